@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building Tarnwick and Fenlow and running
+# their tests needs. Safe to run again: it only calls apt-get when something
+# is missing, and stays quiet when all is there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  libssl-dev libssl3 openssl
+  zlib1g-dev libjpeg62-turbo-dev libcurl4-openssl-dev libxml2-dev
+  libfmt-dev googletest libgtest-dev libgmock-dev
+  zip unzip python3
+  dovecot-core dovecot-pop3d dovecot-imapd
+  xdg-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  # Dovecot's package starts a system service; the tests run their own
+  # instances on private ports, so the system one is not needed.
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  if command -v systemctl >/dev/null 2>&1; then
+    $SUDO systemctl disable --now dovecot >/dev/null 2>&1 || true
+  fi
+fi

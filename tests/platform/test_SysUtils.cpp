@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include "Classes.h"
+#include "SysUtils.h"
+#include "TestSupport.h"
+
+TEST(Positions, EmptyNeedleIsNeverFound) {
+    EXPECT_EQ(Pos("", "abc"), 0);
+    EXPECT_FALSE(Contains("abc", ""));
+    EXPECT_FALSE(ContainsText("abc", ""));
+    EXPECT_EQ(Pos("b", "abcb"), 2);
+    EXPECT_EQ(Pos("b", "abcb", 3), 4);
+    EXPECT_EQ(Pos("b", "abcb", 5), 0);
+    EXPECT_EQ(PosText("BC", "abc"), 2);
+    EXPECT_EQ(LastPos("b", "abcb"), 4);
+}
+
+TEST(Positions, CopyDeleteInsertClampLikeOneBasedRuntime) {
+    EXPECT_EQ(Copy("hello", 2, 3), "ell");
+    EXPECT_EQ(Copy("hello", 4, 100), "lo");
+    EXPECT_EQ(Copy("hello", 6, 1), "");
+    EXPECT_EQ(Copy("hello", 0, 2), "he");
+    std::string s = "hello";
+    Delete(s, 2, 2);
+    EXPECT_EQ(s, "hlo");
+    Delete(s, 9, 1);
+    EXPECT_EQ(s, "hlo");
+    Insert("XY", s, 2);
+    EXPECT_EQ(s, "hXYlo");
+    Insert("!", s, 99);
+    EXPECT_EQ(s, "hXYlo!");
+}
+
+TEST(Conversions, IntegersRejectJunkAndOverflow) {
+    EXPECT_EQ(StrToInt(" 42 "), 42);
+    EXPECT_EQ(StrToInt("-7"), -7);
+    EXPECT_EQ(StrToInt("$1F"), 31);
+    EXPECT_THROW(StrToInt("4x"), EConvertError);
+    EXPECT_THROW(StrToInt(""), EConvertError);
+    EXPECT_THROW(StrToInt("99999999999"), EConvertError);
+    EXPECT_EQ(StrToIntDef("abc", 110), 110);
+    EXPECT_EQ(StrToInt64("-9223372036854775808"), INT64_MIN);
+    EXPECT_EQ(StrToInt64Def("9223372036854775808", 5), 5);
+}
+
+TEST(Dates, EncodeDecodeRoundTripAndWeekday) {
+    TDateTime d = EncodeDate(2004, 3, 2) + EncodeTime(13, 5, 9, 0);
+    int y, m, dd, h, mi, s, ms;
+    DecodeDate(d, y, m, dd);
+    DecodeTime(d, h, mi, s, ms);
+    EXPECT_EQ((std::vector<int>{y, m, dd, h, mi, s}), (std::vector<int>{2004, 3, 2, 13, 5, 9}));
+    EXPECT_EQ(DayOfWeek(d), 3);  // Tuesday
+    EXPECT_DOUBLE_EQ(EncodeDate(1899, 12, 30), 0.0);
+    EXPECT_EQ(FormatDateTime("ddd, d mmm yyyy hh:nn:ss", d), "Tue, 2 Mar 2004 13:05:09");
+    EXPECT_THROW(EncodeDate(2003, 2, 29), EConvertError);
+    EXPECT_EQ(DateTimeToUnix(UnixToDateTime(1078232709)), 1078232709);
+}
+
+TEST(Files, ResolvePathIgnoresLetterCaseOnlyWhenNeeded) {
+    TempDir t;
+    WriteTestFile(t.File("Lang/English.LNG"), "x");
+    EXPECT_EQ(ResolvePathCI(t.File("lang/english.lng")), t.File("Lang/English.LNG"));
+    EXPECT_EQ(ResolvePathCI(t.File("Lang/English.LNG")), t.File("Lang/English.LNG"));
+    EXPECT_EQ(ResolvePathCI(t.File("lang/missing.lng")), t.File("lang/missing.lng"));
+}
+
+TEST(Files, DirectoryOrderIsCaseInsensitiveAndStable) {
+    TempDir t;
+    for (auto n : {"b.rul", "A.rul", "c.rul", "a2.rul"}) WriteTestFile(t.File("rules/") + n, "");
+    auto names = ListDirectory(t.File("rules"));
+    EXPECT_EQ(names, (std::vector<std::string>{"A.rul", "a2.rul", "b.rul", "c.rul"}));
+    EXPECT_TRUE(MatchesMask("A.RUL", "*.rul"));
+    EXPECT_TRUE(MatchesMask("README", "*.*"));
+}
+
+TEST(Files, AtomicWriteReplacesWholeFileAndKeepsMode) {
+    TempDir t;
+    std::string p = t.File("settings.ini");
+    WriteFileAtomic(p, "first", 0600);
+    WriteFileAtomic(p, "second");
+    EXPECT_EQ(ReadFileToString(p), "second");
+    EXPECT_EQ(ListDirectory(t.Path()), std::vector<std::string>{"settings.ini"});
+}
+
+TEST(Streams, MemoryAndFileStreamsAgree) {
+    TempDir t;
+    {
+        TFileStream f(t.File("s.bin"), fmCreate);
+        f.WriteBuffer("abcdef", 6);
+        f.SetPosition(2);
+        char b[3];
+        f.ReadBuffer(b, 3);
+        EXPECT_EQ(std::string(b, 3), "cde");
+        EXPECT_EQ(f.Size(), 6);
+        EXPECT_THROW(f.ReadBuffer(b, 3), EReadError);
+    }
+    TMemoryStream m;
+    m.LoadFromFile(t.File("s.bin"));
+    EXPECT_EQ(m.DataString(), "abcdef");
+    EXPECT_THROW(TFileStream(t.File("none"), fmOpenRead), EFOpenError);
+}
+
+TEST(StringLists, TextSplitsEveryLineBreakKind) {
+    TStringList l;
+    l.SetText("a\r\nb\nc\rd");
+    EXPECT_EQ(l.Count(), 4);
+    EXPECT_EQ(l.Text(), "a\r\nb\r\nc\r\nd\r\n");
+    l.SetText("k=v\r\nName=x=y");
+    EXPECT_EQ(l.Values("name"), "x=y");
+    EXPECT_THROW(l.Delete(5), EListError);
+}

@@ -1,0 +1,25 @@
+// Fixtures shared by the test programs.
+#pragma once
+
+#include <string>
+
+// A fresh private folder under the build tree, removed when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &Path() const { return FPath; }  // with a trailing "/"
+    std::string File(const std::string &name) const { return FPath + name; }
+
+private:
+    std::string FPath;
+};
+
+// Writes bytes to a file (creating folders), for building test inputs.
+void WriteTestFile(const std::string &path, const std::string &bytes);
+// A TCP port on 127.0.0.1 that was free a moment ago.
+int FreeLoopbackPort();
+// The folder of test data files in the source tree, with a trailing "/".
+std::string TestDataDir();
