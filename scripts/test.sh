@@ -16,3 +16,8 @@ if [ "${TW_SKIP_SANITIZERS:-0}" != "1" ]; then
   bash scripts/build.sh build-asan -DTW_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
   (cd build-asan && ctest --output-on-failure -j"$(nproc)")
 fi
+
+# Every parser of untrusted input has a fuzz target; CI gives each 30 seconds.
+if [ "${CI:-}" = "true" ] || [ "${TW_FUZZ_SECONDS:-0}" != "0" ]; then
+  bash scripts/fuzz.sh "${TW_FUZZ_SECONDS:-30}"
+fi

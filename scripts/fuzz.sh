@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a while from its
+# seed corpus: fuzz.sh [seconds per target, default 30].
+set -euo pipefail
+cd "$(dirname "$0")/.."
+secs=${1:-30}
+shopt -s nullglob
+targets=(fuzz/fuzz_*.cpp)
+if [ ${#targets[@]} -eq 0 ]; then
+  echo "fuzz: no targets"
+  exit 0
+fi
+if [ ! -f build-fuzz/build.ninja ]; then
+  CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DTW_FUZZ=ON \
+    -DTW_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build build-fuzz -j"$(nproc)"
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export QT_QPA_PLATFORM=offscreen
+pids=()
+for src in "${targets[@]}"; do
+  name=$(basename "$src" .cpp)
+  corpus=fuzz/corpus/${name#fuzz_}
+  work=build-fuzz/corpus/${name#fuzz_}
+  mkdir -p "$work"
+  [ -d "$corpus" ] && cp -n "$corpus"/* "$work"/ 2>/dev/null || true
+  ( "build-fuzz/fuzz/$name" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 \
+      -artifact_prefix="build-fuzz/$name-" "$work" >"build-fuzz/$name.log" 2>&1 \
+    && echo "fuzz: $name clean" ) || { echo "fuzz: $name FAILED"; tail -40 "build-fuzz/$name.log"; exit 1; } &
+  pids+=($!)
+done
+rc=0
+for p in "${pids[@]}"; do wait "$p" || rc=1; done
+exit $rc
