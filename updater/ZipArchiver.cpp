@@ -883,28 +883,23 @@ void TZipBaseArchiver::ProcessSelected(TZipProcessOperation op) {
     std::lock_guard<std::recursive_mutex> guard(OperationLock());
     // A nested operation (from a timer inside a question) gets its own state
     // and gives the outer one back when it ends.
-    int savedTotal = FEntriesTotal, savedDone = FEntriesDone;
-    bool savedCancel = FCancel;
-    TZipOperationResult savedResult = FResult;
-    bool nested = FBusy > 0;
     ++FBusy;
     struct TRestore {
         TZipBaseArchiver *A;
         int Total, Done;
         bool Cancel;
-        TZipOperationResult *OuterResult;
+        TZipProcessOperation Op;
         ~TRestore() {
             A->FEntriesTotal = Total;
             A->FEntriesDone = Done;
             A->FCancel = Cancel;
+            A->FCurrentOp = Op;
             if (--A->FBusy == 0 && A->FCloseRequested) {
                 A->FCloseRequested = false;
                 A->CloseZip();
             }
         }
-    } restore{this, savedTotal, savedDone, savedCancel, nullptr};
-    (void)nested;
-    (void)savedResult;
+    } restore{this, FEntriesTotal, FEntriesDone, FCancel, FCurrentOp};
 
     std::vector<int> selected;
     for (int i = 0; i < FDir.Dir.Count(); ++i)
@@ -914,7 +909,6 @@ void TZipBaseArchiver::ProcessSelected(TZipProcessOperation op) {
     FEntriesTotal = int(selected.size());
     FEntriesDone = 0;
     FCancel = false;
-    TZipProcessOperation savedOp = FCurrentOp;
     FCurrentOp = op;
 
     bool cancel = false;
@@ -969,7 +963,6 @@ void TZipBaseArchiver::ProcessSelected(TZipProcessOperation op) {
         ++result.Processed;
     }
     result.Cancelled = FCancel;
-    FCurrentOp = savedOp;
     cancel = false;
     DoOverallProgress(100, op, ppEnd, cancel);
     FResult = std::move(result);
