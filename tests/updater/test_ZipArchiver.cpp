@@ -1,0 +1,450 @@
+// Archives made by Info-ZIP zip, 7z and Python's zipfile, extracted by the
+// component and compared byte for byte with their sources.
+#include "ZipTestCommon.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+const char *TreeFiles[] = {"empty.txt", "text.txt", "random.bin", "with space.txt",
+                           "gr\xC3\xBC\xC3\x9F" "e/na\xC3\xAFve.txt", "deep/er/still/file.dat"};
+
+}  // namespace
+
+class ZipRoundTrip : public ZipTest {
+protected:
+    void SetUp() override {
+        Put("empty.txt", "");
+        Put("text.txt", TextBytes(300000, 3));
+        Put("random.bin", RandomBytes(200000, 4));
+        Put("with space.txt", "spaces in the name\n");
+        Put("gr\xC3\xBC\xC3\x9F" "e/na\xC3\xAFve.txt", "non-ascii names\n");
+        Put("deep/er/still/file.dat", TextBytes(5000, 9));
+        ForceDirectories(Src() + "emptydir");
+        Put("tool.sh", "#!/bin/sh\necho hi\n");
+        ::chmod((Src() + "tool.sh").c_str(), 0755);
+    }
+    void ExtractAndCompare(const std::string &archive) {
+        TZipArchiver zip;
+        Open(zip, archive);
+        zip.ExtractMatching("*.*", 0x28BF, "");
+        EXPECT_TRUE(zip.LastResult().Ok()) << zip.LastResult().Failed.Text();
+        for (const char *f : TreeFiles) ExpectSameFile(f);
+        ExpectSameFile("tool.sh");
+        EXPECT_EQ(FileMode(Out() + "tool.sh") & 0777, 0755u);
+        EXPECT_EQ(LeftoverTemporaries(Out()), 0);
+    }
+};
+
+TEST_F(ZipRoundTrip, InfoZipStoredAndDeflated) {
+    InSrc("zip -q -r -0 " + ShellQuote(Zip("stored.zip")) + " .");
+    InSrc("zip -q -r -9 " + ShellQuote(Zip("deflated.zip")) + " .");
+    ExtractAndCompare(Zip("stored.zip"));
+    EXPECT_TRUE(DirectoryExists(Out() + "emptydir"));
+    TZipArchiver zip;
+    zip.FileName = Zip("deflated.zip");
+    zip.OpenZip();
+    int deflated = 0;
+    for (int i = 0; i < zip.FileCount(); ++i) deflated += zip.Files(i).Method == 8;
+    EXPECT_GT(deflated, 2);
+    zip.CloseZip();
+    RunTool("rm -rf " + ShellQuote(Out()));
+    ExtractAndCompare(Zip("deflated.zip"));
+}
+
+TEST_F(ZipRoundTrip, SevenZipAndPythonArchives) {
+    if (HaveTool("7z")) {
+        InSrc("7z a -tzip -mx=9 " + ShellQuote(Zip("seven.zip")) + " . >/dev/null");
+        ExtractAndCompare(Zip("seven.zip"));
+        RunTool("rm -rf " + ShellQuote(Out()));
+    }
+    // Python writing to a pipe-like stream: data descriptors after each
+    // entry and zero sizes in the local headers; plus an archive comment.
+    ASSERT_EQ(RunPython(R"(
+import io, os, zipfile, stat
+src = )" + std::string("'") + Src() + R"('
+class Unseekable(io.RawIOBase):
+    def __init__(self, f): self.f = f
+    def writable(self): return True
+    def write(self, b): return self.f.write(b)
+    def tell(self): raise OSError('unseekable')
+    def seek(self, *a): raise OSError('unseekable')
+with open()" + "'" + Zip("py.zip") + R"(', 'wb') as raw:
+    with zipfile.ZipFile(Unseekable(raw), 'w', zipfile.ZIP_DEFLATED) as zf:
+        zf.comment = b'made by python'
+        for root, dirs, files in os.walk(src):
+            for d in dirs:
+                p = os.path.join(root, d)
+                if not os.listdir(p): zf.write(p, os.path.relpath(p, src))
+            for f in files:
+                p = os.path.join(root, f)
+                zf.write(p, os.path.relpath(p, src))
+)"),
+              0);
+    TZipArchiver zip;
+    Open(zip, Zip("py.zip"));
+    EXPECT_EQ(zip.Comment(), "made by python");
+    ASSERT_GT(zip.FileCount(), 0);
+    int described = 0;
+    for (int i = 0; i < zip.FileCount(); ++i) described += zip.Files(i).HasDataDescriptor();
+    EXPECT_GT(described, 5);
+    zip.CloseZip();
+    ExtractAndCompare(Zip("py.zip"));
+}
+
+TEST_F(ZipRoundTrip, InfoZipStreamedWithDataDescriptorsAndSelfExtractingPrefix) {
+    // zip reading from stdin and writing to stdout streams the entry: data
+    // descriptor with signature, zero sizes in the local header.
+    InSrc("cat text.txt | zip -q - - | cat > " + ShellQuote(Zip("streamed.zip")));
+    std::string stub = "#!/bin/sh\n# a self-extracting stub\n" + RandomBytes(5000, 11);
+    WriteTestFile(Zip("sfx.zip"), stub + ReadFileToString(Zip("streamed.zip")));
+    TZipArchiver zip;
+    Open(zip, Zip("sfx.zip"));
+    ASSERT_EQ(zip.FileCount(), 1);
+    EXPECT_EQ(zip.PrefixSize(), int64_t(stub.size()));
+    EXPECT_TRUE(zip.Files(0).HasDataDescriptor());
+    std::string name = zip.Files(0).Name;  // "-"
+    TMemoryStream mem;
+    EXPECT_TRUE(zip.ExtractToStream(0, mem));
+    EXPECT_TRUE(mem.DataString() == ReadFileToString(Src() + "text.txt"));
+    zip.CloseZip();
+
+    // The same prefix with offsets that already count it (zip -A).
+    InSrc("zip -q -r -9 " + ShellQuote(Zip("plain.zip")) + " .");
+    WriteTestFile(Zip("sfx2.zip"), stub + ReadFileToString(Zip("plain.zip")));
+    ASSERT_EQ(RunTool("zip -A " + ShellQuote(Zip("sfx2.zip"))), 0);
+    ExtractAndCompare(Zip("sfx2.zip"));
+    RunTool("rm -rf " + ShellQuote(Out()));
+    WriteTestFile(Zip("sfx3.zip"), stub + ReadFileToString(Zip("plain.zip")));
+    ExtractAndCompare(Zip("sfx3.zip"));
+}
+
+TEST_F(ZipRoundTrip, InfoZipSplitVolumes) {
+    Put("big.bin", RandomBytes(300000, 21));
+    InSrc("zip -q -r -s 64k " + ShellQuote(Zip("split.zip")) + " .");
+    ASSERT_TRUE(FileExists(Zip("split.z01")));
+    ASSERT_TRUE(FileExists(Zip("split.z04")));
+    TZipArchiver zip;
+    Open(zip, Zip("split.zip"));
+    EXPECT_EQ(zip.SpanningMode(), smSplitting);
+    EXPECT_GE(zip.VolumeCount(), 5);
+    const TZipDirItem &big = zip.Files(zip.IndexOf("big.bin"));
+    // Its second volume: the entry spans it whichever volume it starts on.
+    std::string middle = Zip("split.z" + Format("%.2d", int(big.DiskStart) + 2));
+    ASSERT_TRUE(FileExists(middle));
+    zip.CloseZip();
+    ExtractAndCompare(Zip("split.zip"));
+    ExpectSameFile("big.bin");
+
+    // A missing middle volume fails the entries stored on it, not the run.
+    RunTool("rm -rf " + ShellQuote(Out()));
+    ASSERT_TRUE(RenameFile(middle, Zip("elsewhere.bin")));
+    TZipArchiver broken;
+    Open(broken, Zip("split.zip"));
+    std::vector<int> natives;
+    broken.OnProcessFileFailure = [&](TZipBaseArchiver *, const std::string &, TZipProcessOperation, int native,
+                                      int, const std::string &, TZipFailureAction &action) {
+        natives.push_back(native);
+        action = fxaIgnore;
+    };
+    broken.ExtractMatching();
+    EXPECT_FALSE(broken.LastResult().Ok());
+    ASSERT_FALSE(natives.empty());
+    EXPECT_EQ(natives[0], 45);
+    EXPECT_FALSE(FileExists(Out() + "big.bin"));
+    ExpectSameFile("with space.txt");
+}
+
+TEST_F(ZipTest, Zip64RecordsFromPython) {
+    Put("a.txt", TextBytes(70000, 5));
+    Put("b.bin", RandomBytes(1000, 6));
+    // Lowering the module's limits makes zipfile write the Zip64 extra field
+    // with all-ones sizes, and the Zip64 end record and locator.
+    ASSERT_EQ(RunPython("import zipfile\n"
+                        "zipfile.ZIP64_LIMIT = 0\n"
+                        "zipfile.ZIP_FILECOUNT_LIMIT = 0\n"
+                        "with zipfile.ZipFile('" + Zip("z64.zip") + "', 'w', zipfile.ZIP_DEFLATED) as zf:\n"
+                        "    zf.write('" + Src() + "a.txt', 'a.txt')\n"
+                        "    zf.write('" + Src() + "b.bin', 'b.bin')\n"
+                        "with zipfile.ZipFile('" + Zip("force.zip") + "', 'w') as zf:\n"
+                        "    with zf.open('f.txt', 'w', force_zip64=True) as f:\n"
+                        "        f.write(open('" + Src() + "a.txt', 'rb').read())\n"),
+              0);
+    std::string bytes = ReadFileToString(Zip("z64.zip"));
+    ASSERT_TRUE(Contains(bytes, std::string("PK\x06\x06", 4)));
+    TZipArchiver zip;
+    Open(zip, Zip("z64.zip"));
+    ASSERT_EQ(zip.FileCount(), 2);
+    EXPECT_FALSE(zip.Recovered());
+    EXPECT_EQ(zip.Files(0).UnpackedSize32, 0xFFFFFFFFu);
+    EXPECT_EQ(zip.Files(0).UncompressedSize, 70000u);
+    zip.ExtractMatching();
+    EXPECT_TRUE(zip.LastResult().Ok());
+    ExpectSameFile("a.txt");
+    ExpectSameFile("b.bin");
+    zip.CloseZip();
+
+    TZipArchiver forced;
+    Open(forced, Zip("force.zip"));
+    ASSERT_EQ(forced.FileCount(), 1);
+    TMemoryStream mem;
+    EXPECT_TRUE(forced.ExtractToStream(0, mem));
+    EXPECT_TRUE(mem.DataString() == ReadFileToString(Src() + "a.txt"));
+}
+
+TEST_F(ZipTest, LongCommentWithFakeEndSignatureInside) {
+    Put("x.txt", "x");
+    ASSERT_EQ(RunPython("import zipfile\n"
+                        "c = (b'PK\\x05\\x06' + b'\\0' * 18) * 10\n"
+                        "c = c + b'z' * (65535 - len(c))\n"
+                        "with zipfile.ZipFile('" + Zip("c.zip") + "', 'w') as zf:\n"
+                        "    zf.write('" + Src() + "x.txt', 'x.txt')\n"
+                        "    zf.comment = c\n"),
+              0);
+    TZipArchiver zip;
+    Open(zip, Zip("c.zip"));
+    EXPECT_EQ(zip.Comment().size(), 65535u);
+    EXPECT_EQ(zip.FileCount(), 1);
+    EXPECT_FALSE(zip.Recovered());
+    zip.ExtractMatching();
+    ExpectSameFile("x.txt");
+}
+
+TEST_F(ZipTest, TraditionalEncryptionAndThePasswordEvent) {
+    Put("secret.txt", TextBytes(50000, 7));
+    Put("small.txt", "tiny");
+    InSrc("zip -q -P right " + ShellQuote(Zip("enc.zip")) + " secret.txt small.txt");
+
+    TZipArchiver zip;
+    Open(zip, Zip("enc.zip"));
+    EXPECT_TRUE(zip.Files(0).Encrypted());
+    std::vector<std::string> answers = {"wrong", "right"};
+    int asked = 0;
+    std::string askedFor;
+    zip.OnPassword = [&](TZipBaseArchiver *, const std::string &file, std::string &pw, bool &skip) {
+        askedFor = file;
+        if (asked < int(answers.size())) pw = answers[size_t(asked)];
+        else skip = true;
+        ++asked;
+    };
+    zip.ExtractMatching();
+    EXPECT_EQ(asked, 2);  // the second entry reuses the password that worked
+    EXPECT_EQ(askedFor, "secret.txt");
+    EXPECT_TRUE(zip.LastResult().Ok());
+    ExpectSameFile("secret.txt");
+    ExpectSameFile("small.txt");
+    zip.CloseZip();
+
+    // Without a handler the default question is asked; Cancel skips the
+    // entry, deletes its output and keeps the older file.
+    RunTool("rm -rf " + ShellQuote(Out()));
+    WriteTestFile(Out() + "secret.txt", "older good file");
+    ScriptedQuestions q;
+    q.Passwords = {"bad", ""};
+    TZipArchiver zip2;
+    zip2.Questions = &q;
+    Open(zip2, Zip("enc.zip"));
+    zip2.ExtractMatching("secret.txt");
+    ASSERT_EQ(q.Asked.size(), 2u);
+    EXPECT_EQ(q.Asked[0], "Password for \"secret.txt\"|Enter password: ");
+    EXPECT_EQ(zip2.LastResult().Skipped.Count(), 1);
+    EXPECT_EQ(ReadFileToString(Out() + "secret.txt"), "older good file");
+    EXPECT_EQ(LeftoverTemporaries(Out()), 0);
+}
+
+TEST_F(ZipTest, AttributesOfUnixAndDosEntries) {
+    ASSERT_EQ(RunPython("import zipfile\n"
+                        "def add(zf, name, attr, data=b'x', system=3):\n"
+                        "    zi = zipfile.ZipInfo(name)\n"
+                        "    zi.create_system = system\n"
+                        "    zi.external_attr = attr\n"
+                        "    zf.writestr(zi, data)\n"
+                        "with zipfile.ZipFile('" + Zip("attr.zip") + "', 'w') as zf:\n"
+                        "    add(zf, 'exec', (0o100755 << 16))\n"
+                        "    add(zf, 'setuid', (0o104755 << 16))\n"
+                        "    add(zf, 'ro', (0o100644 << 16) | 1)\n"
+                        "    add(zf, 'dosro', 0x21, system=0)\n"
+                        "    add(zf, 'link', (0o120777 << 16), b'/etc/passwd')\n"),
+              0);
+    TZipArchiver zip;
+    Open(zip, Zip("attr.zip"));
+    zip.ExtractMatching();
+    EXPECT_EQ(FileMode(Out() + "exec"), 0755u);
+    EXPECT_EQ(FileMode(Out() + "setuid"), 0755u);
+    EXPECT_EQ(FileMode(Out() + "ro"), 0444u);
+    EXPECT_EQ(FileMode(Out() + "dosro"), 0444u);
+    struct stat st;
+    EXPECT_NE(::lstat((Out() + "link").c_str(), &st), 0);  // a link entry makes nothing
+    EXPECT_EQ(zip.LastResult().Skipped.IndexOf("link"), 0);
+}
+
+TEST_F(ZipTest, MasksRecursionAndSearchAttributes) {
+    Put("a.txt", "a");
+    Put("b.dat", "b");
+    Put("noext", "n");
+    Put("sub/c.txt", "c");
+    Put("sub/d.dat", "d");
+    InSrc("zip -q -r " + ShellQuote(Zip("m.zip")) + " .");
+    auto run = [&](const std::string &mask, bool recurse) {
+        RunTool("rm -rf " + ShellQuote(Out()));
+        TZipArchiver zip;
+        Open(zip, Zip("m.zip"));
+        zip.Options.Recurse = recurse;
+        zip.ExtractMatching(mask);
+        std::vector<std::string> got;
+        for (const char *f : {"a.txt", "b.dat", "noext", "sub/c.txt", "sub/d.dat"})
+            if (FileExists(Out() + f)) got.push_back(f);
+        return got;
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(run("*.txt", true), (V{"a.txt", "sub/c.txt"}));
+    EXPECT_EQ(run("*.TXT", false), (V{"a.txt"}));
+    EXPECT_EQ(run("sub\\*", false), (V{"sub/c.txt", "sub/d.dat"}));
+    EXPECT_EQ(run("*.", true), (V{"noext"}));
+    EXPECT_EQ(run("C:*.dat", true), (V{"b.dat", "sub/d.dat"}));
+    EXPECT_EQ(run("*.*", true).size(), 5u);
+}
+
+TEST_F(ZipTest, EventsInOrderWithBackslashNames) {
+    Put("one.txt", TextBytes(3000000, 1));
+    Put("dir/two.txt", "two");
+    Put("skip.txt", "skip");
+    InSrc("zip -q -r " + ShellQuote(Zip("e.zip")) + " one.txt dir skip.txt");
+    TZipArchiver zip;
+    Open(zip, Zip("e.zip"));
+    std::vector<std::string> log;
+    zip.OnOverallProgress = [&](TZipBaseArchiver *, double p, TZipProcessOperation op, TZipProgressPhase ph,
+                                bool &) {
+        if (ph != ppProcess) log.push_back("overall " + std::to_string(int(p)) + " " + std::to_string(op));
+    };
+    double lastProgress = -1;
+    bool monotonic = true;
+    zip.OnFileProgress = [&](TZipBaseArchiver *, const std::string &f, double p, TZipProcessOperation,
+                             TZipProgressPhase ph, bool &) {
+        if (ph == ppProcess) {
+            if (p < lastProgress) monotonic = false;
+            lastProgress = p;
+            return;
+        }
+        lastProgress = -1;
+        log.push_back("file " + f + " " + std::to_string(int(p)));
+    };
+    zip.OnConfirmProcessFile = [&](TZipBaseArchiver *, const std::string &f, TZipProcessOperation, bool &ok) {
+        ok = f != "skip.txt";
+    };
+    zip.OnExtractFile = [&](TZipBaseArchiver *, std::string &f, int &, const std::string &) {
+        log.push_back("extract " + f);
+        if (f == "dir\\two.txt") f = "dir\\renamed.txt";
+    };
+    zip.ExtractMatching();
+    std::vector<std::string> want = {
+        "overall 0 4",        "file one.txt 0",         "extract one.txt",  "file one.txt 100",
+        "file dir\\ 0",       "extract dir\\",          "file dir\\ 100",   "file dir\\two.txt 0",
+        "extract dir\\two.txt", "file dir\\two.txt 100", "overall 100 4"};
+    EXPECT_EQ(log, want);
+    EXPECT_TRUE(monotonic);
+    EXPECT_TRUE(FileExists(Out() + "dir/renamed.txt"));
+    EXPECT_FALSE(FileExists(Out() + "skip.txt"));
+    EXPECT_EQ(zip.LastResult().Skipped.IndexOf("skip.txt"), 0);
+}
+
+TEST_F(ZipTest, OverwriteModesAndReadOnlyTargets) {
+    Put("f.txt", "new");
+    Put("g.txt", "new g");
+    InSrc("zip -q " + ShellQuote(Zip("o.zip")) + " f.txt g.txt");
+    auto prepare = [&]() {
+        RunTool("chmod -R u+w " + ShellQuote(Out()) + "; rm -rf " + ShellQuote(Out()));
+        WriteTestFile(Out() + "f.txt", "old");
+        WriteTestFile(Out() + "g.txt", "old g");
+    };
+    {
+        prepare();
+        TZipArchiver zip;
+        Open(zip, Zip("o.zip"));
+        zip.Options.OverwriteMode = omNever;
+        zip.ExtractMatching();
+        EXPECT_EQ(ReadFileToString(Out() + "f.txt"), "old");
+        EXPECT_EQ(zip.LastResult().Processed, 2);
+    }
+    {
+        prepare();
+        ScriptedQuestions q;
+        q.Overwrites = {TZipQuestions::oaYesToAll};
+        TZipArchiver zip;
+        zip.Questions = &q;
+        Open(zip, Zip("o.zip"));
+        zip.Options.OverwriteMode = omPrompt;
+        zip.ExtractMatching();
+        ASSERT_EQ(q.Asked.size(), 1u);
+        EXPECT_EQ(q.Asked[0], "Overwrite file \"" + StringReplaceAll(Out(), "/", "\\") + "f.txt\" with \"f.txt\"");
+        EXPECT_EQ(zip.Options.OverwriteMode, omAlways);
+        EXPECT_EQ(ReadFileToString(Out() + "g.txt"), "new g");
+    }
+    {
+        prepare();
+        ::chmod((Out() + "f.txt").c_str(), 0444);
+        TZipArchiver zip;
+        Open(zip, Zip("o.zip"));
+        zip.Options.ReplaceReadOnly = false;
+        zip.ExtractMatching();
+        EXPECT_EQ(ReadFileToString(Out() + "f.txt"), "old");
+        EXPECT_EQ(ReadFileToString(Out() + "g.txt"), "new g");
+        EXPECT_EQ(zip.LastResult().Processed, 2);
+        zip.Options.ReplaceReadOnly = true;
+        zip.ExtractMatching();
+        EXPECT_EQ(ReadFileToString(Out() + "f.txt"), "new");
+    }
+}
+
+TEST_F(ZipTest, OpeningErrors) {
+    TZipArchiver zip;
+    zip.Name = "ZipArchiver1";
+    try {
+        zip.FileName = Tmp.Path();
+        zip.OpenZip();
+        FAIL();
+    } catch (const EZipException &e) {
+        EXPECT_EQ(e.NativeError, 9);
+    }
+    zip.FileName = Zip("missing.zip");
+    try {
+        zip.OpenZipMode(zomOpenRead);
+        FAIL();
+    } catch (const EZipException &e) {
+        EXPECT_EQ(e.NativeError, 12);
+        EXPECT_EQ(e.Message(), "ZipArchiver1: File \"" + Zip("missing.zip") + "\" not found - Native error: 00012");
+    }
+    try {
+        zip.ExtractMatching();
+        FAIL();
+    } catch (const EZipException &e) {
+        EXPECT_EQ(e.NativeError, 13);
+    }
+    WriteTestFile(Zip("text.zip"), "<html>this is an error page, not an archive</html>\n");
+    zip.FileName = Zip("text.zip");
+    try {
+        zip.OpenZip();
+        FAIL();
+    } catch (const EZipException &e) {
+        EXPECT_EQ(e.NativeError, 35);
+    }
+    EXPECT_FALSE(zip.Active());
+    zip.OpenCorruptedArchives = false;
+    try {
+        zip.OpenZip();
+        FAIL();
+    } catch (const EZipException &e) {
+        EXPECT_EQ(e.NativeError, 48);
+    }
+    EXPECT_THROW(zip.SetCompressionMode(10), EZipException);
+    // A missing file is started as a new, empty archive, valid once closed.
+    zip.FileName = Zip("new.zip");
+    zip.OpenZip();
+    EXPECT_EQ(zip.FileCount(), 0);
+    EXPECT_THROW(zip.SetSpanningMode(smSplitting), Exception);
+    zip.CloseZip();
+    EXPECT_EQ(ReadFileToString(Zip("new.zip")).size(), 22u);
+    zip.OpenZip();
+    EXPECT_FALSE(zip.Recovered());
+    EXPECT_EQ(zip.FileCount(), 0);
+}

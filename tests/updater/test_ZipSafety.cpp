@@ -1,0 +1,268 @@
+// Hostile and damaged archives: names that climb out of the target, sizes
+// that lie, corrupt data, cancelled and failed entries, re-entry from
+// questions.
+#include "ZipTestCommon.h"
+
+#include <fstream>
+#include <set>
+#include <unistd.h>
+
+namespace {
+
+void PatchFile(const std::string &path, int64_t offset, const std::string &bytes) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(offset);
+    f.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+std::string Le32(uint32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[size_t(i)] = char(v >> (8 * i));
+    return s;
+}
+
+}  // namespace
+
+TEST_F(ZipTest, NamesThatClimbOutAreRefusedAndTheRestGoesOn) {
+    std::string outside = "/tmp/twzip-slip-" + std::to_string(::getpid());
+    ASSERT_EQ(RunPython("import zipfile\n"
+                        "names = ['../x', '" + outside + "', 'a/../../x', 'C:\\\\x', '..\\\\x',\n"
+                        "         'ok/../fine.txt', 'good.txt', 'a/b/../../../y']\n"
+                        "with zipfile.ZipFile('" + Zip("slip.zip") + "', 'w') as zf:\n"
+                        "    for n in names:\n"
+                        "        zi = zipfile.ZipInfo(n)\n"
+                        "        zf.writestr(zi, b'payload ' + n.encode())\n"),
+              0);
+    std::string target = Tmp.Path() + "deep/er/target/";
+    ForceDirectories(target);
+    TZipArchiver zip;
+    zip.FileName = Zip("slip.zip");
+    zip.OpenZip();
+    zip.BaseDir = target;
+    std::vector<int> natives;
+    zip.OnProcessFileFailure = [&](TZipBaseArchiver *, const std::string &, TZipProcessOperation, int native, int,
+                                   const std::string &, TZipFailureAction &) { natives.push_back(native); };
+    zip.ExtractMatching();
+    EXPECT_EQ(ReadFileToString(target + "good.txt"), "payload good.txt");
+    EXPECT_FALSE(FileExists(outside));
+    EXPECT_FALSE(FileExists(Tmp.Path() + "deep/er/x"));
+    EXPECT_FALSE(FileExists(Tmp.Path() + "deep/x"));
+    EXPECT_FALSE(FileExists(Tmp.Path() + "deep/er/y"));
+    EXPECT_FALSE(FileExists(Tmp.Path() + "x"));
+    // Everything written stayed below the target.
+    EXPECT_EQ(RunTool("test -z \"$(find " + ShellQuote(Tmp.Path() + "deep") + " -type f -not -path " +
+                      ShellQuote(target + "*") + ")\""),
+              0);
+    std::set<std::string> failed(zip.LastResult().Failed.begin(), zip.LastResult().Failed.end());
+    std::set<std::string> want = {"../x", outside, "a/../../x", "C:\\x", "..\\x", "ok/../fine.txt", "a/b/../../../y"};
+    EXPECT_EQ(failed, want);
+    EXPECT_EQ(natives.size(), want.size());
+    for (int n : natives) EXPECT_EQ(n, 19);
+}
+
+TEST_F(ZipTest, DeclaredSizesThatLieNeverFillTheDisk) {
+    // 20 MB of zeros deflate to about 20 KB; the headers then claim 100 bytes.
+    ASSERT_EQ(RunPython("import zipfile\n"
+                        "with zipfile.ZipFile('" + Zip("bomb.zip") + "', 'w', zipfile.ZIP_DEFLATED) as zf:\n"
+                        "    zf.writestr('bomb.bin', b'\\0' * 20000000)\n"
+                        "    zf.writestr('fine.txt', b'fine')\n"
+                        "data = bytearray(open('" + Zip("bomb.zip") + "', 'rb').read())\n"
+                        "import struct\n"
+                        "struct.pack_into('<I', data, 22, 100)\n"  // local uncompressed size
+                        "cd = data.rfind(b'PK\\x01\\x02', 0, data.rfind(b'PK\\x01\\x02'))\n"
+                        "struct.pack_into('<I', data, cd + 24, 100)\n"
+                        "open('" + Zip("bomb.zip") + "', 'wb').write(data)\n"),
+              0);
+    TZipArchiver zip;
+    Open(zip, Zip("bomb.zip"));
+    zip.ExtractCorruptedFiles = true;  // even then a stream is cut at its declared size
+    std::vector<int> natives;
+    zip.OnProcessFileFailure = [&](TZipBaseArchiver *, const std::string &, TZipProcessOperation, int native, int,
+                                   const std::string &, TZipFailureAction &) { natives.push_back(native); };
+    zip.ExtractMatching();
+    ASSERT_EQ(natives, std::vector<int>{8});
+    EXPECT_FALSE(FileExists(Out() + "bomb.bin"));
+    EXPECT_EQ(ReadFileToString(Out() + "fine.txt"), "fine");
+    EXPECT_EQ(LeftoverTemporaries(Out()), 0);
+}
+
+TEST_F(ZipTest, CorruptEntriesAgreeWithUnzipTest) {
+    for (int i = 0; i < 6; ++i) Put("f" + std::to_string(i) + ".txt", TextBytes(20000, unsigned(i)));
+    InSrc("zip -q -9 " + ShellQuote(Zip("c.zip")) + " f0.txt f1.txt f2.txt f3.txt f4.txt f5.txt");
+    TZipArchiver probe;
+    probe.FileName = Zip("c.zip");
+    probe.OpenZip();
+    // Damage the middle of f1 (deflate data) and f4.
+    for (const char *n : {"f1.txt", "f4.txt"}) {
+        const TZipDirItem &it = probe.Files(probe.IndexOf(n));
+        int64_t data = int64_t(it.LocalHeaderOffset) + 30 + int64_t(it.Name.size()) + 28;  // ux extra
+        PatchFile(Zip("c.zip"), data + int64_t(it.CompressedSize / 2), "\xFF\x00\xFF\x00\x13\x37");
+    }
+    probe.CloseZip();
+    ASSERT_NE(RunTool("unzip -tq " + ShellQuote(Zip("c.zip"))), 0);
+    std::set<std::string> unzipBad;
+    for (int i = 0; i < 6; ++i) {
+        std::string n = "f" + std::to_string(i) + ".txt";
+        if (RunTool("unzip -tq " + ShellQuote(Zip("c.zip")) + " " + n) != 0) unzipBad.insert(n);
+    }
+    EXPECT_EQ(unzipBad, (std::set<std::string>{"f1.txt", "f4.txt"}));
+
+    TZipArchiver zip;
+    Open(zip, Zip("c.zip"));
+    zip.OnProcessFileFailure = [&](TZipBaseArchiver *, const std::string &, TZipProcessOperation op, int, int,
+                                   const std::string &, TZipFailureAction &) { EXPECT_EQ(op, poTest); };
+    zip.TestMatching();
+    std::set<std::string> ours(zip.LastResult().Failed.begin(), zip.LastResult().Failed.end());
+    EXPECT_EQ(ours, unzipBad);
+    EXPECT_TRUE(ListDirectory(Out()).empty());  // testing writes nothing
+
+    // Extraction: good entries land, bad ones leave the older files alone.
+    WriteTestFile(Out() + "f1.txt", "older f1");
+    zip.OnProcessFileFailure = nullptr;
+    ScriptedQuestions q;
+    q.Failures = {fxaRetry, fxaIgnore, fxaIgnore};
+    zip.Questions = &q;
+    zip.ExtractMatching();
+    ASSERT_EQ(q.Asked.size(), 3u);  // f1 twice (retry), f4 once
+    EXPECT_TRUE(EndsText(". File processing error, possibly disk is full", q.Asked[0]));
+    EXPECT_EQ(ReadFileToString(Out() + "f1.txt"), "older f1");
+    EXPECT_FALSE(FileExists(Out() + "f4.txt"));
+    ExpectSameFile("f5.txt");
+    EXPECT_EQ(LeftoverTemporaries(Out()), 0);
+    std::set<std::string> failed(zip.LastResult().Failed.begin(), zip.LastResult().Failed.end());
+    EXPECT_EQ(failed, unzipBad);
+
+    // Abort stops the run at the first bad entry and returns normally.
+    RunTool("rm -rf " + ShellQuote(Out()) + "; mkdir " + ShellQuote(Out()));
+    q.Asked.clear();
+    q.Failures = {fxaAbort};
+    zip.ExtractMatching();
+    EXPECT_TRUE(zip.LastResult().Aborted);
+    EXPECT_TRUE(FileExists(Out() + "f0.txt"));
+    EXPECT_FALSE(FileExists(Out() + "f2.txt"));
+}
+
+TEST_F(ZipTest, StoredEntryWithWrongCrc) {
+    Put("s.txt", TextBytes(1000, 2));
+    InSrc("zip -q -0 " + ShellQuote(Zip("s.zip")) + " s.txt");
+    std::string bytes = ReadFileToString(Zip("s.zip"));
+    size_t at = bytes.find("mail");
+    ASSERT_NE(at, std::string::npos);
+    PatchFile(Zip("s.zip"), int64_t(at), "MAIL");
+    TZipArchiver zip;
+    Open(zip, Zip("s.zip"));
+    int native = 0;
+    zip.OnProcessFileFailure = [&](TZipBaseArchiver *, const std::string &, TZipProcessOperation, int n, int,
+                                   const std::string &, TZipFailureAction &) { native = n; };
+    zip.ExtractMatching();
+    EXPECT_EQ(native, 8);
+    EXPECT_FALSE(FileExists(Out() + "s.txt"));
+    // With ExtractCorruptedFiles the data is kept as it is.
+    zip.ExtractCorruptedFiles = true;
+    native = 0;
+    zip.ExtractMatching();
+    EXPECT_EQ(native, 0);
+    EXPECT_EQ(FileSize(Out() + "s.txt"), 1000);
+}
+
+TEST_F(ZipTest, TruncatedArchiveOpensThroughTheRecoveryScan) {
+    for (int i = 0; i < 4; ++i) Put("t" + std::to_string(i) + ".bin", RandomBytes(10000, unsigned(i)));
+    InSrc("zip -q " + ShellQuote(Zip("t.zip")) + " t0.bin t1.bin t2.bin t3.bin");
+    std::string bytes = ReadFileToString(Zip("t.zip"));
+    // Cut in the middle of the third entry's data.
+    size_t third = bytes.find("t2.bin");
+    WriteTestFile(Zip("cut.zip"), bytes.substr(0, third + 5000));
+    TZipArchiver zip;
+    Open(zip, Zip("cut.zip"));
+    EXPECT_TRUE(zip.Recovered());
+    ASSERT_EQ(zip.FileCount(), 3);
+    EXPECT_EQ(zip.Files(2).Name, "t2.bin");
+    zip.ExtractMatching();
+    ExpectSameFile("t0.bin");
+    ExpectSameFile("t1.bin");
+    EXPECT_FALSE(FileExists(Out() + "t2.bin"));
+    EXPECT_EQ(zip.LastResult().Failed.Count(), 1);
+
+    // A directory that points outside the file, and an entry count that
+    // cannot fit, are read through the same scan.
+    size_t end = bytes.rfind(std::string("PK\x05\x06", 4));
+    std::string lying = bytes;
+    lying.replace(end + 12, 4, Le32(0x7FFFFFF0));  // directory size
+    WriteTestFile(Zip("lying.zip"), lying);
+    TZipArchiver z2;
+    Open(z2, Zip("lying.zip"));
+    EXPECT_TRUE(z2.Recovered());
+    EXPECT_EQ(z2.FileCount(), 4);
+    std::string many = bytes;
+    many.replace(end + 8, 4, std::string("\xFF\xFF\xFF\xFF", 4));  // entry counts
+    WriteTestFile(Zip("many.zip"), many);
+    TZipArchiver z3;
+    Open(z3, Zip("many.zip"));
+    EXPECT_EQ(z3.FileCount(), 4);
+    z3.ExtractMatching();
+    EXPECT_TRUE(z3.LastResult().Ok());
+}
+
+TEST_F(ZipTest, CancelKeepsTheOlderFileAndStopsTheRun) {
+    Put("big.txt", RandomBytes(3000000, 8));
+    Put("later.txt", "later");
+    InSrc("zip -q -0 " + ShellQuote(Zip("k.zip")) + " big.txt later.txt");
+    WriteTestFile(Out() + "big.txt", "older");
+    TZipArchiver zip;
+    Open(zip, Zip("k.zip"));
+    zip.OnFileProgress = [&](TZipBaseArchiver *, const std::string &, double p, TZipProcessOperation,
+                             TZipProgressPhase ph, bool &cancel) {
+        if (ph == ppProcess && p > 0) cancel = true;
+    };
+    zip.ExtractMatching();
+    EXPECT_TRUE(zip.LastResult().Cancelled);
+    EXPECT_FALSE(zip.LastResult().Ok());
+    EXPECT_TRUE(ReadFileToString(Out() + "big.txt") == "older");
+    EXPECT_FALSE(FileExists(Out() + "later.txt"));
+    EXPECT_EQ(LeftoverTemporaries(Out()), 0);
+}
+
+TEST_F(ZipTest, QuestionsMayReenterTheComponent) {
+    Put("a.txt", "aaaa");
+    Put("b.txt", TextBytes(5000, 1));
+    Put("c.txt", "cccc");
+    InSrc("zip -q -0 " + ShellQuote(Zip("r.zip")) + " a.txt b.txt c.txt");
+    std::string bytes = ReadFileToString(Zip("r.zip"));
+    PatchFile(Zip("r.zip"), int64_t(bytes.find("mail")), "MAIL");  // b.txt goes bad
+    TZipArchiver zip;
+    ScriptedQuestions q;
+    zip.Questions = &q;
+    Open(zip, Zip("r.zip"));
+    int nested = 0;
+    // A timer firing inside the modal question runs another extraction on
+    // the same component, then closes it: no deadlock, no use of a freed
+    // stream, and the outer run stops cleanly.
+    q.DuringFailure = [&]() {
+        if (nested++ > 0) return;
+        zip.ExtractMatching("a.txt");
+        EXPECT_TRUE(zip.LastResult().Ok());
+        zip.CloseZip();
+    };
+    q.Failures = {fxaIgnore, fxaIgnore};
+    zip.ExtractMatching();
+    EXPECT_EQ(nested, 1);
+    EXPECT_FALSE(zip.Active());
+    EXPECT_TRUE(FileExists(Out() + "a.txt"));
+    EXPECT_FALSE(FileExists(Out() + "c.txt"));
+    EXPECT_FALSE(zip.LastResult().Ok());
+}
+
+TEST_F(ZipTest, UnsupportedMethods) {
+    if (!HaveTool("7z")) GTEST_SKIP();
+    Put("d.txt", TextBytes(100000, 4));
+    InSrc("7z a -tzip -mm=Deflate64 " + ShellQuote(Zip("d64.zip")) + " d.txt >/dev/null");
+    TZipArchiver zip;
+    Open(zip, Zip("d64.zip"));
+    ASSERT_EQ(zip.Files(0).Method, 9);
+    int native = 0;
+    zip.OnProcessFileFailure = [&](TZipBaseArchiver *, const std::string &, TZipProcessOperation, int n, int,
+                                   const std::string &, TZipFailureAction &) { native = n; };
+    zip.ExtractMatching();
+    EXPECT_EQ(native, 55);
+    EXPECT_FALSE(FileExists(Out() + "d.txt"));
+}

@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include "ZipArchiver.h"
+#include "ZipExcept.h"
+#include "ZipHashedStringList.h"
+#include "ZipStrFunc.h"
+
+TEST(MatchWildcard, StarsAndQuestionMarks) {
+    EXPECT_TRUE(MatchWildcard("", "*", true));
+    EXPECT_TRUE(MatchWildcard("readme", "*.*", true));
+    EXPECT_TRUE(MatchWildcard("abc", "a*c", true));
+    EXPECT_TRUE(MatchWildcard("ac", "a*c", true));
+    EXPECT_FALSE(MatchWildcard("ab", "a*c", true));
+    EXPECT_FALSE(MatchWildcard("", "?", true));
+    EXPECT_TRUE(MatchWildcard("x", "?", true));
+    EXPECT_FALSE(MatchWildcard("xy", "?", true));
+    EXPECT_TRUE(MatchWildcard("skins/Blue/blue.skn", "*.skn", true));
+    EXPECT_TRUE(MatchWildcard("a.b.c", "*.c", true));
+    EXPECT_FALSE(MatchWildcard("a.b.c", "*.b", true));
+    EXPECT_TRUE(MatchWildcard("a", "a*", true));
+    EXPECT_FALSE(MatchWildcard("abc", "", true));
+}
+
+TEST(MatchWildcard, CaseFollowsTheFlag) {
+    EXPECT_TRUE(MatchWildcard("TARNWICK.EXE", "tarn*.exe", true));
+    EXPECT_FALSE(MatchWildcard("TARNWICK.EXE", "tarn*.exe", false));
+    EXPECT_TRUE(MatchWildcard("tarnwick.exe", "tarn*.exe", false));
+}
+
+TEST(MatchWildcard, ManyStarsOnALongNameStayQuick) {
+    std::string name(4000, 'a');
+    EXPECT_FALSE(MatchWildcard(name, "*a*a*a*a*a*a*a*a*a*b", true));
+    EXPECT_TRUE(MatchWildcard(name + "b", "*a*a*a*a*a*a*a*a*a*b", true));
+}
+
+TEST(ZipCompare, LengthLimitedWithAndWithoutCase) {
+    EXPECT_EQ(ZipStrLComp("abcdef", "abcxyz", 3), 0);
+    EXPECT_LT(ZipStrLComp("abc", "abd", 3), 0);
+    EXPECT_GT(ZipStrLComp("abd", "abc", 10), 0);
+    EXPECT_LT(ZipStrLComp("ab", "abc", 10), 0);
+    EXPECT_NE(ZipStrLComp("ABC", "abc", 3), 0);
+    EXPECT_EQ(ZipStrLIComp("ABC", "abc", 3), 0);
+    EXPECT_EQ(ZipStrLIComp("ABCx", "abcy", 3), 0);
+    EXPECT_NE(ZipStrLIComp("ABCx", "abcy", 4), 0);
+    const TZipCompareTables &t = ZipCompareTables();
+    ASSERT_TRUE(t.RankIsPermutation);
+    EXPECT_EQ(t.InvRank[t.Rank['q']], 'q');
+    EXPECT_EQ(t.UpperRank[t.Rank['q']], t.Rank['Q']);
+    EXPECT_EQ(t.LowerRank[t.Rank['Q']], t.Rank['q']);
+}
+
+TEST(ZipStringHash, ChainsFindsAndRemoves) {
+    TZipStringHash h(7);
+    EXPECT_EQ(TZipStringHash::HashOf(""), 0u);
+    EXPECT_EQ(TZipStringHash::HashOf("A"), 0x41u);
+    EXPECT_EQ(TZipStringHash::HashOf("AB"), (0x41u << 2) ^ 0x42u);
+    for (int i = 0; i < 100; ++i) h.Add("key" + std::to_string(i), i);
+    EXPECT_EQ(h.ValueOf("key42"), 42);
+    EXPECT_EQ(h.ValueOf("KEY42"), -1);
+    h.Remove("key42");
+    EXPECT_EQ(h.ValueOf("key42"), -1);
+    EXPECT_EQ(h.ValueOf("key43"), 43);
+    h.Add("dup", 1);
+    h.Add("dup", 2);
+    EXPECT_EQ(h.ValueOf("dup"), 2);  // newest heads its chain
+    h.Clear();
+    EXPECT_EQ(h.ValueOf("key43"), -1);
+}
+
+TEST(ZipHashedStringList, IndexIsDroppedWhenChainsGrowAndRebuiltLarger) {
+    TZipHashedStringList list;
+    for (int i = 0; i < 10; ++i) list.Add("item" + std::to_string(i));
+    EXPECT_EQ(list.IndexOf("ITEM3"), 3);  // case-insensitive list
+    EXPECT_EQ(list.ItemIndexBuckets(), 1000);
+    for (int i = 10; i < 5000; ++i) list.Add("item" + std::to_string(i));
+    EXPECT_EQ(list.ItemIndexBuckets(), 1000);
+    list.Add("item5000");  // the 5001st item
+    EXPECT_EQ(list.ItemIndexBuckets(), 0);
+    for (int i = 5001; i < 6000; ++i) list.Add("item" + std::to_string(i));
+    EXPECT_EQ(list.IndexOf("item5999"), 5999);
+    EXPECT_GE(list.ItemIndexBuckets(), 5001);
+    EXPECT_EQ(list.IndexOf("missing"), -1);
+}
+
+TEST(ZipHashedStringList, ChangesKeepBothIndicesTrue) {
+    TZipHashedStringList list;
+    list.Add("Name=one");
+    list.Add("Other=two");
+    list.Add("plain");
+    EXPECT_EQ(list.IndexOfName("name"), 0);
+    EXPECT_EQ(list.IndexOfName("plain"), -1);
+    EXPECT_EQ(list.IndexOf("PLAIN"), 2);
+    list.Delete(0);
+    EXPECT_EQ(list.IndexOfName("other"), 0);
+    EXPECT_EQ(list.IndexOf("plain"), 1);
+    list.Put(1, "Third=3");
+    EXPECT_EQ(list.IndexOf("plain"), -1);
+    EXPECT_EQ(list.IndexOf("third=3"), 1);
+    EXPECT_EQ(list.IndexOfName("THIRD"), 1);
+    list.Add("added=x");
+    EXPECT_EQ(list.IndexOfName("added"), 2);
+    list.Clear();
+    EXPECT_EQ(list.IndexOf("third=3"), -1);
+    EXPECT_EQ(list.IndexOfName("added"), -1);
+
+    TZipHashedStringList exact(true);
+    exact.Add("Abc");
+    EXPECT_EQ(exact.IndexOf("abc"), -1);
+    EXPECT_EQ(exact.IndexOf("Abc"), 0);
+}
+
+TEST(ZipDirArray, NamesAreUniqueWithoutRegardToCase) {
+    TZipDirArray dir;
+    TZipDirItem a, b;
+    a.Name = "Folder/File.TXT";
+    b.Name = "other.txt";
+    dir.Add(a);
+    dir.Add(b);
+    EXPECT_EQ(dir.IndexOf("folder/file.txt"), 0);
+    EXPECT_FALSE(dir.Rename(1, "FOLDER/file.txt"));
+    EXPECT_TRUE(dir.Rename(1, "renamed.txt"));
+    EXPECT_EQ(dir.IndexOf("RENAMED.TXT"), 1);
+    EXPECT_EQ(dir.IndexOf("other.txt"), -1);
+    dir.SetCount(0);
+    EXPECT_EQ(dir.Count(), 0);
+    EXPECT_EQ(dir.Capacity(), 0);
+}
+
+TEST(EZipException, TextsCarryNameAndNativeCode) {
+    TZipArchiver zip;
+    zip.Name = "ZipArchiver1";
+    EZipException e(12, {"a.zip"}, &zip);
+    EXPECT_EQ(e.Message(), "ZipArchiver1: File \"a.zip\" not found - Native error: 00012");
+    EXPECT_EQ(e.ErrorCode, 6);
+    EXPECT_EQ(e.NativeError, 12);
+    EZipException unknown(77);
+    EXPECT_EQ(unknown.Message(), "Unknown error - Native error: 00077");
+    EXPECT_EQ(unknown.ErrorCode, 0);
+    EXPECT_EQ(EZipException(8).Message(),
+              "Invalid size or check sum of file or unsupported compression format - Native error: 00008");
+    EXPECT_EQ(EZipException(40).Message(), "Cannot find Zip64 directory end record - Native error: 00040");
+    EXPECT_EQ(EZipException(34, {"10", "7"}).Message(),
+              "Invalid compressed size, rfs.size = 10, count = 7 - Native error: 00034");
+    // Spot checks across the map.
+    EXPECT_EQ(ZipNativeToErrorCode(20), 10);
+    EXPECT_EQ(ZipNativeToErrorCode(37), 20);
+    EXPECT_EQ(ZipNativeToErrorCode(45), 24);
+    EXPECT_EQ(ZipNativeToErrorCode(48), 27);
+    EXPECT_EQ(ZipNativeToErrorCode(55), 32);
+    EXPECT_EQ(ZipNativeToErrorCode(57), 27);
+    EXPECT_EQ(ZipNativeToErrorCode(59), 33);
+    EXPECT_EQ(ZipNativeToErrorCode(60), 0);
+    EXPECT_EQ(ZipNativeToErrorCode(-1), 0);
+    EXPECT_STREQ(ZipErrorMessage(20), "Archive is open. You should close it beore performing this operation.");
+}

@@ -1,0 +1,273 @@
+// The zip archive component: opens an archive, reads its central directory,
+// selects entries by wildcard masks and extracts or tests them with progress,
+// confirmation and failure events. The writing side shares these classes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Classes.h"
+#include "ZipDirManager.h"
+#include "ZipExcept.h"
+#include "ZipHashedStringList.h"
+#include "ZipQuestions.h"
+#include "ZipStrFunc.h"
+
+enum TZipCompressionLevel { clNone, clFastest, clNormal, clMax };
+enum TZipSpanningMode { smNone, smSpanning, smSplitting };
+enum TZipZip64Mode { zmDisabled, zmAuto, zmAlways };
+enum TZipProgressPhase { ppStart, ppProcess, ppEnd };
+enum TZipStorePath { spNoPath, spRelativePath, spFullPath, spFullPathWithDrive };
+enum TZipShareMode { smShareCompat, smShareExclusive, smShareDenyWrite, smShareDenyRead, smShareDenyNone };
+enum TZipOverwriteMode { omPrompt, omAlways, omNever, omIfNewer, omIfOlder };
+enum TZipOpenMode { zomCreate, zomOpenReadWrite, zomOpenRead };
+enum TZipVolumeSize { vsAutoDetect, vsCustom, vs1_44MB, vs100MB, vs200MB, vs250MB, vs600MB, vs650MB,
+                      vs700MB, vs4700MB };
+
+struct TZipOptions {
+    bool Recurse = true;
+    TZipStorePath StorePath = spRelativePath;
+    TZipShareMode ShareMode = smShareDenyNone;
+    TZipOverwriteMode OverwriteMode = omAlways;
+    bool CreateDirs = true;
+    bool ReplaceReadOnly = true;
+    bool SetAttributes = true;
+    int SearchAttr = 0x28BF;
+    bool FlushBuffers = true;
+    bool OEMFileNames = true;
+};
+
+struct TZipSpanningOptions {
+    bool AdvancedNaming = true;
+    int64_t FirstVolumeSize = 0;
+    TZipVolumeSize VolumeSize = vsAutoDetect;
+    int64_t CustomVolumeSize = 65536;
+};
+
+class TZipBaseArchiver;
+
+using TZipProgressEvent = std::function<void(TZipBaseArchiver *Sender, const std::string &FileName,
+                                             double Progress, TZipProcessOperation Operation,
+                                             TZipProgressPhase ProgressPhase, bool &Cancel)>;
+using TZipOverallProgressEvent = std::function<void(TZipBaseArchiver *Sender, double Progress,
+                                                    TZipProcessOperation Operation,
+                                                    TZipProgressPhase ProgressPhase, bool &Cancel)>;
+using TZipCopyTempFileProgressEvent = std::function<void(TZipBaseArchiver *Sender, double Progress,
+                                                         TZipProgressPhase ProgressPhase, bool &Cancel)>;
+using TZipConfirmOverwriteEvent = std::function<void(TZipBaseArchiver *Sender, const std::string &SourceFileName,
+                                                     std::string &DestFileName, bool &Confirm)>;
+using TZipConfirmProcessFileEvent = std::function<void(TZipBaseArchiver *Sender, const std::string &FileName,
+                                                       TZipProcessOperation Operation, bool &Confirm)>;
+using TZipNotifyEvent = std::function<void(TZipBaseArchiver *Sender)>;
+using TZipPasswordEvent = std::function<void(TZipBaseArchiver *Sender, const std::string &FileName,
+                                             std::string &NewPassword, bool &SkipFile)>;
+using TZipProcessFileFailureEvent = std::function<void(
+    TZipBaseArchiver *Sender, const std::string &FileName, TZipProcessOperation Operation, int NativeError,
+    int ErrorCode, const std::string &ErrorMessage, TZipFailureAction &Action)>;
+using TZipRequestNumberedVolumeEvent = std::function<void(TZipBaseArchiver *Sender, int VolumeNumber,
+                                                          std::string &VolumeFileName, bool &Cancel)>;
+using TZipRequestVolumeEvent = std::function<void(TZipBaseArchiver *Sender, std::string &VolumeFileName,
+                                                  bool &Cancel)>;
+using TZipDiskFullEvent = std::function<void(TZipBaseArchiver *Sender, int VolumeNumber,
+                                             const std::string &VolumeFileName, bool &Cancel)>;
+using TZipStoreFileEvent = std::function<void(TZipBaseArchiver *Sender, std::string &FileName, int &FileAttr,
+                                              std::string &Comment, const std::string &OriginalFileName)>;
+using TZipExtractFileEvent = std::function<void(TZipBaseArchiver *Sender, std::string &FileName, int &FileAttr,
+                                                const std::string &Comment)>;
+
+// Where the data of an entry goes.
+class TZipDataSink {
+public:
+    virtual ~TZipDataSink() = default;
+    // False when fewer bytes could be written.
+    virtual bool Write(const uint8_t *data, size_t count) = 0;
+};
+
+// What the last operation over the selected entries did, so that a caller
+// never takes a partly failed archive for a success. Names use "/".
+struct TZipOperationResult {
+    int Selected = 0;
+    int Processed = 0;
+    TStringList Failed;   // entries that failed and were ignored or aborted on
+    TStringList Skipped;  // not confirmed, read-only or not overwritten, password skipped, links
+    bool Aborted = false;    // fxaAbort answered
+    bool Cancelled = false;  // a progress event cancelled
+    bool Ok() const { return Failed.Empty() && !Aborted && !Cancelled; }
+};
+
+class TZipBaseArchiver {
+public:
+    TZipBaseArchiver();
+    virtual ~TZipBaseArchiver();
+    TZipBaseArchiver(const TZipBaseArchiver &) = delete;
+    TZipBaseArchiver &operator=(const TZipBaseArchiver &) = delete;
+
+    // The component name that prefixes exception texts ("ZipArchiver1").
+    std::string Name;
+
+    // Published properties.
+    bool ExtractCorruptedFiles = false;
+    TZipCompressionLevel CompressionLevel() const { return FCompressionLevel; }
+    void SetCompressionLevel(TZipCompressionLevel level);
+    int CompressionMode() const { return FCompressionMode; }
+    void SetCompressionMode(int mode);  // native 5 outside 0..9
+    std::string CurrentVersion() const { return "2.68 "; }
+    std::string Password;
+    std::string FileName;
+    std::string BaseDir;
+    std::string TempDir;
+    TZipSpanningMode SpanningMode() const { return FSpanningMode; }
+    void SetSpanningMode(TZipSpanningMode mode);
+    TZipSpanningOptions SpanningOptions;
+    std::string SFXStub;
+    TZipOptions Options;
+    TStringList FileMasks;
+    TStringList ExclusionMasks;
+    TStringList NoCompressionMasks;
+    bool InMemory() const { return FInMemory; }
+    void SetInMemory(bool value);
+    TZipZip64Mode Zip64Mode = zmAuto;
+
+    // Events.
+    TZipProgressEvent OnFileProgress;
+    TZipOverallProgressEvent OnOverallProgress;
+    TZipCopyTempFileProgressEvent OnCopyTempFileProgress;
+    TZipConfirmOverwriteEvent OnConfirmOverwrite;
+    TZipConfirmProcessFileEvent OnConfirmProcessFile;
+    TZipNotifyEvent AfterOpen;
+    TZipPasswordEvent OnPassword;
+    TZipProcessFileFailureEvent OnProcessFileFailure;
+    TZipRequestNumberedVolumeEvent OnRequestBlankVolume;
+    TZipRequestVolumeEvent OnRequestFirstVolume;
+    TZipRequestVolumeEvent OnRequestLastVolume;
+    TZipRequestNumberedVolumeEvent OnRequestMiddleVolume;
+    TZipDiskFullEvent OnDiskFull;
+    TZipStoreFileEvent OnStoreFile;
+    TZipExtractFileEvent OnExtractFile;
+
+    // The questions used for events without a handler; nullptr means the
+    // process-wide ones (ZipQuestions()).
+    TZipQuestions *Questions = nullptr;
+
+    // Opening and closing.
+    void OpenZip();
+    void OpenZipMode(TZipOpenMode mode);
+    // Opens an archive held in the caller's stream (read side; the stream
+    // stays the caller's).
+    void OpenZipStream(TStream *stream);
+    void CloseZip();
+    bool Active() const { return FActive; }
+
+    // Extracts every entry that matches the mask into BaseDir.
+    void ExtractMatching(const std::string &FileMask = "*.*", int SearchAttr = 0x28BF,
+                         const std::string &ExclusionMask = "");
+    // Runs the checks of extraction (size and CRC) without writing files.
+    void TestMatching(const std::string &FileMask = "*.*", int SearchAttr = 0x28BF,
+                      const std::string &ExclusionMask = "");
+    // Writes the data of one entry to a stream; false when the entry's size
+    // or CRC do not check (or it was skipped by the password event).
+    bool ExtractToStream(int index, TStream &dest);
+    const TZipOperationResult &LastResult() const { return FResult; }
+
+    // The directory.
+    int FileCount() const { return FDir.Dir.Count(); }
+    const TZipDirItem &Files(int i) const { return FDir.Dir[i]; }
+    int IndexOf(const std::string &storedName) { return FDir.Dir.IndexOf(storedName); }
+    std::string Comment() const { return FComment; }
+    int64_t PrefixSize() const { return FPrefixSize; }
+    int VolumeCount() const { return FLastVolume + 1; }
+    // True when the directory was rebuilt from the local headers.
+    bool Recovered() const { return FRecovered; }
+
+    // Whether a damaged archive is opened by rebuilding its directory from
+    // the local headers (on by default).
+    bool OpenCorruptedArchives = true;
+
+protected:
+    // Event slots, in the engine's order; each runs the handler or the default.
+    virtual void DoOverallProgress(double progress, TZipProcessOperation op, TZipProgressPhase phase,
+                                   bool &cancel);
+    virtual void DoFileProgress(const std::string &fileName, double progress, TZipProcessOperation op,
+                                TZipProgressPhase phase, bool &cancel);
+    virtual void DoCopyTempFileProgress(double progress, TZipProgressPhase phase, bool &cancel);
+    virtual void DoConfirmOverwrite(const std::string &source, std::string &dest, bool &confirm);
+    virtual void DoConfirmProcessFile(const std::string &fileName, TZipProcessOperation op, bool &confirm);
+    virtual void DoPassword(const std::string &fileName, std::string &newPassword, bool &skipFile);
+    virtual void DoProcessFileFailure(const std::string &fileName, TZipProcessOperation op, int nativeError,
+                                      int errorCode, const std::string &message, TZipFailureAction &action);
+    virtual void DoRequestBlankVolume(int volumeNumber, std::string &volumeFileName, bool &cancel);
+    virtual void DoRequestFirstVolume(std::string &volumeFileName, bool &cancel);
+    virtual void DoRequestLastVolume(std::string &volumeFileName, bool &cancel);
+    virtual void DoRequestMiddleVolume(int volumeNumber, std::string &volumeFileName, bool &cancel);
+    virtual void DoDiskFull(int volumeNumber, const std::string &volumeFileName, bool &cancel);
+    virtual void DoVolumeFailure(int volumeNumber, const std::string &volumeFileName);
+    virtual void DoStoreFile(std::string &fileName, int &fileAttr, std::string &comment,
+                             const std::string &originalFileName);
+    virtual void DoExtractFile(std::string &fileName, int &fileAttr, const std::string &comment);
+
+    // Starts an empty archive (create mode, in-memory). The writing side
+    // builds on this.
+    virtual void CreateNewArchive();
+    TZipQuestions &Ask() { return Questions ? *Questions : ZipQuestions(); }
+
+    // Archive state shared with the writing side.
+    TZipDirManager FDir;
+    TStream *FStream = nullptr;           // the current volume
+    std::unique_ptr<TStream> FOwnStream;  // when the component owns it
+    bool FActive = false;
+    bool FUpdatePending = false;
+    std::string FComment;
+    int64_t FPrefixSize = 0;
+    int64_t FDirOffset = 0;  // start of the central directory (bound of entry data)
+    int FCurrentVolume = 0;
+    int FLastVolume = 0;     // number of the last volume (0: single file)
+    bool FCustomStream = false;
+    bool FRecovered = false;
+
+private:
+    struct TEndRecord;
+    friend class TZipEntryReader;
+
+    void OpenArchiveStream(TZipOpenMode mode);
+    bool FindEndRecord(TEndRecord &end);
+    void ReadDirectory(const TEndRecord &end);
+    void ReadCentralDirectory(const TEndRecord &end);
+    void RecoverDirectory();
+    void DetectPrefix();
+    void ApplyVolumeLayout(const TEndRecord &end);
+    std::string VolumeFileName(int number, bool advanced) const;
+    void SelectVolume(int number);
+    // Reads count bytes, going on to the next volume when one ends; returns
+    // how many were read.
+    int64_t ReadSpan(void *buffer, int64_t count);
+    void ReadSpanExact(void *buffer, int64_t count);
+
+    void SelectMatching(const std::string &mask, int searchAttr);
+    void ProcessSelected(TZipProcessOperation op);
+    enum TEntryOutcome { eoDone, eoSkipped, eoCancelled };
+    TEntryOutcome ExtractEntry(int index, TZipProcessOperation op);
+    // Streams an entry's data into the sink, checking size and CRC.
+    TEntryOutcome WriteEntryData(int index, TZipDataSink &sink, bool &checksOk);
+    void CheckOpen() const;
+
+    TZipCompressionLevel FCompressionLevel = clFastest;
+    int FCompressionMode = 1;
+    TZipSpanningMode FSpanningMode = smNone;
+    bool FInMemory = false;
+    int FBusy = 0;
+    bool FCloseRequested = false;
+    // In-progress state of the running operation.
+    int FEntriesTotal = 0;
+    int FEntriesDone = 0;
+    bool FCancel = false;
+    TZipProcessOperation FCurrentOp = poExtract;
+    TZipOperationResult FResult;
+};
+
+class TZipArchiver : public TZipBaseArchiver {
+public:
+    TZipArchiver() { Zip64Mode = zmDisabled; }
+};
