@@ -1,0 +1,20 @@
+// The popup menu the program's windows and its tray icon open.
+#pragma once
+
+#include <QMenu>
+
+// A QMenu that knows whether it opens by itself on a right click
+// (AutoPopup) and which component opened it last (PopupComponent). Its
+// default item is QMenu's defaultAction().
+class TPopupMenu : public QMenu {
+public:
+    explicit TPopupMenu(QWidget *parent = nullptr) : QMenu(parent) {}
+    bool AutoPopup() const { return FAutoPopup; }
+    void SetAutoPopup(bool v) { FAutoPopup = v; }
+    QObject *PopupComponent() const { return FPopupComponent; }
+    void SetPopupComponent(QObject *c) { FPopupComponent = c; }
+
+private:
+    bool FAutoPopup = true;
+    QObject *FPopupComponent = nullptr;
+};

@@ -1,0 +1,12 @@
+// The Qt application object GUI tests need, and waiting on its event loop.
+#pragma once
+
+#include <functional>
+
+// Makes the process's QApplication on first call (kept to the end of the
+// process). Tests run headless under the offscreen platform.
+void EnsureQApplication();
+// Runs the event loop until cond holds or timeoutMs passes; answers cond.
+bool WaitUntil(const std::function<bool()> &cond, int timeoutMs = 5000);
+// Runs the event loop for ms milliseconds.
+void ProcessEventsFor(int ms);
