@@ -10,3 +10,9 @@ void EnsureQApplication();
 bool WaitUntil(const std::function<bool()> &cond, int timeoutMs = 5000);
 // Runs the event loop for ms milliseconds.
 void ProcessEventsFor(int ms);
+
+// Older spellings of the two above, still used by some tests.
+inline void EnsureQtApplication() { EnsureQApplication(); }
+inline bool ProcessEventsUntil(const std::function<bool()> &cond, int timeoutMs) {
+    return WaitUntil(cond, timeoutMs);
+}

@@ -1,0 +1,66 @@
+// The download window: a small modal window that fetches one URL into one
+// file with THTTPGet, showing progress, and answers whether the file arrived.
+// Used by the update checks and the Options dialog.
+#pragma once
+
+#include <QDialog>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class THTTPGet;
+
+class TForm2 : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TForm2(QWidget *parent = nullptr);
+    ~TForm2() override;
+
+    QProgressBar *ProgressBar1;
+    QLabel *Label1;
+    QFrame *Bevel1;
+    QPushButton *BitBtn1;  // "Yes": start the download
+    QPushButton *BitBtn2;  // "Cancel"
+    QTimer *Timer1;        // automatic start, and retry after a failure
+    THTTPGet *HTTPGet;
+
+    void BitBtn1Click();
+    void Timer1Timer();
+    void BitBtn2Click();
+    void HTTPGetProgress(THTTPGet *Sender, int64_t TotalSize, int64_t Readed);
+    void HTTPGetDoneFile(THTTPGet *Sender, const std::string &FileName, int64_t FileSize);
+    void HTTPGetError(THTTPGet *Sender);
+
+    // What DownloadFile keeps for the handlers, and the answer.
+    std::string Url;
+    std::string TargetFile;
+    bool Result = false;
+
+private:
+    void StartDownload();
+};
+
+// Shows the download window modally at (Left, Top) with the caption
+// "Tarnwick - " + Caption and Text as its message; downloads Url into
+// TargetFile when the user clicks Yes, or on its own a second after showing
+// when AutoStart is set (retrying every second after a failure). Answers true
+// only when the whole file arrived; Cancel and closing answer false.
+bool DownloadFile(const std::string &Caption, const std::string &Text, const std::string &Url,
+                  const std::string &TargetFile, int Left, int Top, bool AutoStart);
+
+// Test seam: called with the window once its modal loop runs, so a test can
+// press its buttons or close it without blocking.
+extern std::function<void(TForm2 &)> DownloadFileShownHook;
+
+// Where the window's button captions come from: section, key and the design
+// text as default. Until it is set, the design texts are used.
+extern std::function<std::string(const std::string &Section, const std::string &Key,
+                                 const std::string &Default)>
+    DownloadTextLookup;

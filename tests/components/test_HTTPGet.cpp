@@ -1,0 +1,406 @@
+// THTTPGet against a real HTTP server on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "HTTPGet.h"
+#include "HttpTestServer.h"
+#include "QtTestApp.h"
+#include "SysUtils.h"
+#include "TestSupport.h"
+
+namespace {
+
+// Records every event of one component.
+struct Recorder {
+    std::vector<std::pair<int64_t, int64_t>> progress;
+    int done = 0, errors = 0, strings = 0;
+    std::string doneName, text;
+    int64_t doneSize = -1;
+
+    void Attach(THTTPGet &g) {
+        g.OnProgress = [this](THTTPGet *, int64_t total, int64_t readed) {
+            progress.emplace_back(total, readed);
+        };
+        g.OnDoneFile = [this](THTTPGet *, const std::string &name, int64_t size) {
+            ++done;
+            doneName = name;
+            doneSize = size;
+        };
+        g.OnDoneString = [this](THTTPGet *, const std::string &t) {
+            ++strings;
+            text = t;
+        };
+        g.OnError = [this](THTTPGet *) { ++errors; };
+    }
+    int Finished() const { return done + errors + strings; }
+};
+
+class HTTPGetTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { EnsureQtApplication(); }
+    void SetUp() override {
+        WriteTestFile(Www.File("file.bin"), HttpPatternBytes(1000));
+        WriteTestFile(Www.File("index.html"), "<html>hello</html>");
+        Server = std::make_unique<HttpTestServer>(Www.Path());
+        Get = std::make_unique<THTTPGet>();
+        Get->BinaryData = true;
+        Rec.Attach(*Get);
+    }
+    void TearDown() override {
+        Get.reset();
+        Server.reset();
+    }
+    // Starts a file download of path into Out/name and waits for its end.
+    void FetchFile(const std::string &url, const std::string &name = "target.bin") {
+        Get->URL = url;
+        Get->FileName = Out.File(name);
+        Get->StartFileDownload();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return Rec.Finished() > 0; }, 20000));
+    }
+    void FetchString(const std::string &url) {
+        Get->URL = url;
+        Get->StartStringDownload();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return Rec.Finished() > 0; }, 20000));
+    }
+    // Names in the target folder: a failed download must leave nothing,
+    // not even its temporary file.
+    std::vector<std::string> OutFiles() { return ListDirectory(Out.Path()); }
+
+    TempDir Www, Out;
+    std::unique_ptr<HttpTestServer> Server;
+    std::unique_ptr<THTTPGet> Get;
+    Recorder Rec;
+};
+
+TEST_F(HTTPGetTest, DefaultsAfterCreate) {
+    THTTPGet g;
+    EXPECT_EQ(g.AcceptTypes, "*/*");
+    EXPECT_EQ(g.Agent, "Orvane HTTPGet");
+    EXPECT_FALSE(g.BinaryData);
+    EXPECT_FALSE(g.UseCache);
+    EXPECT_FALSE(g.WaitThread);
+    EXPECT_FALSE(g.Running());
+}
+
+TEST_F(HTTPGetTest, WholeFileArrivesWithProgressAndNoLeftovers) {
+    FetchFile(Server->Url("/file.bin"));
+    EXPECT_EQ(Rec.done, 1);
+    EXPECT_EQ(Rec.errors, 0);
+    EXPECT_EQ(Rec.doneName, Out.File("target.bin"));
+    EXPECT_EQ(Rec.doneSize, 1000);
+    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), HttpPatternBytes(1000));
+    ASSERT_FALSE(Rec.progress.empty());
+    EXPECT_EQ(Rec.progress.back(), std::make_pair(int64_t(1000), int64_t(1000)));
+    EXPECT_TRUE(Get->LastResult());
+    EXPECT_EQ(Get->LastStatusCode(), 200);
+    EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
+    EXPECT_FALSE(Get->Running());
+}
+
+TEST_F(HTTPGetTest, SuccessReplacesAnExistingFile) {
+    WriteTestFile(Out.File("target.bin"), "old contents that are longer than nothing");
+    FetchFile(Server->Url("/_big?size=5000"));
+    ASSERT_EQ(Rec.done, 1);
+    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), HttpPatternBytes(5000));
+}
+
+TEST_F(HTTPGetTest, ShortBodyFailsAndKeepsTheExistingFile) {
+    // Content-Length 2000, 1000 bytes sent, connection closed.
+    WriteTestFile(Out.File("target.bin"), "previous version");
+    FetchFile(Server->Url("/_lie?announce=2000&send=1000"));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_EQ(Rec.done, 0);
+    EXPECT_FALSE(Get->LastResult());
+    EXPECT_FALSE(Get->LastErrorText().empty());
+    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), "previous version");
+    EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
+}
+
+TEST_F(HTTPGetTest, ErrorStatusIsAFailureEvenAtTheAnnouncedLength) {
+    FetchFile(Server->Url("/_status?code=404&size=1000"));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_EQ(Get->LastStatusCode(), 404);
+    EXPECT_TRUE(OutFiles().empty());
+
+    Rec = Recorder();
+    Rec.Attach(*Get);
+    FetchFile(Server->Url("/no-such-file.zip"));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_EQ(Get->LastStatusCode(), 404);
+    EXPECT_TRUE(OutFiles().empty());
+
+    // A status outside 2xx that libcurl does not follow is no success either.
+    Rec = Recorder();
+    Rec.Attach(*Get);
+    FetchFile(Server->Url("/_status?code=304&size=0"));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_TRUE(OutFiles().empty());
+}
+
+TEST_F(HTTPGetTest, RedirectIsFollowed) {
+    FetchFile(Server->Url("/_redirect?to=/file.bin"));
+    ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
+    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), HttpPatternBytes(1000));
+
+    // A redirect to something other than http(s) is refused.
+    Rec = Recorder();
+    Rec.Attach(*Get);
+    FetchFile(Server->Url("/_redirect?to=file:///etc/passwd"));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_TRUE(OutFiles().size() == 1);  // only the earlier target.bin
+}
+
+TEST_F(HTTPGetTest, SlowTrickleReportsRisingProgress) {
+    FetchFile(Server->Url("/_trickle?chunks=8&size=500&delay=60"));
+    ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
+    EXPECT_EQ(Rec.doneSize, 4000);
+    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), HttpPatternBytes(4000));
+    ASSERT_GE(Rec.progress.size(), 3u);
+    for (size_t i = 0; i < Rec.progress.size(); ++i) {
+        EXPECT_EQ(Rec.progress[i].first, 4000);
+        if (i > 0) {
+            EXPECT_GT(Rec.progress[i].second, Rec.progress[i - 1].second);
+        }
+    }
+    EXPECT_EQ(Rec.progress.back().second, 4000);
+}
+
+TEST_F(HTTPGetTest, AbortDuringStalledBodyEndsAtOnceAndLeavesNoFile) {
+    Get->URL = Server->Url("/_stall?announce=100000&send=3000&hold=30");
+    Get->FileName = Out.File("target.bin");
+    Get->StartFileDownload();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !Rec.progress.empty(); }, 10000));
+    ProcessEventsFor(100);
+    size_t seen = Rec.progress.size();
+
+    QElapsedTimer t;
+    t.start();
+    Get->AbortDownload();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Rec.Finished() > 0; }, 5000));
+    EXPECT_LT(t.elapsed(), 1000);
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_EQ(Rec.progress.size(), seen) << "progress after abort";
+    EXPECT_TRUE(OutFiles().empty());
+    EXPECT_FALSE(Get->Running());
+}
+
+TEST_F(HTTPGetTest, StalledServerIsGivenUp) {
+    Get->StallTimeout = 1;
+    FetchFile(Server->Url("/_stall?announce=100000&send=1000&hold=30"));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_TRUE(OutFiles().empty());
+
+    Rec = Recorder();
+    Rec.Attach(*Get);
+    FetchFile(Server->Url("/_silent?hold=30"));
+    EXPECT_EQ(Rec.errors, 1);
+}
+
+TEST_F(HTTPGetTest, BodyLongerThanAnnouncedIsCutAtTheAnnouncedLength) {
+    FetchFile(Server->Url("/_lie?announce=1000&send=50000"));
+    ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
+    EXPECT_EQ(FileSize(Out.File("target.bin")), 1000);
+    EXPECT_EQ(Rec.doneSize, 1000);
+}
+
+TEST_F(HTTPGetTest, MemoryTargetIsBounded) {
+    Get->MaxStringSize = 4096;
+    FetchString(Server->Url("/_big?size=10000"));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_EQ(Rec.strings, 0);
+
+    // Without a Content-Length the limit holds while the body streams.
+    Rec = Recorder();
+    Rec.Attach(*Get);
+    Get->BinaryData = false;
+    FetchString(Server->Url("/_nolength?size=10000"));
+    EXPECT_EQ(Rec.errors, 1);
+
+    Rec = Recorder();
+    Rec.Attach(*Get);
+    FetchString(Server->Url("/_big?size=4096"));
+    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
+    EXPECT_EQ(Rec.text, HttpPatternBytes(4096));
+}
+
+TEST_F(HTTPGetTest, MissingContentLengthDependsOnBinaryData) {
+    FetchFile(Server->Url("/_nolength?size=3000"));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_TRUE(OutFiles().empty());
+
+    Rec = Recorder();
+    Rec.Attach(*Get);
+    Get->BinaryData = false;
+    FetchFile(Server->Url("/_nolength?size=3000"));
+    ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
+    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), HttpPatternBytes(3000));
+    ASSERT_FALSE(Rec.progress.empty());
+    EXPECT_EQ(Rec.progress.back(), std::make_pair(int64_t(0), int64_t(3000)));
+}
+
+TEST_F(HTTPGetTest, RequestCarriesAgentRefererAcceptAndNoCache) {
+    Get->Referer = "http://example.invalid/page";
+    FetchString(Server->Url("/_echo"));
+    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
+    EXPECT_TRUE(Contains(Rec.text, "GET /_echo HTTP/1.0\n")) << Rec.text;
+    EXPECT_TRUE(Contains(Rec.text, "User-Agent: Orvane HTTPGet\n"));
+    EXPECT_TRUE(Contains(Rec.text, "Referer: http://example.invalid/page\n"));
+    EXPECT_TRUE(Contains(Rec.text, "Accept: */*\n"));
+    EXPECT_TRUE(Contains(Rec.text, "Pragma: no-cache\n"));
+
+    Rec = Recorder();
+    Rec.Attach(*Get);
+    Get->Agent = "";
+    Get->Referer = "";
+    Get->UseCache = true;
+    Get->AcceptTypes = "text/plain\r\nX-Injected: 1";
+    FetchString(Server->Url("/_echo"));
+    ASSERT_EQ(Rec.strings, 1);
+    EXPECT_FALSE(ContainsText(Rec.text, "User-Agent:")) << Rec.text;
+    EXPECT_FALSE(ContainsText(Rec.text, "Referer:"));
+    EXPECT_FALSE(ContainsText(Rec.text, "no-cache"));
+    EXPECT_FALSE(Contains(Rec.text, "\nX-Injected:")) << "header injection";
+}
+
+TEST_F(HTTPGetTest, PostSendsTheQueryAsAForm) {
+    Get->PostQuery = "a=1&b=two";
+    FetchString(Server->Url("/_echo"));
+    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
+    EXPECT_TRUE(Contains(Rec.text, "POST /_echo HTTP/1.0\n")) << Rec.text;
+    EXPECT_TRUE(Contains(Rec.text, "Content-Type: application/x-www-form-urlencoded\n"));
+    EXPECT_TRUE(Contains(Rec.text, "Content-Length: 9\n"));
+    EXPECT_TRUE(Contains(Rec.text, "\n\na=1&b=two"));
+}
+
+TEST_F(HTTPGetTest, UrlForms) {
+    // Scheme in capitals, port kept, path from the first slash.
+    FetchFile("HTTP://127.0.0.1:" + std::to_string(Server->Port()) + "/file.bin");
+    ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
+
+    // A bare host and port with "/" fetches the root.
+    Rec = Recorder();
+    Rec.Attach(*Get);
+    Get->BinaryData = false;
+    FetchString("127.0.0.1:" + std::to_string(Server->Port()) + "/");
+    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
+    EXPECT_TRUE(Contains(Rec.text, "hello"));
+
+    // Other schemes, and "http://" buried in the query, are no http request.
+    for (const std::string &url : std::vector<std::string>{"file:///etc/passwd", "ftp://127.0.0.1:" + std::to_string(Server->Port()) + "/",
+          "", "gopher://x/?u=http://127.0.0.1/"}) {
+        Rec = Recorder();
+        Rec.Attach(*Get);
+        FetchFile(url);
+        EXPECT_EQ(Rec.errors, 1) << url;
+    }
+    EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
+}
+
+TEST_F(HTTPGetTest, UnreachableServerAndUnwritableTargetFail) {
+    int closed = FreeLoopbackPort();
+    FetchFile("http://127.0.0.1:" + std::to_string(closed) + "/x");
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_EQ(Get->LastStatusCode(), 0);
+
+    Rec = Recorder();
+    Rec.Attach(*Get);
+    FetchFile(Server->Url("/file.bin"), "no-such-folder/target.bin");
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_TRUE(OutFiles().empty());
+}
+
+TEST_F(HTTPGetTest, HttpsIsSpokenAndAnUntrustedCertificateRefused) {
+    // A plain-HTTP server behind an https:// address must not be fetched as
+    // http: the scheme is kept, so the TLS handshake fails.
+    FetchFile("https://127.0.0.1:" + std::to_string(Server->Port()) + "/file.bin");
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_TRUE(OutFiles().empty());
+}
+
+TEST_F(HTTPGetTest, CredentialsAnswerTheServersChallenge) {
+    Get->UserName = "anna";
+    Get->Password = "s3cret";
+    FetchString(Server->Url("/_auth?user=anna&pass=s3cret"));
+    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
+    EXPECT_EQ(Rec.text, "secret");
+
+    Rec = Recorder();
+    Rec.Attach(*Get);
+    Get->Password = "wrong";
+    FetchString(Server->Url("/_auth?user=anna&pass=s3cret"));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_EQ(Get->LastStatusCode(), 401);
+}
+
+TEST_F(HTTPGetTest, SecondStartWhileRunningIsIgnored) {
+    Get->URL = Server->Url("/_trickle?chunks=5&size=100&delay=50");
+    Get->FileName = Out.File("target.bin");
+    Get->StartFileDownload();
+    EXPECT_TRUE(Get->Running());
+    Get->URL = Server->Url("/file.bin");
+    Get->FileName = Out.File("other.bin");
+    Get->StartFileDownload();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Rec.Finished() > 0; }, 10000));
+    ProcessEventsFor(300);
+    EXPECT_EQ(Rec.done, 1);
+    EXPECT_EQ(Rec.doneSize, 500);
+    EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
+}
+
+TEST_F(HTTPGetTest, HandlerMayStartTheNextDownload) {
+    int round = 0;
+    Get->OnError = [&](THTTPGet *g) {
+        ++Rec.errors;
+        if (round++ == 0) {
+            g->URL = Server->Url("/file.bin");
+            g->StartFileDownload();
+        }
+    };
+    FetchFile(Server->Url("/_status?code=500&size=10"));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Rec.done == 1; }, 10000));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), HttpPatternBytes(1000));
+}
+
+TEST_F(HTTPGetTest, WaitThreadReturnsAfterTheEvents) {
+    Get->WaitThread = true;
+    Get->URL = Server->Url("/_trickle?chunks=4&size=250&delay=30");
+    Get->FileName = Out.File("target.bin");
+    Get->StartFileDownload();
+    EXPECT_FALSE(Get->Running());
+    EXPECT_EQ(Rec.done, 1);
+    EXPECT_EQ(FileSize(Out.File("target.bin")), 1000);
+}
+
+TEST_F(HTTPGetTest, DestroyingARunningComponentJoinsSilently) {
+    Get->URL = Server->Url("/_stall?announce=100000&send=2000&hold=30");
+    Get->FileName = Out.File("target.bin");
+    Get->StartFileDownload();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !Rec.progress.empty(); }, 10000));
+    QElapsedTimer t;
+    t.start();
+    Get.reset();
+    EXPECT_LT(t.elapsed(), 1000);
+    size_t seen = Rec.progress.size();
+    ProcessEventsFor(200);
+    EXPECT_EQ(Rec.Finished(), 0);
+    EXPECT_EQ(Rec.progress.size(), seen);
+    EXPECT_TRUE(OutFiles().empty());
+}
+
+TEST_F(HTTPGetTest, ManyMegabytesArriveIntact) {
+    const size_t size = 24u << 20;
+    FetchFile(Server->Url("/_big?size=" + std::to_string(size)));
+    ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
+    std::string got = ReadFileToString(Out.File("target.bin"));
+    ASSERT_EQ(got.size(), size);
+    EXPECT_TRUE(got == HttpPatternBytes(size));
+    EXPECT_EQ(Rec.progress.back(), std::make_pair(int64_t(size), int64_t(size)));
+}
+
+}  // namespace
