@@ -15,6 +15,7 @@ void *gCryptoHandle = nullptr;
 bool gBound = false;
 std::string gSSLName = "libssl.so.3";
 std::string gCryptoName = "libcrypto.so.3";
+std::string gLoadError;
 
 // --- routines that stand in for entry points OpenSSL 3 no longer exports ---
 
@@ -156,6 +157,7 @@ const TEntry kEntries[] = {
     REQ(libSSL, SSL_set1_host),
     REQ(libSSL, SSL_get_verify_result),
     REQ(libSSL, SSL_get_ex_data_X509_STORE_CTX_idx),
+    REQ(libSSL, SSL_get0_param),
 
     REQ(libCrypto, X509_NAME_oneline),
     OPT(libCrypto, X509_NAME_hash_ex),
@@ -193,6 +195,7 @@ const TEntry kEntries[] = {
     REQ(libCrypto, X509_verify_cert_error_string),
     REQ(libCrypto, X509_get0_notBefore),
     REQ(libCrypto, X509_get0_notAfter),
+    REQ(libCrypto, X509_VERIFY_PARAM_set1_ip_asc),
     FROM(libCrypto, X509_get_notBefore_suite, "X509_get0_notBefore", true),
     FROM(libCrypto, X509_get_notAfter_suite, "X509_get0_notAfter", true),
 };
@@ -213,7 +216,12 @@ void *OpenLibrary(const std::string &name)
                 return h;
         }
     }
-    return dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void *h = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h && gLoadError.empty()) {
+        const char *why = dlerror();
+        gLoadError = why ? why : name + ": cannot be loaded";
+    }
+    return h;
 }
 
 void ClearTable() { OSSL = TOpenSSLEntryPoints{}; }
@@ -230,8 +238,12 @@ bool BindTable()
         if (!addr && e.Shim && handle)
             addr = e.Shim;
         *e.Ref = addr;
-        if (!addr && e.Required)
+        if (!addr && e.Required) {
+            if (ok && gLoadError.empty() && handle)
+                gLoadError = std::string("entry point ") + (e.Name ? e.Name : "?") +
+                             " not found in " + (e.Lib == libSSL ? gSSLName : gCryptoName);
             ok = false;
+        }
     }
     // The name hash became a routine with more arguments.
     if (!OSSL.X509_NAME_hash && OSSL.X509_NAME_hash_ex)
@@ -246,6 +258,7 @@ bool LoadOpenSSLLibrary()
     std::lock_guard<std::mutex> lock(gLoadLock);
     if (gBound)
         return true;
+    gLoadError.clear();
     // libcrypto first, so that a copy in the program folder is the one
     // libssl binds to.
     if (!gCryptoHandle)
@@ -269,6 +282,12 @@ void UnloadOpenSSLLibrary()
         dlclose(gCryptoHandle);
     gSSLHandle = nullptr;
     gCryptoHandle = nullptr;
+}
+
+std::string OpenSSLLoadErrorText()
+{
+    std::lock_guard<std::mutex> lock(gLoadLock);
+    return gLoadError;
 }
 
 bool OpenSSLLibraryLoaded()

@@ -26,6 +26,7 @@ typedef struct X509_name_st X509_NAME;
 typedef struct x509_store_ctx_st X509_STORE_CTX;
 typedef struct evp_md_st EVP_MD;
 typedef struct asn1_string_st ASN1_TIME;
+typedef struct X509_VERIFY_PARAM_st X509_VERIFY_PARAM;
 struct stack_st_X509_NAME;
 
 // Constants of the OpenSSL 3 interface that the TLS layer uses.
@@ -141,6 +142,7 @@ struct TOpenSSLEntryPoints {
     const SSL_METHOD *(*TLS_client_method)();
     int (*OPENSSL_init_ssl)(uint64_t, const void *);
     X509 *(*SSL_get1_peer_certificate)(const SSL *);
+    X509_VERIFY_PARAM *(*SSL_get0_param)(SSL *);
 
     // --- the crypto library ---
     char *(*X509_NAME_oneline)(const X509_NAME *, char *, int);
@@ -180,6 +182,7 @@ struct TOpenSSLEntryPoints {
     unsigned long (*X509_NAME_hash_ex)(const X509_NAME *, void *, const char *, int *);
     const ASN1_TIME *(*X509_get0_notBefore)(const X509 *);
     const ASN1_TIME *(*X509_get0_notAfter)(const X509 *);
+    int (*X509_VERIFY_PARAM_set1_ip_asc)(X509_VERIFY_PARAM *, const char *);
 };
 
 extern TOpenSSLEntryPoints OSSL;
@@ -191,6 +194,9 @@ bool LoadOpenSSLLibrary();
 // Clears the table and releases both libraries. Harmless when nothing is
 // loaded, and harmless twice.
 void UnloadOpenSSLLibrary();
+// Why the last load failed (the loader's message, or the first missing
+// required entry point); empty after a successful load.
+std::string OpenSSLLoadErrorText();
 // True while the table is fully bound.
 bool OpenSSLLibraryLoaded();
 

@@ -1,6 +1,7 @@
 // Loading and binding the OpenSSL libraries at run time.
 #include "NetSSLOpenSSLHeaders.h"
 #include "OpenSSLServer.h"
+#include "SysUtils.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -84,12 +85,14 @@ TEST_F(SSLBinding, MissingLibraryFailsAndRetryRecovers)
     SetOpenSSLLibraryNames("libssl-not-here.so.3", "libcrypto-not-here.so.3");
     EXPECT_FALSE(LoadOpenSSLLibrary());
     EXPECT_FALSE(OpenSSLLibraryLoaded());
+    EXPECT_TRUE(ContainsText(OpenSSLLoadErrorText(), "not-here")) << OpenSSLLoadErrorText();
     EXPECT_EQ(OSSL.SSL_CTX_new, nullptr);
     EXPECT_FALSE(LoadOpenSSLLibrary());
 
     UnloadOpenSSLLibrary();
     SetOpenSSLLibraryNames("libssl.so.3", "libcrypto.so.3");
     EXPECT_TRUE(LoadOpenSSLLibrary());
+    EXPECT_EQ(OpenSSLLoadErrorText(), "");
     EXPECT_NE(OSSL.SSL_CTX_new, nullptr);
 }
 
@@ -99,6 +102,7 @@ TEST_F(SSLBinding, LibraryWithoutTheEntryPointsNeverReportsSuccess)
     // A real library that lacks every TLS entry point: loads, does not bind.
     SetOpenSSLLibraryNames("libcrypto.so.3", "libcrypto.so.3");
     EXPECT_FALSE(LoadOpenSSLLibrary());
+    EXPECT_TRUE(ContainsText(OpenSSLLoadErrorText(), "entry point SSL_")) << OpenSSLLoadErrorText();
     // The first failure left the modules loaded; trying again must still
     // fail instead of taking the loaded modules for a bound table.
     EXPECT_FALSE(LoadOpenSSLLibrary());
