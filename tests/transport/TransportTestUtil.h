@@ -1,0 +1,78 @@
+// Helpers of the transport tests: a plain loopback listener, descriptor
+// counting and a Qt application for the anti-freeze tests.
+#pragma once
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <string>
+
+// A listening socket on 127.0.0.1 (or ::1) and an ephemeral port.
+class LoopbackListener {
+public:
+    explicit LoopbackListener(bool ipv6 = false, int backlog = 16) {
+        fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (ipv6) {
+            sockaddr_in6 a{};
+            a.sin6_family = AF_INET6;
+            a.sin6_addr = in6addr_loopback;
+            ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        } else {
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        }
+        ::listen(fd, backlog);
+        sockaddr_storage ss{};
+        socklen_t len = sizeof ss;
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&ss), &len);
+        port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6 *>(&ss)->sin6_port
+                          : reinterpret_cast<sockaddr_in *>(&ss)->sin_port);
+    }
+    ~LoopbackListener() {
+        if (fd >= 0) ::close(fd);
+    }
+    int Accept() { return ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC); }
+    int fd = -1;
+    int port = 0;
+};
+
+// A loopback port nobody listens on: bound, then closed again.
+inline int RefusingPort() {
+    LoopbackListener l;
+    return l.port;
+}
+
+inline int OpenDescriptorCount() {
+    int n = 0;
+    if (DIR *d = ::opendir("/proc/self/fd")) {
+        while (dirent *e = ::readdir(d))
+            if (e->d_name[0] != '.') ++n;
+        ::closedir(d);
+    }
+    return n - 1;  // the directory's own descriptor
+}
+
+inline QCoreApplication *EnsureQtApp() {
+    static int argc = 1;
+    static char name[] = "test_transport";
+    static char *argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+    return QCoreApplication::instance();
+}
+
+inline void WriteAll(int fd, const std::string &s) {
+    size_t off = 0;
+    while (off < s.size()) {
+        ssize_t n = ::send(fd, s.data() + off, s.size() - off, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        off += size_t(n);
+    }
+}

@@ -1,0 +1,367 @@
+// The socket stack, socket handle, component base, anti-freeze and intercept
+// against real loopback sockets.
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <sys/resource.h>
+
+#include <QTimer>
+#include <thread>
+#include <vector>
+
+#include "NetAntiFreeze.h"
+#include "NetComponent.h"
+#include "NetIntercept.h"
+#include "NetSocketHandle.h"
+#include "NetStack.h"
+#include "TransportTestUtil.h"
+
+namespace {
+// Holds a stack reference for the duration of a test.
+struct StackRef {
+    StackRef() { TNetStack::IncUsage(); }
+    ~StackRef() { TNetStack::DecUsage(); }
+};
+
+class TPlainComponent : public TNetComponent {
+protected:
+    using TNetComponent::TNetComponent;
+};
+}  // namespace
+
+TEST(NetStack, ErrorTextsAndMapping) {
+    StackRef ref;
+    EXPECT_EQ(GBSDStack()->WSTranslateSocketErrorMsg(10061), "Socket Error # 10061\r\nConnection refused.");
+    EXPECT_EQ(GBSDStack()->WSTranslateSocketErrorMsg(12345), "Socket Error # 12345\r\n");
+    EXPECT_EQ(GBSDStack()->WSTranslateSocketErrorMsg(11001), "Socket Error # 11001\r\nHost not found.");
+    EXPECT_EQ(ErrnoToWinsockError(ECONNREFUSED), 10061);
+    EXPECT_EQ(ErrnoToWinsockError(ETIMEDOUT), 10060);
+    EXPECT_EQ(ErrnoToWinsockError(ECONNRESET), 10054);
+    EXPECT_EQ(ErrnoToWinsockError(ENOTSOCK), 10038);
+    EXPECT_EQ(AddrInfoErrorToWinsockError(EAI_NONAME, 0), 11001);
+    EXPECT_EQ(AddrInfoErrorToWinsockError(EAI_AGAIN, 0), 11002);
+    EXPECT_EQ(AddrInfoErrorToWinsockError(EAI_FAIL, 0), 11003);
+    EXPECT_EQ(AddrInfoErrorToWinsockError(EAI_FAMILY, 0), 10047);
+    EXPECT_EQ(AddrInfoErrorToWinsockError(EAI_SERVICE, 0), 10109);
+    EXPECT_EQ(AddrInfoErrorToWinsockError(EAI_SYSTEM, 0), 11003);  // never 0
+    EXPECT_EQ(AddrInfoErrorToWinsockError(EAI_SYSTEM, EMFILE), 10024);
+    try {
+        GBSDStack()->RaiseSocketError(10038);
+        FAIL();
+    } catch (const ENetSocketError &e) {
+        EXPECT_STREQ(e.ClassName(), "ENetNotASocket");
+        EXPECT_EQ(e.LastError(), 10038);
+    }
+    GBSDStack()->WSSetLastError(10035);
+    EXPECT_EQ(GBSDStack()->CheckForSocketError(-1, {10035}), 10035);
+    EXPECT_EQ(GBSDStack()->CheckForSocketError(0), 0);
+    EXPECT_THROW(GBSDStack()->CheckForSocketError(-1), ENetSocketError);
+}
+
+TEST(NetStack, RefusedConnectAndFailedResolution) {
+    StackRef ref;
+    TNetSocketHandle h;
+    h.AllocateSocket();
+    h.SetPeer("127.0.0.1", RefusingPort(), Net_IPv4);
+    try {
+        h.Connect();
+        FAIL() << "connect to a closed port succeeded";
+    } catch (const ENetSocketError &e) {
+        EXPECT_EQ(e.LastError(), 10061);
+        EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
+    }
+    try {
+        GStack->ResolveHost("no-such-host.invalid", Net_IPv4);
+        FAIL() << "an .invalid name resolved";
+    } catch (const ENetSocketError &e) {
+        EXPECT_NE(e.LastError(), 0);
+        EXPECT_TRUE(e.LastError() == 11001 || e.LastError() == 11002 || e.LastError() == 11004)
+            << e.LastError();
+    }
+}
+
+TEST(NetStack, ResolveAndAddressTexts) {
+    StackRef ref;
+    EXPECT_EQ(GStack->ResolveHost("LocalHost", Net_IPv4), "127.0.0.1");
+    EXPECT_EQ(GStack->ResolveHost("10.1.2.3", Net_IPv4), "10.1.2.3");
+    EXPECT_EQ(GStack->ResolveHost("::1", Net_IPv6), "0:0:0:0:0:0:0:1");
+    EXPECT_TRUE(TNetStack::IsIP("0.0.0.0"));
+    EXPECT_FALSE(TNetStack::IsIP("10.0.0.256"));
+    EXPECT_FALSE(TNetStack::IsIP("1.2.3"));
+    EXPECT_FALSE(TNetStack::IsIP("1.2.3.4.5"));
+    EXPECT_FALSE(TNetStack::IsIP("1.2.3.4."));
+    EXPECT_FALSE(TNetStack::IsIP("$1.2.3.4"));
+    EXPECT_TRUE(GStack->IsMulticast("224.0.0.1", Net_IPv4));
+    EXPECT_FALSE(GStack->IsMulticast("240.0.0.1", Net_IPv4));
+    EXPECT_TRUE(GStack->IsMulticast("ff02::1", Net_IPv6));
+    EXPECT_EQ(TNetStack::HostToNetwork(uint16_t(0x1234)), 0x3412);
+    EXPECT_EQ(TNetStack::NetworkToHost(uint32_t(0x01020304)), 0x04030201u);
+}
+
+TEST(NetStack, SocketListAndSingleton) {
+    TNetSocketList list;
+    for (int i = 0; i < 64; ++i) list.Add(1000 + i);
+    try {
+        list.Add(5000);
+        FAIL();
+    } catch (const ENetStackSetSizeExceeded &e) {
+        EXPECT_EQ(e.Message(), "Set Size Exceeded.");
+    }
+    EXPECT_THROW(list.Item(64), ENetStackSetSizeExceeded);
+    list.Remove(1000);
+    EXPECT_EQ(list.Item(0), 1063);  // the last entry fills the gap
+    EXPECT_FALSE(list.Contains(1000));
+
+    ASSERT_EQ(TNetStack::UsageCount(), 0);
+    TPlainComponent *c = NetCreate<TPlainComponent>(nullptr);
+    EXPECT_NE(GStack, nullptr);
+    delete c;
+    EXPECT_EQ(GStack, nullptr);
+    std::unique_ptr<TPlainComponent> again = NetCreateNoOwner<TPlainComponent>();
+    EXPECT_NE(GStack, nullptr);
+}
+
+TEST(NetSocketHandle, FailedConnectsLeakNoDescriptor) {
+    StackRef ref;
+    int port = RefusingPort();
+    int before = OpenDescriptorCount();
+    TNetSocketHandle h;
+    for (int i = 0; i < 200; ++i) {
+        h.AllocateSocket();  // replaces (and closes) the previous socket
+        h.SetPeer("127.0.0.1", port, Net_IPv4);
+        EXPECT_THROW(h.Connect(), ENetSocketError);
+    }
+    h.CloseSocket();
+    EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+TEST(NetSocketHandle, WorksAboveDescriptor1024) {
+    StackRef ref;
+    rlimit rl{};
+    getrlimit(RLIMIT_NOFILE, &rl);
+    if (rl.rlim_max < 1300) GTEST_SKIP() << "descriptor limit too low";
+    rlimit raised = rl;
+    raised.rlim_cur = std::max<rlim_t>(rl.rlim_cur, 1300);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
+    std::vector<int> held;
+    for (int i = 0; i < 1100; ++i) held.push_back(::dup(0));
+    {
+        LoopbackListener l;
+        TNetSocketHandle h;
+        h.AllocateSocket();
+        EXPECT_GT(h.Handle(), 1024);
+        h.SetPeer("127.0.0.1", l.port, Net_IPv4);
+        h.Connect();
+        int peer = l.Accept();
+        EXPECT_FALSE(h.Readable(0));
+        WriteAll(peer, "x");
+        EXPECT_TRUE(h.Readable(1000));
+        TNetBytes buf(16);
+        EXPECT_EQ(h.Receive(buf), 1);
+        ::close(peer);
+    }
+    for (int fd : held) ::close(fd);
+    setrlimit(RLIMIT_NOFILE, &rl);
+}
+
+TEST(NetSocketHandle, BindingRangesAndAddresses) {
+    StackRef ref;
+    LoopbackListener taken;  // occupies the top port of the range
+    int top = taken.port;
+    TNetSocketHandle h;
+    h.AllocateSocket();
+    h.IP = "127.0.0.1";
+    h.ClientPortMin = top - 2;
+    h.ClientPortMax = top;
+    h.Port = 0;
+    // The free port right under the taken one binds (unless another process
+    // happens to hold it, then one lower).
+    h.Bind();
+    EXPECT_LT(h.Port, top);
+    EXPECT_GE(h.Port, top - 2);
+
+    TNetSocketHandle bad;
+    bad.AllocateSocket();
+    bad.ClientPortMin = 6000;
+    bad.ClientPortMax = 5000;
+    try {
+        bad.Bind();
+        FAIL();
+    } catch (const ENetInvalidPortRange &e) {
+        EXPECT_EQ(e.Message(), "Invalid Port Range (6000 - 5000)");
+    }
+    TNetSocketHandle busy;
+    busy.AllocateSocket();
+    busy.IP = "127.0.0.1";
+    busy.Port = top;
+    busy.ClientPortMin = top - 2;
+    busy.ClientPortMax = top;  // a set port binds that port only
+    try {
+        busy.Bind();
+        FAIL();
+    } catch (const ENetCouldNotBindSocket &e) {
+        EXPECT_EQ(e.Message(), "Could not bind socket. Address and port are already in use.");
+    }
+    EXPECT_THROW(busy.SetIPVersion(Net_IPv6), ENetCannotSetIPVersionWhenConnected);
+
+    // A connect fills in both ends.
+    LoopbackListener l;
+    TNetSocketHandle c;
+    c.AllocateSocket();
+    c.SetPeer("127.0.0.1", l.port, Net_IPv4);
+    c.Connect();
+    EXPECT_EQ(c.IP, "127.0.0.1");
+    EXPECT_GT(c.Port, 0);
+    EXPECT_EQ(c.PeerPort(), l.port);
+    uint32_t t0 = TicksNow();
+    EXPECT_FALSE(c.Readable(0));
+    EXPECT_LT(TicksDiff(t0, TicksNow()), 50u);
+    c.CloseSocket();
+    EXPECT_THROW(c.Readable(0), ENetConnClosedGracefully);
+}
+
+TEST(NetSocketHandle, IPv6Loopback) {
+    StackRef ref;
+    LoopbackListener l(true);
+    if (l.port == 0) GTEST_SKIP() << "no IPv6 loopback";
+    TNetSocketHandle h;
+    h.SetIPVersion(Net_IPv6);
+    h.AllocateSocket();
+    h.SetPeer(GStack->ResolveHost("::1", Net_IPv6), l.port, Net_IPv6);
+    h.Connect();
+    EXPECT_EQ(h.PeerIP(), "0:0:0:0:0:0:0:1");
+}
+
+TEST(NetComponent, WorkEventsNestAndForward) {
+    auto c = NetCreateNoOwner<TPlainComponent>();
+    std::vector<std::string> log;
+    c->OnWorkBegin = [&](TNetComponent *, TWorkMode, int n) { log.push_back("begin " + std::to_string(n)); };
+    c->OnWork = [&](TNetComponent *, TWorkMode, int n) { log.push_back("work " + std::to_string(n)); };
+    c->OnWorkEnd = [&](TNetComponent *, TWorkMode) { log.push_back("end"); };
+    c->DoWork(wmRead, 3);  // without a begin: nothing
+    c->BeginWork(wmRead, 100);
+    c->BeginWork(wmRead, 7);
+    c->DoWork(wmRead, 10);
+    c->EndWork(wmRead);
+    c->DoWork(wmRead, 5);
+    c->EndWork(wmRead);
+    EXPECT_EQ(log, (std::vector<std::string>{"begin 100", "work 10", "work 15", "end"}));
+
+    auto h = NetCreateNoOwner<TPlainComponent>();
+    h->SetWorkTarget(c.get());
+    log.clear();
+    h->BeginWork(wmWrite, 2);
+    h->DoWork(wmWrite, 2);
+    h->EndWork(wmWrite);
+    EXPECT_EQ(log, (std::vector<std::string>{"begin 2", "work 2", "end"}));
+
+    std::string status;
+    c->OnStatus = [&](TNetComponent *, TNetStatus, const std::string &t) { status = t; };
+    c->DoStatus(hsConnected);
+    EXPECT_EQ(status, "Connected.");
+    c->DoStatusText(hsConnecting, "127.0.0.1");
+    EXPECT_EQ(status, "Connecting to 127.0.0.1.");
+}
+
+TEST(NetComponent, OwnershipAndFreeNotification) {
+    struct Watcher : TPlainComponent {
+        using TPlainComponent::TPlainComponent;
+        TNetInitializerComponent *gone = nullptr;
+        void Notification(TNetInitializerComponent *c, TOperation op) override {
+            if (op == opRemove) gone = c;
+        }
+    };
+    auto owner = NetCreateNoOwner<TPlainComponent>();
+    auto *child = NetCreate<TPlainComponent>(owner.get());
+    EXPECT_EQ(owner->ComponentCount(), 1);
+    auto watcher = NetCreateNoOwner<Watcher>();
+    watcher->FreeNotification(child);
+    delete child;
+    EXPECT_EQ(watcher->gone, child);
+    EXPECT_EQ(owner->ComponentCount(), 0);
+    NetCreate<TPlainComponent>(owner.get());
+    owner.reset();  // frees the owned one as well (checked by the sanitizers)
+}
+
+TEST(NetIntercept, ChainOrderAndCircularLinks) {
+    auto a = NetCreateNoOwner<TNetConnectionIntercept>();
+    auto b = NetCreateNoOwner<TNetConnectionIntercept>();
+    std::string order;
+    a->OnSend = [&](TNetConnectionIntercept *, TNetBytes &) { order += "A"; };
+    b->OnSend = [&](TNetConnectionIntercept *, TNetBytes &bytes) {
+        order += "B";
+        bytes.push_back('!');
+    };
+    a->OnReceive = [&](TNetConnectionIntercept *, TNetBytes &) { order += "a"; };
+    b->OnReceive = [&](TNetConnectionIntercept *, TNetBytes &) { order += "b"; };
+    a->SetIntercept(b.get());
+    TNetBytes data{'x'};
+    a->Send(data);
+    a->Receive(data);
+    EXPECT_EQ(order, "ABba");
+    EXPECT_EQ(data.size(), 2u);
+    EXPECT_THROW(a->SetIntercept(a.get()), ENetInterceptCircularLink);
+    try {
+        b->SetIntercept(a.get());
+        FAIL();
+    } catch (const ENetInterceptCircularLink &e) {
+        EXPECT_EQ(e.Message(), "TNetConnectionIntercept: Circular links are not allowed");
+    }
+    b.reset();  // freeing the chained one unlinks it
+    EXPECT_EQ(a->Intercept(), nullptr);
+}
+
+TEST(NetAntiFreeze, SingleInstanceAndIdleRule) {
+    int processed = 0;
+    TNetAntiFreeze::SetProcessMessagesHook([&](bool) { ++processed; });
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    try {
+        NetCreateNoOwner<TNetAntiFreeze>();
+        FAIL();
+    } catch (const ENetException &e) {
+        EXPECT_EQ(e.Message(), "Only one TNetAntiFreeze can exist per application.");
+    }
+    EXPECT_EQ(TNetAntiFreezeBase::Installed(), af.get());
+    TNetAntiFreezeBase::DoProcess(false);
+    EXPECT_EQ(processed, 0);  // a send step is not idle
+    TNetAntiFreezeBase::DoProcess(true);
+    EXPECT_EQ(processed, 1);
+    af->OnlyWhenIdle = false;
+    TNetAntiFreezeBase::DoProcess(false);
+    EXPECT_EQ(processed, 2);
+    std::thread([] { TNetAntiFreezeBase::DoProcess(true, true); }).join();
+    EXPECT_EQ(processed, 2);  // never off the main thread
+    af->Active = false;
+    TNetAntiFreezeBase::DoProcess(true);
+    EXPECT_EQ(processed, 2);
+    af.reset();
+    EXPECT_EQ(TNetAntiFreezeBase::Installed(), nullptr);
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+}
+
+TEST(NetAntiFreeze, QtTimerKeepsFiringDuringSocketWait) {
+    StackRef ref;
+    EnsureQtApp();
+    TNetAntiFreeze::SetProcessMessagesHook([](bool) { QCoreApplication::processEvents(); });
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    af->IdleTimeOut = 20;
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start();
+
+    LoopbackListener l;
+    TNetSocketHandle h;
+    h.AllocateSocket();
+    h.SetPeer("127.0.0.1", l.port, Net_IPv4);
+    h.Connect();
+    uint32_t t0 = TicksNow();
+    EXPECT_FALSE(h.Readable(1000));
+    uint32_t spent = TicksDiff(t0, TicksNow());
+    EXPECT_GE(spent, 990u);
+    EXPECT_LT(spent, 1300u);
+    EXPECT_GE(ticks, 40);  // about 100 at 10 ms; a frozen loop gives 0 or 1
+    timer.stop();
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+}

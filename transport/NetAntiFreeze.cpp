@@ -1,0 +1,53 @@
+#include "NetAntiFreeze.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<TNetAntiFreezeBase *> GAntiFreeze{nullptr};
+TNetProcessMessagesHook GHook;
+}  // namespace
+
+TNetAntiFreezeBase::~TNetAntiFreezeBase() {
+    if (FInstalled) GAntiFreeze = nullptr;
+}
+
+void TNetAntiFreezeBase::InitComponent() {
+    TNetBaseComponent::InitComponent();
+    if (!IsDesigning()) {
+        TNetAntiFreezeBase *expected = nullptr;
+        if (!GAntiFreeze.compare_exchange_strong(expected, this))
+            ENetException::Toss("Only one TNetAntiFreeze can exist per application.");
+        FInstalled = true;
+    }
+    Active = true;
+    ApplicationHasPriority = true;
+    OnlyWhenIdle = true;
+    IdleTimeOut = 250;
+}
+
+TNetAntiFreezeBase *TNetAntiFreezeBase::Installed() { return GAntiFreeze; }
+
+bool TNetAntiFreezeBase::ShouldUse() {
+    TNetAntiFreezeBase *af = GAntiFreeze;
+    return af && InMainThread() && af->Active;
+}
+
+void TNetAntiFreezeBase::DoProcess(bool idle, bool override) {
+    if (!ShouldUse()) return;
+    TNetAntiFreezeBase *af = GAntiFreeze;
+    if ((!af->OnlyWhenIdle || idle || override) && af->Active) af->Process();
+}
+
+void TNetAntiFreeze::Process() {
+    if (GHook) GHook(ApplicationHasPriority);
+}
+
+void TNetAntiFreeze::SetProcessMessagesHook(TNetProcessMessagesHook hook) { GHook = std::move(hook); }
+
+bool TNetAntiFreeze::HasProcessMessagesHook() { return bool(GHook); }
+
+int NetAntiFreezeSlice() {
+    if (!TNetAntiFreezeBase::ShouldUse()) return -1;
+    int idle = TNetAntiFreezeBase::Installed()->IdleTimeOut;
+    return idle < 1 ? 1 : idle;
+}
