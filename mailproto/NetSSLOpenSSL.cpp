@@ -1,6 +1,8 @@
 #include "NetSSLOpenSSL.h"
 
+#include "NetAntiFreeze.h"
 #include "NetGlobal.h"
+#include "NetStack.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -130,20 +132,11 @@ bool IsIPAddress(const std::string &host)
     return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
 }
 
-// The Winsock numbers the rest of the suite reports socket failures with.
-int SocketErrorCode(int e)
+[[noreturn]] void RaiseSocketErrorCode(int code)
 {
-    switch (e) {
-    case ECONNRESET: return 10054;
-    case ECONNABORTED: return 10053;
-    case EPIPE:
-    case ESHUTDOWN: return 10058;
-    case ETIMEDOUT: return 10060;
-    case ENOTCONN: return 10057;
-    case EBADF:
-    case ENOTSOCK: return 10038;
-    default: return 10000 + e;
-    }
+    if (TNetStackBSDBase *stack = GStack ? GBSDStack() : nullptr)
+        stack->RaiseSocketError(code);
+    throw ENetSocketError(code, Format("Socket Error # %d", code));
 }
 
 int Remaining(uint32_t start, int timeoutMs)
@@ -158,22 +151,24 @@ int Remaining(uint32_t start, int timeoutMs)
 
 // --- waiting ---
 
-void NetSSLPumpAntiFreeze(bool idle);  // NetSSLIOHandler glue, below
-
 bool WaitForSocket(int socketHandle, short events, int timeoutMs)
 {
-    // Wait in slices so the anti-freeze can keep the window alive.
-    constexpr int kSlice = 125;
     uint32_t start = TicksNow();
     for (;;) {
         int left = Remaining(start, timeoutMs);
-        int slice = left < 0 ? kSlice : std::min(left, kSlice);
+        // On the GUI thread with an anti-freeze, wait in its slices so the
+        // window stays alive; otherwise in one go.
+        int slice = NetAntiFreezeSlice();
+        if (slice < 0)
+            slice = left;
+        else if (left >= 0)
+            slice = std::min(left, slice);
         pollfd p{socketHandle, events, 0};
         int r = poll(&p, 1, slice);
         if (r < 0 && errno != EINTR)
             return true;  // let the next call report the socket's error
         bool ready = r > 0;
-        NetSSLPumpAntiFreeze(!ready);
+        TNetAntiFreezeBase::DoProcess(!ready);
         if (ready)
             return true;
         if (left >= 0 && Remaining(start, timeoutMs) == 0)
@@ -489,11 +484,8 @@ void TNetSSLSocket::RaiseIOError(int ret, int err, const char *what)
 {
     int savedErrno = errno;
     std::string reason = OpenSSLErrorText();
-    if (err == OSSL_SSL_ERROR_SYSCALL && reason.empty()) {
-        int code = savedErrno ? SocketErrorCode(savedErrno) : 10054;
-        throw ENetSocketError(code, savedErrno ? std::string(strerror(savedErrno))
-                                               : std::string("Connection reset by peer"));
-    }
+    if (err == OSSL_SSL_ERROR_SYSCALL && reason.empty())
+        RaiseSocketErrorCode(savedErrno ? ErrnoToWinsockError(savedErrno) : Id_WSAECONNRESET);
     if (reason.empty())
         reason = Format("error %d (result %d)", err, ret);
     throw ENetOpenSSLError(std::string(what) + reason);
@@ -547,7 +539,7 @@ int TNetSSLSocket::Send(const void *buf, int len)
         case OSSL_SSL_ERROR_WANT_WRITE:
             if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
                                Remaining(start, timeoutMs)))
-                throw ENetSocketError(10060, "Connection timed out");
+                RaiseSocketErrorCode(Id_WSAETIMEDOUT);
             continue;
         default:
             RaiseIOError(n, err, "TLS write failed: ");
@@ -584,6 +576,3 @@ std::vector<TNetSSLRegEntry> &NetSSLRegistry()
     return registry;
 }
 
-// Until the socket IO handler provides the anti-freeze, waiting pumps
-// nothing.
-void NetSSLPumpAntiFreeze(bool /*idle*/) {}
