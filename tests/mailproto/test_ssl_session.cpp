@@ -1,5 +1,6 @@
 // TLS contexts and sessions against real peers on loopback: what a client
 // accepts, what it refuses and why, and that nothing waits for ever.
+#include "NetAntiFreeze.h"
 #include "NetSSLOpenSSL.h"
 #include "OpenSSLServer.h"
 #include "TestSupport.h"
@@ -235,6 +236,23 @@ TEST_F(SSLSession, BrokenPeersEndWithinTheTimeout)
         EXPECT_GE(ms, 650);
         EXPECT_LT(ms, 5000);
     }
+}
+
+TEST_F(SSLSession, StalledHandshakeKeepsTheWindowAlive)
+{
+    int pumped = 0;
+    TNetAntiFreeze::SetProcessMessagesHook([&](bool) { ++pumped; });
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    af->IdleTimeOut = 50;
+    Recorder rec;
+    rec.Timeout = 600;
+    BrokenTLSPeer peer(BrokenTLSPeer::Stall);
+    EXPECT_EQ(Handshake(peer.Port(), "localhost", rec),
+              "Error connecting with SSL. The handshake timed out.");
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+    // About one pump per 50 ms slice of the 600 ms wait.
+    EXPECT_GE(pumped, 8);
 }
 
 TEST_F(SSLSession, ContextSettingErrors)
