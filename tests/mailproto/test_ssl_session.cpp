@@ -146,6 +146,41 @@ TEST_F(SSLSession, HandshakeReportsCipherAndExchangesData)
     close(fd);
 }
 
+// Ten megabytes from a server that is not OpenSSL's own s_server, read in
+// whatever pieces the records arrive in: nothing lost, nothing doubled.
+TEST_F(SSLSession, TenMegabytesArriveWhole)
+{
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+    Recorder rec;
+    auto ctx = ClientContext(rec);
+    int fd = ConnectTo(server.Port());
+    ASSERT_GE(fd, 0);
+    {
+        TNetSSLSocket s(&rec, ctx.get());
+        s.Connect(fd, "localhost");
+        std::string cmd = "BIG 10485760\r\n";
+        ASSERT_EQ(s.Send(cmd.data(), int(cmd.size())), int(cmd.size()));
+        std::string got;
+        std::vector<char> buf(32768);
+        const std::string tail = "\r\n.\r\n";
+        while (got.size() < tail.size() || got.compare(got.size() - tail.size(), tail.size(), tail) != 0) {
+            int n = s.Recv(buf.data(), int(buf.size()), 10000);
+            ASSERT_GT(n, 0) << "after " << got.size() << " bytes";
+            got.append(buf.data(), size_t(n));
+        }
+        size_t greet = got.find("+OK here it comes\r\n");
+        ASSERT_NE(greet, std::string::npos);
+        std::string body = got.substr(greet + 19, got.size() - greet - 19 - 3);
+        ASSERT_EQ(body.size() % 100, 0u);
+        EXPECT_GE(body.size(), 10485760u);
+        // Every line is numbered in order.
+        for (size_t i = 0, line = 0; i < body.size(); i += 100, ++line)
+            ASSERT_EQ(std::stoul(body.substr(i, 9)), line) << "at byte " << i;
+    }
+    close(fd);
+}
+
 TEST_F(SSLSession, IPAddressMustBeInTheCertificate)
 {
     const TestPKI &pki = TestPKI::Get();

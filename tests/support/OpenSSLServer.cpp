@@ -253,6 +253,65 @@ void OpenSSLServer::Send(const std::string &text)
 
 std::string OpenSSLServer::Output() const { return ReadText(FOutFile); }
 
+// --- StartTLSServer ---
+
+StartTLSServer::StartTLSServer(TMode mode, const std::string &cert, const std::string &key)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<std::string> args = {"python3", std::string(TW_SOURCE_DIR) +
+                                                    "/tests/support/starttls_server.py",
+                                     "--cert", cert, "--key", key};
+    if (mode == Implicit)
+        args.push_back("--implicit");
+    if (mode == NoSTLS)
+        args.push_back("--no-stls");
+    if (mode == RefuseSTLS)
+        args.push_back("--refuse-stls");
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        std::vector<char *> argv;
+        for (auto &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp("python3", argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    FPid = pid;
+    std::string line;
+    pollfd p{out[0], POLLIN, 0};
+    while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
+        char buf[64];
+        ssize_t n = read(out[0], buf, sizeof buf);
+        if (n <= 0)
+            break;
+        line.append(buf, size_t(n));
+    }
+    close(out[0]);
+    if (line.rfind("PORT ", 0) != 0) {
+        kill(FPid, SIGKILL);
+        waitpid(FPid, nullptr, 0);
+        FPid = -1;
+        throw std::runtime_error("starttls_server.py did not start: " + line);
+    }
+    FPort = std::stoi(line.substr(5));
+}
+
+StartTLSServer::~StartTLSServer()
+{
+    if (FPid > 0) {
+        kill(FPid, SIGKILL);
+        waitpid(FPid, nullptr, 0);
+    }
+}
+
 // --- BrokenTLSPeer ---
 
 BrokenTLSPeer::BrokenTLSPeer(TMode mode) : FMode(mode)

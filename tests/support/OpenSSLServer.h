@@ -50,6 +50,25 @@ private:
     std::string FOutFile;
 };
 
+// A POP3-style server (tests/support/starttls_server.py, Python's ssl
+// module) that greets in plain text and can start TLS on "STLS", or speaks
+// TLS from the start. Commands: CAPA, STLS, NOOP ("+OK tls"/"+OK plain"),
+// BIG <bytes> (numbered lines ended by "."), DROP (closes without
+// close_notify), QUIT.
+class StartTLSServer {
+public:
+    enum TMode { Explicit, Implicit, NoSTLS, RefuseSTLS };
+    StartTLSServer(TMode mode, const std::string &cert, const std::string &key);
+    ~StartTLSServer();
+    StartTLSServer(const StartTLSServer &) = delete;
+    StartTLSServer &operator=(const StartTLSServer &) = delete;
+    int Port() const { return FPort; }
+
+private:
+    int FPort = 0;
+    int FPid = -1;
+};
+
 // A plain TCP listener on 127.0.0.1 for handshakes that go wrong: after
 // accepting it reads up to ReadBytes bytes (the client's first flight) and
 // then either closes the connection or, with Stall, keeps it open and says
