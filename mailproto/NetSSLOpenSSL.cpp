@@ -1,0 +1,578 @@
+#include "NetSSLOpenSSL.h"
+
+#include "NetAntiFreeze.h"
+#include "NetGlobal.h"
+#include "NetStack.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+
+const char *const RSOSSLCouldNotLoadSSLLibrary = "Could not load SSL library.";
+const char *const RSOSSLModeNotSet = "Mode has not been set.";
+const char *const RSOSSLGetMethodError = "Error geting SSL method.";
+const char *const RSOSSLCreatingContextError = "Error creating SSL context.";
+const char *const RSOSSLLoadingRootCertError = "Could not load root certificate.";
+const char *const RSOSSLLoadingCertError = "Could not load certificate.";
+const char *const RSOSSLLoadingKeyError = "Could not load key, check password.";
+const char *const RSOSSLSettingCipherError = "SetCipher failed.";
+const char *const RSOSSLDataBindingError = "Error binding data to SSL socket.";
+const char *const RSOSSLAcceptError = "Error accepting connection with SSL.";
+const char *const RSOSSLConnectError = "Error connecting with SSL.";
+const char *const RSOSSLCertificateVerifyFailed = "Certificate verification failed: ";
+
+namespace {
+
+// Each callback runs under a lock of its own: OpenSSL may call them from any
+// thread that runs a session.
+std::mutex gPasswordLock;
+std::mutex gStatusLock;
+std::mutex gVerifyLock;
+std::mutex gInitLock;
+std::atomic<int> gContextCount{0};
+bool gLibraryReady = false;
+
+constexpr int kX509_V_ERR_CERT_CHAIN_TOO_LONG = 22;
+constexpr int kX509_V_ERR_APPLICATION_VERIFICATION = 50;
+// Without a configured time-out a handshake or a write still ends: after
+// as long as a connect may take while the window stays alive.
+constexpr int kDefaultHandshakeTimeout = 120000;
+
+std::string WithReason(const char *fixed, const std::string &reason)
+{
+    return reason.empty() ? std::string(fixed) : std::string(fixed) + " " + reason;
+}
+
+// Loads and prepares the libraries once per process; a failed attempt is
+// tried again by the next context, so installing the libraries later works.
+void InitializeLibrary()
+{
+    std::lock_guard<std::mutex> lock(gInitLock);
+    if (gLibraryReady && OpenSSLLibraryLoaded())
+        return;
+    gLibraryReady = false;
+    if (!LoadOpenSSLLibrary())
+        throw ENetOSSLCouldNotLoadSSLLibrary(
+            WithReason(RSOSSLCouldNotLoadSSLLibrary, OpenSSLLoadErrorText()));
+    SSLRandomSeed();
+    OSSL.SSL_load_error_strings();
+    OSSL.SSL_library_init();
+    // OpenSSL 3 locks for itself; the classic calls are kept as no-ops.
+    OSSL.CRYPTO_set_locking_callback(nullptr);
+    OSSL.CRYPTO_set_id_callback(nullptr);
+    // OpenSSL writes to the socket with write(); a peer that has gone must
+    // give an error, not kill the program.
+    struct sigaction old {};
+    if (sigaction(SIGPIPE, nullptr, &old) == 0 && old.sa_handler == SIG_DFL)
+        signal(SIGPIPE, SIG_IGN);
+    gLibraryReady = true;
+}
+
+int PasswordCallback(char *buf, int size, int /*rwflag*/, void *userdata)
+{
+    std::lock_guard<std::mutex> lock(gPasswordLock);
+    auto *ctx = static_cast<TNetSSLContext *>(userdata);
+    std::string password;
+    if (ctx && ctx->Parent)
+        ctx->Parent->DoGetPassword(password);
+    if (size <= 0)
+        return 0;
+    int n = int(std::min<size_t>(password.size(), size_t(size - 1)));
+    std::memcpy(buf, password.data(), size_t(n));
+    buf[n] = '\0';
+    return n;
+}
+
+void InfoCallback(const SSL *ssl, int /*where*/, int /*ret*/)
+{
+    std::lock_guard<std::mutex> lock(gStatusLock);
+    auto *sock = static_cast<TNetSSLSocket *>(SSLGetAppData(ssl));
+    if (!sock || !sock->Parent())
+        return;
+    const char *state = OSSL.SSL_state_string_long(ssl);
+    sock->Parent()->DoStatusInfo(Format("SSL status: \"%s\"", state ? state : ""));
+}
+
+int VerifyCallback(int ok, X509_STORE_CTX *store)
+{
+    std::lock_guard<std::mutex> lock(gVerifyLock);
+    SSL *ssl = static_cast<SSL *>(OSSL.X509_STORE_CTX_get_app_data_suite(store));
+    auto *sock = ssl ? static_cast<TNetSSLSocket *>(SSLGetAppData(ssl)) : nullptr;
+    if (!sock)
+        return ok;
+    TNetSSLContext *ctx = sock->Context();
+    bool result = ok > 0;
+    int depth = OSSL.X509_STORE_CTX_get_error_depth(store);
+    // A depth limit applies only where verification was configured by hand.
+    if (result && ctx && ctx->VerifyMode != 0 && depth > ctx->VerifyDepth) {
+        OSSL.X509_STORE_CTX_set_error(store, kX509_V_ERR_CERT_CHAIN_TOO_LONG);
+        result = false;
+    }
+    // The handler's event may refuse a certificate, never admit one that
+    // OpenSSL refused: a user cannot switch checking off by accident.
+    if (ctx && ctx->VerifyOn && sock->Parent()) {
+        TNetX509 cert(OSSL.X509_STORE_CTX_get_current_cert(store), false);
+        bool answer = sock->Parent()->DoVerifyPeer(&cert, result);
+        if (result && !answer) {
+            OSSL.X509_STORE_CTX_set_error(store, kX509_V_ERR_APPLICATION_VERIFICATION);
+            result = false;
+        }
+    }
+    return result ? 1 : 0;
+}
+
+bool IsIPAddress(const std::string &host)
+{
+    unsigned char buf[sizeof(in6_addr)];
+    return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
+}
+
+[[noreturn]] void RaiseSocketErrorCode(int code)
+{
+    if (TNetStackBSDBase *stack = GStack ? GBSDStack() : nullptr)
+        stack->RaiseSocketError(code);
+    throw ENetSocketError(code, Format("Socket Error # %d", code));
+}
+
+int Remaining(uint32_t start, int timeoutMs)
+{
+    if (timeoutMs < 0)
+        return -1;
+    uint32_t spent = TicksDiff(start, TicksNow());
+    return spent >= uint32_t(timeoutMs) ? 0 : int(uint32_t(timeoutMs) - spent);
+}
+
+}  // namespace
+
+// --- waiting ---
+
+bool WaitForSocket(int socketHandle, short events, int timeoutMs)
+{
+    uint32_t start = TicksNow();
+    for (;;) {
+        int left = Remaining(start, timeoutMs);
+        // On the GUI thread with an anti-freeze, wait in its slices so the
+        // window stays alive; otherwise in one go.
+        int slice = NetAntiFreezeSlice();
+        if (slice < 0)
+            slice = left;
+        else if (left >= 0)
+            slice = std::min(left, slice);
+        pollfd p{socketHandle, events, 0};
+        int r = poll(&p, 1, slice);
+        if (r < 0 && errno != EINTR)
+            return true;  // let the next call report the socket's error
+        bool ready = r > 0;
+        TNetAntiFreezeBase::DoProcess(!ready);
+        if (ready)
+            return true;
+        if (left >= 0 && Remaining(start, timeoutMs) == 0)
+            return false;
+    }
+}
+
+// --- certificate and cipher wrappers ---
+
+std::string TNetX509Name::OneLine() const
+{
+    if (!FName)
+        return std::string();
+    char buf[1024];
+    buf[0] = '\0';
+    OSSL.X509_NAME_oneline(FName, buf, sizeof buf);
+    return buf;
+}
+
+unsigned long TNetX509Name::Hash() const
+{
+    return FName && OSSL.X509_NAME_hash ? OSSL.X509_NAME_hash(FName) : 0;
+}
+
+TNetX509::TNetX509(X509 *cert, bool owned) : FCert(cert), FOwned(owned) {}
+
+TNetX509::~TNetX509()
+{
+    if (FOwned && FCert && OSSL.X509_free)
+        OSSL.X509_free(FCert);
+}
+
+TNetX509Name *TNetX509::Subject()
+{
+    if (!FSubject)
+        FSubject = std::make_unique<TNetX509Name>(FCert ? OSSL.X509_get_subject_name(FCert) : nullptr);
+    return FSubject.get();
+}
+
+TNetX509Name *TNetX509::Issuer()
+{
+    if (!FIssuer)
+        FIssuer = std::make_unique<TNetX509Name>(FCert ? OSSL.X509_get_issuer_name(FCert) : nullptr);
+    return FIssuer.get();
+}
+
+std::string TNetX509::FingerprintAsString() const
+{
+    if (!FCert || !OSSL.X509_digest || !OSSL.EVP_md5)
+        return std::string();
+    unsigned char md[64];
+    unsigned int len = 0;
+    if (OSSL.X509_digest(FCert, OSSL.EVP_md5(), md, &len) != 1)
+        return std::string();
+    std::string out;
+    for (unsigned i = 0; i < len; ++i) {
+        if (i)
+            out += ':';
+        out += IntToHex(md[i], 2);
+    }
+    return out;
+}
+
+std::string TNetSSLCipher::Name() const
+{
+    const SSL_CIPHER *c = OSSL.SSL_get_current_cipher(FSession);
+    const char *n = c ? OSSL.SSL_CIPHER_get_name(c) : nullptr;
+    return n ? n : "";
+}
+
+std::string TNetSSLCipher::Description() const
+{
+    const SSL_CIPHER *c = OSSL.SSL_get_current_cipher(FSession);
+    if (!c)
+        return std::string();
+    char buf[1024];
+    buf[0] = '\0';
+    OSSL.SSL_CIPHER_description(c, buf, sizeof buf);
+    return buf;
+}
+
+int TNetSSLCipher::Bits() const
+{
+    const SSL_CIPHER *c = OSSL.SSL_get_current_cipher(FSession);
+    int alg = 0;
+    if (c)
+        OSSL.SSL_CIPHER_get_bits(c, &alg);
+    return alg;
+}
+
+std::string TNetSSLCipher::Version() const
+{
+    const SSL_CIPHER *c = OSSL.SSL_get_current_cipher(FSession);
+    const char *v = c ? OSSL.SSL_CIPHER_get_version(c) : nullptr;
+    return v ? v : "";
+}
+
+// --- context ---
+
+TNetSSLContext::TNetSSLContext()
+{
+    InitializeLibrary();
+    ++gContextCount;
+}
+
+TNetSSLContext::~TNetSSLContext()
+{
+    if (FContext && OSSL.SSL_CTX_free)
+        OSSL.SSL_CTX_free(FContext);
+}
+
+int TNetSSLContext::ContextCount() { return gContextCount.load(); }
+
+void TNetSSLContext::CopyOptions(const TNetSSLOptions &o)
+{
+    Method = o.Method;
+    Mode = o.Mode;
+    RootCertFile = o.RootCertFile;
+    CertFile = o.CertFile;
+    KeyFile = o.KeyFile;
+    VerifyDepth = o.VerifyDepth;
+    VerifyMode = o.VerifyMode;
+    VerifyDirs = o.VerifyDirs;
+    CipherList = o.CipherList;
+}
+
+void TNetSSLContext::InitContext(bool server)
+{
+    if (FContext) {
+        OSSL.SSL_CTX_free(FContext);
+        FContext = nullptr;
+    }
+    OSSL.ERR_clear_error();
+    if (Mode == sslmUnassigned)
+        Mode = server ? sslmServer : sslmClient;
+
+    // Every version setting takes the general TLS method: SSL 2 and 3 and
+    // TLS 1.0 no longer reach a current server. The floor is set below.
+    const SSL_METHOD *(*methodFn)() = nullptr;
+    switch (Mode) {
+    case sslmClient: methodFn = OSSL.SSLv23_client_method; break;
+    case sslmServer: methodFn = OSSL.SSLv23_server_method; break;
+    case sslmBoth: methodFn = OSSL.SSLv23_method; break;
+    default: ENetOSSLModeNotSet::Toss(RSOSSLModeNotSet);
+    }
+    const SSL_METHOD *method = methodFn ? methodFn() : nullptr;
+    if (!method)
+        ENetOSSLGetMethodError::Toss(RSOSSLGetMethodError);
+
+    FContext = OSSL.SSL_CTX_new(method);
+    if (!FContext)
+        ENetOSSLCreatingContextError::Toss(WithReason(RSOSSLCreatingContextError, OpenSSLErrorText()));
+
+    if (OSSL.SSL_CTX_ctrl(FContext, OSSL_SSL_CTRL_SET_MIN_PROTO_VERSION, OSSL_TLS1_2_VERSION,
+                          nullptr) != 1)
+        ENetOSSLCreatingContextError::Toss(WithReason(RSOSSLCreatingContextError, OpenSSLErrorText()));
+    // A peer that closes without close_notify ends the session gracefully,
+    // as a plain TCP close does.
+    OSSL.SSL_CTX_set_options_suite(FContext, OSSL_SSL_OP_IGNORE_UNEXPECTED_EOF);
+    OSSL.SSL_CTX_ctrl(FContext, OSSL_SSL_CTRL_MODE,
+                      OSSL_SSL_MODE_ENABLE_PARTIAL_WRITE | OSSL_SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER,
+                      nullptr);
+
+    OSSL.SSL_CTX_set_default_passwd_cb(FContext, PasswordCallback);
+    OSSL.SSL_CTX_set_default_passwd_cb_userdata(FContext, this);
+    OSSL.SSL_CTX_set_default_verify_paths(FContext);
+
+    if (!RootCertFile.empty() &&
+        OSSL.SSL_CTX_load_verify_locations(FContext, RootCertFile.c_str(), nullptr) <= 0)
+        ENetOSSLLoadingRootCertError::Toss(WithReason(RSOSSLLoadingRootCertError, OpenSSLErrorText()));
+    if (!CertFile.empty() &&
+        OSSL.SSL_CTX_use_certificate_file(FContext, CertFile.c_str(), OSSL_SSL_FILETYPE_PEM) <= 0)
+        ENetOSSLLoadingCertError::Toss(WithReason(RSOSSLLoadingCertError, OpenSSLErrorText()));
+    if (!KeyFile.empty() &&
+        (OSSL.SSL_CTX_use_PrivateKey_file(FContext, KeyFile.c_str(), OSSL_SSL_FILETYPE_PEM) <= 0 ||
+         OSSL.SSL_CTX_check_private_key(FContext) <= 0))
+        ENetOSSLLoadingKeyError::Toss(WithReason(RSOSSLLoadingKeyError, OpenSSLErrorText()));
+
+    if (StatusInfoOn)
+        OSSL.SSL_CTX_set_info_callback_suite(FContext, InfoCallback);
+
+    // With no list configured OpenSSL's own default stands; it offers only
+    // suites that are still safe.
+    if (!CipherList.empty() && OSSL.SSL_CTX_set_cipher_list(FContext, CipherList.c_str()) <= 0)
+        ENetOSSLSettingCipherError::Toss(WithReason(RSOSSLSettingCipherError, OpenSSLErrorText()));
+
+    // A client always checks the server it talks to; a server asks for
+    // client certificates only when told to.
+    int verifyBits = int(VerifyMode & (sslvrfPeer | sslvrfFailIfNoPeerCert | sslvrfClientOnce));
+    if (Mode == sslmClient)
+        verifyBits |= OSSL_SSL_VERIFY_PEER;
+    if (verifyBits != 0)
+        OSSL.SSL_CTX_set_verify(FContext, verifyBits, VerifyCallback);
+    if (VerifyMode != 0)
+        OSSL.SSL_CTX_set_verify_depth(FContext, VerifyDepth);
+
+    if (server) {
+        unsigned char sid[4];
+        std::memcpy(sid, &SessionIdContext, 4);
+        OSSL.SSL_CTX_set_session_id_context(FContext, sid, 4);
+    }
+    if (!RootCertFile.empty()) {
+        if (stack_st_X509_NAME *names = OSSL.SSL_load_client_CA_file(RootCertFile.c_str()))
+            OSSL.SSL_CTX_set_client_CA_list(FContext, names);
+    }
+    OSSL.ERR_clear_error();
+}
+
+// --- session ---
+
+TNetSSLSocket::TNetSSLSocket(TNetSSLEvents *parent, TNetSSLContext *context)
+    : FParent(parent), FContext(context)
+{
+}
+
+TNetSSLSocket::~TNetSSLSocket()
+{
+    if (FSSL) {
+        FPeerCert.reset();
+        // One attempt at a close_notify; never wait for the peer's answer.
+        OSSL.SSL_shutdown(FSSL);
+        OSSL.SSL_free(FSSL);
+        OSSL.ERR_clear_error();
+    }
+}
+
+void TNetSSLSocket::Connect(int socketHandle, const std::string &hostName)
+{
+    Handshake(socketHandle, true, hostName);
+}
+
+void TNetSSLSocket::Accept(int socketHandle) { Handshake(socketHandle, false, std::string()); }
+
+void TNetSSLSocket::Handshake(int socketHandle, bool client, const std::string &hostName)
+{
+    const char *failText = client ? RSOSSLConnectError : RSOSSLAcceptError;
+    auto fail = [&](const std::string &reason) -> void {
+        if (client)
+            throw ENetOSSLConnectError(WithReason(failText, reason));
+        throw ENetOSSLAcceptError(WithReason(failText, reason));
+    };
+    OSSL.ERR_clear_error();
+    if (!FContext || !FContext->Handle())
+        fail("no context");
+    FSSL = OSSL.SSL_new(FContext->Handle());
+    if (!FSSL)
+        fail(OpenSSLErrorText());
+    if (SSLSetAppData(FSSL, this) <= 0)
+        ENetOSSLDataBindingError::Toss(RSOSSLDataBindingError);
+
+    // The handshake and all later traffic wait in poll(), never in a
+    // blocking call.
+    int flags = fcntl(socketHandle, F_GETFL, 0);
+    if (flags >= 0 && !(flags & O_NONBLOCK))
+        fcntl(socketHandle, F_SETFL, flags | O_NONBLOCK);
+    FSocket = socketHandle;
+    if (OSSL.SSL_set_fd(FSSL, socketHandle) != 1)
+        fail(OpenSSLErrorText());
+
+    if (client) {
+        if (hostName.empty())
+            fail("no host name to check the certificate against");
+        if (IsIPAddress(hostName)) {
+            if (OSSL.X509_VERIFY_PARAM_set1_ip_asc(OSSL.SSL_get0_param(FSSL), hostName.c_str()) != 1)
+                fail(OpenSSLErrorText());
+        } else {
+            OSSL.SSL_ctrl(FSSL, OSSL_SSL_CTRL_SET_TLSEXT_HOSTNAME, OSSL_TLSEXT_NAMETYPE_host_name,
+                          const_cast<char *>(hostName.c_str()));
+            if (OSSL.SSL_set1_host(FSSL, hostName.c_str()) != 1)
+                fail(OpenSSLErrorText());
+        }
+    }
+
+    int timeout = FParent ? FParent->HandshakeTimeout() : kDefaultHandshakeTimeout;
+    uint32_t start = TicksNow();
+    for (;;) {
+        errno = 0;
+        int r = client ? OSSL.SSL_connect(FSSL) : OSSL.SSL_accept(FSSL);
+        if (r == 1)
+            break;
+        int err = OSSL.SSL_get_error(FSSL, r);
+        if (err == OSSL_SSL_ERROR_WANT_READ || err == OSSL_SSL_ERROR_WANT_WRITE) {
+            short ev = err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
+            if (!WaitForSocket(socketHandle, ev, Remaining(start, timeout)))
+                fail("The handshake timed out.");
+            continue;
+        }
+        int savedErrno = errno;
+        long verify = OSSL.SSL_get_verify_result(FSSL);
+        if (verify != OSSL_X509_V_OK) {
+            const char *why = OSSL.X509_verify_cert_error_string(verify);
+            OSSL.ERR_clear_error();
+            fail(std::string(RSOSSLCertificateVerifyFailed) + (why ? why : "unknown reason"));
+        }
+        std::string reason = OpenSSLErrorText();
+        if (reason.empty())
+            reason = savedErrno ? std::string(strerror(savedErrno))
+                                : std::string("The connection was closed during the handshake.");
+        fail(reason);
+    }
+
+    if (FParent) {
+        TNetSSLCipher *c = Cipher();
+        FParent->DoStatusInfo("Cipher: name = " + c->Name() + "; " + "description = " +
+                              c->Description() + "; " + "bits = " + IntToStr(c->Bits()) + "; " +
+                              "version = " + c->Version() + "; ");
+    }
+}
+
+bool TNetSSLSocket::HasPending() const { return FSSL && OSSL.SSL_pending(FSSL) > 0; }
+
+void TNetSSLSocket::RaiseIOError(int ret, int err, const char *what)
+{
+    int savedErrno = errno;
+    std::string reason = OpenSSLErrorText();
+    if (err == OSSL_SSL_ERROR_SYSCALL && reason.empty())
+        RaiseSocketErrorCode(savedErrno ? ErrnoToWinsockError(savedErrno) : Id_WSAECONNRESET);
+    if (reason.empty())
+        reason = Format("error %d (result %d)", err, ret);
+    throw ENetOpenSSLError(std::string(what) + reason);
+}
+
+int TNetSSLSocket::Recv(void *buf, int len, int timeoutMs)
+{
+    if (!FSSL)
+        ENetOpenSSLError::Toss("No TLS session.");
+    uint32_t start = TicksNow();
+    for (;;) {
+        OSSL.ERR_clear_error();
+        errno = 0;
+        int n = OSSL.SSL_read(FSSL, buf, len);
+        if (n > 0)
+            return n;
+        int err = OSSL.SSL_get_error(FSSL, n);
+        switch (err) {
+        case OSSL_SSL_ERROR_ZERO_RETURN:
+            return 0;
+        case OSSL_SSL_ERROR_WANT_READ:
+        case OSSL_SSL_ERROR_WANT_WRITE:
+            // A partial record or a renegotiation: wait and read again.
+            if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
+                               Remaining(start, timeoutMs)))
+                return -1;
+            continue;
+        default:
+            RaiseIOError(n, err, "TLS read failed: ");
+        }
+    }
+}
+
+int TNetSSLSocket::Send(const void *buf, int len)
+{
+    if (!FSSL)
+        ENetOpenSSLError::Toss("No TLS session.");
+    int timeoutMs = FParent ? FParent->WriteTimeout() : kDefaultHandshakeTimeout;
+    uint32_t start = TicksNow();
+    for (;;) {
+        OSSL.ERR_clear_error();
+        errno = 0;
+        int n = OSSL.SSL_write(FSSL, buf, len);
+        if (n > 0)
+            return n;
+        int err = OSSL.SSL_get_error(FSSL, n);
+        switch (err) {
+        case OSSL_SSL_ERROR_ZERO_RETURN:
+            return 0;
+        case OSSL_SSL_ERROR_WANT_READ:
+        case OSSL_SSL_ERROR_WANT_WRITE:
+            if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
+                               Remaining(start, timeoutMs)))
+                RaiseSocketErrorCode(Id_WSAETIMEDOUT);
+            continue;
+        default:
+            RaiseIOError(n, err, "TLS write failed: ");
+        }
+    }
+}
+
+TNetSSLCipher *TNetSSLSocket::Cipher()
+{
+    if (!FCipher && FSSL)
+        FCipher = std::make_unique<TNetSSLCipher>(FSSL);
+    return FCipher.get();
+}
+
+TNetX509 *TNetSSLSocket::PeerCert()
+{
+    if (!FPeerCert && FSSL) {
+        X509 *cert = OSSL.SSL_get_peer_certificate(FSSL);
+        if (cert)
+            FPeerCert = std::make_unique<TNetX509>(cert, true);
+    }
+    return FPeerCert.get();
+}
+
+// --- registry ---
+
+std::vector<TNetSSLRegEntry> &NetSSLRegistry()
+{
+    static std::vector<TNetSSLRegEntry> registry = {
+        {"OpenSSL", "3", "https://www.openssl.org/",
+         "TLS through the system's OpenSSL libraries, loaded at first use",
+         "Apache License 2.0", "TNetSSLIOHandlerSocketOpenSSL", "TNetServerIOHandlerSSLOpenSSL"},
+    };
+    return registry;
+}
+

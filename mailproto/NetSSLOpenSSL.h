@@ -1,0 +1,228 @@
+// TLS over the OpenSSL libraries bound at run time: options, context,
+// session, certificate and cipher wrappers, and the TLS IO handler.
+//
+// Every client session verifies the server: the chain against the system's
+// trust store (SSL_CERT_FILE and SSL_CERT_DIR are honoured) and the
+// certificate against the host name the client connected to. TLS 1.2 is the
+// lowest version spoken. Sessions run on a non-blocking socket in waits over
+// poll() that keep the anti-freeze pumping and end at the time-outs, so a
+// stalled peer never freezes the window.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "NetException.h"
+#include "NetSSLOpenSSLHeaders.h"
+
+// --- exceptions ---
+
+NET_EXCEPTION_CLASS(ENetOpenSSLError, ENetException);
+NET_EXCEPTION_CLASS(ENetOpenSSLLoadError, ENetOpenSSLError);
+NET_EXCEPTION_CLASS(ENetOSSLCouldNotLoadSSLLibrary, ENetOpenSSLLoadError);
+NET_EXCEPTION_CLASS(ENetOSSLModeNotSet, ENetOpenSSLError);
+NET_EXCEPTION_CLASS(ENetOSSLGetMethodError, ENetOpenSSLError);
+NET_EXCEPTION_CLASS(ENetOSSLCreatingContextError, ENetOpenSSLError);
+NET_EXCEPTION_CLASS(ENetOSSLLoadingRootCertError, ENetOpenSSLLoadError);
+NET_EXCEPTION_CLASS(ENetOSSLLoadingCertError, ENetOpenSSLLoadError);
+NET_EXCEPTION_CLASS(ENetOSSLLoadingKeyError, ENetOpenSSLLoadError);
+NET_EXCEPTION_CLASS(ENetOSSLSettingCipherError, ENetOpenSSLError);
+NET_EXCEPTION_CLASS(ENetOSSLDataBindingError, ENetOpenSSLError);
+NET_EXCEPTION_CLASS(ENetOSSLAcceptError, ENetOpenSSLError);
+NET_EXCEPTION_CLASS(ENetOSSLConnectError, ENetOpenSSLError);
+
+extern const char *const RSOSSLCouldNotLoadSSLLibrary;  // "Could not load SSL library."
+extern const char *const RSOSSLModeNotSet;
+extern const char *const RSOSSLGetMethodError;
+extern const char *const RSOSSLCreatingContextError;
+extern const char *const RSOSSLLoadingRootCertError;
+extern const char *const RSOSSLLoadingCertError;
+extern const char *const RSOSSLLoadingKeyError;
+extern const char *const RSOSSLSettingCipherError;
+extern const char *const RSOSSLDataBindingError;
+extern const char *const RSOSSLAcceptError;
+extern const char *const RSOSSLConnectError;  // "Error connecting with SSL."
+// Added after the connect error when the server's certificate is refused;
+// OpenSSL's reason follows ("certificate has expired", "hostname mismatch").
+extern const char *const RSOSSLCertificateVerifyFailed;  // "Certificate verification failed: "
+
+// --- options ---
+
+enum TNetSSLVersion { sslvSSLv2, sslvSSLv23, sslvSSLv3, sslvTLSv1 };
+enum TNetSSLMode { sslmUnassigned, sslmClient, sslmServer, sslmBoth };
+enum TNetSSLVerifyMode { sslvrfPeer = 1, sslvrfFailIfNoPeerCert = 2, sslvrfClientOnce = 4 };
+// A set of TNetSSLVerifyMode bits; the bit values are OpenSSL's verify flags.
+using TNetSSLVerifyModeSet = unsigned;
+
+class TNetSSLOptions {
+public:
+    std::string RootCertFile;
+    std::string CertFile;
+    std::string KeyFile;
+    TNetSSLVersion Method = sslvSSLv2;
+    TNetSSLMode Mode = sslmUnassigned;
+    TNetSSLVerifyModeSet VerifyMode = 0;
+    int VerifyDepth = 0;
+    std::string VerifyDirs;
+    std::string CipherList;
+
+    void Assign(const TNetSSLOptions &source) { *this = source; }
+};
+
+class TNetX509;
+
+// What a context and a session report back to the handler that owns them.
+class TNetSSLEvents {
+public:
+    virtual ~TNetSSLEvents() = default;
+    virtual void DoStatusInfo(const std::string &msg) = 0;
+    virtual void DoGetPassword(std::string &password) = 0;
+    virtual bool DoVerifyPeer(TNetX509 *certificate, bool aOk) = 0;
+    // Milliseconds: how long a handshake, a read and a write may wait for
+    // the peer (negative: no limit).
+    virtual int HandshakeTimeout() const = 0;
+    virtual int WriteTimeout() const = 0;
+};
+
+// --- certificate and cipher wrappers ---
+
+class TNetX509Name {
+public:
+    explicit TNetX509Name(X509_NAME *name) : FName(name) {}
+    std::string OneLine() const;
+    unsigned long Hash() const;  // 0 when the library offers no hash
+
+private:
+    X509_NAME *FName;
+};
+
+class TNetX509 {
+public:
+    // With owned set the certificate reference is released with the wrapper.
+    TNetX509(X509 *cert, bool owned);
+    ~TNetX509();
+    TNetX509(const TNetX509 &) = delete;
+    TNetX509 &operator=(const TNetX509 &) = delete;
+
+    X509 *Certificate() const { return FCert; }
+    TNetX509Name *Subject();
+    TNetX509Name *Issuer();
+    // MD5 fingerprint as "AA:BB:..."; empty when the library lacks it.
+    std::string FingerprintAsString() const;
+
+private:
+    X509 *FCert;
+    bool FOwned;
+    std::unique_ptr<TNetX509Name> FSubject;
+    std::unique_ptr<TNetX509Name> FIssuer;
+};
+
+class TNetSSLCipher {
+public:
+    explicit TNetSSLCipher(SSL *session) : FSession(session) {}
+    std::string Name() const;
+    std::string Description() const;
+    int Bits() const;
+    std::string Version() const;
+
+private:
+    SSL *FSession;
+};
+
+// --- context ---
+
+class TNetSSLContext {
+public:
+    TNetSSLContext();  // loads the libraries on first use in the process
+    ~TNetSSLContext();
+    TNetSSLContext(const TNetSSLContext &) = delete;
+    TNetSSLContext &operator=(const TNetSSLContext &) = delete;
+
+    TNetSSLVersion Method = sslvSSLv2;
+    TNetSSLMode Mode = sslmUnassigned;
+    std::string RootCertFile, CertFile, KeyFile;
+    int VerifyDepth = 0;
+    TNetSSLVerifyModeSet VerifyMode = 0;
+    std::string VerifyDirs;
+    std::string CipherList;
+    bool StatusInfoOn = false;
+    bool VerifyOn = false;
+    uint32_t SessionIdContext = 1;
+    TNetSSLEvents *Parent = nullptr;
+
+    void CopyOptions(const TNetSSLOptions &options);
+    // (Re)makes the OpenSSL context as a client or as a server.
+    void InitContext(bool server);
+    SSL_CTX *Handle() const { return FContext; }
+
+    // How many contexts this process has made (only grows).
+    static int ContextCount();
+
+private:
+    SSL_CTX *FContext = nullptr;
+};
+
+// --- session ---
+
+class TNetSSLSocket {
+public:
+    TNetSSLSocket(TNetSSLEvents *parent, TNetSSLContext *context);
+    ~TNetSSLSocket();  // shuts down and frees the session
+    TNetSSLSocket(const TNetSSLSocket &) = delete;
+    TNetSSLSocket &operator=(const TNetSSLSocket &) = delete;
+
+    // Client handshake on a connected socket. The host name is sent as SNI
+    // and must match the server's certificate (a numeric address must be
+    // one of its IP addresses). Raises ENetOSSLConnectError with the reason.
+    void Connect(int socketHandle, const std::string &hostName);
+    // Server handshake; raises ENetOSSLAcceptError.
+    void Accept(int socketHandle);
+
+    // Receives up to len bytes, waiting at most timeoutMs (negative: no
+    // limit). Returns the count, 0 when the peer closed the session, -1 on
+    // time-out. Raises ENetSocketError for a broken connection and
+    // ENetOpenSSLError for a TLS failure.
+    int Recv(void *buf, int len, int timeoutMs);
+    // Sends bytes, waiting at most the handler's write time-out; returns
+    // the count sent (at least 1), 0 when the peer has closed the session.
+    int Send(const void *buf, int len);
+    // Decrypted bytes that wait to be read.
+    bool HasPending() const;
+
+    TNetSSLCipher *Cipher();
+    TNetX509 *PeerCert();
+    SSL *Handle() const { return FSSL; }
+    TNetSSLEvents *Parent() const { return FParent; }
+    TNetSSLContext *Context() const { return FContext; }
+
+private:
+    void Handshake(int socketHandle, bool client, const std::string &hostName);
+    [[noreturn]] void RaiseIOError(int ret, int err, const char *what);
+
+    TNetSSLEvents *FParent;
+    TNetSSLContext *FContext;
+    SSL *FSSL = nullptr;
+    int FSocket = -1;
+    std::unique_ptr<TNetSSLCipher> FCipher;
+    std::unique_ptr<TNetX509> FPeerCert;
+};
+
+// Waits until the socket can be read (POLLIN) or written (POLLOUT) within
+// timeoutMs (negative: no limit), letting the anti-freeze pump the window
+// meanwhile. True when ready.
+bool WaitForSocket(int socketHandle, short events, int timeoutMs);
+
+// --- registry of TLS implementations ---
+
+struct TNetSSLRegEntry {
+    std::string ProductName;
+    std::string ProductVersion;
+    std::string ProductURL;
+    std::string ProductDescription;
+    std::string ProductLicense;
+    const char *ClientClassName;
+    const char *ServerClassName;
+};
+std::vector<TNetSSLRegEntry> &NetSSLRegistry();

@@ -1,0 +1,345 @@
+// TLS contexts and sessions against real peers on loopback: what a client
+// accepts, what it refuses and why, and that nothing waits for ever.
+#include "NetAntiFreeze.h"
+#include "NetSSLOpenSSL.h"
+#include "OpenSSLServer.h"
+#include "TestSupport.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+struct Recorder : TNetSSLEvents {
+    std::vector<std::string> Status;
+    std::string Password;
+    int VerifyCalls = 0;
+    bool VerifyAnswer = true;
+    std::vector<std::string> VerifiedSubjects;
+    int Timeout = 5000;
+
+    void DoStatusInfo(const std::string &msg) override { Status.push_back(msg); }
+    void DoGetPassword(std::string &password) override { password = Password; }
+    bool DoVerifyPeer(TNetX509 *cert, bool aOk) override
+    {
+        ++VerifyCalls;
+        VerifiedSubjects.push_back(cert->Subject()->OneLine());
+        return aOk && VerifyAnswer;
+    }
+    int HandshakeTimeout() const override { return Timeout; }
+    int WriteTimeout() const override { return Timeout; }
+};
+
+int ConnectTo(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+class SSLSession : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { TestPKI::TrustTestCA(); }
+
+    // A client context with the program's own settings: version 2 asked
+    // for, mode unassigned, no verify mode, no cipher list.
+    std::unique_ptr<TNetSSLContext> ClientContext(Recorder &rec, const TNetSSLOptions &opts = {})
+    {
+        auto ctx = std::make_unique<TNetSSLContext>();
+        ctx->CopyOptions(opts);
+        ctx->Parent = &rec;
+        ctx->StatusInfoOn = true;
+        ctx->InitContext(false);
+        return ctx;
+    }
+
+    // Runs a client handshake to the port; returns the exception text, or
+    // "" when it succeeded.
+    std::string Handshake(int port, const std::string &host, Recorder &rec,
+                          const TNetSSLOptions &opts = {}, bool verifyEvent = false)
+    {
+        auto ctx = std::make_unique<TNetSSLContext>();
+        ctx->CopyOptions(opts);
+        ctx->Parent = &rec;
+        ctx->StatusInfoOn = false;
+        ctx->VerifyOn = verifyEvent;
+        ctx->InitContext(false);
+        int fd = ConnectTo(port);
+        EXPECT_GE(fd, 0);
+        std::string result;
+        try {
+            TNetSSLSocket s(&rec, ctx.get());
+            s.Connect(fd, host);
+        } catch (const ENetOSSLConnectError &e) {
+            result = e.Message();
+        }
+        close(fd);
+        return result;
+    }
+};
+
+TEST_F(SSLSession, ProgramSettingsMakeAVerifyingTLS12Client)
+{
+    Recorder rec;
+    auto ctx = ClientContext(rec);
+    EXPECT_EQ(ctx->Mode, sslmClient);  // unassigned becomes client
+    EXPECT_EQ(OSSL.SSL_CTX_get_version_suite(ctx->Handle()), OSSL_TLS1_2_VERSION);
+    EXPECT_NE(OSSL.SSL_CTX_get_verify_depth(ctx->Handle()), 0);  // the form's 0 is not applied
+    EXPECT_GE(TNetSSLContext::ContextCount(), 1);
+}
+
+TEST_F(SSLSession, HandshakeReportsCipherAndExchangesData)
+{
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.ServerCert, pki.Key, {"-rev"});
+    Recorder rec;
+    auto ctx = ClientContext(rec);
+    int fd = ConnectTo(server.Port());
+    ASSERT_GE(fd, 0);
+    {
+        TNetSSLSocket s(&rec, ctx.get());
+        s.Connect(fd, "localhost");
+        int cipherTexts = 0;
+        for (const auto &m : rec.Status)
+            if (m.rfind("Cipher: name = ", 0) == 0)
+                ++cipherTexts;
+        EXPECT_EQ(cipherTexts, 1);
+        // The handshake's own steps come through the status relay too.
+        ASSERT_FALSE(rec.Status.empty());
+        EXPECT_EQ(rec.Status.front().rfind("SSL status: \"", 0), 0u) << rec.Status.front();
+        EXPECT_GT(s.Cipher()->Bits(), 0);
+        ASSERT_NE(s.PeerCert(), nullptr);
+        EXPECT_EQ(s.PeerCert()->Subject()->OneLine(), "/CN=localhost");
+        EXPECT_EQ(s.PeerCert()->Issuer()->OneLine(), "/CN=Tarnwick Test CA");
+        EXPECT_EQ(s.PeerCert()->FingerprintAsString().size(), 47u);
+
+        // Several lines, so the reply needs more than one read.
+        std::string one = std::string(3000, 'a') + "xyz\n";
+        std::string line, want = "zyx" + std::string(3000, 'a') + "\n";
+        for (int i = 0; i < 5; ++i)
+            line += one;
+        size_t off = 0;
+        while (off < line.size())
+            off += size_t(s.Send(line.data() + off, int(line.size() - off)));
+        std::string got;
+        char buf[4096];
+        while (got.size() < line.size()) {
+            int n = s.Recv(buf, sizeof buf, 5000);
+            ASSERT_GT(n, 0);
+            got.append(buf, size_t(n));
+        }
+        EXPECT_EQ(got, want + want + want + want + want);
+        // Nothing more comes: a read times out instead of waiting for ever.
+        EXPECT_EQ(s.Recv(buf, sizeof buf, 200), -1);
+    }
+    close(fd);
+}
+
+// Ten megabytes from a server that is not OpenSSL's own s_server, read in
+// whatever pieces the records arrive in: nothing lost, nothing doubled.
+TEST_F(SSLSession, TenMegabytesArriveWhole)
+{
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+    Recorder rec;
+    auto ctx = ClientContext(rec);
+    int fd = ConnectTo(server.Port());
+    ASSERT_GE(fd, 0);
+    {
+        TNetSSLSocket s(&rec, ctx.get());
+        s.Connect(fd, "localhost");
+        std::string cmd = "BIG 10485760\r\n";
+        ASSERT_EQ(s.Send(cmd.data(), int(cmd.size())), int(cmd.size()));
+        std::string got;
+        std::vector<char> buf(32768);
+        const std::string tail = "\r\n.\r\n";
+        while (got.size() < tail.size() || got.compare(got.size() - tail.size(), tail.size(), tail) != 0) {
+            int n = s.Recv(buf.data(), int(buf.size()), 10000);
+            ASSERT_GT(n, 0) << "after " << got.size() << " bytes";
+            got.append(buf.data(), size_t(n));
+        }
+        size_t greet = got.find("+OK here it comes\r\n");
+        ASSERT_NE(greet, std::string::npos);
+        std::string body = got.substr(greet + 19, got.size() - greet - 19 - 3);
+        ASSERT_EQ(body.size() % 100, 0u);
+        EXPECT_GE(body.size(), 10485760u);
+        // Every line is numbered in order.
+        for (size_t i = 0, line = 0; i < body.size(); i += 100, ++line)
+            ASSERT_EQ(std::stoul(body.substr(i, 9)), line) << "at byte " << i;
+    }
+    close(fd);
+}
+
+TEST_F(SSLSession, IPAddressMustBeInTheCertificate)
+{
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.ServerCert, pki.Key);
+    Recorder rec;
+    EXPECT_EQ(Handshake(server.Port(), "127.0.0.1", rec), "");
+    OpenSSLServer other(pki.WrongHostCert, pki.Key);
+    EXPECT_EQ(Handshake(other.Port(), "127.0.0.1", rec),
+              "Error connecting with SSL. Certificate verification failed: IP address mismatch");
+}
+
+TEST_F(SSLSession, RefusedCertificatesNameTheReason)
+{
+    const TestPKI &pki = TestPKI::Get();
+    Recorder rec;
+    {
+        OpenSSLServer server(pki.WrongHostCert, pki.Key);
+        EXPECT_EQ(Handshake(server.Port(), "localhost", rec),
+                  "Error connecting with SSL. Certificate verification failed: hostname mismatch");
+    }
+    {
+        OpenSSLServer server(pki.ExpiredCert, pki.Key);
+        EXPECT_EQ(Handshake(server.Port(), "localhost", rec),
+                  "Error connecting with SSL. Certificate verification failed: certificate has expired");
+    }
+    {
+        OpenSSLServer server(pki.SelfSignedCert, pki.SelfSignedKey);
+        EXPECT_EQ(Handshake(server.Port(), "localhost", rec),
+                  "Error connecting with SSL. Certificate verification failed: self-signed certificate");
+    }
+}
+
+TEST_F(SSLSession, VerifyEventMayRefuseButNotAdmit)
+{
+    const TestPKI &pki = TestPKI::Get();
+    {
+        OpenSSLServer server(pki.ServerCert, pki.Key);
+        Recorder rec;
+        EXPECT_EQ(Handshake(server.Port(), "localhost", rec, {}, true), "");
+        ASSERT_EQ(rec.VerifiedSubjects.size(), 2u);
+        EXPECT_EQ(rec.VerifiedSubjects[1], "/CN=localhost");
+        rec.VerifyAnswer = false;
+        EXPECT_EQ(Handshake(server.Port(), "localhost", rec, {}, true),
+                  "Error connecting with SSL. Certificate verification failed: "
+                  "application verification failure");
+    }
+    {
+        OpenSSLServer server(pki.ExpiredCert, pki.Key);
+        struct Admitter : Recorder {
+            bool DoVerifyPeer(TNetX509 *, bool) override { return true; }
+        } rec;
+        EXPECT_NE(Handshake(server.Port(), "localhost", rec, {}, true), "");
+    }
+}
+
+TEST_F(SSLSession, OldProtocolServerIsRefused)
+{
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.ServerCert, pki.Key, {"-tls1", "-cipher", "DEFAULT@SECLEVEL=0"});
+    Recorder rec;
+    std::string err = Handshake(server.Port(), "localhost", rec);
+    EXPECT_EQ(err.rfind("Error connecting with SSL. ", 0), 0u) << err;
+    EXPECT_NE(err, "Error connecting with SSL. ");
+}
+
+TEST_F(SSLSession, BrokenPeersEndWithinTheTimeout)
+{
+    Recorder rec;
+    rec.Timeout = 700;
+    {
+        BrokenTLSPeer peer(BrokenTLSPeer::DropAfterHello);
+        std::string err = Handshake(peer.Port(), "localhost", rec);
+        EXPECT_EQ(err.rfind("Error connecting with SSL. ", 0), 0u) << err;
+    }
+    {
+        BrokenTLSPeer peer(BrokenTLSPeer::SendGarbage);
+        std::string err = Handshake(peer.Port(), "localhost", rec);
+        EXPECT_EQ(err.rfind("Error connecting with SSL. ", 0), 0u) << err;
+    }
+    {
+        BrokenTLSPeer peer(BrokenTLSPeer::Stall);
+        auto t0 = std::chrono::steady_clock::now();
+        std::string err = Handshake(peer.Port(), "localhost", rec);
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - t0)
+                      .count();
+        EXPECT_EQ(err, "Error connecting with SSL. The handshake timed out.");
+        EXPECT_GE(ms, 650);
+        EXPECT_LT(ms, 5000);
+    }
+}
+
+TEST_F(SSLSession, StalledHandshakeKeepsTheWindowAlive)
+{
+    int pumped = 0;
+    TNetAntiFreeze::SetProcessMessagesHook([&](bool) { ++pumped; });
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    af->IdleTimeOut = 50;
+    Recorder rec;
+    rec.Timeout = 600;
+    BrokenTLSPeer peer(BrokenTLSPeer::Stall);
+    EXPECT_EQ(Handshake(peer.Port(), "localhost", rec),
+              "Error connecting with SSL. The handshake timed out.");
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+    // About one pump per 50 ms slice of the 600 ms wait.
+    EXPECT_GE(pumped, 8);
+}
+
+TEST_F(SSLSession, ContextSettingErrors)
+{
+    Recorder rec;
+    TNetSSLOptions bad;
+    bad.CipherList = "NO-SUCH-CIPHER";
+    EXPECT_THROW(ClientContext(rec, bad), ENetOSSLSettingCipherError);
+    TNetSSLOptions missing;
+    missing.CertFile = "/nonexistent/cert.pem";
+    try {
+        ClientContext(rec, missing);
+        FAIL() << "no exception";
+    } catch (const ENetOSSLLoadingCertError &e) {
+        EXPECT_EQ(std::string(e.Message()).rfind("Could not load certificate.", 0), 0u);
+    }
+    TNetSSLOptions root;
+    root.RootCertFile = "/nonexistent/ca.pem";
+    EXPECT_THROW(ClientContext(rec, root), ENetOpenSSLLoadError);
+}
+
+TEST_F(SSLSession, EncryptedKeyAsksForThePassword)
+{
+    const TestPKI &pki = TestPKI::Get();
+    TempDir dir;
+    std::string enc = dir.File("enc.key");
+    ASSERT_EQ(std::system(("openssl pkey -in " + pki.Key + " -aes128 -passout pass:s3cret -out " +
+                           enc + " 2>/dev/null")
+                              .c_str()),
+              0);
+    Recorder rec;
+    TNetSSLOptions opts;
+    opts.CertFile = pki.ServerCert;
+    opts.KeyFile = enc;
+    rec.Password = "wrong";
+    EXPECT_THROW(ClientContext(rec, opts), ENetOSSLLoadingKeyError);
+    rec.Password = "s3cret";
+    EXPECT_NO_THROW(ClientContext(rec, opts));
+}
+
+TEST_F(SSLSession, MissingLibraryGivesTheLoadError)
+{
+    UnloadOpenSSLLibrary();
+    SetOpenSSLLibraryNames("libssl-missing.so.3", "libcrypto-missing.so.3");
+    try {
+        TNetSSLContext ctx;
+        ADD_FAILURE() << "no exception";
+    } catch (const ENetOSSLCouldNotLoadSSLLibrary &e) {
+        EXPECT_EQ(e.Message().rfind("Could not load SSL library.", 0), 0u) << e.Message();
+    }
+    SetOpenSSLLibraryNames("libssl.so.3", "libcrypto.so.3");
+    EXPECT_NO_THROW(TNetSSLContext());
+}
+
+}  // namespace

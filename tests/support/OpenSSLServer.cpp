@@ -1,0 +1,378 @@
+#include "OpenSSLServer.h"
+
+#include "TestSupport.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// Runs the openssl command with the arguments, in the folder; its output
+// goes to a log file there. Returns the exit status.
+int RunOpenSSL(const std::string &folder, const std::vector<std::string> &args)
+{
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        if (chdir(folder.c_str()) != 0)
+            _exit(126);
+        int log = open("openssl.log", O_WRONLY | O_CREAT | O_APPEND, 0644);
+        int null = open("/dev/null", O_RDONLY);
+        if (log >= 0) {
+            dup2(log, 1);
+            dup2(log, 2);
+        }
+        if (null >= 0)
+            dup2(null, 0);
+        std::vector<char *> argv;
+        argv.push_back(const_cast<char *>("openssl"));
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp("openssl", argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void MustRun(const std::string &folder, const std::vector<std::string> &args)
+{
+    if (RunOpenSSL(folder, args) != 0) {
+        std::string cmd = "openssl";
+        for (const auto &a : args)
+            cmd += " " + a;
+        throw std::runtime_error("test PKI: failed: " + cmd + " (see " + folder + "openssl.log)");
+    }
+}
+
+void WriteText(const std::string &path, const std::string &text)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << text;
+}
+
+std::string ReadText(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+// Signs a request for "name" with the test authority, valid between the
+// two dates (YYYYMMDDHHMMSSZ), with the given subjectAltName.
+void IssueCert(const std::string &dir, const std::string &name, const std::string &cn,
+               const std::string &san, const std::string &start, const std::string &end)
+{
+    WriteText(dir + name + ".ext", "[ext]\nsubjectAltName = " + san +
+                                       "\nbasicConstraints = CA:FALSE\n"
+                                       "extendedKeyUsage = serverAuth\n");
+    MustRun(dir, {"req", "-new", "-key", "server.key", "-out", name + ".csr", "-subj", "/CN=" + cn});
+    MustRun(dir, {"ca", "-batch", "-config", "ca.cnf", "-in", name + ".csr", "-out", name + ".pem",
+                  "-startdate", start, "-enddate", end, "-extfile", name + ".ext", "-extensions",
+                  "ext", "-notext"});
+}
+
+std::unique_ptr<TempDir> gPKIFolder;
+
+}  // namespace
+
+const TestPKI &TestPKI::Get()
+{
+    static TestPKI pki = [] {
+        gPKIFolder = std::make_unique<TempDir>();
+        TestPKI p;
+        p.Folder = gPKIFolder->Path();
+        const std::string &d = p.Folder;
+        WriteText(d + "index.txt", "");
+        WriteText(d + "serial", "1000\n");
+        WriteText(d + "ca.cnf",
+                  "[ca]\ndefault_ca = testca\n"
+                  "[testca]\ndatabase = index.txt\nnew_certs_dir = .\n"
+                  "certificate = ca.pem\nprivate_key = ca.key\nserial = serial\n"
+                  "default_md = sha256\npolicy = anything\nunique_subject = no\n"
+                  "[anything]\ncommonName = supplied\n");
+        MustRun(d, {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "30", "-subj",
+                    "/CN=Tarnwick Test CA", "-addext", "basicConstraints=critical,CA:TRUE",
+                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"});
+        MustRun(d, {"genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-out", "server.key"});
+        // Dates around now, computed here so the certificates are valid
+        // whenever the tests run.
+        auto stamp = [](std::time_t t) {
+            char buf[32];
+            std::tm tm{};
+            gmtime_r(&t, &tm);
+            std::strftime(buf, sizeof buf, "%Y%m%d%H%M%SZ", &tm);
+            return std::string(buf);
+        };
+        std::time_t now = std::time(nullptr);
+        std::string from = stamp(now - 86400), to = stamp(now + 30 * 86400);
+        IssueCert(d, "server", "localhost", "DNS:localhost,IP:127.0.0.1,IP:::1", from, to);
+        IssueCert(d, "wronghost", "wrong.example", "DNS:wrong.example", from, to);
+        IssueCert(d, "expired", "localhost", "DNS:localhost,IP:127.0.0.1", "20200101000000Z",
+                  "20200201000000Z");
+        MustRun(d, {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-keyout", "selfsigned.key", "-out", "selfsigned.pem", "-days", "30",
+                    "-subj", "/CN=localhost", "-addext",
+                    "subjectAltName=DNS:localhost,IP:127.0.0.1"});
+        p.CAFile = d + "ca.pem";
+        p.Key = d + "server.key";
+        p.ServerCert = d + "server.pem";
+        p.WrongHostCert = d + "wronghost.pem";
+        p.ExpiredCert = d + "expired.pem";
+        p.SelfSignedCert = d + "selfsigned.pem";
+        p.SelfSignedKey = d + "selfsigned.key";
+        return p;
+    }();
+    return pki;
+}
+
+void TestPKI::TrustTestCA()
+{
+    setenv("SSL_CERT_FILE", Get().CAFile.c_str(), 1);
+    // An empty folder keeps the system's hashed certificate folder out.
+    setenv("SSL_CERT_DIR", (Get().Folder + "nocerts").c_str(), 1);
+}
+
+// --- OpenSSLServer ---
+
+OpenSSLServer::OpenSSLServer(const std::string &cert, const std::string &key,
+                             const std::vector<std::string> &extraArgs)
+{
+    const TestPKI &pki = TestPKI::Get();
+    // A port can be taken between probing and binding; try a few.
+    for (int attempt = 0; attempt < 5 && FPid < 0; ++attempt) {
+        int port = FreeLoopbackPort();
+        FOutFile = pki.Folder + "s_server." + std::to_string(port) + ".out";
+        int in[2];
+        if (pipe(in) != 0)
+            throw std::runtime_error("pipe failed");
+        pid_t pid = fork();
+        if (pid < 0)
+            throw std::runtime_error("fork failed");
+        if (pid == 0) {
+            int out = open(FOutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(in[0], 0);
+            if (out >= 0) {
+                dup2(out, 1);
+                dup2(out, 2);
+            }
+            close(in[1]);
+            std::vector<std::string> args = {"openssl", "s_server", "-accept",
+                                             "127.0.0.1:" + std::to_string(port), "-cert", cert,
+                                             "-key", key, "-ign_eof"};
+            args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+            std::vector<char *> argv;
+            for (auto &a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execvp("openssl", argv.data());
+            _exit(127);
+        }
+        close(in[0]);
+        // Wait until it listens (it says "ACCEPT") or dies.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        bool up = false, dead = false;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (ReadText(FOutFile).find("ACCEPT") != std::string::npos) {
+                up = true;
+                break;
+            }
+            int st;
+            if (waitpid(pid, &st, WNOHANG) == pid) {
+                dead = true;
+                break;
+            }
+            usleep(20000);
+        }
+        if (up) {
+            FPid = pid;
+            FPort = port;
+            FStdin = in[1];
+        } else {
+            close(in[1]);
+            if (!dead) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    }
+    if (FPid < 0)
+        throw std::runtime_error("openssl s_server did not start: " + ReadText(FOutFile));
+}
+
+OpenSSLServer::~OpenSSLServer()
+{
+    if (FStdin >= 0)
+        close(FStdin);
+    if (FPid > 0) {
+        kill(FPid, SIGTERM);
+        int st;
+        for (int i = 0; i < 100; ++i) {
+            if (waitpid(FPid, &st, WNOHANG) == FPid)
+                return;
+            usleep(10000);
+        }
+        kill(FPid, SIGKILL);
+        waitpid(FPid, &st, 0);
+    }
+}
+
+void OpenSSLServer::Send(const std::string &text)
+{
+    size_t off = 0;
+    while (off < text.size()) {
+        ssize_t n = write(FStdin, text.data() + off, text.size() - off);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw std::runtime_error("s_server stdin closed");
+        }
+        off += size_t(n);
+    }
+}
+
+std::string OpenSSLServer::Output() const { return ReadText(FOutFile); }
+
+// --- StartTLSServer ---
+
+StartTLSServer::StartTLSServer(TMode mode, const std::string &cert, const std::string &key)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<std::string> args = {"python3", std::string(TW_SOURCE_DIR) +
+                                                    "/tests/support/starttls_server.py",
+                                     "--cert", cert, "--key", key};
+    if (mode == Implicit)
+        args.push_back("--implicit");
+    if (mode == NoSTLS)
+        args.push_back("--no-stls");
+    if (mode == RefuseSTLS)
+        args.push_back("--refuse-stls");
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        std::vector<char *> argv;
+        for (auto &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp("python3", argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    FPid = pid;
+    std::string line;
+    pollfd p{out[0], POLLIN, 0};
+    while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
+        char buf[64];
+        ssize_t n = read(out[0], buf, sizeof buf);
+        if (n <= 0)
+            break;
+        line.append(buf, size_t(n));
+    }
+    close(out[0]);
+    if (line.rfind("PORT ", 0) != 0) {
+        kill(FPid, SIGKILL);
+        waitpid(FPid, nullptr, 0);
+        FPid = -1;
+        throw std::runtime_error("starttls_server.py did not start: " + line);
+    }
+    FPort = std::stoi(line.substr(5));
+}
+
+StartTLSServer::~StartTLSServer()
+{
+    if (FPid > 0) {
+        kill(FPid, SIGKILL);
+        waitpid(FPid, nullptr, 0);
+    }
+}
+
+// --- BrokenTLSPeer ---
+
+BrokenTLSPeer::BrokenTLSPeer(TMode mode) : FMode(mode)
+{
+    FListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(FListen, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(FListen, 8) != 0 ||
+        getsockname(FListen, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+        throw std::runtime_error("BrokenTLSPeer: cannot listen");
+    FPort = ntohs(a.sin_port);
+    if (pipe(FWake) != 0)
+        throw std::runtime_error("pipe failed");
+    FThread = std::thread([this] { Run(); });
+}
+
+BrokenTLSPeer::~BrokenTLSPeer()
+{
+    char c = 'x';
+    (void)!write(FWake[1], &c, 1);
+    FThread.join();
+    close(FListen);
+    close(FWake[0]);
+    close(FWake[1]);
+}
+
+void BrokenTLSPeer::Run()
+{
+    std::vector<int> held;
+    for (;;) {
+        pollfd p[2] = {{FListen, POLLIN, 0}, {FWake[0], POLLIN, 0}};
+        if (poll(p, 2, -1) < 0 && errno != EINTR)
+            break;
+        if (p[1].revents)
+            break;
+        if (!(p[0].revents & POLLIN))
+            continue;
+        int c = accept(FListen, nullptr, nullptr);
+        if (c < 0)
+            continue;
+        ++FAccepted;
+        if (FMode == Stall) {
+            held.push_back(c);  // never answers; closed when the peer goes
+            continue;
+        }
+        // Take the client's first flight, so the drop comes mid-handshake.
+        pollfd r = {c, POLLIN, 0};
+        char buf[4096];
+        if (poll(&r, 1, 2000) > 0)
+            (void)!read(c, buf, sizeof buf);
+        if (FMode == SendGarbage) {
+            const char junk[] = "+OK this is not a TLS server\r\n";
+            (void)!write(c, junk, sizeof junk - 1);
+            usleep(100000);
+        }
+        close(c);
+    }
+    for (int c : held)
+        close(c);
+}
