@@ -472,6 +472,19 @@ std::string DovecotServer::LogText() const {
     return ReadWholeFile(FFolder + "dovecot.stderr") + ReadWholeFile(FFolder + "dovecot.log");
 }
 
+bool DovecotServer::WaitForLog(const std::string &text, int count, int timeoutMs) const {
+    auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        std::string log = LogText();
+        int found = 0;
+        for (size_t at = log.find(text); at != std::string::npos && !text.empty(); at = log.find(text, at + 1))
+            ++found;
+        if (found >= count) return true;
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 void DovecotServer::CreateMailbox(const std::string &user, const std::string &mailbox) {
     std::string out;
     int rc = RunProgram({"doveadm", "-c", ConfigFile(), "mailbox", "create", "-u", user, mailbox}, &out);
