@@ -375,7 +375,10 @@ void DovecotServer::WriteConfig() {
     ReplaceAll(conf, "@FOLDER@", FFolder);
     ReplaceAll(conf, "@LOGIN_USER@", root ? "dovenull" : self);
     ReplaceAll(conf, "@INTERNAL_USER@", root ? "dovecot" : self);
-    // Without root the login processes cannot be locked into a chroot.
+    const group *gr = root ? nullptr : getgrgid(getegid());
+    ReplaceAll(conf, "@INTERNAL_GROUP@", root ? "dovecot" : gr ? std::string(gr->gr_name) : std::to_string(getegid()));
+    // Without root the login and anvil processes cannot be locked into a
+    // chroot.
     ReplaceAll(conf, "@LOGIN_CHROOT@", root ? "" : "chroot =");
     ReplaceAll(conf, "@GREETING@", FOptions.Greeting);
     ReplaceAll(conf, "@POP3_PORT@", std::to_string(FPop3Port));
