@@ -310,10 +310,13 @@ void TNetDecoderQuotedPrintable::Decode(std::string_view text) {
     size_t pos = 0;
     const size_t len = text.size();
     while (pos < len) {
-        // One input line: its content, then its line-end characters.
-        size_t eol = pos;
-        while (eol < len && text[eol] != '\r' && text[eol] != '\n') ++eol;
+        // One input line: its content, then its line end (LF or CR LF; a
+        // lone CR is data).
+        size_t eol = text.find('\n', pos);
+        if (eol == std::string_view::npos) eol = len;
         size_t contentEnd = eol;
+        if (contentEnd > pos && eol < len && text[contentEnd - 1] == '\r') --contentEnd;
+        size_t lineEndStart = contentEnd;
         while (contentEnd > pos && (text[contentEnd - 1] == ' ' || text[contentEnd - 1] == '\t')) --contentEnd;
         size_t i = pos;
         bool soft = false;
@@ -342,13 +345,10 @@ void TNetDecoderQuotedPrintable::Decode(std::string_view text) {
                 out.push_back(char(h1));
             }
         }
-        pos = eol;
-        // Copy (or, after a soft break, drop) the line end: CR LF, LF or CR.
-        size_t endChars = 0;
-        if (pos < len && text[pos] == '\r') ++endChars;
-        if (pos + endChars < len && text[pos + endChars] == '\n') ++endChars;
-        if (!soft) out.append(text.data() + pos, endChars);
-        pos += endChars;
+        // Copy (or, after a soft break, drop) the line end.
+        size_t next = eol < len ? eol + 1 : len;
+        if (!soft) out.append(text.data() + lineEndStart, next - lineEndStart);
+        pos = next;
     }
     Emit(out);
 }
