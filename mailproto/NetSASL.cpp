@@ -6,6 +6,7 @@
 
 #include "NetCoder.h"
 #include "NetGlobal.h"
+#include "NetTCPConnection.h"
 #include "SysUtils.h"
 
 namespace {
@@ -62,6 +63,18 @@ bool TNetSASL::IsAuthProtocolAvailable(const TStringList &names) const {
 std::vector<TNetSASL *> NetSASLInstances() {
     std::lock_guard<std::mutex> guard(InstancesLock());
     return Instances();
+}
+
+// ---------------------------------------------------------------------------
+
+void TNetSASLClientConnection::SASLSendCmd(const std::string &line) { FClient.SendCmdExpectText(line, ""); }
+
+std::string TNetSASLClientConnection::SASLReplyCode() { return FClient.LastCmdResult()->Code(); }
+
+std::string TNetSASLClientConnection::SASLReplyText() {
+    // One challenge per reply; should a server split it, the decoder skips
+    // the line breaks between the pieces.
+    return FClient.LastCmdResult()->TextJoined();
 }
 
 // ---------------------------------------------------------------------------
@@ -187,4 +200,12 @@ bool TNetSASLEntries::LoginWithSASL(const std::string &command, const std::vecto
         if (ok) return true;
     }
     return false;
+}
+
+bool TNetSASLEntries::LoginWithSASL(const std::string &command, const std::vector<std::string> &okCodes,
+                                    const std::vector<std::string> &continueCodes, TNetTCPConnection *client,
+                                    const TStringList *capabilities, const std::string &capaKeyword) {
+    ENetNotConnected::IfNotAssigned(client, "Not connected.");
+    TNetSASLClientConnection link(*client);
+    return LoginWithSASL(command, okCodes, continueCodes, link, capabilities, capaKeyword);
 }

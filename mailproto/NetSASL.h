@@ -52,6 +52,21 @@ public:
     virtual std::string SASLReplyText() = 0;
 };
 
+class TNetTCPConnection;
+
+// The connection side of a client for the exchange: each line goes through
+// SendCmdExpectText accepting any code; the challenge is the reply's text.
+class TNetSASLClientConnection : public TNetSASLConnection {
+public:
+    explicit TNetSASLClientConnection(TNetTCPConnection &client) : FClient(client) {}
+    void SASLSendCmd(const std::string &line) override;
+    std::string SASLReplyCode() override;
+    std::string SASLReplyText() override;
+
+private:
+    TNetTCPConnection &FClient;
+};
+
 class TNetSASLEntries;
 
 class TNetSASLListEntry {
@@ -96,6 +111,10 @@ public:
     // unknown and every mechanism is tried.
     bool LoginWithSASL(const std::string &command, const std::vector<std::string> &okCodes,
                        const std::vector<std::string> &continueCodes, TNetSASLConnection &client,
+                       const TStringList *capabilities, const std::string &capaKeyword);
+    // The same over a client connection (POP3 "AUTH", IMAP4 "AUTHENTICATE").
+    bool LoginWithSASL(const std::string &command, const std::vector<std::string> &okCodes,
+                       const std::vector<std::string> &continueCodes, TNetTCPConnection *client,
                        const TStringList *capabilities, const std::string &capaKeyword);
 
     // The mechanism names a server offers in its capability lines under a

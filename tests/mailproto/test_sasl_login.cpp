@@ -6,6 +6,7 @@
 #include "NetCoder.h"
 #include "NetHashMessageDigest.h"
 #include "NetSASLMechanisms.h"
+#include "NetTCPClient.h"
 
 #include <gtest/gtest.h>
 
@@ -412,4 +413,61 @@ TEST(SaslDovecot, ApopDigestOfTheGreetingTimestamp) {
     LineConnection bad(dc.Pop3Port(), false);
     bad.WriteLine("APOP " + dc.UserName() + " " + NetHashToLowerHex(NetMD5(stamp + dc.Password())));
     EXPECT_EQ(bad.ReadLine().rfind("-ERR", 0), 0u);  // another connection, another timestamp
+}
+
+namespace {
+
+// One-line replies whose code is the first word ("+OK", "-ERR", "+"), enough
+// of POP3 to carry the exchange through the shared command/reply layer.
+class TWordReply : public TNetReply {
+public:
+    using TNetReply::TNetReply;
+    void SetFormattedReply(const TStringList &lines) override {
+        Clear();
+        std::string line = lines.Count() ? lines[0] : "";
+        size_t sp = line.find(' ');
+        FCode = line.substr(0, sp);
+        Text.Add(sp == std::string::npos ? "" : line.substr(sp + 1));
+    }
+    bool IsLastLine(const std::string &) override { return true; }
+    [[noreturn]] void RaiseReplyError() override { throw ENetReplyError(TextJoined()); }
+};
+
+class TWordClient : public TNetTCPClient {
+protected:
+    explicit TWordClient(TNetInitializerComponent *owner) : TNetTCPClient(owner) {}
+    TNetReplyClass GetReplyClass() override {
+        return [] { return std::unique_ptr<TNetReply>(new TWordReply()); };
+    }
+};
+
+}  // namespace
+
+TEST(SaslDovecot, ExchangeThroughTheClientConnection) {
+    std::string why = DovecotServer::Unavailable();
+    if (!why.empty()) GTEST_FAIL() << why;
+    DovecotServer dc;
+    dc.FillMailbox(dc.UserName(), 2);
+    auto client = NetCreateNoOwner<TWordClient>();
+    client->SetHost(dc.Host());
+    client->SetPort(dc.Pop3Port());
+    client->SetReadTimeout(10000);
+    TNetSASLEntries entries(client.get());
+    auto *login = NetCreate<TNetSASLLogin>(client.get());
+    login->Username = dc.UserName();
+    login->Password = dc.Password();
+    entries.Add(login);
+
+    EXPECT_THROW(entries.LoginWithSASL("AUTH", {"+OK"}, {"+"}, static_cast<TNetTCPConnection *>(nullptr),
+                                       nullptr, "SASL"),
+                 ENetNotConnected);
+    client->Connect();
+    EXPECT_EQ(client->GetResponse("+OK"), "+OK");
+    TStringList caps{"SASL PLAIN LOGIN CRAM-MD5"};
+    EXPECT_TRUE(entries.LoginWithSASL("AUTH", {"+OK"}, {"+"}, client.get(), &caps, "SASL")) << dc.LogText();
+    EXPECT_EQ(client->SendCmdExpectText("STAT", "+OK"), "+OK");
+    EXPECT_EQ(client->LastCmdResult()->Text[0].rfind("2 ", 0), 0u);
+    client->SendCmdExpectText("QUIT", "+OK");
+    client->Disconnect(false);
+    EXPECT_TRUE(dc.WaitForLog("method=LOGIN")) << dc.LogText();
 }
