@@ -378,7 +378,7 @@ std::string RemoveHeaderParameter(std::string_view value, std::string_view param
     for (size_t i = size_t(p - 1) + parameter.size(); i < value.size(); ++i) {
         char c = value[i];
         if (c == '"') quoted = !quoted;
-        else if (c == ';' && !quoted) return before + std::string(value.substr(i + 1));
+        else if (c == ';' && !quoted) return before + TrimLeft(value.substr(i + 1));
     }
     std::string r = Trim(before);
     if (!r.empty() && r.back() == ';') r.pop_back();

@@ -87,7 +87,8 @@ TEST(DovecotFixture, GreetsOnPlainPortsAndOffersTheTestMechanisms) {
 
     std::string imap = Greeting(dc.Host(), dc.ImapPort());
     EXPECT_EQ(imap.rfind("* OK ", 0), 0u) << imap;
-    for (const char *cap : {"IMAP4rev1", "AUTH=PLAIN", "AUTH=LOGIN", "AUTH=CRAM-MD5"})
+    // STARTTLS on the plain port, for the clients' explicit TLS.
+    for (const char *cap : {"IMAP4rev1", "STARTTLS", "AUTH=PLAIN", "AUTH=LOGIN", "AUTH=CRAM-MD5"})
         EXPECT_NE(imap.find(cap), std::string::npos) << cap << " missing in " << imap;
     // Nothing in the clear on the TLS ports: a plain command gets a TLS
     // alert or a closed connection.
@@ -123,6 +124,34 @@ TEST(DovecotFixture, Pop3sWithTheTestCaServesTheGeneratedMessages) {
                    &out, nullptr, {"SSL_CERT_FILE=/nonexistent"});
     EXPECT_NE(rc, 0);
     EXPECT_NE(out.find("CERTIFICATE_VERIFY_FAILED"), std::string::npos) << out;
+}
+
+TEST(DovecotFixture, StlsAndStarttlsOnThePlainPorts) {
+    REQUIRE_DOVECOT();
+    DovecotServer dc;
+    dc.FillMailbox(dc.UserName(), 2);
+    const char *script = R"PY(
+import imaplib, poplib, ssl, sys
+ctx = ssl.create_default_context()
+p = poplib.POP3("localhost", int(sys.argv[1]), timeout=10)
+print("POP3 STLS offered", "STLS" in p.capa())
+p.stls(context=ctx)
+p.user(sys.argv[3]); p.pass_(sys.argv[4])
+print("POP3", p.stat()[0], p.sock.version())
+p.quit()
+m = imaplib.IMAP4("localhost", int(sys.argv[2]), timeout=10)
+m.starttls(ssl_context=ctx)
+m.login(sys.argv[3], sys.argv[4])
+print("IMAP", m.select("INBOX")[1][0].decode(), m.sock.version())
+m.logout()
+)PY";
+    std::string out;
+    int rc = RunPython(script, {std::to_string(dc.Pop3Port()), std::to_string(dc.ImapPort()), dc.UserName(),
+                                dc.Password()},
+                       &out, nullptr, {"SSL_CERT_FILE=" + dc.CaFile()});
+    ASSERT_EQ(rc, 0) << out << dc.LogText();
+    EXPECT_NE(out.find("POP3 STLS offered True\nPOP3 2 TLSv1."), std::string::npos) << out;
+    EXPECT_NE(out.find("IMAP 2 TLSv1."), std::string::npos) << out;
 }
 
 TEST(DovecotFixture, UsersAreSeparateAndWrongPasswordsAreRefused) {

@@ -375,7 +375,10 @@ void DovecotServer::WriteConfig() {
     ReplaceAll(conf, "@FOLDER@", FFolder);
     ReplaceAll(conf, "@LOGIN_USER@", root ? "dovenull" : self);
     ReplaceAll(conf, "@INTERNAL_USER@", root ? "dovecot" : self);
-    // Without root the login processes cannot be locked into a chroot.
+    const group *gr = root ? nullptr : getgrgid(getegid());
+    ReplaceAll(conf, "@INTERNAL_GROUP@", root ? "dovecot" : gr ? std::string(gr->gr_name) : std::to_string(getegid()));
+    // Without root the login and anvil processes cannot be locked into a
+    // chroot.
     ReplaceAll(conf, "@LOGIN_CHROOT@", root ? "" : "chroot =");
     ReplaceAll(conf, "@GREETING@", FOptions.Greeting);
     ReplaceAll(conf, "@POP3_PORT@", std::to_string(FPop3Port));
@@ -470,6 +473,19 @@ void DovecotServer::Stop() {
 
 std::string DovecotServer::LogText() const {
     return ReadWholeFile(FFolder + "dovecot.stderr") + ReadWholeFile(FFolder + "dovecot.log");
+}
+
+bool DovecotServer::WaitForLog(const std::string &text, int count, int timeoutMs) const {
+    auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        std::string log = LogText();
+        int found = 0;
+        for (size_t at = log.find(text); at != std::string::npos && !text.empty(); at = log.find(text, at + 1))
+            ++found;
+        if (found >= count) return true;
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 void DovecotServer::CreateMailbox(const std::string &user, const std::string &mailbox) {

@@ -79,6 +79,10 @@ public:
 
     // Dovecot's log so far, for failure messages.
     std::string LogText() const;
+    // Waits until the log holds `text` at least `count` times: Dovecot's
+    // processes log through a separate log process, so a line may follow the
+    // reply it belongs to by a moment. False after `timeoutMs`.
+    bool WaitForLog(const std::string &text, int count = 1, int timeoutMs = 5000) const;
     // The configuration file (for doveadm -c).
     std::string ConfigFile() const { return FFolder + "dovecot.conf"; }
     pid_t Pid() const { return FPid; }
