@@ -320,7 +320,7 @@ TEST(NetTimedConnect, NeverAcceptingPortTimesOutWhileQtRuns) {
     uint32_t spent = TicksDiff(t0, TicksNow());
     EXPECT_GE(spent, 990u);
     EXPECT_LE(spent, 1250u);
-    EXPECT_GE(ticks, 30);  // a frozen loop gives 0 or 1
+    EXPECT_GE(ticks, 15);  // about 50; a frozen loop gives 0 or 1
     EXPECT_FALSE(h->BindingAllocated());
     timer.stop();
     af.reset();
