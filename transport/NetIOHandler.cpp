@@ -326,7 +326,8 @@ void TNetIOHandler::CaptureLoop(const std::function<void(std::string &)> &store,
         while (true) {
             std::string line = ReadLnOrRaise();
             if (line == delim) break;
-            if ((MaxCapturedLines > 0 && MaxCapturedLines < lineCount) || lineCount >= NetMaxCapturedLinesCap ||
+            // The maximum is the number of lines that may be stored, no more.
+            if ((MaxCapturedLines > 0 && lineCount >= MaxCapturedLines) || lineCount >= NetMaxCapturedLinesCap ||
                 bytes > NetMaxCapturedBytesCap)
                 ENetMaxCaptureLineExceeded::Toss("Maximum number of line allowed exceeded");
             if (usesDotTransparency && line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
