@@ -41,3 +41,28 @@ std::string LangText(const std::string &section, const std::string &key,
 }
 
 std::string LangMessage(int number) { return LangText("Messages", IntToStr(number), ""); }
+
+bool LoadMainFormTexts(const std::string &relativePath, TMainFormTexts &texts) {
+    try {
+        TMemIniFile ini(ProgramFile(relativePath));
+        auto read = [&](const char *key, std::string &field) {
+            field = ini.ReadString("MainForm", key, field);
+        };
+        read("From", texts.From);
+        read("Subject", texts.Subject);
+        read("YouGot", texts.YouGot);
+        read("NewMails", texts.NewMails);
+        read("AllInAll", texts.AllInAll);
+        read("NotYet", texts.NotYet);
+        read("ShowLog", texts.ShowLog);
+        read("ReadMessages", texts.ReadMessages);
+        read("MailShow", texts.MailShow);
+        read("Options", texts.Options);
+        read("About", texts.About);
+        read("Exit", texts.Exit);
+        read("AddSenToRule", texts.AddSenToRule);
+        return true;
+    } catch (const Exception &) {
+        return false;
+    }
+}

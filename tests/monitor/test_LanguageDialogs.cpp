@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QPushButton>
 
+#include "Classes.h"
 #include "DialogSeam.h"
 #include "IniFile.h"
 #include "ProgramPaths.h"
@@ -60,6 +61,28 @@ TEST_F(LanguageTest, LookupFallsBackToDesignText) {
     WriteTestFile(Dir.File("evil.lng"), "[Options]\nOk=evil\n");
     SetLanguageFileName("../evil.lng");
     EXPECT_EQ(LangText("Options", "Ok", "OK"), "OK");
+}
+
+TEST_F(LanguageTest, MainFormTextsKeepDesignCaptions) {
+    WriteLanguage("[MainForm]\r\nYouGot=Sinulle on\r\nFrom=Lähettäjä\r\n");
+    TMainFormTexts t;
+    t.From = "From";
+    t.Exit = "Exit";
+    EXPECT_TRUE(LoadMainFormTexts("Lang/test.lng", t));
+    EXPECT_EQ(t.YouGot, "Sinulle on");
+    EXPECT_EQ(t.From, "Lähettäjä");
+    EXPECT_EQ(t.Exit, "Exit");
+    EXPECT_EQ(t.NewMails, "new mails");
+    WriteLanguage("[About]\r\nLanguage=None\r\n");
+    TMainFormTexts d;
+    EXPECT_TRUE(LoadMainFormTexts("Lang/test.lng", d));
+    EXPECT_EQ(d.NotYet, "Mailbox not checked yet");
+    // A file that cannot be read is an error (event 9), not a crash.
+    ForceDirectories(Dir.File("Lang/dir.lng"));
+    TFileStream big(Dir.File("Lang/big.lng"), fmCreate);
+    big.SetSize(MaxIniFileSize + 10);
+    EXPECT_FALSE(LoadMainFormTexts("Lang/big.lng", d));
+    EXPECT_TRUE(LoadMainFormTexts("Lang/dir.lng", d));
 }
 
 TEST(ShippedLanguages, EveryMessageNumberAndSharedWordIsThere) {
