@@ -5,10 +5,15 @@
 #include "Kel_Reg.h"
 #include "ProgramPaths.h"
 #include "SysUtils.h"
+#include "unDecodes.h"
 
 namespace {
 std::mutex gLangLock;
 std::string gLanguage = DefaultLanguageFile;
+
+// Language files made for the original platform are Windows-1252; a text
+// that is not UTF-8 is taken as such, so it shows as its letters.
+std::string DisplayText(std::string s) { return IsValidUtf8(s) ? s : Cp1252ToUtf8(s); }
 }  // namespace
 
 void SetLanguageFileName(const std::string &name) {
@@ -34,7 +39,7 @@ std::string LangText(const std::string &section, const std::string &key,
     std::string name = LanguageFileName();
     if (name.empty()) return designText;
     try {
-        return IniReadString(LanguageFilePath(name), section, key, designText);
+        return DisplayText(IniReadString(LanguageFilePath(name), section, key, designText));
     } catch (const Exception &) {
         return designText;
     }
@@ -46,7 +51,7 @@ bool LoadMainFormTexts(const std::string &relativePath, TMainFormTexts &texts) {
     try {
         TMemIniFile ini(ProgramFile(relativePath));
         auto read = [&](const char *key, std::string &field) {
-            field = ini.ReadString("MainForm", key, field);
+            field = DisplayText(ini.ReadString("MainForm", key, field));
         };
         read("From", texts.From);
         read("Subject", texts.Subject);

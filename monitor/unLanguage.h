@@ -15,7 +15,8 @@ std::string LanguageFilePath();
 std::string LanguageFilePath(const std::string &name);
 
 // Section and key of the current language file; designText when the file or
-// key is missing or the file cannot be read.
+// key is missing or the file cannot be read. Texts that are not UTF-8 are
+// read as Windows-1252 (language files made for the original platform).
 std::string LangText(const std::string &section, const std::string &key,
                      const std::string &designText);
 // [Messages] number: empty when missing.

@@ -52,6 +52,9 @@ TEST_F(LanguageTest, LookupFallsBackToDesignText) {
     EXPECT_EQ(LangText("Options", "Cancel", "Cancel"), "Cancel");
     EXPECT_EQ(LangMessage(6), "Asetukset tallennettu");
     EXPECT_EQ(LangMessage(7), "");
+    // An old Windows-1252 language file shows its letters.
+    WriteLanguage("[Options]\r\nCancel=Peruuta \xE4\x80\r\n");
+    EXPECT_EQ(LangText("Options", "Cancel", ""), "Peruuta \xC3\xA4\xE2\x82\xAC");
     // Read at the moment of use: a changed file or name counts at once.
     WriteLanguage("[Options]\r\nOk=Okei\r\n");
     EXPECT_EQ(LangText("Options", "Ok", "OK"), "Okei");
