@@ -126,6 +126,23 @@ void JpegSilence(j_common_ptr, int) {}
 bool StrToBoolean(const std::string &s) { return s == "True"; }
 std::string BooleanToStr(bool b) { return b ? "True" : "False"; }
 
+bool StrToBoolDef(const std::string &s, bool def) {
+    std::string t = Trim(s);
+    if (SameText(t, "True")) return true;
+    if (SameText(t, "False")) return false;
+    int64_t n;
+    if (TryStrToInt64(t, n)) return n != 0;
+    return def;
+}
+
+bool StrToBool(const std::string &s) {
+    std::string t = Trim(s);
+    int64_t n;
+    if (!SameText(t, "True") && !SameText(t, "False") && !TryStrToInt64(t, n))
+        throw EConvertError("'" + s + "' is not a valid boolean value");
+    return StrToBoolDef(s, false);
+}
+
 void StrToFont(const std::string &text, TFont &font) {
     std::string s = text;
     int *numbers[] = {&font.Charset, &font.Color, &font.Size};

@@ -13,6 +13,10 @@ class QFont;
 // ---- setting texts --------------------------------------------------------
 bool StrToBoolean(const std::string &s);  // true only for exactly "True"
 std::string BooleanToStr(bool b);
+// The general conversion a few readers use: "True"/"False" in any case, or a
+// number (true unless zero); EConvertError for anything else.
+bool StrToBool(const std::string &s);
+bool StrToBoolDef(const std::string &s, bool def);
 
 // Font styles as stored: bold 1, italic 2, underline 4, strike-out 8.
 constexpr int fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8;

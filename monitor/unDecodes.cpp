@@ -159,3 +159,21 @@ std::string Utf8ToLatin1Bytes(const std::string &bytes) {
     }
     return out;
 }
+
+#include <QString>
+
+std::string Utf8LowerCase(const std::string &s) {
+    bool ascii = true;
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii || !IsValidUtf8(s)) {
+        std::string out = s;
+        for (char &c : out)
+            if (c >= 'A' && c <= 'Z') c = char(c + 32);
+        return out;
+    }
+    return QString::fromUtf8(s.data(), qsizetype(s.size())).toLower().toStdString();
+}

@@ -24,3 +24,7 @@ void AppendUtf8(std::string &out, uint32_t codePoint);
 // Length of the valid UTF-8 sequence at s[i] (1..4), or 0 when invalid.
 int Utf8SequenceLength(const std::string &s, size_t i);
 bool IsValidUtf8(const std::string &s);
+
+// Lower case of UTF-8 text, letters beyond ASCII included ("ÄÖ" gives "äö");
+// bytes that are not valid UTF-8 are lowered as ASCII only.
+std::string Utf8LowerCase(const std::string &s);

@@ -244,11 +244,13 @@ void IniFileCacheClear() {
 
 // ---------------------------------------------------------------------------
 
+// Files written on the original platform come in any letter case: an
+// existing file whose name differs only in case is the one meant.
 TIniFile::TIniFile(std::string fileName, unsigned createMode)
-    : FFileName(std::move(fileName)), FCreateMode(createMode) {}
+    : FFileName(ResolvePathCI(fileName)), FCreateMode(createMode) {}
 
 TIniFile::TIniFile(std::string fileName, unsigned createMode, bool batch)
-    : FFileName(std::move(fileName)), FCreateMode(createMode), FBatch(batch) {}
+    : FFileName(ResolvePathCI(fileName)), FCreateMode(createMode), FBatch(batch) {}
 
 TIniFile::~TIniFile() = default;
 

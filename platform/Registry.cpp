@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <vector>
 
 #include "Classes.h"
 #include "IniFile.h"
@@ -70,7 +71,101 @@ std::string CleanName(const std::string &name) {
     return out;
 }
 
+std::vector<std::string> EnvDirs(const char *var, const char *fallback) {
+    const char *v = std::getenv(var);
+    std::string list = (v && *v) ? v : fallback;
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i <= list.size()) {
+        size_t j = list.find(':', i);
+        if (j == std::string::npos) j = list.size();
+        std::string d = list.substr(i, j - i);
+        if (!d.empty() && d[0] == '/') out.push_back(ExcludeTrailingPathDelimiter(d));
+        i = j + 1;
+    }
+    return out;
+}
+
+std::string DataHome() {
+    const char *x = std::getenv("XDG_DATA_HOME");
+    if (x && *x == '/') return ExcludeTrailingPathDelimiter(x);
+    const char *h = std::getenv("HOME");
+    return std::string(h && *h ? h : "/tmp") + "/.local/share";
+}
+
+// The desktop entry of the default "mailto:" handler, by the lookup order
+// of mimeapps.list: config folders first, then the applications folders.
+std::string MailtoDesktopFile() {
+    std::vector<std::string> lists;
+    lists.push_back(XdgConfigHome() + "/mimeapps.list");
+    for (const auto &d : EnvDirs("XDG_CONFIG_DIRS", "/etc/xdg")) lists.push_back(d + "/mimeapps.list");
+    std::vector<std::string> appDirs{DataHome() + "/applications"};
+    for (const auto &d : EnvDirs("XDG_DATA_DIRS", "/usr/local/share:/usr/share"))
+        appDirs.push_back(d + "/applications");
+    for (const auto &d : appDirs) lists.push_back(d + "/mimeapps.list");
+    for (const auto &list : lists) {
+        std::string ids;
+        try {
+            ids = TIniFile(list).ReadString("Default Applications", "x-scheme-handler/mailto", "");
+        } catch (const Exception &) {
+            continue;
+        }
+        size_t p = 0;
+        while (p < ids.size()) {
+            size_t q = ids.find(';', p);
+            std::string id = Trim(ids.substr(p, q == std::string::npos ? std::string::npos : q - p));
+            p = q == std::string::npos ? ids.size() : q + 1;
+            if (id.empty() || id.find('/') != std::string::npos) continue;
+            for (const auto &d : appDirs)
+                if (FileExists(d + "/" + id)) return d + "/" + id;
+        }
+    }
+    return {};
+}
+
+// Exec= without its field codes ("%u", "%F", ...); "%%" stands for "%".
+std::string ExecCommand(const std::string &exec) {
+    std::string out;
+    for (size_t i = 0; i < exec.size(); ++i) {
+        if (exec[i] != '%') {
+            out += exec[i];
+        } else if (i + 1 < exec.size()) {
+            if (exec[i + 1] == '%') out += '%';
+            ++i;
+        }
+    }
+    return Trim(out);
+}
+
+bool IsMailClientsKey(TRegRoot root, const std::string &keyPath) {
+    return root == TRegRoot::HKEY_LOCAL_MACHINE && SameText(KeyPath(keyPath), "Software\\Clients\\Mail");
+}
+
+// "Software\Clients\Mail\<name>\shell\open\command": the name, or "".
+std::string MailCommandKeyName(TRegRoot root, const std::string &keyPath) {
+    if (root != TRegRoot::HKEY_LOCAL_MACHINE) return {};
+    std::string k = KeyPath(keyPath);
+    const std::string head = "Software\\Clients\\Mail\\", tail = "\\shell\\open\\command";
+    if (k.size() <= head.size() + tail.size() || !StartsText(head, k) || !EndsText(tail, k)) return {};
+    return k.substr(head.size(), k.size() - head.size() - tail.size());
+}
+
 }  // namespace
+
+bool DefaultMailClient(std::string &name, std::string &command) {
+    name.clear();
+    command.clear();
+    std::string file = MailtoDesktopFile();
+    if (file.empty()) return false;
+    try {
+        TIniFile entry(file);
+        name = entry.ReadString("Desktop Entry", "Name", ExtractFileName(file));
+        command = ExecCommand(entry.ReadString("Desktop Entry", "Exec", ""));
+    } catch (const Exception &) {
+        return false;
+    }
+    return !command.empty();
+}
 
 std::string XdgConfigHome() {
     const char *x = std::getenv("XDG_CONFIG_HOME");
@@ -107,6 +202,8 @@ bool IsRunKey(TRegRoot root, const std::string &keyPath) {
 
 bool RegKeyExists(TRegRoot root, const std::string &keyPath) {
     if (IsRunKey(root, keyPath)) return true;
+    if (IsMailClientsKey(root, keyPath) || !MailCommandKeyName(root, keyPath).empty())
+        return !RegReadString(root, keyPath, "", "").empty();
     TIniFile ini(RegistryFileName());
     return ini.SectionExists(Section(root, keyPath));
 }
@@ -119,6 +216,15 @@ bool RegValueExists(TRegRoot root, const std::string &keyPath, const std::string
 
 std::string RegReadString(TRegRoot root, const std::string &keyPath, const std::string &name,
                           const std::string &def) {
+    if (name.empty() && IsMailClientsKey(root, keyPath)) {
+        std::string client, command;
+        return DefaultMailClient(client, command) ? client : def;
+    }
+    std::string mailName = MailCommandKeyName(root, keyPath);
+    if (name.empty() && !mailName.empty()) {
+        std::string client, command;
+        return DefaultMailClient(client, command) && SameText(client, mailName) ? command : def;
+    }
     if (IsRunKey(root, keyPath)) {
         TIniFile desk(RunValueDesktopFile(name));
         return desk.ReadString("Desktop Entry", "Exec", def);

@@ -1,8 +1,11 @@
 // The registry the program was written against does not exist here. Values
 // live in an INI store of our own, one section per key path
 // ("HKEY_CURRENT_USER\Software\..."), the default value under the name "@".
-// One key has a real counterpart: the current user's Run key, whose values
-// start programs at log-in, is kept as XDG autostart entries.
+// Two keys have real counterparts: the current user's Run key, whose values
+// start programs at log-in, is kept as XDG autostart entries; the machine's
+// default mail client (HKEY_LOCAL_MACHINE "Software\Clients\Mail" and its
+// "<name>\shell\open\command") is read from the desktop's default handler
+// of "mailto:" (mimeapps.list and the desktop entry it names).
 #pragma once
 
 #include <string>
@@ -23,6 +26,10 @@ void SetRegistryFileName(const std::string &path);  // empty: back to the defaul
 std::string RunValueDesktopFile(const std::string &valueName);
 // True when the key path (any case, any "\" at the ends) is the Run key.
 bool IsRunKey(TRegRoot root, const std::string &keyPath);
+
+// The desktop's default "mailto:" handler: its name and command line (field
+// codes such as %u removed); false when there is none.
+bool DefaultMailClient(std::string &name, std::string &command);
 
 bool RegKeyExists(TRegRoot root, const std::string &keyPath);
 bool RegValueExists(TRegRoot root, const std::string &keyPath, const std::string &name);

@@ -158,6 +158,12 @@ TEST(VeskRutins, SettingTextConversions) {
     EXPECT_FALSE(StrToBoolean("true"));
     EXPECT_FALSE(StrToBoolean("1"));
     EXPECT_EQ(BooleanToStr(false), "False");
+    EXPECT_TRUE(StrToBool("true"));
+    EXPECT_TRUE(StrToBool("-1"));
+    EXPECT_FALSE(StrToBool("0"));
+    EXPECT_FALSE(StrToBool("FALSE"));
+    EXPECT_THROW(StrToBool("yes"), EConvertError);
+    EXPECT_TRUE(StrToBoolDef("", true));
 
     TFont f;
     StrToFont("Arial, ,255,12", f);  // no fourth comma: size and style kept

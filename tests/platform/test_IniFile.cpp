@@ -213,3 +213,13 @@ TEST(IniFileWrite, FailedWriteRaisesAndLeavesNoTemporary) {
     EXPECT_EQ(TIniFile(path).ReadString("S", "k", ""), "1");
     EXPECT_EQ(ListDirectory(dir.Path()), std::vector<std::string>{"s.ini"});
 }
+
+TEST(IniFileRead, NameInAnotherLetterCaseIsTheSameFile) {
+    TempDir dir;
+    WriteTestFile(dir.File("Skins/Blue/Skin.SKN"), "[About]\nVersion=2\n");
+    TIniFile ini(dir.File("skins/blue/skin.skn"));
+    EXPECT_EQ(ini.ReadString("About", "Version", ""), "2");
+    ini.WriteString("About", "Version", "3");
+    EXPECT_EQ(ListDirectory(dir.File("Skins/Blue")), std::vector<std::string>{"Skin.SKN"});
+    EXPECT_EQ(ReadFileToString(dir.File("Skins/Blue/Skin.SKN")), "[About]\nVersion=3\n");
+}

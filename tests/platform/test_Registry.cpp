@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
+#include <vector>
 
 #include "IniFile.h"
 #include "Registry.h"
@@ -17,12 +19,23 @@ protected:
         FOldXdg = x ? x : "";
         FHadXdg = x != nullptr;
         ::setenv("XDG_CONFIG_HOME", (Dir.Path() + "config").c_str(), 1);
+        for (const char *v : {"XDG_DATA_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"}) {
+            const char *old = std::getenv(v);
+            FOldEnv.emplace_back(v, old ? std::optional<std::string>(old) : std::nullopt);
+        }
+        ::setenv("XDG_DATA_HOME", (Dir.Path() + "data").c_str(), 1);
+        ::setenv("XDG_CONFIG_DIRS", (Dir.Path() + "etc").c_str(), 1);
+        ::setenv("XDG_DATA_DIRS", (Dir.Path() + "usr").c_str(), 1);
         ::unsetenv("TW_REGISTRY_FILE");
         SetRegistryFileName("");
     }
     void TearDown() override {
         if (FHadXdg) ::setenv("XDG_CONFIG_HOME", FOldXdg.c_str(), 1);
         else ::unsetenv("XDG_CONFIG_HOME");
+        for (const auto &[name, value] : FOldEnv) {
+            if (value) ::setenv(name.c_str(), value->c_str(), 1);
+            else ::unsetenv(name.c_str());
+        }
         SetRegistryFileName("");
     }
     TempDir Dir;
@@ -30,6 +43,7 @@ protected:
 private:
     std::string FOldXdg;
     bool FHadXdg = false;
+    std::vector<std::pair<std::string, std::optional<std::string>>> FOldEnv;
 };
 
 }  // namespace
@@ -79,4 +93,31 @@ TEST_F(RegistryTest, RunValueIsAnAutostartEntry) {
     EXPECT_FALSE(FileExists(desktop));
     // A value name can not step out of the autostart folder.
     EXPECT_EQ(RunValueDesktopFile("../x"), Dir.Path() + "config/autostart/.._x.desktop");
+}
+
+TEST_F(RegistryTest, DefaultMailClientIsTheMailtoHandler) {
+    const std::string mail = "Software\\Clients\\Mail";
+    std::string name, command;
+    EXPECT_FALSE(DefaultMailClient(name, command));
+    EXPECT_EQ(RegReadString(TRegRoot::HKEY_LOCAL_MACHINE, "\\" + mail, ""), "");
+    EXPECT_FALSE(RegKeyExists(TRegRoot::HKEY_LOCAL_MACHINE, mail));
+
+    WriteTestFile(Dir.Path() + "usr/applications/postbox.desktop",
+                  "[Desktop Entry]\nName=Postbox\nExec=/opt/postbox/postbox --compose %u 100%%\n");
+    WriteTestFile(Dir.Path() + "etc/mimeapps.list",
+                  "[Default Applications]\nx-scheme-handler/mailto=missing.desktop;postbox.desktop;\n");
+    EXPECT_TRUE(DefaultMailClient(name, command));
+    EXPECT_EQ(name, "Postbox");
+    EXPECT_EQ(command, "/opt/postbox/postbox --compose  100%");
+    EXPECT_TRUE(RegKeyExists(TRegRoot::HKEY_LOCAL_MACHINE, mail));
+    EXPECT_EQ(RegReadString(TRegRoot::HKEY_LOCAL_MACHINE, "\\" + mail, ""), "Postbox");
+    EXPECT_EQ(RegReadString(TRegRoot::HKEY_LOCAL_MACHINE, "\\" + mail + "\\Postbox\\shell\\open\\command", ""),
+              "/opt/postbox/postbox --compose  100%");
+    EXPECT_EQ(RegReadString(TRegRoot::HKEY_LOCAL_MACHINE, mail + "\\Other\\shell\\open\\command", "", "d"), "d");
+    // The user's own choice comes first.
+    WriteTestFile(Dir.Path() + "data/applications/mutt.desktop", "[Desktop Entry]\nName=Mutt\nExec=mutt %U\n");
+    WriteTestFile(Dir.Path() + "config/mimeapps.list", "[Default Applications]\nx-scheme-handler/mailto=mutt.desktop\n");
+    EXPECT_TRUE(DefaultMailClient(name, command));
+    EXPECT_EQ(name, "Mutt");
+    EXPECT_EQ(command, "mutt");
 }

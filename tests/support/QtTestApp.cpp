@@ -5,15 +5,15 @@
 #include <QThread>
 #include <cstdlib>
 
-void EnsureQApplication() {
-    if (QCoreApplication::instance())
-        return;
+QApplication &EnsureQApplication() {
+    if (auto *app = qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return *app;
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     static int argc = 1;
     static char name[] = "tarnwick-tests";
     static char *argv[] = {name, nullptr};
-    new QApplication(argc, argv);
+    return *new QApplication(argc, argv);
 }
 
 bool WaitUntil(const std::function<bool()> &cond, int timeoutMs) {

@@ -3,9 +3,11 @@
 
 #include <functional>
 
+class QApplication;
+
 // Makes the process's QApplication on first call (kept to the end of the
 // process). Tests run headless under the offscreen platform.
-void EnsureQApplication();
+QApplication &EnsureQApplication();
 // Runs the event loop until cond holds or timeoutMs passes; answers cond.
 bool WaitUntil(const std::function<bool()> &cond, int timeoutMs = 5000);
 // Runs the event loop for ms milliseconds.
