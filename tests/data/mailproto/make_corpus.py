@@ -135,7 +135,9 @@ for i, m in enumerate(msgs):
             # Python leaves UUE inside the text; the expected split is made here.
             text = payload.decode().replace('\r\n', '\n')
             s, e = text.index('begin 644'), text.index('\nend\n') + 5
-            lines.append('part %s %s %s' % ('text/plain'.encode().hex(), '-', (text[:s] + text[e:]).encode().hex()))
+            # The empty line right before "begin" goes with the file.
+            prefix = text[:s][:-1] if text[:s].endswith('\n\n') else text[:s]
+            lines.append('part %s %s %s' % ('text/plain'.encode().hex(), '-', (prefix + text[e:]).encode().hex()))
             lines.append('part %s %s %s' % (b'uue'.hex(), b'uufile.bin'.hex(), data.hex()))
             continue
         lines.append('part %s %s %s' % (ct.encode().hex(), fn.encode().hex() or '-', payload.hex() or '-'))
