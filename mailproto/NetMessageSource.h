@@ -1,0 +1,85 @@
+// Where the lines of a message come from. A dot-terminated source (a POP3
+// reply, a saved ".eml" file) ends at a line holding only "." and removes
+// the doubled leading dot of every other line, exactly once, here; a
+// literal source (an IMAP literal, a plain buffer) takes every line as data.
+// Every source counts what it delivers and refuses a message past its cap.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "Classes.h"
+
+class TNetIOHandler;
+
+class TNetMessageSource {
+public:
+    // Messages larger than this raise ENetMessageTooLarge while loading.
+    static constexpr int64_t DefaultMaxMessageSize = int64_t(256) << 20;
+
+    virtual ~TNetMessageSource() = default;
+    // The next line without its line end (LF, or CR LF); false at the end of
+    // the message.
+    bool ReadLine(std::string &line);
+    bool Ended() const { return FEnded; }
+    int64_t MaxMessageSize = DefaultMaxMessageSize;
+    int64_t BytesRead() const { return FBytes; }
+
+protected:
+    TNetMessageSource(bool dotTerminated) : FDotTerminated(dotTerminated) {}
+    // The next raw line (line end removed); false when the data is exhausted.
+    virtual bool RawLine(std::string &line) = 0;
+
+private:
+    bool FDotTerminated;
+    bool FEnded = false;
+    int64_t FBytes = 0;
+};
+
+// Lines of a text held in memory.
+class TNetStringMessageSource : public TNetMessageSource {
+public:
+    TNetStringMessageSource(std::string text, bool dotTerminated)
+        : TNetMessageSource(dotTerminated), FText(std::move(text)) {}
+
+protected:
+    bool RawLine(std::string &line) override;
+
+private:
+    std::string FText;
+    size_t FPos = 0;
+};
+
+// Lines read from a stream in blocks; the stream's end also ends the message,
+// whatever its last line end (CR LF, LF, CR or none).
+class TNetStreamMessageSource : public TNetMessageSource {
+public:
+    TNetStreamMessageSource(TStream &stream, bool dotTerminated)
+        : TNetMessageSource(dotTerminated), FStream(stream) {}
+
+protected:
+    bool RawLine(std::string &line) override;
+
+private:
+    bool Fill();
+    TStream &FStream;
+    std::string FBuf;
+    size_t FPos = 0;
+    bool FEof = false;
+};
+
+// Lines read through an IO handler (a POP3 or IMAP connection). A read that
+// times out raises ENetReadTimeout; a lost connection raises the handler's
+// exception.
+class TNetIOHandlerMessageSource : public TNetMessageSource {
+public:
+    TNetIOHandlerMessageSource(TNetIOHandler &handler, bool dotTerminated)
+        : TNetMessageSource(dotTerminated), FHandler(handler) {}
+
+protected:
+    bool RawLine(std::string &line) override;
+
+private:
+    TNetIOHandler &FHandler;
+};
