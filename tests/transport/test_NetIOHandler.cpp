@@ -1,0 +1,359 @@
+// The IO handlers against a scripted peer on loopback and over streams.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+
+#include <QTimer>
+
+#include "NetAntiFreeze.h"
+#include "NetIOHandlerStack.h"
+#include "NetIOHandlerStream.h"
+#include "ScriptedPeer.h"
+#include "TransportTestUtil.h"
+
+namespace {
+using Steps = std::vector<std::string>;
+std::string S(const std::string &b) { return ScriptedPeer::Send(b); }
+
+std::unique_ptr<TNetIOHandlerStack> OpenTo(int port, int readTimeout = 3000) {
+    auto h = NetCreateNoOwner<TNetIOHandlerStack>();
+    h->SetHost("127.0.0.1");
+    h->SetPort(port);
+    h->ReadTimeout = readTimeout;
+    h->Open();
+    return h;
+}
+}  // namespace
+
+TEST(NetBuffer, ChecksAndExtraction) {
+    int removed = 0;
+    TNetBuffer b([&](int n) { removed += n; });
+    EXPECT_EQ(b.IndexOf("x"), -1);  // empty buffer
+    b.WriteString("hello world");
+    EXPECT_EQ(b.IndexOf("o"), 4);
+    EXPECT_EQ(b.IndexOf("o", 5), 7);
+    EXPECT_EQ(b.IndexOf("wor"), 6);
+    try {
+        b.IndexOf("");
+        FAIL();
+    } catch (const ENetException &e) {
+        EXPECT_EQ(e.Message(), "Buffer terminator must be specified.");
+    }
+    try {
+        b.IndexOf("o", 11);
+        FAIL();
+    } catch (const ENetException &e) {
+        EXPECT_EQ(e.Message(), "Buffer start position is invalid.");
+    }
+    try {
+        b.ExtractToString(12);
+        FAIL();
+    } catch (const ENetNotEnoughDataInBuffer &e) {
+        EXPECT_EQ(e.Message(), "Not enough data in buffer. (12/11)");
+    }
+    EXPECT_EQ(b.PeekByte(0), 'h');
+    EXPECT_THROW(b.PeekByte(11), ENetException);
+    EXPECT_EQ(b.ExtractToString(6), "hello ");
+    EXPECT_EQ(removed, 6);
+    TNetBytes copy;
+    b.ExtractToBytes(copy, 3, true, 1);  // copy, not removed
+    EXPECT_EQ(BytesToString(copy), "orl");
+    EXPECT_EQ(b.Size(), 5);
+    b.Clear();
+    EXPECT_THROW(b.PeekByte(0), ENetException);
+    // Long runs of small extractions stay consistent across compactions.
+    std::string all;
+    for (int i = 0; i < 5000; ++i) b.WriteString(std::to_string(i) + "\n");
+    for (int i = 0; i < 5000; ++i) {
+        int p = b.IndexOf("\n");
+        ASSERT_EQ(b.ExtractToString(p), std::to_string(i));
+        b.ExtractToString(1);
+        if (i % 7 == 0) b.WriteString("");
+    }
+    EXPECT_EQ(b.Size(), 0);
+}
+
+TEST(NetIOHandler, LineEndingsAndSplitsAcrossReceives) {
+    ScriptedPeer peer({S("abc\r\nabc\nabc\r\r\n"), S("ab\r"), "sleep:60", S("\nxy"), "sleep:60", S("\n"),
+                       S("12E"), "sleep:60", S("ND34EN"), "sleep:60", S("D"), S("tail\r"), "sleep:60",
+                       S("\r\n"), "close"});
+    auto h = OpenTo(peer.Port());
+    EXPECT_EQ(h->ReadLn(), "abc");
+    EXPECT_EQ(h->ReadLn(), "abc");
+    EXPECT_EQ(h->ReadLn(), "abc\r");
+    EXPECT_EQ(h->ReadLn(), "ab");  // CR and LF in different receives
+    EXPECT_EQ(h->ReadLn(), "xy");
+    EXPECT_EQ(h->ReadLn("END"), "12");  // terminator cut across receives
+    EXPECT_EQ(h->ReadLn("END"), "34");
+    EXPECT_EQ(h->ReadLn(), "tail\r");
+    EXPECT_THROW(h->ReadLn(), ENetConnClosedGracefully);
+}
+
+TEST(NetIOHandler, MaxLineLengthBoundary) {
+    std::string ok(16384, 'a'), over(16385, 'b');
+    ScriptedPeer peer({S(ok + "\r\n" + over + "\r\n" + over + "\r\n"), "wait_close"});
+    auto h = OpenTo(peer.Port());
+    EXPECT_EQ(h->ReadLn(), ok);
+    EXPECT_THROW(h->ReadLn(), ENetReadLnMaxLineLengthExceeded);
+    // The line that raised is still buffered; a split read takes it in two.
+    bool split = false;
+    EXPECT_EQ(h->ReadLnSplit(split), std::string(16384, 'b'));
+    EXPECT_TRUE(split);
+    EXPECT_EQ(h->MaxLineAction, maException);  // restored after the one call
+    EXPECT_EQ(h->ReadLn(), "b");
+    h->MaxLineAction = maSplit;
+    EXPECT_EQ(h->ReadLn(), std::string(16384, 'b'));
+    EXPECT_TRUE(h->ReadLnSplit());
+    EXPECT_EQ(h->ReadLn(), "b");
+    EXPECT_FALSE(h->ReadLnSplit());
+}
+
+TEST(NetIOHandler, SilentPeerTimesOut) {
+    ScriptedPeer peer({S("partial"), "sleep:3000"});
+    auto h = OpenTo(peer.Port(), 300);
+    uint32_t t0 = TicksNow();
+    EXPECT_EQ(h->ReadLn(), "");
+    EXPECT_TRUE(h->ReadLnTimedOut());
+    EXPECT_LT(TicksDiff(t0, TicksNow()), 1500u);
+    EXPECT_EQ(h->InputBuffer()->Size(), 7);  // kept for a later read
+    // Where a blank line would be taken as an answer, silence is an error.
+    EXPECT_THROW(h->ReadLnWait(), ENetReadTimeout);
+    TStringList lines;
+    EXPECT_THROW(h->Capture(lines), ENetReadTimeout);
+    TNetBytes b;
+    try {
+        h->ReadBytes(b, 100);
+        FAIL();
+    } catch (const ENetReadTimeout &e) {
+        EXPECT_EQ(e.Message(), "Read Timeout");
+    }
+    // An explicit time-out bounds a single line too.
+    t0 = TicksNow();
+    EXPECT_EQ(h->ReadLn("\n", 100), "");
+    EXPECT_LT(TicksDiff(t0, TicksNow()), 1000u);
+}
+
+TEST(NetIOHandler, TricklingPeerCannotHoldALineOpen) {
+    Steps steps;
+    for (int i = 0; i < 40; ++i) {
+        steps.push_back(S("x"));
+        steps.push_back("sleep:50");
+    }
+    ScriptedPeer peer(steps);
+    auto h = OpenTo(peer.Port(), 400);
+    uint32_t t0 = TicksNow();
+    EXPECT_EQ(h->ReadLn(), "");
+    EXPECT_TRUE(h->ReadLnTimedOut());
+    EXPECT_LT(TicksDiff(t0, TicksNow()), 1200u);
+}
+
+TEST(NetIOHandler, CloseWithDataBuffered) {
+    ScriptedPeer peer({S("one\r\ntwo\r\n"), "close"});
+    auto h = OpenTo(peer.Port());
+    EXPECT_EQ(h->ReadLn(), "one");
+    NetSleep(100);
+    EXPECT_TRUE(h->Connected());  // a line is still unread
+    EXPECT_EQ(h->ReadLn(), "two");
+    EXPECT_FALSE(h->Connected());
+    try {
+        h->ReadLn();
+        FAIL();
+    } catch (const ENetConnClosedGracefully &e) {
+        EXPECT_EQ(e.Message(), "Connection Closed Gracefully.");
+    }
+}
+
+TEST(NetIOHandler, CaptureAndReadLnWait) {
+    ScriptedPeer peer({S("\r\n  \r\n+OK ready\r\na\r\n..b\r\n .\r\n.\r\nafter\r\n"), S("1\r\n2\r\n3\r\n.\r\n"),
+                       "wait_close"});
+    auto h = OpenTo(peer.Port());
+    EXPECT_EQ(h->ReadLnWait(), "+OK ready");
+    TStringList lines;
+    int count = 0;
+    h->Capture(lines, count);
+    EXPECT_EQ(lines, (TStringList{"a", ".b", " ."}));
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(h->ReadLn(), "after");
+    h->MaxCapturedLines = 1;
+    TStringList more;
+    try {
+        h->Capture(more);
+        FAIL();
+    } catch (const ENetMaxCaptureLineExceeded &e) {
+        EXPECT_EQ(e.Message(), "Maximum number of line allowed exceeded");
+    }
+}
+
+TEST(NetIOHandler, BytesIntegersStreamsAndAllData) {
+    std::string prefix("\x00\x00\x00\x05", 4);
+    ScriptedPeer peer({S(std::string("\x01\x02\x03\x04", 4) + "abcdefgh" + prefix + "HELLO" + "rest"),
+                       "sleep:50", S("-and-final-partial"), "close"});
+    auto h = OpenTo(peer.Port());
+    EXPECT_EQ(h->ReadInteger(), 0x01020304);
+    TNetBytes b;
+    h->ReadBytes(b, 3);
+    h->ReadBytes(b, 5);  // appended
+    EXPECT_EQ(BytesToString(b), "abcdefgh");
+    TMemoryStream s;
+    h->ReadStream(s);  // size prefix in network order
+    EXPECT_EQ(s.DataString(), "HELLO");
+    EXPECT_EQ(s.Size(), 5);
+    TMemoryStream rest;
+    h->ReadStream(rest, -1, true);  // until the peer closes, last chunk kept
+    EXPECT_EQ(rest.DataString(), "rest-and-final-partial");
+}
+
+TEST(NetIOHandler, StreamCountLongerThanData) {
+    // A peer announcing far more than it sends: no huge pre-grown stream, a
+    // clean error when it closes.
+    ScriptedPeer peer({S(std::string("\x7f\xff\xff\xff", 4) + "tiny"), "close"});
+    auto h = OpenTo(peer.Port());
+    TMemoryStream s;
+    EXPECT_THROW(h->ReadStream(s), ENetConnClosedGracefully);
+    EXPECT_EQ(s.Size(), 4);
+}
+
+TEST(NetIOHandler, AllDataUntilClose) {
+    ScriptedPeer peer({S("a"), "sleep:300", S("b\r\nc"), "close"});
+    auto h = OpenTo(peer.Port());
+    EXPECT_EQ(h->AllData(), "ab\r\nc");
+}
+
+TEST(NetIOHandler, WritesAndWriteBuffering) {
+    ScriptedPeer peer({"wait_close"});
+    auto h = OpenTo(peer.Port());
+    h->Write(std::string());
+    h->WriteLn();
+    h->WriteLn("USER me");
+    h->Write(int32_t(0x41424344));
+    h->WriteBufferOpen(0);
+    h->Write("held");
+    NetSleep(50);
+    h->WriteBufferFlush();
+    h->WriteBufferOpen(4);
+    h->Write("abcdef");  // the threshold's worth goes out at once
+    h->WriteBufferCancel();  // "ef" is dropped
+    TStringList l{"x", "y"};
+    h->Write(l, true);
+    TStringStream st("streamdata");
+    h->Write(st, 0, true);
+    h->Close();
+    std::string got = peer.Received();
+    std::string want = std::string("\r\nUSER me\r\nABCDheldabcd") + std::string("\x00\x00\x00\x02", 4) +
+                       "x\r\ny\r\n" + std::string("\x00\x00\x00\x0a", 4) + "streamdata";
+    EXPECT_EQ(got, want);
+}
+
+TEST(NetIOHandler, DestinationTexts) {
+    auto h = NetCreateNoOwner<TNetIOHandlerStack>();
+    h->DefaultPort = 110;
+    h->SetDestination("host:8110");
+    EXPECT_EQ(h->Host(), "host");
+    EXPECT_EQ(h->Port(), 8110);
+    EXPECT_EQ(h->GetDestination(), "host:8110");
+    h->SetDestination("other:");
+    EXPECT_EQ(h->Host(), "other");
+    EXPECT_EQ(h->Port(), 110);
+    EXPECT_EQ(h->GetDestination(), "other");
+    h->SetDestination("[::1]:25");
+    EXPECT_EQ(h->Host(), "[::1]");
+    EXPECT_EQ(h->Port(), 25);
+    h->SetDestination("nocolon");
+    EXPECT_EQ(h->Host(), "[::1]");
+}
+
+TEST(NetTimedConnect, RefusedAndUnresolvedCloseTheHandler) {
+    auto h = NetCreateNoOwner<TNetIOHandlerStack>();
+    h->SetHost("127.0.0.1");
+    h->SetPort(RefusingPort());
+    h->ConnectTimeout = 5000;
+    uint32_t t0 = TicksNow();
+    try {
+        h->Open();
+        FAIL();
+    } catch (const ENetSocketError &e) {
+        EXPECT_EQ(e.LastError(), 10061);
+        EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
+    }
+    EXPECT_LT(TicksDiff(t0, TicksNow()), 1000u);
+    EXPECT_FALSE(h->Opened());
+    EXPECT_FALSE(h->BindingAllocated());
+    h->SetHost("no-such-host.invalid");
+    EXPECT_THROW(h->Open(), ENetSocketError);
+    EXPECT_FALSE(h->BindingAllocated());
+}
+
+TEST(NetTimedConnect, NeverAcceptingPortTimesOutWhileQtRuns) {
+    // A listener whose backlog is full drops further SYNs: the connect hangs.
+    LoopbackListener l(false, 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(l.port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        fillers.push_back(fd);
+    }
+    NetSleep(100);
+    EnsureQtApp();
+    TNetAntiFreeze::SetProcessMessagesHook([](bool) { QCoreApplication::processEvents(); });
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    af->IdleTimeOut = 20;  // the connect waits in 20 ms steps
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start();
+
+    auto h = NetCreateNoOwner<TNetIOHandlerStack>();
+    h->SetHost("127.0.0.1");
+    h->SetPort(l.port);
+    h->ConnectTimeout = 1000;
+    uint32_t t0 = TicksNow();
+    try {
+        h->Open();
+        FAIL() << "connected to a full backlog";
+    } catch (const ENetConnectTimeout &e) {
+        EXPECT_EQ(e.Message(), "Connect timed out.");
+    }
+    uint32_t spent = TicksDiff(t0, TicksNow());
+    EXPECT_GE(spent, 990u);
+    EXPECT_LE(spent, 1250u);
+    EXPECT_GE(ticks, 30);  // a frozen loop gives 0 or 1
+    EXPECT_FALSE(h->BindingAllocated());
+    timer.stop();
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+    for (int fd : fillers) ::close(fd);
+}
+
+TEST(NetIOHandlerStream, LinesFromStreamsAndOwnership) {
+    auto *in = new TStringStream("a\r\nb\nlast");
+    auto *out = new TMemoryStream();
+    auto h = NetCreateNoOwner<TNetIOHandlerStream>(in, out);
+    h->FreeStreams = false;
+    h->Open();
+    EXPECT_TRUE(h->Connected());
+    EXPECT_TRUE(h->Readable());
+    EXPECT_EQ(h->ReadLn(), "a");
+    EXPECT_EQ(h->ReadLn(), "b");
+    EXPECT_EQ(h->ReadLn(), "last");  // no final LF: the rest, no waiting
+    EXPECT_THROW(h->ReadLn(), ENetConnClosedGracefully);
+    int before = h->InputBuffer()->Size();
+    EXPECT_EQ(h->ReadFromSource(), 0);
+    EXPECT_EQ(h->InputBuffer()->Size(), before);
+    h->WriteLn("saved");
+    h->Close();
+    EXPECT_EQ(out->DataString(), "saved\r\n");  // still usable by the caller
+    delete in;
+    delete out;
+
+    auto readOnly = NetCreateNoOwner<TNetIOHandlerStream>(new TStringStream("x\n"));
+    EXPECT_EQ(readOnly->StreamType, stRead);
+    readOnly->Open();
+    EXPECT_TRUE(readOnly->Connected());
+    readOnly->Close();  // frees the stream (checked by the sanitizers)
+    EXPECT_EQ(readOnly->ReceiveStream(), nullptr);
+    EXPECT_THROW(readOnly->CheckForDisconnect(true), ENetConnClosedGracefully);
+}

@@ -1,0 +1,156 @@
+#include "NetIOHandlerStack.h"
+
+#include "NetAntiFreeze.h"
+
+int TNetIOHandlerStack::ReadDataFromSource(TNetBytes &buffer) { return FBinding->Receive(buffer); }
+
+int TNetIOHandlerStack::WriteDataToTarget(const TNetBytes &buffer, size_t offset, int count) {
+    return FBinding->Send(buffer, offset, count);
+}
+
+int TNetIOHandlerStack::ReadFromSource(bool raiseExceptionIfDisconnected, int timeout,
+                                       bool raiseExceptionOnTimeout) {
+    if (timeout == -1) timeout = (ReadTimeout == -1 || ReadTimeout == 0) ? -2 : ReadTimeout;
+    CheckForDisconnect(raiseExceptionIfDisconnected, false);
+    if (!BindingAllocated()) {
+        if (raiseExceptionIfDisconnected) ENetException::Toss("Not Connected");
+        return 0;
+    }
+    int count = 0;
+    do {
+        if (!SourceHasPendingData() && !FBinding->Readable(timeout)) {
+            if (raiseExceptionOnTimeout) ENetReadTimeout::Toss("Read Timeout");
+            return -1;
+        }
+        if (!FRecvBuffer || !FInputBuffer) {
+            if (raiseExceptionIfDisconnected) ENetException::Toss("Not Connected");
+            return 0;
+        }
+        if (!BindingAllocated()) ENetClosedSocket::Toss("Disconnected.");
+        FRecvChunk.resize(size_t(RecvBufferSize > 0 ? RecvBufferSize : 32768));
+        count = ReadDataFromSource(FRecvChunk);
+        if (count > 0) {
+            if (FIntercept) {
+                TNetBytes data(FRecvChunk.begin(), FRecvChunk.begin() + count);
+                FIntercept->Receive(data);
+                FInputBuffer->WriteBytes(data);
+            } else {
+                FInputBuffer->WriteBytes(FRecvChunk.data(), size_t(count));
+            }
+        }
+        FClosedGracefully = count == 0;
+        CheckForDisconnect(raiseExceptionIfDisconnected, false);
+        if (count != 0) return count;
+    } while (count == 0 && BindingAllocated());
+    return 0;
+}
+
+bool TNetIOHandlerStack::Connected() {
+    if (BindingAllocated() && FOpened) {
+        try {
+            ReadFromSource(false, 0, false);
+        } catch (const ENetException &) {
+            // A failing peek is a lost connection; the test below says so.
+        }
+    }
+    return TNetIOHandlerSocket::Connected();
+}
+
+void TNetIOHandlerStack::CheckForDisconnect(bool raiseExceptionIfDisconnected, bool ignoreBuffer) {
+    bool disconnected;
+    if (FClosedGracefully) {
+        if (BindingAllocated()) {
+            Close();
+            DoStatus(hsDisconnected);
+        }
+        disconnected = true;
+    } else {
+        disconnected = !BindingAllocated();
+    }
+    if (disconnected && FInputBuffer && (FInputBuffer->Size() == 0 || ignoreBuffer) && raiseExceptionIfDisconnected)
+        RaiseConnClosedGracefully();
+}
+
+void TNetIOHandlerStack::CheckForDataOnSource(int timeout) {
+    if (Connected()) ReadFromSource(false, timeout, false);
+}
+
+bool TNetIOHandlerStack::Readable(int milliseconds) {
+    if (SourceHasPendingData()) return true;
+    if (!BindingAllocated()) return false;
+    return FBinding->Readable(milliseconds);
+}
+
+void TNetIOHandlerStack::WriteDirect(TNetBytes &bytes) {
+    TNetIOHandlerSocket::WriteDirect(bytes);
+    size_t offset = 0;
+    while (offset < bytes.size()) {
+        if (!BindingAllocated()) RaiseConnClosedGracefully();
+        int sent = WriteDataToTarget(bytes, offset, int(bytes.size() - offset));
+        TNetAntiFreezeBase::DoProcess(false);
+        FClosedGracefully = sent == 0;
+        CheckForDisconnect(true, false);
+        DoWork(wmWrite, sent);
+        if (sent <= 0) RaiseConnClosedGracefully();
+        offset += size_t(sent);
+    }
+}
+
+void TNetIOHandlerStack::ConnectClient() {
+    TNetIOHandlerSocket::ConnectClient();
+    std::string ip;
+    if (IPVersion == Net_IPv6) {
+        ip = CanonicalIPv6Text(FHost);
+        if (ip.empty()) {
+            DoStatusText(hsResolving, FHost);
+            ip = GStack->ResolveHost(FHost, IPVersion);
+        }
+    } else {
+        if (TNetStack::IsIP(FHost)) {
+            ip = FHost;
+        } else {
+            DoStatusText(hsResolving, FHost);
+            ip = GStack->ResolveHost(FHost, IPVersion);
+        }
+    }
+    FBinding->SetPeer(ip, FPort, IPVersion);
+    DoStatusText(hsConnecting, FBinding->PeerIP());
+    if (ConnectTimeout != 0)
+        TimedConnect(ConnectTimeout);
+    else if (TNetAntiFreezeBase::ShouldUse())
+        TimedConnect(120000);
+    else
+        FBinding->Connect();
+}
+
+void TNetIOHandlerStack::TimedConnect(int timeout) {
+    int step = 125;
+    if (TNetAntiFreezeBase::ShouldUse()) {
+        int idle = TNetAntiFreezeBase::Installed()->IdleTimeOut;
+        if (idle >= 1 && idle < step) step = idle;
+    }
+    const bool unlimited = timeout < 0;
+    const uint32_t start = TicksNow();
+    bool done = FBinding->ConnectStart();
+    while (!done) {
+        int left;
+        if (unlimited) {
+            left = step + 1;
+        } else {
+            uint32_t spent = TicksDiff(start, TicksNow());
+            left = spent >= uint32_t(timeout) ? 0 : timeout - int(spent);
+        }
+        if (left <= 0) break;
+        bool fullStep = step < left;
+        done = FBinding->ConnectWait(fullStep ? step : left);
+        if (done) break;
+        if (!fullStep) break;
+        TNetAntiFreezeBase::DoProcess(true);
+        if (!BindingAllocated()) break;  // closed from an event handler meanwhile
+    }
+    if (!done) {
+        Close();
+        ENetConnectTimeout::Toss("Connect timed out.");
+    }
+    FBinding->ConnectDone();
+}
