@@ -1,0 +1,299 @@
+#include "NetEMailAddress.h"
+
+#include "NetMailExceptions.h"
+#include "SysUtils.h"
+
+const char NetAtomChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ1234567890!#$%&'*+-/=?_`{}|~";
+const char NetNameChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ1234567890!#$%&'*+-/=?_`{}|~ ";
+const char NetEscapeChars[] = "\\\"";
+
+int FindFirstOf(std::string_view set, std::string_view text) {
+    size_t p = text.find_first_of(set);
+    return p == std::string_view::npos ? 0 : int(p) + 1;
+}
+
+int FindFirstNotOf(std::string_view set, std::string_view text) {
+    if (set.empty()) return text.empty() ? 0 : 1;
+    size_t p = text.find_first_not_of(set);
+    return p == std::string_view::npos ? 0 : int(p) + 1;
+}
+
+std::string TrimAllOf(std::string_view set, std::string_view text) {
+    size_t b = text.find_first_not_of(set);
+    if (b == std::string_view::npos) return {};
+    size_t e = text.find_last_not_of(set);
+    return std::string(text.substr(b, e - b + 1));
+}
+
+namespace {
+std::string StripBlanks(std::string_view s) { return TrimAllOf(" \t", Trim(s)); }
+
+std::string Escaped(std::string_view s) {
+    std::string r;
+    for (char c : s) {
+        if (c == '\\' || c == '"') r.push_back('\\');
+        r.push_back(c);
+    }
+    return r;
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+std::string TNetEMailAddressItem::AddressPart() const {
+    if (Address.empty()) return Name.empty() ? std::string() : "<>";
+    size_t at = Address.rfind('@');
+    std::string local = at == std::string::npos ? Address : Address.substr(0, at);
+    std::string domain = at == std::string::npos ? std::string() : Address.substr(at);
+    int bad = FindFirstNotOf(NetAtomChars, local);
+    if (bad != 0 && local[size_t(bad - 1)] != '.') return "<\"" + Escaped(local) + "\"" + domain + ">";
+    return Name.empty() ? Address : "<" + Address + ">";
+}
+
+std::string TNetEMailAddressItem::Text() const {
+    if (Name.empty()) return AddressPart();
+    if (Name == UpperCase(Address)) return AddressPart();
+    if (FindFirstNotOf(NetNameChars, Name) == 0) return Name + " " + AddressPart();
+    return "\"" + Escaped(Name) + "\" " + AddressPart();
+}
+
+std::string TNetEMailAddressItem::User() const {
+    size_t at = Address.rfind('@');
+    return at == std::string::npos ? std::string() : Address.substr(0, at);
+}
+
+std::string TNetEMailAddressItem::Domain() const {
+    size_t at = Address.rfind('@');
+    return at == std::string::npos ? std::string() : Address.substr(at + 1);
+}
+
+void TNetEMailAddressItem::SetUser(std::string_view value) {
+    size_t at = Address.find('@');
+    std::string domain = at == std::string::npos ? Address : Address.substr(at + 1);
+    Address = std::string(value) + "@" + domain;
+}
+
+void TNetEMailAddressItem::SetDomain(std::string_view value) {
+    size_t at = Address.find('@');
+    std::string user = at == std::string::npos ? Address : Address.substr(0, at);
+    Address = user + "@" + std::string(value);
+}
+
+void TNetEMailAddressItem::SetText(std::string_view text) {
+    Address.clear();
+    Name.clear();
+    std::string s = Trim(text);
+    if (s.empty()) return;
+    if (s.find_first_of("(\"< @\t") == std::string::npos) {
+        Address = s;
+        return;
+    }
+    bool quoted = false, atSeen = false, brackets = false, inAddress = false;
+    int depth = 0;
+    size_t pos = 0;  // the handled front of s is cut by moving pos
+    for (;;) {
+        const char *set;
+        if (depth >= 1)
+            set = "()\\";
+        else if (quoted)
+            set = "\"\\";
+        else if (atSeen)
+            set = brackets ? ".>(" : ".( ";
+        else if (inAddress)
+            set = "\"(@>";
+        else
+            set = "(\"< @\t";
+        size_t p = s.find_first_of(set, pos);
+        if (p == std::string::npos) {
+            if (inAddress && !brackets) Address += StripBlanks(std::string_view(s).substr(pos));
+            break;
+        }
+        std::string_view before = std::string_view(s).substr(pos, p - pos);
+        char c = s[p];
+        switch (c) {
+        case '(':
+            ++depth;
+            if (!before.empty()) {
+                if (inAddress)
+                    Address += Trim(before);
+                else if (depth == 1)
+                    Name += before;
+            }
+            pos = p + 1;
+            break;
+        case ')':
+            if (depth > 0) --depth;
+            pos = p + 1;
+            break;
+        case '"':
+            if (!quoted) {
+                // Text before a quote in mid-word stays where it belongs.
+                if (!before.empty()) {
+                    if (inAddress)
+                        Address += before;
+                    else
+                        Name += before;
+                }
+                quoted = true;
+            } else {
+                if (inAddress)
+                    Address += Trim(before);
+                else
+                    Name += Trim(before);
+                quoted = false;
+            }
+            pos = p + 1;
+            break;
+        case ' ':
+        case '\t':
+            if (p == pos) {
+                pos = p + 1;
+            } else if (atSeen) {
+                Address += Trim(before);
+                pos = p + 1;
+            } else {
+                Name += std::string(before) + c;
+                pos = p + 1;
+            }
+            break;
+        case '<':
+            Name += before;
+            Name = StripBlanks(Name);
+            brackets = inAddress = true;
+            pos = p + 1;
+            break;
+        case '>':
+            inAddress = atSeen = false;
+            Address += StripBlanks(before);
+            pos = p + 1;
+            break;
+        case '@':
+            atSeen = true;
+            if (inAddress) {
+                Address += std::string(before) + "@";
+            } else if (!brackets) {
+                inAddress = true;
+                Address += std::string(before) + "@";
+            } else {
+                throw ENetEmailParseError("@ Outside address");
+            }
+            pos = p + 1;
+            break;
+        case '.':
+            if (!brackets) {
+                Address += std::string(before) + ".";
+                pos = p + 1;
+            } else {
+                Address += StripBlanks(before) + ".";
+                pos = p + 1;
+                while (pos < s.size() && uint8_t(s[pos]) <= ' ') ++pos;
+            }
+            break;
+        case '\\': {
+            std::string escaped = p + 1 < s.size() ? std::string(1, s[p + 1]) : std::string();
+            if (quoted) {
+                if (inAddress)
+                    Address += std::string(before) + escaped;
+                else
+                    Name += std::string(before) + escaped;
+            }
+            pos = std::min(s.size(), p + 2);
+            break;
+        }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+TNetEMailAddressItem &TNetEMailAddressList::Add() {
+    FItems.push_back(std::make_unique<TNetEMailAddressItem>());
+    return *FItems.back();
+}
+
+void TNetEMailAddressList::Assign(const TNetEMailAddressList &other) {
+    if (&other == this) return;
+    Clear();
+    for (auto &i : other.FItems) Add().Assign(*i);
+}
+
+std::string TNetEMailAddressList::EMailAddresses() const {
+    std::string r;
+    for (auto &i : FItems) {
+        if (!r.empty()) r += ", ";
+        r += i->Text();
+    }
+    return r;
+}
+
+void TNetEMailAddressList::SetEMailAddresses(std::string_view value) {
+    Clear();
+    std::string s = Trim(value);
+    if (s.empty()) return;
+    auto addItem = [&](const std::string &text) {
+        TNetEMailAddressItem &item = Add();
+        item.SetText(TrimLeft(text));
+        std::string shown = Trim(item.Text());
+        if (shown.empty() || shown == "<>") FItems.pop_back();
+    };
+    if (s.find_first_of(":;(\",\t ") == std::string::npos) {
+        addItem(s);
+        return;
+    }
+    std::string acc;
+    int depth = 0;
+    bool quoted = false;
+    size_t pos = 0;
+    for (;;) {
+        const char *set = depth > 0 ? "(\\)" : quoted ? "\"\\" : ":;(\", \t";
+        size_t p = s.find_first_of(set, pos);
+        if (p == std::string::npos) break;
+        std::string_view before = std::string_view(s).substr(pos, p - pos);
+        char c = s[p];
+        switch (c) {
+        case ',':
+            acc += before;
+            addItem(acc);
+            acc.clear();
+            pos = p + 1;
+            break;
+        case ':':
+            acc.clear();
+            pos = p + 1;
+            break;
+        case ';':
+            acc += before;
+            if (!Trim(acc).empty()) {
+                addItem(acc);
+                acc.clear();
+            }
+            pos = p + 1;
+            break;
+        case '\\':
+            acc += before;
+            acc.push_back('\\');
+            if (p + 1 < s.size()) acc.push_back(s[p + 1]);
+            pos = std::min(s.size(), p + 2);
+            break;
+        case '(':
+        case ')':
+            depth += c == '(' ? 1 : (depth > 0 ? -1 : 0);
+            acc += std::string(before) + c;
+            pos = p + 1;
+            break;
+        case '"':
+            acc += std::string(before) + c;
+            quoted = !quoted;
+            pos = p + 1;
+            break;
+        default:  // blank
+            acc += std::string(before) + c;
+            pos = p + 1;
+            break;
+        }
+    }
+    std::string rest = s.substr(std::min(pos, s.size()));
+    if (Trim(acc).empty() && Trim(rest).empty()) return;
+    acc += rest;
+    addItem(acc);
+}

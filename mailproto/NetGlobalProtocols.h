@@ -1,0 +1,65 @@
+// Routines shared by the message model, the header list, the coders and the
+// mail clients: mail dates, temporary files, list splitting, header
+// parameters, the default character set and line folding.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "Classes.h"
+#include "SysUtils.h"
+
+// Mail dates. Every parser returns 0 ("not set") for a text it cannot read
+// or a date that cannot exist; none of them raises.
+TDateTime GMTToLocalDateTime(std::string_view text);
+// Parses day, month, year and time; text is left holding what follows the
+// time (the zone and any comment).
+TDateTime RawStrInternetToDateTime(std::string &text);
+// "+hhmm"/"-hhmm" (also "+hh:mm") and the RFC 5322 zone names; a fraction of
+// a day, east positive; 0 for anything else.
+TDateTime TimeZoneToGmtOffset(std::string_view zone);
+int StrToDay(std::string_view s);    // 1..7 for "SUN".."SAT", 0 otherwise
+int StrToMonth(std::string_view s);  // 1..12 for "JAN".."DEC", 0 otherwise
+
+// The folder every temporary file of the program goes to. By default a
+// private folder (mode 0700) for this user under the system temporary
+// folder; the application may point it at its own "temp" folder.
+std::string NetTempFolder();  // with a trailing "/"
+void SetNetTempFolder(const std::string &folder);
+// A name "Net" + 8 hexadecimal digits + ".tmp" in folder (the temporary
+// folder when folder is empty or does not exist) that does not exist yet.
+std::string MakeTempFilename(const std::string &folder = {});
+// Creates a new temporary file (O_CREAT|O_EXCL|O_NOFOLLOW, mode 0600) in
+// folder as MakeTempFilename names it; returns the open descriptor and sets
+// path. Raises EFCreateError when no file can be made.
+int CreateTempFile(const std::string &folder, std::string &path);
+// Copies a file; false when the source cannot be read or the target exists.
+bool CopyFileTo(const std::string &source, const std::string &target);
+
+// Comma-separated parts, trimmed, empty ones dropped; a comma inside one
+// double-quoted run does not cut.
+void SplitTextToList(TStringList &list, std::string_view text);
+// Every part between delimiters appended, empty ones too.
+void SplitByDelimiter(std::string_view text, std::string_view delimiter, TStringList &list);
+std::string RemoveHeaderParameter(std::string_view value, std::string_view parameter);
+// The value of a "NAME=" parameter of a header value, found without regard
+// to case; a quoted value ends at its closing quote, any other at ";".
+// upperCased: the value is returned in upper case as the header model keeps
+// the character set.
+std::string HeaderParameter(std::string_view value, std::string_view name, bool upperCased = false);
+// The boundary parameter of a Content-Type value ("" when none). A quoted
+// boundary ends at its closing quote; an unquoted one at ";" or a blank.
+std::string FindBoundary(std::string_view contentType);
+
+// Index into the character-set name table for the user's locale.
+int DefaultCharsetForLocale();
+
+// Folds text into lines no wider than width where a break character allows
+// (never inside double quotes); the line-break text is put between lines.
+std::string FoldTextLines(std::string_view text, std::string_view lineBreak, std::string_view breakChars,
+                          int width);
+std::string CharRange(char low, char high);
+void CopyBytesRange(const std::string &source, size_t sourceIndex, std::string &target, size_t targetIndex,
+                    size_t count);
+std::string AppendHexByte(std::string_view prefix, uint8_t value);

@@ -1,0 +1,98 @@
+#include "NetHeaderList.h"
+
+#include "NetGlobalProtocols.h"
+
+namespace {
+// Blanks and control characters at both ends.
+std::string_view TrimView(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && uint8_t(s[b]) <= ' ') ++b;
+    while (e > b && uint8_t(s[e - 1]) <= ' ') --e;
+    return s.substr(b, e - b);
+}
+}  // namespace
+
+std::string TNetHeaderList::NameAt(int index) const {
+    if (index < 0 || index >= Count()) return {};
+    const std::string &line = Strings(index);
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) return {};
+    std::string name = TrimRight(std::string_view(line).substr(0, colon));
+    return CaseSensitive ? name : UpperCase(name);
+}
+
+std::string TNetHeaderList::ValueAt(int index) const {
+    if (index < 0 || index >= Count()) return {};
+    const std::string &line = Strings(index);
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) return {};
+    // The value starts right after the colon, whatever stands before it
+    // ("Name : x" too).
+    std::string result(TrimView(std::string_view(line).substr(colon + 1)));
+    if (!UnfoldOnRead) return result;
+    for (int i = index + 1; i < Count() && IsContinuation(Strings(i)); ++i) {
+        std::string_view part = TrimView(Strings(i));
+        while (!result.empty() && uint8_t(result.back()) <= ' ') result.pop_back();
+        result.push_back(' ');
+        result.append(part);
+    }
+    return std::string(TrimView(result));
+}
+
+int TNetHeaderList::IndexOfName(std::string_view name) const {
+    std::string_view want = TrimView(name);
+    if (want.empty()) return -1;
+    for (int i = 0; i < Count(); ++i) {
+        const std::string &line = Strings(i);
+        if (line.size() <= want.size() || IsContinuation(line)) continue;
+        size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string_view n = std::string_view(line).substr(0, colon);
+        while (!n.empty() && (n.back() == ' ' || n.back() == '\t')) n.remove_suffix(1);
+        if (CaseSensitive ? n == want : SameText(n, want)) return i;
+    }
+    return -1;
+}
+
+void TNetHeaderList::RemoveContinuationLines(int index) {
+    while (index + 1 < Count() && IsContinuation(Strings(index + 1))) Delete(index + 1);
+}
+
+std::unique_ptr<TStringList> TNetHeaderList::SplitForFolding(std::string_view line) const {
+    auto list = std::make_unique<TStringList>();
+    std::string folded = FoldTextLines(line, "\r\n ", "\t ,", FoldLength);
+    size_t start = 0;
+    for (;;) {
+        size_t p = folded.find("\r\n", start);
+        std::string piece = TrimRight(std::string_view(folded).substr(start, p == std::string::npos ? std::string::npos : p - start));
+        // A piece is never left empty: an empty line would end the header block.
+        if (!piece.empty() || list->Empty()) list->Add(piece);
+        if (p == std::string::npos) break;
+        start = p + 2;
+    }
+    return list;
+}
+
+void TNetHeaderList::ReplaceWithFolded(std::string_view line, int index) {
+    auto pieces = SplitForFolding(line);
+    if (index < 0 || index >= Count()) return;
+    (*this)[index] = (*pieces)[0];
+    for (int i = 1; i < pieces->Count(); ++i) Insert(index + i, (*pieces)[i]);
+}
+
+void TNetHeaderList::SetValue(std::string_view name, std::string_view value) {
+    int index = IndexOfName(name);
+    if (!value.empty()) {
+        if (index < 0) index = Add(std::string());
+        std::string line = std::string(name) + Separator + std::string(value);
+        if (FoldOnWrite) {
+            RemoveContinuationLines(index);
+            ReplaceWithFolded(line, index);
+        } else {
+            (*this)[index] = line;
+        }
+    } else if (index >= 0) {
+        if (FoldOnWrite) RemoveContinuationLines(index);
+        Delete(index);
+    }
+}

@@ -1,0 +1,39 @@
+// The header lines of a message or a MIME part: "Name: value" lines with
+// folded continuation lines (lines that begin with a blank).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "Classes.h"
+
+class TNetHeaderList : public TStringList {
+public:
+    TNetHeaderList() = default;
+
+    std::string Separator = ": ";
+    bool CaseSensitive = false;
+    bool UnfoldOnRead = true;
+    bool FoldOnWrite = true;
+    int FoldLength = 78;
+
+    // The name of the line (before its first ":", trailing blanks removed;
+    // upper-cased unless CaseSensitive); "" for a line without a colon.
+    std::string NameAt(int index) const;
+    // The value after the first ":", trimmed, with its continuation lines
+    // joined by single spaces when UnfoldOnRead; "" outside the list.
+    std::string ValueAt(int index) const;
+    int IndexOfName(std::string_view name) const;
+    std::string GetValue(std::string_view name) const { return ValueAt(IndexOfName(name)); }
+    // Replaces the first header of that name (folded), adds it, or removes
+    // it when value is empty.
+    void SetValue(std::string_view name, std::string_view value);
+    void RemoveContinuationLines(int index);
+    std::unique_ptr<TStringList> SplitForFolding(std::string_view line) const;
+    void ReplaceWithFolded(std::string_view line, int index);
+
+    static bool IsContinuation(const std::string &line) {
+        return !line.empty() && (line[0] == ' ' || line[0] == '\t');
+    }
+};

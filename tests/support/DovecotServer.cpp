@@ -1,0 +1,551 @@
+#include "DovecotServer.h"
+
+#include "TestSupport.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <grp.h>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string ReadWholeFile(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void ReplaceAll(std::string &s, const std::string &from, const std::string &to) {
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+        s.replace(at, from.size(), to);
+}
+
+// Environment for a child: ours, with the given "NAME=value" entries
+// replacing or adding to it.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string> &extra) {
+    std::vector<std::string> env;
+    for (char **e = environ; e && *e; ++e) {
+        std::string entry(*e);
+        std::string name = entry.substr(0, entry.find('='));
+        bool overridden = false;
+        for (const auto &x : extra)
+            if (x.substr(0, x.find('=')) == name) overridden = true;
+        if (!overridden) env.push_back(entry);
+    }
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
+std::vector<char *> CArray(std::vector<std::string> &v) {
+    std::vector<char *> out;
+    for (auto &s : v) out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+bool CanConnect(const std::string &host, int port) {
+    bool v6 = host.find(':') != std::string::npos;
+    int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    int rc;
+    if (v6) {
+        sockaddr_in6 a{};
+        a.sin6_family = AF_INET6;
+        a.sin6_port = htons(uint16_t(port));
+        inet_pton(AF_INET6, host.c_str(), &a.sin6_addr);
+        rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    } else {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        inet_pton(AF_INET, host.c_str(), &a.sin_addr);
+        rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    }
+    ::close(fd);
+    return rc == 0;
+}
+
+// True when process `pid` (a child of ours) has a listening TCP socket on
+// `port`: a port that accepts could also belong to another test program's
+// server that bound it first.
+bool ProcessListensOn(pid_t pid, int port) {
+    std::vector<std::string> inodes;
+    std::error_code ec;
+    for (const auto &e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        std::error_code ec2;
+        std::string target = fs::read_symlink(e.path(), ec2).string();
+        if (!ec2 && target.rfind("socket:[", 0) == 0)
+            inodes.push_back(target.substr(8, target.size() - 9));
+    }
+    char portHex[8];
+    snprintf(portHex, sizeof portHex, "%04X", port);
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::istringstream lines(ReadWholeFile(table));
+        std::string line;
+        std::getline(lines, line);  // column titles
+        while (std::getline(lines, line)) {
+            std::istringstream f(line);
+            std::string sl, local, remote, state, queues, timer, retr, uid, timeout, inode;
+            f >> sl >> local >> remote >> state >> queues >> timer >> retr >> uid >> timeout >> inode;
+            if (state != "0A") continue;  // LISTEN
+            if (local.substr(local.find(':') + 1) != portHex) continue;
+            for (const auto &i : inodes)
+                if (i == inode) return true;
+        }
+    }
+    return false;
+}
+
+std::string ScriptDir() { return std::string(TW_SOURCE_DIR) + "/tests/support/"; }
+
+}  // namespace
+
+int LiveProcessesInGroup(pid_t pgid) {
+    int n = 0;
+    std::error_code ec;
+    for (const auto &e : fs::directory_iterator("/proc", ec)) {
+        std::string name = e.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        // "pid (comm) state ppid pgrp ...": comm may hold blanks and parentheses.
+        std::string stat = ReadWholeFile(e.path().string() + "/stat");
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream f(stat.substr(close + 1));
+        std::string state;
+        long ppid = 0, pgrp = 0;
+        f >> state >> ppid >> pgrp;
+        if (pgrp == pgid && state != "Z" && state != "X") ++n;
+    }
+    return n;
+}
+
+int RunProgram(const std::vector<std::string> &argv, std::string *output, std::string *error,
+               const std::vector<std::string> &env, const std::string &input, int timeoutSec) {
+    if (argv.empty()) return -1;
+    std::vector<std::string> args = argv;
+    std::vector<std::string> envStrings = ChildEnvironment(env);
+    std::vector<char *> cargs = CArray(args), cenv = CArray(envStrings);
+
+    int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
+    auto closeAll = [&] {
+        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+            if (fd >= 0) ::close(fd);
+    };
+    if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+        closeAll();
+        return -1;
+    }
+    pid_t pid = fork();
+    if (pid < 0) {
+        closeAll();
+        return -1;
+    }
+    if (pid == 0) {
+        dup2(inPipe[0], 0);
+        dup2(outPipe[1], 1);
+        dup2(error ? errPipe[1] : outPipe[1], 2);
+        execvpe(cargs[0], cargs.data(), cenv.data());
+        _exit(127);
+    }
+    ::close(inPipe[0]);
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+
+    std::string out, err;
+    size_t written = 0;
+    int inFd = inPipe[1];
+    if (input.empty()) {
+        ::close(inFd);
+        inFd = -1;
+    } else {
+        fcntl(inFd, F_SETFL, O_NONBLOCK);
+    }
+    int outFd = outPipe[0], errFd = errPipe[0];
+    auto deadline = Clock::now() + std::chrono::seconds(timeoutSec);
+    bool killed = false;
+    while (outFd >= 0 || errFd >= 0) {
+        pollfd p[3];
+        int n = 0;
+        if (outFd >= 0) p[n++] = {outFd, POLLIN, 0};
+        if (errFd >= 0) p[n++] = {errFd, POLLIN, 0};
+        if (inFd >= 0) p[n++] = {inFd, POLLOUT, 0};
+        int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+        if (left <= 0) {
+            kill(pid, SIGKILL);
+            killed = true;
+            break;
+        }
+        if (poll(p, nfds_t(n), left) < 0 && errno != EINTR) break;
+        for (int i = 0; i < n; ++i) {
+            if (!p[i].revents) continue;
+            if (p[i].fd == inFd) {
+                ssize_t w = ::write(inFd, input.data() + written, input.size() - written);
+                if (w > 0) written += size_t(w);
+                if (w < 0 && errno != EAGAIN) written = input.size();
+                if (written >= input.size()) {
+                    ::close(inFd);
+                    inFd = -1;
+                }
+                continue;
+            }
+            char buf[65536];
+            ssize_t r = ::read(p[i].fd, buf, sizeof buf);
+            if (r > 0) {
+                (p[i].fd == outFd ? out : err).append(buf, size_t(r));
+            } else if (r == 0 || errno != EINTR) {
+                ::close(p[i].fd);
+                (p[i].fd == outFd ? outFd : errFd) = -1;
+            }
+        }
+    }
+    if (inFd >= 0) ::close(inFd);
+    if (outFd >= 0) ::close(outFd);
+    if (errFd >= 0) ::close(errFd);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (output) *output = out;
+    if (error) *error = err;
+    if (killed || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+std::string PythonProgram() {
+    // The system's interpreter (the one the setup script installs) unless
+    // TW_PYTHON names another: version-manager shims add a tenth of a second
+    // to every start.
+    const char *chosen = getenv("TW_PYTHON");
+    if (chosen && *chosen) return chosen;
+    if (access("/usr/bin/python3", X_OK) == 0) return "/usr/bin/python3";
+    return "python3";
+}
+
+int RunPython(const std::string &script, const std::vector<std::string> &args, std::string *output,
+              std::string *error, const std::vector<std::string> &env) {
+    std::vector<std::string> argv{PythonProgram(), "-c", script};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, output, error, env);
+}
+
+std::string DovecotServer::Unavailable() {
+    if (access("/usr/sbin/dovecot", X_OK) != 0) return "dovecot is not installed (scripts/setup.sh)";
+    if (geteuid() == 0 && !getpwnam("dovecot")) return "no \"dovecot\" account";
+    if (geteuid() == 0 && !getpwnam("dovenull")) return "no \"dovenull\" account";
+    return "";
+}
+
+DovecotServer::DovecotServer() : DovecotServer(Options{}) {}
+
+DovecotServer::DovecotServer(const Options &options) : FOptions(options) {
+    std::string why = Unavailable();
+    if (!why.empty()) throw std::runtime_error(why);
+    FUsers = options.Users;
+    if (FUsers.empty()) FUsers = {{"tester", "secret1"}, {"other", "secret2"}};
+    for (const auto &u : FUsers)
+        if (u.Name.find_first_of(":\r\n/ ") != std::string::npos ||
+            u.Password.find_first_of(":\r\n") != std::string::npos || u.Name.empty())
+            throw std::runtime_error("user names and passwords of the test server may hold no ':' or line breaks");
+
+    if (geteuid() == 0) {
+        const passwd *pw = getpwnam("dovecot");
+        FMailUid = pw->pw_uid;
+        FMailGid = pw->pw_gid;
+    } else {
+        FMailUid = geteuid();
+        FMailGid = getegid();
+    }
+
+    // Under /tmp rather than the build tree: the mail user must be able to
+    // walk down to its Maildir, and Dovecot's unix sockets need short paths.
+    const char *tmp = getenv("TMPDIR");
+    std::string tmpl = std::string(tmp && *tmp && strlen(tmp) < 40 ? tmp : "/tmp") + "/twdc.XXXXXX";
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    FFolder = tmpl + "/";
+    chmod(tmpl.c_str(), 0755);
+    try {
+        FBaseDir = FFolder + "run";
+        fs::create_directories(FFolder + "state");
+        FCaFile = FFolder + "ca.pem";
+        MakeCertificates();
+
+        std::string users;
+        for (const auto &u : FUsers) {
+            std::string home = UserHome(u.Name);
+            fs::create_directories(home + "Maildir");
+            Chown(home);
+            Chown(home + "Maildir");
+            users += u.Name + ":{PLAIN}" + u.Password + ":" + std::to_string(FMailUid) + ":" +
+                     std::to_string(FMailGid) + "::" + home.substr(0, home.size() - 1) + "::\n";
+        }
+        fs::create_directories(FFolder + "home");
+        WriteTestFile(FFolder + "users", users);
+        chmod((FFolder + "users").c_str(), 0640);
+        ::chown((FFolder + "users").c_str(), FMailUid, FMailGid);
+
+        std::string why;
+        bool started = false;
+        for (int attempt = 0; attempt < 8 && !started; ++attempt) started = StartOnce(why);
+        if (!started) throw std::runtime_error("Dovecot did not start: " + why);
+    } catch (...) {
+        Stop();
+        std::error_code ec;
+        fs::remove_all(FFolder, ec);
+        throw;
+    }
+}
+
+DovecotServer::~DovecotServer() {
+    Stop();
+    std::error_code ec;
+    fs::remove_all(FFolder, ec);
+}
+
+void DovecotServer::MakeCertificates() {
+    // EC keys: generating two RSA keys would take most of a second.
+    WriteTestFile(FFolder + "ca.cnf",
+                  "[req]\ndistinguished_name = dn\nprompt = no\nx509_extensions = v3_ca\n"
+                  "[dn]\nCN = Tarnwick Test CA\n"
+                  "[v3_ca]\nbasicConstraints = critical,CA:TRUE\n"
+                  "keyUsage = critical,keyCertSign,cRLSign\nsubjectKeyIdentifier = hash\n");
+    WriteTestFile(FFolder + "server.cnf",
+                  "[req]\ndistinguished_name = dn\nprompt = no\n"
+                  "[dn]\nCN = localhost\n"
+                  "[v3_srv]\nbasicConstraints = critical,CA:FALSE\n"
+                  "keyUsage = critical,digitalSignature\nextendedKeyUsage = serverAuth\n"
+                  "subjectAltName = DNS:localhost,IP:127.0.0.1,IP:::1\n"
+                  "subjectKeyIdentifier = hash\nauthorityKeyIdentifier = keyid,issuer\n");
+    std::random_device rd;
+    std::string serial = std::to_string((uint64_t(rd()) << 20) ^ rd());
+    const std::string f = FFolder;
+    std::vector<std::vector<std::string>> steps = {
+        {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+         "-keyout", f + "ca.key", "-out", f + "ca.pem", "-days", "3", "-config", f + "ca.cnf"},
+        {"openssl", "req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+         "-keyout", f + "server.key", "-out", f + "server.csr", "-config", f + "server.cnf"},
+        {"openssl", "x509", "-req", "-in", f + "server.csr", "-CA", f + "ca.pem", "-CAkey", f + "ca.key",
+         "-set_serial", serial, "-days", "3", "-out", f + "server.pem", "-extfile", f + "server.cnf",
+         "-extensions", "v3_srv"},
+    };
+    for (const auto &argv : steps) {
+        std::string out;
+        if (RunProgram(argv, &out) != 0) throw std::runtime_error("openssl failed: " + out);
+    }
+}
+
+std::string DovecotServer::UserHome(const std::string &user) const { return FFolder + "home/" + user + "/"; }
+
+void DovecotServer::Chown(const std::string &path) const {
+    if (geteuid() == 0) ::chown(path.c_str(), FMailUid, FMailGid);
+}
+
+void DovecotServer::WriteConfig() {
+    std::string conf = ReadWholeFile(ScriptDir() + "dovecot.conf.in");
+    if (conf.empty()) throw std::runtime_error("missing tests/support/dovecot.conf.in");
+    bool root = geteuid() == 0;
+    std::string self = root ? "" : std::string(getpwuid(geteuid())->pw_name);
+    ReplaceAll(conf, "@LISTEN@", FOptions.ListenIPv6 ? "127.0.0.1, ::1" : "127.0.0.1");
+    ReplaceAll(conf, "@BASE_DIR@", FBaseDir);
+    ReplaceAll(conf, "@STATE_DIR@", FFolder + "state");
+    ReplaceAll(conf, "@INSTANCE@", "tw" + std::to_string(getpid()) + "_" + FFolder.substr(FFolder.size() - 7, 6));
+    ReplaceAll(conf, "@FOLDER@", FFolder);
+    ReplaceAll(conf, "@LOGIN_USER@", root ? "dovenull" : self);
+    ReplaceAll(conf, "@INTERNAL_USER@", root ? "dovecot" : self);
+    const group *gr = root ? nullptr : getgrgid(getegid());
+    ReplaceAll(conf, "@INTERNAL_GROUP@", root ? "dovecot" : gr ? std::string(gr->gr_name) : std::to_string(getegid()));
+    // Without root the login and anvil processes cannot be locked into a
+    // chroot.
+    ReplaceAll(conf, "@LOGIN_CHROOT@", root ? "" : "chroot =");
+    ReplaceAll(conf, "@GREETING@", FOptions.Greeting);
+    ReplaceAll(conf, "@POP3_PORT@", std::to_string(FPop3Port));
+    ReplaceAll(conf, "@POP3S_PORT@", std::to_string(FPop3sPort));
+    ReplaceAll(conf, "@IMAP_PORT@", std::to_string(FImapPort));
+    ReplaceAll(conf, "@IMAPS_PORT@", std::to_string(FImapsPort));
+    WriteTestFile(ConfigFile(), conf);
+}
+
+bool DovecotServer::StartOnce(std::string &why) {
+    std::vector<int> ports;
+    while (ports.size() < 4) {
+        int p = FreeLoopbackPort();
+        bool seen = false;
+        for (int q : ports) seen |= q == p;
+        if (!seen) ports.push_back(p);
+    }
+    FPop3Port = ports[0];
+    FPop3sPort = ports[1];
+    FImapPort = ports[2];
+    FImapsPort = ports[3];
+    WriteConfig();
+    std::error_code ec;
+    fs::remove(FFolder + "dovecot.log", ec);
+
+    std::vector<std::string> args{"/usr/sbin/dovecot", "-F", "-c", ConfigFile()};
+    std::vector<char *> cargs = CArray(args);
+    std::string errPath = FFolder + "dovecot.stderr";
+    pid_t pid = fork();
+    if (pid < 0) {
+        why = "fork failed";
+        return false;
+    }
+    if (pid == 0) {
+        // Its own process group, so that stopping it can reach every process
+        // it started and nothing else; and gone with the test program should
+        // that die first (its children follow their master on their own).
+        setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        int fd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int nul = ::open("/dev/null", O_RDONLY);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+        }
+        if (nul >= 0) dup2(nul, 0);
+        execv(cargs[0], cargs.data());
+        _exit(127);
+    }
+    setpgid(pid, pid);
+    FPid = pid;
+
+    std::vector<std::string> hosts{"127.0.0.1"};
+    if (FOptions.ListenIPv6) hosts.push_back("::1");
+    auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (Clock::now() < deadline) {
+        int status;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            FPid = -1;
+            why = ReadWholeFile(errPath) + ReadWholeFile(FFolder + "dovecot.log");
+            return false;
+        }
+        bool ready = true;
+        for (int port : ports)
+            ready = ready && ProcessListensOn(pid, port);
+        for (const auto &h : hosts)
+            for (int port : ports) ready = ready && CanConnect(h, port);
+        if (ready) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    why = "no listener after 20 seconds: " + ReadWholeFile(errPath) + ReadWholeFile(FFolder + "dovecot.log");
+    Stop();
+    return false;
+}
+
+void DovecotServer::Stop() {
+    if (FPid <= 0) return;
+    // Killed outright: a graceful stop costs Dovecot's master over a second,
+    // and nothing in the private folder needs to outlive the test.
+    kill(-FPid, SIGKILL);
+    int status;
+    while (waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
+    }
+    // Its children are orphans now, reaped by init whenever init gets to
+    // it; wait only until none of them runs any more, so that no test sees
+    // a stray process or a port still held.
+    auto end = Clock::now() + std::chrono::seconds(5);
+    while (LiveProcessesInGroup(FPid) > 0 && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    FPid = -1;
+}
+
+std::string DovecotServer::LogText() const {
+    return ReadWholeFile(FFolder + "dovecot.stderr") + ReadWholeFile(FFolder + "dovecot.log");
+}
+
+bool DovecotServer::WaitForLog(const std::string &text, int count, int timeoutMs) const {
+    auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        std::string log = LogText();
+        int found = 0;
+        for (size_t at = log.find(text); at != std::string::npos && !text.empty(); at = log.find(text, at + 1))
+            ++found;
+        if (found >= count) return true;
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void DovecotServer::CreateMailbox(const std::string &user, const std::string &mailbox) {
+    std::string out;
+    int rc = RunProgram({"doveadm", "-c", ConfigFile(), "mailbox", "create", "-u", user, mailbox}, &out);
+    if (rc != 0 && out.find("already exists") == std::string::npos)
+        throw std::runtime_error("doveadm mailbox create failed: " + out);
+}
+
+std::string DovecotServer::MailboxPath(const std::string &user, const std::string &mailbox) {
+    if (mailbox == "INBOX") return UserHome(user) + "Maildir/";
+    std::string out, err;
+    int rc = RunProgram({"doveadm", "-c", ConfigFile(), "mailbox", "path", "-u", user, mailbox}, &out, &err);
+    if (rc != 0 || out.empty() || !fs::exists(out.substr(0, out.find('\n')))) {
+        CreateMailbox(user, mailbox);
+        rc = RunProgram({"doveadm", "-c", ConfigFile(), "mailbox", "path", "-u", user, mailbox}, &out, &err);
+        if (rc != 0 || out.empty()) throw std::runtime_error("doveadm mailbox path failed: " + out + err);
+    }
+    std::string path = out.substr(0, out.find('\n'));
+    fs::create_directories(path);
+    Chown(path);
+    return path + "/";
+}
+
+void DovecotServer::FillMailbox(const std::string &user, int count, const std::string &mailbox, int first,
+                                bool seen, int bodyLines) {
+    std::string dir = MailboxPath(user, mailbox);
+    std::vector<std::string> argv{PythonProgram(), ScriptDir() + "make_messages.py", dir,
+                                  "--count", std::to_string(count), "--first", std::to_string(first),
+                                  "--body-lines", std::to_string(bodyLines)};
+    if (seen) argv.push_back("--seen");
+    if (geteuid() == 0) {
+        argv.insert(argv.end(), {"--uid", std::to_string(FMailUid), "--gid", std::to_string(FMailGid)});
+    }
+    std::string out;
+    if (RunProgram(argv, &out) != 0) throw std::runtime_error("make_messages.py failed: " + out);
+}
+
+void DovecotServer::AddMessage(const std::string &user, const std::string &bytes, const std::string &mailbox,
+                               bool seen) {
+    std::string dir = MailboxPath(user, mailbox);
+    for (const char *sub : {"cur", "new", "tmp"}) {
+        fs::create_directories(dir + sub);
+        Chown(dir + sub);
+    }
+    // Sorts after every file make_messages.py writes, in the order added.
+    char name[64];
+    snprintf(name, sizeof name, "1800000000.M%07dP2.tarnwick", ++FMessageSerial);
+    std::string tmp = dir + "tmp/" + name;
+    WriteTestFile(tmp, bytes);
+    Chown(tmp);
+    fs::rename(tmp, dir + "cur/" + name + (seen ? ":2,S" : ":2,"));
+}
+
+int DovecotServer::StoredMessageCount(const std::string &user, const std::string &mailbox) {
+    std::string dir = MailboxPath(user, mailbox);
+    int n = 0;
+    std::error_code ec;
+    for (const char *sub : {"cur", "new"})
+        for (const auto &e : fs::directory_iterator(dir + sub, ec))
+            if (e.is_regular_file()) ++n;
+    return n;
+}

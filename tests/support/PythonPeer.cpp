@@ -1,0 +1,73 @@
+#include "PythonPeer.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "TestSupport.h"
+
+namespace {
+std::string ReadAll(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+std::string Quote(const std::string &s) {
+    std::string r = "'";
+    for (char c : s) {
+        if (c == '\'') r += "'\\''";
+        else r.push_back(c);
+    }
+    return r + "'";
+}
+}  // namespace
+
+bool PythonAvailable() { return std::system("python3 -c 'import email' >/dev/null 2>&1") == 0; }
+
+std::string PythonRun(const std::string &script, const std::vector<std::string> &args) {
+    TempDir dir;
+    WriteTestFile(dir.File("s.py"), script);
+    std::string cmd = "python3 -W ignore " + Quote(dir.File("s.py"));
+    for (auto &a : args) cmd += " " + Quote(a);
+    cmd += " >" + Quote(dir.File("out")) + " 2>" + Quote(dir.File("err"));
+    if (std::system(cmd.c_str()) != 0) throw std::runtime_error("python failed: " + ReadAll(dir.File("err")));
+    return ReadAll(dir.File("out"));
+}
+
+std::vector<std::string> PythonMap(const std::string &code, const std::vector<std::string> &inputs) {
+    TempDir dir;
+    std::string in;
+    for (auto &s : inputs) {
+        char len[17];
+        snprintf(len, sizeof len, "%016zx", s.size());
+        in += len;
+        in += s;
+    }
+    WriteTestFile(dir.File("in"), in);
+    std::string script = code + R"(
+import sys
+data = open(sys.argv[1], 'rb').read()
+out = open(sys.argv[2], 'wb')
+pos = 0
+while pos < len(data):
+    n = int(data[pos:pos+16], 16); pos += 16
+    r = f(data[pos:pos+n]); pos += n
+    out.write(b'%016x' % len(r)); out.write(r)
+out.close()
+)";
+    PythonRun(script, {dir.File("in"), dir.File("res")});
+    std::string res = ReadAll(dir.File("res"));
+    std::vector<std::string> outs;
+    size_t pos = 0;
+    while (pos + 16 <= res.size()) {
+        size_t n = std::stoull(res.substr(pos, 16), nullptr, 16);
+        pos += 16;
+        outs.push_back(res.substr(pos, n));
+        pos += n;
+    }
+    if (outs.size() != inputs.size()) throw std::runtime_error("python returned a wrong count");
+    return outs;
+}
