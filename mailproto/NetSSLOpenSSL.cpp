@@ -564,6 +564,256 @@ TNetX509 *TNetSSLSocket::PeerCert()
     return FPeerCert.get();
 }
 
+// --- IO handler ---
+
+TNetSSLIOHandlerSocketOpenSSL::~TNetSSLIOHandlerSocketOpenSSL()
+{
+    // The session says goodbye on the socket, so it goes before the socket.
+    FSSLSocket.reset();
+    FOwnedContext.reset();
+    FSSLContext = nullptr;
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::InitComponent()
+{
+    TNetSSLIOHandlerSocketBase::InitComponent();
+    FIsPeer = false;
+    FSSLOptions = std::make_unique<TNetSSLOptions>();
+    FSSLContext = nullptr;
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::MakePeer(TNetSSLContext *sharedContext)
+{
+    FIsPeer = true;
+    FOwnedContext.reset();
+    FSSLContext = sharedContext;
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::MakeContext()
+{
+    auto ctx = std::make_unique<TNetSSLContext>();
+    ctx->CopyOptions(*FSSLOptions);
+    ctx->StatusInfoOn = bool(OnStatusInfo);
+    ctx->VerifyOn = bool(OnVerifyPeer);
+    ctx->Parent = this;
+    ctx->InitContext(false);
+    FOwnedContext = std::move(ctx);
+    FSSLContext = FOwnedContext.get();
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::StartSSL()
+{
+    if (!FSSLContext)
+        MakeContext();
+    if (!FPassThrough)
+        OpenEncodedConnection();
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::OpenEncodedConnection()
+{
+    try {
+        if (!BindingAllocated())
+            ENetOSSLConnectError::Toss(WithReason(RSOSSLConnectError, "Not connected."));
+        int fd = Binding()->Handle();
+        if (!FSSLSocket) {
+            FSSLSocket = std::make_unique<TNetSSLSocket>(this, FSSLContext);
+            if (FIsPeer)
+                FSSLSocket->Accept(fd);
+            else
+                FSSLSocket->Connect(fd, FPeerName.empty() ? FHost : FPeerName);
+        }
+    } catch (...) {
+        // Never carry on in plain text after a failed handshake.
+        CloseAndRethrow();
+    }
+    FPassThrough = false;
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::CloseAndRethrow()
+{
+    try {
+        Close();
+    } catch (...) {
+    }
+    throw;
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::ConnectClient()
+{
+    TNetSSLIOHandlerSocketBase::ConnectClient();
+    DoBeforeConnect();
+    try {
+        StartSSL();
+    } catch (...) {
+        CloseAndRethrow();
+    }
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::AfterAccept()
+{
+    TNetSSLIOHandlerSocketBase::AfterAccept();
+    StartSSL();
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::SetPassThrough(bool value)
+{
+    if (value == FPassThrough)
+        return;
+    if (!value && BindingAllocated()) {
+        if (!FSSLContext)
+            ENetOSSLCouldNotLoadSSLLibrary::Toss(RSOSSLCouldNotLoadSSLLibrary);
+        OpenEncodedConnection();
+    }
+    FPassThrough = value;
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::Close()
+{
+    FSSLSocket.reset();
+    if (!FIsPeer) {
+        FOwnedContext.reset();
+        FSSLContext = nullptr;
+    }
+    TNetSSLIOHandlerSocketBase::Close();
+}
+
+bool TNetSSLIOHandlerSocketOpenSSL::SourceHasPendingData()
+{
+    return FSSLSocket && FSSLSocket->HasPending();
+}
+
+int TNetSSLIOHandlerSocketOpenSSL::ReadFromSource(bool raiseExceptionIfDisconnected, int timeout,
+                                                  bool raiseExceptionOnTimeout)
+{
+    // Once TLS runs every byte goes through the session, whatever
+    // PassThrough says later.
+    if (!UsesTLS())
+        return TNetSSLIOHandlerSocketBase::ReadFromSource(raiseExceptionIfDisconnected, timeout,
+                                                           raiseExceptionOnTimeout);
+    if (timeout == -1)
+        timeout = (ReadTimeout == -1 || ReadTimeout == 0) ? -2 : ReadTimeout;
+    CheckForDisconnect(raiseExceptionIfDisconnected, false);
+    if (!BindingAllocated() || !FRecvBuffer || !FInputBuffer || !FSSLSocket) {
+        if (raiseExceptionIfDisconnected)
+            ENetException::Toss("Not Connected");
+        return 0;
+    }
+    int count = 0;
+    do {
+        FTLSChunk.resize(size_t(RecvBufferSize > 0 ? RecvBufferSize : 32768));
+        try {
+            // Waits for the socket within the time-out; a partial record
+            // means waiting again, decrypted bytes count as readable.
+            count = FSSLSocket->Recv(FTLSChunk.data(), int(FTLSChunk.size()), timeout < 0 ? -1 : timeout);
+        } catch (const ENetSocketError &e) {
+            if (e.LastError() == Id_WSAECONNABORTED || e.LastError() == Id_WSAESHUTDOWN ||
+                e.LastError() == Id_WSAECONNRESET)
+                FClosedGracefully = true;
+            CloseAndRethrow();
+        } catch (const ENetOpenSSLError &) {
+            CloseAndRethrow();
+        }
+        if (count < 0) {
+            if (raiseExceptionOnTimeout)
+                ENetReadTimeout::Toss("Read Timeout");
+            return -1;
+        }
+        if (count > 0) {
+            if (FIntercept) {
+                TNetBytes data(FTLSChunk.begin(), FTLSChunk.begin() + count);
+                FIntercept->Receive(data);
+                FInputBuffer->WriteBytes(data);
+            } else {
+                FInputBuffer->WriteBytes(FTLSChunk.data(), size_t(count));
+            }
+        }
+        FClosedGracefully = count == 0;
+        CheckForDisconnect(raiseExceptionIfDisconnected, false);
+        if (count != 0)
+            return count;
+    } while (BindingAllocated() && FSSLSocket);
+    return 0;
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::WriteDirect(TNetBytes &bytes)
+{
+    if (!UsesTLS()) {
+        TNetSSLIOHandlerSocketBase::WriteDirect(bytes);
+        return;
+    }
+    TNetIOHandler::WriteDirect(bytes);  // connection check and intercept
+    size_t offset = 0;
+    while (offset < bytes.size()) {
+        if (!BindingAllocated() || !FSSLSocket)
+            RaiseConnClosedGracefully();
+        int sent = 0;
+        try {
+            sent = FSSLSocket->Send(bytes.data() + offset, int(bytes.size() - offset));
+        } catch (const ENetSocketError &e) {
+            if (e.LastError() == Id_WSAECONNABORTED || e.LastError() == Id_WSAESHUTDOWN ||
+                e.LastError() == Id_WSAECONNRESET)
+                FClosedGracefully = true;
+            CloseAndRethrow();
+        } catch (const ENetOpenSSLError &) {
+            CloseAndRethrow();
+        }
+        TNetAntiFreezeBase::DoProcess(false);
+        FClosedGracefully = sent == 0;
+        CheckForDisconnect(true, false);
+        DoWork(wmWrite, sent);
+        if (sent <= 0)
+            RaiseConnClosedGracefully();
+        offset += size_t(sent);
+    }
+}
+
+TNetSSLIOHandlerSocketBase *TNetSSLIOHandlerSocketOpenSSL::Clone(TNetInitializerComponent *owner)
+{
+    auto *h = NetCreate<TNetSSLIOHandlerSocketOpenSSL>(owner);
+    h->SSLOptions()->Assign(*FSSLOptions);
+    h->OnStatusInfo = OnStatusInfo;
+    h->OnGetPassword = OnGetPassword;
+    h->OnVerifyPeer = OnVerifyPeer;
+    return h;
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::DoBeforeConnect()
+{
+    if (OnBeforeConnect)
+        OnBeforeConnect(this);
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::DoStatusInfo(const std::string &msg)
+{
+    if (OnStatusInfo)
+        OnStatusInfo(msg);
+}
+
+void TNetSSLIOHandlerSocketOpenSSL::DoGetPassword(std::string &password)
+{
+    if (OnGetPassword)
+        OnGetPassword(password);
+}
+
+bool TNetSSLIOHandlerSocketOpenSSL::DoVerifyPeer(TNetX509 *certificate, bool aOk)
+{
+    return OnVerifyPeer ? OnVerifyPeer(certificate, aOk) : aOk;
+}
+
+int TNetSSLIOHandlerSocketOpenSSL::HandshakeTimeout() const
+{
+    if (ConnectTimeout > 0)
+        return ConnectTimeout;
+    if (ReadTimeout > 0)
+        return ReadTimeout;
+    return kDefaultHandshakeTimeout;
+}
+
+int TNetSSLIOHandlerSocketOpenSSL::WriteTimeout() const
+{
+    return ReadTimeout > 0 ? ReadTimeout : kDefaultHandshakeTimeout;
+}
+
 // --- registry ---
 
 std::vector<TNetSSLRegEntry> &NetSSLRegistry()

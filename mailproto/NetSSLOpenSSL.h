@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "NetException.h"
+#include "NetIOHandlerStack.h"
 #include "NetSSLOpenSSLHeaders.h"
 
 // --- exceptions ---
@@ -213,6 +214,88 @@ private:
 // timeoutMs (negative: no limit), letting the anti-freeze pump the window
 // meanwhile. True when ready.
 bool WaitForSocket(int socketHandle, short events, int timeoutMs);
+
+// --- IO handlers ---
+
+// A socket IO handler that can put TLS between a client and its socket.
+// With PassThrough on it is a plain TCP handler; switching it off on a
+// connected socket starts TLS there (explicit TLS); a handler that connects
+// with PassThrough off starts TLS right after the TCP connect (implicit).
+class TNetSSLIOHandlerSocketBase : public TNetIOHandlerStack {
+public:
+    const char *ClassName() const override { return "TNetSSLIOHandlerSocketBase"; }
+    bool PassThrough() const { return FPassThrough; }
+    virtual void SetPassThrough(bool value) { FPassThrough = value; }
+    // The name the server's certificate must carry; empty means Host.
+    const std::string &PeerName() const { return FPeerName; }
+    virtual void SetPeerName(const std::string &value) { FPeerName = value; }
+    virtual TNetSSLIOHandlerSocketBase *Clone(TNetInitializerComponent *owner) = 0;
+    // Prepares TLS on a connected socket and starts it unless PassThrough.
+    virtual void StartSSL() = 0;
+
+protected:
+    explicit TNetSSLIOHandlerSocketBase(TNetInitializerComponent *owner) : TNetIOHandlerStack(owner) {}
+    bool FPassThrough = false;
+    std::string FPeerName;
+};
+
+class TNetSSLIOHandlerSocketOpenSSL : public TNetSSLIOHandlerSocketBase, public TNetSSLEvents {
+public:
+    ~TNetSSLIOHandlerSocketOpenSSL() override;
+    const char *ClassName() const override { return "TNetSSLIOHandlerSocketOpenSSL"; }
+    void InitComponent() override;
+
+    TNetSSLOptions *SSLOptions() const { return FSSLOptions.get(); }
+    TNetSSLContext *SSLContext() const { return FSSLContext; }
+    TNetSSLSocket *SSLSocket() const { return FSSLSocket.get(); }
+    bool IsPeer() const { return FIsPeer; }
+    // A handler for a connection a server accepted: it shares the server's
+    // context and runs the server side of the handshake.
+    void MakePeer(TNetSSLContext *sharedContext);
+
+    std::function<void(const std::string &msg)> OnStatusInfo;
+    std::function<void(std::string &password)> OnGetPassword;
+    std::function<bool(TNetX509 *certificate, bool aOk)> OnVerifyPeer;
+    // After the TCP connect, before TLS is set up.
+    std::function<void(TNetSSLIOHandlerSocketOpenSSL *sender)> OnBeforeConnect;
+
+    int ReadFromSource(bool raiseExceptionIfDisconnected = true, int timeout = -1,
+                       bool raiseExceptionOnTimeout = true) override;
+    void AfterAccept() override;
+    void Close() override;
+    void WriteDirect(TNetBytes &bytes) override;
+    void ConnectClient() override;
+    void SetPassThrough(bool value) override;
+    TNetSSLIOHandlerSocketBase *Clone(TNetInitializerComponent *owner) override;
+    void StartSSL() override;
+
+    // TNetSSLEvents
+    void DoStatusInfo(const std::string &msg) override;
+    void DoGetPassword(std::string &password) override;
+    bool DoVerifyPeer(TNetX509 *certificate, bool aOk) override;
+    int HandshakeTimeout() const override;
+    int WriteTimeout() const override;
+
+protected:
+    explicit TNetSSLIOHandlerSocketOpenSSL(TNetInitializerComponent *owner)
+        : TNetSSLIOHandlerSocketBase(owner) {}
+    bool SourceHasPendingData() override;
+    virtual void DoBeforeConnect();
+    // Runs the handshake on the connected socket; on any failure the
+    // connection is closed before the exception leaves.
+    void OpenEncodedConnection();
+    void MakeContext();
+    bool UsesTLS() const { return FSSLSocket != nullptr; }
+    [[noreturn]] void CloseAndRethrow();
+
+private:
+    bool FIsPeer = false;
+    std::unique_ptr<TNetSSLOptions> FSSLOptions;
+    std::unique_ptr<TNetSSLContext> FOwnedContext;
+    TNetSSLContext *FSSLContext = nullptr;
+    std::unique_ptr<TNetSSLSocket> FSSLSocket;
+    std::vector<uint8_t> FTLSChunk;
+};
 
 // --- registry of TLS implementations ---
 

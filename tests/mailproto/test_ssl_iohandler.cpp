@@ -1,0 +1,290 @@
+// The TLS IO handler against real servers on loopback: implicit TLS, TLS
+// started on a plain connection, refused servers, broken peers, time-outs.
+#include "NetSSLOpenSSL.h"
+#include "OpenSSLServer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Handler = TNetSSLIOHandlerSocketOpenSSL;
+
+class SSLIOHandler : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { TestPKI::TrustTestCA(); }
+
+    std::unique_ptr<Handler> Make(int port, const std::string &host = "localhost")
+    {
+        auto h = NetCreateNoOwner<Handler>();
+        h->SetHost(host);
+        h->SetPort(port);
+        h->ConnectTimeout = 3000;
+        h->ReadTimeout = 5000;
+        h->OnStatusInfo = [this](const std::string &m) { Status.push_back(m); };
+        return h;
+    }
+
+    int CipherReports() const
+    {
+        int n = 0;
+        for (const auto &m : Status)
+            if (m.rfind("Cipher: name = ", 0) == 0)
+                ++n;
+        return n;
+    }
+
+    // Opens and expects a refused handshake; returns its message and
+    // checks that nothing is left open.
+    std::string OpenRefused(Handler &h)
+    {
+        std::string msg = "(no exception)";
+        try {
+            h.Open();
+        } catch (const ENetOSSLConnectError &e) {
+            msg = e.Message();
+        }
+        EXPECT_FALSE(h.BindingAllocated());
+        EXPECT_FALSE(h.Connected());
+        EXPECT_EQ(h.SSLSocket(), nullptr);
+        return msg;
+    }
+
+    std::vector<std::string> Status;
+};
+
+TEST_F(SSLIOHandler, ImplicitTLSSessionCarriesTenMegabytes)
+{
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    h->Open();
+    EXPECT_EQ(CipherReports(), 1);
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    h->WriteLn("NOOP");
+    EXPECT_EQ(h->ReadLn(), "+OK tls");
+
+    h->WriteLn("BIG 10485760");
+    EXPECT_EQ(h->ReadLn(), "+OK here it comes");
+    TStringList lines;
+    h->CaptureDotList(lines);
+    ASSERT_EQ(lines.Count(), 104858);
+    for (int i = 0; i < lines.Count(); ++i) {
+        const std::string &l = lines[i];
+        ASSERT_EQ(l.size(), 98u) << "line " << i;
+        ASSERT_EQ(std::stoi(l.substr(0, 9)), i);
+    }
+
+    // The server leaves without close_notify: a graceful close, once the
+    // last reply is read.
+    h->WriteLn("QUIT");
+    EXPECT_EQ(h->ReadLn(), "+OK bye");
+    EXPECT_THROW(h->ReadLn(), ENetConnClosedGracefully);
+    EXPECT_FALSE(h->Connected());
+}
+
+TEST_F(SSLIOHandler, WritesGoThroughTheSession)
+{
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.ServerCert, pki.Key, {"-rev"});
+    auto h = Make(server.Port());
+    h->Open();
+    TStringList out;
+    for (int i = 0; i < 200; ++i)
+        out.Add(IntToStr(1000 + i) + std::string(1000, 'q'));
+    h->Write(out);  // one buffered write of 200 KB
+    for (int i = 0; i < 200; ++i) {
+        std::string want = IntToStr(1000 + i) + std::string(1000, 'q');
+        std::reverse(want.begin(), want.end());
+        ASSERT_EQ(h->ReadLn(), want) << "line " << i;
+    }
+}
+
+TEST_F(SSLIOHandler, StartTLSOnAPlainConnection)
+{
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Explicit, pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    h->SetPassThrough(true);
+    h->Open();
+    EXPECT_NE(h->SSLContext(), nullptr);  // made at connect, for later
+    EXPECT_EQ(h->SSLSocket(), nullptr);
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    h->WriteLn("NOOP");
+    EXPECT_EQ(h->ReadLn(), "+OK plain");
+    h->WriteLn("STLS");
+    EXPECT_EQ(h->ReadLn(), "+OK Begin TLS negotiation");
+    EXPECT_EQ(CipherReports(), 0);
+    h->SetPassThrough(false);
+    EXPECT_FALSE(h->PassThrough());
+    EXPECT_EQ(CipherReports(), 1);
+    h->WriteLn("NOOP");
+    EXPECT_EQ(h->ReadLn(), "+OK tls");
+    // Asking for plain text again does not tear TLS down under the peer.
+    h->SetPassThrough(true);
+    h->WriteLn("NOOP");
+    EXPECT_EQ(h->ReadLn(), "+OK tls");
+}
+
+TEST_F(SSLIOHandler, RefusedServersEndTheConnection)
+{
+    const TestPKI &pki = TestPKI::Get();
+    {
+        OpenSSLServer server(pki.WrongHostCert, pki.Key);
+        auto h = Make(server.Port());
+        EXPECT_EQ(OpenRefused(*h),
+                  "Error connecting with SSL. Certificate verification failed: hostname mismatch");
+    }
+    {
+        OpenSSLServer server(pki.ExpiredCert, pki.Key);
+        auto h = Make(server.Port());
+        EXPECT_EQ(OpenRefused(*h),
+                  "Error connecting with SSL. Certificate verification failed: certificate has expired");
+    }
+    {
+        OpenSSLServer server(pki.ServerCert, pki.Key, {"-tls1", "-cipher", "DEFAULT@SECLEVEL=0"});
+        auto h = Make(server.Port());
+        std::string msg = OpenRefused(*h);
+        EXPECT_EQ(msg.rfind("Error connecting with SSL. ", 0), 0u) << msg;
+        EXPECT_TRUE(ContainsText(msg, "protocol")) << msg;
+    }
+    EXPECT_EQ(CipherReports(), 0);
+}
+
+TEST_F(SSLIOHandler, BrokenPeersFailWithinTheTimeout)
+{
+    for (auto mode : {BrokenTLSPeer::DropAfterHello, BrokenTLSPeer::SendGarbage, BrokenTLSPeer::Stall}) {
+        BrokenTLSPeer peer(mode);
+        auto h = Make(peer.Port());
+        h->ConnectTimeout = 800;
+        auto t0 = std::chrono::steady_clock::now();
+        std::string msg = OpenRefused(*h);
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - t0)
+                      .count();
+        EXPECT_EQ(msg.rfind("Error connecting with SSL. ", 0), 0u) << msg;
+        EXPECT_LT(ms, 3000) << msg;
+        if (mode == BrokenTLSPeer::Stall)
+            EXPECT_EQ(msg, "Error connecting with SSL. The handshake timed out.");
+    }
+}
+
+TEST_F(SSLIOHandler, SilentServerTimesOutReads)
+{
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.ServerCert, pki.Key);  // says nothing
+    auto h = Make(server.Port());
+    h->ReadTimeout = 300;
+    h->Open();
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(h->ReadLn(), "");
+    EXPECT_TRUE(h->ReadLnTimedOut());
+    TNetBytes b;
+    EXPECT_THROW(h->ReadBytes(b, 10, false), ENetReadTimeout);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+                  .count();
+    EXPECT_LT(ms, 2000);
+    EXPECT_TRUE(h->Connected());
+    // Data that arrives later is read normally.
+    server.Send("late line\n");
+    h->ReadTimeout = 3000;
+    EXPECT_EQ(h->ReadLn(), "late line");
+}
+
+TEST_F(SSLIOHandler, PeerDroppingMidSessionIsAGracefulClose)
+{
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    h->WriteLn("DROP");
+    EXPECT_THROW(h->ReadLn(), ENetConnClosedGracefully);
+    EXPECT_FALSE(h->Connected());
+    EXPECT_EQ(h->SSLSocket(), nullptr);
+}
+
+TEST_F(SSLIOHandler, ReconnectMakesAFreshContext)
+{
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    int contexts = TNetSSLContext::ContextCount();
+    h->Close();
+    EXPECT_EQ(h->SSLContext(), nullptr);
+    EXPECT_FALSE(h->Connected());
+    // A changed option reaches the next connection's context.
+    h->SSLOptions()->CipherList = "NO-SUCH-SUITE";
+    EXPECT_THROW(h->Open(), ENetOSSLSettingCipherError);
+    EXPECT_FALSE(h->BindingAllocated());
+    h->SSLOptions()->CipherList = "";
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    EXPECT_EQ(TNetSSLContext::ContextCount(), contexts + 2);
+}
+
+TEST_F(SSLIOHandler, VerifyEventSeesTheChain)
+{
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+    auto h = Make(server.Port(), "127.0.0.1");
+    std::vector<std::string> seen;
+    h->OnVerifyPeer = [&](TNetX509 *cert, bool ok) {
+        seen.push_back(cert->Subject()->OneLine() + (ok ? " ok" : " bad"));
+        return ok;
+    };
+    h->Open();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], "/CN=Tarnwick Test CA ok");
+    EXPECT_EQ(seen[1], "/CN=localhost ok");
+    ASSERT_NE(h->SSLSocket()->PeerCert(), nullptr);
+    EXPECT_EQ(h->SSLSocket()->PeerCert()->Subject()->OneLine(), "/CN=localhost");
+
+    // The peer-name setting overrides the host for the check.
+    h->Close();
+    h->SetPeerName("mail.example.org");
+    EXPECT_EQ(OpenRefused(*h),
+              "Error connecting with SSL. Certificate verification failed: hostname mismatch");
+}
+
+TEST_F(SSLIOHandler, MissingLibraryFailsWithoutFallingBackToPlain)
+{
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+    UnloadOpenSSLLibrary();
+    SetOpenSSLLibraryNames("libssl-gone.so.3", "libcrypto-gone.so.3");
+    auto h = Make(server.Port());
+    try {
+        h->Open();
+        ADD_FAILURE() << "no exception";
+    } catch (const ENetOSSLCouldNotLoadSSLLibrary &e) {
+        EXPECT_EQ(e.Message().rfind("Could not load SSL library.", 0), 0u);
+    }
+    EXPECT_FALSE(h->BindingAllocated());
+    SetOpenSSLLibraryNames("libssl.so.3", "libcrypto.so.3");
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+}
+
+TEST_F(SSLIOHandler, CloneCopiesOptionsAndEvents)
+{
+    auto h = Make(1);
+    h->SSLOptions()->CipherList = "HIGH";
+    h->SSLOptions()->VerifyDepth = 3;
+    bool asked = false;
+    h->OnGetPassword = [&](std::string &) { asked = true; };
+    std::unique_ptr<TNetSSLIOHandlerSocketBase> c(h->Clone(nullptr));
+    auto *copy = dynamic_cast<Handler *>(c.get());
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->SSLOptions()->CipherList, "HIGH");
+    EXPECT_EQ(copy->SSLOptions()->VerifyDepth, 3);
+    EXPECT_NE(copy->SSLOptions(), h->SSLOptions());
+    std::string pw;
+    copy->DoGetPassword(pw);
+    EXPECT_TRUE(asked);
+}
+
+}  // namespace
