@@ -847,7 +847,7 @@ void TZipBaseArchiver::SelectMatching(const std::string &fileMask, int searchAtt
     if (Options.StorePath != spFullPathWithDrive && mask.size() >= 2 && mask[1] == ':') mask.erase(0, 2);
     mask = Slashes(mask, '\\', '/');
     int star = Pos("*.*", mask);
-    if (star > 0) mask.replace(size_t(star - 1), 3, "*");
+    if (star > 0) mask = Copy(mask, 1, star - 1) + "*" + Copy(mask, star + 3);
     bool noExtension = !mask.empty() && mask.back() == '.';
     if (noExtension) mask.pop_back();
     std::string maskDir = LowerCase(ExtractFilePath(mask));
@@ -910,6 +910,7 @@ void TZipBaseArchiver::ProcessSelected(TZipProcessOperation op) {
     FEntriesDone = 0;
     FCancel = false;
     FCurrentOp = op;
+    FNameCache.clear();
 
     bool cancel = false;
     DoOverallProgress(0, op, ppStart, cancel);
@@ -968,6 +969,42 @@ void TZipBaseArchiver::ProcessSelected(TZipProcessOperation op) {
     FResult = std::move(result);
 }
 
+std::string TZipBaseArchiver::ResolveTarget(const std::string &base, const std::string &rel) {
+    std::string cur = base;
+    bool trailing = !rel.empty() && rel.back() == '/';
+    size_t start = 0;
+    bool resolving = true;
+    while (start < rel.size()) {
+        size_t end = rel.find('/', start);
+        if (end == std::string::npos) end = rel.size();
+        std::string comp = rel.substr(start, end - start);
+        start = end + 1;
+        if (comp.empty() || comp == ".") continue;
+        if (!cur.empty() && cur.back() != '/') cur += '/';
+        if (resolving) {
+            auto found = FNameCache.find(cur);
+            if (found == FNameCache.end()) {
+                std::map<std::string, std::string> names;
+                if (DirectoryExists(cur.empty() ? "." : cur))
+                    for (const std::string &n : ListDirectory(cur.empty() ? "." : cur)) names.emplace(LowerCase(n), n);
+                found = FNameCache.emplace(cur, std::move(names)).first;
+            }
+            auto hit = found->second.find(LowerCase(comp));
+            if (hit != found->second.end()) {
+                comp = hit->second;
+            } else {
+                // About to be created under this spelling; later entries
+                // find it here.
+                found->second.emplace(LowerCase(comp), comp);
+                resolving = false;
+            }
+        }
+        cur += comp;
+    }
+    if (trailing && (cur.empty() || cur.back() != '/')) cur += '/';
+    return cur;
+}
+
 TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipProcessOperation op) {
     if (op == poTest) {
         TCountingSink sink;
@@ -1004,7 +1041,7 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
         throw EZipException(19, {item.Name}, this);
 
     std::string base = BaseDir.empty() ? std::string("./") : IncludeTrailingPathDelimiter(BaseDir);
-    std::string target = absolute ? rel : base + rel;
+    std::string target = absolute ? rel : ResolveTarget(base, rel);
     bool folder = item.IsFolder() || (!rel.empty() && rel.back() == '/');
     if (Options.CreateDirs) {
         std::string dir = folder ? target : ExtractFilePath(target);
@@ -1012,7 +1049,7 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
             throw EZipException(20, {dir}, this);
     } else {
         if (folder) return eoDone;
-        target = (absolute ? ExtractFilePath(rel) : base) + ExtractFileName(rel);
+        target = absolute ? rel : ResolveTarget(base, ExtractFileName(rel));
     }
     if (folder) return eoDone;
 
@@ -1133,9 +1170,11 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::WriteEntryData(int index, TZip
         }
     }
 
-    size_t chunk = ChunkSize();
+    // Buffers no larger than the entry needs, so small entries stay cheap.
+    size_t chunk = size_t(std::min<uint64_t>(ChunkSize(), std::max<uint64_t>(compressed, 1)));
+    size_t outSize = size_t(std::clamp<uint64_t>(item.UncompressedSize + 1, 4096, std::max<size_t>(ChunkSize(), 65536)));
     std::vector<uint8_t> in(chunk);
-    std::vector<uint8_t> outBuf(item.Method == 8 ? std::max<size_t>(chunk, 65536) : 0);
+    std::vector<uint8_t> outBuf(item.Method == 8 ? outSize : 0);
     TInflateGuard z;
     if (item.Method == 8) {
         if (inflateInit2(&z.S, -MAX_WBITS) != Z_OK) throw EDecompressionError(item.Name, this);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -252,6 +253,10 @@ private:
     // Streams an entry's data into the sink, checking size and CRC.
     TEntryOutcome WriteEntryData(int index, TZipDataSink &sink, bool &checksOk);
     void CheckOpen() const;
+    // The target path below base, with existing folders and files matched
+    // without regard to case (archives made on Windows name them freely).
+    std::string ResolveTarget(const std::string &base, const std::string &rel);
+    std::map<std::string, std::map<std::string, std::string>> FNameCache;
 
     TZipCompressionLevel FCompressionLevel = clFastest;
     int FCompressionMode = 1;

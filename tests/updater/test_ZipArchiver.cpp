@@ -448,3 +448,77 @@ TEST_F(ZipTest, OpeningErrors) {
     EXPECT_FALSE(zip.Recovered());
     EXPECT_EQ(zip.FileCount(), 0);
 }
+
+TEST_F(ZipTest, WindowsNamesMeetExistingFilesWithoutRegardToCase) {
+    // A name in code page 437 without the UTF-8 flag, as DOS and Windows
+    // writers store it, and names in another letter case than the files
+    // already installed.
+    ASSERT_EQ(RunPython("import zipfile\n"
+                        "with zipfile.ZipFile('" + Zip("w.zip") + "', 'w') as zf:\n"
+                        "    zf.writestr('cafX.txt', b'oem name')\n"
+                        "    zf.writestr('Skins/Blue/BLUE.SKN', b'new skin')\n"
+                        "    zf.writestr('Skins/Blue/extra.bmp', b'bmp')\n"
+                        "    zf.writestr('TARNWICK.EXE', b'new program')\n"
+                        "data = open('" + Zip("w.zip") + "', 'rb').read().replace(b'cafX', b'caf\\x82')\n"
+                        "open('" + Zip("w.zip") + "', 'wb').write(data)\n"),
+              0);
+    WriteTestFile(Out() + "skins/blue/blue.skn", "old skin");
+    WriteTestFile(Out() + "tarnwick.exe", "old program");
+    TZipArchiver zip;
+    Open(zip, Zip("w.zip"));
+    EXPECT_EQ(zip.Files(0).Name, "caf\xC3\xA9.txt");
+    zip.ExtractMatching();
+    EXPECT_TRUE(zip.LastResult().Ok());
+    EXPECT_EQ(ReadFileToString(Out() + "caf\xC3\xA9.txt"), "oem name");
+    EXPECT_EQ(ReadFileToString(Out() + "skins/blue/blue.skn"), "new skin");
+    EXPECT_EQ(ReadFileToString(Out() + "skins/blue/extra.bmp"), "bmp");
+    EXPECT_EQ(ReadFileToString(Out() + "tarnwick.exe"), "new program");
+    EXPECT_EQ(ListDirectory(Out()), (std::vector<std::string>{"caf\xC3\xA9.txt", "skins", "tarnwick.exe"}));
+}
+
+TEST_F(ZipTest, SpannedVolumesComeThroughTheVolumeEvents) {
+    Put("big.bin", RandomBytes(200000, 31));
+    InSrc("zip -q -s 64k " + ShellQuote(Zip("span.zip")) + " big.bin");
+    // Volumes on "disks": the numbered files are gone from beside the archive.
+    int volumes = 0;
+    while (FileExists(Zip("span.z" + Format("%.2d", volumes + 1)))) {
+        ASSERT_TRUE(RenameFile(Zip("span.z" + Format("%.2d", volumes + 1)),
+                               Zip("disk" + std::to_string(volumes + 1) + ".bin")));
+        ++volumes;
+    }
+    ASSERT_GE(volumes, 3);
+    std::vector<std::string> requests;
+    TZipArchiver zip;
+    zip.OnRequestFirstVolume = [&](TZipBaseArchiver *, std::string &name, bool &) {
+        requests.push_back("first");
+        name = Zip("disk1.bin");
+    };
+    zip.OnRequestMiddleVolume = [&](TZipBaseArchiver *, int number, std::string &name, bool &) {
+        requests.push_back("middle " + std::to_string(number));
+        name = Zip("disk" + std::to_string(number) + ".bin");
+    };
+    zip.OnRequestLastVolume = [&](TZipBaseArchiver *, std::string &name, bool &) {
+        requests.push_back("last");
+        name = Zip("span.zip");
+    };
+    Open(zip, Zip("span.zip"));
+    EXPECT_EQ(zip.SpanningMode(), smSpanning);
+    zip.ExtractMatching();
+    EXPECT_TRUE(zip.LastResult().Ok());
+    ExpectSameFile("big.bin");
+    ASSERT_GE(requests.size(), 3u);
+    EXPECT_EQ(requests[0], "first");
+    EXPECT_EQ(requests[1], "middle 2");
+
+    // Without handlers the disk questions are asked; Cancel ends the entry
+    // with native 45, which aborts without a question of its own.
+    ScriptedQuestions q;
+    TZipArchiver plain;
+    plain.Questions = &q;
+    Open(plain, Zip("span.zip"));
+    plain.ExtractMatching();
+    ASSERT_FALSE(q.Asked.empty());
+    EXPECT_EQ(q.Asked[0], "Please insert the first disk");
+    EXPECT_TRUE(plain.LastResult().Aborted);
+    EXPECT_EQ(plain.LastResult().Failed.Count(), 1);
+}
