@@ -1101,6 +1101,16 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
     return eoDone;
 }
 
+// Handlers may pump messages, and a timer may then run another operation on
+// this archive; reading goes on where it was.
+void TZipBaseArchiver::KeepReadPosition(const std::function<void()> &fire) {
+    int volume = FCurrentVolume;
+    int64_t at = FStream->Position();
+    fire();
+    if (FCurrentVolume != volume) SelectVolume(volume);
+    FStream->SetPosition(at);
+}
+
 bool TZipBaseArchiver::ExtractToStream(int index, TStream &dest) {
     if (!FActive) throw EZipException(13, this);
     std::lock_guard<std::recursive_mutex> guard(OperationLock());
@@ -1164,7 +1174,7 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::WriteEntryData(int index, TZip
             if (plain[11] == check) break;
             std::string newPassword = Password;
             bool skipFile = false;
-            DoPassword(eventName, newPassword, skipFile);
+            KeepReadPosition([&] { DoPassword(eventName, newPassword, skipFile); });
             if (skipFile) return eoSkipped;
             Password = newPassword;
         }
@@ -1187,9 +1197,11 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::WriteEntryData(int index, TZip
     while (processed < compressed && !streamEnd) {
         bool cancel = false;
         double fraction = double(processed) / double(compressed);
-        DoFileProgress(eventName, fraction * 100.0, op, ppProcess, cancel);
-        if (!cancel && FEntriesTotal > 0)
-            DoOverallProgress((fraction + FEntriesDone) / FEntriesTotal * 100.0, op, ppProcess, cancel);
+        KeepReadPosition([&] {
+            DoFileProgress(eventName, fraction * 100.0, op, ppProcess, cancel);
+            if (!cancel && FEntriesTotal > 0)
+                DoOverallProgress((fraction + FEntriesDone) / FEntriesTotal * 100.0, op, ppProcess, cancel);
+        });
         if (cancel) {
             FCancel = true;
             return eoCancelled;

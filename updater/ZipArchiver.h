@@ -253,6 +253,7 @@ private:
     // Streams an entry's data into the sink, checking size and CRC.
     TEntryOutcome WriteEntryData(int index, TZipDataSink &sink, bool &checksOk);
     void CheckOpen() const;
+    void KeepReadPosition(const std::function<void()> &fire);
     // The target path below base, with existing folders and files matched
     // without regard to case (archives made on Windows name them freely).
     std::string ResolveTarget(const std::string &base, const std::string &rel);

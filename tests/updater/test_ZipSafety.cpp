@@ -266,3 +266,31 @@ TEST_F(ZipTest, UnsupportedMethods) {
     EXPECT_EQ(native, 55);
     EXPECT_FALSE(FileExists(Out() + "d.txt"));
 }
+
+TEST_F(ZipTest, HandlersThatReenterDoNotDisturbTheEntryBeingRead) {
+    Put("first.txt", TextBytes(3000000, 12));
+    Put("second.txt", RandomBytes(2500000, 13));
+    InSrc("zip -q -P pw " + ShellQuote(Zip("p.zip")) + " first.txt second.txt");
+    TZipArchiver zip;
+    Open(zip, Zip("p.zip"));
+    int passwordAsks = 0, progressNested = 0;
+    // Both the password question and a progress tick run another extraction
+    // on the same archive before the current entry reads on.
+    zip.OnPassword = [&](TZipBaseArchiver *, const std::string &, std::string &pw, bool &) {
+        ++passwordAsks;
+        pw = "pw";
+    };
+    zip.OnFileProgress = [&](TZipBaseArchiver *, const std::string &f, double p, TZipProcessOperation,
+                             TZipProgressPhase ph, bool &) {
+        if (ph == ppProcess && p > 0 && f == "second.txt" && progressNested++ == 0) {
+            TMemoryStream mem;
+            EXPECT_TRUE(zip.ExtractToStream(zip.IndexOf("first.txt"), mem));
+        }
+    };
+    zip.ExtractMatching();
+    EXPECT_EQ(passwordAsks, 1);
+    EXPECT_EQ(progressNested > 0, true);
+    EXPECT_TRUE(zip.LastResult().Ok());
+    ExpectSameFile("first.txt");
+    ExpectSameFile("second.txt");
+}
