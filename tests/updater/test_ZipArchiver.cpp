@@ -218,7 +218,7 @@ TEST_F(ZipTest, TraditionalEncryptionAndThePasswordEvent) {
     TZipArchiver zip;
     Open(zip, Zip("enc.zip"));
     EXPECT_TRUE(zip.Files(0).Encrypted());
-    std::vector<std::string> answers = {"wrong", "right"};
+    std::vector<std::string> answers = {WrongPassword(zip, {0}), "right"};
     int asked = 0;
     std::string askedFor;
     zip.OnPassword = [&](TZipBaseArchiver *, const std::string &file, std::string &pw, bool &skip) {
@@ -240,10 +240,10 @@ TEST_F(ZipTest, TraditionalEncryptionAndThePasswordEvent) {
     RunTool("rm -rf " + ShellQuote(Out()));
     WriteTestFile(Out() + "secret.txt", "older good file");
     ScriptedQuestions q;
-    q.Passwords = {"bad", ""};
     TZipArchiver zip2;
     zip2.Questions = &q;
     Open(zip2, Zip("enc.zip"));
+    q.Passwords = {WrongPassword(zip2, {0}), ""};
     zip2.ExtractMatching("secret.txt");
     ASSERT_EQ(q.Asked.size(), 2u);
     EXPECT_EQ(q.Asked[0], "Password for \"secret.txt\"|Enter password: ");
@@ -521,4 +521,85 @@ TEST_F(ZipTest, SpannedVolumesComeThroughTheVolumeEvents) {
     EXPECT_EQ(q.Asked[0], "Please insert the first disk");
     EXPECT_TRUE(plain.LastResult().Aborted);
     EXPECT_EQ(plain.LastResult().Failed.Count(), 1);
+}
+
+TEST_F(ZipTest, DatesAndTheNewerOlderModes) {
+    Put("dated.txt", "from the archive");
+    ASSERT_EQ(RunTool("touch -d '2021-06-15 10:20:30' " + ShellQuote(Src() + "dated.txt")), 0);
+    InSrc("zip -q " + ShellQuote(Zip("d.zip")) + " dated.txt");
+    auto mtime = [](const std::string &p) {
+        struct stat st {};
+        ::stat(p.c_str(), &st);
+        return st.st_mtime;
+    };
+    time_t entryTime = mtime(Src() + "dated.txt");
+    {
+        TZipArchiver zip;
+        Open(zip, Zip("d.zip"));
+        zip.ExtractMatching();
+        EXPECT_EQ(mtime(Out() + "dated.txt"), entryTime);  // even seconds survive the DOS time
+    }
+    auto runWith = [&](TZipOverwriteMode mode, const char *existingDate) {
+        WriteTestFile(Out() + "dated.txt", "existing");
+        RunTool("touch -d '" + std::string(existingDate) + "' " + ShellQuote(Out() + "dated.txt"));
+        TZipArchiver zip;
+        Open(zip, Zip("d.zip"));
+        zip.Options.OverwriteMode = mode;
+        zip.ExtractMatching();
+        return ReadFileToString(Out() + "dated.txt");
+    };
+    EXPECT_EQ(runWith(omIfNewer, "2020-01-01"), "from the archive");
+    EXPECT_EQ(runWith(omIfNewer, "2022-01-01"), "existing");
+    EXPECT_EQ(runWith(omIfOlder, "2022-01-01"), "from the archive");
+    EXPECT_EQ(runWith(omIfOlder, "2020-01-01"), "existing");
+}
+
+TEST_F(ZipTest, StreamedEncryptedEntriesCheckThePasswordAgainstTheTime) {
+    Put("s.txt", TextBytes(40000, 14));
+    // Streamed through pipes: flag bit 3, so the check byte is the time's.
+    InSrc("cat s.txt | zip -q -P pw - - | cat > " + ShellQuote(Zip("se.zip")));
+    TZipArchiver zip;
+    zip.Password = "pw";
+    Open(zip, Zip("se.zip"));
+    ASSERT_TRUE(zip.Files(0).Encrypted());
+    ASSERT_TRUE(zip.Files(0).HasDataDescriptor());
+    int asked = 0;
+    zip.OnPassword = [&](TZipBaseArchiver *, const std::string &, std::string &, bool &skip) {
+        ++asked;
+        skip = true;
+    };
+    TMemoryStream mem;
+    EXPECT_TRUE(zip.ExtractToStream(0, mem));
+    EXPECT_EQ(asked, 0);
+    EXPECT_TRUE(mem.DataString() == ReadFileToString(Src() + "s.txt"));
+    zip.Password = WrongPassword(zip, {0});
+    TMemoryStream none;
+    EXPECT_FALSE(zip.ExtractToStream(0, none));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(none.Size(), 0);
+}
+
+TEST_F(ZipTest, InMemoryArchiveGoesToItsFileAndBack) {
+    Put("m.txt", "memory");
+    InSrc("zip -q " + ShellQuote(Zip("m.zip")) + " m.txt");
+    TZipArchiver zip;
+    Open(zip, Zip("m.zip"));
+    zip.SetInMemory(true);
+    ASSERT_TRUE(zip.Active());
+    ASSERT_EQ(zip.FileCount(), 1);
+    ASSERT_TRUE(DeleteFile(Zip("m.zip")));  // the archive now lives in memory only
+    zip.ExtractMatching();
+    EXPECT_EQ(ReadFileToString(Out() + "m.txt"), "memory");
+    zip.FileName = Zip("copy.zip");
+    zip.SetInMemory(false);
+    EXPECT_TRUE(zip.Active());
+    EXPECT_EQ(RunTool("unzip -tq " + ShellQuote(Zip("copy.zip"))), 0);
+    zip.CloseZip();
+    zip.SetInMemory(true);
+    try {
+        zip.OpenZipMode(zomOpenRead);
+        FAIL();
+    } catch (const EZipException &e) {
+        EXPECT_EQ(e.NativeError, 28);
+    }
 }

@@ -93,9 +93,12 @@ TEST_F(ZipTest, CorruptEntriesAgreeWithUnzipTest) {
     probe.FileName = Zip("c.zip");
     probe.OpenZip();
     // Damage the middle of f1 (deflate data) and f4.
+    std::string original = ReadFileToString(Zip("c.zip"));
     for (const char *n : {"f1.txt", "f4.txt"}) {
         const TZipDirItem &it = probe.Files(probe.IndexOf(n));
-        int64_t data = int64_t(it.LocalHeaderOffset) + 30 + int64_t(it.Name.size()) + 28;  // ux extra
+        size_t at = size_t(it.LocalHeaderOffset);
+        int64_t extra = uint8_t(original[at + 28]) + 256 * uint8_t(original[at + 29]);
+        int64_t data = int64_t(at) + 30 + int64_t(it.Name.size()) + extra;
         PatchFile(Zip("c.zip"), data + int64_t(it.CompressedSize / 2), "\xFF\x00\xFF\x00\x13\x37");
     }
     probe.CloseZip();
@@ -273,6 +276,7 @@ TEST_F(ZipTest, HandlersThatReenterDoNotDisturbTheEntryBeingRead) {
     InSrc("zip -q -P pw " + ShellQuote(Zip("p.zip")) + " first.txt second.txt");
     TZipArchiver zip;
     Open(zip, Zip("p.zip"));
+    zip.Password = WrongPassword(zip, {0, 1});
     int passwordAsks = 0, progressNested = 0;
     // Both the password question and a progress tick run another extraction
     // on the same archive before the current entry reads on.
