@@ -134,7 +134,8 @@ class TTempOutput {
 public:
     explicit TTempOutput(const std::string &target) {
         std::string folder = ExtractFilePath(target);
-        Path = folder + "." + ExtractFileName(target) + ".XXXXXX";
+        // Short enough for any file-name limit, whatever the target's length.
+        Path = folder + "." + ExtractFileName(target).substr(0, 64) + ".XXXXXX";
         Fd = ::mkstemp(Path.data());
         if (Fd < 0) Path.clear();
     }
@@ -1037,7 +1038,7 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
     }
     // Names from the archive stay inside the target folder; only a name the
     // caller's own handler chose may point elsewhere.
-    if (climbs || (absolute && !renamedByCaller) || rel.empty())
+    if (climbs || (absolute && !renamedByCaller) || rel.empty() || rel.find('\0') != std::string::npos)
         throw EZipException(19, {item.Name}, this);
 
     std::string base = BaseDir.empty() ? std::string("./") : IncludeTrailingPathDelimiter(BaseDir);

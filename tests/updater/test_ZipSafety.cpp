@@ -27,7 +27,7 @@ TEST_F(ZipTest, NamesThatClimbOutAreRefusedAndTheRestGoesOn) {
     std::string outside = "/tmp/twzip-slip-" + std::to_string(::getpid());
     ASSERT_EQ(RunPython("import zipfile\n"
                         "names = ['../x', '" + outside + "', 'a/../../x', 'C:\\\\x', '..\\\\x',\n"
-                        "         'ok/../fine.txt', 'good.txt', 'a/b/../../../y']\n"
+                        "         'ok/../fine.txt', 'good.txt', 'a/b/../../../y', 'n' * 250 + '.txt']\n"
                         "with zipfile.ZipFile('" + Zip("slip.zip") + "', 'w') as zf:\n"
                         "    for n in names:\n"
                         "        zi = zipfile.ZipInfo(n)\n"
@@ -44,6 +44,7 @@ TEST_F(ZipTest, NamesThatClimbOutAreRefusedAndTheRestGoesOn) {
                                    const std::string &, TZipFailureAction &) { natives.push_back(native); };
     zip.ExtractMatching();
     EXPECT_EQ(ReadFileToString(target + "good.txt"), "payload good.txt");
+    EXPECT_TRUE(FileExists(target + std::string(250, 'n') + ".txt"));  // long names still extract
     EXPECT_FALSE(FileExists(outside));
     EXPECT_FALSE(FileExists(Tmp.Path() + "deep/er/x"));
     EXPECT_FALSE(FileExists(Tmp.Path() + "deep/x"));
