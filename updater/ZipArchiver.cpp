@@ -800,10 +800,6 @@ void TZipBaseArchiver::ApplyVolumeLayout(const TEndRecord &end) {
     if (end.ThisDisk > 0xFFFF) throw EZipException(35, this);
     FLastVolume = int(end.ThisDisk);
     FCurrentVolume = FLastVolume;
-    if (ContainsText(ExtractFileName(FileName), ".exe")) {
-        FSpanningMode = smSplitting;
-        return;
-    }
     bool advanced = SpanningOptions.AdvancedNaming;
     if (FileExists(VolumeFileName(0, advanced))) {
         FSpanningMode = smSplitting;
@@ -811,7 +807,8 @@ void TZipBaseArchiver::ApplyVolumeLayout(const TEndRecord &end) {
         SpanningOptions.AdvancedNaming = !advanced;
         FSpanningMode = smSplitting;
     } else {
-        FSpanningMode = smSpanning;
+        // A self-extracting first part never lies on removable media.
+        FSpanningMode = ContainsText(ExtractFileName(FileName), ".exe") ? smSplitting : smSpanning;
     }
 }
 
@@ -843,7 +840,8 @@ void TZipBaseArchiver::SelectVolume(int number) {
 // ---------------------------------------------------------------------------
 // Selecting and processing entries.
 
-void TZipBaseArchiver::SelectMatching(const std::string &fileMask, int searchAttr) {
+void TZipBaseArchiver::SelectMatching(const std::string &fileMask, int searchAttr,
+                                      const std::string &exclusionMask) {
     std::string mask = fileMask;
     if (Options.StorePath != spFullPathWithDrive && mask.size() >= 2 && mask[1] == ':') mask.erase(0, 2);
     mask = Slashes(mask, '\\', '/');
@@ -864,19 +862,26 @@ void TZipBaseArchiver::SelectMatching(const std::string &fileMask, int searchAtt
         uint32_t attr = item.ExternalAttr & 0xFF;
         if (item.IsFolder()) attr |= faDirectory;
         if (sel && (attr & 0x1E & ~uint32_t(searchAttr))) sel = false;
+        // The caller's exclusion mask, when given, takes entries out again.
+        if (sel && !exclusionMask.empty()) {
+            std::string ex = Slashes(exclusionMask, '\\', '/');
+            sel = !(MatchWildcard(name, ex, true) || MatchWildcard(bare, ex, true));
+        }
         item.Selected = sel;
     }
 }
 
-void TZipBaseArchiver::ExtractMatching(const std::string &FileMask, int SearchAttr, const std::string &) {
+void TZipBaseArchiver::ExtractMatching(const std::string &FileMask, int SearchAttr,
+                                       const std::string &ExclusionMask) {
     CheckOpen();
-    SelectMatching(FileMask, SearchAttr);
+    SelectMatching(FileMask, SearchAttr, ExclusionMask);
     ProcessSelected(poExtract);
 }
 
-void TZipBaseArchiver::TestMatching(const std::string &FileMask, int SearchAttr, const std::string &) {
+void TZipBaseArchiver::TestMatching(const std::string &FileMask, int SearchAttr,
+                                    const std::string &ExclusionMask) {
     CheckOpen();
-    SelectMatching(FileMask, SearchAttr);
+    SelectMatching(FileMask, SearchAttr, ExclusionMask);
     ProcessSelected(poTest);
 }
 

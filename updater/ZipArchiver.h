@@ -162,7 +162,8 @@ public:
     void CloseZip();
     bool Active() const { return FActive; }
 
-    // Extracts every entry that matches the mask into BaseDir.
+    // Extracts every entry that matches the mask (and not the exclusion mask,
+    // when one is given) into BaseDir.
     void ExtractMatching(const std::string &FileMask = "*.*", int SearchAttr = 0x28BF,
                          const std::string &ExclusionMask = "");
     // Runs the checks of extraction (size and CRC) without writing files.
@@ -246,7 +247,7 @@ private:
     int64_t ReadSpan(void *buffer, int64_t count);
     void ReadSpanExact(void *buffer, int64_t count);
 
-    void SelectMatching(const std::string &mask, int searchAttr);
+    void SelectMatching(const std::string &mask, int searchAttr, const std::string &exclusionMask);
     void ProcessSelected(TZipProcessOperation op);
     enum TEntryOutcome { eoDone, eoSkipped, eoCancelled };
     TEntryOutcome ExtractEntry(int index, TZipProcessOperation op);

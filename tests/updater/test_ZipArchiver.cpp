@@ -285,12 +285,12 @@ TEST_F(ZipTest, MasksRecursionAndSearchAttributes) {
     Put("sub/c.txt", "c");
     Put("sub/d.dat", "d");
     InSrc("zip -q -r " + ShellQuote(Zip("m.zip")) + " .");
-    auto run = [&](const std::string &mask, bool recurse) {
+    auto run = [&](const std::string &mask, bool recurse, const std::string &exclude = "") {
         RunTool("rm -rf " + ShellQuote(Out()));
         TZipArchiver zip;
         Open(zip, Zip("m.zip"));
         zip.Options.Recurse = recurse;
-        zip.ExtractMatching(mask);
+        zip.ExtractMatching(mask, 0x28BF, exclude);
         std::vector<std::string> got;
         for (const char *f : {"a.txt", "b.dat", "noext", "sub/c.txt", "sub/d.dat"})
             if (FileExists(Out() + f)) got.push_back(f);
@@ -303,6 +303,7 @@ TEST_F(ZipTest, MasksRecursionAndSearchAttributes) {
     EXPECT_EQ(run("*.", true), (V{"noext"}));
     EXPECT_EQ(run("C:*.dat", true), (V{"b.dat", "sub/d.dat"}));
     EXPECT_EQ(run("*.*", true).size(), 5u);
+    EXPECT_EQ(run("*.*", true, "sub\\*"), (V{"a.txt", "b.dat", "noext"}));
 }
 
 TEST_F(ZipTest, EventsInOrderWithBackslashNames) {
