@@ -230,7 +230,15 @@ protected:
     bool FRecovered = false;
 
 private:
-    struct TEndRecord;
+    struct TEndRecord {
+        int64_t Position = -1;  // of the end record; -1 when there is none
+        uint32_t ThisDisk = 0;
+        uint32_t CdDisk = 0;
+        uint64_t EntriesThisDisk = 0;
+        uint64_t TotalEntries = 0;
+        uint64_t CdSize = 0;
+        uint64_t CdOffset = 0;
+    };
     friend class TZipEntryReader;
 
     void OpenArchiveStream(TZipOpenMode mode);
