@@ -299,3 +299,17 @@ TEST_F(ZipTest, HandlersThatReenterDoNotDisturbTheEntryBeingRead) {
     ExpectSameFile("first.txt");
     ExpectSameFile("second.txt");
 }
+
+TEST_F(ZipTest, WithoutHandlersOrAnApplicationNobodyIsAskedAndTheRunAborts) {
+    Put("a.txt", TextBytes(2000, 1));
+    Put("b.txt", "bbbb");
+    InSrc("zip -q -0 " + ShellQuote(Zip("h.zip")) + " a.txt b.txt");
+    std::string bytes = ReadFileToString(Zip("h.zip"));
+    PatchFile(Zip("h.zip"), int64_t(bytes.find("mail")), "MAIL");
+    TZipArchiver zip;  // no handlers, no Questions: the dialogs, which cannot be shown here
+    Open(zip, Zip("h.zip"));
+    zip.ExtractMatching();
+    EXPECT_TRUE(zip.LastResult().Aborted);
+    EXPECT_EQ(zip.LastResult().Failed.Count(), 1);
+    EXPECT_FALSE(FileExists(Out() + "b.txt"));
+}
