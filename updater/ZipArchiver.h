@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -161,7 +162,8 @@ public:
     void CloseZip();
     bool Active() const { return FActive; }
 
-    // Extracts every entry that matches the mask into BaseDir.
+    // Extracts every entry that matches the mask (and not the exclusion mask,
+    // when one is given) into BaseDir.
     void ExtractMatching(const std::string &FileMask = "*.*", int SearchAttr = 0x28BF,
                          const std::string &ExclusionMask = "");
     // Runs the checks of extraction (size and CRC) without writing files.
@@ -228,7 +230,15 @@ protected:
     bool FRecovered = false;
 
 private:
-    struct TEndRecord;
+    struct TEndRecord {
+        int64_t Position = -1;  // of the end record; -1 when there is none
+        uint32_t ThisDisk = 0;
+        uint32_t CdDisk = 0;
+        uint64_t EntriesThisDisk = 0;
+        uint64_t TotalEntries = 0;
+        uint64_t CdSize = 0;
+        uint64_t CdOffset = 0;
+    };
     friend class TZipEntryReader;
 
     void OpenArchiveStream(TZipOpenMode mode);
@@ -245,13 +255,18 @@ private:
     int64_t ReadSpan(void *buffer, int64_t count);
     void ReadSpanExact(void *buffer, int64_t count);
 
-    void SelectMatching(const std::string &mask, int searchAttr);
+    void SelectMatching(const std::string &mask, int searchAttr, const std::string &exclusionMask);
     void ProcessSelected(TZipProcessOperation op);
     enum TEntryOutcome { eoDone, eoSkipped, eoCancelled };
     TEntryOutcome ExtractEntry(int index, TZipProcessOperation op);
     // Streams an entry's data into the sink, checking size and CRC.
     TEntryOutcome WriteEntryData(int index, TZipDataSink &sink, bool &checksOk);
     void CheckOpen() const;
+    void KeepReadPosition(const std::function<void()> &fire);
+    // The target path below base, with existing folders and files matched
+    // without regard to case (archives made on Windows name them freely).
+    std::string ResolveTarget(const std::string &base, const std::string &rel);
+    std::map<std::string, std::map<std::string, std::string>> FNameCache;
 
     TZipCompressionLevel FCompressionLevel = clFastest;
     int FCompressionMode = 1;

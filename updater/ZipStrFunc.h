@@ -26,7 +26,10 @@ struct TZipCompareTables {
 };
 const TZipCompareTables &ZipCompareTables();
 
-// Byte-table conversions of names between the OEM and ANSI code pages. Names
-// on this platform are UTF-8 in both, so the tables are the identity.
+// Names without the UTF-8 flag: writers on DOS and Windows store them in the
+// OEM code page 437, Info-ZIP on Linux in UTF-8 without the flag. A name that
+// is valid UTF-8 is kept; any other is read as code page 437.
+bool IsValidUtf8(std::string_view s);
 std::string ZipOemToAnsi(std::string_view s);
+// UTF-8 to code page 437 for writing; characters it lacks become "_".
 std::string ZipAnsiToOem(std::string_view s);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <deque>
 #include <map>
 #include <string>
@@ -11,6 +12,7 @@
 #include "SysUtils.h"
 #include "TestSupport.h"
 #include "ZipArchiver.h"
+#include "ZipCrypto.h"
 #include "ZipTools.h"
 
 // Answers the component's default questions from queues; records every text.
@@ -72,6 +74,30 @@ protected:
     void ExpectSameFile(const std::string &rel) {
         ASSERT_TRUE(FileExists(Out() + rel)) << rel;
         EXPECT_TRUE(ReadFileToString(Out() + rel) == ReadFileToString(Src() + rel)) << rel;
+    }
+    // A password that the entry's 12-byte header rejects. Any wrong password
+    // passes that one-byte check once in 256 tries, which would make a test
+    // flaky; this picks one that does not.
+    std::string WrongPassword(TZipArchiver &zip, std::initializer_list<int> indices) {
+        std::string bytes = ReadFileToString(zip.FileName);
+        auto rejects = [&](const std::string &candidate, int index) {
+            const TZipDirItem &it = zip.Files(index);
+            size_t at = size_t(it.LocalHeaderOffset);
+            size_t data = at + 30 + uint8_t(bytes[at + 26]) + 256u * uint8_t(bytes[at + 27]) +
+                          uint8_t(bytes[at + 28]) + 256u * uint8_t(bytes[at + 29]);
+            uint8_t check = it.HasDataDescriptor() ? uint8_t(it.ModTime >> 8) : uint8_t(it.Crc32 >> 24);
+            TZipCryptKeys keys(candidate);
+            uint8_t header[12];
+            std::memcpy(header, bytes.data() + data, 12);
+            keys.Decode(header, 12);
+            return header[11] != check;
+        };
+        for (int i = 0;; ++i) {
+            std::string candidate = "wrong" + std::to_string(i);
+            bool all = true;
+            for (int index : indices) all = all && rejects(candidate, index);
+            if (all) return candidate;
+        }
     }
     // Files whose names start with "." in a folder: temporaries left behind.
     int LeftoverTemporaries(const std::string &folder) {

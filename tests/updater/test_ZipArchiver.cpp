@@ -218,7 +218,7 @@ TEST_F(ZipTest, TraditionalEncryptionAndThePasswordEvent) {
     TZipArchiver zip;
     Open(zip, Zip("enc.zip"));
     EXPECT_TRUE(zip.Files(0).Encrypted());
-    std::vector<std::string> answers = {"wrong", "right"};
+    std::vector<std::string> answers = {WrongPassword(zip, {0}), "right"};
     int asked = 0;
     std::string askedFor;
     zip.OnPassword = [&](TZipBaseArchiver *, const std::string &file, std::string &pw, bool &skip) {
@@ -240,10 +240,10 @@ TEST_F(ZipTest, TraditionalEncryptionAndThePasswordEvent) {
     RunTool("rm -rf " + ShellQuote(Out()));
     WriteTestFile(Out() + "secret.txt", "older good file");
     ScriptedQuestions q;
-    q.Passwords = {"bad", ""};
     TZipArchiver zip2;
     zip2.Questions = &q;
     Open(zip2, Zip("enc.zip"));
+    q.Passwords = {WrongPassword(zip2, {0}), ""};
     zip2.ExtractMatching("secret.txt");
     ASSERT_EQ(q.Asked.size(), 2u);
     EXPECT_EQ(q.Asked[0], "Password for \"secret.txt\"|Enter password: ");
@@ -285,12 +285,12 @@ TEST_F(ZipTest, MasksRecursionAndSearchAttributes) {
     Put("sub/c.txt", "c");
     Put("sub/d.dat", "d");
     InSrc("zip -q -r " + ShellQuote(Zip("m.zip")) + " .");
-    auto run = [&](const std::string &mask, bool recurse) {
+    auto run = [&](const std::string &mask, bool recurse, const std::string &exclude = "") {
         RunTool("rm -rf " + ShellQuote(Out()));
         TZipArchiver zip;
         Open(zip, Zip("m.zip"));
         zip.Options.Recurse = recurse;
-        zip.ExtractMatching(mask);
+        zip.ExtractMatching(mask, 0x28BF, exclude);
         std::vector<std::string> got;
         for (const char *f : {"a.txt", "b.dat", "noext", "sub/c.txt", "sub/d.dat"})
             if (FileExists(Out() + f)) got.push_back(f);
@@ -303,6 +303,7 @@ TEST_F(ZipTest, MasksRecursionAndSearchAttributes) {
     EXPECT_EQ(run("*.", true), (V{"noext"}));
     EXPECT_EQ(run("C:*.dat", true), (V{"b.dat", "sub/d.dat"}));
     EXPECT_EQ(run("*.*", true).size(), 5u);
+    EXPECT_EQ(run("*.*", true, "sub\\*"), (V{"a.txt", "b.dat", "noext"}));
 }
 
 TEST_F(ZipTest, EventsInOrderWithBackslashNames) {
@@ -447,4 +448,159 @@ TEST_F(ZipTest, OpeningErrors) {
     zip.OpenZip();
     EXPECT_FALSE(zip.Recovered());
     EXPECT_EQ(zip.FileCount(), 0);
+}
+
+TEST_F(ZipTest, WindowsNamesMeetExistingFilesWithoutRegardToCase) {
+    // A name in code page 437 without the UTF-8 flag, as DOS and Windows
+    // writers store it, and names in another letter case than the files
+    // already installed.
+    ASSERT_EQ(RunPython("import zipfile\n"
+                        "with zipfile.ZipFile('" + Zip("w.zip") + "', 'w') as zf:\n"
+                        "    zf.writestr('cafX.txt', b'oem name')\n"
+                        "    zf.writestr('Skins/Blue/BLUE.SKN', b'new skin')\n"
+                        "    zf.writestr('Skins/Blue/extra.bmp', b'bmp')\n"
+                        "    zf.writestr('TARNWICK.EXE', b'new program')\n"
+                        "data = open('" + Zip("w.zip") + "', 'rb').read().replace(b'cafX', b'caf\\x82')\n"
+                        "open('" + Zip("w.zip") + "', 'wb').write(data)\n"),
+              0);
+    WriteTestFile(Out() + "skins/blue/blue.skn", "old skin");
+    WriteTestFile(Out() + "tarnwick.exe", "old program");
+    TZipArchiver zip;
+    Open(zip, Zip("w.zip"));
+    EXPECT_EQ(zip.Files(0).Name, "caf\xC3\xA9.txt");
+    zip.ExtractMatching();
+    EXPECT_TRUE(zip.LastResult().Ok());
+    EXPECT_EQ(ReadFileToString(Out() + "caf\xC3\xA9.txt"), "oem name");
+    EXPECT_EQ(ReadFileToString(Out() + "skins/blue/blue.skn"), "new skin");
+    EXPECT_EQ(ReadFileToString(Out() + "skins/blue/extra.bmp"), "bmp");
+    EXPECT_EQ(ReadFileToString(Out() + "tarnwick.exe"), "new program");
+    EXPECT_EQ(ListDirectory(Out()), (std::vector<std::string>{"caf\xC3\xA9.txt", "skins", "tarnwick.exe"}));
+}
+
+TEST_F(ZipTest, SpannedVolumesComeThroughTheVolumeEvents) {
+    Put("big.bin", RandomBytes(200000, 31));
+    InSrc("zip -q -s 64k " + ShellQuote(Zip("span.zip")) + " big.bin");
+    // Volumes on "disks": the numbered files are gone from beside the archive.
+    int volumes = 0;
+    while (FileExists(Zip("span.z" + Format("%.2d", volumes + 1)))) {
+        ASSERT_TRUE(RenameFile(Zip("span.z" + Format("%.2d", volumes + 1)),
+                               Zip("disk" + std::to_string(volumes + 1) + ".bin")));
+        ++volumes;
+    }
+    ASSERT_GE(volumes, 3);
+    std::vector<std::string> requests;
+    TZipArchiver zip;
+    zip.OnRequestFirstVolume = [&](TZipBaseArchiver *, std::string &name, bool &) {
+        requests.push_back("first");
+        name = Zip("disk1.bin");
+    };
+    zip.OnRequestMiddleVolume = [&](TZipBaseArchiver *, int number, std::string &name, bool &) {
+        requests.push_back("middle " + std::to_string(number));
+        name = Zip("disk" + std::to_string(number) + ".bin");
+    };
+    zip.OnRequestLastVolume = [&](TZipBaseArchiver *, std::string &name, bool &) {
+        requests.push_back("last");
+        name = Zip("span.zip");
+    };
+    Open(zip, Zip("span.zip"));
+    EXPECT_EQ(zip.SpanningMode(), smSpanning);
+    zip.ExtractMatching();
+    EXPECT_TRUE(zip.LastResult().Ok());
+    ExpectSameFile("big.bin");
+    ASSERT_GE(requests.size(), 3u);
+    EXPECT_EQ(requests[0], "first");
+    EXPECT_EQ(requests[1], "middle 2");
+
+    // Without handlers the disk questions are asked; Cancel ends the entry
+    // with native 45, which aborts without a question of its own.
+    ScriptedQuestions q;
+    TZipArchiver plain;
+    plain.Questions = &q;
+    Open(plain, Zip("span.zip"));
+    plain.ExtractMatching();
+    ASSERT_FALSE(q.Asked.empty());
+    EXPECT_EQ(q.Asked[0], "Please insert the first disk");
+    EXPECT_TRUE(plain.LastResult().Aborted);
+    EXPECT_EQ(plain.LastResult().Failed.Count(), 1);
+}
+
+TEST_F(ZipTest, DatesAndTheNewerOlderModes) {
+    Put("dated.txt", "from the archive");
+    ASSERT_EQ(RunTool("touch -d '2021-06-15 10:20:30' " + ShellQuote(Src() + "dated.txt")), 0);
+    InSrc("zip -q " + ShellQuote(Zip("d.zip")) + " dated.txt");
+    auto mtime = [](const std::string &p) {
+        struct stat st {};
+        ::stat(p.c_str(), &st);
+        return st.st_mtime;
+    };
+    time_t entryTime = mtime(Src() + "dated.txt");
+    {
+        TZipArchiver zip;
+        Open(zip, Zip("d.zip"));
+        zip.ExtractMatching();
+        EXPECT_EQ(mtime(Out() + "dated.txt"), entryTime);  // even seconds survive the DOS time
+    }
+    auto runWith = [&](TZipOverwriteMode mode, const char *existingDate) {
+        WriteTestFile(Out() + "dated.txt", "existing");
+        RunTool("touch -d '" + std::string(existingDate) + "' " + ShellQuote(Out() + "dated.txt"));
+        TZipArchiver zip;
+        Open(zip, Zip("d.zip"));
+        zip.Options.OverwriteMode = mode;
+        zip.ExtractMatching();
+        return ReadFileToString(Out() + "dated.txt");
+    };
+    EXPECT_EQ(runWith(omIfNewer, "2020-01-01"), "from the archive");
+    EXPECT_EQ(runWith(omIfNewer, "2022-01-01"), "existing");
+    EXPECT_EQ(runWith(omIfOlder, "2022-01-01"), "from the archive");
+    EXPECT_EQ(runWith(omIfOlder, "2020-01-01"), "existing");
+}
+
+TEST_F(ZipTest, StreamedEncryptedEntriesCheckThePasswordAgainstTheTime) {
+    Put("s.txt", TextBytes(40000, 14));
+    // Streamed through pipes: flag bit 3, so the check byte is the time's.
+    InSrc("cat s.txt | zip -q -P pw - - | cat > " + ShellQuote(Zip("se.zip")));
+    TZipArchiver zip;
+    zip.Password = "pw";
+    Open(zip, Zip("se.zip"));
+    ASSERT_TRUE(zip.Files(0).Encrypted());
+    ASSERT_TRUE(zip.Files(0).HasDataDescriptor());
+    int asked = 0;
+    zip.OnPassword = [&](TZipBaseArchiver *, const std::string &, std::string &, bool &skip) {
+        ++asked;
+        skip = true;
+    };
+    TMemoryStream mem;
+    EXPECT_TRUE(zip.ExtractToStream(0, mem));
+    EXPECT_EQ(asked, 0);
+    EXPECT_TRUE(mem.DataString() == ReadFileToString(Src() + "s.txt"));
+    zip.Password = WrongPassword(zip, {0});
+    TMemoryStream none;
+    EXPECT_FALSE(zip.ExtractToStream(0, none));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(none.Size(), 0);
+}
+
+TEST_F(ZipTest, InMemoryArchiveGoesToItsFileAndBack) {
+    Put("m.txt", "memory");
+    InSrc("zip -q " + ShellQuote(Zip("m.zip")) + " m.txt");
+    TZipArchiver zip;
+    Open(zip, Zip("m.zip"));
+    zip.SetInMemory(true);
+    ASSERT_TRUE(zip.Active());
+    ASSERT_EQ(zip.FileCount(), 1);
+    ASSERT_TRUE(DeleteFile(Zip("m.zip")));  // the archive now lives in memory only
+    zip.ExtractMatching();
+    EXPECT_EQ(ReadFileToString(Out() + "m.txt"), "memory");
+    zip.FileName = Zip("copy.zip");
+    zip.SetInMemory(false);
+    EXPECT_TRUE(zip.Active());
+    EXPECT_EQ(RunTool("unzip -tq " + ShellQuote(Zip("copy.zip"))), 0);
+    zip.CloseZip();
+    zip.SetInMemory(true);
+    try {
+        zip.OpenZipMode(zomOpenRead);
+        FAIL();
+    } catch (const EZipException &e) {
+        EXPECT_EQ(e.NativeError, 28);
+    }
 }

@@ -27,7 +27,7 @@ TEST_F(ZipTest, NamesThatClimbOutAreRefusedAndTheRestGoesOn) {
     std::string outside = "/tmp/twzip-slip-" + std::to_string(::getpid());
     ASSERT_EQ(RunPython("import zipfile\n"
                         "names = ['../x', '" + outside + "', 'a/../../x', 'C:\\\\x', '..\\\\x',\n"
-                        "         'ok/../fine.txt', 'good.txt', 'a/b/../../../y']\n"
+                        "         'ok/../fine.txt', 'good.txt', 'a/b/../../../y', 'n' * 250 + '.txt']\n"
                         "with zipfile.ZipFile('" + Zip("slip.zip") + "', 'w') as zf:\n"
                         "    for n in names:\n"
                         "        zi = zipfile.ZipInfo(n)\n"
@@ -44,6 +44,7 @@ TEST_F(ZipTest, NamesThatClimbOutAreRefusedAndTheRestGoesOn) {
                                    const std::string &, TZipFailureAction &) { natives.push_back(native); };
     zip.ExtractMatching();
     EXPECT_EQ(ReadFileToString(target + "good.txt"), "payload good.txt");
+    EXPECT_TRUE(FileExists(target + std::string(250, 'n') + ".txt"));  // long names still extract
     EXPECT_FALSE(FileExists(outside));
     EXPECT_FALSE(FileExists(Tmp.Path() + "deep/er/x"));
     EXPECT_FALSE(FileExists(Tmp.Path() + "deep/x"));
@@ -93,9 +94,12 @@ TEST_F(ZipTest, CorruptEntriesAgreeWithUnzipTest) {
     probe.FileName = Zip("c.zip");
     probe.OpenZip();
     // Damage the middle of f1 (deflate data) and f4.
+    std::string original = ReadFileToString(Zip("c.zip"));
     for (const char *n : {"f1.txt", "f4.txt"}) {
         const TZipDirItem &it = probe.Files(probe.IndexOf(n));
-        int64_t data = int64_t(it.LocalHeaderOffset) + 30 + int64_t(it.Name.size()) + 28;  // ux extra
+        size_t at = size_t(it.LocalHeaderOffset);
+        int64_t extra = uint8_t(original[at + 28]) + 256 * uint8_t(original[at + 29]);
+        int64_t data = int64_t(at) + 30 + int64_t(it.Name.size()) + extra;
         PatchFile(Zip("c.zip"), data + int64_t(it.CompressedSize / 2), "\xFF\x00\xFF\x00\x13\x37");
     }
     probe.CloseZip();
@@ -265,4 +269,47 @@ TEST_F(ZipTest, UnsupportedMethods) {
     zip.ExtractMatching();
     EXPECT_EQ(native, 55);
     EXPECT_FALSE(FileExists(Out() + "d.txt"));
+}
+
+TEST_F(ZipTest, HandlersThatReenterDoNotDisturbTheEntryBeingRead) {
+    Put("first.txt", TextBytes(3000000, 12));
+    Put("second.txt", RandomBytes(2500000, 13));
+    InSrc("zip -q -P pw " + ShellQuote(Zip("p.zip")) + " first.txt second.txt");
+    TZipArchiver zip;
+    Open(zip, Zip("p.zip"));
+    zip.Password = WrongPassword(zip, {0, 1});
+    int passwordAsks = 0, progressNested = 0;
+    // Both the password question and a progress tick run another extraction
+    // on the same archive before the current entry reads on.
+    zip.OnPassword = [&](TZipBaseArchiver *, const std::string &, std::string &pw, bool &) {
+        ++passwordAsks;
+        pw = "pw";
+    };
+    zip.OnFileProgress = [&](TZipBaseArchiver *, const std::string &f, double p, TZipProcessOperation,
+                             TZipProgressPhase ph, bool &) {
+        if (ph == ppProcess && p > 0 && f == "second.txt" && progressNested++ == 0) {
+            TMemoryStream mem;
+            EXPECT_TRUE(zip.ExtractToStream(zip.IndexOf("first.txt"), mem));
+        }
+    };
+    zip.ExtractMatching();
+    EXPECT_EQ(passwordAsks, 1);
+    EXPECT_EQ(progressNested > 0, true);
+    EXPECT_TRUE(zip.LastResult().Ok());
+    ExpectSameFile("first.txt");
+    ExpectSameFile("second.txt");
+}
+
+TEST_F(ZipTest, WithoutHandlersOrAnApplicationNobodyIsAskedAndTheRunAborts) {
+    Put("a.txt", TextBytes(2000, 1));
+    Put("b.txt", "bbbb");
+    InSrc("zip -q -0 " + ShellQuote(Zip("h.zip")) + " a.txt b.txt");
+    std::string bytes = ReadFileToString(Zip("h.zip"));
+    PatchFile(Zip("h.zip"), int64_t(bytes.find("mail")), "MAIL");
+    TZipArchiver zip;  // no handlers, no Questions: the dialogs, which cannot be shown here
+    Open(zip, Zip("h.zip"));
+    zip.ExtractMatching();
+    EXPECT_TRUE(zip.LastResult().Aborted);
+    EXPECT_EQ(zip.LastResult().Failed.Count(), 1);
+    EXPECT_FALSE(FileExists(Out() + "b.txt"));
 }

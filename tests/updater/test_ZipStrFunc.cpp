@@ -153,3 +153,16 @@ TEST(EZipException, TextsCarryNameAndNativeCode) {
     EXPECT_EQ(ZipNativeToErrorCode(-1), 0);
     EXPECT_STREQ(ZipErrorMessage(20), "Archive is open. You should close it beore performing this operation.");
 }
+
+TEST(ZipNames, OemNamesBecomeUtf8AndUtf8NamesStay) {
+    EXPECT_TRUE(IsValidUtf8("plain.txt"));
+    EXPECT_TRUE(IsValidUtf8("gr\xC3\xBC\xC3\x9F" "e"));
+    EXPECT_FALSE(IsValidUtf8("caf\x82"));
+    EXPECT_FALSE(IsValidUtf8("\xC3"));
+    EXPECT_FALSE(IsValidUtf8("\xC0\x80"));  // overlong
+    EXPECT_EQ(ZipOemToAnsi("caf\x82.txt"), "caf\xC3\xA9.txt");
+    EXPECT_EQ(ZipOemToAnsi("\x81\xE1"), "\xC3\xBC\xC3\x9F");
+    EXPECT_EQ(ZipOemToAnsi("gr\xC3\xBC\xC3\x9F" "e"), "gr\xC3\xBC\xC3\x9F" "e");
+    EXPECT_EQ(ZipAnsiToOem("caf\xC3\xA9.txt"), "caf\x82.txt");
+    EXPECT_EQ(ZipAnsiToOem("\xE2\x82\xAC"), "_");  // the euro sign is not in the code page
+}
