@@ -211,6 +211,11 @@ void TQtTrayBackend::PopupMenu(QMenu *menu, QPoint at) {
         menu->popup(at);
 }
 
+QRect TQtTrayBackend::IconGeometry(uintptr_t id) {
+    auto it = FIcons.find(id);
+    return it == FIcons.end() ? QRect() : it->second.Icon->geometry();
+}
+
 // ---------------------------------------------------------------------------
 
 bool TRecordingTrayBackend::NotifyIcon(TNotifyIconMessage message, const TNotifyIconData &data) {
