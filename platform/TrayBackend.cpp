@@ -216,6 +216,11 @@ QRect TQtTrayBackend::IconGeometry(uintptr_t id) {
     return it == FIcons.end() ? QRect() : it->second.Icon->geometry();
 }
 
+QSystemTrayIcon *TQtTrayBackend::TrayIconOf(uintptr_t id) const {
+    auto it = FIcons.find(id);
+    return it == FIcons.end() ? nullptr : it->second.Icon;
+}
+
 // ---------------------------------------------------------------------------
 
 bool TRecordingTrayBackend::NotifyIcon(TNotifyIconMessage message, const TNotifyIconData &data) {

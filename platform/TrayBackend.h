@@ -138,6 +138,9 @@ public:
     unsigned DoubleClickTime() override;
     void PopupMenu(QMenu *menu, QPoint at) override;
     QRect IconGeometry(uintptr_t id) override;
+    // The Qt icon behind an id (nullptr when absent); lets tests play the
+    // desktop's part through its signals.
+    QSystemTrayIcon *TrayIconOf(uintptr_t id) const;
 
 private:
     struct TEntry {
