@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "QtTestApp.h"
+#include "EventLoopWait.h"
 #include "TrayIcon.h"
 
 // The desktop back-end under the headless platform: there is no tray to

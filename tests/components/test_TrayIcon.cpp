@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "QtTestApp.h"
+#include "EventLoopWait.h"
 #include "TrayIcon.h"
 
 namespace {

@@ -1,12 +1,6 @@
-// The Qt application object GUI tests need, and waiting on its event loop.
+// One QApplication for the whole test program (widgets need it); tests call
+// EnsureQApplication() before they create any widget.
 #pragma once
 
-#include <functional>
-
-// Makes the process's QApplication on first call (kept to the end of the
-// process). Tests run headless under the offscreen platform.
-void EnsureQApplication();
-// Runs the event loop until cond holds or timeoutMs passes; answers cond.
-bool WaitUntil(const std::function<bool()> &cond, int timeoutMs = 5000);
-// Runs the event loop for ms milliseconds.
-void ProcessEventsFor(int ms);
+class QApplication;
+QApplication &EnsureQApplication();
