@@ -426,3 +426,25 @@ TEST_F(TrayIconTest, AThrowingHandlerStaysInsideTheComponent) {
     Send(tnLButtonDown);
     EXPECT_EQ(Count("down-left"), 2);
 }
+
+TEST_F(TrayIconTest, AHandlerMayFreeTheIcon) {
+    // Closing the owning form from a click frees the icon mid-notification.
+    auto &t = Make();
+    t.OnClick = [this](QObject *) { Icon.reset(); };
+    uintptr_t id = t.Id();
+    Shell.Send(id, tnLButtonDown);
+    Shell.Send(id, tnLButtonUp);
+    EXPECT_EQ(Icon, nullptr);
+    EXPECT_FALSE(Shell.Shown(id));
+
+    TImageList list;
+    list.Add(QIcon());
+    list.Add(QIcon());
+    auto &c = Make();
+    c.SetIconList(&list);
+    c.OnCycle = [this](QObject *, int) { Icon.reset(); };
+    c.SetCycleInterval(5);
+    c.SetCycleIcons(true);
+    EXPECT_TRUE(WaitUntil([&] { return Icon == nullptr; }));
+    ProcessEventsFor(20);
+}
