@@ -14,27 +14,37 @@ namespace {
 struct TTrayIconHandler {
     std::map<uintptr_t, TTrayIcon *> Icons;
 
-    void Attach(TTrayBackend &backend) {
-        backend.OnNotification = [this](uintptr_t id, unsigned n) {
-            auto it = Icons.find(id);
-            if (it != Icons.end())
-                it->second->HandleNotification(n);
-        };
-        backend.OnShellRestarted = [this] {
-            // Copy first: re-adding may run handlers that free icons.
-            std::vector<uintptr_t> ids;
-            for (auto &[id, icon] : Icons)
-                ids.push_back(id);
-            for (uintptr_t id : ids) {
-                auto it = Icons.find(id);
-                if (it != Icons.end())
-                    it->second->ShellRestarted();
-            }
-        };
-    }
+    void Attach(TTrayBackend &backend);
 };
 
 TTrayIconHandler *GHandler = nullptr;
+
+// The callbacks look the handler up each time, so a back-end that outlives
+// every icon of its own never calls into a freed handler.
+void TTrayIconHandler::Attach(TTrayBackend &backend) {
+    backend.OnNotification = [](uintptr_t id, unsigned n) {
+        if (!GHandler)
+            return;
+        auto it = GHandler->Icons.find(id);
+        if (it != GHandler->Icons.end())
+            it->second->HandleNotification(n);
+    };
+    backend.OnShellRestarted = [] {
+        if (!GHandler)
+            return;
+        // Copy first: re-adding may run handlers that free icons.
+        std::vector<uintptr_t> ids;
+        for (auto &[id, icon] : GHandler->Icons)
+            ids.push_back(id);
+        for (uintptr_t id : ids) {
+            if (!GHandler)
+                return;
+            auto it = GHandler->Icons.find(id);
+            if (it != GHandler->Icons.end())
+                it->second->ShellRestarted();
+        }
+    };
+}
 
 }  // namespace
 
@@ -302,6 +312,9 @@ bool TTrayIcon::eventFilter(QObject *Watched, QEvent *Event) {
 // --- notifications from the notification area --------------------------
 
 void TTrayIcon::HandleNotification(unsigned Notification) {
+    // A handler may free the icon (closing the form that owns it): after
+    // each event nothing of it is touched unless it is still there.
+    QPointer<TTrayIcon> self(this);
     try {
         switch (Notification) {
         case tnBalloonShow: Fire(OnBalloonHintShow); return;
@@ -317,46 +330,53 @@ void TTrayIcon::HandleNotification(unsigned Notification) {
         switch (Notification) {
         case tnMouseMove:
             if (FWantEnterExitEvents && FCursorOutside) {
-                MouseEnter();
                 FCursorOutside = false;
+                MouseEnter();
+                if (!self)
+                    return;
             }
-            MouseMove(shift, p.x(), p.y());
             FLastPos = p;
+            MouseMove(shift, p.x(), p.y());
             break;
         case tnLButtonDown:
             if (OnDblClick) {
                 FClickTimer.SetInterval(FBackend->DoubleClickTime());
                 FClickTimer.SetEnabled(true);
             }
-            MouseDown(mbLeft, shift | ssLeft, p.x(), p.y());
             FLeftDown = true;
-            if (FLeftPopup)
+            MouseDown(mbLeft, shift | ssLeft, p.x(), p.y());
+            if (self && FLeftPopup)
                 PopupAtCursor();
             break;
-        case tnLButtonUp:
-            if (FLeftDown) {
+        case tnLButtonUp: {
+            bool wasDown = FLeftDown;
+            FLeftDown = false;
+            if (wasDown) {
                 FClickPending = true;
                 if (!FClickTimer.Enabled()) {
                     FClickPending = false;
                     FDblClickSeen = false;
                     Click();
+                    if (!self)
+                        return;
                 }
             }
-            FLeftDown = false;
             MouseUp(mbLeft, shift | ssLeft, p.x(), p.y());
             break;
+        }
         case tnLButtonDblClk:
             FClickPending = false;
             FDblClickSeen = true;
             DblClick();
-            if (FPopupMenu && FPopupMenu->AutoPopup() && !FLeftPopup)
+            if (self && FPopupMenu && FPopupMenu->AutoPopup() && !FLeftPopup)
                 if (QAction *item = FPopupMenu->defaultAction())
                     if (item->isEnabled())
                         item->trigger();
             break;
         case tnRButtonDown:
             MouseDown(mbRight, shift | ssRight, p.x(), p.y());
-            PopupAtCursor();
+            if (self)
+                PopupAtCursor();
             break;
         case tnRButtonUp:
             if (!FNotifyVersion)
@@ -402,11 +422,11 @@ void TTrayIcon::PopupAtCursor() {
 
 void TTrayIcon::ClickTimerTick() {
     FClickTimer.SetEnabled(false);
-    if (!FDblClickSeen && FClickPending) {
-        FClickPending = false;
-        Click();
-    }
+    bool click = !FDblClickSeen && FClickPending;
+    FClickPending = false;
     FDblClickSeen = false;
+    if (click)
+        Click();
 }
 
 void TTrayIcon::ExitTimerTick() {
@@ -421,9 +441,10 @@ void TTrayIcon::CycleTimerTick() {
         return;
     if (FIconList->GetIcon(FIconIndex, FIcon))
         NotifyModify();
+    QPointer<TTrayIcon> self(this);
     Cycle();
-    // The handler may have changed the list.
-    if (!FIconList)
+    // The handler may have freed the icon or changed its list.
+    if (!self || !FIconList)
         return;
     if (FIconIndex >= FIconList->Count() - 1)
         SetIconIndex(0);

@@ -10,7 +10,11 @@
 #include <exception>
 
 #include "ImgList.h"
+#include "Kel_Reg.h"
+#include "ProgramPaths.h"
+#include "Tiedot.h"
 #include "TrayIcon.h"
+#include "unLanguage.h"
 
 // --- the rich-text log ------------------------------------------------------
 
@@ -88,6 +92,16 @@ int TRichEditLog::LineColour(int Index) const {
 }
 
 // --- the reporter --------------------------------------------------------------
+
+std::string TEventReporter::DefaultMessageText(int Number) { return LangMessage(Number); }
+
+std::string TEventReporter::DefaultOptionText(const std::string &Key, const std::string &Default) {
+    try {
+        return IniReadString(SettingsFilePath(), "Options", Key, Default);
+    } catch (const Exception &) {
+        return Default;  // an unreadable settings file: the reader's default
+    }
+}
 
 std::string TEventReporter::Message(int Number) const {
     return MessageText ? MessageText(Number) : std::string();
@@ -170,7 +184,8 @@ void TEventReporter::ReportEvent(const std::string &Text, int Number, int Kind, 
         while (Log->LineCount() > keep + 2 && Log->LineCount() > 2)
             Log->DeleteLine(2);
 
-        if (!AnimError) {
+        bool animError = MainOptions ? MainOptions->AnimError : true;
+        if (!animError) {
             ErrorFlag = false;
         } else if (ErrorFlag) {
             if (TrayIcon) {

@@ -15,6 +15,7 @@
 #include "SysUtils.h"
 
 class QTextEdit;
+struct TMainOptions;
 class TTrayIcon;
 class TImageList;
 
@@ -86,16 +87,21 @@ public:
 
     // --- what reports read at the moment they are made ----------------------
     // [Messages] text of the current language file; "" when missing.
-    std::function<std::string(int Number)> MessageText;
+    std::function<std::string(int Number)> MessageText = DefaultMessageText;
     // [Options] value of the settings file, or Default.
-    std::function<std::string(const std::string &Key, const std::string &Default)> OptionText;
+    std::function<std::string(const std::string &Key, const std::string &Default)> OptionText =
+        DefaultOptionText;
+    static std::string DefaultMessageText(int Number);
+    static std::string DefaultOptionText(const std::string &Key, const std::string &Default);
     std::function<TDateTime()> Clock = [] { return Now(); };
     std::string LongTimeFormat = "hh:nn:ss";
 
     // --- state shared with the main window ----------------------------------
     bool ErrorFlag = false;
     int LastErrorKind = 0;
-    bool AnimError = true;  // the main window's option flag
+    // The main window's option flags (AnimError); without them the error
+    // animation is on.
+    const TMainOptions *MainOptions = nullptr;
 
 private:
     std::string Message(int Number) const;

@@ -211,6 +211,16 @@ void TQtTrayBackend::PopupMenu(QMenu *menu, QPoint at) {
         menu->popup(at);
 }
 
+QRect TQtTrayBackend::IconGeometry(uintptr_t id) {
+    auto it = FIcons.find(id);
+    return it == FIcons.end() ? QRect() : it->second.Icon->geometry();
+}
+
+QSystemTrayIcon *TQtTrayBackend::TrayIconOf(uintptr_t id) const {
+    auto it = FIcons.find(id);
+    return it == FIcons.end() ? nullptr : it->second.Icon;
+}
+
 // ---------------------------------------------------------------------------
 
 bool TRecordingTrayBackend::NotifyIcon(TNotifyIconMessage message, const TNotifyIconData &data) {

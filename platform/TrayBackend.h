@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QObject>
 #include <QPoint>
+#include <QRect>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -102,6 +103,8 @@ public:
     virtual unsigned DoubleClickTime() = 0;
     // Opens a menu at a screen position (the menu closes by itself).
     virtual void PopupMenu(QMenu *menu, QPoint at) = 0;
+    // Where the icon stands on the screen; empty when that is unknown.
+    virtual QRect IconGeometry(uintptr_t /*id*/) { return {}; }
 
     // Set by the tray icon component: where the shell's notifications go.
     std::function<void(uintptr_t id, unsigned notification)> OnNotification;
@@ -134,6 +137,10 @@ public:
     TShiftState KeyShiftState() override;
     unsigned DoubleClickTime() override;
     void PopupMenu(QMenu *menu, QPoint at) override;
+    QRect IconGeometry(uintptr_t id) override;
+    // The Qt icon behind an id (nullptr when absent); lets tests play the
+    // desktop's part through its signals.
+    QSystemTrayIcon *TrayIconOf(uintptr_t id) const;
 
 private:
     struct TEntry {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "QtTestApp.h"
+#include "EventLoopWait.h"
 #include "SimpleTimer.h"
 
 class SimpleTimerTest : public ::testing::Test {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "QtTestApp.h"
+#include "EventLoopWait.h"
 #include "TrayIcon.h"
 
 namespace {
@@ -425,4 +425,26 @@ TEST_F(TrayIconTest, AThrowingHandlerStaysInsideTheComponent) {
     EXPECT_EQ(Count("up-left"), 0);  // the rest of that notification is skipped
     Send(tnLButtonDown);
     EXPECT_EQ(Count("down-left"), 2);
+}
+
+TEST_F(TrayIconTest, AHandlerMayFreeTheIcon) {
+    // Closing the owning form from a click frees the icon mid-notification.
+    auto &t = Make();
+    t.OnClick = [this](QObject *) { Icon.reset(); };
+    uintptr_t id = t.Id();
+    Shell.Send(id, tnLButtonDown);
+    Shell.Send(id, tnLButtonUp);
+    EXPECT_EQ(Icon, nullptr);
+    EXPECT_FALSE(Shell.Shown(id));
+
+    TImageList list;
+    list.Add(QIcon());
+    list.Add(QIcon());
+    auto &c = Make();
+    c.SetIconList(&list);
+    c.OnCycle = [this](QObject *, int) { Icon.reset(); };
+    c.SetCycleInterval(5);
+    c.SetCycleIcons(true);
+    EXPECT_TRUE(WaitUntil([&] { return Icon == nullptr; }));
+    ProcessEventsFor(20);
 }

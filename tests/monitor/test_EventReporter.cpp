@@ -6,7 +6,11 @@
 
 #include "EventReporter.h"
 #include "ImgList.h"
-#include "QtTestApp.h"
+#include "EventLoopWait.h"
+#include "ProgramPaths.h"
+#include "TestSupport.h"
+#include "unLanguage.h"
+#include "Tiedot.h"
 #include "TrayIcon.h"
 
 namespace {
@@ -163,7 +167,9 @@ TEST_F(EventReporterTest, AGoodAccountAfterALoginOrSocketErrorEndsTheErrorSignal
 }
 
 TEST_F(EventReporterTest, WithoutAnimErrorTheFlagNeverStaysSetAndTheIconIsLeftAlone) {
-    R.AnimError = false;
+    TMainOptions options;
+    options.AnimError = false;
+    R.MainOptions = &options;
     R.ReportEvent("Socket Error # 10060", 0, 1, TEventReporter::clRed);
     EXPECT_FALSE(R.ErrorFlag);
     EXPECT_EQ(R.LastErrorKind, 222);
@@ -229,4 +235,43 @@ TEST_F(EventReporterTest, ServerTextStaysOneLineOfPlainText) {
 TEST_F(EventReporterTest, AFailingLookupDoesNotEscapeTheReporter) {
     R.MessageText = [](int) -> std::string { throw std::runtime_error("language file gone"); };
     EXPECT_NO_THROW(R.ReportEvent("x", 10, 4, 0));
+}
+
+// Without seams the reporter reads the current language file and the
+// settings file in the program folder, at the moment of each report.
+TEST(EventReporterFiles, ReadsTheLanguageFileAndSettingsAtEachReport) {
+    EnsureQApplication();
+    TempDir dir;
+    SetProgramFolder(dir.Path());
+    SetSettingsFileName("Tarnwick.ini");
+    SetLanguageFileName("test.lng");
+    WriteTestFile(dir.File("Lang/Test.LNG"), "[Messages]\r\n10=Checking\r\n2=No connection\r\n");
+    WriteTestFile(dir.File("Tarnwick.ini"), "[Options]\r\nLogValue=1\r\nMyErrors=True\r\n");
+
+    QTextEdit edit;
+    TRichEditLog log(&edit);
+    log.Clear();
+    TEventReporter r;
+    r.Log = &log;
+    r.LogReady = true;
+    r.ReportEvent("pop.example.org", 10, 4, 0);
+    EXPECT_TRUE(EndsText("  Checking pop.example.org", log.Line(2)));
+    r.ReportEvent("Socket Error # 10061", 0, 1, 255);
+    EXPECT_EQ(log.LineCount(), 3);  // LogValue 1
+    EXPECT_TRUE(EndsText("  No connection", log.Line(2)));
+    r.ReportEvent("Error: #0051", 0, 6, 255);
+    EXPECT_TRUE(EndsText("  Error: #0051", log.Line(2)));
+
+    // A language switch shows at the next report; a vanished settings file
+    // gives the readers' defaults.
+    SetLanguageFileName("missing.lng");
+    DeleteFile(dir.File("Tarnwick.ini"));
+    r.ReportEvent("pop.example.org", 10, 4, 0);
+    EXPECT_TRUE(EndsText("   pop.example.org", log.Line(log.LineCount() - 1)));
+    EXPECT_EQ(log.LineCount(), 4);
+    r.ReportEvent("Error: #0051", 0, 6, 255);
+    EXPECT_EQ(log.LineCount(), 4);
+
+    SetProgramFolder("");
+    SetLanguageFileName(DefaultLanguageFile);
 }
