@@ -3,6 +3,7 @@
 
 #include <QElapsedTimer>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -314,11 +315,27 @@ TEST_F(HTTPGetTest, UnreachableServerAndUnwritableTargetFail) {
     EXPECT_TRUE(OutFiles().empty());
 }
 
-TEST_F(HTTPGetTest, HttpsIsSpokenAndAnUntrustedCertificateRefused) {
+TEST_F(HTTPGetTest, HttpsAddressIsNotFetchedAsPlainHttp) {
     // A plain-HTTP server behind an https:// address must not be fetched as
     // http: the scheme is kept, so the TLS handshake fails.
     FetchFile("https://127.0.0.1:" + std::to_string(Server->Port()) + "/file.bin");
     EXPECT_EQ(Rec.errors, 1);
+    EXPECT_TRUE(OutFiles().empty());
+}
+
+TEST_F(HTTPGetTest, HttpsServerWithAnUntrustedCertificateIsRefused) {
+    // The peer speaks TLS with a self-signed certificate: the download must
+    // fail on the certificate, not be fetched unverified.
+    TempDir keys;
+    std::string cmd = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+                      " -days 1 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
+                      " -keyout " + keys.File("key.pem") + " -out " + keys.File("cert.pem") +
+                      " 2>/dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    HttpTestServer tls(Www.Path(), keys.File("cert.pem"), keys.File("key.pem"));
+    FetchFile(tls.Url("/file.bin"));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_TRUE(ContainsText(Get->LastErrorText(), "certificate")) << Get->LastErrorText();
     EXPECT_TRUE(OutFiles().empty());
 }
 

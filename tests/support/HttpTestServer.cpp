@@ -17,6 +17,9 @@ extern char **environ;
 HttpTestServer::HttpTestServer(const std::string &root, const std::string &certFile,
                                const std::string &keyFile)
     : FTls(!certFile.empty()) {
+    // A proxy named in the environment must not see loopback test traffic.
+    ::setenv("no_proxy", "127.0.0.1,::1,localhost", 1);
+    ::setenv("NO_PROXY", "127.0.0.1,::1,localhost", 1);
     std::string script = std::string(TW_SOURCE_DIR) + "/tests/support/http_peer.py";
     std::vector<std::string> args = {"python3", script, "--root", root};
     if (FTls) {
