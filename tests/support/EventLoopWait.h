@@ -3,7 +3,8 @@
 
 #include <functional>
 
-#include "QtTestApp.h"
+class QApplication;
+QApplication &EnsureQApplication();
 
 // Runs the event loop until cond holds or timeoutMs passes; answers cond.
 bool WaitUntil(const std::function<bool()> &cond, int timeoutMs = 5000);

@@ -1,8 +1,6 @@
 #include "QtTestApp.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QThread>
 #include <cstdlib>
 
 QApplication &EnsureQApplication() {
@@ -13,26 +11,5 @@ QApplication &EnsureQApplication() {
     static int argc = 1;
     static char name[] = "tarnwick-tests";
     static char *argv[] = {name, nullptr};
-    return *new QApplication(argc, argv);
-}
-
-bool WaitUntil(const std::function<bool()> &cond, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!cond()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-void ProcessEventsFor(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
+    return *new QApplication(argc, argv);  // lives until the process ends
 }

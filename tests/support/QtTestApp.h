@@ -1,19 +1,17 @@
-// The Qt application object GUI tests need, and waiting on its event loop.
+// One QApplication for the whole test program (widgets need it); tests call
+// EnsureQApplication() before they create any widget.
 #pragma once
 
 #include <functional>
 
-class QApplication;
+#include "EventLoopWait.h"
 
+class QApplication;
 // Makes the process's QApplication on first call (kept to the end of the
 // process). Tests run headless under the offscreen platform.
 QApplication &EnsureQApplication();
-// Runs the event loop until cond holds or timeoutMs passes; answers cond.
-bool WaitUntil(const std::function<bool()> &cond, int timeoutMs = 5000);
-// Runs the event loop for ms milliseconds.
-void ProcessEventsFor(int ms);
 
-// Older spellings of the two above, still used by some tests.
+// Other spellings of the calls above, used by the download tests.
 inline void EnsureQtApplication() { EnsureQApplication(); }
 inline bool ProcessEventsUntil(const std::function<bool()> &cond, int timeoutMs) {
     return WaitUntil(cond, timeoutMs);
