@@ -325,7 +325,9 @@ StartTLSServer::StartTLSServer(TMode mode, const std::string &cert, const std::s
     int out[2];
     if (pipe(out) != 0)
         throw std::runtime_error("pipe failed");
-    std::vector<std::string> args = {"python3", std::string(TW_SOURCE_DIR) +
+    const char *py = getenv("TW_PYTHON");
+    std::string python = py && *py ? py : (access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3");
+    std::vector<std::string> args = {python, std::string(TW_SOURCE_DIR) +
                                                     "/tests/support/starttls_server.py",
                                      "--cert", cert, "--key", key};
     if (mode == Implicit)
@@ -345,7 +347,7 @@ StartTLSServer::StartTLSServer(TMode mode, const std::string &cert, const std::s
         for (auto &a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        execvp("python3", argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(out[1]);
