@@ -234,3 +234,54 @@ TEST(NetTCPClient, DovecotPop3GreetingCapaQuit) {
     EXPECT_FALSE(c->Connected());
 }
 #endif
+
+namespace {
+// A layer over the socket, as the TLS handler is: every byte on the wire is
+// XORed with 0x5A. It overrides only the low-level receive and send steps and
+// the connect, and keeps the stack handler's loops.
+class TXorIOHandler : public TNetIOHandlerStack {
+public:
+    bool handshook = false;
+
+protected:
+    using TNetIOHandlerStack::TNetIOHandlerStack;
+    int ReadDataFromSource(TNetBytes &buffer) override {
+        int n = TNetIOHandlerStack::ReadDataFromSource(buffer);
+        for (int i = 0; i < n; ++i) buffer[size_t(i)] ^= 0x5A;
+        return n;
+    }
+    int WriteDataToTarget(const TNetBytes &buffer, size_t offset, int count) override {
+        TNetBytes x(buffer.begin() + std::ptrdiff_t(offset), buffer.begin() + std::ptrdiff_t(offset) + count);
+        for (auto &b : x) b ^= 0x5A;
+        return TNetIOHandlerStack::WriteDataToTarget(x, 0, count);
+    }
+    void ConnectClient() override {
+        TNetIOHandlerStack::ConnectClient();
+        handshook = true;
+    }
+};
+
+std::string Xor(std::string s) {
+    for (auto &c : s) c = char(c ^ 0x5A);
+    return s;
+}
+}  // namespace
+
+TEST(NetTCPClient, LayeredHandlerThroughTheOverridePoints) {
+    ScriptedPeer peer({S(Xor("220-wel\r\n220 come\r\n")), "read:6", S(Xor("250 ok\r\n")), "wait_close"});
+    auto c = ClientTo(peer.Port());
+    TNetIOHandler::SetDefaultClass("TXorIOHandler",
+                                   [](TNetInitializerComponent *o) { return NetCreate<TXorIOHandler>(o); });
+    c->Connect();
+    TNetIOHandler::SetDefaultClass("TNetIOHandlerStack", nullptr);
+    auto *x = dynamic_cast<TXorIOHandler *>(c->IOHandler());
+    ASSERT_NE(x, nullptr);
+    EXPECT_TRUE(x->handshook);
+    EXPECT_EQ(c->GetResponse({220}), 220);
+    EXPECT_EQ(c->LastCmdResult()->Text, (TStringList{"wel", "come"}));
+    EXPECT_EQ(c->SendCmd("HELO", {250}), 250);
+    c->Disconnect(false);
+    EXPECT_EQ(Xor(peer.Received()), "HELO\r\n");
+    auto names = TNetIOHandler::RegisteredIOHandlers();
+    EXPECT_NE(std::find(names.begin(), names.end(), "TXorIOHandler"), names.end());
+}
