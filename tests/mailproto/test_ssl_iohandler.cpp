@@ -148,6 +148,12 @@ TEST_F(SSLIOHandler, RefusedServersEndTheConnection)
                   "Error connecting with SSL. Certificate verification failed: certificate has expired");
     }
     {
+        OpenSSLServer server(pki.SelfSignedCert, pki.SelfSignedKey);
+        auto h = Make(server.Port());
+        EXPECT_EQ(OpenRefused(*h),
+                  "Error connecting with SSL. Certificate verification failed: self-signed certificate");
+    }
+    {
         OpenSSLServer server(pki.ServerCert, pki.Key, {"-tls1", "-cipher", "DEFAULT@SECLEVEL=0"});
         auto h = Make(server.Port());
         std::string msg = OpenRefused(*h);
@@ -170,8 +176,9 @@ TEST_F(SSLIOHandler, BrokenPeersFailWithinTheTimeout)
                       .count();
         EXPECT_EQ(msg.rfind("Error connecting with SSL. ", 0), 0u) << msg;
         EXPECT_LT(ms, 3000) << msg;
-        if (mode == BrokenTLSPeer::Stall)
+        if (mode == BrokenTLSPeer::Stall) {
             EXPECT_EQ(msg, "Error connecting with SSL. The handshake timed out.");
+        }
     }
 }
 
