@@ -603,8 +603,16 @@ void TNetSSLIOHandlerSocketOpenSSL::MakeContext()
 
 void TNetSSLIOHandlerSocketOpenSSL::StartSSL()
 {
-    if (!FSSLContext)
-        MakeContext();
+    if (!FSSLContext) {
+        try {
+            MakeContext();
+        } catch (const ENetOSSLCouldNotLoadSSLLibrary &) {
+            // A plain session does not need the libraries; asking for TLS
+            // on it later reports them missing.
+            if (!FPassThrough)
+                throw;
+        }
+    }
     if (!FPassThrough)
         OpenEncodedConnection();
 }

@@ -324,7 +324,29 @@ TEST_F(SSLIOHandler, MissingLibraryFailsWithoutFallingBackToPlain)
         EXPECT_EQ(e.Message().rfind("Could not load SSL library.", 0), 0u);
     }
     EXPECT_FALSE(h->BindingAllocated());
+
+    // A plain session works without the libraries; starting TLS on it then
+    // reports them missing and leaves the handler in pass-through.
+    StartTLSServer plain(StartTLSServer::Explicit, pki.ServerCert, pki.Key);
+    h->SetPort(plain.Port());
+    h->SetPassThrough(true);
+    h->Open();
+    EXPECT_EQ(h->SSLContext(), nullptr);
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    h->WriteLn("NOOP");
+    EXPECT_EQ(h->ReadLn(), "+OK plain");
+    try {
+        h->SetPassThrough(false);
+        ADD_FAILURE() << "no exception";
+    } catch (const ENetOSSLCouldNotLoadSSLLibrary &e) {
+        EXPECT_EQ(e.Message(), "Could not load SSL library.");
+    }
+    EXPECT_TRUE(h->PassThrough());
+    h->Close();
+
     SetOpenSSLLibraryNames("libssl.so.3", "libcrypto.so.3");
+    h->SetPort(server.Port());
+    h->SetPassThrough(false);
     h->Open();
     EXPECT_EQ(h->ReadLn(), "+OK test server ready");
 }
