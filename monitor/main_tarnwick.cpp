@@ -2,6 +2,10 @@
 #include <QApplication>
 #include <QTimer>
 
+#include "Kel_Files.h"
+
+TW_FILE_VERSION_RESOURCE("0.8.2.5");
+
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tarnwick");

@@ -43,7 +43,7 @@ struct Recorder {
 
 class HTTPGetTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { EnsureQtApplication(); }
+    static void SetUpTestSuite() { EnsureQApplication(); }
     void SetUp() override {
         WriteTestFile(Www.File("file.bin"), HttpPatternBytes(1000));
         WriteTestFile(Www.File("index.html"), "<html>hello</html>");

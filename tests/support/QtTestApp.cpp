@@ -3,13 +3,15 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QThread>
+#include <cstdlib>
 
-void EnsureQtApplication() {
-    if (QCoreApplication::instance()) return;
+QApplication &EnsureQApplication() {
     static int argc = 1;
-    static char name[] = "tw_tests";
+    static char name[] = "tarnwick-test";
     static char *argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // lives until the process ends
+    if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static QApplication *app = new QApplication(argc, argv);
+    return *app;
 }
 
 bool ProcessEventsUntil(const std::function<bool()> &cond, int timeoutMs) {

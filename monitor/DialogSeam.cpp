@@ -1,0 +1,20 @@
+#include "DialogSeam.h"
+
+#include <QDialog>
+
+namespace {
+TModalHook gModalHook;
+}  // namespace
+
+void SetModalHook(TModalHook hook) { gModalHook = std::move(hook); }
+
+int ShowModal(QDialog &dialog) {
+    if (!gModalHook) return dialog.exec();
+    // A copy: the hook may install another one for a nested dialog.
+    TModalHook hook = gModalHook;
+    dialog.setResult(QDialog::Rejected);
+    dialog.show();
+    hook(dialog);
+    if (dialog.isVisible()) dialog.close();
+    return dialog.result();
+}

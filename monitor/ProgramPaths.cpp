@@ -1,0 +1,39 @@
+#include "ProgramPaths.h"
+
+#include <mutex>
+
+#include "SysUtils.h"
+
+namespace {
+std::mutex gPathLock;
+std::string gProgramFolder;
+std::string gSettingsName = "Tarnwick.ini";
+}  // namespace
+
+std::string ProgramFolder() {
+    std::lock_guard<std::mutex> g(gPathLock);
+    if (gProgramFolder.empty()) gProgramFolder = ApplicationFolder();
+    return gProgramFolder;
+}
+
+void SetProgramFolder(const std::string &folder) {
+    std::lock_guard<std::mutex> g(gPathLock);
+    gProgramFolder = folder.empty() ? std::string() : IncludeTrailingPathDelimiter(folder);
+}
+
+std::string ProgramFile(const std::string &relative) { return ResolvePathCI(ProgramFolder() + relative); }
+
+std::string SettingsFileName() {
+    std::lock_guard<std::mutex> g(gPathLock);
+    return gSettingsName;
+}
+
+void SetSettingsFileName(const std::string &name) {
+    std::lock_guard<std::mutex> g(gPathLock);
+    gSettingsName = name.empty() ? std::string("Tarnwick.ini") : name;
+}
+
+std::string SettingsFilePath() { return ProgramFile(SettingsFileName()); }
+std::string BackupFilePath() { return SettingsFilePath() + ".bak"; }
+std::string HostDataFilePath() { return ProgramFile("host_data.dat"); }
+std::string RulesFolder() { return IncludeTrailingPathDelimiter(ProgramFile("rules")); }

@@ -1,0 +1,19 @@
+// Where the monitor's files live: the program folder (the executable's
+// folder unless start-up or a test sets another) and the files in it.
+#pragma once
+
+#include <string>
+
+std::string ProgramFolder();  // with a trailing "/"
+void SetProgramFolder(const std::string &folder);
+// A file under the program folder, found without regard to letter case when
+// the exact name does not exist ("Lang/Finnish.LNG", "Rules/x.rul").
+std::string ProgramFile(const std::string &relative);
+
+// "Tarnwick.ini", or the profile name of the "-user" switch + ".ini".
+std::string SettingsFileName();
+void SetSettingsFileName(const std::string &name);
+std::string SettingsFilePath();
+std::string BackupFilePath();  // the settings file + ".bak"
+std::string HostDataFilePath();  // "host_data.dat"
+std::string RulesFolder();       // "rules/", with the trailing "/"

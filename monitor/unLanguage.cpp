@@ -1,0 +1,73 @@
+#include "unLanguage.h"
+
+#include <mutex>
+
+#include "Kel_Reg.h"
+#include "ProgramPaths.h"
+#include "SysUtils.h"
+#include "unDecodes.h"
+
+namespace {
+std::mutex gLangLock;
+std::string gLanguage = DefaultLanguageFile;
+
+// Language files made for the original platform are Windows-1252; a text
+// that is not UTF-8 is taken as such, so it shows as its letters.
+std::string DisplayText(std::string s) { return IsValidUtf8(s) ? s : Cp1252ToUtf8(s); }
+}  // namespace
+
+void SetLanguageFileName(const std::string &name) {
+    std::lock_guard<std::mutex> g(gLangLock);
+    gLanguage = name;
+}
+
+std::string LanguageFileName() {
+    std::lock_guard<std::mutex> g(gLangLock);
+    return gLanguage;
+}
+
+std::string LanguageFilePath(const std::string &name) {
+    // A language name is a file in "Lang/", never a path out of it.
+    std::string file = ExtractFileName(name);
+    return ProgramFile("Lang/" + file);
+}
+
+std::string LanguageFilePath() { return LanguageFilePath(LanguageFileName()); }
+
+std::string LangText(const std::string &section, const std::string &key,
+                     const std::string &designText) {
+    std::string name = LanguageFileName();
+    if (name.empty()) return designText;
+    try {
+        return DisplayText(IniReadString(LanguageFilePath(name), section, key, designText));
+    } catch (const Exception &) {
+        return designText;
+    }
+}
+
+std::string LangMessage(int number) { return LangText("Messages", IntToStr(number), ""); }
+
+bool LoadMainFormTexts(const std::string &relativePath, TMainFormTexts &texts) {
+    try {
+        TMemIniFile ini(ProgramFile(relativePath));
+        auto read = [&](const char *key, std::string &field) {
+            field = DisplayText(ini.ReadString("MainForm", key, field));
+        };
+        read("From", texts.From);
+        read("Subject", texts.Subject);
+        read("YouGot", texts.YouGot);
+        read("NewMails", texts.NewMails);
+        read("AllInAll", texts.AllInAll);
+        read("NotYet", texts.NotYet);
+        read("ShowLog", texts.ShowLog);
+        read("ReadMessages", texts.ReadMessages);
+        read("MailShow", texts.MailShow);
+        read("Options", texts.Options);
+        read("About", texts.About);
+        read("Exit", texts.Exit);
+        read("AddSenToRule", texts.AddSenToRule);
+        return true;
+    } catch (const Exception &) {
+        return false;
+    }
+}

@@ -1,0 +1,415 @@
+#include "IniFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+struct TIniKey {
+    size_t Line;
+    std::string Name;
+    std::string Value;
+};
+
+struct TIniSection {
+    std::string Name;
+    size_t Header;
+    size_t End;  // one past the section's last line
+    std::vector<TIniKey> Keys;
+    std::unordered_map<std::string, size_t> KeyIndex;  // lower-case name -> first key
+};
+
+struct TIniData {
+    std::vector<std::string> Lines;
+    std::string Eol = "\r\n";
+    bool Bom = false;
+    std::vector<TIniSection> Sections;
+    std::unordered_map<std::string, size_t> SectionIndex;  // lower-case name -> first
+
+    void Parse(std::string_view text);
+    void Reindex();
+    const TIniSection *Find(std::string_view section) const;
+    const TIniKey *Find(std::string_view section, std::string_view ident) const;
+    std::string Serialize() const;
+};
+
+namespace {
+
+std::string StripQuotes(std::string v) {
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        return v.substr(1, v.size() - 2);
+    return v;
+}
+
+}  // namespace
+
+void TIniData::Parse(std::string_view text) {
+    Lines.clear();
+    Bom = text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF";
+    if (Bom) text.remove_prefix(3);
+    bool eolSeen = false;
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t j = text.find_first_of("\r\n", i);
+        if (j == std::string_view::npos) {
+            Lines.emplace_back(text.substr(i));
+            break;
+        }
+        Lines.emplace_back(text.substr(i, j - i));
+        size_t next = j + 1;
+        bool crlf = text[j] == '\r' && next < text.size() && text[next] == '\n';
+        if (crlf) ++next;
+        if (!eolSeen) {
+            Eol = crlf ? "\r\n" : (text[j] == '\n' ? "\n" : "\r\n");
+            eolSeen = true;
+        }
+        i = next;
+    }
+    Reindex();
+}
+
+void TIniData::Reindex() {
+    Sections.clear();
+    SectionIndex.clear();
+    TIniSection *cur = nullptr;
+    for (size_t n = 0; n < Lines.size(); ++n) {
+        std::string_view line = Lines[n];
+        size_t s = 0;
+        while (s < line.size() && static_cast<unsigned char>(line[s]) <= ' ') ++s;
+        if (s < line.size() && line[s] == '[') {
+            size_t close = line.find(']', s + 1);
+            std::string name = Trim(line.substr(s + 1, close == std::string_view::npos
+                                                              ? std::string_view::npos
+                                                              : close - s - 1));
+            if (cur) cur->End = n;
+            Sections.push_back(TIniSection{name, n, Lines.size(), {}, {}});
+            cur = &Sections.back();
+            SectionIndex.emplace(LowerCase(name), Sections.size() - 1);
+            continue;
+        }
+        if (!cur || s >= line.size() || line[s] == ';') continue;
+        size_t eq = line.find('=', s);
+        if (eq == std::string_view::npos) continue;
+        std::string key = Trim(line.substr(s, eq - s));
+        if (key.empty()) continue;
+        cur->Keys.push_back(TIniKey{n, key, StripQuotes(Trim(line.substr(eq + 1)))});
+        cur->KeyIndex.emplace(LowerCase(key), cur->Keys.size() - 1);
+    }
+}
+
+const TIniSection *TIniData::Find(std::string_view section) const {
+    auto it = SectionIndex.find(LowerCase(Trim(section)));
+    return it == SectionIndex.end() ? nullptr : &Sections[it->second];
+}
+
+const TIniKey *TIniData::Find(std::string_view section, std::string_view ident) const {
+    const TIniSection *s = Find(section);
+    if (!s) return nullptr;
+    auto it = s->KeyIndex.find(LowerCase(Trim(ident)));
+    return it == s->KeyIndex.end() ? nullptr : &s->Keys[it->second];
+}
+
+std::string TIniData::Serialize() const {
+    std::string out;
+    size_t total = Bom ? 3 : 0;
+    for (const auto &l : Lines) total += l.size() + Eol.size();
+    out.reserve(total);
+    if (Bom) out += "\xEF\xBB\xBF";
+    for (const auto &l : Lines) {
+        out += l;
+        out += Eol;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Parsed files are shared by path while the bytes on disk stay the same, so
+// the one-call routines that open the same file hundreds of times parse it
+// once. The bytes themselves are compared (reading a small file is cheap),
+// since time stamps are too coarse to tell two quick rewrites apart.
+namespace {
+
+struct TCacheEntry {
+    std::string Text;
+    std::shared_ptr<TIniData> Data;
+    uint64_t Used = 0;
+};
+
+constexpr size_t MaxCacheEntries = 64;
+std::mutex gCacheLock;
+std::unordered_map<std::string, TCacheEntry> gCache;
+uint64_t gCacheClock = 0;
+
+void CachePut(const std::string &path, std::string text, std::shared_ptr<TIniData> data) {
+    std::lock_guard<std::mutex> g(gCacheLock);
+    if (gCache.size() >= MaxCacheEntries && !gCache.count(path)) {
+        auto oldest = gCache.begin();
+        for (auto it = gCache.begin(); it != gCache.end(); ++it)
+            if (it->second.Used < oldest->second.Used) oldest = it;
+        gCache.erase(oldest);
+    }
+    gCache[path] = TCacheEntry{std::move(text), std::move(data), ++gCacheClock};
+}
+
+[[noreturn]] void TooLarge(const std::string &path) {
+    throw EIniFileError("INI file \"" + path + "\" is larger than " +
+                        IntToStr(MaxIniFileSize / (1024 * 1024)) + " MiB and is not read.");
+}
+
+// The current parse of the file: shared and read-only. A missing file, or
+// anything that is not a regular file (a FIFO would block), reads as empty.
+std::shared_ptr<TIniData> LoadShared(const std::string &path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR || errno == ENXIO) return std::make_shared<TIniData>();
+        throw EIniFileError("Cannot open INI file \"" + path + "\". " + std::strerror(errno));
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::make_shared<TIniData>();
+    }
+    if (st.st_size > MaxIniFileSize) {
+        ::close(fd);
+        TooLarge(path);
+    }
+    std::string text;
+    text.reserve(size_t(st.st_size));
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int e = errno;
+            ::close(fd);
+            throw EIniFileError("Cannot read INI file \"" + path + "\". " + std::strerror(e));
+        }
+        if (n == 0) break;
+        text.append(buf, size_t(n));
+        if (int64_t(text.size()) > MaxIniFileSize) {
+            ::close(fd);
+            TooLarge(path);
+        }
+    }
+    ::close(fd);
+    {
+        std::lock_guard<std::mutex> g(gCacheLock);
+        auto it = gCache.find(path);
+        if (it != gCache.end() && it->second.Text == text) {
+            it->second.Used = ++gCacheClock;
+            return it->second.Data;
+        }
+    }
+    auto data = std::make_shared<TIniData>();
+    data->Parse(text);
+    CachePut(path, std::move(text), data);
+    return data;
+}
+
+void CheckSection(std::string_view section) {
+    if (section.find_first_of("]\r\n") != std::string_view::npos)
+        throw EIniFileError("Invalid INI section name \"" + std::string(section) + "\".");
+}
+
+void CheckIdent(std::string_view ident) {
+    std::string t = Trim(ident);
+    if (t.empty() || t[0] == '[' || t[0] == ';' ||
+        ident.find_first_of("=\r\n") != std::string_view::npos)
+        throw EIniFileError("Invalid INI key name \"" + std::string(ident) + "\".");
+}
+
+// A value is one line: a line break inside it would smuggle further keys or
+// sections into the file. Values that would lose blanks or quotes to the
+// reader's trimming are quoted, so what is written reads back the same.
+std::string ValueText(std::string_view value) {
+    std::string v(value);
+    for (char &c : v)
+        if (c == '\r' || c == '\n') c = ' ';
+    bool edgeBlank = !v.empty() && (static_cast<unsigned char>(v.front()) <= ' ' ||
+                                    static_cast<unsigned char>(v.back()) <= ' ');
+    bool quoted = v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
+    if (edgeBlank || quoted) return "\"" + v + "\"";
+    return v;
+}
+
+}  // namespace
+
+void IniFileCacheClear() {
+    std::lock_guard<std::mutex> g(gCacheLock);
+    gCache.clear();
+}
+
+// ---------------------------------------------------------------------------
+
+// Files written on the original platform come in any letter case: an
+// existing file whose name differs only in case is the one meant.
+TIniFile::TIniFile(std::string fileName, unsigned createMode)
+    : FFileName(ResolvePathCI(fileName)), FCreateMode(createMode) {}
+
+TIniFile::TIniFile(std::string fileName, unsigned createMode, bool batch)
+    : FFileName(ResolvePathCI(fileName)), FCreateMode(createMode), FBatch(batch) {}
+
+TIniFile::~TIniFile() = default;
+
+void TIniFile::Load() {
+    FData = LoadShared(FFileName);
+    FOwned = false;
+}
+
+TIniData &TIniFile::Data() {
+    // A plain object sees the file as it is now at every call; a batch object
+    // keeps its own copy once loaded.
+    if (!FBatch || !FData) Load();
+    return *FData;
+}
+
+void TIniFile::Changed() {
+    FData->Reindex();
+    FDirty = true;
+    if (!FBatch) UpdateFile();
+}
+
+void TIniFile::UpdateFile() {
+    if (!FData || !FDirty) return;
+    if (FFileName.empty()) throw EIniFileError("INI file name is empty.");
+    std::string text = FData->Serialize();
+    if (int64_t(text.size()) > MaxIniFileSize) TooLarge(FFileName);
+    try {
+        WriteFileAtomic(FFileName, text, FCreateMode);
+    } catch (const Exception &e) {
+        FDirty = false;
+        FData.reset();
+        throw EIniFileError(e.Message());
+    }
+    FDirty = false;
+    CachePut(FFileName, std::move(text), FData);
+    FOwned = false;
+    if (!FBatch) FData.reset();
+}
+
+std::string TIniFile::ReadString(std::string_view section, std::string_view ident,
+                                 std::string_view def) {
+    const TIniKey *k = Data().Find(section, ident);
+    return k ? k->Value : std::string(def);
+}
+
+int TIniFile::ReadInteger(std::string_view section, std::string_view ident, int def) {
+    const TIniKey *k = Data().Find(section, ident);
+    return k ? StrToIntDef(k->Value, def) : def;
+}
+
+bool TIniFile::ReadBool(std::string_view section, std::string_view ident, bool def) {
+    const TIniKey *k = Data().Find(section, ident);
+    if (!k) return def;
+    int v;
+    if (TryStrToInt(k->Value, v)) return v != 0;
+    if (SameText(k->Value, "True")) return true;
+    if (SameText(k->Value, "False")) return false;
+    return def;
+}
+
+bool TIniFile::SectionExists(std::string_view section) { return Data().Find(section) != nullptr; }
+
+bool TIniFile::ValueExists(std::string_view section, std::string_view ident) {
+    return Data().Find(section, ident) != nullptr;
+}
+
+void TIniFile::ReadSections(TStringList &strings) {
+    strings.Clear();
+    TIniData &d = Data();
+    for (size_t i = 0; i < d.Sections.size(); ++i) {
+        // Only the first of sections with the same name counts.
+        auto it = d.SectionIndex.find(LowerCase(d.Sections[i].Name));
+        if (it != d.SectionIndex.end() && it->second == i) strings.Add(d.Sections[i].Name);
+    }
+}
+
+void TIniFile::ReadSection(std::string_view section, TStringList &strings) {
+    strings.Clear();
+    const TIniSection *s = Data().Find(section);
+    if (!s) return;
+    for (size_t i = 0; i < s->Keys.size(); ++i) {
+        auto it = s->KeyIndex.find(LowerCase(s->Keys[i].Name));
+        if (it != s->KeyIndex.end() && it->second == i) strings.Add(s->Keys[i].Name);
+    }
+}
+
+void TIniFile::ReadSectionValues(std::string_view section, TStringList &strings) {
+    strings.Clear();
+    const TIniSection *s = Data().Find(section);
+    if (!s) return;
+    for (size_t i = 0; i < s->Keys.size(); ++i) {
+        auto it = s->KeyIndex.find(LowerCase(s->Keys[i].Name));
+        if (it != s->KeyIndex.end() && it->second == i)
+            strings.Add(s->Keys[i].Name + "=" + s->Keys[i].Value);
+    }
+}
+
+// Copy-on-write: a loaded parse is shared with the cache and other objects.
+void TIniFile::Own() {
+    if (FOwned) return;
+    FData = std::make_shared<TIniData>(*FData);
+    FOwned = true;
+}
+
+void TIniFile::WriteString(std::string_view section, std::string_view ident,
+                           std::string_view value) {
+    CheckSection(section);
+    CheckIdent(ident);
+    Data();
+    Own();
+    TIniData &d = *FData;
+    std::string val = ValueText(value);
+    const TIniSection *s = d.Find(section);
+    if (!s) {
+        d.Lines.push_back("[" + Trim(section) + "]");
+        d.Lines.push_back(Trim(ident) + "=" + val);
+    } else if (const TIniKey *k = d.Find(section, ident)) {
+        d.Lines[k->Line] = k->Name + "=" + val;
+    } else {
+        // After the section's last non-blank line, so blank separators stay
+        // between sections.
+        size_t at = s->End;
+        while (at > s->Header + 1 && Trim(d.Lines[at - 1]).empty()) --at;
+        d.Lines.insert(d.Lines.begin() + ptrdiff_t(at), Trim(ident) + "=" + val);
+    }
+    Changed();
+}
+
+void TIniFile::WriteInteger(std::string_view section, std::string_view ident, int value) {
+    WriteString(section, ident, IntToStr(value));
+}
+
+void TIniFile::WriteBool(std::string_view section, std::string_view ident, bool value) {
+    WriteString(section, ident, value ? "1" : "0");
+}
+
+void TIniFile::DeleteKey(std::string_view section, std::string_view ident) {
+    if (!Data().Find(section, ident)) return;
+    Own();
+    TIniData &d = *FData;
+    const TIniSection *s = d.Find(section);
+    std::string lower = LowerCase(Trim(ident));
+    std::vector<size_t> drop;
+    for (const auto &k : s->Keys)
+        if (LowerCase(k.Name) == lower) drop.push_back(k.Line);
+    for (auto it = drop.rbegin(); it != drop.rend(); ++it) d.Lines.erase(d.Lines.begin() + ptrdiff_t(*it));
+    Changed();
+}
+
+void TIniFile::EraseSection(std::string_view section) {
+    if (!Data().Find(section)) return;
+    Own();
+    TIniData &d = *FData;
+    // Every section of that name goes, or a later duplicate would reappear.
+    std::string lower = LowerCase(Trim(section));
+    for (size_t i = d.Sections.size(); i-- > 0;) {
+        const TIniSection &s = d.Sections[i];
+        if (LowerCase(s.Name) == lower)
+            d.Lines.erase(d.Lines.begin() + ptrdiff_t(s.Header), d.Lines.begin() + ptrdiff_t(s.End));
+    }
+    Changed();
+}

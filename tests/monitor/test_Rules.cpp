@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include "HostData.h"
+#include "IniFile.h"
+#include "Kel_Reg.h"
+#include "SysUtils.h"
+#include "TestSupport.h"
+#include "unDecodes.h"
+#include "unRules.h"
+
+namespace {
+
+class RulesTest : public ::testing::Test {
+protected:
+    std::string Rules() { return Dir.Path() + "rules/"; }
+    void Rule(const std::string &name, const std::string &text) { WriteTestFile(Rules() + name, text); }
+    TRuleMessage Msg(std::string account, std::string name, std::string addr, std::string subject) {
+        return TRuleMessage{account, Utf8LowerCase(name), Utf8LowerCase(addr), Utf8LowerCase(subject)};
+    }
+    TempDir Dir;
+};
+
+const char *kAnySender = "AllAccounts=True\r\nAllEMails=True\r\nWordsRule=6\r\n";
+
+}  // namespace
+
+TEST(RuleActions, JobToAction) {
+    EXPECT_EQ(RuleActionFromJob(-1), raNone);
+    EXPECT_EQ(RuleActionFromJob(0), raHide);
+    EXPECT_EQ(RuleActionFromJob(1), raDelete);
+    EXPECT_EQ(RuleActionFromJob(2), 4);
+    EXPECT_EQ(RuleActionFromJob(3), raSave);
+    EXPECT_EQ(RuleActionFromJob(4), 6);
+    EXPECT_EQ(RuleActionFromJob(7), 1);
+}
+
+TEST_F(RulesTest, LastMatchInNameOrderDecides) {
+    auto m = Msg("Home", "Ann", "ann@x.fi", "Hello");
+    EXPECT_EQ(ApplyRules(Rules(), m).Action, raNone);  // no folder
+    Rule("a_delete.rul", std::string("[Rule]\r\nRule1=1\r\n") + kAnySender);
+    Rule("B_hide.rul", std::string("[Rule]\r\nRule1=0\r\n") + kAnySender);
+    Rule("c_off.rul", std::string("[Rule]\r\nRule1=3\r\nEnabled=False\r\n") + kAnySender);
+    Rule("d_nothing.rul", std::string("[Rule]\r\nRule1=-1\r\n") + kAnySender);
+    Rule("notes.txt", std::string("[Rule]\r\nRule1=1\r\n") + kAnySender);
+    TRuleResult r = ApplyRules(Rules(), m);
+    EXPECT_EQ(r.Action, raHide);
+    EXPECT_EQ(r.MatchedRule, "B_hide.rul");
+    // A damaged rule is skipped and named; the others still decide.
+    Rule("e_broken.rul", std::string("[Rule]\r\nRule1=zero\r\n") + kAnySender);
+    Rule("f_bad_test.rul", "[Rule]\r\nRule1=1\r\nAllAccounts=True\r\nAllEMails=True\r\nWordsRule=x\r\n");
+    r = ApplyRules(Rules(), m);
+    EXPECT_EQ(r.Action, raHide);
+    EXPECT_EQ(r.Problems.Count(), 2);
+    // Job 2 is recorded as new mail by the cycle.
+    Rule("z_two.rul", std::string("[Rule]\r\nRule1=2\r\n") + kAnySender);
+    EXPECT_EQ(ApplyRules(Rules(), m).Action, 4);
+}
+
+TEST_F(RulesTest, AccountAndSenderTests) {
+    std::string f = Rules() + "r.rul";
+    Rule("r.rul", "[Rule]\r\nRule1=0\r\n[Accounts]\r\n0=Home\r\n[EMails]\r\n");
+    EXPECT_TRUE(RuleMatchesAccount(f, Msg("Home", "", "", "")));
+    EXPECT_FALSE(RuleMatchesAccount(f, Msg("home", "", "", "")));
+    // No sender entries and not every sender: never.
+    EXPECT_FALSE(RuleMatchesSender(f, Msg("Home", "ann", "ann@x.fi", "")));
+
+    Rule("r.rul", "[Rule]\r\nEMailRule=0\r\n[EMails]\r\n0=ann@x.fi\r\n1=bob\r\n");
+    EXPECT_TRUE(RuleMatchesSender(f, Msg("", "Someone", "Ann@X.fi", "")));
+    EXPECT_TRUE(RuleMatchesSender(f, Msg("", "Bob", "b@y.fi", "")));
+    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "bobby", "b@y.fi", "")));
+
+    Rule("r.rul", "[Rule]\r\nEMailRule=1\r\n[EMails]\r\n0=x.fi\r\n1=someone@y.fi\r\n");
+    EXPECT_TRUE(RuleMatchesSender(f, Msg("", "", "ann@x.fi", "")));
+    EXPECT_TRUE(RuleMatchesSender(f, Msg("", "", "other@y.fi", "")));
+    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "", "ann@sub.x.fi", "")));
+    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "x.fi", "x.fi", "")));  // no "@": never
+
+    Rule("r.rul", "[Rule]\r\nEMailRule=2\r\n[EMails]\r\n0=news\r\n1=\r\n");
+    EXPECT_TRUE(RuleMatchesSender(f, Msg("", "Daily News", "", "")));
+    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "Ann", "", "")));  // the empty entry matches nothing
+
+    Rule("r.rul", "[Rule]\r\nEMailRule=7\r\n[EMails]\r\n0=ann\r\n");
+    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "ann", "", "")));
+}
+
+TEST_F(RulesTest, SubjectTests) {
+    std::string f = Rules() + "s.rul";
+    auto with = [&](int rule, const std::string &words) {
+        Rule("s.rul", "[Rule]\r\nWordsRule=" + IntToStr(rule) + "\r\n[Words]\r\n" + words);
+    };
+    auto subj = [&](const std::string &s) { return RuleMatchesSubject(f, Msg("", "", "", s)); };
+    with(0, "");
+    EXPECT_TRUE(subj("anything"));
+    with(1, "");
+    EXPECT_FALSE(subj("anything"));
+    with(0, "0=viagra\r\n1=\r\n");
+    EXPECT_TRUE(subj("Cheap VIAGRA now"));
+    EXPECT_FALSE(subj("Hello"));  // an empty word never matches
+    with(1, "0=viagra\r\n");
+    EXPECT_FALSE(subj("cheap viagra"));
+    EXPECT_TRUE(subj("hello"));
+    with(2, "");
+    EXPECT_TRUE(subj(""));
+    EXPECT_FALSE(subj("x"));
+    with(2, "0=hello\r\n");
+    EXPECT_TRUE(subj("Hello"));
+    EXPECT_FALSE(subj("hello there"));
+    with(3, "");
+    EXPECT_FALSE(subj(""));
+    EXPECT_TRUE(subj("x"));
+    with(3, "0=hello\r\n");
+    EXPECT_FALSE(subj("hello"));
+    with(4, "");
+    EXPECT_TRUE(subj("   "));
+    EXPECT_FALSE(subj(" a "));
+    with(5, "");
+    EXPECT_TRUE(subj(" a "));
+    with(6, "");
+    EXPECT_TRUE(subj(""));
+    with(9, "");
+    EXPECT_FALSE(subj(""));
+    // Letters beyond ASCII compare lower-cased on both sides.
+    TStringList words{"ÄLÄ Osta"};
+    WriteRuleFile(Rules(), "Spam", 0, true, true, "", words);
+    EXPECT_EQ(IniReadString(Rules() + "Spam.rul", "Words", "0", ""), "älä osta");
+    auto m = Msg("Any", "x", "x@y", "ÄLÄ OSTA TÄTÄ");
+    EXPECT_EQ(ApplyRules(Rules(), m).Action, raHide);
+}
+
+TEST_F(RulesTest, BlacklistImport) {
+    WriteTestFile(Dir.File("blacklist.dat"),
+                  "[Spam@Example.com]\r\nHide=True\r\n"
+                  "[junk@x.fi]\r\nHide=True\r\n"
+                  "[?]\r\nDel=True\r\nBLJobSubs=True\r\nSubjects= Win ; ; Cheap \r\n"
+                  "[quiet@x.fi]\r\nBLJobSubs=True\r\n");
+    TStringList problems;
+    int idles = 0;
+    EXPECT_TRUE(ImportBlacklistFile(Dir.Path(), problems, [&] { ++idles; }));
+    EXPECT_EQ(idles, 4);
+    EXPECT_TRUE(problems.Empty()) << problems.Text();
+    EXPECT_FALSE(FileExists(Dir.File("blacklist.dat")));
+    EXPECT_EQ(ListDirectory(Rules()), (std::vector<std::string>{"All.rul", "Hide.rul", "Nothing.rul"}));
+    TIniFile hide(Rules() + "Hide.rul");
+    EXPECT_EQ(hide.ReadString("Rule", "Rule1", ""), "0");
+    EXPECT_EQ(hide.ReadString("Rule", "AllEMails", ""), "False");
+    EXPECT_EQ(hide.ReadString("Rule", "WordsRule", ""), "6");
+    TStringList senders;
+    IniReadSection(Rules() + "Hide.rul", "EMails", senders);
+    EXPECT_EQ(senders, (TStringList{"spam@example.com", "junk@x.fi"}));
+    TIniFile all(Rules() + "All.rul");
+    EXPECT_EQ(all.ReadString("Rule", "Rule1", ""), "1");
+    EXPECT_EQ(all.ReadString("Rule", "AllEMails", ""), "True");
+    EXPECT_EQ(all.ReadString("Rule", "WordsRule", ""), "0");
+    TStringList words;
+    IniReadSection(Rules() + "All.rul", "Words", words);
+    EXPECT_EQ(words, (TStringList{"win", "cheap"}));
+    // The imported rules work.
+    EXPECT_EQ(ApplyRules(Rules(), Msg("A", "x", "junk@x.fi", "hi")).Action, raHide);
+    EXPECT_EQ(ApplyRules(Rules(), Msg("A", "x", "a@b.c", "you win")).Action, raDelete);
+}
+
+TEST_F(RulesTest, BlacklistStaysWhenARuleCannotBeWritten) {
+    WriteTestFile(Dir.File("blacklist.dat"), "[a@b.c]\r\nHide=True\r\n[d@e.f]\r\nDel=True\r\n");
+    ForceDirectories(Rules() + "Hide.rul");  // a folder where the rule file should go
+    TStringList problems;
+    EXPECT_FALSE(ImportBlacklistFile(Dir.Path(), problems));
+    EXPECT_EQ(problems.Count(), 1);
+    EXPECT_TRUE(FileExists(Dir.File("blacklist.dat")));
+    EXPECT_TRUE(FileExists(Rules() + "Del.rul"));
+}
+
+// ---- host data ------------------------------------------------------------------
+
+TEST(HostData, PresetsScriptsAndFieldExtraction) {
+    TempDir dir;
+    std::string f = dir.File("host_data.dat");
+    WriteTestFile(f,
+                  "[Gmail]\r\nHost=pop.gmail.com\r\nPort=995\r\nSSL=True\r\n"
+                  "[webby]\r\nWeb=True\r\nConnection=HTTP\r\nAHost=http://127.0.0.1/login\r\nButtRND=2\r\n"
+                  "NewMail=class=\"unread\"\r\nDelRealN=<tr \r\nDelLn=1\r\nL1=2\r\nL5=3\r\n5=<b>\r\n6=</b>\r\n"
+                  "[broken]\r\nAHost=x\r\nR1=first\r\n");
+    TStringList names;
+    ReadPresetNames(f, names);
+    EXPECT_EQ(names, (TStringList{"Gmail", "webby", "broken"}));
+    THostPreset p = ReadHostPreset(f, "gmail");
+    EXPECT_EQ(p.Host, "pop.gmail.com");
+    EXPECT_EQ(p.Port, "995");
+    EXPECT_TRUE(p.SSL);
+    EXPECT_EQ(p.Connection, "POP3");
+    EXPECT_TRUE(HostIsWeb(f, "webby"));
+    EXPECT_FALSE(HostIsWeb(f, "Gmail"));
+
+    THostScript none = ReadHostScript(f, "missing");
+    EXPECT_FALSE(HostHasScript(none));
+    EXPECT_EQ(none.ButtRND, 1);
+    EXPECT_EQ(none.BodyLn, 1);
+    THostScript s = ReadHostScript(f, "webby");
+    EXPECT_TRUE(HostHasScript(s));
+    EXPECT_EQ(s.ButtRND, 2);
+    EXPECT_EQ(s.NewMail, "class=\"unread\"");
+    EXPECT_EQ(s.Sender.Start, "<b>");
+    EXPECT_THROW(ReadHostScript(f, "broken"), EConvertError);
+
+    EXPECT_EQ(ExtractHostField("<td><b>Ann</b></td>", "<b>", "</b>"), "Ann");
+    EXPECT_EQ(ExtractHostField("Ann</b>", "<b>", "</b>"), "Ann");
+    EXPECT_EQ(ExtractHostField("<b>Ann", "", ""), "<b>Ann");
+    std::vector<std::string> lines{"<tr class=\"unread\">", "x", "<tr >", "<tr class=\"unread\">"};
+    EXPECT_EQ(FindTokenLines(lines, s.NewMail), (std::vector<int>{0, 3}));
+    EXPECT_TRUE(FindTokenLines(lines, "").empty());
+    EXPECT_EQ(HostFieldLine(s, 3, s.Sender.Line, false), 6);
+    EXPECT_EQ(HostFieldLine(s, 3, s.Sender.Line, true), 3 + 3 + (1 - 2));
+}

@@ -1,0 +1,353 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <cstdio>
+#include <unistd.h>
+
+extern "C" {
+#include <jpeglib.h>
+}
+
+#include "CryptStr.h"
+#include "Kel_Files.h"
+#include "Kel_Reg.h"
+#include "SysUtils.h"
+#include "TestSupport.h"
+#include "VeskRutins.h"
+#include "unDecodes.h"
+
+TW_FILE_VERSION_RESOURCE("3.14.15.9");
+
+// ---- Kel_Reg -----------------------------------------------------------------
+
+TEST(KelReg, OneCallRoutinesOnSettingsFile) {
+    TempDir dir;
+    std::string f = dir.File("Tarnwick.ini");
+    EXPECT_EQ(IniReadString(f, "Accounts", "Num", "-1"), "-1");
+    IniWriteString(f, "List", "0", "a");
+    IniWriteString(f, "List", "1", "b");
+    IniWriteString(f, "Other", "x", "y");
+    TStringList values{"kept"};
+    IniReadSection(f, "list", values);
+    EXPECT_EQ(values, (TStringList{"kept", "a", "b"}));
+    IniReadSection(f, "Missing", values);
+    EXPECT_EQ(values.Count(), 3);
+    TStringList sections{"stale"};
+    IniReadSections(f, sections);
+    EXPECT_EQ(sections, (TStringList{"List", "Other"}));
+    EXPECT_TRUE(IniValueExists(f, "other", "X"));
+    IniDeleteKey(f, "Other", "x");
+    EXPECT_FALSE(IniValueExists(f, "Other", "x"));
+    IniEraseSection(f, "List");
+    IniReadSections(f, sections);
+    EXPECT_EQ(sections, (TStringList{"Other"}));
+    EXPECT_THROW(IniWriteString(dir.File("no/such/folder.ini"), "S", "k", "v"), EIniFileError);
+}
+
+// ---- Kel_Files ---------------------------------------------------------------
+
+TEST(KelFiles, DeleteFolderTakesSubFoldersAndNeverFollowsLinks) {
+    TempDir dir;
+    std::string outside = dir.File("outside/keep.txt");
+    WriteTestFile(outside, "keep");
+    std::string skin = dir.File("skins/Blue");
+    WriteTestFile(skin + "/skin.ini", "[About]\n");
+    WriteTestFile(skin + "/pics/a.jpg", "x");
+    WriteTestFile(skin + "/noext", "x");
+    ASSERT_EQ(::symlink(dir.File("outside").c_str(), (skin + "/link").c_str()), 0);
+    EXPECT_TRUE(DeleteFolder(skin));
+    EXPECT_FALSE(DirectoryExists(skin));
+    EXPECT_TRUE(FileExists(outside));
+    // An empty folder goes too; a missing one is a failure.
+    ForceDirectories(dir.File("empty"));
+    EXPECT_TRUE(DeleteFolder(dir.File("empty")));
+    EXPECT_FALSE(DeleteFolder(dir.File("empty")));
+}
+
+TEST(KelFiles, DeleteFilesByMask) {
+    TempDir dir;
+    WriteTestFile(dir.File("temp/a.eml"), "1");
+    WriteTestFile(dir.File("temp/B.EML"), "2");
+    WriteTestFile(dir.File("temp/c.txt"), "3");
+    EXPECT_TRUE(DeleteFiles(dir.File("temp/*.eml")));
+    EXPECT_EQ(ListDirectory(dir.File("temp")), std::vector<std::string>{"c.txt"});
+    EXPECT_TRUE(DeleteFiles(dir.File("temp/*.zip")));   // nothing to do
+    EXPECT_FALSE(DeleteFiles(dir.File("temp/none.txt")));
+    EXPECT_TRUE(DeleteFiles(dir.File("temp/c.txt")));
+    EXPECT_FALSE(DeleteFiles(""));
+}
+
+TEST(KelFiles, VersionTextAndSubFolderTest) {
+    EXPECT_EQ(GetFileVersionText(ApplicationExeName()), "3.14.15.9");
+    TempDir dir;
+    WriteTestFile(dir.File("plain.bin"), std::string("TW-FILEVERSION:x") + std::string(10, '\0'));
+    EXPECT_EQ(GetFileVersionText(dir.File("plain.bin")), "");
+    EXPECT_EQ(GetFileVersionText(dir.File("missing.exe")), "");
+    // A marker that straddles the reader's chunks is still found.
+    std::string big(1 << 20, 'z');
+    big.replace((1 << 20) - 8, 8, "TW-FILEV");
+    big += std::string("ERSION:0.1.2.5") + '\0';
+    WriteTestFile(dir.File("big.bin"), big);
+    EXPECT_EQ(GetFileVersionText(dir.File("big.bin")), "0.1.2.5");
+
+    EXPECT_TRUE(IsSubFolder({"skins", faDirectory}));
+    EXPECT_FALSE(IsSubFolder({".", faDirectory}));
+    EXPECT_FALSE(IsSubFolder({"..", faDirectory}));
+    EXPECT_FALSE(IsSubFolder({"file.txt", faArchive}));
+}
+
+// ---- CryptStr ----------------------------------------------------------------
+
+TEST(CryptStr, StoredFormIsExact) {
+    // Filler "ABC" and "DEF" around "p", "\xE4", "d", start key 9.
+    std::string filled = "ABCp\xE4" "dDEF";
+    std::string c = EncipherText(filled, 9);
+    std::string stored = "0_";
+    for (char ch : c) stored += IntToStr(static_cast<unsigned char>(ch)) + "_";
+    EXPECT_EQ(stored, "0_65_120_246_11_173_143_169_209_142_");
+    EXPECT_EQ(UnscrambleStr(stored), "p\xE4" "d");
+    EXPECT_EQ(DecipherText(c, 9), filled);
+}
+
+TEST(CryptStr, RoundTripAtEveryBoundaryLength) {
+    for (int n : {0, 1, 2, 85, 86, 100, 171, 255, 300}) {
+        std::string pw;
+        for (int i = 0; i < n; ++i) pw += char(0x80 + (i * 37) % 128);  // bytes >= 0x80
+        if (n > 2) pw[1] = 'a';
+        std::string s1 = ScrambleStr(pw), s2 = ScrambleStr(pw);
+        EXPECT_EQ(UnscrambleStr(s1), pw) << n;
+        EXPECT_EQ(UnscrambleStr(s2), pw) << n;
+        if (n == 0) {
+            EXPECT_EQ(s1, "");
+            continue;
+        }
+        EXPECT_EQ(s1.substr(0, 2), "0_");
+        EXPECT_EQ(s1.back(), '_');
+        if (n >= 3) {
+            EXPECT_NE(s1, s2) << n;
+        }
+        // Only the first 3n mod 256 bytes of the filled text are enciphered;
+        // from there on the stored codes are the plain bytes.
+        TStringList items;
+        for (size_t p = 2, q; (q = s1.find('_', p)) != std::string::npos; p = q + 1)
+            items.Add(s1.substr(p, q - p));
+        ASSERT_EQ(items.Count(), 3 * n);
+        int count = (3 * n) % 256;
+        for (int i = count; i < 3 * n; ++i) {
+            if (i >= n && i < 2 * n) {
+                EXPECT_EQ(StrToInt(items[i]), static_cast<unsigned char>(pw[i - n])) << n << " " << i;
+            }
+        }
+    }
+}
+
+TEST(CryptStr, DamagedStoredForms) {
+    EXPECT_EQ(UnscrambleStr(""), "");
+    EXPECT_EQ(UnscrambleStr("0_"), "");
+    EXPECT_EQ(UnscrambleStr("0_12_"), "");
+    EXPECT_THROW(UnscrambleStr("0_12_x4_99_"), EConvertError);
+    // Blanks separate items, as they always did.
+    std::string s = ScrambleStr("abc");
+    EXPECT_EQ(UnscrambleStr(StringReplaceAll(s, "_", " _")), "abc");
+}
+
+// ---- VeskRutins ---------------------------------------------------------------
+
+TEST(VeskRutins, SettingTextConversions) {
+    EXPECT_TRUE(StrToBoolean("True"));
+    EXPECT_FALSE(StrToBoolean("true"));
+    EXPECT_FALSE(StrToBoolean("1"));
+    EXPECT_EQ(BooleanToStr(false), "False");
+    EXPECT_TRUE(StrToBool("true"));
+    EXPECT_TRUE(StrToBool("-1"));
+    EXPECT_FALSE(StrToBool("0"));
+    EXPECT_FALSE(StrToBool("FALSE"));
+    EXPECT_THROW(StrToBool("yes"), EConvertError);
+    EXPECT_TRUE(StrToBoolDef("", true));
+
+    TFont f;
+    StrToFont("Arial, ,255,12", f);  // no fourth comma: size and style kept
+    EXPECT_EQ(f.Name, "Arial");
+    EXPECT_EQ(f.Charset, 0);
+    EXPECT_EQ(f.Color, 255);
+    EXPECT_EQ(f.Size, 8);
+    EXPECT_EQ(f.Style, 0);
+    StrToFont("Tahoma,1,x,10, 3 ", f);  // a non-number keeps the field
+    EXPECT_EQ(FontToStr(f), "Tahoma,1,255,10,3");
+    TFont g;
+    StrToFont("no commas", g);
+    EXPECT_EQ(g, TFont());
+    EXPECT_EQ(FontToStr(g), "MS Sans Serif,0,0,8,0");
+
+    EXPECT_EQ(VersionToInt("0.8.2.5"), 825);
+    EXPECT_EQ(VersionToInt("0.7.7.1"), 771);
+    EXPECT_EQ(VersionToInt(""), -1);
+    EXPECT_THROW(VersionToInt("1.x"), EConvertError);
+    EXPECT_EQ(StrToAlignment("taCenter"), taCenter);
+    EXPECT_EQ(StrToAlignment("tacenter"), taLeftJustify);
+}
+
+TEST(VeskRutins, ListsAndNames) {
+    TStringList l{"x"};
+    SplitToList(l, " a ;; b;  ;c ");
+    EXPECT_EQ(l, (TStringList{"x", "a", "b", "c"}));
+    EXPECT_TRUE(ListContains(l, "b"));
+    EXPECT_FALSE(ListContains(l, "B"));
+    EXPECT_FALSE(ListContains(l, ""));
+    EXPECT_EQ(CutExtension("english.lng"), "english");
+    EXPECT_EQ(CutExtension(".lng"), "");
+    EXPECT_EQ(TrimChar("\"\"name\"", '"'), "name");
+    EXPECT_EQ(TrimLeftChar("<<a<", '<'), "a<");
+    EXPECT_EQ(TrimRightChar("", 'x'), "");
+    EXPECT_EQ(StripQPrefix("=?ISO-8859-1?Q?Hyv=E4?="), "Hyv=E4");
+    EXPECT_EQ(StripQPrefix("Re: =?ISO-8859-1?Q?x?= y?="), "Re: =?ISO-8859-1?Q?x y?=");
+    EXPECT_TRUE(HasForbiddenFileNameChar("a|b"));
+    EXPECT_FALSE(HasForbiddenFileNameChar("a b.eml"));
+    EXPECT_EQ(CleanFileName("Re: <what?> \"now\"/\\|*"), "Re what now");
+}
+
+TEST(VeskRutins, StripHtmlTags) {
+    EXPECT_EQ(StripHtmlTags("a<b>bold</b>c"), "aboldc");
+    EXPECT_EQ(StripHtmlTags("x<BR>y<br/>z"), "x\r\nyz");
+    // A ">" before the first "<" is text, and the loop ends.
+    EXPECT_EQ(StripHtmlTags("5 > 3 <i>yes</i>"), "5 > 3 yes");
+    EXPECT_EQ(StripHtmlTags("a > b"), "a > b");
+    EXPECT_EQ(StripHtmlTags("open <tag"), "open <tag");
+    EXPECT_EQ(StripHtmlTags("<<b>>"), ">");
+    std::string big;
+    for (int i = 0; i < 20000; ++i) big += "<td>" + IntToStr(i) + "</td>";
+    EXPECT_EQ(StripHtmlTags(big).size(), 88890u);
+}
+
+TEST(VeskRutins, HtmlToLines) {
+    TStringList l{"old"};
+    HtmlToLines("a<br>b&lt;c</p>d", l);
+    EXPECT_EQ(l, (TStringList{"a", "b<cd"}));
+    HtmlToLines("<P class=x>&auml;&Ouml;&amp;\r\n<li>x&gt;<  br>end", l);
+    EXPECT_EQ(l, (TStringList{"", "\xC3\xA4\xC3\x96&amp;", "x>", "end"}));
+    HtmlToLines("trailing <b", l);
+    EXPECT_EQ(l, (TStringList{"trailing "}));
+    HtmlToLines("a&", l);
+    EXPECT_EQ(l, (TStringList{"a&"}));
+}
+
+TEST(VeskRutins, DefaultRouteDecidesConnectedState) {
+    std::string header = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\n";
+    std::string lan = header + "eth0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\n";
+    std::string onlyLo = header + "lo\t00000000\t00000000\t0001\t0\t0\t0\t00000000\n";
+    std::string noDefault = header + "eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\n";
+    std::string v6 = std::string(32, '0') + " 00 " + std::string(32, '0') + " 00 " +
+                     "fe800000000000000000000000000001 00000400 00000001 00000000 00000003 wlan0\n";
+    EXPECT_TRUE(HasDefaultRoute(lan, ""));
+    EXPECT_FALSE(HasDefaultRoute(onlyLo, ""));
+    EXPECT_FALSE(HasDefaultRoute(noDefault, ""));
+    EXPECT_TRUE(HasDefaultRoute(noDefault, v6));
+    EXPECT_FALSE(HasDefaultRoute("", ""));
+}
+
+TEST(VeskRutins, ShortcutsAndFolders) {
+    TempDir dir;
+    std::string link = dir.File("Tarnwick bob.lnk");
+    ASSERT_TRUE(CreateShortcut(link, "", "/opt/tw/tarnwick", "-user -bob", "/opt/tw/", "", 0, 0));
+    EXPECT_EQ(ShortcutFileName(link), dir.File("Tarnwick bob.desktop"));
+    std::string text = ReadFileToString(dir.File("Tarnwick bob.desktop"));
+    EXPECT_TRUE(Contains(text, "\nExec=/opt/tw/tarnwick -user -bob\n"));
+    EXPECT_TRUE(Contains(text, "\nPath=/opt/tw/\n"));
+    EXPECT_FALSE(Contains(text, "Comment="));
+    EXPECT_FALSE(CreateShortcut(dir.File("no/folder/x.lnk"), "", "/bin/true", "", "", "", 0, 0));
+
+    EXPECT_EQ(GetSpecialFolderPath(2), "");
+    EXPECT_EQ(GetSpecialFolderPath(11), "");
+    EXPECT_EQ(GetSpecialFolderPath(-1), "");
+    EXPECT_TRUE(EndsText("/autostart", GetSpecialFolderPath(9)));
+    EXPECT_FALSE(GetSpecialFolderPath(4).empty());
+}
+
+namespace {
+
+void WriteJpeg(const std::string &path, int w, int h) {
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = JDIMENSION(w);
+    c.image_height = JDIMENSION(h);
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<unsigned char> row(size_t(w) * 3);
+    for (int x = 0; x < w; ++x) row[size_t(x) * 3] = 255;  // red
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
+}
+
+}  // namespace
+
+TEST(VeskRutins, JpegToPicture) {
+    TempDir dir;
+    WriteJpeg(dir.File("screenshot.jpg"), 40, 30);
+    QImage img;
+    JpegToPicture(dir.File("screenshot.jpg"), img);
+    EXPECT_EQ(img.width(), 40);
+    EXPECT_EQ(img.height(), 30);
+    EXPECT_GT(qRed(img.pixel(5, 5)), 200);
+    EXPECT_LT(qGreen(img.pixel(5, 5)), 50);
+    std::string jpeg = ReadFileToString(dir.File("screenshot.jpg"));
+    WriteTestFile(dir.File("cut.jpg"), jpeg.substr(0, 100));
+    WriteTestFile(dir.File("junk.jpg"), "not a jpeg at all");
+    EXPECT_THROW(JpegToPicture(dir.File("junk.jpg"), img), EInvalidGraphic);
+    EXPECT_THROW(JpegToPicture(dir.File("missing.jpg"), img), EInvalidGraphic);
+    QImage cut;
+    try {
+        JpegToPicture(dir.File("cut.jpg"), cut);  // libjpeg pads a short file
+    } catch (const EInvalidGraphic &) {
+    }
+}
+
+TEST(VeskRutins, ProcessesAndScreenSaver) {
+    std::string self = ExtractFileName(ApplicationExeName());
+    EXPECT_TRUE(IsProcessRunning(self));
+    EXPECT_TRUE(IsProcessRunning(self + ".exe"));
+    EXPECT_FALSE(IsProcessRunning("no-such-program-here.exe"));
+    EXPECT_FALSE(IsProcessRunning(""));
+    EXPECT_FALSE(IsScreenSaverRunning());
+}
+
+// ---- unDecodes -----------------------------------------------------------------
+
+TEST(unDecodes, Koi8rToUtf8) {
+    EXPECT_EQ(Koi8rToWide("\xF0\xD2\xC9\xD7\xC5\xD4, ok"), "Привет, ok");
+    EXPECT_EQ(Koi8rToWide("\xA3\xB3\x9A"), "ёЁ\xC2\xA0");
+    EXPECT_EQ(Koi8rToWide(""), "");
+}
+
+TEST(unDecodes, Utf8ToLatin1KeepsValidTextAndRepairsTheRest) {
+    EXPECT_EQ(Utf8ToLatin1("\xC3\xA4iti \xC3\xA9t\xC3\xA9 \xE2\x82\xAC"), "\xC3\xA4iti \xC3\xA9t\xC3\xA9 \xE2\x82\xAC");
+    // Bytes that are not UTF-8 are Windows-1252 characters.
+    EXPECT_EQ(Utf8ToLatin1("p\xE4iv\xE4 \x80"), "p\xC3\xA4iv\xC3\xA4 \xE2\x82\xAC");
+    EXPECT_EQ(Utf8ToLatin1("end\xC3"), "end\xC3\x83");
+    EXPECT_EQ(Utf8ToLatin1("\xE2\x82"), "\xC3\xA2\xE2\x80\x9A");
+    EXPECT_TRUE(IsValidUtf8(Utf8ToLatin1(std::string("\xF5\xFF\xC0\xAF\xED\xA0\x80", 7))));
+}
+
+TEST(unDecodes, Utf8ToLatin1BytesFoldsToSingleBytes) {
+    EXPECT_EQ(Utf8ToLatin1Bytes("\xC3\xA4"), "\xE4");
+    EXPECT_EQ(Utf8ToLatin1Bytes("\xC3\xA9"), "\xE9");
+    EXPECT_EQ(Utf8ToLatin1Bytes("\xC3\x80\xC3\xBF"), "\xC0\xFF");
+    EXPECT_EQ(Utf8ToLatin1Bytes("\xC2\xA0\xC2\xBD"), "\xA0\xBD");
+    EXPECT_EQ(Utf8ToLatin1Bytes("\xE2\x82\xAC!"), "\x80!");
+    // Only E2 82 AC is the euro sign; other E2 sequences lose their lead byte.
+    EXPECT_EQ(Utf8ToLatin1Bytes("\xE2\x80\x93"), "\x80\x93");
+    EXPECT_EQ(Utf8ToLatin1Bytes("\xE2\x82"), "\x82");
+    EXPECT_EQ(Utf8ToLatin1Bytes("x\xC3"), "x");
+    EXPECT_EQ(Utf8ToLatin1Bytes("\xC3z"), "z");
+}

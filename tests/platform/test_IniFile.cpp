@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "Classes.h"
+#include "IniFile.h"
+#include "SysUtils.h"
+#include "TestSupport.h"
+
+namespace {
+
+std::string Golden(const std::string &name) { return ReadFileToString(TestDataDir() + "ini/" + name); }
+
+}  // namespace
+
+TEST(IniFileRead, PrivateProfileQuirksOnCrlfFileWithBom) {
+    TIniFile ini(TestDataDir() + "ini/read_crlf.ini");
+    // Names without regard to case, trimmed names and values.
+    EXPECT_EQ(ini.ReadString("OPTIONS", "language", "?"), "english.lng");
+    EXPECT_EQ(ini.ReadString("Options", "Skin", "?"), "Default");
+    EXPECT_EQ(ini.ReadString("accounts", "NUM", "?"), "1");
+    // "Key=" is present and empty, not the default.
+    EXPECT_EQ(ini.ReadString("Options", "Empty", "def"), "");
+    EXPECT_TRUE(ini.ValueExists("Options", "Empty"));
+    // One pair of enclosing quotes goes; inner and unmatched quotes stay.
+    EXPECT_EQ(ini.ReadString("Options", "Quoted", ""), "  spaced out  ");
+    EXPECT_EQ(ini.ReadString("Options", "Single", ""), "x");
+    EXPECT_EQ(ini.ReadString("Options", "Inner", ""), "a \"b\" c");
+    EXPECT_EQ(ini.ReadString("Options", "OneQuote", ""), "\"abc");
+    EXPECT_EQ(ini.ReadString("Options", "Eq", ""), "a=b=c");
+    // The first duplicate counts, of keys and of sections.
+    EXPECT_EQ(ini.ReadString("Options", "DUP", ""), "first");
+    EXPECT_EQ(ini.ReadString("Options", "Late", "absent"), "absent");
+    // Comments, lines without "=" and keys before any section are no keys.
+    EXPECT_FALSE(ini.ValueExists("Options", ";Commented"));
+    EXPECT_FALSE(ini.ValueExists("Options", "Commented"));
+    EXPECT_EQ(ini.ReadString("", "orphan", "none"), "none");
+    EXPECT_EQ(ini.ReadString("Missing", "Key", "def"), "def");
+
+    TStringList l;
+    ini.ReadSections(l);
+    EXPECT_EQ(l, (TStringList{"Options", "Accounts"}));
+    ini.ReadSection("options", l);
+    EXPECT_EQ(l, (TStringList{"Language", "Skin", "Empty", "Quoted", "Single", "Inner", "OneQuote",
+                              "Eq", "Dup"}));
+    ini.ReadSectionValues("Accounts", l);
+    EXPECT_EQ(l, (TStringList{"Num=1"}));
+    EXPECT_EQ(ini.ReadInteger("Accounts", "Num", -1), 1);
+    EXPECT_EQ(ini.ReadInteger("Options", "Skin", -7), -7);
+}
+
+TEST(IniFileRead, LfFileWithoutFinalLineEndAndMissingFile) {
+    TIniFile ini(TestDataDir() + "ini/read_lf.ini");
+    EXPECT_EQ(ini.ReadString("Messages", "2", ""), "Done");
+    EXPECT_EQ(ini.ReadString("Other", "k", ""), "v");
+    TIniFile none(TestDataDir() + "ini/no_such_file.ini");
+    EXPECT_EQ(none.ReadString("A", "B", "def"), "def");
+    TStringList l{"stale"};
+    none.ReadSections(l);
+    EXPECT_TRUE(l.Empty());
+}
+
+TEST(IniFileWrite, KeepsUntouchedLinesAndMatchesGolden) {
+    TempDir dir;
+    std::string path = dir.File("w.ini");
+    WriteTestFile(path, Golden("write_src.ini"));
+    TIniFile ini(path);
+    ini.WriteString("a", "TWO", "22");
+    ini.WriteString("A", "Three", "3");
+    ini.DeleteKey("B", "x");
+    ini.EraseSection("c");
+    ini.WriteString("D", "New", "  padded ");
+    ini.WriteString("D", "Line", "one\ntwo");
+    EXPECT_EQ(ReadFileToString(path), Golden("write_expected.ini"));
+    // What was written reads back as it was given.
+    EXPECT_EQ(ini.ReadString("D", "New", ""), "  padded ");
+    EXPECT_EQ(ini.ReadString("a", "two", ""), "22");
+}
+
+TEST(IniFileWrite, LfFileStaysLfAndNewFileIsPrivate) {
+    TempDir dir;
+    std::string lf = dir.File("lf.ini");
+    WriteTestFile(lf, "[S]\nA=1\n");
+    IniFileCacheClear();
+    TIniFile(lf).WriteString("S", "B", "2");
+    EXPECT_EQ(ReadFileToString(lf), "[S]\nA=1\nB=2\n");
+
+    std::string fresh = dir.File("new.ini");
+    TIniFile(fresh).WriteString("Sec", "Key", "'quoted'");
+    EXPECT_EQ(ReadFileToString(fresh), "[Sec]\r\nKey=\"'quoted'\"\r\n");
+    EXPECT_EQ(TIniFile(fresh).ReadString("sec", "key", ""), "'quoted'");
+    struct stat st;
+    ASSERT_EQ(::stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(IniFileWrite, RejectsNamesThatWouldBreakTheFileAndHasNoValueLimit) {
+    TempDir dir;
+    std::string path = dir.File("x.ini");
+    TIniFile ini(path);
+    EXPECT_THROW(ini.WriteString("S", "a=b", "v"), EIniFileError);
+    EXPECT_THROW(ini.WriteString("S", "", "v"), EIniFileError);
+    EXPECT_THROW(ini.WriteString("S]x", "k", "v"), EIniFileError);
+    EXPECT_THROW(ini.WriteString("S\n[T", "k", "v"), EIniFileError);
+    // A value can not smuggle another section into the file.
+    ini.WriteString("S", "k", "v\r\n[Evil]\r\nk2=1");
+    EXPECT_FALSE(ini.SectionExists("Evil"));
+    std::string big(300000, 'x');
+    big[1000] = '\xE4';
+    ini.WriteString("S", "Big", big);
+    EXPECT_EQ(TIniFile(path).ReadString("S", "Big", ""), big);
+}
+
+TEST(IniFileWrite, SeesChangesMadeBehindItsBack) {
+    TempDir dir;
+    std::string path = dir.File("c.ini");
+    WriteTestFile(path, "[S]\nk=1\n");
+    EXPECT_EQ(TIniFile(path).ReadString("S", "k", ""), "1");
+    WriteTestFile(path, "[S]\nk=2\n");  // same size, same instant
+    EXPECT_EQ(TIniFile(path).ReadString("S", "k", ""), "2");
+    // A held plain object reads the file anew at every call.
+    TIniFile held(path);
+    EXPECT_EQ(held.ReadString("S", "k", ""), "2");
+    TIniFile(path).WriteString("S", "k", "3");
+    EXPECT_EQ(held.ReadString("S", "k", ""), "3");
+    held.WriteString("S", "j", "4");
+    EXPECT_EQ(ReadFileToString(path), "[S]\nk=3\nj=4\n");
+}
+
+TEST(IniFileWrite, MemIniFileWritesOnlyOnUpdate) {
+    TempDir dir;
+    std::string path = dir.File("m.ini");
+    {
+        TMemIniFile mem(path);
+        for (int i = 0; i < 200; ++i) mem.WriteString("S", IntToStr(i), IntToStr(i * i));
+        EXPECT_FALSE(FileExists(path));
+        mem.UpdateFile();
+    }
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("S", "199", ""), "39601");
+    TStringList keys;
+    ini.ReadSection("S", keys);
+    EXPECT_EQ(keys.Count(), 200);
+}
+
+TEST(IniFileBounds, OversizedFileAndFifoNeitherHangNorLoad) {
+    TempDir dir;
+    std::string big = dir.File("big.ini");
+    {
+        std::string chunk = "[S]\nk=v\n";
+        TFileStream f(big, fmCreate);
+        f.SetSize(MaxIniFileSize + 1);
+        f.WriteBuffer(chunk.data(), int64_t(chunk.size()));
+    }
+    EXPECT_THROW(TIniFile(big).ReadString("S", "k", ""), EIniFileError);
+    EXPECT_THROW(TIniFile(big).WriteString("S", "k", "x"), EIniFileError);
+    EXPECT_EQ(FileSize(big), MaxIniFileSize + 1);
+
+    std::string fifo = dir.File("fifo.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(TIniFile(fifo).ReadString("S", "k", "def"), "def");
+}
+
+TEST(IniFileWrite, InterruptedWriteLeavesTheOldFile) {
+    TempDir dir;
+    std::string path = dir.File("settings.ini");
+    const std::string old = "[Accounts]\r\nNum=0\r\n[0]\r\nName=keep me\r\n";
+    WriteTestFile(path, old);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The kernel kills the writer part-way through the file.
+        struct rlimit rl{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &rl);
+        ::signal(SIGXFSZ, SIG_DFL);
+        TIniFile(path).WriteString("0", "Name", std::string(100000, 'n'));
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+    EXPECT_EQ(ReadFileToString(path), old);
+    EXPECT_EQ(TIniFile(path).ReadString("0", "Name", ""), "keep me");
+}
+
+TEST(IniFileWrite, FailedWriteRaisesAndLeavesNoTemporary) {
+    TempDir dir;
+    std::string path = dir.File("s.ini");
+    WriteTestFile(path, "[S]\nk=1\n");
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The write fails part-way (EFBIG) and must say so.
+        struct rlimit rl{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &rl);
+        ::signal(SIGXFSZ, SIG_IGN);
+        try {
+            TIniFile(path).WriteString("S", "k", std::string(100000, 'n'));
+        } catch (const EIniFileError &) {
+            ::_exit(7);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 7);
+    EXPECT_EQ(TIniFile(path).ReadString("S", "k", ""), "1");
+    EXPECT_EQ(ListDirectory(dir.Path()), std::vector<std::string>{"s.ini"});
+}
+
+TEST(IniFileRead, NameInAnotherLetterCaseIsTheSameFile) {
+    TempDir dir;
+    WriteTestFile(dir.File("Skins/Blue/Skin.SKN"), "[About]\nVersion=2\n");
+    TIniFile ini(dir.File("skins/blue/skin.skn"));
+    EXPECT_EQ(ini.ReadString("About", "Version", ""), "2");
+    ini.WriteString("About", "Version", "3");
+    EXPECT_EQ(ListDirectory(dir.File("Skins/Blue")), std::vector<std::string>{"Skin.SKN"});
+    EXPECT_EQ(ReadFileToString(dir.File("Skins/Blue/Skin.SKN")), "[About]\nVersion=3\n");
+}
