@@ -79,16 +79,6 @@ protected:
     Recorder Rec;
 };
 
-TEST_F(HTTPGetTest, DefaultsAfterCreate) {
-    THTTPGet g;
-    EXPECT_EQ(g.AcceptTypes, "*/*");
-    EXPECT_EQ(g.Agent, "Orvane HTTPGet");
-    EXPECT_FALSE(g.BinaryData);
-    EXPECT_FALSE(g.UseCache);
-    EXPECT_FALSE(g.WaitThread);
-    EXPECT_FALSE(g.Running());
-}
-
 TEST_F(HTTPGetTest, WholeFileArrivesWithProgressAndNoLeftovers) {
     FetchFile(Server->Url("/file.bin"));
     EXPECT_EQ(Rec.done, 1);
