@@ -167,6 +167,8 @@ TEST(MessageBuild, ReceivedHeadersKeepTheirOwnLinesUnlessChanged) {
         "From: =?koi8-r?B?8NLJ18XU?= <a@b.ru>\r\n"
         "To: x@y.ru\r\n"
         "Organization: =?windows-1251?B?z/Do4uXy?=\r\n"
+        "Date: Tue, 7 Dec 2004 10:20:30 +0200 (CEST)\r\n"
+        "Sender: <unparsable@x> trailing@y\r\n"
         "Content-Type: text/plain; charset=koi8-r\r\n"
         "\r\nbody\r\n";
     auto m = Parse(raw);
@@ -175,6 +177,8 @@ TEST(MessageBuild, ReceivedHeadersKeepTheirOwnLinesUnlessChanged) {
     EXPECT_NE(saved.find("Subject: \xF0\xD2\xC9\xD7\xC5\xD4\r\n"), std::string::npos);
     EXPECT_NE(saved.find("From: =?koi8-r?B?8NLJ18XU?= <a@b.ru>\r\n"), std::string::npos);
     EXPECT_NE(saved.find("Organization: =?windows-1251?B?z/Do4uXy?=\r\n"), std::string::npos);
+    EXPECT_NE(saved.find("Date: Tue, 7 Dec 2004 10:20:30 +0200 (CEST)\r\n"), std::string::npos);
+    EXPECT_NE(saved.find("Sender: <unparsable@x> trailing@y\r\n"), std::string::npos);
     m->Subject = "Changed";
     saved = Saved(*m);
     EXPECT_NE(saved.find("Subject: Changed\r\n"), std::string::npos);
