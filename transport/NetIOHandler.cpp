@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 #include "NetIOHandlerStack.h"
 #include "NetStack.h"
@@ -10,6 +11,12 @@ namespace {
 TNetIOHandlerFactory &DefaultFactory() {
     static TNetIOHandlerFactory factory;
     return factory;
+}
+
+std::mutex GRegisteredLock;
+std::vector<std::string> &Registered() {
+    static std::vector<std::string> names;
+    return names;
 }
 
 // Time left of a limit (-2: none) since start.
@@ -326,7 +333,8 @@ void TNetIOHandler::CaptureLoop(const std::function<void(std::string &)> &store,
         while (true) {
             std::string line = ReadLnOrRaise();
             if (line == delim) break;
-            if ((MaxCapturedLines > 0 && MaxCapturedLines < lineCount) || lineCount >= NetMaxCapturedLinesCap ||
+            // The maximum is the number of lines that may be stored, no more.
+            if ((MaxCapturedLines > 0 && lineCount >= MaxCapturedLines) || lineCount >= NetMaxCapturedLinesCap ||
                 bytes > NetMaxCapturedBytesCap)
                 ENetMaxCaptureLineExceeded::Toss("Maximum number of line allowed exceeded");
             if (usesDotTransparency && line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
@@ -496,7 +504,21 @@ void TNetIOHandler::WriteBufferCancel() {
     FWriteBuffer.reset();
 }
 
-void TNetIOHandler::SetDefaultClass(TNetIOHandlerFactory factory) { DefaultFactory() = std::move(factory); }
+void TNetIOHandler::SetDefaultClass(const std::string &className, TNetIOHandlerFactory factory) {
+    DefaultFactory() = std::move(factory);
+    RegisterIOHandler(className);
+}
+
+void TNetIOHandler::RegisterIOHandler(const std::string &className) {
+    std::lock_guard<std::mutex> g(GRegisteredLock);
+    auto &names = Registered();
+    if (std::find(names.begin(), names.end(), className) == names.end()) names.push_back(className);
+}
+
+std::vector<std::string> TNetIOHandler::RegisteredIOHandlers() {
+    std::lock_guard<std::mutex> g(GRegisteredLock);
+    return Registered();
+}
 
 TNetIOHandler *TNetIOHandler::MakeDefaultIOHandler(TNetInitializerComponent *owner) {
     if (DefaultFactory()) return DefaultFactory()(owner);

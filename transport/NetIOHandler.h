@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Classes.h"
 #include "NetBuffer.h"
@@ -133,8 +134,12 @@ public:
     bool WriteBufferingActive() const { return FWriteBuffer != nullptr; }
 
     // --- default handler class ----------------------------------------------
-    static void SetDefaultClass(TNetIOHandlerFactory factory);
+    // The class clients make when they have none (the stack handler unless set).
+    static void SetDefaultClass(const std::string &className, TNetIOHandlerFactory factory);
     static TNetIOHandler *MakeDefaultIOHandler(TNetInitializerComponent *owner);
+    // The process-wide list of handler classes (each name once).
+    static void RegisterIOHandler(const std::string &className);
+    static std::vector<std::string> RegisteredIOHandlers();
 
 protected:
     explicit TNetIOHandler(TNetInitializerComponent *owner) : TNetComponent(owner) {}

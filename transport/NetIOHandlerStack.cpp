@@ -49,8 +49,15 @@ bool TNetIOHandlerStack::Connected() {
     if (BindingAllocated() && FOpened) {
         try {
             ReadFromSource(false, 0, false);
+        } catch (const ENetSocketError &) {
+            // A reset or aborted connection is gone: close it so that it no
+            // longer counts as connected.
+            FClosedGracefully = true;
+            try {
+                Close();
+            } catch (...) {
+            }
         } catch (const ENetException &) {
-            // A failing peek is a lost connection; the test below says so.
         }
     }
     return TNetIOHandlerSocket::Connected();

@@ -10,11 +10,13 @@ stdout, accepts one connection and runs the steps:
   readline        read up to and including LF
   read:N          read exactly N bytes
   close           close the connection (and stop)
+  reset           abort the connection with a reset (and stop)
   wait_close      read until the client closes
   accept          accept the next connection
 Everything received is appended to LOGFILE.
 """
 import socket
+import struct
 import sys
 import time
 
@@ -72,6 +74,10 @@ def main():
                 while read_some():
                     pass
             elif kind == "close":
+                conn.close()
+                break
+            elif kind == "reset":
+                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                 conn.close()
                 break
             elif kind == "accept":

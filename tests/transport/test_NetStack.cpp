@@ -359,8 +359,8 @@ TEST(NetAntiFreeze, QtTimerKeepsFiringDuringSocketWait) {
     EXPECT_FALSE(h.Readable(1000));
     uint32_t spent = TicksDiff(t0, TicksNow());
     EXPECT_GE(spent, 990u);
-    EXPECT_LT(spent, 1300u);
-    EXPECT_GE(ticks, 40);  // about 100 at 10 ms; a frozen loop gives 0 or 1
+    EXPECT_LT(spent, 1500u);
+    EXPECT_GE(ticks, 20);  // about 100 at 10 ms; a frozen loop gives 0 or 1
     timer.stop();
     af.reset();
     TNetAntiFreeze::SetProcessMessagesHook(nullptr);
