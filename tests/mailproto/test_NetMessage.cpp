@@ -379,4 +379,17 @@ TEST(MessageSources, ThroughAnIOHandlerAsAPop3ReplyArrives) {
     EXPECT_EQ(h->Headers.Count(), 2);
     EXPECT_EQ(h->From().Address, "a@b.c");
     EXPECT_EQ(top->ReadLn(), "next");
+    // A line far over the handler's line limit arrives in pieces; a piece
+    // that happens to be "." does not end the message.
+    std::string longLine(20000, 'x');
+    auto big = NetCreateNoOwner<TNetIOHandlerStream>(
+        new TStringStream("Subject: long\r\n\r\n" + longLine.substr(0, 16384) + ".\r\nlast\r\n.\r\n"));
+    big->Open();
+    auto l = NetCreateNoOwner<TNetMessage>();
+    TNetIOHandlerMessageSource bigSrc(*big, true);
+    ASSERT_TRUE(l->ReceiveHeader(bigSrc));
+    l->ReceiveBody(bigSrc);
+    ASSERT_EQ(l->Body.Count(), 3);
+    EXPECT_EQ(l->Body[1], ".");
+    EXPECT_EQ(l->Body[2], "last");
 }
