@@ -115,6 +115,7 @@ TDateTime RawStrInternetToDateTime(std::string &text) {
     int day = 0, month = 0, year = 0;
     int hour = 0, minute = 0, second = 0;
     bool haveTime = false;
+    std::string asctimeZone;
 
     // A leading day name, with or without a comma.
     {
@@ -156,7 +157,12 @@ TDateTime RawStrInternetToDateTime(std::string &text) {
         } else if (ParseTime(wy, hour, minute, second)) {
             haveTime = true;
             std::string_view w = cur.Word(false);
-            if (!ParseNumber(w, year, 4)) return text = "", 0;
+            if (!ParseNumber(w, year, 4)) {
+                // asctime with a zone before the year: "10:20:30 EST 2004".
+                std::string_view y = cur.Word(false);
+                if (!ParseNumber(y, year, 4)) return text = "", 0;
+                asctimeZone = std::string(w);
+            }
         } else {
             cur.pos = save;
             year = 1900;
@@ -172,6 +178,12 @@ TDateTime RawStrInternetToDateTime(std::string &text) {
         std::string_view wt = cur.Word(false);
         // "T" between an ISO date and its time.
         if (!wt.empty() && (wt[0] == 'T' || wt[0] == 't') && wt.size() > 1 && IsDigit(wt[1])) wt.remove_prefix(1);
+        // A zone written against the time: "10:20:30+0200".
+        size_t sign = wt.find_first_of("+-");
+        if (sign != std::string_view::npos && sign > 0) {
+            cur.pos -= wt.size() - sign;
+            wt = wt.substr(0, sign);
+        }
         if (ParseTime(wt, hour, minute, second))
             haveTime = true;
         else
@@ -188,12 +200,14 @@ TDateTime RawStrInternetToDateTime(std::string &text) {
             cur.pos = save;
         }
     }
+    if (second == 60) second = 59;  // a leap second
     TDateTime d = 0, t = 0;
     if (!TryEncodeDate(year, month, day, d) || !TryEncodeTime(hour, minute, second, 0, t)) {
         text.clear();
         return 0;
     }
     text = Trim(std::string_view(src).substr(std::min(cur.pos, src.size())));
+    if (!asctimeZone.empty()) text = asctimeZone + (text.empty() ? "" : " " + text);
     return d + t;
 }
 

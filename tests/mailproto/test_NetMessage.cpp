@@ -158,6 +158,22 @@ TEST(MessageBuild, TwoTextPartsAreAlternative) {
     auto back = Parse(s, true);
     ASSERT_EQ(back->Parts.Count(), 2);
     EXPECT_EQ(dynamic_cast<TNetText &>(back->Parts[1]).Body[0], "two");
+    // An attachment's header lines keep their exact form.
+    std::string path = tmp.dir.File("doc.txt");
+    WriteTestFile(path, "attached");
+    auto &att = m->Parts.Add(std::make_unique<TNetAttachmentFile>(m.get(), path));
+    EXPECT_EQ(att.FileName, "doc.txt");
+    m->ContentType.clear();
+    s = Saved(*m);
+    EXPECT_NE(s.find("Content-Type: multipart/mixed; boundary=\""), std::string::npos) << s;
+    EXPECT_NE(s.find("\r\nContent-Type: application/octet-stream;\r\n        name=\"doc.txt\"\r\n"
+                     "Content-Transfer-Encoding: base64\r\n"
+                     "Content-Disposition: attachment;\r\n        filename=\"doc.txt\"\r\n\r\nYXR0YWNoZWQ=\r\n"),
+              std::string::npos) << s;
+    back = Parse(s, true);
+    ASSERT_EQ(back->Parts.Count(), 3);
+    EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(back->Parts[2]).StoredPath), "attached");
+    EXPECT_TRUE(FileExists(path));  // not a temporary file: kept when the message goes
 }
 
 TEST(MessageBuild, ReceivedHeadersKeepTheirOwnLinesUnlessChanged) {
