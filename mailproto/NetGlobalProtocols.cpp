@@ -424,6 +424,56 @@ std::string HeaderParameter(std::string_view value, std::string_view name, bool 
     return Trim(src.substr(i, e == std::string::npos ? std::string::npos : e - i));
 }
 
+std::string HeaderParameterDecoded(std::string_view value, std::string_view name) {
+    std::string plain = HeaderParameter(value, name);
+    if (!plain.empty()) return plain;
+    auto unpercent = [](std::string_view v) {
+        std::string out;
+        for (size_t i = 0; i < v.size(); ++i) {
+            auto hex = [](char c) {
+                return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            };
+            if (v[i] == '%' && i + 2 < v.size() + 0 && hex(v[i + 1]) >= 0 && hex(v[i + 2]) >= 0) {
+                out.push_back(char(hex(v[i + 1]) << 4 | hex(v[i + 2])));
+                i += 2;
+            } else {
+                out.push_back(v[i]);
+            }
+        }
+        return out;
+    };
+    std::string charset, bytes;
+    bool any = false;
+    // "name*" alone, then "name*0", "name*1", ... each with or without a
+    // trailing "*" that marks percent-coding.
+    for (int n = -1; n < 100; ++n) {
+        std::string key = std::string(name) + "*" + (n < 0 ? std::string() : IntToStr(n));
+        bool coded = true;
+        std::string part = HeaderParameter(value, key + "*");
+        if (n < 0) part = HeaderParameter(value, key);
+        if (part.empty() && n >= 0) {
+            part = HeaderParameter(value, key);
+            coded = false;
+        }
+        if (part.empty()) {
+            if (n < 0) continue;
+            break;
+        }
+        any = true;
+        if (coded && charset.empty() && (n <= 0)) {
+            size_t q1 = part.find('\''), q2 = q1 == std::string::npos ? q1 : part.find('\'', q1 + 1);
+            if (q2 != std::string::npos) {
+                charset = part.substr(0, q1);
+                part = part.substr(q2 + 1);
+            }
+        }
+        bytes += coded ? unpercent(part) : part;
+        if (n < 0) break;
+    }
+    if (!any) return {};
+    return CharsetToUTF8(bytes, charset.empty() ? std::string_view("us-ascii") : std::string_view(charset));
+}
+
 std::string FindBoundary(std::string_view contentType) {
     int p = PosText("BOUNDARY", contentType);
     if (p == 0) return {};

@@ -364,6 +364,11 @@ TEST(ProtocolRoutines, ListsParametersAndFolding) {
     EXPECT_EQ(HeaderParameter("attachment; filename=\"a b.txt\"", "filename"), "a b.txt");
     EXPECT_EQ(HeaderParameter("text/plain; name=x.txt; charset=koi8-r", "charset", true), "KOI8-R");
     EXPECT_EQ(HeaderParameter("attachment; filename=f.txt", "name"), "");
+    EXPECT_EQ(HeaderParameterDecoded("attachment; filename*=UTF-8''caf%C3%A9.txt", "filename"), "caf\xC3\xA9.txt");
+    EXPECT_EQ(HeaderParameterDecoded("attachment; filename*0*=iso-8859-1''a%E9; filename*1=\"b c.txt\"", "filename"),
+              "a\xC3\xA9" "b c.txt");
+    EXPECT_EQ(HeaderParameterDecoded("attachment; filename=plain.txt", "filename"), "plain.txt");
+    EXPECT_EQ(HeaderParameterDecoded("attachment; filename*=%", "filename"), "%");
     EXPECT_EQ(FindBoundary("multipart/mixed; boundary=\"a b;c\""), "a b;c");
     EXPECT_EQ(FindBoundary("multipart/mixed; boundary=abc; charset=x"), "abc");
     EXPECT_EQ(FindBoundary("multipart/mixed; BOUNDARY = abc def"), "abc");
