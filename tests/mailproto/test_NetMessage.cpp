@@ -6,6 +6,7 @@
 #include "NetIOHandlerStream.h"
 #include "NetCoder.h"
 #include "NetMessage.h"
+#include "PythonPeer.h"
 #include "TestSupport.h"
 
 namespace {
@@ -408,4 +409,33 @@ TEST(MessageSources, ThroughAnIOHandlerAsAPop3ReplyArrives) {
     ASSERT_EQ(l->Body.Count(), 3);
     EXPECT_EQ(l->Body[1], ".");
     EXPECT_EQ(l->Body[2], "last");
+}
+
+TEST(MessageBuild, PlainMessagesCarryUUEAndXXEAttachments) {
+    TempFolderScope tmp;
+    std::string data;
+    for (int i = 0; i < 5000; ++i) data.push_back(char(i * 31 + 7));
+    std::string path = tmp.dir.File("blob.bin");
+    WriteTestFile(path, data);
+    for (const char *kind : {"UUE", "XXE"}) {
+        auto m = NetCreateNoOwner<TNetMessage>();
+        m->SetEncoding(mePlainText);
+        m->Body.Add("See attached.");
+        auto &att = m->Parts.Add(std::make_unique<TNetAttachmentFile>(m.get(), path));
+        att.ContentTransfer = kind;
+        std::string saved = Saved(*m);
+        EXPECT_NE(saved.find("\r\nbegin 660 blob.bin\r\n"), std::string::npos) << kind;
+        auto back = Parse(saved, true);
+        ASSERT_EQ(back->Parts.Count(), 1) << kind;
+        auto &got = dynamic_cast<TNetAttachmentFile &>(back->Parts[0]);
+        EXPECT_EQ(got.ContentTransfer, kind);
+        EXPECT_TRUE(ReadFileToString(got.StoredPath) == data) << kind;
+        EXPECT_EQ(back->Body[0], "See attached.");
+        if (std::string(kind) == "UUE" && PythonAvailable()) {
+            size_t b = saved.find("begin 660"), e = saved.find("\r\nend\r\n", b);
+            auto py = PythonMap("import io, uu\ndef f(b):\n    o = io.BytesIO()\n    uu.decode(io.BytesIO(b), o)\n    return o.getvalue()",
+                                {saved.substr(b, e + 7 - b)});
+            EXPECT_TRUE(py[0] == data);
+        }
+    }
 }
