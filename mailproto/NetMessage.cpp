@@ -561,6 +561,28 @@ void TNetMessage::ProcessTextPart(TNetMessageDecoder &decoder, TMemoryStream &da
 }
 
 void TNetMessage::ReceiveBody(TNetMessageSource &source) {
+    try {
+        ReceiveBodyParts(source);
+    } catch (const ENetMessageTooLarge &) {
+        throw;
+    } catch (const ENetReadTimeout &) {
+        throw;
+    } catch (const ENetSilentException &) {
+        throw;
+    } catch (const Exception &) {
+        // A part that cannot be decoded fails the message, but the rest of
+        // it is still read, so the connection stays at the reply's end.
+        std::string rest;
+        try {
+            while (source.ReadLine(rest)) {
+            }
+        } catch (const Exception &) {
+        }
+        throw;
+    }
+}
+
+void TNetMessage::ReceiveBodyParts(TNetMessageSource &source) {
     std::string line;
     if (NoDecode) {
         while (source.ReadLine(line)) Body.Add(line);

@@ -223,6 +223,7 @@ protected:
     explicit TNetMessage(TNetInitializerComponent *owner) : TNetBaseComponent(owner) {}
 
 private:
+    void ReceiveBodyParts(TNetMessageSource &source);
     void SnapshotParsed();
     bool KeepOriginal(const char *name, const std::string &current) const;
     void ProcessTextPart(TNetMessageDecoder &decoder, TMemoryStream &data, bool singlePart);

@@ -339,6 +339,17 @@ TEST(MessageBody, BinHexAndUnknownUUE) {
     ASSERT_EQ(back->Parts.Count(), 2);
     EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(back->Parts[0]).StoredPath), data);
     EXPECT_THROW(Parse("Subject: x\r\n\r\nbegin 644 q.bin\r\n\x7F\x7F\r\nend\r\n"), ENetException);
+    // The failing message is still read to its end: the next reply is intact.
+    auto bad = NetCreateNoOwner<TNetMessage>();
+    TNetStringMessageSource badSrc("Subject: x\r\n\r\nbegin 644 q.bin\r\n\x7F\x7F\r\nend\r\nmore\r\n.\r\n+OK next\r\n", true);
+    ASSERT_TRUE(bad->ReceiveHeader(badSrc));
+    try {
+        bad->ReceiveBody(badSrc);
+        FAIL();
+    } catch (const ENetException &e) {
+        EXPECT_EQ(e.Message(), "Unrecognized UUE encoding scheme.");
+    }
+    EXPECT_TRUE(badSrc.Ended());
 }
 
 TEST(MessageFiles, LoadEndsWhateverTheLastLineEnd) {
