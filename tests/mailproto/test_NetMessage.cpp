@@ -420,6 +420,14 @@ TEST(MessageSources, ThroughAnIOHandlerAsAPop3ReplyArrives) {
     ASSERT_EQ(l->Body.Count(), 3);
     EXPECT_EQ(l->Body[1], ".");
     EXPECT_EQ(l->Body[2], "last");
+    // A reply cut off before its "." is an error, not a shorter message.
+    auto cut = NetCreateNoOwner<TNetIOHandlerStream>(new TStringStream("Subject: cut\r\n\r\nfirst\r\n"));
+    cut->Open();
+    auto c = NetCreateNoOwner<TNetMessage>();
+    TNetIOHandlerMessageSource cutSrc(*cut, true);
+    ASSERT_TRUE(c->ReceiveHeader(cutSrc));
+    EXPECT_THROW(c->ReceiveBody(cutSrc), ENetConnClosedGracefully);
+    EXPECT_EQ(c->Body.Count(), 1);
 }
 
 TEST(MessageBuild, PlainMessagesCarryUUEAndXXEAttachments) {
