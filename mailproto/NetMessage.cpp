@@ -144,6 +144,7 @@ bool TNetText::NeedsEncoding() const {
 }
 
 std::string TNetAttachment::ContentType() const { return CutAtSemicolon(Headers.GetValue("Content-Type")); }
+std::string TNetAttachment::ContentTypeName() const { return HeaderParameter(Headers.GetValue("Content-Type"), "name"); }
 
 void TNetAttachment::SaveToFile(const std::string &path) {
     TFileStream out(path, fmCreate, 0600);

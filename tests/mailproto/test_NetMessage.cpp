@@ -225,6 +225,7 @@ TEST(MessageBody, MultipartWithPreambleNestedAndEndInsidePartHeaders) {
     EXPECT_EQ(m->Parts[3].ParentPart, -1);
     auto &att = dynamic_cast<TNetAttachmentFile &>(m->Parts[3]);
     EXPECT_EQ(att.FileName, "doc.pdf");
+    EXPECT_EQ(att.ContentTypeName(), "doc.pdf");
     EXPECT_EQ(ReadFileToString(att.StoredPath), "%PDF-");
     // A save writes distinct boundaries for the two levels and reads back.
     std::string saved = Saved(*m);
