@@ -409,15 +409,18 @@ void TNetIOHandler::Write(int64_t value, bool convert) {
 void TNetIOHandler::WriteLn(const std::string &text) { Write(text + "\r\n"); }
 
 void TNetIOHandler::Write(const TStringList &lines, bool writeLinesCount) {
-    WriteBufferOpen(-1);
+    // Buffering the caller already opened is joined, never restarted: opening
+    // it again would drop what the caller has buffered so far.
+    bool opened = !WriteBufferingActive();
+    if (opened) WriteBufferOpen(-1);
     try {
         if (writeLinesCount) Write(int32_t(lines.Count()), true);
         for (const std::string &l : lines) WriteLn(l);
     } catch (...) {
-        WriteBufferCancel();
+        if (opened) WriteBufferCancel();
         throw;
     }
-    WriteBufferClose();
+    if (opened) WriteBufferClose();
 }
 
 void TNetIOHandler::Write(TStream &stream, int64_t size, bool writeByteCount) {

@@ -253,6 +253,19 @@ TEST(NetIOHandler, WritesAndWriteBuffering) {
     EXPECT_EQ(got, want);
 }
 
+TEST(NetIOHandler, ListWriteJoinsTheCallersBuffering) {
+    ScriptedPeer peer({"wait_close"});
+    auto h = OpenTo(peer.Port());
+    h->WriteBufferOpen(-1);
+    h->Write("pre:");
+    h->Write(TStringList{"a", "b"});
+    EXPECT_TRUE(h->WriteBufferingActive());  // still the caller's to close
+    h->Write("post");
+    h->WriteBufferClose();
+    h->Close();
+    EXPECT_EQ(peer.Received(), "pre:a\r\nb\r\npost");
+}
+
 TEST(NetIOHandler, DestinationTexts) {
     auto h = NetCreateNoOwner<TNetIOHandlerStack>();
     h->DefaultPort = 110;
