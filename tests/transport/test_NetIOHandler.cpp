@@ -305,6 +305,25 @@ TEST(NetTimedConnect, RefusedAndUnresolvedCloseTheHandler) {
     EXPECT_FALSE(h->BindingAllocated());
 }
 
+TEST(NetTimedConnect, FailedOpensLeakNoDescriptor) {
+    auto h = NetCreateNoOwner<TNetIOHandlerStack>();
+    h->SetHost("127.0.0.1");
+    h->SetPort(RefusingPort());
+    h->ConnectTimeout = 2000;
+    int before = OpenDescriptorCount();
+    for (int i = 0; i < 200; ++i) EXPECT_THROW(h->Open(), ENetSocketError);
+    // A local port that is taken fails at the bind, after the socket is made.
+    LoopbackListener taken;
+    h->BoundIP = "127.0.0.1";
+    h->BoundPort = taken.port;
+    for (int i = 0; i < 20; ++i) EXPECT_THROW(h->Open(), ENetCouldNotBindSocket);
+    h->BoundIP.clear();
+    h->BoundPort = 0;
+    h->SetHost("no-such-host.invalid");
+    for (int i = 0; i < 3; ++i) EXPECT_THROW(h->Open(), ENetSocketError);
+    EXPECT_EQ(OpenDescriptorCount(), before + 1);  // the listener only
+}
+
 TEST(NetTimedConnect, NeverAcceptingPortTimesOutWhileQtRuns) {
     // A listener whose backlog is full drops further SYNs: the connect hangs.
     LoopbackListener l(false, 0);
