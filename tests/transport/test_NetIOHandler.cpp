@@ -107,6 +107,28 @@ TEST(NetIOHandler, MaxLineLengthBoundary) {
     EXPECT_FALSE(h->ReadLnSplit());
 }
 
+TEST(NetIOHandler, OverlongLineIsSeenWithoutWaitingForMore) {
+    // One byte past the maximum is enough to know the line is too long; a CR
+    // or the start of a longer terminator there is not.
+    ScriptedPeer peer({S(std::string(8, 'a') + "\r"), "sleep:400", S("\n" + std::string(9, 'b')), "sleep:400",
+                       S("\n" + std::string(8, 'c') + "EN"), "sleep:400", S("D" + std::string(8, 'd') + "EX"),
+                       "wait_close"});
+    auto h = OpenTo(peer.Port(), 3000);
+    h->MaxLineLength = 8;
+    h->MaxLineAction = maSplit;
+    EXPECT_EQ(h->ReadLn(), std::string(8, 'a'));  // waited for the LF after the CR
+    EXPECT_FALSE(h->ReadLnSplit());
+    uint32_t t0 = TicksNow();
+    EXPECT_EQ(h->ReadLn(), std::string(8, 'b'));  // the peer is silent: no waiting
+    EXPECT_TRUE(h->ReadLnSplit());
+    EXPECT_LT(TicksDiff(t0, TicksNow()), 250u);
+    EXPECT_EQ(h->ReadLn(), "b");
+    EXPECT_EQ(h->ReadLn("END"), std::string(8, 'c'));
+    EXPECT_FALSE(h->ReadLnSplit());
+    h->MaxLineAction = maException;
+    EXPECT_THROW(h->ReadLn("END"), ENetReadLnMaxLineLengthExceeded);
+}
+
 TEST(NetIOHandler, SilentPeerTimesOut) {
     ScriptedPeer peer({S("partial"), "sleep:3000"});
     auto h = OpenTo(peer.Port(), 300);
