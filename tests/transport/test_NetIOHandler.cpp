@@ -154,6 +154,24 @@ TEST(NetIOHandler, SilentPeerTimesOut) {
     EXPECT_LT(TicksDiff(t0, TicksNow()), 1000u);
 }
 
+TEST(NetIOHandler, TimeOutValues) {
+    // 0: one look, no wait; -2: no limit whatever ReadTimeout says; a
+    // ReadTimeout of 0: no limit either.
+    ScriptedPeer peer({"readline", S("x"), "sleep:600", S("y\n"), "readline", "sleep:600", S("z\n"), "wait_close"});
+    auto h = OpenTo(peer.Port(), 200);
+    uint32_t t0 = TicksNow();
+    EXPECT_EQ(h->ReadLn("\n", 0), "");
+    EXPECT_TRUE(h->ReadLnTimedOut());
+    EXPECT_LT(TicksDiff(t0, TicksNow()), 100u);
+    h->WriteLn("go");
+    EXPECT_EQ(h->ReadLn("\n", -2), "xy");
+    EXPECT_FALSE(h->ReadLnTimedOut());
+    EXPECT_GE(TicksDiff(t0, TicksNow()), 500u);
+    h->ReadTimeout = 0;
+    h->WriteLn("go");
+    EXPECT_EQ(h->ReadLn(), "z");
+}
+
 TEST(NetIOHandler, TricklingPeerCannotHoldALineOpen) {
     Steps steps;
     for (int i = 0; i < 40; ++i) {
