@@ -378,7 +378,7 @@ TEST(NetTimedConnect, NeverAcceptingPortTimesOutWhileQtRuns) {
         fillers.push_back(fd);
     }
     NetSleep(100);
-    EnsureQtApp();
+    EnsureQApplication();
     TNetAntiFreeze::SetProcessMessagesHook([](bool) { QCoreApplication::processEvents(); });
     auto af = NetCreateNoOwner<TNetAntiFreeze>();
     af->IdleTimeOut = 20;  // the connect waits in 20 ms steps

@@ -394,7 +394,7 @@ TEST(NetAntiFreeze, SingleInstanceAndIdleRule) {
 
 TEST(NetAntiFreeze, QtTimerKeepsFiringDuringSocketWait) {
     StackRef ref;
-    EnsureQtApp();
+    EnsureQApplication();
     TNetAntiFreeze::SetProcessMessagesHook([](bool) { QCoreApplication::processEvents(); });
     auto af = NetCreateNoOwner<TNetAntiFreeze>();
     af->IdleTimeOut = 20;
