@@ -190,10 +190,15 @@ std::string TNetIOHandler::ReadLnOrRaise() {
 }
 
 std::string TNetIOHandler::ReadLnWait(int failCount) {
+    // ReadTimeout bounds the whole wait, so a peer that sends nothing but
+    // blank lines cannot hold it for ever either.
+    const int limit = ReadTimeout > 0 ? ReadTimeout : -2;
+    const uint32_t start = TicksNow();
     std::string line;
     int fails = 0;
     while (fails < failCount) {
-        line = Trim(ReadLnOrRaise());
+        line = Trim(ReadLn("\n", TimeLeft(limit, start)));
+        if (FReadLnTimedOut) ENetReadTimeout::Toss("Read Timeout");
         if (!line.empty()) return line;
         ++fails;
     }

@@ -186,6 +186,19 @@ TEST(NetIOHandler, TricklingPeerCannotHoldALineOpen) {
     EXPECT_LT(TicksDiff(t0, TicksNow()), 1200u);
 }
 
+TEST(NetIOHandler, BlankLinesCannotHoldAReplyWaitOpen) {
+    Steps steps;
+    for (int i = 0; i < 60; ++i) {
+        steps.push_back(S("\r\n"));
+        steps.push_back("sleep:50");
+    }
+    ScriptedPeer peer(steps);
+    auto h = OpenTo(peer.Port(), 400);
+    uint32_t t0 = TicksNow();
+    EXPECT_THROW(h->ReadLnWait(), ENetReadTimeout);
+    EXPECT_LT(TicksDiff(t0, TicksNow()), 1200u);
+}
+
 TEST(NetIOHandler, CloseWithDataBuffered) {
     ScriptedPeer peer({S("one\r\ntwo\r\n"), "close"});
     auto h = OpenTo(peer.Port());
