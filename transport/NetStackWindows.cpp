@@ -59,6 +59,14 @@ TNetStackWindows::TNetStackWindows() {
 
 static void SetLastFromErrno(TNetStackBSDBase *s) { s->WSSetLastError(ErrnoToWinsockError(errno)); }
 
+// A system call's result: a negative one records errno as the Winsock error
+// and raises it.
+static void CheckSysResult(TNetStackBSDBase *s, long r) {
+    if (r >= 0) return;
+    SetLastFromErrno(s);
+    s->CheckForSocketError(Net_SOCKET_ERROR);
+}
+
 static SockAddr MakeAddr(TNetStackBSDBase *s, const std::string &ip, int port, TNetIPVersion v) {
     if (port < 0 || port > 65535) s->RaiseSocketError(10022);
     SockAddr a;
@@ -104,16 +112,14 @@ TNetStackSocketHandle TNetStackWindows::NewSocketHandle(int socketType, int prot
                                                         bool) {
     int type = socketType == Net_SOCK_DGRAM ? SOCK_DGRAM : SOCK_STREAM;
     int fd = ::socket(KernelFamily(ipVersion), type | SOCK_CLOEXEC, protocol);
-    if (fd < 0) SetLastFromErrno(this);
-    CheckForSocketError(fd);
+    CheckSysResult(this, fd);
     return fd;
 }
 
 void TNetStackWindows::Bind(TNetStackSocketHandle h, const std::string &ip, int port, TNetIPVersion v) {
     SockAddr a = MakeAddr(this, ip, port, v);
     int r = ::bind(h, reinterpret_cast<sockaddr *>(&a.storage), a.len);
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(this, r);
 }
 
 void TNetStackWindows::Connect(TNetStackSocketHandle h, const std::string &ip, int port, TNetIPVersion v) {
@@ -125,8 +131,7 @@ void TNetStackWindows::Connect(TNetStackSocketHandle h, const std::string &ip, i
         }
         return;
     }
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(this, r);
 }
 
 bool TNetStackWindows::ConnectStart(TNetStackSocketHandle h, const std::string &ip, int port, TNetIPVersion v) {
@@ -167,8 +172,7 @@ bool TNetStackWindows::ConnectWait(TNetStackSocketHandle h, int timeout) {
 
 void TNetStackWindows::Listen(TNetStackSocketHandle h, int backlog) {
     int r = ::listen(h, backlog);
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(this, r);
 }
 
 TNetStackSocketHandle TNetStackWindows::Accept(TNetStackSocketHandle h, std::string &ip, int &port,
@@ -189,22 +193,21 @@ void TNetStackWindows::Disconnect(TNetStackSocketHandle h) {
     ::close(h);
 }
 
-void TNetStackWindows::GetSocketName(TNetStackSocketHandle h, std::string &ip, int &port) {
+// getsockname or getpeername as address text and port.
+static void AddressOf(TNetStackBSDBase *s, TNetStackSocketHandle h, std::string &ip, int &port,
+                      int (*call)(int, sockaddr *, socklen_t *)) {
     sockaddr_storage ss{};
     socklen_t len = sizeof ss;
-    int r = ::getsockname(h, reinterpret_cast<sockaddr *>(&ss), &len);
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(s, call(h, reinterpret_cast<sockaddr *>(&ss), &len));
     SplitAddr(ss, ip, port);
 }
 
+void TNetStackWindows::GetSocketName(TNetStackSocketHandle h, std::string &ip, int &port) {
+    AddressOf(this, h, ip, port, ::getsockname);
+}
+
 void TNetStackWindows::GetPeerName(TNetStackSocketHandle h, std::string &ip, int &port) {
-    sockaddr_storage ss{};
-    socklen_t len = sizeof ss;
-    int r = ::getpeername(h, reinterpret_cast<sockaddr *>(&ss), &len);
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
-    SplitAddr(ss, ip, port);
+    AddressOf(this, h, ip, port, ::getpeername);
 }
 
 int TNetStackWindows::Receive(TNetStackSocketHandle h, TNetBytes &buffer) {
@@ -212,10 +215,7 @@ int TNetStackWindows::Receive(TNetStackSocketHandle h, TNetBytes &buffer) {
     do {
         r = ::recv(h, buffer.data(), buffer.size(), 0);
     } while (r < 0 && errno == EINTR);
-    if (r < 0) {
-        SetLastFromErrno(this);
-        CheckForSocketError(-1);
-    }
+    CheckSysResult(this, long(r));
     return int(r);
 }
 
@@ -226,10 +226,7 @@ int TNetStackWindows::Send(TNetStackSocketHandle h, const TNetBytes &buffer, siz
     do {
         r = ::send(h, buffer.data() + offset, n, MSG_NOSIGNAL);
     } while (r < 0 && errno == EINTR);
-    if (r < 0) {
-        SetLastFromErrno(this);
-        CheckForSocketError(-1);
-    }
+    CheckSysResult(this, long(r));
     return int(r);
 }
 
@@ -241,10 +238,7 @@ int TNetStackWindows::ReceiveFrom(TNetStackSocketHandle h, TNetBytes &buffer, st
     do {
         r = ::recvfrom(h, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&ss), &len);
     } while (r < 0 && errno == EINTR);
-    if (r < 0) {
-        SetLastFromErrno(this);
-        CheckForSocketError(-1);
-    }
+    CheckSysResult(this, long(r));
     SplitAddr(ss, ip, port);
     return int(r);
 }
@@ -252,8 +246,7 @@ int TNetStackWindows::ReceiveFrom(TNetStackSocketHandle h, TNetBytes &buffer, st
 void TNetStackWindows::SetSocketOption(TNetStackSocketHandle h, int level, int option, int value) {
     MapOption(level, option);
     int r = ::setsockopt(h, level, option, &value, sizeof value);
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(this, r);
 }
 
 int TNetStackWindows::GetSocketOption(TNetStackSocketHandle h, int level, int option) {
@@ -261,16 +254,14 @@ int TNetStackWindows::GetSocketOption(TNetStackSocketHandle h, int level, int op
     int value = 0;
     socklen_t len = sizeof value;
     int r = ::getsockopt(h, level, option, &value, &len);
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(this, r);
     return value;
 }
 
 void TNetStackWindows::SetBlocking(TNetStackSocketHandle h, bool blocking) {
     int flags = ::fcntl(h, F_GETFL);
     int r = flags < 0 ? -1 : ::fcntl(h, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK));
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(this, r);
 }
 
 bool TNetStackWindows::WouldBlock(int result) {
