@@ -94,7 +94,7 @@ TEST(NetStack, RealFailuresCarryWinsockNumbersAndTexts) {
         }
     };
     LoopbackListener taken;
-    int s = GStack->NewSocketHandle(Id_SOCK_STREAM, 0, Net_IPv4);
+    int s = GStack->NewSocketHandle(Net_SOCK_STREAM, 0, Net_IPv4);
     expectCode([&] { GStack->Bind(s, "127.0.0.1", taken.port, Net_IPv4); }, 10048, "Address already in use.");
     expectCode([&] { GStack->Connect(s, "127.0.0.1", 70000, Net_IPv4); }, 10022, "Invalid argument.");
     ::close(s);
@@ -110,7 +110,7 @@ TEST(NetStack, RealFailuresCarryWinsockNumbersAndTexts) {
     ::close(file);
 
     // A peer that aborts the connection.
-    int c = GStack->NewSocketHandle(Id_SOCK_STREAM, 0, Net_IPv4);
+    int c = GStack->NewSocketHandle(Net_SOCK_STREAM, 0, Net_IPv4);
     GStack->Connect(c, "127.0.0.1", taken.port, Net_IPv4);
     int peer = taken.Accept();
     linger lg{1, 0};
@@ -129,7 +129,7 @@ TEST(NetStack, RealFailuresCarryWinsockNumbersAndTexts) {
     ::close(lowestFree);
     low.rlim_cur = rlim_t(lowestFree);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-    expectCode([&] { GStack->NewSocketHandle(Id_SOCK_STREAM, 0, Net_IPv4); }, 10024, "Too many open files.");
+    expectCode([&] { GStack->NewSocketHandle(Net_SOCK_STREAM, 0, Net_IPv4); }, 10024, "Too many open files.");
     setrlimit(RLIMIT_NOFILE, &rl);
 }
 
