@@ -11,7 +11,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "NetAntiFreeze.h"
 
 namespace {
 
@@ -35,6 +42,17 @@ void MapOption(int &level, int &option) {
         level = IPPROTO_TCP;
         option = TCP_NODELAY;
     }
+}
+
+std::mutex GAddrInfoLock;
+TNetAddrInfoFunc GAddrInfo;
+
+TNetAddrInfoFunc CurrentAddrInfoFunc() {
+    std::lock_guard<std::mutex> g(GAddrInfoLock);
+    if (GAddrInfo) return GAddrInfo;
+    return [](const char *node, const char *service, const addrinfo *hints, addrinfo **result) {
+        return ::getaddrinfo(node, service, hints, result);
+    };
 }
 
 struct SockAddr {
@@ -275,8 +293,17 @@ std::string TNetStackWindows::HostByName(const std::string &host, TNetIPVersion 
     hints.ai_family = KernelFamily(ipVersion);
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *res = nullptr;
-    int r = ::getaddrinfo(host.c_str(), nullptr, &hints, &res);
-    int savedErrno = errno;
+    // Freed on every way out, also when an event handler raises while the
+    // answer is awaited.
+    struct Owner {
+        addrinfo *&list;
+        ~Owner() {
+            if (list) ::freeaddrinfo(list);
+        }
+    } owner{res};
+    TNetAddrInfoFunc resolve = CurrentAddrInfoFunc();
+    int savedErrno = 0;
+    int r = NetRunResolverCall([&] { return resolve(host.c_str(), nullptr, &hints, &res); }, savedErrno);
     if (r != 0) RaiseSocketError(AddrInfoErrorToWinsockError(r, savedErrno));
     std::string result;
     for (addrinfo *ai = res; ai; ai = ai->ai_next) {
@@ -289,7 +316,6 @@ std::string TNetStackWindows::HostByName(const std::string &host, TNetIPVersion 
             break;
         }
     }
-    ::freeaddrinfo(res);
     if (result.empty()) RaiseSocketError(Net_WSAHOST_NOT_FOUND);
     return result;
 }
@@ -297,9 +323,13 @@ std::string TNetStackWindows::HostByName(const std::string &host, TNetIPVersion 
 std::string TNetStackWindows::HostByAddress(const std::string &address, TNetIPVersion ipVersion) {
     SockAddr a = MakeAddr(this, address, 0, ipVersion);
     char host[NI_MAXHOST];
-    int r = ::getnameinfo(reinterpret_cast<sockaddr *>(&a.storage), a.len, host, sizeof host, nullptr, 0,
-                          NI_NAMEREQD);
-    int savedErrno = errno;
+    int savedErrno = 0;
+    int r = NetRunResolverCall(
+        [&] {
+            return ::getnameinfo(reinterpret_cast<sockaddr *>(&a.storage), a.len, host, sizeof host, nullptr, 0,
+                                 NI_NAMEREQD);
+        },
+        savedErrno);
     if (r != 0) RaiseSocketError(AddrInfoErrorToWinsockError(r, savedErrno));
     return host;
 }
@@ -339,4 +369,65 @@ bool TNetStackWindows::TranslateStringToTInAddr(const std::string &text, void *a
 std::string TNetStackWindows::ErrorText(int code) {
     if (code == Net_WSAHOST_NOT_FOUND) return "Host not found.";
     return TNetStackBSDBase::ErrorText(code);
+}
+
+void TNetStackWindows::SetAddrInfoFunc(TNetAddrInfoFunc func) {
+    std::lock_guard<std::mutex> g(GAddrInfoLock);
+    GAddrInfo = std::move(func);
+}
+
+namespace {
+struct ResolverJob {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    int result = 0;
+    int savedErrno = 0;
+};
+
+int RunInPlace(const std::function<int()> &call, int &savedErrno) {
+    errno = 0;
+    int r = call();
+    savedErrno = errno;
+    return r;
+}
+}  // namespace
+
+int NetRunResolverCall(const std::function<int()> &call, int &savedErrno) {
+    int slice = NetAntiFreezeSlice();
+    if (slice < 0) return RunInPlace(call, savedErrno);
+    ResolverJob job;
+    std::jthread worker;
+    try {
+        worker = std::jthread([&job, &call] {
+            errno = 0;
+            int r = call();
+            int e = errno;
+            std::lock_guard<std::mutex> g(job.lock);
+            job.result = r;
+            job.savedErrno = e;
+            job.done = true;
+            job.finished.notify_all();
+        });
+    } catch (const std::system_error &) {
+        return RunInPlace(call, savedErrno);  // no thread to spare: block as before
+    }
+    // An exception from an event handler leaves through here; the worker is
+    // then joined by its destructor before job and call go out of scope, so
+    // no resolver call outlives the caller.
+    std::unique_lock<std::mutex> lk(job.lock);
+    while (!job.done) {
+        if (slice < 0) {
+            // The anti-freeze went away or was switched off meanwhile.
+            job.finished.wait(lk, [&] { return job.done; });
+            break;
+        }
+        if (job.finished.wait_for(lk, std::chrono::milliseconds(slice), [&] { return job.done; })) break;
+        lk.unlock();
+        TNetAntiFreezeBase::DoProcess(true);
+        slice = NetAntiFreezeSlice();
+        lk.lock();
+    }
+    savedErrno = job.savedErrno;
+    return job.result;
 }
