@@ -46,12 +46,14 @@ bool MatchesSender(TIniFile &ini, const TRuleMessage &m) {
     if (entries.Empty()) return false;
     switch (StrToInt(ini.ReadString("Rule", "EMailRule", "0"))) {
     case 0:
+        // An empty entry (a blank line the editor let through) must not
+        // catch every sender that came without a display name.
         for (const auto &e : entries)
-            if (e == m.SenderName || e == m.SenderAddress) return true;
+            if (!e.empty() && (e == m.SenderName || e == m.SenderAddress)) return true;
         return false;
     case 1: {
         std::string domain;
-        if (!DomainOf(m.SenderAddress, domain)) return false;
+        if (!DomainOf(m.SenderAddress, domain) || domain.empty()) return false;
         for (const auto &e : entries) {
             std::string entryDomain;
             if (DomainOf(e, entryDomain) ? entryDomain == domain : e == domain) return true;
@@ -74,7 +76,9 @@ bool MatchesSubject(TIniFile &ini, const TRuleMessage &m) {
             if (Contains(m.Subject, w)) return true;
         return false;
     };
-    auto anyEqual = [&] { return words.IndexOf(m.Subject) >= 0; };
+    // Empty words never match, not even an empty subject: "no words" is
+    // the only way to ask for that.
+    auto anyEqual = [&] { return !m.Subject.empty() && words.IndexOf(m.Subject) >= 0; };
     switch (rule) {
     case 0: return words.Empty() || anyInside();
     case 1: return !words.Empty() && !anyInside();

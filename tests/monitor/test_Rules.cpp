@@ -75,6 +75,13 @@ TEST_F(RulesTest, AccountAndSenderTests) {
     EXPECT_FALSE(RuleMatchesSender(f, Msg("", "", "ann@sub.x.fi", "")));
     EXPECT_FALSE(RuleMatchesSender(f, Msg("", "x.fi", "x.fi", "")));  // no "@": never
 
+    // A blank entry never matches, not even a sender without a display name
+    // or an address without a domain.
+    Rule("r.rul", "[Rule]\r\nEMailRule=0\r\n[EMails]\r\n0=\r\n");
+    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "", "ann@x.fi", "")));
+    Rule("r.rul", "[Rule]\r\nEMailRule=1\r\n[EMails]\r\n0=\r\n1=b@\r\n");
+    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "", "ann@", "")));
+
     Rule("r.rul", "[Rule]\r\nEMailRule=2\r\n[EMails]\r\n0=news\r\n1=\r\n");
     EXPECT_TRUE(RuleMatchesSender(f, Msg("", "Daily News", "", "")));
     EXPECT_FALSE(RuleMatchesSender(f, Msg("", "Ann", "", "")));  // the empty entry matches nothing
@@ -110,6 +117,11 @@ TEST_F(RulesTest, SubjectTests) {
     EXPECT_TRUE(subj("x"));
     with(3, "0=hello\r\n");
     EXPECT_FALSE(subj("hello"));
+    // An empty word equals nothing, not even an empty subject.
+    with(2, "0=\r\n");
+    EXPECT_FALSE(subj(""));
+    with(3, "0=\r\n");
+    EXPECT_TRUE(subj(""));
     with(4, "");
     EXPECT_TRUE(subj("   "));
     EXPECT_FALSE(subj(" a "));
