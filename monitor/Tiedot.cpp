@@ -85,11 +85,13 @@ int ReadLastIndex(TIniFile &ini, TStringList &problems) {
     return highest;
 }
 
+// The backup is read by the same rule as the settings file: a damaged Num
+// neither hides the accounts it holds nor lists a thousand empty ones.
 int BackupLastIndex(const std::string &backupFile) {
     try {
-        int num;
-        if (!TryStrToInt(TIniFile(backupFile).ReadString("Accounts", "Num", "-1"), num)) return -1;
-        return std::min(num, MaxAccounts - 1);
+        TMemIniFile ini(backupFile);
+        TStringList ignored;
+        return ReadLastIndex(ini, ignored);
     } catch (const Exception &) {
         return -1;
     }

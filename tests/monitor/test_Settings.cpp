@@ -255,6 +255,21 @@ TEST_F(SettingsTest, RestoreOfferAfterLostAccounts) {
     EXPECT_EQ(IniReadString(Settings, "Accounts", "Num", ""), "1");
 }
 
+TEST_F(SettingsTest, DamagedBackupNumIsReadLikeTheSettingsFile) {
+    WriteTestFile(Settings, "[Accounts]\r\nNum=-1\r\n");
+    // A huge Num lists only the accounts the backup really holds.
+    WriteTestFile(Settings + ".bak", "[Accounts]\r\nNum=2000000000\r\n[0]\r\nName=A\r\nHost=h\r\nUserName=u\r\n");
+    EXPECT_TRUE(Load().OfferRestore);
+    EXPECT_EQ(BackupAccountLines(Settings + ".bak"), (TStringList{"A - h - u"}));
+    // A Num that is no number still offers the accounts behind it.
+    WriteTestFile(Settings + ".bak", "[Accounts]\r\nNum=x\r\n[0]\r\nName=A\r\n[1]\r\nName=B\r\n");
+    EXPECT_TRUE(Load().OfferRestore);
+    EXPECT_EQ(BackupAccountLines(Settings + ".bak").Count(), 2);
+    // A backup without accounts offers nothing.
+    WriteTestFile(Settings + ".bak", "[Accounts]\r\nNum=-7\r\n[0]\r\nName=A\r\n");
+    EXPECT_FALSE(Load().OfferRestore);
+}
+
 TEST_F(SettingsTest, CollectSendersAndSubjects) {
     AddAccount(Accounts);
     AddAccount(Accounts);
