@@ -58,6 +58,11 @@ TEST(KelFiles, DeleteFolderTakesSubFoldersAndNeverFollowsLinks) {
     EXPECT_TRUE(DeleteFolder(skin));
     EXPECT_FALSE(DirectoryExists(skin));
     EXPECT_TRUE(FileExists(outside));
+    // A skin folder that is itself a link: the link goes, the target stays whole.
+    ASSERT_EQ(::symlink(dir.File("outside").c_str(), skin.c_str()), 0);
+    EXPECT_TRUE(DeleteFolder(skin + "/"));
+    EXPECT_FALSE(FileExists(skin));
+    EXPECT_TRUE(FileExists(outside));
     // An empty folder goes too; a missing one is a failure.
     ForceDirectories(dir.File("empty"));
     EXPECT_TRUE(DeleteFolder(dir.File("empty")));
