@@ -43,10 +43,12 @@ void AddAccount(TAccountArray &accounts) {
 
 void RemoveLastAccount(TAccountArray &accounts, const std::string &settingsFile) {
     if (accounts.Items.empty()) return;
-    accounts.Items.pop_back();
+    // The file first: when it cannot be written the array stays as it was,
+    // instead of losing a record while the last index still counts it.
     TIniFile ini(settingsFile);
-    ini.EraseSection(IntToStr(accounts.LastIndex));
-    --accounts.LastIndex;
+    ini.EraseSection(IntToStr(accounts.Count() - 1));
+    accounts.Items.pop_back();
+    accounts.LastIndex = accounts.Count() - 1;
     if (accounts.ShownIndex > accounts.LastIndex) accounts.ShownIndex = accounts.LastIndex;
 }
 

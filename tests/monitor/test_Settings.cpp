@@ -211,6 +211,14 @@ TEST_F(SettingsTest, RemoveLastAccountDropsSectionAndMovesShownIndex) {
     TStringList sections;
     IniReadSections(Settings, sections);
     EXPECT_EQ(sections, (TStringList{"Accounts", "0"}));
+
+    // A settings file that cannot be rewritten leaves the array whole.
+    AddAccount(Accounts);
+    std::string huge = "[Accounts]\r\nNum=1\r\n[1]\r\nName=b\r\n;" + std::string(size_t(MaxIniFileSize), 'x');
+    WriteTestFile(Settings, huge);
+    EXPECT_THROW(RemoveLastAccount(Accounts, Settings), EIniFileError);
+    EXPECT_EQ(Accounts.Count(), 2);
+    EXPECT_EQ(Accounts.LastIndex, 1);
 }
 
 TEST_F(SettingsTest, RestoreOfferAfterLostAccounts) {
