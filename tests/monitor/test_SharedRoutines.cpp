@@ -234,6 +234,11 @@ TEST(VeskRutins, HtmlToLines) {
     EXPECT_EQ(l, (TStringList{"trailing "}));
     HtmlToLines("a&", l);
     EXPECT_EQ(l, (TStringList{"a&"}));
+    // A body of a million "&" and no ";" is read in one pass.
+    HtmlToLines(std::string(1000000, '&') + ";&lt;", l);
+    ASSERT_EQ(l.Count(), 1);
+    EXPECT_EQ(l[0].size(), 1000002u);
+    EXPECT_EQ(l[0].substr(999998), "&&;<");
 }
 
 TEST(VeskRutins, DefaultRouteDecidesConnectedState) {
