@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "HostData.h"
 #include "IniFile.h"
 #include "Kel_Reg.h"
@@ -221,4 +223,12 @@ TEST(HostData, PresetsScriptsAndFieldExtraction) {
     EXPECT_TRUE(FindTokenLines(lines, "").empty());
     EXPECT_EQ(HostFieldLine(s, 3, s.Sender.Line, false), 6);
     EXPECT_EQ(HostFieldLine(s, 3, s.Sender.Line, true), 3 + 3 + (1 - 2));
+    // Absurd offsets from the file neither overflow nor wrap into the page.
+    s.DelLn = INT_MAX;
+    s.Id.Line = INT_MIN;
+    EXPECT_EQ(HostFieldLine(s, 3, INT_MAX, true), INT_MAX);
+    s.DelLn = INT_MIN;
+    s.Id.Line = INT_MAX;
+    EXPECT_EQ(HostFieldLine(s, 3, INT_MIN, true), INT_MIN);
+    EXPECT_EQ(HostFieldLine(s, INT_MAX, INT_MAX, false), INT_MAX);
 }
