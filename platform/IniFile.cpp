@@ -178,23 +178,16 @@ std::shared_ptr<TIniData> LoadShared(const std::string &path) {
     }
     std::string text;
     text.reserve(size_t(st.st_size));
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int e = errno;
-            ::close(fd);
-            throw EIniFileError("Cannot read INI file \"" + path + "\". " + std::strerror(e));
-        }
-        if (n == 0) break;
-        text.append(buf, size_t(n));
-        if (int64_t(text.size()) > MaxIniFileSize) {
-            ::close(fd);
-            TooLarge(path);
-        }
+    bool whole;
+    try {
+        whole = ReadDescriptorToString(fd, path, text, MaxIniFileSize);
+    } catch (const Exception &e) {
+        ::close(fd);
+        throw EIniFileError(e.Message());
     }
     ::close(fd);
+    // The file may have grown since it was measured.
+    if (!whole) TooLarge(path);
     {
         std::lock_guard<std::mutex> g(gCacheLock);
         auto it = gCache.find(path);

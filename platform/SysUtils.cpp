@@ -313,20 +313,28 @@ std::string ReadFileToString(const std::string &path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(errno));
     std::string out;
+    try {
+        ReadDescriptorToString(fd, path, out);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    return out;
+}
+
+bool ReadDescriptorToString(int fd, const std::string &path, std::string &out, int64_t limit) {
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
-            int e = errno;
-            ::close(fd);
-            throw EReadError("Cannot read file \"" + path + "\". " + std::strerror(e));
+            throw EReadError("Cannot read file \"" + path + "\". " + std::strerror(errno));
         }
-        if (n == 0) break;
+        if (n == 0) return true;
         out.append(buf, size_t(n));
+        if (int64_t(out.size()) > limit) return false;
     }
-    ::close(fd);
-    return out;
 }
 
 void WriteFileAtomic(const std::string &path, std::string_view data, unsigned mode) {
