@@ -58,6 +58,23 @@ TEST_F(RulesTest, LastMatchInNameOrderDecides) {
     EXPECT_EQ(ApplyRules(Rules(), m).Action, 4);
 }
 
+TEST_F(RulesTest, EngineDefaultsDifferFromTheEditors) {
+    // The engine reads AllAccounts and AllEMails as "False" (the editor shows
+    // "True" for a missing AllAccounts), Enabled as "True" and WordsRule as 0.
+    auto m = Msg("Home", "Ann", "ann@x.fi", "hi");
+    Rule("r.rul", "[Rule]\r\nRule1=0\r\n");
+    EXPECT_EQ(ApplyRules(Rules(), m).Action, raNone);
+    Rule("r.rul", "[Rule]\r\nRule1=0\r\nAllAccounts=True\r\n");
+    EXPECT_EQ(ApplyRules(Rules(), m).Action, raNone);
+    Rule("r.rul", "[Rule]\r\nRule1=0\r\nAllAccounts=True\r\nAllEMails=True\r\n");
+    EXPECT_EQ(ApplyRules(Rules(), m).Action, raHide);
+    // Only the exact "True" counts.
+    Rule("r.rul", "[Rule]\r\nRule1=0\r\nAllAccounts=true\r\nAllEMails=True\r\n");
+    EXPECT_EQ(ApplyRules(Rules(), m).Action, raNone);
+    Rule("r.rul", "[Rule]\r\nRule1=0\r\nEnabled=true\r\nAllAccounts=True\r\nAllEMails=True\r\n");
+    EXPECT_EQ(ApplyRules(Rules(), m).Action, raNone);
+}
+
 TEST_F(RulesTest, AccountAndSenderTests) {
     std::string f = Rules() + "r.rul";
     Rule("r.rul", "[Rule]\r\nRule1=0\r\n[Accounts]\r\n0=Home\r\n[EMails]\r\n");
