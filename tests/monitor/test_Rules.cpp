@@ -190,6 +190,21 @@ TEST_F(RulesTest, BlacklistImport) {
     EXPECT_EQ(ApplyRules(Rules(), Msg("A", "x", "a@b.c", "you win")).Action, raDelete);
 }
 
+TEST_F(RulesTest, WindowsCodePageFilesMatchUtf8Messages) {
+    // "\xE4" is a-umlaut in the files of the original platform.
+    Rule("old.rul", "[Rule]\r\nRule1=1\r\nAllAccounts=True\r\nEMailRule=2\r\nWordsRule=0\r\n"
+                    "[EMails]\r\n0=p\xE4ivi\r\n[Words]\r\n0=\xE4l\xE4\r\n");
+    EXPECT_EQ(ApplyRules(Rules(), Msg("A", "P\xC3\xA4ivi K", "p@x.fi", "\xC3\x84L\xC3\x84 osta")).Action, raDelete);
+    EXPECT_EQ(ApplyRules(Rules(), Msg("A", "Paivi", "p@x.fi", "\xC3\xA4l\xC3\xA4")).Action, raNone);
+
+    WriteTestFile(Dir.File("blacklist.dat"),
+                  "[P\xE4ivi@x.fi]\r\nHide=True\r\nBLJobSubs=True\r\nSubjects=\xC4l\xE4;tarjous\r\n");
+    TStringList problems;
+    ASSERT_TRUE(ImportBlacklistFile(Dir.Path(), problems));
+    EXPECT_EQ(IniReadString(Rules() + "Hide_If.rul", "EMails", "0", ""), "p\xC3\xA4ivi@x.fi");
+    EXPECT_EQ(IniReadString(Rules() + "Hide_If.rul", "Words", "0", ""), "\xC3\xA4l\xC3\xA4");
+}
+
 TEST_F(RulesTest, BlacklistStaysWhenARuleCannotBeWritten) {
     WriteTestFile(Dir.File("blacklist.dat"), "[a@b.c]\r\nHide=True\r\n[d@e.f]\r\nDel=True\r\n");
     ForceDirectories(Rules() + "Hide.rul");  // a folder where the rule file should go
