@@ -244,7 +244,7 @@ void SaveSettings(const TAccountArray &accounts, const TMainOptions &options,
     ini.WriteString("Options", "ShowOnDown", BooleanToStr(options.ShowOnDown));
     ini.UpdateFile();
     // The file holds scrambled passwords: for the user's eyes only.
-    ::chmod(settingsFile.c_str(), 0600);
+    ::chmod(ini.FileName().c_str(), 0600);
 }
 
 TStringList BackupAccountLines(const std::string &backupFile) {

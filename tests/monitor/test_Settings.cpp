@@ -196,6 +196,16 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripKeepsUnknownKeys) {
     EXPECT_EQ(opts.Skin, "Blue");
     EXPECT_EQ(opts.Language, "english.lng");
 
+    // A file written on the original platform in another letter case, and
+    // readable by all, is the one saved, and it becomes private.
+    std::string lower = Dir.File("old/tarnwick.ini");
+    WriteTestFile(lower, "[Accounts]\r\nNum=-1\r\n");
+    ::chmod(lower.c_str(), 0644);
+    SaveSettings(Accounts, Options, Dir.File("old/Tarnwick.ini"));
+    ASSERT_EQ(::stat(lower.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(IniReadString(lower, "Accounts", "Num", ""), "1");
+
     EXPECT_THROW(SaveSettings(Accounts, Options, Dir.File("Tarnwick.ini/inside.ini")), EIniFileError);
     EXPECT_EQ(ReadFileToString(Settings), text);
 }
