@@ -120,13 +120,15 @@ TLoadResult LoadSettings(TAccountArray &accounts, TMainOptions &options,
         num = -1;
     }
 
-    std::string backup = settingsFile + ".bak";
+    // The file as found on disk, whatever the letter case of its name.
+    const std::string &found = ini.FileName();
+    std::string backup = found + ".bak";
     if (num < 0) {
         // Never overwrite the backup while the settings hold no accounts.
         if (BackupLastIndex(backup) > num) r.OfferRestore = true;
-    } else if (FileExists(settingsFile)) {
+    } else if (FileExists(found)) {
         try {
-            CopyFileAtomic(settingsFile, backup);
+            CopyFileAtomic(found, backup);
         } catch (const Exception &e) {
             r.Problems.Add("Settings: backup not written: " + e.Message());
         }

@@ -103,6 +103,14 @@ TEST_F(SettingsTest, AccountDefaultsKindsAndMigrations) {
     EXPECT_EQ(ConnectionKindName(ckHTTP), "HTTP");
 }
 
+TEST_F(SettingsTest, FileInAnotherLetterCaseIsLoadedAndBackedUp) {
+    WriteTestFile(Dir.File("tarnwick.ini"), "[Accounts]\r\nNum=0\r\n[0]\r\nName=Old\r\n");
+    Load();
+    ASSERT_EQ(Accounts.Count(), 1);
+    EXPECT_EQ(Accounts[0].Name, "Old");
+    EXPECT_EQ(IniReadString(Dir.File("tarnwick.ini.bak"), "0", "Name", ""), "Old");
+}
+
 TEST_F(SettingsTest, BadValuesTakeDefaultsAndAreReported) {
     WriteTestFile(Settings,
                   "[Accounts]\r\nNum=lots\r\n[0]\r\nName=A\r\nPort=pop\r\nPW=0_x_\r\n[1]\r\nName=B\r\n"
