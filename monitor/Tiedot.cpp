@@ -99,8 +99,11 @@ int BackupLastIndex(const std::string &backupFile) {
     }
 }
 
+// Settings and their backup hold scrambled passwords: for the user's eyes
+// only, also when an older copy was readable by all.
 void CopyFileAtomic(const std::string &from, const std::string &to) {
     WriteFileAtomic(to, ReadFileToString(from), 0600);
+    ::chmod(to.c_str(), 0600);
 }
 
 }  // namespace

@@ -109,6 +109,12 @@ TEST_F(SettingsTest, FileInAnotherLetterCaseIsLoadedAndBackedUp) {
     ASSERT_EQ(Accounts.Count(), 1);
     EXPECT_EQ(Accounts[0].Name, "Old");
     EXPECT_EQ(IniReadString(Dir.File("tarnwick.ini.bak"), "0", "Name", ""), "Old");
+    // A backup left readable by all becomes private when it is renewed.
+    ::chmod(Dir.File("tarnwick.ini.bak").c_str(), 0644);
+    Load();
+    struct stat st;
+    ASSERT_EQ(::stat(Dir.File("tarnwick.ini.bak").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(SettingsTest, BadValuesTakeDefaultsAndAreReported) {
