@@ -27,6 +27,16 @@ uint8_t ConnectionKindFromName(const std::string &name) {
     return ckUnknown;
 }
 
+Tiedot &TAccountArray::operator[](int i) {
+    if (i < 0 || i >= Count()) throw EListError("Account index out of bounds (" + IntToStr(i) + ")");
+    return Items[size_t(i)];
+}
+
+const Tiedot &TAccountArray::operator[](int i) const {
+    if (i < 0 || i >= Count()) throw EListError("Account index out of bounds (" + IntToStr(i) + ")");
+    return Items[size_t(i)];
+}
+
 void TAccountArray::Clear() {
     Items.clear();
     LastIndex = -1;

@@ -235,6 +235,9 @@ TEST_F(SettingsTest, RemoveLastAccountDropsSectionAndMovesShownIndex) {
     TStringList sections;
     IniReadSections(Settings, sections);
     EXPECT_EQ(sections, (TStringList{"Accounts", "0"}));
+    // A bad index is the program's own error, which handlers catch and report.
+    EXPECT_THROW(Accounts[1], EListError);
+    EXPECT_THROW(Accounts[-1], EListError);
 
     // A settings file that cannot be rewritten leaves the array whole.
     AddAccount(Accounts);
