@@ -1,6 +1,7 @@
 #include "Tiedot.h"
 
 #include <climits>
+#include <memory>
 #include <sys/stat.h>
 
 #include "CryptStr.h"
@@ -123,18 +124,21 @@ TLoadResult LoadSettings(TAccountArray &accounts, TMainOptions &options,
                          const std::function<bool(const std::string &)> &skinExists) {
     TLoadResult r;
     accounts.Clear();
-    TMemIniFile ini(settingsFile);
+    auto file = std::make_unique<TMemIniFile>(settingsFile);
+    // The file as found on disk, whatever the letter case of its name.
+    const std::string found = file->FileName();
     int num;
     try {
-        num = ReadLastIndex(ini, r.Problems);
+        num = ReadLastIndex(*file, r.Problems);
     } catch (const Exception &e) {
-        // An unreadable file loads as no accounts; the backup may offer them.
+        // An unreadable file loads as no accounts and every default (the
+        // backup may offer the accounts); it is not written here.
         r.Problems.Add("Settings: " + e.Message());
         num = -1;
+        file = std::make_unique<TMemIniFile>(std::string());
     }
+    TMemIniFile &ini = *file;
 
-    // The file as found on disk, whatever the letter case of its name.
-    const std::string &found = ini.FileName();
     std::string backup = found + ".bak";
     if (num < 0) {
         // Never overwrite the backup while the settings hold no accounts.

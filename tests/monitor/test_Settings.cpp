@@ -103,6 +103,23 @@ TEST_F(SettingsTest, AccountDefaultsKindsAndMigrations) {
     EXPECT_EQ(ConnectionKindName(ckHTTP), "HTTP");
 }
 
+TEST_F(SettingsTest, UnreadableFileLoadsAsNoAccountsAndStaysAsItWas) {
+    std::string huge = "[Accounts]\r\nNum=0\r\n[0]\r\nName=A\r\n;" + std::string(size_t(MaxIniFileSize), 'x');
+    WriteTestFile(Settings, huge);
+    WriteTestFile(Settings + ".bak", "[Accounts]\r\nNum=0\r\n[0]\r\nName=A\r\n");
+    TLoadResult r;
+    ASSERT_NO_THROW(r = Load());
+    EXPECT_EQ(Accounts.Count(), 0);
+    EXPECT_TRUE(r.OfferRestore);
+    EXPECT_FALSE(r.Problems.Empty());
+    EXPECT_EQ(Options.Skin, "Default");
+    EXPECT_EQ(Options.CheckTime, 10);
+    EXPECT_EQ(FileSize(Settings), int64_t(huge.size()));
+    // Saving over it is refused rather than dropping what it holds.
+    EXPECT_THROW(SaveSettings(Accounts, Options, Settings), EIniFileError);
+    EXPECT_EQ(FileSize(Settings), int64_t(huge.size()));
+}
+
 TEST_F(SettingsTest, FileInAnotherLetterCaseIsLoadedAndBackedUp) {
     WriteTestFile(Dir.File("tarnwick.ini"), "[Accounts]\r\nNum=0\r\n[0]\r\nName=Old\r\n");
     Load();
