@@ -120,6 +120,9 @@ std::string ReadFileToString(const std::string &path);
 // path. The descriptor stays open.
 bool ReadDescriptorToString(int fd, const std::string &path, std::string &out,
                             int64_t limit = INT64_MAX);
+
+// Appends the UTF-8 bytes of one Unicode code point.
+void AppendUtf8(std::string &out, uint32_t codePoint);
 // Writes the file through a temporary beside it, flushed and renamed over the
 // target, so a crash never leaves a truncated file. mode applies to a new file.
 void WriteFileAtomic(const std::string &path, std::string_view data, unsigned mode = 0644);
