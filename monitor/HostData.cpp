@@ -1,5 +1,9 @@
 #include "HostData.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
 #include "Kel_Reg.h"
 #include "SysUtils.h"
 #include "VeskRutins.h"
@@ -80,6 +84,9 @@ std::vector<int> FindTokenLines(const std::vector<std::string> &lines, const std
 }
 
 int HostFieldLine(const THostScript &script, int tokenLine, int fieldLine, bool allMessages) {
-    if (!allMessages) return tokenLine + fieldLine;
-    return tokenLine + fieldLine + (script.DelLn - script.Id.Line);
+    // Offsets come from the data file: any value is possible, so the sum is
+    // formed wide and clamped; a line outside the page is the caller's test.
+    int64_t line = int64_t(tokenLine) + fieldLine;
+    if (allMessages) line += int64_t(script.DelLn) - script.Id.Line;
+    return int(std::clamp<int64_t>(line, INT_MIN, INT_MAX));
 }

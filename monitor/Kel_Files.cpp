@@ -46,6 +46,10 @@ bool DeleteFiles(const std::string &pathOrMask) {
 bool DeleteFolder(const std::string &folder) {
     if (folder.empty()) return false;
     std::string f = ExcludeTrailingPathDelimiter(folder);
+    // A folder that is a link to another one: the link goes, what it points
+    // at stays (emptying the target would delete files outside the folder).
+    struct stat st;
+    if (::lstat(f.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return ::unlink(f.c_str()) == 0;
     if (!DeleteFiles(f + "/*.*")) return false;
     return ::rmdir(f.c_str()) == 0;
 }

@@ -24,6 +24,7 @@ struct TSearchRec {
 // Never raises.
 bool DeleteFiles(const std::string &pathOrMask);
 // DeleteFiles(folder + "/*.*"), then the folder itself; true when both worked.
+// A folder that is a symbolic link loses the link only.
 bool DeleteFolder(const std::string &folder);
 
 // Executables here carry their version as the text

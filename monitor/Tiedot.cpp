@@ -1,6 +1,7 @@
 #include "Tiedot.h"
 
 #include <climits>
+#include <memory>
 #include <sys/stat.h>
 
 #include "CryptStr.h"
@@ -27,6 +28,16 @@ uint8_t ConnectionKindFromName(const std::string &name) {
     return ckUnknown;
 }
 
+Tiedot &TAccountArray::operator[](int i) {
+    if (i < 0 || i >= Count()) throw EListError("Account index out of bounds (" + IntToStr(i) + ")");
+    return Items[size_t(i)];
+}
+
+const Tiedot &TAccountArray::operator[](int i) const {
+    if (i < 0 || i >= Count()) throw EListError("Account index out of bounds (" + IntToStr(i) + ")");
+    return Items[size_t(i)];
+}
+
 void TAccountArray::Clear() {
     Items.clear();
     LastIndex = -1;
@@ -43,10 +54,12 @@ void AddAccount(TAccountArray &accounts) {
 
 void RemoveLastAccount(TAccountArray &accounts, const std::string &settingsFile) {
     if (accounts.Items.empty()) return;
-    accounts.Items.pop_back();
+    // The file first: when it cannot be written the array stays as it was,
+    // instead of losing a record while the last index still counts it.
     TIniFile ini(settingsFile);
-    ini.EraseSection(IntToStr(accounts.LastIndex));
-    --accounts.LastIndex;
+    ini.EraseSection(IntToStr(accounts.Count() - 1));
+    accounts.Items.pop_back();
+    accounts.LastIndex = accounts.Count() - 1;
     if (accounts.ShownIndex > accounts.LastIndex) accounts.ShownIndex = accounts.LastIndex;
 }
 
@@ -85,18 +98,23 @@ int ReadLastIndex(TIniFile &ini, TStringList &problems) {
     return highest;
 }
 
+// The backup is read by the same rule as the settings file: a damaged Num
+// neither hides the accounts it holds nor lists a thousand empty ones.
 int BackupLastIndex(const std::string &backupFile) {
     try {
-        int num;
-        if (!TryStrToInt(TIniFile(backupFile).ReadString("Accounts", "Num", "-1"), num)) return -1;
-        return std::min(num, MaxAccounts - 1);
+        TMemIniFile ini(backupFile);
+        TStringList ignored;
+        return ReadLastIndex(ini, ignored);
     } catch (const Exception &) {
         return -1;
     }
 }
 
+// Settings and their backup hold scrambled passwords: for the user's eyes
+// only, also when an older copy was readable by all.
 void CopyFileAtomic(const std::string &from, const std::string &to) {
     WriteFileAtomic(to, ReadFileToString(from), 0600);
+    ::chmod(to.c_str(), 0600);
 }
 
 }  // namespace
@@ -106,23 +124,28 @@ TLoadResult LoadSettings(TAccountArray &accounts, TMainOptions &options,
                          const std::function<bool(const std::string &)> &skinExists) {
     TLoadResult r;
     accounts.Clear();
-    TMemIniFile ini(settingsFile);
+    auto file = std::make_unique<TMemIniFile>(settingsFile);
+    // The file as found on disk, whatever the letter case of its name.
+    const std::string found = file->FileName();
     int num;
     try {
-        num = ReadLastIndex(ini, r.Problems);
+        num = ReadLastIndex(*file, r.Problems);
     } catch (const Exception &e) {
-        // An unreadable file loads as no accounts; the backup may offer them.
+        // An unreadable file loads as no accounts and every default (the
+        // backup may offer the accounts); it is not written here.
         r.Problems.Add("Settings: " + e.Message());
         num = -1;
+        file = std::make_unique<TMemIniFile>(std::string());
     }
+    TMemIniFile &ini = *file;
 
-    std::string backup = settingsFile + ".bak";
+    std::string backup = found + ".bak";
     if (num < 0) {
         // Never overwrite the backup while the settings hold no accounts.
         if (BackupLastIndex(backup) > num) r.OfferRestore = true;
-    } else if (FileExists(settingsFile)) {
+    } else if (FileExists(found)) {
         try {
-            CopyFileAtomic(settingsFile, backup);
+            CopyFileAtomic(found, backup);
         } catch (const Exception &e) {
             r.Problems.Add("Settings: backup not written: " + e.Message());
         }
@@ -240,7 +263,7 @@ void SaveSettings(const TAccountArray &accounts, const TMainOptions &options,
     ini.WriteString("Options", "ShowOnDown", BooleanToStr(options.ShowOnDown));
     ini.UpdateFile();
     // The file holds scrambled passwords: for the user's eyes only.
-    ::chmod(settingsFile.c_str(), 0600);
+    ::chmod(ini.FileName().c_str(), 0600);
 }
 
 TStringList BackupAccountLines(const std::string &backupFile) {

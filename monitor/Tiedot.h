@@ -49,8 +49,10 @@ struct TAccountArray {
     int TotalNew = 0;     // new messages of the last cycle
 
     int Count() const { return int(Items.size()); }
-    Tiedot &operator[](int i) { return Items.at(size_t(i)); }
-    const Tiedot &operator[](int i) const { return Items.at(size_t(i)); }
+    // An index outside the array (a shown index of -1, say) raises
+    // EListError, which every handler's catch of Exception reports.
+    Tiedot &operator[](int i);
+    const Tiedot &operator[](int i) const;
     void Clear();
 };
 

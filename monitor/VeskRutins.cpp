@@ -294,8 +294,11 @@ void HtmlToLines(const std::string &html, TStringList &lines) {
             continue;
         }
         if (c == '&') {
-            size_t semi = html.find(';', i);
-            if (semi != std::string::npos && semi - i + 1 <= 7) {
+            // Only the seven characters from the "&" are looked at: a body
+            // full of "&" without ";" must not be scanned to its end each time.
+            size_t semi = std::string_view(html).substr(i, 7).find(';');
+            if (semi != std::string::npos) semi += i;
+            if (semi != std::string::npos) {
                 std::string_view ent = std::string_view(html).substr(i, semi - i + 1);
                 bool found = false;
                 for (const auto &e : kEntities) {

@@ -33,24 +33,6 @@ inline bool Cont(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 }  // namespace
 
-void AppendUtf8(std::string &out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
 std::string Cp1252CharToUtf8(unsigned char c) {
     std::string out;
     if (c >= 0x80 && c < 0xA0) AppendUtf8(out, kCp1252High[c - 0x80]);

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <string>
 
+#include "SysUtils.h"  // AppendUtf8
+
 std::string Koi8rToWide(const std::string &bytes);
 std::string Utf8ToLatin1(const std::string &bytes);
 std::string Utf8ToLatin1Bytes(const std::string &bytes);
@@ -20,7 +22,6 @@ std::string Utf8ToLatin1Bytes(const std::string &bytes);
 // Windows-1252 text (one byte, one character) as UTF-8.
 std::string Cp1252ToUtf8(const std::string &bytes);
 std::string Cp1252CharToUtf8(unsigned char c);
-void AppendUtf8(std::string &out, uint32_t codePoint);
 // Length of the valid UTF-8 sequence at s[i] (1..4), or 0 when invalid.
 int Utf8SequenceLength(const std::string &s, size_t i);
 bool IsValidUtf8(const std::string &s);

@@ -27,6 +27,17 @@ TStringList SectionValues(TIniFile &ini, const std::string &section) {
     return values;
 }
 
+// Sender entries and words as message texts are compared: UTF-8. Rule and
+// blacklist files written on the original platform hold Windows-1252 bytes;
+// such a value is taken as that, as language files are.
+std::string TextValue(const std::string &s) { return IsValidUtf8(s) ? s : Cp1252ToUtf8(s); }
+
+TStringList TextValues(TIniFile &ini, const std::string &section) {
+    TStringList values = SectionValues(ini, section);
+    for (int i = 0; i < values.Count(); ++i) values[i] = TextValue(values[i]);
+    return values;
+}
+
 // The part after the first "@", or "" when there is no "@".
 bool DomainOf(const std::string &s, std::string &domain) {
     int p = Pos("@", s);
@@ -42,16 +53,18 @@ bool MatchesAccount(TIniFile &ini, const TRuleMessage &m) {
 
 bool MatchesSender(TIniFile &ini, const TRuleMessage &m) {
     if (StrToBoolean(ini.ReadString("Rule", "AllEMails", "False"))) return true;
-    TStringList entries = SectionValues(ini, "EMails");
+    TStringList entries = TextValues(ini, "EMails");
     if (entries.Empty()) return false;
     switch (StrToInt(ini.ReadString("Rule", "EMailRule", "0"))) {
     case 0:
+        // An empty entry (a blank line the editor let through) must not
+        // catch every sender that came without a display name.
         for (const auto &e : entries)
-            if (e == m.SenderName || e == m.SenderAddress) return true;
+            if (!e.empty() && (e == m.SenderName || e == m.SenderAddress)) return true;
         return false;
     case 1: {
         std::string domain;
-        if (!DomainOf(m.SenderAddress, domain)) return false;
+        if (!DomainOf(m.SenderAddress, domain) || domain.empty()) return false;
         for (const auto &e : entries) {
             std::string entryDomain;
             if (DomainOf(e, entryDomain) ? entryDomain == domain : e == domain) return true;
@@ -67,14 +80,16 @@ bool MatchesSender(TIniFile &ini, const TRuleMessage &m) {
 }
 
 bool MatchesSubject(TIniFile &ini, const TRuleMessage &m) {
-    TStringList words = SectionValues(ini, "Words");
+    TStringList words = TextValues(ini, "Words");
     int rule = StrToInt(ini.ReadString("Rule", "WordsRule", "0"));
     auto anyInside = [&] {
         for (const auto &w : words)
             if (Contains(m.Subject, w)) return true;
         return false;
     };
-    auto anyEqual = [&] { return words.IndexOf(m.Subject) >= 0; };
+    // Empty words never match, not even an empty subject: "no words" is
+    // the only way to ask for that.
+    auto anyEqual = [&] { return !m.Subject.empty() && words.IndexOf(m.Subject) >= 0; };
     switch (rule) {
     case 0: return words.Empty() || anyInside();
     case 1: return !words.Empty() && !anyInside();
@@ -134,8 +149,8 @@ void WriteRuleFile(const std::string &rulesFolder, const std::string &ruleName, 
     ini.WriteString("Rule", "EMailRule", "0");
     ini.WriteString("Rule", "AllEMails", BooleanToStr(allSenders));
     if (!allSenders) {
-        TStringList entries = SectionValues(ini, "EMails");
-        entries.Add(senderEntry);
+        TStringList entries = TextValues(ini, "EMails");
+        entries.Add(TextValue(senderEntry));
         ini.EraseSection("EMails");
         for (int i = 0; i < entries.Count(); ++i)
             ini.WriteString("EMails", IntToStr(i), Utf8LowerCase(entries[i]));
@@ -145,7 +160,7 @@ void WriteRuleFile(const std::string &rulesFolder, const std::string &ruleName, 
         ini.WriteString("Rule", "WordsRule", "0");
         ini.EraseSection("Words");
         for (int i = 0; i < words.Count(); ++i)
-            ini.WriteString("Words", IntToStr(i), Utf8LowerCase(words[i]));
+            ini.WriteString("Words", IntToStr(i), Utf8LowerCase(TextValue(words[i])));
     }
     ini.UpdateFile();
 }

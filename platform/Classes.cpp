@@ -18,6 +18,12 @@ void TStringList::Insert(int index, std::string s) {
     FItems.insert(FItems.begin() + index, std::move(s));
 }
 
+size_t TStringList::Checked(int i) const {
+    if (i < 0 || size_t(i) >= FItems.size())
+        throw EListError("List index out of bounds (" + std::to_string(i) + ")");
+    return size_t(i);
+}
+
 void TStringList::Delete(int index) {
     if (index < 0 || size_t(index) >= FItems.size())
         throw EListError("List index out of bounds (" + std::to_string(index) + ")");
@@ -40,7 +46,7 @@ int TStringList::IndexOfText(std::string_view s) const {
     return -1;
 }
 
-void TStringList::Exchange(int a, int b) { std::swap(FItems.at(size_t(a)), FItems.at(size_t(b))); }
+void TStringList::Exchange(int a, int b) { std::swap(FItems[Checked(a)], FItems[Checked(b)]); }
 
 void TStringList::Sort() {
     std::stable_sort(FItems.begin(), FItems.end(),
@@ -70,13 +76,13 @@ void TStringList::SetText(std::string_view text) {
 }
 
 std::string TStringList::Names(int i) const {
-    const std::string &s = FItems.at(size_t(i));
+    const std::string &s = FItems[Checked(i)];
     size_t eq = s.find('=');
     return eq == std::string::npos ? std::string() : s.substr(0, eq);
 }
 
 std::string TStringList::ValueFromIndex(int i) const {
-    const std::string &s = FItems.at(size_t(i));
+    const std::string &s = FItems[Checked(i)];
     size_t eq = s.find('=');
     return eq == std::string::npos ? std::string() : s.substr(eq + 1);
 }

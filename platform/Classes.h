@@ -18,9 +18,10 @@ public:
 
     int Count() const { return int(FItems.size()); }
     bool Empty() const { return FItems.empty(); }
-    const std::string &operator[](int i) const { return FItems.at(size_t(i)); }
-    std::string &operator[](int i) { return FItems.at(size_t(i)); }
-    const std::string &Strings(int i) const { return FItems.at(size_t(i)); }
+    // An index outside the list raises EListError, as Insert and Delete do.
+    const std::string &operator[](int i) const { return FItems[Checked(i)]; }
+    std::string &operator[](int i) { return FItems[Checked(i)]; }
+    const std::string &Strings(int i) const { return FItems[Checked(i)]; }
 
     int Add(std::string s);
     void Insert(int index, std::string s);
@@ -53,6 +54,7 @@ public:
     bool operator==(const TStringList &o) const { return FItems == o.FItems; }
 
 private:
+    size_t Checked(int i) const;
     std::vector<std::string> FItems;
 };
 

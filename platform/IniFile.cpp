@@ -26,6 +26,7 @@ struct TIniData {
     std::vector<std::string> Lines;
     std::string Eol = "\r\n";
     bool Bom = false;
+    bool Utf16 = false;  // the file is UTF-16 LE with its byte-order mark
     std::vector<TIniSection> Sections;
     std::unordered_map<std::string, size_t> SectionIndex;  // lower-case name -> first
 
@@ -44,11 +45,83 @@ std::string StripQuotes(std::string v) {
     return v;
 }
 
+// UTF-16 LE without its mark to UTF-8; a lone surrogate or an odd last byte
+// becomes U+FFFD.
+std::string Utf16LeToUtf8(std::string_view b) {
+    std::string out;
+    out.reserve(b.size());
+    auto unit = [&](size_t i) {
+        return uint32_t(static_cast<unsigned char>(b[i])) | uint32_t(static_cast<unsigned char>(b[i + 1])) << 8;
+    };
+    size_t i = 0;
+    for (; i + 1 < b.size(); i += 2) {
+        uint32_t u = unit(i);
+        if (u >= 0xD800 && u < 0xDC00 && i + 3 < b.size()) {
+            uint32_t lo = unit(i + 2);
+            if (lo >= 0xDC00 && lo < 0xE000) {
+                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                i += 2;
+                continue;
+            }
+        }
+        AppendUtf8(out, (u >= 0xD800 && u < 0xE000) ? 0xFFFD : u);
+    }
+    if (i < b.size()) AppendUtf8(out, 0xFFFD);
+    return out;
+}
+
+// UTF-8 to UTF-16 LE; a byte that does not start a valid sequence stands for
+// the Latin-1 character of that code.
+std::string Utf8ToUtf16Le(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() * 2);
+    auto put = [&](uint32_t u) {
+        out += char(u & 0xFF);
+        out += char(u >> 8);
+    };
+    auto cont = [&](size_t k) { return k < s.size() && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80; };
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        uint32_t cp = c;
+        size_t len = 1;
+        if (c >= 0xC2 && c <= 0xDF && cont(i + 1)) {
+            cp = (c & 0x1Fu) << 6 | (static_cast<unsigned char>(s[i + 1]) & 0x3Fu);
+            len = 2;
+        } else if (c >= 0xE0 && c <= 0xEF && cont(i + 1) && cont(i + 2)) {
+            cp = (c & 0x0Fu) << 12 | (static_cast<unsigned char>(s[i + 1]) & 0x3Fu) << 6 |
+                 (static_cast<unsigned char>(s[i + 2]) & 0x3Fu);
+            len = 3;
+            if (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000)) cp = c, len = 1;
+        } else if (c >= 0xF0 && c <= 0xF4 && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
+            cp = (c & 0x07u) << 18 | (static_cast<unsigned char>(s[i + 1]) & 0x3Fu) << 12 |
+                 (static_cast<unsigned char>(s[i + 2]) & 0x3Fu) << 6 | (static_cast<unsigned char>(s[i + 3]) & 0x3Fu);
+            len = 4;
+            if (cp < 0x10000 || cp > 0x10FFFF) cp = c, len = 1;
+        }
+        if (cp >= 0x10000) {
+            put(0xD800 + ((cp - 0x10000) >> 10));
+            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            put(cp);
+        }
+        i += len;
+    }
+    return out;
+}
+
 }  // namespace
 
 void TIniData::Parse(std::string_view text) {
     Lines.clear();
-    Bom = text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF";
+    // The private-profile functions also read (and keep writing) files saved
+    // as "Unicode": UTF-16 LE with its mark.
+    Utf16 = text.size() >= 2 && text.substr(0, 2) == "\xFF\xFE";
+    std::string converted;
+    if (Utf16) {
+        converted = Utf16LeToUtf8(text.substr(2));
+        text = converted;
+    }
+    Bom = !Utf16 && text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF";
     if (Bom) text.remove_prefix(3);
     bool eolSeen = false;
     size_t i = 0;
@@ -122,6 +195,7 @@ std::string TIniData::Serialize() const {
         out += l;
         out += Eol;
     }
+    if (Utf16) return "\xFF\xFE" + Utf8ToUtf16Le(out);
     return out;
 }
 
@@ -178,23 +252,16 @@ std::shared_ptr<TIniData> LoadShared(const std::string &path) {
     }
     std::string text;
     text.reserve(size_t(st.st_size));
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int e = errno;
-            ::close(fd);
-            throw EIniFileError("Cannot read INI file \"" + path + "\". " + std::strerror(e));
-        }
-        if (n == 0) break;
-        text.append(buf, size_t(n));
-        if (int64_t(text.size()) > MaxIniFileSize) {
-            ::close(fd);
-            TooLarge(path);
-        }
+    bool whole;
+    try {
+        whole = ReadDescriptorToString(fd, path, text, MaxIniFileSize);
+    } catch (const Exception &e) {
+        ::close(fd);
+        throw EIniFileError(e.Message());
     }
     ::close(fd);
+    // The file may have grown since it was measured.
+    if (!whole) TooLarge(path);
     {
         std::lock_guard<std::mutex> g(gCacheLock);
         auto it = gCache.find(path);

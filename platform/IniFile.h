@@ -5,6 +5,8 @@
 //   is stripped from a value;
 // - "Key=" reads as an empty value (present), not as the default;
 // - CRLF, LF and CR line ends are read; a UTF-8 byte-order mark is kept;
+// - a "Unicode" file (UTF-16 LE with its mark) reads as UTF-8 and is
+//   written back as UTF-16 LE;
 // - the first of duplicate sections or keys is the one that counts;
 // - a write keeps every other line, its order and its text, and replaces the
 //   file atomically (a crash never leaves a half-written file);

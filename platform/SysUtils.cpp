@@ -313,20 +313,46 @@ std::string ReadFileToString(const std::string &path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(errno));
     std::string out;
+    try {
+        ReadDescriptorToString(fd, path, out);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    return out;
+}
+
+void AppendUtf8(std::string &out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+bool ReadDescriptorToString(int fd, const std::string &path, std::string &out, int64_t limit) {
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
-            int e = errno;
-            ::close(fd);
-            throw EReadError("Cannot read file \"" + path + "\". " + std::strerror(e));
+            throw EReadError("Cannot read file \"" + path + "\". " + std::strerror(errno));
         }
-        if (n == 0) break;
+        if (n == 0) return true;
         out.append(buf, size_t(n));
+        if (int64_t(out.size()) > limit) return false;
     }
-    ::close(fd);
-    return out;
 }
 
 void WriteFileAtomic(const std::string &path, std::string_view data, unsigned mode) {

@@ -115,6 +115,14 @@ bool RemoveDir(const std::string &path);
 int64_t FileSize(const std::string &path);      // -1 when absent
 // Whole-file helpers; ReadFileToString raises EFOpenError when it cannot open.
 std::string ReadFileToString(const std::string &path);
+// Appends the rest of an open descriptor to out; false (out then partly
+// filled) as soon as it holds more than limit bytes. Raises EReadError naming
+// path. The descriptor stays open.
+bool ReadDescriptorToString(int fd, const std::string &path, std::string &out,
+                            int64_t limit = INT64_MAX);
+
+// Appends the UTF-8 bytes of one Unicode code point.
+void AppendUtf8(std::string &out, uint32_t codePoint);
 // Writes the file through a temporary beside it, flushed and renamed over the
 // target, so a crash never leaves a truncated file. mode applies to a new file.
 void WriteFileAtomic(const std::string &path, std::string_view data, unsigned mode = 0644);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "SysUtils.h"
+
 namespace {
 
 // Single-character comparison under the program's collation. Names are
@@ -153,19 +155,6 @@ const uint16_t Cp437High[128] = {
     0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
 
-void PutUtf8(std::string &out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
 }  // namespace
 
 bool IsValidUtf8(std::string_view s) {
@@ -188,7 +177,7 @@ std::string ZipOemToAnsi(std::string_view s) {
     for (char ch : s) {
         uint8_t c = uint8_t(ch);
         if (c < 0x80) out += ch;
-        else PutUtf8(out, Cp437High[c - 0x80]);
+        else AppendUtf8(out, Cp437High[c - 0x80]);
     }
     return out;
 }

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
+#include <tuple>
+#include <vector>
 
 #include "Classes.h"
 #include "DialogSeam.h"
@@ -88,21 +90,89 @@ TEST_F(LanguageTest, MainFormTextsKeepDesignCaptions) {
     EXPECT_TRUE(LoadMainFormTexts("Lang/dir.lng", d));
 }
 
-TEST(ShippedLanguages, EveryMessageNumberAndSharedWordIsThere) {
+// Every key a window reads from the language files, by section.
+const std::vector<std::pair<const char *, std::vector<const char *>>> kLanguageKeys = {
+    {"About", {"Language", "Version", "Author", "AuthorEmail"}},
+    {"MainForm",
+     {"From", "Subject", "YouGot", "NewMails", "AllInAll", "NotYet", "ShowLog", "ReadMessages", "MailShow",
+      "Options", "About", "Exit", "AddSenToRule", "ReadWithMR"}},
+    {"Options",
+     {"Ok", "Cancel", "Yes", "No", "Close", "SomeValues", "About", "Account", "Account(s)", "AddAccount",
+      "AddRule", "AnErrWarn", "AnGetMails", "AnNewMails", "AnOpt", "AnUpd", "AutoClose", "AutoUpdate", "BTip",
+      "BTipSTime", "Beep", "BlinkLeds", "ChSkinRand", "CheckAll", "CheckAtStart", "CheckNet", "CheckUpdNow",
+      "CheckUpdates", "ClLog", "Color", "DateAndTime", "DefBTip", "Delay", "DeleteAccount", "DeleteSkin",
+      "DisScreenS", "DownAllSkins", "EditRule", "EditSkin", "GetBodys", "Host", "IconAnim", "Language",
+      "Languages", "Lines", "LngRev", "LogToFile", "MaxSize", "Maximum", "MessOpt", "MessProtect", "Message",
+      "Message options", "Messages", "NewMesssage", "NextConn", "Options", "Other options", "OtherOptions",
+      "Password", "PerChecking", "PersOptions", "PlaySound", "PortNumber", "RemoveRule", "RenameAccount",
+      "RenameRule", "ReplScreenS", "Rules", "RunEMClient", "RunProg", "SafeMem", "SaveDel", "Seconds",
+      "SelectOpt", "ShowBTip", "ShowMessage", "ShowReaded", "ShowToDown", "ShowToTop", "Skin", "Skins",
+      "SknRev", "StartOnW", "Time", "TurnMonOn", "UncheckAll", "FenlowSkin", "UpdateSkin", "UseColors", "User",
+      "UserName", "Version", "ViewDel", "ViewSender"}},
+    {"Rule",
+     {"Rule", "Save", "Box1", "Rule1", "Rule2", "Box3", "AllAccounts", "Box4", "AllSenders", "Add", "Remove",
+      "Rename", "SenRule1", "SenRule2", "SenRule3", "Box5", "WordRule1", "WordRule2", "WordRule3", "WordRule4",
+      "WordRule5", "WordRule6", "WordRule7", "GRuleN", "NewRule", "GNewRN", "MailOrName", "Mess_1", "Mess_2",
+      "Mess_3", "Mess_4", "Mess_5", "Mess_6", "Mess_7", "Mess_8", "Mess_9", "Mess_10", "Mess_11", "Mess_12",
+      "Mess_13"}},
+    {"MessReader", {"RelMess", "DelMess", "AddToBL", "GetBody", "Hide", "UnHide", "2Col", "3Col"}},
+};
+
+TEST(ShippedLanguages, EveryMessageNumberAndKeyIsThere) {
     for (const char *file : {"finnish.lng", "english.lng"}) {
         std::string path = std::string(TW_SOURCE_DIR) + "/Lang/" + file;
         ASSERT_TRUE(FileExists(path)) << path;
         TIniFile ini(path);
         for (int n : kMessageNumbers)
             EXPECT_FALSE(ini.ReadString("Messages", IntToStr(n), "").empty()) << file << " " << n;
-        for (const char *key : {"Ok", "Cancel", "Yes", "No", "Close", "Password", "Account"})
-            EXPECT_TRUE(ini.ValueExists("Options", key)) << file << " " << key;
-        for (const char *key : {"YouGot", "NewMails", "AllInAll", "NotYet", "From", "Subject"})
-            EXPECT_TRUE(ini.ValueExists("MainForm", key)) << file << " " << key;
-        for (int i = 1; i <= 13; ++i) EXPECT_TRUE(ini.ValueExists("Rule", "Mess_" + IntToStr(i))) << file << i;
-        EXPECT_FALSE(ini.ReadString("About", "Language", "").empty());
+        for (const auto &[section, keys] : kLanguageKeys)
+            for (const char *key : keys) {
+                if (std::string(section) == "About" && std::string(key) == "AuthorEmail")
+                    EXPECT_TRUE(ini.ValueExists(section, key)) << file << " " << section << " " << key;
+                else
+                    EXPECT_FALSE(ini.ReadString(section, key, "").empty()) << file << " " << section << " " << key;
+            }
     }
     EXPECT_STREQ(DefaultLanguageFile, "finnish.lng");
+}
+
+TEST(ShippedLanguages, EnglishHoldsTheDesignTimeTexts) {
+    TIniFile ini(std::string(TW_SOURCE_DIR) + "/Lang/english.lng");
+    const std::vector<std::tuple<const char *, const char *, const char *>> texts = {
+        {"Messages", "50", "Warning"},
+        {"Messages", "51", "Wrong Skin"},
+        {"Messages", "76", "No updates found"},
+        {"MainForm", "NotYet", "Mailbox not checked yet"},
+        {"MainForm", "YouGot", "You got"},
+        {"MainForm", "NewMails", "new mails"},
+        {"MainForm", "AllInAll", "all in all"},
+        {"MainForm", "ReadWithMR", "Read messages with message reader"},
+        {"Options", "RunEMClient", "Run default emil client"},
+        {"Options", "Ok", "OK"},
+        {"Options", "Yes", "Yes"},
+        {"Options", "No", "No"},
+        {"Rule", "Rule", "Rule"},
+        {"Rule", "Box1", "Rule job:"},
+        {"Rule", "Rule1", "Do not show messages"},
+        {"Rule", "Rule2", "Delete messages from server"},
+        {"Rule", "Box3", "Do this rule to these accounts:"},
+        {"Rule", "Box4", "EMail addresess / Names under this rule:"},
+        {"Rule", "Add", "<- Add"},
+        {"Rule", "Remove", "Remove ->"},
+        {"Rule", "SenRule1", "Email adress / Name has to be same with list"},
+        {"Rule", "SenRule3", "It is enough if sender address or name include these words"},
+        {"Rule", "Box5", "Do this rule if message subject:"},
+        {"Rule", "WordRule1", "Include this words / sentences"},
+        {"Rule", "WordRule5", "Blanc"},
+        {"Rule", "WordRule6", "Not blanc"},
+        {"Rule", "MailOrName", "E-Mail or Name:"},
+        {"MessReader", "AddToBL", "Add to black list"},
+        {"MessReader", "GetBody", "Get WEB message body"},
+        {"MessReader", "Hide", "Hide message from Tarnwick"},
+        {"MessReader", "2Col", "Date"},
+        {"MessReader", "3Col", "Size"},
+    };
+    for (const auto &[section, key, text] : texts) EXPECT_EQ(ini.ReadString(section, key, ""), text) << key;
 }
 
 TEST_F(LanguageTest, MessageWindowPlacementCaptionsAndLink) {

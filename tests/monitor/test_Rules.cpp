@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "HostData.h"
 #include "IniFile.h"
 #include "Kel_Reg.h"
@@ -56,6 +58,23 @@ TEST_F(RulesTest, LastMatchInNameOrderDecides) {
     EXPECT_EQ(ApplyRules(Rules(), m).Action, 4);
 }
 
+TEST_F(RulesTest, EngineDefaultsDifferFromTheEditors) {
+    // The engine reads AllAccounts and AllEMails as "False" (the editor shows
+    // "True" for a missing AllAccounts), Enabled as "True" and WordsRule as 0.
+    auto m = Msg("Home", "Ann", "ann@x.fi", "hi");
+    Rule("r.rul", "[Rule]\r\nRule1=0\r\n");
+    EXPECT_EQ(ApplyRules(Rules(), m).Action, raNone);
+    Rule("r.rul", "[Rule]\r\nRule1=0\r\nAllAccounts=True\r\n");
+    EXPECT_EQ(ApplyRules(Rules(), m).Action, raNone);
+    Rule("r.rul", "[Rule]\r\nRule1=0\r\nAllAccounts=True\r\nAllEMails=True\r\n");
+    EXPECT_EQ(ApplyRules(Rules(), m).Action, raHide);
+    // Only the exact "True" counts.
+    Rule("r.rul", "[Rule]\r\nRule1=0\r\nAllAccounts=true\r\nAllEMails=True\r\n");
+    EXPECT_EQ(ApplyRules(Rules(), m).Action, raNone);
+    Rule("r.rul", "[Rule]\r\nRule1=0\r\nEnabled=true\r\nAllAccounts=True\r\nAllEMails=True\r\n");
+    EXPECT_EQ(ApplyRules(Rules(), m).Action, raNone);
+}
+
 TEST_F(RulesTest, AccountAndSenderTests) {
     std::string f = Rules() + "r.rul";
     Rule("r.rul", "[Rule]\r\nRule1=0\r\n[Accounts]\r\n0=Home\r\n[EMails]\r\n");
@@ -74,6 +93,13 @@ TEST_F(RulesTest, AccountAndSenderTests) {
     EXPECT_TRUE(RuleMatchesSender(f, Msg("", "", "other@y.fi", "")));
     EXPECT_FALSE(RuleMatchesSender(f, Msg("", "", "ann@sub.x.fi", "")));
     EXPECT_FALSE(RuleMatchesSender(f, Msg("", "x.fi", "x.fi", "")));  // no "@": never
+
+    // A blank entry never matches, not even a sender without a display name
+    // or an address without a domain.
+    Rule("r.rul", "[Rule]\r\nEMailRule=0\r\n[EMails]\r\n0=\r\n");
+    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "", "ann@x.fi", "")));
+    Rule("r.rul", "[Rule]\r\nEMailRule=1\r\n[EMails]\r\n0=\r\n1=b@\r\n");
+    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "", "ann@", "")));
 
     Rule("r.rul", "[Rule]\r\nEMailRule=2\r\n[EMails]\r\n0=news\r\n1=\r\n");
     EXPECT_TRUE(RuleMatchesSender(f, Msg("", "Daily News", "", "")));
@@ -110,6 +136,11 @@ TEST_F(RulesTest, SubjectTests) {
     EXPECT_TRUE(subj("x"));
     with(3, "0=hello\r\n");
     EXPECT_FALSE(subj("hello"));
+    // An empty word equals nothing, not even an empty subject.
+    with(2, "0=\r\n");
+    EXPECT_FALSE(subj(""));
+    with(3, "0=\r\n");
+    EXPECT_TRUE(subj(""));
     with(4, "");
     EXPECT_TRUE(subj("   "));
     EXPECT_FALSE(subj(" a "));
@@ -157,6 +188,21 @@ TEST_F(RulesTest, BlacklistImport) {
     // The imported rules work.
     EXPECT_EQ(ApplyRules(Rules(), Msg("A", "x", "junk@x.fi", "hi")).Action, raHide);
     EXPECT_EQ(ApplyRules(Rules(), Msg("A", "x", "a@b.c", "you win")).Action, raDelete);
+}
+
+TEST_F(RulesTest, WindowsCodePageFilesMatchUtf8Messages) {
+    // "\xE4" is a-umlaut in the files of the original platform.
+    Rule("old.rul", "[Rule]\r\nRule1=1\r\nAllAccounts=True\r\nEMailRule=2\r\nWordsRule=0\r\n"
+                    "[EMails]\r\n0=p\xE4ivi\r\n[Words]\r\n0=\xE4l\xE4\r\n");
+    EXPECT_EQ(ApplyRules(Rules(), Msg("A", "P\xC3\xA4ivi K", "p@x.fi", "\xC3\x84L\xC3\x84 osta")).Action, raDelete);
+    EXPECT_EQ(ApplyRules(Rules(), Msg("A", "Paivi", "p@x.fi", "\xC3\xA4l\xC3\xA4")).Action, raNone);
+
+    WriteTestFile(Dir.File("blacklist.dat"),
+                  "[P\xE4ivi@x.fi]\r\nHide=True\r\nBLJobSubs=True\r\nSubjects=\xC4l\xE4;tarjous\r\n");
+    TStringList problems;
+    ASSERT_TRUE(ImportBlacklistFile(Dir.Path(), problems));
+    EXPECT_EQ(IniReadString(Rules() + "Hide_If.rul", "EMails", "0", ""), "p\xC3\xA4ivi@x.fi");
+    EXPECT_EQ(IniReadString(Rules() + "Hide_If.rul", "Words", "0", ""), "\xC3\xA4l\xC3\xA4");
 }
 
 TEST_F(RulesTest, BlacklistStaysWhenARuleCannotBeWritten) {
@@ -209,4 +255,12 @@ TEST(HostData, PresetsScriptsAndFieldExtraction) {
     EXPECT_TRUE(FindTokenLines(lines, "").empty());
     EXPECT_EQ(HostFieldLine(s, 3, s.Sender.Line, false), 6);
     EXPECT_EQ(HostFieldLine(s, 3, s.Sender.Line, true), 3 + 3 + (1 - 2));
+    // Absurd offsets from the file neither overflow nor wrap into the page.
+    s.DelLn = INT_MAX;
+    s.Id.Line = INT_MIN;
+    EXPECT_EQ(HostFieldLine(s, 3, INT_MAX, true), INT_MAX);
+    s.DelLn = INT_MIN;
+    s.Id.Line = INT_MAX;
+    EXPECT_EQ(HostFieldLine(s, 3, INT_MIN, true), INT_MIN);
+    EXPECT_EQ(HostFieldLine(s, INT_MAX, INT_MAX, false), INT_MAX);
 }

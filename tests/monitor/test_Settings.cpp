@@ -103,6 +103,37 @@ TEST_F(SettingsTest, AccountDefaultsKindsAndMigrations) {
     EXPECT_EQ(ConnectionKindName(ckHTTP), "HTTP");
 }
 
+TEST_F(SettingsTest, UnreadableFileLoadsAsNoAccountsAndStaysAsItWas) {
+    std::string huge = "[Accounts]\r\nNum=0\r\n[0]\r\nName=A\r\n;" + std::string(size_t(MaxIniFileSize), 'x');
+    WriteTestFile(Settings, huge);
+    WriteTestFile(Settings + ".bak", "[Accounts]\r\nNum=0\r\n[0]\r\nName=A\r\n");
+    TLoadResult r;
+    ASSERT_NO_THROW(r = Load());
+    EXPECT_EQ(Accounts.Count(), 0);
+    EXPECT_TRUE(r.OfferRestore);
+    EXPECT_FALSE(r.Problems.Empty());
+    EXPECT_EQ(Options.Skin, "Default");
+    EXPECT_EQ(Options.CheckTime, 10);
+    EXPECT_EQ(FileSize(Settings), int64_t(huge.size()));
+    // Saving over it is refused rather than dropping what it holds.
+    EXPECT_THROW(SaveSettings(Accounts, Options, Settings), EIniFileError);
+    EXPECT_EQ(FileSize(Settings), int64_t(huge.size()));
+}
+
+TEST_F(SettingsTest, FileInAnotherLetterCaseIsLoadedAndBackedUp) {
+    WriteTestFile(Dir.File("tarnwick.ini"), "[Accounts]\r\nNum=0\r\n[0]\r\nName=Old\r\n");
+    Load();
+    ASSERT_EQ(Accounts.Count(), 1);
+    EXPECT_EQ(Accounts[0].Name, "Old");
+    EXPECT_EQ(IniReadString(Dir.File("tarnwick.ini.bak"), "0", "Name", ""), "Old");
+    // A backup left readable by all becomes private when it is renewed.
+    ::chmod(Dir.File("tarnwick.ini.bak").c_str(), 0644);
+    Load();
+    struct stat st;
+    ASSERT_EQ(::stat(Dir.File("tarnwick.ini.bak").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 TEST_F(SettingsTest, BadValuesTakeDefaultsAndAreReported) {
     WriteTestFile(Settings,
                   "[Accounts]\r\nNum=lots\r\n[0]\r\nName=A\r\nPort=pop\r\nPW=0_x_\r\n[1]\r\nName=B\r\n"
@@ -196,6 +227,16 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripKeepsUnknownKeys) {
     EXPECT_EQ(opts.Skin, "Blue");
     EXPECT_EQ(opts.Language, "english.lng");
 
+    // A file written on the original platform in another letter case, and
+    // readable by all, is the one saved, and it becomes private.
+    std::string lower = Dir.File("old/tarnwick.ini");
+    WriteTestFile(lower, "[Accounts]\r\nNum=-1\r\n");
+    ::chmod(lower.c_str(), 0644);
+    SaveSettings(Accounts, Options, Dir.File("old/Tarnwick.ini"));
+    ASSERT_EQ(::stat(lower.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(IniReadString(lower, "Accounts", "Num", ""), "1");
+
     EXPECT_THROW(SaveSettings(Accounts, Options, Dir.File("Tarnwick.ini/inside.ini")), EIniFileError);
     EXPECT_EQ(ReadFileToString(Settings), text);
 }
@@ -211,6 +252,17 @@ TEST_F(SettingsTest, RemoveLastAccountDropsSectionAndMovesShownIndex) {
     TStringList sections;
     IniReadSections(Settings, sections);
     EXPECT_EQ(sections, (TStringList{"Accounts", "0"}));
+    // A bad index is the program's own error, which handlers catch and report.
+    EXPECT_THROW(Accounts[1], EListError);
+    EXPECT_THROW(Accounts[-1], EListError);
+
+    // A settings file that cannot be rewritten leaves the array whole.
+    AddAccount(Accounts);
+    std::string huge = "[Accounts]\r\nNum=1\r\n[1]\r\nName=b\r\n;" + std::string(size_t(MaxIniFileSize), 'x');
+    WriteTestFile(Settings, huge);
+    EXPECT_THROW(RemoveLastAccount(Accounts, Settings), EIniFileError);
+    EXPECT_EQ(Accounts.Count(), 2);
+    EXPECT_EQ(Accounts.LastIndex, 1);
 }
 
 TEST_F(SettingsTest, RestoreOfferAfterLostAccounts) {
@@ -253,6 +305,21 @@ TEST_F(SettingsTest, RestoreOfferAfterLostAccounts) {
     ASSERT_EQ(Accounts.Count(), 2);
     EXPECT_EQ(Accounts[1].Kind, ckIMAP4);
     EXPECT_EQ(IniReadString(Settings, "Accounts", "Num", ""), "1");
+}
+
+TEST_F(SettingsTest, DamagedBackupNumIsReadLikeTheSettingsFile) {
+    WriteTestFile(Settings, "[Accounts]\r\nNum=-1\r\n");
+    // A huge Num lists only the accounts the backup really holds.
+    WriteTestFile(Settings + ".bak", "[Accounts]\r\nNum=2000000000\r\n[0]\r\nName=A\r\nHost=h\r\nUserName=u\r\n");
+    EXPECT_TRUE(Load().OfferRestore);
+    EXPECT_EQ(BackupAccountLines(Settings + ".bak"), (TStringList{"A - h - u"}));
+    // A Num that is no number still offers the accounts behind it.
+    WriteTestFile(Settings + ".bak", "[Accounts]\r\nNum=x\r\n[0]\r\nName=A\r\n[1]\r\nName=B\r\n");
+    EXPECT_TRUE(Load().OfferRestore);
+    EXPECT_EQ(BackupAccountLines(Settings + ".bak").Count(), 2);
+    // A backup without accounts offers nothing.
+    WriteTestFile(Settings + ".bak", "[Accounts]\r\nNum=-7\r\n[0]\r\nName=A\r\n");
+    EXPECT_FALSE(Load().OfferRestore);
 }
 
 TEST_F(SettingsTest, CollectSendersAndSubjects) {

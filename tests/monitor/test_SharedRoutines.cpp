@@ -58,6 +58,11 @@ TEST(KelFiles, DeleteFolderTakesSubFoldersAndNeverFollowsLinks) {
     EXPECT_TRUE(DeleteFolder(skin));
     EXPECT_FALSE(DirectoryExists(skin));
     EXPECT_TRUE(FileExists(outside));
+    // A skin folder that is itself a link: the link goes, the target stays whole.
+    ASSERT_EQ(::symlink(dir.File("outside").c_str(), skin.c_str()), 0);
+    EXPECT_TRUE(DeleteFolder(skin + "/"));
+    EXPECT_FALSE(FileExists(skin));
+    EXPECT_TRUE(FileExists(outside));
     // An empty folder goes too; a missing one is a failure.
     ForceDirectories(dir.File("empty"));
     EXPECT_TRUE(DeleteFolder(dir.File("empty")));
@@ -229,6 +234,11 @@ TEST(VeskRutins, HtmlToLines) {
     EXPECT_EQ(l, (TStringList{"trailing "}));
     HtmlToLines("a&", l);
     EXPECT_EQ(l, (TStringList{"a&"}));
+    // A body of a million "&" and no ";" is read in one pass.
+    HtmlToLines(std::string(1000000, '&') + ";&lt;", l);
+    ASSERT_EQ(l.Count(), 1);
+    EXPECT_EQ(l[0].size(), 1000002u);
+    EXPECT_EQ(l[0].substr(999998), "&&;<");
 }
 
 TEST(VeskRutins, DefaultRouteDecidesConnectedState) {

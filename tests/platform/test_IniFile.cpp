@@ -223,3 +223,31 @@ TEST(IniFileRead, NameInAnotherLetterCaseIsTheSameFile) {
     EXPECT_EQ(ListDirectory(dir.File("Skins/Blue")), std::vector<std::string>{"Skin.SKN"});
     EXPECT_EQ(ReadFileToString(dir.File("Skins/Blue/Skin.SKN")), "[About]\nVersion=3\n");
 }
+
+namespace {
+
+std::string Utf16Le(const std::u16string &s) {
+    std::string out = "\xFF\xFE";
+    for (char16_t c : s) {
+        out += char(c & 0xFF);
+        out += char(c >> 8);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(IniFileRead, UnicodeFileIsReadAndStaysUnicode) {
+    TempDir dir;
+    std::string path = dir.File("finnish.lng");
+    WriteTestFile(path, Utf16Le(u"[Options]\r\nOk=Selv\u00E4\r\n[Messages]\r\n1=\u20AC \U0001F600\r\n"));
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("options", "ok", ""), "Selv\xC3\xA4");
+    EXPECT_EQ(ini.ReadString("Messages", "1", ""), "\xE2\x82\xAC \xF0\x9F\x98\x80");
+    ini.WriteString("Options", "Cancel", "Peruuta \xC3\xA4");
+    EXPECT_EQ(ReadFileToString(path),
+              Utf16Le(u"[Options]\r\nOk=Selv\u00E4\r\nCancel=Peruuta \u00E4\r\n[Messages]\r\n1=\u20AC \U0001F600\r\n"));
+    // A lone surrogate and an odd last byte read as replacement characters.
+    WriteTestFile(path, Utf16Le(u"[S]\r\nk=a") + std::string("\x00\xD8", 2) + "b" + std::string("\x00", 1) + "\x01");
+    EXPECT_EQ(TIniFile(path).ReadString("S", "k", ""), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+}

@@ -108,4 +108,11 @@ TEST(StringLists, TextSplitsEveryLineBreakKind) {
     l.SetText("k=v\r\nName=x=y");
     EXPECT_EQ(l.Values("name"), "x=y");
     EXPECT_THROW(l.Delete(5), EListError);
+    // Every index outside the list is the program's own error, which the
+    // handlers' catch of Exception reports.
+    EXPECT_THROW(l[2], EListError);
+    EXPECT_THROW(l[-1], EListError);
+    EXPECT_THROW(l.Strings(9), EListError);
+    EXPECT_THROW(l.Names(2), EListError);
+    EXPECT_THROW(l.Exchange(0, 2), EListError);
 }
