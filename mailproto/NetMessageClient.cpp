@@ -108,6 +108,19 @@ void TNetMessageClient::InitComponent() {
     LineFold.assign(1, '\t');
 }
 
+void TNetMessageClient::Disconnect(bool notifyPeer) {
+    auto clearInput = [this] {
+        if (FIOHandler && !FIOHandler->Opened() && FIOHandler->InputBuffer()) FIOHandler->InputBuffer()->Clear();
+    };
+    try {
+        TNetExplicitTLSClient::Disconnect(notifyPeer);
+    } catch (...) {
+        clearInput();
+        throw;
+    }
+    clearInput();
+}
+
 std::string TNetMessageClient::ReadAnswerLine(int64_t &budget, const char *what) {
     TNetIOHandler *h = FIOHandler;
     if (!h) ENetNotConnected::Toss("Not connected.");
