@@ -268,3 +268,28 @@ TEST_F(POP3Protocol, TLSNotOfferedTakesThePlainOrTheFailingRoad) {
 }
 
 }  // namespace
+
+// Outside the anonymous namespace above: the STLS test needs the test PKI.
+#include "OpenSSLServer.h"
+#include "POP3STLSPeer.h"
+
+TEST(POP3STLS, PlainBytesAfterTheSTLSAnswerAreDroppedAndCapabilitiesAskedAgain) {
+    const TestPKI &pki = TestPKI::Get();
+    TestPKI::TrustTestCA();
+    POP3STLSPeer peer(pki.ServerCert, pki.Key);
+    auto pop = NetCreateNoOwner<TNetPOP3>();
+    pop->SetIOHandler(NetCreate<TNetSSLIOHandlerSocketOpenSSL>(pop.get()));
+    pop->SetUseTLS(utUseRequireTLS);
+    pop->SetHost("127.0.0.1");
+    pop->SetPort(peer.Port());
+    pop->SetReadTimeout(3000);
+    pop->Username = "u";
+    pop->Password = "p";
+    pop->Connect();
+    EXPECT_GE(pop->Capabilities()->IndexOf("X-OVER-TLS"), 0);
+    EXPECT_LT(pop->Capabilities()->IndexOf("INJECTED"), 0);
+    EXPECT_LT(pop->Capabilities()->IndexOf("STLS"), 0);
+    EXPECT_EQ(pop->GetMessageCount(), 0);
+    pop->Disconnect();
+    EXPECT_FALSE(pop->Connected());
+}
