@@ -180,6 +180,21 @@ TNetReplyClass TNetPOP3::GetReplyClass() {
     return [] { return std::unique_ptr<TNetReply>(new TNetReplyPOP3()); };
 }
 
+void TNetPOP3::GetInternalResponse() {
+    CheckConnected();
+    TStringList lines;
+    lines.Add(FIOHandler->ReadLnWait(NetMaxInt32));
+    int64_t budget = MaxHeaderSize;
+    while (!Reply()->IsLastLine(lines[lines.Count() - 1])) {
+        // POP3 has no multi-line status replies of its own: a server that
+        // keeps continuing one is cut off.
+        if (lines.Count() >= MaxReplyLines)
+            ENetMaxCaptureLineExceeded::Toss("Maximum number of line allowed exceeded");
+        lines.Add(ReadAnswerLine(budget, "Reply"));
+    }
+    FLastCmdResult->SetFormattedReply(lines);
+}
+
 bool TNetPOP3::SupportsTLS() { return Capabilities()->IndexOfText("STLS") >= 0; }
 
 void TNetPOP3::CheckCredentials() const {

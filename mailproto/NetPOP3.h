@@ -114,6 +114,8 @@ public:
     bool HasCapabilities() const { return FHasCapabilities; }
     // Lines a "CAPA" answer may have before it is refused.
     int MaxCapabilityLines = 1000;
+    // Lines one status reply ("+OK-..." continued) may have.
+    int MaxReplyLines = 100;
 
     // Opens the connection (TLS first for implicit TLS), reads the greeting,
     // asks for the capabilities and, with AutoLogin, logs in.
@@ -142,6 +144,8 @@ public:
 protected:
     explicit TNetPOP3(TNetInitializerComponent *owner) : TNetMessageClient(owner) {}
     TNetReplyClass GetReplyClass() override;
+    // Reads one status reply, bounded in lines and bytes.
+    void GetInternalResponse() override;
     TNetReplyPOP3 *Reply() const { return static_cast<TNetReplyPOP3 *>(FLastCmdResult.get()); }
     void CheckCredentials() const;
     // After a failed log-in: says goodbye when the session is still in step

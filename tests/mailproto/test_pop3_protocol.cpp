@@ -247,6 +247,15 @@ TEST_F(POP3Protocol, EndlessCapabilityListIsCut) {
     EXPECT_FALSE(Pop->Connected());
 }
 
+TEST_F(POP3Protocol, EndlessContinuedReplyIsCut) {
+    std::vector<std::string> steps = LoggedIn({"<"});
+    steps.push_back("sendrep:100000:" + std::string("2b4f4b2d0d0a"));  // "+OK-\r\n"
+    steps.push_back("wait_close");
+    Start(steps);
+    Pop->Connect();
+    EXPECT_THROW(Pop->GetMessageCount(), ENetMaxCaptureLineExceeded);
+}
+
 TEST_F(POP3Protocol, TLSNotOfferedTakesThePlainOrTheFailingRoad) {
     auto *tls = NetCreate<TNetSSLIOHandlerSocketOpenSSL>(Pop.get());
     Pop->SetIOHandler(tls);
