@@ -230,3 +230,42 @@ TEST(MessageClientStream, SavedMessageReadsBackThroughTheClient) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the send side writes reads back through the receive side.
+TEST(MessageClientStream, SentMessageReadsBack) {
+    for (bool noEncode : {false, true}) {
+        SCOPED_TRACE(noEncode);
+        auto client = NetCreateNoOwner<TStreamClient>();
+        auto *sink = new TMemoryStream();
+        auto *io = NetCreate<TNetIOHandlerStream>(client.get(), nullptr, sink);
+        client->SetIOHandler(io);
+        io->Open();
+        auto msg = NetCreateNoOwner<TNetMessage>();
+        if (noEncode) {
+            msg->NoEncode = true;
+            msg->Headers.Add("Subject: raw");
+            msg->Headers.Add("From: r@example.org");
+        } else {
+            msg->Subject = "sent";
+            msg->From().Address = "s@example.org";
+        }
+        msg->Body.Add("one");
+        msg->Body.Add(".two");
+        msg->Body.Add(".");
+        client->SendMsg(*msg);
+        std::string wire = sink->DataString();
+        // Every line that began with "." went out with one more.
+        EXPECT_NE(wire.find("\r\n..two\r\n..\r\n"), std::string::npos) << wire;
+
+        auto back = NetCreateNoOwner<TNetMessage>();
+        TStringStream in(wire + ".\r\n");
+        auto reader = NetCreateNoOwner<TStreamClient>();
+        reader->ReadMessageFromStream(*back, in, false);
+        EXPECT_EQ(back->Subject, noEncode ? "raw" : "sent");
+        EXPECT_EQ(back->Body, msg->Body);
+    }
+}
+
+}  // namespace
