@@ -144,6 +144,7 @@ bool TNetText::NeedsEncoding() const {
 }
 
 std::string TNetAttachment::ContentType() const { return CutAtSemicolon(Headers.GetValue("Content-Type")); }
+std::string TNetAttachment::ContentTypeName() const { return HeaderParameter(Headers.GetValue("Content-Type"), "name"); }
 
 void TNetAttachment::SaveToFile(const std::string &path) {
     TFileStream out(path, fmCreate, 0600);
@@ -370,7 +371,9 @@ void TNetMessage::SnapshotParsed() {
                {"To", Recipients.EMailAddresses()},
                {"Cc", CCList.EMailAddresses()},
                {"Organization", Organization},
-               {"Reply-To", ReplyTo.EMailAddresses()}};
+               {"Reply-To", ReplyTo.EMailAddresses()},
+               {"Sender", Sender.Text()},
+               {"Date", Format("%.9f", Date)}};
 }
 
 bool TNetMessage::KeepOriginal(const char *name, const std::string &current) const {
@@ -474,7 +477,7 @@ void TNetMessage::BuildHeaders() {
         h.SetValue("MIME-Version", "1.0");
         h.SetValue("Content-Transfer-Encoding", ContentTransferEncoding);
     }
-    h.SetValue("Sender", Sender.Text());
+    if (!KeepOriginal("Sender", Sender.Text())) h.SetValue("Sender", Sender.Text());
     setAddresses("Reply-To", ReplyTo, false);
     if (!KeepOriginal("Organization", Organization))
         h.SetValue("Organization", EncodeHeaderWords(Organization, "", enc, transfer, charset));
@@ -482,7 +485,8 @@ void TNetMessage::BuildHeaders() {
                ReceiptRecipient.Address.empty() ? std::string()
                                                 : FormatAddressForHeader(ReceiptRecipient, enc, transfer, charset, false));
     h.SetValue("References", References);
-    h.SetValue("Date", TNetSys::DateTimeToInternetText(UseNowForDate() ? Now() : Date));
+    if (!KeepOriginal("Date", Format("%.9f", Date)))
+        h.SetValue("Date", TNetSys::DateTimeToInternetText(UseNowForDate() ? Now() : Date));
     if (Priority != mpNormal)
         h.SetValue("X-Priority", IntToStr(int(Priority) + 1));
     else
@@ -558,6 +562,28 @@ void TNetMessage::ProcessTextPart(TNetMessageDecoder &decoder, TMemoryStream &da
 }
 
 void TNetMessage::ReceiveBody(TNetMessageSource &source) {
+    try {
+        ReceiveBodyParts(source);
+    } catch (const ENetMessageTooLarge &) {
+        throw;
+    } catch (const ENetReadTimeout &) {
+        throw;
+    } catch (const ENetSilentException &) {
+        throw;
+    } catch (const Exception &) {
+        // A part that cannot be decoded fails the message, but the rest of
+        // it is still read, so the connection stays at the reply's end.
+        std::string rest;
+        try {
+            while (source.ReadLine(rest)) {
+            }
+        } catch (const Exception &) {
+        }
+        throw;
+    }
+}
+
+void TNetMessage::ReceiveBodyParts(TNetMessageSource &source) {
     std::string line;
     if (NoDecode) {
         while (source.ReadLine(line)) Body.Add(line);
@@ -565,8 +591,8 @@ void TNetMessage::ReceiveBody(TNetMessageSource &source) {
     }
     const bool mime = FEncoding == meMIME;
     std::string cte = Lower(ContentTransferEncoding);
-    const bool multipart = (mime && BoundaryStack.Count() > 0) ||
-                           (!mime && cte != "base64" && cte != "quoted-printable");
+    // Single-part decoding only for a message without a boundary.
+    const bool multipart = BoundaryStack.Count() > 0 || (!mime && cte != "base64" && cte != "quoted-printable");
     if (multipart) {
         bool partsStarted = false;
         while (source.ReadLine(line)) {

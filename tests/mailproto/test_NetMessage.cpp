@@ -6,6 +6,7 @@
 #include "NetIOHandlerStream.h"
 #include "NetCoder.h"
 #include "NetMessage.h"
+#include "PythonPeer.h"
 #include "TestSupport.h"
 
 namespace {
@@ -158,6 +159,22 @@ TEST(MessageBuild, TwoTextPartsAreAlternative) {
     auto back = Parse(s, true);
     ASSERT_EQ(back->Parts.Count(), 2);
     EXPECT_EQ(dynamic_cast<TNetText &>(back->Parts[1]).Body[0], "two");
+    // An attachment's header lines keep their exact form.
+    std::string path = tmp.dir.File("doc.txt");
+    WriteTestFile(path, "attached");
+    auto &att = m->Parts.Add(std::make_unique<TNetAttachmentFile>(m.get(), path));
+    EXPECT_EQ(att.FileName, "doc.txt");
+    m->ContentType.clear();
+    s = Saved(*m);
+    EXPECT_NE(s.find("Content-Type: multipart/mixed; boundary=\""), std::string::npos) << s;
+    EXPECT_NE(s.find("\r\nContent-Type: application/octet-stream;\r\n        name=\"doc.txt\"\r\n"
+                     "Content-Transfer-Encoding: base64\r\n"
+                     "Content-Disposition: attachment;\r\n        filename=\"doc.txt\"\r\n\r\nYXR0YWNoZWQ=\r\n"),
+              std::string::npos) << s;
+    back = Parse(s, true);
+    ASSERT_EQ(back->Parts.Count(), 3);
+    EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(back->Parts[2]).StoredPath), "attached");
+    EXPECT_TRUE(FileExists(path));  // not a temporary file: kept when the message goes
 }
 
 TEST(MessageBuild, ReceivedHeadersKeepTheirOwnLinesUnlessChanged) {
@@ -167,6 +184,8 @@ TEST(MessageBuild, ReceivedHeadersKeepTheirOwnLinesUnlessChanged) {
         "From: =?koi8-r?B?8NLJ18XU?= <a@b.ru>\r\n"
         "To: x@y.ru\r\n"
         "Organization: =?windows-1251?B?z/Do4uXy?=\r\n"
+        "Date: Tue, 7 Dec 2004 10:20:30 +0200 (CEST)\r\n"
+        "Sender: <unparsable@x> trailing@y\r\n"
         "Content-Type: text/plain; charset=koi8-r\r\n"
         "\r\nbody\r\n";
     auto m = Parse(raw);
@@ -175,6 +194,8 @@ TEST(MessageBuild, ReceivedHeadersKeepTheirOwnLinesUnlessChanged) {
     EXPECT_NE(saved.find("Subject: \xF0\xD2\xC9\xD7\xC5\xD4\r\n"), std::string::npos);
     EXPECT_NE(saved.find("From: =?koi8-r?B?8NLJ18XU?= <a@b.ru>\r\n"), std::string::npos);
     EXPECT_NE(saved.find("Organization: =?windows-1251?B?z/Do4uXy?=\r\n"), std::string::npos);
+    EXPECT_NE(saved.find("Date: Tue, 7 Dec 2004 10:20:30 +0200 (CEST)\r\n"), std::string::npos);
+    EXPECT_NE(saved.find("Sender: <unparsable@x> trailing@y\r\n"), std::string::npos);
     m->Subject = "Changed";
     saved = Saved(*m);
     EXPECT_NE(saved.find("Subject: Changed\r\n"), std::string::npos);
@@ -204,6 +225,7 @@ TEST(MessageBody, MultipartWithPreambleNestedAndEndInsidePartHeaders) {
     EXPECT_EQ(m->Parts[3].ParentPart, -1);
     auto &att = dynamic_cast<TNetAttachmentFile &>(m->Parts[3]);
     EXPECT_EQ(att.FileName, "doc.pdf");
+    EXPECT_EQ(att.ContentTypeName(), "doc.pdf");
     EXPECT_EQ(ReadFileToString(att.StoredPath), "%PDF-");
     // A save writes distinct boundaries for the two levels and reads back.
     std::string saved = Saved(*m);
@@ -318,6 +340,17 @@ TEST(MessageBody, BinHexAndUnknownUUE) {
     ASSERT_EQ(back->Parts.Count(), 2);
     EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(back->Parts[0]).StoredPath), data);
     EXPECT_THROW(Parse("Subject: x\r\n\r\nbegin 644 q.bin\r\n\x7F\x7F\r\nend\r\n"), ENetException);
+    // The failing message is still read to its end: the next reply is intact.
+    auto bad = NetCreateNoOwner<TNetMessage>();
+    TNetStringMessageSource badSrc("Subject: x\r\n\r\nbegin 644 q.bin\r\n\x7F\x7F\r\nend\r\nmore\r\n.\r\n+OK next\r\n", true);
+    ASSERT_TRUE(bad->ReceiveHeader(badSrc));
+    try {
+        bad->ReceiveBody(badSrc);
+        FAIL();
+    } catch (const ENetException &e) {
+        EXPECT_EQ(e.Message(), "Unrecognized UUE encoding scheme.");
+    }
+    EXPECT_TRUE(badSrc.Ended());
 }
 
 TEST(MessageFiles, LoadEndsWhateverTheLastLineEnd) {
@@ -375,4 +408,54 @@ TEST(MessageSources, ThroughAnIOHandlerAsAPop3ReplyArrives) {
     EXPECT_EQ(h->Headers.Count(), 2);
     EXPECT_EQ(h->From().Address, "a@b.c");
     EXPECT_EQ(top->ReadLn(), "next");
+    // A line far over the handler's line limit arrives in pieces; a piece
+    // that happens to be "." does not end the message.
+    std::string longLine(20000, 'x');
+    auto big = NetCreateNoOwner<TNetIOHandlerStream>(
+        new TStringStream("Subject: long\r\n\r\n" + longLine.substr(0, 16384) + ".\r\nlast\r\n.\r\n"));
+    big->Open();
+    auto l = NetCreateNoOwner<TNetMessage>();
+    TNetIOHandlerMessageSource bigSrc(*big, true);
+    ASSERT_TRUE(l->ReceiveHeader(bigSrc));
+    l->ReceiveBody(bigSrc);
+    ASSERT_EQ(l->Body.Count(), 3);
+    EXPECT_EQ(l->Body[1], ".");
+    EXPECT_EQ(l->Body[2], "last");
+    // A reply cut off before its "." is an error, not a shorter message.
+    auto cut = NetCreateNoOwner<TNetIOHandlerStream>(new TStringStream("Subject: cut\r\n\r\nfirst\r\n"));
+    cut->Open();
+    auto c = NetCreateNoOwner<TNetMessage>();
+    TNetIOHandlerMessageSource cutSrc(*cut, true);
+    ASSERT_TRUE(c->ReceiveHeader(cutSrc));
+    EXPECT_THROW(c->ReceiveBody(cutSrc), ENetConnClosedGracefully);
+    EXPECT_EQ(c->Body.Count(), 1);
+}
+
+TEST(MessageBuild, PlainMessagesCarryUUEAndXXEAttachments) {
+    TempFolderScope tmp;
+    std::string data;
+    for (int i = 0; i < 5000; ++i) data.push_back(char(i * 31 + 7));
+    std::string path = tmp.dir.File("blob.bin");
+    WriteTestFile(path, data);
+    for (const char *kind : {"UUE", "XXE"}) {
+        auto m = NetCreateNoOwner<TNetMessage>();
+        m->SetEncoding(mePlainText);
+        m->Body.Add("See attached.");
+        auto &att = m->Parts.Add(std::make_unique<TNetAttachmentFile>(m.get(), path));
+        att.ContentTransfer = kind;
+        std::string saved = Saved(*m);
+        EXPECT_NE(saved.find("\r\nbegin 660 blob.bin\r\n"), std::string::npos) << kind;
+        auto back = Parse(saved, true);
+        ASSERT_EQ(back->Parts.Count(), 1) << kind;
+        auto &got = dynamic_cast<TNetAttachmentFile &>(back->Parts[0]);
+        EXPECT_EQ(got.ContentTransfer, kind);
+        EXPECT_TRUE(ReadFileToString(got.StoredPath) == data) << kind;
+        EXPECT_EQ(back->Body[0], "See attached.");
+        if (std::string(kind) == "UUE" && PythonAvailable()) {
+            size_t b = saved.find("begin 660"), e = saved.find("\r\nend\r\n", b);
+            auto py = PythonMap("import io, uu\ndef f(b):\n    o = io.BytesIO()\n    uu.decode(io.BytesIO(b), o)\n    return o.getvalue()",
+                                {saved.substr(b, e + 7 - b)});
+            EXPECT_TRUE(py[0] == data);
+        }
+    }
 }

@@ -1,11 +1,16 @@
 // The TLS IO handler against real servers on loopback: implicit TLS, TLS
 // started on a plain connection, refused servers, broken peers, time-outs.
+#include "NetAntiFreeze.h"
 #include "NetSSLOpenSSL.h"
 #include "OpenSSLServer.h"
 
 #include <algorithm>
 #include <chrono>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -143,6 +148,12 @@ TEST_F(SSLIOHandler, RefusedServersEndTheConnection)
                   "Error connecting with SSL. Certificate verification failed: certificate has expired");
     }
     {
+        OpenSSLServer server(pki.SelfSignedCert, pki.SelfSignedKey);
+        auto h = Make(server.Port());
+        EXPECT_EQ(OpenRefused(*h),
+                  "Error connecting with SSL. Certificate verification failed: self-signed certificate");
+    }
+    {
         OpenSSLServer server(pki.ServerCert, pki.Key, {"-tls1", "-cipher", "DEFAULT@SECLEVEL=0"});
         auto h = Make(server.Port());
         std::string msg = OpenRefused(*h);
@@ -165,8 +176,9 @@ TEST_F(SSLIOHandler, BrokenPeersFailWithinTheTimeout)
                       .count();
         EXPECT_EQ(msg.rfind("Error connecting with SSL. ", 0), 0u) << msg;
         EXPECT_LT(ms, 3000) << msg;
-        if (mode == BrokenTLSPeer::Stall)
+        if (mode == BrokenTLSPeer::Stall) {
             EXPECT_EQ(msg, "Error connecting with SSL. The handshake timed out.");
+        }
     }
 }
 
@@ -190,6 +202,54 @@ TEST_F(SSLIOHandler, SilentServerTimesOutReads)
     server.Send("late line\n");
     h->ReadTimeout = 3000;
     EXPECT_EQ(h->ReadLn(), "late line");
+}
+
+TEST_F(SSLIOHandler, PeerThatStopsReadingEndsTheWrite)
+{
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    h->ReadTimeout = 700;
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    h->WriteLn("STALL");
+    EXPECT_EQ(h->ReadLn(), "+OK stalling");
+    int pumped = 0;
+    TNetAntiFreeze::SetProcessMessagesHook([&](bool) { ++pumped; });
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    af->IdleTimeOut = 50;
+    auto t0 = std::chrono::steady_clock::now();
+    TNetBytes chunk(1 << 20, 'z');
+    try {
+        for (int i = 0; i < 256; ++i)  // far more than any socket buffer
+            h->Write(chunk);
+        ADD_FAILURE() << "the writes never stopped";
+    } catch (const ENetSocketError &e) {
+        EXPECT_EQ(e.LastError(), 10060);
+    }
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+                  .count();
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+    EXPECT_LT(ms, 10000);
+    EXPECT_GE(pumped, 5);  // the window lived while the write waited
+    EXPECT_FALSE(h->Connected());
+}
+
+TEST_F(SSLIOHandler, DecryptedBytesCountAsReadable)
+{
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    h->RecvBufferSize = 4;  // less than one record
+    h->Open();
+    server.Send("hello world\n");
+    EXPECT_EQ(h->ReadFromSource(true, 3000, true), 4);
+    // The rest of the record waits inside the session, not on the socket.
+    EXPECT_TRUE(h->Readable(0));
+    h->ReadTimeout = 200;
+    EXPECT_EQ(h->ReadLn(), "hello world");
+    EXPECT_FALSE(h->Readable(0));
 }
 
 TEST_F(SSLIOHandler, PeerDroppingMidSessionIsAGracefulClose)
@@ -264,7 +324,29 @@ TEST_F(SSLIOHandler, MissingLibraryFailsWithoutFallingBackToPlain)
         EXPECT_EQ(e.Message().rfind("Could not load SSL library.", 0), 0u);
     }
     EXPECT_FALSE(h->BindingAllocated());
+
+    // A plain session works without the libraries; starting TLS on it then
+    // reports them missing and leaves the handler in pass-through.
+    StartTLSServer plain(StartTLSServer::Explicit, pki.ServerCert, pki.Key);
+    h->SetPort(plain.Port());
+    h->SetPassThrough(true);
+    h->Open();
+    EXPECT_EQ(h->SSLContext(), nullptr);
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    h->WriteLn("NOOP");
+    EXPECT_EQ(h->ReadLn(), "+OK plain");
+    try {
+        h->SetPassThrough(false);
+        ADD_FAILURE() << "no exception";
+    } catch (const ENetOSSLCouldNotLoadSSLLibrary &e) {
+        EXPECT_EQ(e.Message(), "Could not load SSL library.");
+    }
+    EXPECT_TRUE(h->PassThrough());
+    h->Close();
+
     SetOpenSSLLibraryNames("libssl.so.3", "libcrypto.so.3");
+    h->SetPort(server.Port());
+    h->SetPassThrough(false);
     h->Open();
     EXPECT_EQ(h->ReadLn(), "+OK test server ready");
 }
@@ -285,6 +367,68 @@ TEST_F(SSLIOHandler, CloneCopiesOptionsAndEvents)
     std::string pw;
     copy->DoGetPassword(pw);
     EXPECT_TRUE(asked);
+}
+
+}  // namespace
+
+namespace {
+
+int ListenLoopback(int &port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(fd, 4) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        close(fd);
+        return -1;
+    }
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+TEST_F(SSLIOHandler, ServerSideServesOpenSSLClient)
+{
+    const TestPKI &pki = TestPKI::Get();
+    auto server = NetCreateNoOwner<TNetServerIOHandlerSSLOpenSSL>();
+    server->SSLOptions()->CertFile = pki.ServerCert;
+    server->SSLOptions()->KeyFile = pki.Key;
+    std::vector<std::string> status;
+    server->OnStatusInfo = [&](const std::string &m) { status.push_back(m); };
+    server->Init();
+    EXPECT_EQ(server->SSLContext()->Mode, sslmServer);
+
+    int port = 0;
+    int listener = ListenLoopback(port);
+    ASSERT_GE(listener, 0);
+    OpenSSLClient client(port, {"-servername", "localhost"});
+    std::unique_ptr<TNetIOHandler> accepted(server->Accept(listener));
+    ASSERT_NE(accepted, nullptr);
+    auto *peer = dynamic_cast<TNetSSLIOHandlerSocketOpenSSL *>(accepted.get());
+    ASSERT_NE(peer, nullptr);
+    EXPECT_TRUE(peer->IsPeer());
+    EXPECT_TRUE(peer->PassThrough());
+    EXPECT_EQ(peer->SSLContext(), server->SSLContext());
+
+    peer->SetPassThrough(false);  // the server handshake
+    int cipher = 0;
+    for (const auto &m : status)
+        if (m.rfind("Cipher: name = ", 0) == 0)
+            ++cipher;
+    EXPECT_EQ(cipher, 1);
+    peer->WriteLn("hello from the server");
+    EXPECT_TRUE(client.WaitForOutput("hello from the server")) << client.Output();
+    EXPECT_TRUE(client.WaitForOutput("Verification: OK")) << client.Output();
+    client.Send("hello from the client\n");
+    EXPECT_EQ(peer->ReadLn(), "hello from the client");
+
+    // The shared context outlives the peer's close.
+    peer->Close();
+    EXPECT_NE(server->SSLContext(), nullptr);
+    accepted.reset();
+    close(listener);
 }
 
 }  // namespace

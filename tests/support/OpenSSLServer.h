@@ -53,8 +53,8 @@ private:
 // A POP3-style server (tests/support/starttls_server.py, Python's ssl
 // module) that greets in plain text and can start TLS on "STLS", or speaks
 // TLS from the start. Commands: CAPA, STLS, NOOP ("+OK tls"/"+OK plain"),
-// BIG <bytes> (numbered lines ended by "."), DROP (closes without
-// close_notify), QUIT.
+// BIG <bytes> (numbered lines ended by "."), STALL (stops reading), DROP
+// (closes without close_notify), QUIT.
 class StartTLSServer {
 public:
     enum TMode { Explicit, Implicit, NoSTLS, RefuseSTLS };
@@ -67,6 +67,26 @@ public:
 private:
     int FPort = 0;
     int FPid = -1;
+};
+
+// One "openssl s_client" connected to 127.0.0.1:port, for server-side
+// tests. Send() is what the client sends; Output() what it printed (the
+// server's data and its verification result). Stopped in the destructor.
+class OpenSSLClient {
+public:
+    OpenSSLClient(int port, const std::vector<std::string> &extraArgs = {});
+    ~OpenSSLClient();
+    OpenSSLClient(const OpenSSLClient &) = delete;
+    OpenSSLClient &operator=(const OpenSSLClient &) = delete;
+    void Send(const std::string &text);
+    std::string Output() const;
+    // Waits up to timeoutMs for text to appear in the output.
+    bool WaitForOutput(const std::string &text, int timeoutMs = 5000) const;
+
+private:
+    int FPid = -1;
+    int FStdin = -1;
+    std::string FOutFile;
 };
 
 // A plain TCP listener on 127.0.0.1 for handshakes that go wrong: after
