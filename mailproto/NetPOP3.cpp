@@ -183,7 +183,9 @@ TNetReplyClass TNetPOP3::GetReplyClass() {
 void TNetPOP3::GetInternalResponse() {
     CheckConnected();
     TStringList lines;
-    lines.Add(FIOHandler->ReadLnWait(NetMaxInt32));
+    // Blank lines before a reply are skipped, but not without end: what is
+    // left then is no reply at all.
+    lines.Add(FIOHandler->ReadLnWait(MaxReplyLines));
     int64_t budget = MaxHeaderSize;
     while (!Reply()->IsLastLine(lines[lines.Count() - 1])) {
         // POP3 has no multi-line status replies of its own: a server that

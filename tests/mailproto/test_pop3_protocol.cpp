@@ -256,6 +256,15 @@ TEST_F(POP3Protocol, EndlessContinuedReplyIsCut) {
     EXPECT_THROW(Pop->GetMessageCount(), ENetMaxCaptureLineExceeded);
 }
 
+TEST_F(POP3Protocol, EndlessBlankLinesAreNoReply) {
+    std::vector<std::string> steps = LoggedIn({"<"});
+    steps.push_back("sendrep:100000:0d0a");
+    steps.push_back("wait_close");
+    Start(steps);
+    Pop->Connect();
+    EXPECT_THROW(Pop->GetMessageCount(), ENetReplyPOP3Error);
+}
+
 TEST_F(POP3Protocol, TLSNotOfferedTakesThePlainOrTheFailingRoad) {
     auto *tls = NetCreate<TNetSSLIOHandlerSocketOpenSSL>(Pop.get());
     Pop->SetIOHandler(tls);
