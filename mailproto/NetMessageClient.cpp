@@ -74,7 +74,7 @@ public:
 
 protected:
     bool RawLine(std::string &line) override {
-        line = FClient.ReadAnswerLine(FBudget, "Message");
+        line = FClient.ReadAnswerLine(FBudget, "Message", FClient.MaxMessageSize);
         return FDelimiter == "." || line != FDelimiter;
     }
 
@@ -121,10 +121,9 @@ void TNetMessageClient::Disconnect(bool notifyPeer) {
     clearInput();
 }
 
-std::string TNetMessageClient::ReadAnswerLine(int64_t &budget, const char *what) {
+std::string TNetMessageClient::ReadAnswerLine(int64_t &budget, const char *what, int64_t cap) {
     TNetIOHandler *h = FIOHandler;
     if (!h) ENetNotConnected::Toss("Not connected.");
-    const int64_t cap = SameText(what, "Message") ? MaxMessageSize : MaxHeaderSize;
     // Without a line limit of its own the handler would gather a line of
     // any length: pieces are always taken.
     const int piece = h->MaxLineLength > 0 ? h->MaxLineLength : 16384;
@@ -162,7 +161,7 @@ void TNetMessageClient::DiscardRestOfAnswer(const std::string &delimiter) {
     int64_t budget = MaxMessageSize;
     try {
         for (;;)
-            if (ReadAnswerLine(budget, "Message") == delimiter) return;
+            if (ReadAnswerLine(budget, "Message", MaxMessageSize) == delimiter) return;
     } catch (...) {
         // The caller raises its own failure; all that matters here is that
         // no later command reads this answer as its reply.
@@ -191,8 +190,8 @@ std::string TNetMessageClient::ReceiveHeader(TNetMessage &message, const std::st
     std::string last;
     try {
         for (;;) {
-            std::string line = inBody ? ReadAnswerLine(bodyBudget, "Message")
-                                      : ReadAnswerLine(headerBudget, "Message header");
+            std::string line = inBody ? ReadAnswerLine(bodyBudget, "Message", MaxMessageSize)
+                                      : ReadAnswerLine(headerBudget, "Message header", MaxHeaderSize);
             if (delimiter.empty()) {
                 if (line.empty() || line == ".") {
                     ended = line == ".";

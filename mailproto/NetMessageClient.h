@@ -102,9 +102,10 @@ protected:
     explicit TNetMessageClient(TNetInitializerComponent *owner) : TNetExplicitTLSClient(owner) {}
 
     // One line of a message answer, pieces of an over-long line joined.
-    // Counts the bytes against budget (ENetMessageTooLarge with `what` when
-    // it runs out). A failing connection marks the client out of step.
-    std::string ReadAnswerLine(int64_t &budget, const char *what);
+    // Counts the bytes against budget (ENetMessageTooLarge "`what` larger
+    // than `cap` bytes." when it runs out). A failing connection marks the
+    // client out of step.
+    std::string ReadAnswerLine(int64_t &budget, const char *what, int64_t cap);
     // Reads and drops the rest of a dot-terminated answer; closes the
     // connection when it fails or the rest is larger than MaxMessageSize.
     void DiscardRestOfAnswer(const std::string &delimiter);

@@ -192,7 +192,7 @@ void TNetPOP3::GetInternalResponse() {
         // keeps continuing one is cut off.
         if (lines.Count() >= MaxReplyLines)
             ENetMaxCaptureLineExceeded::Toss("Maximum number of line allowed exceeded");
-        lines.Add(ReadAnswerLine(budget, "Reply"));
+        lines.Add(ReadAnswerLine(budget, "Reply", MaxHeaderSize));
     }
     FLastCmdResult->SetFormattedReply(lines);
 }
@@ -305,7 +305,7 @@ bool TNetPOP3::QueryCapabilities() {
     if (ok) {
         int64_t budget = MaxHeaderSize;
         for (;;) {
-            std::string line = ReadAnswerLine(budget, "Capability list");
+            std::string line = ReadAnswerLine(budget, "Capability list", MaxHeaderSize);
             if (line == ".") break;
             if (Capabilities()->Count() >= MaxCapabilityLines)
                 ENetMaxCaptureLineExceeded::Toss("Maximum number of line allowed exceeded");
