@@ -327,8 +327,19 @@ TEST_F(POP3Dovecot, ImplicitTLSAndSTLS) {
     EXPECT_EQ(msg->Body[0], "Line 1 of message 8.");
     Pop->Disconnect();
 
+    // One component serves every account in turn, as the checking cycle
+    // uses it: back to plain text through the same TLS handler.
+    Pop->SetUseTLS(utNoTLSSupport);
+    Pop->SetPort(Server->Pop3Port());
+    Pop->Connect();
+    EXPECT_EQ(ciphers, 2);
+    EXPECT_GE(Pop->Capabilities()->IndexOfText("STLS"), 0);
+    EXPECT_EQ(Pop->GetMessageCount(), kMessages);
+    Pop->Disconnect();
+
     // Explicit TLS against the implicit-TLS port: the handshake is not what
     // the server expects; the client ends up closed, with an exception.
+    Pop->SetUseTLS(utUseRequireTLS);
     Pop->SetPort(Server->Pop3sPort());
     Pop->SetReadTimeout(1000);
     EXPECT_THROW(Pop->Connect(), Exception);
