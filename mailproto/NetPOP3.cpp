@@ -228,6 +228,7 @@ void TNetPOP3::CloseAfterFailedLogin(std::exception_ptr failure) {
 void TNetPOP3::Connect() {
     FAPOPTimestamp.clear();
     FHasCapabilities = false;
+    Capabilities()->Clear();
     if (AutoLogin && AuthType != atSASL) CheckCredentials();
     TNetMessageClient::Connect();
     try {
