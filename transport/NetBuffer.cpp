@@ -51,6 +51,15 @@ void TNetBuffer::Removed(size_t count) {
     if (FOnBytesRemoved) FOnBytesRemoved(int(count));
 }
 
+void TNetBuffer::Consume(size_t count) {
+    FHead += count;
+    if (FHead == FBytes.size()) {
+        FBytes.clear();
+        FHead = 0;
+    }
+    if (count) Removed(count);
+}
+
 void TNetBuffer::CompactHead(bool shrink) {
     if (FHead > 0) {
         FBytes.erase(FBytes.begin(), FBytes.begin() + std::ptrdiff_t(FHead));
@@ -75,35 +84,20 @@ void TNetBuffer::ExtractToBytes(TNetBytes &bytes, int count, bool append, int fr
     const uint8_t *p = Data();
     if (!append) bytes.clear();
     bytes.insert(bytes.end(), p, p + count);
-    FHead += size_t(count);
-    if (FHead == FBytes.size()) {
-        FBytes.clear();
-        FHead = 0;
-    }
-    if (count) Removed(size_t(count));
+    Consume(size_t(count));
 }
 
 std::string TNetBuffer::ExtractToString(int count) {
     count = CheckCount(count);
     std::string s(reinterpret_cast<const char *>(Data()), size_t(count));
-    FHead += size_t(count);
-    if (FHead == FBytes.size()) {
-        FBytes.clear();
-        FHead = 0;
-    }
-    if (count) Removed(size_t(count));
+    Consume(size_t(count));
     return s;
 }
 
 void TNetBuffer::ExtractToStream(TStream &stream, int count) {
     count = CheckCount(count);
     if (count) stream.WriteBuffer(Data(), count);
-    FHead += size_t(count);
-    if (FHead == FBytes.size()) {
-        FBytes.clear();
-        FHead = 0;
-    }
-    if (count) Removed(size_t(count));
+    Consume(size_t(count));
 }
 
 int TNetBuffer::IndexOf(std::string_view pattern, int start) {

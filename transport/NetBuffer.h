@@ -43,6 +43,8 @@ public:
 private:
     int CheckCount(int count);
     void Removed(size_t count);
+    // Drops count bytes from the head (already copied out) and reports them.
+    void Consume(size_t count);
 
     TNetBytes FBytes;
     size_t FHead = 0;

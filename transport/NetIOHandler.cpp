@@ -107,7 +107,15 @@ std::string TNetIOHandler::ReadLn(const std::string &aTerminator, int timeout, i
     // A multi-byte terminator may be split across receives: searches resume a
     // terminator's length before the end of what was searched.
     const int overlap = int(term.size()) - 1;
-    const int slack = overlap + (lfTerm ? 1 : 0);
+    // What may still follow a line of the full length: the terminator, and
+    // with LF a CR before it.
+    const std::string ending = lfTerm ? std::string("\r\n") : term;
+    // The bytes from position at on are the start of that ending (so the
+    // line may still turn out to fit).
+    auto endingBegins = [&](int at) {
+        size_t n = size_t(FInputBuffer->Size() - at);
+        return n < ending.size() && std::memcmp(FInputBuffer->Data() + at, ending.data(), n) == 0;
+    };
     int searchPos = 0;
     int lastSize = 0;
     int found = -1;
@@ -122,7 +130,8 @@ std::string TNetIOHandler::ReadLn(const std::string &aTerminator, int timeout, i
         if (maxLineLength > 0) {
             int lineLen = found;
             if (found > 0 && lfTerm && FInputBuffer->PeekByte(found - 1) == '\r') --lineLen;
-            bool tooLong = found >= 0 ? lineLen > maxLineLength : size > maxLineLength + slack;
+            bool tooLong = found >= 0 ? lineLen > maxLineLength
+                                      : size > maxLineLength && !endingBegins(maxLineLength);
             if (tooLong) {
                 if (MaxLineAction == maException)
                     ENetReadLnMaxLineLengthExceeded::Toss("Max line length exceeded.");
@@ -181,10 +190,15 @@ std::string TNetIOHandler::ReadLnOrRaise() {
 }
 
 std::string TNetIOHandler::ReadLnWait(int failCount) {
+    // ReadTimeout bounds the whole wait, so a peer that sends nothing but
+    // blank lines cannot hold it for ever either.
+    const int limit = ReadTimeout > 0 ? ReadTimeout : -2;
+    const uint32_t start = TicksNow();
     std::string line;
     int fails = 0;
     while (fails < failCount) {
-        line = Trim(ReadLnOrRaise());
+        line = Trim(ReadLn("\n", TimeLeft(limit, start)));
+        if (FReadLnTimedOut) ENetReadTimeout::Toss("Read Timeout");
         if (!line.empty()) return line;
         ++fails;
     }
@@ -409,15 +423,18 @@ void TNetIOHandler::Write(int64_t value, bool convert) {
 void TNetIOHandler::WriteLn(const std::string &text) { Write(text + "\r\n"); }
 
 void TNetIOHandler::Write(const TStringList &lines, bool writeLinesCount) {
-    WriteBufferOpen(-1);
+    // Buffering the caller already opened is joined, never restarted: opening
+    // it again would drop what the caller has buffered so far.
+    bool opened = !WriteBufferingActive();
+    if (opened) WriteBufferOpen(-1);
     try {
         if (writeLinesCount) Write(int32_t(lines.Count()), true);
         for (const std::string &l : lines) WriteLn(l);
     } catch (...) {
-        WriteBufferCancel();
+        if (opened) WriteBufferCancel();
         throw;
     }
-    WriteBufferClose();
+    if (opened) WriteBufferClose();
 }
 
 void TNetIOHandler::Write(TStream &stream, int64_t size, bool writeByteCount) {

@@ -116,6 +116,12 @@ void TNetReplyRFC::RaiseReplyError() { throw ENetReplyRFCError(NumericCode(), Te
 bool TNetReplyRFC::ReplyExists() { return NumericCode() > 0 || Text.Count() > 0; }
 
 void TNetReplyRFC::AssignTo(TNetReply &dest) const {
-    dest.SetNumericCode(NumericCode());
+    // A reply without a code copies as one without a code; "0" is no valid
+    // code and would make copying an empty reply fail.
+    int code = NumericCode();
+    if (code > 0)
+        dest.SetNumericCode(code);
+    else
+        dest.SetCode(std::string());
     dest.Text.Assign(Text);
 }

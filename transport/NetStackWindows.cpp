@@ -11,7 +11,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "NetAntiFreeze.h"
 
 namespace {
 
@@ -37,6 +44,17 @@ void MapOption(int &level, int &option) {
     }
 }
 
+std::mutex GAddrInfoLock;
+TNetAddrInfoFunc GAddrInfo;
+
+TNetAddrInfoFunc CurrentAddrInfoFunc() {
+    std::lock_guard<std::mutex> g(GAddrInfoLock);
+    if (GAddrInfo) return GAddrInfo;
+    return [](const char *node, const char *service, const addrinfo *hints, addrinfo **result) {
+        return ::getaddrinfo(node, service, hints, result);
+    };
+}
+
 struct SockAddr {
     sockaddr_storage storage{};
     socklen_t len = 0;
@@ -58,6 +76,14 @@ TNetStackWindows::TNetStackWindows() {
 }
 
 static void SetLastFromErrno(TNetStackBSDBase *s) { s->WSSetLastError(ErrnoToWinsockError(errno)); }
+
+// A system call's result: a negative one records errno as the Winsock error
+// and raises it.
+static void CheckSysResult(TNetStackBSDBase *s, long r) {
+    if (r >= 0) return;
+    SetLastFromErrno(s);
+    s->CheckForSocketError(Net_SOCKET_ERROR);
+}
 
 static SockAddr MakeAddr(TNetStackBSDBase *s, const std::string &ip, int port, TNetIPVersion v) {
     if (port < 0 || port > 65535) s->RaiseSocketError(10022);
@@ -104,16 +130,14 @@ TNetStackSocketHandle TNetStackWindows::NewSocketHandle(int socketType, int prot
                                                         bool) {
     int type = socketType == Net_SOCK_DGRAM ? SOCK_DGRAM : SOCK_STREAM;
     int fd = ::socket(KernelFamily(ipVersion), type | SOCK_CLOEXEC, protocol);
-    if (fd < 0) SetLastFromErrno(this);
-    CheckForSocketError(fd);
+    CheckSysResult(this, fd);
     return fd;
 }
 
 void TNetStackWindows::Bind(TNetStackSocketHandle h, const std::string &ip, int port, TNetIPVersion v) {
     SockAddr a = MakeAddr(this, ip, port, v);
     int r = ::bind(h, reinterpret_cast<sockaddr *>(&a.storage), a.len);
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(this, r);
 }
 
 void TNetStackWindows::Connect(TNetStackSocketHandle h, const std::string &ip, int port, TNetIPVersion v) {
@@ -125,8 +149,7 @@ void TNetStackWindows::Connect(TNetStackSocketHandle h, const std::string &ip, i
         }
         return;
     }
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(this, r);
 }
 
 bool TNetStackWindows::ConnectStart(TNetStackSocketHandle h, const std::string &ip, int port, TNetIPVersion v) {
@@ -167,8 +190,7 @@ bool TNetStackWindows::ConnectWait(TNetStackSocketHandle h, int timeout) {
 
 void TNetStackWindows::Listen(TNetStackSocketHandle h, int backlog) {
     int r = ::listen(h, backlog);
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(this, r);
 }
 
 TNetStackSocketHandle TNetStackWindows::Accept(TNetStackSocketHandle h, std::string &ip, int &port,
@@ -189,22 +211,21 @@ void TNetStackWindows::Disconnect(TNetStackSocketHandle h) {
     ::close(h);
 }
 
-void TNetStackWindows::GetSocketName(TNetStackSocketHandle h, std::string &ip, int &port) {
+// getsockname or getpeername as address text and port.
+static void AddressOf(TNetStackBSDBase *s, TNetStackSocketHandle h, std::string &ip, int &port,
+                      int (*call)(int, sockaddr *, socklen_t *)) {
     sockaddr_storage ss{};
     socklen_t len = sizeof ss;
-    int r = ::getsockname(h, reinterpret_cast<sockaddr *>(&ss), &len);
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(s, call(h, reinterpret_cast<sockaddr *>(&ss), &len));
     SplitAddr(ss, ip, port);
 }
 
+void TNetStackWindows::GetSocketName(TNetStackSocketHandle h, std::string &ip, int &port) {
+    AddressOf(this, h, ip, port, ::getsockname);
+}
+
 void TNetStackWindows::GetPeerName(TNetStackSocketHandle h, std::string &ip, int &port) {
-    sockaddr_storage ss{};
-    socklen_t len = sizeof ss;
-    int r = ::getpeername(h, reinterpret_cast<sockaddr *>(&ss), &len);
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
-    SplitAddr(ss, ip, port);
+    AddressOf(this, h, ip, port, ::getpeername);
 }
 
 int TNetStackWindows::Receive(TNetStackSocketHandle h, TNetBytes &buffer) {
@@ -212,10 +233,7 @@ int TNetStackWindows::Receive(TNetStackSocketHandle h, TNetBytes &buffer) {
     do {
         r = ::recv(h, buffer.data(), buffer.size(), 0);
     } while (r < 0 && errno == EINTR);
-    if (r < 0) {
-        SetLastFromErrno(this);
-        CheckForSocketError(-1);
-    }
+    CheckSysResult(this, long(r));
     return int(r);
 }
 
@@ -226,10 +244,7 @@ int TNetStackWindows::Send(TNetStackSocketHandle h, const TNetBytes &buffer, siz
     do {
         r = ::send(h, buffer.data() + offset, n, MSG_NOSIGNAL);
     } while (r < 0 && errno == EINTR);
-    if (r < 0) {
-        SetLastFromErrno(this);
-        CheckForSocketError(-1);
-    }
+    CheckSysResult(this, long(r));
     return int(r);
 }
 
@@ -241,10 +256,7 @@ int TNetStackWindows::ReceiveFrom(TNetStackSocketHandle h, TNetBytes &buffer, st
     do {
         r = ::recvfrom(h, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&ss), &len);
     } while (r < 0 && errno == EINTR);
-    if (r < 0) {
-        SetLastFromErrno(this);
-        CheckForSocketError(-1);
-    }
+    CheckSysResult(this, long(r));
     SplitAddr(ss, ip, port);
     return int(r);
 }
@@ -252,8 +264,7 @@ int TNetStackWindows::ReceiveFrom(TNetStackSocketHandle h, TNetBytes &buffer, st
 void TNetStackWindows::SetSocketOption(TNetStackSocketHandle h, int level, int option, int value) {
     MapOption(level, option);
     int r = ::setsockopt(h, level, option, &value, sizeof value);
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(this, r);
 }
 
 int TNetStackWindows::GetSocketOption(TNetStackSocketHandle h, int level, int option) {
@@ -261,16 +272,14 @@ int TNetStackWindows::GetSocketOption(TNetStackSocketHandle h, int level, int op
     int value = 0;
     socklen_t len = sizeof value;
     int r = ::getsockopt(h, level, option, &value, &len);
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(this, r);
     return value;
 }
 
 void TNetStackWindows::SetBlocking(TNetStackSocketHandle h, bool blocking) {
     int flags = ::fcntl(h, F_GETFL);
     int r = flags < 0 ? -1 : ::fcntl(h, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK));
-    if (r < 0) SetLastFromErrno(this);
-    CheckForSocketError(r);
+    CheckSysResult(this, r);
 }
 
 bool TNetStackWindows::WouldBlock(int result) {
@@ -284,8 +293,17 @@ std::string TNetStackWindows::HostByName(const std::string &host, TNetIPVersion 
     hints.ai_family = KernelFamily(ipVersion);
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *res = nullptr;
-    int r = ::getaddrinfo(host.c_str(), nullptr, &hints, &res);
-    int savedErrno = errno;
+    // Freed on every way out, also when an event handler raises while the
+    // answer is awaited.
+    struct Owner {
+        addrinfo *&list;
+        ~Owner() {
+            if (list) ::freeaddrinfo(list);
+        }
+    } owner{res};
+    TNetAddrInfoFunc resolve = CurrentAddrInfoFunc();
+    int savedErrno = 0;
+    int r = NetRunResolverCall([&] { return resolve(host.c_str(), nullptr, &hints, &res); }, savedErrno);
     if (r != 0) RaiseSocketError(AddrInfoErrorToWinsockError(r, savedErrno));
     std::string result;
     for (addrinfo *ai = res; ai; ai = ai->ai_next) {
@@ -298,7 +316,6 @@ std::string TNetStackWindows::HostByName(const std::string &host, TNetIPVersion 
             break;
         }
     }
-    ::freeaddrinfo(res);
     if (result.empty()) RaiseSocketError(Net_WSAHOST_NOT_FOUND);
     return result;
 }
@@ -306,9 +323,13 @@ std::string TNetStackWindows::HostByName(const std::string &host, TNetIPVersion 
 std::string TNetStackWindows::HostByAddress(const std::string &address, TNetIPVersion ipVersion) {
     SockAddr a = MakeAddr(this, address, 0, ipVersion);
     char host[NI_MAXHOST];
-    int r = ::getnameinfo(reinterpret_cast<sockaddr *>(&a.storage), a.len, host, sizeof host, nullptr, 0,
-                          NI_NAMEREQD);
-    int savedErrno = errno;
+    int savedErrno = 0;
+    int r = NetRunResolverCall(
+        [&] {
+            return ::getnameinfo(reinterpret_cast<sockaddr *>(&a.storage), a.len, host, sizeof host, nullptr, 0,
+                                 NI_NAMEREQD);
+        },
+        savedErrno);
     if (r != 0) RaiseSocketError(AddrInfoErrorToWinsockError(r, savedErrno));
     return host;
 }
@@ -348,4 +369,65 @@ bool TNetStackWindows::TranslateStringToTInAddr(const std::string &text, void *a
 std::string TNetStackWindows::ErrorText(int code) {
     if (code == Net_WSAHOST_NOT_FOUND) return "Host not found.";
     return TNetStackBSDBase::ErrorText(code);
+}
+
+void TNetStackWindows::SetAddrInfoFunc(TNetAddrInfoFunc func) {
+    std::lock_guard<std::mutex> g(GAddrInfoLock);
+    GAddrInfo = std::move(func);
+}
+
+namespace {
+struct ResolverJob {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    int result = 0;
+    int savedErrno = 0;
+};
+
+int RunInPlace(const std::function<int()> &call, int &savedErrno) {
+    errno = 0;
+    int r = call();
+    savedErrno = errno;
+    return r;
+}
+}  // namespace
+
+int NetRunResolverCall(const std::function<int()> &call, int &savedErrno) {
+    int slice = NetAntiFreezeSlice();
+    if (slice < 0) return RunInPlace(call, savedErrno);
+    ResolverJob job;
+    std::jthread worker;
+    try {
+        worker = std::jthread([&job, &call] {
+            errno = 0;
+            int r = call();
+            int e = errno;
+            std::lock_guard<std::mutex> g(job.lock);
+            job.result = r;
+            job.savedErrno = e;
+            job.done = true;
+            job.finished.notify_all();
+        });
+    } catch (const std::system_error &) {
+        return RunInPlace(call, savedErrno);  // no thread to spare: block as before
+    }
+    // An exception from an event handler leaves through here; the worker is
+    // then joined by its destructor before job and call go out of scope, so
+    // no resolver call outlives the caller.
+    std::unique_lock<std::mutex> lk(job.lock);
+    while (!job.done) {
+        if (slice < 0) {
+            // The anti-freeze went away or was switched off meanwhile.
+            job.finished.wait(lk, [&] { return job.done; });
+            break;
+        }
+        if (job.finished.wait_for(lk, std::chrono::milliseconds(slice), [&] { return job.done; })) break;
+        lk.unlock();
+        TNetAntiFreezeBase::DoProcess(true);
+        slice = NetAntiFreezeSlice();
+        lk.lock();
+    }
+    savedErrno = job.savedErrno;
+    return job.result;
 }

@@ -2,7 +2,16 @@
 // units have always used for the concrete stack.
 #pragma once
 
+#include <functional>
+
 #include "NetStack.h"
+
+struct addrinfo;
+
+// The resolver call behind HostByName, with getaddrinfo's arguments and
+// result; what it returns is freed with freeaddrinfo.
+using TNetAddrInfoFunc =
+    std::function<int(const char *node, const char *service, const addrinfo *hints, addrinfo **result)>;
 
 class TNetStackWindows : public TNetStackBSDBase {
 public:
@@ -37,4 +46,15 @@ public:
     // false for a text that is no address of the version.
     static bool TranslateStringToTInAddr(const std::string &text, void *addr, TNetIPVersion ipVersion);
     std::string ErrorText(int code) override;
+
+    // Puts another resolver call in place of getaddrinfo (a resolver that
+    // answers slowly, in tests); an empty function puts getaddrinfo back.
+    static void SetAddrInfoFunc(TNetAddrInfoFunc func);
 };
+
+// Runs a blocking resolver call. On the GUI thread with an anti-freeze in use
+// the call runs on a worker thread, awaited in slices of IdleTimeOut with the
+// anti-freeze processing events between them, so a slow name server does not
+// freeze the window; elsewhere it runs in place. Either way it has finished
+// when this returns or raises. savedErrno is the errno the call left.
+int NetRunResolverCall(const std::function<int()> &call, int &savedErrno);

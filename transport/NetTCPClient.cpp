@@ -7,7 +7,6 @@ void TNetTCPClientCustom::InitComponent() {
 
 void TNetTCPClientCustom::CopySettingsToHandler() {
     if (!FIOHandler) return;
-    if (!Destination.empty()) FIOHandler->SetDestination(Destination);
     FIOHandler->SetPort(FPort);
     FIOHandler->SetHost(FHost);
     FIOHandler->ConnectTimeout = FConnectTimeout;
@@ -25,20 +24,7 @@ void TNetTCPClientCustom::CopySettingsToHandler() {
 
 void TNetTCPClientCustom::SetIOHandler(TNetIOHandler *handler) {
     TNetTCPConnection::SetIOHandler(handler);
-    if (!FIOHandler) return;
-    FIOHandler->SetPort(FPort);
-    FIOHandler->SetHost(FHost);
-    FIOHandler->ConnectTimeout = FConnectTimeout;
-    FIOHandler->ReadTimeout = FReadTimeout;
-    if (FSocket) {
-        FSocket->BoundIP = FBoundIP;
-        FSocket->BoundPort = FBoundPort;
-        FSocket->BoundPortMin = BoundPortMin;
-        FSocket->BoundPortMax = BoundPortMax;
-        FSocket->IPVersion = FIPVersion;
-        FSocket->OnBeforeBind = FOnBeforeBind;
-        FSocket->OnAfterBind = FOnAfterBind;
-    }
+    CopySettingsToHandler();
 }
 
 void TNetTCPClientCustom::SetHost(const std::string &value) {
@@ -104,6 +90,7 @@ void TNetTCPClientCustom::Connect() {
         h->OnStatus = OnStatus;
         FManagedIOHandler = true;
     }
+    if (!Destination.empty()) FIOHandler->SetDestination(Destination);
     CopySettingsToHandler();
     FIOHandler->Open();
     if (FIOHandler->Intercept()) FIOHandler->Intercept()->Connect(this);

@@ -59,7 +59,13 @@ ScriptedPeer::ScriptedPeer(const std::vector<std::string> &steps) {
     while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
     close(out[0]);
     FPort = atoi(line.c_str());
-    if (FPort <= 0) throw std::runtime_error("the scripted peer did not start");
+    if (FPort <= 0) {
+        // No destructor runs for a constructor that throws: clean up here.
+        kill(FPid, SIGTERM);
+        waitpid(FPid, nullptr, 0);
+        unlink(FLogPath.c_str());
+        throw std::runtime_error("the scripted peer did not start");
+    }
 }
 
 ScriptedPeer::~ScriptedPeer() {

@@ -1,5 +1,5 @@
 // Helpers of the transport tests: a plain loopback listener, descriptor
-// counting and a Qt application for the anti-freeze tests.
+// counting, and the shared Qt application for the anti-freeze tests.
 #pragma once
 
 #include <arpa/inet.h>
@@ -10,6 +10,8 @@
 
 #include <QCoreApplication>
 #include <string>
+
+#include "QtTestApp.h"
 
 // A listening socket on 127.0.0.1 (or ::1) and an ephemeral port.
 class LoopbackListener {
@@ -58,14 +60,6 @@ inline int OpenDescriptorCount() {
         ::closedir(d);
     }
     return n - 1;  // the directory's own descriptor
-}
-
-inline QCoreApplication *EnsureQtApp() {
-    static int argc = 1;
-    static char name[] = "test_transport";
-    static char *argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    return QCoreApplication::instance();
 }
 
 inline void WriteAll(int fd, const std::string &s) {

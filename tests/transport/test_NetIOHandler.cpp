@@ -14,6 +14,16 @@ namespace {
 using Steps = std::vector<std::string>;
 std::string S(const std::string &b) { return ScriptedPeer::Send(b); }
 
+// The bytes sent times times, 50 ms apart.
+Steps Trickle(const std::string &bytes, int times) {
+    Steps steps;
+    for (int i = 0; i < times; ++i) {
+        steps.push_back(S(bytes));
+        steps.push_back("sleep:50");
+    }
+    return steps;
+}
+
 std::unique_ptr<TNetIOHandlerStack> OpenTo(int port, int readTimeout = 3000) {
     auto h = NetCreateNoOwner<TNetIOHandlerStack>();
     h->SetHost("127.0.0.1");
@@ -107,6 +117,28 @@ TEST(NetIOHandler, MaxLineLengthBoundary) {
     EXPECT_FALSE(h->ReadLnSplit());
 }
 
+TEST(NetIOHandler, OverlongLineIsSeenWithoutWaitingForMore) {
+    // One byte past the maximum is enough to know the line is too long; a CR
+    // or the start of a longer terminator there is not.
+    ScriptedPeer peer({S(std::string(8, 'a') + "\r"), "sleep:400", S("\n" + std::string(9, 'b')), "sleep:400",
+                       S("\n" + std::string(8, 'c') + "EN"), "sleep:400", S("D" + std::string(8, 'd') + "EX"),
+                       "wait_close"});
+    auto h = OpenTo(peer.Port(), 3000);
+    h->MaxLineLength = 8;
+    h->MaxLineAction = maSplit;
+    EXPECT_EQ(h->ReadLn(), std::string(8, 'a'));  // waited for the LF after the CR
+    EXPECT_FALSE(h->ReadLnSplit());
+    uint32_t t0 = TicksNow();
+    EXPECT_EQ(h->ReadLn(), std::string(8, 'b'));  // the peer is silent: no waiting
+    EXPECT_TRUE(h->ReadLnSplit());
+    EXPECT_LT(TicksDiff(t0, TicksNow()), 250u);
+    EXPECT_EQ(h->ReadLn(), "b");
+    EXPECT_EQ(h->ReadLn("END"), std::string(8, 'c'));
+    EXPECT_FALSE(h->ReadLnSplit());
+    h->MaxLineAction = maException;
+    EXPECT_THROW(h->ReadLn("END"), ENetReadLnMaxLineLengthExceeded);
+}
+
 TEST(NetIOHandler, SilentPeerTimesOut) {
     ScriptedPeer peer({S("partial"), "sleep:3000"});
     auto h = OpenTo(peer.Port(), 300);
@@ -132,18 +164,42 @@ TEST(NetIOHandler, SilentPeerTimesOut) {
     EXPECT_LT(TicksDiff(t0, TicksNow()), 1000u);
 }
 
-TEST(NetIOHandler, TricklingPeerCannotHoldALineOpen) {
-    Steps steps;
-    for (int i = 0; i < 40; ++i) {
-        steps.push_back(S("x"));
-        steps.push_back("sleep:50");
-    }
-    ScriptedPeer peer(steps);
-    auto h = OpenTo(peer.Port(), 400);
+TEST(NetIOHandler, TimeOutValues) {
+    // 0: one look, no wait; -2: no limit whatever ReadTimeout says; a
+    // ReadTimeout of 0: no limit either.
+    ScriptedPeer peer({"readline", S("x"), "sleep:600", S("y\n"), "readline", "sleep:600", S("z\n"), "wait_close"});
+    auto h = OpenTo(peer.Port(), 200);
     uint32_t t0 = TicksNow();
-    EXPECT_EQ(h->ReadLn(), "");
+    EXPECT_EQ(h->ReadLn("\n", 0), "");
     EXPECT_TRUE(h->ReadLnTimedOut());
-    EXPECT_LT(TicksDiff(t0, TicksNow()), 1200u);
+    EXPECT_LT(TicksDiff(t0, TicksNow()), 100u);
+    h->WriteLn("go");
+    EXPECT_EQ(h->ReadLn("\n", -2), "xy");
+    EXPECT_FALSE(h->ReadLnTimedOut());
+    EXPECT_GE(TicksDiff(t0, TicksNow()), 500u);
+    h->ReadTimeout = 0;
+    h->WriteLn("go");
+    EXPECT_EQ(h->ReadLn(), "z");
+}
+
+TEST(NetIOHandler, TricklingPeersCannotHoldAReadOpen) {
+    // A line that never ends, and a wait for a reply that only ever gets
+    // blank lines: both end at ReadTimeout although bytes keep coming.
+    {
+        ScriptedPeer peer(Trickle("x", 40));
+        auto h = OpenTo(peer.Port(), 400);
+        uint32_t t0 = TicksNow();
+        EXPECT_EQ(h->ReadLn(), "");
+        EXPECT_TRUE(h->ReadLnTimedOut());
+        EXPECT_LT(TicksDiff(t0, TicksNow()), 1200u);
+    }
+    {
+        ScriptedPeer peer(Trickle("\r\n", 60));
+        auto h = OpenTo(peer.Port(), 400);
+        uint32_t t0 = TicksNow();
+        EXPECT_THROW(h->ReadLnWait(), ENetReadTimeout);
+        EXPECT_LT(TicksDiff(t0, TicksNow()), 1200u);
+    }
 }
 
 TEST(NetIOHandler, CloseWithDataBuffered) {
@@ -253,6 +309,19 @@ TEST(NetIOHandler, WritesAndWriteBuffering) {
     EXPECT_EQ(got, want);
 }
 
+TEST(NetIOHandler, ListWriteJoinsTheCallersBuffering) {
+    ScriptedPeer peer({"wait_close"});
+    auto h = OpenTo(peer.Port());
+    h->WriteBufferOpen(-1);
+    h->Write("pre:");
+    h->Write(TStringList{"a", "b"});
+    EXPECT_TRUE(h->WriteBufferingActive());  // still the caller's to close
+    h->Write("post");
+    h->WriteBufferClose();
+    h->Close();
+    EXPECT_EQ(peer.Received(), "pre:a\r\nb\r\npost");
+}
+
 TEST(NetIOHandler, DestinationTexts) {
     auto h = NetCreateNoOwner<TNetIOHandlerStack>();
     h->DefaultPort = 110;
@@ -292,6 +361,25 @@ TEST(NetTimedConnect, RefusedAndUnresolvedCloseTheHandler) {
     EXPECT_FALSE(h->BindingAllocated());
 }
 
+TEST(NetTimedConnect, FailedOpensLeakNoDescriptor) {
+    auto h = NetCreateNoOwner<TNetIOHandlerStack>();
+    h->SetHost("127.0.0.1");
+    h->SetPort(RefusingPort());
+    h->ConnectTimeout = 2000;
+    int before = OpenDescriptorCount();
+    for (int i = 0; i < 200; ++i) EXPECT_THROW(h->Open(), ENetSocketError);
+    // A local port that is taken fails at the bind, after the socket is made.
+    LoopbackListener taken;
+    h->BoundIP = "127.0.0.1";
+    h->BoundPort = taken.port;
+    for (int i = 0; i < 20; ++i) EXPECT_THROW(h->Open(), ENetCouldNotBindSocket);
+    h->BoundIP.clear();
+    h->BoundPort = 0;
+    h->SetHost("no-such-host.invalid");
+    for (int i = 0; i < 3; ++i) EXPECT_THROW(h->Open(), ENetSocketError);
+    EXPECT_EQ(OpenDescriptorCount(), before + 1);  // the listener only
+}
+
 TEST(NetTimedConnect, NeverAcceptingPortTimesOutWhileQtRuns) {
     // A listener whose backlog is full drops further SYNs: the connect hangs.
     LoopbackListener l(false, 0);
@@ -306,7 +394,7 @@ TEST(NetTimedConnect, NeverAcceptingPortTimesOutWhileQtRuns) {
         fillers.push_back(fd);
     }
     NetSleep(100);
-    EnsureQtApp();
+    EnsureQApplication();
     TNetAntiFreeze::SetProcessMessagesHook([](bool) { QCoreApplication::processEvents(); });
     auto af = NetCreateNoOwner<TNetAntiFreeze>();
     af->IdleTimeOut = 20;  // the connect waits in 20 ms steps

@@ -2,7 +2,10 @@
 // against real loopback sockets.
 #include <gtest/gtest.h>
 #include <netdb.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+
+#include <functional>
 
 #include <QTimer>
 #include <thread>
@@ -77,6 +80,57 @@ TEST(NetStack, RefusedConnectAndFailedResolution) {
         EXPECT_TRUE(e.LastError() == 11001 || e.LastError() == 11002 || e.LastError() == 11004)
             << e.LastError();
     }
+}
+
+TEST(NetStack, RealFailuresCarryWinsockNumbersAndTexts) {
+    StackRef ref;
+    auto expectCode = [](const std::function<void()> &call, int code, const char *text) {
+        try {
+            call();
+            ADD_FAILURE() << "no error for " << code;
+        } catch (const ENetSocketError &e) {
+            EXPECT_EQ(e.LastError(), code);
+            EXPECT_EQ(e.Message(), std::string("Socket Error # ") + std::to_string(code) + "\r\n" + text);
+        }
+    };
+    LoopbackListener taken;
+    int s = GStack->NewSocketHandle(Net_SOCK_STREAM, 0, Net_IPv4);
+    expectCode([&] { GStack->Bind(s, "127.0.0.1", taken.port, Net_IPv4); }, 10048, "Address already in use.");
+    expectCode([&] { GStack->Connect(s, "127.0.0.1", 70000, Net_IPv4); }, 10022, "Invalid argument.");
+    ::close(s);
+
+    int file = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    try {
+        GStack->Connect(file, "127.0.0.1", taken.port, Net_IPv4);
+        ADD_FAILURE();
+    } catch (const ENetNotASocket &e) {
+        EXPECT_EQ(e.LastError(), 10038);
+        EXPECT_EQ(e.Message(), "Socket Error # 10038\r\nSocket operation on non-socket.");
+    }
+    ::close(file);
+
+    // A peer that aborts the connection.
+    int c = GStack->NewSocketHandle(Net_SOCK_STREAM, 0, Net_IPv4);
+    GStack->Connect(c, "127.0.0.1", taken.port, Net_IPv4);
+    int peer = taken.Accept();
+    linger lg{1, 0};
+    ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+    ::close(peer);
+    NetSleep(50);
+    TNetBytes buf(16);
+    expectCode([&] { GStack->Receive(c, buf); }, 10054, "Connection reset by peer.");
+    ::close(c);
+
+    // Out of descriptors.
+    rlimit rl{};
+    getrlimit(RLIMIT_NOFILE, &rl);
+    rlimit low = rl;
+    int lowestFree = ::dup(0);  // the number the next socket would get
+    ::close(lowestFree);
+    low.rlim_cur = rlim_t(lowestFree);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    expectCode([&] { GStack->NewSocketHandle(Net_SOCK_STREAM, 0, Net_IPv4); }, 10024, "Too many open files.");
+    setrlimit(RLIMIT_NOFILE, &rl);
 }
 
 TEST(NetStack, ResolveAndAddressTexts) {
@@ -340,7 +394,7 @@ TEST(NetAntiFreeze, SingleInstanceAndIdleRule) {
 
 TEST(NetAntiFreeze, QtTimerKeepsFiringDuringSocketWait) {
     StackRef ref;
-    EnsureQtApp();
+    EnsureQApplication();
     TNetAntiFreeze::SetProcessMessagesHook([](bool) { QCoreApplication::processEvents(); });
     auto af = NetCreateNoOwner<TNetAntiFreeze>();
     af->IdleTimeOut = 20;

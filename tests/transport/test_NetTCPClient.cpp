@@ -76,6 +76,16 @@ TEST(NetReplyRFC, FormatsAndCodes) {
     EXPECT_TRUE(codeless.ReplyExists());
     EXPECT_EQ(codeless.GetFormattedReply(), (TStringList{"x"}));
 
+    // Copies carry the code and the lines; an empty reply copies as empty.
+    TNetReplyRFC copy;
+    r.AssignTo(copy);
+    EXPECT_EQ(copy.NumericCode(), 550);
+    EXPECT_EQ(copy.Text, r.Text);
+    TNetReplyRFC empty;
+    EXPECT_NO_THROW(empty.AssignTo(copy));
+    EXPECT_EQ(copy.Code(), "");
+    EXPECT_EQ(copy.Text.Count(), 0);
+
     TNetReplies set;
     TNetReplyRFC a(&set), b(&set);
     a.SetCode("200");
