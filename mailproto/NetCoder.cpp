@@ -152,7 +152,7 @@ void TNetDecoder4to3::FlushPartial(std::string &out) {
 }
 
 void TNetDecoder4to3::Decode(std::string_view text) {
-    std::string out;
+    std::string &out = FOut;
     out.resize(text.size() / 4 * 3 + 3);
     char *o = out.data();
     const uint8_t *rev = FReverse;

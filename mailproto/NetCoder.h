@@ -69,6 +69,7 @@ protected:
     TNetDecoder4to3(const uint8_t *reverse, char fill) : FReverse(reverse), FFill(fill) {}
     void Reset() override { FBits = 0; FCount = 0; }
     void FlushPartial(std::string &out);
+    std::string FOut;  // reused between calls
     const uint8_t *FReverse;
     char FFill;
     uint32_t FBits = 0;

@@ -20,6 +20,33 @@ bool SameBoundaryLine(const std::string &line, const std::string &want) {
 
 std::string Lower(const std::string &s) { return LowerCase(Trim(s)); }
 
+// Collects small writes (one decoded line each) into large ones.
+class TBufferedWriter : public TStream {
+public:
+    explicit TBufferedWriter(TStream &target) : FTarget(target) {}
+    ~TBufferedWriter() override {
+        try {
+            Flush();
+        } catch (...) {
+        }
+    }
+    int64_t Read(void *, int64_t) override { return 0; }
+    int64_t Write(const void *buffer, int64_t count) override {
+        FBuf.append(static_cast<const char *>(buffer), size_t(count));
+        if (FBuf.size() >= 262144) Flush();
+        return count;
+    }
+    int64_t Seek(int64_t, TSeekOrigin) override { return 0; }
+    void Flush() {
+        if (!FBuf.empty()) FTarget.WriteBuffer(FBuf.data(), int64_t(FBuf.size()));
+        FBuf.clear();
+    }
+
+private:
+    TStream &FTarget;
+    std::string FBuf;
+};
+
 }  // namespace
 
 std::string TNetMessageDecoder::HeaderValue(std::string_view name) const {
@@ -114,7 +141,8 @@ void TNetMessageDecoderMIME::ReadHeader() {
         PartKind = pkAttachment;
 }
 
-std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &destination, bool &messageEnded) {
+std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &target, bool &messageEnded) {
+    TBufferedWriter destination(target);
     std::string cte = FSinglePart ? FMessage.ContentTransferEncoding : HeaderValue("Content-Transfer-Encoding");
     cte = Lower(cte);
     std::string ct = FSinglePart ? FMessage.ContentType : HeaderValue("Content-Type");
@@ -190,6 +218,7 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &de
     }
     if (!out.empty()) destination.WriteBuffer(out.data(), int64_t(out.size()));
     if (decoder) decoder->DecodeEnd();
+    destination.Flush();
     if (binhex && !gathered.empty()) {
         try {
             TNetDecoderBinHex4 bh;
@@ -200,6 +229,7 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &de
             // the message is still read.
         }
     }
+    destination.Flush();
     return next;
 }
 
@@ -211,11 +241,15 @@ TNetMessageDecoderUUE::TNetMessageDecoderUUE(TNetMessage &message, TNetMessageSo
     PartKind = pkAttachment;
 }
 
-std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderUUE::ReadBody(TStream &destination, bool &messageEnded) {
+std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderUUE::ReadBody(TStream &target, bool &messageEnded) {
+    TBufferedWriter destination(target);
     std::string line;
     std::unique_ptr<TNetDecoder> decoder;
     while (FSource.ReadLine(line)) {
-        if (SameText(Trim(line), "end")) return nullptr;
+        if (SameText(Trim(line), "end")) {
+            destination.Flush();
+            return nullptr;
+        }
         if (!decoder) {
             if (line.empty()) continue;
             unsigned char c = uint8_t(line[0]);
@@ -232,6 +266,7 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderUUE::ReadBody(TStream &des
         }
         decoder->Decode(line);
     }
+    destination.Flush();
     messageEnded = true;
     return nullptr;
 }

@@ -785,18 +785,24 @@ void TNetSSLIOHandlerSocketOpenSSL::DoBeforeConnect()
 
 void TNetSSLIOHandlerSocketOpenSSL::DoStatusInfo(const std::string &msg)
 {
-    if (OnStatusInfo)
+    if (PeerEvents)
+        PeerEvents->DoStatusInfo(msg);
+    else if (OnStatusInfo)
         OnStatusInfo(msg);
 }
 
 void TNetSSLIOHandlerSocketOpenSSL::DoGetPassword(std::string &password)
 {
-    if (OnGetPassword)
+    if (PeerEvents)
+        PeerEvents->DoGetPassword(password);
+    else if (OnGetPassword)
         OnGetPassword(password);
 }
 
 bool TNetSSLIOHandlerSocketOpenSSL::DoVerifyPeer(TNetX509 *certificate, bool aOk)
 {
+    if (PeerEvents)
+        return PeerEvents->DoVerifyPeer(certificate, aOk);
     return OnVerifyPeer ? OnVerifyPeer(certificate, aOk) : aOk;
 }
 
@@ -812,6 +818,61 @@ int TNetSSLIOHandlerSocketOpenSSL::HandshakeTimeout() const
 int TNetSSLIOHandlerSocketOpenSSL::WriteTimeout() const
 {
     return ReadTimeout > 0 ? ReadTimeout : kDefaultHandshakeTimeout;
+}
+
+// --- server handler ---
+
+TNetServerIOHandlerSSLOpenSSL::~TNetServerIOHandlerSSLOpenSSL() = default;
+
+void TNetServerIOHandlerSSLOpenSSL::InitComponent()
+{
+    TNetServerIOHandler::InitComponent();
+    FSSLOptions = std::make_unique<TNetSSLOptions>();
+}
+
+void TNetServerIOHandlerSSLOpenSSL::Init()
+{
+    auto ctx = std::make_unique<TNetSSLContext>();
+    ctx->CopyOptions(*FSSLOptions);
+    ctx->StatusInfoOn = bool(OnStatusInfo);
+    ctx->VerifyOn = bool(OnVerifyPeer);
+    ctx->Parent = this;
+    ctx->InitContext(true);
+    FSSLContext = std::move(ctx);
+}
+
+TNetIOHandler *TNetServerIOHandlerSSLOpenSSL::Accept(int listenerSocket)
+{
+    if (!FSSLContext)
+        Init();
+    std::unique_ptr<TNetSSLIOHandlerSocketOpenSSL> h(NetCreate<TNetSSLIOHandlerSocketOpenSSL>(nullptr));
+    h->SSLOptions()->Assign(*FSSLOptions);
+    h->SSLOptions()->Mode = sslmBoth;
+    h->MakePeer(FSSLContext.get());
+    h->SetPassThrough(true);
+    h->PeerEvents = this;
+    h->Open();
+    if (!h->Binding()->Accept(listenerSocket))
+        return nullptr;
+    h->AfterAccept();
+    return h.release();
+}
+
+void TNetServerIOHandlerSSLOpenSSL::DoStatusInfo(const std::string &msg)
+{
+    if (OnStatusInfo)
+        OnStatusInfo(msg);
+}
+
+void TNetServerIOHandlerSSLOpenSSL::DoGetPassword(std::string &password)
+{
+    if (OnGetPassword)
+        OnGetPassword(password);
+}
+
+bool TNetServerIOHandlerSSLOpenSSL::DoVerifyPeer(TNetX509 *certificate, bool aOk)
+{
+    return OnVerifyPeer ? OnVerifyPeer(certificate, aOk) : aOk;
 }
 
 // --- registry ---

@@ -16,6 +16,7 @@
 
 #include "NetException.h"
 #include "NetIOHandlerStack.h"
+#include "NetServerIOHandler.h"
 #include "NetSSLOpenSSLHeaders.h"
 
 // --- exceptions ---
@@ -275,6 +276,9 @@ public:
     bool DoVerifyPeer(TNetX509 *certificate, bool aOk) override;
     int HandshakeTimeout() const override;
     int WriteTimeout() const override;
+    // Where a peer handler's status, password and verify questions go
+    // (the server handler that accepted it); nothing for a client.
+    TNetSSLEvents *PeerEvents = nullptr;
 
 protected:
     explicit TNetSSLIOHandlerSocketOpenSSL(TNetInitializerComponent *owner)
@@ -295,6 +299,42 @@ private:
     TNetSSLContext *FSSLContext = nullptr;
     std::unique_ptr<TNetSSLSocket> FSSLSocket;
     std::vector<uint8_t> FTLSChunk;
+};
+
+// The server side: one context for every accepted connection. Accept makes
+// a peer handler in pass-through mode; the server starts TLS on it by
+// switching pass-through off (at once, or after its own start command).
+class TNetServerIOHandlerSSLOpenSSL : public TNetServerIOHandler, public TNetSSLEvents {
+public:
+    ~TNetServerIOHandlerSSLOpenSSL() override;
+    const char *ClassName() const override { return "TNetServerIOHandlerSSLOpenSSL"; }
+    void InitComponent() override;
+
+    TNetSSLOptions *SSLOptions() const { return FSSLOptions.get(); }
+    TNetSSLContext *SSLContext() const { return FSSLContext.get(); }
+    std::function<void(const std::string &msg)> OnStatusInfo;
+    std::function<void(std::string &password)> OnGetPassword;
+    std::function<bool(TNetX509 *certificate, bool aOk)> OnVerifyPeer;
+    int HandshakeTimeoutMs = 30000;
+
+    // Makes the server context from the options (certificate and key).
+    void Init() override;
+    // A peer handler for the next connection on the listening socket, owned
+    // by the caller; nullptr when the accept failed.
+    TNetIOHandler *Accept(int listenerSocket) override;
+
+    void DoStatusInfo(const std::string &msg) override;
+    void DoGetPassword(std::string &password) override;
+    bool DoVerifyPeer(TNetX509 *certificate, bool aOk) override;
+    int HandshakeTimeout() const override { return HandshakeTimeoutMs; }
+    int WriteTimeout() const override { return HandshakeTimeoutMs; }
+
+protected:
+    explicit TNetServerIOHandlerSSLOpenSSL(TNetInitializerComponent *owner) : TNetServerIOHandler(owner) {}
+
+private:
+    std::unique_ptr<TNetSSLOptions> FSSLOptions;
+    std::unique_ptr<TNetSSLContext> FSSLContext;
 };
 
 // --- registry of TLS implementations ---

@@ -80,7 +80,7 @@ void TNetIOHandlerSocket::DoSocketAllocated() {
 void TNetIOHandlerSocket::ConnectClient() {
     DoBeforeBind();
     FBinding->SetIPVersion(IPVersion);
-    FBinding->AllocateSocket(Id_SOCK_STREAM, 0);
+    FBinding->AllocateSocket(Net_SOCK_STREAM, 0);
     DoSocketAllocated();
     if (!BoundIP.empty()) FBinding->IP = BoundIP;
     FBinding->Port = BoundPort;

@@ -31,7 +31,7 @@ public:
     int PeerPort() const { return FPeerPort; }
 
     // A socket it replaces is closed first.
-    void AllocateSocket(int socketType = Id_SOCK_STREAM, int protocol = 0);
+    void AllocateSocket(int socketType = Net_SOCK_STREAM, int protocol = 0);
     void SetHandle(TNetStackSocketHandle handle);
     void Reset(bool resetLocal = true);
     virtual void CloseSocket();

@@ -125,25 +125,25 @@ int ErrnoToWinsockError(int err) {
 int AddrInfoErrorToWinsockError(int eaiCode, int savedErrno) {
     switch (eaiCode) {
     case 0: return 0;
-    case EAI_AGAIN: return Id_WSATRY_AGAIN;
+    case EAI_AGAIN: return Net_WSATRY_AGAIN;
     case EAI_BADFLAGS: return 10022;
-    case EAI_FAIL: return Id_WSANO_RECOVERY;
+    case EAI_FAIL: return Net_WSANO_RECOVERY;
     case EAI_FAMILY: return 10047;
     case EAI_MEMORY: return 8;
-    case EAI_NONAME: return Id_WSAHOST_NOT_FOUND;
+    case EAI_NONAME: return Net_WSAHOST_NOT_FOUND;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return Id_WSANO_DATA;
+    case EAI_NODATA: return Net_WSANO_DATA;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return Id_WSANO_DATA;
+    case EAI_ADDRFAMILY: return Net_WSANO_DATA;
 #endif
     case EAI_SERVICE: return 10109;
     case EAI_SOCKTYPE: return 10044;
     case EAI_SYSTEM: {
         int code = ErrnoToWinsockError(savedErrno);
-        return code ? code : Id_WSANO_RECOVERY;
+        return code ? code : Net_WSANO_RECOVERY;
     }
-    default: return Id_WSANO_RECOVERY;  // a failure is never "error 0"
+    default: return Net_WSANO_RECOVERY;  // a failure is never "error 0"
     }
 }
 
@@ -324,7 +324,7 @@ int TNetStackBSDBase::CheckForSocketError(int result, const std::vector<int> &ig
 }
 
 void TNetStackBSDBase::RaiseSocketError(int code) {
-    if (code == Id_WSAENOTSOCK) throw ENetNotASocket(code, WSTranslateSocketErrorMsg(code));
+    if (code == Net_WSAENOTSOCK) throw ENetNotASocket(code, WSTranslateSocketErrorMsg(code));
     throw ENetSocketError(code, WSTranslateSocketErrorMsg(code));
 }
 

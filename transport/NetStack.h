@@ -16,26 +16,26 @@ constexpr int Net_SOCKET_ERROR = -1;
 
 // Address family numbers as the program knows them; mapped to the kernel's
 // AF_INET and AF_INET6 at every call, never passed through.
-constexpr int Id_PF_INET4 = 2;
-constexpr int Id_PF_INET6 = 23;
-constexpr int Id_SOCK_STREAM = 1;
-constexpr int Id_SOCK_DGRAM = 2;
+constexpr int Net_PF_INET4 = 2;
+constexpr int Net_PF_INET6 = 23;
+constexpr int Net_SOCK_STREAM = 1;
+constexpr int Net_SOCK_DGRAM = 2;
 
 // Winsock error numbers used by the transport.
-constexpr int Id_WSAEINTR = 10004;
-constexpr int Id_WSAEWOULDBLOCK = 10035;
-constexpr int Id_WSAEINPROGRESS = 10036;
-constexpr int Id_WSAEALREADY = 10037;
-constexpr int Id_WSAENOTSOCK = 10038;
-constexpr int Id_WSAECONNABORTED = 10053;
-constexpr int Id_WSAECONNRESET = 10054;
-constexpr int Id_WSAESHUTDOWN = 10058;
-constexpr int Id_WSAETIMEDOUT = 10060;
-constexpr int Id_WSAECONNREFUSED = 10061;
-constexpr int Id_WSAHOST_NOT_FOUND = 11001;
-constexpr int Id_WSATRY_AGAIN = 11002;
-constexpr int Id_WSANO_RECOVERY = 11003;
-constexpr int Id_WSANO_DATA = 11004;
+constexpr int Net_WSAEINTR = 10004;
+constexpr int Net_WSAEWOULDBLOCK = 10035;
+constexpr int Net_WSAEINPROGRESS = 10036;
+constexpr int Net_WSAEALREADY = 10037;
+constexpr int Net_WSAENOTSOCK = 10038;
+constexpr int Net_WSAECONNABORTED = 10053;
+constexpr int Net_WSAECONNRESET = 10054;
+constexpr int Net_WSAESHUTDOWN = 10058;
+constexpr int Net_WSAETIMEDOUT = 10060;
+constexpr int Net_WSAECONNREFUSED = 10061;
+constexpr int Net_WSAHOST_NOT_FOUND = 11001;
+constexpr int Net_WSATRY_AGAIN = 11002;
+constexpr int Net_WSANO_RECOVERY = 11003;
+constexpr int Net_WSANO_DATA = 11004;
 
 // errno and getaddrinfo codes as Winsock numbers.
 int ErrnoToWinsockError(int err);

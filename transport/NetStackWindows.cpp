@@ -102,7 +102,7 @@ static void SplitAddr(const sockaddr_storage &ss, std::string &ip, int &port, TN
 
 TNetStackSocketHandle TNetStackWindows::NewSocketHandle(int socketType, int protocol, TNetIPVersion ipVersion,
                                                         bool) {
-    int type = socketType == Id_SOCK_DGRAM ? SOCK_DGRAM : SOCK_STREAM;
+    int type = socketType == Net_SOCK_DGRAM ? SOCK_DGRAM : SOCK_STREAM;
     int fd = ::socket(KernelFamily(ipVersion), type | SOCK_CLOEXEC, protocol);
     if (fd < 0) SetLastFromErrno(this);
     CheckForSocketError(fd);
@@ -157,7 +157,7 @@ bool TNetStackWindows::ConnectWait(TNetStackSocketHandle h, int timeout) {
         RaiseLastSocketError();
     }
     if (r == 0) return false;
-    if (p.revents & POLLNVAL) RaiseSocketError(Id_WSAENOTSOCK);
+    if (p.revents & POLLNVAL) RaiseSocketError(Net_WSAENOTSOCK);
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(h, SOL_SOCKET, SO_ERROR, &err, &len) < 0) err = errno;
@@ -274,7 +274,7 @@ void TNetStackWindows::SetBlocking(TNetStackSocketHandle h, bool blocking) {
 }
 
 bool TNetStackWindows::WouldBlock(int result) {
-    return result == Net_SOCKET_ERROR && WSGetLastError() == Id_WSAEWOULDBLOCK;
+    return result == Net_SOCKET_ERROR && WSGetLastError() == Net_WSAEWOULDBLOCK;
 }
 
 std::string TNetStackWindows::HostByName(const std::string &host, TNetIPVersion ipVersion) {
@@ -299,7 +299,7 @@ std::string TNetStackWindows::HostByName(const std::string &host, TNetIPVersion 
         }
     }
     ::freeaddrinfo(res);
-    if (result.empty()) RaiseSocketError(Id_WSAHOST_NOT_FOUND);
+    if (result.empty()) RaiseSocketError(Net_WSAHOST_NOT_FOUND);
     return result;
 }
 
@@ -346,6 +346,6 @@ bool TNetStackWindows::TranslateStringToTInAddr(const std::string &text, void *a
 }
 
 std::string TNetStackWindows::ErrorText(int code) {
-    if (code == Id_WSAHOST_NOT_FOUND) return "Host not found.";
+    if (code == Net_WSAHOST_NOT_FOUND) return "Host not found.";
     return TNetStackBSDBase::ErrorText(code);
 }

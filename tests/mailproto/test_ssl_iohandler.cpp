@@ -5,7 +5,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -285,6 +289,68 @@ TEST_F(SSLIOHandler, CloneCopiesOptionsAndEvents)
     std::string pw;
     copy->DoGetPassword(pw);
     EXPECT_TRUE(asked);
+}
+
+}  // namespace
+
+namespace {
+
+int ListenLoopback(int &port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(fd, 4) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        close(fd);
+        return -1;
+    }
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+TEST_F(SSLIOHandler, ServerSideServesOpenSSLClient)
+{
+    const TestPKI &pki = TestPKI::Get();
+    auto server = NetCreateNoOwner<TNetServerIOHandlerSSLOpenSSL>();
+    server->SSLOptions()->CertFile = pki.ServerCert;
+    server->SSLOptions()->KeyFile = pki.Key;
+    std::vector<std::string> status;
+    server->OnStatusInfo = [&](const std::string &m) { status.push_back(m); };
+    server->Init();
+    EXPECT_EQ(server->SSLContext()->Mode, sslmServer);
+
+    int port = 0;
+    int listener = ListenLoopback(port);
+    ASSERT_GE(listener, 0);
+    OpenSSLClient client(port, {"-servername", "localhost"});
+    std::unique_ptr<TNetIOHandler> accepted(server->Accept(listener));
+    ASSERT_NE(accepted, nullptr);
+    auto *peer = dynamic_cast<TNetSSLIOHandlerSocketOpenSSL *>(accepted.get());
+    ASSERT_NE(peer, nullptr);
+    EXPECT_TRUE(peer->IsPeer());
+    EXPECT_TRUE(peer->PassThrough());
+    EXPECT_EQ(peer->SSLContext(), server->SSLContext());
+
+    peer->SetPassThrough(false);  // the server handshake
+    int cipher = 0;
+    for (const auto &m : status)
+        if (m.rfind("Cipher: name = ", 0) == 0)
+            ++cipher;
+    EXPECT_EQ(cipher, 1);
+    peer->WriteLn("hello from the server");
+    EXPECT_TRUE(client.WaitForOutput("hello from the server")) << client.Output();
+    EXPECT_TRUE(client.WaitForOutput("Verification: OK")) << client.Output();
+    client.Send("hello from the client\n");
+    EXPECT_EQ(peer->ReadLn(), "hello from the client");
+
+    // The shared context outlives the peer's close.
+    peer->Close();
+    EXPECT_NE(server->SSLContext(), nullptr);
+    accepted.reset();
+    close(listener);
 }
 
 }  // namespace

@@ -253,6 +253,71 @@ void OpenSSLServer::Send(const std::string &text)
 
 std::string OpenSSLServer::Output() const { return ReadText(FOutFile); }
 
+// --- OpenSSLClient ---
+
+OpenSSLClient::OpenSSLClient(int port, const std::vector<std::string> &extraArgs)
+{
+    const TestPKI &pki = TestPKI::Get();
+    static int serial = 0;
+    FOutFile = pki.Folder + "s_client." + std::to_string(getpid()) + "." + std::to_string(++serial) + ".out";
+    int in[2];
+    if (pipe(in) != 0)
+        throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int out = open(FOutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in[0], 0);
+        if (out >= 0) {
+            dup2(out, 1);
+            dup2(out, 2);
+        }
+        close(in[1]);
+        std::vector<std::string> args = {"openssl", "s_client", "-connect",
+                                         "127.0.0.1:" + std::to_string(port), "-CAfile", pki.CAFile,
+                                         "-verify_return_error", "-brief", "-ign_eof"};
+        args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+        std::vector<char *> argv;
+        for (auto &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp("openssl", argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    FPid = pid;
+    FStdin = in[1];
+}
+
+OpenSSLClient::~OpenSSLClient()
+{
+    if (FStdin >= 0)
+        close(FStdin);
+    if (FPid > 0) {
+        kill(FPid, SIGKILL);
+        waitpid(FPid, nullptr, 0);
+    }
+}
+
+void OpenSSLClient::Send(const std::string &text)
+{
+    if (write(FStdin, text.data(), text.size()) != ssize_t(text.size()))
+        throw std::runtime_error("s_client stdin closed");
+}
+
+std::string OpenSSLClient::Output() const { return ReadText(FOutFile); }
+
+bool OpenSSLClient::WaitForOutput(const std::string &text, int timeoutMs) const
+{
+    for (int waited = 0; waited <= timeoutMs; waited += 20) {
+        if (Output().find(text) != std::string::npos)
+            return true;
+        usleep(20000);
+    }
+    return false;
+}
+
 // --- StartTLSServer ---
 
 StartTLSServer::StartTLSServer(TMode mode, const std::string &cert, const std::string &key)
@@ -260,7 +325,9 @@ StartTLSServer::StartTLSServer(TMode mode, const std::string &cert, const std::s
     int out[2];
     if (pipe(out) != 0)
         throw std::runtime_error("pipe failed");
-    std::vector<std::string> args = {"python3", std::string(TW_SOURCE_DIR) +
+    const char *py = getenv("TW_PYTHON");
+    std::string python = py && *py ? py : (access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3");
+    std::vector<std::string> args = {python, std::string(TW_SOURCE_DIR) +
                                                     "/tests/support/starttls_server.py",
                                      "--cert", cert, "--key", key};
     if (mode == Implicit)
@@ -280,7 +347,7 @@ StartTLSServer::StartTLSServer(TMode mode, const std::string &cert, const std::s
         for (auto &a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        execvp("python3", argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(out[1]);

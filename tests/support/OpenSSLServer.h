@@ -69,6 +69,26 @@ private:
     int FPid = -1;
 };
 
+// One "openssl s_client" connected to 127.0.0.1:port, for server-side
+// tests. Send() is what the client sends; Output() what it printed (the
+// server's data and its verification result). Stopped in the destructor.
+class OpenSSLClient {
+public:
+    OpenSSLClient(int port, const std::vector<std::string> &extraArgs = {});
+    ~OpenSSLClient();
+    OpenSSLClient(const OpenSSLClient &) = delete;
+    OpenSSLClient &operator=(const OpenSSLClient &) = delete;
+    void Send(const std::string &text);
+    std::string Output() const;
+    // Waits up to timeoutMs for text to appear in the output.
+    bool WaitForOutput(const std::string &text, int timeoutMs = 5000) const;
+
+private:
+    int FPid = -1;
+    int FStdin = -1;
+    std::string FOutFile;
+};
+
 // A plain TCP listener on 127.0.0.1 for handshakes that go wrong: after
 // accepting it reads up to ReadBytes bytes (the client's first flight) and
 // then either closes the connection or, with Stall, keeps it open and says
