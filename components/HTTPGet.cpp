@@ -86,12 +86,30 @@ public:
     }
     ~THTTPGetThread() {
         Join();
+        Discard();
         if (FMulti && FEasy) curl_multi_remove_handle(FMulti, FEasy);
         if (FEasy) curl_easy_cleanup(FEasy);
         if (FMulti) curl_multi_cleanup(FMulti);
     }
 
     void Start() { FThread = std::thread([this] { Execute(); }); }
+    // The owner puts the finished file in place on its own thread, after it
+    // has seen that no abort came in meanwhile: a download aborted after its
+    // last byte still leaves the target untouched.
+    bool Commit() {
+        if (FTempName.empty()) return true;
+        if (::rename(FTempName.c_str(), FileName.c_str()) != 0) {
+            ErrorText = "Cannot rename to \"" + FileName + "\": " + std::strerror(errno);
+            Discard();
+            return false;
+        }
+        FTempName.clear();
+        return true;
+    }
+    void Discard() {
+        if (!FTempName.empty()) ::unlink(FTempName.c_str());
+        FTempName.clear();
+    }
     void Join() {
         if (FThread.joinable()) FThread.join();
     }
@@ -310,15 +328,10 @@ bool THTTPGetThread::Transfer() {
 void THTTPGetThread::Execute() {
     Result = Transfer() && !Terminated;
     if (FFd >= 0) {
-        if (Result && ::fdatasync(FFd) != 0) Result = Fail("Cannot write \"" + FileName + "\"");
         if (::close(FFd) != 0 && Result) Result = Fail("Cannot write \"" + FileName + "\"");
         FFd = -1;
     }
-    if (!FTempName.empty()) {
-        if (Result && ::rename(FTempName.c_str(), FileName.c_str()) != 0)
-            Result = Fail("Cannot rename to \"" + FileName + "\": " + std::strerror(errno));
-        if (!Result) ::unlink(FTempName.c_str());
-    }
+    if (!Result) Discard();
     if (Result) ErrorText.clear();
     if (!ToFile && !Result) StringResult.clear();
     THTTPGet *owner = FOwner;
@@ -399,6 +412,7 @@ void THTTPGet::WorkerDone(THTTPGetThread *worker) {
     std::unique_ptr<THTTPGetThread> w = std::move(FWorker);
     w->Join();
     FResult = w->Result && !w->Terminated;
+    if (FResult && w->ToFile) FResult = w->Commit();
     FStatusCode = w->StatusCode;
     FErrorText = FResult ? std::string() : (w->ErrorText.empty() ? "Download failed" : w->ErrorText);
     std::string fileName = w->FileName;

@@ -115,6 +115,7 @@ TDateTime RawStrInternetToDateTime(std::string &text) {
     int day = 0, month = 0, year = 0;
     int hour = 0, minute = 0, second = 0;
     bool haveTime = false;
+    std::string asctimeZone;
 
     // A leading day name, with or without a comma.
     {
@@ -156,7 +157,12 @@ TDateTime RawStrInternetToDateTime(std::string &text) {
         } else if (ParseTime(wy, hour, minute, second)) {
             haveTime = true;
             std::string_view w = cur.Word(false);
-            if (!ParseNumber(w, year, 4)) return text = "", 0;
+            if (!ParseNumber(w, year, 4)) {
+                // asctime with a zone before the year: "10:20:30 EST 2004".
+                std::string_view y = cur.Word(false);
+                if (!ParseNumber(y, year, 4)) return text = "", 0;
+                asctimeZone = std::string(w);
+            }
         } else {
             cur.pos = save;
             year = 1900;
@@ -172,6 +178,12 @@ TDateTime RawStrInternetToDateTime(std::string &text) {
         std::string_view wt = cur.Word(false);
         // "T" between an ISO date and its time.
         if (!wt.empty() && (wt[0] == 'T' || wt[0] == 't') && wt.size() > 1 && IsDigit(wt[1])) wt.remove_prefix(1);
+        // A zone written against the time: "10:20:30+0200".
+        size_t sign = wt.find_first_of("+-");
+        if (sign != std::string_view::npos && sign > 0) {
+            cur.pos -= wt.size() - sign;
+            wt = wt.substr(0, sign);
+        }
         if (ParseTime(wt, hour, minute, second))
             haveTime = true;
         else
@@ -188,12 +200,14 @@ TDateTime RawStrInternetToDateTime(std::string &text) {
             cur.pos = save;
         }
     }
+    if (second == 60) second = 59;  // a leap second
     TDateTime d = 0, t = 0;
     if (!TryEncodeDate(year, month, day, d) || !TryEncodeTime(hour, minute, second, 0, t)) {
         text.clear();
         return 0;
     }
     text = Trim(std::string_view(src).substr(std::min(cur.pos, src.size())));
+    if (!asctimeZone.empty()) text = asctimeZone + (text.empty() ? "" : " " + text);
     return d + t;
 }
 
@@ -408,6 +422,56 @@ std::string HeaderParameter(std::string_view value, std::string_view name, bool 
     }
     size_t e = src.find(';', i);
     return Trim(src.substr(i, e == std::string::npos ? std::string::npos : e - i));
+}
+
+std::string HeaderParameterDecoded(std::string_view value, std::string_view name) {
+    std::string plain = HeaderParameter(value, name);
+    if (!plain.empty()) return plain;
+    auto unpercent = [](std::string_view v) {
+        std::string out;
+        for (size_t i = 0; i < v.size(); ++i) {
+            auto hex = [](char c) {
+                return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            };
+            if (v[i] == '%' && i + 2 < v.size() + 0 && hex(v[i + 1]) >= 0 && hex(v[i + 2]) >= 0) {
+                out.push_back(char(hex(v[i + 1]) << 4 | hex(v[i + 2])));
+                i += 2;
+            } else {
+                out.push_back(v[i]);
+            }
+        }
+        return out;
+    };
+    std::string charset, bytes;
+    bool any = false;
+    // "name*" alone, then "name*0", "name*1", ... each with or without a
+    // trailing "*" that marks percent-coding.
+    for (int n = -1; n < 100; ++n) {
+        std::string key = std::string(name) + "*" + (n < 0 ? std::string() : IntToStr(n));
+        bool coded = true;
+        std::string part = HeaderParameter(value, key + "*");
+        if (n < 0) part = HeaderParameter(value, key);
+        if (part.empty() && n >= 0) {
+            part = HeaderParameter(value, key);
+            coded = false;
+        }
+        if (part.empty()) {
+            if (n < 0) continue;
+            break;
+        }
+        any = true;
+        if (coded && charset.empty() && (n <= 0)) {
+            size_t q1 = part.find('\''), q2 = q1 == std::string::npos ? q1 : part.find('\'', q1 + 1);
+            if (q2 != std::string::npos) {
+                charset = part.substr(0, q1);
+                part = part.substr(q2 + 1);
+            }
+        }
+        bytes += coded ? unpercent(part) : part;
+        if (n < 0) break;
+    }
+    if (!any) return {};
+    return CharsetToUTF8(bytes, charset.empty() ? std::string_view("us-ascii") : std::string_view(charset));
 }
 
 std::string FindBoundary(std::string_view contentType) {

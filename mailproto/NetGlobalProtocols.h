@@ -48,6 +48,10 @@ std::string RemoveHeaderParameter(std::string_view value, std::string_view param
 // upperCased: the value is returned in upper case as the header model keeps
 // the character set.
 std::string HeaderParameter(std::string_view value, std::string_view name, bool upperCased = false);
+// A parameter in any of its forms: "name=", or the RFC 2231 forms
+// "name*=set'lang'%XX..." and "name*0=", "name*1*=" continuations, whose
+// bytes are converted from their set into UTF-8.
+std::string HeaderParameterDecoded(std::string_view value, std::string_view name);
 // The boundary parameter of a Content-Type value ("" when none). A quoted
 // boundary ends at its closing quote; an unquoted one at ";" or a blank.
 std::string FindBoundary(std::string_view contentType);

@@ -22,25 +22,52 @@ struct EncodedWord {
     std::string_view data;
 };
 
-// An encoded word starting at s[start] ("=?"): charset, "?", letter, "?",
-// data, "?=", with no blank anywhere inside.
-bool ParseWord(std::string_view s, size_t start, EncodedWord &w) {
-    size_t q1 = s.find('?', start + 2);
-    if (q1 == std::string_view::npos || q1 == start + 2) return false;
-    if (q1 + 2 >= s.size() || s[q1 + 2] != '?') return false;
-    size_t close = s.find("?=", q1 + 3);
-    if (close == std::string_view::npos) return false;
-    for (size_t i = start; i < close; ++i)
-        if (IsBlank(s[i])) return false;
-    w.charset = std::string(s.substr(start + 2, q1 - start - 2));
-    // RFC 2231 language suffix: "charset*lang".
-    size_t star = w.charset.find('*');
-    if (star != std::string::npos) w.charset.resize(star);
-    w.encoding = char(toupper(uint8_t(s[q1 + 1])));
-    w.data = s.substr(q1 + 3, close - q1 - 3);
-    w.end = close + 2;
-    return w.encoding == 'Q' || w.encoding == 'B';
-}
+// Finds encoded words in one text. The positions of the next "?=" and the
+// next blank only move forward, so a hostile text full of word starts is
+// still read in linear time.
+class TWordScanner {
+public:
+    explicit TWordScanner(std::string_view s) : FText(s) {}
+
+    // An encoded word starting at s[start] ("=?"): charset, "?", letter,
+    // "?", data, "?=", with no blank anywhere inside.
+    bool Parse(size_t start, EncodedWord &w) {
+        const std::string_view s = FText;
+        size_t q1 = s.find('?', start + 2);
+        if (q1 == std::string_view::npos || q1 == start + 2) return false;
+        if (q1 + 2 >= s.size() || s[q1 + 2] != '?') return false;
+        size_t close = NextClose(q1 + 3);
+        if (close == std::string_view::npos) return false;
+        if (NextBlank(start) < close) return false;
+        w.charset = std::string(s.substr(start + 2, q1 - start - 2));
+        // RFC 2231 language suffix: "charset*lang".
+        size_t star = w.charset.find('*');
+        if (star != std::string::npos) w.charset.resize(star);
+        w.encoding = char(toupper(uint8_t(s[q1 + 1])));
+        w.data = s.substr(q1 + 3, close - q1 - 3);
+        w.end = close + 2;
+        return w.encoding == 'Q' || w.encoding == 'B';
+    }
+
+private:
+    size_t NextClose(size_t from) {
+        if (FCloseValid && (FClose == std::string_view::npos || FClose >= from) && FCloseFrom <= from) return FClose;
+        FClose = FText.find("?=", from);
+        FCloseFrom = from;
+        FCloseValid = true;
+        return FClose;
+    }
+    size_t NextBlank(size_t from) {
+        if (FBlankValid && (FBlank == std::string_view::npos || FBlank >= from) && FBlankFrom <= from) return FBlank;
+        FBlank = FText.find_first_of(" \t\r\n", from);
+        FBlankFrom = from;
+        FBlankValid = true;
+        return FBlank;
+    }
+    std::string_view FText;
+    size_t FClose = 0, FCloseFrom = 0, FBlank = 0, FBlankFrom = 0;
+    bool FCloseValid = false, FBlankValid = false;
+};
 
 std::string DecodeQ(std::string_view d) {
     std::string out;
@@ -78,12 +105,13 @@ std::string DecodeHeaderWords(std::string_view text, std::string_view defaultCha
         pendingBytes.clear();
         pendingCharset.clear();
     };
+    TWordScanner scanner(text);
     size_t pos = 0, lastWordEnd = std::string_view::npos;
     while (pos < text.size()) {
         size_t start = text.find("=?", pos);
         if (start == std::string_view::npos) break;
         EncodedWord w;
-        if (!ParseWord(text, start, w)) {
+        if (!scanner.Parse(start, w)) {
             // Not a word: the text up to and including "=?" stays.
             flush();
             out += ConvertOutside(text.substr(pos, start + 2 - pos), defaultCharset);
@@ -125,10 +153,11 @@ size_t UTF8CharLen(std::string_view s, size_t i) {
 }
 
 bool ContainsEncodedWords(std::string_view text) {
+    TWordScanner scanner(text);
     size_t p = 0;
     while ((p = text.find("=?", p)) != std::string_view::npos) {
         EncodedWord w;
-        if (ParseWord(text, p, w)) return true;
+        if (scanner.Parse(p, w)) return true;
         p += 2;
     }
     return false;

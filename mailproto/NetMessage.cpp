@@ -370,7 +370,9 @@ void TNetMessage::SnapshotParsed() {
                {"To", Recipients.EMailAddresses()},
                {"Cc", CCList.EMailAddresses()},
                {"Organization", Organization},
-               {"Reply-To", ReplyTo.EMailAddresses()}};
+               {"Reply-To", ReplyTo.EMailAddresses()},
+               {"Sender", Sender.Text()},
+               {"Date", Format("%.9f", Date)}};
 }
 
 bool TNetMessage::KeepOriginal(const char *name, const std::string &current) const {
@@ -474,7 +476,7 @@ void TNetMessage::BuildHeaders() {
         h.SetValue("MIME-Version", "1.0");
         h.SetValue("Content-Transfer-Encoding", ContentTransferEncoding);
     }
-    h.SetValue("Sender", Sender.Text());
+    if (!KeepOriginal("Sender", Sender.Text())) h.SetValue("Sender", Sender.Text());
     setAddresses("Reply-To", ReplyTo, false);
     if (!KeepOriginal("Organization", Organization))
         h.SetValue("Organization", EncodeHeaderWords(Organization, "", enc, transfer, charset));
@@ -482,7 +484,8 @@ void TNetMessage::BuildHeaders() {
                ReceiptRecipient.Address.empty() ? std::string()
                                                 : FormatAddressForHeader(ReceiptRecipient, enc, transfer, charset, false));
     h.SetValue("References", References);
-    h.SetValue("Date", TNetSys::DateTimeToInternetText(UseNowForDate() ? Now() : Date));
+    if (!KeepOriginal("Date", Format("%.9f", Date)))
+        h.SetValue("Date", TNetSys::DateTimeToInternetText(UseNowForDate() ? Now() : Date));
     if (Priority != mpNormal)
         h.SetValue("X-Priority", IntToStr(int(Priority) + 1));
     else
@@ -565,8 +568,8 @@ void TNetMessage::ReceiveBody(TNetMessageSource &source) {
     }
     const bool mime = FEncoding == meMIME;
     std::string cte = Lower(ContentTransferEncoding);
-    const bool multipart = (mime && BoundaryStack.Count() > 0) ||
-                           (!mime && cte != "base64" && cte != "quoted-printable");
+    // Single-part decoding only for a message without a boundary.
+    const bool multipart = BoundaryStack.Count() > 0 || (!mime && cte != "base64" && cte != "quoted-printable");
     if (multipart) {
         bool partsStarted = false;
         while (source.ReadLine(line)) {

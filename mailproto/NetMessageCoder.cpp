@@ -85,8 +85,8 @@ void TNetMessageDecoderMIME::SetupSinglePart(const std::string &contentType, con
     FSinglePart = true;
     std::string disp = Lower(disposition.substr(0, disposition.find(';')));
     FileName.clear();
-    std::string fn = HeaderParameter(disposition, "filename");
-    if (fn.empty()) fn = HeaderParameter(FMessage.Headers.GetValue("Content-Type"), "name");
+    std::string fn = HeaderParameterDecoded(disposition, "filename");
+    if (fn.empty()) fn = HeaderParameterDecoded(FMessage.Headers.GetValue("Content-Type"), "name");
     if (!fn.empty()) FileName = CleanAttachmentFileName(DecodeHeaderWords(fn));
     std::string ct = Lower(contentType);
     if (disp == "attachment" || !FileName.empty())
@@ -128,8 +128,8 @@ void TNetMessageDecoderMIME::ReadHeader() {
         if (!b.empty()) FMessage.BoundaryStack.Push(b, FMessage.Parts.Count());
     }
     std::string disposition = HeaderValue("Content-Disposition");
-    std::string fn = HeaderParameter(disposition, "filename");
-    if (fn.empty()) fn = HeaderParameter(ct, "name");
+    std::string fn = HeaderParameterDecoded(disposition, "filename");
+    if (fn.empty()) fn = HeaderParameterDecoded(ct, "name");
     FileName = fn.empty() ? std::string() : CleanAttachmentFileName(DecodeHeaderWords(fn));
     std::string disp = Lower(disposition.substr(0, disposition.find(';')));
     std::string type = Lower(ct);

@@ -8,6 +8,7 @@ bool TNetMessageSource::ReadLine(std::string &line) {
         line.clear();
         return false;
     }
+    FContinuation = false;
     if (!RawLine(line)) {
         FEnded = true;
         line.clear();
@@ -16,7 +17,7 @@ bool TNetMessageSource::ReadLine(std::string &line) {
     FBytes += int64_t(line.size()) + 2;
     if (MaxMessageSize > 0 && FBytes > MaxMessageSize)
         throw ENetMessageTooLarge(Format("Message larger than %lld bytes.", (long long)MaxMessageSize));
-    if (FDotTerminated && !line.empty() && line[0] == '.') {
+    if (FDotTerminated && !FContinuation && !line.empty() && line[0] == '.') {
         if (line.size() == 1) {
             FEnded = true;
             line.clear();
@@ -83,7 +84,10 @@ bool TNetStreamMessageSource::RawLine(std::string &line) {
 
 bool TNetIOHandlerMessageSource::RawLine(std::string &line) {
     if (!FHandler.Connected() && FHandler.InputBufferIsEmpty()) return false;
-    line = FHandler.ReadLn();
+    bool split = false;
+    line = FHandler.ReadLnSplit(split);
     if (FHandler.ReadLnTimedOut()) ENetReadTimeout::Toss("Read Timeout");
+    FContinuation = FPreviousSplit;
+    FPreviousSplit = split;
     return true;
 }

@@ -30,6 +30,9 @@ protected:
     TNetMessageSource(bool dotTerminated) : FDotTerminated(dotTerminated) {}
     // The next raw line (line end removed); false when the data is exhausted.
     virtual bool RawLine(std::string &line) = 0;
+    // Set by RawLine when the line is the rest of an over-long line that was
+    // cut: it starts no line, so no dot rule applies to it.
+    bool FContinuation = false;
 
 private:
     bool FDotTerminated;
@@ -71,7 +74,8 @@ private:
 
 // Lines read through an IO handler (a POP3 or IMAP connection). A read that
 // times out raises ENetReadTimeout; a lost connection raises the handler's
-// exception.
+// exception. A line longer than the handler's MaxLineLength is taken in
+// pieces rather than failing the message.
 class TNetIOHandlerMessageSource : public TNetMessageSource {
 public:
     TNetIOHandlerMessageSource(TNetIOHandler &handler, bool dotTerminated)
@@ -82,4 +86,5 @@ protected:
 
 private:
     TNetIOHandler &FHandler;
+    bool FPreviousSplit = false;
 };

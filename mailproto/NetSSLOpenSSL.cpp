@@ -485,7 +485,7 @@ void TNetSSLSocket::RaiseIOError(int ret, int err, const char *what)
     int savedErrno = errno;
     std::string reason = OpenSSLErrorText();
     if (err == OSSL_SSL_ERROR_SYSCALL && reason.empty())
-        RaiseSocketErrorCode(savedErrno ? ErrnoToWinsockError(savedErrno) : Id_WSAECONNRESET);
+        RaiseSocketErrorCode(savedErrno ? ErrnoToWinsockError(savedErrno) : Net_WSAECONNRESET);
     if (reason.empty())
         reason = Format("error %d (result %d)", err, ret);
     throw ENetOpenSSLError(std::string(what) + reason);
@@ -539,7 +539,7 @@ int TNetSSLSocket::Send(const void *buf, int len)
         case OSSL_SSL_ERROR_WANT_WRITE:
             if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
                                Remaining(start, timeoutMs)))
-                RaiseSocketErrorCode(Id_WSAETIMEDOUT);
+                RaiseSocketErrorCode(Net_WSAETIMEDOUT);
             continue;
         default:
             RaiseIOError(n, err, "TLS write failed: ");
@@ -603,8 +603,16 @@ void TNetSSLIOHandlerSocketOpenSSL::MakeContext()
 
 void TNetSSLIOHandlerSocketOpenSSL::StartSSL()
 {
-    if (!FSSLContext)
-        MakeContext();
+    if (!FSSLContext) {
+        try {
+            MakeContext();
+        } catch (const ENetOSSLCouldNotLoadSSLLibrary &) {
+            // A plain session does not need the libraries; asking for TLS
+            // on it later reports them missing.
+            if (!FPassThrough)
+                throw;
+        }
+    }
     if (!FPassThrough)
         OpenEncodedConnection();
 }
@@ -706,8 +714,8 @@ int TNetSSLIOHandlerSocketOpenSSL::ReadFromSource(bool raiseExceptionIfDisconnec
             // means waiting again, decrypted bytes count as readable.
             count = FSSLSocket->Recv(FTLSChunk.data(), int(FTLSChunk.size()), timeout < 0 ? -1 : timeout);
         } catch (const ENetSocketError &e) {
-            if (e.LastError() == Id_WSAECONNABORTED || e.LastError() == Id_WSAESHUTDOWN ||
-                e.LastError() == Id_WSAECONNRESET)
+            if (e.LastError() == Net_WSAECONNABORTED || e.LastError() == Net_WSAESHUTDOWN ||
+                e.LastError() == Net_WSAECONNRESET)
                 FClosedGracefully = true;
             CloseAndRethrow();
         } catch (const ENetOpenSSLError &) {
@@ -750,8 +758,8 @@ void TNetSSLIOHandlerSocketOpenSSL::WriteDirect(TNetBytes &bytes)
         try {
             sent = FSSLSocket->Send(bytes.data() + offset, int(bytes.size() - offset));
         } catch (const ENetSocketError &e) {
-            if (e.LastError() == Id_WSAECONNABORTED || e.LastError() == Id_WSAESHUTDOWN ||
-                e.LastError() == Id_WSAECONNRESET)
+            if (e.LastError() == Net_WSAECONNABORTED || e.LastError() == Net_WSAESHUTDOWN ||
+                e.LastError() == Net_WSAECONNRESET)
                 FClosedGracefully = true;
             CloseAndRethrow();
         } catch (const ENetOpenSSLError &) {

@@ -13,23 +13,11 @@
 #include <climits>
 #include <memory>
 
+#include "DialogSeam.h"
 #include "HTTPGet.h"
-
-std::function<void(TForm2 &)> DownloadFileShownHook;
-std::function<std::string(const std::string &, const std::string &, const std::string &)>
-    DownloadTextLookup;
+#include "unLanguage.h"
 
 namespace {
-
-std::string LangText(const std::string &section, const std::string &key, const std::string &def) {
-    if (!DownloadTextLookup) return def;
-    try {
-        return DownloadTextLookup(section, key, def);
-    } catch (...) {
-        // An unreadable language file must not leave a button without text.
-        return def;
-    }
-}
 
 QString Q(const std::string &s) { return QString::fromStdString(s); }
 
@@ -158,8 +146,9 @@ bool DownloadFile(const std::string &Caption, const std::string &Text, const std
     form->setWindowTitle(Q("Tarnwick - " + Caption));
     form->Label1->setText(Q(Text));
     form->move(Left, Top);
-    form->BitBtn1->setText(Q(LangText("Options", "Yes", "Yes")));
-    form->BitBtn2->setText(Q(LangText("Options", "Cancel", "Cancel")));
+    form->BitBtn1->setText(Q(LangText("Options", "Yes", form->BitBtn1->text().toStdString())));
+    form->BitBtn2->setText(
+        Q(LangText("Options", "Cancel", form->BitBtn2->text().toStdString())));
     form->Url = Url;
     form->TargetFile = TargetFile;
     if (AutoStart) {
@@ -170,16 +159,7 @@ bool DownloadFile(const std::string &Caption, const std::string &Text, const std
         form->BitBtn1->setVisible(true);
     }
     form->Result = false;
-    if (DownloadFileShownHook) {
-        TForm2 *f = form.get();
-        QTimer::singleShot(0, f, [f] {
-            try {
-                if (DownloadFileShownHook) DownloadFileShownHook(*f);
-            } catch (...) {
-            }
-        });
-    }
-    form->exec();
+    ShowModal(*form);
     bool result = form->Result;
     form.reset();
     return result;

@@ -6,7 +6,6 @@
 #include <QDialog>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 class QFrame;
@@ -51,16 +50,8 @@ private:
 // "Tarnwick - " + Caption and Text as its message; downloads Url into
 // TargetFile when the user clicks Yes, or on its own a second after showing
 // when AutoStart is set (retrying every second after a failure). Answers true
-// only when the whole file arrived; Cancel and closing answer false.
+// only when the whole file arrived; Cancel and closing answer false. The
+// button captions come from the language file's [Options] "Yes" and "Cancel".
+// Shown through ShowModal, so tests drive it with the modal-dialog hook.
 bool DownloadFile(const std::string &Caption, const std::string &Text, const std::string &Url,
                   const std::string &TargetFile, int Left, int Top, bool AutoStart);
-
-// Test seam: called with the window once its modal loop runs, so a test can
-// press its buttons or close it without blocking.
-extern std::function<void(TForm2 &)> DownloadFileShownHook;
-
-// Where the window's button captions come from: section, key and the design
-// text as default. Until it is set, the design texts are used.
-extern std::function<std::string(const std::string &Section, const std::string &Key,
-                                 const std::string &Default)>
-    DownloadTextLookup;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QThread>
 
 #include <cstdlib>
 #include <memory>
@@ -43,7 +44,7 @@ struct Recorder {
 
 class HTTPGetTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { EnsureQtApplication(); }
+    static void SetUpTestSuite() { EnsureQApplication(); }
     void SetUp() override {
         WriteTestFile(Www.File("file.bin"), HttpPatternBytes(1000));
         WriteTestFile(Www.File("index.html"), "<html>hello</html>");
@@ -77,16 +78,6 @@ protected:
     std::unique_ptr<THTTPGet> Get;
     Recorder Rec;
 };
-
-TEST_F(HTTPGetTest, DefaultsAfterCreate) {
-    THTTPGet g;
-    EXPECT_EQ(g.AcceptTypes, "*/*");
-    EXPECT_EQ(g.Agent, "Orvane HTTPGet");
-    EXPECT_FALSE(g.BinaryData);
-    EXPECT_FALSE(g.UseCache);
-    EXPECT_FALSE(g.WaitThread);
-    EXPECT_FALSE(g.Running());
-}
 
 TEST_F(HTTPGetTest, WholeFileArrivesWithProgressAndNoLeftovers) {
     FetchFile(Server->Url("/file.bin"));
@@ -188,6 +179,21 @@ TEST_F(HTTPGetTest, AbortDuringStalledBodyEndsAtOnceAndLeavesNoFile) {
     EXPECT_EQ(Rec.progress.size(), seen) << "progress after abort";
     EXPECT_TRUE(OutFiles().empty());
     EXPECT_FALSE(Get->Running());
+}
+
+TEST_F(HTTPGetTest, AbortAfterTheLastByteStillLeavesTheTargetAlone) {
+    // The worker is done but its completion has not reached the owner yet:
+    // the abort wins, and what the owner hears (OnError) matches the disk.
+    WriteTestFile(Out.File("target.bin"), "previous version");
+    Get->URL = Server->Url("/file.bin");
+    Get->FileName = Out.File("target.bin");
+    Get->StartFileDownload();
+    QThread::msleep(500);  // no events: the completion stays queued
+    Get->AbortDownload();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Rec.Finished() > 0; }, 5000));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), "previous version");
+    EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
 }
 
 TEST_F(HTTPGetTest, StalledServerIsGivenUp) {

@@ -200,6 +200,13 @@ TEST(EncodedWords, HostileWordsDecodeWithoutHarm) {
     EXPECT_EQ(DecodeHeaderWords("\xF0\xD2\xC9", "KOI8-R"), "\xD0\x9F\xD1\x80\xD0\xB8");
 }
 
+TEST(EncodedWords, ManyWordStartsStayLinear) {
+    std::string hostile;
+    for (int i = 0; i < 200000; ++i) hostile += "=?a?Q?x";  // word starts, never a close
+    EXPECT_TRUE(DecodeHeaderWords(hostile) == hostile);  // finishes at once
+    EXPECT_TRUE(EncodeHeaderWords(hostile, "", 'Q', TTransfer::bit8, "UTF-8") == hostile);
+}
+
 TEST(EncodedWords, JisConversion) {
     // "\x1B$B" + JIS 0x3021 (kanji) + "\x1B(B" -> Shift_JIS 0x889F.
     EXPECT_EQ(JisToShiftJis("a\x1B$B\x30\x21\x1B(Bb"), "a\x88\x9F" "b");
@@ -295,6 +302,9 @@ TEST(MailDates, TheFormsRealMailCarries) {
     ExpectUTC("Tue, 7 Dec 2004 12:05:00 AM +0000", UTC(2004, 12, 7, 0, 5, 0));
     ExpectUTC("2004-12-07 10:20:30 +0100", UTC(2004, 12, 7, 9, 20, 30));
     ExpectUTC("Tue, 7 Dec 104 10:20:30 +0000", UTC(2004, 12, 7, 10, 20, 30));
+    ExpectUTC("Tue Dec  7 10:20:30 EST 2004", UTC(2004, 12, 7, 15, 20, 30));
+    ExpectUTC("Fri, 31 Dec 2004 23:59:60 +0000", UTC(2004, 12, 31, 23, 59, 59));
+    ExpectUTC("tue,7 dec 2004 10:20:30+0200", UTC(2004, 12, 7, 8, 20, 30));
 }
 
 TEST(MailDates, UnreadableOrImpossibleDatesAreNotSet) {
@@ -354,6 +364,11 @@ TEST(ProtocolRoutines, ListsParametersAndFolding) {
     EXPECT_EQ(HeaderParameter("attachment; filename=\"a b.txt\"", "filename"), "a b.txt");
     EXPECT_EQ(HeaderParameter("text/plain; name=x.txt; charset=koi8-r", "charset", true), "KOI8-R");
     EXPECT_EQ(HeaderParameter("attachment; filename=f.txt", "name"), "");
+    EXPECT_EQ(HeaderParameterDecoded("attachment; filename*=UTF-8''caf%C3%A9.txt", "filename"), "caf\xC3\xA9.txt");
+    EXPECT_EQ(HeaderParameterDecoded("attachment; filename*0*=iso-8859-1''a%E9; filename*1=\"b c.txt\"", "filename"),
+              "a\xC3\xA9" "b c.txt");
+    EXPECT_EQ(HeaderParameterDecoded("attachment; filename=plain.txt", "filename"), "plain.txt");
+    EXPECT_EQ(HeaderParameterDecoded("attachment; filename*=%", "filename"), "%");
     EXPECT_EQ(FindBoundary("multipart/mixed; boundary=\"a b;c\""), "a b;c");
     EXPECT_EQ(FindBoundary("multipart/mixed; boundary=abc; charset=x"), "abc");
     EXPECT_EQ(FindBoundary("multipart/mixed; BOUNDARY = abc def"), "abc");

@@ -158,6 +158,22 @@ TEST(MessageBuild, TwoTextPartsAreAlternative) {
     auto back = Parse(s, true);
     ASSERT_EQ(back->Parts.Count(), 2);
     EXPECT_EQ(dynamic_cast<TNetText &>(back->Parts[1]).Body[0], "two");
+    // An attachment's header lines keep their exact form.
+    std::string path = tmp.dir.File("doc.txt");
+    WriteTestFile(path, "attached");
+    auto &att = m->Parts.Add(std::make_unique<TNetAttachmentFile>(m.get(), path));
+    EXPECT_EQ(att.FileName, "doc.txt");
+    m->ContentType.clear();
+    s = Saved(*m);
+    EXPECT_NE(s.find("Content-Type: multipart/mixed; boundary=\""), std::string::npos) << s;
+    EXPECT_NE(s.find("\r\nContent-Type: application/octet-stream;\r\n        name=\"doc.txt\"\r\n"
+                     "Content-Transfer-Encoding: base64\r\n"
+                     "Content-Disposition: attachment;\r\n        filename=\"doc.txt\"\r\n\r\nYXR0YWNoZWQ=\r\n"),
+              std::string::npos) << s;
+    back = Parse(s, true);
+    ASSERT_EQ(back->Parts.Count(), 3);
+    EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(back->Parts[2]).StoredPath), "attached");
+    EXPECT_TRUE(FileExists(path));  // not a temporary file: kept when the message goes
 }
 
 TEST(MessageBuild, ReceivedHeadersKeepTheirOwnLinesUnlessChanged) {
@@ -167,6 +183,8 @@ TEST(MessageBuild, ReceivedHeadersKeepTheirOwnLinesUnlessChanged) {
         "From: =?koi8-r?B?8NLJ18XU?= <a@b.ru>\r\n"
         "To: x@y.ru\r\n"
         "Organization: =?windows-1251?B?z/Do4uXy?=\r\n"
+        "Date: Tue, 7 Dec 2004 10:20:30 +0200 (CEST)\r\n"
+        "Sender: <unparsable@x> trailing@y\r\n"
         "Content-Type: text/plain; charset=koi8-r\r\n"
         "\r\nbody\r\n";
     auto m = Parse(raw);
@@ -175,6 +193,8 @@ TEST(MessageBuild, ReceivedHeadersKeepTheirOwnLinesUnlessChanged) {
     EXPECT_NE(saved.find("Subject: \xF0\xD2\xC9\xD7\xC5\xD4\r\n"), std::string::npos);
     EXPECT_NE(saved.find("From: =?koi8-r?B?8NLJ18XU?= <a@b.ru>\r\n"), std::string::npos);
     EXPECT_NE(saved.find("Organization: =?windows-1251?B?z/Do4uXy?=\r\n"), std::string::npos);
+    EXPECT_NE(saved.find("Date: Tue, 7 Dec 2004 10:20:30 +0200 (CEST)\r\n"), std::string::npos);
+    EXPECT_NE(saved.find("Sender: <unparsable@x> trailing@y\r\n"), std::string::npos);
     m->Subject = "Changed";
     saved = Saved(*m);
     EXPECT_NE(saved.find("Subject: Changed\r\n"), std::string::npos);
@@ -375,4 +395,17 @@ TEST(MessageSources, ThroughAnIOHandlerAsAPop3ReplyArrives) {
     EXPECT_EQ(h->Headers.Count(), 2);
     EXPECT_EQ(h->From().Address, "a@b.c");
     EXPECT_EQ(top->ReadLn(), "next");
+    // A line far over the handler's line limit arrives in pieces; a piece
+    // that happens to be "." does not end the message.
+    std::string longLine(20000, 'x');
+    auto big = NetCreateNoOwner<TNetIOHandlerStream>(
+        new TStringStream("Subject: long\r\n\r\n" + longLine.substr(0, 16384) + ".\r\nlast\r\n.\r\n"));
+    big->Open();
+    auto l = NetCreateNoOwner<TNetMessage>();
+    TNetIOHandlerMessageSource bigSrc(*big, true);
+    ASSERT_TRUE(l->ReceiveHeader(bigSrc));
+    l->ReceiveBody(bigSrc);
+    ASSERT_EQ(l->Body.Count(), 3);
+    EXPECT_EQ(l->Body[1], ".");
+    EXPECT_EQ(l->Body[2], "last");
 }

@@ -130,6 +130,25 @@ TEST_F(SSLDovecot, POP3WithSTLS)
     Client->Disconnect(false);
 }
 
+TEST_F(SSLDovecot, IPv6AddressIsCheckedAgainstTheCertificate)
+{
+    DovecotServer::Options o;
+    o.ListenIPv6 = true;
+    DovecotServer v6(o);
+    setenv("SSL_CERT_FILE", v6.CaFile().c_str(), 1);
+    Client->SetUseTLS(utUseImplicitTLS);
+    Client->SetIPVersion(Net_IPv6);
+    Client->SetHost("::1");
+    Client->SetPort(v6.Pop3sPort());
+    Client->Login();
+    EXPECT_EQ(Client->GreetingLine.rfind("+OK", 0), 0u);
+    Client->Disconnect(false);
+    // The same server under an address its certificate does not list.
+    TLS->SetPeerName("::2");
+    EXPECT_THROW(Client->Login(), ENetOSSLConnectError);
+    EXPECT_FALSE(Client->Connected());
+}
+
 TEST_F(SSLDovecot, CertificateMustNameTheHostAskedFor)
 {
     Client->SetUseTLS(utUseImplicitTLS);

@@ -1,5 +1,6 @@
 // The TLS IO handler against real servers on loopback: implicit TLS, TLS
 // started on a plain connection, refused servers, broken peers, time-outs.
+#include "NetAntiFreeze.h"
 #include "NetSSLOpenSSL.h"
 #include "OpenSSLServer.h"
 
@@ -147,6 +148,12 @@ TEST_F(SSLIOHandler, RefusedServersEndTheConnection)
                   "Error connecting with SSL. Certificate verification failed: certificate has expired");
     }
     {
+        OpenSSLServer server(pki.SelfSignedCert, pki.SelfSignedKey);
+        auto h = Make(server.Port());
+        EXPECT_EQ(OpenRefused(*h),
+                  "Error connecting with SSL. Certificate verification failed: self-signed certificate");
+    }
+    {
         OpenSSLServer server(pki.ServerCert, pki.Key, {"-tls1", "-cipher", "DEFAULT@SECLEVEL=0"});
         auto h = Make(server.Port());
         std::string msg = OpenRefused(*h);
@@ -169,8 +176,9 @@ TEST_F(SSLIOHandler, BrokenPeersFailWithinTheTimeout)
                       .count();
         EXPECT_EQ(msg.rfind("Error connecting with SSL. ", 0), 0u) << msg;
         EXPECT_LT(ms, 3000) << msg;
-        if (mode == BrokenTLSPeer::Stall)
+        if (mode == BrokenTLSPeer::Stall) {
             EXPECT_EQ(msg, "Error connecting with SSL. The handshake timed out.");
+        }
     }
 }
 
@@ -194,6 +202,54 @@ TEST_F(SSLIOHandler, SilentServerTimesOutReads)
     server.Send("late line\n");
     h->ReadTimeout = 3000;
     EXPECT_EQ(h->ReadLn(), "late line");
+}
+
+TEST_F(SSLIOHandler, PeerThatStopsReadingEndsTheWrite)
+{
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    h->ReadTimeout = 700;
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    h->WriteLn("STALL");
+    EXPECT_EQ(h->ReadLn(), "+OK stalling");
+    int pumped = 0;
+    TNetAntiFreeze::SetProcessMessagesHook([&](bool) { ++pumped; });
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    af->IdleTimeOut = 50;
+    auto t0 = std::chrono::steady_clock::now();
+    TNetBytes chunk(1 << 20, 'z');
+    try {
+        for (int i = 0; i < 256; ++i)  // far more than any socket buffer
+            h->Write(chunk);
+        ADD_FAILURE() << "the writes never stopped";
+    } catch (const ENetSocketError &e) {
+        EXPECT_EQ(e.LastError(), 10060);
+    }
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+                  .count();
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+    EXPECT_LT(ms, 10000);
+    EXPECT_GE(pumped, 5);  // the window lived while the write waited
+    EXPECT_FALSE(h->Connected());
+}
+
+TEST_F(SSLIOHandler, DecryptedBytesCountAsReadable)
+{
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    h->RecvBufferSize = 4;  // less than one record
+    h->Open();
+    server.Send("hello world\n");
+    EXPECT_EQ(h->ReadFromSource(true, 3000, true), 4);
+    // The rest of the record waits inside the session, not on the socket.
+    EXPECT_TRUE(h->Readable(0));
+    h->ReadTimeout = 200;
+    EXPECT_EQ(h->ReadLn(), "hello world");
+    EXPECT_FALSE(h->Readable(0));
 }
 
 TEST_F(SSLIOHandler, PeerDroppingMidSessionIsAGracefulClose)
@@ -268,7 +324,29 @@ TEST_F(SSLIOHandler, MissingLibraryFailsWithoutFallingBackToPlain)
         EXPECT_EQ(e.Message().rfind("Could not load SSL library.", 0), 0u);
     }
     EXPECT_FALSE(h->BindingAllocated());
+
+    // A plain session works without the libraries; starting TLS on it then
+    // reports them missing and leaves the handler in pass-through.
+    StartTLSServer plain(StartTLSServer::Explicit, pki.ServerCert, pki.Key);
+    h->SetPort(plain.Port());
+    h->SetPassThrough(true);
+    h->Open();
+    EXPECT_EQ(h->SSLContext(), nullptr);
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    h->WriteLn("NOOP");
+    EXPECT_EQ(h->ReadLn(), "+OK plain");
+    try {
+        h->SetPassThrough(false);
+        ADD_FAILURE() << "no exception";
+    } catch (const ENetOSSLCouldNotLoadSSLLibrary &e) {
+        EXPECT_EQ(e.Message(), "Could not load SSL library.");
+    }
+    EXPECT_TRUE(h->PassThrough());
+    h->Close();
+
     SetOpenSSLLibraryNames("libssl.so.3", "libcrypto.so.3");
+    h->SetPort(server.Port());
+    h->SetPassThrough(false);
     h->Open();
     EXPECT_EQ(h->ReadLn(), "+OK test server ready");
 }

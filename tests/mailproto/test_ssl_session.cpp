@@ -146,41 +146,6 @@ TEST_F(SSLSession, HandshakeReportsCipherAndExchangesData)
     close(fd);
 }
 
-// Ten megabytes from a server that is not OpenSSL's own s_server, read in
-// whatever pieces the records arrive in: nothing lost, nothing doubled.
-TEST_F(SSLSession, TenMegabytesArriveWhole)
-{
-    const TestPKI &pki = TestPKI::Get();
-    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
-    Recorder rec;
-    auto ctx = ClientContext(rec);
-    int fd = ConnectTo(server.Port());
-    ASSERT_GE(fd, 0);
-    {
-        TNetSSLSocket s(&rec, ctx.get());
-        s.Connect(fd, "localhost");
-        std::string cmd = "BIG 10485760\r\n";
-        ASSERT_EQ(s.Send(cmd.data(), int(cmd.size())), int(cmd.size()));
-        std::string got;
-        std::vector<char> buf(32768);
-        const std::string tail = "\r\n.\r\n";
-        while (got.size() < tail.size() || got.compare(got.size() - tail.size(), tail.size(), tail) != 0) {
-            int n = s.Recv(buf.data(), int(buf.size()), 10000);
-            ASSERT_GT(n, 0) << "after " << got.size() << " bytes";
-            got.append(buf.data(), size_t(n));
-        }
-        size_t greet = got.find("+OK here it comes\r\n");
-        ASSERT_NE(greet, std::string::npos);
-        std::string body = got.substr(greet + 19, got.size() - greet - 19 - 3);
-        ASSERT_EQ(body.size() % 100, 0u);
-        EXPECT_GE(body.size(), 10485760u);
-        // Every line is numbered in order.
-        for (size_t i = 0, line = 0; i < body.size(); i += 100, ++line)
-            ASSERT_EQ(std::stoul(body.substr(i, 9)), line) << "at byte " << i;
-    }
-    close(fd);
-}
-
 TEST_F(SSLSession, IPAddressMustBeInTheCertificate)
 {
     const TestPKI &pki = TestPKI::Get();
@@ -190,27 +155,6 @@ TEST_F(SSLSession, IPAddressMustBeInTheCertificate)
     OpenSSLServer other(pki.WrongHostCert, pki.Key);
     EXPECT_EQ(Handshake(other.Port(), "127.0.0.1", rec),
               "Error connecting with SSL. Certificate verification failed: IP address mismatch");
-}
-
-TEST_F(SSLSession, RefusedCertificatesNameTheReason)
-{
-    const TestPKI &pki = TestPKI::Get();
-    Recorder rec;
-    {
-        OpenSSLServer server(pki.WrongHostCert, pki.Key);
-        EXPECT_EQ(Handshake(server.Port(), "localhost", rec),
-                  "Error connecting with SSL. Certificate verification failed: hostname mismatch");
-    }
-    {
-        OpenSSLServer server(pki.ExpiredCert, pki.Key);
-        EXPECT_EQ(Handshake(server.Port(), "localhost", rec),
-                  "Error connecting with SSL. Certificate verification failed: certificate has expired");
-    }
-    {
-        OpenSSLServer server(pki.SelfSignedCert, pki.SelfSignedKey);
-        EXPECT_EQ(Handshake(server.Port(), "localhost", rec),
-                  "Error connecting with SSL. Certificate verification failed: self-signed certificate");
-    }
 }
 
 TEST_F(SSLSession, VerifyEventMayRefuseButNotAdmit)
@@ -233,43 +177,6 @@ TEST_F(SSLSession, VerifyEventMayRefuseButNotAdmit)
             bool DoVerifyPeer(TNetX509 *, bool) override { return true; }
         } rec;
         EXPECT_NE(Handshake(server.Port(), "localhost", rec, {}, true), "");
-    }
-}
-
-TEST_F(SSLSession, OldProtocolServerIsRefused)
-{
-    const TestPKI &pki = TestPKI::Get();
-    OpenSSLServer server(pki.ServerCert, pki.Key, {"-tls1", "-cipher", "DEFAULT@SECLEVEL=0"});
-    Recorder rec;
-    std::string err = Handshake(server.Port(), "localhost", rec);
-    EXPECT_EQ(err.rfind("Error connecting with SSL. ", 0), 0u) << err;
-    EXPECT_NE(err, "Error connecting with SSL. ");
-}
-
-TEST_F(SSLSession, BrokenPeersEndWithinTheTimeout)
-{
-    Recorder rec;
-    rec.Timeout = 700;
-    {
-        BrokenTLSPeer peer(BrokenTLSPeer::DropAfterHello);
-        std::string err = Handshake(peer.Port(), "localhost", rec);
-        EXPECT_EQ(err.rfind("Error connecting with SSL. ", 0), 0u) << err;
-    }
-    {
-        BrokenTLSPeer peer(BrokenTLSPeer::SendGarbage);
-        std::string err = Handshake(peer.Port(), "localhost", rec);
-        EXPECT_EQ(err.rfind("Error connecting with SSL. ", 0), 0u) << err;
-    }
-    {
-        BrokenTLSPeer peer(BrokenTLSPeer::Stall);
-        auto t0 = std::chrono::steady_clock::now();
-        std::string err = Handshake(peer.Port(), "localhost", rec);
-        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - t0)
-                      .count();
-        EXPECT_EQ(err, "Error connecting with SSL. The handshake timed out.");
-        EXPECT_GE(ms, 650);
-        EXPECT_LT(ms, 5000);
     }
 }
 
@@ -326,20 +233,6 @@ TEST_F(SSLSession, EncryptedKeyAsksForThePassword)
     EXPECT_THROW(ClientContext(rec, opts), ENetOSSLLoadingKeyError);
     rec.Password = "s3cret";
     EXPECT_NO_THROW(ClientContext(rec, opts));
-}
-
-TEST_F(SSLSession, MissingLibraryGivesTheLoadError)
-{
-    UnloadOpenSSLLibrary();
-    SetOpenSSLLibraryNames("libssl-missing.so.3", "libcrypto-missing.so.3");
-    try {
-        TNetSSLContext ctx;
-        ADD_FAILURE() << "no exception";
-    } catch (const ENetOSSLCouldNotLoadSSLLibrary &e) {
-        EXPECT_EQ(e.Message().rfind("Could not load SSL library.", 0), 0u) << e.Message();
-    }
-    SetOpenSSLLibraryNames("libssl.so.3", "libcrypto.so.3");
-    EXPECT_NO_THROW(TNetSSLContext());
 }
 
 }  // namespace

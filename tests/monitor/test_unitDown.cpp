@@ -10,11 +10,14 @@
 #include <memory>
 #include <string>
 
+#include "DialogSeam.h"
 #include "HTTPGet.h"
 #include "HttpTestServer.h"
+#include "ProgramPaths.h"
 #include "QtTestApp.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
+#include "unLanguage.h"
 #include "unitDown.h"
 
 namespace {
@@ -42,22 +45,29 @@ struct Shown {
 
 class DownloadWindowTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { EnsureQtApplication(); }
+    static void SetUpTestSuite() { EnsureQApplication(); }
     void SetUp() override {
         WriteTestFile(Www.File("skins.zip"), HttpPatternBytes(20000));
         Server = std::make_unique<HttpTestServer>(Www.Path());
+        SetProgramFolder(Program.Path());
+        SetLanguageFileName("english.lng");
     }
     void TearDown() override {
-        DownloadFileShownHook = nullptr;
-        DownloadTextLookup = nullptr;
+        SetModalHook({});
+        SetProgramFolder("");
+        SetLanguageFileName(DefaultLanguageFile);
         Server.reset();
     }
 
-    // DownloadFile with steer run on the shown window; a watchdog closes the
-    // window after 20 s so a broken window cannot hang the test program.
+    // DownloadFile with steer run on the shown window, standing in for the
+    // user while the window's events run; after 20 s the window is closed so
+    // a broken window cannot hang the test program.
     bool Run(const std::string &url, bool autoStart, std::function<void(TForm2 &)> steer,
              const std::string &target = "") {
-        DownloadFileShownHook = [&, steer](TForm2 &f) {
+        SetModalHook([&, steer](QDialog &d) {
+            auto *form = dynamic_cast<TForm2 *>(&d);
+            ASSERT_NE(form, nullptr);
+            TForm2 &f = *form;
             Seen.title = f.windowTitle().toStdString();
             Seen.text = f.Label1->text().toStdString();
             Seen.yes = f.BitBtn1->text().toStdString();
@@ -66,13 +76,10 @@ protected:
             Seen.client = f.size();
             Seen.yesVisible = f.BitBtn1->isVisible();
             Seen.timerActive = f.Timer1->isActive();
-            QTimer::singleShot(20000, &f, [&f, this] {
-                WatchdogFired = true;
-                f.close();
-            });
             Clock.start();
             steer(f);
-        };
+            WatchdogFired = !ProcessEventsUntil([&f] { return !f.isVisible(); }, 20000);
+        });
         bool r = DownloadFile("Download...", "A new version is ready.", url,
                               target.empty() ? Target() : target, 120, 340, autoStart);
         EXPECT_FALSE(WatchdogFired);
@@ -80,7 +87,7 @@ protected:
     }
     std::string Target() { return Out.File("skin.zip"); }
 
-    TempDir Www, Out;
+    TempDir Www, Out, Program;
     std::unique_ptr<HttpTestServer> Server;
     Shown Seen;
     bool WatchdogFired = false;
@@ -178,20 +185,19 @@ TEST_F(DownloadWindowTest, ClosingTheWindowAnswersFalseAndStopsTheDownload) {
     EXPECT_TRUE(ListDirectory(Out.Path()).empty());
 }
 
-TEST_F(DownloadWindowTest, ButtonCaptionsComeFromTheLanguageLookup) {
-    DownloadTextLookup = [](const std::string &section, const std::string &key,
-                            const std::string &def) -> std::string {
-        if (section == "Options" && key == "Yes") return "Kyllä";
-        if (section == "Options" && key == "Cancel") return "Peruuta";
-        return def;
-    };
+TEST_F(DownloadWindowTest, ButtonCaptionsComeFromTheLanguageFile) {
+    // The shipped Finnish file, found whatever the letter case of its name.
+    WriteTestFile(Program.File("lang/Finnish.LNG"),
+                  ReadFileToString(std::string(TW_SOURCE_DIR) + "/Lang/finnish.lng"));
+    SetLanguageFileName("finnish.lng");
     Run(Server->Url("/skins.zip"), false, [](TForm2 &f) { f.BitBtn2->click(); });
     EXPECT_EQ(Seen.yes, "Kyllä");
     EXPECT_EQ(Seen.cancel, "Peruuta");
+    EXPECT_EQ(Seen.title, "Tarnwick - Download...");
 
-    // A lookup that fails leaves the design texts.
-    DownloadTextLookup = [](const std::string &, const std::string &,
-                            const std::string &) -> std::string { throw Exception("bad file"); };
+    // A file without the keys leaves the design texts.
+    WriteTestFile(Program.File("Lang/bare.lng"), "[Options]\r\nOk=Selvä\r\n");
+    SetLanguageFileName("bare.lng");
     Run(Server->Url("/skins.zip"), false, [](TForm2 &f) { f.BitBtn2->click(); });
     EXPECT_EQ(Seen.yes, "Yes");
     EXPECT_EQ(Seen.cancel, "Cancel");

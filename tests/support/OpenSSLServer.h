@@ -53,8 +53,8 @@ private:
 // A POP3-style server (tests/support/starttls_server.py, Python's ssl
 // module) that greets in plain text and can start TLS on "STLS", or speaks
 // TLS from the start. Commands: CAPA, STLS, NOOP ("+OK tls"/"+OK plain"),
-// BIG <bytes> (numbered lines ended by "."), DROP (closes without
-// close_notify), QUIT.
+// BIG <bytes> (numbered lines ended by "."), STALL (stops reading), DROP
+// (closes without close_notify), QUIT.
 class StartTLSServer {
 public:
     enum TMode { Explicit, Implicit, NoSTLS, RefuseSTLS };

@@ -26,6 +26,7 @@ import os
 import signal
 import ssl
 import sys
+import threading
 import time
 from functools import partial
 from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
@@ -161,6 +162,15 @@ def main():
     opts = ap.parse_args()
 
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    # A test program that crashes cannot stop its peer: go with the parent.
+    parent = os.getppid()
+
+    def watch_parent():
+        while os.getppid() == parent:
+            time.sleep(0.5)
+        os._exit(0)
+
+    threading.Thread(target=watch_parent, daemon=True).start()
     server = ThreadingHTTPServer(("127.0.0.1", 0),
                                  partial(Handler, directory=opts.root))
     server.daemon_threads = True

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A small POP3-style server on 127.0.0.1 for TLS tests.
 
-It greets in plain text and answers CAPA, STLS, NOOP, BIG <n> and QUIT. With
+It greets in plain text and answers CAPA, STLS, NOOP, BIG <n>, STALL (stops
+reading), DROP (closes without close_notify) and QUIT. With
 --implicit the TLS handshake comes first. With --no-stls it does not list
 STLS; with --refuse-stls it lists STLS but answers it with -ERR. It prints
 "PORT <n>" on stdout once it listens and serves connections until killed.
@@ -62,6 +63,10 @@ def serve(conn, ctx, args):
                         chunk.clear()
                 chunk += b".\r\n"
                 f.write(bytes(chunk))
+            elif word == "STALL":
+                # Stops reading: the client's writes pile up unread.
+                say("+OK stalling")
+                threading.Event().wait()
             elif word == "DROP":
                 # Leaves without close_notify.
                 conn.shutdown(socket.SHUT_RDWR)
