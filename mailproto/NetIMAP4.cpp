@@ -103,8 +103,9 @@ std::string FirstWord(const std::string &line) {
 // literal is copied.
 class TWorkEventSwap {
 public:
-    TWorkEventSwap(TNetIOHandler *h, const TWorkEvent &w, const TWorkBeginEvent &b, const TWorkEndEvent &e)
-        : FH(h), FW(h->OnWork), FB(h->OnWorkBegin), FE(h->OnWorkEnd) {
+    TWorkEventSwap(TNetComponent *h, const TWorkEvent &w, const TWorkBeginEvent &b, const TWorkEndEvent &e)
+        : FH(Target(h)), FW(FH->OnWork), FB(FH->OnWorkBegin), FE(FH->OnWorkEnd) {
+        h = FH;
         h->OnWork = w;
         h->OnWorkBegin = b;
         h->OnWorkEnd = e;
@@ -116,7 +117,12 @@ public:
     }
 
 private:
-    TNetIOHandler *FH;
+    // The handler reports its work through the connection it serves.
+    static TNetComponent *Target(TNetComponent *h) {
+        for (int i = 0; i < 8 && h->WorkTarget(); ++i) h = h->WorkTarget();
+        return h;
+    }
+    TNetComponent *FH;
     TWorkEvent FW;
     TWorkBeginEvent FB;
     TWorkEndEvent FE;
@@ -169,7 +175,7 @@ private:
 
 TNetIMAP4::~TNetIMAP4() {
     try {
-        if (FIOHandler && Connected()) Disconnect(false);
+        if (FIOHandler && Connected()) Disconnect(true);
     } catch (...) {
     }
 }
@@ -224,6 +230,8 @@ void TNetIMAP4::ClosePlain() {
         TNetTCPConnection::Disconnect(false);
     } catch (...) {
     }
+    // Bytes still buffered belong to the session that ended.
+    if (FIOHandler && FIOHandler->InputBuffer()) FIOHandler->InputBuffer()->Clear();
 }
 
 void TNetIMAP4::Desynchronised(const std::string &why) {
@@ -773,6 +781,13 @@ void TNetIMAP4::Logout(bool notifyPeer, bool raiseIfNotConnected) {
 }
 
 void TNetIMAP4::Disconnect(bool notifyPeer) {
+    if (!notifyPeer) {
+        ClosePlain();
+        FConnectionState = csNonAuthenticated;
+        FIMAPCapabilities->Clear();
+        FHasIMAPCapabilities = false;
+        return;
+    }
     try {
         Logout(notifyPeer, false);
     } catch (...) {

@@ -120,7 +120,8 @@ public:
     bool RetrieveAllMessages(TNetMessageCollection &collection);
     // Sends LOGOUT and closes. Not connected: ENetClosedSocket when raise.
     void Logout(bool notifyPeer = true, bool raiseIfNotConnected = false);
-    // Logs out when connected (closing even when the goodbye fails).
+    // Logs out when connected and closes (even when the goodbye fails);
+    // without notifyPeer it closes without a LOGOUT.
     void Disconnect(bool notifyPeer = true) override;
 
     // Sends a command (tag added) and reads its response into the reply;
