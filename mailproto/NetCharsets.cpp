@@ -33,9 +33,15 @@ const Tables &T() {
 
 const std::string Empty;
 
-// Names that iconv does not know under their registry spelling.
+// Names that iconv does not know under their registry spelling. A name from
+// a message reaches iconv only when it looks like a character-set name (no
+// "//" conversion suffixes, no paths).
 std::string IconvName(std::string_view charset) {
     std::string n = LowerCase(Trim(charset));
+    if (n.size() > 40) return {};
+    for (char c : n)
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == ':'))
+            return {};
     if (n == "cseuckr" || n == "ks_c_5601-1987" || n == "ks_c_5601" || n == "ksc_5601") return "CP949";
     if (n == "csgb2312" || n == "gb2312") return "GBK";  // GBK is a superset real mail relies on
     if (n == "csbig5") return "BIG5";

@@ -144,6 +144,7 @@ bool TNetText::NeedsEncoding() const {
 }
 
 std::string TNetAttachment::ContentType() const { return CutAtSemicolon(Headers.GetValue("Content-Type")); }
+std::string TNetAttachment::ContentTypeName() const { return HeaderParameter(Headers.GetValue("Content-Type"), "name"); }
 
 void TNetAttachment::SaveToFile(const std::string &path) {
     TFileStream out(path, fmCreate, 0600);
@@ -561,6 +562,28 @@ void TNetMessage::ProcessTextPart(TNetMessageDecoder &decoder, TMemoryStream &da
 }
 
 void TNetMessage::ReceiveBody(TNetMessageSource &source) {
+    try {
+        ReceiveBodyParts(source);
+    } catch (const ENetMessageTooLarge &) {
+        throw;
+    } catch (const ENetReadTimeout &) {
+        throw;
+    } catch (const ENetSilentException &) {
+        throw;
+    } catch (const Exception &) {
+        // A part that cannot be decoded fails the message, but the rest of
+        // it is still read, so the connection stays at the reply's end.
+        std::string rest;
+        try {
+            while (source.ReadLine(rest)) {
+            }
+        } catch (const Exception &) {
+        }
+        throw;
+    }
+}
+
+void TNetMessage::ReceiveBodyParts(TNetMessageSource &source) {
     std::string line;
     if (NoDecode) {
         while (source.ReadLine(line)) Body.Add(line);

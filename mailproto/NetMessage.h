@@ -67,6 +67,8 @@ class TNetAttachment : public TNetMessagePart {
 public:
     std::string FileName;  // without folders
     std::string ContentType() const override;
+    // The "name=" parameter of the part's Content-Type.
+    std::string ContentTypeName() const;
     TNetPartKind PartKind() const override { return pkAttachment; }
 
     virtual std::unique_ptr<TStream> OpenLoadStream() = 0;
@@ -223,6 +225,7 @@ protected:
     explicit TNetMessage(TNetInitializerComponent *owner) : TNetBaseComponent(owner) {}
 
 private:
+    void ReceiveBodyParts(TNetMessageSource &source);
     void SnapshotParsed();
     bool KeepOriginal(const char *name, const std::string &current) const;
     void ProcessTextPart(TNetMessageDecoder &decoder, TMemoryStream &data, bool singlePart);

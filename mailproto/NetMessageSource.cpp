@@ -83,7 +83,8 @@ bool TNetStreamMessageSource::RawLine(std::string &line) {
 }
 
 bool TNetIOHandlerMessageSource::RawLine(std::string &line) {
-    if (!FHandler.Connected() && FHandler.InputBufferIsEmpty()) return false;
+    // A connection lost before the message's end raises the transport's
+    // exception: a cut message is never taken for a whole one.
     bool split = false;
     line = FHandler.ReadLnSplit(split);
     if (FHandler.ReadLnTimedOut()) ENetReadTimeout::Toss("Read Timeout");

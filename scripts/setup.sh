@@ -10,7 +10,7 @@ packages=(
   libssl-dev libssl3 openssl
   zlib1g-dev libjpeg62-turbo-dev libcurl4-openssl-dev libxml2-dev
   libfmt-dev googletest libgtest-dev libgmock-dev
-  zip unzip p7zip-full python3
+  zip unzip p7zip-full python3 curl
   clang-14 libclang-rt-14-dev
   dovecot-core dovecot-pop3d dovecot-imapd
   xdg-utils

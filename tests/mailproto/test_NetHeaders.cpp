@@ -439,6 +439,7 @@ TEST(Charsets, LocaleDefaults) {
 TEST(Charsets, ConversionNeverFails) {
     EXPECT_EQ(CharsetToUTF8("caf\xE9", "ISO-8859-1"), "caf\xC3\xA9");
     EXPECT_EQ(CharsetToUTF8("caf\xE9", "no-such-set"), "caf\xC3\xA9");
+    EXPECT_EQ(CharsetToUTF8("caf\xE9", "UTF-8//IGNORE"), "caf\xC3\xA9");  // read as windows-1252
     EXPECT_EQ(CharsetToUTF8("\x80", "windows-1252"), "\xE2\x82\xAC");
     EXPECT_EQ(CharsetToUTF8("\xC3\xA9", "UTF-8"), "\xC3\xA9");
     EXPECT_TRUE(IsValidUTF8(CharsetToUTF8("\xC3\x28 bad", "UTF-8")));

@@ -6,6 +6,7 @@
 #include "NetIOHandlerStream.h"
 #include "NetCoder.h"
 #include "NetMessage.h"
+#include "PythonPeer.h"
 #include "TestSupport.h"
 
 namespace {
@@ -224,6 +225,7 @@ TEST(MessageBody, MultipartWithPreambleNestedAndEndInsidePartHeaders) {
     EXPECT_EQ(m->Parts[3].ParentPart, -1);
     auto &att = dynamic_cast<TNetAttachmentFile &>(m->Parts[3]);
     EXPECT_EQ(att.FileName, "doc.pdf");
+    EXPECT_EQ(att.ContentTypeName(), "doc.pdf");
     EXPECT_EQ(ReadFileToString(att.StoredPath), "%PDF-");
     // A save writes distinct boundaries for the two levels and reads back.
     std::string saved = Saved(*m);
@@ -338,6 +340,17 @@ TEST(MessageBody, BinHexAndUnknownUUE) {
     ASSERT_EQ(back->Parts.Count(), 2);
     EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(back->Parts[0]).StoredPath), data);
     EXPECT_THROW(Parse("Subject: x\r\n\r\nbegin 644 q.bin\r\n\x7F\x7F\r\nend\r\n"), ENetException);
+    // The failing message is still read to its end: the next reply is intact.
+    auto bad = NetCreateNoOwner<TNetMessage>();
+    TNetStringMessageSource badSrc("Subject: x\r\n\r\nbegin 644 q.bin\r\n\x7F\x7F\r\nend\r\nmore\r\n.\r\n+OK next\r\n", true);
+    ASSERT_TRUE(bad->ReceiveHeader(badSrc));
+    try {
+        bad->ReceiveBody(badSrc);
+        FAIL();
+    } catch (const ENetException &e) {
+        EXPECT_EQ(e.Message(), "Unrecognized UUE encoding scheme.");
+    }
+    EXPECT_TRUE(badSrc.Ended());
 }
 
 TEST(MessageFiles, LoadEndsWhateverTheLastLineEnd) {
@@ -408,4 +421,41 @@ TEST(MessageSources, ThroughAnIOHandlerAsAPop3ReplyArrives) {
     ASSERT_EQ(l->Body.Count(), 3);
     EXPECT_EQ(l->Body[1], ".");
     EXPECT_EQ(l->Body[2], "last");
+    // A reply cut off before its "." is an error, not a shorter message.
+    auto cut = NetCreateNoOwner<TNetIOHandlerStream>(new TStringStream("Subject: cut\r\n\r\nfirst\r\n"));
+    cut->Open();
+    auto c = NetCreateNoOwner<TNetMessage>();
+    TNetIOHandlerMessageSource cutSrc(*cut, true);
+    ASSERT_TRUE(c->ReceiveHeader(cutSrc));
+    EXPECT_THROW(c->ReceiveBody(cutSrc), ENetConnClosedGracefully);
+    EXPECT_EQ(c->Body.Count(), 1);
+}
+
+TEST(MessageBuild, PlainMessagesCarryUUEAndXXEAttachments) {
+    TempFolderScope tmp;
+    std::string data;
+    for (int i = 0; i < 5000; ++i) data.push_back(char(i * 31 + 7));
+    std::string path = tmp.dir.File("blob.bin");
+    WriteTestFile(path, data);
+    for (const char *kind : {"UUE", "XXE"}) {
+        auto m = NetCreateNoOwner<TNetMessage>();
+        m->SetEncoding(mePlainText);
+        m->Body.Add("See attached.");
+        auto &att = m->Parts.Add(std::make_unique<TNetAttachmentFile>(m.get(), path));
+        att.ContentTransfer = kind;
+        std::string saved = Saved(*m);
+        EXPECT_NE(saved.find("\r\nbegin 660 blob.bin\r\n"), std::string::npos) << kind;
+        auto back = Parse(saved, true);
+        ASSERT_EQ(back->Parts.Count(), 1) << kind;
+        auto &got = dynamic_cast<TNetAttachmentFile &>(back->Parts[0]);
+        EXPECT_EQ(got.ContentTransfer, kind);
+        EXPECT_TRUE(ReadFileToString(got.StoredPath) == data) << kind;
+        EXPECT_EQ(back->Body[0], "See attached.");
+        if (std::string(kind) == "UUE" && PythonAvailable()) {
+            size_t b = saved.find("begin 660"), e = saved.find("\r\nend\r\n", b);
+            auto py = PythonMap("import io, uu\ndef f(b):\n    o = io.BytesIO()\n    uu.decode(io.BytesIO(b), o)\n    return o.getvalue()",
+                                {saved.substr(b, e + 7 - b)});
+            EXPECT_TRUE(py[0] == data);
+        }
+    }
 }

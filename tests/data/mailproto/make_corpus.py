@@ -92,8 +92,8 @@ base(m, 'Folded')
 msgs.append(m)
 
 # 11: single-part base64 text
+# (UTF-8 text goes out in base64.)
 m = MIMEText('line one\nline two \u00e4\n' * 20, 'plain', 'utf-8')
-m.replace_header('Content-Transfer-Encoding', 'base64') if False else None
 msgs.append(base(m, 'Single base64'))
 
 # 12: single-part QP text with leading dots
