@@ -387,7 +387,7 @@ std::string TNetIMAP4::Command(const std::vector<Segment> &segments, const std::
     return reply->Code();
 }
 
-std::string TNetIMAP4::SendCmd(const std::string &command, const std::vector<std::string> &expected) {
+std::string TNetIMAP4::SendCommand(const std::string &command, const std::vector<std::string> &expected) {
     if (HasBadChar(command)) ENetIMAP4InvalidText::Toss("A command must not hold CR, LF or NUL characters.");
     bool bye = false;
     for (const std::string &e : expected)

@@ -126,7 +126,7 @@ public:
 
     // Sends a command (tag added) and reads its response into the reply;
     // expected: the data words the command answers with. The reply's code.
-    std::string SendCmd(const std::string &command, const std::vector<std::string> &expected = {});
+    std::string SendCommand(const std::string &command, const std::vector<std::string> &expected = {});
 
     bool SupportsTLS() override { return false; }
 

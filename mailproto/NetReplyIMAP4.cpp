@@ -602,15 +602,22 @@ void ParseParenthesisedList(std::string_view text, TStringList &words) {
     while (true) {
         sc.Blanks();
         if (sc.End()) return;
-        char c = sc.Peek();
-        if (c == '"') {
-            words.Add(sc.Quoted());
-        } else if (c == '(') {
-            words.Add("(" + sc.List() + ")");
-        } else {
-            std::string a = sc.Atom();
-            if (a.empty()) a = std::string(1, text[sc.P++]);
-            words.Add(a);
+        const size_t start = sc.P;
+        const char c = sc.Peek();
+        try {
+            if (c == '"') {
+                words.Add(sc.Quoted());
+            } else if (c == '(') {
+                words.Add("(" + sc.List() + ")");
+            } else {
+                std::string a = sc.Atom();
+                if (a.empty()) a = std::string(1, text[sc.P++]);
+                words.Add(a);
+            }
+        } catch (const ENetReplyIMAP4Error &) {
+            // An unterminated run takes the rest of the text.
+            words.Add(std::string(text.substr(c == '"' || c == '(' ? start + 1 : start)));
+            return;
         }
     }
 }

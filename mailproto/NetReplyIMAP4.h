@@ -206,7 +206,8 @@ private:
 int64_t TrailingLiteralSize(std::string_view line);
 
 // Splits a text into words at blanks; a double-quoted run (quotes removed,
-// escapes undone) and a parenthesised run stay one word each.
+// escapes undone) and a parenthesised run stay one word each; an
+// unterminated run is the rest of the text.
 void ParseParenthesisedList(std::string_view text, TStringList &words);
 
 // The numbers joined by "," (no blanks).
