@@ -5,6 +5,7 @@
 #include "DovecotServer.h"
 #include "NetIMAP4.h"
 #include "NetMessage.h"
+#include "NetSASLMechanisms.h"
 #include "NetSSLOpenSSL.h"
 
 #include <gtest/gtest.h>
@@ -204,6 +205,31 @@ TEST_F(IMAPDovecot, WrongPasswordRaisesTheServersText) {
     }
     EXPECT_THROW(c->SelectMailBox("INBOX"), ENetConnectionStateError);
     c->Disconnect();
+}
+
+TEST_F(IMAPDovecot, SASLLogInWithEachMechanism) {
+    Server->FillMailbox("names", 1, "INBOX");
+    for (int kind = 0; kind < 3; ++kind) {
+        auto c = Client("names", false);
+        TNetSASLUserPass *mech = kind == 0   ? static_cast<TNetSASLUserPass *>(NetCreate<TNetSASLPlain>(c.get()))
+                                 : kind == 1 ? static_cast<TNetSASLUserPass *>(NetCreate<TNetSASLLogin>(c.get()))
+                                             : static_cast<TNetSASLUserPass *>(NetCreate<TNetSASLCRAMMD5>(c.get()));
+        SCOPED_TRACE(mech->ServiceName());
+        mech->Username = "names";
+        mech->Password = Password("names");
+        c->SASLMechanisms()->Add(mech);
+        c->AuthType = atSASL;
+        c->Connect(true);
+        EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+        EXPECT_TRUE(c->SelectMailBox("INBOX"));
+        c->Disconnect();
+        ASSERT_TRUE(Server->WaitForLog("method=" + mech->ServiceName(), 1));
+
+        mech->Password = "wrong";
+        EXPECT_THROW(c->Connect(true), ENetIMAP4LoginRefused);
+        EXPECT_EQ(c->ConnectionState(), csNonAuthenticated);
+        c->Disconnect();
+    }
 }
 
 TEST_F(IMAPDovecot, NonAsciiMailboxNameRoundTrips) {
