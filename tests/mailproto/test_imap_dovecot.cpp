@@ -242,6 +242,10 @@ TEST_F(IMAPDovecot, NonAsciiMailboxNameRoundTrips) {
     EXPECT_EQ(c->MailBox()->Name, name);
     EXPECT_FALSE(c->SelectMailBox("Entwurfe"));  // a near miss is another mailbox
     EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+    c->RetrieveOnSelect = rsHeaders;
+    ASSERT_TRUE(c->SelectMailBox(name));
+    ASSERT_EQ(c->MailBox()->Messages.Count(), 3);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(c->MailBox()->Messages.Items(i).Msg().MessageId(), ExpectedId(i + 1));
     c->Disconnect();
 
     // The server lists the name in exactly the form we send, and it decodes

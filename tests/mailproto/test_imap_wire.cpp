@@ -1,6 +1,7 @@
 // The IMAP4 client against scripted servers on loopback: exact bytes on the
 // wire, literals split across reads, hostile sizes and lines, unsolicited
 // responses, refused log-ins and what the client sends.
+#include "NetGlobalProtocols.h"
 #include "NetIMAP4.h"
 #include "NetMessage.h"
 #include "ScriptedPeer.h"
@@ -51,7 +52,7 @@ const std::string kHeader =
     "\r\n";
 
 TEST(IMAPWire, TagsQuotingAndStateOnTheWire) {
-    ScriptedPeer peer(Selected(2) + Steps{"readline", S("* 0 EXISTS\r\nC4 OK [READ-WRITE] ok\r\n"), "readline",
+    ScriptedPeer peer(Selected(2) + Steps{"readline", S("* 0 EXISTS\r\n* OK [ALERT] Over quota\r\nC4 OK [READ-ONLY] ok\r\n"), "readline",
                                           S("* BYE bye\r\nC5 OK done\r\n"), "close"});
     auto c = Client(peer);
     c->Password = "pa\"ss\\";
@@ -62,7 +63,12 @@ TEST(IMAPWire, TagsQuotingAndStateOnTheWire) {
     ASSERT_TRUE(c->SelectMailBox("INBOX"));
     EXPECT_EQ(c->MailBox()->TotalMsgs, 2);
     EXPECT_EQ(c->ConnectionState(), csSelected);
+    EXPECT_TRUE(c->MailBox()->ReadWrite);
+    std::string alert;
+    c->OnAlert = [&](TNetIMAP4 *, const std::string &text) { alert = text; };
     ASSERT_TRUE(c->SelectMailBox("A&B \"x\""));
+    EXPECT_EQ(alert, "OK [ALERT] Over quota");
+    EXPECT_FALSE(c->MailBox()->ReadWrite);
     EXPECT_EQ(c->MailBox()->TotalMsgs, 0);
     EXPECT_EQ(c->MailBox()->Name, "A&B \"x\"");
     c->Disconnect();
@@ -304,6 +310,39 @@ TEST(IMAPWire, WholeMessageThroughAPrivateFile) {
     EXPECT_EQ(ends, 1);
     EXPECT_EQ(worked, int64_t(body.size()));
     c->Disconnect(false);
+}
+
+TEST(IMAPWire, NoTemporaryFileOutlivesAFetch) {
+    const std::string body = "Subject: t\r\n\r\nbody\r\n";
+    std::string lit = "* 1 FETCH (RFC822 {" + std::to_string(body.size()) + "}\r\n";
+    auto before = ListDirectory(NetTempFolder());
+    {
+        ScriptedPeer peer(Selected(1) + Steps{"readline", S(lit + body + ")\r\nC4 OK\r\n"), "wait_close"});
+        auto c = Client(peer);
+        c->Connect(true);
+        c->SelectMailBox("INBOX");
+        auto msg = NetCreateNoOwner<TNetMessage>();
+        int files = -1;
+        // While the literal is copied, nothing with a name stands in the folder.
+        c->OnWorkForPart = [&](TNetComponent *, TWorkMode, int) {
+            files = int(ListDirectory(NetTempFolder()).size());
+        };
+        ASSERT_TRUE(c->RetrieveMessage(1, *msg));
+        EXPECT_EQ(files, int(before.size()));
+        EXPECT_EQ(msg->Body.Text(), TStringList{"body"}.Text());
+        c->Disconnect(false);
+    }
+    {
+        // The server goes away in the middle of the literal.
+        ScriptedPeer peer(Selected(1) + Steps{"readline", S(lit + body.substr(0, 8)), "close"});
+        auto c = Client(peer);
+        c->Connect(true);
+        c->SelectMailBox("INBOX");
+        auto msg = NetCreateNoOwner<TNetMessage>();
+        EXPECT_THROW(c->RetrieveMessage(1, *msg), ENetException);
+        c->Disconnect(false);
+    }
+    EXPECT_EQ(ListDirectory(NetTempFolder()), before);
 }
 
 }  // namespace
