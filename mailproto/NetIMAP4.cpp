@@ -375,7 +375,7 @@ TStringList TNetIMAP4::Exchange(const std::vector<Segment> &segments, bool byeEx
 
 std::string TNetIMAP4::Command(const std::vector<Segment> &segments, const std::vector<std::string> &expected,
                                bool byeExpected) {
-    TStringList lines = Exchange(segments, byeExpected);
+    TStringList lines = Guarded([&] { return Exchange(segments, byeExpected); });
     TNetReplyIMAP4 *reply = LastReply();
     try {
         reply->SetFormattedReply(lines);
@@ -509,6 +509,7 @@ bool TNetIMAP4::QueryCapabilities(TStringList *list) {
 
 bool TNetIMAP4::SelectMailBox(const std::string &name) {
     CheckConnectionState({csAuthenticated, csSelected});
+    if (HasBadChar(name)) ENetIMAP4InvalidText::Toss("A mailbox name must not hold CR, LF or NUL characters.");
     // Modified UTF-7 is printable ASCII, so a quoted string always carries it.
     std::string code = Command({Segment{"SELECT " + IMAPQuoted(TNetMUTF7::Encode(name)), false}},
                                {"FLAGS", "OK", "EXISTS", "RECENT", "[READ-WRITE]", "[ALERT]"});
@@ -533,10 +534,34 @@ bool TNetIMAP4::SelectMailBox(const std::string &name) {
 
 // --- fetching ------------------------------------------------------------------------
 
+template <class F>
+auto TNetIMAP4::Guarded(F &&f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const ENetConnClosedGracefully &) {
+        FConnectionState = csUnexpectedlyDisconnected;
+        ClosePlain();
+        throw;
+    } catch (const ENetReadTimeout &) {
+        FConnectionState = csUnexpectedlyDisconnected;
+        ClosePlain();
+        throw;
+    } catch (const ENetSocketError &) {
+        FConnectionState = csUnexpectedlyDisconnected;
+        ClosePlain();
+        throw;
+    }
+}
+
 bool TNetIMAP4::FetchItem(int number, const std::string &item, const std::function<void(int64_t)> &sink,
                           int64_t maxLiteral) {
     CheckNumber(number);
     CheckConnectionState({csSelected});
+    return Guarded([&] { return FetchItemInner(number, item, sink, maxLiteral); });
+}
+
+bool TNetIMAP4::FetchItemInner(int number, const std::string &item, const std::function<void(int64_t)> &sink,
+                               int64_t maxLiteral) {
     FLineStruct->Clear();
     FLastTaggedText.clear();
     DrainStaleInput();
@@ -761,6 +786,9 @@ void TNetIMAP4::Logout(bool notifyPeer, bool raiseIfNotConnected) {
     if (FIOHandler && Connected()) {
         std::exception_ptr failure;
         if (FConnectionState != csUnexpectedlyDisconnected) {
+            // A server that never answers the goodbye must not hold us.
+            const int oldTimeout = FIOHandler->ReadTimeout;
+            if (oldTimeout <= 0 || oldTimeout > LogoutTimeout) FIOHandler->ReadTimeout = LogoutTimeout;
             try {
                 Command({Segment{"LOGOUT", false}}, {"BYE"}, true);
             } catch (const ENetConnClosedGracefully &) {
@@ -768,6 +796,7 @@ void TNetIMAP4::Logout(bool notifyPeer, bool raiseIfNotConnected) {
             } catch (...) {
                 failure = std::current_exception();
             }
+            if (FIOHandler) FIOHandler->ReadTimeout = oldTimeout;
         }
         ClosePlain();
         FConnectionState = csNonAuthenticated;

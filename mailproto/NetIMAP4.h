@@ -81,6 +81,8 @@ public:
     int64_t MaxOtherLiteralSize = int64_t(1) << 20;
     // Untagged lines one command may bring before its tagged answer.
     int MaxResponseLines = 1000000;
+    // The longest wait for the answer to LOGOUT (milliseconds).
+    int LogoutTimeout = 10000;
 
     // --- state -----------------------------------------------------------------
     int ConnectionState() const { return FConnectionState; }
@@ -161,6 +163,11 @@ private:
     // Fetches one item of a message; sink receives a literal of the item.
     bool FetchItem(int number, const std::string &item,
                    const std::function<void(int64_t size)> &sink, int64_t maxLiteral);
+    bool FetchItemInner(int number, const std::string &item,
+                        const std::function<void(int64_t size)> &sink, int64_t maxLiteral);
+    // Runs f; a connection lost or silent inside it ends the session.
+    template <class F>
+    auto Guarded(F &&f) -> decltype(f());
     [[noreturn]] void Desynchronised(const std::string &why);
     [[noreturn]] void UnexpectedBye(const std::string &line);
     void ClosePlain();

@@ -219,6 +219,40 @@ TEST(IMAPWire, ByeDuringFetchRaisesIdleDisconnect) {
     EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
 }
 
+TEST(IMAPWire, SilentOrVanishingServerEndsTheSession) {
+    {
+        ScriptedPeer peer(Selected(3) + Steps{"readline", "sleep:2000", "close"});
+        auto c = Client(peer);
+        c->Connect(true);
+        c->SelectMailBox("INBOX");
+        c->SetReadTimeout(300);
+        EXPECT_THROW(c->GetMessageSize(1), ENetReadTimeout);
+        EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
+        EXPECT_FALSE(c->Connected());
+    }
+    {
+        ScriptedPeer peer(Selected(3) + Steps{"readline", S("* 1 FETCH (RFC822.HEADER {100}\r\nFrom: x"), "close"});
+        auto c = Client(peer);
+        c->Connect(true);
+        c->SelectMailBox("INBOX");
+        EXPECT_THROW(c->RetrieveHeaders(1, *NetCreateNoOwner<TNetMessage>()), ENetConnClosedGracefully);
+        EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
+        EXPECT_FALSE(c->Connected());
+    }
+    {
+        // A server that never answers LOGOUT does not hold the goodbye.
+        ScriptedPeer peer(Selected(3) + Steps{"readline", "sleep:3000", "close"});
+        auto c = Client(peer);
+        c->Connect(true);
+        c->SelectMailBox("INBOX");
+        c->SetReadTimeout(0);
+        c->LogoutTimeout = 300;
+        c->Disconnect();
+        EXPECT_FALSE(c->Connected());
+        EXPECT_EQ(c->IOHandler()->ReadTimeout, 0);
+    }
+}
+
 TEST(IMAPWire, StaleInputIsDiscardedBeforeTheNextCommand) {
     ScriptedPeer peer(Selected(3) + Steps{"readline",
                                           S("* 2 FETCH (RFC822.SIZE 777)\r\nC4 OK\r\n"
@@ -251,6 +285,8 @@ TEST(IMAPWire, NumbersStatesAndRefusals) {
         EXPECT_EQ(e.Message(), "Number parameter (relative message number or UID) is invalid; Must be 1 or greater.");
     }
     EXPECT_THROW(c->DeleteMessage({2, 0}), ENetNumberInvalid);
+    EXPECT_THROW(c->SelectMailBox("Box\r\nC9 DELETE INBOX"), ENetIMAP4InvalidText);
+    EXPECT_THROW(c->SelectMailBox(std::string("a\0b", 3)), ENetIMAP4InvalidText);
     EXPECT_EQ(c->GetMessageSize(1), -1);
     EXPECT_FALSE(c->GetMessageFlags(1));
     EXPECT_TRUE(c->DeleteMessage({1, 3}));
