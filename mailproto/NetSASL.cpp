@@ -9,6 +9,8 @@
 #include "NetTCPConnection.h"
 #include "SysUtils.h"
 
+const char *const RSSASLRequired = "Need SASL mechanisms to login with it!!";
+
 namespace {
 
 std::mutex &InstancesLock() {

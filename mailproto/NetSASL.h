@@ -14,6 +14,9 @@
 NET_EXCEPTION_CLASS(ENetSASLException, ENetException);
 NET_EXCEPTION_CLASS(ENetSASLMechNeeded, ENetSASLException);
 
+// A SASL log-in asked for with no mechanism in the client's list.
+extern const char *const RSSASLRequired;  // "Need SASL mechanisms to login with it!!"
+
 // One mechanism. Every instance stands in one process-wide list from its
 // set-up until it is destroyed.
 class TNetSASL : public TNetInitializerComponent {

@@ -1,0 +1,57 @@
+// Server bytes through the POP3 reply parser, and through the POP3 client's
+// commands (capabilities, count, sizes, header and whole-message fetches)
+// as if a server had sent them.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "NetIOHandlerStream.h"
+#include "NetPOP3.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    std::string input(reinterpret_cast<const char *>(data), size);
+
+    // Line by line, and all lines as one reply.
+    TStringList lines;
+    lines.SetText(input);
+    TNetReplyPOP3 reply;
+    for (const auto &l : lines) {
+        reply.IsLastLine(l);
+        TNetReplyPOP3::CodeIndex(l);
+    }
+    reply.SetFormattedReply(lines);
+    if (lines.Count() > 0 && reply.Code().empty()) __builtin_trap();
+    TNetReplyPOP3 copy;
+    reply.AssignTo(copy);
+    copy.GetFormattedReply();
+    try {
+        reply.RaiseReplyError();
+    } catch (const ENetReplyPOP3Error &) {
+    }
+
+    auto pop = NetCreateNoOwner<TNetPOP3>();
+    auto *io = NetCreate<TNetIOHandlerStream>(pop.get(), new TStringStream(input), new TMemoryStream());
+    io->MaxLineLength = 256;
+    pop->MaxMessageSize = 1 << 16;
+    pop->MaxHeaderSize = 1 << 12;
+    pop->SetIOHandler(io);
+    io->Open();
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    for (int step = 0; step < 12; ++step) {
+        try {
+            switch (step % 6) {
+            case 0: pop->QueryCapabilities(); break;
+            case 1: pop->GetMessageCount(); break;
+            case 2: pop->GetMessageSize(1); break;
+            case 3: pop->RetrieveHeaders(1, *msg); break;
+            case 4: pop->RetrieveMessage(1, *msg); break;
+            default: pop->DeleteMessage(1); break;
+            }
+        } catch (const ENetConnClosedGracefully &) {
+            break;
+        } catch (const Exception &) {
+        }
+        if (!pop->IOHandler() || !pop->IOHandler()->Opened()) break;
+    }
+    return 0;
+}

@@ -1,0 +1,271 @@
+// The message client reading server answers into messages: where header
+// blocks end, dot transparency, over-long lines, the caps on what a server
+// can make us read, and that after any failure inside an answer the next
+// command still gets its own reply (or the connection is closed).
+
+#include "NetPOP3.h"
+#include "ScriptedPeer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<std::string> Talk(std::initializer_list<std::string> items) {
+    std::vector<std::string> steps;
+    for (const std::string &i : items) {
+        if (i == "<")
+            steps.push_back("readline");
+        else if (!i.empty() && i[0] == '!')
+            steps.push_back(i.substr(1));
+        else
+            steps.push_back(ScriptedPeer::Send(i + "\r\n"));
+    }
+    return steps;
+}
+
+class MessageClientReceive : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Pop.reset(NetCreate<TNetPOP3>(nullptr));
+        Pop->SetHost("127.0.0.1");
+        Pop->AutoLogin = false;
+        Pop->SetConnectTimeout(5000);
+        Pop->SetReadTimeout(3000);
+        Msg = NetCreateNoOwner<TNetMessage>();
+    }
+    // Greeting and a refused CAPA, then the steps.
+    void Start(std::vector<std::string> steps) {
+        auto head = Talk({"+OK ready", "<", "-ERR"});
+        steps.insert(steps.begin(), head.begin(), head.end());
+        Peer = std::make_unique<ScriptedPeer>(steps);
+        Pop->SetPort(Peer->Port());
+        Pop->Connect();
+    }
+    static std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string> &b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    }
+    std::unique_ptr<TNetPOP3> Pop;
+    std::unique_ptr<TNetMessage> Msg;
+    std::unique_ptr<ScriptedPeer> Peer;
+};
+
+TEST_F(MessageClientReceive, HeaderBlocksEndWhereTheAnswerSays) {
+    Start(Talk({"<", "+OK", "Subject: first", "From: A <a@example.org>", "", ".",  // TOP
+                "<", "+OK", "Subject: second", "X-Folded: one", "\ttwo", ".",    // TOP, no empty line
+                // A server that ignores "TOP n 0": its body never becomes header.
+                "<", "+OK", "Subject: third", "", "Subject: forged", "From: forged@example.org", "",
+                "more body", ".",
+                "<", "+OK 3 300", "!wait_close"}));
+    ASSERT_TRUE(Pop->RetrieveHeaders(1, *Msg));
+    EXPECT_EQ(Msg->Headers, TStringList({"Subject: first", "From: A <a@example.org>"}));
+    EXPECT_EQ(Msg->Subject, "first");
+    EXPECT_EQ(Msg->From().Address, "a@example.org");
+
+    ASSERT_TRUE(Pop->RetrieveHeaders(2, *Msg));
+    EXPECT_EQ(Msg->Subject, "second");
+    EXPECT_EQ(Msg->Headers.GetValue("X-Folded"), "one two");
+
+    ASSERT_TRUE(Pop->RetrieveHeaders(3, *Msg));
+    EXPECT_EQ(Msg->Headers, TStringList({"Subject: third"}));
+    EXPECT_EQ(Msg->From().Address, "");
+    EXPECT_EQ(Pop->GetMessageCount(), 3);
+}
+
+TEST_F(MessageClientReceive, DotStuffingAndLongLines) {
+    const std::string longBody(100000, 'b');
+    const std::string longRef = "References: " + std::string(40000, 'r');
+    // Arguments of the peer's script are limited in size: long lines go
+    // out as repeated bytes.
+    Start(Join(Talk({"<", "+OK", "Subject: dots", longRef, "", "..leading dot", "...", "plain", ".", "<", "+OK",
+                     "Subject: long", ""}),
+               Join({"sendrep:100000:62"}, Talk({"", "after", ".", "<", "+OK 2 2", "!wait_close"}))));
+    ASSERT_TRUE(Pop->RetrieveMessage(1, *Msg));
+    EXPECT_EQ(Msg->Headers.GetValue("References").size(), 40000u);
+    EXPECT_EQ(Msg->Body, TStringList({".leading dot", "..", "plain"}));
+
+    ASSERT_TRUE(Pop->RetrieveMessage(2, *Msg));
+    ASSERT_EQ(Msg->Body.Count(), 2);
+    EXPECT_EQ(Msg->Body[0], longBody);
+    EXPECT_EQ(Msg->Body[1], "after");
+    EXPECT_EQ(Pop->GetMessageCount(), 2);
+}
+
+TEST_F(MessageClientReceive, OversizedAnswersAreRefusedAndSkipped) {
+    Pop->MaxMessageSize = 100000;
+    Pop->MaxHeaderSize = 4096;
+    std::vector<std::string> steps = Talk({"<", "+OK", "Subject: big", ""});
+    steps.push_back("sendrep:3000:" + std::string(98, '6') + "0d0a");  // 3000 lines of "fff...": 150 KB
+    auto more = Talk({".", "<", "+OK 1 150000",                        // next command in step
+                      "<", "+OK"});
+    steps.insert(steps.end(), more.begin(), more.end());
+    steps.push_back("sendrep:200:" + std::string(98, '6') + "0d0a");  // a 10 KB header
+    more = Talk({"", ".", "<", "+OK 1 150000", "!wait_close"});
+    steps.insert(steps.end(), more.begin(), more.end());
+    Start(steps);
+
+    try {
+        Pop->RetrieveMessage(1, *Msg);
+        FAIL();
+    } catch (const ENetMessageTooLarge &e) {
+        EXPECT_STREQ(e.what(), "Message larger than 100000 bytes.");
+    }
+    EXPECT_TRUE(Pop->Connected());
+    EXPECT_EQ(Pop->GetMessageCount(), 1);
+
+    EXPECT_THROW(Pop->RetrieveHeaders(1, *Msg), ENetMessageTooLarge);
+    EXPECT_TRUE(Pop->Connected());
+    EXPECT_EQ(Pop->GetMessageCount(), 1);
+}
+
+TEST_F(MessageClientReceive, AnswerTooLargeEvenToSkipClosesTheConnection) {
+    Pop->MaxMessageSize = 50000;
+    std::vector<std::string> steps = Talk({"<", "+OK", "Subject: endless", ""});
+    steps.push_back("sendrep:4000:" + std::string(98, '6') + "0d0a");  // 200 KB, no end
+    steps.push_back("wait_close");
+    Start(steps);
+    EXPECT_THROW(Pop->RetrieveMessage(1, *Msg), ENetMessageTooLarge);
+    EXPECT_FALSE(Pop->Connected());
+}
+
+TEST_F(MessageClientReceive, DecoderFailureSkipsTheRestOfTheAnswer) {
+    Start(Talk({"<", "+OK", "Subject: uue", "", "text before", "begin 644 evil.bin", "~~~~ not uue", "more",
+                "end", ".",
+                "<", "+OK", "Subject: uue without end", "", "begin 644 a.txt", "#86)C", ".",
+                "<", "+OK 2 20", "!wait_close"}));
+    try {
+        Pop->RetrieveMessage(1, *Msg);
+        FAIL();
+    } catch (const ENetException &e) {
+        EXPECT_STREQ(e.what(), "Unrecognized UUE encoding scheme.");
+    }
+    EXPECT_TRUE(Pop->Connected());
+
+    // A UUE part that never says "end" stops at the end of the answer.
+    ASSERT_TRUE(Pop->RetrieveMessage(2, *Msg));
+    ASSERT_EQ(Msg->Parts.Count(), 1);
+    auto *att = dynamic_cast<TNetAttachment *>(&Msg->Parts[0]);
+    ASSERT_NE(att, nullptr);
+    EXPECT_EQ(att->FileName, "a.txt");
+    auto in = att->OpenLoadStream();
+    std::string data(size_t(in->Size()), '\0');
+    in->ReadBuffer(data.data(), int64_t(data.size()));
+    EXPECT_EQ(data, "abc");
+    EXPECT_EQ(Pop->GetMessageCount(), 2);
+}
+
+TEST_F(MessageClientReceive, RawBodyWithNoDecode) {
+    Start(Talk({"<", "+OK", "Subject: raw", "MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"xx\"", "",
+                "--xx", "Content-Transfer-Encoding: base64", "", "aGVsbG8=", "--xx--", ".", "!wait_close"}));
+    Msg->NoDecode = true;
+    ASSERT_TRUE(Pop->RetrieveMessage(1, *Msg));
+    EXPECT_EQ(Msg->Parts.Count(), 0);
+    EXPECT_EQ(Msg->Body, TStringList({"--xx", "Content-Transfer-Encoding: base64", "", "aGVsbG8=", "--xx--"}));
+}
+
+TEST_F(MessageClientReceive, ConnectionLostInsideAnAnswerClosesTheClient) {
+    Start(Talk({"<", "+OK", "Subject: cut", "", "line one", "!close"}));
+    EXPECT_THROW(Pop->RetrieveMessage(1, *Msg), ENetConnClosedGracefully);
+    EXPECT_FALSE(Pop->Connected());
+    EXPECT_EQ(Msg->Subject, "cut");  // what was read stays
+
+    Pop->SetReadTimeout(300);
+    Start(Talk({"<", "+OK", "Subject: stalled", "", "line one", "!sleep:2000"}));
+    EXPECT_THROW(Pop->RetrieveMessage(1, *Msg), ENetReadTimeout);
+    EXPECT_FALSE(Pop->Connected());
+
+    Start(Talk({"<", "+OK", "Subject: header cut", "!close"}));
+    EXPECT_THROW(Pop->RetrieveHeaders(1, *Msg), ENetConnClosedGracefully);
+    EXPECT_FALSE(Pop->Connected());
+}
+
+// Stored messages through the client's stream handler.
+class TStreamClient : public TNetMessageClient {
+protected:
+    using TNetMessageClient::TNetMessageClient;
+};
+
+TEST(MessageClientStream, StoredMessagesLoadWhateverTheirLastLineEnd) {
+    auto client = NetCreateNoOwner<TStreamClient>();
+    for (const std::string &end : {std::string("\r\n"), std::string("\n"), std::string("\r"), std::string()}) {
+        SCOPED_TRACE(testing::PrintToString(end));
+        auto msg = NetCreateNoOwner<TNetMessage>();
+        TStringStream s("Subject: stored\r\nFrom: x@example.org\r\n\r\n..dotted\r\nlast line" + end);
+        client->ReadMessageFromStream(*msg, s, false);
+        EXPECT_EQ(msg->Subject, "stored");
+        EXPECT_EQ(msg->Body, TStringList({".dotted", "last line"}));
+    }
+    // Header only: the stream ends with the header block.
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    TStringStream s("Subject: only header\r\nTo: y@example.org");
+    client->ReadMessageFromStream(*msg, s, false);
+    EXPECT_EQ(msg->Subject, "only header");
+    EXPECT_EQ(msg->Recipients.Count(), 1);
+    EXPECT_EQ(msg->Body.Count(), 0);
+    // headersOnly leaves the body unread.
+    TStringStream s2("Subject: h\r\n\r\nbody\r\n");
+    msg->Clear();
+    client->ReadMessageFromStream(*msg, s2, true);
+    EXPECT_EQ(msg->Subject, "h");
+    EXPECT_EQ(msg->Body.Count(), 0);
+    EXPECT_EQ(client->IOHandler(), nullptr);
+}
+
+TEST(MessageClientStream, SavedMessageReadsBackThroughTheClient) {
+    auto client = NetCreateNoOwner<TStreamClient>();
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    msg->Subject = "Grüße";
+    msg->From().Address = "a@example.org";
+    msg->Body.Add("first");
+    msg->Body.Add(".starts with a dot");
+    msg->Body.Add(".");
+    TMemoryStream saved;
+    msg->SaveToStream(saved);
+    saved.SetPosition(0);
+    auto back = NetCreateNoOwner<TNetMessage>();
+    client->ReadMessageFromStream(*back, saved, false);
+    EXPECT_EQ(back->Subject, "Grüße");
+    EXPECT_EQ(back->From().Address, "a@example.org");
+    EXPECT_EQ(back->Body, msg->Body);
+}
+
+}  // namespace
+
+namespace {
+
+// What the send side writes reads back through the receive side.
+TEST(MessageClientStream, SentMessageReadsBack) {
+    for (bool noEncode : {false, true}) {
+        SCOPED_TRACE(noEncode);
+        auto client = NetCreateNoOwner<TStreamClient>();
+        auto *sink = new TMemoryStream();
+        auto *io = NetCreate<TNetIOHandlerStream>(client.get(), nullptr, sink);
+        client->SetIOHandler(io);
+        io->Open();
+        auto msg = NetCreateNoOwner<TNetMessage>();
+        if (noEncode) {
+            msg->NoEncode = true;
+            msg->Headers.Add("Subject: raw");
+            msg->Headers.Add("From: r@example.org");
+        } else {
+            msg->Subject = "sent";
+            msg->From().Address = "s@example.org";
+        }
+        msg->Body.Add("one");
+        msg->Body.Add(".two");
+        msg->Body.Add(".");
+        client->SendMsg(*msg);
+        std::string wire = sink->DataString();
+        // Every line that began with "." went out with one more.
+        EXPECT_NE(wire.find("\r\n..two\r\n..\r\n"), std::string::npos) << wire;
+
+        auto back = NetCreateNoOwner<TNetMessage>();
+        TStringStream in(wire + ".\r\n");
+        auto reader = NetCreateNoOwner<TStreamClient>();
+        reader->ReadMessageFromStream(*back, in, false);
+        EXPECT_EQ(back->Subject, noEncode ? "raw" : "sent");
+        EXPECT_EQ(back->Body, msg->Body);
+    }
+}
+
+}  // namespace
