@@ -181,7 +181,7 @@ TNetIMAP4::~TNetIMAP4() {
 }
 
 void TNetIMAP4::InitComponent() {
-    TNetExplicitTLSClient::InitComponent();
+    TNetMessageClient::InitComponent();
     FMailBox = NetCreate<TNetMailBox>(this);
     FSASLMechanisms = std::make_unique<TNetSASLEntries>(this);
     SetPort(143);
@@ -200,7 +200,7 @@ void TNetIMAP4::InitComponent() {
 }
 
 void TNetIMAP4::Notification(TNetInitializerComponent *comp, TOperation operation) {
-    TNetExplicitTLSClient::Notification(comp, operation);
+    TNetMessageClient::Notification(comp, operation);
     if (operation == opRemove && FSASLMechanisms) FSASLMechanisms->RemoveByComp(comp);
 }
 
@@ -227,7 +227,7 @@ bool TNetIMAP4::HasCapability(const std::string &word) const { return FIMAPCapab
 
 void TNetIMAP4::ClosePlain() {
     try {
-        TNetTCPConnection::Disconnect(false);
+        TNetMessageClient::Disconnect(false);
     } catch (...) {
     }
     // Bytes still buffered belong to the session that ended.
@@ -401,7 +401,7 @@ bool TNetIMAP4::Connect(bool autoLogin) {
     FConnectionState = csNonAuthenticated;
     FIMAPCapabilities->Clear();
     FHasIMAPCapabilities = false;
-    TNetExplicitTLSClient::Connect();
+    TNetMessageClient::Connect();
     // The greeting: lines up to one whose first word, or second after "*",
     // is a response code.
     TStringList lines;
@@ -650,6 +650,9 @@ bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg) {
     CheckNumber(number);
     CheckConnectionState({csSelected});
     msg.Clear();
+    // The literal is taken by its byte count and parsed afterwards, not read
+    // line by line from the connection: a header without its closing empty
+    // line must not carry the reader into the next response.
     std::string header;
     bool got = false;
     bool ok = FetchItem(

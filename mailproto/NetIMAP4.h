@@ -13,7 +13,9 @@
 //     imap->DeleteMessage({3}); imap->ExpungeMailBox();
 //     imap->Disconnect();
 //
-// The client never sends STARTTLS.
+// The client never sends STARTTLS. It is a message client (NetMessageClient):
+// fetched headers and messages land in TNetMessage through the message
+// model's own parsing, bounded by MaxHeaderSize and MaxMessageSize.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "NetExplicitTLSClient.h"
+#include "NetMessageClient.h"
 #include "NetReplyIMAP4.h"
 #include "NetSASL.h"
 
@@ -52,7 +54,7 @@ using TNetAlertEvent = std::function<void(TNetIMAP4 *sender, const std::string &
 // "Any", "Non Authenticated", "Authenticated", "Selected"; "" otherwise.
 std::string IMAP4ConnectionStateName(int state);
 
-class TNetIMAP4 : public TNetExplicitTLSClient {
+class TNetIMAP4 : public TNetMessageClient {
 public:
     ~TNetIMAP4() override;
     const char *ClassName() const override { return "TNetIMAP4"; }
@@ -75,9 +77,8 @@ public:
     TWorkEndEvent OnWorkEndForPart;
 
     // Bounds on what a server can make us read for one response: a literal
-    // of a header fetch, of a whole message, and of anything else.
-    int64_t MaxHeaderSize = int64_t(16) << 20;
-    int64_t MaxMessageSize = int64_t(256) << 20;
+    // of a header fetch (MaxHeaderSize) or of a whole message
+    // (MaxMessageSize), both of the message client, and of anything else.
     int64_t MaxOtherLiteralSize = int64_t(1) << 20;
     // Untagged lines one command may bring before its tagged answer.
     int MaxResponseLines = 1000000;
@@ -133,7 +134,7 @@ public:
     bool SupportsTLS() override { return false; }
 
 protected:
-    explicit TNetIMAP4(TNetInitializerComponent *owner) : TNetExplicitTLSClient(owner) {}
+    explicit TNetIMAP4(TNetInitializerComponent *owner) : TNetMessageClient(owner) {}
     TNetReplyClass GetReplyClass() override;
 
 private:
