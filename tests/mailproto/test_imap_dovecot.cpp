@@ -326,4 +326,31 @@ TEST_F(IMAPDovecot, ExpungeLeavesWhatOthersOnlyFlagged) {
     EXPECT_EQ(ids.find(ExpectedId(4)), std::string::npos);
 }
 
+TEST(IMAPDovecotIPv6, ImplicitTLSOverIPv6Loopback) {
+    std::string why = DovecotServer::Unavailable();
+    if (!why.empty()) GTEST_SKIP() << why;
+    DovecotServer::Options o;
+    o.ListenIPv6 = true;
+    DovecotServer server(o);
+    setenv("SSL_CERT_FILE", server.CaFile().c_str(), 1);
+    server.FillMailbox(server.UserName(), 2);
+    auto c = NetCreateNoOwner<TNetIMAP4>();
+    auto *h = NetCreate<TNetSSLIOHandlerSocketOpenSSL>(c.get());
+    c->SetIOHandler(h);
+    c->SetUseTLS(utUseImplicitTLS);
+    c->SetIPVersion(Net_IPv6);
+    c->SetHost("::1");
+    c->SetPort(server.ImapsPort());
+    c->Username = server.UserName();
+    c->Password = server.Password();
+    c->SetReadTimeout(10000);
+    c->Connect(true);
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 2);
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    ASSERT_TRUE(c->RetrieveHeaders(2, *msg));
+    EXPECT_EQ(msg->MessageId(), ExpectedId(2));
+    c->Disconnect();
+}
+
 }  // namespace
