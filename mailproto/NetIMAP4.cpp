@@ -406,7 +406,7 @@ bool TNetIMAP4::Connect(bool autoLogin) {
     // is a response code.
     TStringList lines;
     for (;;) {
-        std::string line = ReadResponseLine();
+        std::string line = Guarded([&] { return ReadResponseLine(); });
         lines.Add(line);
         std::string first = FirstWord(line), second;
         if (first == "*" && line.size() > 2) second = FirstWord(line.substr(2));

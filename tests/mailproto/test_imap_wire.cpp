@@ -111,6 +111,13 @@ TEST(IMAPWire, RefusedLoginRaisesWithTheServersText) {
         }
         c->Disconnect(false);
     }
+    // A server that closes before its greeting.
+    {
+        ScriptedPeer gone({"close"});
+        auto c = Client(gone);
+        EXPECT_THROW(c->Connect(true), ENetConnClosedGracefully);
+        EXPECT_FALSE(c->Connected());
+    }
     // A server that greets with BYE refuses the session.
     ScriptedPeer bye({S("* BYE Too many connections\r\n"), "wait_close"});
     auto c = Client(bye);
