@@ -1,0 +1,828 @@
+#include "NetIMAP4.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "NetGlobalProtocols.h"
+#include "NetMessage.h"
+#include "NetMessageSource.h"
+#include "SysUtils.h"
+
+const char *const RSIMAP4ConnectionStateError =
+    "Unable to execute command, wrong connection state;Current connection state: %s.";
+const char *const RSIMAP4NumberInvalid =
+    "Number parameter (relative message number or UID) is invalid; Must be 1 or greater.";
+const char *const RSIMAP4DisconnectedProbablyIdledOut =
+    "Server has gracefully disconnected you, possibly because the connection was idle for too long.";
+
+std::string IMAP4ConnectionStateName(int state) {
+    switch (state) {
+        case csAny: return "Any";
+        case csNonAuthenticated: return "Non Authenticated";
+        case csAuthenticated: return "Authenticated";
+        case csSelected: return "Selected";
+        default: return std::string();
+    }
+}
+
+namespace {
+
+// A message being fetched goes to a file that never has a name others could
+// find: an unnamed file where the system offers one, else a random name
+// removed at once. Either way nothing is left behind, whatever happens.
+class TPrivateTempStream : public TStream {
+public:
+    TPrivateTempStream() {
+        std::string folder = NetTempFolder();
+#ifdef O_TMPFILE
+        FFd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+        for (int tries = 0; FFd < 0 && tries < 100; ++tries) {
+            uint8_t rnd[12];
+            if (getrandom(rnd, sizeof rnd, 0) != ssize_t(sizeof rnd)) break;
+            std::string name = folder + "Net";
+            for (uint8_t b : rnd) name += IntToHex(b, 2);
+            name += ".tmp";
+            FFd = open(name.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
+            if (FFd >= 0) unlink(name.c_str());
+            else if (errno != EEXIST) break;
+        }
+        if (FFd < 0) throw EFCreateError("Cannot create a temporary file in " + folder);
+    }
+    ~TPrivateTempStream() override { close(FFd); }
+    int64_t Read(void *buffer, int64_t count) override {
+        for (;;) {
+            ssize_t n = read(FFd, buffer, size_t(count));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) throw EReadError("Cannot read the temporary file");
+            return n;
+        }
+    }
+    int64_t Write(const void *buffer, int64_t count) override {
+        int64_t done = 0;
+        while (done < count) {
+            ssize_t n = write(FFd, static_cast<const char *>(buffer) + done, size_t(count - done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) throw EWriteError("Cannot write the temporary file");
+            done += n;
+        }
+        return done;
+    }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+        int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                                                                      : SEEK_END;
+        return lseek(FFd, offset, whence);
+    }
+
+private:
+    int FFd = -1;
+};
+
+bool HasBadChar(const std::string &s) {
+    for (char c : s)
+        if (c == '\r' || c == '\n' || c == '\0') return true;
+    return false;
+}
+
+bool Is8Bit(const std::string &s) {
+    for (char c : s)
+        if (uint8_t(c) >= 0x80) return true;
+    return false;
+}
+
+std::string FirstWord(const std::string &line) {
+    size_t sp = line.find(' ');
+    return sp == std::string::npos ? line : line.substr(0, sp);
+}
+
+// Swaps the handler's work events for the client's per-part events while a
+// literal is copied.
+class TWorkEventSwap {
+public:
+    TWorkEventSwap(TNetComponent *h, const TWorkEvent &w, const TWorkBeginEvent &b, const TWorkEndEvent &e)
+        : FH(Target(h)), FW(FH->OnWork), FB(FH->OnWorkBegin), FE(FH->OnWorkEnd) {
+        h = FH;
+        h->OnWork = w;
+        h->OnWorkBegin = b;
+        h->OnWorkEnd = e;
+    }
+    ~TWorkEventSwap() {
+        FH->OnWork = FW;
+        FH->OnWorkBegin = FB;
+        FH->OnWorkEnd = FE;
+    }
+
+private:
+    // The handler reports its work through the connection it serves.
+    static TNetComponent *Target(TNetComponent *h) {
+        for (int i = 0; i < 8 && h->WorkTarget(); ++i) h = h->WorkTarget();
+        return h;
+    }
+    TNetComponent *FH;
+    TWorkEvent FW;
+    TWorkBeginEvent FB;
+    TWorkEndEvent FE;
+};
+
+}  // namespace
+
+// The SASL exchange over IMAP: the first line goes with a tag, later lines
+// are bare continuation answers; "+" asks for more, the tagged line ends it.
+class TNetIMAP4SASLLink : public TNetSASLConnection {
+public:
+    explicit TNetIMAP4SASLLink(TNetIMAP4 &client) : FClient(client) {}
+    void SASLSendCmd(const std::string &line) override {
+        if (HasBadChar(line)) ENetIMAP4InvalidText::Toss("SASL response holds a line break");
+        if (FTag.empty()) {
+            FClient.DrainStaleInput();
+            FTag = FClient.NextTag();
+            FClient.WriteLine(FTag + " " + line);
+        } else {
+            FClient.WriteLine(line);
+        }
+        for (int n = 0;; ++n) {
+            if (n > FClient.MaxResponseLines) FClient.Desynchronised("Unexpected: too many response lines");
+            std::string r = FClient.ReadResponseLine();
+            if (r == "+" || StartsText("+ ", r)) {
+                FCode = "+";
+                FText = r.size() > 2 ? r.substr(2) : std::string();
+                return;
+            }
+            if (StartsText(FTag + " ", r)) {
+                std::string rest = r.substr(FTag.size() + 1);
+                FCode = UpperCase(FirstWord(rest));
+                FText = rest.size() > FCode.size() ? Trim(rest.substr(FCode.size())) : std::string();
+                FTag.clear();
+                return;
+            }
+            if (StartsText("* BYE", r)) FClient.UnexpectedBye(r);
+            if (!StartsText("* ", r)) FClient.Desynchronised("Unexpected: " + r);
+        }
+    }
+    std::string SASLReplyCode() override { return FCode; }
+    std::string SASLReplyText() override { return FText; }
+
+private:
+    TNetIMAP4 &FClient;
+    std::string FTag, FCode, FText;
+};
+
+// ---------------------------------------------------------------------------
+
+TNetIMAP4::~TNetIMAP4() {
+    try {
+        if (FIOHandler && Connected()) Disconnect(true);
+    } catch (...) {
+    }
+}
+
+void TNetIMAP4::InitComponent() {
+    TNetMessageClient::InitComponent();
+    FMailBox = NetCreate<TNetMailBox>(this);
+    FSASLMechanisms = std::make_unique<TNetSASLEntries>(this);
+    SetPort(143);
+    FLineStruct = std::make_unique<TNetIMAPLineStruct>();
+    FIMAPCapabilities = std::make_unique<TStringList>();
+    FImplicitTLSProtPort = 993;
+    FRegularProtPort = 143;
+    OnWorkForPart = nullptr;
+    OnWorkBeginForPart = nullptr;
+    OnWorkEndForPart = nullptr;
+    MilliSecsToWaitToClearBuffer = 10;
+    FTagCounter = 0;
+    FConnectionState = csNonAuthenticated;
+    RetrieveOnSelect = rsDisabled;
+    MailBoxSeparator = '/';
+}
+
+void TNetIMAP4::Notification(TNetInitializerComponent *comp, TOperation operation) {
+    TNetMessageClient::Notification(comp, operation);
+    if (operation == opRemove && FSASLMechanisms) FSASLMechanisms->RemoveByComp(comp);
+}
+
+TNetReplyClass TNetIMAP4::GetReplyClass() {
+    return [] { return std::unique_ptr<TNetReply>(new TNetReplyIMAP4()); };
+}
+
+TNetReplyIMAP4 *TNetIMAP4::LastReply() const { return static_cast<TNetReplyIMAP4 *>(FLastCmdResult.get()); }
+
+std::string TNetIMAP4::NextTag() { return "C" + std::to_string(++FTagCounter); }
+
+void TNetIMAP4::CheckConnectionState(std::initializer_list<int> states) {
+    for (int s : states)
+        if (s == FConnectionState) return;
+    ENetConnectionStateError::Toss(
+        Format(RSIMAP4ConnectionStateError, IMAP4ConnectionStateName(FConnectionState).c_str()));
+}
+
+void TNetIMAP4::CheckNumber(int number) {
+    if (number < 1) ENetNumberInvalid::Toss(RSIMAP4NumberInvalid);
+}
+
+bool TNetIMAP4::HasCapability(const std::string &word) const { return FIMAPCapabilities->IndexOfText(word) >= 0; }
+
+void TNetIMAP4::ClosePlain() {
+    try {
+        TNetMessageClient::Disconnect(false);
+    } catch (...) {
+    }
+    // Bytes still buffered belong to the session that ended.
+    if (FIOHandler && FIOHandler->InputBuffer()) FIOHandler->InputBuffer()->Clear();
+}
+
+void TNetIMAP4::Desynchronised(const std::string &why) {
+    // What follows on the connection can no longer be matched to our
+    // commands: end the session rather than misread it.
+    FConnectionState = csUnexpectedlyDisconnected;
+    ClosePlain();
+    ENetReplyIMAP4Error::Toss(why);
+}
+
+void TNetIMAP4::UnexpectedBye(const std::string &) {
+    FConnectionState = csUnexpectedlyDisconnected;
+    ClosePlain();
+    ENetDisconnectedProbablyIdledOut::Toss(RSIMAP4DisconnectedProbablyIdledOut);
+}
+
+void TNetIMAP4::DrainStaleInput() {
+    if (!FIOHandler || !FIOHandler->InputBuffer()) return;
+    // Only what is already here: never a wait per command.
+    std::string stale = FIOHandler->InputBufferAsString();
+    try {
+        for (int rounds = 0; rounds < 64 && FIOHandler->Readable(0); ++rounds) {
+            if (FIOHandler->ReadFromSource(false, 0, false) <= 0) break;
+            stale += FIOHandler->InputBufferAsString();
+            if (stale.size() > 65536) stale.erase(0, stale.size() - 65536);
+        }
+    } catch (const ENetException &) {
+        // A connection that broke shows itself at the write that follows.
+    }
+    if (stale.empty()) return;
+    size_t pos = 0;
+    while (pos < stale.size()) {
+        if (StartsText("* BYE", std::string_view(stale).substr(pos))) UnexpectedBye(stale.substr(pos));
+        size_t nl = stale.find('\n', pos);
+        if (nl == std::string::npos) break;
+        pos = nl + 1;
+    }
+}
+
+void TNetIMAP4::WriteLine(const std::string &line) {
+    CheckConnected();
+    try {
+        FIOHandler->WriteLn(line);
+    } catch (...) {
+        FConnectionState = csUnexpectedlyDisconnected;
+        throw;
+    }
+}
+
+std::string TNetIMAP4::ReadResponseLine() {
+    CheckConnected();
+    std::string line;
+    try {
+        line = FIOHandler->ReadLn("\n", -1, -1);
+    } catch (const ENetReadLnMaxLineLengthExceeded &) {
+        Desynchronised("Unexpected: response line longer than " + std::to_string(FIOHandler->MaxLineLength) +
+                       " bytes");
+    }
+    if (FIOHandler->ReadLnTimedOut()) {
+        FConnectionState = csUnexpectedlyDisconnected;
+        ClosePlain();
+        ENetReadTimeout::Toss("Read Timeout");
+    }
+    return line;
+}
+
+void TNetIMAP4::SkipLiteral(int64_t size) {
+    if (size > MaxOtherLiteralSize)
+        Desynchronised("Unexpected: literal of " + std::to_string(size) + " bytes in a response");
+    TNetBytes discard;
+    if (size > 0) FIOHandler->ReadBytes(discard, int(size), false);
+}
+
+TNetIMAP4::Segment TNetIMAP4::Argument(const std::string &value, const char *what) {
+    if (HasBadChar(value))
+        ENetIMAP4InvalidText::Toss(std::string(what) + " must not hold CR, LF or NUL characters.");
+    if (Is8Bit(value)) return Segment{value, true};
+    return Segment{IMAPQuoted(value), false};
+}
+
+TStringList TNetIMAP4::Exchange(const std::vector<Segment> &segments, bool byeExpected) {
+    FLastTaggedText.clear();
+    DrainStaleInput();
+    const std::string tag = NextTag();
+    TStringList lines;
+
+    // Reads one untagged response into lines; false when line is the
+    // tagged answer (added too).
+    auto take = [&](std::string line) -> bool {
+        if (StartsText(tag + " ", line) || line == tag) {
+            lines.Add(std::move(line));
+            return false;
+        }
+        if (StartsText("*", line)) {
+            if (!byeExpected && StartsText("* BYE", line)) UnexpectedBye(line);
+            for (int64_t lit = TrailingLiteralSize(line); lit >= 0; lit = TrailingLiteralSize(line)) {
+                SkipLiteral(lit);
+                line = line.substr(0, line.rfind('{')) + ReadResponseLine();
+            }
+            if (lines.Count() >= MaxResponseLines) Desynchronised("Unexpected: too many response lines");
+            lines.Add(std::move(line));
+            return true;
+        }
+        std::string first = FirstWord(line);
+        // An answer left over from an earlier command.
+        if (TNetReplyIMAP4::IsTag(first)) return true;
+        if (first == "+") Desynchronised("Unexpected: continuation request, offending line: " + line);
+        // The server's own words, not IMAP: let the reply parser name it.
+        lines.Add(std::move(line));
+        return false;
+    };
+
+    std::string pending = tag + " ";
+    for (const Segment &seg : segments) {
+        if (!seg.Literal) {
+            pending += seg.Text;
+            continue;
+        }
+        pending += "{" + std::to_string(seg.Text.size()) + "}";
+        WriteLine(pending);
+        pending.clear();
+        // The server asks for the literal with "+"; a tagged answer instead
+        // refuses the command.
+        for (;;) {
+            std::string line = ReadResponseLine();
+            if (line == "+" || StartsText("+ ", line)) break;
+            if (!take(std::move(line))) return lines;
+        }
+        try {
+            FIOHandler->Write(seg.Text);
+        } catch (...) {
+            FConnectionState = csUnexpectedlyDisconnected;
+            throw;
+        }
+    }
+    WriteLine(pending);
+    while (take(ReadResponseLine())) {
+    }
+    return lines;
+}
+
+std::string TNetIMAP4::Command(const std::vector<Segment> &segments, const std::vector<std::string> &expected,
+                               bool byeExpected) {
+    TStringList lines = Guarded([&] { return Exchange(segments, byeExpected); });
+    TNetReplyIMAP4 *reply = LastReply();
+    try {
+        reply->SetFormattedReply(lines);
+    } catch (const ENetReplyIMAP4Error &e) {
+        Desynchronised(e.Message());
+    }
+    if (TNetReplyIMAP4::IsTag(reply->Tag) && reply->Extra.Count() > 0) FLastTaggedText = reply->Extra[0];
+    reply->SortByExpected(expected);
+    return reply->Code();
+}
+
+std::string TNetIMAP4::SendCommand(const std::string &command, const std::vector<std::string> &expected) {
+    if (HasBadChar(command)) ENetIMAP4InvalidText::Toss("A command must not hold CR, LF or NUL characters.");
+    bool bye = false;
+    for (const std::string &e : expected)
+        if (e == "BYE") bye = true;
+    return Command({Segment{command, false}}, expected, bye);
+}
+
+// --- session ------------------------------------------------------------------
+
+bool TNetIMAP4::Connect(bool autoLogin) {
+    FConnectionState = csNonAuthenticated;
+    FIMAPCapabilities->Clear();
+    FHasIMAPCapabilities = false;
+    TNetMessageClient::Connect();
+    // The greeting: lines up to one whose first word, or second after "*",
+    // is a response code.
+    TStringList lines;
+    for (;;) {
+        std::string line = Guarded([&] { return ReadResponseLine(); });
+        lines.Add(line);
+        std::string first = FirstWord(line), second;
+        if (first == "*" && line.size() > 2) second = FirstWord(line.substr(2));
+        TNetReplyIMAP4 probe;
+        if ((!first.empty() && first != "*" && probe.CheckIfCodeIsValid(first)) ||
+            (!second.empty() && probe.CheckIfCodeIsValid(second)))
+            break;
+        if (lines.Count() > 100) Desynchronised("Unexpected: no greeting from the server");
+    }
+    TNetReplyIMAP4 *greeting = static_cast<TNetReplyIMAP4 *>(FGreeting.get());
+    try {
+        greeting->SetFormattedReply(lines);
+    } catch (const ENetReplyIMAP4Error &e) {
+        Desynchronised(e.Message());
+    }
+    GreetingBanner = greeting->Text.Count() > 0 ? greeting->Text[0] : std::string();
+    FTagCounter = 0;
+    // A greeting may announce the capabilities ("[CAPABILITY IMAP4rev1 ...]").
+    const std::string &banner = GreetingBanner;
+    if (StartsText("[CAPABILITY ", banner)) {
+        size_t end = banner.find(']');
+        std::string caps = banner.substr(12, end == std::string::npos ? std::string::npos : end - 12);
+        FIMAPCapabilities->Clear();
+        size_t i = 0;
+        while (i < caps.size()) {
+            size_t j = caps.find(' ', i);
+            if (j == std::string::npos) j = caps.size();
+            if (j > i) FIMAPCapabilities->Add(caps.substr(i, j - i));
+            i = j + 1;
+        }
+    }
+    if (greeting->Code() == "BYE") {
+        std::string text = GreetingBanner.empty() ? std::string("The server refused the connection.") : GreetingBanner;
+        ClosePlain();
+        FConnectionState = csNonAuthenticated;
+        ENetIMAP4LoginRefused::Toss(text);
+    }
+    if (autoLogin) Login();
+    return true;
+}
+
+void TNetIMAP4::Login() {
+    if (FUseTLS == utUseRequireTLS || FUseTLS == utUseExplicitTLS) {
+        // This client never starts TLS on a plain connection.
+        if (SupportsTLS()) ProcessTLSNegCmdFailed();
+        else ProcessTLSNotAvail();
+    }
+    const std::string code = FGreeting ? FGreeting->Code() : std::string();
+    if (code == "PREAUTH") {
+        FConnectionState = csAuthenticated;
+        FTagCounter = 0;
+    } else if (code == "OK") {
+        FConnectionState = csNonAuthenticated;
+        FTagCounter = 0;
+        if (AuthType == atSASL) {
+            QueryCapabilities();
+            TNetIMAP4SASLLink link(*this);
+            if (!FSASLMechanisms->LoginWithSASL("AUTHENTICATE", {"OK"}, {"+"}, link, FIMAPCapabilities.get(),
+                                                "AUTH"))
+                ENetIMAP4LoginRefused::Toss("SASL log-in failed.");
+            FConnectionState = csAuthenticated;
+        } else {
+            if (HasCapability("LOGINDISABLED"))
+                ENetIMAP4LoginRefused::Toss("The server does not accept LOGIN on this connection (LOGINDISABLED).");
+            std::vector<Segment> cmd{{"LOGIN ", false}, Argument(Username, "The user name"), {" ", false},
+                                     Argument(Password, "The password")};
+            std::string r = Command(cmd, {});
+            if (r != "OK") {
+                std::string text = FLastTaggedText;
+                if (text.empty()) text = "LOGIN " + r;
+                ENetIMAP4LoginRefused::Toss(text);
+            }
+            FConnectionState = csAuthenticated;
+        }
+    } else {
+        ENetIMAP4LoginRefused::Toss(GreetingBanner.empty() ? "The server refused the session." : GreetingBanner);
+    }
+    QueryCapabilities();
+}
+
+bool TNetIMAP4::QueryCapabilities(TStringList *list) {
+    if (!list) list = FIMAPCapabilities.get();
+    list->Clear();
+    std::string code = Command({Segment{"CAPABILITY", false}}, {"CAPABILITY"});
+    TNetReplyIMAP4 *reply = LastReply();
+    if (code == "OK" && reply->Text.Count() > 0) {
+        const std::string &line = reply->Text[0];
+        size_t i = 0;
+        while (i < line.size()) {
+            size_t j = line.find(' ', i);
+            if (j == std::string::npos) j = line.size();
+            if (j > i) list->Add(line.substr(i, j - i));
+            i = j + 1;
+        }
+        if (list->Count() > 0) list->Delete(0);
+    }
+    FHasIMAPCapabilities = code == "OK";
+    return FHasIMAPCapabilities;
+}
+
+bool TNetIMAP4::SelectMailBox(const std::string &name) {
+    CheckConnectionState({csAuthenticated, csSelected});
+    if (HasBadChar(name)) ENetIMAP4InvalidText::Toss("A mailbox name must not hold CR, LF or NUL characters.");
+    // Modified UTF-7 is printable ASCII, so a quoted string always carries it.
+    std::string code = Command({Segment{"SELECT " + IMAPQuoted(TNetMUTF7::Encode(name)), false}},
+                               {"FLAGS", "OK", "EXISTS", "RECENT", "[READ-WRITE]", "[ALERT]"});
+    FOwnDeletedUIDs.clear();
+    if (code != "OK") {
+        FConnectionState = csAuthenticated;
+        return false;
+    }
+    TStringList lines = LastReply()->Text;
+    lines.Add(FLastTaggedText);
+    ParseSelectResponse(*FMailBox, lines, [this](const std::string &text) {
+        if (OnAlert) OnAlert(this, text);
+    });
+    FMailBox->Name = name;
+    FConnectionState = csSelected;
+    if (RetrieveOnSelect == rsHeaders)
+        RetrieveAllHeaders(FMailBox->Messages);
+    else if (RetrieveOnSelect == rsMessages)
+        RetrieveAllMessages(FMailBox->Messages);
+    return true;
+}
+
+// --- fetching ------------------------------------------------------------------------
+
+template <class F>
+auto TNetIMAP4::Guarded(F &&f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const ENetConnClosedGracefully &) {
+        FConnectionState = csUnexpectedlyDisconnected;
+        ClosePlain();
+        throw;
+    } catch (const ENetReadTimeout &) {
+        FConnectionState = csUnexpectedlyDisconnected;
+        ClosePlain();
+        throw;
+    } catch (const ENetSocketError &) {
+        FConnectionState = csUnexpectedlyDisconnected;
+        ClosePlain();
+        throw;
+    }
+}
+
+bool TNetIMAP4::FetchItem(int number, const std::string &item, const std::function<void(int64_t)> &sink,
+                          int64_t maxLiteral) {
+    CheckNumber(number);
+    CheckConnectionState({csSelected});
+    return Guarded([&] { return FetchItemInner(number, item, sink, maxLiteral); });
+}
+
+bool TNetIMAP4::FetchItemInner(int number, const std::string &item, const std::function<void(int64_t)> &sink,
+                               int64_t maxLiteral) {
+    FLineStruct->Clear();
+    FLastTaggedText.clear();
+    DrainStaleInput();
+    const std::string tag = NextTag();
+    WriteLine(tag + " FETCH " + std::to_string(number) + " (" + item + ")");
+
+    bool found = false;
+    for (int count = 0;; ++count) {
+        if (count > MaxResponseLines) Desynchronised("Unexpected: too many response lines");
+        std::string line = ReadResponseLine();
+        if (StartsText(tag + " ", line)) {
+            TNetReplyIMAP4 *reply = LastReply();
+            try {
+                reply->SetFormattedReply(TStringList{line});
+            } catch (const ENetReplyIMAP4Error &e) {
+                Desynchronised(e.Message());
+            }
+            if (reply->Extra.Count() > 0) FLastTaggedText = reply->Extra[0];
+            return found && reply->Code() == "OK";
+        }
+        if (StartsText("* BYE", line)) UnexpectedBye(line);
+        if (StartsText("* ", line)) {
+            TNetIMAPLineStruct rec;
+            bool isFetch;
+            try {
+                isFetch = rec.ParseFetchLine(std::string_view(line).substr(2), item);
+            } catch (const ENetReplyIMAP4Error &e) {
+                Desynchronised(e.Message());
+            }
+            if (!isFetch) {
+                // Another untagged response; its literals are read past.
+                for (int64_t lit = TrailingLiteralSize(line); lit >= 0; lit = TrailingLiteralSize(line)) {
+                    SkipLiteral(lit);
+                    line = ReadResponseLine();
+                }
+                continue;
+            }
+            // Only the answer for this message counts: a server tells of
+            // flags that another client changed with FETCH lines of its own.
+            const bool mine = rec.MessageNumber == number;
+            bool gotLiteral = false;
+            while (!rec.Complete) {
+                if (mine && sink && rec.LiteralItem == rec.IMAPFunction) {
+                    if (rec.ByteCount > maxLiteral)
+                        Desynchronised("Unexpected: literal of " + std::to_string(rec.ByteCount) +
+                                       " bytes is larger than " + std::to_string(maxLiteral));
+                    sink(rec.ByteCount);
+                    gotLiteral = true;
+                } else {
+                    SkipLiteral(rec.ByteCount);
+                }
+                std::string rest = ReadResponseLine();
+                try {
+                    rec.ParseClosingLine(rest);
+                } catch (const ENetReplyIMAP4Error &e) {
+                    Desynchronised(e.Message());
+                }
+            }
+            if (!mine) continue;
+            if (rec.IMAPValueFound || gotLiteral) {
+                TNetMessageFlags flags = FLineStruct->Flags;
+                bool flagsSeen = FLineStruct->FlagsSeen;
+                *FLineStruct = rec;
+                if (!rec.FlagsSeen && flagsSeen) {
+                    FLineStruct->Flags = flags;
+                    FLineStruct->FlagsSeen = true;
+                }
+                found = true;
+            } else if (rec.FlagsSeen) {
+                FLineStruct->Flags = rec.Flags;
+                FLineStruct->FlagsSeen = true;
+                if (FLineStruct->UID.empty()) FLineStruct->UID = rec.UID;
+            }
+            continue;
+        }
+        std::string first = FirstWord(line);
+        if (TNetReplyIMAP4::IsTag(first)) continue;  // left over from an earlier command
+        Desynchronised(
+            "Unexpected: Line does not start with a command reference (like C41), a *, or a valid response like OK, "
+            "BAD, etc, offending line: " +
+            line);
+    }
+}
+
+bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg) {
+    CheckNumber(number);
+    CheckConnectionState({csSelected});
+    msg.Clear();
+    // The literal is taken by its byte count and parsed afterwards, not read
+    // line by line from the connection: a header without its closing empty
+    // line must not carry the reader into the next response.
+    std::string header;
+    bool got = false;
+    bool ok = FetchItem(
+        number, "RFC822.HEADER",
+        [&](int64_t size) {
+            TNetBytes bytes;
+            if (size > 0) FIOHandler->ReadBytes(bytes, int(size), false);
+            header.assign(bytes.begin(), bytes.end());
+            got = true;
+        },
+        MaxHeaderSize);
+    if (got) {
+        TNetStringMessageSource source(std::move(header), false);
+        msg.ReceiveHeader(source, true);
+    }
+    return ok && got;
+}
+
+bool TNetIMAP4::RetrieveMessage(int number, TNetMessage &msg) {
+    CheckNumber(number);
+    CheckConnectionState({csSelected});
+    msg.Clear();
+    std::unique_ptr<TPrivateTempStream> file;
+    bool ok = FetchItem(
+        number, "RFC822",
+        [&](int64_t size) {
+            file = std::make_unique<TPrivateTempStream>();
+            TWorkEventSwap swap(FIOHandler, OnWorkForPart, OnWorkBeginForPart, OnWorkEndForPart);
+            if (size > 0) FIOHandler->ReadStream(*file, size, false);
+        },
+        MaxMessageSize);
+    if (!ok || !file) return false;
+    // The literal is the message as stored: no dot stuffing to undo.
+    file->SetPosition(0);
+    TNetStreamMessageSource source(*file, false);
+    source.MaxMessageSize = MaxMessageSize;
+    if (msg.ReceiveHeader(source, true)) msg.ReceiveBody(source);
+    return true;
+}
+
+int64_t TNetIMAP4::GetMessageSize(int number) {
+    if (!FetchItem(number, "RFC822.SIZE", nullptr, 0) || !FLineStruct->IMAPValueFound) return -1;
+    int64_t size;
+    return TryStrToInt64(FLineStruct->IMAPValue, size) && size >= 0 ? size : -1;
+}
+
+bool TNetIMAP4::RetrieveFlags(int number, TNetMessageFlags &flags) {
+    flags.Clear();
+    if (!FetchItem(number, "FLAGS", nullptr, 0) || !FLineStruct->FlagsSeen) return false;
+    flags = FLineStruct->Flags;
+    return true;
+}
+
+bool TNetIMAP4::GetMessageFlags(int number) {
+    TNetMessageFlags flags;
+    return RetrieveFlags(number, flags) && flags.Has(mfSeen);
+}
+
+std::string TNetIMAP4::GetUID(int number) {
+    if (!FetchItem(number, "UID", nullptr, 0)) return std::string();
+    return FLineStruct->UID;
+}
+
+bool TNetIMAP4::StoreFlags(const std::vector<int> &numbers, TNetStoreFlagsMethod method,
+                           const TNetMessageFlags &flags) {
+    if (numbers.empty()) return false;
+    for (int n : numbers) CheckNumber(n);
+    CheckConnectionState({csSelected});
+    // Remember which messages this session flags \Deleted, by UID, so that
+    // an expunge can be limited to them.
+    std::vector<std::string> uids;
+    const bool tracked = flags.Has(mfDeleted) && HasCapability("UIDPLUS");
+    if (tracked)
+        for (int n : numbers) {
+            std::string uid = GetUID(n);
+            if (!uid.empty()) uids.push_back(uid);
+        }
+    static const char *const items[] = {"FLAGS.SILENT", "+FLAGS.SILENT", "-FLAGS.SILENT"};
+    std::string cmd = "STORE " + MessageNumbersToStr(numbers) + " " + items[method] + " (" +
+                      Trim(MessageFlagsToStr(flags)) + ")";
+    if (Command({Segment{cmd, false}}, {}) != "OK") return false;
+    for (const std::string &uid : uids) {
+        auto it = std::find(FOwnDeletedUIDs.begin(), FOwnDeletedUIDs.end(), uid);
+        if (method == sfRemove) {
+            if (it != FOwnDeletedUIDs.end()) FOwnDeletedUIDs.erase(it);
+        } else if (it == FOwnDeletedUIDs.end()) {
+            FOwnDeletedUIDs.push_back(uid);
+        }
+    }
+    return true;
+}
+
+bool TNetIMAP4::DeleteMessage(const std::vector<int> &numbers) { return StoreFlags(numbers, sfAdd, {mfDeleted}); }
+
+bool TNetIMAP4::ExpungeMailBox() {
+    CheckConnectionState({csSelected});
+    if (HasCapability("UIDPLUS")) {
+        // Nothing of ours to remove; what others flagged stays.
+        const size_t chunk = 500;
+        for (size_t i = 0; i < FOwnDeletedUIDs.size(); i += chunk) {
+            std::string set;
+            for (size_t k = i; k < std::min(FOwnDeletedUIDs.size(), i + chunk); ++k) {
+                if (!set.empty()) set += ',';
+                set += FOwnDeletedUIDs[k];
+            }
+            if (Command({Segment{"UID EXPUNGE " + set, false}}, {"EXPUNGE"}) != "OK") return false;
+            ParseExpungeResponse(*FMailBox, LastReply()->Text);
+        }
+        FOwnDeletedUIDs.clear();
+        return true;
+    }
+    if (Command({Segment{"EXPUNGE", false}}, {"EXPUNGE"}) != "OK") return false;
+    ParseExpungeResponse(*FMailBox, LastReply()->Text);
+    FOwnDeletedUIDs.clear();
+    return true;
+}
+
+bool TNetIMAP4::RetrieveAll(TNetMessageCollection &collection, bool whole) {
+    CheckConnectionState({csSelected});
+    for (int i = 1; i <= FMailBox->TotalMsgs; ++i) {
+        TNetMessageItem &item = collection.Add();
+        if (!(whole ? RetrieveMessage(i, item.Msg()) : RetrieveHeaders(i, item.Msg()))) return false;
+    }
+    return true;
+}
+
+bool TNetIMAP4::RetrieveAllHeaders(TNetMessageCollection &collection) { return RetrieveAll(collection, false); }
+bool TNetIMAP4::RetrieveAllMessages(TNetMessageCollection &collection) { return RetrieveAll(collection, true); }
+
+// --- leaving -----------------------------------------------------------------------
+
+void TNetIMAP4::Logout(bool notifyPeer, bool raiseIfNotConnected) {
+    (void)notifyPeer;  // LOGOUT is the goodbye; there is no other to send
+    if (FIOHandler && Connected()) {
+        std::exception_ptr failure;
+        if (FConnectionState != csUnexpectedlyDisconnected) {
+            // A server that never answers the goodbye must not hold us.
+            const int oldTimeout = FIOHandler->ReadTimeout;
+            if (oldTimeout <= 0 || oldTimeout > LogoutTimeout) FIOHandler->ReadTimeout = LogoutTimeout;
+            try {
+                Command({Segment{"LOGOUT", false}}, {"BYE"}, true);
+            } catch (const ENetConnClosedGracefully &) {
+                // The server may close right after its BYE.
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            if (FIOHandler) FIOHandler->ReadTimeout = oldTimeout;
+        }
+        ClosePlain();
+        FConnectionState = csNonAuthenticated;
+        FIMAPCapabilities->Clear();
+        FHasIMAPCapabilities = false;
+        if (failure) std::rethrow_exception(failure);
+        return;
+    }
+    if (FIOHandler && FIOHandler->Opened()) ClosePlain();
+    if (raiseIfNotConnected) ENetClosedSocket::Toss("Disconnected.");
+}
+
+void TNetIMAP4::Disconnect(bool notifyPeer) {
+    if (!notifyPeer) {
+        ClosePlain();
+        FConnectionState = csNonAuthenticated;
+        FIMAPCapabilities->Clear();
+        FHasIMAPCapabilities = false;
+        return;
+    }
+    try {
+        Logout(notifyPeer, false);
+    } catch (...) {
+        // The session is closed either way; a failed goodbye changes nothing.
+    }
+}

@@ -1,0 +1,188 @@
+// The blocking IMAP4 client: log in, select a mailbox, count, fetch headers,
+// flags, sizes and whole messages into TNetMessage, flag messages deleted,
+// expunge and log out. Messages are addressed by their sequence number in
+// the selected mailbox.
+//
+//     TNetIMAP4 *imap = NetCreate<TNetIMAP4>(owner);
+//     imap->SetHost("mail.example.org");           // Port 143
+//     imap->Username = "me"; imap->Password = "...";
+//     // implicit TLS: imap->SetIOHandler(ssl); imap->SetUseTLS(utUseImplicitTLS);  // Port 993
+//     imap->Connect(true);                          // reads the greeting, logs in
+//     imap->SelectMailBox("INBOX");
+//     for (int n = 1; n <= imap->MailBox()->TotalMsgs; ++n) imap->RetrieveHeaders(n, msg);
+//     imap->DeleteMessage({3}); imap->ExpungeMailBox();
+//     imap->Disconnect();
+//
+// The client never sends STARTTLS. It is a message client (NetMessageClient):
+// fetched headers and messages land in TNetMessage through the message
+// model's own parsing, bounded by MaxHeaderSize and MaxMessageSize.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "NetMessageClient.h"
+#include "NetReplyIMAP4.h"
+#include "NetSASL.h"
+
+class TNetMessage;
+class TNetIMAP4;
+
+NET_EXCEPTION_CLASS(ENetNumberInvalid, ENetException);
+NET_EXCEPTION_CLASS(ENetDisconnectedProbablyIdledOut, ENetException);
+// The server refused the log-in (or greeted with BYE); the message is the
+// server's own text.
+NET_EXCEPTION_CLASS(ENetIMAP4LoginRefused, ENetReplyIMAP4Error);
+// A user name, password or mailbox name that cannot be sent (CR, LF, NUL).
+NET_EXCEPTION_CLASS(ENetIMAP4InvalidText, ENetException);
+
+extern const char *const RSIMAP4ConnectionStateError;  // "Unable to execute command, wrong connection state;..."
+extern const char *const RSIMAP4NumberInvalid;
+extern const char *const RSIMAP4DisconnectedProbablyIdledOut;
+
+enum TNetRetrieveOnSelect { rsDisabled, rsHeaders, rsMessages };
+enum TNetIMAP4AuthenticationType { atUserPass, atSASL };
+// Session states; the value is also the index of the name in messages.
+enum TNetIMAP4ConnectionState { csAny = 0, csNonAuthenticated = 1, csAuthenticated = 2, csSelected = 3,
+                                csUnexpectedlyDisconnected = 4 };
+
+using TNetAlertEvent = std::function<void(TNetIMAP4 *sender, const std::string &alertText)>;
+
+// "Any", "Non Authenticated", "Authenticated", "Selected"; "" otherwise.
+std::string IMAP4ConnectionStateName(int state);
+
+class TNetIMAP4 : public TNetMessageClient {
+public:
+    ~TNetIMAP4() override;
+    const char *ClassName() const override { return "TNetIMAP4"; }
+    void InitComponent() override;
+    void Notification(TNetInitializerComponent *comp, TOperation operation) override;
+
+    // --- published -----------------------------------------------------------
+    TNetAlertEvent OnAlert;
+    TNetRetrieveOnSelect RetrieveOnSelect = rsDisabled;
+    char MailBoxSeparator = '/';
+    std::string GreetingBanner;
+    TNetIMAP4AuthenticationType AuthType = atUserPass;
+    TNetSASLEntries *SASLMechanisms() const { return FSASLMechanisms.get(); }
+    void SetSASLMechanisms(const TNetSASLEntries &value) { FSASLMechanisms->Assign(value); }
+    // Kept for stored settings. Stale input before a command is discarded
+    // without waiting, so a check does not pay a wait per command.
+    int MilliSecsToWaitToClearBuffer = 10;
+    TWorkEvent OnWorkForPart;
+    TWorkBeginEvent OnWorkBeginForPart;
+    TWorkEndEvent OnWorkEndForPart;
+
+    // Bounds on what a server can make us read for one response: a literal
+    // of a header fetch (MaxHeaderSize) or of a whole message
+    // (MaxMessageSize), both of the message client, and of anything else.
+    int64_t MaxOtherLiteralSize = int64_t(1) << 20;
+    // Untagged lines one command may bring before its tagged answer.
+    int MaxResponseLines = 1000000;
+    // The longest wait for the answer to LOGOUT (milliseconds).
+    int LogoutTimeout = 10000;
+
+    // --- state -----------------------------------------------------------------
+    int ConnectionState() const { return FConnectionState; }
+    TNetMailBox *MailBox() const { return FMailBox; }
+    TStringList *IMAPCapabilities() const { return FIMAPCapabilities.get(); }
+    bool HasIMAPCapabilities() const { return FHasIMAPCapabilities; }
+    TNetIMAPLineStruct *LineStruct() const { return FLineStruct.get(); }
+    TNetReplyIMAP4 *LastReply() const;
+    // The tag of the last command sent ("C3").
+    std::string LastTag() const { return "C" + std::to_string(FTagCounter); }
+
+    // --- operations ----------------------------------------------------------------
+    // "C" + the next counter value.
+    std::string NextTag();
+    // Reads the greeting, and logs in when autoLogin. True.
+    bool Connect(bool autoLogin);
+    void Connect() override { Connect(true); }
+    void Login();
+    bool QueryCapabilities(TStringList *list = nullptr);
+    bool SelectMailBox(const std::string &name);
+    bool RetrieveHeaders(int number, TNetMessage &msg);
+    bool RetrieveMessage(int number, TNetMessage &msg);
+    int64_t GetMessageSize(int number);
+    // True when the message carries \Seen.
+    bool GetMessageFlags(int number);
+    // The message's flags into flags; false when the server gave none.
+    bool RetrieveFlags(int number, TNetMessageFlags &flags);
+    // The unique identifier of a message; empty when the server gave none.
+    std::string GetUID(int number);
+    bool StoreFlags(const std::vector<int> &numbers, TNetStoreFlagsMethod method, const TNetMessageFlags &flags);
+    bool DeleteMessage(const std::vector<int> &numbers);
+    // Removes the messages flagged \Deleted. Where the server offers UIDPLUS
+    // only the messages this session flagged go ("UID EXPUNGE"), never
+    // those another client merely flagged.
+    bool ExpungeMailBox();
+    bool RetrieveAllHeaders(TNetMessageCollection &collection);
+    bool RetrieveAllMessages(TNetMessageCollection &collection);
+    // Sends LOGOUT and closes. Not connected: ENetClosedSocket when raise.
+    void Logout(bool notifyPeer = true, bool raiseIfNotConnected = false);
+    // Logs out when connected and closes (even when the goodbye fails);
+    // without notifyPeer it closes without a LOGOUT.
+    void Disconnect(bool notifyPeer = true) override;
+
+    // Sends a command (tag added) and reads its response into the reply;
+    // expected: the data words the command answers with. The reply's code.
+    std::string SendCommand(const std::string &command, const std::vector<std::string> &expected = {});
+
+    bool SupportsTLS() override { return false; }
+
+protected:
+    explicit TNetIMAP4(TNetInitializerComponent *owner) : TNetMessageClient(owner) {}
+    TNetReplyClass GetReplyClass() override;
+
+private:
+    friend class TNetIMAP4SASLLink;
+    struct Segment {
+        std::string Text;
+        bool Literal = false;
+    };
+
+    void CheckConnectionState(std::initializer_list<int> states);
+    static void CheckNumber(int number);
+    void DrainStaleInput();
+    void WriteLine(const std::string &line);
+    // Reads one line of a response, bounded; turns an over-long line into
+    // ENetReplyIMAP4Error and closes the session.
+    std::string ReadResponseLine();
+    // Reads (and drops) a literal of an untagged response.
+    void SkipLiteral(int64_t size);
+    // Sends the segments (text and literals, the tag in front) and reads
+    // the response up to the tagged line; returns the lines.
+    TStringList Exchange(const std::vector<Segment> &segments, bool byeExpected);
+    std::string Command(const std::vector<Segment> &segments, const std::vector<std::string> &expected,
+                        bool byeExpected = false);
+    // An argument as a quoted string, or a literal for 8-bit text; CR, LF
+    // and NUL refused.
+    static Segment Argument(const std::string &value, const char *what);
+    // Fetches one item of a message; sink receives a literal of the item.
+    bool FetchItem(int number, const std::string &item,
+                   const std::function<void(int64_t size)> &sink, int64_t maxLiteral);
+    bool FetchItemInner(int number, const std::string &item,
+                        const std::function<void(int64_t size)> &sink, int64_t maxLiteral);
+    // Runs f; a connection lost or silent inside it ends the session.
+    template <class F>
+    auto Guarded(F &&f) -> decltype(f());
+    [[noreturn]] void Desynchronised(const std::string &why);
+    [[noreturn]] void UnexpectedBye(const std::string &line);
+    void ClosePlain();
+    bool HasCapability(const std::string &word) const;
+    bool RetrieveAll(TNetMessageCollection &collection, bool whole);
+
+    int FConnectionState = csNonAuthenticated;
+    int FTagCounter = 0;
+    TNetMailBox *FMailBox = nullptr;
+    std::unique_ptr<TNetSASLEntries> FSASLMechanisms;
+    std::unique_ptr<TStringList> FIMAPCapabilities;
+    bool FHasIMAPCapabilities = false;
+    std::unique_ptr<TNetIMAPLineStruct> FLineStruct;
+    // UIDs this session flagged \Deleted since the last SELECT or expunge.
+    std::vector<std::string> FOwnDeletedUIDs;
+    std::string FLastTaggedText;
+};

@@ -1,0 +1,356 @@
+// The IMAP4 client against Dovecot, plain and over implicit TLS, checked
+// against Python's imaplib on the same server: counts, headers, flags,
+// whole messages, delete and expunge, non-ASCII mailbox names, and a
+// second session changing flags between our commands.
+#include "DovecotServer.h"
+#include "NetIMAP4.h"
+#include "NetMessage.h"
+#include "NetSASLMechanisms.h"
+#include "NetSSLOpenSSL.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+const char *kImapLib = R"PY(
+import imaplib, sys
+host, port, user, password, action = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5]
+args = sys.argv[6:]
+m = imaplib.IMAP4(host, port, timeout=20)
+m.login(user, password)
+if action == "list":
+    typ, data = m.list()
+    for d in data:
+        print(d.decode())
+else:
+    typ, data = m.select(args[0] if action == "count" and args else "INBOX")
+    count = int(data[0])
+    if action == "count":
+        print(count)
+    elif action == "store":        # store N FLAGSCOMMAND FLAGS
+        typ, _ = m.store(args[0], args[1], args[2])
+        assert typ == "OK"
+    elif action == "headers":      # every header as hex, with its flags
+        for n in range(1, count + 1):
+            typ, data = m.fetch(str(n), "(FLAGS RFC822.HEADER)")
+            print(n, data[0][1].hex(), data[0][0].decode())
+    elif action == "ids":          # message ids and flags, in order
+        for n in range(1, count + 1):
+            typ, data = m.fetch(str(n), "(FLAGS BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])")
+            print(n, data[0][1].decode().strip(), data[0][0].decode())
+    elif action == "size":
+        typ, data = m.fetch(args[0], "(RFC822.SIZE)")
+        print(data[0].decode())
+m.logout()
+)PY";
+
+class IMAPDovecot : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        std::string why = DovecotServer::Unavailable();
+        if (!why.empty()) {
+            Why = why;
+            return;
+        }
+        DovecotServer::Options o;
+        o.Users = {{"plain", "pw-plain"}, {"tls", "pw-tls"}, {"cross", "pw-cross"},
+                   {"expunge", "pw-expunge"}, {"names", "pw-names"}};
+        Server = new DovecotServer(o);
+    }
+    static void TearDownTestSuite() {
+        delete Server;
+        Server = nullptr;
+    }
+    void SetUp() override {
+        if (!Server) GTEST_SKIP() << Why;
+        setenv("SSL_CERT_FILE", Server->CaFile().c_str(), 1);
+    }
+
+    static std::string Password(const std::string &user) { return "pw-" + user; }
+
+    std::unique_ptr<TNetIMAP4> Client(const std::string &user, bool tls) {
+        auto c = NetCreateNoOwner<TNetIMAP4>();
+        c->SetHost(Server->Host());
+        if (tls) {
+            auto *h = NetCreate<TNetSSLIOHandlerSocketOpenSSL>(c.get());
+            c->SetIOHandler(h);
+            c->SetUseTLS(utUseImplicitTLS);
+            EXPECT_EQ(c->Port(), 993);
+            c->SetPort(Server->ImapsPort());
+        } else {
+            EXPECT_EQ(c->Port(), 143);
+            c->SetPort(Server->ImapPort());
+        }
+        c->Username = user;
+        c->Password = Password(user);
+        c->SetConnectTimeout(5000);
+        c->SetReadTimeout(20000);
+        return c;
+    }
+
+    // Runs the imaplib helper; its standard output.
+    std::string ImapLib(const std::string &user, const std::vector<std::string> &args) {
+        std::vector<std::string> all = {Server->Host(), std::to_string(Server->ImapPort()), user, Password(user)};
+        all.insert(all.end(), args.begin(), args.end());
+        std::string out, err;
+        int rc = RunPython(kImapLib, all, &out, &err);
+        EXPECT_EQ(rc, 0) << err;
+        return out;
+    }
+
+    static std::vector<std::string> Lines(const std::string &text) {
+        std::vector<std::string> v;
+        size_t i = 0;
+        while (i < text.size()) {
+            size_t j = text.find('\n', i);
+            if (j == std::string::npos) j = text.size();
+            v.push_back(text.substr(i, j - i));
+            i = j + 1;
+        }
+        return v;
+    }
+
+    void CheckingCycleRoad(const std::string &user, bool tls);
+
+    static DovecotServer *Server;
+    static std::string Why;
+};
+
+DovecotServer *IMAPDovecot::Server = nullptr;
+std::string IMAPDovecot::Why;
+
+std::string ExpectedSubject(int n) {
+    return n % 4 == 0 ? "Grüße aus Köln, Nachricht " + std::to_string(n) : "Test message " + std::to_string(n);
+}
+
+std::string ExpectedId(int n) { return "<msg" + std::to_string(n) + "@tarnwick.test>"; }
+
+void IMAPDovecot::CheckingCycleRoad(const std::string &user, bool tls) {
+    SCOPED_TRACE(tls ? "IMAPS" : "IMAP");
+    Server->FillMailbox(user, 12);
+    auto c = Client(user, tls);
+    ASSERT_TRUE(c->Connect(true));
+    EXPECT_NE(c->GreetingBanner.find("Dovecot ready."), std::string::npos) << c->GreetingBanner;
+    EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+    EXPECT_EQ(c->LastTag(), "C2");  // LOGIN, CAPABILITY
+    EXPECT_GE(c->IMAPCapabilities()->IndexOf("UIDPLUS"), 0);
+    if (tls) {
+        auto *h = dynamic_cast<TNetSSLIOHandlerSocketOpenSSL *>(c->IOHandler());
+        ASSERT_NE(h, nullptr);
+        EXPECT_NE(h->SSLSocket(), nullptr);
+    }
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    EXPECT_EQ(c->ConnectionState(), csSelected);
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 12);
+    EXPECT_FALSE(c->MailBox()->UIDValidity.empty());
+    EXPECT_TRUE(c->MailBox()->ReadWrite);
+    EXPECT_TRUE(c->MailBox()->Flags.Has(mfSeen));
+
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    for (int n = 1; n <= 12; ++n) {
+        ASSERT_TRUE(c->RetrieveHeaders(n, *msg)) << n;
+        EXPECT_EQ(msg->MessageId(), ExpectedId(n));
+        EXPECT_EQ(msg->Subject, ExpectedSubject(n));
+        if (n % 3 == 0) EXPECT_EQ(msg->From().Name, "Jürgen Übel");
+        EXPECT_TRUE(msg->Body.Empty());
+        EXPECT_FALSE(c->GetMessageFlags(n)) << n;
+    }
+    std::string sizeLine = ImapLib(user, {"size", "5"});
+    int64_t size = c->GetMessageSize(5);
+    EXPECT_NE(sizeLine.find("(RFC822.SIZE " + std::to_string(size) + ")"), std::string::npos) << sizeLine;
+    EXPECT_EQ(c->GetMessageSize(99), -1);  // no such message: NO/BAD, no exception
+
+    ASSERT_TRUE(c->RetrieveMessage(5, *msg));
+    EXPECT_EQ(msg->MessageId(), ExpectedId(5));
+    bool attachment = false;
+    for (int i = 0; i < msg->Parts.Count(); ++i)
+        if (auto *a = dynamic_cast<TNetAttachment *>(&msg->Parts[i])) attachment = a->FileName == "data5.bin";
+    EXPECT_TRUE(attachment);
+    EXPECT_TRUE(c->GetMessageFlags(5));  // a whole fetch marks it seen
+
+    ASSERT_TRUE(c->DeleteMessage({2}));
+    ASSERT_TRUE(c->ExpungeMailBox());
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 11);
+    EXPECT_EQ(Server->StoredMessageCount(user), 11);
+    ASSERT_TRUE(c->RetrieveHeaders(2, *msg));
+    EXPECT_EQ(msg->MessageId(), ExpectedId(3));
+    c->Disconnect();
+    EXPECT_FALSE(c->Connected());
+    EXPECT_EQ(c->ConnectionState(), csNonAuthenticated);
+    EXPECT_THROW(c->Logout(true, true), ENetClosedSocket);
+
+    // The session can be opened again on the same component.
+    ASSERT_TRUE(c->Connect(true));
+    EXPECT_EQ(c->LastTag(), "C2");
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 11);
+    c->Disconnect();
+}
+
+TEST_F(IMAPDovecot, CheckingCyclePlainAndImplicitTLS) {
+    CheckingCycleRoad("plain", false);
+    CheckingCycleRoad("tls", true);
+}
+
+TEST_F(IMAPDovecot, WrongPasswordRaisesTheServersText) {
+    auto c = Client("plain", false);
+    c->Password = "wrong";
+    try {
+        c->Connect(true);
+        FAIL() << "logged in with a wrong password";
+    } catch (const ENetIMAP4LoginRefused &e) {
+        EXPECT_NE(e.Message().find("Authentication failed"), std::string::npos) << e.Message();
+    }
+    EXPECT_THROW(c->SelectMailBox("INBOX"), ENetConnectionStateError);
+    c->Disconnect();
+}
+
+TEST_F(IMAPDovecot, SASLLogInWithEachMechanism) {
+    Server->FillMailbox("names", 1, "INBOX");
+    for (int kind = 0; kind < 3; ++kind) {
+        auto c = Client("names", false);
+        TNetSASLUserPass *mech = kind == 0   ? static_cast<TNetSASLUserPass *>(NetCreate<TNetSASLPlain>(c.get()))
+                                 : kind == 1 ? static_cast<TNetSASLUserPass *>(NetCreate<TNetSASLLogin>(c.get()))
+                                             : static_cast<TNetSASLUserPass *>(NetCreate<TNetSASLCRAMMD5>(c.get()));
+        SCOPED_TRACE(mech->ServiceName());
+        mech->Username = "names";
+        mech->Password = Password("names");
+        c->SASLMechanisms()->Add(mech);
+        c->AuthType = atSASL;
+        c->Connect(true);
+        EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+        EXPECT_TRUE(c->SelectMailBox("INBOX"));
+        c->Disconnect();
+        ASSERT_TRUE(Server->WaitForLog("method=" + mech->ServiceName(), 1));
+
+        mech->Password = "wrong";
+        EXPECT_THROW(c->Connect(true), ENetIMAP4LoginRefused);
+        EXPECT_EQ(c->ConnectionState(), csNonAuthenticated);
+        c->Disconnect();
+    }
+}
+
+TEST_F(IMAPDovecot, NonAsciiMailboxNameRoundTrips) {
+    const std::string name = "Entwürfe 日本語 😀 & Co";
+    Server->FillMailbox("names", 3, name);
+    auto c = Client("names", false);
+    c->Connect(true);
+    ASSERT_TRUE(c->SelectMailBox(name));
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 3);
+    EXPECT_EQ(c->MailBox()->Name, name);
+    EXPECT_FALSE(c->SelectMailBox("Entwurfe"));  // a near miss is another mailbox
+    EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+    c->RetrieveOnSelect = rsHeaders;
+    ASSERT_TRUE(c->SelectMailBox(name));
+    ASSERT_EQ(c->MailBox()->Messages.Count(), 3);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(c->MailBox()->Messages.Items(i).Msg().MessageId(), ExpectedId(i + 1));
+    c->Disconnect();
+
+    // The server lists the name in exactly the form we send, and it decodes
+    // back to what we asked for.
+    std::string encoded = TNetMUTF7::Encode(name);
+    std::string listing = ImapLib("names", {"list"});
+    EXPECT_NE(listing.find("\"" + encoded + "\""), std::string::npos) << listing << "\n" << encoded;
+    EXPECT_EQ(TNetMUTF7::Decode(encoded), name);
+    EXPECT_EQ(ImapLib("names", {"count", "\"" + encoded + "\""}), "3\n");
+}
+
+TEST_F(IMAPDovecot, AgreesWithImapLibWhileAnotherSessionChangesFlags) {
+    const int kCount = 20;
+    Server->FillMailbox("cross", kCount);
+    ImapLib("cross", {"store", "1:5", "+FLAGS", "(\\Seen)"});
+    std::vector<std::string> reference = Lines(ImapLib("cross", {"headers"}));
+    ASSERT_GE(reference.size(), size_t(kCount));
+
+    auto c = Client("cross", false);
+    c->Connect(true);
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    ASSERT_EQ(c->MailBox()->TotalMsgs, kCount);
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    int flaggedSeen = 0;
+    for (int n = 1; n <= kCount; ++n) {
+        // Between our commands the other session flags this message and
+        // its neighbour; the server tells us with FETCH lines of its own.
+        ImapLib("cross", {"store", std::to_string(n) + "," + std::to_string(n % kCount + 1), "+FLAGS",
+                          "(\\Flagged)"});
+        ASSERT_TRUE(c->RetrieveHeaders(n, *msg)) << n;
+        EXPECT_EQ(msg->MessageId(), ExpectedId(n));
+        if (c->LineStruct()->Flags.Has(mfFlagged)) ++flaggedSeen;
+        // The same header bytes as imaplib read.
+        std::string raw;
+        for (const std::string &l : msg->Headers) raw += l + "\r\n";
+        raw += "\r\n";
+        std::string hex;
+        static const char *digits = "0123456789abcdef";
+        for (unsigned char ch : raw) {
+            hex += digits[ch >> 4];
+            hex += digits[ch & 15];
+        }
+        EXPECT_EQ(reference[size_t(n - 1)].substr(0, reference[size_t(n - 1)].find(' ', 3)),
+                  std::to_string(n) + " " + hex)
+            << n;
+        EXPECT_EQ(c->GetMessageFlags(n), n <= 5) << n;
+        TNetMessageFlags flags;
+        ASSERT_TRUE(c->RetrieveFlags(n, flags));
+        EXPECT_TRUE(flags.Has(mfFlagged)) << n;
+    }
+    EXPECT_GT(flaggedSeen, 0);  // the unsolicited flag news did reach us
+
+    ASSERT_TRUE(c->DeleteMessage({7}));
+    ASSERT_TRUE(c->ExpungeMailBox());
+    c->Disconnect();
+    std::string ids = ImapLib("cross", {"ids"});
+    EXPECT_EQ(ids.find(ExpectedId(7)), std::string::npos) << ids;
+    EXPECT_NE(ids.find(ExpectedId(8)), std::string::npos);
+    EXPECT_EQ(Lines(ids).size(), size_t(kCount - 1));
+}
+
+TEST_F(IMAPDovecot, ExpungeLeavesWhatOthersOnlyFlagged) {
+    Server->FillMailbox("expunge", 6);
+    // Another client flags message 1 deleted and leaves without expunging.
+    ImapLib("expunge", {"store", "1", "+FLAGS", "(\\Deleted)"});
+    auto c = Client("expunge", false);
+    c->Connect(true);
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    ASSERT_TRUE(c->DeleteMessage({4}));
+    ASSERT_TRUE(c->ExpungeMailBox());
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 5);
+    c->Disconnect();
+    std::string ids = ImapLib("expunge", {"ids"});
+    std::vector<std::string> lines = Lines(ids);
+    ASSERT_EQ(lines.size(), 5u) << ids;
+    EXPECT_NE(lines[0].find(ExpectedId(1)), std::string::npos);
+    EXPECT_NE(lines[0].find("\\Deleted"), std::string::npos);
+    EXPECT_EQ(ids.find(ExpectedId(4)), std::string::npos);
+}
+
+TEST(IMAPDovecotIPv6, ImplicitTLSOverIPv6Loopback) {
+    std::string why = DovecotServer::Unavailable();
+    if (!why.empty()) GTEST_SKIP() << why;
+    DovecotServer::Options o;
+    o.ListenIPv6 = true;
+    DovecotServer server(o);
+    setenv("SSL_CERT_FILE", server.CaFile().c_str(), 1);
+    server.FillMailbox(server.UserName(), 2);
+    auto c = NetCreateNoOwner<TNetIMAP4>();
+    auto *h = NetCreate<TNetSSLIOHandlerSocketOpenSSL>(c.get());
+    c->SetIOHandler(h);
+    c->SetUseTLS(utUseImplicitTLS);
+    c->SetIPVersion(Net_IPv6);
+    c->SetHost("::1");
+    c->SetPort(server.ImapsPort());
+    c->Username = server.UserName();
+    c->Password = server.Password();
+    c->SetReadTimeout(10000);
+    c->Connect(true);
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 2);
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    ASSERT_TRUE(c->RetrieveHeaders(2, *msg));
+    EXPECT_EQ(msg->MessageId(), ExpectedId(2));
+    c->Disconnect();
+}
+
+}  // namespace

@@ -1,0 +1,391 @@
+// The IMAP4 client against scripted servers on loopback: exact bytes on the
+// wire, literals split across reads, hostile sizes and lines, unsolicited
+// responses, refused log-ins and what the client sends.
+#include "NetGlobalProtocols.h"
+#include "NetIMAP4.h"
+#include "NetMessage.h"
+#include "ScriptedPeer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Steps = std::vector<std::string>;
+
+std::string S(const std::string &bytes) { return ScriptedPeer::Send(bytes); }
+
+// Greeting, LOGIN (C1) and CAPABILITY (C2) answered well.
+Steps LoggedIn(const std::string &caps = "IMAP4rev1") {
+    return {S("* OK ready\r\n"), "readline", S("C1 OK Logged in\r\n"), "readline",
+            S("* CAPABILITY " + caps + "\r\nC2 OK done\r\n")};
+}
+
+// ...and SELECT "INBOX" (C3) with n messages.
+Steps Selected(int n, const std::string &caps = "IMAP4rev1") {
+    Steps s = LoggedIn(caps);
+    s.push_back("readline");
+    s.push_back(S("* FLAGS (\\Seen)\r\n* " + std::to_string(n) + " EXISTS\r\n* 0 RECENT\r\nC3 OK [READ-WRITE] ok\r\n"));
+    return s;
+}
+
+Steps operator+(Steps a, const Steps &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::unique_ptr<TNetIMAP4> Client(const ScriptedPeer &peer) {
+    auto c = NetCreateNoOwner<TNetIMAP4>();
+    c->SetHost("127.0.0.1");
+    c->SetPort(peer.Port());
+    c->Username = "user";
+    c->Password = "pass word";
+    c->SetConnectTimeout(5000);
+    c->SetReadTimeout(5000);
+    return c;
+}
+
+const std::string kHeader =
+    "From: A <a@example.org>\r\n"
+    "Subject: split\r\n"
+    "X-Trap: C4 OK not the end\r\n"
+    "Message-ID: <split@x>\r\n"
+    "\r\n";
+
+TEST(IMAPWire, TagsQuotingAndStateOnTheWire) {
+    ScriptedPeer peer(Selected(2) + Steps{"readline", S("* 0 EXISTS\r\n* OK [ALERT] Over quota\r\nC4 OK [READ-ONLY] ok\r\n"), "readline",
+                                          S("* BYE bye\r\nC5 OK done\r\n"), "close"});
+    auto c = Client(peer);
+    c->Password = "pa\"ss\\";
+    ASSERT_TRUE(c->Connect(true));
+    EXPECT_EQ(c->GreetingBanner, "ready");
+    EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+    EXPECT_EQ(c->IMAPCapabilities()->Text(), TStringList{"IMAP4rev1"}.Text());
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 2);
+    EXPECT_EQ(c->ConnectionState(), csSelected);
+    EXPECT_TRUE(c->MailBox()->ReadWrite);
+    std::string alert;
+    c->OnAlert = [&](TNetIMAP4 *, const std::string &text) { alert = text; };
+    ASSERT_TRUE(c->SelectMailBox("A&B \"x\""));
+    EXPECT_EQ(alert, "OK [ALERT] Over quota");
+    EXPECT_FALSE(c->MailBox()->ReadWrite);
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 0);
+    EXPECT_EQ(c->MailBox()->Name, "A&B \"x\"");
+    c->Disconnect();
+    EXPECT_FALSE(c->Connected());
+    EXPECT_EQ(peer.Received(),
+              "C1 LOGIN \"user\" \"pa\\\"ss\\\\\"\r\nC2 CAPABILITY\r\nC3 SELECT \"INBOX\"\r\n"
+              "C4 SELECT \"A&-B \\\"x\\\"\"\r\nC5 LOGOUT\r\n");
+}
+
+TEST(IMAPWire, PreauthSkipsLogin) {
+    ScriptedPeer peer({S("* PREAUTH welcome back\r\n"), "readline", S("* CAPABILITY IMAP4rev1\r\nC1 OK\r\n"),
+                       "readline", S("* 1 EXISTS\r\nC2 OK ok\r\n"), "wait_close"});
+    auto c = Client(peer);
+    c->Connect(true);
+    EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+    EXPECT_TRUE(c->SelectMailBox("INBOX"));
+    c->Disconnect(false);
+    EXPECT_EQ(peer.Received().substr(0, 30), "C1 CAPABILITY\r\nC2 SELECT \"INBO");
+}
+
+TEST(IMAPWire, RefusedLoginRaisesWithTheServersText) {
+    for (const char *answer : {"C1 NO [AUTHENTICATIONFAILED] Authentication failed.\r\n",
+                               "C1 BAD Error in IMAP command LOGIN: bad arguments\r\n"}) {
+        ScriptedPeer peer({S("* OK ready\r\n"), "readline", S(answer), "wait_close"});
+        auto c = Client(peer);
+        try {
+            c->Connect(true);
+            FAIL() << "no exception for " << answer;
+        } catch (const ENetIMAP4LoginRefused &e) {
+            std::string a = answer;
+            EXPECT_EQ(e.Message() + "\r\n", a.substr(a.find(' ', 3) + 1));
+        }
+        EXPECT_EQ(c->ConnectionState(), csNonAuthenticated);
+        try {
+            c->SelectMailBox("INBOX");
+            FAIL();
+        } catch (const ENetConnectionStateError &e) {
+            EXPECT_EQ(e.Message(),
+                      "Unable to execute command, wrong connection state;Current connection state: Non Authenticated.");
+        }
+        c->Disconnect(false);
+    }
+    // A server that closes before its greeting.
+    {
+        ScriptedPeer gone({"close"});
+        auto c = Client(gone);
+        EXPECT_THROW(c->Connect(true), ENetConnClosedGracefully);
+        EXPECT_FALSE(c->Connected());
+    }
+    // A server that greets with BYE refuses the session.
+    ScriptedPeer bye({S("* BYE Too many connections\r\n"), "wait_close"});
+    auto c = Client(bye);
+    EXPECT_THROW(c->Connect(true), ENetIMAP4LoginRefused);
+    EXPECT_FALSE(c->Connected());
+}
+
+TEST(IMAPWire, LoginTextsAreCheckedAndEightBitGoesAsLiteral) {
+    {
+        ScriptedPeer peer({S("* OK ready\r\n"), "wait_close"});
+        auto c = Client(peer);
+        c->Connect(false);
+        for (std::string bad : {std::string("a\r\nC9 DELETE INBOX"), std::string("a\nb"), std::string("a\0b", 3)}) {
+            c->Password = bad;
+            EXPECT_THROW(c->Login(), ENetIMAP4InvalidText);
+            c->Password = "ok";
+            c->Username = bad;
+            EXPECT_THROW(c->Login(), ENetIMAP4InvalidText);
+        }
+        c->Disconnect(false);
+        EXPECT_EQ(peer.Received(), "");
+    }
+    ScriptedPeer peer({S("* OK ready\r\n"), "readline", S("+ go on\r\n"), "readline", S("+ more\r\n"), "read:5",
+                       "readline", S("C1 OK Logged in\r\n"), "readline", S("* CAPABILITY IMAP4rev1\r\nC2 OK\r\n"),
+                       "wait_close"});
+    auto c = Client(peer);
+    c->Username = "jörg";
+    c->Password = "pässw";
+    c->Connect(true);
+    EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+    c->Disconnect(false);
+    EXPECT_EQ(peer.Received(), "C1 LOGIN {5}\r\njörg {6}\r\npässw\r\nC2 CAPABILITY\r\n");
+}
+
+TEST(IMAPWire, LoginDisabledKeepsThePasswordBack) {
+    ScriptedPeer peer({S("* OK [CAPABILITY IMAP4rev1 STARTTLS LOGINDISABLED] ready\r\n"), "wait_close"});
+    auto c = Client(peer);
+    EXPECT_THROW(c->Connect(true), ENetIMAP4LoginRefused);
+    c->Disconnect(false);
+    EXPECT_EQ(peer.Received(), "");
+}
+
+TEST(IMAPWire, HeaderLiteralSplitAcrossReadsAmongUnsolicitedFetches) {
+    std::string lit = "* 1 FETCH (RFC822.HEADER {" + std::to_string(kHeader.size()) + "}\r\n";
+    ScriptedPeer peer(Selected(3) +
+                      Steps{"readline",
+                            // Another client changed flags: lines for other
+                            // messages and for this one without the item.
+                            S("* 1 FETCH (FLAGS (\\Flagged))\r\n* 2 FETCH (FLAGS (\\Seen))\r\n* 4 EXISTS\r\n"),
+                            S(lit + kHeader.substr(0, 30)), "sleep:150", S(kHeader.substr(30, 40)), "sleep:100",
+                            S(kHeader.substr(70) + ")\r\nC4 OK Fetch completed.\r\n"), "readline",
+                            S("* 1 FETCH (FLAGS (\\Seen \\Flagged))\r\n* 3 FETCH (FLAGS ())\r\nC5 OK\r\n"), "wait_close"});
+    auto c = Client(peer);
+    c->Connect(true);
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    msg->Subject = "stale";
+    ASSERT_TRUE(c->RetrieveHeaders(1, *msg));
+    EXPECT_EQ(msg->Subject, "split");
+    EXPECT_EQ(msg->MessageId(), "<split@x>");
+    EXPECT_EQ(msg->From().Address, "a@example.org");
+    EXPECT_EQ(msg->Headers.Count(), 4);
+    EXPECT_TRUE(c->LineStruct()->Flags == TNetMessageFlags{mfFlagged});
+    EXPECT_TRUE(c->GetMessageFlags(1));
+    c->Disconnect(false);
+}
+
+TEST(IMAPWire, HostileSizesAndLinesEndTheSession) {
+    struct Case {
+        const char *name;
+        Steps answer;
+    } cases[] = {
+        {"huge literal", {S("* 1 FETCH (RFC822.HEADER {999999999999}\r\n"), "wait_close"}},
+        {"literal past the cap", {S("* 1 FETCH (RFC822.HEADER {17000000}\r\n"), "wait_close"}},
+        {"huge literal elsewhere", {S("* 3 FETCH (RFC822.HEADER {20000000}\r\n"), "wait_close"}},
+        {"long line", {ScriptedPeer::SendRepeated(40000, "A"), S("\r\n"), "wait_close"}},
+        {"unknown response", {S("HELLO there\r\n"), "wait_close"}},
+        {"malformed fetch", {S("* 1 FETCH RFC822.HEADER\r\n"), "wait_close"}},
+        {"continuation", {S("+ send more\r\n"), "wait_close"}},
+    };
+    for (const Case &k : cases) {
+        ScriptedPeer peer(Selected(3) + Steps{"readline"} + k.answer);
+        auto c = Client(peer);
+        c->Connect(true);
+        ASSERT_TRUE(c->SelectMailBox("INBOX"));
+        auto msg = NetCreateNoOwner<TNetMessage>();
+        EXPECT_THROW(c->RetrieveHeaders(1, *msg), ENetReplyIMAP4Error) << k.name;
+        EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected) << k.name;
+        EXPECT_FALSE(c->Connected()) << k.name;
+        c->Disconnect();  // nothing left to close, nothing raised
+    }
+}
+
+TEST(IMAPWire, ByeDuringFetchRaisesIdleDisconnect) {
+    ScriptedPeer peer(Selected(3) + Steps{"readline", S("* BYE Disconnected for inactivity.\r\n"), "close"});
+    auto c = Client(peer);
+    c->Connect(true);
+    c->SelectMailBox("INBOX");
+    try {
+        c->GetMessageSize(2);
+        FAIL();
+    } catch (const ENetDisconnectedProbablyIdledOut &e) {
+        EXPECT_EQ(e.Message(),
+                  "Server has gracefully disconnected you, possibly because the connection was idle for too long.");
+    }
+    EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
+}
+
+TEST(IMAPWire, SilentOrVanishingServerEndsTheSession) {
+    {
+        ScriptedPeer peer(Selected(3) + Steps{"readline", "sleep:2000", "close"});
+        auto c = Client(peer);
+        c->Connect(true);
+        c->SelectMailBox("INBOX");
+        c->SetReadTimeout(300);
+        EXPECT_THROW(c->GetMessageSize(1), ENetReadTimeout);
+        EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
+        EXPECT_FALSE(c->Connected());
+    }
+    {
+        ScriptedPeer peer(Selected(3) + Steps{"readline", S("* 1 FETCH (RFC822.HEADER {100}\r\nFrom: x"), "close"});
+        auto c = Client(peer);
+        c->Connect(true);
+        c->SelectMailBox("INBOX");
+        EXPECT_THROW(c->RetrieveHeaders(1, *NetCreateNoOwner<TNetMessage>()), ENetConnClosedGracefully);
+        EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
+        EXPECT_FALSE(c->Connected());
+    }
+    {
+        // A server that never answers LOGOUT does not hold the goodbye.
+        ScriptedPeer peer(Selected(3) + Steps{"readline", "sleep:3000", "close"});
+        auto c = Client(peer);
+        c->Connect(true);
+        c->SelectMailBox("INBOX");
+        c->SetReadTimeout(0);
+        c->LogoutTimeout = 300;
+        c->Disconnect();
+        EXPECT_FALSE(c->Connected());
+        EXPECT_EQ(c->IOHandler()->ReadTimeout, 0);
+    }
+}
+
+TEST(IMAPWire, StaleInputIsDiscardedBeforeTheNextCommand) {
+    ScriptedPeer peer(Selected(3) + Steps{"readline",
+                                          S("* 2 FETCH (RFC822.SIZE 777)\r\nC4 OK\r\n"
+                                            "* 2 FETCH (RFC822.SIZE 999)\r\nC4 OK stale\r\n"),
+                                          "sleep:200", "readline", S("C5 OK nothing for you\r\n"),
+                                          "sleep:200", S("* BYE going down\r\n"), "sleep:200", "wait_close"});
+    auto c = Client(peer);
+    c->Connect(true);
+    c->SelectMailBox("INBOX");
+    EXPECT_EQ(c->GetMessageSize(2), 777);
+    EXPECT_EQ(c->GetMessageSize(2), -1);  // not the 999 of the stale lines
+    usleep(300000);
+    // The BYE that arrived while we were idle ends the session cleanly.
+    EXPECT_THROW(c->GetMessageSize(2), ENetDisconnectedProbablyIdledOut);
+}
+
+TEST(IMAPWire, NumbersStatesAndRefusals) {
+    ScriptedPeer peer(Selected(3) + Steps{"readline", S("C4 NO [SERVERBUG] no\r\n"), "readline",
+                                          S("C5 BAD bad\r\n"), "readline", S("C6 OK\r\n"), "readline",
+                                          S("* 3 EXPUNGE\r\n* 1 EXPUNGE\r\nC7 OK\r\n"), "wait_close"});
+    auto c = Client(peer);
+    EXPECT_THROW(c->GetMessageSize(1), ENetConnectionStateError);
+    c->Connect(true);
+    EXPECT_THROW(c->RetrieveHeaders(1, *NetCreateNoOwner<TNetMessage>()), ENetConnectionStateError);
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    try {
+        c->RetrieveHeaders(0, *NetCreateNoOwner<TNetMessage>());
+        FAIL();
+    } catch (const ENetNumberInvalid &e) {
+        EXPECT_EQ(e.Message(), "Number parameter (relative message number or UID) is invalid; Must be 1 or greater.");
+    }
+    EXPECT_THROW(c->DeleteMessage({2, 0}), ENetNumberInvalid);
+    EXPECT_THROW(c->SelectMailBox("Box\r\nC9 DELETE INBOX"), ENetIMAP4InvalidText);
+    EXPECT_THROW(c->SelectMailBox(std::string("a\0b", 3)), ENetIMAP4InvalidText);
+    EXPECT_EQ(c->GetMessageSize(1), -1);
+    EXPECT_FALSE(c->GetMessageFlags(1));
+    EXPECT_TRUE(c->DeleteMessage({1, 3}));
+    EXPECT_TRUE(c->ExpungeMailBox());
+    EXPECT_EQ(c->MailBox()->DeletedMsgs, (std::vector<int>{3, 1}));
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 1);
+    c->Disconnect(false);
+    std::string sent = peer.Received();
+    EXPECT_NE(sent.find("C4 FETCH 1 (RFC822.SIZE)\r\nC5 FETCH 1 (FLAGS)\r\n"
+                        "C6 STORE 1,3 +FLAGS.SILENT (\\Deleted)\r\nC7 EXPUNGE\r\n"),
+              std::string::npos)
+        << sent;
+    EXPECT_THROW(c->Logout(true, true), ENetClosedSocket);
+}
+
+TEST(IMAPWire, UidPlusExpungesOnlyOwnMessages) {
+    ScriptedPeer peer(Selected(5, "IMAP4rev1 UIDPLUS") +
+                      Steps{"readline", S("* 2 FETCH (UID 12)\r\nC4 OK\r\n"), "readline", S("C5 OK\r\n"),
+                            "readline", S("* 2 EXPUNGE\r\nC6 OK\r\n"), "readline", S("C7 OK\r\n"), "wait_close"});
+    auto c = Client(peer);
+    c->Connect(true);
+    c->SelectMailBox("INBOX");
+    EXPECT_TRUE(c->DeleteMessage({2}));
+    EXPECT_TRUE(c->ExpungeMailBox());
+    EXPECT_TRUE(c->ExpungeMailBox());  // nothing of ours left: nothing sent
+    EXPECT_TRUE(c->StoreFlags({4}, sfAdd, {mfSeen, mfFlagged}));
+    c->Disconnect(false);
+    EXPECT_NE(peer.Received().find("C4 FETCH 2 (UID)\r\nC5 STORE 2 +FLAGS.SILENT (\\Deleted)\r\n"
+                                   "C6 UID EXPUNGE 12\r\nC7 STORE 4 +FLAGS.SILENT (\\Flagged \\Seen)\r\n"),
+              std::string::npos)
+        << peer.Received();
+}
+
+TEST(IMAPWire, WholeMessageThroughAPrivateFile) {
+    const std::string body = "From: b@example.org\r\nSubject: whole\r\n\r\n.leading dot\r\n.\r\nlast line\r\n";
+    ScriptedPeer peer(Selected(1) +
+                      Steps{"readline",
+                            S("* 1 FETCH (FLAGS (\\Seen) RFC822 {" + std::to_string(body.size()) + "}\r\n" + body +
+                              " UID 8)\r\nC4 OK\r\n"),
+                            "wait_close"});
+    auto c = Client(peer);
+    c->Connect(true);
+    c->SelectMailBox("INBOX");
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    int begins = 0, ends = 0;
+    int64_t worked = 0;
+    c->OnWorkBeginForPart = [&](TNetComponent *, TWorkMode, int) { ++begins; };
+    c->OnWorkForPart = [&](TNetComponent *, TWorkMode, int n) { worked += n; };
+    c->OnWorkEndForPart = [&](TNetComponent *, TWorkMode) { ++ends; };
+    ASSERT_TRUE(c->RetrieveMessage(1, *msg));
+    EXPECT_EQ(msg->Subject, "whole");
+    // Literal bytes are the message as stored: dots stay, a lone "." is text.
+    EXPECT_EQ(msg->Body.Text(), TStringList({".leading dot", ".", "last line"}).Text());
+    EXPECT_EQ(c->LineStruct()->UID, "8");
+    EXPECT_TRUE(c->LineStruct()->Flags == TNetMessageFlags{mfSeen});
+    EXPECT_EQ(begins, 1);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(worked, int64_t(body.size()));
+    c->Disconnect(false);
+}
+
+TEST(IMAPWire, NoTemporaryFileOutlivesAFetch) {
+    const std::string body = "Subject: t\r\n\r\nbody\r\n";
+    std::string lit = "* 1 FETCH (RFC822 {" + std::to_string(body.size()) + "}\r\n";
+    auto before = ListDirectory(NetTempFolder());
+    {
+        ScriptedPeer peer(Selected(1) + Steps{"readline", S(lit + body + ")\r\nC4 OK\r\n"), "wait_close"});
+        auto c = Client(peer);
+        c->Connect(true);
+        c->SelectMailBox("INBOX");
+        auto msg = NetCreateNoOwner<TNetMessage>();
+        int files = -1;
+        // While the literal is copied, nothing with a name stands in the folder.
+        c->OnWorkForPart = [&](TNetComponent *, TWorkMode, int) {
+            files = int(ListDirectory(NetTempFolder()).size());
+        };
+        ASSERT_TRUE(c->RetrieveMessage(1, *msg));
+        EXPECT_EQ(files, int(before.size()));
+        EXPECT_EQ(msg->Body.Text(), TStringList{"body"}.Text());
+        c->Disconnect(false);
+    }
+    {
+        // The server goes away in the middle of the literal.
+        ScriptedPeer peer(Selected(1) + Steps{"readline", S(lit + body.substr(0, 8)), "close"});
+        auto c = Client(peer);
+        c->Connect(true);
+        c->SelectMailBox("INBOX");
+        auto msg = NetCreateNoOwner<TNetMessage>();
+        EXPECT_THROW(c->RetrieveMessage(1, *msg), ENetException);
+        c->Disconnect(false);
+    }
+    EXPECT_EQ(ListDirectory(NetTempFolder()), before);
+}
+
+}  // namespace
