@@ -2,6 +2,9 @@
 
 #include "ZipFormat.h"
 
+#include <algorithm>
+#include <sys/statvfs.h>
+
 TZipBaseArchiver::TZipBaseArchiver() = default;
 
 TZipBaseArchiver::~TZipBaseArchiver() {
@@ -23,8 +26,8 @@ void TZipBaseArchiver::SetCompressionMode(int mode) {
     if (mode < 0 || mode > 9) throw EZipException(5, this);
     FCompressionMode = mode;
     if (mode == 0) FCompressionLevel = clNone;
-    else if (mode <= 2) FCompressionLevel = clFastest;
-    else if (mode <= 7) FCompressionLevel = clNormal;
+    else if (mode <= 3) FCompressionLevel = clFastest;
+    else if (mode <= 6) FCompressionLevel = clNormal;
     else FCompressionLevel = clMax;
 }
 
@@ -194,7 +197,39 @@ void TZipBaseArchiver::DoDiskFull(int volumeNumber, const std::string &volumeFil
         OnDiskFull(this, volumeNumber, volumeFileName, cancel);
         return;
     }
-    cancel = true;
+    if (FSpanningMode != smSpanning) {
+        cancel = true;
+        return;
+    }
+    // A volume needs its size limit, and without one at least 64 KiB.
+    int64_t required = std::max<int64_t>(VolumeSizeLimit(volumeNumber), 65536);
+    std::string text =
+        ZipFillPlaceholders(SZipDiskFull, {std::to_string(required), std::to_string(FreeDiskSpace(volumeFileName))});
+    if (!Ask().AskOkCancel(text)) cancel = true;
+}
+
+int64_t TZipBaseArchiver::VolumeSizeLimit(int volumeNumber) const {
+    if (volumeNumber == 1 && SpanningOptions.FirstVolumeSize > 0) return SpanningOptions.FirstVolumeSize;
+    switch (SpanningOptions.VolumeSize) {
+        case vsAutoDetect: return 0;
+        case vsCustom: return std::max<int64_t>(SpanningOptions.CustomVolumeSize, 65536);
+        case vs1_44MB: return 1457664;
+        case vs100MB: return 104857600;
+        case vs200MB: return 209715200;
+        case vs250MB: return 262144000;
+        case vs600MB: return 629145600;
+        case vs650MB: return 681574400;
+        case vs700MB: return 734003200;
+        case vs4700MB: return 4928307200LL;
+    }
+    return 0;
+}
+
+int64_t TZipBaseArchiver::FreeDiskSpace(const std::string &fileName) {
+    std::string folder = ExtractFilePath(fileName);
+    struct statvfs fs;
+    if (::statvfs(folder.empty() ? "." : folder.c_str(), &fs) != 0) return 0;
+    return int64_t(fs.f_bavail) * int64_t(fs.f_frsize);
 }
 
 void TZipBaseArchiver::DoVolumeFailure(int, const std::string &) {}

@@ -210,6 +210,12 @@ protected:
                              const std::string &originalFileName);
     virtual void DoExtractFile(std::string &fileName, int &fileAttr, const std::string &comment);
 
+    // Bytes a volume may hold (volume numbers from 1); 0 when only the free
+    // space of its drive limits it.
+    int64_t VolumeSizeLimit(int volumeNumber) const;
+    // Free bytes on the drive that holds the file (0 when unknown).
+    static int64_t FreeDiskSpace(const std::string &fileName);
+
     // Starts an empty archive (create mode, in-memory). The writing side
     // builds on this.
     virtual void CreateNewArchive();

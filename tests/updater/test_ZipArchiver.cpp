@@ -604,3 +604,59 @@ TEST_F(ZipTest, InMemoryArchiveGoesToItsFileAndBack) {
         EXPECT_EQ(e.NativeError, 28);
     }
 }
+
+namespace {
+
+// The default questions behind the volume events, reached directly.
+class VolumeQuestionArchiver : public TZipArchiver {
+public:
+    using TZipBaseArchiver::DoDiskFull;
+    using TZipBaseArchiver::DoRequestBlankVolume;
+};
+
+}  // namespace
+
+TEST_F(ZipTest, DiskFullAndBlankDiskQuestionsOfSpannedArchives) {
+    ScriptedQuestions q;
+    VolumeQuestionArchiver zip;
+    zip.Questions = &q;
+    bool cancel = false;
+    // Split archives are never asked about: a full disk cancels.
+    zip.DoDiskFull(2, Zip("a.zip"), cancel);
+    EXPECT_TRUE(cancel);
+    EXPECT_TRUE(q.Asked.empty());
+
+    zip.SetSpanningMode(smSpanning);
+    zip.SpanningOptions.VolumeSize = vs1_44MB;
+    cancel = false;
+    zip.DoDiskFull(2, Zip("a.zip"), cancel);
+    EXPECT_TRUE(cancel);  // the scripted answer is Cancel
+    ASSERT_EQ(q.Asked.size(), 1u);
+    EXPECT_TRUE(StartsText("Disk is full. Required free space: 1457664 bytes, but available only: ", q.Asked[0]))
+        << q.Asked[0];
+    EXPECT_TRUE(EndsText(" bytes. Clean the disk or find another blank disk", q.Asked[0]));
+    EXPECT_EQ(q.Asked[0].find("%d"), std::string::npos);
+
+    zip.SpanningOptions.FirstVolumeSize = 100000;
+    zip.DoDiskFull(1, Zip("a.zip"), cancel);
+    EXPECT_TRUE(StartsText("Disk is full. Required free space: 100000 bytes", q.Asked.back()));
+
+    std::string name = Zip("a.zip");
+    zip.DoRequestBlankVolume(3, name, cancel);
+    EXPECT_EQ(q.Asked.back(), "Please insert a blank disk #3");
+}
+
+TEST(ZipCompressionSettings, LevelFollowsTheMode) {
+    TZipArchiver zip;
+    EXPECT_EQ(zip.CompressionLevel(), clFastest);
+    EXPECT_EQ(zip.CompressionMode(), 1);
+    const TZipCompressionLevel want[10] = {clNone,   clFastest, clFastest, clFastest, clNormal,
+                                           clNormal, clNormal,  clMax,     clMax,     clMax};
+    for (int mode = 0; mode <= 9; ++mode) {
+        zip.SetCompressionMode(mode);
+        EXPECT_EQ(zip.CompressionLevel(), want[mode]) << mode;
+    }
+    zip.SetCompressionLevel(clNormal);
+    EXPECT_EQ(zip.CompressionMode(), 6);
+    EXPECT_THROW(zip.SetCompressionMode(-1), EZipException);
+}
