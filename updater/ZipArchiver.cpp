@@ -147,49 +147,38 @@ void TZipBaseArchiver::DoRequestBlankVolume(int volumeNumber, std::string &volum
         cancel = true;
 }
 
-void TZipBaseArchiver::DoRequestFirstVolume(std::string &volumeFileName, bool &cancel) {
-    if (OnRequestFirstVolume) {
-        OnRequestFirstVolume(this, volumeFileName, cancel);
+void TZipBaseArchiver::AskForVolume(const std::string &question, const std::string &volumeFileName,
+                                     bool untilFound, bool &cancel) {
+    // Split volumes lie beside the archive: nobody is asked, the file is there or not.
+    if (FSpanningMode != smSpanning) {
+        if (!FileExists(volumeFileName)) cancel = true;
         return;
     }
-    if (FSpanningMode == smSpanning) {
-        if (!Ask().AskOkCancel(SZipInsertFirstDisk)) cancel = true;
-    } else if (!FileExists(volumeFileName)) {
+    if (!Ask().AskOkCancel(question)) {
         cancel = true;
-    }
-}
-
-void TZipBaseArchiver::DoRequestLastVolume(std::string &volumeFileName, bool &cancel) {
-    if (OnRequestLastVolume) {
-        OnRequestLastVolume(this, volumeFileName, cancel);
         return;
     }
-    if (FSpanningMode == smSpanning) {
-        if (!Ask().AskOkCancel(SZipInsertLastDisk)) {
+    while (untilFound && !FileExists(volumeFileName)) {
+        if (!Ask().AskOkCancel(Format(SZipFileNotFoundOnDisk, volumeFileName.c_str()))) {
             cancel = true;
             return;
         }
-        while (!FileExists(volumeFileName)) {
-            if (!Ask().AskOkCancel(Format(SZipFileNotFoundOnDisk, volumeFileName.c_str()))) {
-                cancel = true;
-                return;
-            }
-        }
-    } else if (!FileExists(volumeFileName)) {
-        cancel = true;
     }
 }
 
+void TZipBaseArchiver::DoRequestFirstVolume(std::string &volumeFileName, bool &cancel) {
+    if (OnRequestFirstVolume) OnRequestFirstVolume(this, volumeFileName, cancel);
+    else AskForVolume(SZipInsertFirstDisk, volumeFileName, false, cancel);
+}
+
+void TZipBaseArchiver::DoRequestLastVolume(std::string &volumeFileName, bool &cancel) {
+    if (OnRequestLastVolume) OnRequestLastVolume(this, volumeFileName, cancel);
+    else AskForVolume(SZipInsertLastDisk, volumeFileName, true, cancel);
+}
+
 void TZipBaseArchiver::DoRequestMiddleVolume(int volumeNumber, std::string &volumeFileName, bool &cancel) {
-    if (OnRequestMiddleVolume) {
-        OnRequestMiddleVolume(this, volumeNumber, volumeFileName, cancel);
-        return;
-    }
-    if (FSpanningMode == smSpanning) {
-        if (!Ask().AskOkCancel(Format(SZipInsertDisk, volumeNumber))) cancel = true;
-    } else if (!FileExists(volumeFileName)) {
-        cancel = true;
-    }
+    if (OnRequestMiddleVolume) OnRequestMiddleVolume(this, volumeNumber, volumeFileName, cancel);
+    else AskForVolume(Format(SZipInsertDisk, volumeNumber), volumeFileName, false, cancel);
 }
 
 void TZipBaseArchiver::DoDiskFull(int volumeNumber, const std::string &volumeFileName, bool &cancel) {

@@ -245,7 +245,6 @@ private:
         uint64_t CdSize = 0;
         uint64_t CdOffset = 0;
     };
-    friend class TZipEntryReader;
 
     void OpenArchiveStream(TZipOpenMode mode);
     bool FindEndRecord(TEndRecord &end);
@@ -256,6 +255,11 @@ private:
     void ApplyVolumeLayout(const TEndRecord &end);
     std::string VolumeFileName(int number, bool advanced) const;
     void SelectVolume(int number);
+    // The default volume request: the question on a spanned archive (then,
+    // with untilFound, the missing-file question until the file is there),
+    // on a split one only whether the file exists.
+    void AskForVolume(const std::string &question, const std::string &volumeFileName, bool untilFound,
+                      bool &cancel);
     // Reads count bytes, going on to the next volume when one ends; returns
     // how many were read.
     int64_t ReadSpan(void *buffer, int64_t count);
@@ -268,6 +272,8 @@ private:
     // Streams an entry's data into the sink, checking size and CRC.
     TEntryOutcome WriteEntryData(int index, TZipDataSink &sink, bool &checksOk);
     void CheckOpen() const;
+    // Ends one (possibly nested) operation begun with ++FBusy.
+    void LeaveOperation();
     void KeepReadPosition(const std::function<void()> &fire);
     // The target path below base, with existing folders and files matched
     // without regard to case (archives made on Windows name them freely).

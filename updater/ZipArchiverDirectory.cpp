@@ -33,26 +33,16 @@ bool ApplyZip64(TZipDirItem &item, bool central) {
         if (b.HeaderID != 1) continue;
         auto *d = reinterpret_cast<const uint8_t *>(b.Data.data());
         size_t p = 0, n = b.Data.size();
-        if (needU) {
-            if (p + 8 > n) return false;
-            item.UncompressedSize = Get64(d + p);
-            p += 8;
-        }
-        if (needC) {
-            if (p + 8 > n) return false;
-            item.CompressedSize = Get64(d + p);
-            p += 8;
-        }
-        if (needO) {
-            if (p + 8 > n) return false;
-            item.LocalHeaderOffset = Get64(d + p);
-            p += 8;
-        }
-        if (needD) {
-            if (p + 4 > n) return false;
-            item.DiskStart = Get32(d + p);
-        }
-        return true;
+        // Takes the next field when its header field holds all ones.
+        auto take = [&](bool need, auto &field, size_t width) {
+            if (!need) return true;
+            if (p + width > n) return false;
+            field = width == 8 ? Get64(d + p) : Get32(d + p);
+            p += width;
+            return true;
+        };
+        return take(needU, item.UncompressedSize, 8) && take(needC, item.CompressedSize, 8) &&
+               take(needO, item.LocalHeaderOffset, 8) && take(needD, item.DiskStart, 4);
     }
     return false;
 }

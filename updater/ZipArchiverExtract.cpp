@@ -159,10 +159,7 @@ void TZipBaseArchiver::ProcessSelected(TZipProcessOperation op) {
             A->FEntriesDone = Done;
             A->FCancel = Cancel;
             A->FCurrentOp = Op;
-            if (--A->FBusy == 0 && A->FCloseRequested) {
-                A->FCloseRequested = false;
-                A->CloseZip();
-            }
+            A->LeaveOperation();
         }
     } restore{this, FEntriesTotal, FEntriesDone, FCancel, FCurrentOp};
 
@@ -366,6 +363,14 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
     return eoDone;
 }
 
+void TZipBaseArchiver::LeaveOperation() {
+    // A close asked for during the operation happens now.
+    if (--FBusy == 0 && FCloseRequested) {
+        FCloseRequested = false;
+        CloseZip();
+    }
+}
+
 // Handlers may pump messages, and a timer may then run another operation on
 // this archive; reading goes on where it was.
 void TZipBaseArchiver::KeepReadPosition(const std::function<void()> &fire) {
@@ -384,12 +389,7 @@ bool TZipBaseArchiver::ExtractToStream(int index, TStream &dest) {
     ++FBusy;
     struct TDone {
         TZipBaseArchiver *A;
-        ~TDone() {
-            if (--A->FBusy == 0 && A->FCloseRequested) {
-                A->FCloseRequested = false;
-                A->CloseZip();
-            }
-        }
+        ~TDone() { A->LeaveOperation(); }
     } done{this};
     return WriteEntryData(index, sink, checksOk) == eoDone && checksOk;
 }
