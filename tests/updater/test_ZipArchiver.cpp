@@ -184,6 +184,18 @@ TEST_F(ZipTest, Zip64RecordsFromPython) {
     ExpectSameFile("b.bin");
     zip.CloseZip();
 
+    // With a self-extracting stub in front: the Zip64 record's recorded
+    // offset leaves the stub out.
+    RunTool("rm -rf " + ShellQuote(Out()));
+    WriteTestFile(Zip("z64sfx.zip"), RandomBytes(3000, 9) + ReadFileToString(Zip("z64.zip")));
+    TZipArchiver prefixed;
+    Open(prefixed, Zip("z64sfx.zip"));
+    EXPECT_FALSE(prefixed.Recovered());
+    EXPECT_EQ(prefixed.PrefixSize(), 3000);
+    prefixed.ExtractMatching();
+    EXPECT_TRUE(prefixed.LastResult().Ok());
+    ExpectSameFile("a.txt");
+
     TZipArchiver forced;
     Open(forced, Zip("force.zip"));
     ASSERT_EQ(forced.FileCount(), 1);
