@@ -96,7 +96,10 @@ struct TZipOperationResult {
     TStringList Skipped;  // not confirmed, read-only or not overwritten, password skipped, links
     bool Aborted = false;    // fxaAbort answered
     bool Cancelled = false;  // a progress event cancelled
-    bool Ok() const { return Failed.Empty() && !Aborted && !Cancelled; }
+    // The directory was rebuilt from the local headers of a damaged archive:
+    // entries behind the damage are missing without being named above.
+    bool Damaged = false;
+    bool Ok() const { return Failed.Empty() && !Aborted && !Cancelled && !Damaged; }
 };
 
 class TZipBaseArchiver {

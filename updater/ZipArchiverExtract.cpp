@@ -168,6 +168,7 @@ void TZipBaseArchiver::ProcessSelected(TZipProcessOperation op) {
         if (FDir.Dir[i].Selected) selected.push_back(i);
     TZipOperationResult result;
     result.Selected = int(selected.size());
+    result.Damaged = FRecovered;
     FEntriesTotal = int(selected.size());
     FEntriesDone = 0;
     FCancel = false;
