@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -288,23 +289,24 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
     if (item.IsSymlink()) return eoSkipped;
 
     bool absolute = (!rel.empty() && rel[0] == '/') || Contains(rel, ":");
-    bool climbs = false;
-    {
-        size_t start = 0;
-        while (start <= rel.size()) {
-            size_t end = rel.find('/', start);
-            if (end == std::string::npos) end = rel.size();
-            if (rel.compare(start, end - start, "..") == 0) climbs = true;
-            start = end + 1;
-        }
+    bool climbs = false, tooLong = rel.size() >= PATH_MAX;
+    for (size_t start = 0; start <= rel.size() && !tooLong;) {
+        size_t end = rel.find('/', start);
+        if (end == std::string::npos) end = rel.size();
+        if (rel.compare(start, end - start, "..") == 0) climbs = true;
+        // No file system here takes it, and making its folders level by
+        // level would cost far more than the name is worth.
+        if (end - start > NAME_MAX) tooLong = true;
+        start = end + 1;
     }
     // Names from the archive stay inside the target folder; only a name the
     // caller's own handler chose may point elsewhere.
-    if (climbs || (absolute && !renamedByCaller) || rel.empty() || rel.find('\0') != std::string::npos)
+    if (climbs || tooLong || (absolute && !renamedByCaller) || rel.empty() || rel.find('\0') != std::string::npos)
         throw EZipException(19, {item.Name}, this);
 
     std::string base = BaseDir.empty() ? std::string("./") : IncludeTrailingPathDelimiter(BaseDir);
     std::string target = absolute ? rel : ResolveTarget(base, rel);
+    if (target.size() >= PATH_MAX) throw EZipException(19, {item.Name}, this);
     bool folder = item.IsFolder() || (!rel.empty() && rel.back() == '/');
     if (Options.CreateDirs) {
         std::string dir = folder ? target : ExtractFilePath(target);

@@ -454,3 +454,26 @@ TEST_F(ZipTest, TimerInsideTheFailureDialogMayRunAnotherExtraction) {
         },
         ::testing::ExitedWithCode(0), "dialog answered");
 }
+
+TEST_F(ZipTest, NamesLongerThanAnyPathFailWithoutMakingFolders) {
+    // 30000 folder levels in one name: no path on the system can be that
+    // long, and making its folders one level at a time must not be tried.
+    std::string deep;
+    for (int i = 0; i < 30000; ++i) deep += "a/";
+    ASSERT_EQ(RunPython("import zipfile\n"
+                        "with zipfile.ZipFile('" + Zip("deep.zip") + "', 'w') as zf:\n"
+                        "    zf.writestr('" + deep + "x', b'deep')\n"
+                        "    zf.writestr('" + std::string(300, 'n') + "', b'long')\n"
+                        "    zf.writestr('fine.txt', b'fine')\n"),
+              0);
+    TZipArchiver zip;
+    Open(zip, Zip("deep.zip"));
+    std::vector<int> natives;
+    zip.OnProcessFileFailure = [&](TZipBaseArchiver *, const std::string &, TZipProcessOperation, int native, int,
+                                   const std::string &, TZipFailureAction &) { natives.push_back(native); };
+    zip.ExtractMatching();
+    EXPECT_EQ(natives, (std::vector<int>{19, 19}));
+    EXPECT_EQ(ReadFileToString(Out() + "fine.txt"), "fine");
+    EXPECT_FALSE(DirectoryExists(Out() + "a"));
+    EXPECT_EQ(LeftoverTemporaries(Out()), 0);
+}
