@@ -254,6 +254,7 @@ private:
     void ReadDirectory(const TEndRecord &end);
     void ReadCentralDirectory(const TEndRecord &end);
     void RecoverDirectory();
+    void MarkOverlaps();
     void DetectPrefix();
     void ApplyVolumeLayout(const TEndRecord &end);
     std::string VolumeFileName(int number, bool advanced) const;

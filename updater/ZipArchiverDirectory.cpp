@@ -193,16 +193,37 @@ bool TZipBaseArchiver::FindEndRecord(TEndRecord &end) {
 void TZipBaseArchiver::ReadDirectory(const TEndRecord &end) {
     if (end.Position < 0) {
         RecoverDirectory();
-        return;
+    } else {
+        try {
+            ReadCentralDirectory(end);
+        } catch (const EZipException &) {
+            // A directory that cannot be read is rebuilt from the local headers
+            // (single-file archives; a volume set cannot be scanned that way).
+            if (!OpenCorruptedArchives || FLastVolume > 0) throw;
+            FDir.Dir.SetCount(0);
+            RecoverDirectory();
+        }
     }
-    try {
-        ReadCentralDirectory(end);
-    } catch (const EZipException &) {
-        // A directory that cannot be read is rebuilt from the local headers
-        // (single-file archives; a volume set cannot be scanned that way).
-        if (!OpenCorruptedArchives || FLastVolume > 0) throw;
-        FDir.Dir.SetCount(0);
-        RecoverDirectory();
+    if (FLastVolume == 0) MarkOverlaps();
+}
+
+// Entries whose data runs into another entry's local header, or that share
+// one, multiply the same compressed bytes: a small archive could so write
+// far more than it holds. Real writers never lay entries out that way.
+void TZipBaseArchiver::MarkOverlaps() {
+    std::vector<std::pair<uint64_t, int>> order;
+    order.reserve(size_t(FDir.Dir.Count()));
+    for (int i = 0; i < FDir.Dir.Count(); ++i) order.emplace_back(FDir.Dir[i].LocalHeaderOffset, i);
+    std::sort(order.begin(), order.end());
+    for (size_t k = 0; k + 1 < order.size(); ++k) {
+        TZipDirItem &item = FDir.Dir[order[k].second];
+        uint64_t next = order[k + 1].first;
+        // The local header's name and extra field only make the entry longer.
+        uint64_t room = next - order[k].first;
+        if (room < 30 || item.CompressedSize > room - 30) {
+            item.Overlaps = true;
+            if (next == order[k].first) FDir.Dir[order[k + 1].second].Overlaps = true;
+        }
     }
 }
 

@@ -424,6 +424,7 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::WriteEntryData(int index, TZip
         int64_t limit = std::min<int64_t>(FDirOffset, FStream->Size());
         compressed = dataStart >= limit ? 0 : std::min<uint64_t>(compressed, uint64_t(limit - dataStart));
     }
+    if (item.Overlaps) throw EZipException(8, this);
     if (item.Method == 9) throw EZipException(55, this);
     if (item.Method != 0 && item.Method != 8) throw EZipException(8, this);
 

@@ -477,3 +477,44 @@ TEST_F(ZipTest, NamesLongerThanAnyPathFailWithoutMakingFolders) {
     EXPECT_FALSE(DirectoryExists(Out() + "a"));
     EXPECT_EQ(LeftoverTemporaries(Out()), 0);
 }
+
+TEST_F(ZipTest, EntriesThatShareTheirDataAreRefused) {
+    // Overlapping entries multiply one compressed stream, as zip bombs with
+    // honest sizes do: "outer" is stored and holds the local header and data
+    // of "kernel"; "copy1" and "copy2" point at kernel's header too.
+    ASSERT_EQ(RunPython(R"(
+import struct, zlib
+def local(name, method, crc, csize, usize):
+    return struct.pack('<IHHHHHIIIHH', 0x04034B50, 20, 0, method, 0, 0x21, crc, csize, usize, len(name), 0) + name
+def central(name, method, crc, csize, usize, offset):
+    return struct.pack('<IHHHHHHIIIHHHHHII', 0x02014B50, 20, 20, 0, method, 0, 0x21, crc, csize, usize,
+                       len(name), 0, 0, 0, 0, 0x20, offset) + name
+plain = b'\0' * 1000000
+co = zlib.compressobj(9, zlib.DEFLATED, -15)
+packed = co.compress(plain) + co.flush()
+crc = zlib.crc32(plain)
+kernel = local(b'kernel', 8, crc, len(packed), len(plain)) + packed
+outer = local(b'outer', 0, zlib.crc32(kernel), len(kernel), len(kernel)) + kernel
+at = 30 + len(b'outer')
+cd = central(b'outer', 0, zlib.crc32(kernel), len(kernel), len(kernel), 0)
+for name in (b'kernel', b'copy1', b'copy2'):
+    cd += central(name, 8, crc, len(packed), len(plain), at)
+end = struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, 4, 4, len(cd), len(outer), 0)
+open(')" + Zip("overlap.zip") + R"(', 'wb').write(outer + cd + end)
+)"),
+              0);
+    TZipArchiver zip;
+    Open(zip, Zip("overlap.zip"));
+    ASSERT_EQ(zip.FileCount(), 4);
+    EXPECT_FALSE(zip.Recovered());
+    std::vector<int> natives;
+    zip.OnProcessFileFailure = [&](TZipBaseArchiver *, const std::string &, TZipProcessOperation, int native, int,
+                                   const std::string &, TZipFailureAction &) { natives.push_back(native); };
+    zip.ExtractMatching();
+    EXPECT_EQ(natives, (std::vector<int>{8, 8, 8, 8}));
+    std::set<std::string> failed(zip.LastResult().Failed.begin(), zip.LastResult().Failed.end());
+    EXPECT_EQ(failed, (std::set<std::string>{"outer", "kernel", "copy1", "copy2"}));
+    EXPECT_TRUE(ListDirectory(Out()).empty());
+    // Info-ZIP's unzip refuses the archive too.
+    EXPECT_NE(RunTool("unzip -tq " + ShellQuote(Zip("overlap.zip"))), 0);
+}
