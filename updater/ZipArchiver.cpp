@@ -43,6 +43,9 @@ void TZipBaseArchiver::SetInMemory(bool value) {
         FInMemory = value;
         return;
     }
+    // Reopening the archive the other way cannot wait for a running
+    // operation (a handler or a timer inside a question asked for it).
+    if (FBusy) throw EZipException(37, this);
     if (FInMemory) {
         // Leaving memory: the archive goes to FileName and is reopened there.
         if (ExtractFileName(FileName).empty()) throw EZipException(29, this);

@@ -607,6 +607,24 @@ TEST_F(ZipTest, InMemoryArchiveGoesToItsFileAndBack) {
     zip.SetInMemory(false);
     EXPECT_TRUE(zip.Active());
     EXPECT_EQ(RunTool("unzip -tq " + ShellQuote(Zip("copy.zip"))), 0);
+    // Not from inside an operation: the archive stays as it is.
+    bool threw = false;
+    zip.OnFileProgress = [&](TZipBaseArchiver *, const std::string &, double, TZipProcessOperation,
+                             TZipProgressPhase ph, bool &) {
+        if (ph != ppStart) return;
+        try {
+            zip.SetInMemory(true);
+        } catch (const EZipException &e) {
+            threw = e.NativeError == 37;
+        }
+    };
+    RunTool("rm -rf " + ShellQuote(Out()));
+    zip.ExtractMatching();
+    EXPECT_TRUE(threw);
+    EXPECT_FALSE(zip.InMemory());
+    EXPECT_TRUE(zip.Active());
+    EXPECT_EQ(ReadFileToString(Out() + "m.txt"), "memory");
+    zip.OnFileProgress = nullptr;
     zip.CloseZip();
     zip.SetInMemory(true);
     try {
