@@ -330,6 +330,9 @@ void TZipBaseArchiver::ReadCentralDirectory(const TEndRecord &endIn) {
         FDir.Dir.Add(std::move(item));
     }
     if (FLastVolume == 0) {
+        // Fewer entries than the directory holds: its count is damaged, and
+        // the entries behind it would go unseen.
+        if (pos != bound) throw EZipException(35, this);
         if (!OpenCorruptedArchives && sumCompressed > fileSize) throw EZipException(57, this);
         FPrefixSize = cdStart - int64_t(end.CdOffset);
         DetectPrefix();

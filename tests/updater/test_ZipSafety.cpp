@@ -215,6 +215,16 @@ TEST_F(ZipTest, TruncatedArchiveOpensThroughTheRecoveryScan) {
     z3.ExtractMatching();
     EXPECT_TRUE(z3.LastResult().Failed.Empty());
     EXPECT_TRUE(z3.LastResult().Damaged);
+    // Too few entries counted: the rest of the directory is not ignored.
+    for (const std::string &count : {std::string("\0\0\0\0", 4), std::string("\2\0\2\0", 4)}) {
+        std::string few = bytes;
+        few.replace(end + 8, 4, count);
+        WriteTestFile(Zip("few.zip"), few);
+        TZipArchiver z5;
+        Open(z5, Zip("few.zip"));
+        EXPECT_TRUE(z5.Recovered());
+        EXPECT_EQ(z5.FileCount(), 4);
+    }
 
     // Cut right where the directory began: every entry that is there
     // extracts, yet the run does not pass for a whole archive.
