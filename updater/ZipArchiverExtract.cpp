@@ -435,12 +435,14 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::WriteEntryData(int index, TZip
         if (ReadSpan(header, 12) != 12) throw EZipException(8, this);
         compressed -= 12;
         uint8_t check = (item.Flags & 8) ? uint8_t(item.ModTime >> 8) : uint8_t(item.Crc32 >> 24);
-        for (;;) {
+        // One wrong password in 256 passes the one-byte check; with no
+        // password given at all, ask before trying the empty one.
+        for (bool first = true;; first = false) {
             keys = std::make_unique<TZipCryptKeys>(Password);
             uint8_t plain[12];
             std::memcpy(plain, header, 12);
             keys->Decode(plain, 12);
-            if (plain[11] == check) break;
+            if (plain[11] == check && !(first && Password.empty())) break;
             std::string newPassword = Password;
             bool skipFile = false;
             KeepReadPosition([&] { DoPassword(eventName, newPassword, skipFile); });

@@ -3,6 +3,7 @@
 #include "ZipTestCommon.h"
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 namespace {
 
@@ -230,7 +231,8 @@ TEST_F(ZipTest, TraditionalEncryptionAndThePasswordEvent) {
     TZipArchiver zip;
     Open(zip, Zip("enc.zip"));
     EXPECT_TRUE(zip.Files(0).Encrypted());
-    std::vector<std::string> answers = {WrongPassword(zip, {0}), "right"};
+    zip.Password = WrongPassword(zip, {0});
+    std::vector<std::string> answers = {zip.Password, "right"};
     int asked = 0;
     std::string askedFor;
     zip.OnPassword = [&](TZipBaseArchiver *, const std::string &file, std::string &pw, bool &skip) {
@@ -255,7 +257,8 @@ TEST_F(ZipTest, TraditionalEncryptionAndThePasswordEvent) {
     TZipArchiver zip2;
     zip2.Questions = &q;
     Open(zip2, Zip("enc.zip"));
-    q.Passwords = {WrongPassword(zip2, {0}), ""};
+    zip2.Password = WrongPassword(zip2, {0});
+    q.Passwords = {zip2.Password, ""};
     zip2.ExtractMatching("secret.txt");
     ASSERT_EQ(q.Asked.size(), 2u);
     EXPECT_EQ(q.Asked[0], "Password for \"secret.txt\"|Enter password: ");
@@ -689,4 +692,56 @@ TEST(ZipCompressionSettings, LevelFollowsTheMode) {
     zip.SetCompressionLevel(clNormal);
     EXPECT_EQ(zip.CompressionMode(), 6);
     EXPECT_THROW(zip.SetCompressionMode(-1), EZipException);
+}
+
+TEST_F(ZipTest, WithoutAPasswordTheEventIsAskedBeforeAnyTry) {
+    // An entry whose 12-byte header happens to pass the one-byte check for
+    // the empty password (one archive in 256): the component must still ask
+    // for the password rather than extract garbage.
+    const std::string data = "the secret skin";
+    const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef *>(data.data()), uInt(data.size())));
+    std::string enc;
+    for (int seed = 0;; ++seed) {
+        uint8_t header[12];
+        for (int i = 0; i < 11; ++i) header[i] = uint8_t(seed * 31 + i * 7 + (seed >> 8));
+        header[11] = uint8_t(crc >> 24);
+        TZipCryptKeys keys("right");
+        std::string e(reinterpret_cast<char *>(header), 12);
+        e += data;
+        keys.Encode(reinterpret_cast<uint8_t *>(e.data()), e.size());
+        uint8_t probe[12];
+        std::memcpy(probe, e.data(), 12);
+        TZipCryptKeys empty("");
+        empty.Decode(probe, 12);
+        if (probe[11] == uint8_t(crc >> 24)) {
+            enc = e;
+            break;
+        }
+    }
+    auto le = [](uint64_t v, int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i) s += char(v >> (8 * i));
+        return s;
+    };
+    const std::string name = "s.txt";
+    std::string common = le(20, 2) + le(1, 2) + le(0, 2) + le(0, 2) + le(0x21, 2) + le(crc, 4) + le(enc.size(), 4) +
+                         le(data.size(), 4) + le(name.size(), 2) + le(0, 2);
+    std::string local = le(0x04034B50, 4) + common + name + enc;
+    std::string central = le(0x02014B50, 4) + le(20, 2) + common + le(0, 2) + le(0, 2) + le(0, 2) + le(0x20, 4) +
+                          le(0, 4) + name;
+    std::string end = le(0x06054B50, 4) + le(0, 2) + le(0, 2) + le(1, 2) + le(1, 2) + le(central.size(), 4) +
+                      le(local.size(), 4) + le(0, 2);
+    WriteTestFile(Zip("lucky.zip"), local + central + end);
+
+    TZipArchiver zip;
+    Open(zip, Zip("lucky.zip"));
+    int asked = 0;
+    zip.OnPassword = [&](TZipBaseArchiver *, const std::string &, std::string &pw, bool &) {
+        ++asked;
+        pw = "right";
+    };
+    zip.ExtractMatching();
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(zip.LastResult().Ok()) << zip.LastResult().Failed.Text();
+    EXPECT_EQ(ReadFileToString(Out() + "s.txt"), data);
 }
