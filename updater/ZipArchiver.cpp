@@ -2,6 +2,9 @@
 
 #include "ZipFormat.h"
 
+#include <algorithm>
+#include <sys/statvfs.h>
+
 TZipBaseArchiver::TZipBaseArchiver() = default;
 
 TZipBaseArchiver::~TZipBaseArchiver() {
@@ -23,8 +26,8 @@ void TZipBaseArchiver::SetCompressionMode(int mode) {
     if (mode < 0 || mode > 9) throw EZipException(5, this);
     FCompressionMode = mode;
     if (mode == 0) FCompressionLevel = clNone;
-    else if (mode <= 2) FCompressionLevel = clFastest;
-    else if (mode <= 7) FCompressionLevel = clNormal;
+    else if (mode <= 3) FCompressionLevel = clFastest;
+    else if (mode <= 6) FCompressionLevel = clNormal;
     else FCompressionLevel = clMax;
 }
 
@@ -40,6 +43,9 @@ void TZipBaseArchiver::SetInMemory(bool value) {
         FInMemory = value;
         return;
     }
+    // Reopening the archive the other way cannot wait for a running
+    // operation (a handler or a timer inside a question asked for it).
+    if (FBusy) throw EZipException(37, this);
     if (FInMemory) {
         // Leaving memory: the archive goes to FileName and is reopened there.
         if (ExtractFileName(FileName).empty()) throw EZipException(29, this);
@@ -144,49 +150,38 @@ void TZipBaseArchiver::DoRequestBlankVolume(int volumeNumber, std::string &volum
         cancel = true;
 }
 
-void TZipBaseArchiver::DoRequestFirstVolume(std::string &volumeFileName, bool &cancel) {
-    if (OnRequestFirstVolume) {
-        OnRequestFirstVolume(this, volumeFileName, cancel);
+void TZipBaseArchiver::AskForVolume(const std::string &question, const std::string &volumeFileName,
+                                     bool untilFound, bool &cancel) {
+    // Split volumes lie beside the archive: nobody is asked, the file is there or not.
+    if (FSpanningMode != smSpanning) {
+        if (!FileExists(volumeFileName)) cancel = true;
         return;
     }
-    if (FSpanningMode == smSpanning) {
-        if (!Ask().AskOkCancel(SZipInsertFirstDisk)) cancel = true;
-    } else if (!FileExists(volumeFileName)) {
+    if (!Ask().AskOkCancel(question)) {
         cancel = true;
-    }
-}
-
-void TZipBaseArchiver::DoRequestLastVolume(std::string &volumeFileName, bool &cancel) {
-    if (OnRequestLastVolume) {
-        OnRequestLastVolume(this, volumeFileName, cancel);
         return;
     }
-    if (FSpanningMode == smSpanning) {
-        if (!Ask().AskOkCancel(SZipInsertLastDisk)) {
+    while (untilFound && !FileExists(volumeFileName)) {
+        if (!Ask().AskOkCancel(Format(SZipFileNotFoundOnDisk, volumeFileName.c_str()))) {
             cancel = true;
             return;
         }
-        while (!FileExists(volumeFileName)) {
-            if (!Ask().AskOkCancel(Format(SZipFileNotFoundOnDisk, volumeFileName.c_str()))) {
-                cancel = true;
-                return;
-            }
-        }
-    } else if (!FileExists(volumeFileName)) {
-        cancel = true;
     }
 }
 
+void TZipBaseArchiver::DoRequestFirstVolume(std::string &volumeFileName, bool &cancel) {
+    if (OnRequestFirstVolume) OnRequestFirstVolume(this, volumeFileName, cancel);
+    else AskForVolume(SZipInsertFirstDisk, volumeFileName, false, cancel);
+}
+
+void TZipBaseArchiver::DoRequestLastVolume(std::string &volumeFileName, bool &cancel) {
+    if (OnRequestLastVolume) OnRequestLastVolume(this, volumeFileName, cancel);
+    else AskForVolume(SZipInsertLastDisk, volumeFileName, true, cancel);
+}
+
 void TZipBaseArchiver::DoRequestMiddleVolume(int volumeNumber, std::string &volumeFileName, bool &cancel) {
-    if (OnRequestMiddleVolume) {
-        OnRequestMiddleVolume(this, volumeNumber, volumeFileName, cancel);
-        return;
-    }
-    if (FSpanningMode == smSpanning) {
-        if (!Ask().AskOkCancel(Format(SZipInsertDisk, volumeNumber))) cancel = true;
-    } else if (!FileExists(volumeFileName)) {
-        cancel = true;
-    }
+    if (OnRequestMiddleVolume) OnRequestMiddleVolume(this, volumeNumber, volumeFileName, cancel);
+    else AskForVolume(Format(SZipInsertDisk, volumeNumber), volumeFileName, false, cancel);
 }
 
 void TZipBaseArchiver::DoDiskFull(int volumeNumber, const std::string &volumeFileName, bool &cancel) {
@@ -194,7 +189,39 @@ void TZipBaseArchiver::DoDiskFull(int volumeNumber, const std::string &volumeFil
         OnDiskFull(this, volumeNumber, volumeFileName, cancel);
         return;
     }
-    cancel = true;
+    if (FSpanningMode != smSpanning) {
+        cancel = true;
+        return;
+    }
+    // A volume needs its size limit, and without one at least 64 KiB.
+    int64_t required = std::max<int64_t>(VolumeSizeLimit(volumeNumber), 65536);
+    std::string text =
+        ZipFillPlaceholders(SZipDiskFull, {std::to_string(required), std::to_string(FreeDiskSpace(volumeFileName))});
+    if (!Ask().AskOkCancel(text)) cancel = true;
+}
+
+int64_t TZipBaseArchiver::VolumeSizeLimit(int volumeNumber) const {
+    if (volumeNumber == 1 && SpanningOptions.FirstVolumeSize > 0) return SpanningOptions.FirstVolumeSize;
+    switch (SpanningOptions.VolumeSize) {
+        case vsAutoDetect: return 0;
+        case vsCustom: return std::max<int64_t>(SpanningOptions.CustomVolumeSize, 65536);
+        case vs1_44MB: return 1457664;
+        case vs100MB: return 104857600;
+        case vs200MB: return 209715200;
+        case vs250MB: return 262144000;
+        case vs600MB: return 629145600;
+        case vs650MB: return 681574400;
+        case vs700MB: return 734003200;
+        case vs4700MB: return 4928307200LL;
+    }
+    return 0;
+}
+
+int64_t TZipBaseArchiver::FreeDiskSpace(const std::string &fileName) {
+    std::string folder = ExtractFilePath(fileName);
+    struct statvfs fs;
+    if (::statvfs(folder.empty() ? "." : folder.c_str(), &fs) != 0) return 0;
+    return int64_t(fs.f_bavail) * int64_t(fs.f_frsize);
 }
 
 void TZipBaseArchiver::DoVolumeFailure(int, const std::string &) {}

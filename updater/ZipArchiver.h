@@ -96,7 +96,10 @@ struct TZipOperationResult {
     TStringList Skipped;  // not confirmed, read-only or not overwritten, password skipped, links
     bool Aborted = false;    // fxaAbort answered
     bool Cancelled = false;  // a progress event cancelled
-    bool Ok() const { return Failed.Empty() && !Aborted && !Cancelled; }
+    // The directory was rebuilt from the local headers of a damaged archive:
+    // entries behind the damage are missing without being named above.
+    bool Damaged = false;
+    bool Ok() const { return Failed.Empty() && !Aborted && !Cancelled && !Damaged; }
 };
 
 class TZipBaseArchiver {
@@ -210,6 +213,12 @@ protected:
                              const std::string &originalFileName);
     virtual void DoExtractFile(std::string &fileName, int &fileAttr, const std::string &comment);
 
+    // Bytes a volume may hold (volume numbers from 1); 0 when only the free
+    // space of its drive limits it.
+    int64_t VolumeSizeLimit(int volumeNumber) const;
+    // Free bytes on the drive that holds the file (0 when unknown).
+    static int64_t FreeDiskSpace(const std::string &fileName);
+
     // Starts an empty archive (create mode, in-memory). The writing side
     // builds on this.
     virtual void CreateNewArchive();
@@ -239,17 +248,22 @@ private:
         uint64_t CdSize = 0;
         uint64_t CdOffset = 0;
     };
-    friend class TZipEntryReader;
 
     void OpenArchiveStream(TZipOpenMode mode);
     bool FindEndRecord(TEndRecord &end);
     void ReadDirectory(const TEndRecord &end);
     void ReadCentralDirectory(const TEndRecord &end);
     void RecoverDirectory();
+    void MarkOverlaps();
     void DetectPrefix();
     void ApplyVolumeLayout(const TEndRecord &end);
     std::string VolumeFileName(int number, bool advanced) const;
     void SelectVolume(int number);
+    // The default volume request: the question on a spanned archive (then,
+    // with untilFound, the missing-file question until the file is there),
+    // on a split one only whether the file exists.
+    void AskForVolume(const std::string &question, const std::string &volumeFileName, bool untilFound,
+                      bool &cancel);
     // Reads count bytes, going on to the next volume when one ends; returns
     // how many were read.
     int64_t ReadSpan(void *buffer, int64_t count);
@@ -262,6 +276,8 @@ private:
     // Streams an entry's data into the sink, checking size and CRC.
     TEntryOutcome WriteEntryData(int index, TZipDataSink &sink, bool &checksOk);
     void CheckOpen() const;
+    // Ends one (possibly nested) operation begun with ++FBusy.
+    void LeaveOperation();
     void KeepReadPosition(const std::function<void()> &fire);
     // The target path below base, with existing folders and files matched
     // without regard to case (archives made on Windows name them freely).

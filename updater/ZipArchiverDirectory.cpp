@@ -4,6 +4,7 @@
 #include "ZipArchiver.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "ZipFormat.h"
 
@@ -32,26 +33,128 @@ bool ApplyZip64(TZipDirItem &item, bool central) {
         if (b.HeaderID != 1) continue;
         auto *d = reinterpret_cast<const uint8_t *>(b.Data.data());
         size_t p = 0, n = b.Data.size();
-        if (needU) {
-            if (p + 8 > n) return false;
-            item.UncompressedSize = Get64(d + p);
-            p += 8;
+        // Takes the next field when its header field holds all ones.
+        auto take = [&](bool need, auto &field, size_t width) {
+            if (!need) return true;
+            if (p + width > n) return false;
+            field = width == 8 ? Get64(d + p) : Get32(d + p);
+            p += width;
+            return true;
+        };
+        return take(needU, item.UncompressedSize, 8) && take(needC, item.CompressedSize, 8) &&
+               take(needO, item.LocalHeaderOffset, 8) && take(needD, item.DiskStart, 4);
+    }
+    return false;
+}
+
+// Reads a stream forward through one window, so that scanning a damaged
+// archive for signatures reads each byte about once.
+class TScanner {
+public:
+    TScanner(TStream &s, int64_t size) : S(s), Size(size), Buf(65536 + 64) {}
+    // The next position at or after from where one of the signatures
+    // starts; -1 when there is none. Takes the bytes looked at off *budget.
+    int64_t Find(int64_t from, std::initializer_list<uint32_t> sigs, uint32_t *which = nullptr,
+                 int64_t *budget = nullptr) {
+        while (from + 4 <= Size) {
+            if (from < Start || from + 4 > Start + Len) Fill(from);
+            if (Len < 4) return -1;
+            int64_t last = Start + Len - 4;
+            for (int64_t p = from; p <= last; ++p) {
+                const uint8_t *b = Buf.data() + (p - Start);
+                if (b[0] != 0x50 || b[1] != 0x4B) continue;
+                uint32_t sig = Get32(b);
+                for (uint32_t want : sigs) {
+                    if (sig != want) continue;
+                    if (which) *which = sig;
+                    if (budget) *budget -= p - from + 1;
+                    return p;
+                }
+            }
+            if (budget) *budget -= last + 1 - from;
+            from = last + 1;
         }
-        if (needC) {
-            if (p + 8 > n) return false;
-            item.CompressedSize = Get64(d + p);
-            p += 8;
+        return -1;
+    }
+    // count bytes at pos; false when they run past the end.
+    bool Read(int64_t pos, void *out, size_t count) {
+        if (pos < 0 || pos > Size || int64_t(count) > Size - pos) return false;
+        if (pos >= Start && pos + int64_t(count) <= Start + Len) {
+            std::memcpy(out, Buf.data() + (pos - Start), count);
+            return true;
         }
-        if (needO) {
-            if (p + 8 > n) return false;
-            item.LocalHeaderOffset = Get64(d + p);
-            p += 8;
-        }
-        if (needD) {
-            if (p + 4 > n) return false;
-            item.DiskStart = Get32(d + p);
-        }
+        S.SetPosition(pos);
+        return S.Read(out, int64_t(count)) == int64_t(count);
+    }
+
+private:
+    void Fill(int64_t from) {
+        Start = from;
+        Len = 0;
+        S.SetPosition(from);
+        int64_t r = S.Read(Buf.data(), std::min<int64_t>(int64_t(Buf.size()), Size - from));
+        Len = r > 0 ? r : 0;
+    }
+    TStream &S;
+    int64_t Size;
+    std::vector<uint8_t> Buf;
+    int64_t Start = 0, Len = 0;
+};
+
+// The fields that local and central headers share, from "version needed"
+// on (local header offset 4, central header offset 6).
+void ReadHeaderFields(TZipDirItem &item, const uint8_t *p, uint16_t &nameLen, uint16_t &extraLen) {
+    item.VersionNeeded = Get16(p);
+    item.Flags = Get16(p + 2);
+    item.Method = Get16(p + 4);
+    item.ModTime = Get16(p + 6);
+    item.ModDate = Get16(p + 8);
+    item.Crc32 = Get32(p + 10);
+    item.PackedSize32 = Get32(p + 14);
+    item.UnpackedSize32 = Get32(p + 18);
+    item.CompressedSize = item.PackedSize32;
+    item.UncompressedSize = item.UnpackedSize32;
+    nameLen = Get16(p + 22);
+    extraLen = Get16(p + 24);
+}
+
+// The data descriptor behind a streamed entry whose data starts at
+// dataStart: with its signature, or without it right before the next record
+// (or the end of a cut file); with 8-byte sizes when the local header has a
+// Zip64 field, else 4-byte ones. A real one holds the distance from the data
+// start as its compressed size, which tells it from the same bytes inside
+// the data. Takes CRC and sizes from it and sets next behind it; false when
+// there is none.
+bool FindDescriptor(TScanner &scan, int64_t size, int64_t dataStart, int64_t &budget, TZipDirItem &item,
+                    int64_t &next) {
+    bool zip64 = std::any_of(item.Extra.begin(), item.Extra.end(),
+                             [](const TZipExtraBlock &b) { return b.HeaderID == 1; });
+    // The descriptor's fields (CRC, then the sizes) at fields, behind a
+    // signature or not.
+    auto fits = [&](int64_t fields, bool wide, bool signature) {
+        uint8_t d[20];
+        int64_t length = fields - dataStart - (signature ? 4 : 0);
+        if (length < 0 || !scan.Read(fields, d, wide ? 20 : 12)) return false;
+        if ((wide ? Get64(d + 4) : Get32(d + 4)) != uint64_t(length)) return false;
+        item.Crc32 = Get32(d);
+        item.CompressedSize = uint64_t(length);
+        item.UncompressedSize = wide ? Get64(d + 12) : Get32(d + 8);
+        next = fields + (wide ? 20 : 12);
         return true;
+    };
+    // Behind a signature at "at", or without one ending at "at".
+    auto descriptorAt = [&](int64_t at, bool signature) {
+        auto narrow = [&] { return fits(signature ? at + 4 : at - 12, false, signature); };
+        auto wide = [&] { return fits(signature ? at + 4 : at - 20, true, signature); };
+        return zip64 ? wide() || narrow() : narrow() || wide();
+    };
+    int64_t from = dataStart;
+    while (budget > 0) {
+        uint32_t sig = 0;
+        int64_t at = scan.Find(from, {SigDescriptor, SigLocal, SigCentral, SigEnd, SigZip64End}, &sig, &budget);
+        if (at < 0) return descriptorAt(size, false);
+        if (descriptorAt(at, sig == SigDescriptor)) return true;
+        from = at + 1;
     }
     return false;
 }
@@ -90,16 +193,37 @@ bool TZipBaseArchiver::FindEndRecord(TEndRecord &end) {
 void TZipBaseArchiver::ReadDirectory(const TEndRecord &end) {
     if (end.Position < 0) {
         RecoverDirectory();
-        return;
+    } else {
+        try {
+            ReadCentralDirectory(end);
+        } catch (const EZipException &) {
+            // A directory that cannot be read is rebuilt from the local headers
+            // (single-file archives; a volume set cannot be scanned that way).
+            if (!OpenCorruptedArchives || FLastVolume > 0) throw;
+            FDir.Dir.SetCount(0);
+            RecoverDirectory();
+        }
     }
-    try {
-        ReadCentralDirectory(end);
-    } catch (const EZipException &) {
-        // A directory that cannot be read is rebuilt from the local headers
-        // (single-file archives; a volume set cannot be scanned that way).
-        if (!OpenCorruptedArchives || FLastVolume > 0) throw;
-        FDir.Dir.SetCount(0);
-        RecoverDirectory();
+    if (FLastVolume == 0) MarkOverlaps();
+}
+
+// Entries whose data runs into another entry's local header, or that share
+// one, multiply the same compressed bytes: a small archive could so write
+// far more than it holds. Real writers never lay entries out that way.
+void TZipBaseArchiver::MarkOverlaps() {
+    std::vector<std::pair<uint64_t, int>> order;
+    order.reserve(size_t(FDir.Dir.Count()));
+    for (int i = 0; i < FDir.Dir.Count(); ++i) order.emplace_back(FDir.Dir[i].LocalHeaderOffset, i);
+    std::sort(order.begin(), order.end());
+    for (size_t k = 0; k + 1 < order.size(); ++k) {
+        TZipDirItem &item = FDir.Dir[order[k].second];
+        uint64_t next = order[k + 1].first;
+        // The local header's name and extra field only make the entry longer.
+        uint64_t room = next - order[k].first;
+        if (room < 30 || item.CompressedSize > room - 30) {
+            item.Overlaps = true;
+            if (next == order[k].first) FDir.Dir[order[k + 1].second].Overlaps = true;
+        }
     }
 }
 
@@ -183,21 +307,12 @@ void TZipBaseArchiver::ReadCentralDirectory(const TEndRecord &endIn) {
         if (Get32(h) != SigCentral) throw EZipException(35, this);
         TZipDirItem item;
         item.VersionMadeBy = Get16(h + 4);
-        item.VersionNeeded = Get16(h + 6);
-        item.Flags = Get16(h + 8);
-        item.Method = Get16(h + 10);
-        item.ModTime = Get16(h + 12);
-        item.ModDate = Get16(h + 14);
-        item.Crc32 = Get32(h + 16);
-        item.PackedSize32 = Get32(h + 20);
-        item.UnpackedSize32 = Get32(h + 24);
-        uint16_t nameLen = Get16(h + 28), extraLen = Get16(h + 30), commentLen = Get16(h + 32);
+        uint16_t nameLen = 0, extraLen = 0, commentLen = Get16(h + 32);
+        ReadHeaderFields(item, h + 6, nameLen, extraLen);
         item.DiskStart16 = Get16(h + 34);
         item.InternalAttr = Get16(h + 36);
         item.ExternalAttr = Get32(h + 38);
         item.Offset32 = Get32(h + 42);
-        item.CompressedSize = item.PackedSize32;
-        item.UncompressedSize = item.UnpackedSize32;
         item.LocalHeaderOffset = item.Offset32;
         item.DiskStart = item.DiskStart16;
         int64_t varLen = int64_t(nameLen) + extraLen + commentLen;
@@ -215,6 +330,9 @@ void TZipBaseArchiver::ReadCentralDirectory(const TEndRecord &endIn) {
         FDir.Dir.Add(std::move(item));
     }
     if (FLastVolume == 0) {
+        // Fewer entries than the directory holds: its count is damaged, and
+        // the entries behind it would go unseen.
+        if (pos != bound) throw EZipException(35, this);
         if (!OpenCorruptedArchives && sumCompressed > fileSize) throw EZipException(57, this);
         FPrefixSize = cdStart - int64_t(end.CdOffset);
         DetectPrefix();
@@ -244,63 +362,34 @@ void TZipBaseArchiver::DetectPrefix() {
 void TZipBaseArchiver::RecoverDirectory() {
     FDir.Dir.SetCount(0);
     int64_t size = FStream->Size();
-    const int64_t block = 65536;
-    std::vector<uint8_t> buf(size_t(block) + 3);
-    // Next position at or after from where the signature starts, -1 if none.
-    auto findSig = [&](uint32_t sig, int64_t from) -> int64_t {
-        while (from + 4 <= size) {
-            int64_t n = std::min<int64_t>(block + 3, size - from);
-            FStream->SetPosition(from);
-            if (FStream->Read(buf.data(), n) != n) return -1;
-            for (int64_t i = 0; i + 4 <= n; ++i)
-                if (buf[size_t(i)] == 0x50 && Get32(buf.data() + i) == sig) return from + i;
-            from += block;
-        }
-        return -1;
-    };
+    TScanner scan(*FStream, size);
+    // Descriptor searches may each run far ahead; together they read no
+    // more than a few times the file, whatever a damaged file holds.
+    int64_t budget = 4 * size + (int64_t(1) << 24);
     int64_t pos = 0;
     while (pos + 30 <= size) {
-        int64_t at = findSig(SigLocal, pos);
-        if (at < 0 || at + 30 > size) break;
+        int64_t at = scan.Find(pos, {SigLocal});
         uint8_t h[30];
-        FStream->SetPosition(at);
-        if (FStream->Read(h, 30) != 30) break;
+        if (at < 0 || !scan.Read(at, h, 30)) break;
         TZipDirItem item;
-        item.VersionNeeded = Get16(h + 4);
+        uint16_t nameLen = 0, extraLen = 0;
+        ReadHeaderFields(item, h + 4, nameLen, extraLen);
         item.VersionMadeBy = item.VersionNeeded & 0xFF;
-        item.Flags = Get16(h + 6);
-        item.Method = Get16(h + 8);
-        item.ModTime = Get16(h + 10);
-        item.ModDate = Get16(h + 12);
-        item.Crc32 = Get32(h + 14);
-        item.PackedSize32 = Get32(h + 18);
-        item.UnpackedSize32 = Get32(h + 22);
-        uint16_t nameLen = Get16(h + 26), extraLen = Get16(h + 28);
         int64_t dataStart = at + 30 + nameLen + extraLen;
-        if (dataStart > size) break;
         std::string var(size_t(nameLen) + extraLen, '\0');
-        if (FStream->Read(var.data(), int64_t(var.size())) != int64_t(var.size())) break;
+        if (dataStart > size || !scan.Read(at + 30, var.data(), var.size())) break;
         item.Name = var.substr(0, nameLen);
         item.Extra = ParseExtra(var.substr(nameLen));
-        item.CompressedSize = item.PackedSize32;
-        item.UncompressedSize = item.UnpackedSize32;
         ApplyZip64(item, false);
         item.LocalHeaderOffset = uint64_t(at);
         item.ExternalAttr = (!item.Name.empty() && item.Name.back() == '/') ? faDirectory : faArchive;
         if (Options.OEMFileNames && !(item.Flags & 0x800)) item.Name = ZipOemToAnsi(item.Name);
         int64_t next = dataStart;
         if (item.Flags & 8) {
-            int64_t d = findSig(SigDescriptor, dataStart);
-            if (d >= 0 && d + 16 <= size) {
-                uint8_t dd[16];
-                FStream->SetPosition(d);
-                if (FStream->Read(dd, 16) == 16) {
-                    item.Crc32 = Get32(dd + 4);
-                    item.CompressedSize = Get32(dd + 8);
-                    item.UncompressedSize = Get32(dd + 12);
-                }
-                next = d + 16;
-            }
+            // Without a descriptor the data runs to the end of the file and
+            // the sizes stay unknown, so the entry fails its checks instead
+            // of passing as an empty file.
+            if (!FindDescriptor(scan, size, dataStart, budget, item, next)) item.CompressedSize = uint64_t(size - dataStart);
         } else if (item.CompressedSize <= uint64_t(size - dataStart)) {
             next = dataStart + int64_t(item.CompressedSize);
         }

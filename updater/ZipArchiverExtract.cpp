@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -159,10 +160,7 @@ void TZipBaseArchiver::ProcessSelected(TZipProcessOperation op) {
             A->FEntriesDone = Done;
             A->FCancel = Cancel;
             A->FCurrentOp = Op;
-            if (--A->FBusy == 0 && A->FCloseRequested) {
-                A->FCloseRequested = false;
-                A->CloseZip();
-            }
+            A->LeaveOperation();
         }
     } restore{this, FEntriesTotal, FEntriesDone, FCancel, FCurrentOp};
 
@@ -171,6 +169,7 @@ void TZipBaseArchiver::ProcessSelected(TZipProcessOperation op) {
         if (FDir.Dir[i].Selected) selected.push_back(i);
     TZipOperationResult result;
     result.Selected = int(selected.size());
+    result.Damaged = FRecovered;
     FEntriesTotal = int(selected.size());
     FEntriesDone = 0;
     FCancel = false;
@@ -290,23 +289,24 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
     if (item.IsSymlink()) return eoSkipped;
 
     bool absolute = (!rel.empty() && rel[0] == '/') || Contains(rel, ":");
-    bool climbs = false;
-    {
-        size_t start = 0;
-        while (start <= rel.size()) {
-            size_t end = rel.find('/', start);
-            if (end == std::string::npos) end = rel.size();
-            if (rel.compare(start, end - start, "..") == 0) climbs = true;
-            start = end + 1;
-        }
+    bool climbs = false, tooLong = rel.size() >= PATH_MAX;
+    for (size_t start = 0; start <= rel.size() && !tooLong;) {
+        size_t end = rel.find('/', start);
+        if (end == std::string::npos) end = rel.size();
+        if (rel.compare(start, end - start, "..") == 0) climbs = true;
+        // No file system here takes it, and making its folders level by
+        // level would cost far more than the name is worth.
+        if (end - start > NAME_MAX) tooLong = true;
+        start = end + 1;
     }
     // Names from the archive stay inside the target folder; only a name the
     // caller's own handler chose may point elsewhere.
-    if (climbs || (absolute && !renamedByCaller) || rel.empty() || rel.find('\0') != std::string::npos)
+    if (climbs || tooLong || (absolute && !renamedByCaller) || rel.empty() || rel.find('\0') != std::string::npos)
         throw EZipException(19, {item.Name}, this);
 
     std::string base = BaseDir.empty() ? std::string("./") : IncludeTrailingPathDelimiter(BaseDir);
     std::string target = absolute ? rel : ResolveTarget(base, rel);
+    if (target.size() >= PATH_MAX) throw EZipException(19, {item.Name}, this);
     bool folder = item.IsFolder() || (!rel.empty() && rel.back() == '/');
     if (Options.CreateDirs) {
         std::string dir = folder ? target : ExtractFilePath(target);
@@ -366,6 +366,14 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
     return eoDone;
 }
 
+void TZipBaseArchiver::LeaveOperation() {
+    // A close asked for during the operation happens now.
+    if (--FBusy == 0 && FCloseRequested) {
+        FCloseRequested = false;
+        CloseZip();
+    }
+}
+
 // Handlers may pump messages, and a timer may then run another operation on
 // this archive; reading goes on where it was.
 void TZipBaseArchiver::KeepReadPosition(const std::function<void()> &fire) {
@@ -384,12 +392,7 @@ bool TZipBaseArchiver::ExtractToStream(int index, TStream &dest) {
     ++FBusy;
     struct TDone {
         TZipBaseArchiver *A;
-        ~TDone() {
-            if (--A->FBusy == 0 && A->FCloseRequested) {
-                A->FCloseRequested = false;
-                A->CloseZip();
-            }
-        }
+        ~TDone() { A->LeaveOperation(); }
     } done{this};
     return WriteEntryData(index, sink, checksOk) == eoDone && checksOk;
 }
@@ -421,6 +424,7 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::WriteEntryData(int index, TZip
         int64_t limit = std::min<int64_t>(FDirOffset, FStream->Size());
         compressed = dataStart >= limit ? 0 : std::min<uint64_t>(compressed, uint64_t(limit - dataStart));
     }
+    if (item.Overlaps) throw EZipException(8, this);
     if (item.Method == 9) throw EZipException(55, this);
     if (item.Method != 0 && item.Method != 8) throw EZipException(8, this);
 
@@ -431,12 +435,14 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::WriteEntryData(int index, TZip
         if (ReadSpan(header, 12) != 12) throw EZipException(8, this);
         compressed -= 12;
         uint8_t check = (item.Flags & 8) ? uint8_t(item.ModTime >> 8) : uint8_t(item.Crc32 >> 24);
-        for (;;) {
+        // One wrong password in 256 passes the one-byte check; with no
+        // password given at all, ask before trying the empty one.
+        for (bool first = true;; first = false) {
             keys = std::make_unique<TZipCryptKeys>(Password);
             uint8_t plain[12];
             std::memcpy(plain, header, 12);
             keys->Decode(plain, 12);
-            if (plain[11] == check) break;
+            if (plain[11] == check && !(first && Password.empty())) break;
             std::string newPassword = Password;
             bool skipFile = false;
             KeepReadPosition([&] { DoPassword(eventName, newPassword, skipFile); });

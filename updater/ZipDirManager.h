@@ -45,6 +45,9 @@ struct TZipDirItem {
     std::string Comment;
     std::vector<TZipExtraBlock> Extra;
     bool Selected = false;
+    // Its data runs into another entry's local header, or shares one: never
+    // extracted, since such entries multiply the same bytes.
+    bool Overlaps = false;
     TZipProcessOperation Operation = poExtract;
 
     bool Encrypted() const { return Flags & 1; }

@@ -53,8 +53,18 @@ const int NativeMap[60] = {
     29, 30, 31, 6, 6, 32, 33, 27, 33, 33,  // 50-59
 };
 
-// Fills %s and %d placeholders in order with the given texts; "%%" stays "%".
-std::string FillPlaceholders(const std::string &fmt, const std::initializer_list<std::string> &args) {
+
+std::string Decorate(std::string text, int native, const TZipBaseArchiver *archiver) {
+    if (archiver && !archiver->Name.empty()) text = archiver->Name + ": " + text;
+    std::string code = Format("%5d", native);
+    for (char &c : code)
+        if (c == ' ') c = '0';
+    return text + " - Native error: " + code;
+}
+
+}  // namespace
+
+std::string ZipFillPlaceholders(const std::string &fmt, const std::initializer_list<std::string> &args) {
     std::string out;
     auto it = args.begin();
     for (size_t i = 0; i < fmt.size(); ++i) {
@@ -71,16 +81,6 @@ std::string FillPlaceholders(const std::string &fmt, const std::initializer_list
     }
     return out;
 }
-
-std::string Decorate(std::string text, int native, const TZipBaseArchiver *archiver) {
-    if (archiver && !archiver->Name.empty()) text = archiver->Name + ": " + text;
-    std::string code = Format("%5d", native);
-    for (char &c : code)
-        if (c == ' ') c = '0';
-    return text + " - Native error: " + code;
-}
-
-}  // namespace
 
 const char *ZipErrorMessage(int index) {
     if (index < 0 || index >= MessageCount) return Messages[0];
@@ -101,7 +101,7 @@ EZipException::EZipException(int nativeError, std::initializer_list<std::string>
     NativeError = nativeError;
     ErrorCode = ZipNativeToErrorCode(nativeError);
     std::string text = ZipErrorMessage(ErrorCode);
-    if (args.size()) text = FillPlaceholders(text, args);
+    if (args.size()) text = ZipFillPlaceholders(text, args);
     SetMessage(Decorate(text, nativeError, archiver));
 }
 

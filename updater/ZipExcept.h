@@ -31,6 +31,9 @@ public:
     const char *ClassName() const override { return "EDecompressionError"; }
 };
 
+// The text with its %s and %d placeholders filled in order from args (a %d
+// takes its text as is); "%%" stays "%".
+std::string ZipFillPlaceholders(const std::string &fmt, const std::initializer_list<std::string> &args);
 // Message of a table index ("Unknown error" outside the table).
 const char *ZipErrorMessage(int index);
 // Index of the message for a native code (0 for a code the map does not list).

@@ -3,6 +3,7 @@
 #include "ZipTestCommon.h"
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 namespace {
 
@@ -184,6 +185,18 @@ TEST_F(ZipTest, Zip64RecordsFromPython) {
     ExpectSameFile("b.bin");
     zip.CloseZip();
 
+    // With a self-extracting stub in front: the Zip64 record's recorded
+    // offset leaves the stub out.
+    RunTool("rm -rf " + ShellQuote(Out()));
+    WriteTestFile(Zip("z64sfx.zip"), RandomBytes(3000, 9) + ReadFileToString(Zip("z64.zip")));
+    TZipArchiver prefixed;
+    Open(prefixed, Zip("z64sfx.zip"));
+    EXPECT_FALSE(prefixed.Recovered());
+    EXPECT_EQ(prefixed.PrefixSize(), 3000);
+    prefixed.ExtractMatching();
+    EXPECT_TRUE(prefixed.LastResult().Ok());
+    ExpectSameFile("a.txt");
+
     TZipArchiver forced;
     Open(forced, Zip("force.zip"));
     ASSERT_EQ(forced.FileCount(), 1);
@@ -218,7 +231,8 @@ TEST_F(ZipTest, TraditionalEncryptionAndThePasswordEvent) {
     TZipArchiver zip;
     Open(zip, Zip("enc.zip"));
     EXPECT_TRUE(zip.Files(0).Encrypted());
-    std::vector<std::string> answers = {WrongPassword(zip, {0}), "right"};
+    zip.Password = WrongPassword(zip, {0});
+    std::vector<std::string> answers = {zip.Password, "right"};
     int asked = 0;
     std::string askedFor;
     zip.OnPassword = [&](TZipBaseArchiver *, const std::string &file, std::string &pw, bool &skip) {
@@ -243,7 +257,8 @@ TEST_F(ZipTest, TraditionalEncryptionAndThePasswordEvent) {
     TZipArchiver zip2;
     zip2.Questions = &q;
     Open(zip2, Zip("enc.zip"));
-    q.Passwords = {WrongPassword(zip2, {0}), ""};
+    zip2.Password = WrongPassword(zip2, {0});
+    q.Passwords = {zip2.Password, ""};
     zip2.ExtractMatching("secret.txt");
     ASSERT_EQ(q.Asked.size(), 2u);
     EXPECT_EQ(q.Asked[0], "Password for \"secret.txt\"|Enter password: ");
@@ -595,6 +610,24 @@ TEST_F(ZipTest, InMemoryArchiveGoesToItsFileAndBack) {
     zip.SetInMemory(false);
     EXPECT_TRUE(zip.Active());
     EXPECT_EQ(RunTool("unzip -tq " + ShellQuote(Zip("copy.zip"))), 0);
+    // Not from inside an operation: the archive stays as it is.
+    bool threw = false;
+    zip.OnFileProgress = [&](TZipBaseArchiver *, const std::string &, double, TZipProcessOperation,
+                             TZipProgressPhase ph, bool &) {
+        if (ph != ppStart) return;
+        try {
+            zip.SetInMemory(true);
+        } catch (const EZipException &e) {
+            threw = e.NativeError == 37;
+        }
+    };
+    RunTool("rm -rf " + ShellQuote(Out()));
+    zip.ExtractMatching();
+    EXPECT_TRUE(threw);
+    EXPECT_FALSE(zip.InMemory());
+    EXPECT_TRUE(zip.Active());
+    EXPECT_EQ(ReadFileToString(Out() + "m.txt"), "memory");
+    zip.OnFileProgress = nullptr;
     zip.CloseZip();
     zip.SetInMemory(true);
     try {
@@ -603,4 +636,112 @@ TEST_F(ZipTest, InMemoryArchiveGoesToItsFileAndBack) {
     } catch (const EZipException &e) {
         EXPECT_EQ(e.NativeError, 28);
     }
+}
+
+namespace {
+
+// The default questions behind the volume events, reached directly.
+class VolumeQuestionArchiver : public TZipArchiver {
+public:
+    using TZipBaseArchiver::DoDiskFull;
+    using TZipBaseArchiver::DoRequestBlankVolume;
+};
+
+}  // namespace
+
+TEST_F(ZipTest, DiskFullAndBlankDiskQuestionsOfSpannedArchives) {
+    ScriptedQuestions q;
+    VolumeQuestionArchiver zip;
+    zip.Questions = &q;
+    bool cancel = false;
+    // Split archives are never asked about: a full disk cancels.
+    zip.DoDiskFull(2, Zip("a.zip"), cancel);
+    EXPECT_TRUE(cancel);
+    EXPECT_TRUE(q.Asked.empty());
+
+    zip.SetSpanningMode(smSpanning);
+    zip.SpanningOptions.VolumeSize = vs1_44MB;
+    cancel = false;
+    zip.DoDiskFull(2, Zip("a.zip"), cancel);
+    EXPECT_TRUE(cancel);  // the scripted answer is Cancel
+    ASSERT_EQ(q.Asked.size(), 1u);
+    EXPECT_TRUE(StartsText("Disk is full. Required free space: 1457664 bytes, but available only: ", q.Asked[0]))
+        << q.Asked[0];
+    EXPECT_TRUE(EndsText(" bytes. Clean the disk or find another blank disk", q.Asked[0]));
+    EXPECT_EQ(q.Asked[0].find("%d"), std::string::npos);
+
+    zip.SpanningOptions.FirstVolumeSize = 100000;
+    zip.DoDiskFull(1, Zip("a.zip"), cancel);
+    EXPECT_TRUE(StartsText("Disk is full. Required free space: 100000 bytes", q.Asked.back()));
+
+    std::string name = Zip("a.zip");
+    zip.DoRequestBlankVolume(3, name, cancel);
+    EXPECT_EQ(q.Asked.back(), "Please insert a blank disk #3");
+}
+
+TEST(ZipCompressionSettings, LevelFollowsTheMode) {
+    TZipArchiver zip;
+    EXPECT_EQ(zip.CompressionLevel(), clFastest);
+    EXPECT_EQ(zip.CompressionMode(), 1);
+    const TZipCompressionLevel want[10] = {clNone,   clFastest, clFastest, clFastest, clNormal,
+                                           clNormal, clNormal,  clMax,     clMax,     clMax};
+    for (int mode = 0; mode <= 9; ++mode) {
+        zip.SetCompressionMode(mode);
+        EXPECT_EQ(zip.CompressionLevel(), want[mode]) << mode;
+    }
+    zip.SetCompressionLevel(clNormal);
+    EXPECT_EQ(zip.CompressionMode(), 6);
+    EXPECT_THROW(zip.SetCompressionMode(-1), EZipException);
+}
+
+TEST_F(ZipTest, WithoutAPasswordTheEventIsAskedBeforeAnyTry) {
+    // An entry whose 12-byte header happens to pass the one-byte check for
+    // the empty password (one archive in 256): the component must still ask
+    // for the password rather than extract garbage.
+    const std::string data = "the secret skin";
+    const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef *>(data.data()), uInt(data.size())));
+    std::string enc;
+    for (int seed = 0;; ++seed) {
+        uint8_t header[12];
+        for (int i = 0; i < 11; ++i) header[i] = uint8_t(seed * 31 + i * 7 + (seed >> 8));
+        header[11] = uint8_t(crc >> 24);
+        TZipCryptKeys keys("right");
+        std::string e(reinterpret_cast<char *>(header), 12);
+        e += data;
+        keys.Encode(reinterpret_cast<uint8_t *>(e.data()), e.size());
+        uint8_t probe[12];
+        std::memcpy(probe, e.data(), 12);
+        TZipCryptKeys empty("");
+        empty.Decode(probe, 12);
+        if (probe[11] == uint8_t(crc >> 24)) {
+            enc = e;
+            break;
+        }
+    }
+    auto le = [](uint64_t v, int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i) s += char(v >> (8 * i));
+        return s;
+    };
+    const std::string name = "s.txt";
+    std::string common = le(20, 2) + le(1, 2) + le(0, 2) + le(0, 2) + le(0x21, 2) + le(crc, 4) + le(enc.size(), 4) +
+                         le(data.size(), 4) + le(name.size(), 2) + le(0, 2);
+    std::string local = le(0x04034B50, 4) + common + name + enc;
+    std::string central = le(0x02014B50, 4) + le(20, 2) + common + le(0, 2) + le(0, 2) + le(0, 2) + le(0x20, 4) +
+                          le(0, 4) + name;
+    std::string end = le(0x06054B50, 4) + le(0, 2) + le(0, 2) + le(1, 2) + le(1, 2) + le(central.size(), 4) +
+                      le(local.size(), 4) + le(0, 2);
+    WriteTestFile(Zip("lucky.zip"), local + central + end);
+
+    TZipArchiver zip;
+    Open(zip, Zip("lucky.zip"));
+    int asked = 0;
+    zip.OnPassword = [&](TZipBaseArchiver *, const std::string &, std::string &pw, bool &) {
+        ++asked;
+        pw = "right";
+    };
+    zip.ExtractMatching();
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(zip.LastResult().Ok()) << zip.LastResult().Failed.Text();
+    EXPECT_EQ(ReadFileToString(Out() + "s.txt"), data);
 }
