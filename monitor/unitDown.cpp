@@ -3,10 +3,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 
@@ -163,4 +165,15 @@ bool DownloadFile(const std::string &Caption, const std::string &Text, const std
     bool result = form->Result;
     form.reset();
     return result;
+}
+
+int DownloadWindowLeft() {
+    QScreen *screen = QGuiApplication::primaryScreen();
+    return (screen ? screen->geometry().width() : 0) - 372;
+}
+
+int DownloadWindowTop() {
+    QScreen *screen = QGuiApplication::primaryScreen();
+    QRect area = screen ? screen->availableGeometry() : QRect();
+    return area.y() + area.height() - 216;
 }
