@@ -297,6 +297,13 @@ TEST_F(HTTPGetTest, UrlForms) {
     ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
     EXPECT_TRUE(Contains(Rec.text, "hello"));
 
+    // A bare address whose query carries another address is still http.
+    Rec = Recorder();
+    Rec.Attach(*Get);
+    FetchString("127.0.0.1:" + std::to_string(Server->Port()) + "/_echo?back=http://x/");
+    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
+    EXPECT_TRUE(Contains(Rec.text, "GET /_echo?back=http://x/ HTTP/1.0\n")) << Rec.text;
+
     // Other schemes, and "http://" buried in the query, are no http request.
     for (const std::string &url : std::vector<std::string>{"file:///etc/passwd", "ftp://127.0.0.1:" + std::to_string(Server->Port()) + "/",
           "", "gopher://x/?u=http://127.0.0.1/"}) {
