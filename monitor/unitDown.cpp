@@ -121,7 +121,7 @@ void TForm2::BitBtn2Click() {
     t.start();
     while (self && HTTPGet->Running() && t.elapsed() < 1000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (HTTPGet->Running()) QThread::msleep(1);
+        if (self && HTTPGet->Running()) QThread::msleep(1);
     }
     if (self) close();
 }

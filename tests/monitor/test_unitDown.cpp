@@ -217,6 +217,19 @@ TEST_F(DownloadWindowTest, ButtonCaptionsComeFromTheLanguageFile) {
     EXPECT_EQ(Seen.cancel, "Cancel");
 }
 
+TEST_F(DownloadWindowTest, CancelSurvivesTheWindowBeingFreedWhileItWaits) {
+    // Cancel runs the event loop while the download winds down; whatever
+    // happens there, it touches nothing of a window that is gone.
+    auto *f = new TForm2;
+    f->Url = Server->Url("/_stall?announce=200000&send=5000&hold=30");
+    f->TargetFile = Target();
+    f->BitBtn1Click();
+    ASSERT_TRUE(ProcessEventsUntil([f] { return f->ProgressBar1->value() > 0; }, 10000));
+    QTimer::singleShot(0, [f] { delete f; });
+    f->BitBtn2Click();
+    EXPECT_TRUE(ListDirectory(Out.Path()).empty());
+}
+
 TEST_F(DownloadWindowTest, ProgressStopsMovingOnceTheTargetIsCleared) {
     TForm2 f;
     f.HTTPGet->FileName = Target();
