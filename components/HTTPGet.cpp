@@ -387,9 +387,12 @@ void THTTPGet::Start(bool toFile) {
     w->StallTimeout = StallTimeout;
     w->ConnectTimeout = ConnectTimeout;
     w->MaxStringSize = MaxStringSize;
-    FWorker = std::move(w);
-    THTTPGetThread *mine = FWorker.get();
+    // Started before it is kept: a thread that cannot start (no memory or
+    // threads left) leaves the component idle, so the next start can run.
+    // Its completion is queued, so it cannot arrive before it is kept.
+    THTTPGetThread *mine = w.get();
     mine->Start();
+    FWorker = std::move(w);
     if (WaitThread) {
         QPointer<THTTPGet> self(this);
         while (self && self->FWorker.get() == mine)
