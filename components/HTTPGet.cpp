@@ -34,6 +34,8 @@ std::string HeaderSafe(std::string_view s) {
     return r;
 }
 
+bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
 // The address to hand to libcurl: "http://" and "https://" in any letter case
 // are kept (with their port), a bare "host/path" means http, and every other
 // scheme is refused so that a web page cannot point a download at a local
@@ -45,7 +47,14 @@ bool RequestURL(const std::string &url, std::string &out, std::string &error) {
         return false;
     }
     int p = Pos("://", u);
-    if (p == 0) {
+    // Only a scheme's own letters may stand before "://"; anything else
+    // ("host/page?back=http://...") is a bare address with its own query.
+    bool hasScheme = p > 1 && IsAsciiAlpha(u[0]);
+    for (int i = 1; hasScheme && i < p - 1; ++i) {
+        char c = u[size_t(i)];
+        hasScheme = IsAsciiAlpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    }
+    if (!hasScheme) {
         out = "http://" + u;
         return true;
     }
@@ -378,9 +387,12 @@ void THTTPGet::Start(bool toFile) {
     w->StallTimeout = StallTimeout;
     w->ConnectTimeout = ConnectTimeout;
     w->MaxStringSize = MaxStringSize;
-    FWorker = std::move(w);
-    THTTPGetThread *mine = FWorker.get();
+    // Started before it is kept: a thread that cannot start (no memory or
+    // threads left) leaves the component idle, so the next start can run.
+    // Its completion is queued, so it cannot arrive before it is kept.
+    THTTPGetThread *mine = w.get();
     mine->Start();
+    FWorker = std::move(w);
     if (WaitThread) {
         QPointer<THTTPGet> self(this);
         while (self && self->FWorker.get() == mine)

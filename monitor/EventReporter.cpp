@@ -27,6 +27,8 @@ QColor BgrToColour(int bgr) {
 }  // namespace
 
 int TRichEditLog::LineCount() const {
+    if (!FEdit)
+        return 0;
     const QTextDocument *doc = FEdit->document();
     // A freshly cleared box holds one empty block and no lines.
     if (doc->blockCount() == 1 && doc->firstBlock().text().isEmpty())
@@ -35,11 +37,15 @@ int TRichEditLog::LineCount() const {
 }
 
 std::string TRichEditLog::Line(int Index) const {
+    if (!FEdit)
+        return {};
     QTextBlock b = FEdit->document()->findBlockByNumber(Index);
     return b.isValid() ? b.text().toStdString() : std::string();
 }
 
 void TRichEditLog::AddLine(const std::string &Text) {
+    if (!FEdit)
+        return;
     QTextCursor c(FEdit->document());
     c.movePosition(QTextCursor::End);
     QTextCharFormat plain;
@@ -50,6 +56,8 @@ void TRichEditLog::AddLine(const std::string &Text) {
 }
 
 void TRichEditLog::ColourLastLine(int Colour) {
+    if (!FEdit)
+        return;
     QTextBlock b = FEdit->document()->lastBlock();
     QTextCursor c(b);
     c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
@@ -59,6 +67,8 @@ void TRichEditLog::ColourLastLine(int Colour) {
 }
 
 void TRichEditLog::DeleteLine(int Index) {
+    if (!FEdit)
+        return;
     QTextBlock b = FEdit->document()->findBlockByNumber(Index);
     if (!b.isValid())
         return;
@@ -77,12 +87,16 @@ void TRichEditLog::DeleteLine(int Index) {
 }
 
 void TRichEditLog::Clear() {
+    if (!FEdit)
+        return;
     FEdit->clear();
     AddLine("Tarnwick Log:");
     AddLine(std::string(26, '-'));
 }
 
 int TRichEditLog::LineColour(int Index) const {
+    if (!FEdit)
+        return -1;
     QTextBlock b = FEdit->document()->findBlockByNumber(Index);
     if (!b.isValid())
         return -1;

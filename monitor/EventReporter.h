@@ -9,15 +9,16 @@
 // window clears LogReady when it is destroyed.
 #pragma once
 
+#include <QPointer>
+#include <QTextEdit>
 #include <functional>
 #include <string>
 
+#include "ImgList.h"
 #include "SysUtils.h"
+#include "TrayIcon.h"
 
-class QTextEdit;
 struct TMainOptions;
-class TTrayIcon;
-class TImageList;
 
 // The log as the reporter writes it: numbered lines, the first two of which
 // are the header.
@@ -36,7 +37,9 @@ public:
 };
 
 // The log view over the Options dialog's read-only rich-text box. Text goes
-// in as plain text, never as markup, since it carries servers' replies.
+// in as plain text, never as markup, since it carries servers' replies. Once
+// the box is freed (the dialog goes first at exit) the log is empty and
+// takes no lines.
 class TRichEditLog : public TLogView {
 public:
     explicit TRichEditLog(QTextEdit *Edit) : FEdit(Edit) {}
@@ -52,7 +55,7 @@ public:
     QTextEdit *Edit() const { return FEdit; }
 
 private:
-    QTextEdit *FEdit;
+    QPointer<QTextEdit> FEdit;
 };
 
 class TEventReporter {
@@ -79,8 +82,9 @@ public:
     // --- where reports go ---------------------------------------------------
     TLogView *Log = nullptr;
     bool LogReady = false;
-    TTrayIcon *TrayIcon = nullptr;
-    TImageList *ErrorImages = nullptr;  // the error animation's icons
+    // Forgotten by themselves when freed before the reporter's last words.
+    QPointer<TTrayIcon> TrayIcon;
+    QPointer<TImageList> ErrorImages;  // the error animation's icons
     // Whether the Options dialog is on screen, and selecting its log page.
     std::function<bool()> OptionsShowing;
     std::function<void()> SelectLogPage;

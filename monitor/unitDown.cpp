@@ -3,10 +3,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 
@@ -119,7 +121,7 @@ void TForm2::BitBtn2Click() {
     t.start();
     while (self && HTTPGet->Running() && t.elapsed() < 1000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (HTTPGet->Running()) QThread::msleep(1);
+        if (self && HTTPGet->Running()) QThread::msleep(1);
     }
     if (self) close();
 }
@@ -163,4 +165,15 @@ bool DownloadFile(const std::string &Caption, const std::string &Text, const std
     bool result = form->Result;
     form.reset();
     return result;
+}
+
+int DownloadWindowLeft() {
+    QScreen *screen = QGuiApplication::primaryScreen();
+    return (screen ? screen->geometry().width() : 0) - 372;
+}
+
+int DownloadWindowTop() {
+    QScreen *screen = QGuiApplication::primaryScreen();
+    QRect area = screen ? screen->availableGeometry() : QRect();
+    return area.y() + area.height() - 216;
 }

@@ -55,3 +55,9 @@ private:
 // Shown through ShowModal, so tests drive it with the modal-dialog hook.
 bool DownloadFile(const std::string &Caption, const std::string &Text, const std::string &Url,
                   const std::string &TargetFile, int Left, int Top, bool AutoStart);
+
+// Where the callers put the download window: left = screen width - 372 and
+// top = work-area bottom - 216, so that it stands above the taskbar at the
+// right whatever the screen. The bottom is the first row below the work area.
+int DownloadWindowLeft();
+int DownloadWindowTop();

@@ -101,20 +101,36 @@ bool TQtTrayBackend::NotifyIcon(TNotifyIconMessage message, const TNotifyIconDat
                          [this, id](QSystemTrayIcon::ActivationReason reason) {
                              // Qt reports whole clicks; the icon expects the
                              // button transitions.
+                             // A StatusNotifierItem host reports each click
+                             // of a double click as a trigger; an XEmbed tray
+                             // reports trigger, then double click.
+                             auto f = FIcons.find(id);
+                             if (f == FIcons.end())
+                                 return;
+                             QElapsedTimer &last = f->second.LastTrigger;
                              switch (reason) {
                              case QSystemTrayIcon::Trigger:
-                                 Deliver(id, tnLButtonDown);
+                                 if (last.isValid() && last.elapsed() < qint64(DoubleClickTime())) {
+                                     last.invalidate();
+                                     Deliver(id, tnLButtonDblClk);
+                                 } else {
+                                     last.start();
+                                     Deliver(id, tnLButtonDown);
+                                 }
                                  Deliver(id, tnLButtonUp);
                                  break;
                              case QSystemTrayIcon::DoubleClick:
+                                 last.invalidate();
                                  Deliver(id, tnLButtonDblClk);
                                  Deliver(id, tnLButtonUp);
                                  break;
                              case QSystemTrayIcon::Context:
+                                 last.invalidate();
                                  Deliver(id, tnRButtonDown);
                                  Deliver(id, tnRButtonUp);
                                  break;
                              case QSystemTrayIcon::MiddleClick:
+                                 last.invalidate();
                                  Deliver(id, tnMButtonDown);
                                  Deliver(id, tnMButtonUp);
                                  break;

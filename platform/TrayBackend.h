@@ -7,6 +7,7 @@
 // the headless test platform has no tray.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QObject>
 #include <QPoint>
@@ -125,7 +126,9 @@ TTrayBackend *SetTrayBackend(TTrayBackend *backend);
 
 // Icons on the desktop's tray through QSystemTrayIcon (a StatusNotifierItem
 // on current desktops, an XEmbed icon under older panels). Clicks come back
-// as button-down/up pairs; balloons become showMessage, and their show, hide
+// as button-down/up pairs (two triggers within the double-click time as a
+// double click, since StatusNotifierItem hosts report nothing else); balloons
+// become showMessage, and their show, hide
 // and time-out notifications are produced here, since Qt reports only the
 // user's click on a balloon.
 class TQtTrayBackend : public TTrayBackend {
@@ -147,6 +150,9 @@ private:
         QSystemTrayIcon *Icon = nullptr;
         QTimer *BalloonTimer = nullptr;
         bool BalloonUp = false;
+        // When the last lone trigger came (for telling a double click on
+        // hosts that report only triggers); invalid after a double click.
+        QElapsedTimer LastTrigger;
     };
     void Apply(uintptr_t id, TEntry &e, const TNotifyIconData &data);
     void Post(uintptr_t id, unsigned notification);

@@ -15,6 +15,9 @@ packages=(
   dovecot-core dovecot-pop3d dovecot-imapd
   xdg-utils
 )
+# A script that needs more for itself alone (the tray demo's virtual display
+# and panel) names those packages as arguments.
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -12,23 +12,8 @@
 #                                  until "Exit" in the icon's menu
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-
-demo_packages=(xvfb tint2)
-missing=()
-for p in "${demo_packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  echo "traydemo: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# Xvfb and tint2 only for this demo, on top of what building needs.
+bash scripts/setup.sh xvfb tint2
 
 if [ ! -f build/build.ninja ]; then
   cmake -S . -B build -G Ninja >/dev/null
@@ -79,7 +64,7 @@ pids+=($!)
 # Without a window manager tint2 first waits about 15 seconds for one; its
 # tray is there once it has read its configuration.
 echo "traydemo: waiting for the panel"
-for _ in $(seq 300); do grep -q "panel items" "$work/tint2.log" && break; sleep 0.1; done
+for _ in $(seq 300); do grep -qs "panel items" "$work/tint2.log" && break; sleep 0.1; done
 grep -q "panel items" "$work/tint2.log" || { echo "traydemo: tint2 did not start"; cat "$work/tint2.log"; exit 1; }
 sleep 1
 

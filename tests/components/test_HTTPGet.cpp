@@ -5,6 +5,9 @@
 #include <QThread>
 
 #include <cstdlib>
+#include <fstream>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -297,6 +300,13 @@ TEST_F(HTTPGetTest, UrlForms) {
     ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
     EXPECT_TRUE(Contains(Rec.text, "hello"));
 
+    // A bare address whose query carries another address is still http.
+    Rec = Recorder();
+    Rec.Attach(*Get);
+    FetchString("127.0.0.1:" + std::to_string(Server->Port()) + "/_echo?back=http://x/");
+    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
+    EXPECT_TRUE(Contains(Rec.text, "GET /_echo?back=http://x/ HTTP/1.0\n")) << Rec.text;
+
     // Other schemes, and "http://" buried in the query, are no http request.
     for (const std::string &url : std::vector<std::string>{"file:///etc/passwd", "ftp://127.0.0.1:" + std::to_string(Server->Port()) + "/",
           "", "gopher://x/?u=http://127.0.0.1/"}) {
@@ -373,6 +383,36 @@ TEST_F(HTTPGetTest, SecondStartWhileRunningIsIgnored) {
     EXPECT_EQ(Rec.done, 1);
     EXPECT_EQ(Rec.doneSize, 500);
     EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
+}
+
+TEST_F(HTTPGetTest, AWorkerThatCannotStartLeavesTheComponentIdle) {
+    // No room for another thread's stack: the start fails, and the next one,
+    // with room again, runs. (A stack kept from an earlier thread of the
+    // same process needs no room; then there is nothing to see here. ctest
+    // runs each test in a process of its own.)
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    ASSERT_GT(pages, 0);
+    rlimit tight = old;
+    tight.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (2u << 20);
+    Get->URL = Server->Url("/file.bin");
+    Get->FileName = Out.File("target.bin");
+    bool threw = false;
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    try {
+        Get->StartFileDownload();
+    } catch (...) {
+        threw = true;
+    }
+    setrlimit(RLIMIT_AS, &old);
+    if (!threw)
+        GTEST_SKIP() << "the thread started within the limit";
+    EXPECT_FALSE(Get->Running());
+    Get->StartFileDownload();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Rec.Finished() > 0; }, 20000));
+    EXPECT_EQ(Rec.done, 1) << Get->LastErrorText();
 }
 
 TEST_F(HTTPGetTest, HandlerMayStartTheNextDownload) {

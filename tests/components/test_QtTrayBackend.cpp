@@ -83,6 +83,37 @@ TEST_F(QtTrayBackendTest, QtActivationsBecomeButtonTransitions) {
     EXPECT_EQ(std::count(Events.begin(), Events.end(), "click"), 0);
 }
 
+TEST_F(QtTrayBackendTest, TwoQuickTriggersAreADoubleClick) {
+    // A StatusNotifierItem host reports every click as a trigger and Qt
+    // never says "double click" there: two triggers within the double-click
+    // time are one double click, as the shell would report them.
+    int dbl = 0;
+    Icon->OnDblClick = [&](QObject *) { ++dbl; };
+    emit Qt->activated(QSystemTrayIcon::Trigger);
+    emit Qt->activated(QSystemTrayIcon::Trigger);
+    EXPECT_EQ(dbl, 1);
+    ProcessEventsFor(Desktop.DoubleClickTime() + 150);
+    EXPECT_EQ(std::count(Events.begin(), Events.end(), "click"), 0);
+
+    // Two triggers further apart than the double-click time are two clicks,
+    // and so are a trigger and one after another kind of activation.
+    Events.clear();
+    emit Qt->activated(QSystemTrayIcon::Trigger);
+    ProcessEventsFor(Desktop.DoubleClickTime() + 150);
+    emit Qt->activated(QSystemTrayIcon::Trigger);
+    ProcessEventsFor(Desktop.DoubleClickTime() + 150);
+    EXPECT_EQ(dbl, 1);
+    EXPECT_EQ(std::count(Events.begin(), Events.end(), "click"), 2);
+
+    Icon->OnDblClick = nullptr;
+    Events.clear();
+    emit Qt->activated(QSystemTrayIcon::Trigger);
+    emit Qt->activated(QSystemTrayIcon::Context);
+    emit Qt->activated(QSystemTrayIcon::Trigger);
+    EXPECT_EQ(dbl, 1);
+    EXPECT_EQ(std::count(Events.begin(), Events.end(), "click"), 2);
+}
+
 TEST_F(QtTrayBackendTest, ABalloonClickReachesTheIcon) {
     int clicked = 0;
     Icon->OnBalloonHintClick = [&](QObject *) { ++clicked; };

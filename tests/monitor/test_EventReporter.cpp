@@ -232,6 +232,31 @@ TEST_F(EventReporterTest, ServerTextStaysOneLineOfPlainText) {
     EXPECT_EQ(Last(), "14:03:22  -ERR <b>no</b>  second");
 }
 
+TEST_F(EventReporterTest, ALogBoxAlreadyFreedIsNoCrash) {
+    // At exit the Options dialog, and with it the log box, may go before the
+    // main window makes its last reports.
+    auto *edit = new QTextEdit;
+    TRichEditLog log(edit);
+    log.Clear();
+    R.Log = &log;
+    R.ReportEvent("mail.example.org", 10, 4, TEventReporter::clBlue);
+    EXPECT_EQ(log.LineCount(), 3);
+    delete edit;
+    EXPECT_NO_THROW(R.ReportEvent("Error: #0031", 0, 5, TEventReporter::clRed));
+    EXPECT_EQ(log.LineCount(), 0);
+    // So may the tray icon and its pictures.
+    auto *images = new TImageList;
+    R.ErrorImages = images;
+    delete images;
+    Tray.reset();
+    R.Log = &Log;
+    EXPECT_NO_THROW(R.ReportEvent(" Bad login", 0, 1, TEventReporter::clRed));
+    EXPECT_TRUE(R.ErrorFlag);
+    EXPECT_EQ(log.Line(0), "");
+    EXPECT_EQ(log.LineColour(0), -1);
+    log.Clear();
+}
+
 TEST_F(EventReporterTest, AFailingLookupDoesNotEscapeTheReporter) {
     R.MessageText = [](int) -> std::string { throw std::runtime_error("language file gone"); };
     EXPECT_NO_THROW(R.ReportEvent("x", 10, 4, 0));

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -63,7 +65,7 @@ protected:
     // user while the window's events run; after 20 s the window is closed so
     // a broken window cannot hang the test program.
     bool Run(const std::string &url, bool autoStart, std::function<void(TForm2 &)> steer,
-             const std::string &target = "") {
+             const std::string &target = "", int left = 120, int top = 340) {
         SetModalHook([&, steer](QDialog &d) {
             auto *form = dynamic_cast<TForm2 *>(&d);
             ASSERT_NE(form, nullptr);
@@ -81,7 +83,7 @@ protected:
             WatchdogFired = !ProcessEventsUntil([&f] { return !f.isVisible(); }, 20000);
         });
         bool r = DownloadFile("Download...", "A new version is ready.", url,
-                              target.empty() ? Target() : target, 120, 340, autoStart);
+                              target.empty() ? Target() : target, left, top, autoStart);
         EXPECT_FALSE(WatchdogFired);
         return r;
     }
@@ -112,6 +114,18 @@ TEST_F(DownloadWindowTest, YesDownloadsTheFileAndAnswersTrue) {
     EXPECT_EQ(Seen.client, QSize(306, 157));
     EXPECT_TRUE(Seen.yesVisible);
     EXPECT_FALSE(Seen.timerActive);
+}
+
+TEST_F(DownloadWindowTest, CallersPlaceItAboveTheTaskbarAtTheRight) {
+    QScreen *screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    QRect area = screen->availableGeometry();
+    EXPECT_EQ(DownloadWindowLeft(), screen->geometry().width() - 372);
+    // The work area's bottom edge is the row below it, not its last row.
+    EXPECT_EQ(DownloadWindowTop(), area.y() + area.height() - 216);
+    Run(Server->Url("/skins.zip"), false, [](TForm2 &f) { f.BitBtn2->click(); }, "",
+        DownloadWindowLeft(), DownloadWindowTop());
+    EXPECT_EQ(Seen.pos, QPoint(DownloadWindowLeft(), DownloadWindowTop()));
 }
 
 TEST_F(DownloadWindowTest, AutoStartBeginsAboutASecondAfterShowing) {
@@ -201,6 +215,19 @@ TEST_F(DownloadWindowTest, ButtonCaptionsComeFromTheLanguageFile) {
     Run(Server->Url("/skins.zip"), false, [](TForm2 &f) { f.BitBtn2->click(); });
     EXPECT_EQ(Seen.yes, "Yes");
     EXPECT_EQ(Seen.cancel, "Cancel");
+}
+
+TEST_F(DownloadWindowTest, CancelSurvivesTheWindowBeingFreedWhileItWaits) {
+    // Cancel runs the event loop while the download winds down; whatever
+    // happens there, it touches nothing of a window that is gone.
+    auto *f = new TForm2;
+    f->Url = Server->Url("/_stall?announce=200000&send=5000&hold=30");
+    f->TargetFile = Target();
+    f->BitBtn1Click();
+    ASSERT_TRUE(ProcessEventsUntil([f] { return f->ProgressBar1->value() > 0; }, 10000));
+    QTimer::singleShot(0, [f] { delete f; });
+    f->BitBtn2Click();
+    EXPECT_TRUE(ListDirectory(Out.Path()).empty());
 }
 
 TEST_F(DownloadWindowTest, ProgressStopsMovingOnceTheTargetIsCleared) {
