@@ -108,19 +108,6 @@ void TNetMessageClient::InitComponent() {
     LineFold.assign(1, '\t');
 }
 
-void TNetMessageClient::Disconnect(bool notifyPeer) {
-    auto clearInput = [this] {
-        if (FIOHandler && !FIOHandler->Opened() && FIOHandler->InputBuffer()) FIOHandler->InputBuffer()->Clear();
-    };
-    try {
-        TNetExplicitTLSClient::Disconnect(notifyPeer);
-    } catch (...) {
-        clearInput();
-        throw;
-    }
-    clearInput();
-}
-
 std::string TNetMessageClient::ReadAnswerLine(int64_t &budget, const char *what, int64_t cap) {
     TNetIOHandler *h = FIOHandler;
     if (!h) ENetNotConnected::Toss("Not connected.");

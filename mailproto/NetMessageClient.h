@@ -64,9 +64,6 @@ class TNetMessageClient : public TNetExplicitTLSClient {
 public:
     const char *ClassName() const override { return "TNetMessageClient"; }
     void InitComponent() override;
-    // Also drops what the server sent and nobody read: unread bytes would
-    // keep a closed connection looking connected.
-    void Disconnect(bool notifyPeer = true) override;
 
     // Used by the writers.
     int LineLength = 79;

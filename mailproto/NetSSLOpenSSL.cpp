@@ -637,10 +637,13 @@ void TNetSSLIOHandlerSocketOpenSSL::OpenEncodedConnection()
     FPassThrough = false;
 }
 
-void TNetSSLIOHandlerSocketOpenSSL::CloseAndRethrow()
+void TNetSSLIOHandlerSocketOpenSSL::CloseAndRethrow(bool keepInput)
 {
     try {
-        Close();
+        if (keepInput)
+            CloseKeepingInput();
+        else
+            Close();
     } catch (...) {
     }
     throw;
@@ -717,9 +720,9 @@ int TNetSSLIOHandlerSocketOpenSSL::ReadFromSource(bool raiseExceptionIfDisconnec
             if (e.LastError() == Net_WSAECONNABORTED || e.LastError() == Net_WSAESHUTDOWN ||
                 e.LastError() == Net_WSAECONNRESET)
                 FClosedGracefully = true;
-            CloseAndRethrow();
+            CloseAndRethrow(true);
         } catch (const ENetOpenSSLError &) {
-            CloseAndRethrow();
+            CloseAndRethrow(true);
         }
         if (count < 0) {
             if (raiseExceptionOnTimeout)
@@ -761,9 +764,9 @@ void TNetSSLIOHandlerSocketOpenSSL::WriteDirect(TNetBytes &bytes)
             if (e.LastError() == Net_WSAECONNABORTED || e.LastError() == Net_WSAESHUTDOWN ||
                 e.LastError() == Net_WSAECONNRESET)
                 FClosedGracefully = true;
-            CloseAndRethrow();
+            CloseAndRethrow(true);
         } catch (const ENetOpenSSLError &) {
-            CloseAndRethrow();
+            CloseAndRethrow(true);
         }
         TNetAntiFreezeBase::DoProcess(false);
         FClosedGracefully = sent == 0;

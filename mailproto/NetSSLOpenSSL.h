@@ -290,7 +290,9 @@ protected:
     void OpenEncodedConnection();
     void MakeContext();
     bool UsesTLS() const { return FSSLSocket != nullptr; }
-    [[noreturn]] void CloseAndRethrow();
+    // keepInput: the session broke under a read or a write; what it
+    // delivered before stays readable, as after a peer's close.
+    [[noreturn]] void CloseAndRethrow(bool keepInput = false);
 
 private:
     bool FIsPeer = false;

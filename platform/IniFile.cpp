@@ -204,28 +204,71 @@ std::string TIniData::Serialize() const {
 // the one-call routines that open the same file hundreds of times parse it
 // once. The bytes themselves are compared (reading a small file is cheap),
 // since time stamps are too coarse to tell two quick rewrites apart.
+// The cache is bounded by entries and by the memory its texts and parses
+// take; a file whose parse alone would exceed that is parsed and not kept.
 namespace {
 
 struct TCacheEntry {
     std::string Text;
     std::shared_ptr<TIniData> Data;
     uint64_t Used = 0;
+    size_t Bytes = 0;
 };
 
 constexpr size_t MaxCacheEntries = 64;
 std::mutex gCacheLock;
 std::unordered_map<std::string, TCacheEntry> gCache;
+size_t gCacheBytes = 0;
 uint64_t gCacheClock = 0;
 
+// Heap bytes of a string beyond the object itself (short strings live inside).
+size_t HeapBytes(const std::string &s) {
+    return s.capacity() > 15 ? s.capacity() + 1 : 0;
+}
+
+template <class Map>
+size_t IndexBytes(const Map &m) {
+    // A node holds the key, the value, the next link and the cached hash.
+    size_t n = m.bucket_count() * sizeof(void *) +
+               m.size() * (sizeof(typename Map::value_type) + 2 * sizeof(void *));
+    for (const auto &kv : m) n += HeapBytes(kv.first);
+    return n;
+}
+
+// What an entry keeps alive: the file's text and an estimate of its parse
+// (every line, name and value is a string of its own, which for a file of
+// short lines weighs many times the file).
+size_t EntryBytes(const std::string &text, const TIniData &d) {
+    size_t n = sizeof(TCacheEntry) + HeapBytes(text) + sizeof(TIniData) +
+               d.Lines.capacity() * sizeof(std::string) + d.Sections.capacity() * sizeof(TIniSection) +
+               IndexBytes(d.SectionIndex);
+    for (const auto &l : d.Lines) n += HeapBytes(l);
+    for (const auto &s : d.Sections) {
+        n += HeapBytes(s.Name) + s.Keys.capacity() * sizeof(TIniKey) + IndexBytes(s.KeyIndex);
+        for (const auto &k : s.Keys) n += HeapBytes(k.Name) + HeapBytes(k.Value);
+    }
+    return n;
+}
+
+void CacheErase(std::unordered_map<std::string, TCacheEntry>::iterator it) {
+    gCacheBytes -= it->second.Bytes;
+    gCache.erase(it);
+}
+
 void CachePut(const std::string &path, std::string text, std::shared_ptr<TIniData> data) {
+    const size_t bytes = EntryBytes(text, *data);
     std::lock_guard<std::mutex> g(gCacheLock);
-    if (gCache.size() >= MaxCacheEntries && !gCache.count(path)) {
+    // Whatever was kept for this path describes other bytes now.
+    if (auto it = gCache.find(path); it != gCache.end()) CacheErase(it);
+    if (bytes > MaxIniCacheBytes) return;
+    while (!gCache.empty() && (gCache.size() >= MaxCacheEntries || gCacheBytes + bytes > MaxIniCacheBytes)) {
         auto oldest = gCache.begin();
         for (auto it = gCache.begin(); it != gCache.end(); ++it)
             if (it->second.Used < oldest->second.Used) oldest = it;
-        gCache.erase(oldest);
+        CacheErase(oldest);
     }
-    gCache[path] = TCacheEntry{std::move(text), std::move(data), ++gCacheClock};
+    gCache.emplace(path, TCacheEntry{std::move(text), std::move(data), ++gCacheClock, bytes});
+    gCacheBytes += bytes;
 }
 
 [[noreturn]] void TooLarge(const std::string &path) {
@@ -307,6 +350,17 @@ std::string ValueText(std::string_view value) {
 void IniFileCacheClear() {
     std::lock_guard<std::mutex> g(gCacheLock);
     gCache.clear();
+    gCacheBytes = 0;
+}
+
+TIniCacheStats IniFileCacheStats() {
+    std::lock_guard<std::mutex> g(gCacheLock);
+    return TIniCacheStats{gCache.size(), gCacheBytes};
+}
+
+bool IniFileIsCached(const std::string &fileName) {
+    std::lock_guard<std::mutex> g(gCacheLock);
+    return gCache.count(ResolvePathCI(fileName)) > 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -27,6 +27,8 @@
 TW_EXCEPTION_CLASS(EIniFileError, Exception);
 
 constexpr int64_t MaxIniFileSize = 16 * 1024 * 1024;
+// The most memory the cache of parsed files keeps (texts and parses).
+constexpr size_t MaxIniCacheBytes = 8 * 1024 * 1024;
 
 struct TIniData;
 
@@ -96,3 +98,11 @@ public:
 // Drops every cached parse (tests that rewrite files behind the program's back
 // within one clock tick use it).
 void IniFileCacheClear();
+
+// What the cache of parsed files holds now: files and the bytes they take.
+struct TIniCacheStats {
+    size_t Files = 0;
+    size_t Bytes = 0;
+};
+TIniCacheStats IniFileCacheStats();
+bool IniFileIsCached(const std::string &fileName);

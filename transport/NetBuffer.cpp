@@ -10,11 +10,11 @@ TNetBuffer::TNetBuffer(std::function<void(int)> onBytesRemoved) : FOnBytesRemove
 
 TNetBuffer::~TNetBuffer() { TNetStack::DecUsage(); }
 
-void TNetBuffer::Clear() {
+void TNetBuffer::Clear(bool report) {
     size_t n = size_t(Size());
     FBytes.clear();
     FHead = 0;
-    if (n) Removed(n);
+    if (n && report) Removed(n);
 }
 
 void TNetBuffer::WriteBytes(const uint8_t *data, size_t count) {

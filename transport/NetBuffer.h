@@ -20,7 +20,9 @@ public:
     TNetBuffer &operator=(const TNetBuffer &) = delete;
 
     int Size() const { return int(FBytes.size() - FHead); }
-    void Clear();
+    // report false: the bytes are thrown away unread, so no read-work step
+    // is told.
+    void Clear(bool report = true);
     // Appends; with index >= 0 stores at that offset from the head instead
     // (growing the buffer as needed).
     void WriteBytes(const TNetBytes &bytes, int index = -1);

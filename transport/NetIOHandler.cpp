@@ -69,8 +69,21 @@ void TNetIOHandler::Open() {
 }
 
 void TNetIOHandler::Close() {
-    if (FIntercept) FIntercept->Disconnect();
+    // A handler the peer has closed already told its intercept then.
+    if (FIntercept && FOpened) FIntercept->Disconnect();
     FOpened = false;
+    if (!FKeepInputOnClose && FInputBuffer) FInputBuffer->Clear(false);
+}
+
+void TNetIOHandler::CloseKeepingInput() {
+    FKeepInputOnClose = true;
+    try {
+        Close();
+    } catch (...) {
+        FKeepInputOnClose = false;
+        throw;
+    }
+    FKeepInputOnClose = false;
 }
 
 bool TNetIOHandler::Connected() {

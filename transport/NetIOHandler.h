@@ -63,6 +63,8 @@ public:
     std::string InputBufferAsString();
 
     virtual void Open();
+    // Drops whatever is still unread: after the owner closes, the handler
+    // is not connected, even when the peer's last bytes were never read.
     virtual void Close();
     virtual bool Connected();
     virtual void CloseGracefully() { FClosedGracefully = true; }
@@ -147,6 +149,10 @@ protected:
     std::string ReadLnOrRaise();
     void CaptureLoop(const std::function<void(std::string &)> &store, int &lineCount, const std::string &delim,
                      bool usesDotTransparency);
+    // Close as the handler's own answer to a lost peer: what arrived before
+    // the loss stays readable (and keeps the handler connected) until it is
+    // read, the handler is opened again, or the owner closes it.
+    void CloseKeepingInput();
 
     std::string FDestination;
     std::string FHost;
@@ -154,6 +160,7 @@ protected:
     TNetConnectionIntercept *FIntercept = nullptr;
     bool FOpened = false;
     bool FClosedGracefully = false;
+    bool FKeepInputOnClose = false;
     bool FReadLnSplit = false;
     bool FReadLnTimedOut = false;
     std::unique_ptr<TNetBuffer> FInputBuffer;

@@ -54,7 +54,7 @@ bool TNetIOHandlerStack::Connected() {
             // longer counts as connected.
             FClosedGracefully = true;
             try {
-                Close();
+                CloseKeepingInput();
             } catch (...) {
             }
         } catch (const ENetException &) {
@@ -67,7 +67,7 @@ void TNetIOHandlerStack::CheckForDisconnect(bool raiseExceptionIfDisconnected, b
     bool disconnected;
     if (FClosedGracefully) {
         if (BindingAllocated()) {
-            Close();
+            CloseKeepingInput();
             DoStatus(hsDisconnected);
         }
         disconnected = true;

@@ -78,6 +78,10 @@ void TNetTCPConnection::Disconnect(bool notifyPeer) {
         FIOHandler->Close();
         DoOnDisconnected();
         DoStatus(hsDisconnected);
+    } else if (FIOHandler && !FIOHandler->InputBufferIsEmpty()) {
+        // The peer closed first and left bytes nobody read: they alone
+        // would keep the connection looking connected.
+        FIOHandler->Close();
     }
     if (failure) std::rethrow_exception(failure);
 }

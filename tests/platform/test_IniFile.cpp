@@ -251,3 +251,64 @@ TEST(IniFileRead, UnicodeFileIsReadAndStaysUnicode) {
     WriteTestFile(path, Utf16Le(u"[S]\r\nk=a") + std::string("\x00\xD8", 2) + "b" + std::string("\x00", 1) + "\x01");
     EXPECT_EQ(TIniFile(path).ReadString("S", "k", ""), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
 }
+
+namespace {
+// A file of about kib KiB: long values, so the parse weighs about as much as
+// the text; the value of [S] "mark" tells the files apart.
+std::string BulkIni(int kib, const std::string &mark) {
+    std::string text = "[S]\nmark=" + mark + "\n";
+    const std::string value(1000, 'v');
+    for (int i = 0; text.size() < size_t(kib) * 1024; ++i) text += "k" + IntToStr(i) + "=" + value + "\n";
+    return text;
+}
+}  // namespace
+
+TEST(IniFileCache, BoundedByMemoryWhileReadsStayRight) {
+    IniFileCacheClear();
+    TempDir dir;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 6; ++i) {
+        paths.push_back(dir.File("bulk" + IntToStr(i) + ".ini"));
+        WriteTestFile(paths.back(), BulkIni(1024, IntToStr(i)));
+        EXPECT_EQ(TIniFile(paths.back()).ReadString("S", "mark", ""), IntToStr(i));
+        EXPECT_LE(IniFileCacheStats().Bytes, MaxIniCacheBytes);
+        EXPECT_TRUE(IniFileIsCached(paths.back()));
+    }
+    // The least recently used went; read again, it comes back right.
+    EXPECT_LT(IniFileCacheStats().Files, 6u);
+    EXPECT_FALSE(IniFileIsCached(paths[0]));
+    EXPECT_EQ(TIniFile(paths[0]).ReadString("S", "k5", ""), std::string(1000, 'v'));
+    EXPECT_TRUE(IniFileIsCached(paths[0]));
+
+    // A file whose parse alone is above the bound is read, not kept, and
+    // pushes nothing else out.
+    std::string big = dir.File("big.ini");
+    WriteTestFile(big, BulkIni(9 * 1024, "big"));
+    const TIniCacheStats before = IniFileCacheStats();
+    EXPECT_EQ(TIniFile(big).ReadString("S", "mark", ""), "big");
+    EXPECT_FALSE(IniFileIsCached(big));
+    EXPECT_EQ(IniFileCacheStats().Files, before.Files);
+    EXPECT_EQ(IniFileCacheStats().Bytes, before.Bytes);
+
+    // A cached file that grows past the bound loses its entry and reads new.
+    WriteTestFile(paths[0], BulkIni(9 * 1024, "grown"));
+    EXPECT_EQ(TIniFile(paths[0]).ReadString("S", "mark", ""), "grown");
+    EXPECT_FALSE(IniFileIsCached(paths[0]));
+    // Writing through the program keeps the same bound.
+    TIniFile(big).WriteString("S", "mark", "written");
+    EXPECT_FALSE(IniFileIsCached(big));
+    EXPECT_EQ(TIniFile(big).ReadString("S", "mark", ""), "written");
+    EXPECT_LE(IniFileCacheStats().Bytes, MaxIniCacheBytes);
+
+    // Many small files: bounded by count, the newest kept.
+    for (int i = 0; i < 70; ++i) {
+        std::string p = dir.File("small" + IntToStr(i) + ".ini");
+        WriteTestFile(p, "[S]\nk=" + IntToStr(i) + "\n");
+        EXPECT_EQ(TIniFile(p).ReadString("S", "k", ""), IntToStr(i));
+    }
+    EXPECT_LE(IniFileCacheStats().Files, 64u);
+    EXPECT_TRUE(IniFileIsCached(dir.File("small69.ini")));
+    IniFileCacheClear();
+    EXPECT_EQ(IniFileCacheStats().Files, 0u);
+    EXPECT_EQ(IniFileCacheStats().Bytes, 0u);
+}

@@ -6,6 +6,7 @@
 
 #include "NetAntiFreeze.h"
 #include "NetIOHandlerStack.h"
+#include "NetIntercept.h"
 #include "NetIOHandlerStream.h"
 #include "ScriptedPeer.h"
 #include "TransportTestUtil.h"
@@ -215,6 +216,40 @@ TEST(NetIOHandler, CloseWithDataBuffered) {
         FAIL();
     } catch (const ENetConnClosedGracefully &e) {
         EXPECT_EQ(e.Message(), "Connection Closed Gracefully.");
+    }
+}
+
+// Closing is the owner's word: whatever the peer sent and nobody read
+// belongs to a conversation that is over, open socket or not.
+TEST(NetIOHandler, CloseLeavesItNotConnectedWhateverIsBuffered) {
+    {
+        ScriptedPeer peer({S("one\r\ntwo\r\n"), "sleep:2000"});
+        auto h = OpenTo(peer.Port());
+        EXPECT_EQ(h->ReadLn(), "one");
+        EXPECT_TRUE(h->Connected());
+        h->Close();
+        EXPECT_FALSE(h->Connected());
+        EXPECT_TRUE(h->InputBufferIsEmpty());
+        EXPECT_THROW(h->ReadLn(), ENetConnClosedGracefully);
+    }
+    {
+        // The peer went first: its last line stays readable until the owner
+        // closes, and the intercept hears of the close once.
+        ScriptedPeer peer({S("one\r\ntwo\r\n"), "close"});
+        auto h = OpenTo(peer.Port());
+        auto icpt = NetCreateNoOwner<TNetConnectionIntercept>();
+        int closings = 0;
+        icpt->OnDisconnect = [&](TNetConnectionIntercept *) { ++closings; };
+        h->SetIntercept(icpt.get());
+        EXPECT_EQ(h->ReadLn(), "one");
+        NetSleep(100);
+        EXPECT_TRUE(h->Connected());
+        EXPECT_FALSE(h->Opened());
+        EXPECT_EQ(closings, 1);
+        h->Close();
+        EXPECT_FALSE(h->Connected());
+        EXPECT_EQ(closings, 1);
+        h->SetIntercept(nullptr);
     }
 }
 

@@ -194,6 +194,44 @@ TEST(NetTCPClient, PeerClosesMidReply) {
     EXPECT_FALSE(c->Connected());
 }
 
+// A client that reads only part of what came must still be disconnected
+// after Disconnect, or whoever asks Connected() next waits for ever.
+TEST(NetTCPClient, DisconnectWithUnreadReplies) {
+    {
+        ScriptedPeer peer({S("220 hi\r\n250 more\r\n"), "sleep:2000"});
+        auto c = ClientTo(peer.Port());
+        c->Connect();
+        EXPECT_EQ(c->GetResponse({220}), 220);
+        NetSleep(100);
+        EXPECT_TRUE(c->Connected());
+        c->events.clear();
+        c->Disconnect();
+        EXPECT_EQ(c->events, (std::vector<std::string>{"Disconnecting.", "OnDisconnected", "Disconnected."}));
+        EXPECT_FALSE(c->Connected());
+    }
+    {
+        // The peer has closed already: nothing is left to close, yet the
+        // unread reply must not keep the client looking connected.
+        ScriptedPeer peer({S("220 hi\r\n250 more\r\n"), "close"});
+        auto c = ClientTo(peer.Port());
+        c->Connect();
+        EXPECT_EQ(c->GetResponse({220}), 220);
+        NetSleep(100);
+        EXPECT_TRUE(c->Connected());
+        c->events.clear();
+        c->Disconnect();
+        EXPECT_EQ(c->events, std::vector<std::string>{});
+        EXPECT_FALSE(c->Connected());
+        // The next session starts clean.
+        ScriptedPeer again({S("220 again\r\n"), "sleep:500"});
+        c->SetPort(again.Port());
+        c->Connect();
+        EXPECT_EQ(c->GetResponse({220}), 220);
+        EXPECT_EQ(c->LastCmdResult()->Text, (TStringList{"again"}));
+        c->Disconnect();
+    }
+}
+
 TEST(NetTCPClient, HandlerOwnershipAndWorkForwarding) {
     ScriptedPeer peer({S("hello"), "close"});
     auto c = ClientTo(peer.Port());
