@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <atomic>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -84,6 +85,14 @@ uint32_t TickSeed() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return uint32_t(uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000);
+}
+
+// The next candidate number for a temporary name. Seeded from the tick count
+// once, then it only moves on, so a message with thousands of attachments
+// does not try every name taken before it again for each new file.
+uint32_t NextTempCounter() {
+    static std::atomic<uint32_t> counter{TickSeed()};
+    return counter.fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -288,20 +297,17 @@ static std::string TempBase(const std::string &folder) {
 
 std::string MakeTempFilename(const std::string &folder) {
     std::string base = TempBase(folder);
-    uint32_t counter = TickSeed();
     for (;;) {
-        std::string name = base + "Net" + IntToHex(counter, 8) + ".tmp";
+        std::string name = base + "Net" + IntToHex(NextTempCounter(), 8) + ".tmp";
         struct stat st{};
         if (lstat(name.c_str(), &st) != 0) return name;
-        ++counter;
     }
 }
 
 int CreateTempFile(const std::string &folder, std::string &path) {
     std::string base = TempBase(folder);
-    uint32_t counter = TickSeed();
-    for (int tries = 0; tries < 100000; ++tries, ++counter) {
-        std::string name = base + "Net" + IntToHex(counter, 8) + ".tmp";
+    for (int tries = 0; tries < 100000; ++tries) {
+        std::string name = base + "Net" + IntToHex(NextTempCounter(), 8) + ".tmp";
         int fd = open(name.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
         if (fd >= 0) {
             path = name;

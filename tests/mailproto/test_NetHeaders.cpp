@@ -6,6 +6,7 @@
 #include "NetHeaderCoder.h"
 #include "NetHeaderList.h"
 #include "NetMailExceptions.h"
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include "PythonPeer.h"
@@ -402,6 +403,15 @@ TEST(ProtocolRoutines, TemporaryFilesArePrivate) {
     struct stat ts{};
     lstat(NetTempFolder().c_str(), &ts);
     EXPECT_EQ(ts.st_mode & 0777, 0700u);
+}
+
+TEST(ProtocolRoutines, TemporaryNamesMoveOnInsteadOfRetryingTakenOnes) {
+    // Each new name is fresh at once: a message with thousands of
+    // attachments must not walk past every file made before for each part.
+    TempDir dir;
+    std::set<std::string> names;
+    for (int i = 0; i < 200; ++i) names.insert(MakeTempFilename(dir.Path()));
+    EXPECT_EQ(names.size(), 200u);
 }
 
 TEST(Charsets, FixedIndexes) {
