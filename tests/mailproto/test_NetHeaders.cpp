@@ -89,6 +89,12 @@ TEST(EMailAddress, ParsesTheCommonForms) {
     EXPECT_EQ(g.Name, "Q\"uote");
     TNetEMailAddressItem m("Missing Bracket <m@x.org");
     EXPECT_EQ(m.Name, "Missing Bracket");
+    EXPECT_EQ(m.Address, "m@x.org");
+    TNetEMailAddressItem q("\"John\" Smith <j@x.org>");  // the blank after a quoted word stays
+    EXPECT_EQ(q.Name, "John Smith");
+    TNetEMailAddressItem r("John (the first) Smith <j@x.org>");
+    EXPECT_EQ(r.Name, "John Smith");
+    EXPECT_EQ(TNetEMailAddressItem("<j@x.org> ").Name, "");
 }
 
 TEST(EMailAddress, AtOutsideBracketsRaises) {
@@ -152,6 +158,8 @@ TEST(EMailAddress, AgreesWithPythonOnRealWorldLists) {
         "Group: one@x.example, Two <two@x.example>;, three@y.example",
         "<only@bracket.example>",
         "\"q\\\"x\" <q@x.example>",
+        "Missing Bracket <m@x.example",
+        "John \"Q\" Public <j@x.example>",
     };
     auto py = PythonMap(R"(
 from email.utils import getaddresses
