@@ -98,7 +98,7 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
         else if (quoted)
             set = "\"\\";
         else if (atSeen)
-            set = brackets ? ".>(" : ".( ";
+            set = brackets ? ".>(" : ".( <";
         else if (inAddress)
             set = "\"(@>";
         else
@@ -162,6 +162,12 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
             }
             break;
         case '<':
+            if (!brackets && inAddress) {
+                // "a@b.c <a@b.c>": what looked like the address was the name.
+                Name += Address;
+                Address.clear();
+                atSeen = false;
+            }
             Name += before;
             Name = StripBlanks(Name);
             brackets = inAddress = true;

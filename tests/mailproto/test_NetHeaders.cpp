@@ -95,6 +95,9 @@ TEST(EMailAddress, ParsesTheCommonForms) {
     TNetEMailAddressItem r("John (the first) Smith <j@x.org>");
     EXPECT_EQ(r.Name, "John Smith");
     EXPECT_EQ(TNetEMailAddressItem("<j@x.org> ").Name, "");
+    TNetEMailAddressItem t("info@x.org <info@x.org>");
+    EXPECT_EQ(t.Name, "info@x.org");
+    EXPECT_EQ(t.Address, "info@x.org");
 }
 
 TEST(EMailAddress, AtOutsideBracketsRaises) {
