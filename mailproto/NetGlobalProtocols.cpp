@@ -36,8 +36,25 @@ struct DateCursor {
             char c = s[pos];
             if (c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n' || (dashes && (c == '-' || c == '/' || c == '.')))
                 ++pos;
+            else if (c == '(')
+                SkipComment();
             else
                 break;
+        }
+    }
+    // A comment may stand wherever a blank may; comments nest.
+    void SkipComment() {
+        int depth = 0;
+        for (; pos < s.size(); ++pos) {
+            char c = s[pos];
+            if (c == '\\' && pos + 1 < s.size())
+                ++pos;
+            else if (c == '(')
+                ++depth;
+            else if (c == ')' && --depth == 0) {
+                ++pos;
+                return;
+            }
         }
     }
     std::string_view Word(bool dashes) {
@@ -45,7 +62,7 @@ struct DateCursor {
         size_t start = pos;
         while (pos < s.size()) {
             char c = s[pos];
-            if (c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n' || (dashes && (c == '-' || c == '/')))
+            if (c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n' || c == '(' || (dashes && (c == '-' || c == '/')))
                 break;
             ++pos;
         }
@@ -119,7 +136,22 @@ static int MonthWord(std::string_view w) {
 }
 
 TDateTime RawStrInternetToDateTime(std::string &text) {
-    std::string src = Trim(text);
+    std::string src;
+    {
+        // The obsolete syntax allows blanks around the colons of the time.
+        std::string t = Trim(text);
+        src.reserve(t.size());
+        for (size_t i = 0; i < t.size(); ++i) {
+            char c = t[i];
+            if (c == ':') {
+                while (!src.empty() && (src.back() == ' ' || src.back() == '\t')) src.pop_back();
+                src.push_back(c);
+                while (i + 1 < t.size() && (t[i + 1] == ' ' || t[i + 1] == '\t')) ++i;
+            } else {
+                src.push_back(c);
+            }
+        }
+    }
     DateCursor cur{src};
     int day = 0, month = 0, year = 0;
     int hour = 0, minute = 0, second = 0;

@@ -317,12 +317,19 @@ TEST(MailDates, TheFormsRealMailCarries) {
     ExpectUTC("Tue Dec  7 10:20:30 EST 2004", UTC(2004, 12, 7, 15, 20, 30));
     ExpectUTC("Fri, 31 Dec 2004 23:59:60 +0000", UTC(2004, 12, 31, 23, 59, 59));
     ExpectUTC("tue,7 dec 2004 10:20:30+0200", UTC(2004, 12, 7, 8, 20, 30));
+    // Comments and the obsolete blanks that RFC 5322 still allows.
+    ExpectUTC("(Tuesday) 7 Dec 2004 10:20:30 +0200", UTC(2004, 12, 7, 8, 20, 30));
+    ExpectUTC("Tue, 7 (the (seventh)) Dec 2004 10:20:30 +0200", UTC(2004, 12, 7, 8, 20, 30));
+    ExpectUTC("Tue , 7 Dec 2004 10 : 20 : 30 +0200", UTC(2004, 12, 7, 8, 20, 30));
+    ExpectUTC("Tue,\r\n 7 Dec 2004\r\n 10:20:30 +0200", UTC(2004, 12, 7, 8, 20, 30));
+    ExpectUTC("Tue, 7 Dec 2004 10:20:30.25 +0200", UTC(2004, 12, 7, 8, 20, 30));
+    ExpectUTC("Tuesday, 07-Dec-04 10:20:30 GMT", UTC(2004, 12, 7, 10, 20, 30));
 }
 
 TEST(MailDates, UnreadableOrImpossibleDatesAreNotSet) {
     for (const char *s : {"", "   ", "garbage", "Tue, 32 Dec 2004 10:20:30 +0000", "Tue, 7 Dec 2004 25:20:30 +0000",
                           "Tue, 30 Feb 2004 10:00:00 +0000", "7 Foo 2004 10:00", "\xFF\xFE", "Tue,",
-                          "99999999999999999 Dec 2004"})
+                          "99999999999999999 Dec 2004", "(unclosed 7 Dec 2004 10:20", "Tue, 0 Dec 2004 10:00 +0000"})
         EXPECT_EQ(GMTToLocalDateTime(s), 0.0) << s;
 }
 
