@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sys/stat.h>
 
 #include "NetGlobalProtocols.h"
@@ -384,6 +385,30 @@ TEST(MessageFiles, LoadingIsBounded) {
     src.MaxMessageSize = 1 << 20;
     m->ReceiveHeader(src);
     EXPECT_THROW(m->ReceiveBody(src), ENetMessageTooLarge);
+}
+
+namespace {
+// An endless stream of "x" without a line end, counting what it hands out.
+class TEndlessStream : public TStream {
+public:
+    int64_t Given = 0;
+    int64_t Read(void *buffer, int64_t count) override {
+        memset(buffer, 'x', size_t(count));
+        Given += count;
+        return count;
+    }
+    int64_t Write(const void *, int64_t) override { return 0; }
+    int64_t Seek(int64_t, TSeekOrigin) override { return 0; }
+};
+}  // namespace
+
+TEST(MessageFiles, ALineWithoutEndIsNotGatheredPastTheCap) {
+    TEndlessStream endless;
+    auto m = NetCreateNoOwner<TNetMessage>();
+    TNetStreamMessageSource src(endless, true);
+    src.MaxMessageSize = 1 << 20;
+    EXPECT_THROW(m->ReceiveHeader(src), ENetMessageTooLarge);
+    EXPECT_LT(endless.Given, 2 << 20);
 }
 
 TEST(MessageSources, ThroughAnIOHandlerAsAPop3ReplyArrives) {
