@@ -468,11 +468,8 @@ std::string HeaderParameterDecoded(std::string_view value, std::string_view name
     auto unpercent = [](std::string_view v) {
         std::string out;
         for (size_t i = 0; i < v.size(); ++i) {
-            auto hex = [](char c) {
-                return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-            };
-            if (v[i] == '%' && i + 2 < v.size() + 0 && hex(v[i + 1]) >= 0 && hex(v[i + 2]) >= 0) {
-                out.push_back(char(hex(v[i + 1]) << 4 | hex(v[i + 2])));
+            if (v[i] == '%' && i + 2 < v.size() && HexDigitValue(v[i + 1]) >= 0 && HexDigitValue(v[i + 2]) >= 0) {
+                out.push_back(char(HexDigitValue(v[i + 1]) << 4 | HexDigitValue(v[i + 2])));
                 i += 2;
             } else {
                 out.push_back(v[i]);
@@ -609,4 +606,11 @@ std::string AppendHexByte(std::string_view prefix, uint8_t value) {
     s.push_back(hex[value >> 4]);
     s.push_back(hex[value & 15]);
     return s;
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
 }

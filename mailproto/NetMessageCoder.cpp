@@ -83,15 +83,19 @@ TNetMessageDecoderMIME::TNetMessageDecoderMIME(TNetMessage &message, TNetMessage
 
 void TNetMessageDecoderMIME::SetupSinglePart(const std::string &contentType, const std::string &disposition) {
     FSinglePart = true;
-    std::string disp = Lower(disposition.substr(0, disposition.find(';')));
-    FileName.clear();
+    NameAndKind(contentType, FMessage.Headers.GetValue("Content-Type"), disposition);
+}
+
+void TNetMessageDecoderMIME::NameAndKind(const std::string &contentType, const std::string &contentTypeHeader,
+                                         const std::string &disposition) {
     std::string fn = HeaderParameterDecoded(disposition, "filename");
-    if (fn.empty()) fn = HeaderParameterDecoded(FMessage.Headers.GetValue("Content-Type"), "name");
-    if (!fn.empty()) FileName = CleanAttachmentFileName(DecodeHeaderWords(fn));
-    std::string ct = Lower(contentType);
+    if (fn.empty()) fn = HeaderParameterDecoded(contentTypeHeader, "name");
+    FileName = fn.empty() ? std::string() : CleanAttachmentFileName(DecodeHeaderWords(fn));
+    std::string disp = Lower(disposition.substr(0, disposition.find(';')));
+    std::string type = Lower(contentType);
     if (disp == "attachment" || !FileName.empty())
         PartKind = pkAttachment;
-    else if (ct.empty() || StartsText("text/", ct) || StartsText("multipart/", ct))
+    else if (type.empty() || StartsText("text/", type) || StartsText("multipart/", type))
         PartKind = pkText;
     else
         PartKind = pkAttachment;
@@ -127,18 +131,7 @@ void TNetMessageDecoderMIME::ReadHeader() {
         // The part about to be added by the caller has the next index.
         if (!b.empty()) FMessage.BoundaryStack.Push(b, FMessage.Parts.Count());
     }
-    std::string disposition = HeaderValue("Content-Disposition");
-    std::string fn = HeaderParameterDecoded(disposition, "filename");
-    if (fn.empty()) fn = HeaderParameterDecoded(ct, "name");
-    FileName = fn.empty() ? std::string() : CleanAttachmentFileName(DecodeHeaderWords(fn));
-    std::string disp = Lower(disposition.substr(0, disposition.find(';')));
-    std::string type = Lower(ct);
-    if (disp == "attachment" || !FileName.empty())
-        PartKind = pkAttachment;
-    else if (type.empty() || StartsText("text/", type) || StartsText("multipart/", type))
-        PartKind = pkText;
-    else
-        PartKind = pkAttachment;
+    NameAndKind(ct, ct, HeaderValue("Content-Disposition"));
 }
 
 std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &target, bool &messageEnded) {
