@@ -20,6 +20,31 @@ bool SameBoundaryLine(const std::string &line, const std::string &want) {
 
 std::string Lower(const std::string &s) { return LowerCase(Trim(s)); }
 
+// A part of a nested multipart whose own closing line is missing ends at
+// a delimiter of an enclosing level, as RFC 2046 readers take it. Answers
+// how many levels out that delimiter belongs (0: none) and whether it closes
+// its level. Only the nearest levels are looked at, so hostile nesting
+// costs nothing per line.
+int EnclosingBoundaryLevel(const TNetMIMEBoundary &stack, const std::string &line, bool &closes) {
+    if (line.size() < 3 || line[0] != '-' || line[1] != '-') return 0;
+    const int levels = std::min(stack.Count(), 32);
+    for (int k = 1; k < levels; ++k) {
+        const std::string &b = stack.BoundaryAt(k);
+        std::string_view rest = std::string_view(line).substr(2);
+        if (rest.size() < b.size() || !SameText(rest.substr(0, b.size()), b)) continue;
+        std::string delim = "--" + b;
+        if (SameBoundaryLine(line, delim)) {
+            closes = false;
+            return k;
+        }
+        if (SameBoundaryLine(line, delim + "--")) {
+            closes = true;
+            return k;
+        }
+    }
+    return 0;
+}
+
 // Collects small writes (one decoded line each) into large ones.
 class TBufferedWriter : public TStream {
 public:
@@ -181,6 +206,15 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &ta
             }
             if (SameBoundaryLine(line, closeDelim)) {
                 FMessage.BoundaryStack.Pop();
+                break;
+            }
+            bool closes = false;
+            if (int level = EnclosingBoundaryLevel(FMessage.BoundaryStack, line, closes)) {
+                for (int k = 0; k < level; ++k) FMessage.BoundaryStack.Pop();
+                if (closes)
+                    FMessage.BoundaryStack.Pop();
+                else
+                    next = std::make_unique<TNetMessageDecoderMIME>(FMessage, FSource);
                 break;
             }
         }

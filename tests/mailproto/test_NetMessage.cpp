@@ -237,6 +237,25 @@ TEST(MessageBody, MultipartWithPreambleNestedAndEndInsidePartHeaders) {
     EXPECT_EQ(back->Parts[3].ParentPart, -1);
 }
 
+TEST(MessageBody, AnInnerLevelWithoutItsClosingLineEndsAtTheOuterDelimiter) {
+    TempFolderScope tmp;
+    auto m = Parse(
+        "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=outer\r\n\r\n"
+        "--outer\r\nContent-Type: multipart/alternative; boundary=inner\r\n\r\n"
+        "--inner\r\nContent-Type: text/plain\r\n\r\ntext\r\n"
+        "--outer\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; filename=a.pdf\r\n\r\n"
+        "PDF\r\n"
+        "--outer--\r\nepilogue\r\n");
+    ASSERT_EQ(m->Parts.Count(), 3);
+    EXPECT_EQ(dynamic_cast<TNetText &>(m->Parts[1]).Body.Text(), "text\r\n");
+    EXPECT_EQ(m->Parts[1].ParentPart, 0);
+    auto &att = dynamic_cast<TNetAttachmentFile &>(m->Parts[2]);
+    EXPECT_EQ(att.FileName, "a.pdf");
+    EXPECT_EQ(att.ParentPart, -1);
+    EXPECT_EQ(ReadFileToString(att.StoredPath), "PDF\r\n");
+    EXPECT_EQ(m->BoundaryStack.Count(), 0);
+}
+
 TEST(MessageBody, SinglePartBodies) {
     auto m = Parse("MIME-Version: 1.0\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: BASE64\r\n\r\n"
                    "aGVsbG8K\r\nd29ybGQK\r\n");
