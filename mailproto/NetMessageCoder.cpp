@@ -1,5 +1,6 @@
 #include "NetMessageCoder.h"
 
+#include <cstring>
 #include <mutex>
 #include <random>
 
@@ -268,6 +269,23 @@ TNetMessageDecoderUUE::TNetMessageDecoderUUE(TNetMessage &message, TNetMessageSo
     PartKind = pkAttachment;
 }
 
+namespace {
+// The first coded line tells the tables apart: "h" is a full XXE line. A
+// shorter file's only line can start with a character both tables hold;
+// a lower-case letter (never in UUE) or a line exactly as long as the XXE
+// length claims, and not as the UUE one does, marks it as XXE.
+bool LooksLikeXXE(const std::string &line) {
+    const char *x = strchr(NetXXETable, line[0]);
+    if (line[0] == '\0' || !x) return false;
+    if (line[0] == 'h') return true;
+    for (char c : line)
+        if (c >= 'a' && c <= 'z') return true;
+    auto codedLength = [](int bytes) { return size_t(1 + (bytes + 2) / 3 * 4); };
+    int xxeBytes = int(x - NetXXETable), uueBytes = (uint8_t(line[0]) - 32) & 63;
+    return line.size() == codedLength(xxeBytes) && line.size() != codedLength(uueBytes);
+}
+}  // namespace
+
 std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderUUE::ReadBody(TStream &target, bool &messageEnded) {
     TBufferedWriter destination(target);
     std::string line;
@@ -279,11 +297,10 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderUUE::ReadBody(TStream &tar
         }
         if (!decoder) {
             if (line.empty()) continue;
-            unsigned char c = uint8_t(line[0]);
-            if (c == 'h') {
+            if (LooksLikeXXE(line)) {
                 decoder = std::make_unique<TNetDecoderXXE>();
                 Transfer = "XXE";
-            } else if (c >= 32 && c - 32 < 54) {
+            } else if (uint8_t(line[0]) >= 32 && uint8_t(line[0]) - 32 < 54) {
                 decoder = std::make_unique<TNetDecoderUUE>();
                 Transfer = "UUE";
             } else {

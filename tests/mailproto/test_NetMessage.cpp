@@ -480,8 +480,12 @@ TEST(MessageBuild, PlainMessagesCarryUUEAndXXEAttachments) {
     std::string data;
     for (int i = 0; i < 5000; ++i) data.push_back(char(i * 31 + 7));
     std::string path = tmp.dir.File("blob.bin");
-    WriteTestFile(path, data);
+    // Short files too: their only coded line does not start with "h".
+    for (size_t size : {size_t(5000), size_t(1), size_t(10), size_t(33), size_t(44)})
     for (const char *kind : {"UUE", "XXE"}) {
+        SCOPED_TRACE(size);
+        data.resize(size);
+        WriteTestFile(path, data);
         auto m = NetCreateNoOwner<TNetMessage>();
         m->SetEncoding(mePlainText);
         m->Body.Add("See attached.");
