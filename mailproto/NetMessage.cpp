@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <unordered_set>
 #include <unistd.h>
 
 #include "NetCharsets.h"
@@ -526,6 +527,10 @@ bool TNetMessage::ReceiveHeader(TNetMessageSource &source, bool stopAtEmptyLine)
 
 namespace {
 void CopyPartHeaders(TNetMessagePart &part, const TNetMessageDecoder &d) {
+    // Names already in ExtraHeaders, kept in a set: a part with thousands
+    // of header lines must not be searched once per line.
+    std::unordered_set<std::string> extra;
+    for (int i = 0; i < part.ExtraHeaders.Count(); ++i) extra.insert(UpperCase(part.ExtraHeaders.NameAt(i)));
     for (const auto &h : d.Headers) {
         size_t eq = h.find('=');
         std::string name = h.substr(0, eq), value = eq == std::string::npos ? std::string() : h.substr(eq + 1);
@@ -537,7 +542,7 @@ void CopyPartHeaders(TNetMessagePart &part, const TNetMessageDecoder &d) {
                 part.Headers.SetValue(name, value);
                 part.Headers.FoldOnWrite = true;
             }
-        } else if (part.ExtraHeaders.IndexOfName(name) < 0) {
+        } else if (extra.insert(UpperCase(name)).second) {
             part.ExtraHeaders.Add(name + ": " + value);
         }
     }

@@ -256,6 +256,21 @@ TEST(MessageBody, AnInnerLevelWithoutItsClosingLineEndsAtTheOuterDelimiter) {
     EXPECT_EQ(m->BoundaryStack.Count(), 0);
 }
 
+TEST(MessageBody, PartHeadersGoToExtraHeadersOncePerName) {
+    // Fifty thousand header lines in one part are read in one pass.
+    std::string raw = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                      "--b\r\nContent-Type: text/plain\r\nX-Same: first\r\nx-same: second\r\n";
+    for (int i = 0; i < 50000; ++i) raw += "X-H" + std::to_string(i) + ": v\r\n";
+    raw += "\r\nbody\r\n--b--\r\n";
+    auto m = Parse(raw);
+    ASSERT_EQ(m->Parts.Count(), 1);
+    const TNetHeaderList &extra = m->Parts[0].ExtraHeaders;
+    EXPECT_EQ(extra.Count(), 50001);
+    EXPECT_EQ(extra.GetValue("X-Same"), "first");
+    EXPECT_EQ(extra.GetValue("X-H49999"), "v");
+    EXPECT_EQ(m->Parts[0].ContentType(), "text/plain");
+}
+
 TEST(MessageBody, SinglePartBodies) {
     auto m = Parse("MIME-Version: 1.0\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: BASE64\r\n\r\n"
                    "aGVsbG8K\r\nd29ybGQK\r\n");
