@@ -611,6 +611,10 @@ void TNetMessage::ReceiveBodyParts(TNetMessageSource &source) {
             partsStarted = true;
             bool ended = false;
             while (decoder && !ended) {
+                // Each part costs an object and maybe a file: a message of
+                // tiny parts must not turn a few megabytes into millions.
+                if (Parts.Count() >= MaxParts)
+                    throw ENetMessageException(Format("Message has more than %d parts.", MaxParts));
                 int parent = BoundaryStack.ParentPart();
                 decoder->ReadHeader();
                 std::unique_ptr<TNetMessageDecoder> next;

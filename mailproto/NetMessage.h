@@ -176,6 +176,8 @@ public:
     TNetMIMEBoundary BoundaryStack;
     bool SavingToFile = false;
     bool SinglePartMime = false;
+    // More parts than this fail the message (its lines are still read).
+    static constexpr int MaxParts = 10000;
     // What ParseHeaders could not read, one line per field, for the log.
     TStringList ParseErrors;
 

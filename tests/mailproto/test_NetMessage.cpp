@@ -271,6 +271,28 @@ TEST(MessageBody, PartHeadersGoToExtraHeadersOncePerName) {
     EXPECT_EQ(m->Parts[0].ContentType(), "text/plain");
 }
 
+TEST(MessageBody, PartsAreCounted) {
+    TempFolderScope tmp;
+    auto many = [](int n) {
+        std::string raw = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n";
+        for (int i = 0; i < n; ++i) raw += "--b\r\n\r\nx\r\n";
+        return raw + "--b--\r\n.\r\n+OK next\r\n";
+    };
+    EXPECT_EQ(Parse(many(TNetMessage::MaxParts), true)->Parts.Count(), TNetMessage::MaxParts);
+    auto m = NetCreateNoOwner<TNetMessage>();
+    TNetStringMessageSource src(many(TNetMessage::MaxParts + 1), true);
+    ASSERT_TRUE(m->ReceiveHeader(src));
+    try {
+        m->ReceiveBody(src);
+        FAIL();
+    } catch (const ENetMessageException &e) {
+        EXPECT_EQ(e.Message(), "Message has more than 10000 parts.");
+    }
+    EXPECT_EQ(m->Parts.Count(), TNetMessage::MaxParts);
+    std::string rest;
+    EXPECT_FALSE(src.ReadLine(rest));  // the message was read to its end
+}
+
 TEST(MessageBody, SinglePartBodies) {
     auto m = Parse("MIME-Version: 1.0\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: BASE64\r\n\r\n"
                    "aGVsbG8K\r\nd29ybGQK\r\n");
