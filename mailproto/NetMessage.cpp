@@ -622,7 +622,13 @@ void TNetMessage::ReceiveBodyParts(TNetMessageSource &source) {
                     TMemoryStream data;
                     next = decoder->ReadBody(data, ended);
                     ProcessTextPart(*decoder, data, false);
-                    Parts[Parts.Count() - 1].ParentPart = parent;
+                    TNetMessagePart &text = Parts[Parts.Count() - 1];
+                    text.ParentPart = parent;
+                    // A part without a type has the one its place gives it.
+                    if (text.Headers.IndexOfName("Content-Type") < 0) {
+                        std::string t = ResolveContentType(*this, std::string(), parent);
+                        if (!t.empty()) text.Headers.Add("Content-Type: " + t);
+                    }
                 } else if (decoder->PartKind == pkAttachment) {
                     TNetAttachment &att = NewAttachment(decoder->Headers);
                     TStream &s = att.PrepareTempStream();
@@ -797,7 +803,8 @@ void TNetMessage::WriteMessage(TStream &stream, bool headersOnly) {
                 if (!text->CharSet.empty()) ctLine += " ; charset=\"" + text->CharSet + "\"";
                 w.Line(ctLine);
                 std::string t = text->ContentTransfer;
-                if (t.empty()) t = "quoted-printable";
+                // An enclosed message is never quoted-printable (RFC 2046).
+                if (t.empty()) t = StartsText("message/", type) ? "7bit" : "quoted-printable";
                 std::string l = Lower(t);
                 if (l != "quoted-printable" && l != "base64" && text->NeedsEncoding()) t = "8bit";
                 w.Line("Content-Transfer-Encoding: " + t);

@@ -293,6 +293,27 @@ TEST(MessageBody, PartsAreCounted) {
     EXPECT_FALSE(src.ReadLine(rest));  // the message was read to its end
 }
 
+TEST(MessageBody, PartsWithoutATypeTakeTheOneTheirPlaceGives) {
+    TempFolderScope tmp;
+    auto m = Parse(
+        "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=outer\r\n\r\n"
+        "--outer\r\n\r\nplain\r\n"
+        "--outer\r\nContent-Type: Multipart/Digest; boundary=d\r\n\r\n"
+        "--d\r\n\r\nSubject: digested\r\n\r\nbody\r\n"
+        "--d--\r\n--outer--\r\n");
+    ASSERT_EQ(m->Parts.Count(), 3);
+    EXPECT_EQ(m->Parts[0].ContentType(), "text/plain");
+    EXPECT_EQ(m->Parts[2].ContentType(), "message/rfc822");
+    EXPECT_EQ(m->Parts[2].ParentPart, 1);
+    std::string saved = Saved(*m);
+    EXPECT_NE(saved.find("Content-Type: message/rfc822\r\nContent-Transfer-Encoding: 7bit\r\n"), std::string::npos);
+    auto back = Parse(saved, true);
+    ASSERT_EQ(back->Parts.Count(), 3);
+    // Typed now, the enclosed message reads back as an attachment.
+    EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(back->Parts[2]).StoredPath),
+              "Subject: digested\r\n\r\nbody\r\n");
+}
+
 TEST(MessageBody, SinglePartBodies) {
     auto m = Parse("MIME-Version: 1.0\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: BASE64\r\n\r\n"
                    "aGVsbG8K\r\nd29ybGQK\r\n");
