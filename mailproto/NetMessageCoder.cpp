@@ -73,6 +73,14 @@ private:
     std::string FBuf;
 };
 
+bool OpensOrClosesAPart(const TNetMIMEBoundary &stack, const std::string &line) {
+    if (stack.Count() == 0) return false;
+    std::string delim = "--" + stack.Boundary();
+    bool closes = false;
+    return SameBoundaryLine(line, delim) || SameBoundaryLine(line, delim + "--") ||
+           EnclosingBoundaryLevel(stack, line, closes) != 0;
+}
+
 }  // namespace
 
 std::string TNetMessageDecoder::HeaderValue(std::string_view name) const {
@@ -141,6 +149,13 @@ void TNetMessageDecoderMIME::ReadHeader() {
             return;
         }
         if (line.empty()) break;
+        if (line[0] == '-' && OpensOrClosesAPart(FMessage.BoundaryStack, line)) {
+            // A part without a blank line after its headers: it has no body,
+            // and the delimiter is read again as its body's first line.
+            FFirstLine = line;
+            FHasFirstLine = true;
+            break;
+        }
         if ((line[0] == ' ' || line[0] == '\t') && !Headers.Empty()) {
             std::string &last = Headers[Headers.Count() - 1];
             while (!last.empty() && uint8_t(last.back()) <= ' ') last.pop_back();

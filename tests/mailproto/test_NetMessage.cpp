@@ -314,6 +314,22 @@ TEST(MessageBody, PartsWithoutATypeTakeTheOneTheirPlaceGives) {
               "Subject: digested\r\n\r\nbody\r\n");
 }
 
+TEST(MessageBody, APartWithoutABlankLineAfterItsHeadersEndsAtTheNextDelimiter) {
+    auto m = Parse(
+        "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+        "--b\r\nContent-Type: text/plain\r\n"
+        "--b\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n"
+        "--b\r\nContent-Type: text/enriched\r\n"
+        "--b--\r\n");
+    ASSERT_EQ(m->Parts.Count(), 3);
+    EXPECT_EQ(m->Parts[0].ContentType(), "text/plain");
+    EXPECT_EQ(dynamic_cast<TNetText &>(m->Parts[0]).Body.Count(), 0);
+    EXPECT_EQ(m->Parts[1].ContentType(), "text/html");
+    EXPECT_EQ(dynamic_cast<TNetText &>(m->Parts[1]).Body.Text(), "<p>x</p>\r\n");
+    EXPECT_EQ(m->Parts[2].ContentType(), "text/enriched");
+    EXPECT_EQ(m->BoundaryStack.Count(), 0);
+}
+
 TEST(MessageBody, SinglePartBodies) {
     auto m = Parse("MIME-Version: 1.0\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: BASE64\r\n\r\n"
                    "aGVsbG8K\r\nd29ybGQK\r\n");
