@@ -66,6 +66,15 @@ void RemoveTrailingEmptyLine(TStringList &list) {
     if (!list.Empty() && list[list.Count() - 1].empty()) list.Delete(list.Count() - 1);
 }
 
+// The transfer encoding an attachment is written with. Its data is always
+// coded, so a "7bit", "8bit" or "binary" label (true of the data as it
+// came, not of the coded text) is written as the quoted-printable it gets.
+std::string AttachmentTransfer(const TNetMessagePart &part) {
+    std::string t = part.ContentTransfer.empty() ? std::string("base64") : part.ContentTransfer;
+    std::string l = Lower(t);
+    return l == "base64" || l == "quoted-printable" || l == "binhex40" ? t : std::string("quoted-printable");
+}
+
 bool BlankBody(const TStringList &body) {
     for (const auto &line : body)
         for (char c : line)
@@ -469,6 +478,7 @@ void TNetMessage::BuildHeaders() {
         h.SetValue("Content-Type", ContentType);
     } else if (Parts.Count() == 1 && BlankBody(Body)) {
         h.SetValue("MIME-Version", "1.0");
+        if (Parts[0].PartKind() == pkAttachment) h.SetValue("Content-Transfer-Encoding", AttachmentTransfer(Parts[0]));
         SinglePartMime = true;
     } else {
         std::string v = ContentType;
@@ -767,7 +777,9 @@ void TNetMessage::WriteMessage(TStream &stream, bool headersOnly) {
         }
     } else if (SinglePartMime) {
         TNetMessagePart &p = Parts[0];
-        std::string t = p.ContentTransfer.empty() ? std::string("base64") : p.ContentTransfer;
+        std::string t = p.PartKind() == pkAttachment     ? AttachmentTransfer(p)
+                        : p.ContentTransfer.empty() ? std::string("base64")
+                                                    : p.ContentTransfer;
         encodeData(p, t);
     } else {
         if (ConvertPreamble) {
@@ -814,7 +826,7 @@ void TNetMessage::WriteMessage(TStream &stream, bool headersOnly) {
                 encodeData(p, t);
             } else {
                 auto &att = dynamic_cast<TNetAttachment &>(p);
-                std::string t = att.ContentTransfer.empty() ? std::string("base64") : att.ContentTransfer;
+                std::string t = AttachmentTransfer(att);
                 std::string l = Lower(t);
                 std::string type = att.ContentType();
                 if (l == "binhex40")

@@ -330,6 +330,52 @@ TEST(MessageBody, APartWithoutABlankLineAfterItsHeadersEndsAtTheNextDelimiter) {
     EXPECT_EQ(m->BoundaryStack.Count(), 0);
 }
 
+TEST(MessageBuild, AttachmentsLabelled7bitOrUnlabelledSaveAsTheyRead) {
+    // The data of an attachment is always written coded; its label must say
+    // how, or the saved file reads back as the coded text.
+    TempFolderScope tmp;
+    const std::string data = "{\"a\"=1}\r\n.line\r\n";
+    auto roundTrip = [&](const std::string &raw, int index) -> std::string {
+        auto m = Parse(raw);
+        if (m->Parts.Count() <= index) {
+            ADD_FAILURE() << raw;
+            return {};
+        }
+        EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(m->Parts[index]).StoredPath), data);
+        std::string saved = Saved(*m);
+        auto back = Parse(saved, true);
+        if (back->Parts.Count() <= index) {
+            ADD_FAILURE() << saved;
+            return saved;
+        }
+        EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(back->Parts[index]).StoredPath), data) << saved;
+        return saved;
+    };
+    for (const char *cte : {"", "Content-Transfer-Encoding: 7bit\r\n", "Content-Transfer-Encoding: 8bit\r\n"}) {
+        SCOPED_TRACE(cte);
+        std::string single = roundTrip("MIME-Version: 1.0\r\nContent-Type: application/json\r\n" + std::string(cte) +
+                                           "Content-Disposition: attachment; filename=a.json\r\n\r\n" + data,
+                                       0);
+        if (PythonAvailable()) {
+            auto py = PythonMap(R"(
+import email, re
+def f(b):
+    b = re.sub(rb'(?m)^\.\.', b'.', b[:-3])
+    return email.message_from_bytes(b).get_payload(decode=True)
+)", {single});
+            EXPECT_EQ(py[0], data) << single;
+        }
+        std::string multi = roundTrip("MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                                      "--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n"
+                                      "--b\r\nContent-Type: text/plain; name=a.json\r\n" + std::string(cte) +
+                                          "Content-Disposition: attachment; filename=a.json\r\n\r\n" + data +
+                                          "--b--\r\n",
+                                      1);
+        EXPECT_EQ(multi.find("Content-Transfer-Encoding: 7bit"), std::string::npos);
+        EXPECT_EQ(multi.find("Content-Transfer-Encoding: 8bit"), std::string::npos);
+    }
+}
+
 TEST(MessageBody, SinglePartBodies) {
     auto m = Parse("MIME-Version: 1.0\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: BASE64\r\n\r\n"
                    "aGVsbG8K\r\nd29ybGQK\r\n");
