@@ -59,7 +59,13 @@ public:
     int64_t Read(void *, int64_t) override { return 0; }
     int64_t Write(const void *buffer, int64_t count) override {
         FBuf.append(static_cast<const char *>(buffer), size_t(count));
-        if (FBuf.size() >= 262144) Flush();
+        if (FBuf.size() >= 262144) {
+            // With HoldLineEnd the last two bytes wait, so a line end that
+            // turns out to belong to a delimiter can still be taken back.
+            size_t keep = HoldLineEnd ? 2 : 0;
+            FTarget.WriteBuffer(FBuf.data(), int64_t(FBuf.size() - keep));
+            FBuf.erase(0, FBuf.size() - keep);
+        }
         return count;
     }
     int64_t Seek(int64_t, TSeekOrigin) override { return 0; }
@@ -67,6 +73,10 @@ public:
         if (!FBuf.empty()) FTarget.WriteBuffer(FBuf.data(), int64_t(FBuf.size()));
         FBuf.clear();
     }
+    void DropTrailingLineEnd() {
+        if (FBuf.size() >= 2 && FBuf.compare(FBuf.size() - 2, 2, "\r\n") == 0) FBuf.resize(FBuf.size() - 2);
+    }
+    bool HoldLineEnd = false;
 
 private:
     TStream &FTarget;
@@ -194,6 +204,11 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &ta
         Transfer = "binhex40";
     }
     if (decoder) decoder->DecodeBegin(destination);
+    // The line end before a delimiter belongs to the delimiter (RFC 2046),
+    // not to an attachment's data.
+    destination.HoldLineEnd = !FSinglePart && PartKind == pkAttachment && !binhex && !binary &&
+                              (!decoder || Transfer == "quoted-printable");
+    bool byDelimiter = false;
     // The boundary in force now: a multipart part has pushed its own.
     std::string boundary = FSinglePart ? std::string() : FMessage.BoundaryStack.Boundary();
     std::string delim = boundary.empty() ? std::string() : "--" + boundary;
@@ -216,6 +231,7 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &ta
         }
         haveLine = false;
         if (!delim.empty()) {
+            byDelimiter = true;
             if (SameBoundaryLine(line, delim)) {
                 next = std::make_unique<TNetMessageDecoderMIME>(FMessage, FSource);
                 break;
@@ -233,6 +249,7 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &ta
                     next = std::make_unique<TNetMessageDecoderMIME>(FMessage, FSource);
                 break;
             }
+            byDelimiter = false;
         }
         if (decoder) {
             if (Transfer == "quoted-printable") {
@@ -261,6 +278,7 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &ta
     }
     if (!out.empty()) destination.WriteBuffer(out.data(), int64_t(out.size()));
     if (decoder) decoder->DecodeEnd();
+    if (destination.HoldLineEnd && byDelimiter) destination.DropTrailingLineEnd();
     destination.Flush();
     if (binhex && !gathered.empty()) {
         try {

@@ -252,7 +252,7 @@ TEST(MessageBody, AnInnerLevelWithoutItsClosingLineEndsAtTheOuterDelimiter) {
     auto &att = dynamic_cast<TNetAttachmentFile &>(m->Parts[2]);
     EXPECT_EQ(att.FileName, "a.pdf");
     EXPECT_EQ(att.ParentPart, -1);
-    EXPECT_EQ(ReadFileToString(att.StoredPath), "PDF\r\n");
+    EXPECT_EQ(ReadFileToString(att.StoredPath), "PDF");
     EXPECT_EQ(m->BoundaryStack.Count(), 0);
 }
 
@@ -311,7 +311,7 @@ TEST(MessageBody, PartsWithoutATypeTakeTheOneTheirPlaceGives) {
     ASSERT_EQ(back->Parts.Count(), 3);
     // Typed now, the enclosed message reads back as an attachment.
     EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(back->Parts[2]).StoredPath),
-              "Subject: digested\r\n\r\nbody\r\n");
+              "Subject: digested\r\n\r\nbody");
 }
 
 TEST(MessageBody, APartWithoutABlankLineAfterItsHeadersEndsAtTheNextDelimiter) {
@@ -335,20 +335,23 @@ TEST(MessageBuild, AttachmentsLabelled7bitOrUnlabelledSaveAsTheyRead) {
     // how, or the saved file reads back as the coded text.
     TempFolderScope tmp;
     const std::string data = "{\"a\"=1}\r\n.line\r\n";
+    // In a multipart message the line end before the delimiter is the
+    // delimiter's.
     auto roundTrip = [&](const std::string &raw, int index) -> std::string {
+        const std::string want = index == 0 ? data : data.substr(0, data.size() - 2);
         auto m = Parse(raw);
         if (m->Parts.Count() <= index) {
             ADD_FAILURE() << raw;
             return {};
         }
-        EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(m->Parts[index]).StoredPath), data);
+        EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(m->Parts[index]).StoredPath), want);
         std::string saved = Saved(*m);
         auto back = Parse(saved, true);
         if (back->Parts.Count() <= index) {
             ADD_FAILURE() << saved;
             return saved;
         }
-        EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(back->Parts[index]).StoredPath), data) << saved;
+        EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(back->Parts[index]).StoredPath), want) << saved;
         return saved;
     };
     for (const char *cte : {"", "Content-Transfer-Encoding: 7bit\r\n", "Content-Transfer-Encoding: 8bit\r\n"}) {
@@ -371,6 +374,33 @@ def f(b):
                                           "Content-Disposition: attachment; filename=a.json\r\n\r\n" + data +
                                           "--b--\r\n",
                                       1);
+        if (PythonAvailable()) {
+            // Python reads the attachment of the original and of the saved
+            // message as the bytes we read.
+            std::string original = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                                   "--b\r\nContent-Type: application/x; name=a.json\r\n"
+                                   "Content-Transfer-Encoding: quoted-printable\r\n\r\n{\"a\"=3D1}\r\n=2Eline\r\n--b--\r\n";
+            auto py = PythonMap(R"(
+import email, re
+def f(b):
+    if b.endswith(b'\r\n.\r\n'):
+        b = re.sub(rb'(?m)^\.\.', b'.', b[:-3])
+    return [p for p in email.message_from_bytes(b).walk() if p.get_filename()][0].get_payload(decode=True)
+)", {multi, original});
+            EXPECT_EQ(py[0], data.substr(0, data.size() - 2)) << multi;
+            auto m = Parse(original);
+            ASSERT_EQ(m->Parts.Count(), 1);
+            EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(m->Parts[0]).StoredPath), py[1]);
+        }
+        // A large one too, written out in several blocks.
+        std::string lines;
+        for (int i = 0; i < 40000; ++i) lines += "line " + std::to_string(i) + "\r\n";
+        auto big = Parse("MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                         "--b\r\nContent-Type: text/plain; name=big.txt\r\n" + std::string(cte) + "\r\n" + lines +
+                         "--b--\r\n");
+        ASSERT_EQ(big->Parts.Count(), 1);
+        EXPECT_TRUE(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(big->Parts[0]).StoredPath) ==
+                    lines.substr(0, lines.size() - 2));
         EXPECT_EQ(multi.find("Content-Transfer-Encoding: 7bit"), std::string::npos);
         EXPECT_EQ(multi.find("Content-Transfer-Encoding: 8bit"), std::string::npos);
     }
