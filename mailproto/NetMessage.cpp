@@ -727,9 +727,19 @@ void TNetMessage::WriteMessage(TStream &stream, bool headersOnly) {
                 if (l == "base64") e = std::make_unique<TNetMessageEncoderMIME>();
                 else if (l == "uue") e = std::make_unique<TNetMessageEncoderUUE>();
                 else if (l == "xxe") e = std::make_unique<TNetMessageEncoderXXE>();
-                else e = std::make_unique<TNetMessageEncoderQuotedPrintable>();
-                e->FileName = att->FileName;
-                e->Encode(*in, out);
+                if (e) {
+                    e->FileName = att->FileName;
+                    e->Encode(*in, out);
+                } else {
+                    // Data that ends with a line end keeps it: the line end
+                    // before the next delimiter is the delimiter's own.
+                    TMemoryStream raw;
+                    raw.CopyFrom(*in, 0);
+                    std::string q = TNetEncoderQuotedPrintable().EncodeString(raw.DataString());
+                    w.Text(q);
+                    if (!SinglePartMime && q.size() >= 2 && q.compare(q.size() - 2, 2, "\r\n") == 0) w.Line("");
+                    return;
+                }
             }
         } else if (auto *text = dynamic_cast<TNetText *>(&part)) {
             std::string data = text->Body.Text();

@@ -406,6 +406,34 @@ def f(b):
     }
 }
 
+TEST(MessageBuild, QuotedPrintableAttachmentsKeepTheirLastLineEnd) {
+    TempFolderScope tmp;
+    for (std::string data : {std::string("no line end"), std::string("line end\r\n"), std::string("two\r\n\r\n"),
+                             std::string("soft =") + std::string(100, 'x') + "\r\n"}) {
+        SCOPED_TRACE(data);
+        auto m = NetCreateNoOwner<TNetMessage>();
+        m->Body.Add("body");
+        std::string path = tmp.dir.File("a.txt");
+        DeleteFile(path);
+        WriteTestFile(path, data);
+        auto &att = m->Parts.Add(std::make_unique<TNetAttachmentFile>(m.get(), path));
+        att.ContentTransfer = "quoted-printable";
+        std::string saved = Saved(*m);
+        auto back = Parse(saved, true);
+        ASSERT_EQ(back->Parts.Count(), 1) << saved;
+        EXPECT_EQ(ReadFileToString(dynamic_cast<TNetAttachmentFile &>(back->Parts[0]).StoredPath), data) << saved;
+        if (PythonAvailable()) {
+            auto py = PythonMap(R"(
+import email, re
+def f(b):
+    b = re.sub(rb'(?m)^\.\.', b'.', b[:-3])
+    return [p for p in email.message_from_bytes(b).walk() if p.get_filename()][0].get_payload(decode=True)
+)", {saved});
+            EXPECT_EQ(py[0], data) << saved;
+        }
+    }
+}
+
 TEST(MessageBody, SinglePartBodies) {
     auto m = Parse("MIME-Version: 1.0\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: BASE64\r\n\r\n"
                    "aGVsbG8K\r\nd29ybGQK\r\n");
