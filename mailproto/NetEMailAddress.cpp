@@ -213,6 +213,8 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
         }
         }
     }
+    // A name before a bare address keeps no blank at its end.
+    Name = StripBlanks(Name);
 }
 
 // ---------------------------------------------------------------------------

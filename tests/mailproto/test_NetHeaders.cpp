@@ -95,6 +95,8 @@ TEST(EMailAddress, ParsesTheCommonForms) {
     TNetEMailAddressItem r("John (the first) Smith <j@x.org>");
     EXPECT_EQ(r.Name, "John Smith");
     EXPECT_EQ(TNetEMailAddressItem("<j@x.org> ").Name, "");
+    EXPECT_EQ(TNetEMailAddressItem("\"John Smith\" john@x.org").Name, "John Smith");
+    EXPECT_EQ(TNetEMailAddressItem("John Smith john@x.org").Text(), "John Smith <john@x.org>");
     TNetEMailAddressItem t("info@x.org <info@x.org>");
     EXPECT_EQ(t.Name, "info@x.org");
     EXPECT_EQ(t.Address, "info@x.org");
