@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "NetGlobalProtocols.h"
+
 namespace {
 
 const char MIMETable[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -295,15 +297,6 @@ std::string TNetEncoderQuotedPrintable::EncodeBuffer(const uint8_t *data, size_t
     return out;
 }
 
-namespace {
-inline int HexValue(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-}  // namespace
-
 void TNetDecoderQuotedPrintable::Decode(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -330,14 +323,14 @@ void TNetDecoderQuotedPrintable::Decode(std::string_view text) {
                 continue;
             }
             ++i;
-            int h1 = i < contentEnd ? HexValue(text[i]) : -1;
+            int h1 = i < contentEnd ? HexDigitValue(text[i]) : -1;
             if (h1 < 0) {
                 // A soft line break: the "=" and the line end right after it go.
                 if (i >= contentEnd) soft = true;
                 continue;
             }
             ++i;
-            int h2 = i < contentEnd ? HexValue(text[i]) : -1;
+            int h2 = i < contentEnd ? HexDigitValue(text[i]) : -1;
             if (h2 >= 0) {
                 ++i;
                 out.push_back(char(h1 << 4 | h2));

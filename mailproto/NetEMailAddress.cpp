@@ -98,14 +98,15 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
         else if (quoted)
             set = "\"\\";
         else if (atSeen)
-            set = brackets ? ".>(" : ".( ";
+            set = brackets ? ".>(" : ".( <";
         else if (inAddress)
             set = "\"(@>";
         else
             set = "(\"< @\t";
         size_t p = s.find_first_of(set, pos);
         if (p == std::string::npos) {
-            if (inAddress && !brackets) Address += StripBlanks(std::string_view(s).substr(pos));
+            // An address whose ">" is missing still keeps its last part.
+            if (inAddress) Address += StripBlanks(std::string_view(s).substr(pos));
             break;
         }
         std::string_view before = std::string_view(s).substr(pos, p - pos);
@@ -147,6 +148,10 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
         case ' ':
         case '\t':
             if (p == pos) {
+                // The blank after a quoted word still parts it from the
+                // next word of the name.
+                if (!brackets && !inAddress && !atSeen && !Name.empty() && Name.back() != ' ' && Name.back() != '\t')
+                    Name.push_back(' ');
                 pos = p + 1;
             } else if (atSeen) {
                 Address += Trim(before);
@@ -157,6 +162,12 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
             }
             break;
         case '<':
+            if (!brackets && inAddress) {
+                // "a@b.c <a@b.c>": what looked like the address was the name.
+                Name += Address;
+                Address.clear();
+                atSeen = false;
+            }
             Name += before;
             Name = StripBlanks(Name);
             brackets = inAddress = true;
@@ -202,6 +213,8 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
         }
         }
     }
+    // A name before a bare address keeps no blank at its end.
+    Name = StripBlanks(Name);
 }
 
 // ---------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <atomic>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,8 +36,25 @@ struct DateCursor {
             char c = s[pos];
             if (c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n' || (dashes && (c == '-' || c == '/' || c == '.')))
                 ++pos;
+            else if (c == '(')
+                SkipComment();
             else
                 break;
+        }
+    }
+    // A comment may stand wherever a blank may; comments nest.
+    void SkipComment() {
+        int depth = 0;
+        for (; pos < s.size(); ++pos) {
+            char c = s[pos];
+            if (c == '\\' && pos + 1 < s.size())
+                ++pos;
+            else if (c == '(')
+                ++depth;
+            else if (c == ')' && --depth == 0) {
+                ++pos;
+                return;
+            }
         }
     }
     std::string_view Word(bool dashes) {
@@ -44,7 +62,7 @@ struct DateCursor {
         size_t start = pos;
         while (pos < s.size()) {
             char c = s[pos];
-            if (c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n' || (dashes && (c == '-' || c == '/')))
+            if (c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n' || c == '(' || (dashes && (c == '-' || c == '/')))
                 break;
             ++pos;
         }
@@ -86,6 +104,14 @@ uint32_t TickSeed() {
     return uint32_t(uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000);
 }
 
+// The next candidate number for a temporary name. Seeded from the tick count
+// once, then it only moves on, so a message with thousands of attachments
+// does not try every name taken before it again for each new file.
+uint32_t NextTempCounter() {
+    static std::atomic<uint32_t> counter{TickSeed()};
+    return counter.fetch_add(1, std::memory_order_relaxed);
+}
+
 }  // namespace
 
 int StrToDay(std::string_view s) {
@@ -110,7 +136,22 @@ static int MonthWord(std::string_view w) {
 }
 
 TDateTime RawStrInternetToDateTime(std::string &text) {
-    std::string src = Trim(text);
+    std::string src;
+    {
+        // The obsolete syntax allows blanks around the colons of the time.
+        std::string t = Trim(text);
+        src.reserve(t.size());
+        for (size_t i = 0; i < t.size(); ++i) {
+            char c = t[i];
+            if (c == ':') {
+                while (!src.empty() && (src.back() == ' ' || src.back() == '\t')) src.pop_back();
+                src.push_back(c);
+                while (i + 1 < t.size() && (t[i + 1] == ' ' || t[i + 1] == '\t')) ++i;
+            } else {
+                src.push_back(c);
+            }
+        }
+    }
     DateCursor cur{src};
     int day = 0, month = 0, year = 0;
     int hour = 0, minute = 0, second = 0;
@@ -288,20 +329,17 @@ static std::string TempBase(const std::string &folder) {
 
 std::string MakeTempFilename(const std::string &folder) {
     std::string base = TempBase(folder);
-    uint32_t counter = TickSeed();
     for (;;) {
-        std::string name = base + "Net" + IntToHex(counter, 8) + ".tmp";
+        std::string name = base + "Net" + IntToHex(NextTempCounter(), 8) + ".tmp";
         struct stat st{};
         if (lstat(name.c_str(), &st) != 0) return name;
-        ++counter;
     }
 }
 
 int CreateTempFile(const std::string &folder, std::string &path) {
     std::string base = TempBase(folder);
-    uint32_t counter = TickSeed();
-    for (int tries = 0; tries < 100000; ++tries, ++counter) {
-        std::string name = base + "Net" + IntToHex(counter, 8) + ".tmp";
+    for (int tries = 0; tries < 100000; ++tries) {
+        std::string name = base + "Net" + IntToHex(NextTempCounter(), 8) + ".tmp";
         int fd = open(name.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
         if (fd >= 0) {
             path = name;
@@ -430,11 +468,8 @@ std::string HeaderParameterDecoded(std::string_view value, std::string_view name
     auto unpercent = [](std::string_view v) {
         std::string out;
         for (size_t i = 0; i < v.size(); ++i) {
-            auto hex = [](char c) {
-                return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-            };
-            if (v[i] == '%' && i + 2 < v.size() + 0 && hex(v[i + 1]) >= 0 && hex(v[i + 2]) >= 0) {
-                out.push_back(char(hex(v[i + 1]) << 4 | hex(v[i + 2])));
+            if (v[i] == '%' && i + 2 < v.size() && HexDigitValue(v[i + 1]) >= 0 && HexDigitValue(v[i + 2]) >= 0) {
+                out.push_back(char(HexDigitValue(v[i + 1]) << 4 | HexDigitValue(v[i + 2])));
                 i += 2;
             } else {
                 out.push_back(v[i]);
@@ -571,4 +606,11 @@ std::string AppendHexByte(std::string_view prefix, uint8_t value) {
     s.push_back(hex[value >> 4]);
     s.push_back(hex[value & 15]);
     return s;
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
 }

@@ -67,3 +67,5 @@ std::string CharRange(char low, char high);
 void CopyBytesRange(const std::string &source, size_t sourceIndex, std::string &target, size_t targetIndex,
                     size_t count);
 std::string AppendHexByte(std::string_view prefix, uint8_t value);
+// The value of a hexadecimal digit in either case; -1 for any other character.
+int HexDigitValue(char c);

@@ -2,18 +2,12 @@
 
 #include "NetCharsets.h"
 #include "NetCoder.h"
+#include "NetGlobalProtocols.h"
 #include "SysUtils.h"
 
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-int Hex(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 struct EncodedWord {
     size_t end = 0;  // one past the closing "?="
@@ -76,8 +70,8 @@ std::string DecodeQ(std::string_view d) {
         char c = d[i];
         if (c == '_') {
             out.push_back(' ');
-        } else if (c == '=' && i + 2 < d.size() + 0 && Hex(d[i + 1]) >= 0 && Hex(d[i + 2]) >= 0) {
-            out.push_back(char(Hex(d[i + 1]) << 4 | Hex(d[i + 2])));
+        } else if (c == '=' && i + 2 < d.size() + 0 && HexDigitValue(d[i + 1]) >= 0 && HexDigitValue(d[i + 2]) >= 0) {
+            out.push_back(char(HexDigitValue(d[i + 1]) << 4 | HexDigitValue(d[i + 2])));
             i += 2;
         } else {
             out.push_back(c);  // a bad escape, or "=" at the end, stays as it is

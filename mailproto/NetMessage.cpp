@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <unordered_set>
 #include <unistd.h>
 
 #include "NetCharsets.h"
@@ -63,6 +64,15 @@ void DecodeNames(TNetEMailAddressList &list, const std::string &charset) {
 
 void RemoveTrailingEmptyLine(TStringList &list) {
     if (!list.Empty() && list[list.Count() - 1].empty()) list.Delete(list.Count() - 1);
+}
+
+// The transfer encoding an attachment is written with. Its data is always
+// coded, so a "7bit", "8bit" or "binary" label (true of the data as it
+// came, not of the coded text) is written as the quoted-printable it gets.
+std::string AttachmentTransfer(const TNetMessagePart &part) {
+    std::string t = part.ContentTransfer.empty() ? std::string("base64") : part.ContentTransfer;
+    std::string l = Lower(t);
+    return l == "base64" || l == "quoted-printable" || l == "binhex40" ? t : std::string("quoted-printable");
 }
 
 bool BlankBody(const TStringList &body) {
@@ -468,6 +478,7 @@ void TNetMessage::BuildHeaders() {
         h.SetValue("Content-Type", ContentType);
     } else if (Parts.Count() == 1 && BlankBody(Body)) {
         h.SetValue("MIME-Version", "1.0");
+        if (Parts[0].PartKind() == pkAttachment) h.SetValue("Content-Transfer-Encoding", AttachmentTransfer(Parts[0]));
         SinglePartMime = true;
     } else {
         std::string v = ContentType;
@@ -526,6 +537,10 @@ bool TNetMessage::ReceiveHeader(TNetMessageSource &source, bool stopAtEmptyLine)
 
 namespace {
 void CopyPartHeaders(TNetMessagePart &part, const TNetMessageDecoder &d) {
+    // Names already in ExtraHeaders, kept in a set: a part with thousands
+    // of header lines must not be searched once per line.
+    std::unordered_set<std::string> extra;
+    for (int i = 0; i < part.ExtraHeaders.Count(); ++i) extra.insert(UpperCase(part.ExtraHeaders.NameAt(i)));
     for (const auto &h : d.Headers) {
         size_t eq = h.find('=');
         std::string name = h.substr(0, eq), value = eq == std::string::npos ? std::string() : h.substr(eq + 1);
@@ -537,7 +552,7 @@ void CopyPartHeaders(TNetMessagePart &part, const TNetMessageDecoder &d) {
                 part.Headers.SetValue(name, value);
                 part.Headers.FoldOnWrite = true;
             }
-        } else if (part.ExtraHeaders.IndexOfName(name) < 0) {
+        } else if (extra.insert(UpperCase(name)).second) {
             part.ExtraHeaders.Add(name + ": " + value);
         }
     }
@@ -606,6 +621,10 @@ void TNetMessage::ReceiveBodyParts(TNetMessageSource &source) {
             partsStarted = true;
             bool ended = false;
             while (decoder && !ended) {
+                // Each part costs an object and maybe a file: a message of
+                // tiny parts must not turn a few megabytes into millions.
+                if (Parts.Count() >= MaxParts)
+                    throw ENetMessageException(Format("Message has more than %d parts.", MaxParts));
                 int parent = BoundaryStack.ParentPart();
                 decoder->ReadHeader();
                 std::unique_ptr<TNetMessageDecoder> next;
@@ -613,7 +632,13 @@ void TNetMessage::ReceiveBodyParts(TNetMessageSource &source) {
                     TMemoryStream data;
                     next = decoder->ReadBody(data, ended);
                     ProcessTextPart(*decoder, data, false);
-                    Parts[Parts.Count() - 1].ParentPart = parent;
+                    TNetMessagePart &text = Parts[Parts.Count() - 1];
+                    text.ParentPart = parent;
+                    // A part without a type has the one its place gives it.
+                    if (text.Headers.IndexOfName("Content-Type") < 0) {
+                        std::string t = ResolveContentType(*this, std::string(), parent);
+                        if (!t.empty()) text.Headers.Add("Content-Type: " + t);
+                    }
                 } else if (decoder->PartKind == pkAttachment) {
                     TNetAttachment &att = NewAttachment(decoder->Headers);
                     TStream &s = att.PrepareTempStream();
@@ -702,9 +727,19 @@ void TNetMessage::WriteMessage(TStream &stream, bool headersOnly) {
                 if (l == "base64") e = std::make_unique<TNetMessageEncoderMIME>();
                 else if (l == "uue") e = std::make_unique<TNetMessageEncoderUUE>();
                 else if (l == "xxe") e = std::make_unique<TNetMessageEncoderXXE>();
-                else e = std::make_unique<TNetMessageEncoderQuotedPrintable>();
-                e->FileName = att->FileName;
-                e->Encode(*in, out);
+                if (e) {
+                    e->FileName = att->FileName;
+                    e->Encode(*in, out);
+                } else {
+                    // Data that ends with a line end keeps it: the line end
+                    // before the next delimiter is the delimiter's own.
+                    TMemoryStream raw;
+                    raw.CopyFrom(*in, 0);
+                    std::string q = TNetEncoderQuotedPrintable().EncodeString(raw.DataString());
+                    w.Text(q);
+                    if (!SinglePartMime && q.size() >= 2 && q.compare(q.size() - 2, 2, "\r\n") == 0) w.Line("");
+                    return;
+                }
             }
         } else if (auto *text = dynamic_cast<TNetText *>(&part)) {
             std::string data = text->Body.Text();
@@ -752,7 +787,9 @@ void TNetMessage::WriteMessage(TStream &stream, bool headersOnly) {
         }
     } else if (SinglePartMime) {
         TNetMessagePart &p = Parts[0];
-        std::string t = p.ContentTransfer.empty() ? std::string("base64") : p.ContentTransfer;
+        std::string t = p.PartKind() == pkAttachment     ? AttachmentTransfer(p)
+                        : p.ContentTransfer.empty() ? std::string("base64")
+                                                    : p.ContentTransfer;
         encodeData(p, t);
     } else {
         if (ConvertPreamble) {
@@ -788,7 +825,8 @@ void TNetMessage::WriteMessage(TStream &stream, bool headersOnly) {
                 if (!text->CharSet.empty()) ctLine += " ; charset=\"" + text->CharSet + "\"";
                 w.Line(ctLine);
                 std::string t = text->ContentTransfer;
-                if (t.empty()) t = "quoted-printable";
+                // An enclosed message is never quoted-printable (RFC 2046).
+                if (t.empty()) t = StartsText("message/", type) ? "7bit" : "quoted-printable";
                 std::string l = Lower(t);
                 if (l != "quoted-printable" && l != "base64" && text->NeedsEncoding()) t = "8bit";
                 w.Line("Content-Transfer-Encoding: " + t);
@@ -798,7 +836,7 @@ void TNetMessage::WriteMessage(TStream &stream, bool headersOnly) {
                 encodeData(p, t);
             } else {
                 auto &att = dynamic_cast<TNetAttachment &>(p);
-                std::string t = att.ContentTransfer.empty() ? std::string("base64") : att.ContentTransfer;
+                std::string t = AttachmentTransfer(att);
                 std::string l = Lower(t);
                 std::string type = att.ContentType();
                 if (l == "binhex40")

@@ -133,6 +133,11 @@ public:
         if (!FItems.empty()) FItems.pop_back();
     }
     std::string Boundary() const { return FItems.empty() ? std::string() : FItems.back().first; }
+    // The boundary depth levels under the newest (0: the newest); "" past the oldest.
+    const std::string &BoundaryAt(int depth) const {
+        static const std::string none;
+        return depth < 0 || depth >= Count() ? none : FItems[FItems.size() - 1 - size_t(depth)].first;
+    }
     int ParentPart() const { return FItems.empty() ? -1 : FItems.back().second; }
     int Count() const { return int(FItems.size()); }
     void Clear() { FItems.clear(); }
@@ -171,6 +176,8 @@ public:
     TNetMIMEBoundary BoundaryStack;
     bool SavingToFile = false;
     bool SinglePartMime = false;
+    // More parts than this fail the message (its lines are still read).
+    static constexpr int MaxParts = 10000;
     // What ParseHeaders could not read, one line per field, for the log.
     TStringList ParseErrors;
 

@@ -1,5 +1,6 @@
 #include "NetMessageCoder.h"
 
+#include <cstring>
 #include <mutex>
 #include <random>
 
@@ -20,6 +21,31 @@ bool SameBoundaryLine(const std::string &line, const std::string &want) {
 
 std::string Lower(const std::string &s) { return LowerCase(Trim(s)); }
 
+// A part of a nested multipart whose own closing line is missing ends at
+// a delimiter of an enclosing level, as RFC 2046 readers take it. Answers
+// how many levels out that delimiter belongs (0: none) and whether it closes
+// its level. Only the nearest levels are looked at, so hostile nesting
+// costs nothing per line.
+int EnclosingBoundaryLevel(const TNetMIMEBoundary &stack, const std::string &line, bool &closes) {
+    if (line.size() < 3 || line[0] != '-' || line[1] != '-') return 0;
+    const int levels = std::min(stack.Count(), 32);
+    for (int k = 1; k < levels; ++k) {
+        const std::string &b = stack.BoundaryAt(k);
+        std::string_view rest = std::string_view(line).substr(2);
+        if (rest.size() < b.size() || !SameText(rest.substr(0, b.size()), b)) continue;
+        std::string delim = "--" + b;
+        if (SameBoundaryLine(line, delim)) {
+            closes = false;
+            return k;
+        }
+        if (SameBoundaryLine(line, delim + "--")) {
+            closes = true;
+            return k;
+        }
+    }
+    return 0;
+}
+
 // Collects small writes (one decoded line each) into large ones.
 class TBufferedWriter : public TStream {
 public:
@@ -33,7 +59,13 @@ public:
     int64_t Read(void *, int64_t) override { return 0; }
     int64_t Write(const void *buffer, int64_t count) override {
         FBuf.append(static_cast<const char *>(buffer), size_t(count));
-        if (FBuf.size() >= 262144) Flush();
+        if (FBuf.size() >= 262144) {
+            // With HoldLineEnd the last two bytes wait, so a line end that
+            // turns out to belong to a delimiter can still be taken back.
+            size_t keep = HoldLineEnd ? 2 : 0;
+            FTarget.WriteBuffer(FBuf.data(), int64_t(FBuf.size() - keep));
+            FBuf.erase(0, FBuf.size() - keep);
+        }
         return count;
     }
     int64_t Seek(int64_t, TSeekOrigin) override { return 0; }
@@ -41,11 +73,23 @@ public:
         if (!FBuf.empty()) FTarget.WriteBuffer(FBuf.data(), int64_t(FBuf.size()));
         FBuf.clear();
     }
+    void DropTrailingLineEnd() {
+        if (FBuf.size() >= 2 && FBuf.compare(FBuf.size() - 2, 2, "\r\n") == 0) FBuf.resize(FBuf.size() - 2);
+    }
+    bool HoldLineEnd = false;
 
 private:
     TStream &FTarget;
     std::string FBuf;
 };
+
+bool OpensOrClosesAPart(const TNetMIMEBoundary &stack, const std::string &line) {
+    if (stack.Count() == 0) return false;
+    std::string delim = "--" + stack.Boundary();
+    bool closes = false;
+    return SameBoundaryLine(line, delim) || SameBoundaryLine(line, delim + "--") ||
+           EnclosingBoundaryLevel(stack, line, closes) != 0;
+}
 
 }  // namespace
 
@@ -83,15 +127,19 @@ TNetMessageDecoderMIME::TNetMessageDecoderMIME(TNetMessage &message, TNetMessage
 
 void TNetMessageDecoderMIME::SetupSinglePart(const std::string &contentType, const std::string &disposition) {
     FSinglePart = true;
-    std::string disp = Lower(disposition.substr(0, disposition.find(';')));
-    FileName.clear();
+    NameAndKind(contentType, FMessage.Headers.GetValue("Content-Type"), disposition);
+}
+
+void TNetMessageDecoderMIME::NameAndKind(const std::string &contentType, const std::string &contentTypeHeader,
+                                         const std::string &disposition) {
     std::string fn = HeaderParameterDecoded(disposition, "filename");
-    if (fn.empty()) fn = HeaderParameterDecoded(FMessage.Headers.GetValue("Content-Type"), "name");
-    if (!fn.empty()) FileName = CleanAttachmentFileName(DecodeHeaderWords(fn));
-    std::string ct = Lower(contentType);
+    if (fn.empty()) fn = HeaderParameterDecoded(contentTypeHeader, "name");
+    FileName = fn.empty() ? std::string() : CleanAttachmentFileName(DecodeHeaderWords(fn));
+    std::string disp = Lower(disposition.substr(0, disposition.find(';')));
+    std::string type = Lower(contentType);
     if (disp == "attachment" || !FileName.empty())
         PartKind = pkAttachment;
-    else if (ct.empty() || StartsText("text/", ct) || StartsText("multipart/", ct))
+    else if (type.empty() || StartsText("text/", type) || StartsText("multipart/", type))
         PartKind = pkText;
     else
         PartKind = pkAttachment;
@@ -111,6 +159,13 @@ void TNetMessageDecoderMIME::ReadHeader() {
             return;
         }
         if (line.empty()) break;
+        if (line[0] == '-' && OpensOrClosesAPart(FMessage.BoundaryStack, line)) {
+            // A part without a blank line after its headers: it has no body,
+            // and the delimiter is read again as its body's first line.
+            FFirstLine = line;
+            FHasFirstLine = true;
+            break;
+        }
         if ((line[0] == ' ' || line[0] == '\t') && !Headers.Empty()) {
             std::string &last = Headers[Headers.Count() - 1];
             while (!last.empty() && uint8_t(last.back()) <= ' ') last.pop_back();
@@ -127,18 +182,7 @@ void TNetMessageDecoderMIME::ReadHeader() {
         // The part about to be added by the caller has the next index.
         if (!b.empty()) FMessage.BoundaryStack.Push(b, FMessage.Parts.Count());
     }
-    std::string disposition = HeaderValue("Content-Disposition");
-    std::string fn = HeaderParameterDecoded(disposition, "filename");
-    if (fn.empty()) fn = HeaderParameterDecoded(ct, "name");
-    FileName = fn.empty() ? std::string() : CleanAttachmentFileName(DecodeHeaderWords(fn));
-    std::string disp = Lower(disposition.substr(0, disposition.find(';')));
-    std::string type = Lower(ct);
-    if (disp == "attachment" || !FileName.empty())
-        PartKind = pkAttachment;
-    else if (type.empty() || StartsText("text/", type) || StartsText("multipart/", type))
-        PartKind = pkText;
-    else
-        PartKind = pkAttachment;
+    NameAndKind(ct, ct, HeaderValue("Content-Disposition"));
 }
 
 std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &target, bool &messageEnded) {
@@ -160,6 +204,11 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &ta
         Transfer = "binhex40";
     }
     if (decoder) decoder->DecodeBegin(destination);
+    // The line end before a delimiter belongs to the delimiter (RFC 2046),
+    // not to an attachment's data.
+    destination.HoldLineEnd = !FSinglePart && PartKind == pkAttachment && !binhex && !binary &&
+                              (!decoder || Transfer == "quoted-printable");
+    bool byDelimiter = false;
     // The boundary in force now: a multipart part has pushed its own.
     std::string boundary = FSinglePart ? std::string() : FMessage.BoundaryStack.Boundary();
     std::string delim = boundary.empty() ? std::string() : "--" + boundary;
@@ -182,6 +231,7 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &ta
         }
         haveLine = false;
         if (!delim.empty()) {
+            byDelimiter = true;
             if (SameBoundaryLine(line, delim)) {
                 next = std::make_unique<TNetMessageDecoderMIME>(FMessage, FSource);
                 break;
@@ -190,6 +240,16 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &ta
                 FMessage.BoundaryStack.Pop();
                 break;
             }
+            bool closes = false;
+            if (int level = EnclosingBoundaryLevel(FMessage.BoundaryStack, line, closes)) {
+                for (int k = 0; k < level; ++k) FMessage.BoundaryStack.Pop();
+                if (closes)
+                    FMessage.BoundaryStack.Pop();
+                else
+                    next = std::make_unique<TNetMessageDecoderMIME>(FMessage, FSource);
+                break;
+            }
+            byDelimiter = false;
         }
         if (decoder) {
             if (Transfer == "quoted-printable") {
@@ -218,6 +278,7 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &ta
     }
     if (!out.empty()) destination.WriteBuffer(out.data(), int64_t(out.size()));
     if (decoder) decoder->DecodeEnd();
+    if (destination.HoldLineEnd && byDelimiter) destination.DropTrailingLineEnd();
     destination.Flush();
     if (binhex && !gathered.empty()) {
         try {
@@ -241,6 +302,23 @@ TNetMessageDecoderUUE::TNetMessageDecoderUUE(TNetMessage &message, TNetMessageSo
     PartKind = pkAttachment;
 }
 
+namespace {
+// The first coded line tells the tables apart: "h" is a full XXE line. A
+// shorter file's only line can start with a character both tables hold;
+// a lower-case letter (never in UUE) or a line exactly as long as the XXE
+// length claims, and not as the UUE one does, marks it as XXE.
+bool LooksLikeXXE(const std::string &line) {
+    const char *x = strchr(NetXXETable, line[0]);
+    if (line[0] == '\0' || !x) return false;
+    if (line[0] == 'h') return true;
+    for (char c : line)
+        if (c >= 'a' && c <= 'z') return true;
+    auto codedLength = [](int bytes) { return size_t(1 + (bytes + 2) / 3 * 4); };
+    int xxeBytes = int(x - NetXXETable), uueBytes = (uint8_t(line[0]) - 32) & 63;
+    return line.size() == codedLength(xxeBytes) && line.size() != codedLength(uueBytes);
+}
+}  // namespace
+
 std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderUUE::ReadBody(TStream &target, bool &messageEnded) {
     TBufferedWriter destination(target);
     std::string line;
@@ -252,11 +330,10 @@ std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderUUE::ReadBody(TStream &tar
         }
         if (!decoder) {
             if (line.empty()) continue;
-            unsigned char c = uint8_t(line[0]);
-            if (c == 'h') {
+            if (LooksLikeXXE(line)) {
                 decoder = std::make_unique<TNetDecoderXXE>();
                 Transfer = "XXE";
-            } else if (c >= 32 && c - 32 < 54) {
+            } else if (uint8_t(line[0]) >= 32 && uint8_t(line[0]) - 32 < 54) {
                 decoder = std::make_unique<TNetDecoderUUE>();
                 Transfer = "UUE";
             } else {

@@ -51,6 +51,10 @@ public:
     void SetupSinglePart(const std::string &contentType, const std::string &disposition);
 
 private:
+    // The cleaned file name (Content-Disposition's, else Content-Type's) and
+    // the kind of part they and the content type make.
+    void NameAndKind(const std::string &contentType, const std::string &contentTypeHeader,
+                     const std::string &disposition);
     bool FSinglePart;
     std::string FFirstLine;
     bool FHasFirstLine;

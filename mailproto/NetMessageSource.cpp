@@ -70,6 +70,9 @@ bool TNetStreamMessageSource::RawLine(std::string &line) {
             return true;
         }
         searchFrom = FBuf.size() - FPos;
+        // A line without an end is not gathered past the message cap.
+        if (MaxMessageSize > 0 && int64_t(searchFrom) > MaxMessageSize)
+            throw ENetMessageTooLarge(Format("Message larger than %lld bytes.", (long long)MaxMessageSize));
         if (!Fill()) break;
         searchFrom += FPos;
     }

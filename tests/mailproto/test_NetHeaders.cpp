@@ -6,6 +6,7 @@
 #include "NetHeaderCoder.h"
 #include "NetHeaderList.h"
 #include "NetMailExceptions.h"
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include "PythonPeer.h"
@@ -88,6 +89,17 @@ TEST(EMailAddress, ParsesTheCommonForms) {
     EXPECT_EQ(g.Name, "Q\"uote");
     TNetEMailAddressItem m("Missing Bracket <m@x.org");
     EXPECT_EQ(m.Name, "Missing Bracket");
+    EXPECT_EQ(m.Address, "m@x.org");
+    TNetEMailAddressItem q("\"John\" Smith <j@x.org>");  // the blank after a quoted word stays
+    EXPECT_EQ(q.Name, "John Smith");
+    TNetEMailAddressItem r("John (the first) Smith <j@x.org>");
+    EXPECT_EQ(r.Name, "John Smith");
+    EXPECT_EQ(TNetEMailAddressItem("<j@x.org> ").Name, "");
+    EXPECT_EQ(TNetEMailAddressItem("\"John Smith\" john@x.org").Name, "John Smith");
+    EXPECT_EQ(TNetEMailAddressItem("John Smith john@x.org").Text(), "John Smith <john@x.org>");
+    TNetEMailAddressItem t("info@x.org <info@x.org>");
+    EXPECT_EQ(t.Name, "info@x.org");
+    EXPECT_EQ(t.Address, "info@x.org");
 }
 
 TEST(EMailAddress, AtOutsideBracketsRaises) {
@@ -151,6 +163,8 @@ TEST(EMailAddress, AgreesWithPythonOnRealWorldLists) {
         "Group: one@x.example, Two <two@x.example>;, three@y.example",
         "<only@bracket.example>",
         "\"q\\\"x\" <q@x.example>",
+        "Missing Bracket <m@x.example",
+        "John \"Q\" Public <j@x.example>",
     };
     auto py = PythonMap(R"(
 from email.utils import getaddresses
@@ -305,12 +319,19 @@ TEST(MailDates, TheFormsRealMailCarries) {
     ExpectUTC("Tue Dec  7 10:20:30 EST 2004", UTC(2004, 12, 7, 15, 20, 30));
     ExpectUTC("Fri, 31 Dec 2004 23:59:60 +0000", UTC(2004, 12, 31, 23, 59, 59));
     ExpectUTC("tue,7 dec 2004 10:20:30+0200", UTC(2004, 12, 7, 8, 20, 30));
+    // Comments and the obsolete blanks that RFC 5322 still allows.
+    ExpectUTC("(Tuesday) 7 Dec 2004 10:20:30 +0200", UTC(2004, 12, 7, 8, 20, 30));
+    ExpectUTC("Tue, 7 (the (seventh)) Dec 2004 10:20:30 +0200", UTC(2004, 12, 7, 8, 20, 30));
+    ExpectUTC("Tue , 7 Dec 2004 10 : 20 : 30 +0200", UTC(2004, 12, 7, 8, 20, 30));
+    ExpectUTC("Tue,\r\n 7 Dec 2004\r\n 10:20:30 +0200", UTC(2004, 12, 7, 8, 20, 30));
+    ExpectUTC("Tue, 7 Dec 2004 10:20:30.25 +0200", UTC(2004, 12, 7, 8, 20, 30));
+    ExpectUTC("Tuesday, 07-Dec-04 10:20:30 GMT", UTC(2004, 12, 7, 10, 20, 30));
 }
 
 TEST(MailDates, UnreadableOrImpossibleDatesAreNotSet) {
     for (const char *s : {"", "   ", "garbage", "Tue, 32 Dec 2004 10:20:30 +0000", "Tue, 7 Dec 2004 25:20:30 +0000",
                           "Tue, 30 Feb 2004 10:00:00 +0000", "7 Foo 2004 10:00", "\xFF\xFE", "Tue,",
-                          "99999999999999999 Dec 2004"})
+                          "99999999999999999 Dec 2004", "(unclosed 7 Dec 2004 10:20", "Tue, 0 Dec 2004 10:00 +0000"})
         EXPECT_EQ(GMTToLocalDateTime(s), 0.0) << s;
 }
 
@@ -402,6 +423,15 @@ TEST(ProtocolRoutines, TemporaryFilesArePrivate) {
     struct stat ts{};
     lstat(NetTempFolder().c_str(), &ts);
     EXPECT_EQ(ts.st_mode & 0777, 0700u);
+}
+
+TEST(ProtocolRoutines, TemporaryNamesMoveOnInsteadOfRetryingTakenOnes) {
+    // Each new name is fresh at once: a message with thousands of
+    // attachments must not walk past every file made before for each part.
+    TempDir dir;
+    std::set<std::string> names;
+    for (int i = 0; i < 200; ++i) names.insert(MakeTempFilename(dir.Path()));
+    EXPECT_EQ(names.size(), 200u);
 }
 
 TEST(Charsets, FixedIndexes) {

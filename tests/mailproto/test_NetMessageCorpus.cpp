@@ -197,7 +197,7 @@ TEST(MessageCorpus, ReadsWhatPythonReadsAndSavesWhatPythonReadsBack) {
         originals.push_back(raw);
         saved.push_back(ReadFileToString(savedPath));
     }
-    EXPECT_EQ(count, 14);
+    EXPECT_EQ(count, 15);
     const char *headers = R"(
 from email import policy
 from email.parser import BytesParser

@@ -108,6 +108,22 @@ msgs.append(base(m, 'Single QP'))
 m = MIMEText('.\n..\nplain\n', 'plain', 'us-ascii')
 msgs.append(base(m, 'Dots'))
 
+# 14: a quoted-printable and a 7bit attachment beside a text
+m = MIMEMultipart('mixed')
+base(m, 'QP and 7bit attachments')
+m.attach(MIMEText('see the invitation\n', 'plain', 'us-ascii'))
+ics = MIMEBase('text', 'calendar')
+ics.set_payload('BEGIN:VCALENDAR\nSUMMARY:caf\u00e9 = meeting\n.hidden dot\nEND:VCALENDAR\n'.encode('utf-8'))
+encoders.encode_quopri(ics)
+ics.add_header('Content-Disposition', 'attachment', filename='invite.ics')
+m.attach(ics)
+notes = MIMEBase('text', 'plain')
+notes.set_payload('plain attachment\nsecond line\n')
+notes['Content-Transfer-Encoding'] = '7bit'
+notes.add_header('Content-Disposition', 'attachment', filename='notes.txt')
+m.attach(notes)
+msgs.append(m)
+
 for i, m in enumerate(msgs):
     raw = m.as_bytes(policy=policy.SMTP)
     if i == 10:
