@@ -162,7 +162,12 @@ OpenSSLServer::OpenSSLServer(const std::string &cert, const std::string &key,
     // A port can be taken between probing and binding; try a few.
     for (int attempt = 0; attempt < 5 && FPid < 0; ++attempt) {
         int port = FreeLoopbackPort();
-        FOutFile = pki.Folder + "s_server." + std::to_string(port) + ".out";
+        // A name of its own, made empty before the server starts: a log left
+        // by an earlier server on the same port already says "ACCEPT".
+        static int serial = 0;
+        FOutFile = pki.Folder + "s_server." + std::to_string(getpid()) + "." +
+                   std::to_string(++serial) + ".out";
+        WriteText(FOutFile, "");
         int in[2];
         if (pipe(in) != 0)
             throw std::runtime_error("pipe failed");
