@@ -623,6 +623,16 @@ void TNetSSLIOHandlerSocketOpenSSL::OpenEncodedConnection()
         if (!BindingAllocated())
             ENetOSSLConnectError::Toss(WithReason(RSOSSLConnectError, "Not connected."));
         int fd = Binding()->Handle();
+        // Nothing may follow the start answer before the handshake: bytes
+        // already read in plain text were put there by someone in between,
+        // and read later they would pass for data that came over TLS.
+        if (!FSSLSocket && !InputBufferIsEmpty()) {
+            FInputBuffer->Clear();
+            const char *why = "Plain-text data arrived before the handshake.";
+            if (FIsPeer)
+                ENetOSSLAcceptError::Toss(WithReason(RSOSSLAcceptError, why));
+            ENetOSSLConnectError::Toss(WithReason(RSOSSLConnectError, why));
+        }
         if (!FSSLSocket) {
             FSSLSocket = std::make_unique<TNetSSLSocket>(this, FSSLContext);
             if (FIsPeer)

@@ -132,6 +132,31 @@ TEST_F(SSLIOHandler, StartTLSOnAPlainConnection)
     EXPECT_EQ(h->ReadLn(), "+OK tls");
 }
 
+TEST_F(SSLIOHandler, PlainTextBehindTheStartAnswerIsRefused)
+{
+    // Whoever sits between client and server can put a line behind the
+    // server's "go ahead"; read after the handshake it would pass for an
+    // answer that came over TLS.
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::InjectAfterSTLS, pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    h->SetPassThrough(true);
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    h->WriteLn("STLS");
+    EXPECT_EQ(h->ReadLn(), "+OK Begin TLS negotiation");
+    try {
+        h->SetPassThrough(false);
+        ADD_FAILURE() << "no exception";
+    } catch (const ENetOSSLConnectError &e) {
+        EXPECT_EQ(e.Message().rfind("Error connecting with SSL. ", 0), 0u) << e.Message();
+    }
+    EXPECT_FALSE(h->BindingAllocated());
+    EXPECT_EQ(h->SSLSocket(), nullptr);
+    EXPECT_TRUE(h->InputBufferIsEmpty());
+    EXPECT_FALSE(h->Connected());
+}
+
 TEST_F(SSLIOHandler, RefusedServersEndTheConnection)
 {
     const TestPKI &pki = TestPKI::Get();

@@ -341,6 +341,8 @@ StartTLSServer::StartTLSServer(TMode mode, const std::string &cert, const std::s
         args.push_back("--no-stls");
     if (mode == RefuseSTLS)
         args.push_back("--refuse-stls");
+    if (mode == InjectAfterSTLS)
+        args.push_back("--inject");
     pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
