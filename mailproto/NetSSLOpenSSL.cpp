@@ -445,6 +445,9 @@ void TNetSSLSocket::Handshake(int socketHandle, bool client, const std::string &
     int timeout = FParent ? FParent->HandshakeTimeout() : kDefaultHandshakeTimeout;
     uint32_t start = TicksNow();
     for (;;) {
+        // The pump may have left errors of its own on the queue; a stale
+        // one would turn a "wait again" into a failure.
+        OSSL.ERR_clear_error();
         errno = 0;
         int r = client ? OSSL.SSL_connect(FSSL) : OSSL.SSL_accept(FSSL);
         if (r == 1)
