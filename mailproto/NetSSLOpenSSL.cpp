@@ -151,7 +151,7 @@ int Remaining(uint32_t start, int timeoutMs)
 
 // --- waiting ---
 
-bool WaitForSocket(int socketHandle, short events, int timeoutMs)
+bool WaitForSocket(int socketHandle, short events, int timeoutMs, const bool *stop)
 {
     uint32_t start = TicksNow();
     for (;;) {
@@ -169,7 +169,7 @@ bool WaitForSocket(int socketHandle, short events, int timeoutMs)
             return true;  // let the next call report the socket's error
         bool ready = r > 0;
         TNetAntiFreezeBase::DoProcess(!ready);
-        if (ready)
+        if (ready || (stop && *stop))
             return true;
         if (left >= 0 && Remaining(start, timeoutMs) == 0)
             return false;
@@ -379,6 +379,23 @@ void TNetSSLContext::InitContext(bool server)
 
 // --- session ---
 
+// Marks a session call as running; the last call to end frees a session
+// that was abandoned meanwhile.
+class TNetSSLSocketCall {
+public:
+    explicit TNetSSLSocketCall(TNetSSLSocket *s) : FS(s) { ++FS->FBusy; }
+    ~TNetSSLSocketCall()
+    {
+        if (--FS->FBusy == 0 && FS->FAbandoned)
+            delete FS;
+    }
+    TNetSSLSocketCall(const TNetSSLSocketCall &) = delete;
+    TNetSSLSocketCall &operator=(const TNetSSLSocketCall &) = delete;
+
+private:
+    TNetSSLSocket *FS;
+};
+
 TNetSSLSocket::TNetSSLSocket(TNetSSLEvents *parent, TNetSSLContext *context)
     : FParent(parent), FContext(context)
 {
@@ -389,7 +406,9 @@ TNetSSLSocket::~TNetSSLSocket()
     if (FSSL) {
         FPeerCert.reset();
         // One attempt at a close_notify; never wait for the peer's answer.
-        OSSL.SSL_shutdown(FSSL);
+        // An abandoned session's socket is closed, its number maybe reused.
+        if (!FAbandoned)
+            OSSL.SSL_shutdown(FSSL);
         OSSL.SSL_free(FSSL);
         OSSL.ERR_clear_error();
     }
@@ -404,6 +423,7 @@ void TNetSSLSocket::Accept(int socketHandle) { Handshake(socketHandle, false, st
 
 void TNetSSLSocket::Handshake(int socketHandle, bool client, const std::string &hostName)
 {
+    TNetSSLSocketCall running(this);
     const char *failText = client ? RSOSSLConnectError : RSOSSLAcceptError;
     auto fail = [&](const std::string &reason) -> void {
         if (client)
@@ -455,8 +475,10 @@ void TNetSSLSocket::Handshake(int socketHandle, bool client, const std::string &
         int err = OSSL.SSL_get_error(FSSL, r);
         if (err == OSSL_SSL_ERROR_WANT_READ || err == OSSL_SSL_ERROR_WANT_WRITE) {
             short ev = err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
-            if (!WaitForSocket(socketHandle, ev, Remaining(start, timeout)))
+            if (!WaitForSocket(socketHandle, ev, Remaining(start, timeout), &FAbandoned))
                 fail("The handshake timed out.");
+            if (FAbandoned)
+                fail("The connection was closed during the handshake.");
             continue;
         }
         int savedErrno = errno;
@@ -498,6 +520,7 @@ int TNetSSLSocket::Recv(void *buf, int len, int timeoutMs)
 {
     if (!FSSL)
         ENetOpenSSLError::Toss("No TLS session.");
+    TNetSSLSocketCall running(this);
     uint32_t start = TicksNow();
     for (;;) {
         OSSL.ERR_clear_error();
@@ -513,8 +536,10 @@ int TNetSSLSocket::Recv(void *buf, int len, int timeoutMs)
         case OSSL_SSL_ERROR_WANT_WRITE:
             // A partial record or a renegotiation: wait and read again.
             if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
-                               Remaining(start, timeoutMs)))
+                               Remaining(start, timeoutMs), &FAbandoned))
                 return -1;
+            if (FAbandoned)
+                ENetConnClosedGracefully::Toss("Connection Closed Gracefully.");
             continue;
         default:
             RaiseIOError(n, err, "TLS read failed: ");
@@ -526,6 +551,7 @@ int TNetSSLSocket::Send(const void *buf, int len)
 {
     if (!FSSL)
         ENetOpenSSLError::Toss("No TLS session.");
+    TNetSSLSocketCall running(this);
     int timeoutMs = FParent ? FParent->WriteTimeout() : kDefaultHandshakeTimeout;
     uint32_t start = TicksNow();
     for (;;) {
@@ -541,8 +567,10 @@ int TNetSSLSocket::Send(const void *buf, int len)
         case OSSL_SSL_ERROR_WANT_READ:
         case OSSL_SSL_ERROR_WANT_WRITE:
             if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
-                               Remaining(start, timeoutMs)))
+                               Remaining(start, timeoutMs), &FAbandoned))
                 RaiseSocketErrorCode(Net_WSAETIMEDOUT);
+            if (FAbandoned)
+                ENetConnClosedGracefully::Toss("Connection Closed Gracefully.");
             continue;
         default:
             RaiseIOError(n, err, "TLS write failed: ");
@@ -572,7 +600,7 @@ TNetX509 *TNetSSLSocket::PeerCert()
 TNetSSLIOHandlerSocketOpenSSL::~TNetSSLIOHandlerSocketOpenSSL()
 {
     // The session says goodbye on the socket, so it goes before the socket.
-    FSSLSocket.reset();
+    FreeSession();
     FOwnedContext.reset();
     FSSLContext = nullptr;
 }
@@ -688,9 +716,17 @@ void TNetSSLIOHandlerSocketOpenSSL::SetPassThrough(bool value)
     FPassThrough = value;
 }
 
+void TNetSSLIOHandlerSocketOpenSSL::FreeSession()
+{
+    if (FSSLSocket && FSSLSocket->Busy())
+        FSSLSocket.release()->Abandon();
+    else
+        FSSLSocket.reset();
+}
+
 void TNetSSLIOHandlerSocketOpenSSL::Close()
 {
-    FSSLSocket.reset();
+    FreeSession();
     if (!FIsPeer) {
         FOwnedContext.reset();
         FSSLContext = nullptr;

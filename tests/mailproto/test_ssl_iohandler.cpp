@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -259,6 +260,63 @@ TEST_F(SSLIOHandler, PeerThatStopsReadingEndsTheWrite)
     EXPECT_LT(ms, 10000);
     EXPECT_GE(pumped, 5);  // the window lived while the write waited
     EXPECT_FALSE(h->Connected());
+}
+
+TEST_F(SSLIOHandler, ClosedFromThePumpWhileWaiting)
+{
+    // A window event that disconnects while a read, a write or a handshake
+    // waits: the wait ends with the connection closed, and nothing touches
+    // the session that the close freed.
+    const TestPKI &pki = TestPKI::Get();
+    Handler *target = nullptr;
+    int pumped = 0;
+    TNetAntiFreeze::SetProcessMessagesHook([&](bool) {
+        if (target && ++pumped == 3)
+            target->Close();
+    });
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    af->IdleTimeOut = 20;
+    auto expectClosedDuring = [&](Handler &h, const std::function<void()> &wait) {
+        target = &h;
+        pumped = 0;
+        try {
+            wait();
+            ADD_FAILURE() << "the wait did not end";
+        } catch (const ENetConnClosedGracefully &) {
+        } catch (const ENetOSSLConnectError &) {
+        }
+        target = nullptr;
+        EXPECT_EQ(pumped, 3);
+        EXPECT_FALSE(h.BindingAllocated());
+        EXPECT_EQ(h.SSLSocket(), nullptr);
+        EXPECT_FALSE(h.Connected());
+    };
+    {
+        OpenSSLServer server(pki.ServerCert, pki.Key);  // says nothing
+        auto h = Make(server.Port());
+        h->Open();
+        expectClosedDuring(*h, [&] { h->ReadLn(); });
+    }
+    {
+        StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+        auto h = Make(server.Port());
+        h->Open();
+        EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+        h->WriteLn("STALL");
+        EXPECT_EQ(h->ReadLn(), "+OK stalling");
+        TNetBytes chunk(1 << 20, 'z');
+        expectClosedDuring(*h, [&] {
+            for (int i = 0; i < 256; ++i)
+                h->Write(chunk);
+        });
+    }
+    {
+        BrokenTLSPeer peer(BrokenTLSPeer::Stall);
+        auto h = Make(peer.Port());
+        expectClosedDuring(*h, [&] { h->Open(); });
+    }
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
 }
 
 TEST_F(SSLIOHandler, DecryptedBytesCountAsReadable)
