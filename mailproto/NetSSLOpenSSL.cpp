@@ -355,10 +355,11 @@ void TNetSSLContext::InitContext(bool server)
     if (!CipherList.empty() && OSSL.SSL_CTX_set_cipher_list(FContext, CipherList.c_str()) <= 0)
         ENetOSSLSettingCipherError::Toss(WithReason(RSOSSLSettingCipherError, OpenSSLErrorText()));
 
-    // A client always checks the server it talks to; a server asks for
+    // A client always checks the server it talks to, whatever Mode says
+    // (sslmBoth makes a context that can connect too); a server asks for
     // client certificates only when told to.
     int verifyBits = int(VerifyMode & (sslvrfPeer | sslvrfFailIfNoPeerCert | sslvrfClientOnce));
-    if (Mode == sslmClient)
+    if (!server)
         verifyBits |= OSSL_SSL_VERIFY_PEER;
     if (verifyBits != 0)
         OSSL.SSL_CTX_set_verify(FContext, verifyBits, VerifyCallback);

@@ -158,6 +158,25 @@ TEST_F(SSLSession, IPAddressMustBeInTheCertificate)
               "Error connecting with SSL. Certificate verification failed: IP address mismatch");
 }
 
+TEST_F(SSLSession, EveryModeAndVerifySettingStillChecksTheServer)
+{
+    // Whatever the options say, a context made for the client side checks
+    // the server's chain and name.
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.WrongHostCert, pki.Key);
+    for (TNetSSLMode mode : {sslmUnassigned, sslmClient, sslmBoth}) {
+        for (TNetSSLVerifyModeSet verify : {0u, unsigned(sslvrfClientOnce), unsigned(sslvrfFailIfNoPeerCert)}) {
+            Recorder rec;
+            TNetSSLOptions opts;
+            opts.Mode = mode;
+            opts.VerifyMode = verify;
+            EXPECT_EQ(Handshake(server.Port(), "localhost", rec, opts),
+                      "Error connecting with SSL. Certificate verification failed: hostname mismatch")
+                << "mode " << mode << ", verify " << verify;
+        }
+    }
+}
+
 TEST_F(SSLSession, VerifyEventMayRefuseButNotAdmit)
 {
     const TestPKI &pki = TestPKI::Get();
