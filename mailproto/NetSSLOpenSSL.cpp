@@ -29,10 +29,12 @@ const char *const RSOSSLCertificateVerifyFailed = "Certificate verification fail
 namespace {
 
 // Each callback runs under a lock of its own: OpenSSL may call them from any
-// thread that runs a session.
-std::mutex gPasswordLock;
-std::mutex gStatusLock;
-std::mutex gVerifyLock;
+// thread that runs a session. The same thread may come back in: an event
+// handler that pumps the window can start another session's handshake
+// inside the callback.
+std::recursive_mutex gPasswordLock;
+std::recursive_mutex gStatusLock;
+std::recursive_mutex gVerifyLock;
 std::mutex gInitLock;
 std::atomic<int> gContextCount{0};
 bool gLibraryReady = false;
@@ -75,7 +77,7 @@ void InitializeLibrary()
 
 int PasswordCallback(char *buf, int size, int /*rwflag*/, void *userdata)
 {
-    std::lock_guard<std::mutex> lock(gPasswordLock);
+    std::lock_guard<std::recursive_mutex> lock(gPasswordLock);
     auto *ctx = static_cast<TNetSSLContext *>(userdata);
     std::string password;
     if (ctx && ctx->Parent)
@@ -90,7 +92,7 @@ int PasswordCallback(char *buf, int size, int /*rwflag*/, void *userdata)
 
 void InfoCallback(const SSL *ssl, int /*where*/, int /*ret*/)
 {
-    std::lock_guard<std::mutex> lock(gStatusLock);
+    std::lock_guard<std::recursive_mutex> lock(gStatusLock);
     auto *sock = static_cast<TNetSSLSocket *>(SSLGetAppData(ssl));
     if (!sock || !sock->Parent())
         return;
@@ -100,7 +102,7 @@ void InfoCallback(const SSL *ssl, int /*where*/, int /*ret*/)
 
 int VerifyCallback(int ok, X509_STORE_CTX *store)
 {
-    std::lock_guard<std::mutex> lock(gVerifyLock);
+    std::lock_guard<std::recursive_mutex> lock(gVerifyLock);
     SSL *ssl = static_cast<SSL *>(OSSL.X509_STORE_CTX_get_app_data_suite(store));
     auto *sock = ssl ? static_cast<TNetSSLSocket *>(SSLGetAppData(ssl)) : nullptr;
     if (!sock)

@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <future>
+#include <thread>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -317,6 +321,42 @@ TEST_F(SSLIOHandler, ClosedFromThePumpWhileWaiting)
     }
     af.reset();
     TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+}
+
+TEST_F(SSLIOHandler, StatusEventMayRunAnotherSessionInside)
+{
+    // An event handler that pumps the window can start another connection
+    // while OpenSSL is still inside the first one's callback.
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+    auto outer = Make(server.Port());
+    auto inner = Make(server.Port());
+    bool nested = false;
+    std::string innerGreeting;
+    outer->OnStatusInfo = [&](const std::string &) {
+        if (nested)
+            return;
+        nested = true;
+        inner->Open();
+        innerGreeting = inner->ReadLn();
+    };
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    std::thread t([&] {
+        try {
+            outer->Open();
+        } catch (...) {
+        }
+        done.set_value();
+    });
+    if (finished.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "the nested session never finished its handshake";
+        std::fflush(nullptr);
+        std::_Exit(1);  // the thread is stuck for good
+    }
+    t.join();
+    EXPECT_EQ(innerGreeting, "+OK test server ready");
+    EXPECT_EQ(outer->ReadLn(), "+OK test server ready");
 }
 
 TEST_F(SSLIOHandler, DecryptedBytesCountAsReadable)

@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -175,6 +176,7 @@ OpenSSLServer::OpenSSLServer(const std::string &cert, const std::string &key,
         if (pid < 0)
             throw std::runtime_error("fork failed");
         if (pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // a crashed test leaves no server behind
             int out = open(FOutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(in[0], 0);
             if (out >= 0) {
@@ -272,6 +274,7 @@ OpenSSLClient::OpenSSLClient(int port, const std::vector<std::string> &extraArgs
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         int out = open(FOutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in[0], 0);
         if (out >= 0) {
@@ -347,6 +350,7 @@ StartTLSServer::StartTLSServer(TMode mode, const std::string &cert, const std::s
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(out[1], 1);
         close(out[0]);
         close(out[1]);
