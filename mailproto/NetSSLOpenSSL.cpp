@@ -712,8 +712,15 @@ void TNetSSLIOHandlerSocketOpenSSL::SetPassThrough(bool value)
     if (value == FPassThrough)
         return;
     if (!value && BindingAllocated()) {
-        if (!FSSLContext)
-            ENetOSSLCouldNotLoadSSLLibrary::Toss(RSOSSLCouldNotLoadSSLLibrary);
+        // TLS was asked for on this connection and cannot be had: it must
+        // not stay open for someone to carry on in plain text.
+        if (!FSSLContext) {
+            try {
+                ENetOSSLCouldNotLoadSSLLibrary::Toss(RSOSSLCouldNotLoadSSLLibrary);
+            } catch (...) {
+                CloseAndRethrow();
+            }
+        }
         OpenEncodedConnection();
     }
     FPassThrough = value;
