@@ -408,6 +408,9 @@ TNetSSLSocket::~TNetSSLSocket()
 {
     if (FSSL) {
         FPeerCert.reset();
+        // No callback reaches the handler from here on: it may be on its way
+        // out, and its events point into an owner that may be gone already.
+        SSLSetAppData(FSSL, nullptr);
         // One attempt at a close_notify; never wait for the peer's answer.
         // An abandoned session's socket is closed, its number maybe reused.
         if (!FAbandoned)

@@ -359,6 +359,27 @@ TEST_F(SSLIOHandler, StatusEventMayRunAnotherSessionInside)
     EXPECT_EQ(outer->ReadLn(), "+OK test server ready");
 }
 
+TEST_F(SSLIOHandler, NoEventsWhileTheHandlerGoes)
+{
+    // The events usually point into the form that owns the handler, and a
+    // form frees its own fields before the components it owns.
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    auto log = std::make_unique<std::vector<std::string>>();
+    h->OnStatusInfo = [&log](const std::string &m) { log->push_back(m); };
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    EXPECT_FALSE(log->empty());
+    size_t seen = log->size();
+    h->Close();
+    EXPECT_EQ(log->size(), seen);
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    log.reset();  // the form's fields are gone; the handler is freed after
+    h.reset();
+}
+
 TEST_F(SSLIOHandler, DecryptedBytesCountAsReadable)
 {
     const TestPKI &pki = TestPKI::Get();
