@@ -167,13 +167,19 @@ bool WaitForSocket(int socketHandle, short events, int timeoutMs, const bool *st
             slice = std::min(left, slice);
         pollfd p{socketHandle, events, 0};
         int r = poll(&p, 1, slice);
-        if (r < 0 && errno != EINTR)
-            return true;  // let the next call report the socket's error
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;  // interrupted: wait again for what is left
+            return true;   // let the next call report the socket's error
+        }
         bool ready = r > 0;
         TNetAntiFreezeBase::DoProcess(!ready);
         if (ready || (stop && *stop))
             return true;
-        if (left >= 0 && Remaining(start, timeoutMs) == 0)
+        // Only a poll that reached the end of the time-out says "not ready":
+        // the pump may have taken longer than that (a menu runs its own
+        // loop), and what came meanwhile is seen by one more poll.
+        if (left >= 0 && left <= slice)
             return false;
     }
 }

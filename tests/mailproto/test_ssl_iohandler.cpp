@@ -234,6 +234,35 @@ TEST_F(SSLIOHandler, SilentServerTimesOutReads)
     EXPECT_EQ(h->ReadLn(), "late line");
 }
 
+TEST_F(SSLIOHandler, DataThatCameDuringALongPumpIsNotATimeout)
+{
+    // A menu opened during a check runs its own loop inside the pump for
+    // as long as the user likes; what arrived meanwhile is read, not taken
+    // for a time-out.
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    h->ReadTimeout = 300;
+    h->Open();
+    bool menuShown = false;
+    TNetAntiFreeze::SetProcessMessagesHook([&](bool) {
+        if (menuShown)
+            return;
+        menuShown = true;
+        server.Send("arrived meanwhile\n");
+        usleep(700000);
+    });
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    af->IdleTimeOut = 20;
+    std::string line = h->ReadLn();
+    bool timedOut = h->ReadLnTimedOut();
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+    EXPECT_TRUE(menuShown);
+    EXPECT_FALSE(timedOut);
+    EXPECT_EQ(line, "arrived meanwhile");
+}
+
 TEST_F(SSLIOHandler, PeerThatStopsReadingEndsTheWrite)
 {
     const TestPKI &pki = TestPKI::Get();
