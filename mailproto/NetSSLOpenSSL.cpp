@@ -359,9 +359,14 @@ void TNetSSLContext::InitContext(bool server)
         OSSL.SSL_CTX_set_info_callback_suite(FContext, InfoCallback);
 
     // With no list configured OpenSSL's own default stands; it offers only
-    // suites that are still safe.
-    if (!CipherList.empty() && OSSL.SSL_CTX_set_cipher_list(FContext, CipherList.c_str()) <= 0)
-        ENetOSSLSettingCipherError::Toss(WithReason(RSOSSLSettingCipherError, OpenSSLErrorText()));
+    // suites that are still safe. A client never offers the anonymous
+    // suites, whatever the list says: their server shows no certificate,
+    // so there would be nothing to check and anyone could stand in for it.
+    if (!CipherList.empty()) {
+        std::string list = server ? CipherList : CipherList + ":!aNULL";
+        if (OSSL.SSL_CTX_set_cipher_list(FContext, list.c_str()) <= 0)
+            ENetOSSLSettingCipherError::Toss(WithReason(RSOSSLSettingCipherError, OpenSSLErrorText()));
+    }
 
     // A client always checks the server it talks to, whatever Mode says
     // (sslmBoth makes a context that can connect too); a server asks for

@@ -177,6 +177,23 @@ TEST_F(SSLSession, EveryModeAndVerifySettingStillChecksTheServer)
     }
 }
 
+TEST_F(SSLSession, CipherListCannotLetInAServerWithoutCertificate)
+{
+    // Anonymous suites send no certificate at all, so there is nothing to
+    // check; a cipher list that allows them must not make that a success.
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.ServerCert, pki.Key,
+                         {"-nocert", "-tls1_2", "-cipher", "aNULL:@SECLEVEL=0"});
+    Recorder rec;
+    TNetSSLOptions opts;
+    opts.CipherList = "ALL:@SECLEVEL=0";
+    std::string msg = Handshake(server.Port(), "localhost", rec, opts);
+    EXPECT_EQ(msg.rfind("Error connecting with SSL. ", 0), 0u) << msg;
+    // The same list still reaches a server that shows its certificate.
+    OpenSSLServer good(pki.ServerCert, pki.Key, {"-tls1_2"});
+    EXPECT_EQ(Handshake(good.Port(), "localhost", rec, opts), "");
+}
+
 TEST_F(SSLSession, VerifyEventMayRefuseButNotAdmit)
 {
     const TestPKI &pki = TestPKI::Get();
