@@ -730,10 +730,10 @@ void TNetSSLIOHandlerSocketOpenSSL::SetPassThrough(bool value)
         // not stay open for someone to carry on in plain text.
         if (!FSSLContext) {
             try {
-                ENetOSSLCouldNotLoadSSLLibrary::Toss(RSOSSLCouldNotLoadSSLLibrary);
+                Close();
             } catch (...) {
-                CloseAndRethrow();
             }
+            ENetOSSLCouldNotLoadSSLLibrary::Toss(RSOSSLCouldNotLoadSSLLibrary);
         }
         OpenEncodedConnection();
     }
