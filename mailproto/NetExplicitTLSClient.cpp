@@ -70,7 +70,10 @@ void TNetExplicitTLSClient::SetUseTLS(TNetUseTLS value)
 
 void TNetExplicitTLSClient::Connect()
 {
-    if ((FUseTLS == utUseRequireTLS || FUseTLS == utUseExplicitTLS) && !AsTLSHandler(FIOHandler))
+    // Every TLS mode needs its TLS handler here, implicit TLS too: a handler
+    // freed behind the client's back leaves none, and the plain one the TCP
+    // client would make instead carries the password in clear text.
+    if (FUseTLS != utNoTLSSupport && !AsTLSHandler(FIOHandler))
         ENetTLSClientSSLIOHandlerRequred::Toss(RSTLSClientSSLIOHandlerRequred);
     if (TNetSSLIOHandlerSocketBase *tls = AsTLSHandler(FIOHandler)) {
         // A socket left over from a connection the peer ended goes first,

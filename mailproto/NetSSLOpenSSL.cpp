@@ -29,10 +29,12 @@ const char *const RSOSSLCertificateVerifyFailed = "Certificate verification fail
 namespace {
 
 // Each callback runs under a lock of its own: OpenSSL may call them from any
-// thread that runs a session.
-std::mutex gPasswordLock;
-std::mutex gStatusLock;
-std::mutex gVerifyLock;
+// thread that runs a session. The same thread may come back in: an event
+// handler that pumps the window can start another session's handshake
+// inside the callback.
+std::recursive_mutex gPasswordLock;
+std::recursive_mutex gStatusLock;
+std::recursive_mutex gVerifyLock;
 std::mutex gInitLock;
 std::atomic<int> gContextCount{0};
 bool gLibraryReady = false;
@@ -75,7 +77,7 @@ void InitializeLibrary()
 
 int PasswordCallback(char *buf, int size, int /*rwflag*/, void *userdata)
 {
-    std::lock_guard<std::mutex> lock(gPasswordLock);
+    std::lock_guard<std::recursive_mutex> lock(gPasswordLock);
     auto *ctx = static_cast<TNetSSLContext *>(userdata);
     std::string password;
     if (ctx && ctx->Parent)
@@ -90,7 +92,7 @@ int PasswordCallback(char *buf, int size, int /*rwflag*/, void *userdata)
 
 void InfoCallback(const SSL *ssl, int /*where*/, int /*ret*/)
 {
-    std::lock_guard<std::mutex> lock(gStatusLock);
+    std::lock_guard<std::recursive_mutex> lock(gStatusLock);
     auto *sock = static_cast<TNetSSLSocket *>(SSLGetAppData(ssl));
     if (!sock || !sock->Parent())
         return;
@@ -100,7 +102,7 @@ void InfoCallback(const SSL *ssl, int /*where*/, int /*ret*/)
 
 int VerifyCallback(int ok, X509_STORE_CTX *store)
 {
-    std::lock_guard<std::mutex> lock(gVerifyLock);
+    std::lock_guard<std::recursive_mutex> lock(gVerifyLock);
     SSL *ssl = static_cast<SSL *>(OSSL.X509_STORE_CTX_get_app_data_suite(store));
     auto *sock = ssl ? static_cast<TNetSSLSocket *>(SSLGetAppData(ssl)) : nullptr;
     if (!sock)
@@ -151,7 +153,7 @@ int Remaining(uint32_t start, int timeoutMs)
 
 // --- waiting ---
 
-bool WaitForSocket(int socketHandle, short events, int timeoutMs)
+bool WaitForSocket(int socketHandle, short events, int timeoutMs, const bool *stop)
 {
     uint32_t start = TicksNow();
     for (;;) {
@@ -165,13 +167,19 @@ bool WaitForSocket(int socketHandle, short events, int timeoutMs)
             slice = std::min(left, slice);
         pollfd p{socketHandle, events, 0};
         int r = poll(&p, 1, slice);
-        if (r < 0 && errno != EINTR)
-            return true;  // let the next call report the socket's error
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;  // interrupted: wait again for what is left
+            return true;   // let the next call report the socket's error
+        }
         bool ready = r > 0;
         TNetAntiFreezeBase::DoProcess(!ready);
-        if (ready)
+        if (ready || (stop && *stop))
             return true;
-        if (left >= 0 && Remaining(start, timeoutMs) == 0)
+        // Only a poll that reached the end of the time-out says "not ready":
+        // the pump may have taken longer than that (a menu runs its own
+        // loop), and what came meanwhile is seen by one more poll.
+        if (left >= 0 && left <= slice)
             return false;
     }
 }
@@ -351,14 +359,20 @@ void TNetSSLContext::InitContext(bool server)
         OSSL.SSL_CTX_set_info_callback_suite(FContext, InfoCallback);
 
     // With no list configured OpenSSL's own default stands; it offers only
-    // suites that are still safe.
-    if (!CipherList.empty() && OSSL.SSL_CTX_set_cipher_list(FContext, CipherList.c_str()) <= 0)
-        ENetOSSLSettingCipherError::Toss(WithReason(RSOSSLSettingCipherError, OpenSSLErrorText()));
+    // suites that are still safe. A client never offers the anonymous
+    // suites, whatever the list says: their server shows no certificate,
+    // so there would be nothing to check and anyone could stand in for it.
+    if (!CipherList.empty()) {
+        std::string list = server ? CipherList : CipherList + ":!aNULL";
+        if (OSSL.SSL_CTX_set_cipher_list(FContext, list.c_str()) <= 0)
+            ENetOSSLSettingCipherError::Toss(WithReason(RSOSSLSettingCipherError, OpenSSLErrorText()));
+    }
 
-    // A client always checks the server it talks to; a server asks for
+    // A client always checks the server it talks to, whatever Mode says
+    // (sslmBoth makes a context that can connect too); a server asks for
     // client certificates only when told to.
     int verifyBits = int(VerifyMode & (sslvrfPeer | sslvrfFailIfNoPeerCert | sslvrfClientOnce));
-    if (Mode == sslmClient)
+    if (!server)
         verifyBits |= OSSL_SSL_VERIFY_PEER;
     if (verifyBits != 0)
         OSSL.SSL_CTX_set_verify(FContext, verifyBits, VerifyCallback);
@@ -379,6 +393,23 @@ void TNetSSLContext::InitContext(bool server)
 
 // --- session ---
 
+// Marks a session call as running; the last call to end frees a session
+// that was abandoned meanwhile.
+class TNetSSLSocketCall {
+public:
+    explicit TNetSSLSocketCall(TNetSSLSocket *s) : FS(s) { ++FS->FBusy; }
+    ~TNetSSLSocketCall()
+    {
+        if (--FS->FBusy == 0 && FS->FAbandoned)
+            delete FS;
+    }
+    TNetSSLSocketCall(const TNetSSLSocketCall &) = delete;
+    TNetSSLSocketCall &operator=(const TNetSSLSocketCall &) = delete;
+
+private:
+    TNetSSLSocket *FS;
+};
+
 TNetSSLSocket::TNetSSLSocket(TNetSSLEvents *parent, TNetSSLContext *context)
     : FParent(parent), FContext(context)
 {
@@ -388,8 +419,13 @@ TNetSSLSocket::~TNetSSLSocket()
 {
     if (FSSL) {
         FPeerCert.reset();
+        // No callback reaches the handler from here on: it may be on its way
+        // out, and its events point into an owner that may be gone already.
+        SSLSetAppData(FSSL, nullptr);
         // One attempt at a close_notify; never wait for the peer's answer.
-        OSSL.SSL_shutdown(FSSL);
+        // An abandoned session's socket is closed, its number maybe reused.
+        if (!FAbandoned)
+            OSSL.SSL_shutdown(FSSL);
         OSSL.SSL_free(FSSL);
         OSSL.ERR_clear_error();
     }
@@ -404,6 +440,7 @@ void TNetSSLSocket::Accept(int socketHandle) { Handshake(socketHandle, false, st
 
 void TNetSSLSocket::Handshake(int socketHandle, bool client, const std::string &hostName)
 {
+    TNetSSLSocketCall running(this);
     const char *failText = client ? RSOSSLConnectError : RSOSSLAcceptError;
     auto fail = [&](const std::string &reason) -> void {
         if (client)
@@ -445,6 +482,9 @@ void TNetSSLSocket::Handshake(int socketHandle, bool client, const std::string &
     int timeout = FParent ? FParent->HandshakeTimeout() : kDefaultHandshakeTimeout;
     uint32_t start = TicksNow();
     for (;;) {
+        // The pump may have left errors of its own on the queue; a stale
+        // one would turn a "wait again" into a failure.
+        OSSL.ERR_clear_error();
         errno = 0;
         int r = client ? OSSL.SSL_connect(FSSL) : OSSL.SSL_accept(FSSL);
         if (r == 1)
@@ -452,8 +492,10 @@ void TNetSSLSocket::Handshake(int socketHandle, bool client, const std::string &
         int err = OSSL.SSL_get_error(FSSL, r);
         if (err == OSSL_SSL_ERROR_WANT_READ || err == OSSL_SSL_ERROR_WANT_WRITE) {
             short ev = err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
-            if (!WaitForSocket(socketHandle, ev, Remaining(start, timeout)))
+            if (!WaitForSocket(socketHandle, ev, Remaining(start, timeout), &FAbandoned))
                 fail("The handshake timed out.");
+            if (FAbandoned)
+                fail("The connection was closed during the handshake.");
             continue;
         }
         int savedErrno = errno;
@@ -495,6 +537,7 @@ int TNetSSLSocket::Recv(void *buf, int len, int timeoutMs)
 {
     if (!FSSL)
         ENetOpenSSLError::Toss("No TLS session.");
+    TNetSSLSocketCall running(this);
     uint32_t start = TicksNow();
     for (;;) {
         OSSL.ERR_clear_error();
@@ -510,8 +553,10 @@ int TNetSSLSocket::Recv(void *buf, int len, int timeoutMs)
         case OSSL_SSL_ERROR_WANT_WRITE:
             // A partial record or a renegotiation: wait and read again.
             if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
-                               Remaining(start, timeoutMs)))
+                               Remaining(start, timeoutMs), &FAbandoned))
                 return -1;
+            if (FAbandoned)
+                ENetConnClosedGracefully::Toss("Connection Closed Gracefully.");
             continue;
         default:
             RaiseIOError(n, err, "TLS read failed: ");
@@ -523,6 +568,7 @@ int TNetSSLSocket::Send(const void *buf, int len)
 {
     if (!FSSL)
         ENetOpenSSLError::Toss("No TLS session.");
+    TNetSSLSocketCall running(this);
     int timeoutMs = FParent ? FParent->WriteTimeout() : kDefaultHandshakeTimeout;
     uint32_t start = TicksNow();
     for (;;) {
@@ -538,8 +584,10 @@ int TNetSSLSocket::Send(const void *buf, int len)
         case OSSL_SSL_ERROR_WANT_READ:
         case OSSL_SSL_ERROR_WANT_WRITE:
             if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
-                               Remaining(start, timeoutMs)))
+                               Remaining(start, timeoutMs), &FAbandoned))
                 RaiseSocketErrorCode(Net_WSAETIMEDOUT);
+            if (FAbandoned)
+                ENetConnClosedGracefully::Toss("Connection Closed Gracefully.");
             continue;
         default:
             RaiseIOError(n, err, "TLS write failed: ");
@@ -569,7 +617,7 @@ TNetX509 *TNetSSLSocket::PeerCert()
 TNetSSLIOHandlerSocketOpenSSL::~TNetSSLIOHandlerSocketOpenSSL()
 {
     // The session says goodbye on the socket, so it goes before the socket.
-    FSSLSocket.reset();
+    FreeSession();
     FOwnedContext.reset();
     FSSLContext = nullptr;
 }
@@ -623,6 +671,16 @@ void TNetSSLIOHandlerSocketOpenSSL::OpenEncodedConnection()
         if (!BindingAllocated())
             ENetOSSLConnectError::Toss(WithReason(RSOSSLConnectError, "Not connected."));
         int fd = Binding()->Handle();
+        // Nothing may follow the start answer before the handshake: bytes
+        // already read in plain text were put there by someone in between,
+        // and read later they would pass for data that came over TLS.
+        if (!FSSLSocket && !InputBufferIsEmpty()) {
+            FInputBuffer->Clear();
+            const char *why = "Plain-text data arrived before the handshake.";
+            if (FIsPeer)
+                ENetOSSLAcceptError::Toss(WithReason(RSOSSLAcceptError, why));
+            ENetOSSLConnectError::Toss(WithReason(RSOSSLConnectError, why));
+        }
         if (!FSSLSocket) {
             FSSLSocket = std::make_unique<TNetSSLSocket>(this, FSSLContext);
             if (FIsPeer)
@@ -671,16 +729,31 @@ void TNetSSLIOHandlerSocketOpenSSL::SetPassThrough(bool value)
     if (value == FPassThrough)
         return;
     if (!value && BindingAllocated()) {
-        if (!FSSLContext)
+        // TLS was asked for on this connection and cannot be had: it must
+        // not stay open for someone to carry on in plain text.
+        if (!FSSLContext) {
+            try {
+                Close();
+            } catch (...) {
+            }
             ENetOSSLCouldNotLoadSSLLibrary::Toss(RSOSSLCouldNotLoadSSLLibrary);
+        }
         OpenEncodedConnection();
     }
     FPassThrough = value;
 }
 
+void TNetSSLIOHandlerSocketOpenSSL::FreeSession()
+{
+    if (FSSLSocket && FSSLSocket->Busy())
+        FSSLSocket.release()->Abandon();
+    else
+        FSSLSocket.reset();
+}
+
 void TNetSSLIOHandlerSocketOpenSSL::Close()
 {
-    FSSLSocket.reset();
+    FreeSession();
     if (!FIsPeer) {
         FOwnedContext.reset();
         FSSLContext = nullptr;

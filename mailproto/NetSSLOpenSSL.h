@@ -196,6 +196,14 @@ public:
     TNetSSLCipher *Cipher();
     TNetX509 *PeerCert();
     SSL *Handle() const { return FSSL; }
+    // True while a handshake, read or write of this session runs. Those wait
+    // with the window pumped, and a window event may close the connection
+    // meanwhile: the closer then hands the session over with Abandon()
+    // instead of freeing it under the running call.
+    bool Busy() const { return FBusy > 0; }
+    // The socket is gone: the running call ends as a closed connection and
+    // frees the session on its way out.
+    void Abandon() { FAbandoned = true; }
     TNetSSLEvents *Parent() const { return FParent; }
     TNetSSLContext *Context() const { return FContext; }
 
@@ -203,18 +211,21 @@ private:
     void Handshake(int socketHandle, bool client, const std::string &hostName);
     [[noreturn]] void RaiseIOError(int ret, int err, const char *what);
 
+    friend class TNetSSLSocketCall;
     TNetSSLEvents *FParent;
     TNetSSLContext *FContext;
     SSL *FSSL = nullptr;
     int FSocket = -1;
+    int FBusy = 0;
+    bool FAbandoned = false;
     std::unique_ptr<TNetSSLCipher> FCipher;
     std::unique_ptr<TNetX509> FPeerCert;
 };
 
 // Waits until the socket can be read (POLLIN) or written (POLLOUT) within
 // timeoutMs (negative: no limit), letting the anti-freeze pump the window
-// meanwhile. True when ready.
-bool WaitForSocket(int socketHandle, short events, int timeoutMs);
+// meanwhile. True when ready, or at once when the pump set *stop.
+bool WaitForSocket(int socketHandle, short events, int timeoutMs, const bool *stop = nullptr);
 
 // --- IO handlers ---
 
@@ -293,6 +304,8 @@ protected:
     // keepInput: the session broke under a read or a write; what it
     // delivered before stays readable, as after a peer's close.
     [[noreturn]] void CloseAndRethrow(bool keepInput = false);
+    // Frees the session, or leaves that to its running call (Abandon).
+    void FreeSession();
 
 private:
     bool FIsPeer = false;

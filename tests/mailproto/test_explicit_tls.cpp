@@ -62,6 +62,33 @@ TEST_F(ExplicitTLS, TLSModesNeedATLSHandler)
     EXPECT_EQ(Client->UseTLS(), utNoTLSSupport);
 }
 
+TEST_F(ExplicitTLS, TLSModeNeverConnectsWithoutItsTLSHandler)
+{
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::NoSTLS, pki.ServerCert, pki.Key);  // plain only
+    for (TNetUseTLS mode : {utUseImplicitTLS, utUseRequireTLS}) {
+        if (!TLS) {
+            TLS = NetCreate<TNetSSLIOHandlerSocketOpenSSL>(Client.get());
+            Client->SetIOHandler(TLS);
+        }
+        Client->SetUseTLS(mode);
+        Client->SetPort(server.Port());
+        // The handler goes away behind the client's back; the client forgets
+        // it but must not make a plain one of its own and log in through it.
+        delete TLS;
+        TLS = nullptr;
+        ASSERT_EQ(Client->IOHandler(), nullptr);
+        try {
+            Client->Login();
+            ADD_FAILURE() << "connected without TLS";
+        } catch (const ENetTLSClientSSLIOHandlerRequred &e) {
+            EXPECT_EQ(e.Message(), "SSL IOHandler is required for this setting");
+        }
+        EXPECT_FALSE(Client->Connected());
+        EXPECT_EQ(Client->UseTLS(), mode);
+    }
+}
+
 TEST_F(ExplicitTLS, ImplicitTLSFromTheFirstByte)
 {
     const TestPKI &pki = TestPKI::Get();

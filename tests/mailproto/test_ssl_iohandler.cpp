@@ -6,6 +6,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <thread>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -132,6 +137,31 @@ TEST_F(SSLIOHandler, StartTLSOnAPlainConnection)
     EXPECT_EQ(h->ReadLn(), "+OK tls");
 }
 
+TEST_F(SSLIOHandler, PlainTextBehindTheStartAnswerIsRefused)
+{
+    // Whoever sits between client and server can put a line behind the
+    // server's "go ahead"; read after the handshake it would pass for an
+    // answer that came over TLS.
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::InjectAfterSTLS, pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    h->SetPassThrough(true);
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    h->WriteLn("STLS");
+    EXPECT_EQ(h->ReadLn(), "+OK Begin TLS negotiation");
+    try {
+        h->SetPassThrough(false);
+        ADD_FAILURE() << "no exception";
+    } catch (const ENetOSSLConnectError &e) {
+        EXPECT_EQ(e.Message().rfind("Error connecting with SSL. ", 0), 0u) << e.Message();
+    }
+    EXPECT_FALSE(h->BindingAllocated());
+    EXPECT_EQ(h->SSLSocket(), nullptr);
+    EXPECT_TRUE(h->InputBufferIsEmpty());
+    EXPECT_FALSE(h->Connected());
+}
+
 TEST_F(SSLIOHandler, RefusedServersEndTheConnection)
 {
     const TestPKI &pki = TestPKI::Get();
@@ -204,6 +234,35 @@ TEST_F(SSLIOHandler, SilentServerTimesOutReads)
     EXPECT_EQ(h->ReadLn(), "late line");
 }
 
+TEST_F(SSLIOHandler, DataThatCameDuringALongPumpIsNotATimeout)
+{
+    // A menu opened during a check runs its own loop inside the pump for
+    // as long as the user likes; what arrived meanwhile is read, not taken
+    // for a time-out.
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    h->ReadTimeout = 300;
+    h->Open();
+    bool menuShown = false;
+    TNetAntiFreeze::SetProcessMessagesHook([&](bool) {
+        if (menuShown)
+            return;
+        menuShown = true;
+        server.Send("arrived meanwhile\n");
+        usleep(700000);
+    });
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    af->IdleTimeOut = 20;
+    std::string line = h->ReadLn();
+    bool timedOut = h->ReadLnTimedOut();
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+    EXPECT_TRUE(menuShown);
+    EXPECT_FALSE(timedOut);
+    EXPECT_EQ(line, "arrived meanwhile");
+}
+
 TEST_F(SSLIOHandler, PeerThatStopsReadingEndsTheWrite)
 {
     const TestPKI &pki = TestPKI::Get();
@@ -234,6 +293,120 @@ TEST_F(SSLIOHandler, PeerThatStopsReadingEndsTheWrite)
     EXPECT_LT(ms, 10000);
     EXPECT_GE(pumped, 5);  // the window lived while the write waited
     EXPECT_FALSE(h->Connected());
+}
+
+TEST_F(SSLIOHandler, ClosedFromThePumpWhileWaiting)
+{
+    // A window event that disconnects while a read, a write or a handshake
+    // waits: the wait ends with the connection closed, and nothing touches
+    // the session that the close freed.
+    const TestPKI &pki = TestPKI::Get();
+    Handler *target = nullptr;
+    int pumped = 0;
+    TNetAntiFreeze::SetProcessMessagesHook([&](bool) {
+        if (target && ++pumped == 3)
+            target->Close();
+    });
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    af->IdleTimeOut = 20;
+    auto expectClosedDuring = [&](Handler &h, const std::function<void()> &wait) {
+        target = &h;
+        pumped = 0;
+        try {
+            wait();
+            ADD_FAILURE() << "the wait did not end";
+        } catch (const ENetConnClosedGracefully &) {
+        } catch (const ENetOSSLConnectError &) {
+        }
+        target = nullptr;
+        EXPECT_EQ(pumped, 3);
+        EXPECT_FALSE(h.BindingAllocated());
+        EXPECT_EQ(h.SSLSocket(), nullptr);
+        EXPECT_FALSE(h.Connected());
+    };
+    {
+        OpenSSLServer server(pki.ServerCert, pki.Key);  // says nothing
+        auto h = Make(server.Port());
+        h->Open();
+        expectClosedDuring(*h, [&] { h->ReadLn(); });
+    }
+    {
+        StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+        auto h = Make(server.Port());
+        h->Open();
+        EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+        h->WriteLn("STALL");
+        EXPECT_EQ(h->ReadLn(), "+OK stalling");
+        TNetBytes chunk(1 << 20, 'z');
+        expectClosedDuring(*h, [&] {
+            for (int i = 0; i < 256; ++i)
+                h->Write(chunk);
+        });
+    }
+    {
+        BrokenTLSPeer peer(BrokenTLSPeer::Stall);
+        auto h = Make(peer.Port());
+        expectClosedDuring(*h, [&] { h->Open(); });
+    }
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+}
+
+TEST_F(SSLIOHandler, StatusEventMayRunAnotherSessionInside)
+{
+    // An event handler that pumps the window can start another connection
+    // while OpenSSL is still inside the first one's callback.
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+    auto outer = Make(server.Port());
+    auto inner = Make(server.Port());
+    bool nested = false;
+    std::string innerGreeting;
+    outer->OnStatusInfo = [&](const std::string &) {
+        if (nested)
+            return;
+        nested = true;
+        inner->Open();
+        innerGreeting = inner->ReadLn();
+    };
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    std::thread t([&] {
+        try {
+            outer->Open();
+        } catch (...) {
+        }
+        done.set_value();
+    });
+    if (finished.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "the nested session never finished its handshake";
+        std::fflush(nullptr);
+        std::_Exit(1);  // the thread is stuck for good
+    }
+    t.join();
+    EXPECT_EQ(innerGreeting, "+OK test server ready");
+    EXPECT_EQ(outer->ReadLn(), "+OK test server ready");
+}
+
+TEST_F(SSLIOHandler, NoEventsWhileTheHandlerGoes)
+{
+    // The events usually point into the form that owns the handler, and a
+    // form frees its own fields before the components it owns.
+    const TestPKI &pki = TestPKI::Get();
+    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
+    auto h = Make(server.Port());
+    auto log = std::make_unique<std::vector<std::string>>();
+    h->OnStatusInfo = [&log](const std::string &m) { log->push_back(m); };
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    EXPECT_FALSE(log->empty());
+    size_t seen = log->size();
+    h->Close();
+    EXPECT_EQ(log->size(), seen);
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK test server ready");
+    log.reset();  // the form's fields are gone; the handler is freed after
+    h.reset();
 }
 
 TEST_F(SSLIOHandler, DecryptedBytesCountAsReadable)
@@ -342,7 +515,9 @@ TEST_F(SSLIOHandler, MissingLibraryFailsWithoutFallingBackToPlain)
         EXPECT_EQ(e.Message(), "Could not load SSL library.");
     }
     EXPECT_TRUE(h->PassThrough());
-    h->Close();
+    // TLS was asked for and cannot be had: the plain session ends with it.
+    EXPECT_FALSE(h->BindingAllocated());
+    EXPECT_FALSE(h->Connected());
 
     SetOpenSSLLibraryNames("libssl.so.3", "libcrypto.so.3");
     h->SetPort(server.Port());

@@ -4,6 +4,7 @@
 #include "NetSSLOpenSSL.h"
 #include "OpenSSLServer.h"
 #include "TestSupport.h"
+#include "TrickleProxy.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -157,6 +158,42 @@ TEST_F(SSLSession, IPAddressMustBeInTheCertificate)
               "Error connecting with SSL. Certificate verification failed: IP address mismatch");
 }
 
+TEST_F(SSLSession, EveryModeAndVerifySettingStillChecksTheServer)
+{
+    // Whatever the options say, a context made for the client side checks
+    // the server's chain and name.
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.WrongHostCert, pki.Key);
+    for (TNetSSLMode mode : {sslmUnassigned, sslmClient, sslmBoth}) {
+        for (TNetSSLVerifyModeSet verify : {0u, unsigned(sslvrfClientOnce), unsigned(sslvrfFailIfNoPeerCert)}) {
+            Recorder rec;
+            TNetSSLOptions opts;
+            opts.Mode = mode;
+            opts.VerifyMode = verify;
+            EXPECT_EQ(Handshake(server.Port(), "localhost", rec, opts),
+                      "Error connecting with SSL. Certificate verification failed: hostname mismatch")
+                << "mode " << mode << ", verify " << verify;
+        }
+    }
+}
+
+TEST_F(SSLSession, CipherListCannotLetInAServerWithoutCertificate)
+{
+    // Anonymous suites send no certificate at all, so there is nothing to
+    // check; a cipher list that allows them must not make that a success.
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.ServerCert, pki.Key,
+                         {"-nocert", "-tls1_2", "-cipher", "aNULL:@SECLEVEL=0"});
+    Recorder rec;
+    TNetSSLOptions opts;
+    opts.CipherList = "ALL:@SECLEVEL=0";
+    std::string msg = Handshake(server.Port(), "localhost", rec, opts);
+    EXPECT_EQ(msg.rfind("Error connecting with SSL. ", 0), 0u) << msg;
+    // The same list still reaches a server that shows its certificate.
+    OpenSSLServer good(pki.ServerCert, pki.Key, {"-tls1_2"});
+    EXPECT_EQ(Handshake(good.Port(), "localhost", rec, opts), "");
+}
+
 TEST_F(SSLSession, VerifyEventMayRefuseButNotAdmit)
 {
     const TestPKI &pki = TestPKI::Get();
@@ -195,6 +232,54 @@ TEST_F(SSLSession, StalledHandshakeKeepsTheWindowAlive)
     TNetAntiFreeze::SetProcessMessagesHook(nullptr);
     // About one pump per 50 ms slice of the 600 ms wait.
     EXPECT_GE(pumped, 8);
+}
+
+TEST_F(SSLSession, SplitRecordsAndStaleErrorsFromThePump)
+{
+    // The server's flights and records arrive in 64-byte pieces, so every
+    // handshake step and every read waits, and the window is pumped each
+    // time. Whatever the pump leaves on OpenSSL's error queue must not be
+    // taken for the session's own failure.
+    const TestPKI &pki = TestPKI::Get();
+    OpenSSLServer server(pki.ServerCert, pki.Key, {"-rev"});
+    TrickleProxy slow(server.Port(), 64, 5);
+    Recorder rec;
+    auto ctx = ClientContext(rec);
+    SSL_CTX *other = OSSL.SSL_CTX_new(OSSL.TLS_client_method());
+    ASSERT_NE(other, nullptr);
+    int pumped = 0;
+    TNetAntiFreeze::SetProcessMessagesHook([&](bool) {
+        ++pumped;
+        OSSL.SSL_CTX_set_cipher_list(other, "no-such-cipher");  // fails, error left queued
+    });
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    af->IdleTimeOut = 1;
+    int fd = ConnectTo(slow.Port());
+    ASSERT_GE(fd, 0);
+    std::string failure;
+    try {
+        TNetSSLSocket s(&rec, ctx.get());
+        s.Connect(fd, "localhost");
+        std::string line = std::string(2000, 'b') + "end\n";
+        ASSERT_EQ(s.Send(line.data(), int(line.size())), int(line.size()));
+        std::string got;
+        char buf[512];
+        while (got.size() < line.size()) {
+            int n = s.Recv(buf, sizeof buf, 5000);
+            ASSERT_GT(n, 0);
+            got.append(buf, size_t(n));
+        }
+        EXPECT_EQ(got, "dne" + std::string(2000, 'b') + "\n");
+    } catch (const ENetException &e) {
+        failure = e.Message();
+    }
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+    OSSL.ERR_clear_error();
+    OSSL.SSL_CTX_free(other);
+    close(fd);
+    EXPECT_EQ(failure, "");
+    EXPECT_GE(pumped, 10);
 }
 
 TEST_F(SSLSession, ContextSettingErrors)

@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -162,7 +163,12 @@ OpenSSLServer::OpenSSLServer(const std::string &cert, const std::string &key,
     // A port can be taken between probing and binding; try a few.
     for (int attempt = 0; attempt < 5 && FPid < 0; ++attempt) {
         int port = FreeLoopbackPort();
-        FOutFile = pki.Folder + "s_server." + std::to_string(port) + ".out";
+        // A name of its own, made empty before the server starts: a log left
+        // by an earlier server on the same port already says "ACCEPT".
+        static int serial = 0;
+        FOutFile = pki.Folder + "s_server." + std::to_string(getpid()) + "." +
+                   std::to_string(++serial) + ".out";
+        WriteText(FOutFile, "");
         int in[2];
         if (pipe(in) != 0)
             throw std::runtime_error("pipe failed");
@@ -170,6 +176,7 @@ OpenSSLServer::OpenSSLServer(const std::string &cert, const std::string &key,
         if (pid < 0)
             throw std::runtime_error("fork failed");
         if (pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // a crashed test leaves no server behind
             int out = open(FOutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(in[0], 0);
             if (out >= 0) {
@@ -267,6 +274,7 @@ OpenSSLClient::OpenSSLClient(int port, const std::vector<std::string> &extraArgs
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         int out = open(FOutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in[0], 0);
         if (out >= 0) {
@@ -336,10 +344,13 @@ StartTLSServer::StartTLSServer(TMode mode, const std::string &cert, const std::s
         args.push_back("--no-stls");
     if (mode == RefuseSTLS)
         args.push_back("--refuse-stls");
+    if (mode == InjectAfterSTLS)
+        args.push_back("--inject");
     pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(out[1], 1);
         close(out[0]);
         close(out[1]);

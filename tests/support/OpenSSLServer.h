@@ -54,10 +54,11 @@ private:
 // module) that greets in plain text and can start TLS on "STLS", or speaks
 // TLS from the start. Commands: CAPA, STLS, NOOP ("+OK tls"/"+OK plain"),
 // BIG <bytes> (numbered lines ended by "."), STALL (stops reading), DROP
-// (closes without close_notify), QUIT.
+// (closes without close_notify), QUIT. InjectAfterSTLS sends a plain-text
+// line right behind its STLS answer.
 class StartTLSServer {
 public:
-    enum TMode { Explicit, Implicit, NoSTLS, RefuseSTLS };
+    enum TMode { Explicit, Implicit, NoSTLS, RefuseSTLS, InjectAfterSTLS };
     StartTLSServer(TMode mode, const std::string &cert, const std::string &key);
     ~StartTLSServer();
     StartTLSServer(const StartTLSServer &) = delete;

@@ -4,7 +4,9 @@
 It greets in plain text and answers CAPA, STLS, NOOP, BIG <n>, STALL (stops
 reading), DROP (closes without close_notify) and QUIT. With
 --implicit the TLS handshake comes first. With --no-stls it does not list
-STLS; with --refuse-stls it lists STLS but answers it with -ERR. It prints
+STLS; with --refuse-stls it lists STLS but answers it with -ERR; with
+--inject it answers STLS with a second, plain-text line in the same packet,
+as a man in the middle would. It prints
 "PORT <n>" on stdout once it listens and serves connections until killed.
 """
 import argparse
@@ -40,7 +42,10 @@ def serve(conn, ctx, args):
                 if args.no_stls or args.refuse_stls or isinstance(conn, ssl.SSLSocket):
                     say("-ERR not now")
                     continue
-                say("+OK Begin TLS negotiation")
+                if args.inject:
+                    f.write(b"+OK Begin TLS negotiation\r\n+OK injected\r\n")
+                else:
+                    say("+OK Begin TLS negotiation")
                 f.close()
                 conn = ctx.wrap_socket(conn, server_side=True)
                 f = conn.makefile("rwb", buffering=0)
@@ -94,6 +99,7 @@ def main():
     p.add_argument("--implicit", action="store_true")
     p.add_argument("--no-stls", action="store_true")
     p.add_argument("--refuse-stls", action="store_true")
+    p.add_argument("--inject", action="store_true")
     args = p.parse_args()
 
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
