@@ -311,3 +311,55 @@ TEST(POP3STLS, PlainBytesAfterTheSTLSAnswerAreDroppedAndCapabilitiesAskedAgain) 
     pop->Disconnect();
     EXPECT_FALSE(pop->Connected());
 }
+
+namespace {
+
+// STLS that goes wrong: refused, answered by something that is no TLS, or
+// by silence. In every case the log-in fails, the client is closed and no
+// user name or password has crossed the wire in plain text.
+TEST_F(POP3Protocol, FailedSTLSNeverFallsBackToPlainText) {
+    Pop->SetIOHandler(NetCreate<TNetSSLIOHandlerSocketOpenSSL>(Pop.get()));
+    for (TNetUseTLS mode : {utUseRequireTLS, utUseExplicitTLS}) {
+        SCOPED_TRACE(int(mode));
+        Pop->SetUseTLS(mode);
+        Pop->SetReadTimeout(3000);
+
+        Start(Talk({"+OK ready", "<", "+OK", "STLS", ".", "<", "-ERR not now", "<", "+OK bye", "!wait_close"}));
+        try {
+            Pop->Connect();
+            FAIL() << "log-in went on after a refused STLS";
+        } catch (const ENetTLSClientTLSNotAvailable &e) {
+            EXPECT_STREQ(e.what(), "Start SSL negotiation command failed.");
+        }
+        EXPECT_FALSE(Pop->Connected());
+        std::string got = Peer->Received();
+        EXPECT_EQ(got.rfind("CAPA\r\nSTLS\r\n", 0), 0u) << got;
+        EXPECT_EQ(got.find("USER"), std::string::npos) << got;
+        EXPECT_EQ(got.find("PASS"), std::string::npos) << got;
+
+        // A server that then ignores the goodbye as well: still the reason
+        // why TLS failed, not the time-out of the goodbye.
+        Pop->SetReadTimeout(300);
+        Start(Talk({"+OK ready", "<", "+OK", "STLS", ".", "<", "-ERR not now", "!wait_close"}));
+        EXPECT_THROW(Pop->Connect(), ENetTLSClientTLSNotAvailable);
+        EXPECT_FALSE(Pop->Connected());
+        Pop->SetReadTimeout(3000);
+
+        Start(Talk({"+OK ready", "<", "+OK", "STLS", ".", "<", "+OK go ahead", "HTTP/1.0 400 what?", "!wait_close"}));
+        EXPECT_THROW(Pop->Connect(), ENetTLSClientTLSHandShakeFailed);
+        EXPECT_FALSE(Pop->Connected());
+        got = Peer->Received();
+        EXPECT_EQ(got.find("USER"), std::string::npos) << got;
+        EXPECT_EQ(got.find("PASS"), std::string::npos) << got;
+
+        // Silence where the handshake should be: bounded, then the same.
+        Pop->SetConnectTimeout(400);
+        Pop->SetReadTimeout(400);
+        Start(Talk({"+OK ready", "<", "+OK", "STLS", ".", "<", "+OK go ahead", "!sleep:10000"}));
+        EXPECT_THROW(Pop->Connect(), ENetTLSClientTLSHandShakeFailed);
+        Pop->SetConnectTimeout(5000);
+        EXPECT_FALSE(Pop->Connected());
+    }
+}
+
+}  // namespace
