@@ -169,6 +169,9 @@ void TNetPOP3::InitComponent() {
     FImplicitTLSProtPort = 995;
     SetPort(110);
     AuthType = atUserPass;
+    // Without a limit a server that accepts and then says nothing would hold
+    // the check (and every later one) for ever.
+    SetReadTimeout(DefaultReadTimeout);
 }
 
 void TNetPOP3::Notification(TNetInitializerComponent *comp, TOperation operation) {
@@ -183,16 +186,23 @@ TNetReplyClass TNetPOP3::GetReplyClass() {
 void TNetPOP3::GetInternalResponse() {
     CheckConnected();
     TStringList lines;
-    // Blank lines before a reply are skipped, but not without end: what is
-    // left then is no reply at all.
-    lines.Add(FIOHandler->ReadLnWait(MaxReplyLines));
-    int64_t budget = MaxHeaderSize;
-    while (!Reply()->IsLastLine(lines[lines.Count() - 1])) {
-        // POP3 has no multi-line status replies of its own: a server that
-        // keeps continuing one is cut off.
-        if (lines.Count() >= MaxReplyLines)
-            ENetMaxCaptureLineExceeded::Toss("Maximum number of line allowed exceeded");
-        lines.Add(ReadAnswerLine(budget, "Reply", MaxHeaderSize));
+    try {
+        // Blank lines before a reply are skipped, but not without end: what
+        // is left then is no reply at all.
+        lines.Add(FIOHandler->ReadLnWait(MaxReplyLines));
+        int64_t budget = MaxHeaderSize;
+        while (!Reply()->IsLastLine(lines[lines.Count() - 1])) {
+            // POP3 has no multi-line status replies of its own: a server
+            // that keeps continuing one is cut off.
+            if (lines.Count() >= MaxReplyLines)
+                ENetMaxCaptureLineExceeded::Toss("Maximum number of line allowed exceeded");
+            lines.Add(ReadAnswerLine(budget, "Reply", MaxHeaderSize));
+        }
+    } catch (...) {
+        // The rest of this reply (or a reply still on its way) would be
+        // read as the answer to the next command: the session is over.
+        DropConnection();
+        throw;
     }
     FLastCmdResult->SetFormattedReply(lines);
 }

@@ -62,6 +62,8 @@ TEST_F(POP3Protocol, DefaultsAndPorts) {
     EXPECT_EQ(fresh->AuthType, atUserPass);
     EXPECT_EQ(fresh->UseTLS(), utNoTLSSupport);
     EXPECT_EQ(fresh->SASLMechanisms()->Count(), 0);
+    // A silent server cannot hold a check for ever.
+    EXPECT_GT(fresh->ReadTimeout(), 0);
     // TLS modes need the TLS handler; the port follows implicit TLS.
     EXPECT_THROW(fresh->SetUseTLS(utUseImplicitTLS), ENetTLSClientSSLIOHandlerRequred);
     fresh->SetIOHandler(NetCreate<TNetSSLIOHandlerSocketOpenSSL>(fresh.get()));
@@ -236,6 +238,17 @@ TEST_F(POP3Protocol, StatusLineOverTheLimitEndsWithAnException) {
     Start(LoggedIn({"<", "!sendrep:100000:41", "!wait_close"}));
     Pop->Connect();
     EXPECT_THROW(Pop->GetMessageCount(), ENetReadLnMaxLineLengthExceeded);
+    // The rest of that line must never pass as the next reply.
+    EXPECT_FALSE(Pop->Connected());
+}
+
+TEST_F(POP3Protocol, SilentServerAfterACommandEndsTheSession) {
+    Start(LoggedIn({"<", "!sleep:1000", "+OK 2 200", "<", "+OK 2 200", "!wait_close"}));
+    Pop->Connect();
+    Pop->SetReadTimeout(200);
+    EXPECT_THROW(Pop->GetMessageCount(), ENetReadTimeout);
+    // The late answer must not be taken as the reply to a later command.
+    EXPECT_FALSE(Pop->Connected());
 }
 
 TEST_F(POP3Protocol, EndlessCapabilityListIsCut) {
@@ -254,6 +267,7 @@ TEST_F(POP3Protocol, EndlessContinuedReplyIsCut) {
     Start(steps);
     Pop->Connect();
     EXPECT_THROW(Pop->GetMessageCount(), ENetMaxCaptureLineExceeded);
+    EXPECT_FALSE(Pop->Connected());
 }
 
 TEST_F(POP3Protocol, EndlessBlankLinesAreNoReply) {
