@@ -294,7 +294,7 @@ void TNetPOP3::DoLogin() {
     case atAPOP: {
         if (!HasAPOPTimestamp()) ENetDoesNotSupportAPOP::Toss(RSPOP3ServerDoNotSupportAPOP);
         TNetHashMessageDigest5 md5;
-        std::string digest = LowerCase(TNetHash128::AsHex(md5.HashValue(FAPOPTimestamp + Password)));
+        std::string digest = NetHashToLowerHex(md5.HashValue(FAPOPTimestamp + Password));
         SendCmdExpectText("APOP " + Username + " " + digest, "+OK");
         break;
     }

@@ -11,20 +11,7 @@
 
 namespace {
 
-// A conversation: "<" waits for one command line, "!" is a raw peer step,
-// anything else is sent as one line.
-std::vector<std::string> Talk(std::initializer_list<std::string> items) {
-    std::vector<std::string> steps;
-    for (const std::string &i : items) {
-        if (i == "<")
-            steps.push_back("readline");
-        else if (!i.empty() && i[0] == '!')
-            steps.push_back(i.substr(1));
-        else
-            steps.push_back(ScriptedPeer::Send(i + "\r\n"));
-    }
-    return steps;
-}
+const auto Talk = ScriptedPeer::Talk;
 
 // Greeting with the RFC 1939 timestamp, CAPA, USER and PASS accepted.
 std::vector<std::string> LoggedIn(std::initializer_list<std::string> rest, const std::string &greeting =

@@ -31,6 +31,19 @@ std::string ScriptedPeer::SendRepeated(long long times, const std::string &bytes
     return "sendrep:" + std::to_string(times) + ":" + Hex(bytes);
 }
 
+std::vector<std::string> ScriptedPeer::Talk(std::initializer_list<std::string> items) {
+    std::vector<std::string> steps;
+    for (const std::string &i : items) {
+        if (i == "<")
+            steps.push_back("readline");
+        else if (!i.empty() && i[0] == '!')
+            steps.push_back(i.substr(1));
+        else
+            steps.push_back(Send(i + "\r\n"));
+    }
+    return steps;
+}
+
 ScriptedPeer::ScriptedPeer(const std::vector<std::string> &steps) {
     char tmpl[] = "/tmp/tw_peer_XXXXXX";
     int fd = mkstemp(tmpl);
