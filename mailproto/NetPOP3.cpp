@@ -315,13 +315,20 @@ bool TNetPOP3::QueryCapabilities() {
     bool ok = SendCmdExpectText("CAPA", "") == "+OK";
     if (ok) {
         int64_t budget = MaxHeaderSize;
-        for (;;) {
-            std::string line = ReadAnswerLine(budget, "Capability list", MaxHeaderSize);
-            if (line == ".") break;
-            if (Capabilities()->Count() >= MaxCapabilityLines)
-                ENetMaxCaptureLineExceeded::Toss("Maximum number of line allowed exceeded");
-            if (line.size() > 1 && line[0] == '.') line.erase(0, 1);
-            Capabilities()->Add(std::move(line));
+        try {
+            for (;;) {
+                std::string line = ReadAnswerLine(budget, "Capability list", MaxHeaderSize);
+                if (line == ".") break;
+                if (Capabilities()->Count() >= MaxCapabilityLines)
+                    ENetMaxCaptureLineExceeded::Toss("Maximum number of line allowed exceeded");
+                if (line.size() > 1 && line[0] == '.') line.erase(0, 1);
+                Capabilities()->Add(std::move(line));
+            }
+        } catch (...) {
+            // The rest of the list would be read as the next replies.
+            Capabilities()->Clear();
+            DropConnection();
+            throw;
         }
     }
     FHasCapabilities = Capabilities()->Count() > 0;

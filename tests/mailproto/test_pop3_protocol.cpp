@@ -245,6 +245,16 @@ TEST_F(POP3Protocol, EndlessCapabilityListIsCut) {
     Start(steps);
     EXPECT_THROW(Pop->Connect(), ENetMaxCaptureLineExceeded);
     EXPECT_FALSE(Pop->Connected());
+
+    // Asked again in a session: the same, and the session ends.
+    steps = LoggedIn({"<", "+OK"});
+    steps.push_back("sendrep:5000:" + std::string("5845595a0d0a"));
+    steps.push_back("wait_close");
+    Start(steps);
+    Pop->Connect();
+    EXPECT_THROW(Pop->QueryCapabilities(), ENetMaxCaptureLineExceeded);
+    EXPECT_FALSE(Pop->Connected());
+    EXPECT_EQ(Pop->Capabilities()->Count(), 0);
 }
 
 TEST_F(POP3Protocol, EndlessContinuedReplyIsCut) {
