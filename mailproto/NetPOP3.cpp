@@ -205,6 +205,10 @@ void TNetPOP3::GetInternalResponse() {
         throw;
     }
     FLastCmdResult->SetFormattedReply(lines);
+    // A line with no status at all may be the first of an answer nobody
+    // asked for: its other lines could pass as the replies to the next
+    // commands ("+OK" to a DELE that never happened).
+    if (Reply()->ProtocolError()) DropConnection();
 }
 
 bool TNetPOP3::SupportsTLS() { return Capabilities()->IndexOfText("STLS") >= 0; }

@@ -274,6 +274,18 @@ TEST_F(POP3Protocol, EndlessBlankLinesAreNoReply) {
     Start(steps);
     Pop->Connect();
     EXPECT_THROW(Pop->GetMessageCount(), ENetReplyPOP3Error);
+    EXPECT_FALSE(Pop->Connected());
+}
+
+TEST_F(POP3Protocol, AnswerWithoutStatusEndsTheSession) {
+    // A server that sends a message where a status belongs: its lines must
+    // not become the replies to the next commands.
+    Start(LoggedIn({"<", "Subject: hello", "+OK", "+OK", "!wait_close"}));
+    Pop->Connect();
+    EXPECT_THROW(Pop->DeleteMessage(1), ENetReplyPOP3Error);
+    EXPECT_FALSE(Pop->Connected());
+    EXPECT_THROW(Pop->DeleteMessage(2), Exception);
+    EXPECT_EQ(Peer->Received(), "CAPA\r\nUSER mrose\r\nPASS tanstaaf\r\nDELE 1\r\n");
 }
 
 TEST_F(POP3Protocol, TLSNotOfferedTakesThePlainOrTheFailingRoad) {
