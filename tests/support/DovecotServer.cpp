@@ -44,25 +44,9 @@ void ReplaceAll(std::string &s, const std::string &from, const std::string &to) 
 }
 
 bool CanConnect(const std::string &host, int port) {
-    bool v6 = host.find(':') != std::string::npos;
-    int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    int rc;
-    if (v6) {
-        sockaddr_in6 a{};
-        a.sin6_family = AF_INET6;
-        a.sin6_port = htons(uint16_t(port));
-        inet_pton(AF_INET6, host.c_str(), &a.sin6_addr);
-        rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    } else {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        inet_pton(AF_INET, host.c_str(), &a.sin_addr);
-        rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    }
-    ::close(fd);
-    return rc == 0;
+    int fd = ConnectLoopback(host, port);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
 }
 
 // True when process `pid` (a child of ours) has a listening TCP socket on
