@@ -18,16 +18,21 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
 
+std::unique_ptr<TNetPOP3> Client(const DovecotServer &dc) {
+    auto pop = NetCreateNoOwner<TNetPOP3>();
+    pop->SetHost(dc.Host());
+    pop->SetPort(dc.Pop3Port());
+    pop->Username = dc.UserName();
+    pop->Password = dc.Password();
+    pop->SetReadTimeout(30000);
+    return pop;
+}
+
 // Seconds for log-in, STAT and every header; -1 when it fails.
 double TimeOurs(const DovecotServer &dc, int expect, long long &headerBytes) {
     try {
-        auto pop = NetCreateNoOwner<TNetPOP3>();
+        auto pop = Client(dc);
         auto msg = NetCreateNoOwner<TNetMessage>();
-        pop->SetHost(dc.Host());
-        pop->SetPort(dc.Pop3Port());
-        pop->Username = dc.UserName();
-        pop->Password = dc.Password();
-        pop->SetReadTimeout(30000);
         auto t = Clock::now();
         pop->Connect();
         int count = pop->GetMessageCount();
@@ -83,13 +88,8 @@ double TimePoplib(const DovecotServer &dc, int expect, long long &headerBytes) {
 
 double TimeOursRetr(const DovecotServer &dc, int n, size_t &lines) {
     try {
-        auto pop = NetCreateNoOwner<TNetPOP3>();
+        auto pop = Client(dc);
         auto msg = NetCreateNoOwner<TNetMessage>();
-        pop->SetHost(dc.Host());
-        pop->SetPort(dc.Pop3Port());
-        pop->Username = dc.UserName();
-        pop->Password = dc.Password();
-        pop->SetReadTimeout(30000);
         pop->Connect();
         auto t = Clock::now();
         if (!pop->RetrieveMessage(n, *msg)) return -1;

@@ -99,10 +99,17 @@ void TNetExplicitTLSClient::TLSHandshake()
 
 void TNetExplicitTLSClient::DisconnectIfConnected()
 {
-    if (Connected())
-        Disconnect(true);
-    else if (FIOHandler && FIOHandler->Opened())
-        Disconnect(false);
+    // Runs on the way to raising why TLS failed: a server that does not
+    // answer the goodbye must not put its own time-out in place of that.
+    try {
+        if (Connected())
+            Disconnect(true);
+        else if (FIOHandler && FIOHandler->Opened())
+            Disconnect(false);
+    } catch (const std::exception &) {
+        if (FIOHandler && FIOHandler->Opened())
+            FIOHandler->Close();
+    }
 }
 
 void TNetExplicitTLSClient::ProcessTLSNotAvail()

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "SysUtils.h"
+
 namespace {
 
 inline uint32_t Rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
@@ -201,13 +203,4 @@ TNetHash128Value NetHMACMD5(std::string_view key, std::string_view data) {
     return result;
 }
 
-std::string NetHashToLowerHex(const TNetHash128Value &value) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(32);
-    for (uint8_t b : value) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
+std::string NetHashToLowerHex(const TNetHash128Value &value) { return LowerCase(TNetHash128::AsHex(value)); }

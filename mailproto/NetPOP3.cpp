@@ -169,6 +169,9 @@ void TNetPOP3::InitComponent() {
     FImplicitTLSProtPort = 995;
     SetPort(110);
     AuthType = atUserPass;
+    // Without a limit a server that accepts and then says nothing would hold
+    // the check (and every later one) for ever.
+    SetReadTimeout(DefaultReadTimeout);
 }
 
 void TNetPOP3::Notification(TNetInitializerComponent *comp, TOperation operation) {
@@ -183,18 +186,29 @@ TNetReplyClass TNetPOP3::GetReplyClass() {
 void TNetPOP3::GetInternalResponse() {
     CheckConnected();
     TStringList lines;
-    // Blank lines before a reply are skipped, but not without end: what is
-    // left then is no reply at all.
-    lines.Add(FIOHandler->ReadLnWait(MaxReplyLines));
-    int64_t budget = MaxHeaderSize;
-    while (!Reply()->IsLastLine(lines[lines.Count() - 1])) {
-        // POP3 has no multi-line status replies of its own: a server that
-        // keeps continuing one is cut off.
-        if (lines.Count() >= MaxReplyLines)
-            ENetMaxCaptureLineExceeded::Toss("Maximum number of line allowed exceeded");
-        lines.Add(ReadAnswerLine(budget, "Reply", MaxHeaderSize));
+    try {
+        // Blank lines before a reply are skipped, but not without end: what
+        // is left then is no reply at all.
+        lines.Add(FIOHandler->ReadLnWait(MaxReplyLines));
+        int64_t budget = MaxHeaderSize;
+        while (!Reply()->IsLastLine(lines[lines.Count() - 1])) {
+            // POP3 has no multi-line status replies of its own: a server
+            // that keeps continuing one is cut off.
+            if (lines.Count() >= MaxReplyLines)
+                ENetMaxCaptureLineExceeded::Toss("Maximum number of line allowed exceeded");
+            lines.Add(ReadAnswerLine(budget, "Reply", MaxHeaderSize));
+        }
+    } catch (...) {
+        // The rest of this reply (or a reply still on its way) would be
+        // read as the answer to the next command: the session is over.
+        DropConnection();
+        throw;
     }
     FLastCmdResult->SetFormattedReply(lines);
+    // A line with no status at all may be the first of an answer nobody
+    // asked for: its other lines could pass as the replies to the next
+    // commands ("+OK" to a DELE that never happened).
+    if (Reply()->ProtocolError()) DropConnection();
 }
 
 bool TNetPOP3::SupportsTLS() { return Capabilities()->IndexOfText("STLS") >= 0; }
@@ -284,7 +298,7 @@ void TNetPOP3::DoLogin() {
     case atAPOP: {
         if (!HasAPOPTimestamp()) ENetDoesNotSupportAPOP::Toss(RSPOP3ServerDoNotSupportAPOP);
         TNetHashMessageDigest5 md5;
-        std::string digest = LowerCase(TNetHash128::AsHex(md5.HashValue(FAPOPTimestamp + Password)));
+        std::string digest = NetHashToLowerHex(md5.HashValue(FAPOPTimestamp + Password));
         SendCmdExpectText("APOP " + Username + " " + digest, "+OK");
         break;
     }
@@ -305,13 +319,20 @@ bool TNetPOP3::QueryCapabilities() {
     bool ok = SendCmdExpectText("CAPA", "") == "+OK";
     if (ok) {
         int64_t budget = MaxHeaderSize;
-        for (;;) {
-            std::string line = ReadAnswerLine(budget, "Capability list", MaxHeaderSize);
-            if (line == ".") break;
-            if (Capabilities()->Count() >= MaxCapabilityLines)
-                ENetMaxCaptureLineExceeded::Toss("Maximum number of line allowed exceeded");
-            if (line.size() > 1 && line[0] == '.') line.erase(0, 1);
-            Capabilities()->Add(std::move(line));
+        try {
+            for (;;) {
+                std::string line = ReadAnswerLine(budget, "Capability list", MaxHeaderSize);
+                if (line == ".") break;
+                if (Capabilities()->Count() >= MaxCapabilityLines)
+                    ENetMaxCaptureLineExceeded::Toss("Maximum number of line allowed exceeded");
+                if (line.size() > 1 && line[0] == '.') line.erase(0, 1);
+                Capabilities()->Add(std::move(line));
+            }
+        } catch (...) {
+            // The rest of the list would be read as the next replies.
+            Capabilities()->Clear();
+            DropConnection();
+            throw;
         }
     }
     FHasCapabilities = Capabilities()->Count() > 0;

@@ -13,7 +13,8 @@
 //
 // A refused command raises ENetReplyPOP3Error with the server's text. A
 // log-in that fails in any way closes the connection before the exception
-// leaves, so the client never stays "connected" without a session.
+// leaves, so the client never stays "connected" without a session; so does
+// a reply that cannot be read whole (too long, endless, or not in time).
 #pragma once
 
 #include <memory>
@@ -112,6 +113,9 @@ public:
     const std::string &APOPTimestamp() const { return FAPOPTimestamp; }
     bool HasAPOPTimestamp() const { return !FAPOPTimestamp.empty(); }
     bool HasCapabilities() const { return FHasCapabilities; }
+    // How long one read waits for the server unless the owner sets another
+    // read time-out.
+    static constexpr int DefaultReadTimeout = 60000;
     // Lines a "CAPA" answer may have before it is refused.
     int MaxCapabilityLines = 1000;
     // Lines one status reply ("+OK-..." continued) may have.

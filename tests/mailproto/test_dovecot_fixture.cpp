@@ -3,6 +3,7 @@
 // hold the messages the tests put in, and leave nothing running behind.
 
 #include "DovecotServer.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -18,32 +19,16 @@ namespace {
 // One line (up to LF) read from a fresh connection with plain sockets.
 // With `send`, that text goes first.
 std::string Greeting(const std::string &host, int port, const std::string &send = "") {
-    bool v6 = host.find(':') != std::string::npos;
-    int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    std::string line;
+    int fd = ConnectLoopback(host, port);
+    if (fd < 0) return line;
     timeval tv{5, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    int rc;
-    if (v6) {
-        sockaddr_in6 a{};
-        a.sin6_family = AF_INET6;
-        a.sin6_port = htons(uint16_t(port));
-        inet_pton(AF_INET6, host.c_str(), &a.sin6_addr);
-        rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    } else {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        inet_pton(AF_INET, host.c_str(), &a.sin_addr);
-        rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    }
-    std::string line;
-    if (rc == 0 && !send.empty()) ::send(fd, send.data(), send.size(), MSG_NOSIGNAL);
-    if (rc == 0) {
-        char c;
-        while (line.size() < 4096 && ::recv(fd, &c, 1, 0) == 1) {
-            line += c;
-            if (c == '\n') break;
-        }
+    if (!send.empty()) ::send(fd, send.data(), send.size(), MSG_NOSIGNAL);
+    char c;
+    while (line.size() < 4096 && ::recv(fd, &c, 1, 0) == 1) {
+        line += c;
+        if (c == '\n') break;
     }
     ::close(fd);
     return line;

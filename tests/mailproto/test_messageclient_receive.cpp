@@ -10,18 +10,7 @@
 
 namespace {
 
-std::vector<std::string> Talk(std::initializer_list<std::string> items) {
-    std::vector<std::string> steps;
-    for (const std::string &i : items) {
-        if (i == "<")
-            steps.push_back("readline");
-        else if (!i.empty() && i[0] == '!')
-            steps.push_back(i.substr(1));
-        else
-            steps.push_back(ScriptedPeer::Send(i + "\r\n"));
-    }
-    return steps;
-}
+const auto Talk = ScriptedPeer::Talk;
 
 class MessageClientReceive : public ::testing::Test {
 protected:

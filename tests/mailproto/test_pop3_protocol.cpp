@@ -11,20 +11,7 @@
 
 namespace {
 
-// A conversation: "<" waits for one command line, "!" is a raw peer step,
-// anything else is sent as one line.
-std::vector<std::string> Talk(std::initializer_list<std::string> items) {
-    std::vector<std::string> steps;
-    for (const std::string &i : items) {
-        if (i == "<")
-            steps.push_back("readline");
-        else if (!i.empty() && i[0] == '!')
-            steps.push_back(i.substr(1));
-        else
-            steps.push_back(ScriptedPeer::Send(i + "\r\n"));
-    }
-    return steps;
-}
+const auto Talk = ScriptedPeer::Talk;
 
 // Greeting with the RFC 1939 timestamp, CAPA, USER and PASS accepted.
 std::vector<std::string> LoggedIn(std::initializer_list<std::string> rest, const std::string &greeting =
@@ -62,6 +49,8 @@ TEST_F(POP3Protocol, DefaultsAndPorts) {
     EXPECT_EQ(fresh->AuthType, atUserPass);
     EXPECT_EQ(fresh->UseTLS(), utNoTLSSupport);
     EXPECT_EQ(fresh->SASLMechanisms()->Count(), 0);
+    // A silent server cannot hold a check for ever.
+    EXPECT_GT(fresh->ReadTimeout(), 0);
     // TLS modes need the TLS handler; the port follows implicit TLS.
     EXPECT_THROW(fresh->SetUseTLS(utUseImplicitTLS), ENetTLSClientSSLIOHandlerRequred);
     fresh->SetIOHandler(NetCreate<TNetSSLIOHandlerSocketOpenSSL>(fresh.get()));
@@ -236,6 +225,17 @@ TEST_F(POP3Protocol, StatusLineOverTheLimitEndsWithAnException) {
     Start(LoggedIn({"<", "!sendrep:100000:41", "!wait_close"}));
     Pop->Connect();
     EXPECT_THROW(Pop->GetMessageCount(), ENetReadLnMaxLineLengthExceeded);
+    // The rest of that line must never pass as the next reply.
+    EXPECT_FALSE(Pop->Connected());
+}
+
+TEST_F(POP3Protocol, SilentServerAfterACommandEndsTheSession) {
+    Start(LoggedIn({"<", "!sleep:1000", "+OK 2 200", "<", "+OK 2 200", "!wait_close"}));
+    Pop->Connect();
+    Pop->SetReadTimeout(200);
+    EXPECT_THROW(Pop->GetMessageCount(), ENetReadTimeout);
+    // The late answer must not be taken as the reply to a later command.
+    EXPECT_FALSE(Pop->Connected());
 }
 
 TEST_F(POP3Protocol, EndlessCapabilityListIsCut) {
@@ -245,6 +245,16 @@ TEST_F(POP3Protocol, EndlessCapabilityListIsCut) {
     Start(steps);
     EXPECT_THROW(Pop->Connect(), ENetMaxCaptureLineExceeded);
     EXPECT_FALSE(Pop->Connected());
+
+    // Asked again in a session: the same, and the session ends.
+    steps = LoggedIn({"<", "+OK"});
+    steps.push_back("sendrep:5000:" + std::string("5845595a0d0a"));
+    steps.push_back("wait_close");
+    Start(steps);
+    Pop->Connect();
+    EXPECT_THROW(Pop->QueryCapabilities(), ENetMaxCaptureLineExceeded);
+    EXPECT_FALSE(Pop->Connected());
+    EXPECT_EQ(Pop->Capabilities()->Count(), 0);
 }
 
 TEST_F(POP3Protocol, EndlessContinuedReplyIsCut) {
@@ -254,6 +264,7 @@ TEST_F(POP3Protocol, EndlessContinuedReplyIsCut) {
     Start(steps);
     Pop->Connect();
     EXPECT_THROW(Pop->GetMessageCount(), ENetMaxCaptureLineExceeded);
+    EXPECT_FALSE(Pop->Connected());
 }
 
 TEST_F(POP3Protocol, EndlessBlankLinesAreNoReply) {
@@ -263,6 +274,18 @@ TEST_F(POP3Protocol, EndlessBlankLinesAreNoReply) {
     Start(steps);
     Pop->Connect();
     EXPECT_THROW(Pop->GetMessageCount(), ENetReplyPOP3Error);
+    EXPECT_FALSE(Pop->Connected());
+}
+
+TEST_F(POP3Protocol, AnswerWithoutStatusEndsTheSession) {
+    // A server that sends a message where a status belongs: its lines must
+    // not become the replies to the next commands.
+    Start(LoggedIn({"<", "Subject: hello", "+OK", "+OK", "!wait_close"}));
+    Pop->Connect();
+    EXPECT_THROW(Pop->DeleteMessage(1), ENetReplyPOP3Error);
+    EXPECT_FALSE(Pop->Connected());
+    EXPECT_THROW(Pop->DeleteMessage(2), Exception);
+    EXPECT_EQ(Peer->Received(), "CAPA\r\nUSER mrose\r\nPASS tanstaaf\r\nDELE 1\r\n");
 }
 
 TEST_F(POP3Protocol, TLSNotOfferedTakesThePlainOrTheFailingRoad) {
@@ -311,3 +334,55 @@ TEST(POP3STLS, PlainBytesAfterTheSTLSAnswerAreDroppedAndCapabilitiesAskedAgain) 
     pop->Disconnect();
     EXPECT_FALSE(pop->Connected());
 }
+
+namespace {
+
+// STLS that goes wrong: refused, answered by something that is no TLS, or
+// by silence. In every case the log-in fails, the client is closed and no
+// user name or password has crossed the wire in plain text.
+TEST_F(POP3Protocol, FailedSTLSNeverFallsBackToPlainText) {
+    Pop->SetIOHandler(NetCreate<TNetSSLIOHandlerSocketOpenSSL>(Pop.get()));
+    for (TNetUseTLS mode : {utUseRequireTLS, utUseExplicitTLS}) {
+        SCOPED_TRACE(int(mode));
+        Pop->SetUseTLS(mode);
+        Pop->SetReadTimeout(3000);
+
+        Start(Talk({"+OK ready", "<", "+OK", "STLS", ".", "<", "-ERR not now", "<", "+OK bye", "!wait_close"}));
+        try {
+            Pop->Connect();
+            FAIL() << "log-in went on after a refused STLS";
+        } catch (const ENetTLSClientTLSNotAvailable &e) {
+            EXPECT_STREQ(e.what(), "Start SSL negotiation command failed.");
+        }
+        EXPECT_FALSE(Pop->Connected());
+        std::string got = Peer->Received();
+        EXPECT_EQ(got.rfind("CAPA\r\nSTLS\r\n", 0), 0u) << got;
+        EXPECT_EQ(got.find("USER"), std::string::npos) << got;
+        EXPECT_EQ(got.find("PASS"), std::string::npos) << got;
+
+        // A server that then ignores the goodbye as well: still the reason
+        // why TLS failed, not the time-out of the goodbye.
+        Pop->SetReadTimeout(300);
+        Start(Talk({"+OK ready", "<", "+OK", "STLS", ".", "<", "-ERR not now", "!wait_close"}));
+        EXPECT_THROW(Pop->Connect(), ENetTLSClientTLSNotAvailable);
+        EXPECT_FALSE(Pop->Connected());
+        Pop->SetReadTimeout(3000);
+
+        Start(Talk({"+OK ready", "<", "+OK", "STLS", ".", "<", "+OK go ahead", "HTTP/1.0 400 what?", "!wait_close"}));
+        EXPECT_THROW(Pop->Connect(), ENetTLSClientTLSHandShakeFailed);
+        EXPECT_FALSE(Pop->Connected());
+        got = Peer->Received();
+        EXPECT_EQ(got.find("USER"), std::string::npos) << got;
+        EXPECT_EQ(got.find("PASS"), std::string::npos) << got;
+
+        // Silence where the handshake should be: bounded, then the same.
+        Pop->SetConnectTimeout(400);
+        Pop->SetReadTimeout(400);
+        Start(Talk({"+OK ready", "<", "+OK", "STLS", ".", "<", "+OK go ahead", "!sleep:10000"}));
+        EXPECT_THROW(Pop->Connect(), ENetTLSClientTLSHandShakeFailed);
+        Pop->SetConnectTimeout(5000);
+        EXPECT_FALSE(Pop->Connected());
+    }
+}
+
+}  // namespace

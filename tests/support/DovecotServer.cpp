@@ -25,8 +25,6 @@
 #include <thread>
 #include <unistd.h>
 
-extern char **environ;
-
 namespace fs = std::filesystem;
 
 namespace {
@@ -45,49 +43,10 @@ void ReplaceAll(std::string &s, const std::string &from, const std::string &to) 
         s.replace(at, from.size(), to);
 }
 
-// Environment for a child: ours, with the given "NAME=value" entries
-// replacing or adding to it.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string> &extra) {
-    std::vector<std::string> env;
-    for (char **e = environ; e && *e; ++e) {
-        std::string entry(*e);
-        std::string name = entry.substr(0, entry.find('='));
-        bool overridden = false;
-        for (const auto &x : extra)
-            if (x.substr(0, x.find('=')) == name) overridden = true;
-        if (!overridden) env.push_back(entry);
-    }
-    env.insert(env.end(), extra.begin(), extra.end());
-    return env;
-}
-
-std::vector<char *> CArray(std::vector<std::string> &v) {
-    std::vector<char *> out;
-    for (auto &s : v) out.push_back(s.data());
-    out.push_back(nullptr);
-    return out;
-}
-
 bool CanConnect(const std::string &host, int port) {
-    bool v6 = host.find(':') != std::string::npos;
-    int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    int rc;
-    if (v6) {
-        sockaddr_in6 a{};
-        a.sin6_family = AF_INET6;
-        a.sin6_port = htons(uint16_t(port));
-        inet_pton(AF_INET6, host.c_str(), &a.sin6_addr);
-        rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    } else {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        inet_pton(AF_INET, host.c_str(), &a.sin_addr);
-        rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    }
-    ::close(fd);
-    return rc == 0;
+    int fd = ConnectLoopback(host, port);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
 }
 
 // True when process `pid` (a child of ours) has a listening TCP socket on
@@ -142,114 +101,6 @@ int LiveProcessesInGroup(pid_t pgid) {
         if (pgrp == pgid && state != "Z" && state != "X") ++n;
     }
     return n;
-}
-
-int RunProgram(const std::vector<std::string> &argv, std::string *output, std::string *error,
-               const std::vector<std::string> &env, const std::string &input, int timeoutSec) {
-    if (argv.empty()) return -1;
-    std::vector<std::string> args = argv;
-    std::vector<std::string> envStrings = ChildEnvironment(env);
-    std::vector<char *> cargs = CArray(args), cenv = CArray(envStrings);
-
-    int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
-    auto closeAll = [&] {
-        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
-            if (fd >= 0) ::close(fd);
-    };
-    if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-        closeAll();
-        return -1;
-    }
-    pid_t pid = fork();
-    if (pid < 0) {
-        closeAll();
-        return -1;
-    }
-    if (pid == 0) {
-        dup2(inPipe[0], 0);
-        dup2(outPipe[1], 1);
-        dup2(error ? errPipe[1] : outPipe[1], 2);
-        execvpe(cargs[0], cargs.data(), cenv.data());
-        _exit(127);
-    }
-    ::close(inPipe[0]);
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-
-    std::string out, err;
-    size_t written = 0;
-    int inFd = inPipe[1];
-    if (input.empty()) {
-        ::close(inFd);
-        inFd = -1;
-    } else {
-        fcntl(inFd, F_SETFL, O_NONBLOCK);
-    }
-    int outFd = outPipe[0], errFd = errPipe[0];
-    auto deadline = Clock::now() + std::chrono::seconds(timeoutSec);
-    bool killed = false;
-    while (outFd >= 0 || errFd >= 0) {
-        pollfd p[3];
-        int n = 0;
-        if (outFd >= 0) p[n++] = {outFd, POLLIN, 0};
-        if (errFd >= 0) p[n++] = {errFd, POLLIN, 0};
-        if (inFd >= 0) p[n++] = {inFd, POLLOUT, 0};
-        int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-        if (left <= 0) {
-            kill(pid, SIGKILL);
-            killed = true;
-            break;
-        }
-        if (poll(p, nfds_t(n), left) < 0 && errno != EINTR) break;
-        for (int i = 0; i < n; ++i) {
-            if (!p[i].revents) continue;
-            if (p[i].fd == inFd) {
-                ssize_t w = ::write(inFd, input.data() + written, input.size() - written);
-                if (w > 0) written += size_t(w);
-                if (w < 0 && errno != EAGAIN) written = input.size();
-                if (written >= input.size()) {
-                    ::close(inFd);
-                    inFd = -1;
-                }
-                continue;
-            }
-            char buf[65536];
-            ssize_t r = ::read(p[i].fd, buf, sizeof buf);
-            if (r > 0) {
-                (p[i].fd == outFd ? out : err).append(buf, size_t(r));
-            } else if (r == 0 || errno != EINTR) {
-                ::close(p[i].fd);
-                (p[i].fd == outFd ? outFd : errFd) = -1;
-            }
-        }
-    }
-    if (inFd >= 0) ::close(inFd);
-    if (outFd >= 0) ::close(outFd);
-    if (errFd >= 0) ::close(errFd);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (output) *output = out;
-    if (error) *error = err;
-    if (killed || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
-
-std::string PythonProgram() {
-    // The system's interpreter (the one the setup script installs) unless
-    // TW_PYTHON names another: version-manager shims add a tenth of a second
-    // to every start.
-    const char *chosen = getenv("TW_PYTHON");
-    if (chosen && *chosen) return chosen;
-    if (access("/usr/bin/python3", X_OK) == 0) return "/usr/bin/python3";
-    return "python3";
-}
-
-int RunPython(const std::string &script, const std::vector<std::string> &args, std::string *output,
-              std::string *error, const std::vector<std::string> &env) {
-    std::vector<std::string> argv{PythonProgram(), "-c", script};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProgram(argv, output, error, env);
 }
 
 std::string DovecotServer::Unavailable() {
@@ -405,7 +256,9 @@ bool DovecotServer::StartOnce(std::string &why) {
     fs::remove(FFolder + "dovecot.log", ec);
 
     std::vector<std::string> args{"/usr/sbin/dovecot", "-F", "-c", ConfigFile()};
-    std::vector<char *> cargs = CArray(args);
+    std::vector<char *> cargs;
+    for (auto &a : args) cargs.push_back(a.data());
+    cargs.push_back(nullptr);
     std::string errPath = FFolder + "dovecot.stderr";
     pid_t pid = fork();
     if (pid < 0) {

@@ -17,6 +17,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "ChildProcess.h"
+
 struct DovecotUser {
     std::string Name;
     std::string Password;
@@ -111,19 +113,3 @@ private:
 
 // Processes of a process group that still run (zombies not counted).
 int LiveProcessesInGroup(pid_t pgid);
-
-// Runs a program (found on PATH) with extra "NAME=value" environment
-// entries, feeding it `input` on stdin; collects stdout (and stderr, when
-// `error` is null, into `output` as well). Returns the exit status, or -1
-// when it died by a signal or could not start. Stops it after `timeoutSec`.
-int RunProgram(const std::vector<std::string> &argv, std::string *output = nullptr,
-               std::string *error = nullptr, const std::vector<std::string> &env = {},
-               const std::string &input = "", int timeoutSec = 120);
-
-// The Python 3 interpreter the tests use ($TW_PYTHON, else /usr/bin/python3).
-std::string PythonProgram();
-
-// Runs a Python 3 script given as text with arguments; as RunProgram.
-int RunPython(const std::string &script, const std::vector<std::string> &args,
-              std::string *output = nullptr, std::string *error = nullptr,
-              const std::vector<std::string> &env = {});

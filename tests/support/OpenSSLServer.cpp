@@ -1,5 +1,6 @@
 #include "OpenSSLServer.h"
 
+#include "ChildProcess.h"
 #include "TestSupport.h"
 
 #include <arpa/inet.h>
@@ -330,13 +331,7 @@ bool OpenSSLClient::WaitForOutput(const std::string &text, int timeoutMs) const
 
 StartTLSServer::StartTLSServer(TMode mode, const std::string &cert, const std::string &key)
 {
-    int out[2];
-    if (pipe(out) != 0)
-        throw std::runtime_error("pipe failed");
-    const char *py = getenv("TW_PYTHON");
-    std::string python = py && *py ? py : (access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3");
-    std::vector<std::string> args = {python, std::string(TW_SOURCE_DIR) +
-                                                    "/tests/support/starttls_server.py",
+    std::vector<std::string> args = {PythonProgram(), std::string(TW_SOURCE_DIR) + "/tests/support/starttls_server.py",
                                      "--cert", cert, "--key", key};
     if (mode == Implicit)
         args.push_back("--implicit");
@@ -346,48 +341,12 @@ StartTLSServer::StartTLSServer(TMode mode, const std::string &cert, const std::s
         args.push_back("--refuse-stls");
     if (mode == InjectAfterSTLS)
         args.push_back("--inject");
-    pid_t pid = fork();
-    if (pid < 0)
-        throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        std::vector<char *> argv;
-        for (auto &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    FPid = pid;
-    std::string line;
-    pollfd p{out[0], POLLIN, 0};
-    while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
-        char buf[64];
-        ssize_t n = read(out[0], buf, sizeof buf);
-        if (n <= 0)
-            break;
-        line.append(buf, size_t(n));
-    }
-    close(out[0]);
-    if (line.rfind("PORT ", 0) != 0) {
-        kill(FPid, SIGKILL);
-        waitpid(FPid, nullptr, 0);
-        FPid = -1;
-        throw std::runtime_error("starttls_server.py did not start: " + line);
-    }
-    FPort = std::stoi(line.substr(5));
+    FPid = StartPeerProcess(args, "PORT ", FPort);
 }
 
 StartTLSServer::~StartTLSServer()
 {
-    if (FPid > 0) {
-        kill(FPid, SIGKILL);
-        waitpid(FPid, nullptr, 0);
-    }
+    StopPeerProcess(FPid);
 }
 
 // --- BrokenTLSPeer ---

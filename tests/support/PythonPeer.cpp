@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "ChildProcess.h"
 #include "TestSupport.h"
 
 namespace {
@@ -15,26 +16,16 @@ std::string ReadAll(const std::string &path) {
     ss << f.rdbuf();
     return ss.str();
 }
-std::string Quote(const std::string &s) {
-    std::string r = "'";
-    for (char c : s) {
-        if (c == '\'') r += "'\\''";
-        else r.push_back(c);
-    }
-    return r + "'";
-}
 }  // namespace
 
-bool PythonAvailable() { return std::system("python3 -c 'import email' >/dev/null 2>&1") == 0; }
+bool PythonAvailable() { return RunProgram({PythonProgram(), "-c", "import email"}) == 0; }
 
 std::string PythonRun(const std::string &script, const std::vector<std::string> &args) {
-    TempDir dir;
-    WriteTestFile(dir.File("s.py"), script);
-    std::string cmd = "python3 -W ignore " + Quote(dir.File("s.py"));
-    for (auto &a : args) cmd += " " + Quote(a);
-    cmd += " >" + Quote(dir.File("out")) + " 2>" + Quote(dir.File("err"));
-    if (std::system(cmd.c_str()) != 0) throw std::runtime_error("python failed: " + ReadAll(dir.File("err")));
-    return ReadAll(dir.File("out"));
+    std::vector<std::string> argv{PythonProgram(), "-W", "ignore", "-c", script};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string out, err;
+    if (RunProgram(argv, &out, &err) != 0) throw std::runtime_error("python failed: " + err);
+    return out;
 }
 
 std::vector<std::string> PythonMap(const std::string &code, const std::vector<std::string> &inputs) {

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "ChildProcess.h"
 #include "TestSupport.h"
 
 namespace {
@@ -30,49 +31,39 @@ std::string ScriptedPeer::SendRepeated(long long times, const std::string &bytes
     return "sendrep:" + std::to_string(times) + ":" + Hex(bytes);
 }
 
+std::vector<std::string> ScriptedPeer::Talk(std::initializer_list<std::string> items) {
+    std::vector<std::string> steps;
+    for (const std::string &i : items) {
+        if (i == "<")
+            steps.push_back("readline");
+        else if (!i.empty() && i[0] == '!')
+            steps.push_back(i.substr(1));
+        else
+            steps.push_back(Send(i + "\r\n"));
+    }
+    return steps;
+}
+
 ScriptedPeer::ScriptedPeer(const std::vector<std::string> &steps) {
     char tmpl[] = "/tmp/tw_peer_XXXXXX";
     int fd = mkstemp(tmpl);
     if (fd < 0) throw std::runtime_error("cannot make the peer log");
     close(fd);
     FLogPath = tmpl;
-
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-    std::string script = std::string(TW_SOURCE_DIR) + "/tests/support/scripted_peer.py";
-    std::vector<std::string> args = {"python3", script, FLogPath};
+    std::vector<std::string> args = {PythonProgram(), std::string(TW_SOURCE_DIR) + "/tests/support/scripted_peer.py",
+                                     FLogPath};
     args.insert(args.end(), steps.begin(), steps.end());
-    FPid = fork();
-    if (FPid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        std::vector<char *> argv;
-        for (auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp("python3", argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
-    FPort = atoi(line.c_str());
-    if (FPort <= 0) {
-        // No destructor runs for a constructor that throws: clean up here.
-        kill(FPid, SIGTERM);
-        waitpid(FPid, nullptr, 0);
+    try {
+        FPid = StartPeerProcess(args, "", FPort);
+    } catch (...) {
+        // No destructor runs for a constructor that throws.
         unlink(FLogPath.c_str());
-        throw std::runtime_error("the scripted peer did not start");
+        throw;
     }
 }
 
 ScriptedPeer::~ScriptedPeer() {
-    if (FPid > 0) {
-        kill(FPid, SIGTERM);
-        waitpid(FPid, nullptr, 0);
-    }
+    StopPeerProcess(FPid, SIGTERM);
     unlink(FLogPath.c_str());
 }
 

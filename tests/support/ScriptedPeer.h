@@ -4,6 +4,7 @@
 // for the steps ("send:HEX", "sleep:MS", "readline", "close", ...).
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ public:
 
     static std::string Send(const std::string &bytes);  // "send:HEX" step
     static std::string SendRepeated(long long times, const std::string &bytes);
+    // Steps of a line protocol: "<" waits for one command line, "!step" is a
+    // raw step ("!close", "!sleep:100"), anything else is sent as one line
+    // ended by CR LF.
+    static std::vector<std::string> Talk(std::initializer_list<std::string> items);
 
 private:
     int FPid = -1;

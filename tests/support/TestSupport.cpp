@@ -30,6 +30,31 @@ void WriteTestFile(const std::string &path, const std::string &bytes) {
     if (!f) throw std::runtime_error("cannot write " + path);
 }
 
+int ConnectLoopback(const std::string &host, int port) {
+    const bool v6 = host.find(':') != std::string::npos;
+    int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int rc;
+    if (v6) {
+        sockaddr_in6 a{};
+        a.sin6_family = AF_INET6;
+        a.sin6_port = htons(uint16_t(port));
+        inet_pton(AF_INET6, host.c_str(), &a.sin6_addr);
+        rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    } else {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        inet_pton(AF_INET, host.c_str(), &a.sin_addr);
+        rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    }
+    if (rc != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 int FreeLoopbackPort() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};

@@ -21,5 +21,7 @@ private:
 void WriteTestFile(const std::string &path, const std::string &bytes);
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int FreeLoopbackPort();
+// A socket connected to host ("127.0.0.1" or "::1") and port, or -1.
+int ConnectLoopback(const std::string &host, int port);
 // The folder of test data files in the source tree, with a trailing "/".
 std::string TestDataDir();

@@ -7,13 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "ChildProcess.h"
 #include "TestSupport.h"
 
-int RunTool(const std::string &command) {
-    std::string full = "( " + command + " ) >/dev/null 2>&1";
-    int rc = std::system(full.c_str());
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
+int RunTool(const std::string &command) { return RunShell(command); }
 
 int RunPython(const std::string &script) {
     char tmpl[] = "/tmp/twzipXXXXXX";
