@@ -33,10 +33,6 @@ std::unique_ptr<TTestClient> ClientTo(int port) {
     c->OnDisconnected = [raw](TNetTCPConnection *) { raw->events.push_back("OnDisconnected"); };
     return c;
 }
-
-struct ReplyHolder {
-    TNetReplyRFC r;
-};
 }  // namespace
 
 TEST(NetReplyRFC, FormatsAndCodes) {
