@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QTimer>
 #include <memory>
@@ -107,4 +109,16 @@ inline void WriteAll(int fd, const std::string &s) {
         if (n <= 0) return;
         off += size_t(n);
     }
+}
+
+// The message of the E that call throws; a test failure when it throws none.
+template <class E, class F>
+std::string ThrownMessage(F &&call) {
+    try {
+        call();
+    } catch (const E &e) {
+        return e.Message();
+    }
+    ADD_FAILURE() << "nothing thrown";
+    return "<nothing thrown>";
 }

@@ -6,6 +6,7 @@
 #include "NetException.h"
 #include "NetGlobal.h"
 #include "NetSys.h"
+#include "TransportTestUtil.h"
 
 TEST(NetException, ClassTreeAndRaisers) {
     // A graceful close is silent: callers that catch either base see it.
@@ -68,11 +69,7 @@ TEST(NetBytes, ConversionsAndRanges) {
     EXPECT_THROW(BytesToStringRange(t, -1, 1), ENetRangeException);
     EXPECT_EQ(BytesToStringRange(TNetBytes(), 0, 4), "");
     EXPECT_THROW(BytesToStringRange(TNetBytes(), 1, 1), ENetRangeException);
-    try {
-        BytesToStringRange(t, 9, 1);
-    } catch (const ENetRangeException &e) {
-        EXPECT_EQ(e.Message(), "Index out of bounds.");
-    }
+    EXPECT_EQ(ThrownMessage<ENetRangeException>([&] { BytesToStringRange(t, 9, 1); }), "Index out of bounds.");
     EXPECT_EQ(BytesToHexText(TNetBytes{0x0A, 0xFF}), "0AFF");
     EXPECT_EQ(FindByte(t, 'l'), 2);
     EXPECT_EQ(FindByte(t, 'z'), -1);
@@ -110,11 +107,7 @@ TEST(NetText, FetchAndFriends) {
     EXPECT_FALSE(CharIsInSet("a;b", 4, ";,"));
     EXPECT_THROW(CharIsInSet("a", 0, ";"), ENetException);
     EXPECT_TRUE(CharIsInEOL("a\r", 2));
-    try {
-        CharIsInEOL("a", 0);
-    } catch (const ENetException &e) {
-        EXPECT_EQ(e.Message(), "Invalid ACharPos in CharIsInEOF.");
-    }
+    EXPECT_EQ(ThrownMessage<ENetException>([&] { CharIsInEOL("a", 0); }), "Invalid ACharPos in CharIsInEOF.");
     EXPECT_TRUE(IsNumeric("42"));
     EXPECT_FALSE(IsNumeric("4x"));
     EXPECT_TRUE(IsHexText("09afAF"));
@@ -167,12 +160,7 @@ TEST(NetIPv6, CanonicalTextTable) {
     EXPECT_EQ(w[0], 0xFE80);
     EXPECT_EQ(w[7], 1);
     EXPECT_EQ(IPv6WordsToText(w), "FE80:0000:0000:0000:0000:0000:0000:0001");
-    try {
-        ParseIPv6Words("1:2:3", w);
-        FAIL();
-    } catch (const ENetInvalidIPv6Address &e) {
-        EXPECT_EQ(e.Message(), "1:2:3 is not a valid IPv6 address");
-    }
+    EXPECT_EQ(ThrownMessage<ENetInvalidIPv6Address>([&] { ParseIPv6Words("1:2:3", w); }), "1:2:3 is not a valid IPv6 address");
 }
 
 TEST(NetSys, InternetDateAndZoneTable) {
@@ -199,11 +187,7 @@ TEST(NetStreams, ReadLnAndBytes) {
     EXPECT_EQ(ReadLnFromStream(s), "three");
     EXPECT_THROW(ReadLnFromStream(s), ENetEndOfStream);
     EXPECT_EQ(ReadLnFromStream(s, -1, false), "");
-    try {
-        ReadLnFromStream(s);
-    } catch (const ENetEndOfStream &e) {
-        EXPECT_EQ(e.Message(), "End of stream: Class TStringStream at 15");
-    }
+    EXPECT_EQ(ThrownMessage<ENetEndOfStream>([&] { ReadLnFromStream(s); }), "End of stream: Class TStringStream at 15");
     // A line longer than one 2048-byte block.
     std::string longLine(5000, 'x');
     TStringStream l(longLine + "\nrest");

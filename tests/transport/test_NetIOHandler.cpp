@@ -39,24 +39,9 @@ TEST(NetBuffer, ChecksAndExtraction) {
     EXPECT_EQ(b.IndexOf("o"), 4);
     EXPECT_EQ(b.IndexOf("o", 5), 7);
     EXPECT_EQ(b.IndexOf("wor"), 6);
-    try {
-        b.IndexOf("");
-        FAIL();
-    } catch (const ENetException &e) {
-        EXPECT_EQ(e.Message(), "Buffer terminator must be specified.");
-    }
-    try {
-        b.IndexOf("o", 11);
-        FAIL();
-    } catch (const ENetException &e) {
-        EXPECT_EQ(e.Message(), "Buffer start position is invalid.");
-    }
-    try {
-        b.ExtractToString(12);
-        FAIL();
-    } catch (const ENetNotEnoughDataInBuffer &e) {
-        EXPECT_EQ(e.Message(), "Not enough data in buffer. (12/11)");
-    }
+    EXPECT_EQ(ThrownMessage<ENetException>([&] { b.IndexOf(""); }), "Buffer terminator must be specified.");
+    EXPECT_EQ(ThrownMessage<ENetException>([&] { b.IndexOf("o", 11); }), "Buffer start position is invalid.");
+    EXPECT_EQ(ThrownMessage<ENetNotEnoughDataInBuffer>([&] { b.ExtractToString(12); }), "Not enough data in buffer. (12/11)");
     EXPECT_EQ(b.PeekByte(0), 'h');
     EXPECT_THROW(b.PeekByte(11), ENetException);
     EXPECT_EQ(b.ExtractToString(6), "hello ");
@@ -149,12 +134,7 @@ TEST(NetIOHandler, SilentPeerTimesOut) {
     TStringList lines;
     EXPECT_THROW(h->Capture(lines), ENetReadTimeout);
     TNetBytes b;
-    try {
-        h->ReadBytes(b, 100);
-        FAIL();
-    } catch (const ENetReadTimeout &e) {
-        EXPECT_EQ(e.Message(), "Read Timeout");
-    }
+    EXPECT_EQ(ThrownMessage<ENetReadTimeout>([&] { h->ReadBytes(b, 100); }), "Read Timeout");
     // An explicit time-out bounds a single line too.
     t0 = TicksNow();
     EXPECT_EQ(h->ReadLn("\n", 100), "");
@@ -240,12 +220,7 @@ TEST(NetIOHandler, CloseLeavesItNotConnectedWhateverIsBuffered) {
         EXPECT_TRUE(h->Connected());
         EXPECT_EQ(h->ReadLn(), "two");
         EXPECT_FALSE(h->Connected());
-        try {
-            h->ReadLn();
-            FAIL();
-        } catch (const ENetConnClosedGracefully &e) {
-            EXPECT_EQ(e.Message(), "Connection Closed Gracefully.");
-        }
+        EXPECT_EQ(ThrownMessage<ENetConnClosedGracefully>([&] { h->ReadLn(); }), "Connection Closed Gracefully.");
     }
 }
 
@@ -271,12 +246,7 @@ TEST(NetIOHandler, CaptureAndReadLnWait) {
     EXPECT_EQ(h->ReadLn(), "after");
     h->MaxCapturedLines = 2;
     TStringList more;
-    try {
-        h->Capture(more);
-        FAIL();
-    } catch (const ENetMaxCaptureLineExceeded &e) {
-        EXPECT_EQ(e.Message(), "Maximum number of line allowed exceeded");
-    }
+    EXPECT_EQ(ThrownMessage<ENetMaxCaptureLineExceeded>([&] { h->Capture(more); }), "Maximum number of line allowed exceeded");
     EXPECT_EQ(more.Count(), 2);  // exactly the maximum was stored
 }
 
@@ -418,12 +388,7 @@ TEST(NetTimedConnect, NeverAcceptingPortTimesOutWhileQtRuns) {
     h->SetPort(l.port);
     h->ConnectTimeout = 1000;
     uint32_t t0 = TicksNow();
-    try {
-        h->Open();
-        FAIL() << "connected to a full backlog";
-    } catch (const ENetConnectTimeout &e) {
-        EXPECT_EQ(e.Message(), "Connect timed out.");
-    }
+    EXPECT_EQ(ThrownMessage<ENetConnectTimeout>([&] { h->Open(); }), "Connect timed out.");
     uint32_t spent = TicksDiff(t0, TicksNow());
     EXPECT_GE(spent, 990u);
     EXPECT_LE(spent, 1250u);

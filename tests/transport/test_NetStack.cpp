@@ -118,12 +118,7 @@ TEST(NetStack, ResolveAndAddressTexts) {
 TEST(NetStack, SocketListAndSingleton) {
     TNetSocketList list;
     for (int i = 0; i < 64; ++i) list.Add(1000 + i);
-    try {
-        list.Add(5000);
-        FAIL();
-    } catch (const ENetStackSetSizeExceeded &e) {
-        EXPECT_EQ(e.Message(), "Set Size Exceeded.");
-    }
+    EXPECT_EQ(ThrownMessage<ENetStackSetSizeExceeded>([&] { list.Add(5000); }), "Set Size Exceeded.");
     EXPECT_THROW(list.Item(64), ENetStackSetSizeExceeded);
     list.Remove(1000);
     EXPECT_EQ(list.Item(0), 1063);  // the last entry fills the gap
@@ -207,24 +202,14 @@ TEST(NetSocketHandle, BindingRangesAndAddresses) {
     bad.AllocateSocket();
     bad.ClientPortMin = 6000;
     bad.ClientPortMax = 5000;
-    try {
-        bad.Bind();
-        FAIL();
-    } catch (const ENetInvalidPortRange &e) {
-        EXPECT_EQ(e.Message(), "Invalid Port Range (6000 - 5000)");
-    }
+    EXPECT_EQ(ThrownMessage<ENetInvalidPortRange>([&] { bad.Bind(); }), "Invalid Port Range (6000 - 5000)");
     TNetSocketHandle busy;
     busy.AllocateSocket();
     busy.IP = "127.0.0.1";
     busy.Port = top;
     busy.ClientPortMin = top - 2;
     busy.ClientPortMax = top;  // a set port binds that port only
-    try {
-        busy.Bind();
-        FAIL();
-    } catch (const ENetCouldNotBindSocket &e) {
-        EXPECT_EQ(e.Message(), "Could not bind socket. Address and port are already in use.");
-    }
+    EXPECT_EQ(ThrownMessage<ENetCouldNotBindSocket>([&] { busy.Bind(); }), "Could not bind socket. Address and port are already in use.");
     EXPECT_THROW(busy.SetIPVersion(Net_IPv6), ENetCannotSetIPVersionWhenConnected);
 
     // A connect fills in both ends.
@@ -324,12 +309,7 @@ TEST(NetIntercept, ChainOrderAndCircularLinks) {
     EXPECT_EQ(order, "ABba");
     EXPECT_EQ(data.size(), 2u);
     EXPECT_THROW(a->SetIntercept(a.get()), ENetInterceptCircularLink);
-    try {
-        b->SetIntercept(a.get());
-        FAIL();
-    } catch (const ENetInterceptCircularLink &e) {
-        EXPECT_EQ(e.Message(), "TNetConnectionIntercept: Circular links are not allowed");
-    }
+    EXPECT_EQ(ThrownMessage<ENetInterceptCircularLink>([&] { b->SetIntercept(a.get()); }), "TNetConnectionIntercept: Circular links are not allowed");
     b.reset();  // freeing the chained one unlinks it
     EXPECT_EQ(a->Intercept(), nullptr);
 }
@@ -338,12 +318,7 @@ TEST(NetAntiFreeze, SingleInstanceAndIdleRule) {
     int processed = 0;
     TNetAntiFreeze::SetProcessMessagesHook([&](bool) { ++processed; });
     auto af = NetCreateNoOwner<TNetAntiFreeze>();
-    try {
-        NetCreateNoOwner<TNetAntiFreeze>();
-        FAIL();
-    } catch (const ENetException &e) {
-        EXPECT_EQ(e.Message(), "Only one TNetAntiFreeze can exist per application.");
-    }
+    EXPECT_EQ(ThrownMessage<ENetException>([&] { NetCreateNoOwner<TNetAntiFreeze>(); }), "Only one TNetAntiFreeze can exist per application.");
     EXPECT_EQ(TNetAntiFreezeBase::Installed(), af.get());
     TNetAntiFreezeBase::DoProcess(false);
     EXPECT_EQ(processed, 0);  // a send step is not idle
