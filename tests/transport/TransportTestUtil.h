@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -121,4 +122,16 @@ std::string ThrownMessage(F &&call) {
     }
     ADD_FAILURE() << "nothing thrown";
     return "<nothing thrown>";
+}
+
+// call must raise the socket error code with the usual "Socket Error # "
+// text and text after the line break.
+inline void ExpectSocketError(const std::function<void()> &call, int code, const std::string &text) {
+    try {
+        call();
+        ADD_FAILURE() << "no error for " << code;
+    } catch (const ENetSocketError &e) {
+        EXPECT_EQ(e.LastError(), code);
+        EXPECT_EQ(e.Message(), "Socket Error # " + std::to_string(code) + "\r\n" + text);
+    }
 }

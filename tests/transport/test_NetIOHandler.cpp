@@ -343,13 +343,7 @@ TEST(NetTimedConnect, FailedOpensCloseTheHandlerAndLeakNoDescriptor) {
     h->ConnectTimeout = 5000;
     int before = OpenDescriptorCount();
     uint32_t t0 = TicksNow();
-    try {
-        h->Open();
-        FAIL();
-    } catch (const ENetSocketError &e) {
-        EXPECT_EQ(e.LastError(), 10061);
-        EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
-    }
+    ExpectSocketError([&] { h->Open(); }, 10061, "Connection refused.");
     EXPECT_LT(TicksDiff(t0, TicksNow()), 1000u);
     EXPECT_FALSE(h->Opened());
     EXPECT_FALSE(h->BindingAllocated());

@@ -135,12 +135,7 @@ TEST(NetTCPClient, ConnectPreconditionsAndNeverOpened) {
     // A refused connect raises the socket error and leaves the client reusable.
     c->SetPort(RefusingPort());
     c->SetConnectTimeout(2000);
-    try {
-        c->Connect();
-        FAIL();
-    } catch (const ENetSocketError &e) {
-        EXPECT_EQ(e.LastError(), 10061);
-    }
+    ExpectSocketError([&] { c->Connect(); }, 10061, "Connection refused.");
     EXPECT_FALSE(c->Connected());
     ASSERT_NE(c->IOHandler(), nullptr);
     EXPECT_TRUE(c->ManagedIOHandler());
