@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <memory>
@@ -258,56 +259,49 @@ TEST_F(HTTPGetTest, MissingContentLengthIsFineForTextData) {
     EXPECT_EQ(Rec.progress.back(), std::make_pair(int64_t(0), int64_t(3000)));
 }
 
-TEST_F(HTTPGetTest, RequestCarriesAgentRefererAcceptAndNoCache) {
-    Get->Referer = "http://example.invalid/page";
-    FetchString(Server->Url("/_echo"));
-    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
-    EXPECT_TRUE(Contains(Rec.text, "GET /_echo HTTP/1.0\n")) << Rec.text;
-    EXPECT_TRUE(Contains(Rec.text, "User-Agent: Orvane HTTPGet\n"));
-    EXPECT_TRUE(Contains(Rec.text, "Referer: http://example.invalid/page\n"));
-    EXPECT_TRUE(Contains(Rec.text, "Accept: */*\n"));
-    EXPECT_TRUE(Contains(Rec.text, "Pragma: no-cache\n"));
-
-    Reset();
-    Get->Agent = "";
-    Get->Referer = "";
-    Get->UseCache = true;
-    Get->AcceptTypes = "text/plain\r\nX-Injected: 1";
-    FetchString(Server->Url("/_echo"));
-    ASSERT_EQ(Rec.strings, 1);
-    EXPECT_FALSE(ContainsText(Rec.text, "User-Agent:")) << Rec.text;
-    EXPECT_FALSE(ContainsText(Rec.text, "Referer:"));
-    EXPECT_FALSE(ContainsText(Rec.text, "no-cache"));
-    EXPECT_FALSE(Contains(Rec.text, "\nX-Injected:")) << "header injection";
-}
-
-TEST_F(HTTPGetTest, PostSendsTheQueryAsAForm) {
-    Get->PostQuery = "a=1&b=two";
-    FetchString(Server->Url("/_echo"));
-    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
-    EXPECT_TRUE(Contains(Rec.text, "POST /_echo HTTP/1.0\n")) << Rec.text;
-    EXPECT_TRUE(Contains(Rec.text, "Content-Type: application/x-www-form-urlencoded\n"));
-    EXPECT_TRUE(Contains(Rec.text, "Content-Length: 9\n"));
-    EXPECT_TRUE(Contains(Rec.text, "\n\na=1&b=two"));
-}
-
-TEST_F(HTTPGetTest, UrlForms) {
-    // Scheme in capitals, port kept, path from the first slash.
-    FetchFile("HTTP://127.0.0.1:" + std::to_string(Server->Port()) + "/file.bin");
-    ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
-
-    // A bare host and port with "/" fetches the root.
-    Reset();
-    Get->BinaryData = false;
-    FetchString("127.0.0.1:" + std::to_string(Server->Port()) + "/");
-    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
-    EXPECT_TRUE(Contains(Rec.text, "hello"));
-
-    // A bare address whose query carries another address is still http.
-    Reset();
-    FetchString("127.0.0.1:" + std::to_string(Server->Port()) + "/_echo?back=http://x/");
-    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
-    EXPECT_TRUE(Contains(Rec.text, "GET /_echo?back=http://x/ HTTP/1.0\n")) << Rec.text;
+TEST_F(HTTPGetTest, RequestsAsTheServerSeesThem) {
+    const std::string bare = "127.0.0.1:" + std::to_string(Server->Port());
+    using Texts = std::vector<std::string>;
+    struct Case {
+        const char *what;
+        std::function<void(THTTPGet &)> set;
+        std::string url;
+        Texts has, lacks;
+    } cases[] = {
+        {"defaults", [](THTTPGet &g) { g.Referer = "http://example.invalid/page"; }, Server->Url("/_echo"),
+         {"GET /_echo HTTP/1.0\n", "User-Agent: Orvane HTTPGet\n", "Referer: http://example.invalid/page\n",
+          "Accept: */*\n", "Pragma: no-cache\n"},
+         {}},
+        {"blank agent, cache allowed, header injection",
+         [](THTTPGet &g) {
+             g.Agent = "";
+             g.UseCache = true;
+             g.AcceptTypes = "text/plain\r\nX-Injected: 1";
+         },
+         Server->Url("/_echo"), {}, {"User-Agent:", "Referer:", "no-cache", "\nX-Injected:"}},
+        {"post", [](THTTPGet &g) { g.PostQuery = "a=1&b=two"; }, Server->Url("/_echo"),
+         {"POST /_echo HTTP/1.0\n", "Content-Type: application/x-www-form-urlencoded\n", "Content-Length: 9\n",
+          "\n\na=1&b=two"},
+         {}},
+        // Scheme in capitals, port kept, path from the first slash.
+        {"capitals", nullptr, "HTTP://" + bare + "/index.html", {"hello"}, {}},
+        // A bare host and port with "/" fetches the root, and a bare address
+        // whose query carries another address is still http.
+        {"bare root", [](THTTPGet &g) { g.BinaryData = false; }, bare + "/", {"hello"}, {}},
+        {"bare with address in query", [](THTTPGet &g) { g.BinaryData = false; }, bare + "/_echo?back=http://x/",
+         {"GET /_echo?back=http://x/ HTTP/1.0\n"}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Get = std::make_unique<THTTPGet>();
+        Get->BinaryData = true;
+        Reset();
+        if (c.set) c.set(*Get);
+        FetchString(c.url);
+        ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
+        for (const std::string &t : c.has) EXPECT_TRUE(Contains(Rec.text, t)) << t << " in\n" << Rec.text;
+        for (const std::string &t : c.lacks) EXPECT_FALSE(ContainsText(Rec.text, t)) << t << " in\n" << Rec.text;
+    }
 }
 
 TEST_F(HTTPGetTest, UnwritableTargetFails) {
