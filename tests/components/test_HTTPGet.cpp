@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <memory>
@@ -60,17 +61,25 @@ protected:
         Get.reset();
         Server.reset();
     }
-    // Starts a file download of path into Out/name and waits for its end.
-    void FetchFile(const std::string &url, const std::string &name = "target.bin") {
+    void StartFile(const std::string &url, const std::string &name = "target.bin") {
         Get->URL = url;
         Get->FileName = Out.File(name);
         Get->StartFileDownload();
+    }
+    // Starts a file download of url into Out/name and waits for its end.
+    void FetchFile(const std::string &url, const std::string &name = "target.bin") {
+        StartFile(url, name);
         ASSERT_TRUE(ProcessEventsUntil([&] { return Rec.Finished() > 0; }, 20000));
     }
     void FetchString(const std::string &url) {
         Get->URL = url;
         Get->StartStringDownload();
         ASSERT_TRUE(ProcessEventsUntil([&] { return Rec.Finished() > 0; }, 20000));
+    }
+    // Forgets the events of the last download.
+    void Reset() {
+        Rec = Recorder();
+        Rec.Attach(*Get);
     }
     // Names in the target folder: a failed download must leave nothing,
     // not even its temporary file.
@@ -95,14 +104,14 @@ TEST_F(HTTPGetTest, WholeFileArrivesWithProgressAndNoLeftovers) {
     EXPECT_EQ(Get->LastStatusCode(), 200);
     EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
     EXPECT_FALSE(Get->Running());
+
+    // The next success replaces the file.
+    Reset();
+    FetchFile(Server->Url("/_big?size=500"));
+    ASSERT_EQ(Rec.done, 1);
+    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), HttpPatternBytes(500));
 }
 
-TEST_F(HTTPGetTest, SuccessReplacesAnExistingFile) {
-    WriteTestFile(Out.File("target.bin"), "old contents that are longer than nothing");
-    FetchFile(Server->Url("/_big?size=5000"));
-    ASSERT_EQ(Rec.done, 1);
-    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), HttpPatternBytes(5000));
-}
 
 TEST_F(HTTPGetTest, ShortBodyFailsAndKeepsTheExistingFile) {
     // Content-Length 2000, 1000 bytes sent, connection closed.
@@ -116,38 +125,57 @@ TEST_F(HTTPGetTest, ShortBodyFailsAndKeepsTheExistingFile) {
     EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
 }
 
-TEST_F(HTTPGetTest, ErrorStatusIsAFailureEvenAtTheAnnouncedLength) {
-    FetchFile(Server->Url("/_status?code=404&size=1000"));
-    EXPECT_EQ(Rec.errors, 1);
-    EXPECT_EQ(Get->LastStatusCode(), 404);
-    EXPECT_TRUE(OutFiles().empty());
-
-    Rec = Recorder();
-    Rec.Attach(*Get);
-    FetchFile(Server->Url("/no-such-file.zip"));
-    EXPECT_EQ(Rec.errors, 1);
-    EXPECT_EQ(Get->LastStatusCode(), 404);
-    EXPECT_TRUE(OutFiles().empty());
-
-    // A status outside 2xx that libcurl does not follow is no success either.
-    Rec = Recorder();
-    Rec.Attach(*Get);
-    FetchFile(Server->Url("/_status?code=304&size=0"));
-    EXPECT_EQ(Rec.errors, 1);
-    EXPECT_TRUE(OutFiles().empty());
+TEST_F(HTTPGetTest, FailedFileDownloadsLeaveNothing) {
+    const std::string port = std::to_string(Server->Port());
+    struct Case {
+        std::string url;
+        int status;  // -1: not checked
+        std::string name = "target.bin";
+        int stallTimeout = 0;
+    } cases[] = {
+        // An error status is a failure even at the announced length, and so
+        // is a status outside 2xx that libcurl does not follow.
+        {Server->Url("/_status?code=404&size=1000"), 404},
+        {Server->Url("/no-such-file.zip"), 404},
+        {Server->Url("/_status?code=304&size=0"), -1},
+        // A redirect to something other than http(s) is refused.
+        {Server->Url("/_redirect?to=file:///etc/passwd"), -1},
+        // Without a Content-Length, binary data can not be checked.
+        {Server->Url("/_nolength?size=3000"), -1},
+        // Other schemes, and "http://" buried in the query, are no http request.
+        {"file:///etc/passwd", -1},
+        {"ftp://127.0.0.1:" + port + "/", -1},
+        {"", -1},
+        {"gopher://x/?u=http://127.0.0.1/", -1},
+        // An https:// address keeps its scheme: the handshake with a plain
+        // HTTP server fails, it is never fetched as http.
+        {"https://127.0.0.1:" + port + "/file.bin", -1},
+        {"http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x", 0},
+        {Server->Url("/file.bin"), -1, "no-such-folder/target.bin"},
+        // A server that stalls in the body or never answers is given up.
+        {Server->Url("/_stall?announce=100000&send=1000&hold=30"), -1, "target.bin", 1},
+        {Server->Url("/_silent?hold=30"), -1, "target.bin", 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.url);
+        Get = std::make_unique<THTTPGet>();
+        Get->BinaryData = true;
+        if (c.stallTimeout) Get->StallTimeout = c.stallTimeout;
+        Reset();
+        FetchFile(c.url, c.name);
+        EXPECT_EQ(Rec.errors, 1);
+        EXPECT_EQ(Rec.done, 0);
+        if (c.status >= 0) {
+            EXPECT_EQ(Get->LastStatusCode(), c.status);
+        }
+        EXPECT_TRUE(OutFiles().empty());
+    }
 }
 
 TEST_F(HTTPGetTest, RedirectIsFollowed) {
     FetchFile(Server->Url("/_redirect?to=/file.bin"));
     ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
     EXPECT_EQ(ReadFileToString(Out.File("target.bin")), HttpPatternBytes(1000));
-
-    // A redirect to something other than http(s) is refused.
-    Rec = Recorder();
-    Rec.Attach(*Get);
-    FetchFile(Server->Url("/_redirect?to=file:///etc/passwd"));
-    EXPECT_EQ(Rec.errors, 1);
-    EXPECT_TRUE(OutFiles().size() == 1);  // only the earlier target.bin
 }
 
 TEST_F(HTTPGetTest, SlowTrickleReportsRisingProgress) {
@@ -166,9 +194,7 @@ TEST_F(HTTPGetTest, SlowTrickleReportsRisingProgress) {
 }
 
 TEST_F(HTTPGetTest, AbortDuringStalledBodyEndsAtOnceAndLeavesNoFile) {
-    Get->URL = Server->Url("/_stall?announce=100000&send=3000&hold=30");
-    Get->FileName = Out.File("target.bin");
-    Get->StartFileDownload();
+    StartFile(Server->Url("/_stall?announce=100000&send=3000&hold=30"));
     ASSERT_TRUE(ProcessEventsUntil([&] { return !Rec.progress.empty(); }, 10000));
     ProcessEventsFor(100);
     size_t seen = Rec.progress.size();
@@ -188,27 +214,13 @@ TEST_F(HTTPGetTest, AbortAfterTheLastByteStillLeavesTheTargetAlone) {
     // The worker is done but its completion has not reached the owner yet:
     // the abort wins, and what the owner hears (OnError) matches the disk.
     WriteTestFile(Out.File("target.bin"), "previous version");
-    Get->URL = Server->Url("/file.bin");
-    Get->FileName = Out.File("target.bin");
-    Get->StartFileDownload();
+    StartFile(Server->Url("/file.bin"));
     QThread::msleep(500);  // no events: the completion stays queued
     Get->AbortDownload();
     ASSERT_TRUE(ProcessEventsUntil([&] { return Rec.Finished() > 0; }, 5000));
     EXPECT_EQ(Rec.errors, 1);
     EXPECT_EQ(ReadFileToString(Out.File("target.bin")), "previous version");
     EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
-}
-
-TEST_F(HTTPGetTest, StalledServerIsGivenUp) {
-    Get->StallTimeout = 1;
-    FetchFile(Server->Url("/_stall?announce=100000&send=1000&hold=30"));
-    EXPECT_EQ(Rec.errors, 1);
-    EXPECT_TRUE(OutFiles().empty());
-
-    Rec = Recorder();
-    Rec.Attach(*Get);
-    FetchFile(Server->Url("/_silent?hold=30"));
-    EXPECT_EQ(Rec.errors, 1);
 }
 
 TEST_F(HTTPGetTest, BodyLongerThanAnnouncedIsCutAtTheAnnouncedLength) {
@@ -225,26 +237,18 @@ TEST_F(HTTPGetTest, MemoryTargetIsBounded) {
     EXPECT_EQ(Rec.strings, 0);
 
     // Without a Content-Length the limit holds while the body streams.
-    Rec = Recorder();
-    Rec.Attach(*Get);
+    Reset();
     Get->BinaryData = false;
     FetchString(Server->Url("/_nolength?size=10000"));
     EXPECT_EQ(Rec.errors, 1);
 
-    Rec = Recorder();
-    Rec.Attach(*Get);
+    Reset();
     FetchString(Server->Url("/_big?size=4096"));
     ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
     EXPECT_EQ(Rec.text, HttpPatternBytes(4096));
 }
 
-TEST_F(HTTPGetTest, MissingContentLengthDependsOnBinaryData) {
-    FetchFile(Server->Url("/_nolength?size=3000"));
-    EXPECT_EQ(Rec.errors, 1);
-    EXPECT_TRUE(OutFiles().empty());
-
-    Rec = Recorder();
-    Rec.Attach(*Get);
+TEST_F(HTTPGetTest, MissingContentLengthIsFineForTextData) {
     Get->BinaryData = false;
     FetchFile(Server->Url("/_nolength?size=3000"));
     ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
@@ -253,90 +257,49 @@ TEST_F(HTTPGetTest, MissingContentLengthDependsOnBinaryData) {
     EXPECT_EQ(Rec.progress.back(), std::make_pair(int64_t(0), int64_t(3000)));
 }
 
-TEST_F(HTTPGetTest, RequestCarriesAgentRefererAcceptAndNoCache) {
-    Get->Referer = "http://example.invalid/page";
-    FetchString(Server->Url("/_echo"));
-    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
-    EXPECT_TRUE(Contains(Rec.text, "GET /_echo HTTP/1.0\n")) << Rec.text;
-    EXPECT_TRUE(Contains(Rec.text, "User-Agent: Orvane HTTPGet\n"));
-    EXPECT_TRUE(Contains(Rec.text, "Referer: http://example.invalid/page\n"));
-    EXPECT_TRUE(Contains(Rec.text, "Accept: */*\n"));
-    EXPECT_TRUE(Contains(Rec.text, "Pragma: no-cache\n"));
-
-    Rec = Recorder();
-    Rec.Attach(*Get);
-    Get->Agent = "";
-    Get->Referer = "";
-    Get->UseCache = true;
-    Get->AcceptTypes = "text/plain\r\nX-Injected: 1";
-    FetchString(Server->Url("/_echo"));
-    ASSERT_EQ(Rec.strings, 1);
-    EXPECT_FALSE(ContainsText(Rec.text, "User-Agent:")) << Rec.text;
-    EXPECT_FALSE(ContainsText(Rec.text, "Referer:"));
-    EXPECT_FALSE(ContainsText(Rec.text, "no-cache"));
-    EXPECT_FALSE(Contains(Rec.text, "\nX-Injected:")) << "header injection";
-}
-
-TEST_F(HTTPGetTest, PostSendsTheQueryAsAForm) {
-    Get->PostQuery = "a=1&b=two";
-    FetchString(Server->Url("/_echo"));
-    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
-    EXPECT_TRUE(Contains(Rec.text, "POST /_echo HTTP/1.0\n")) << Rec.text;
-    EXPECT_TRUE(Contains(Rec.text, "Content-Type: application/x-www-form-urlencoded\n"));
-    EXPECT_TRUE(Contains(Rec.text, "Content-Length: 9\n"));
-    EXPECT_TRUE(Contains(Rec.text, "\n\na=1&b=two"));
-}
-
-TEST_F(HTTPGetTest, UrlForms) {
-    // Scheme in capitals, port kept, path from the first slash.
-    FetchFile("HTTP://127.0.0.1:" + std::to_string(Server->Port()) + "/file.bin");
-    ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
-
-    // A bare host and port with "/" fetches the root.
-    Rec = Recorder();
-    Rec.Attach(*Get);
-    Get->BinaryData = false;
-    FetchString("127.0.0.1:" + std::to_string(Server->Port()) + "/");
-    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
-    EXPECT_TRUE(Contains(Rec.text, "hello"));
-
-    // A bare address whose query carries another address is still http.
-    Rec = Recorder();
-    Rec.Attach(*Get);
-    FetchString("127.0.0.1:" + std::to_string(Server->Port()) + "/_echo?back=http://x/");
-    ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
-    EXPECT_TRUE(Contains(Rec.text, "GET /_echo?back=http://x/ HTTP/1.0\n")) << Rec.text;
-
-    // Other schemes, and "http://" buried in the query, are no http request.
-    for (const std::string &url : std::vector<std::string>{"file:///etc/passwd", "ftp://127.0.0.1:" + std::to_string(Server->Port()) + "/",
-          "", "gopher://x/?u=http://127.0.0.1/"}) {
-        Rec = Recorder();
-        Rec.Attach(*Get);
-        FetchFile(url);
-        EXPECT_EQ(Rec.errors, 1) << url;
+TEST_F(HTTPGetTest, RequestsAsTheServerSeesThem) {
+    const std::string bare = "127.0.0.1:" + std::to_string(Server->Port());
+    using Texts = std::vector<std::string>;
+    struct Case {
+        const char *what;
+        std::function<void(THTTPGet &)> set;
+        std::string url;
+        Texts has, lacks;
+    } cases[] = {
+        {"defaults", [](THTTPGet &g) { g.Referer = "http://example.invalid/page"; }, Server->Url("/_echo"),
+         {"GET /_echo HTTP/1.0\n", "User-Agent: Orvane HTTPGet\n", "Referer: http://example.invalid/page\n",
+          "Accept: */*\n", "Pragma: no-cache\n"},
+         {}},
+        {"blank agent, cache allowed, header injection",
+         [](THTTPGet &g) {
+             g.Agent = "";
+             g.UseCache = true;
+             g.AcceptTypes = "text/plain\r\nX-Injected: 1";
+         },
+         Server->Url("/_echo"), {}, {"User-Agent:", "Referer:", "no-cache", "\nX-Injected:"}},
+        {"post", [](THTTPGet &g) { g.PostQuery = "a=1&b=two"; }, Server->Url("/_echo"),
+         {"POST /_echo HTTP/1.0\n", "Content-Type: application/x-www-form-urlencoded\n", "Content-Length: 9\n",
+          "\n\na=1&b=two"},
+         {}},
+        // Scheme in capitals, port kept, path from the first slash.
+        {"capitals", nullptr, "HTTP://" + bare + "/index.html", {"hello"}, {}},
+        // A bare host and port with "/" fetches the root, and a bare address
+        // whose query carries another address is still http.
+        {"bare root", [](THTTPGet &g) { g.BinaryData = false; }, bare + "/", {"hello"}, {}},
+        {"bare with address in query", [](THTTPGet &g) { g.BinaryData = false; }, bare + "/_echo?back=http://x/",
+         {"GET /_echo?back=http://x/ HTTP/1.0\n"}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Get = std::make_unique<THTTPGet>();
+        Get->BinaryData = true;
+        Reset();
+        if (c.set) c.set(*Get);
+        FetchString(c.url);
+        ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
+        for (const std::string &t : c.has) EXPECT_TRUE(Contains(Rec.text, t)) << t << " in\n" << Rec.text;
+        for (const std::string &t : c.lacks) EXPECT_FALSE(ContainsText(Rec.text, t)) << t << " in\n" << Rec.text;
     }
-    EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
-}
-
-TEST_F(HTTPGetTest, UnreachableServerAndUnwritableTargetFail) {
-    int closed = FreeLoopbackPort();
-    FetchFile("http://127.0.0.1:" + std::to_string(closed) + "/x");
-    EXPECT_EQ(Rec.errors, 1);
-    EXPECT_EQ(Get->LastStatusCode(), 0);
-
-    Rec = Recorder();
-    Rec.Attach(*Get);
-    FetchFile(Server->Url("/file.bin"), "no-such-folder/target.bin");
-    EXPECT_EQ(Rec.errors, 1);
-    EXPECT_TRUE(OutFiles().empty());
-}
-
-TEST_F(HTTPGetTest, HttpsAddressIsNotFetchedAsPlainHttp) {
-    // A plain-HTTP server behind an https:// address must not be fetched as
-    // http: the scheme is kept, so the TLS handshake fails.
-    FetchFile("https://127.0.0.1:" + std::to_string(Server->Port()) + "/file.bin");
-    EXPECT_EQ(Rec.errors, 1);
-    EXPECT_TRUE(OutFiles().empty());
 }
 
 TEST_F(HTTPGetTest, HttpsServerWithAnUntrustedCertificateIsRefused) {
@@ -362,8 +325,7 @@ TEST_F(HTTPGetTest, CredentialsAnswerTheServersChallenge) {
     ASSERT_EQ(Rec.strings, 1) << Get->LastErrorText();
     EXPECT_EQ(Rec.text, "secret");
 
-    Rec = Recorder();
-    Rec.Attach(*Get);
+    Reset();
     Get->Password = "wrong";
     FetchString(Server->Url("/_auth?user=anna&pass=s3cret"));
     EXPECT_EQ(Rec.errors, 1);
@@ -371,13 +333,9 @@ TEST_F(HTTPGetTest, CredentialsAnswerTheServersChallenge) {
 }
 
 TEST_F(HTTPGetTest, SecondStartWhileRunningIsIgnored) {
-    Get->URL = Server->Url("/_trickle?chunks=5&size=100&delay=50");
-    Get->FileName = Out.File("target.bin");
-    Get->StartFileDownload();
+    StartFile(Server->Url("/_trickle?chunks=5&size=100&delay=50"));
     EXPECT_TRUE(Get->Running());
-    Get->URL = Server->Url("/file.bin");
-    Get->FileName = Out.File("other.bin");
-    Get->StartFileDownload();
+    StartFile(Server->Url("/file.bin"), "other.bin");
     ASSERT_TRUE(ProcessEventsUntil([&] { return Rec.Finished() > 0; }, 10000));
     ProcessEventsFor(300);
     EXPECT_EQ(Rec.done, 1);
@@ -432,18 +390,14 @@ TEST_F(HTTPGetTest, HandlerMayStartTheNextDownload) {
 
 TEST_F(HTTPGetTest, WaitThreadReturnsAfterTheEvents) {
     Get->WaitThread = true;
-    Get->URL = Server->Url("/_trickle?chunks=4&size=250&delay=30");
-    Get->FileName = Out.File("target.bin");
-    Get->StartFileDownload();
+    StartFile(Server->Url("/_trickle?chunks=4&size=250&delay=30"));
     EXPECT_FALSE(Get->Running());
     EXPECT_EQ(Rec.done, 1);
     EXPECT_EQ(FileSize(Out.File("target.bin")), 1000);
 }
 
 TEST_F(HTTPGetTest, DestroyingARunningComponentJoinsSilently) {
-    Get->URL = Server->Url("/_stall?announce=100000&send=2000&hold=30");
-    Get->FileName = Out.File("target.bin");
-    Get->StartFileDownload();
+    StartFile(Server->Url("/_stall?announce=100000&send=2000&hold=30"));
     ASSERT_TRUE(ProcessEventsUntil([&] { return !Rec.progress.empty(); }, 10000));
     QElapsedTimer t;
     t.start();

@@ -2,11 +2,9 @@
 
 #include <QSystemTrayIcon>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "EventLoopWait.h"
-#include "TrayIcon.h"
+#include "TrayTestUtil.h"
 
 // The desktop back-end under the headless platform: there is no tray to
 // show anything in, but the Qt icons exist and their signals can be played.
@@ -16,13 +14,7 @@ protected:
         EnsureQApplication();
         FPrevious = SetTrayBackend(&Desktop);
         Icon = std::make_unique<TTrayIcon>(nullptr);
-        Icon->OnClick = [this](QObject *) { Events.push_back("click"); };
-        Icon->OnMouseDown = [this](QObject *, TMouseButton b, TShiftState, int, int) {
-            Events.push_back(b == mbLeft ? "down-left" : b == mbRight ? "down-right" : "down-middle");
-        };
-        Icon->OnMouseUp = [this](QObject *, TMouseButton b, TShiftState, int, int) {
-            Events.push_back(b == mbLeft ? "up-left" : b == mbRight ? "up-right" : "up-middle");
-        };
+        RecordMouseEvents(*Icon, Events);
         Icon->SetHint("Tarnwick / Mailbox not checked yet");
         Icon->SetIconVisible(true);
         Qt = Desktop.TrayIconOf(Icon->Id());
@@ -42,17 +34,19 @@ private:
     TTrayBackend *FPrevious = nullptr;
 };
 
-TEST_F(QtTrayBackendTest, TipIconAndRemovalReachTheQtIcon) {
+TEST_F(QtTrayBackendTest, TipIconBalloonClickAndRemovalReachTheQtIcon) {
     EXPECT_EQ(Qt->toolTip(), QString("Tarnwick / Mailbox not checked yet"));
     Icon->SetHint(std::string(200, 'z'));
     EXPECT_EQ(Qt->toolTip().size(), 127);
     Icon->SetShowHint(false);
     EXPECT_TRUE(Qt->toolTip().isEmpty());
-    QImage img(16, 16, QImage::Format_ARGB32);
-    img.fill(0xff112233u);
-    QIcon pic(QPixmap::fromImage(img));
+    QIcon pic = SolidIcon(0xff112233u);
     Icon->SetIcon(pic);
     EXPECT_EQ(Qt->icon().cacheKey(), pic.cacheKey());
+    int clicked = 0;
+    Icon->OnBalloonHintClick = [&](QObject *) { ++clicked; };
+    emit Qt->messageClicked();
+    EXPECT_EQ(clicked, 1);
 
     Icon->SetIconVisible(false);
     EXPECT_EQ(Desktop.TrayIconOf(Icon->Id()), nullptr);
@@ -112,11 +106,4 @@ TEST_F(QtTrayBackendTest, TwoQuickTriggersAreADoubleClick) {
     emit Qt->activated(QSystemTrayIcon::Trigger);
     EXPECT_EQ(dbl, 1);
     EXPECT_EQ(std::count(Events.begin(), Events.end(), "click"), 2);
-}
-
-TEST_F(QtTrayBackendTest, ABalloonClickReachesTheIcon) {
-    int clicked = 0;
-    Icon->OnBalloonHintClick = [&](QObject *) { ++clicked; };
-    emit Qt->messageClicked();
-    EXPECT_EQ(clicked, 1);
 }

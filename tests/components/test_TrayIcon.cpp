@@ -1,23 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QImage>
-#include <QPixmap>
 #include <QWidget>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "EventLoopWait.h"
-#include "TrayIcon.h"
+#include "TrayTestUtil.h"
 
 namespace {
-
-QIcon SolidIcon(QRgb colour) {
-    QImage img(16, 16, QImage::Format_ARGB32);
-    img.fill(colour);
-    return QIcon(QPixmap::fromImage(img));
-}
 
 // A tray icon on a recording notification area, with every event logged.
 class TrayIconTest : public ::testing::Test {
@@ -32,17 +22,16 @@ protected:
     }
     TTrayIcon &Make(QObject *owner = nullptr) {
         Icon = std::make_unique<TTrayIcon>(owner);
-        auto &t = *Icon;
-        t.OnClick = [this](QObject *) { Events.push_back("click"); };
-        t.OnMouseDown = [this](QObject *, TMouseButton b, TShiftState, int, int) {
-            Events.push_back(b == mbLeft ? "down-left" : b == mbRight ? "down-right" : "down-middle");
-        };
-        t.OnMouseUp = [this](QObject *, TMouseButton b, TShiftState, int, int) {
-            Events.push_back(b == mbLeft ? "up-left" : b == mbRight ? "up-right" : "up-middle");
-        };
-        return t;
+        RecordMouseEvents(*Icon, Events);
+        return *Icon;
     }
     void Send(unsigned n) { Shell.Send(Icon->Id(), n); }
+    // Fills list with n icons of different colours and answers them.
+    static std::vector<QIcon> Fill(TImageList &list, int n) {
+        std::vector<QIcon> icons;
+        for (int i = 0; i < n; ++i) list.Add(icons.emplace_back(SolidIcon(0xff000000u | QRgb(0x3f5a7 * (i + 1)))));
+        return icons;
+    }
     int Count(const std::string &e) const { return int(std::count(Events.begin(), Events.end(), e)); }
 
     TRecordingTrayBackend Shell;
@@ -82,6 +71,7 @@ TEST_F(TrayIconTest, TipHoldsAtMost127CharactersAndIsEmptyWithoutShowHint) {
 
 TEST_F(TrayIconTest, BalloonIsCutToItsLimitsAndHidesTheOldOneFirst) {
     auto &t = Make();
+    EXPECT_FALSE(t.ShowBalloonTip("t", "m", biInfo, 5));  // no icon shown to carry it
     t.SetIconVisible(true);
     size_t before = Shell.Calls.size();
     EXPECT_TRUE(t.ShowBalloonTip(std::string(100, 'T'), std::string(300, 'x'), biWarning, 10));
@@ -109,17 +99,10 @@ TEST_F(TrayIconTest, BalloonIsCutToItsLimitsAndHidesTheOldOneFirst) {
     EXPECT_EQ(Shell.Last().Data.dwInfoFlags, unsigned(NIIF_NONE));
 }
 
-TEST_F(TrayIconTest, BalloonOnAnIconNotShownIsRefused) {
-    auto &t = Make();
-    EXPECT_FALSE(t.ShowBalloonTip("t", "m", biInfo, 5));
-}
-
 TEST_F(TrayIconTest, IconIndexIsClampedAndAnEmptyOrVanishedListIsHarmless) {
     auto &t = Make();
     TImageList list;
-    std::vector<QIcon> icons;
-    for (QRgb c : {0xffff0000u, 0xff00ff00u, 0xff0000ffu, 0xffffff00u})
-        list.Add(icons.emplace_back(SolidIcon(c)));
+    std::vector<QIcon> icons = Fill(list, 4);
     t.SetIconList(&list);
     t.SetIconIndex(99);
     EXPECT_EQ(t.IconIndex(), 3);
@@ -140,8 +123,7 @@ TEST_F(TrayIconTest, IconIndexIsClampedAndAnEmptyOrVanishedListIsHarmless) {
 
     // A list freed while the icon cycles through it.
     auto *doomed = new TImageList;
-    doomed->Add(SolidIcon(0xff000000u));
-    doomed->Add(SolidIcon(0xffffffffu));
+    Fill(*doomed, 2);
     t.SetIconList(doomed);
     t.SetIconIndex(1);
     t.SetCycleInterval(5);
@@ -157,9 +139,7 @@ TEST_F(TrayIconTest, IconIndexIsClampedAndAnEmptyOrVanishedListIsHarmless) {
 TEST_F(TrayIconTest, CyclingShowsEachImageInTurnAndReportsTheNextIndex) {
     auto &t = Make();
     TImageList list;
-    std::vector<QIcon> icons;
-    for (QRgb c : {0xffff0000u, 0xff00ff00u, 0xff0000ffu})
-        list.Add(icons.emplace_back(SolidIcon(c)));
+    std::vector<QIcon> icons = Fill(list, 3);
     t.SetIconVisible(true);
     t.SetIconList(&list);
     t.SetIconIndex(2);
@@ -193,15 +173,13 @@ TEST_F(TrayIconTest, CyclingShowsEachImageInTurnAndReportsTheNextIndex) {
     EXPECT_EQ(TSimpleTimer::RunningCount(), running);
 }
 
-TEST_F(TrayIconTest, WithoutDoubleClickHandlerAClickFiresAtOnceBetweenDownAndUp) {
-    Make();
+TEST_F(TrayIconTest, AClickWaitsForTheDoubleClickTimeOnlyWithADoubleClickHandler) {
+    auto &t = Make();
     Send(tnLButtonDown);
     Send(tnLButtonUp);
     EXPECT_EQ(Events, (std::vector<std::string>{"down-left", "click", "up-left"}));
-}
 
-TEST_F(TrayIconTest, WithDoubleClickHandlerASingleClickWaitsForTheDoubleClickTime) {
-    auto &t = Make();
+    Events.clear();
     int dbl = 0;
     t.OnDblClick = [&](QObject *) { ++dbl; };
     Shell.DblClickTime = 40;

@@ -15,6 +15,23 @@ namespace {
 
 std::string Golden(const std::string &name) { return ReadFileToString(TestDataDir() + "ini/" + name); }
 
+// Runs write in a child process whose files may not grow past 4 KiB, with
+// SIGXFSZ handled by sigxfsz; answers the child's wait status.
+template <class F>
+int WaitStatusOfLimitedWrite(void (*sigxfsz)(int), F &&write) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        struct rlimit rl{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &rl);
+        ::signal(SIGXFSZ, sigxfsz);
+        write();
+        ::_exit(0);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    return status;
+}
+
 }  // namespace
 
 TEST(IniFileRead, PrivateProfileQuirksOnCrlfFileWithBom) {
@@ -170,18 +187,8 @@ TEST(IniFileWrite, InterruptedWriteLeavesTheOldFile) {
     std::string path = dir.File("settings.ini");
     const std::string old = "[Accounts]\r\nNum=0\r\n[0]\r\nName=keep me\r\n";
     WriteTestFile(path, old);
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        // The kernel kills the writer part-way through the file.
-        struct rlimit rl{4096, 4096};
-        ::setrlimit(RLIMIT_FSIZE, &rl);
-        ::signal(SIGXFSZ, SIG_DFL);
-        TIniFile(path).WriteString("0", "Name", std::string(100000, 'n'));
-        ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    // The kernel kills the writer part-way through the file.
+    int status = WaitStatusOfLimitedWrite(SIG_DFL, [&] { TIniFile(path).WriteString("0", "Name", std::string(100000, 'n')); });
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
     EXPECT_EQ(ReadFileToString(path), old);
@@ -192,22 +199,14 @@ TEST(IniFileWrite, FailedWriteRaisesAndLeavesNoTemporary) {
     TempDir dir;
     std::string path = dir.File("s.ini");
     WriteTestFile(path, "[S]\nk=1\n");
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        // The write fails part-way (EFBIG) and must say so.
-        struct rlimit rl{4096, 4096};
-        ::setrlimit(RLIMIT_FSIZE, &rl);
-        ::signal(SIGXFSZ, SIG_IGN);
+    // The write fails part-way (EFBIG) and must say so.
+    int status = WaitStatusOfLimitedWrite(SIG_IGN, [&] {
         try {
             TIniFile(path).WriteString("S", "k", std::string(100000, 'n'));
         } catch (const EIniFileError &) {
             ::_exit(7);
         }
-        ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    });
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 7);
     EXPECT_EQ(TIniFile(path).ReadString("S", "k", ""), "1");

@@ -15,23 +15,16 @@ namespace {
 class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char *x = std::getenv("XDG_CONFIG_HOME");
-        FOldXdg = x ? x : "";
-        FHadXdg = x != nullptr;
-        ::setenv("XDG_CONFIG_HOME", (Dir.Path() + "config").c_str(), 1);
-        for (const char *v : {"XDG_DATA_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"}) {
+        for (auto [v, sub] : {std::pair{"XDG_CONFIG_HOME", "config"}, {"XDG_DATA_HOME", "data"},
+                              {"XDG_CONFIG_DIRS", "etc"}, {"XDG_DATA_DIRS", "usr"}}) {
             const char *old = std::getenv(v);
             FOldEnv.emplace_back(v, old ? std::optional<std::string>(old) : std::nullopt);
+            ::setenv(v, (Dir.Path() + sub).c_str(), 1);
         }
-        ::setenv("XDG_DATA_HOME", (Dir.Path() + "data").c_str(), 1);
-        ::setenv("XDG_CONFIG_DIRS", (Dir.Path() + "etc").c_str(), 1);
-        ::setenv("XDG_DATA_DIRS", (Dir.Path() + "usr").c_str(), 1);
         ::unsetenv("TW_REGISTRY_FILE");
         SetRegistryFileName("");
     }
     void TearDown() override {
-        if (FHadXdg) ::setenv("XDG_CONFIG_HOME", FOldXdg.c_str(), 1);
-        else ::unsetenv("XDG_CONFIG_HOME");
         for (const auto &[name, value] : FOldEnv) {
             if (value) ::setenv(name.c_str(), value->c_str(), 1);
             else ::unsetenv(name.c_str());
@@ -41,8 +34,6 @@ protected:
     TempDir Dir;
 
 private:
-    std::string FOldXdg;
-    bool FHadXdg = false;
     std::vector<std::pair<std::string, std::optional<std::string>>> FOldEnv;
 };
 

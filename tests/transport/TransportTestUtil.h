@@ -1,5 +1,5 @@
-// Helpers of the transport tests: a plain loopback listener, descriptor
-// counting, and the shared Qt application for the anti-freeze tests.
+// Helpers of the transport tests: a plain loopback listener, descriptor and
+// thread counting, and a running Qt event loop for the anti-freeze tests.
 #pragma once
 
 #include <arpa/inet.h>
@@ -8,10 +8,49 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
+#include <QTimer>
+#include <functional>
+#include <memory>
 #include <string>
 
+#include "NetAntiFreeze.h"
+#include "NetStack.h"
 #include "QtTestApp.h"
+
+// Holds a stack reference for the duration of a test.
+struct StackRef {
+    StackRef() { TNetStack::IncUsage(); }
+    ~StackRef() { TNetStack::DecUsage(); }
+};
+
+// An installed anti-freeze that runs Qt's event loop in 20 ms steps.
+struct GuiAntiFreeze {
+    GuiAntiFreeze() {
+        EnsureQApplication();
+        TNetAntiFreeze::SetProcessMessagesHook([](bool) { QCoreApplication::processEvents(); });
+        AntiFreeze = NetCreateNoOwner<TNetAntiFreeze>();
+        AntiFreeze->IdleTimeOut = 20;
+    }
+    ~GuiAntiFreeze() {
+        AntiFreeze.reset();
+        TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+    }
+    std::unique_ptr<TNetAntiFreeze> AntiFreeze;
+};
+
+// A Qt timer ticking every 10 ms: about 100 ticks a second while the event
+// loop runs, 0 or 1 when it is frozen.
+struct TickCounter {
+    TickCounter() {
+        QObject::connect(&Timer, &QTimer::timeout, [this] { ++Ticks; });
+        Timer.start(10);
+    }
+    QTimer Timer;
+    int Ticks = 0;
+};
 
 // A listening socket on 127.0.0.1 (or ::1) and an ephemeral port.
 class LoopbackListener {
@@ -52,15 +91,17 @@ inline int RefusingPort() {
     return l.port;
 }
 
-inline int OpenDescriptorCount() {
+inline int EntryCount(const char *dir) {
     int n = 0;
-    if (DIR *d = ::opendir("/proc/self/fd")) {
+    if (DIR *d = ::opendir(dir)) {
         while (dirent *e = ::readdir(d))
             if (e->d_name[0] != '.') ++n;
         ::closedir(d);
     }
-    return n - 1;  // the directory's own descriptor
+    return n;
 }
+inline int OpenDescriptorCount() { return EntryCount("/proc/self/fd") - 1; }  // less the listing's own
+inline int ThreadCount() { return EntryCount("/proc/self/task"); }
 
 inline void WriteAll(int fd, const std::string &s) {
     size_t off = 0;
@@ -68,5 +109,29 @@ inline void WriteAll(int fd, const std::string &s) {
         ssize_t n = ::send(fd, s.data() + off, s.size() - off, MSG_NOSIGNAL);
         if (n <= 0) return;
         off += size_t(n);
+    }
+}
+
+// The message of the E that call throws; a test failure when it throws none.
+template <class E, class F>
+std::string ThrownMessage(F &&call) {
+    try {
+        call();
+    } catch (const E &e) {
+        return e.Message();
+    }
+    ADD_FAILURE() << "nothing thrown";
+    return "<nothing thrown>";
+}
+
+// call must raise the socket error code with the usual "Socket Error # "
+// text and text after the line break.
+inline void ExpectSocketError(const std::function<void()> &call, int code, const std::string &text) {
+    try {
+        call();
+        ADD_FAILURE() << "no error for " << code;
+    } catch (const ENetSocketError &e) {
+        EXPECT_EQ(e.LastError(), code);
+        EXPECT_EQ(e.Message(), "Socket Error # " + std::to_string(code) + "\r\n" + text);
     }
 }

@@ -33,10 +33,6 @@ std::unique_ptr<TTestClient> ClientTo(int port) {
     c->OnDisconnected = [raw](TNetTCPConnection *) { raw->events.push_back("OnDisconnected"); };
     return c;
 }
-
-struct ReplyHolder {
-    TNetReplyRFC r;
-};
 }  // namespace
 
 TEST(NetReplyRFC, FormatsAndCodes) {
@@ -53,12 +49,7 @@ TEST(NetReplyRFC, FormatsAndCodes) {
     EXPECT_TRUE(r.IsLastLine("250 x"));
     EXPECT_FALSE(r.IsLastLine("250-x"));
     EXPECT_FALSE(r.IsLastLine("250+x"));
-    try {
-        r.SetCode("99");
-        FAIL();
-    } catch (const ENetException &e) {
-        EXPECT_EQ(e.Message(), "Reply Code is not valid: 99");
-    }
+    EXPECT_EQ(ThrownMessage<ENetException>([&] { r.SetCode("99"); }), "Reply Code is not valid: 99");
     EXPECT_THROW(r.SetCode("1000"), ENetException);
     EXPECT_THROW(r.SetFormattedReply(TStringList{"+OK ready"}), ENetException);
     r.SetCode(" ");  // blank codes are allowed
@@ -89,12 +80,7 @@ TEST(NetReplyRFC, FormatsAndCodes) {
     TNetReplies set;
     TNetReplyRFC a(&set), b(&set);
     a.SetCode("200");
-    try {
-        b.SetCode("200");
-        FAIL();
-    } catch (const ENetException &e) {
-        EXPECT_EQ(e.Message(), "Reply already exists for 200");
-    }
+    EXPECT_EQ(ThrownMessage<ENetException>([&] { b.SetCode("200"); }), "Reply already exists for 200");
 }
 
 TEST(NetTCPClient, CommandsRepliesAndStatus) {
@@ -105,12 +91,7 @@ TEST(NetTCPClient, CommandsRepliesAndStatus) {
     c->Connect();
     EXPECT_EQ(c->events, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected.", "OnConnected"}));
     EXPECT_TRUE(c->Connected());
-    try {
-        c->Connect();
-        FAIL();
-    } catch (const ENetAlreadyConnected &e) {
-        EXPECT_EQ(e.Message(), "Already connected.");
-    }
+    EXPECT_EQ(ThrownMessage<ENetAlreadyConnected>([&] { c->Connect(); }), "Already connected.");
     EXPECT_TRUE(c->Connected());
     EXPECT_EQ(c->GetResponse({220}), 220);  // the blank line first is skipped
     EXPECT_EQ(c->SendCmd("EHLO me", {250}), 250);
@@ -144,12 +125,7 @@ TEST(NetTCPClient, ConnectPreconditionsAndNeverOpened) {
     EXPECT_THROW(c->Connect(), ENetHostRequired);
     c->SetHost("127.0.0.1");
     EXPECT_THROW(c->Connect(), ENetPortRequired);
-    try {
-        c->SendCmd("NOOP");
-        FAIL();
-    } catch (const ENetNotConnected &e) {
-        EXPECT_EQ(e.Message(), "Not connected.");
-    }
+    EXPECT_EQ(ThrownMessage<ENetNotConnected>([&] { c->SendCmd("NOOP"); }), "Not connected.");
     int fired = 0;
     c->OnStatus = [&](TNetComponent *, TNetStatus, const std::string &) { ++fired; };
     c->OnDisconnected = [&](TNetTCPConnection *) { ++fired; };
@@ -159,12 +135,7 @@ TEST(NetTCPClient, ConnectPreconditionsAndNeverOpened) {
     // A refused connect raises the socket error and leaves the client reusable.
     c->SetPort(RefusingPort());
     c->SetConnectTimeout(2000);
-    try {
-        c->Connect();
-        FAIL();
-    } catch (const ENetSocketError &e) {
-        EXPECT_EQ(e.LastError(), 10061);
-    }
+    ExpectSocketError([&] { c->Connect(); }, 10061, "Connection refused.");
     EXPECT_FALSE(c->Connected());
     ASSERT_NE(c->IOHandler(), nullptr);
     EXPECT_TRUE(c->ManagedIOHandler());
@@ -177,12 +148,7 @@ TEST(NetTCPClient, SilentPeerInsideAReply) {
     c->SetReadTimeout(300);
     c->Connect();
     uint32_t t0 = TicksNow();
-    try {
-        c->GetResponse({250});
-        FAIL();
-    } catch (const ENetReadTimeout &e) {
-        EXPECT_EQ(e.Message(), "Read Timeout");
-    }
+    EXPECT_EQ(ThrownMessage<ENetReadTimeout>([&] { c->GetResponse({250}); }), "Read Timeout");
     EXPECT_LT(TicksDiff(t0, TicksNow()), 1500u);
 }
 
