@@ -167,16 +167,23 @@ TEST(NetSocketHandle, WorksAboveDescriptor1024) {
 
 TEST(NetSocketHandle, BindingRangesAndAddresses) {
     StackRef ref;
-    LoopbackListener taken;  // occupies the top port of the range
-    int top = taken.port;
+    // A loopback address of this test's own, so that ports next to the taken
+    // one are not held by other tests running at the same time.
+    const std::string addr = "127.91." + std::to_string(getpid() % 250 + 1) + ".7";
+    TNetSocketHandle taken;  // occupies the top port of the range
+    taken.AllocateSocket();
+    taken.IP = addr;
+    taken.Port = 0;
+    taken.Bind();
+    int top = taken.Port;
     TNetSocketHandle h;
     h.AllocateSocket();
-    h.IP = "127.0.0.1";
+    h.IP = addr;
     h.ClientPortMin = top - 2;
     h.ClientPortMax = top;
     h.Port = 0;
-    // The free port right under the taken one binds (unless another process
-    // happens to hold it, then one lower).
+    // The free port right under the taken one binds (unless a wildcard
+    // listener elsewhere happens to hold it, then one lower).
     h.Bind();
     EXPECT_LT(h.Port, top);
     EXPECT_GE(h.Port, top - 2);
@@ -188,7 +195,7 @@ TEST(NetSocketHandle, BindingRangesAndAddresses) {
     EXPECT_EQ(ThrownMessage<ENetInvalidPortRange>([&] { bad.Bind(); }), "Invalid Port Range (6000 - 5000)");
     TNetSocketHandle busy;
     busy.AllocateSocket();
-    busy.IP = "127.0.0.1";
+    busy.IP = addr;
     busy.Port = top;
     busy.ClientPortMin = top - 2;
     busy.ClientPortMax = top;  // a set port binds that port only
