@@ -137,6 +137,7 @@ public:
     explicit TNetIMAP4SASLLink(TNetIMAP4 &client) : FClient(client) {}
     void SASLSendCmd(const std::string &line) override {
         if (HasBadChar(line)) ENetIMAP4InvalidText::Toss("SASL response holds a line break");
+        FClient.BeginResponse();
         if (FTag.empty()) {
             FClient.DrainStaleInput();
             FTag = FClient.NextTag();
@@ -144,8 +145,7 @@ public:
         } else {
             FClient.WriteLine(line);
         }
-        for (int n = 0;; ++n) {
-            if (n > FClient.MaxResponseLines) FClient.Desynchronised("Unexpected: too many response lines");
+        for (;;) {
             std::string r = FClient.ReadResponseLine();
             if (r == "+" || StartsText("+ ", r)) {
                 FCode = "+";
@@ -283,6 +283,9 @@ void TNetIMAP4::WriteLine(const std::string &line) {
 
 std::string TNetIMAP4::ReadResponseLine() {
     CheckConnected();
+    // Every loop over an answer reads through here, so this one count ends
+    // a server that never finishes one, whatever shape its lines take.
+    if (++FResponseLines > MaxResponseLines) Desynchronised("Unexpected: too many response lines");
     std::string line;
     try {
         line = FIOHandler->ReadLn("\n", -1, -1);
@@ -316,11 +319,18 @@ TStringList TNetIMAP4::Exchange(const std::vector<Segment> &segments, bool byeEx
     FLastTaggedText.clear();
     DrainStaleInput();
     const std::string tag = NextTag();
+    BeginResponse();
     TStringList lines;
+    int64_t kept = 0;
+    auto keep = [&](const std::string &line) {
+        if ((kept += int64_t(line.size())) > MaxResponseSize)
+            Desynchronised("Unexpected: response larger than " + std::to_string(MaxResponseSize) + " bytes");
+    };
 
     // Reads one untagged response into lines; false when line is the
     // tagged answer (added too).
     auto take = [&](std::string line) -> bool {
+        keep(line);
         if (StartsText(tag + " ", line) || line == tag) {
             lines.Add(std::move(line));
             return false;
@@ -329,9 +339,10 @@ TStringList TNetIMAP4::Exchange(const std::vector<Segment> &segments, bool byeEx
             if (!byeExpected && StartsText("* BYE", line)) UnexpectedBye(line);
             for (int64_t lit = TrailingLiteralSize(line); lit >= 0; lit = TrailingLiteralSize(line)) {
                 SkipLiteral(lit);
-                line = line.substr(0, line.rfind('{')) + ReadResponseLine();
+                std::string more = ReadResponseLine();
+                keep(more);
+                line = line.substr(0, line.rfind('{')) + more;
             }
-            if (lines.Count() >= MaxResponseLines) Desynchronised("Unexpected: too many response lines");
             lines.Add(std::move(line));
             return true;
         }
@@ -405,6 +416,7 @@ bool TNetIMAP4::Connect(bool autoLogin) {
     // The greeting: lines up to one whose first word, or second after "*",
     // is a response code.
     TStringList lines;
+    BeginResponse();
     for (;;) {
         std::string line = Guarded([&] { return ReadResponseLine(); });
         lines.Add(line);
@@ -567,10 +579,10 @@ bool TNetIMAP4::FetchItemInner(int number, const std::string &item, const std::f
     DrainStaleInput();
     const std::string tag = NextTag();
     WriteLine(tag + " FETCH " + std::to_string(number) + " (" + item + ")");
+    BeginResponse();
 
     bool found = false;
-    for (int count = 0;; ++count) {
-        if (count > MaxResponseLines) Desynchronised("Unexpected: too many response lines");
+    for (;;) {
         std::string line = ReadResponseLine();
         if (StartsText(tag + " ", line)) {
             TNetReplyIMAP4 *reply = LastReply();

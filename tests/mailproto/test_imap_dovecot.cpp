@@ -153,7 +153,9 @@ void IMAPDovecot::CheckingCycleRoad(const std::string &user, bool tls) {
         ASSERT_TRUE(c->RetrieveHeaders(n, *msg)) << n;
         EXPECT_EQ(msg->MessageId(), ExpectedId(n));
         EXPECT_EQ(msg->Subject, ExpectedSubject(n));
-        if (n % 3 == 0) EXPECT_EQ(msg->From().Name, "Jürgen Übel");
+        if (n % 3 == 0) {
+            EXPECT_EQ(msg->From().Name, "Jürgen Übel");
+        }
         EXPECT_TRUE(msg->Body.Empty());
         EXPECT_FALSE(c->GetMessageFlags(n)) << n;
     }

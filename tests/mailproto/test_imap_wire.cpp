@@ -211,6 +211,42 @@ TEST(IMAPWire, HostileSizesAndLinesEndTheSession) {
     }
 }
 
+TEST(IMAPWire, EndlessResponsesEndTheSession) {
+    // A server that never stops one answer: literal after literal, or lines
+    // that together outgrow any real answer. Each ends in an error at the
+    // bound, not in waiting for the stream to stop or in unbounded memory.
+    const std::string line(1000, 'x');
+    struct Case {
+        const char *name;
+        bool select;  // during SELECT, else during a header fetch
+        Steps answer;
+    } cases[] = {
+        {"literals chained into one untagged line", true,
+         {S("* OK x {0}\r\n"), ScriptedPeer::SendRepeated(5000, "y {0}\r\n"), "wait_close"}},
+        {"stored lines past the size bound", true,
+         {ScriptedPeer::SendRepeated(500, "* OK " + line + "\r\n"), "wait_close"}},
+        {"literals chained after another response", false,
+         {S("* OK {0}\r\n"), ScriptedPeer::SendRepeated(5000, "{0}\r\n"), "wait_close"}},
+        {"literals chained inside our FETCH", false,
+         {S("* 1 FETCH (RFC822.HEADER {0}\r\n"), ScriptedPeer::SendRepeated(5000, " X {0}\r\n"), "wait_close"}},
+    };
+    for (const Case &k : cases) {
+        ScriptedPeer peer((k.select ? LoggedIn() : Selected(3)) + Steps{"readline"} + k.answer);
+        auto c = Client(peer);
+        c->MaxResponseLines = 1000;
+        c->MaxResponseSize = 100000;
+        c->Connect(true);
+        if (k.select) {
+            EXPECT_THROW(c->SelectMailBox("INBOX"), ENetReplyIMAP4Error) << k.name;
+        } else {
+            ASSERT_TRUE(c->SelectMailBox("INBOX"));
+            EXPECT_THROW(c->RetrieveHeaders(1, *NetCreateNoOwner<TNetMessage>()), ENetReplyIMAP4Error) << k.name;
+        }
+        EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected) << k.name;
+        EXPECT_FALSE(c->Connected()) << k.name;
+    }
+}
+
 TEST(IMAPWire, ByeDuringFetchRaisesIdleDisconnect) {
     ScriptedPeer peer(Selected(3) + Steps{"readline", S("* BYE Disconnected for inactivity.\r\n"), "close"});
     auto c = Client(peer);
