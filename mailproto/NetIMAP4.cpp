@@ -94,6 +94,17 @@ bool Is8Bit(const std::string &s) {
     return false;
 }
 
+// The blank-separated words of a text, appended to list.
+void AddWords(const std::string &text, TStringList &list) {
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t j = text.find(' ', i);
+        if (j == std::string::npos) j = text.size();
+        if (j > i) list.Add(text.substr(i, j - i));
+        i = j + 1;
+    }
+}
+
 std::string FirstWord(const std::string &line) {
     size_t sp = line.find(' ');
     return sp == std::string::npos ? line : line.substr(0, sp);
@@ -440,15 +451,8 @@ bool TNetIMAP4::Connect(bool autoLogin) {
     const std::string &banner = GreetingBanner;
     if (StartsText("[CAPABILITY ", banner)) {
         size_t end = banner.find(']');
-        std::string caps = banner.substr(12, end == std::string::npos ? std::string::npos : end - 12);
         FIMAPCapabilities->Clear();
-        size_t i = 0;
-        while (i < caps.size()) {
-            size_t j = caps.find(' ', i);
-            if (j == std::string::npos) j = caps.size();
-            if (j > i) FIMAPCapabilities->Add(caps.substr(i, j - i));
-            i = j + 1;
-        }
+        AddWords(banner.substr(12, end == std::string::npos ? std::string::npos : end - 12), *FIMAPCapabilities);
     }
     if (greeting->Code() == "BYE") {
         std::string text = GreetingBanner.empty() ? std::string("The server refused the connection.") : GreetingBanner;
@@ -505,14 +509,7 @@ bool TNetIMAP4::QueryCapabilities(TStringList *list) {
     std::string code = Command({Segment{"CAPABILITY", false}}, {"CAPABILITY"});
     TNetReplyIMAP4 *reply = LastReply();
     if (code == "OK" && reply->Text.Count() > 0) {
-        const std::string &line = reply->Text[0];
-        size_t i = 0;
-        while (i < line.size()) {
-            size_t j = line.find(' ', i);
-            if (j == std::string::npos) j = line.size();
-            if (j > i) list->Add(line.substr(i, j - i));
-            i = j + 1;
-        }
+        AddWords(reply->Text[0], *list);
         if (list->Count() > 0) list->Delete(0);
     }
     FHasIMAPCapabilities = code == "OK";
