@@ -547,15 +547,11 @@ template <class F>
 auto TNetIMAP4::Guarded(F &&f) -> decltype(f()) {
     try {
         return f();
-    } catch (const ENetConnClosedGracefully &) {
-        FConnectionState = csUnexpectedlyDisconnected;
-        ClosePlain();
-        throw;
-    } catch (const ENetReadTimeout &) {
-        FConnectionState = csUnexpectedlyDisconnected;
-        ClosePlain();
-        throw;
-    } catch (const ENetSocketError &) {
+    } catch (...) {
+        // Whatever broke off the exchange (the connection, a time-out, a
+        // full disk under a message, a handler that gave up), the rest of
+        // the answer is still on its way and would be read as the answer
+        // to the next command.
         FConnectionState = csUnexpectedlyDisconnected;
         ClosePlain();
         throw;

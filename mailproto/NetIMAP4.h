@@ -171,7 +171,8 @@ private:
                    const std::function<void(int64_t size)> &sink, int64_t maxLiteral);
     bool FetchItemInner(int number, const std::string &item,
                         const std::function<void(int64_t size)> &sink, int64_t maxLiteral);
-    // Runs f; a connection lost or silent inside it ends the session.
+    // Runs f; anything that breaks off an exchange inside it ends the
+    // session.
     template <class F>
     auto Guarded(F &&f) -> decltype(f());
     [[noreturn]] void Desynchronised(const std::string &why);

@@ -391,6 +391,31 @@ TEST(IMAPWire, WholeMessageThroughAPrivateFile) {
     c->Disconnect(false);
 }
 
+TEST(IMAPWire, AFetchAbortedInsideItsAnswerEndsTheSession) {
+    // The caller's progress handler gives up in the middle of a message
+    // whose text holds lines shaped like answers. What is left of it must
+    // never be read as the answer to a later command: a header taken from
+    // it would be matched to the wrong message, and a rule could then
+    // delete a message the user never meant.
+    const std::string fake = "Subject: forged\r\nMessage-ID: <forged@x>\r\n\r\n";
+    const std::string rest = "* 2 FETCH (RFC822.HEADER {" + std::to_string(fake.size()) + "}\r\n" + fake +
+                             ")\r\nC5 OK done\r\n";
+    const std::string head = "Subject: real\r\n\r\n";
+    const std::string lit = "* 1 FETCH (RFC822 {" + std::to_string(head.size() + rest.size()) + "}\r\n";
+    ScriptedPeer peer(Selected(2) + Steps{"readline", S(lit + head), "sleep:200", S(rest), "wait_close"});
+    auto c = Client(peer);
+    c->Connect(true);
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    c->OnWorkForPart = [](TNetComponent *, TWorkMode, int) { throw Exception("Stopped by the user."); };
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    EXPECT_THROW(c->RetrieveMessage(1, *msg), Exception);
+    EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
+    EXPECT_FALSE(c->Connected());
+    c->OnWorkForPart = nullptr;
+    EXPECT_THROW(c->RetrieveHeaders(2, *msg), ENetConnectionStateError);
+    EXPECT_NE(msg->MessageId(), "<forged@x>");
+}
+
 TEST(IMAPWire, NoTemporaryFileOutlivesAFetch) {
     const std::string body = "Subject: t\r\n\r\nbody\r\n";
     std::string lit = "* 1 FETCH (RFC822 {" + std::to_string(body.size()) + "}\r\n";
