@@ -619,6 +619,8 @@ bool TNetIMAP4::FetchItemInner(int number, const std::string &item, const std::f
                     SkipLiteral(rec.ByteCount);
                 }
                 std::string rest = ReadResponseLine();
+                // A server going down where the rest of the response belongs.
+                if (StartsText("* BYE", rest)) UnexpectedBye(rest);
                 try {
                     rec.ParseClosingLine(rest);
                 } catch (const ENetReplyIMAP4Error &e) {

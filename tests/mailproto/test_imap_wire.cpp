@@ -260,6 +260,17 @@ TEST(IMAPWire, ByeDuringFetchRaisesIdleDisconnect) {
                   "Server has gracefully disconnected you, possibly because the connection was idle for too long.");
     }
     EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
+
+    // A server going down right after the bytes of a literal, where the
+    // rest of the FETCH response belongs.
+    ScriptedPeer cut(Selected(3) + Steps{"readline", S("* 1 FETCH (RFC822.HEADER {4}\r\nA: b* BYE Shutting down.\r\n"),
+                                         "close"});
+    auto d = Client(cut);
+    d->Connect(true);
+    d->SelectMailBox("INBOX");
+    EXPECT_THROW(d->RetrieveHeaders(1, *NetCreateNoOwner<TNetMessage>()), ENetDisconnectedProbablyIdledOut);
+    EXPECT_EQ(d->ConnectionState(), csUnexpectedlyDisconnected);
+    EXPECT_FALSE(d->Connected());
 }
 
 TEST(IMAPWire, SilentOrVanishingServerEndsTheSession) {
