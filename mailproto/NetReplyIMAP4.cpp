@@ -403,6 +403,12 @@ void TNetReplyIMAP4::SortByExpected(const std::vector<std::string> &expected) {
 TNetMessageItem::TNetMessageItem() : FMsg(NetCreate<TNetMessage>(nullptr)) {}
 TNetMessageItem::~TNetMessageItem() { delete FMsg; }
 
+TNetMessageItem &TNetMessageCollection::Items(int index) {
+    if (index < 0 || index >= Count())
+        throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+    return *FItems[size_t(index)];
+}
+
 TNetMessageItem &TNetMessageCollection::Add() {
     FItems.push_back(std::make_unique<TNetMessageItem>());
     return *FItems.back();
