@@ -56,7 +56,7 @@ protected:
         }
         DovecotServer::Options o;
         o.Users = {{"plain", "pw-plain"}, {"tls", "pw-tls"}, {"cross", "pw-cross"},
-                   {"expunge", "pw-expunge"}, {"names", "pw-names"}};
+                   {"expunge", "pw-expunge"}, {"names", "pw-names"}, {"latin", "pw-p\xC3\xA4ss \"w\" \\ \xC3\xB6"}};
         Server = new DovecotServer(o);
     }
     static void TearDownTestSuite() {
@@ -68,7 +68,9 @@ protected:
         setenv("SSL_CERT_FILE", Server->CaFile().c_str(), 1);
     }
 
-    static std::string Password(const std::string &user) { return "pw-" + user; }
+    static std::string Password(const std::string &user) {
+        return user == "latin" ? "pw-p\xC3\xA4ss \"w\" \\ \xC3\xB6" : "pw-" + user;
+    }
 
     std::unique_ptr<TNetIMAP4> Client(const std::string &user, bool tls) {
         auto c = NetCreateNoOwner<TNetIMAP4>();
@@ -206,6 +208,18 @@ TEST_F(IMAPDovecot, WrongPasswordRaisesTheServersText) {
         EXPECT_NE(e.Message().find("Authentication failed"), std::string::npos) << e.Message();
     }
     EXPECT_THROW(c->SelectMailBox("INBOX"), ENetConnectionStateError);
+    c->Disconnect();
+}
+
+TEST_F(IMAPDovecot, EightBitPasswordGoesAsALiteral) {
+    // Blanks, quotes, a backslash and 8-bit characters in one password.
+    auto c = Client("latin", false);
+    ASSERT_TRUE(c->Connect(true));
+    EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+    EXPECT_TRUE(c->SelectMailBox("INBOX"));
+    c->Disconnect();
+    c->Password = "pw-p\xC3\xA4ss \"w\" \\ \xC3\xB5";  // one byte off
+    EXPECT_THROW(c->Connect(true), ENetIMAP4LoginRefused);
     c->Disconnect();
 }
 
