@@ -481,8 +481,11 @@ void TNetIMAP4::Login() {
             QueryCapabilities();
             TNetIMAP4SASLLink link(*this);
             if (!FSASLMechanisms->LoginWithSASL("AUTHENTICATE", {"OK"}, {"+"}, link, FIMAPCapabilities.get(),
-                                                "AUTH"))
-                ENetIMAP4LoginRefused::Toss("SASL log-in failed.");
+                                                "AUTH")) {
+                // The server's own words when it refused, as for LOGIN.
+                std::string text = link.SASLReplyText();
+                ENetIMAP4LoginRefused::Toss(text.empty() ? std::string("SASL log-in failed.") : text);
+            }
             FConnectionState = csAuthenticated;
         } else {
             if (HasCapability("LOGINDISABLED"))
