@@ -5,6 +5,7 @@
 #include "NetIMAP4.h"
 #include "NetMessage.h"
 #include "ScriptedPeer.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -430,6 +431,13 @@ TEST(IMAPWire, AFetchAbortedInsideItsAnswerEndsTheSession) {
 TEST(IMAPWire, NoTemporaryFileOutlivesAFetch) {
     const std::string body = "Subject: t\r\n\r\nbody\r\n";
     std::string lit = "* 1 FETCH (RFC822 {" + std::to_string(body.size()) + "}\r\n";
+    // A folder of this test's own: the shared one sees the files of every
+    // other test program that runs beside it.
+    TempDir dir;
+    struct Scope {
+        explicit Scope(const std::string &folder) { SetNetTempFolder(folder); }
+        ~Scope() { SetNetTempFolder(""); }
+    } scope(dir.File("tmp"));
     auto before = ListDirectory(NetTempFolder());
     {
         ScriptedPeer peer(Selected(1) + Steps{"readline", S(lit + body + ")\r\nC4 OK\r\n"), "wait_close"});
