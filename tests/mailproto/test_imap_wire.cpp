@@ -4,6 +4,7 @@
 #include "NetGlobalProtocols.h"
 #include "NetIMAP4.h"
 #include "NetMessage.h"
+#include "NetSSLOpenSSL.h"
 #include "ScriptedPeer.h"
 #include "TestSupport.h"
 
@@ -159,6 +160,38 @@ TEST(IMAPWire, LoginDisabledKeepsThePasswordBack) {
     EXPECT_THROW(c->Connect(true), ENetIMAP4LoginRefused);
     c->Disconnect(false);
     EXPECT_EQ(peer.Received(), "");
+}
+
+TEST(IMAPWire, NeverStartTLSOnAPlainConnection) {
+    // Asked to require TLS on the plain port, the client says goodbye
+    // before a word of the log-in goes out; asked for it where available,
+    // it logs in as it would without. Neither sends STARTTLS.
+    const Steps greet = {S("* OK [CAPABILITY IMAP4rev1 STARTTLS] ready\r\n")};
+    {
+        ScriptedPeer peer(greet + Steps{"readline", S("* BYE bye\r\nC1 OK\r\n"), "wait_close"});
+        auto c = Client(peer);
+        c->SetIOHandler(NetCreate<TNetSSLIOHandlerSocketOpenSSL>(c.get()));
+        c->SetUseTLS(utUseRequireTLS);
+        c->SetPort(peer.Port());
+        try {
+            c->Connect(true);
+            FAIL() << "logged in without TLS";
+        } catch (const ENetTLSClientTLSNotAvailable &e) {
+            EXPECT_EQ(e.Message(), "SSL is not available on this server.");
+        }
+        EXPECT_FALSE(c->Connected());
+        EXPECT_EQ(peer.Received(), "C1 LOGOUT\r\n");  // a goodbye, no credentials
+    }
+    ScriptedPeer peer(greet + Steps{"readline", S("C1 OK Logged in\r\n"), "readline",
+                                    S("* CAPABILITY IMAP4rev1\r\nC2 OK\r\n"), "wait_close"});
+    auto c = Client(peer);
+    c->SetIOHandler(NetCreate<TNetSSLIOHandlerSocketOpenSSL>(c.get()));
+    c->SetUseTLS(utUseExplicitTLS);
+    c->SetPort(peer.Port());
+    c->Connect(true);
+    EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+    c->Disconnect(false);
+    EXPECT_EQ(peer.Received(), "C1 LOGIN \"user\" \"pass word\"\r\nC2 CAPABILITY\r\n");
 }
 
 TEST(IMAPWire, HeaderLiteralSplitAcrossReadsAmongUnsolicitedFetches) {
