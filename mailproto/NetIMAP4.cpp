@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "NetGlobalProtocols.h"
 #include "NetMessage.h"
@@ -313,7 +314,9 @@ std::string TNetIMAP4::ReadResponseLine() {
 }
 
 void TNetIMAP4::SkipLiteral(int64_t size) {
-    if (size > MaxOtherLiteralSize)
+    // Whatever the setting, a literal read into memory stays within what
+    // one read of the handler can count.
+    if (size > std::min<int64_t>(MaxOtherLiteralSize, INT32_MAX))
         Desynchronised("Unexpected: literal of " + std::to_string(size) + " bytes in a response");
     TNetBytes discard;
     if (size > 0) FIOHandler->ReadBytes(discard, int(size), false);
@@ -673,7 +676,7 @@ bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg) {
             header.assign(bytes.begin(), bytes.end());
             got = true;
         },
-        MaxHeaderSize);
+        std::min<int64_t>(MaxHeaderSize, INT32_MAX));
     if (got) {
         TNetStringMessageSource source(std::move(header), false);
         msg.ReceiveHeader(source, true);
