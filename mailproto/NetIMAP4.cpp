@@ -741,7 +741,14 @@ bool TNetIMAP4::StoreFlags(const std::vector<int> &numbers, TNetStoreFlagsMethod
     if (tracked)
         for (int n : numbers) {
             std::string uid = GetUID(n);
-            if (!uid.empty()) uids.push_back(uid);
+            bool valid = !uid.empty() && uid.size() <= 10;
+            for (char ch : uid) valid = valid && ch >= '0' && ch <= '9';
+            if (valid)
+                uids.push_back(uid);
+            else if (method != sfRemove)
+                // A message our expunge cannot name would stay flagged for
+                // good; a set such as "1:*" would name others' too.
+                return false;
         }
     static const char *const items[] = {"FLAGS.SILENT", "+FLAGS.SILENT", "-FLAGS.SILENT"};
     std::string cmd = "STORE " + MessageNumbersToStr(numbers) + " " + items[method] + " (" +

@@ -408,6 +408,21 @@ TEST(IMAPWire, UidPlusExpungesOnlyOwnMessages) {
                                    "C6 UID EXPUNGE 12\r\nC7 STORE 4 +FLAGS.SILENT (\\Flagged \\Seen)\r\n"),
               std::string::npos)
         << peer.Received();
+
+    // No usable UID for the message: nothing is flagged that our expunge
+    // could not name, and a set the server slipped in is never sent back.
+    ScriptedPeer odd(Selected(5, "IMAP4rev1 UIDPLUS") +
+                     Steps{"readline", S("* 2 FETCH (UID 1:*)\r\nC4 OK\r\n"), "readline", S("C5 OK\r\n"),
+                           "wait_close"});
+    auto d = Client(odd);
+    d->Connect(true);
+    d->SelectMailBox("INBOX");
+    EXPECT_FALSE(d->DeleteMessage({2}));
+    EXPECT_TRUE(d->ExpungeMailBox());
+    EXPECT_FALSE(d->GetMessageFlags(2));  // the session is still in step
+    d->Disconnect(false);
+    EXPECT_EQ(odd.Received().find("STORE"), std::string::npos) << odd.Received();
+    EXPECT_EQ(odd.Received().find("EXPUNGE"), std::string::npos) << odd.Received();
 }
 
 TEST(IMAPWire, WholeMessageThroughAPrivateFile) {
