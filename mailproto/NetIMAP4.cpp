@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "NetGlobalProtocols.h"
 #include "NetMessage.h"
@@ -94,6 +95,17 @@ bool Is8Bit(const std::string &s) {
     return false;
 }
 
+// The blank-separated words of a text, appended to list.
+void AddWords(const std::string &text, TStringList &list) {
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t j = text.find(' ', i);
+        if (j == std::string::npos) j = text.size();
+        if (j > i) list.Add(text.substr(i, j - i));
+        i = j + 1;
+    }
+}
+
 std::string FirstWord(const std::string &line) {
     size_t sp = line.find(' ');
     return sp == std::string::npos ? line : line.substr(0, sp);
@@ -137,6 +149,7 @@ public:
     explicit TNetIMAP4SASLLink(TNetIMAP4 &client) : FClient(client) {}
     void SASLSendCmd(const std::string &line) override {
         if (HasBadChar(line)) ENetIMAP4InvalidText::Toss("SASL response holds a line break");
+        FClient.BeginResponse();
         if (FTag.empty()) {
             FClient.DrainStaleInput();
             FTag = FClient.NextTag();
@@ -144,8 +157,7 @@ public:
         } else {
             FClient.WriteLine(line);
         }
-        for (int n = 0;; ++n) {
-            if (n > FClient.MaxResponseLines) FClient.Desynchronised("Unexpected: too many response lines");
+        for (;;) {
             std::string r = FClient.ReadResponseLine();
             if (r == "+" || StartsText("+ ", r)) {
                 FCode = "+";
@@ -283,6 +295,9 @@ void TNetIMAP4::WriteLine(const std::string &line) {
 
 std::string TNetIMAP4::ReadResponseLine() {
     CheckConnected();
+    // Every loop over an answer reads through here, so this one count ends
+    // a server that never finishes one, whatever shape its lines take.
+    if (++FResponseLines > MaxResponseLines) Desynchronised("Unexpected: too many response lines");
     std::string line;
     try {
         line = FIOHandler->ReadLn("\n", -1, -1);
@@ -299,7 +314,9 @@ std::string TNetIMAP4::ReadResponseLine() {
 }
 
 void TNetIMAP4::SkipLiteral(int64_t size) {
-    if (size > MaxOtherLiteralSize)
+    // Whatever the setting, a literal read into memory stays within what
+    // one read of the handler can count.
+    if (size > std::min<int64_t>(MaxOtherLiteralSize, INT32_MAX))
         Desynchronised("Unexpected: literal of " + std::to_string(size) + " bytes in a response");
     TNetBytes discard;
     if (size > 0) FIOHandler->ReadBytes(discard, int(size), false);
@@ -316,11 +333,18 @@ TStringList TNetIMAP4::Exchange(const std::vector<Segment> &segments, bool byeEx
     FLastTaggedText.clear();
     DrainStaleInput();
     const std::string tag = NextTag();
+    BeginResponse();
     TStringList lines;
+    int64_t kept = 0;
+    auto keep = [&](const std::string &line) {
+        if ((kept += int64_t(line.size())) > MaxResponseSize)
+            Desynchronised("Unexpected: response larger than " + std::to_string(MaxResponseSize) + " bytes");
+    };
 
     // Reads one untagged response into lines; false when line is the
     // tagged answer (added too).
     auto take = [&](std::string line) -> bool {
+        keep(line);
         if (StartsText(tag + " ", line) || line == tag) {
             lines.Add(std::move(line));
             return false;
@@ -329,9 +353,10 @@ TStringList TNetIMAP4::Exchange(const std::vector<Segment> &segments, bool byeEx
             if (!byeExpected && StartsText("* BYE", line)) UnexpectedBye(line);
             for (int64_t lit = TrailingLiteralSize(line); lit >= 0; lit = TrailingLiteralSize(line)) {
                 SkipLiteral(lit);
-                line = line.substr(0, line.rfind('{')) + ReadResponseLine();
+                std::string more = ReadResponseLine();
+                keep(more);
+                line = line.substr(0, line.rfind('{')) + more;
             }
-            if (lines.Count() >= MaxResponseLines) Desynchronised("Unexpected: too many response lines");
             lines.Add(std::move(line));
             return true;
         }
@@ -405,6 +430,7 @@ bool TNetIMAP4::Connect(bool autoLogin) {
     // The greeting: lines up to one whose first word, or second after "*",
     // is a response code.
     TStringList lines;
+    BeginResponse();
     for (;;) {
         std::string line = Guarded([&] { return ReadResponseLine(); });
         lines.Add(line);
@@ -428,15 +454,8 @@ bool TNetIMAP4::Connect(bool autoLogin) {
     const std::string &banner = GreetingBanner;
     if (StartsText("[CAPABILITY ", banner)) {
         size_t end = banner.find(']');
-        std::string caps = banner.substr(12, end == std::string::npos ? std::string::npos : end - 12);
         FIMAPCapabilities->Clear();
-        size_t i = 0;
-        while (i < caps.size()) {
-            size_t j = caps.find(' ', i);
-            if (j == std::string::npos) j = caps.size();
-            if (j > i) FIMAPCapabilities->Add(caps.substr(i, j - i));
-            i = j + 1;
-        }
+        AddWords(banner.substr(12, end == std::string::npos ? std::string::npos : end - 12), *FIMAPCapabilities);
     }
     if (greeting->Code() == "BYE") {
         std::string text = GreetingBanner.empty() ? std::string("The server refused the connection.") : GreetingBanner;
@@ -465,8 +484,11 @@ void TNetIMAP4::Login() {
             QueryCapabilities();
             TNetIMAP4SASLLink link(*this);
             if (!FSASLMechanisms->LoginWithSASL("AUTHENTICATE", {"OK"}, {"+"}, link, FIMAPCapabilities.get(),
-                                                "AUTH"))
-                ENetIMAP4LoginRefused::Toss("SASL log-in failed.");
+                                                "AUTH")) {
+                // The server's own words when it refused, as for LOGIN.
+                std::string text = link.SASLReplyText();
+                ENetIMAP4LoginRefused::Toss(text.empty() ? std::string("SASL log-in failed.") : text);
+            }
             FConnectionState = csAuthenticated;
         } else {
             if (HasCapability("LOGINDISABLED"))
@@ -493,14 +515,7 @@ bool TNetIMAP4::QueryCapabilities(TStringList *list) {
     std::string code = Command({Segment{"CAPABILITY", false}}, {"CAPABILITY"});
     TNetReplyIMAP4 *reply = LastReply();
     if (code == "OK" && reply->Text.Count() > 0) {
-        const std::string &line = reply->Text[0];
-        size_t i = 0;
-        while (i < line.size()) {
-            size_t j = line.find(' ', i);
-            if (j == std::string::npos) j = line.size();
-            if (j > i) list->Add(line.substr(i, j - i));
-            i = j + 1;
-        }
+        AddWords(reply->Text[0], *list);
         if (list->Count() > 0) list->Delete(0);
     }
     FHasIMAPCapabilities = code == "OK";
@@ -538,15 +553,11 @@ template <class F>
 auto TNetIMAP4::Guarded(F &&f) -> decltype(f()) {
     try {
         return f();
-    } catch (const ENetConnClosedGracefully &) {
-        FConnectionState = csUnexpectedlyDisconnected;
-        ClosePlain();
-        throw;
-    } catch (const ENetReadTimeout &) {
-        FConnectionState = csUnexpectedlyDisconnected;
-        ClosePlain();
-        throw;
-    } catch (const ENetSocketError &) {
+    } catch (...) {
+        // Whatever broke off the exchange (the connection, a time-out, a
+        // full disk under a message, a handler that gave up), the rest of
+        // the answer is still on its way and would be read as the answer
+        // to the next command.
         FConnectionState = csUnexpectedlyDisconnected;
         ClosePlain();
         throw;
@@ -567,10 +578,10 @@ bool TNetIMAP4::FetchItemInner(int number, const std::string &item, const std::f
     DrainStaleInput();
     const std::string tag = NextTag();
     WriteLine(tag + " FETCH " + std::to_string(number) + " (" + item + ")");
+    BeginResponse();
 
     bool found = false;
-    for (int count = 0;; ++count) {
-        if (count > MaxResponseLines) Desynchronised("Unexpected: too many response lines");
+    for (;;) {
         std::string line = ReadResponseLine();
         if (StartsText(tag + " ", line)) {
             TNetReplyIMAP4 *reply = LastReply();
@@ -614,6 +625,8 @@ bool TNetIMAP4::FetchItemInner(int number, const std::string &item, const std::f
                     SkipLiteral(rec.ByteCount);
                 }
                 std::string rest = ReadResponseLine();
+                // A server going down where the rest of the response belongs.
+                if (StartsText("* BYE", rest)) UnexpectedBye(rest);
                 try {
                     rec.ParseClosingLine(rest);
                 } catch (const ENetReplyIMAP4Error &e) {
@@ -663,7 +676,7 @@ bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg) {
             header.assign(bytes.begin(), bytes.end());
             got = true;
         },
-        MaxHeaderSize);
+        std::min<int64_t>(MaxHeaderSize, INT32_MAX));
     if (got) {
         TNetStringMessageSource source(std::move(header), false);
         msg.ReceiveHeader(source, true);
@@ -728,7 +741,14 @@ bool TNetIMAP4::StoreFlags(const std::vector<int> &numbers, TNetStoreFlagsMethod
     if (tracked)
         for (int n : numbers) {
             std::string uid = GetUID(n);
-            if (!uid.empty()) uids.push_back(uid);
+            bool valid = !uid.empty() && uid.size() <= 10;
+            for (char ch : uid) valid = valid && ch >= '0' && ch <= '9';
+            if (valid)
+                uids.push_back(uid);
+            else if (method != sfRemove)
+                // A message our expunge cannot name would stay flagged for
+                // good; a set such as "1:*" would name others' too.
+                return false;
         }
     static const char *const items[] = {"FLAGS.SILENT", "+FLAGS.SILENT", "-FLAGS.SILENT"};
     std::string cmd = "STORE " + MessageNumbersToStr(numbers) + " " + items[method] + " (" +

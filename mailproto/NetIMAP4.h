@@ -80,8 +80,10 @@ public:
     // of a header fetch (MaxHeaderSize) or of a whole message
     // (MaxMessageSize), both of the message client, and of anything else.
     int64_t MaxOtherLiteralSize = int64_t(1) << 20;
-    // Untagged lines one command may bring before its tagged answer.
+    // Lines one command's answer may bring before its tagged line, literal
+    // continuations included, and the bytes of the lines a command keeps.
     int MaxResponseLines = 1000000;
+    int64_t MaxResponseSize = int64_t(64) << 20;
     // The longest wait for the answer to LOGOUT (milliseconds).
     int LogoutTimeout = 10000;
 
@@ -148,7 +150,10 @@ private:
     static void CheckNumber(int number);
     void DrainStaleInput();
     void WriteLine(const std::string &line);
-    // Reads one line of a response, bounded; turns an over-long line into
+    // Starts counting the lines of a new response.
+    void BeginResponse() { FResponseLines = 0; }
+    // Reads one line of a response, bounded; turns an over-long line, or
+    // more lines than MaxResponseLines since BeginResponse, into
     // ENetReplyIMAP4Error and closes the session.
     std::string ReadResponseLine();
     // Reads (and drops) a literal of an untagged response.
@@ -166,7 +171,8 @@ private:
                    const std::function<void(int64_t size)> &sink, int64_t maxLiteral);
     bool FetchItemInner(int number, const std::string &item,
                         const std::function<void(int64_t size)> &sink, int64_t maxLiteral);
-    // Runs f; a connection lost or silent inside it ends the session.
+    // Runs f; anything that breaks off an exchange inside it ends the
+    // session.
     template <class F>
     auto Guarded(F &&f) -> decltype(f());
     [[noreturn]] void Desynchronised(const std::string &why);
@@ -177,6 +183,7 @@ private:
 
     int FConnectionState = csNonAuthenticated;
     int FTagCounter = 0;
+    int FResponseLines = 0;
     TNetMailBox *FMailBox = nullptr;
     std::unique_ptr<TNetSASLEntries> FSASLMechanisms;
     std::unique_ptr<TStringList> FIMAPCapabilities;

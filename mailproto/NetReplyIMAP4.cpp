@@ -190,24 +190,6 @@ uint32_t NextChar(std::string_view s, size_t &i) {
     return c;
 }
 
-void AppendUTF8(std::string &out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
 const char B64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
 
 int B64Value(char c) {
@@ -282,7 +264,7 @@ bool DecodeMUTF7(std::string_view s, std::string &out) {
             } else if (u >= 0x20 && u <= 0x7E) {
                 return false;  // printable ASCII must stand as itself
             }
-            AppendUTF8(out, u);
+            AppendUtf8(out, u);
         }
         i = end + 1;
     }
@@ -420,6 +402,12 @@ void TNetReplyIMAP4::SortByExpected(const std::vector<std::string> &expected) {
 
 TNetMessageItem::TNetMessageItem() : FMsg(NetCreate<TNetMessage>(nullptr)) {}
 TNetMessageItem::~TNetMessageItem() { delete FMsg; }
+
+TNetMessageItem &TNetMessageCollection::Items(int index) {
+    if (index < 0 || index >= Count())
+        throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+    return *FItems[size_t(index)];
+}
 
 TNetMessageItem &TNetMessageCollection::Add() {
     FItems.push_back(std::make_unique<TNetMessageItem>());

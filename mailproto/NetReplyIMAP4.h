@@ -122,7 +122,8 @@ private:
 class TNetMessageCollection {
 public:
     int Count() const { return int(FItems.size()); }
-    TNetMessageItem &Items(int index) { return *FItems.at(size_t(index)); }
+    // An index outside the collection raises EListError.
+    TNetMessageItem &Items(int index);
     TNetMessageItem &Add();
     void Clear() { FItems.clear(); }
 

@@ -56,7 +56,7 @@ protected:
         }
         DovecotServer::Options o;
         o.Users = {{"plain", "pw-plain"}, {"tls", "pw-tls"}, {"cross", "pw-cross"},
-                   {"expunge", "pw-expunge"}, {"names", "pw-names"}};
+                   {"expunge", "pw-expunge"}, {"names", "pw-names"}, {"latin", "pw-p\xC3\xA4ss \"w\" \\ \xC3\xB6"}};
         Server = new DovecotServer(o);
     }
     static void TearDownTestSuite() {
@@ -68,7 +68,9 @@ protected:
         setenv("SSL_CERT_FILE", Server->CaFile().c_str(), 1);
     }
 
-    static std::string Password(const std::string &user) { return "pw-" + user; }
+    static std::string Password(const std::string &user) {
+        return user == "latin" ? "pw-p\xC3\xA4ss \"w\" \\ \xC3\xB6" : "pw-" + user;
+    }
 
     std::unique_ptr<TNetIMAP4> Client(const std::string &user, bool tls) {
         auto c = NetCreateNoOwner<TNetIMAP4>();
@@ -153,7 +155,9 @@ void IMAPDovecot::CheckingCycleRoad(const std::string &user, bool tls) {
         ASSERT_TRUE(c->RetrieveHeaders(n, *msg)) << n;
         EXPECT_EQ(msg->MessageId(), ExpectedId(n));
         EXPECT_EQ(msg->Subject, ExpectedSubject(n));
-        if (n % 3 == 0) EXPECT_EQ(msg->From().Name, "Jürgen Übel");
+        if (n % 3 == 0) {
+            EXPECT_EQ(msg->From().Name, "Jürgen Übel");
+        }
         EXPECT_TRUE(msg->Body.Empty());
         EXPECT_FALSE(c->GetMessageFlags(n)) << n;
     }
@@ -207,6 +211,18 @@ TEST_F(IMAPDovecot, WrongPasswordRaisesTheServersText) {
     c->Disconnect();
 }
 
+TEST_F(IMAPDovecot, EightBitPasswordGoesAsALiteral) {
+    // Blanks, quotes, a backslash and 8-bit characters in one password.
+    auto c = Client("latin", false);
+    ASSERT_TRUE(c->Connect(true));
+    EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+    EXPECT_TRUE(c->SelectMailBox("INBOX"));
+    c->Disconnect();
+    c->Password = "pw-p\xC3\xA4ss \"w\" \\ \xC3\xB5";  // one byte off
+    EXPECT_THROW(c->Connect(true), ENetIMAP4LoginRefused);
+    c->Disconnect();
+}
+
 TEST_F(IMAPDovecot, SASLLogInWithEachMechanism) {
     Server->FillMailbox("names", 1, "INBOX");
     for (int kind = 0; kind < 3; ++kind) {
@@ -226,7 +242,12 @@ TEST_F(IMAPDovecot, SASLLogInWithEachMechanism) {
         ASSERT_TRUE(Server->WaitForLog("method=" + mech->ServiceName(), 1));
 
         mech->Password = "wrong";
-        EXPECT_THROW(c->Connect(true), ENetIMAP4LoginRefused);
+        try {
+            c->Connect(true);
+            ADD_FAILURE() << "logged in with a wrong password";
+        } catch (const ENetIMAP4LoginRefused &e) {
+            EXPECT_NE(e.Message().find("Authentication failed"), std::string::npos) << e.Message();
+        }
         EXPECT_EQ(c->ConnectionState(), csNonAuthenticated);
         c->Disconnect();
     }

@@ -138,6 +138,8 @@ TEST(IMAPMailBox, ExpungeLinesAreRecorded) {
     EXPECT_EQ(box->DeletedMsgs, (std::vector<int>{3, 3}));
     EXPECT_EQ(box->TotalMsgs, 8);
     box->Messages.Add();
+    EXPECT_THROW(box->Messages.Items(1), EListError);
+    EXPECT_THROW(box->Messages.Items(-1), EListError);
     box->Clear();
     EXPECT_EQ(box->Messages.Count(), 0);
     EXPECT_TRUE(box->DeletedMsgs.empty());

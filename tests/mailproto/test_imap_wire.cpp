@@ -4,7 +4,9 @@
 #include "NetGlobalProtocols.h"
 #include "NetIMAP4.h"
 #include "NetMessage.h"
+#include "NetSSLOpenSSL.h"
 #include "ScriptedPeer.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -160,6 +162,38 @@ TEST(IMAPWire, LoginDisabledKeepsThePasswordBack) {
     EXPECT_EQ(peer.Received(), "");
 }
 
+TEST(IMAPWire, NeverStartTLSOnAPlainConnection) {
+    // Asked to require TLS on the plain port, the client says goodbye
+    // before a word of the log-in goes out; asked for it where available,
+    // it logs in as it would without. Neither sends STARTTLS.
+    const Steps greet = {S("* OK [CAPABILITY IMAP4rev1 STARTTLS] ready\r\n")};
+    {
+        ScriptedPeer peer(greet + Steps{"readline", S("* BYE bye\r\nC1 OK\r\n"), "wait_close"});
+        auto c = Client(peer);
+        c->SetIOHandler(NetCreate<TNetSSLIOHandlerSocketOpenSSL>(c.get()));
+        c->SetUseTLS(utUseRequireTLS);
+        c->SetPort(peer.Port());
+        try {
+            c->Connect(true);
+            FAIL() << "logged in without TLS";
+        } catch (const ENetTLSClientTLSNotAvailable &e) {
+            EXPECT_EQ(e.Message(), "SSL is not available on this server.");
+        }
+        EXPECT_FALSE(c->Connected());
+        EXPECT_EQ(peer.Received(), "C1 LOGOUT\r\n");  // a goodbye, no credentials
+    }
+    ScriptedPeer peer(greet + Steps{"readline", S("C1 OK Logged in\r\n"), "readline",
+                                    S("* CAPABILITY IMAP4rev1\r\nC2 OK\r\n"), "wait_close"});
+    auto c = Client(peer);
+    c->SetIOHandler(NetCreate<TNetSSLIOHandlerSocketOpenSSL>(c.get()));
+    c->SetUseTLS(utUseExplicitTLS);
+    c->SetPort(peer.Port());
+    c->Connect(true);
+    EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+    c->Disconnect(false);
+    EXPECT_EQ(peer.Received(), "C1 LOGIN \"user\" \"pass word\"\r\nC2 CAPABILITY\r\n");
+}
+
 TEST(IMAPWire, HeaderLiteralSplitAcrossReadsAmongUnsolicitedFetches) {
     std::string lit = "* 1 FETCH (RFC822.HEADER {" + std::to_string(kHeader.size()) + "}\r\n";
     ScriptedPeer peer(Selected(3) +
@@ -193,6 +227,7 @@ TEST(IMAPWire, HostileSizesAndLinesEndTheSession) {
         {"huge literal", {S("* 1 FETCH (RFC822.HEADER {999999999999}\r\n"), "wait_close"}},
         {"literal past the cap", {S("* 1 FETCH (RFC822.HEADER {17000000}\r\n"), "wait_close"}},
         {"huge literal elsewhere", {S("* 3 FETCH (RFC822.HEADER {20000000}\r\n"), "wait_close"}},
+        {"literal past 2 GB with no cap set", {S("* 1 FETCH (RFC822.HEADER {4294967315}\r\nSubject: forged\r\n\r\n)\r\nC4 OK\r\n"), "wait_close"}},
         {"long line", {ScriptedPeer::SendRepeated(40000, "A"), S("\r\n"), "wait_close"}},
         {"unknown response", {S("HELLO there\r\n"), "wait_close"}},
         {"malformed fetch", {S("* 1 FETCH RFC822.HEADER\r\n"), "wait_close"}},
@@ -201,6 +236,7 @@ TEST(IMAPWire, HostileSizesAndLinesEndTheSession) {
     for (const Case &k : cases) {
         ScriptedPeer peer(Selected(3) + Steps{"readline"} + k.answer);
         auto c = Client(peer);
+        if (std::string(k.name) == "literal past 2 GB with no cap set") c->MaxHeaderSize = int64_t(1) << 40;
         c->Connect(true);
         ASSERT_TRUE(c->SelectMailBox("INBOX"));
         auto msg = NetCreateNoOwner<TNetMessage>();
@@ -208,6 +244,42 @@ TEST(IMAPWire, HostileSizesAndLinesEndTheSession) {
         EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected) << k.name;
         EXPECT_FALSE(c->Connected()) << k.name;
         c->Disconnect();  // nothing left to close, nothing raised
+    }
+}
+
+TEST(IMAPWire, EndlessResponsesEndTheSession) {
+    // A server that never stops one answer: literal after literal, or lines
+    // that together outgrow any real answer. Each ends in an error at the
+    // bound, not in waiting for the stream to stop or in unbounded memory.
+    const std::string line(1000, 'x');
+    struct Case {
+        const char *name;
+        bool select;  // during SELECT, else during a header fetch
+        Steps answer;
+    } cases[] = {
+        {"literals chained into one untagged line", true,
+         {S("* OK x {0}\r\n"), ScriptedPeer::SendRepeated(5000, "y {0}\r\n"), "wait_close"}},
+        {"stored lines past the size bound", true,
+         {ScriptedPeer::SendRepeated(500, "* OK " + line + "\r\n"), "wait_close"}},
+        {"literals chained after another response", false,
+         {S("* OK {0}\r\n"), ScriptedPeer::SendRepeated(5000, "{0}\r\n"), "wait_close"}},
+        {"literals chained inside our FETCH", false,
+         {S("* 1 FETCH (RFC822.HEADER {0}\r\n"), ScriptedPeer::SendRepeated(5000, " X {0}\r\n"), "wait_close"}},
+    };
+    for (const Case &k : cases) {
+        ScriptedPeer peer((k.select ? LoggedIn() : Selected(3)) + Steps{"readline"} + k.answer);
+        auto c = Client(peer);
+        c->MaxResponseLines = 1000;
+        c->MaxResponseSize = 100000;
+        c->Connect(true);
+        if (k.select) {
+            EXPECT_THROW(c->SelectMailBox("INBOX"), ENetReplyIMAP4Error) << k.name;
+        } else {
+            ASSERT_TRUE(c->SelectMailBox("INBOX"));
+            EXPECT_THROW(c->RetrieveHeaders(1, *NetCreateNoOwner<TNetMessage>()), ENetReplyIMAP4Error) << k.name;
+        }
+        EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected) << k.name;
+        EXPECT_FALSE(c->Connected()) << k.name;
     }
 }
 
@@ -224,6 +296,17 @@ TEST(IMAPWire, ByeDuringFetchRaisesIdleDisconnect) {
                   "Server has gracefully disconnected you, possibly because the connection was idle for too long.");
     }
     EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
+
+    // A server going down right after the bytes of a literal, where the
+    // rest of the FETCH response belongs.
+    ScriptedPeer cut(Selected(3) + Steps{"readline", S("* 1 FETCH (RFC822.HEADER {4}\r\nA: b* BYE Shutting down.\r\n"),
+                                         "close"});
+    auto d = Client(cut);
+    d->Connect(true);
+    d->SelectMailBox("INBOX");
+    EXPECT_THROW(d->RetrieveHeaders(1, *NetCreateNoOwner<TNetMessage>()), ENetDisconnectedProbablyIdledOut);
+    EXPECT_EQ(d->ConnectionState(), csUnexpectedlyDisconnected);
+    EXPECT_FALSE(d->Connected());
 }
 
 TEST(IMAPWire, SilentOrVanishingServerEndsTheSession) {
@@ -325,6 +408,21 @@ TEST(IMAPWire, UidPlusExpungesOnlyOwnMessages) {
                                    "C6 UID EXPUNGE 12\r\nC7 STORE 4 +FLAGS.SILENT (\\Flagged \\Seen)\r\n"),
               std::string::npos)
         << peer.Received();
+
+    // No usable UID for the message: nothing is flagged that our expunge
+    // could not name, and a set the server slipped in is never sent back.
+    ScriptedPeer odd(Selected(5, "IMAP4rev1 UIDPLUS") +
+                     Steps{"readline", S("* 2 FETCH (UID 1:*)\r\nC4 OK\r\n"), "readline", S("C5 OK\r\n"),
+                           "wait_close"});
+    auto d = Client(odd);
+    d->Connect(true);
+    d->SelectMailBox("INBOX");
+    EXPECT_FALSE(d->DeleteMessage({2}));
+    EXPECT_TRUE(d->ExpungeMailBox());
+    EXPECT_FALSE(d->GetMessageFlags(2));  // the session is still in step
+    d->Disconnect(false);
+    EXPECT_EQ(odd.Received().find("STORE"), std::string::npos) << odd.Received();
+    EXPECT_EQ(odd.Received().find("EXPUNGE"), std::string::npos) << odd.Received();
 }
 
 TEST(IMAPWire, WholeMessageThroughAPrivateFile) {
@@ -355,9 +453,41 @@ TEST(IMAPWire, WholeMessageThroughAPrivateFile) {
     c->Disconnect(false);
 }
 
+TEST(IMAPWire, AFetchAbortedInsideItsAnswerEndsTheSession) {
+    // The caller's progress handler gives up in the middle of a message
+    // whose text holds lines shaped like answers. What is left of it must
+    // never be read as the answer to a later command: a header taken from
+    // it would be matched to the wrong message, and a rule could then
+    // delete a message the user never meant.
+    const std::string fake = "Subject: forged\r\nMessage-ID: <forged@x>\r\n\r\n";
+    const std::string rest = "* 2 FETCH (RFC822.HEADER {" + std::to_string(fake.size()) + "}\r\n" + fake +
+                             ")\r\nC5 OK done\r\n";
+    const std::string head = "Subject: real\r\n\r\n";
+    const std::string lit = "* 1 FETCH (RFC822 {" + std::to_string(head.size() + rest.size()) + "}\r\n";
+    ScriptedPeer peer(Selected(2) + Steps{"readline", S(lit + head), "sleep:200", S(rest), "wait_close"});
+    auto c = Client(peer);
+    c->Connect(true);
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    c->OnWorkForPart = [](TNetComponent *, TWorkMode, int) { throw Exception("Stopped by the user."); };
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    EXPECT_THROW(c->RetrieveMessage(1, *msg), Exception);
+    EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
+    EXPECT_FALSE(c->Connected());
+    c->OnWorkForPart = nullptr;
+    EXPECT_THROW(c->RetrieveHeaders(2, *msg), ENetConnectionStateError);
+    EXPECT_NE(msg->MessageId(), "<forged@x>");
+}
+
 TEST(IMAPWire, NoTemporaryFileOutlivesAFetch) {
     const std::string body = "Subject: t\r\n\r\nbody\r\n";
     std::string lit = "* 1 FETCH (RFC822 {" + std::to_string(body.size()) + "}\r\n";
+    // A folder of this test's own: the shared one sees the files of every
+    // other test program that runs beside it.
+    TempDir dir;
+    struct Scope {
+        explicit Scope(const std::string &folder) { SetNetTempFolder(folder); }
+        ~Scope() { SetNetTempFolder(""); }
+    } scope(dir.File("tmp"));
     auto before = ListDirectory(NetTempFolder());
     {
         ScriptedPeer peer(Selected(1) + Steps{"readline", S(lit + body + ")\r\nC4 OK\r\n"), "wait_close"});
