@@ -75,25 +75,22 @@ TEST_F(RulesTest, AccountAndSenderTests) {
     Rule("r.rul", "[Rule]\r\nRule1=0\r\n[Accounts]\r\n0=Home\r\n[EMails]\r\n");
     EXPECT_TRUE(RuleMatchesAccount(f, Msg("Home", "", "", "")));
     EXPECT_FALSE(RuleMatchesAccount(f, Msg("home", "", "", "")));
+    const char *exact = "EMailRule=0\r\n[EMails]\r\n0=ann@x.fi\r\n1=bob\r\n",
+               *domain = "EMailRule=1\r\n[EMails]\r\n0=x.fi\r\n1=someone@y.fi\r\n",
+               *words = "EMailRule=2\r\n[EMails]\r\n0=news\r\n1=\r\n";
     struct Case {
         const char *rule, *name, *addr;
         bool match;
     } cases[] = {
-        // No sender entries and not every sender: never.
-        {"Rule1=0\r\n[EMails]\r\n", "ann", "ann@x.fi", false},
-        {"EMailRule=0\r\n[EMails]\r\n0=ann@x.fi\r\n1=bob\r\n", "Someone", "Ann@X.fi", true},
-        {"EMailRule=0\r\n[EMails]\r\n0=ann@x.fi\r\n1=bob\r\n", "Bob", "b@y.fi", true},
-        {"EMailRule=0\r\n[EMails]\r\n0=ann@x.fi\r\n1=bob\r\n", "bobby", "b@y.fi", false},
-        {"EMailRule=1\r\n[EMails]\r\n0=x.fi\r\n1=someone@y.fi\r\n", "", "ann@x.fi", true},
-        {"EMailRule=1\r\n[EMails]\r\n0=x.fi\r\n1=someone@y.fi\r\n", "", "other@y.fi", true},
-        {"EMailRule=1\r\n[EMails]\r\n0=x.fi\r\n1=someone@y.fi\r\n", "", "ann@sub.x.fi", false},
-        {"EMailRule=1\r\n[EMails]\r\n0=x.fi\r\n1=someone@y.fi\r\n", "x.fi", "x.fi", false},  // no "@"
+        {"Rule1=0\r\n[EMails]\r\n", "ann", "ann@x.fi", false},  // no entries, not every sender: never
+        {exact, "Someone", "Ann@X.fi", true}, {exact, "Bob", "b@y.fi", true}, {exact, "bobby", "b@y.fi", false},
+        {domain, "", "ann@x.fi", true}, {domain, "", "other@y.fi", true}, {domain, "", "ann@sub.x.fi", false},
+        {domain, "x.fi", "x.fi", false},  // no "@": never
         // A blank entry never matches, not even a sender without a display
         // name or an address without a domain.
         {"EMailRule=0\r\n[EMails]\r\n0=\r\n", "", "ann@x.fi", false},
         {"EMailRule=1\r\n[EMails]\r\n0=\r\n1=b@\r\n", "", "ann@", false},
-        {"EMailRule=2\r\n[EMails]\r\n0=news\r\n1=\r\n", "Daily News", "", true},
-        {"EMailRule=2\r\n[EMails]\r\n0=news\r\n1=\r\n", "Ann", "", false},
+        {words, "Daily News", "", true}, {words, "Ann", "", false},
         {"EMailRule=7\r\n[EMails]\r\n0=ann\r\n", "ann", "", false},
     };
     for (const Case &c : cases) {
@@ -104,31 +101,18 @@ TEST_F(RulesTest, AccountAndSenderTests) {
 }
 
 TEST_F(RulesTest, SubjectTests) {
+    // An empty word never matches, nor equals anything, not even an empty subject.
+    const char *viagra = "0=viagra\r\n", *hello = "0=hello\r\n", *blank = "0=\r\n";
     struct Case {
         int rule;
-        const char *words, *subject;
+        std::string words, subject;
         bool match;
     } cases[] = {
-        {0, "", "anything", true},
-        {1, "", "anything", false},
-        {0, "0=viagra\r\n1=\r\n", "Cheap VIAGRA now", true},
-        {0, "0=viagra\r\n1=\r\n", "Hello", false},  // an empty word never matches
-        {1, "0=viagra\r\n", "cheap viagra", false},
-        {1, "0=viagra\r\n", "hello", true},
-        {2, "", "", true},
-        {2, "", "x", false},
-        {2, "0=hello\r\n", "Hello", true},
-        {2, "0=hello\r\n", "hello there", false},
-        {3, "", "", false},
-        {3, "", "x", true},
-        {3, "0=hello\r\n", "hello", false},
-        {2, "0=\r\n", "", false},  // an empty word equals nothing, not even an empty subject
-        {3, "0=\r\n", "", true},
-        {4, "", "   ", true},
-        {4, "", " a ", false},
-        {5, "", " a ", true},
-        {6, "", "", true},
-        {9, "", "", false},
+        {0, "", "anything", true}, {1, "", "anything", false}, {0, viagra + std::string(blank), "Cheap VIAGRA now", true},
+        {0, viagra + std::string(blank), "Hello", false}, {1, viagra, "cheap viagra", false}, {1, viagra, "hello", true},
+        {2, "", "", true}, {2, "", "x", false}, {2, hello, "Hello", true}, {2, hello, "hello there", false},
+        {3, "", "", false}, {3, "", "x", true}, {3, hello, "hello", false}, {2, blank, "", false}, {3, blank, "", true},
+        {4, "", "   ", true}, {4, "", " a ", false}, {5, "", " a ", true}, {6, "", "", true}, {9, "", "", false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(IntToStr(c.rule) + " " + c.words + " / " + c.subject);
