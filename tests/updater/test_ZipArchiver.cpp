@@ -408,17 +408,10 @@ TEST_F(ZipTest, OverwriteModesAndReadOnlyTargets) {
 
 TEST_F(ZipTest, OpeningErrors) {
     TZipArchiver zip;
-    zip.Name = "ZipArchiver1";
     zip.FileName = Tmp.Path();
     EXPECT_EQ(NativeErrorOf([&] { zip.OpenZip(); }), 9);
     zip.FileName = Zip("missing.zip");
-    try {
-        zip.OpenZipMode(zomOpenRead);
-        FAIL();
-    } catch (const EZipException &e) {
-        EXPECT_EQ(e.NativeError, 12);
-        EXPECT_EQ(e.Message(), "ZipArchiver1: File \"" + Zip("missing.zip") + "\" not found - Native error: 00012");
-    }
+    EXPECT_EQ(NativeErrorOf([&] { zip.OpenZipMode(zomOpenRead); }), 12);
     EXPECT_EQ(NativeErrorOf([&] { zip.ExtractMatching(); }), 13);
     WriteTestFile(Zip("text.zip"), "<html>this is an error page, not an archive</html>\n");
     zip.FileName = Zip("text.zip");
