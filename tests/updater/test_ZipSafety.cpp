@@ -36,11 +36,8 @@ TEST_F(ZipTest, NamesThatClimbOutAreRefusedAndTheRestGoesOn) {
     EXPECT_EQ(ReadFileToString(target + "good.txt"), "payload good.txt");
     EXPECT_TRUE(FileExists(target + std::string(250, 'n') + ".txt"));  // long names still extract
     EXPECT_FALSE(FileExists(outside));
-    EXPECT_FALSE(FileExists(Tmp.Path() + "deep/er/x"));
-    EXPECT_FALSE(FileExists(Tmp.Path() + "deep/x"));
-    EXPECT_FALSE(FileExists(Tmp.Path() + "deep/er/y"));
     EXPECT_FALSE(FileExists(Tmp.Path() + "x"));
-    // Everything written stayed below the target.
+    // Everything written under "deep/" stayed below the target.
     EXPECT_EQ(RunTool("test -z \"$(find " + ShellQuote(Tmp.Path() + "deep") + " -type f -not -path " +
                       ShellQuote(target + "*") + ")\""),
               0);
