@@ -27,13 +27,9 @@ const char *kAnySender = "AllAccounts=True\r\nAllEMails=True\r\nWordsRule=6\r\n"
 }  // namespace
 
 TEST(RuleActions, JobToAction) {
-    EXPECT_EQ(RuleActionFromJob(-1), raNone);
-    EXPECT_EQ(RuleActionFromJob(0), raHide);
-    EXPECT_EQ(RuleActionFromJob(1), raDelete);
-    EXPECT_EQ(RuleActionFromJob(2), 4);
-    EXPECT_EQ(RuleActionFromJob(3), raSave);
-    EXPECT_EQ(RuleActionFromJob(4), 6);
-    EXPECT_EQ(RuleActionFromJob(7), 1);
+    for (auto [job, action] : {std::pair{-1, int(raNone)}, {0, raHide}, {1, raDelete}, {2, 4}, {3, raSave}, {4, 6},
+                               {7, 1}})
+        EXPECT_EQ(RuleActionFromJob(job), action) << job;
 }
 
 TEST_F(RulesTest, LastMatchInNameOrderDecides) {
@@ -60,19 +56,18 @@ TEST_F(RulesTest, LastMatchInNameOrderDecides) {
 
 TEST_F(RulesTest, EngineDefaultsDifferFromTheEditors) {
     // The engine reads AllAccounts and AllEMails as "False" (the editor shows
-    // "True" for a missing AllAccounts), Enabled as "True" and WordsRule as 0.
+    // "True" for a missing AllAccounts), Enabled as "True" and WordsRule as 0;
+    // only the exact "True" counts.
     auto m = Msg("Home", "Ann", "ann@x.fi", "hi");
-    Rule("r.rul", "[Rule]\r\nRule1=0\r\n");
-    EXPECT_EQ(ApplyRules(Rules(), m).Action, raNone);
-    Rule("r.rul", "[Rule]\r\nRule1=0\r\nAllAccounts=True\r\n");
-    EXPECT_EQ(ApplyRules(Rules(), m).Action, raNone);
-    Rule("r.rul", "[Rule]\r\nRule1=0\r\nAllAccounts=True\r\nAllEMails=True\r\n");
-    EXPECT_EQ(ApplyRules(Rules(), m).Action, raHide);
-    // Only the exact "True" counts.
-    Rule("r.rul", "[Rule]\r\nRule1=0\r\nAllAccounts=true\r\nAllEMails=True\r\n");
-    EXPECT_EQ(ApplyRules(Rules(), m).Action, raNone);
-    Rule("r.rul", "[Rule]\r\nRule1=0\r\nEnabled=true\r\nAllAccounts=True\r\nAllEMails=True\r\n");
-    EXPECT_EQ(ApplyRules(Rules(), m).Action, raNone);
+    for (auto [keys, action] : {std::pair{"", int(raNone)},
+                                {"AllAccounts=True\r\n", raNone},
+                                {"AllAccounts=True\r\nAllEMails=True\r\n", raHide},
+                                {"AllAccounts=true\r\nAllEMails=True\r\n", raNone},
+                                {"Enabled=true\r\nAllAccounts=True\r\nAllEMails=True\r\n", raNone}}) {
+        SCOPED_TRACE(keys);
+        Rule("r.rul", std::string("[Rule]\r\nRule1=0\r\n") + keys);
+        EXPECT_EQ(ApplyRules(Rules(), m).Action, action);
+    }
 }
 
 TEST_F(RulesTest, AccountAndSenderTests) {
@@ -80,82 +75,55 @@ TEST_F(RulesTest, AccountAndSenderTests) {
     Rule("r.rul", "[Rule]\r\nRule1=0\r\n[Accounts]\r\n0=Home\r\n[EMails]\r\n");
     EXPECT_TRUE(RuleMatchesAccount(f, Msg("Home", "", "", "")));
     EXPECT_FALSE(RuleMatchesAccount(f, Msg("home", "", "", "")));
-    // No sender entries and not every sender: never.
-    EXPECT_FALSE(RuleMatchesSender(f, Msg("Home", "ann", "ann@x.fi", "")));
-
-    Rule("r.rul", "[Rule]\r\nEMailRule=0\r\n[EMails]\r\n0=ann@x.fi\r\n1=bob\r\n");
-    EXPECT_TRUE(RuleMatchesSender(f, Msg("", "Someone", "Ann@X.fi", "")));
-    EXPECT_TRUE(RuleMatchesSender(f, Msg("", "Bob", "b@y.fi", "")));
-    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "bobby", "b@y.fi", "")));
-
-    Rule("r.rul", "[Rule]\r\nEMailRule=1\r\n[EMails]\r\n0=x.fi\r\n1=someone@y.fi\r\n");
-    EXPECT_TRUE(RuleMatchesSender(f, Msg("", "", "ann@x.fi", "")));
-    EXPECT_TRUE(RuleMatchesSender(f, Msg("", "", "other@y.fi", "")));
-    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "", "ann@sub.x.fi", "")));
-    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "x.fi", "x.fi", "")));  // no "@": never
-
-    // A blank entry never matches, not even a sender without a display name
-    // or an address without a domain.
-    Rule("r.rul", "[Rule]\r\nEMailRule=0\r\n[EMails]\r\n0=\r\n");
-    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "", "ann@x.fi", "")));
-    Rule("r.rul", "[Rule]\r\nEMailRule=1\r\n[EMails]\r\n0=\r\n1=b@\r\n");
-    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "", "ann@", "")));
-
-    Rule("r.rul", "[Rule]\r\nEMailRule=2\r\n[EMails]\r\n0=news\r\n1=\r\n");
-    EXPECT_TRUE(RuleMatchesSender(f, Msg("", "Daily News", "", "")));
-    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "Ann", "", "")));  // the empty entry matches nothing
-
-    Rule("r.rul", "[Rule]\r\nEMailRule=7\r\n[EMails]\r\n0=ann\r\n");
-    EXPECT_FALSE(RuleMatchesSender(f, Msg("", "ann", "", "")));
+    const char *exact = "EMailRule=0\r\n[EMails]\r\n0=ann@x.fi\r\n1=bob\r\n",
+               *domain = "EMailRule=1\r\n[EMails]\r\n0=x.fi\r\n1=someone@y.fi\r\n",
+               *words = "EMailRule=2\r\n[EMails]\r\n0=news\r\n1=\r\n";
+    struct Case {
+        const char *rule, *name, *addr;
+        bool match;
+    } cases[] = {
+        {"Rule1=0\r\n[EMails]\r\n", "ann", "ann@x.fi", false},  // no entries, not every sender: never
+        {exact, "Someone", "Ann@X.fi", true}, {exact, "Bob", "b@y.fi", true}, {exact, "bobby", "b@y.fi", false},
+        {domain, "", "ann@x.fi", true}, {domain, "", "other@y.fi", true}, {domain, "", "ann@sub.x.fi", false},
+        {domain, "x.fi", "x.fi", false},  // no "@": never
+        // A blank entry never matches, not even a sender without a display
+        // name or an address without a domain.
+        {"EMailRule=0\r\n[EMails]\r\n0=\r\n", "", "ann@x.fi", false},
+        {"EMailRule=1\r\n[EMails]\r\n0=\r\n1=b@\r\n", "", "ann@", false},
+        {words, "Daily News", "", true}, {words, "Ann", "", false},
+        {"EMailRule=7\r\n[EMails]\r\n0=ann\r\n", "ann", "", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.rule) + " / " + c.name + " / " + c.addr);
+        Rule("r.rul", std::string("[Rule]\r\n") + c.rule);
+        EXPECT_EQ(RuleMatchesSender(f, Msg("Home", c.name, c.addr, "")), c.match);
+    }
 }
 
 TEST_F(RulesTest, SubjectTests) {
-    std::string f = Rules() + "s.rul";
-    auto with = [&](int rule, const std::string &words) {
-        Rule("s.rul", "[Rule]\r\nWordsRule=" + IntToStr(rule) + "\r\n[Words]\r\n" + words);
+    // An empty word never matches, nor equals anything, not even an empty subject.
+    const char *viagra = "0=viagra\r\n", *hello = "0=hello\r\n", *blank = "0=\r\n";
+    struct Case {
+        int rule;
+        std::string words, subject;
+        bool match;
+    } cases[] = {
+        {0, "", "anything", true}, {1, "", "anything", false}, {0, viagra + std::string(blank), "Cheap VIAGRA now", true},
+        {0, viagra + std::string(blank), "Hello", false}, {1, viagra, "cheap viagra", false}, {1, viagra, "hello", true},
+        {2, "", "", true}, {2, "", "x", false}, {2, hello, "Hello", true}, {2, hello, "hello there", false},
+        {3, "", "", false}, {3, "", "x", true}, {3, hello, "hello", false}, {2, blank, "", false}, {3, blank, "", true},
+        {4, "", "   ", true}, {4, "", " a ", false}, {5, "", " a ", true}, {6, "", "", true}, {9, "", "", false},
     };
-    auto subj = [&](const std::string &s) { return RuleMatchesSubject(f, Msg("", "", "", s)); };
-    with(0, "");
-    EXPECT_TRUE(subj("anything"));
-    with(1, "");
-    EXPECT_FALSE(subj("anything"));
-    with(0, "0=viagra\r\n1=\r\n");
-    EXPECT_TRUE(subj("Cheap VIAGRA now"));
-    EXPECT_FALSE(subj("Hello"));  // an empty word never matches
-    with(1, "0=viagra\r\n");
-    EXPECT_FALSE(subj("cheap viagra"));
-    EXPECT_TRUE(subj("hello"));
-    with(2, "");
-    EXPECT_TRUE(subj(""));
-    EXPECT_FALSE(subj("x"));
-    with(2, "0=hello\r\n");
-    EXPECT_TRUE(subj("Hello"));
-    EXPECT_FALSE(subj("hello there"));
-    with(3, "");
-    EXPECT_FALSE(subj(""));
-    EXPECT_TRUE(subj("x"));
-    with(3, "0=hello\r\n");
-    EXPECT_FALSE(subj("hello"));
-    // An empty word equals nothing, not even an empty subject.
-    with(2, "0=\r\n");
-    EXPECT_FALSE(subj(""));
-    with(3, "0=\r\n");
-    EXPECT_TRUE(subj(""));
-    with(4, "");
-    EXPECT_TRUE(subj("   "));
-    EXPECT_FALSE(subj(" a "));
-    with(5, "");
-    EXPECT_TRUE(subj(" a "));
-    with(6, "");
-    EXPECT_TRUE(subj(""));
-    with(9, "");
-    EXPECT_FALSE(subj(""));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(IntToStr(c.rule) + " " + c.words + " / " + c.subject);
+        Rule("s.rul", "[Rule]\r\nWordsRule=" + IntToStr(c.rule) + "\r\n[Words]\r\n" + c.words);
+        EXPECT_EQ(RuleMatchesSubject(Rules() + "s.rul", Msg("", "", "", c.subject)), c.match);
+    }
     // Letters beyond ASCII compare lower-cased on both sides.
     TStringList words{"ÄLÄ Osta"};
     WriteRuleFile(Rules(), "Spam", 0, true, true, "", words);
     EXPECT_EQ(IniReadString(Rules() + "Spam.rul", "Words", "0", ""), "älä osta");
-    auto m = Msg("Any", "x", "x@y", "ÄLÄ OSTA TÄTÄ");
-    EXPECT_EQ(ApplyRules(Rules(), m).Action, raHide);
+    EXPECT_EQ(ApplyRules(Rules(), Msg("Any", "x", "x@y", "ÄLÄ OSTA TÄTÄ")).Action, raHide);
 }
 
 TEST_F(RulesTest, BlacklistImport) {

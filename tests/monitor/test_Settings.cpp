@@ -17,6 +17,7 @@
 #include "unLanguage.h"
 #include "unMessYesNo.h"
 #include "unitMessages.h"
+#include "ZipTools.h"
 
 namespace {
 
@@ -129,9 +130,7 @@ TEST_F(SettingsTest, FileInAnotherLetterCaseIsLoadedAndBackedUp) {
     // A backup left readable by all becomes private when it is renewed.
     ::chmod(Dir.File("tarnwick.ini.bak").c_str(), 0644);
     Load();
-    struct stat st;
-    ASSERT_EQ(::stat(Dir.File("tarnwick.ini.bak").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(FileMode(Dir.File("tarnwick.ini.bak")), 0600u);
 }
 
 TEST_F(SettingsTest, BadValuesTakeDefaultsAndAreReported) {
@@ -210,9 +209,7 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripKeepsUnknownKeys) {
     EXPECT_EQ(IniReadString(Settings, "1", "Connection", ""), "IMAP4");
     EXPECT_FALSE(Contains(text, "bob\r\nPW=p"));
     EXPECT_TRUE(StartsText("0_", IniReadString(Settings, "0", "PW", "")));
-    struct stat st;
-    ASSERT_EQ(::stat(Settings.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(FileMode(Settings), 0600u);
 
     TAccountArray again;
     TMainOptions opts;
@@ -233,8 +230,7 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripKeepsUnknownKeys) {
     WriteTestFile(lower, "[Accounts]\r\nNum=-1\r\n");
     ::chmod(lower.c_str(), 0644);
     SaveSettings(Accounts, Options, Dir.File("old/Tarnwick.ini"));
-    ASSERT_EQ(::stat(lower.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(FileMode(lower), 0600u);
     EXPECT_EQ(IniReadString(lower, "Accounts", "Num", ""), "1");
 
     EXPECT_THROW(SaveSettings(Accounts, Options, Dir.File("Tarnwick.ini/inside.ini")), EIniFileError);

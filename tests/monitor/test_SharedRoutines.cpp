@@ -1,12 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
-#include <cstdio>
 #include <unistd.h>
-
-extern "C" {
-#include <jpeglib.h>
-}
 
 #include "CryptStr.h"
 #include "Kel_Files.h"
@@ -159,14 +154,13 @@ TEST(CryptStr, DamagedStoredForms) {
 // ---- VeskRutins ---------------------------------------------------------------
 
 TEST(VeskRutins, SettingTextConversions) {
-    EXPECT_TRUE(StrToBoolean("True"));
-    EXPECT_FALSE(StrToBoolean("true"));
-    EXPECT_FALSE(StrToBoolean("1"));
+    // Settings booleans are the exact "True"; StrToBool is the runtime's.
+    for (auto [text, boolean, runtime] : {std::tuple{"True", true, true}, {"true", false, true}, {"1", false, true},
+                                          {"-1", false, true}, {"0", false, false}, {"FALSE", false, false}}) {
+        EXPECT_EQ(StrToBoolean(text), boolean) << text;
+        EXPECT_EQ(StrToBool(text), runtime) << text;
+    }
     EXPECT_EQ(BooleanToStr(false), "False");
-    EXPECT_TRUE(StrToBool("true"));
-    EXPECT_TRUE(StrToBool("-1"));
-    EXPECT_FALSE(StrToBool("0"));
-    EXPECT_FALSE(StrToBool("FALSE"));
     EXPECT_THROW(StrToBool("yes"), EConvertError);
     EXPECT_TRUE(StrToBoolDef("", true));
 
@@ -212,13 +206,11 @@ TEST(VeskRutins, ListsAndNames) {
 }
 
 TEST(VeskRutins, StripHtmlTags) {
-    EXPECT_EQ(StripHtmlTags("a<b>bold</b>c"), "aboldc");
-    EXPECT_EQ(StripHtmlTags("x<BR>y<br/>z"), "x\r\nyz");
     // A ">" before the first "<" is text, and the loop ends.
-    EXPECT_EQ(StripHtmlTags("5 > 3 <i>yes</i>"), "5 > 3 yes");
-    EXPECT_EQ(StripHtmlTags("a > b"), "a > b");
-    EXPECT_EQ(StripHtmlTags("open <tag"), "open <tag");
-    EXPECT_EQ(StripHtmlTags("<<b>>"), ">");
+    for (auto [html, text] : {std::pair{"a<b>bold</b>c", "aboldc"}, {"x<BR>y<br/>z", "x\r\nyz"},
+                              {"5 > 3 <i>yes</i>", "5 > 3 yes"}, {"a > b", "a > b"}, {"open <tag", "open <tag"},
+                              {"<<b>>", ">"}})
+        EXPECT_EQ(StripHtmlTags(html), text) << html;
     std::string big;
     for (int i = 0; i < 20000; ++i) big += "<td>" + IntToStr(i) + "</td>";
     EXPECT_EQ(StripHtmlTags(big).size(), 88890u);
@@ -273,38 +265,11 @@ TEST(VeskRutins, ShortcutsAndFolders) {
     EXPECT_FALSE(GetSpecialFolderPath(4).empty());
 }
 
-namespace {
-
-void WriteJpeg(const std::string &path, int w, int h) {
-    FILE *f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    jpeg_stdio_dest(&c, f);
-    c.image_width = JDIMENSION(w);
-    c.image_height = JDIMENSION(h);
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_start_compress(&c, TRUE);
-    std::vector<unsigned char> row(size_t(w) * 3);
-    for (int x = 0; x < w; ++x) row[size_t(x) * 3] = 255;  // red
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&c, &r, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::fclose(f);
-}
-
-}  // namespace
-
 TEST(VeskRutins, JpegToPicture) {
     TempDir dir;
-    WriteJpeg(dir.File("screenshot.jpg"), 40, 30);
+    QImage red(40, 30, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(QString::fromStdString(dir.File("screenshot.jpg")), "JPG"));
     QImage img;
     JpegToPicture(dir.File("screenshot.jpg"), img);
     EXPECT_EQ(img.width(), 40);
@@ -334,30 +299,21 @@ TEST(VeskRutins, ProcessesAndScreenSaver) {
 
 // ---- unDecodes -----------------------------------------------------------------
 
-TEST(unDecodes, Koi8rToUtf8) {
+TEST(unDecodes, CharsetConversions) {
     EXPECT_EQ(Koi8rToWide("\xF0\xD2\xC9\xD7\xC5\xD4, ok"), "Привет, ok");
     EXPECT_EQ(Koi8rToWide("\xA3\xB3\x9A"), "ёЁ\xC2\xA0");
     EXPECT_EQ(Koi8rToWide(""), "");
-}
-
-TEST(unDecodes, Utf8ToLatin1KeepsValidTextAndRepairsTheRest) {
+    // Utf8ToLatin1 keeps valid text and repairs the rest.
     EXPECT_EQ(Utf8ToLatin1("\xC3\xA4iti \xC3\xA9t\xC3\xA9 \xE2\x82\xAC"), "\xC3\xA4iti \xC3\xA9t\xC3\xA9 \xE2\x82\xAC");
     // Bytes that are not UTF-8 are Windows-1252 characters.
     EXPECT_EQ(Utf8ToLatin1("p\xE4iv\xE4 \x80"), "p\xC3\xA4iv\xC3\xA4 \xE2\x82\xAC");
     EXPECT_EQ(Utf8ToLatin1("end\xC3"), "end\xC3\x83");
     EXPECT_EQ(Utf8ToLatin1("\xE2\x82"), "\xC3\xA2\xE2\x80\x9A");
     EXPECT_TRUE(IsValidUtf8(Utf8ToLatin1(std::string("\xF5\xFF\xC0\xAF\xED\xA0\x80", 7))));
-}
-
-TEST(unDecodes, Utf8ToLatin1BytesFoldsToSingleBytes) {
-    EXPECT_EQ(Utf8ToLatin1Bytes("\xC3\xA4"), "\xE4");
-    EXPECT_EQ(Utf8ToLatin1Bytes("\xC3\xA9"), "\xE9");
-    EXPECT_EQ(Utf8ToLatin1Bytes("\xC3\x80\xC3\xBF"), "\xC0\xFF");
-    EXPECT_EQ(Utf8ToLatin1Bytes("\xC2\xA0\xC2\xBD"), "\xA0\xBD");
-    EXPECT_EQ(Utf8ToLatin1Bytes("\xE2\x82\xAC!"), "\x80!");
-    // Only E2 82 AC is the euro sign; other E2 sequences lose their lead byte.
-    EXPECT_EQ(Utf8ToLatin1Bytes("\xE2\x80\x93"), "\x80\x93");
-    EXPECT_EQ(Utf8ToLatin1Bytes("\xE2\x82"), "\x82");
-    EXPECT_EQ(Utf8ToLatin1Bytes("x\xC3"), "x");
-    EXPECT_EQ(Utf8ToLatin1Bytes("\xC3z"), "z");
+    // Utf8ToLatin1Bytes folds to single bytes. Only E2 82 AC is the euro
+    // sign; other E2 sequences lose their lead byte.
+    for (auto [utf8, bytes] : {std::pair{"\xC3\xA4", "\xE4"}, {"\xC3\xA9", "\xE9"}, {"\xC3\x80\xC3\xBF", "\xC0\xFF"},
+                               {"\xC2\xA0\xC2\xBD", "\xA0\xBD"}, {"\xE2\x82\xAC!", "\x80!"},
+                               {"\xE2\x80\x93", "\x80\x93"}, {"\xE2\x82", "\x82"}, {"x\xC3", "x"}, {"\xC3z", "z"}})
+        EXPECT_EQ(Utf8ToLatin1Bytes(utf8), bytes) << utf8;
 }

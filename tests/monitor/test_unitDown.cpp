@@ -116,18 +116,6 @@ TEST_F(DownloadWindowTest, YesDownloadsTheFileAndAnswersTrue) {
     EXPECT_FALSE(Seen.timerActive);
 }
 
-TEST_F(DownloadWindowTest, CallersPlaceItAboveTheTaskbarAtTheRight) {
-    QScreen *screen = QGuiApplication::primaryScreen();
-    ASSERT_NE(screen, nullptr);
-    QRect area = screen->availableGeometry();
-    EXPECT_EQ(DownloadWindowLeft(), screen->geometry().width() - 372);
-    // The work area's bottom edge is the row below it, not its last row.
-    EXPECT_EQ(DownloadWindowTop(), area.y() + area.height() - 216);
-    Run(Server->Url("/skins.zip"), false, [](TForm2 &f) { f.BitBtn2->click(); }, "",
-        DownloadWindowLeft(), DownloadWindowTop());
-    EXPECT_EQ(Seen.pos, QPoint(DownloadWindowLeft(), DownloadWindowTop()));
-}
-
 TEST_F(DownloadWindowTest, AutoStartBeginsAboutASecondAfterShowing) {
     bool startedEarly = false;
     bool r = Run(Server->Url("/skins.zip"), true, [&](TForm2 &f) {
@@ -199,12 +187,21 @@ TEST_F(DownloadWindowTest, ClosingTheWindowAnswersFalseAndStopsTheDownload) {
     EXPECT_TRUE(ListDirectory(Out.Path()).empty());
 }
 
-TEST_F(DownloadWindowTest, ButtonCaptionsComeFromTheLanguageFile) {
+TEST_F(DownloadWindowTest, CaptionsFromTheLanguageFileAndPlaceAboveTheTaskbar) {
+    // Callers place it above the taskbar at the right; the work area's
+    // bottom edge is the row below it, not its last row.
+    QScreen *screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    QRect area = screen->availableGeometry();
+    EXPECT_EQ(DownloadWindowLeft(), screen->geometry().width() - 372);
+    EXPECT_EQ(DownloadWindowTop(), area.y() + area.height() - 216);
     // The shipped Finnish file, found whatever the letter case of its name.
     WriteTestFile(Program.File("lang/Finnish.LNG"),
                   ReadFileToString(std::string(TW_SOURCE_DIR) + "/Lang/finnish.lng"));
     SetLanguageFileName("finnish.lng");
-    Run(Server->Url("/skins.zip"), false, [](TForm2 &f) { f.BitBtn2->click(); });
+    Run(Server->Url("/skins.zip"), false, [](TForm2 &f) { f.BitBtn2->click(); }, "", DownloadWindowLeft(),
+        DownloadWindowTop());
+    EXPECT_EQ(Seen.pos, QPoint(DownloadWindowLeft(), DownloadWindowTop()));
     EXPECT_EQ(Seen.yes, "Kyllä");
     EXPECT_EQ(Seen.cancel, "Peruuta");
     EXPECT_EQ(Seen.title, "Tarnwick - Download...");

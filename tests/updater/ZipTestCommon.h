@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <map>
 #include <string>
 
@@ -52,8 +53,51 @@ public:
     }
 };
 
+// Python helper class: a stream zipfile cannot seek in, so it writes data
+// descriptors after each entry and zero sizes in the local headers.
+inline const char *PyUnseekable = R"(
+import io
+class Unseekable(io.RawIOBase):
+    def __init__(self, f): self.f = f
+    def writable(self): return True
+    def write(self, b): return self.f.write(b)
+    def tell(self): raise OSError('unseekable')
+    def seek(self, *a): raise OSError('unseekable')
+)";
+
+inline void PatchFile(const std::string &path, int64_t offset, const std::string &bytes) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(offset);
+    f.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+// The native error code an operation fails with, or -1 when it succeeds.
+template <class F>
+int NativeErrorOf(F f) {
+    try {
+        f();
+    } catch (const EZipException &e) {
+        return e.NativeError;
+    }
+    return -1;
+}
+
 class ZipTest : public ::testing::Test {
 protected:
+    std::vector<int> Natives;
+    // Records the native code of every entry that fails, in order.
+    void RecordNatives(TZipArchiver &zip) {
+        zip.OnProcessFileFailure = [this](TZipBaseArchiver *, const std::string &, TZipProcessOperation, int native,
+                                          int, const std::string &, TZipFailureAction &) { Natives.push_back(native); };
+    }
+    void ClearOut() { RunTool("chmod -R u+w " + ShellQuote(Out()) + " 2>/dev/null; rm -rf " + ShellQuote(Out())); }
+    // Spoils the CRC of a stored entry made of TextBytes by changing "mail"
+    // in its data.
+    void SpoilStoredText(const std::string &archive) {
+        size_t at = ReadFileToString(archive).find("mail");
+        ASSERT_NE(at, std::string::npos);
+        PatchFile(archive, int64_t(at), "MAIL");
+    }
     TempDir Tmp;
     std::string Src() const { return Tmp.Path() + "src/"; }
     std::string Out() const { return Tmp.Path() + "out/"; }

@@ -49,7 +49,7 @@ TEST_F(ZipRoundTrip, InfoZipStoredAndDeflated) {
     for (int i = 0; i < zip.FileCount(); ++i) deflated += zip.Files(i).Method == 8;
     EXPECT_GT(deflated, 2);
     zip.CloseZip();
-    RunTool("rm -rf " + ShellQuote(Out()));
+    ClearOut();
     ExtractAndCompare(Zip("deflated.zip"));
 }
 
@@ -57,20 +57,14 @@ TEST_F(ZipRoundTrip, SevenZipAndPythonArchives) {
     if (HaveTool("7z")) {
         InSrc("7z a -tzip -mx=9 " + ShellQuote(Zip("seven.zip")) + " . >/dev/null");
         ExtractAndCompare(Zip("seven.zip"));
-        RunTool("rm -rf " + ShellQuote(Out()));
+        ClearOut();
     }
     // Python writing to a pipe-like stream: data descriptors after each
     // entry and zero sizes in the local headers; plus an archive comment.
-    ASSERT_EQ(RunPython(R"(
-import io, os, zipfile, stat
-src = )" + std::string("'") + Src() + R"('
-class Unseekable(io.RawIOBase):
-    def __init__(self, f): self.f = f
-    def writable(self): return True
-    def write(self, b): return self.f.write(b)
-    def tell(self): raise OSError('unseekable')
-    def seek(self, *a): raise OSError('unseekable')
-with open()" + "'" + Zip("py.zip") + R"(', 'wb') as raw:
+    ASSERT_EQ(RunPython(PyUnseekable + std::string(R"(
+import os, zipfile
+src = ')") + Src() + R"('
+with open(')" + Zip("py.zip") + R"(', 'wb') as raw:
     with zipfile.ZipFile(Unseekable(raw), 'w', zipfile.ZIP_DEFLATED) as zf:
         zf.comment = b'made by python'
         for root, dirs, files in os.walk(src):
@@ -115,7 +109,7 @@ TEST_F(ZipRoundTrip, InfoZipStreamedWithDataDescriptorsAndSelfExtractingPrefix) 
     WriteTestFile(Zip("sfx2.zip"), stub + ReadFileToString(Zip("plain.zip")));
     ASSERT_EQ(RunTool("zip -A " + ShellQuote(Zip("sfx2.zip"))), 0);
     ExtractAndCompare(Zip("sfx2.zip"));
-    RunTool("rm -rf " + ShellQuote(Out()));
+    ClearOut();
     WriteTestFile(Zip("sfx3.zip"), stub + ReadFileToString(Zip("plain.zip")));
     ExtractAndCompare(Zip("sfx3.zip"));
 }
@@ -138,7 +132,7 @@ TEST_F(ZipRoundTrip, InfoZipSplitVolumes) {
     ExpectSameFile("big.bin");
 
     // A missing middle volume fails the entries stored on it, not the run.
-    RunTool("rm -rf " + ShellQuote(Out()));
+    ClearOut();
     ASSERT_TRUE(RenameFile(middle, Zip("elsewhere.bin")));
     TZipArchiver broken;
     Open(broken, Zip("split.zip"));
@@ -187,7 +181,7 @@ TEST_F(ZipTest, Zip64RecordsFromPython) {
 
     // With a self-extracting stub in front: the Zip64 record's recorded
     // offset leaves the stub out.
-    RunTool("rm -rf " + ShellQuote(Out()));
+    ClearOut();
     WriteTestFile(Zip("z64sfx.zip"), RandomBytes(3000, 9) + ReadFileToString(Zip("z64.zip")));
     TZipArchiver prefixed;
     Open(prefixed, Zip("z64sfx.zip"));
@@ -251,7 +245,7 @@ TEST_F(ZipTest, TraditionalEncryptionAndThePasswordEvent) {
 
     // Without a handler the default question is asked; Cancel skips the
     // entry, deletes its output and keeps the older file.
-    RunTool("rm -rf " + ShellQuote(Out()));
+    ClearOut();
     WriteTestFile(Out() + "secret.txt", "older good file");
     ScriptedQuestions q;
     TZipArchiver zip2;
@@ -301,7 +295,7 @@ TEST_F(ZipTest, MasksRecursionAndSearchAttributes) {
     Put("sub/d.dat", "d");
     InSrc("zip -q -r " + ShellQuote(Zip("m.zip")) + " .");
     auto run = [&](const std::string &mask, bool recurse, const std::string &exclude = "") {
-        RunTool("rm -rf " + ShellQuote(Out()));
+        ClearOut();
         TZipArchiver zip;
         Open(zip, Zip("m.zip"));
         zip.Options.Recurse = recurse;
@@ -369,7 +363,7 @@ TEST_F(ZipTest, OverwriteModesAndReadOnlyTargets) {
     Put("g.txt", "new g");
     InSrc("zip -q " + ShellQuote(Zip("o.zip")) + " f.txt g.txt");
     auto prepare = [&]() {
-        RunTool("chmod -R u+w " + ShellQuote(Out()) + "; rm -rf " + ShellQuote(Out()));
+        ClearOut();
         WriteTestFile(Out() + "f.txt", "old");
         WriteTestFile(Out() + "g.txt", "old g");
     };
@@ -414,44 +408,17 @@ TEST_F(ZipTest, OverwriteModesAndReadOnlyTargets) {
 
 TEST_F(ZipTest, OpeningErrors) {
     TZipArchiver zip;
-    zip.Name = "ZipArchiver1";
-    try {
-        zip.FileName = Tmp.Path();
-        zip.OpenZip();
-        FAIL();
-    } catch (const EZipException &e) {
-        EXPECT_EQ(e.NativeError, 9);
-    }
+    zip.FileName = Tmp.Path();
+    EXPECT_EQ(NativeErrorOf([&] { zip.OpenZip(); }), 9);
     zip.FileName = Zip("missing.zip");
-    try {
-        zip.OpenZipMode(zomOpenRead);
-        FAIL();
-    } catch (const EZipException &e) {
-        EXPECT_EQ(e.NativeError, 12);
-        EXPECT_EQ(e.Message(), "ZipArchiver1: File \"" + Zip("missing.zip") + "\" not found - Native error: 00012");
-    }
-    try {
-        zip.ExtractMatching();
-        FAIL();
-    } catch (const EZipException &e) {
-        EXPECT_EQ(e.NativeError, 13);
-    }
+    EXPECT_EQ(NativeErrorOf([&] { zip.OpenZipMode(zomOpenRead); }), 12);
+    EXPECT_EQ(NativeErrorOf([&] { zip.ExtractMatching(); }), 13);
     WriteTestFile(Zip("text.zip"), "<html>this is an error page, not an archive</html>\n");
     zip.FileName = Zip("text.zip");
-    try {
-        zip.OpenZip();
-        FAIL();
-    } catch (const EZipException &e) {
-        EXPECT_EQ(e.NativeError, 35);
-    }
+    EXPECT_EQ(NativeErrorOf([&] { zip.OpenZip(); }), 35);
     EXPECT_FALSE(zip.Active());
     zip.OpenCorruptedArchives = false;
-    try {
-        zip.OpenZip();
-        FAIL();
-    } catch (const EZipException &e) {
-        EXPECT_EQ(e.NativeError, 48);
-    }
+    EXPECT_EQ(NativeErrorOf([&] { zip.OpenZip(); }), 48);
     EXPECT_THROW(zip.SetCompressionMode(10), EZipException);
     // A missing file is started as a new, empty archive, valid once closed.
     zip.FileName = Zip("new.zip");
@@ -615,13 +582,9 @@ TEST_F(ZipTest, InMemoryArchiveGoesToItsFileAndBack) {
     zip.OnFileProgress = [&](TZipBaseArchiver *, const std::string &, double, TZipProcessOperation,
                              TZipProgressPhase ph, bool &) {
         if (ph != ppStart) return;
-        try {
-            zip.SetInMemory(true);
-        } catch (const EZipException &e) {
-            threw = e.NativeError == 37;
-        }
+        threw = NativeErrorOf([&] { zip.SetInMemory(true); }) == 37;
     };
-    RunTool("rm -rf " + ShellQuote(Out()));
+    ClearOut();
     zip.ExtractMatching();
     EXPECT_TRUE(threw);
     EXPECT_FALSE(zip.InMemory());
@@ -630,12 +593,7 @@ TEST_F(ZipTest, InMemoryArchiveGoesToItsFileAndBack) {
     zip.OnFileProgress = nullptr;
     zip.CloseZip();
     zip.SetInMemory(true);
-    try {
-        zip.OpenZipMode(zomOpenRead);
-        FAIL();
-    } catch (const EZipException &e) {
-        EXPECT_EQ(e.NativeError, 28);
-    }
+    EXPECT_EQ(NativeErrorOf([&] { zip.OpenZipMode(zomOpenRead); }), 28);
 }
 
 namespace {
