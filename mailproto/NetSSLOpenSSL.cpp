@@ -786,15 +786,8 @@ int TNetSSLIOHandlerSocketOpenSSL::ReadFromSource(bool raiseExceptionIfDisconnec
                 ENetReadTimeout::Toss("Read Timeout");
             return -1;
         }
-        if (count > 0) {
-            if (FIntercept) {
-                TNetBytes data(FTLSChunk.begin(), FTLSChunk.begin() + count);
-                FIntercept->Receive(data);
-                FInputBuffer->WriteBytes(data);
-            } else {
-                FInputBuffer->WriteBytes(FTLSChunk.data(), size_t(count));
-            }
-        }
+        if (count > 0)
+            TakeReceived(FTLSChunk, count);
         FClosedGracefully = count == 0;
         CheckForDisconnect(raiseExceptionIfDisconnected, false);
         if (count != 0)
