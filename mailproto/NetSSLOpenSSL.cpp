@@ -533,7 +533,8 @@ void TNetSSLSocket::RaiseIOError(int ret, int err, const char *what)
     throw ENetOpenSSLError(std::string(what) + reason);
 }
 
-int TNetSSLSocket::Recv(void *buf, int len, int timeoutMs)
+template <class Op>
+int TNetSSLSocket::Transfer(Op op, int timeoutMs, const char *what)
 {
     if (!FSSL)
         ENetOpenSSLError::Toss("No TLS session.");
@@ -542,7 +543,7 @@ int TNetSSLSocket::Recv(void *buf, int len, int timeoutMs)
     for (;;) {
         OSSL.ERR_clear_error();
         errno = 0;
-        int n = OSSL.SSL_read(FSSL, buf, len);
+        int n = op();
         if (n > 0)
             return n;
         int err = OSSL.SSL_get_error(FSSL, n);
@@ -551,7 +552,7 @@ int TNetSSLSocket::Recv(void *buf, int len, int timeoutMs)
             return 0;
         case OSSL_SSL_ERROR_WANT_READ:
         case OSSL_SSL_ERROR_WANT_WRITE:
-            // A partial record or a renegotiation: wait and read again.
+            // A partial record or a renegotiation: wait and try again.
             if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
                                Remaining(start, timeoutMs), &FAbandoned))
                 return -1;
@@ -559,40 +560,23 @@ int TNetSSLSocket::Recv(void *buf, int len, int timeoutMs)
                 ENetConnClosedGracefully::Toss("Connection Closed Gracefully.");
             continue;
         default:
-            RaiseIOError(n, err, "TLS read failed: ");
+            RaiseIOError(n, err, what);
         }
     }
 }
 
+int TNetSSLSocket::Recv(void *buf, int len, int timeoutMs)
+{
+    return Transfer([&] { return OSSL.SSL_read(FSSL, buf, len); }, timeoutMs, "TLS read failed: ");
+}
+
 int TNetSSLSocket::Send(const void *buf, int len)
 {
-    if (!FSSL)
-        ENetOpenSSLError::Toss("No TLS session.");
-    TNetSSLSocketCall running(this);
     int timeoutMs = FParent ? FParent->WriteTimeout() : kDefaultHandshakeTimeout;
-    uint32_t start = TicksNow();
-    for (;;) {
-        OSSL.ERR_clear_error();
-        errno = 0;
-        int n = OSSL.SSL_write(FSSL, buf, len);
-        if (n > 0)
-            return n;
-        int err = OSSL.SSL_get_error(FSSL, n);
-        switch (err) {
-        case OSSL_SSL_ERROR_ZERO_RETURN:
-            return 0;
-        case OSSL_SSL_ERROR_WANT_READ:
-        case OSSL_SSL_ERROR_WANT_WRITE:
-            if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
-                               Remaining(start, timeoutMs), &FAbandoned))
-                RaiseSocketErrorCode(Net_WSAETIMEDOUT);
-            if (FAbandoned)
-                ENetConnClosedGracefully::Toss("Connection Closed Gracefully.");
-            continue;
-        default:
-            RaiseIOError(n, err, "TLS write failed: ");
-        }
-    }
+    int n = Transfer([&] { return OSSL.SSL_write(FSSL, buf, len); }, timeoutMs, "TLS write failed: ");
+    if (n < 0)
+        RaiseSocketErrorCode(Net_WSAETIMEDOUT);
+    return n;
 }
 
 TNetSSLCipher *TNetSSLSocket::Cipher()
@@ -802,15 +786,8 @@ int TNetSSLIOHandlerSocketOpenSSL::ReadFromSource(bool raiseExceptionIfDisconnec
                 ENetReadTimeout::Toss("Read Timeout");
             return -1;
         }
-        if (count > 0) {
-            if (FIntercept) {
-                TNetBytes data(FTLSChunk.begin(), FTLSChunk.begin() + count);
-                FIntercept->Receive(data);
-                FInputBuffer->WriteBytes(data);
-            } else {
-                FInputBuffer->WriteBytes(FTLSChunk.data(), size_t(count));
-            }
-        }
+        if (count > 0)
+            TakeReceived(FTLSChunk, count);
         FClosedGracefully = count == 0;
         CheckForDisconnect(raiseExceptionIfDisconnected, false);
         if (count != 0)

@@ -210,6 +210,11 @@ public:
 private:
     void Handshake(int socketHandle, bool client, const std::string &hostName);
     [[noreturn]] void RaiseIOError(int ret, int err, const char *what);
+    // Runs op (one SSL_read or SSL_write) until it moves bytes, waiting on
+    // the socket while OpenSSL asks to. Returns the count, 0 when the peer
+    // closed the session, -1 when timeoutMs ran out.
+    template <class Op>
+    int Transfer(Op op, int timeoutMs, const char *what);
 
     friend class TNetSSLSocketCall;
     TNetSSLEvents *FParent;

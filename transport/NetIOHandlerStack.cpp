@@ -29,20 +29,22 @@ int TNetIOHandlerStack::ReadFromSource(bool raiseExceptionIfDisconnected, int ti
         if (!BindingAllocated()) ENetClosedSocket::Toss("Disconnected.");
         FRecvChunk.resize(size_t(RecvBufferSize > 0 ? RecvBufferSize : 32768));
         count = ReadDataFromSource(FRecvChunk);
-        if (count > 0) {
-            if (FIntercept) {
-                TNetBytes data(FRecvChunk.begin(), FRecvChunk.begin() + count);
-                FIntercept->Receive(data);
-                FInputBuffer->WriteBytes(data);
-            } else {
-                FInputBuffer->WriteBytes(FRecvChunk.data(), size_t(count));
-            }
-        }
+        if (count > 0) TakeReceived(FRecvChunk, count);
         FClosedGracefully = count == 0;
         CheckForDisconnect(raiseExceptionIfDisconnected, false);
         if (count != 0) return count;
     } while (count == 0 && BindingAllocated());
     return 0;
+}
+
+void TNetIOHandlerStack::TakeReceived(const TNetBytes &chunk, int count) {
+    if (FIntercept) {
+        TNetBytes data(chunk.begin(), chunk.begin() + count);
+        FIntercept->Receive(data);
+        FInputBuffer->WriteBytes(data);
+    } else {
+        FInputBuffer->WriteBytes(chunk.data(), size_t(count));
+    }
 }
 
 bool TNetIOHandlerStack::Connected() {

@@ -38,6 +38,9 @@ protected:
     // in short slices on the calling thread with the anti-freeze run between
     // them; ENetConnectTimeout "Connect timed out." after closing the handler.
     void TimedConnect(int timeout);
+    // Passes the first count bytes of chunk through the intercept into the
+    // input buffer.
+    void TakeReceived(const TNetBytes &chunk, int count);
 
 private:
     TNetBytes FRecvChunk;

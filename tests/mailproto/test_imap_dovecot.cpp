@@ -3,6 +3,7 @@
 // whole messages, delete and expunge, non-ASCII mailbox names, and a
 // second session changing flags between our commands.
 #include "DovecotServer.h"
+#include "dovecot_suite.h"
 #include "NetIMAP4.h"
 #include "NetMessage.h"
 #include "NetSASLMechanisms.h"
@@ -46,26 +47,13 @@ else:
 m.logout()
 )PY";
 
-class IMAPDovecot : public ::testing::Test {
+class IMAPDovecot : public DovecotSuite<IMAPDovecot> {
 protected:
     static void SetUpTestSuite() {
-        std::string why = DovecotServer::Unavailable();
-        if (!why.empty()) {
-            Why = why;
-            return;
-        }
         DovecotServer::Options o;
         o.Users = {{"plain", "pw-plain"}, {"tls", "pw-tls"}, {"cross", "pw-cross"},
                    {"expunge", "pw-expunge"}, {"names", "pw-names"}, {"latin", "pw-p\xC3\xA4ss \"w\" \\ \xC3\xB6"}};
-        Server = new DovecotServer(o);
-    }
-    static void TearDownTestSuite() {
-        delete Server;
-        Server = nullptr;
-    }
-    void SetUp() override {
-        if (!Server) GTEST_SKIP() << Why;
-        setenv("SSL_CERT_FILE", Server->CaFile().c_str(), 1);
+        StartDovecot(o);
     }
 
     static std::string Password(const std::string &user) {
@@ -115,13 +103,7 @@ protected:
     }
 
     void CheckingCycleRoad(const std::string &user, bool tls);
-
-    static DovecotServer *Server;
-    static std::string Why;
 };
-
-DovecotServer *IMAPDovecot::Server = nullptr;
-std::string IMAPDovecot::Why;
 
 std::string ExpectedSubject(int n) {
     return n % 4 == 0 ? "Grüße aus Köln, Nachricht " + std::to_string(n) : "Test message " + std::to_string(n);

@@ -4,6 +4,7 @@
 // deletions.
 
 #include "DovecotServer.h"
+#include "dovecot_suite.h"
 #include "NetPOP3.h"
 #include "NetSASLMechanisms.h"
 #include "NetSSLOpenSSL.h"
@@ -91,27 +92,21 @@ std::string JoinLines(const TStringList &l) {
     return s;
 }
 
-class POP3Dovecot : public ::testing::Test {
+class POP3Dovecot : public DovecotSuite<POP3Dovecot> {
 protected:
     static void SetUpTestSuite() {
-        Why = DovecotServer::Unavailable();
-        if (!Why.empty()) return;
         DovecotServer::Options o;
         // One mailbox to read, two to change, one for APOP and SASL.
         o.Users = {{"reader", "r3ad-er"}, {"deleter", "d3l"}, {"resetter", "r3s"}, {"auth", "s3cret pass"}};
-        Server = new DovecotServer(o);
+        if (!StartDovecot(o)) return;
         Server->FillMailbox("reader", kMessages);
         Server->FillMailbox("deleter", 4);
         Server->FillMailbox("resetter", 4);
         Server->FillMailbox("auth", 2);
     }
-    static void TearDownTestSuite() {
-        delete Server;
-        Server = nullptr;
-    }
     void SetUp() override {
-        if (!Server) GTEST_SKIP() << Why;
-        setenv("SSL_CERT_FILE", Server->CaFile().c_str(), 1);
+        DovecotSuite::SetUp();
+        if (IsSkipped()) return;
         Pop.reset(NetCreate<TNetPOP3>(nullptr));
         Pop->SetHost(Server->Host());
         Pop->SetPort(Server->Pop3Port());
@@ -132,13 +127,8 @@ protected:
         return tls;
     }
 
-    static DovecotServer *Server;
-    static std::string Why;
     std::unique_ptr<TNetPOP3> Pop;
 };
-
-DovecotServer *POP3Dovecot::Server = nullptr;
-std::string POP3Dovecot::Why;
 
 TEST_F(POP3Dovecot, CountsSizesAndHeadersEqualPoplibs) {
     PoplibView ref = Poplib(*Server, 0);

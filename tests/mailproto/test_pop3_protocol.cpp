@@ -312,12 +312,11 @@ TEST_F(POP3Protocol, TLSNotOfferedTakesThePlainOrTheFailingRoad) {
 
 // Outside the anonymous namespace above: the STLS test needs the test PKI.
 #include "OpenSSLServer.h"
-#include "POP3STLSPeer.h"
 
 TEST(POP3STLS, PlainBytesAfterTheSTLSAnswerAreDroppedAndCapabilitiesAskedAgain) {
     const TestPKI &pki = TestPKI::Get();
     TestPKI::TrustTestCA();
-    POP3STLSPeer peer(pki.ServerCert, pki.Key);
+    StartTLSServer peer(StartTLSServer::InjectAfterSTLS, pki.ServerCert, pki.Key);
     auto pop = NetCreateNoOwner<TNetPOP3>();
     pop->SetIOHandler(NetCreate<TNetSSLIOHandlerSocketOpenSSL>(pop.get()));
     pop->SetUseTLS(utUseRequireTLS);

@@ -2,6 +2,7 @@
 #include "NetSSLOpenSSLHeaders.h"
 #include "OpenSSLServer.h"
 #include "SysUtils.h"
+#include "TestSupport.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -141,20 +142,6 @@ int VerifyThroughTable(int ok, X509_STORE_CTX *ctx)
     return ok;
 }
 
-int ConnectLoopback(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // A whole blocking handshake and an exchange with s_server, made only of
 // table entries: proves the stand-ins do what the classic calls did.
 TEST_F(SSLBinding, HandshakeThroughTheTable)
@@ -167,7 +154,7 @@ TEST_F(SSLBinding, HandshakeThroughTheTable)
     ASSERT_NE(ctx, nullptr);
     ASSERT_EQ(OSSL.SSL_CTX_load_verify_locations(ctx, pki.CAFile.c_str(), nullptr), 1);
     OSSL.SSL_CTX_set_verify(ctx, OSSL_SSL_VERIFY_PEER, VerifyThroughTable);
-    int fd = ConnectLoopback(server.Port());
+    int fd = ConnectLoopback("127.0.0.1", server.Port());
     ASSERT_GE(fd, 0);
     SSL *s = OSSL.SSL_new(ctx);
     SSLSetAppData(s, &gSeen);

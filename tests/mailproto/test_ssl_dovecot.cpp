@@ -1,6 +1,7 @@
 // TLS against Dovecot: POP3 over implicit TLS with a 10 MB message, IMAP4
 // over implicit TLS, and POP3 upgraded with STLS.
 #include "DovecotServer.h"
+#include "dovecot_suite.h"
 #include "NetSSLOpenSSL.h"
 #include "explicit_tls_test_client.h"
 
@@ -9,27 +10,15 @@
 
 namespace {
 
-class SSLDovecot : public ::testing::Test {
+class SSLDovecot : public DovecotSuite<SSLDovecot> {
 protected:
-    static void SetUpTestSuite()
-    {
-        std::string why = DovecotServer::Unavailable();
-        if (why.empty())
-            Server = new DovecotServer();
-        else
-            Why = why;
-    }
-    static void TearDownTestSuite()
-    {
-        delete Server;
-        Server = nullptr;
-    }
+    static void SetUpTestSuite() { StartDovecot(); }
 
     void SetUp() override
     {
-        if (!Server)
-            GTEST_SKIP() << Why;
-        setenv("SSL_CERT_FILE", Server->CaFile().c_str(), 1);
+        DovecotSuite::SetUp();
+        if (IsSkipped())
+            return;
         Client = NetCreateNoOwner<TTestPOP3>();
         TLS = NetCreate<TNetSSLIOHandlerSocketOpenSSL>(Client.get());
         TLS->OnStatusInfo = [this](const std::string &m) {
@@ -48,15 +37,10 @@ protected:
         ASSERT_EQ(Client->Cmd("PASS " + Server->Password()).rfind("+OK", 0), 0u);
     }
 
-    static DovecotServer *Server;
-    static std::string Why;
     std::unique_ptr<TTestPOP3> Client;
     TNetSSLIOHandlerSocketOpenSSL *TLS = nullptr;
     int CipherReports = 0;
 };
-
-DovecotServer *SSLDovecot::Server = nullptr;
-std::string SSLDovecot::Why;
 
 TEST_F(SSLDovecot, POP3SRetrievesTenMegabytesWhole)
 {

@@ -35,20 +35,6 @@ struct Recorder : TNetSSLEvents {
     int WriteTimeout() const override { return Timeout; }
 };
 
-int ConnectTo(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 class SSLSession : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { TestPKI::TrustTestCA(); }
@@ -76,7 +62,7 @@ protected:
         ctx->StatusInfoOn = false;
         ctx->VerifyOn = verifyEvent;
         ctx->InitContext(false);
-        int fd = ConnectTo(port);
+        int fd = ConnectLoopback("127.0.0.1", port);
         EXPECT_GE(fd, 0);
         std::string result;
         try {
@@ -106,7 +92,7 @@ TEST_F(SSLSession, HandshakeReportsCipherAndExchangesData)
     OpenSSLServer server(pki.ServerCert, pki.Key, {"-rev"});
     Recorder rec;
     auto ctx = ClientContext(rec);
-    int fd = ConnectTo(server.Port());
+    int fd = ConnectLoopback("127.0.0.1", server.Port());
     ASSERT_GE(fd, 0);
     {
         TNetSSLSocket s(&rec, ctx.get());
@@ -254,7 +240,7 @@ TEST_F(SSLSession, SplitRecordsAndStaleErrorsFromThePump)
     });
     auto af = NetCreateNoOwner<TNetAntiFreeze>();
     af->IdleTimeOut = 1;
-    int fd = ConnectTo(slow.Port());
+    int fd = ConnectLoopback("127.0.0.1", slow.Port());
     ASSERT_GE(fd, 0);
     std::string failure;
     try {

@@ -94,6 +94,43 @@ void IssueCert(const std::string &dir, const std::string &name, const std::strin
 
 std::unique_ptr<TempDir> gPKIFolder;
 
+// Starts the openssl command with the arguments beside the test: its stdin
+// a pipe whose writing end goes to stdinFd, its stdout and stderr the file
+// outFile. It dies with the test process, so a crashed test leaves none
+// behind.
+pid_t StartOpenSSL(std::vector<std::string> args, const std::string &outFile, int &stdinFd)
+{
+    int in[2];
+    if (pipe(in) != 0)
+        throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(in[0]);
+        close(in[1]);
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in[0], 0);
+        if (out >= 0) {
+            dup2(out, 1);
+            dup2(out, 2);
+        }
+        close(in[1]);
+        std::vector<char *> argv;
+        argv.push_back(const_cast<char *>("openssl"));
+        for (auto &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp("openssl", argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    stdinFd = in[1];
+    return pid;
+}
+
 }  // namespace
 
 const TestPKI &TestPKI::Get()
@@ -170,33 +207,11 @@ OpenSSLServer::OpenSSLServer(const std::string &cert, const std::string &key,
         FOutFile = pki.Folder + "s_server." + std::to_string(getpid()) + "." +
                    std::to_string(++serial) + ".out";
         WriteText(FOutFile, "");
-        int in[2];
-        if (pipe(in) != 0)
-            throw std::runtime_error("pipe failed");
-        pid_t pid = fork();
-        if (pid < 0)
-            throw std::runtime_error("fork failed");
-        if (pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);  // a crashed test leaves no server behind
-            int out = open(FOutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(in[0], 0);
-            if (out >= 0) {
-                dup2(out, 1);
-                dup2(out, 2);
-            }
-            close(in[1]);
-            std::vector<std::string> args = {"openssl", "s_server", "-accept",
-                                             "127.0.0.1:" + std::to_string(port), "-cert", cert,
-                                             "-key", key, "-ign_eof"};
-            args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-            std::vector<char *> argv;
-            for (auto &a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execvp("openssl", argv.data());
-            _exit(127);
-        }
-        close(in[0]);
+        std::vector<std::string> args = {"s_server", "-accept", "127.0.0.1:" + std::to_string(port),
+                                         "-cert", cert, "-key", key, "-ign_eof"};
+        args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+        int in = -1;
+        pid_t pid = StartOpenSSL(args, FOutFile, in);
         // Wait until it listens (it says "ACCEPT") or dies.
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         bool up = false, dead = false;
@@ -215,9 +230,9 @@ OpenSSLServer::OpenSSLServer(const std::string &cert, const std::string &key,
         if (up) {
             FPid = pid;
             FPort = port;
-            FStdin = in[1];
+            FStdin = in;
         } else {
-            close(in[1]);
+            close(in);
             if (!dead) {
                 kill(pid, SIGKILL);
                 waitpid(pid, nullptr, 0);
@@ -268,35 +283,10 @@ OpenSSLClient::OpenSSLClient(int port, const std::vector<std::string> &extraArgs
     const TestPKI &pki = TestPKI::Get();
     static int serial = 0;
     FOutFile = pki.Folder + "s_client." + std::to_string(getpid()) + "." + std::to_string(++serial) + ".out";
-    int in[2];
-    if (pipe(in) != 0)
-        throw std::runtime_error("pipe failed");
-    pid_t pid = fork();
-    if (pid < 0)
-        throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        int out = open(FOutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(in[0], 0);
-        if (out >= 0) {
-            dup2(out, 1);
-            dup2(out, 2);
-        }
-        close(in[1]);
-        std::vector<std::string> args = {"openssl", "s_client", "-connect",
-                                         "127.0.0.1:" + std::to_string(port), "-CAfile", pki.CAFile,
-                                         "-verify_return_error", "-brief", "-ign_eof"};
-        args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-        std::vector<char *> argv;
-        for (auto &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp("openssl", argv.data());
-        _exit(127);
-    }
-    close(in[0]);
-    FPid = pid;
-    FStdin = in[1];
+    std::vector<std::string> args = {"s_client", "-connect", "127.0.0.1:" + std::to_string(port),
+                                     "-CAfile", pki.CAFile, "-verify_return_error", "-brief", "-ign_eof"};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    FPid = StartOpenSSL(args, FOutFile, FStdin);
 }
 
 OpenSSLClient::~OpenSSLClient()
@@ -353,17 +343,7 @@ StartTLSServer::~StartTLSServer()
 
 BrokenTLSPeer::BrokenTLSPeer(TMode mode) : FMode(mode)
 {
-    FListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(FListen, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(FListen, 8) != 0 ||
-        getsockname(FListen, reinterpret_cast<sockaddr *>(&a), &len) != 0)
-        throw std::runtime_error("BrokenTLSPeer: cannot listen");
-    FPort = ntohs(a.sin_port);
+    FListen = ListenLoopback(FPort);
     if (pipe(FWake) != 0)
         throw std::runtime_error("pipe failed");
     FThread = std::thread([this] { Run(); });

@@ -52,10 +52,12 @@ private:
 
 // A POP3-style server (tests/support/starttls_server.py, Python's ssl
 // module) that greets in plain text and can start TLS on "STLS", or speaks
-// TLS from the start. Commands: CAPA, STLS, NOOP ("+OK tls"/"+OK plain"),
+// TLS from the start. Commands: CAPA (STLS before TLS, "X-OVER-TLS" after
+// it), STLS, NOOP ("+OK tls"/"+OK plain"), USER, PASS, STAT ("+OK 0 0"),
 // BIG <bytes> (numbered lines ended by "."), STALL (stops reading), DROP
-// (closes without close_notify), QUIT. InjectAfterSTLS sends a plain-text
-// line right behind its STLS answer.
+// (closes without close_notify), QUIT. InjectAfterSTLS sends, right behind
+// its STLS answer, a plain-text fake CAPA answer holding "INJECTED", as a man
+// in the middle would.
 class StartTLSServer {
 public:
     enum TMode { Explicit, Implicit, NoSTLS, RefuseSTLS, InjectAfterSTLS };

@@ -21,6 +21,9 @@ private:
 void WriteTestFile(const std::string &path, const std::string &bytes);
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int FreeLoopbackPort();
+// A socket listening on 127.0.0.1 on a port the system picks, stored in
+// port; throws std::runtime_error when it cannot listen.
+int ListenLoopback(int &port, int backlog = 8);
 // A socket connected to host ("127.0.0.1" or "::1") and port, or -1.
 int ConnectLoopback(const std::string &host, int port);
 // The folder of test data files in the source tree, with a trailing "/".

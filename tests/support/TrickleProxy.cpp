@@ -1,10 +1,10 @@
 #include "TrickleProxy.h"
 
-#include <arpa/inet.h>
+#include "TestSupport.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
 #include <string>
@@ -32,15 +32,7 @@ bool SendAll(int fd, const char *p, size_t n)
 TrickleProxy::TrickleProxy(int upstreamPort, int chunkBytes, int pauseMs)
     : FUpstreamPort(upstreamPort), FChunk(chunkBytes), FPauseMs(pauseMs)
 {
-    FListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(FListen, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(FListen, 4) != 0 ||
-        getsockname(FListen, reinterpret_cast<sockaddr *>(&a), &len) != 0)
-        throw std::runtime_error("TrickleProxy: cannot listen");
-    FPort = ntohs(a.sin_port);
+    FListen = ListenLoopback(FPort, 4);
     if (pipe(FWake) != 0)
         throw std::runtime_error("pipe failed");
     FThread = std::thread([this] { Run(); });
@@ -77,15 +69,9 @@ void TrickleProxy::Run()
 
 void TrickleProxy::Relay(int client)
 {
-    int up = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(FUpstreamPort));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(up, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-        close(up);
+    int up = ConnectLoopback("127.0.0.1", FUpstreamPort);
+    if (up < 0)
         return;
-    }
     std::string pending;  // the server's bytes not yet handed on
     bool upClosed = false;
     auto nextSend = std::chrono::steady_clock::now();

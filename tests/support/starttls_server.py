@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """A small POP3-style server on 127.0.0.1 for TLS tests.
 
-It greets in plain text and answers CAPA, STLS, NOOP, BIG <n>, STALL (stops
-reading), DROP (closes without close_notify) and QUIT. With
---implicit the TLS handshake comes first. With --no-stls it does not list
-STLS; with --refuse-stls it lists STLS but answers it with -ERR; with
---inject it answers STLS with a second, plain-text line in the same packet,
-as a man in the middle would. It prints
+It greets in plain text and answers CAPA, STLS, NOOP, USER and PASS ("+OK"),
+STAT ("+OK 0 0"), BIG <n>, STALL (stops reading), DROP (closes without
+close_notify) and QUIT. CAPA lists STLS before TLS and "X-OVER-TLS" after
+it. With --implicit the TLS handshake comes first. With --no-stls it does not
+list STLS; with --refuse-stls it lists STLS but answers it with -ERR; with
+--inject it answers STLS with a complete fake CAPA answer holding "INJECTED"
+in the same packet, as a man in the middle would, so a client that reads it
+as if it came through TLS shows it at once. It prints
 "PORT <n>" on stdout once it listens and serves connections until killed.
 """
 import argparse
@@ -32,25 +34,32 @@ def serve(conn, ctx, args):
                 return
             cmd = line.strip().decode(errors="replace")
             word = cmd.split(" ")[0].upper()
+            tls = isinstance(conn, ssl.SSLSocket)
             if word == "CAPA":
                 say("+OK")
                 say("USER")
-                if not args.no_stls:
+                if tls:
+                    say("X-OVER-TLS")
+                elif not args.no_stls:
                     say("STLS")
                 say(".")
             elif word == "STLS":
-                if args.no_stls or args.refuse_stls or isinstance(conn, ssl.SSLSocket):
+                if args.no_stls or args.refuse_stls or tls:
                     say("-ERR not now")
                     continue
                 if args.inject:
-                    f.write(b"+OK Begin TLS negotiation\r\n+OK injected\r\n")
+                    f.write(b"+OK Begin TLS negotiation\r\n+OK\r\nINJECTED\r\n.\r\n")
                 else:
                     say("+OK Begin TLS negotiation")
                 f.close()
                 conn = ctx.wrap_socket(conn, server_side=True)
                 f = conn.makefile("rwb", buffering=0)
             elif word == "NOOP":
-                say("+OK tls" if isinstance(conn, ssl.SSLSocket) else "+OK plain")
+                say("+OK tls" if tls else "+OK plain")
+            elif word in ("USER", "PASS"):
+                say("+OK")
+            elif word == "STAT":
+                say("+OK 0 0")
             elif word == "BIG":
                 # n bytes of numbered lines, then a terminating dot line.
                 n = int(cmd.split(" ")[1])
