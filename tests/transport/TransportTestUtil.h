@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -86,9 +87,22 @@ public:
 };
 
 // A loopback port nobody listens on: bound, then closed again.
+// A port nothing listens on, below the ephemeral range: a connect to an
+// ephemeral port can pick that very port as its source and connect to itself.
 inline int RefusingPort() {
-    LoopbackListener l;
-    return l.port;
+    static unsigned seed = unsigned(::getpid());
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        int port = 20000 + int(rand_r(&seed) % 12000);
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(uint16_t(port));
+        bool free = ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+        ::close(fd);
+        if (free) return port;
+    }
+    return 1;  // reserved for tcpmux, never served here
 }
 
 inline int EntryCount(const char *dir) {
