@@ -303,6 +303,18 @@ void TNetSSLContext::CopyOptions(const TNetSSLOptions &o)
     CipherList = o.CipherList;
 }
 
+std::unique_ptr<TNetSSLContext> TNetSSLContext::Make(const TNetSSLOptions &options, TNetSSLEvents *parent,
+                                                     bool statusInfo, bool verify, bool server)
+{
+    auto ctx = std::make_unique<TNetSSLContext>();
+    ctx->CopyOptions(options);
+    ctx->StatusInfoOn = statusInfo;
+    ctx->VerifyOn = verify;
+    ctx->Parent = parent;
+    ctx->InitContext(server);
+    return ctx;
+}
+
 void TNetSSLContext::InitContext(bool server)
 {
     if (FContext) {
@@ -623,13 +635,7 @@ void TNetSSLIOHandlerSocketOpenSSL::MakePeer(TNetSSLContext *sharedContext)
 
 void TNetSSLIOHandlerSocketOpenSSL::MakeContext()
 {
-    auto ctx = std::make_unique<TNetSSLContext>();
-    ctx->CopyOptions(*FSSLOptions);
-    ctx->StatusInfoOn = bool(OnStatusInfo);
-    ctx->VerifyOn = bool(OnVerifyPeer);
-    ctx->Parent = this;
-    ctx->InitContext(false);
-    FOwnedContext = std::move(ctx);
+    FOwnedContext = TNetSSLContext::Make(*FSSLOptions, this, bool(OnStatusInfo), bool(OnVerifyPeer), false);
     FSSLContext = FOwnedContext.get();
 }
 
@@ -893,13 +899,7 @@ void TNetServerIOHandlerSSLOpenSSL::InitComponent()
 
 void TNetServerIOHandlerSSLOpenSSL::Init()
 {
-    auto ctx = std::make_unique<TNetSSLContext>();
-    ctx->CopyOptions(*FSSLOptions);
-    ctx->StatusInfoOn = bool(OnStatusInfo);
-    ctx->VerifyOn = bool(OnVerifyPeer);
-    ctx->Parent = this;
-    ctx->InitContext(true);
-    FSSLContext = std::move(ctx);
+    FSSLContext = TNetSSLContext::Make(*FSSLOptions, this, bool(OnStatusInfo), bool(OnVerifyPeer), true);
 }
 
 TNetIOHandler *TNetServerIOHandlerSSLOpenSSL::Accept(int listenerSocket)

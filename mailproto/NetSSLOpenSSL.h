@@ -157,6 +157,10 @@ public:
     void CopyOptions(const TNetSSLOptions &options);
     // (Re)makes the OpenSSL context as a client or as a server.
     void InitContext(bool server);
+    // A ready context from a handler's options, with its callbacks going to
+    // parent (status and verify callbacks only where the handler has events).
+    static std::unique_ptr<TNetSSLContext> Make(const TNetSSLOptions &options, TNetSSLEvents *parent,
+                                                bool statusInfo, bool verify, bool server);
     SSL_CTX *Handle() const { return FContext; }
 
     // How many contexts this process has made (only grows).
