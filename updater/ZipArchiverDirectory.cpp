@@ -334,7 +334,9 @@ void TZipBaseArchiver::ReadCentralDirectory(const TEndRecord &endIn) {
         // the entries behind it would go unseen.
         if (pos != bound) throw EZipException(35, this);
         if (!OpenCorruptedArchives && sumCompressed > fileSize) throw EZipException(57, this);
-        FPrefixSize = cdStart - int64_t(end.CdOffset);
+        // A recorded offset past the directory's real place (a damaged or
+        // hostile record) means no prefix, not a negative one.
+        FPrefixSize = end.CdOffset <= uint64_t(cdStart) ? cdStart - int64_t(end.CdOffset) : 0;
         DetectPrefix();
     }
 }

@@ -191,6 +191,23 @@ TEST_F(ZipTest, Zip64RecordsFromPython) {
     EXPECT_TRUE(prefixed.LastResult().Ok());
     ExpectSameFile("a.txt");
 
+    // A Zip64 record whose directory offset lies beyond any file: the
+    // directory is still found where its size puts it, with no prefix.
+    ClearOut();
+    ASSERT_EQ(RunPython("import struct\n"
+                        "d = bytearray(open('" + Zip("z64.zip") + "', 'rb').read())\n"
+                        "at = d.rfind(b'PK\\x06\\x06')\n"
+                        "struct.pack_into('<Q', d, at + 48, 0x8000000000000042)\n"
+                        "open('" + Zip("z64far.zip") + "', 'wb').write(d)\n"),
+              0);
+    TZipArchiver far;
+    Open(far, Zip("z64far.zip"));
+    EXPECT_EQ(far.FileCount(), 2);
+    EXPECT_EQ(far.PrefixSize(), 0);
+    far.ExtractMatching();
+    EXPECT_TRUE(far.LastResult().Ok());
+    ExpectSameFile("b.bin");
+
     TZipArchiver forced;
     Open(forced, Zip("force.zip"));
     ASSERT_EQ(forced.FileCount(), 1);
