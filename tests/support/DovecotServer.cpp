@@ -1,8 +1,9 @@
 #include "DovecotServer.h"
 
+#include "OpenSSLServer.h"
 #include "TestSupport.h"
 
-#include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -10,16 +11,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pwd.h>
 #include <grp.h>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -30,13 +26,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string ReadWholeFile(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 void ReplaceAll(std::string &s, const std::string &from, const std::string &to) {
     for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
@@ -64,7 +53,7 @@ bool ProcessListensOn(pid_t pid, int port) {
     char portHex[8];
     snprintf(portHex, sizeof portHex, "%04X", port);
     for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        std::istringstream lines(ReadWholeFile(table));
+        std::istringstream lines(ReadTestFile(table));
         std::string line;
         std::getline(lines, line);  // column titles
         while (std::getline(lines, line)) {
@@ -91,7 +80,7 @@ int LiveProcessesInGroup(pid_t pgid) {
         std::string name = e.path().filename().string();
         if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
         // "pid (comm) state ppid pgrp ...": comm may hold blanks and parentheses.
-        std::string stat = ReadWholeFile(e.path().string() + "/stat");
+        std::string stat = ReadTestFile(e.path().string() + "/stat");
         size_t close = stat.rfind(')');
         if (close == std::string::npos) continue;
         std::istringstream f(stat.substr(close + 1));
@@ -177,35 +166,12 @@ DovecotServer::~DovecotServer() {
 }
 
 void DovecotServer::MakeCertificates() {
-    // EC keys: generating two RSA keys would take most of a second.
-    WriteTestFile(FFolder + "ca.cnf",
-                  "[req]\ndistinguished_name = dn\nprompt = no\nx509_extensions = v3_ca\n"
-                  "[dn]\nCN = Tarnwick Test CA\n"
-                  "[v3_ca]\nbasicConstraints = critical,CA:TRUE\n"
-                  "keyUsage = critical,keyCertSign,cRLSign\nsubjectKeyIdentifier = hash\n");
-    WriteTestFile(FFolder + "server.cnf",
-                  "[req]\ndistinguished_name = dn\nprompt = no\n"
-                  "[dn]\nCN = localhost\n"
-                  "[v3_srv]\nbasicConstraints = critical,CA:FALSE\n"
-                  "keyUsage = critical,digitalSignature\nextendedKeyUsage = serverAuth\n"
-                  "subjectAltName = DNS:localhost,IP:127.0.0.1,IP:::1\n"
-                  "subjectKeyIdentifier = hash\nauthorityKeyIdentifier = keyid,issuer\n");
-    std::random_device rd;
-    std::string serial = std::to_string((uint64_t(rd()) << 20) ^ rd());
-    const std::string f = FFolder;
-    std::vector<std::vector<std::string>> steps = {
-        {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-         "-keyout", f + "ca.key", "-out", f + "ca.pem", "-days", "3", "-config", f + "ca.cnf"},
-        {"openssl", "req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-         "-keyout", f + "server.key", "-out", f + "server.csr", "-config", f + "server.cnf"},
-        {"openssl", "x509", "-req", "-in", f + "server.csr", "-CA", f + "ca.pem", "-CAkey", f + "ca.key",
-         "-set_serial", serial, "-days", "3", "-out", f + "server.pem", "-extfile", f + "server.cnf",
-         "-extensions", "v3_srv"},
-    };
-    for (const auto &argv : steps) {
-        std::string out;
-        if (RunProgram(argv, &out) != 0) throw std::runtime_error("openssl failed: " + out);
-    }
+    // The test authority's localhost certificate (127.0.0.1 and ::1 too),
+    // copied so that everything the server reads lies in its own folder.
+    const TestPKI &pki = TestPKI::Get();
+    fs::copy_file(pki.CAFile, FCaFile);
+    fs::copy_file(pki.ServerCert, FFolder + "server.pem");
+    fs::copy_file(pki.Key, FFolder + "server.key");
 }
 
 std::string DovecotServer::UserHome(const std::string &user) const { return FFolder + "home/" + user + "/"; }
@@ -215,7 +181,7 @@ void DovecotServer::Chown(const std::string &path) const {
 }
 
 void DovecotServer::WriteConfig() {
-    std::string conf = ReadWholeFile(ScriptDir() + "dovecot.conf.in");
+    std::string conf = ReadTestFile(ScriptDir() + "dovecot.conf.in");
     if (conf.empty()) throw std::runtime_error("missing tests/support/dovecot.conf.in");
     bool root = geteuid() == 0;
     std::string self = root ? "" : std::string(getpwuid(geteuid())->pw_name);
@@ -241,12 +207,8 @@ void DovecotServer::WriteConfig() {
 
 bool DovecotServer::StartOnce(std::string &why) {
     std::vector<int> ports;
-    while (ports.size() < 4) {
-        int p = FreeLoopbackPort();
-        bool seen = false;
-        for (int q : ports) seen |= q == p;
-        if (!seen) ports.push_back(p);
-    }
+    while (ports.size() < 4)
+        if (int p = FreeLoopbackPort(); std::find(ports.begin(), ports.end(), p) == ports.end()) ports.push_back(p);
     FPop3Port = ports[0];
     FPop3sPort = ports[1];
     FImapPort = ports[2];
@@ -255,10 +217,9 @@ bool DovecotServer::StartOnce(std::string &why) {
     std::error_code ec;
     fs::remove(FFolder + "dovecot.log", ec);
 
-    std::vector<std::string> args{"/usr/sbin/dovecot", "-F", "-c", ConfigFile()};
-    std::vector<char *> cargs;
-    for (auto &a : args) cargs.push_back(a.data());
-    cargs.push_back(nullptr);
+    std::string conf = ConfigFile();
+    char *cargs[] = {const_cast<char *>("/usr/sbin/dovecot"), const_cast<char *>("-F"), const_cast<char *>("-c"),
+                     conf.data(), nullptr};
     std::string errPath = FFolder + "dovecot.stderr";
     pid_t pid = fork();
     if (pid < 0) {
@@ -278,7 +239,7 @@ bool DovecotServer::StartOnce(std::string &why) {
             dup2(fd, 2);
         }
         if (nul >= 0) dup2(nul, 0);
-        execv(cargs[0], cargs.data());
+        execv(cargs[0], cargs);
         _exit(127);
     }
     setpgid(pid, pid);
@@ -291,18 +252,18 @@ bool DovecotServer::StartOnce(std::string &why) {
         int status;
         if (waitpid(pid, &status, WNOHANG) == pid) {
             FPid = -1;
-            why = ReadWholeFile(errPath) + ReadWholeFile(FFolder + "dovecot.log");
+            why = ReadTestFile(errPath) + ReadTestFile(FFolder + "dovecot.log");
             return false;
         }
         bool ready = true;
-        for (int port : ports)
+        for (int port : ports) {
             ready = ready && ProcessListensOn(pid, port);
-        for (const auto &h : hosts)
-            for (int port : ports) ready = ready && CanConnect(h, port);
+            for (const auto &h : hosts) ready = ready && CanConnect(h, port);
+        }
         if (ready) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    why = "no listener after 20 seconds: " + ReadWholeFile(errPath) + ReadWholeFile(FFolder + "dovecot.log");
+    why = "no listener after 20 seconds: " + ReadTestFile(errPath) + ReadTestFile(FFolder + "dovecot.log");
     Stop();
     return false;
 }
@@ -325,7 +286,7 @@ void DovecotServer::Stop() {
 }
 
 std::string DovecotServer::LogText() const {
-    return ReadWholeFile(FFolder + "dovecot.stderr") + ReadWholeFile(FFolder + "dovecot.log");
+    return ReadTestFile(FFolder + "dovecot.stderr") + ReadTestFile(FFolder + "dovecot.log");
 }
 
 bool DovecotServer::WaitForLog(const std::string &text, int count, int timeoutMs) const {

@@ -1,19 +1,17 @@
 #include "OpenSSLServer.h"
 
 #include "ChildProcess.h"
+#include "SysUtils.h"
 #include "TestSupport.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
-#include <fstream>
 #include <memory>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sstream>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -22,60 +20,15 @@
 
 namespace {
 
-// Runs the openssl command with the arguments, in the folder; its output
-// goes to a log file there. Returns the exit status.
-int RunOpenSSL(const std::string &folder, const std::vector<std::string> &args)
-{
-    pid_t pid = fork();
-    if (pid < 0)
-        throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        if (chdir(folder.c_str()) != 0)
-            _exit(126);
-        int log = open("openssl.log", O_WRONLY | O_CREAT | O_APPEND, 0644);
-        int null = open("/dev/null", O_RDONLY);
-        if (log >= 0) {
-            dup2(log, 1);
-            dup2(log, 2);
-        }
-        if (null >= 0)
-            dup2(null, 0);
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>("openssl"));
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp("openssl", argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
+// Runs the openssl command in the folder (its configuration names files
+// relative to it); throws with its output when it fails.
 void MustRun(const std::string &folder, const std::vector<std::string> &args)
 {
-    if (RunOpenSSL(folder, args) != 0) {
-        std::string cmd = "openssl";
-        for (const auto &a : args)
-            cmd += " " + a;
-        throw std::runtime_error("test PKI: failed: " + cmd + " (see " + folder + "openssl.log)");
-    }
-}
-
-void WriteText(const std::string &path, const std::string &text)
-{
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << text;
-}
-
-std::string ReadText(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
+    std::vector<std::string> argv{"/bin/sh", "-c", "cd \"$0\" && exec openssl \"$@\"", folder};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string out;
+    if (RunProgram(argv, &out) != 0)
+        throw std::runtime_error("test PKI: openssl " + args[0] + " failed in " + folder + ": " + out);
 }
 
 // Signs a request for "name" with the test authority, valid between the
@@ -83,9 +36,8 @@ std::string ReadText(const std::string &path)
 void IssueCert(const std::string &dir, const std::string &name, const std::string &cn,
                const std::string &san, const std::string &start, const std::string &end)
 {
-    WriteText(dir + name + ".ext", "[ext]\nsubjectAltName = " + san +
-                                       "\nbasicConstraints = CA:FALSE\n"
-                                       "extendedKeyUsage = serverAuth\n");
+    WriteTestFile(dir + name + ".ext", "[ext]\nsubjectAltName = " + san +
+                                           "\nbasicConstraints = CA:FALSE\nextendedKeyUsage = serverAuth\n");
     MustRun(dir, {"req", "-new", "-key", "server.key", "-out", name + ".csr", "-subj", "/CN=" + cn});
     MustRun(dir, {"ca", "-batch", "-config", "ca.cnf", "-in", name + ".csr", "-out", name + ".pem",
                   "-startdate", start, "-enddate", end, "-extfile", name + ".ext", "-extensions",
@@ -103,32 +55,47 @@ pid_t StartOpenSSL(std::vector<std::string> args, const std::string &outFile, in
     int in[2];
     if (pipe(in) != 0)
         throw std::runtime_error("pipe failed");
+    args.insert(args.begin(), "openssl");
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_t pid = fork();
-    if (pid < 0) {
-        close(in[0]);
-        close(in[1]);
-        throw std::runtime_error("fork failed");
-    }
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in[0], 0);
-        if (out >= 0) {
-            dup2(out, 1);
-            dup2(out, 2);
-        }
+        dup2(out, 1);
+        dup2(out, 2);
         close(in[1]);
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>("openssl"));
-        for (auto &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
         execvp("openssl", argv.data());
         _exit(127);
     }
     close(in[0]);
+    if (pid < 0) {
+        close(in[1]);
+        throw std::runtime_error("fork failed");
+    }
     stdinFd = in[1];
     return pid;
+}
+
+void StopOpenSSL(int stdinFd, pid_t pid)
+{
+    if (stdinFd >= 0)
+        close(stdinFd);
+    StopPeerProcess(pid);
+}
+
+// A fresh output file of the process's own: a log left by an earlier server
+// on the same port already says "ACCEPT".
+std::string OutputFile(const char *kind)
+{
+    static int serial = 0;
+    std::string path = TestPKI::Get().Folder + kind + "." + std::to_string(getpid()) + "." +
+                       std::to_string(++serial) + ".out";
+    WriteTestFile(path, "");
+    return path;
 }
 
 }  // namespace
@@ -140,14 +107,15 @@ const TestPKI &TestPKI::Get()
         TestPKI p;
         p.Folder = gPKIFolder->Path();
         const std::string &d = p.Folder;
-        WriteText(d + "index.txt", "");
-        WriteText(d + "serial", "1000\n");
-        WriteText(d + "ca.cnf",
-                  "[ca]\ndefault_ca = testca\n"
-                  "[testca]\ndatabase = index.txt\nnew_certs_dir = .\n"
-                  "certificate = ca.pem\nprivate_key = ca.key\nserial = serial\n"
-                  "default_md = sha256\npolicy = anything\nunique_subject = no\n"
-                  "[anything]\ncommonName = supplied\n");
+        WriteTestFile(d + "index.txt", "");
+        WriteTestFile(d + "serial", "1000\n");
+        WriteTestFile(d + "ca.cnf",
+                      "[ca]\ndefault_ca = testca\n"
+                      "[testca]\ndatabase = index.txt\nnew_certs_dir = .\n"
+                      "certificate = ca.pem\nprivate_key = ca.key\nserial = serial\n"
+                      "default_md = sha256\npolicy = anything\nunique_subject = no\n"
+                      "[anything]\ncommonName = supplied\n");
+        // EC keys: an RSA key would take most of a second to make.
         MustRun(d, {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                     "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "30", "-subj",
                     "/CN=Tarnwick Test CA", "-addext", "basicConstraints=critical,CA:TRUE",
@@ -192,112 +160,62 @@ void TestPKI::TrustTestCA()
     setenv("SSL_CERT_DIR", (Get().Folder + "nocerts").c_str(), 1);
 }
 
-// --- OpenSSLServer ---
-
 OpenSSLServer::OpenSSLServer(const std::string &cert, const std::string &key,
                              const std::vector<std::string> &extraArgs)
 {
-    const TestPKI &pki = TestPKI::Get();
     // A port can be taken between probing and binding; try a few.
     for (int attempt = 0; attempt < 5 && FPid < 0; ++attempt) {
         int port = FreeLoopbackPort();
-        // A name of its own, made empty before the server starts: a log left
-        // by an earlier server on the same port already says "ACCEPT".
-        static int serial = 0;
-        FOutFile = pki.Folder + "s_server." + std::to_string(getpid()) + "." +
-                   std::to_string(++serial) + ".out";
-        WriteText(FOutFile, "");
+        FOutFile = OutputFile("s_server");
         std::vector<std::string> args = {"s_server", "-accept", "127.0.0.1:" + std::to_string(port),
                                          "-cert", cert, "-key", key, "-ign_eof"};
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
         int in = -1;
         pid_t pid = StartOpenSSL(args, FOutFile, in);
-        // Wait until it listens (it says "ACCEPT") or dies.
+        // Listening once it says "ACCEPT"; given up when it dies first.
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         bool up = false, dead = false;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (ReadText(FOutFile).find("ACCEPT") != std::string::npos) {
-                up = true;
-                break;
-            }
-            int st;
-            if (waitpid(pid, &st, WNOHANG) == pid) {
-                dead = true;
-                break;
-            }
+        while (!up && !dead && std::chrono::steady_clock::now() < deadline) {
             usleep(20000);
+            up = Contains(Output(), "ACCEPT");
+            dead = waitpid(pid, nullptr, WNOHANG) == pid;
         }
-        if (up) {
+        if (up && !dead) {
             FPid = pid;
             FPort = port;
             FStdin = in;
         } else {
-            close(in);
-            if (!dead) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-            }
+            StopOpenSSL(in, dead ? -1 : pid);
         }
     }
     if (FPid < 0)
-        throw std::runtime_error("openssl s_server did not start: " + ReadText(FOutFile));
+        throw std::runtime_error("openssl s_server did not start: " + Output());
 }
 
-OpenSSLServer::~OpenSSLServer()
-{
-    if (FStdin >= 0)
-        close(FStdin);
-    if (FPid > 0) {
-        kill(FPid, SIGTERM);
-        int st;
-        for (int i = 0; i < 100; ++i) {
-            if (waitpid(FPid, &st, WNOHANG) == FPid)
-                return;
-            usleep(10000);
-        }
-        kill(FPid, SIGKILL);
-        waitpid(FPid, &st, 0);
-    }
-}
+OpenSSLServer::~OpenSSLServer() { StopOpenSSL(FStdin, FPid); }
 
 void OpenSSLServer::Send(const std::string &text)
 {
-    size_t off = 0;
-    while (off < text.size()) {
+    for (size_t off = 0; off < text.size();) {
         ssize_t n = write(FStdin, text.data() + off, text.size() - off);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        if (n < 0 && errno != EINTR)
             throw std::runtime_error("s_server stdin closed");
-        }
-        off += size_t(n);
+        off += n > 0 ? size_t(n) : 0;
     }
 }
 
-std::string OpenSSLServer::Output() const { return ReadText(FOutFile); }
-
-// --- OpenSSLClient ---
+std::string OpenSSLServer::Output() const { return ReadTestFile(FOutFile); }
 
 OpenSSLClient::OpenSSLClient(int port, const std::vector<std::string> &extraArgs)
 {
-    const TestPKI &pki = TestPKI::Get();
-    static int serial = 0;
-    FOutFile = pki.Folder + "s_client." + std::to_string(getpid()) + "." + std::to_string(++serial) + ".out";
+    FOutFile = OutputFile("s_client");
     std::vector<std::string> args = {"s_client", "-connect", "127.0.0.1:" + std::to_string(port),
-                                     "-CAfile", pki.CAFile, "-verify_return_error", "-brief", "-ign_eof"};
+                                     "-CAfile", TestPKI::Get().CAFile, "-verify_return_error", "-brief", "-ign_eof"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     FPid = StartOpenSSL(args, FOutFile, FStdin);
 }
 
-OpenSSLClient::~OpenSSLClient()
-{
-    if (FStdin >= 0)
-        close(FStdin);
-    if (FPid > 0) {
-        kill(FPid, SIGKILL);
-        waitpid(FPid, nullptr, 0);
-    }
-}
+OpenSSLClient::~OpenSSLClient() { StopOpenSSL(FStdin, FPid); }
 
 void OpenSSLClient::Send(const std::string &text)
 {
@@ -305,41 +223,29 @@ void OpenSSLClient::Send(const std::string &text)
         throw std::runtime_error("s_client stdin closed");
 }
 
-std::string OpenSSLClient::Output() const { return ReadText(FOutFile); }
+std::string OpenSSLClient::Output() const { return ReadTestFile(FOutFile); }
 
 bool OpenSSLClient::WaitForOutput(const std::string &text, int timeoutMs) const
 {
     for (int waited = 0; waited <= timeoutMs; waited += 20) {
-        if (Output().find(text) != std::string::npos)
+        if (Contains(Output(), text))
             return true;
         usleep(20000);
     }
     return false;
 }
 
-// --- StartTLSServer ---
-
 StartTLSServer::StartTLSServer(TMode mode, const std::string &cert, const std::string &key)
 {
     std::vector<std::string> args = {PythonProgram(), std::string(TW_SOURCE_DIR) + "/tests/support/starttls_server.py",
                                      "--cert", cert, "--key", key};
-    if (mode == Implicit)
-        args.push_back("--implicit");
-    if (mode == NoSTLS)
-        args.push_back("--no-stls");
-    if (mode == RefuseSTLS)
-        args.push_back("--refuse-stls");
-    if (mode == InjectAfterSTLS)
-        args.push_back("--inject");
+    const char *flag[] = {nullptr, "--implicit", "--no-stls", "--refuse-stls", "--inject"};
+    if (flag[mode])
+        args.push_back(flag[mode]);
     FPid = StartPeerProcess(args, "PORT ", FPort);
 }
 
-StartTLSServer::~StartTLSServer()
-{
-    StopPeerProcess(FPid);
-}
-
-// --- BrokenTLSPeer ---
+StartTLSServer::~StartTLSServer() { StopPeerProcess(FPid); }
 
 BrokenTLSPeer::BrokenTLSPeer(TMode mode) : FMode(mode)
 {
@@ -364,13 +270,9 @@ void BrokenTLSPeer::Run()
     std::vector<int> held;
     for (;;) {
         pollfd p[2] = {{FListen, POLLIN, 0}, {FWake[0], POLLIN, 0}};
-        if (poll(p, 2, -1) < 0 && errno != EINTR)
+        if ((poll(p, 2, -1) < 0 && errno != EINTR) || p[1].revents)
             break;
-        if (p[1].revents)
-            break;
-        if (!(p[0].revents & POLLIN))
-            continue;
-        int c = accept(FListen, nullptr, nullptr);
+        int c = (p[0].revents & POLLIN) ? accept(FListen, nullptr, nullptr) : -1;
         if (c < 0)
             continue;
         ++FAccepted;

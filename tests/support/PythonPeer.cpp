@@ -2,21 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "ChildProcess.h"
 #include "TestSupport.h"
-
-namespace {
-std::string ReadAll(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-}  // namespace
 
 bool PythonAvailable() { return RunProgram({PythonProgram(), "-c", "import email"}) == 0; }
 
@@ -50,7 +39,7 @@ while pos < len(data):
 out.close()
 )";
     PythonRun(script, {dir.File("in"), dir.File("res")});
-    std::string res = ReadAll(dir.File("res"));
+    std::string res = ReadTestFile(dir.File("res"));
     std::vector<std::string> outs;
     size_t pos = 0;
     while (pos + 16 <= res.size()) {

@@ -11,8 +11,7 @@ class QApplication;
 // process). Tests run headless under the offscreen platform.
 QApplication &EnsureQApplication();
 
-// Other spellings of the calls above, used by the download tests.
-inline void EnsureQtApplication() { EnsureQApplication(); }
+// Another spelling of WaitUntil, used by the download tests.
 inline bool ProcessEventsUntil(const std::function<bool()> &cond, int timeoutMs) {
     return WaitUntil(cond, timeoutMs);
 }

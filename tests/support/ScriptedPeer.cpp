@@ -6,8 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "ChildProcess.h"
@@ -17,10 +15,7 @@ namespace {
 std::string Hex(const std::string &bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string s;
-    for (unsigned char c : bytes) {
-        s += digits[c >> 4];
-        s += digits[c & 15];
-    }
+    for (unsigned char c : bytes) s.append({digits[c >> 4], digits[c & 15]});
     return s;
 }
 }  // namespace
@@ -77,8 +72,5 @@ std::string ScriptedPeer::Received(int timeoutMs) {
             usleep(10000);
         }
     }
-    std::ifstream f(FLogPath, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
+    return ReadTestFile(FLogPath);
 }

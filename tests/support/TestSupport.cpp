@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,25 +31,24 @@ void WriteTestFile(const std::string &path, const std::string &bytes) {
     if (!f) throw std::runtime_error("cannot write " + path);
 }
 
+std::string ReadTestFile(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
 int ConnectLoopback(const std::string &host, int port) {
-    const bool v6 = host.find(':') != std::string::npos;
+    sockaddr_in6 a6{};
+    sockaddr_in a4{};
+    const bool v6 = inet_pton(AF_INET6, host.c_str(), &a6.sin6_addr) == 1;
+    a6.sin6_family = AF_INET6;
+    a6.sin6_port = a4.sin_port = htons(uint16_t(port));
+    a4.sin_family = AF_INET;
+    inet_pton(AF_INET, host.c_str(), &a4.sin_addr);
     int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    int rc;
-    if (v6) {
-        sockaddr_in6 a{};
-        a.sin6_family = AF_INET6;
-        a.sin6_port = htons(uint16_t(port));
-        inet_pton(AF_INET6, host.c_str(), &a.sin6_addr);
-        rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    } else {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        inet_pton(AF_INET, host.c_str(), &a.sin_addr);
-        rc = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    }
-    if (rc != 0) {
+    if (fd >= 0 && (v6 ? ::connect(fd, reinterpret_cast<sockaddr *>(&a6), sizeof a6)
+                       : ::connect(fd, reinterpret_cast<sockaddr *>(&a4), sizeof a4)) != 0) {
         ::close(fd);
         return -1;
     }
@@ -73,19 +73,8 @@ int ListenLoopback(int &port, int backlog) {
 }
 
 int FreeLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    socklen_t len = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
-        ::close(fd);
-        throw std::runtime_error("no free port");
-    }
-    int port = ntohs(a.sin_port);
-    ::close(fd);
+    int port = 0;
+    ::close(ListenLoopback(port, 1));
     return port;
 }
 

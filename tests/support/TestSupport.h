@@ -19,6 +19,8 @@ private:
 
 // Writes bytes to a file (creating folders), for building test inputs.
 void WriteTestFile(const std::string &path, const std::string &bytes);
+// The whole file, or "" when it cannot be read (logs that may not exist yet).
+std::string ReadTestFile(const std::string &path);
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int FreeLoopbackPort();
 // A socket listening on 127.0.0.1 on a port the system picks, stored in

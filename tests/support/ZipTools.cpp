@@ -1,11 +1,7 @@
 #include "ZipTools.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "ChildProcess.h"
 #include "TestSupport.h"
@@ -13,22 +9,13 @@
 int RunTool(const std::string &command) { return RunShell(command); }
 
 int RunPython(const std::string &script) {
-    char tmpl[] = "/tmp/twzipXXXXXX";
-    int fd = mkstemp(tmpl);
-    if (fd < 0) return -1;
-    ::close(fd);
-    WriteTestFile(tmpl, script);
-    int rc = RunTool(std::string("python3 ") + tmpl);
-    ::unlink(tmpl);
-    return rc;
+    std::string ignored;
+    return RunProgram({PythonProgram(), "-c", script}, &ignored, nullptr, {}, "", 600);
 }
 
 std::string ShellQuote(const std::string &s) {
     std::string out = "'";
-    for (char c : s) {
-        if (c == '\'') out += "'\\''";
-        else out += c;
-    }
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 

@@ -1,14 +1,6 @@
 #!/usr/bin/env python3
-"""A small POP3-style server on 127.0.0.1 for TLS tests.
-
-It greets in plain text and answers CAPA, STLS, NOOP, USER and PASS ("+OK"),
-STAT ("+OK 0 0"), BIG <n>, STALL (stops reading), DROP (closes without
-close_notify) and QUIT. CAPA lists STLS before TLS and "X-OVER-TLS" after
-it. With --implicit the TLS handshake comes first. With --no-stls it does not
-list STLS; with --refuse-stls it lists STLS but answers it with -ERR; with
---inject it answers STLS with a complete fake CAPA answer holding "INJECTED"
-in the same packet, as a man in the middle would, so a client that reads it
-as if it came through TLS shows it at once. It prints
+"""A small POP3-style server on 127.0.0.1 for TLS tests; its commands and
+modes are described with StartTLSServer in OpenSSLServer.h. It prints
 "PORT <n>" on stdout once it listens and serves connections until killed.
 """
 import argparse
