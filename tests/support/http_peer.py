@@ -40,8 +40,7 @@ class Handler(SimpleHTTPRequestHandler):
     server_version = "TestPeer/1.0"
 
     def log_message(self, fmt, *args):
-        if self.server.verbose:
-            super().log_message(fmt, *args)
+        pass
 
     def _args(self):
         q = parse_qs(urlsplit(self.path).query)
@@ -158,7 +157,6 @@ def main():
     ap.add_argument("--root", default=".")
     ap.add_argument("--cert", help="serve TLS with this PEM certificate")
     ap.add_argument("--key", help="the certificate's PEM key")
-    ap.add_argument("--verbose", action="store_true")
     opts = ap.parse_args()
 
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
@@ -174,7 +172,6 @@ def main():
     server = ThreadingHTTPServer(("127.0.0.1", 0),
                                  partial(Handler, directory=opts.root))
     server.daemon_threads = True
-    server.verbose = opts.verbose
     if opts.cert:
         ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         ctx.load_cert_chain(opts.cert, opts.key)

@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""Writes test messages into one Maildir folder (its cur/ or new/).
+"""Writes test messages into one Maildir folder (its cur/).
 
 The messages are built with Python's email package, so the bytes a server
 hands out come from a second, independent implementation of RFC 5322 and
 MIME. Everything is derived from the message number: the same arguments
 give the same bytes, and a test can rebuild any message it wants to compare.
 
-    make_messages.py MAILDIR --count N [--first K] [--seen] [--new]
+    make_messages.py MAILDIR --count N [--first K] [--seen]
                      [--body-lines L] [--uid U --gid G]
 
 Message K is named so that plain file-name order is message order, which is
@@ -56,7 +56,6 @@ def main():
     ap.add_argument("--count", type=int, required=True)
     ap.add_argument("--first", type=int, default=1)
     ap.add_argument("--seen", action="store_true")
-    ap.add_argument("--new", action="store_true")
     ap.add_argument("--body-lines", type=int, default=5)
     ap.add_argument("--uid", type=int, default=-1)
     ap.add_argument("--gid", type=int, default=-1)
@@ -83,8 +82,7 @@ def main():
 
 
 def write_range(args, numbers):
-    target = "new" if args.new else "cur"
-    suffix = "" if args.new else (":2,S" if args.seen else ":2,")
+    suffix = ":2,S" if args.seen else ":2,"
     for n in numbers:
         data = build(n, args.body_lines)
         name = f"1700000000.M{n:07d}P1.tarnwick"
@@ -95,7 +93,7 @@ def write_range(args, numbers):
             os.chown(tmp, args.uid, args.gid)
         # Into place by rename, as every Maildir writer does: a running
         # server never sees half a message.
-        os.rename(tmp, os.path.join(args.maildir, target, name + suffix))
+        os.rename(tmp, os.path.join(args.maildir, "cur", name + suffix))
 
 
 if __name__ == "__main__":

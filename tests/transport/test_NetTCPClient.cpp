@@ -1,5 +1,5 @@
-// The TCP client and its replies against scripted peers on loopback, and a
-// POP3 greeting, CAPA and QUIT against Dovecot when its fixture is present.
+// The TCP client and its replies against scripted peers on loopback. Real
+// servers talk to it in the mail protocol tests.
 #include <gtest/gtest.h>
 
 #include "NetIOHandlerStack.h"
@@ -204,33 +204,6 @@ TEST(NetTCPClient, HandlerOwnershipAndWorkForwarding) {
     EXPECT_EQ(c->IOHandler(), nullptr);
     EXPECT_EQ(c->ReadTimeout(), 1234);
 }
-
-#if __has_include("DovecotServer.h")
-#include "DovecotServer.h"
-
-TEST(NetTCPClient, DovecotPop3GreetingCapaQuit) {
-    std::string why = DovecotServer::Unavailable();
-    if (!why.empty()) GTEST_SKIP() << why;
-    DovecotServer dc;
-    auto c = NetCreateNoOwner<TTestClient>();
-    c->SetHost(dc.Host());
-    c->SetPort(dc.Pop3Port());
-    c->SetReadTimeout(5000);
-    c->SetConnectTimeout(5000);
-    c->Connect();
-    TNetIOHandler *io = c->IOHandler();
-    EXPECT_TRUE(StartsText("+OK Dovecot ready.", io->ReadLnWait()));
-    io->WriteLn("CAPA");
-    EXPECT_EQ(io->ReadLn(), "+OK");
-    TStringList caps;
-    io->CaptureDotList(caps);
-    EXPECT_GE(caps.IndexOf("UIDL"), 0) << caps.Text();
-    EXPECT_GE(caps.IndexOf("TOP"), 0) << caps.Text();
-    io->WriteLn("QUIT");
-    EXPECT_EQ(Copy(io->ReadLn(), 1, 3), "+OK");
-    c->Disconnect(false);
-}
-#endif
 
 namespace {
 // A layer over the socket, as the TLS handler is: every byte on the wire is
