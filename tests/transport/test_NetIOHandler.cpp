@@ -276,12 +276,6 @@ TEST(NetIOHandler, StreamCountLongerThanData) {
     EXPECT_EQ(s.Size(), 4);
 }
 
-TEST(NetIOHandler, AllDataUntilClose) {
-    ScriptedPeer peer({S("a"), "sleep:300", S("b\r\nc"), "close"});
-    auto h = OpenTo(peer.Port());
-    EXPECT_EQ(h->AllData(), "ab\r\nc");
-}
-
 TEST(NetIOHandler, WritesAndWriteBuffering) {
     ScriptedPeer peer({"wait_close"});
     auto h = OpenTo(peer.Port());

@@ -184,14 +184,15 @@ TEST(NetTCPClient, DisconnectWithUnreadReplies) {
 }
 
 TEST(NetTCPClient, HandlerOwnershipAndWorkForwarding) {
-    ScriptedPeer peer({S("hello"), "close"});
+    // All data up to the peer's close, line breaks and pauses included.
+    ScriptedPeer peer({S("hel"), "sleep:300", S("lo\r\nx"), "close"});
     auto c = ClientTo(peer.Port());
     int64_t readTotal = 0;
     c->OnWork = [&](TNetComponent *, TWorkMode m, int n) {
         if (m == wmRead) readTotal = n;
     };
-    EXPECT_EQ(c->ConnectAndGetAll(), "hello");
-    EXPECT_EQ(readTotal, 5);  // the handler's counts reach the client
+    EXPECT_EQ(c->ConnectAndGetAll(), "hello\r\nx");
+    EXPECT_EQ(readTotal, 8);  // the handler's counts reach the client
     // A handler of our own replaces the managed one (which is freed) and is
     // forgotten when it goes.
     auto *own = NetCreate<TNetIOHandlerStack>(nullptr);
