@@ -45,92 +45,74 @@ std::vector<char *> CArray(std::vector<std::string> &v) {
 int RunProgram(const std::vector<std::string> &argv, std::string *output, std::string *error,
                const std::vector<std::string> &env, const std::string &input, int timeoutSec) {
     if (argv.empty()) return -1;
-    std::vector<std::string> args = argv;
-    std::vector<std::string> envStrings = ChildEnvironment(env);
+    std::vector<std::string> args = argv, envStrings = ChildEnvironment(env);
     std::vector<char *> cargs = CArray(args), cenv = CArray(envStrings);
-
-    int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
-    auto closeAll = [&] {
-        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
-            if (fd >= 0) ::close(fd);
-    };
-    if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-        closeAll();
-        return -1;
-    }
-    pid_t pid = fork();
-    if (pid < 0) {
-        closeAll();
-        return -1;
-    }
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+    pid_t pid = -1;
+    if (pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0) pid = fork();
     if (pid == 0) {
-        dup2(inPipe[0], 0);
-        dup2(outPipe[1], 1);
-        dup2(error ? errPipe[1] : outPipe[1], 2);
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(error ? err[1] : out[1], 2);
         execvpe(cargs[0], cargs.data(), cenv.data());
         _exit(127);
     }
-    ::close(inPipe[0]);
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-
-    std::string out, err;
-    size_t written = 0;
-    int inFd = inPipe[1];
-    if (input.empty()) {
-        ::close(inFd);
-        inFd = -1;
-    } else {
-        fcntl(inFd, F_SETFL, O_NONBLOCK);
+    for (int fd : {in[0], out[1], err[1]})
+        if (fd >= 0) ::close(fd);
+    if (pid < 0 || input.empty()) {
+        ::close(in[1]);
+        in[1] = -1;
     }
-    int outFd = outPipe[0], errFd = errPipe[0];
+    if (pid < 0) {
+        for (int fd : {out[0], err[0]})
+            if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    if (in[1] >= 0) fcntl(in[1], F_SETFL, O_NONBLOCK);
+
+    // fds: the child's stdin (written), stdout and stderr (read).
+    int fds[3] = {in[1], out[0], err[0]};
+    std::string text[3];
+    size_t written = 0;
     auto deadline = Clock::now() + std::chrono::seconds(timeoutSec);
     bool killed = false;
-    while (outFd >= 0 || errFd >= 0) {
-        pollfd p[3];
-        int n = 0;
-        if (outFd >= 0) p[n++] = {outFd, POLLIN, 0};
-        if (errFd >= 0) p[n++] = {errFd, POLLIN, 0};
-        if (inFd >= 0) p[n++] = {inFd, POLLOUT, 0};
+    while (fds[1] >= 0 || fds[2] >= 0) {
         int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
         if (left <= 0) {
             kill(pid, SIGKILL);
             killed = true;
             break;
         }
-        if (poll(p, nfds_t(n), left) < 0 && errno != EINTR) break;
-        for (int i = 0; i < n; ++i) {
-            if (!p[i].revents) continue;
-            if (p[i].fd == inFd) {
-                ssize_t w = ::write(inFd, input.data() + written, input.size() - written);
-                if (w > 0) written += size_t(w);
-                if (w < 0 && errno != EAGAIN) written = input.size();
-                if (written >= input.size()) {
-                    ::close(inFd);
-                    inFd = -1;
-                }
-                continue;
+        pollfd p[3] = {{fds[0], POLLOUT, 0}, {fds[1], POLLIN, 0}, {fds[2], POLLIN, 0}};
+        if (poll(p, 3, left) < 0 && errno != EINTR) break;
+        if (p[0].revents) {
+            ssize_t w = ::write(fds[0], input.data() + written, input.size() - written);
+            written = w > 0 ? written + size_t(w) : w < 0 && errno != EAGAIN ? input.size() : written;
+            if (written >= input.size()) {
+                ::close(fds[0]);
+                fds[0] = -1;
             }
+        }
+        for (int i : {1, 2}) {
+            if (!p[i].revents) continue;
             char buf[65536];
-            ssize_t r = ::read(p[i].fd, buf, sizeof buf);
+            ssize_t r = ::read(fds[i], buf, sizeof buf);
             if (r > 0) {
-                (p[i].fd == outFd ? out : err).append(buf, size_t(r));
+                text[i].append(buf, size_t(r));
             } else if (r == 0 || errno != EINTR) {
-                ::close(p[i].fd);
-                (p[i].fd == outFd ? outFd : errFd) = -1;
+                ::close(fds[i]);
+                fds[i] = -1;
             }
         }
     }
-    if (inFd >= 0) ::close(inFd);
-    if (outFd >= 0) ::close(outFd);
-    if (errFd >= 0) ::close(errFd);
+    for (int fd : fds)
+        if (fd >= 0) ::close(fd);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (output) *output = out;
-    if (error) *error = err;
-    if (killed || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    if (output) *output = text[1];
+    if (error) *error = text[2];
+    return killed || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
 }
 
 std::string PythonProgram() {
