@@ -3,6 +3,7 @@
 #include "Classes.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
+#include "ZipTools.h"
 
 TEST(Positions, EmptyNeedleIsNeverFound) {
     EXPECT_EQ(Pos("", "abc"), 0);
@@ -74,6 +75,7 @@ TEST(Files, AtomicWriteReplacesWholeFileAndKeepsMode) {
     WriteFileAtomic(p, "first", 0600);
     WriteFileAtomic(p, "second");
     EXPECT_EQ(ReadFileToString(p), "second");
+    EXPECT_EQ(FileMode(p), 0600u);
     EXPECT_EQ(ListDirectory(t.Path()), std::vector<std::string>{"settings.ini"});
 }
 
