@@ -144,18 +144,9 @@ TEST_F(HTTPGetTest, SuccessfulFileDownloads) {
     EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
 }
 
-TEST_F(HTTPGetTest, ShortBodyFailsAndKeepsTheExistingFile) {
-    // Content-Length 2000, 1000 bytes sent, connection closed.
-    WriteTestFile(Out.File("target.bin"), "previous version");
-    FetchFile(Server->Url("/_lie?announce=2000&send=1000"));
-    EXPECT_EQ(Rec.errors, 1);
-    EXPECT_FALSE(Get->LastResult());
-    EXPECT_FALSE(Get->LastErrorText().empty());
-    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), "previous version");
-    EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
-}
-
-TEST_F(HTTPGetTest, FailedFileDownloadsLeaveNothing) {
+// A failed download keeps the file it was to replace and leaves nothing
+// else behind, not even its temporary file.
+TEST_F(HTTPGetTest, FailedFileDownloadsKeepTheOldFileAndLeaveNothing) {
     const std::string port = std::to_string(Server->Port());
     struct Case {
         std::string url;
@@ -163,6 +154,8 @@ TEST_F(HTTPGetTest, FailedFileDownloadsLeaveNothing) {
         std::string name = "target.bin";
         int stallTimeout = 0;
     } cases[] = {
+        // Content-Length 2000, 1000 bytes sent, connection closed.
+        {Server->Url("/_lie?announce=2000&send=1000"), -1},
         // An error status is a failure even at the announced length, and so
         // is a status outside 2xx that libcurl does not follow.
         {Server->Url("/_status?code=404&size=1000"), 404},
@@ -190,11 +183,15 @@ TEST_F(HTTPGetTest, FailedFileDownloadsLeaveNothing) {
         SCOPED_TRACE(c.url);
         Fresh();
         if (c.stallTimeout) Get->StallTimeout = c.stallTimeout;
+        WriteTestFile(Out.File("target.bin"), "previous version");
         FetchFile(c.url, c.name);
         EXPECT_EQ(Rec.errors, 1);
         EXPECT_EQ(Rec.done, 0);
+        EXPECT_FALSE(Get->LastResult());
+        EXPECT_FALSE(Get->LastErrorText().empty());
         EXPECT_TRUE(c.status < 0 || Get->LastStatusCode() == c.status) << Get->LastStatusCode();
-        EXPECT_TRUE(OutFiles().empty());
+        EXPECT_EQ(ReadFileToString(Out.File("target.bin")), "previous version");
+        EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
     }
 }
 
