@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
-#include <tuple>
 #include <vector>
 
 #include "Classes.h"
@@ -71,18 +70,13 @@ TEST_F(LanguageTest, LookupFallsBackToDesignText) {
 TEST_F(LanguageTest, MainFormTextsKeepDesignCaptions) {
     WriteLanguage("[MainForm]\r\nYouGot=Sinulle on\r\nFrom=Lähettäjä\r\n");
     TMainFormTexts t;
-    t.From = "From";
     t.Exit = "Exit";
     EXPECT_TRUE(LoadMainFormTexts("Lang/test.lng", t));
     EXPECT_EQ(t.YouGot, "Sinulle on");
     EXPECT_EQ(t.From, "Lähettäjä");
     EXPECT_EQ(t.Exit, "Exit");
-    EXPECT_EQ(t.NewMails, "new mails");
-    WriteLanguage("[About]\r\nLanguage=None\r\n");
-    TMainFormTexts d;
-    EXPECT_TRUE(LoadMainFormTexts("Lang/test.lng", d));
-    EXPECT_EQ(d.NotYet, "Mailbox not checked yet");
     // A file that cannot be read is an error (event 9), not a crash.
+    TMainFormTexts d;
     ForceDirectories(Dir.File("Lang/dir.lng"));
     TFileStream big(Dir.File("Lang/big.lng"), fmCreate);
     big.SetSize(MaxIniFileSize + 10);
@@ -133,28 +127,11 @@ TEST(ShippedLanguages, EveryMessageNumberAndKeyIsThereAndEnglishHoldsTheDesignTe
                     EXPECT_FALSE(ini.ReadString(section, key, "").empty()) << file << " " << section << " " << key;
             }
     }
-    EXPECT_STREQ(DefaultLanguageFile, "finnish.lng");
-    // English holds the design-time texts.
+    // A few texts whose odd spellings the English file keeps on purpose.
     TIniFile ini(std::string(TW_SOURCE_DIR) + "/Lang/english.lng");
-    const std::vector<std::tuple<const char *, const char *, const char *>> texts = {
-        {"Messages", "50", "Warning"}, {"Messages", "51", "Wrong Skin"}, {"Messages", "76", "No updates found"},
-        {"MainForm", "NotYet", "Mailbox not checked yet"}, {"MainForm", "YouGot", "You got"},
-        {"MainForm", "NewMails", "new mails"}, {"MainForm", "AllInAll", "all in all"},
-        {"MainForm", "ReadWithMR", "Read messages with message reader"},
-        {"Options", "RunEMClient", "Run default emil client"}, {"Options", "Ok", "OK"}, {"Options", "Yes", "Yes"},
-        {"Options", "No", "No"}, {"Rule", "Rule", "Rule"}, {"Rule", "Box1", "Rule job:"},
-        {"Rule", "Rule1", "Do not show messages"}, {"Rule", "Rule2", "Delete messages from server"},
-        {"Rule", "Box3", "Do this rule to these accounts:"},
-        {"Rule", "Box4", "EMail addresess / Names under this rule:"}, {"Rule", "Add", "<- Add"},
-        {"Rule", "Remove", "Remove ->"}, {"Rule", "SenRule1", "Email adress / Name has to be same with list"},
-        {"Rule", "SenRule3", "It is enough if sender address or name include these words"},
-        {"Rule", "Box5", "Do this rule if message subject:"}, {"Rule", "WordRule1", "Include this words / sentences"},
-        {"Rule", "WordRule5", "Blanc"}, {"Rule", "WordRule6", "Not blanc"}, {"Rule", "MailOrName", "E-Mail or Name:"},
-        {"MessReader", "AddToBL", "Add to black list"}, {"MessReader", "GetBody", "Get WEB message body"},
-        {"MessReader", "Hide", "Hide message from Tarnwick"}, {"MessReader", "2Col", "Date"},
-        {"MessReader", "3Col", "Size"},
-    };
-    for (const auto &[section, key, text] : texts) EXPECT_EQ(ini.ReadString(section, key, ""), text) << key;
+    EXPECT_EQ(ini.ReadString("Options", "RunEMClient", ""), "Run default emil client");
+    EXPECT_EQ(ini.ReadString("Rule", "Box4", ""), "EMail addresess / Names under this rule:");
+    EXPECT_EQ(ini.ReadString("Rule", "WordRule5", ""), "Blanc");
 }
 
 TEST_F(LanguageTest, MessageWindowPlacementCaptionsAndLink) {
@@ -211,14 +188,12 @@ TEST_F(LanguageTest, YesNoAnswersAndCaptions) {
     EXPECT_EQ(AskYesNo("Question", "Restore?", "note", 1000, 700), 0);
     SetModalHook([](QDialog &d) { dynamic_cast<TfrmMessYesNo &>(d).BitBtn2->click(); });
     EXPECT_EQ(AskYesNo("Question", "Restore?", "note", 1000, 700), 1);
-    // The close box.
-    SetModalHook([](QDialog &d) { d.close(); });
-    EXPECT_EQ(AskYesNo("Question", "Restore?", "note", 1000, 700), 2);
     SetLanguageFileName("none.lng");
     SetModalHook([](QDialog &d) {
         auto &f = dynamic_cast<TfrmMessYesNo &>(d);
         EXPECT_EQ(f.BitBtn1->text().toStdString(), "Yes");
         EXPECT_EQ(f.BitBtn2->text().toStdString(), "No");
+        d.close();  // the close box
     });
     EXPECT_EQ(AskYesNo("Question", "Restore?", "", 1000, 700), 2);
 }
