@@ -27,29 +27,30 @@ public:
 
     bool InputPassword(const std::string &title, const std::string &prompt, std::string &pw) override {
         Asked.push_back(title + "|" + prompt);
-        if (Passwords.empty()) return false;
-        pw = Passwords.front();
-        Passwords.pop_front();
+        pw = Next(Passwords, std::string());
         return !pw.empty();
     }
     TOverwriteAnswer AskOverwrite(const std::string &text) override {
         Asked.push_back(text);
-        if (Overwrites.empty()) return oaNo;
-        auto a = Overwrites.front();
-        Overwrites.pop_front();
-        return a;
+        return Next(Overwrites, oaNo);
     }
     TZipFailureAction AskFailure(const std::string &text) override {
         Asked.push_back(text);
         if (DuringFailure) DuringFailure();
-        if (Failures.empty()) return fxaIgnore;
-        auto a = Failures.front();
-        Failures.pop_front();
-        return a;
+        return Next(Failures, fxaIgnore);
     }
     bool AskOkCancel(const std::string &text) override {
         Asked.push_back(text);
         return false;
+    }
+
+private:
+    template <class T>
+    static T Next(std::deque<T> &queue, T whenEmpty) {
+        if (queue.empty()) return whenEmpty;
+        T a = queue.front();
+        queue.pop_front();
+        return a;
     }
 };
 
@@ -104,6 +105,7 @@ protected:
     std::string Zip(const std::string &name) const { return Tmp.Path() + name; }
 
     void Put(const std::string &rel, const std::string &bytes) { WriteTestFile(Src() + rel, bytes); }
+    void Py(const std::string &script) { ASSERT_EQ(RunPython(script), 0) << script.substr(0, 2000); }
     // Runs a command inside the source folder; fails the test on a non-zero exit.
     void InSrc(const std::string &command) {
         ASSERT_EQ(RunTool("cd " + ShellQuote(Src()) + " && " + command), 0) << command;
@@ -114,6 +116,11 @@ protected:
         zip.OpenZip();
         zip.BaseDir = Out();
         ForceDirectories(Out());
+    }
+    // An entry's bytes through ExtractToStream, marked when the call fails.
+    static std::string ToMemory(TZipArchiver &zip, int index) {
+        TMemoryStream mem;
+        return zip.ExtractToStream(index, mem) ? mem.DataString() : "(failed) " + mem.DataString();
     }
     void ExpectSameFile(const std::string &rel) {
         ASSERT_TRUE(FileExists(Out() + rel)) << rel;
