@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
+#include <set>
 #include <vector>
 
 #include "Classes.h"
@@ -84,49 +85,27 @@ TEST_F(LanguageTest, MainFormTextsKeepDesignCaptions) {
     EXPECT_TRUE(LoadMainFormTexts("Lang/dir.lng", d));
 }
 
-// Every key a window reads from the language files, by section.
-const std::vector<std::pair<const char *, std::vector<const char *>>> kLanguageKeys = {
-    {"About", {"Language", "Version", "Author", "AuthorEmail"}},
-    {"MainForm",
-     {"From", "Subject", "YouGot", "NewMails", "AllInAll", "NotYet", "ShowLog", "ReadMessages", "MailShow",
-      "Options", "About", "Exit", "AddSenToRule", "ReadWithMR"}},
-    {"Options",
-     {"Ok", "Cancel", "Yes", "No", "Close", "SomeValues", "About", "Account", "Account(s)", "AddAccount",
-      "AddRule", "AnErrWarn", "AnGetMails", "AnNewMails", "AnOpt", "AnUpd", "AutoClose", "AutoUpdate", "BTip",
-      "BTipSTime", "Beep", "BlinkLeds", "ChSkinRand", "CheckAll", "CheckAtStart", "CheckNet", "CheckUpdNow",
-      "CheckUpdates", "ClLog", "Color", "DateAndTime", "DefBTip", "Delay", "DeleteAccount", "DeleteSkin",
-      "DisScreenS", "DownAllSkins", "EditRule", "EditSkin", "GetBodys", "Host", "IconAnim", "Language",
-      "Languages", "Lines", "LngRev", "LogToFile", "MaxSize", "Maximum", "MessOpt", "MessProtect", "Message",
-      "Message options", "Messages", "NewMesssage", "NextConn", "Options", "Other options", "OtherOptions",
-      "Password", "PerChecking", "PersOptions", "PlaySound", "PortNumber", "RemoveRule", "RenameAccount",
-      "RenameRule", "ReplScreenS", "Rules", "RunEMClient", "RunProg", "SafeMem", "SaveDel", "Seconds",
-      "SelectOpt", "ShowBTip", "ShowMessage", "ShowReaded", "ShowToDown", "ShowToTop", "Skin", "Skins",
-      "SknRev", "StartOnW", "Time", "TurnMonOn", "UncheckAll", "FenlowSkin", "UpdateSkin", "UseColors", "User",
-      "UserName", "Version", "ViewDel", "ViewSender"}},
-    {"Rule",
-     {"Rule", "Save", "Box1", "Rule1", "Rule2", "Box3", "AllAccounts", "Box4", "AllSenders", "Add", "Remove",
-      "Rename", "SenRule1", "SenRule2", "SenRule3", "Box5", "WordRule1", "WordRule2", "WordRule3", "WordRule4",
-      "WordRule5", "WordRule6", "WordRule7", "GRuleN", "NewRule", "GNewRN", "MailOrName", "Mess_1", "Mess_2",
-      "Mess_3", "Mess_4", "Mess_5", "Mess_6", "Mess_7", "Mess_8", "Mess_9", "Mess_10", "Mess_11", "Mess_12",
-      "Mess_13"}},
-    {"MessReader", {"RelMess", "DelMess", "AddToBL", "GetBody", "Hide", "UnHide", "2Col", "3Col"}},
-};
-
-TEST(ShippedLanguages, EveryMessageNumberAndKeyIsThereAndEnglishHoldsTheDesignTexts) {
-    for (const char *file : {"finnish.lng", "english.lng"}) {
-        std::string path = std::string(TW_SOURCE_DIR) + "/Lang/" + file;
-        ASSERT_TRUE(FileExists(path)) << path;
-        TIniFile ini(path);
-        for (int n : kMessageNumbers)
-            EXPECT_FALSE(ini.ReadString("Messages", IntToStr(n), "").empty()) << file << " " << n;
-        for (const auto &[section, keys] : kLanguageKeys)
-            for (const char *key : keys) {
-                if (std::string(section) == "About" && std::string(key) == "AuthorEmail")
-                    EXPECT_TRUE(ini.ValueExists(section, key)) << file << " " << section << " " << key;
-                else
-                    EXPECT_FALSE(ini.ReadString(section, key, "").empty()) << file << " " << section << " " << key;
+TEST(ShippedLanguages, BothFilesHoldTheSameKeysEveryMessageAndNoBlankTexts) {
+    // A key one file lacks shows a design text, or a blank message, in that language.
+    auto read = [](const char *file) {
+        TIniFile ini(std::string(TW_SOURCE_DIR) + "/Lang/" + file);
+        std::set<std::string> keys;
+        TStringList sections, names;
+        ini.ReadSections(sections);
+        for (const std::string &section : sections) {
+            ini.ReadSection(section, names);
+            for (const std::string &key : names) {
+                keys.insert(section + "/" + key);
+                EXPECT_TRUE(key == "AuthorEmail" || !ini.ReadString(section, key, "").empty())
+                    << file << " " << section << "/" << key;
             }
-    }
+        }
+        return keys;
+    };
+    std::set<std::string> finnish = read("finnish.lng");
+    EXPECT_EQ(finnish, read("english.lng"));
+    EXPECT_GT(finnish.size(), 200u);
+    for (int n : kMessageNumbers) EXPECT_EQ(finnish.count("Messages/" + IntToStr(n)), 1u) << n;
     // A few texts whose odd spellings the English file keeps on purpose.
     TIniFile ini(std::string(TW_SOURCE_DIR) + "/Lang/english.lng");
     EXPECT_EQ(ini.ReadString("Options", "RunEMClient", ""), "Run default emil client");
