@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <deque>
 #include <fstream>
 #include <map>
@@ -126,6 +125,12 @@ protected:
         ASSERT_TRUE(FileExists(Out() + rel)) << rel;
         EXPECT_TRUE(ReadFileToString(Out() + rel) == ReadFileToString(Src() + rel)) << rel;
     }
+    // Where an entry's data starts in the archive's bytes, after its local header.
+    static size_t DataOffset(const std::string &bytes, const TZipDirItem &it) {
+        size_t at = size_t(it.LocalHeaderOffset);
+        return at + 30 + uint8_t(bytes[at + 26]) + 256u * uint8_t(bytes[at + 27]) + uint8_t(bytes[at + 28]) +
+               256u * uint8_t(bytes[at + 29]);
+    }
     // A password that the entry's 12-byte header rejects. Any wrong password
     // passes that one-byte check once in 256 tries, which would make a test
     // flaky; this picks one that does not.
@@ -133,15 +138,10 @@ protected:
         std::string bytes = ReadFileToString(zip.FileName);
         auto rejects = [&](const std::string &candidate, int index) {
             const TZipDirItem &it = zip.Files(index);
-            size_t at = size_t(it.LocalHeaderOffset);
-            size_t data = at + 30 + uint8_t(bytes[at + 26]) + 256u * uint8_t(bytes[at + 27]) +
-                          uint8_t(bytes[at + 28]) + 256u * uint8_t(bytes[at + 29]);
             uint8_t check = it.HasDataDescriptor() ? uint8_t(it.ModTime >> 8) : uint8_t(it.Crc32 >> 24);
-            TZipCryptKeys keys(candidate);
-            uint8_t header[12];
-            std::memcpy(header, bytes.data() + data, 12);
-            keys.Decode(header, 12);
-            return header[11] != check;
+            std::string header = bytes.substr(DataOffset(bytes, it), 12);
+            TZipCryptKeys(candidate).Decode(reinterpret_cast<uint8_t *>(header.data()), 12);
+            return uint8_t(header[11]) != check;
         };
         for (int i = 0;; ++i) {
             std::string candidate = "wrong" + std::to_string(i);

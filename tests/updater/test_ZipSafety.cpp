@@ -78,10 +78,8 @@ TEST_F(ZipTest, CorruptEntriesAgreeWithUnzipTest) {
     std::string original = ReadFileToString(Zip("c.zip"));
     for (const char *n : {"f1.txt", "f4.txt"}) {
         const TZipDirItem &it = probe.Files(probe.IndexOf(n));
-        size_t at = size_t(it.LocalHeaderOffset);
-        int64_t extra = uint8_t(original[at + 28]) + 256 * uint8_t(original[at + 29]);
-        int64_t data = int64_t(at) + 30 + int64_t(it.Name.size()) + extra;
-        PatchFile(Zip("c.zip"), data + int64_t(it.CompressedSize / 2), "\xFF\x00\xFF\x00\x13\x37");
+        int64_t middle = int64_t(DataOffset(original, it) + it.CompressedSize / 2);
+        PatchFile(Zip("c.zip"), middle, "\xFF\x00\xFF\x00\x13\x37");
     }
     probe.CloseZip();
     ASSERT_NE(RunTool("unzip -tq " + ShellQuote(Zip("c.zip"))), 0);
