@@ -204,14 +204,6 @@ TEST_F(DownloadWindowTest, CaptionsFromTheLanguageFileAndPlaceAboveTheTaskbar) {
     EXPECT_EQ(Seen.pos, QPoint(DownloadWindowLeft(), DownloadWindowTop()));
     EXPECT_EQ(Seen.yes, "Kyllä");
     EXPECT_EQ(Seen.cancel, "Peruuta");
-    EXPECT_EQ(Seen.title, "Tarnwick - Download...");
-
-    // A file without the keys leaves the design texts.
-    WriteTestFile(Program.File("Lang/bare.lng"), "[Options]\r\nOk=Selvä\r\n");
-    SetLanguageFileName("bare.lng");
-    Run(Server->Url("/skins.zip"), false, [](TForm2 &f) { f.BitBtn2->click(); });
-    EXPECT_EQ(Seen.yes, "Yes");
-    EXPECT_EQ(Seen.cancel, "Cancel");
 }
 
 TEST_F(DownloadWindowTest, CancelSurvivesTheWindowBeingFreedWhileItWaits) {
