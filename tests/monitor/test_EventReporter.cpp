@@ -6,7 +6,7 @@
 
 #include "EventReporter.h"
 #include "ImgList.h"
-#include "EventLoopWait.h"
+#include "QtTestApp.h"
 #include "ProgramPaths.h"
 #include "TestSupport.h"
 #include "unLanguage.h"

@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QDialog>
 #include <QPushButton>
 #include <set>
 #include <vector>
 
-#include "Classes.h"
 #include "DialogSeam.h"
 #include "IniFile.h"
 #include "ProgramPaths.h"

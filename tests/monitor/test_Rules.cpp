@@ -4,7 +4,6 @@
 #include <tuple>
 
 #include "HostData.h"
-#include "IniFile.h"
 #include "Kel_Reg.h"
 #include "SysUtils.h"
 #include "TestSupport.h"

@@ -6,7 +6,6 @@
 
 #include <deque>
 #include <fstream>
-#include <map>
 #include <string>
 
 #include "SysUtils.h"
