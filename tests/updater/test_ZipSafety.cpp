@@ -18,12 +18,12 @@
 TEST_F(ZipTest, NamesThatClimbOutAreRefusedAndTheRestGoesOn) {
     std::string outside = "/tmp/twzip-slip-" + std::to_string(::getpid());
     Py("import zipfile\n"
-                        "names = ['../x', '" + outside + "', 'a/../../x', 'C:\\\\x', '..\\\\x',\n"
-                        "         'ok/../fine.txt', 'good.txt', 'a/b/../../../y', 'n' * 250 + '.txt']\n"
-                        "with zipfile.ZipFile('" + Zip("slip.zip") + "', 'w') as zf:\n"
-                        "    for n in names:\n"
-                        "        zi = zipfile.ZipInfo(n)\n"
-                        "        zf.writestr(zi, b'payload ' + n.encode())\n");
+       "names = ['../x', '" + outside + "', 'a/../../x', 'C:\\\\x', '..\\\\x',\n"
+       "         'ok/../fine.txt', 'good.txt', 'a/b/../../../y', 'n' * 250 + '.txt']\n"
+       "with zipfile.ZipFile('" + Zip("slip.zip") + "', 'w') as zf:\n"
+       "    for n in names:\n"
+       "        zi = zipfile.ZipInfo(n)\n"
+       "        zf.writestr(zi, b'payload ' + n.encode())\n");
     std::string target = Tmp.Path() + "deep/er/target/";
     ForceDirectories(target);
     TZipArchiver zip;
@@ -48,15 +48,15 @@ TEST_F(ZipTest, NamesThatClimbOutAreRefusedAndTheRestGoesOn) {
 TEST_F(ZipTest, DeclaredSizesThatLieNeverFillTheDisk) {
     // 20 MB of zeros deflate to about 20 KB; the headers then claim 100 bytes.
     Py("import zipfile\n"
-                        "with zipfile.ZipFile('" + Zip("bomb.zip") + "', 'w', zipfile.ZIP_DEFLATED) as zf:\n"
-                        "    zf.writestr('bomb.bin', b'\\0' * 20000000)\n"
-                        "    zf.writestr('fine.txt', b'fine')\n"
-                        "data = bytearray(open('" + Zip("bomb.zip") + "', 'rb').read())\n"
-                        "import struct\n"
-                        "struct.pack_into('<I', data, 22, 100)\n"  // local uncompressed size
-                        "cd = data.rfind(b'PK\\x01\\x02', 0, data.rfind(b'PK\\x01\\x02'))\n"
-                        "struct.pack_into('<I', data, cd + 24, 100)\n"
-                        "open('" + Zip("bomb.zip") + "', 'wb').write(data)\n");
+       "with zipfile.ZipFile('" + Zip("bomb.zip") + "', 'w', zipfile.ZIP_DEFLATED) as zf:\n"
+       "    zf.writestr('bomb.bin', b'\\0' * 20000000)\n"
+       "    zf.writestr('fine.txt', b'fine')\n"
+       "data = bytearray(open('" + Zip("bomb.zip") + "', 'rb').read())\n"
+       "import struct\n"
+       "struct.pack_into('<I', data, 22, 100)\n"  // local uncompressed size
+       "cd = data.rfind(b'PK\\x01\\x02', 0, data.rfind(b'PK\\x01\\x02'))\n"
+       "struct.pack_into('<I', data, cd + 24, 100)\n"
+       "open('" + Zip("bomb.zip") + "', 'wb').write(data)\n");
     TZipArchiver zip;
     Open(zip, Zip("bomb.zip"));
     zip.ExtractCorruptedFiles = true;  // even then a stream is cut at its declared size
@@ -415,10 +415,10 @@ TEST_F(ZipTest, NamesLongerThanAnyPathFailWithoutMakingFolders) {
     std::string deep;
     for (int i = 0; i < 30000; ++i) deep += "a/";
     Py("import zipfile\n"
-                        "with zipfile.ZipFile('" + Zip("deep.zip") + "', 'w') as zf:\n"
-                        "    zf.writestr('" + deep + "x', b'deep')\n"
-                        "    zf.writestr('" + std::string(300, 'n') + "', b'long')\n"
-                        "    zf.writestr('fine.txt', b'fine')\n");
+       "with zipfile.ZipFile('" + Zip("deep.zip") + "', 'w') as zf:\n"
+       "    zf.writestr('" + deep + "x', b'deep')\n"
+       "    zf.writestr('" + std::string(300, 'n') + "', b'long')\n"
+       "    zf.writestr('fine.txt', b'fine')\n");
     TZipArchiver zip;
     Open(zip, Zip("deep.zip"));
     RecordNatives(zip);
