@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QDialog>
 #include <QPushButton>
-#include <tuple>
+#include <set>
 #include <vector>
 
-#include "Classes.h"
 #include "DialogSeam.h"
 #include "IniFile.h"
 #include "ProgramPaths.h"
@@ -71,18 +69,13 @@ TEST_F(LanguageTest, LookupFallsBackToDesignText) {
 TEST_F(LanguageTest, MainFormTextsKeepDesignCaptions) {
     WriteLanguage("[MainForm]\r\nYouGot=Sinulle on\r\nFrom=Lähettäjä\r\n");
     TMainFormTexts t;
-    t.From = "From";
     t.Exit = "Exit";
     EXPECT_TRUE(LoadMainFormTexts("Lang/test.lng", t));
     EXPECT_EQ(t.YouGot, "Sinulle on");
     EXPECT_EQ(t.From, "Lähettäjä");
     EXPECT_EQ(t.Exit, "Exit");
-    EXPECT_EQ(t.NewMails, "new mails");
-    WriteLanguage("[About]\r\nLanguage=None\r\n");
-    TMainFormTexts d;
-    EXPECT_TRUE(LoadMainFormTexts("Lang/test.lng", d));
-    EXPECT_EQ(d.NotYet, "Mailbox not checked yet");
     // A file that cannot be read is an error (event 9), not a crash.
+    TMainFormTexts d;
     ForceDirectories(Dir.File("Lang/dir.lng"));
     TFileStream big(Dir.File("Lang/big.lng"), fmCreate);
     big.SetSize(MaxIniFileSize + 10);
@@ -90,71 +83,32 @@ TEST_F(LanguageTest, MainFormTextsKeepDesignCaptions) {
     EXPECT_TRUE(LoadMainFormTexts("Lang/dir.lng", d));
 }
 
-// Every key a window reads from the language files, by section.
-const std::vector<std::pair<const char *, std::vector<const char *>>> kLanguageKeys = {
-    {"About", {"Language", "Version", "Author", "AuthorEmail"}},
-    {"MainForm",
-     {"From", "Subject", "YouGot", "NewMails", "AllInAll", "NotYet", "ShowLog", "ReadMessages", "MailShow",
-      "Options", "About", "Exit", "AddSenToRule", "ReadWithMR"}},
-    {"Options",
-     {"Ok", "Cancel", "Yes", "No", "Close", "SomeValues", "About", "Account", "Account(s)", "AddAccount",
-      "AddRule", "AnErrWarn", "AnGetMails", "AnNewMails", "AnOpt", "AnUpd", "AutoClose", "AutoUpdate", "BTip",
-      "BTipSTime", "Beep", "BlinkLeds", "ChSkinRand", "CheckAll", "CheckAtStart", "CheckNet", "CheckUpdNow",
-      "CheckUpdates", "ClLog", "Color", "DateAndTime", "DefBTip", "Delay", "DeleteAccount", "DeleteSkin",
-      "DisScreenS", "DownAllSkins", "EditRule", "EditSkin", "GetBodys", "Host", "IconAnim", "Language",
-      "Languages", "Lines", "LngRev", "LogToFile", "MaxSize", "Maximum", "MessOpt", "MessProtect", "Message",
-      "Message options", "Messages", "NewMesssage", "NextConn", "Options", "Other options", "OtherOptions",
-      "Password", "PerChecking", "PersOptions", "PlaySound", "PortNumber", "RemoveRule", "RenameAccount",
-      "RenameRule", "ReplScreenS", "Rules", "RunEMClient", "RunProg", "SafeMem", "SaveDel", "Seconds",
-      "SelectOpt", "ShowBTip", "ShowMessage", "ShowReaded", "ShowToDown", "ShowToTop", "Skin", "Skins",
-      "SknRev", "StartOnW", "Time", "TurnMonOn", "UncheckAll", "FenlowSkin", "UpdateSkin", "UseColors", "User",
-      "UserName", "Version", "ViewDel", "ViewSender"}},
-    {"Rule",
-     {"Rule", "Save", "Box1", "Rule1", "Rule2", "Box3", "AllAccounts", "Box4", "AllSenders", "Add", "Remove",
-      "Rename", "SenRule1", "SenRule2", "SenRule3", "Box5", "WordRule1", "WordRule2", "WordRule3", "WordRule4",
-      "WordRule5", "WordRule6", "WordRule7", "GRuleN", "NewRule", "GNewRN", "MailOrName", "Mess_1", "Mess_2",
-      "Mess_3", "Mess_4", "Mess_5", "Mess_6", "Mess_7", "Mess_8", "Mess_9", "Mess_10", "Mess_11", "Mess_12",
-      "Mess_13"}},
-    {"MessReader", {"RelMess", "DelMess", "AddToBL", "GetBody", "Hide", "UnHide", "2Col", "3Col"}},
-};
-
-TEST(ShippedLanguages, EveryMessageNumberAndKeyIsThereAndEnglishHoldsTheDesignTexts) {
-    for (const char *file : {"finnish.lng", "english.lng"}) {
-        std::string path = std::string(TW_SOURCE_DIR) + "/Lang/" + file;
-        ASSERT_TRUE(FileExists(path)) << path;
-        TIniFile ini(path);
-        for (int n : kMessageNumbers)
-            EXPECT_FALSE(ini.ReadString("Messages", IntToStr(n), "").empty()) << file << " " << n;
-        for (const auto &[section, keys] : kLanguageKeys)
-            for (const char *key : keys) {
-                if (std::string(section) == "About" && std::string(key) == "AuthorEmail")
-                    EXPECT_TRUE(ini.ValueExists(section, key)) << file << " " << section << " " << key;
-                else
-                    EXPECT_FALSE(ini.ReadString(section, key, "").empty()) << file << " " << section << " " << key;
+TEST(ShippedLanguages, BothFilesHoldTheSameKeysEveryMessageAndNoBlankTexts) {
+    // A key one file lacks shows a design text, or a blank message, in that language.
+    auto read = [](const char *file) {
+        TIniFile ini(std::string(TW_SOURCE_DIR) + "/Lang/" + file);
+        std::set<std::string> keys;
+        TStringList sections, names;
+        ini.ReadSections(sections);
+        for (const std::string &section : sections) {
+            ini.ReadSection(section, names);
+            for (const std::string &key : names) {
+                keys.insert(section + "/" + key);
+                EXPECT_TRUE(key == "AuthorEmail" || !ini.ReadString(section, key, "").empty())
+                    << file << " " << section << "/" << key;
             }
-    }
-    EXPECT_STREQ(DefaultLanguageFile, "finnish.lng");
-    // English holds the design-time texts.
-    TIniFile ini(std::string(TW_SOURCE_DIR) + "/Lang/english.lng");
-    const std::vector<std::tuple<const char *, const char *, const char *>> texts = {
-        {"Messages", "50", "Warning"}, {"Messages", "51", "Wrong Skin"}, {"Messages", "76", "No updates found"},
-        {"MainForm", "NotYet", "Mailbox not checked yet"}, {"MainForm", "YouGot", "You got"},
-        {"MainForm", "NewMails", "new mails"}, {"MainForm", "AllInAll", "all in all"},
-        {"MainForm", "ReadWithMR", "Read messages with message reader"},
-        {"Options", "RunEMClient", "Run default emil client"}, {"Options", "Ok", "OK"}, {"Options", "Yes", "Yes"},
-        {"Options", "No", "No"}, {"Rule", "Rule", "Rule"}, {"Rule", "Box1", "Rule job:"},
-        {"Rule", "Rule1", "Do not show messages"}, {"Rule", "Rule2", "Delete messages from server"},
-        {"Rule", "Box3", "Do this rule to these accounts:"},
-        {"Rule", "Box4", "EMail addresess / Names under this rule:"}, {"Rule", "Add", "<- Add"},
-        {"Rule", "Remove", "Remove ->"}, {"Rule", "SenRule1", "Email adress / Name has to be same with list"},
-        {"Rule", "SenRule3", "It is enough if sender address or name include these words"},
-        {"Rule", "Box5", "Do this rule if message subject:"}, {"Rule", "WordRule1", "Include this words / sentences"},
-        {"Rule", "WordRule5", "Blanc"}, {"Rule", "WordRule6", "Not blanc"}, {"Rule", "MailOrName", "E-Mail or Name:"},
-        {"MessReader", "AddToBL", "Add to black list"}, {"MessReader", "GetBody", "Get WEB message body"},
-        {"MessReader", "Hide", "Hide message from Tarnwick"}, {"MessReader", "2Col", "Date"},
-        {"MessReader", "3Col", "Size"},
+        }
+        return keys;
     };
-    for (const auto &[section, key, text] : texts) EXPECT_EQ(ini.ReadString(section, key, ""), text) << key;
+    std::set<std::string> finnish = read("finnish.lng");
+    EXPECT_EQ(finnish, read("english.lng"));
+    EXPECT_GT(finnish.size(), 200u);
+    for (int n : kMessageNumbers) EXPECT_EQ(finnish.count("Messages/" + IntToStr(n)), 1u) << n;
+    // A few texts whose odd spellings the English file keeps on purpose.
+    TIniFile ini(std::string(TW_SOURCE_DIR) + "/Lang/english.lng");
+    EXPECT_EQ(ini.ReadString("Options", "RunEMClient", ""), "Run default emil client");
+    EXPECT_EQ(ini.ReadString("Rule", "Box4", ""), "EMail addresess / Names under this rule:");
+    EXPECT_EQ(ini.ReadString("Rule", "WordRule5", ""), "Blanc");
 }
 
 TEST_F(LanguageTest, MessageWindowPlacementCaptionsAndLink) {
@@ -184,12 +138,10 @@ TEST_F(LanguageTest, MessageWindowPlacementCaptionsAndLink) {
     EXPECT_EQ(seen, 1);
     EXPECT_EQ(opened, std::vector<std::string>{"https://example.invalid/tarnwick"});
 
-    SetLanguageFileName("none.lng");
     SetModalHook([&](QDialog &d) {
         auto &f = dynamic_cast<TForm1 &>(d);
         ++seen;
         EXPECT_FALSE(f.Label3->isVisible());
-        EXPECT_EQ(f.btOk->text().toStdString(), "OK");
         EXPECT_EQ(f.Image1->pixmap().toImage(), f.Image2->pixmap().toImage());
     });
     ShowMessageWindow("Warning", "text", "", 800, 600, 0);
@@ -211,14 +163,6 @@ TEST_F(LanguageTest, YesNoAnswersAndCaptions) {
     EXPECT_EQ(AskYesNo("Question", "Restore?", "note", 1000, 700), 0);
     SetModalHook([](QDialog &d) { dynamic_cast<TfrmMessYesNo &>(d).BitBtn2->click(); });
     EXPECT_EQ(AskYesNo("Question", "Restore?", "note", 1000, 700), 1);
-    // The close box.
-    SetModalHook([](QDialog &d) { d.close(); });
-    EXPECT_EQ(AskYesNo("Question", "Restore?", "note", 1000, 700), 2);
-    SetLanguageFileName("none.lng");
-    SetModalHook([](QDialog &d) {
-        auto &f = dynamic_cast<TfrmMessYesNo &>(d);
-        EXPECT_EQ(f.BitBtn1->text().toStdString(), "Yes");
-        EXPECT_EQ(f.BitBtn2->text().toStdString(), "No");
-    });
+    SetModalHook([](QDialog &d) { d.close(); });  // the close box
     EXPECT_EQ(AskYesNo("Question", "Restore?", "", 1000, 700), 2);
 }

@@ -51,15 +51,7 @@ TEST_F(SettingsTest, MissingFileGivesNoAccountsAndEveryDefault) {
     EXPECT_EQ(Accounts.Count(), 0);
     EXPECT_FALSE(r.OfferRestore);
     EXPECT_TRUE(r.Problems.Empty());
-    EXPECT_EQ(Options.Language, "finnish.lng");
     EXPECT_EQ(LanguageFileName(), "finnish.lng");
-    EXPECT_EQ(Options.Skin, "Default");
-    EXPECT_EQ(Options.CheckTime, 10);
-    EXPECT_EQ(Options.ShowMessSp, 100);
-    EXPECT_EQ(Options.BrowseSpeed, 10000);
-    EXPECT_EQ(Options.DelayTime, 3);
-    EXPECT_EQ(Options.BlinkPeriod, 200);
-    EXPECT_TRUE(Options.ShowOnDown && Options.ViewSendFrom && Options.AnimError);
     EXPECT_NEAR(Options.NextCheck, Now() + 0.007, 0.0001);
     EXPECT_FALSE(FileExists(Settings + ".bak"));
 }
@@ -76,12 +68,8 @@ TEST_F(SettingsTest, AccountDefaultsKindsAndMigrations) {
     Load();
     ASSERT_EQ(Accounts.Count(), 3);
     const Tiedot &home = Accounts[0];
-    EXPECT_EQ(home.Name, "Home");
     EXPECT_TRUE(home.Enabled);
     EXPECT_EQ(home.Port, 110);
-    EXPECT_FALSE(home.SSL);
-    EXPECT_EQ(home.OwnColor, "clGreen");
-    EXPECT_EQ(home.Inbox, "INBOX");
     EXPECT_EQ(home.Kind, ckPOP3);  // no Connection, host not in the presets
     EXPECT_FALSE(IniValueExists(Settings, "0", "UseIMAP4"));
     EXPECT_FALSE(IniValueExists(Settings, "0", "IMAP4Port"));
@@ -89,8 +77,6 @@ TEST_F(SettingsTest, AccountDefaultsKindsAndMigrations) {
     EXPECT_EQ(Accounts[1].Kind, ckHTTP);
     EXPECT_FALSE(Accounts[1].Enabled);  // only the exact "True" is true
     EXPECT_EQ(Accounts[2].Kind, ckIMAP4);
-    EXPECT_EQ(Accounts[2].Port, 993);
-    EXPECT_TRUE(Accounts[2].SSL);
     EXPECT_EQ(Accounts[2].Inbox, "Work");
     EXPECT_EQ(Options.Skin, "Default");
     EXPECT_FALSE(Options.ShowOnDown);
@@ -98,10 +84,6 @@ TEST_F(SettingsTest, AccountDefaultsKindsAndMigrations) {
     EXPECT_NEAR(Options.NextCheck, Now() + 3 * 0.0007, 0.0001);
     // With accounts the file, as it was found, is copied over the backup.
     EXPECT_EQ(ReadFileToString(Settings + ".bak"), before);
-
-    EXPECT_EQ(ConnectionKindFromName("pop3"), ckUnknown);
-    EXPECT_EQ(ConnectionKindFromName(""), ckUnknown);
-    EXPECT_EQ(ConnectionKindName(ckHTTP), "HTTP");
 }
 
 TEST_F(SettingsTest, UnreadableFileLoadsAsNoAccountsAndStaysAsItWas) {
@@ -113,8 +95,6 @@ TEST_F(SettingsTest, UnreadableFileLoadsAsNoAccountsAndStaysAsItWas) {
     EXPECT_EQ(Accounts.Count(), 0);
     EXPECT_TRUE(r.OfferRestore);
     EXPECT_FALSE(r.Problems.Empty());
-    EXPECT_EQ(Options.Skin, "Default");
-    EXPECT_EQ(Options.CheckTime, 10);
     EXPECT_EQ(FileSize(Settings), int64_t(huge.size()));
     // Saving over it is refused rather than dropping what it holds.
     EXPECT_THROW(SaveSettings(Accounts, Options, Settings), EIniFileError);
@@ -186,17 +166,12 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripKeepsUnknownKeys) {
     Load();
     Tiedot &a = Accounts[0];
     a.Name = "Mail";
-    a.Host = "127.0.0.1";
-    a.Port = 995;
     a.UserName = "bob";
     a.Password = "p\xC3\xA4ss w=rd";
-    a.SSL = true;
-    a.Protected = true;
-    a.Kind = ckPOP3;
+    a.Port = 995;
+    a.SSL = a.Protected = true;
     AddAccount(Accounts);
-    Accounts[1].Name = "Second";
     Accounts[1].Kind = ckIMAP4;
-    Accounts[1].Inbox = "INBOX";
     Options.Skin = "Blue";
     SaveSettings(Accounts, Options, Settings);
 
@@ -218,8 +193,7 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripKeepsUnknownKeys) {
     EXPECT_EQ(again[0].Name, "Mail");
     EXPECT_EQ(again[0].Password, "p\xC3\xA4ss w=rd");
     EXPECT_EQ(again[0].Port, 995);
-    EXPECT_TRUE(again[0].SSL);
-    EXPECT_TRUE(again[0].Protected);
+    EXPECT_TRUE(again[0].SSL && again[0].Protected);
     EXPECT_EQ(again[1].Kind, ckIMAP4);
     EXPECT_EQ(opts.Skin, "Blue");
     EXPECT_EQ(opts.Language, "english.lng");
@@ -250,7 +224,6 @@ TEST_F(SettingsTest, RemoveLastAccountDropsSectionAndMovesShownIndex) {
     EXPECT_EQ(sections, (TStringList{"Accounts", "0"}));
     // A bad index is the program's own error, which handlers catch and report.
     EXPECT_THROW(Accounts[1], EListError);
-    EXPECT_THROW(Accounts[-1], EListError);
 
     // A settings file that cannot be rewritten leaves the array whole.
     AddAccount(Accounts);

@@ -64,26 +64,20 @@ protected:
     // DownloadFile with steer run on the shown window, standing in for the
     // user while the window's events run; after 20 s the window is closed so
     // a broken window cannot hang the test program.
-    bool Run(const std::string &url, bool autoStart, std::function<void(TForm2 &)> steer,
-             const std::string &target = "", int left = 120, int top = 340) {
+    bool Run(const std::string &url, bool autoStart, std::function<void(TForm2 &)> steer, int left = 120,
+             int top = 340) {
         SetModalHook([&, steer](QDialog &d) {
             auto *form = dynamic_cast<TForm2 *>(&d);
             ASSERT_NE(form, nullptr);
             TForm2 &f = *form;
-            Seen.title = f.windowTitle().toStdString();
-            Seen.text = f.Label1->text().toStdString();
-            Seen.yes = f.BitBtn1->text().toStdString();
-            Seen.cancel = f.BitBtn2->text().toStdString();
-            Seen.pos = f.pos();
-            Seen.client = f.size();
-            Seen.yesVisible = f.BitBtn1->isVisible();
-            Seen.timerActive = f.Timer1->isActive();
+            Seen = {f.windowTitle().toStdString(), f.Label1->text().toStdString(),
+                    f.BitBtn1->text().toStdString(),   f.BitBtn2->text().toStdString(),
+                    f.pos(), f.size(), f.BitBtn1->isVisible(), f.Timer1->isActive()};
             Clock.start();
             steer(f);
             WatchdogFired = !ProcessEventsUntil([&f] { return !f.isVisible(); }, 20000);
         });
-        bool r = DownloadFile("Download...", "A new version is ready.", url,
-                              target.empty() ? Target() : target, left, top, autoStart);
+        bool r = DownloadFile("Download...", "A new version is ready.", url, Target(), left, top, autoStart);
         EXPECT_FALSE(WatchdogFired);
         return r;
     }
@@ -199,19 +193,11 @@ TEST_F(DownloadWindowTest, CaptionsFromTheLanguageFileAndPlaceAboveTheTaskbar) {
     WriteTestFile(Program.File("lang/Finnish.LNG"),
                   ReadFileToString(std::string(TW_SOURCE_DIR) + "/Lang/finnish.lng"));
     SetLanguageFileName("finnish.lng");
-    Run(Server->Url("/skins.zip"), false, [](TForm2 &f) { f.BitBtn2->click(); }, "", DownloadWindowLeft(),
+    Run(Server->Url("/skins.zip"), false, [](TForm2 &f) { f.BitBtn2->click(); }, DownloadWindowLeft(),
         DownloadWindowTop());
     EXPECT_EQ(Seen.pos, QPoint(DownloadWindowLeft(), DownloadWindowTop()));
     EXPECT_EQ(Seen.yes, "Kyllä");
     EXPECT_EQ(Seen.cancel, "Peruuta");
-    EXPECT_EQ(Seen.title, "Tarnwick - Download...");
-
-    // A file without the keys leaves the design texts.
-    WriteTestFile(Program.File("Lang/bare.lng"), "[Options]\r\nOk=Selvä\r\n");
-    SetLanguageFileName("bare.lng");
-    Run(Server->Url("/skins.zip"), false, [](TForm2 &f) { f.BitBtn2->click(); });
-    EXPECT_EQ(Seen.yes, "Yes");
-    EXPECT_EQ(Seen.cancel, "Cancel");
 }
 
 TEST_F(DownloadWindowTest, CancelSurvivesTheWindowBeingFreedWhileItWaits) {

@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <deque>
 #include <fstream>
-#include <map>
 #include <string>
 
 #include "SysUtils.h"
@@ -27,29 +25,30 @@ public:
 
     bool InputPassword(const std::string &title, const std::string &prompt, std::string &pw) override {
         Asked.push_back(title + "|" + prompt);
-        if (Passwords.empty()) return false;
-        pw = Passwords.front();
-        Passwords.pop_front();
+        pw = Next(Passwords, std::string());
         return !pw.empty();
     }
     TOverwriteAnswer AskOverwrite(const std::string &text) override {
         Asked.push_back(text);
-        if (Overwrites.empty()) return oaNo;
-        auto a = Overwrites.front();
-        Overwrites.pop_front();
-        return a;
+        return Next(Overwrites, oaNo);
     }
     TZipFailureAction AskFailure(const std::string &text) override {
         Asked.push_back(text);
         if (DuringFailure) DuringFailure();
-        if (Failures.empty()) return fxaIgnore;
-        auto a = Failures.front();
-        Failures.pop_front();
-        return a;
+        return Next(Failures, fxaIgnore);
     }
     bool AskOkCancel(const std::string &text) override {
         Asked.push_back(text);
         return false;
+    }
+
+private:
+    template <class T>
+    static T Next(std::deque<T> &queue, T whenEmpty) {
+        if (queue.empty()) return whenEmpty;
+        T a = queue.front();
+        queue.pop_front();
+        return a;
     }
 };
 
@@ -104,6 +103,7 @@ protected:
     std::string Zip(const std::string &name) const { return Tmp.Path() + name; }
 
     void Put(const std::string &rel, const std::string &bytes) { WriteTestFile(Src() + rel, bytes); }
+    void Py(const std::string &script) { ASSERT_EQ(RunPython(script), 0) << script.substr(0, 2000); }
     // Runs a command inside the source folder; fails the test on a non-zero exit.
     void InSrc(const std::string &command) {
         ASSERT_EQ(RunTool("cd " + ShellQuote(Src()) + " && " + command), 0) << command;
@@ -115,9 +115,20 @@ protected:
         zip.BaseDir = Out();
         ForceDirectories(Out());
     }
+    // An entry's bytes through ExtractToStream, marked when the call fails.
+    static std::string ToMemory(TZipArchiver &zip, int index) {
+        TMemoryStream mem;
+        return zip.ExtractToStream(index, mem) ? mem.DataString() : "(failed) " + mem.DataString();
+    }
     void ExpectSameFile(const std::string &rel) {
         ASSERT_TRUE(FileExists(Out() + rel)) << rel;
         EXPECT_TRUE(ReadFileToString(Out() + rel) == ReadFileToString(Src() + rel)) << rel;
+    }
+    // Where an entry's data starts in the archive's bytes, after its local header.
+    static size_t DataOffset(const std::string &bytes, const TZipDirItem &it) {
+        size_t at = size_t(it.LocalHeaderOffset);
+        return at + 30 + uint8_t(bytes[at + 26]) + 256u * uint8_t(bytes[at + 27]) + uint8_t(bytes[at + 28]) +
+               256u * uint8_t(bytes[at + 29]);
     }
     // A password that the entry's 12-byte header rejects. Any wrong password
     // passes that one-byte check once in 256 tries, which would make a test
@@ -126,15 +137,10 @@ protected:
         std::string bytes = ReadFileToString(zip.FileName);
         auto rejects = [&](const std::string &candidate, int index) {
             const TZipDirItem &it = zip.Files(index);
-            size_t at = size_t(it.LocalHeaderOffset);
-            size_t data = at + 30 + uint8_t(bytes[at + 26]) + 256u * uint8_t(bytes[at + 27]) +
-                          uint8_t(bytes[at + 28]) + 256u * uint8_t(bytes[at + 29]);
             uint8_t check = it.HasDataDescriptor() ? uint8_t(it.ModTime >> 8) : uint8_t(it.Crc32 >> 24);
-            TZipCryptKeys keys(candidate);
-            uint8_t header[12];
-            std::memcpy(header, bytes.data() + data, 12);
-            keys.Decode(header, 12);
-            return header[11] != check;
+            std::string header = bytes.substr(DataOffset(bytes, it), 12);
+            TZipCryptKeys(candidate).Decode(reinterpret_cast<uint8_t *>(header.data()), 12);
+            return uint8_t(header[11]) != check;
         };
         for (int i = 0;; ++i) {
             std::string candidate = "wrong" + std::to_string(i);
