@@ -13,7 +13,6 @@
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -101,8 +100,14 @@ TEST_F(SSLIOHandler, ImplicitTLSSessionCarriesTenMegabytes)
 {
     StartTLSServer server(StartTLSServer::Implicit, Pki.ServerCert, Pki.Key);
     auto h = Make(server.Port());
+    std::vector<std::string> verified;
+    h->OnVerifyPeer = [&](TNetX509 *cert, bool ok) {
+        verified.push_back(cert->Subject()->OneLine() + (ok ? " ok" : " bad"));
+        return ok;
+    };
     h->Open();
     EXPECT_EQ(CipherReports(Status), 1);
+    EXPECT_EQ(verified, (std::vector<std::string>{"/CN=Tarnwick Test CA ok", "/CN=localhost ok"}));
     EXPECT_EQ(h->ReadLn(), "+OK test server ready");
     h->WriteLn("BIG 10485760");
     EXPECT_EQ(h->ReadLn(), "+OK here it comes");
@@ -352,21 +357,13 @@ TEST_F(SSLIOHandler, StatusEventMayRunAnotherSessionInside)
         inner->Open();
         innerGreeting = inner->ReadLn();
     };
-    std::promise<void> done;
-    std::future<void> finished = done.get_future();
-    std::thread t([&] {
-        try {
-            outer->Open();
-        } catch (...) {
-        }
-        done.set_value();
-    });
+    auto finished = std::async(std::launch::async, [&] { outer->Open(); });
     if (finished.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
         ADD_FAILURE() << "the nested session never finished its handshake";
         std::fflush(nullptr);
         std::_Exit(1);  // the thread is stuck for good
     }
-    t.join();
+    finished.get();
     EXPECT_EQ(innerGreeting, "+OK test server ready");
     EXPECT_EQ(outer->ReadLn(), "+OK test server ready");
 }
@@ -423,21 +420,6 @@ TEST_F(SSLIOHandler, ReconnectMakesAFreshContext)
     h->Open();
     EXPECT_EQ(h->ReadLn(), "+OK test server ready");
     EXPECT_EQ(TNetSSLContext::ContextCount(), contexts + 2);
-}
-
-TEST_F(SSLIOHandler, VerifyEventSeesTheChain)
-{
-    StartTLSServer server(StartTLSServer::Implicit, Pki.ServerCert, Pki.Key);
-    auto h = Make(server.Port(), "127.0.0.1");
-    std::vector<std::string> seen;
-    h->OnVerifyPeer = [&](TNetX509 *cert, bool ok) {
-        seen.push_back(cert->Subject()->OneLine() + (ok ? " ok" : " bad"));
-        return ok;
-    };
-    h->Open();
-    EXPECT_EQ(seen, (std::vector<std::string>{"/CN=Tarnwick Test CA ok", "/CN=localhost ok"}));
-    ASSERT_NE(h->SSLSocket()->PeerCert(), nullptr);
-    EXPECT_EQ(h->SSLSocket()->PeerCert()->Subject()->OneLine(), "/CN=localhost");
 }
 
 TEST_F(SSLIOHandler, MissingLibraryFailsWithoutFallingBackToPlain)

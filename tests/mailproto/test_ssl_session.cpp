@@ -30,22 +30,6 @@ struct Recorder : TNetSSLEvents {
     int WriteTimeout() const override { return 5000; }
 };
 
-// Sends all of text and reads as many bytes back.
-std::string Exchange(TNetSSLSocket &s, const std::string &text)
-{
-    for (size_t off = 0; off < text.size();)
-        off += size_t(s.Send(text.data() + off, int(text.size() - off)));
-    std::string got;
-    char buf[4096];
-    while (got.size() < text.size()) {
-        int n = s.Recv(buf, sizeof buf, 5000);
-        if (n <= 0)
-            break;
-        got.append(buf, size_t(n));
-    }
-    return got;
-}
-
 class SSLSession : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { TestPKI::TrustTestCA(); }
@@ -97,9 +81,9 @@ TEST_F(SSLSession, ProgramSettingsMakeAVerifyingTLS12Client)
     EXPECT_NE(OSSL.SSL_CTX_get_verify_depth(ctx->Handle()), 0);  // the form's 0 is not applied
 }
 
-TEST_F(SSLSession, HandshakeReportsCipherAndExchangesData)
+TEST_F(SSLSession, HandshakeReportsCipherAndPeer)
 {
-    OpenSSLServer server(Pki.ServerCert, Pki.Key, {"-rev"});
+    OpenSSLServer server(Pki.ServerCert, Pki.Key);
     Recorder rec;
     auto ctx = Context(rec);
     int fd = ConnectLoopback("127.0.0.1", server.Port());
@@ -117,17 +101,6 @@ TEST_F(SSLSession, HandshakeReportsCipherAndExchangesData)
         ASSERT_NE(s.PeerCert(), nullptr);
         EXPECT_EQ(s.PeerCert()->Subject()->OneLine(), "/CN=localhost");
         EXPECT_EQ(s.PeerCert()->Issuer()->OneLine(), "/CN=Tarnwick Test CA");
-
-        // Several lines, so the reply needs more than one read.
-        std::string lines, want;
-        for (int i = 0; i < 5; ++i) {
-            lines += std::string(3000, 'a') + "xyz\n";
-            want += "zyx" + std::string(3000, 'a') + "\n";
-        }
-        EXPECT_EQ(Exchange(s, lines), want);
-        // Nothing more comes: a read times out instead of waiting for ever.
-        char buf[16];
-        EXPECT_EQ(s.Recv(buf, sizeof buf, 200), -1);
     }
     close(fd);
 }
@@ -203,6 +176,8 @@ TEST_F(SSLSession, SplitRecordsAndStaleErrorsFromThePump)
     auto ctx = Context(rec);
     SSL_CTX *other = OSSL.SSL_CTX_new(OSSL.TLS_client_method());
     ASSERT_NE(other, nullptr);
+    int fd = ConnectLoopback("127.0.0.1", slow.Port());
+    ASSERT_GE(fd, 0);
     int pumped = 0;
     TNetAntiFreeze::SetProcessMessagesHook([&](bool) {
         ++pumped;
@@ -210,13 +185,15 @@ TEST_F(SSLSession, SplitRecordsAndStaleErrorsFromThePump)
     });
     auto af = NetCreateNoOwner<TNetAntiFreeze>();
     af->IdleTimeOut = 1;
-    int fd = ConnectLoopback("127.0.0.1", slow.Port());
-    ASSERT_GE(fd, 0);
     std::string failure, got;
     try {
         TNetSSLSocket s(&rec, ctx.get());
         s.Connect(fd, "localhost");
-        got = Exchange(s, std::string(2000, 'b') + "end\n");
+        std::string line = std::string(2000, 'b') + "end\n";
+        EXPECT_EQ(s.Send(line.data(), int(line.size())), int(line.size()));
+        char buf[512];
+        for (int n; got.size() < line.size() && (n = s.Recv(buf, sizeof buf, 5000)) > 0;)
+            got.append(buf, size_t(n));
     } catch (const ENetException &e) {
         failure = e.Message();
     }
