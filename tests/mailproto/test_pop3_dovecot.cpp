@@ -36,8 +36,7 @@ p.quit()
 
 struct PoplibView {
     int Count = -1;
-    long long Size = -1;
-    std::vector<int> Sizes;         // by message number - 1
+    std::vector<long long> Sizes;   // by message number - 1
     std::vector<std::string> Tops;  // header bytes
 };
 
@@ -48,8 +47,8 @@ PoplibView Poplib(const DovecotServer &dc, size_t user) {
         throw std::runtime_error("poplib failed: " + err);
     PoplibView v;
     std::istringstream in(out);
-    in >> v.Count >> v.Size;
-    int size;
+    long long total, size;
+    in >> v.Count >> total;
     for (std::string hex; in >> size >> hex;) {
         v.Sizes.push_back(size);
         v.Tops.emplace_back();

@@ -38,13 +38,9 @@ TEST_F(SSLBinding, LoadsBindsAndMakesAContext)
     ASSERT_NE(OSSL.SSLv23_client_method, nullptr);
     EXPECT_EQ(OSSL.SSLv23_client_method(), OSSL.TLS_client_method());
 
+    // (The version floor and options on a context: the session tests.)
     SSL_CTX *ctx = OSSL.SSL_CTX_new(OSSL.SSLv23_client_method());
     ASSERT_NE(ctx, nullptr);
-    EXPECT_EQ(OSSL.SSL_CTX_get_version_suite(ctx), 0);  // no floor yet
-    EXPECT_EQ(OSSL.SSL_CTX_ctrl(ctx, OSSL_SSL_CTRL_SET_MIN_PROTO_VERSION, OSSL_TLS1_2_VERSION, nullptr), 1);
-    EXPECT_EQ(OSSL.SSL_CTX_get_version_suite(ctx), OSSL_TLS1_2_VERSION);
-    uint64_t opts = OSSL.SSL_CTX_set_options_suite(ctx, OSSL_SSL_OP_IGNORE_UNEXPECTED_EOF);
-    EXPECT_NE(opts & OSSL_SSL_OP_IGNORE_UNEXPECTED_EOF, 0u);
     EXPECT_EQ(OSSL.SSL_CTX_set_cipher_list(ctx, "no-such-cipher-at-all"), 0);
     EXPECT_FALSE(OpenSSLErrorText().empty());
     EXPECT_EQ(OpenSSLErrorText(), "");  // the queue was emptied
