@@ -14,6 +14,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -256,22 +257,15 @@ TEST_F(SSLIOHandler, DataThatCameDuringALongPumpIsNotATimeout)
     h->ReadTimeout = 300;
     h->Open();
     bool menuShown = false;
-    std::string line;
-    bool timedOut;
-    {
-        Pump pump([&] {
-            if (menuShown)
-                return;
-            menuShown = true;
-            server.Send("arrived meanwhile\n");
-            usleep(700000);
-        }, 20);
-        line = h->ReadLn();
-        timedOut = h->ReadLnTimedOut();
-    }
+    Pump pump([&] {
+        if (std::exchange(menuShown, true))
+            return;
+        server.Send("arrived meanwhile\n");
+        usleep(700000);
+    }, 20);
+    EXPECT_EQ(h->ReadLn(), "arrived meanwhile");
+    EXPECT_FALSE(h->ReadLnTimedOut());
     EXPECT_TRUE(menuShown);
-    EXPECT_FALSE(timedOut);
-    EXPECT_EQ(line, "arrived meanwhile");
 }
 
 TEST_F(SSLIOHandler, PeerThatStopsReadingEndsTheWrite)
