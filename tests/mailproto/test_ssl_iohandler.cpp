@@ -223,8 +223,9 @@ TEST_F(SSLIOHandler, BrokenPeersFailWithinTheTimeout)
         std::string msg = OpenRefused(*h);
         EXPECT_EQ(msg.rfind("Error connecting with SSL. ", 0), 0u) << msg;
         EXPECT_LT(MsSince(t0), 3000) << msg;
-        if (mode == BrokenTLSPeer::Stall)
+        if (mode == BrokenTLSPeer::Stall) {
             EXPECT_EQ(msg, "Error connecting with SSL. The handshake timed out.");
+        }
     }
 }
 
