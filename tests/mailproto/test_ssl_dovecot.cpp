@@ -5,13 +5,9 @@
 #include "NetSSLOpenSSL.h"
 #include "explicit_tls_test_client.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace {
-
-using testing::StrEq;
-using testing::ThrowsMessage;
 
 class SSLDovecot : public DovecotSuite<SSLDovecot> {
 protected:
@@ -87,9 +83,8 @@ TEST_F(SSLDovecot, CertificateMustNameTheHostOrAddressAskedFor)
     // The same server under an address or a name its certificate does not list.
     for (auto [peer, why] : {std::pair{"::2", "IP address mismatch"}, {"pop.example.net", "hostname mismatch"}}) {
         TLS->SetPeerName(peer);
-        EXPECT_THAT([&] { Client->Login(); },
-                    ThrowsMessage<ENetOSSLConnectError>(
-                        StrEq(std::string("Error connecting with SSL. Certificate verification failed: ") + why)));
+        EXPECT_EQ(Thrown<ENetOSSLConnectError>([&] { Client->Login(); }),
+                  std::string("Error connecting with SSL. Certificate verification failed: ") + why);
         EXPECT_FALSE(Client->Connected());
     }
     EXPECT_EQ(CipherReports, 1);
