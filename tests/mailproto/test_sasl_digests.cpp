@@ -113,19 +113,19 @@ TEST(SaslDigests, HmacMd5AgreesWithTheRfcsAndPythonHmac) {
 
     std::string script = R"PY(
 import hmac, sys
-for spec in sys.argv[1:]:
-    klen, dlen = map(int, spec.split(","))
+for lengths in sys.argv[1:]:
+    klen, dlen = map(int, lengths.split(","))
     key = bytes((i * 7 + 3) & 255 for i in range(klen))
     data = bytes((i * 13 + 1) & 255 for i in range(dlen))
     print(hmac.new(key, data, "md5").hexdigest())
 )PY";
-    std::vector<std::pair<int, int>> specs = {{0, 0}, {1, 10}, {63, 64}, {64, 64}, {65, 1}, {200, 1000}, {16, 70000}};
+    std::vector<std::pair<int, int>> lengths = {{0, 0}, {1, 10}, {63, 64}, {64, 64}, {65, 1}, {200, 1000}, {16, 70000}};
     std::vector<std::string> args;
-    for (auto [k, d] : specs) args.push_back(std::to_string(k) + "," + std::to_string(d));
+    for (auto [k, d] : lengths) args.push_back(std::to_string(k) + "," + std::to_string(d));
     std::string out;
     ASSERT_EQ(RunPython(script, args, &out), 0) << out;
     std::istringstream lines(out);
-    for (auto [klen, dlen] : specs) {
+    for (auto [klen, dlen] : lengths) {
         std::string key, data, expected;
         for (int i = 0; i < klen; ++i) key += char((i * 7 + 3) & 255);
         for (int i = 0; i < dlen; ++i) data += char((i * 13 + 1) & 255);

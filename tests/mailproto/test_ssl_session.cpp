@@ -74,18 +74,12 @@ protected:
 
 TEST_F(SSLSession, ProgramSettingsMakeAVerifyingTLS12Client)
 {
+    OpenSSLServer server(Pki.ServerCert, Pki.Key);
     Recorder rec;
     auto ctx = Context(rec);
     EXPECT_EQ(ctx->Mode, sslmClient);  // unassigned becomes client
     EXPECT_EQ(OSSL.SSL_CTX_get_version_suite(ctx->Handle()), OSSL_TLS1_2_VERSION);
     EXPECT_NE(OSSL.SSL_CTX_get_verify_depth(ctx->Handle()), 0);  // the form's 0 is not applied
-}
-
-TEST_F(SSLSession, HandshakeReportsCipherAndPeer)
-{
-    OpenSSLServer server(Pki.ServerCert, Pki.Key);
-    Recorder rec;
-    auto ctx = Context(rec);
     int fd = ConnectLoopback("127.0.0.1", server.Port());
     ASSERT_GE(fd, 0);
     {
