@@ -1,5 +1,6 @@
 // A POP3-style client for the TLS tests: just the greeting, CAPA, STLS and
-// single-line commands, on the explicit-TLS client base.
+// single-line commands, on the explicit-TLS client base; and the text of a
+// thrown exception.
 #pragma once
 
 #include "NetExplicitTLSClient.h"
@@ -50,3 +51,16 @@ protected:
     using TNetExplicitTLSClient::TNetExplicitTLSClient;
 };
 
+// The text of the E that call throws, or "(no exception)". The call runs
+// once, so a failed check shows what really happened; any other exception
+// passes on and fails the test.
+template <class E, class F>
+std::string Thrown(F call)
+{
+    try {
+        call();
+    } catch (const E &e) {
+        return e.what();
+    }
+    return "(no exception)";
+}

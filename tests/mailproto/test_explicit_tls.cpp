@@ -16,16 +16,36 @@ protected:
 
     void SetUp() override
     {
-        Client = NetCreateNoOwner<TTestPOP3>();
-        TLS = NetCreate<TNetSSLIOHandlerSocketOpenSSL>(Client.get());
         Client->SetIOHandler(TLS);
         Client->SetHost("localhost");
         Client->SetConnectTimeout(3000);
         Client->SetReadTimeout(5000);
     }
 
-    std::unique_ptr<TTestPOP3> Client;
-    TNetSSLIOHandlerSocketOpenSSL *TLS = nullptr;
+    // Starts a server and points the client at it.
+    std::unique_ptr<StartTLSServer> Serve(StartTLSServer::TMode mode, const std::string &cert = "")
+    {
+        auto server = std::make_unique<StartTLSServer>(mode, cert.empty() ? Pki.ServerCert : cert, Pki.Key);
+        Client->SetPort(server->Port());
+        return server;
+    }
+
+    // The log-in fails with E (and the text, when given) and leaves the
+    // client closed.
+    template <class E>
+    void LoginFails(const char *text = nullptr)
+    {
+        std::string got = Thrown<E>([&] { Client->Login(); });
+        EXPECT_NE(got, "(no exception)");
+        if (text) {
+            EXPECT_EQ(got, text);
+        }
+        EXPECT_FALSE(Client->Connected());
+    }
+
+    const TestPKI &Pki = TestPKI::Get();
+    std::unique_ptr<TTestPOP3> Client = NetCreateNoOwner<TTestPOP3>();
+    TNetSSLIOHandlerSocketOpenSSL *TLS = NetCreate<TNetSSLIOHandlerSocketOpenSSL>(Client.get());
 };
 
 TEST_F(ExplicitTLS, PortFollowsTheModeBetweenTheKnownPorts)
@@ -38,6 +58,7 @@ TEST_F(ExplicitTLS, PortFollowsTheModeBetweenTheKnownPorts)
     Client->SetUseTLS(utUseImplicitTLS);
     Client->SetUseTLS(utNoTLSSupport);
     EXPECT_EQ(Client->Port(), 110);
+    // A port of the user's own stays.
     Client->SetPort(2110);
     Client->SetUseTLS(utUseImplicitTLS);
     EXPECT_EQ(Client->Port(), 2110);
@@ -47,74 +68,53 @@ TEST_F(ExplicitTLS, PortFollowsTheModeBetweenTheKnownPorts)
 
 TEST_F(ExplicitTLS, TLSModesNeedATLSHandler)
 {
-    auto plain = NetCreate<TNetIOHandlerStack>(Client.get());
     Client->SetUseTLS(utUseImplicitTLS);
     // Replacing the handler by a plain one drops TLS and the TLS port.
-    Client->SetIOHandler(plain);
+    Client->SetIOHandler(NetCreate<TNetIOHandlerStack>(Client.get()));
     EXPECT_EQ(Client->UseTLS(), utNoTLSSupport);
     EXPECT_EQ(Client->Port(), 110);
-    try {
-        Client->SetUseTLS(utUseImplicitTLS);
-        FAIL() << "no exception";
-    } catch (const ENetTLSClientSSLIOHandlerRequred &e) {
-        EXPECT_EQ(e.Message(), "SSL IOHandler is required for this setting");
-    }
+    EXPECT_EQ(Thrown<ENetTLSClientSSLIOHandlerRequred>([&] { Client->SetUseTLS(utUseImplicitTLS); }),
+              "SSL IOHandler is required for this setting");
     EXPECT_EQ(Client->UseTLS(), utNoTLSSupport);
 }
 
 TEST_F(ExplicitTLS, TLSModeNeverConnectsWithoutItsTLSHandler)
 {
-    const TestPKI &pki = TestPKI::Get();
-    StartTLSServer server(StartTLSServer::NoSTLS, pki.ServerCert, pki.Key);  // plain only
+    auto server = Serve(StartTLSServer::NoSTLS);  // plain only
     for (TNetUseTLS mode : {utUseImplicitTLS, utUseRequireTLS}) {
         if (!TLS) {
             TLS = NetCreate<TNetSSLIOHandlerSocketOpenSSL>(Client.get());
             Client->SetIOHandler(TLS);
         }
         Client->SetUseTLS(mode);
-        Client->SetPort(server.Port());
+        Client->SetPort(server->Port());
         // The handler goes away behind the client's back; the client forgets
         // it but must not make a plain one of its own and log in through it.
         delete TLS;
         TLS = nullptr;
         ASSERT_EQ(Client->IOHandler(), nullptr);
-        try {
-            Client->Login();
-            ADD_FAILURE() << "connected without TLS";
-        } catch (const ENetTLSClientSSLIOHandlerRequred &e) {
-            EXPECT_EQ(e.Message(), "SSL IOHandler is required for this setting");
-        }
-        EXPECT_FALSE(Client->Connected());
+        LoginFails<ENetTLSClientSSLIOHandlerRequred>("SSL IOHandler is required for this setting");
         EXPECT_EQ(Client->UseTLS(), mode);
     }
 }
 
 TEST_F(ExplicitTLS, ImplicitTLSFromTheFirstByte)
 {
-    const TestPKI &pki = TestPKI::Get();
-    StartTLSServer server(StartTLSServer::Implicit, pki.ServerCert, pki.Key);
     Client->SetUseTLS(utUseImplicitTLS);
-    Client->SetPort(server.Port());
+    auto server = Serve(StartTLSServer::Implicit);
     Client->Login();
     EXPECT_EQ(Client->GreetingLine, "+OK test server ready");
     EXPECT_EQ(Client->Cmd("NOOP"), "+OK tls");
-    try {
-        Client->SetUseTLS(utNoTLSSupport);
-        FAIL() << "no exception";
-    } catch (const ENetTLSClientCanNotSetWhileConnected &e) {
-        EXPECT_EQ(e.Message(), "This value can not be set while the client is connected.");
-    }
-    Client->Disconnect(false);
-    EXPECT_FALSE(Client->Connected());
+    EXPECT_EQ(Thrown<ENetTLSClientCanNotSetWhileConnected>([&] { Client->SetUseTLS(utNoTLSSupport); }),
+              "This value can not be set while the client is connected.");
 }
 
 TEST_F(ExplicitTLS, ExplicitTLSUpgradesThePlainSession)
 {
-    const TestPKI &pki = TestPKI::Get();
-    StartTLSServer server(StartTLSServer::Explicit, pki.ServerCert, pki.Key);
+    auto server = Serve(StartTLSServer::Explicit);
     for (TNetUseTLS mode : {utUseExplicitTLS, utUseRequireTLS}) {
         Client->SetUseTLS(mode);
-        Client->SetPort(server.Port());
+        Client->SetPort(server->Port());
         Client->Login();
         EXPECT_EQ(Client->Cmd("NOOP"), "+OK tls");
         Client->Disconnect(false);
@@ -127,10 +127,7 @@ TEST_F(ExplicitTLS, ExplicitTLSUpgradesThePlainSession)
 
 TEST_F(ExplicitTLS, ServerWithoutTLS)
 {
-    const TestPKI &pki = TestPKI::Get();
-    StartTLSServer server(StartTLSServer::NoSTLS, pki.ServerCert, pki.Key);
-    Client->SetPort(server.Port());
-
+    auto server = Serve(StartTLSServer::NoSTLS);
     // Explicit, nobody objects: the session goes on in plain text.
     Client->SetUseTLS(utUseExplicitTLS);
     Client->Login();
@@ -144,36 +141,19 @@ TEST_F(ExplicitTLS, ServerWithoutTLS)
         EXPECT_TRUE(goOn);
         goOn = false;
     };
-    try {
-        Client->Login();
-        FAIL() << "no exception";
-    } catch (const ENetTLSClientTLSNotAvailable &e) {
-        EXPECT_EQ(e.Message(), "SSL is not available on this server.");
-    }
+    LoginFails<ENetTLSClientTLSNotAvailable>("SSL is not available on this server.");
     EXPECT_EQ(told, 1);
-    EXPECT_FALSE(Client->Connected());
-
     // Required: ends without asking.
     Client->SetUseTLS(utUseRequireTLS);
-    EXPECT_THROW(Client->Login(), ENetTLSClientTLSNotAvailable);
+    LoginFails<ENetTLSClientTLSNotAvailable>();
     EXPECT_EQ(told, 1);
-    EXPECT_FALSE(Client->Connected());
 }
 
 TEST_F(ExplicitTLS, RefusedStartCommand)
 {
-    const TestPKI &pki = TestPKI::Get();
-    StartTLSServer server(StartTLSServer::RefuseSTLS, pki.ServerCert, pki.Key);
-    Client->SetPort(server.Port());
+    auto server = Serve(StartTLSServer::RefuseSTLS);
     Client->SetUseTLS(utUseExplicitTLS);
-    try {
-        Client->Login();
-        FAIL() << "no exception";
-    } catch (const ENetTLSClientTLSNotAvailable &e) {
-        EXPECT_EQ(e.Message(), "Start SSL negotiation command failed.");
-    }
-    EXPECT_FALSE(Client->Connected());
-
+    LoginFails<ENetTLSClientTLSNotAvailable>("Start SSL negotiation command failed.");
     // An event that lets it go on keeps the plain session.
     Client->OnTLSNegCmdFailed = [](TNetExplicitTLSClient *, bool &goOn) {
         EXPECT_FALSE(goOn);
@@ -182,17 +162,13 @@ TEST_F(ExplicitTLS, RefusedStartCommand)
     Client->Login();
     EXPECT_EQ(Client->Cmd("NOOP"), "+OK plain");
     Client->Disconnect(false);
-
     Client->SetUseTLS(utUseRequireTLS);
-    EXPECT_THROW(Client->Login(), ENetTLSClientTLSNotAvailable);
-    EXPECT_FALSE(Client->Connected());
+    LoginFails<ENetTLSClientTLSNotAvailable>();
 }
 
 TEST_F(ExplicitTLS, FailedHandshakeNeverFallsBackToPlain)
 {
-    const TestPKI &pki = TestPKI::Get();
-    StartTLSServer server(StartTLSServer::Explicit, pki.WrongHostCert, pki.Key);
-    Client->SetPort(server.Port());
+    auto server = Serve(StartTLSServer::Explicit, Pki.WrongHostCert);
     Client->SetUseTLS(utUseExplicitTLS);
     // Even an event that asks to carry on does not get a plain session.
     int told = 0;
@@ -200,24 +176,15 @@ TEST_F(ExplicitTLS, FailedHandshakeNeverFallsBackToPlain)
         ++told;
         goOn = true;
     };
-    try {
-        Client->Login();
-        FAIL() << "no exception";
-    } catch (const ENetTLSClientTLSHandShakeFailed &e) {
-        EXPECT_EQ(e.Message(),
-                  "SSL is not available on this server. Error connecting with SSL. "
-                  "Certificate verification failed: hostname mismatch");
-    }
+    LoginFails<ENetTLSClientTLSHandShakeFailed>("SSL is not available on this server. Error connecting with SSL. "
+                                                "Certificate verification failed: hostname mismatch");
     EXPECT_EQ(told, 1);
-    EXPECT_FALSE(Client->Connected());
     EXPECT_FALSE(TLS->BindingAllocated());
 
     // The implicit route reports the TLS handler's own exception.
-    StartTLSServer implicit(StartTLSServer::Implicit, pki.WrongHostCert, pki.Key);
     Client->SetUseTLS(utUseImplicitTLS);
-    Client->SetPort(implicit.Port());
-    EXPECT_THROW(Client->Login(), ENetOSSLConnectError);
-    EXPECT_FALSE(Client->Connected());
+    auto implicit = Serve(StartTLSServer::Implicit, Pki.WrongHostCert);
+    LoginFails<ENetOSSLConnectError>();
 }
 
 }  // namespace
