@@ -4,6 +4,7 @@
 #pragma once
 
 #include "NetExplicitTLSClient.h"
+#include "TestSupport.h"
 
 #include <string>
 
@@ -50,17 +51,3 @@ public:
 protected:
     using TNetExplicitTLSClient::TNetExplicitTLSClient;
 };
-
-// The text of the E that call throws, or "(no exception)". The call runs
-// once, so a failed check shows what really happened; any other exception
-// passes on and fails the test.
-template <class E, class F>
-std::string Thrown(F call)
-{
-    try {
-        call();
-    } catch (const E &e) {
-        return e.what();
-    }
-    return "(no exception)";
-}

@@ -7,24 +7,13 @@
 #include "NetSSLOpenSSL.h"
 #include "OpenSSLServer.h"
 #include "ScriptedPeer.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 const auto Talk = ScriptedPeer::Talk;
-
-// The text of the E that call throws, or "(no exception)". The call runs
-// once, so a failed check shows what really happened.
-template <class E, class F>
-std::string Thrown(F call) {
-    try {
-        call();
-    } catch (const E &e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
 
 // Greeting with the RFC 1939 timestamp, CAPA, USER and PASS accepted.
 std::vector<std::string> LoggedIn(std::initializer_list<std::string> rest) {

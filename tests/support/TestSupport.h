@@ -30,3 +30,16 @@ int ListenLoopback(int &port, int backlog = 8);
 int ConnectLoopback(const std::string &host, int port);
 // The folder of test data files in the source tree, with a trailing "/".
 std::string TestDataDir();
+
+// The text of the E that call throws, or "(no exception)". The call runs
+// once, so a failed check shows what really happened; any other exception
+// passes on and fails the test.
+template <class E, class F>
+std::string Thrown(F &&call) {
+    try {
+        call();
+    } catch (const E &e) {
+        return e.what();
+    }
+    return "(no exception)";
+}

@@ -20,6 +20,7 @@
 #include "NetAntiFreeze.h"
 #include "NetStack.h"
 #include "QtTestApp.h"
+#include "TestSupport.h"
 
 // Holds a stack reference for the duration of a test.
 struct StackRef {
@@ -115,18 +116,6 @@ inline void WriteAll(int fd, const std::string &s) {
         if (n <= 0) return;
         off += size_t(n);
     }
-}
-
-// The message of the E that call throws; a test failure when it throws none.
-template <class E, class F>
-std::string ThrownMessage(F &&call) {
-    try {
-        call();
-    } catch (const E &e) {
-        return e.Message();
-    }
-    ADD_FAILURE() << "nothing thrown";
-    return "<nothing thrown>";
 }
 
 // call must raise the socket error code with the usual "Socket Error # "

@@ -47,7 +47,7 @@ TEST(NetBytes, ConversionsAndRanges) {
     EXPECT_THROW(BytesToStringRange(t, 5, 1), ENetRangeException);
     EXPECT_THROW(BytesToStringRange(t, -1, 1), ENetRangeException);
     EXPECT_THROW(BytesToStringRange(TNetBytes(), 1, 1), ENetRangeException);
-    EXPECT_EQ(ThrownMessage<ENetRangeException>([&] { BytesToStringRange(t, 9, 1); }), "Index out of bounds.");
+    EXPECT_EQ(Thrown<ENetRangeException>([&] { BytesToStringRange(t, 9, 1); }), "Index out of bounds.");
     EXPECT_EQ(BytesToHexText(TNetBytes{0x0A, 0xFF}), "0AFF");
 }
 
@@ -77,7 +77,7 @@ TEST(NetText, FetchAndFriends) {
     EXPECT_EQ(PosFrom("", "abab", 1), 0);
     EXPECT_FALSE(CharIsInSet("a;b", 4, ";,"));
     EXPECT_THROW(CharIsInSet("a", 0, ";"), ENetException);
-    EXPECT_EQ(ThrownMessage<ENetException>([&] { CharIsInEOL("a", 0); }), "Invalid ACharPos in CharIsInEOF.");
+    EXPECT_EQ(Thrown<ENetException>([&] { CharIsInEOL("a", 0); }), "Invalid ACharPos in CharIsInEOF.");
     EXPECT_FALSE(IsNumeric("4x"));
     EXPECT_TRUE(IsOctalText(""));
 }
@@ -112,7 +112,7 @@ TEST(NetIPv6, CanonicalTextTable) {
     uint16_t w[8];
     ParseIPv6Words("fe80::1", w);
     EXPECT_EQ(IPv6WordsToText(w), "FE80:0000:0000:0000:0000:0000:0000:0001");
-    EXPECT_EQ(ThrownMessage<ENetInvalidIPv6Address>([&] { ParseIPv6Words("1:2:3", w); }), "1:2:3 is not a valid IPv6 address");
+    EXPECT_EQ(Thrown<ENetInvalidIPv6Address>([&] { ParseIPv6Words("1:2:3", w); }), "1:2:3 is not a valid IPv6 address");
 }
 
 TEST(NetSys, InternetDateAndZoneTable) {
@@ -136,7 +136,7 @@ TEST(NetStreams, ReadLnAndBytes) {
     EXPECT_EQ(ReadLnFromStream(s), "two");
     EXPECT_EQ(ReadLnFromStream(s), "three");
     EXPECT_EQ(ReadLnFromStream(s, -1, false), "");
-    EXPECT_EQ(ThrownMessage<ENetEndOfStream>([&] { ReadLnFromStream(s); }), "End of stream: Class TStringStream at 15");
+    EXPECT_EQ(Thrown<ENetEndOfStream>([&] { ReadLnFromStream(s); }), "End of stream: Class TStringStream at 15");
     // A line longer than one 2048-byte block, and a length limit.
     std::string longLine(5000, 'x');
     TStringStream l(longLine + "\nabcdef\n");

@@ -37,9 +37,9 @@ TEST(NetBuffer, ChecksAndExtraction) {
     EXPECT_EQ(b.IndexOf("x"), -1);  // empty buffer
     b.WriteString("hello world");
     EXPECT_EQ(b.IndexOf("o", 5), 7);
-    EXPECT_EQ(ThrownMessage<ENetException>([&] { b.IndexOf(""); }), "Buffer terminator must be specified.");
-    EXPECT_EQ(ThrownMessage<ENetException>([&] { b.IndexOf("o", 11); }), "Buffer start position is invalid.");
-    EXPECT_EQ(ThrownMessage<ENetNotEnoughDataInBuffer>([&] { b.ExtractToString(12); }), "Not enough data in buffer. (12/11)");
+    EXPECT_EQ(Thrown<ENetException>([&] { b.IndexOf(""); }), "Buffer terminator must be specified.");
+    EXPECT_EQ(Thrown<ENetException>([&] { b.IndexOf("o", 11); }), "Buffer start position is invalid.");
+    EXPECT_EQ(Thrown<ENetNotEnoughDataInBuffer>([&] { b.ExtractToString(12); }), "Not enough data in buffer. (12/11)");
     EXPECT_EQ(b.PeekByte(0), 'h');
     EXPECT_THROW(b.PeekByte(11), ENetException);
     EXPECT_EQ(b.ExtractToString(6), "hello ");
@@ -132,7 +132,7 @@ TEST(NetIOHandler, SilentPeerTimesOut) {
     TStringList lines;
     EXPECT_THROW(h->Capture(lines), ENetReadTimeout);
     TNetBytes b;
-    EXPECT_EQ(ThrownMessage<ENetReadTimeout>([&] { h->ReadBytes(b, 100); }), "Read Timeout");
+    EXPECT_EQ(Thrown<ENetReadTimeout>([&] { h->ReadBytes(b, 100); }), "Read Timeout");
     // An explicit time-out bounds a single line too.
     t0 = TicksNow();
     EXPECT_EQ(h->ReadLn("\n", 100), "");
@@ -218,7 +218,7 @@ TEST(NetIOHandler, CloseLeavesItNotConnectedWhateverIsBuffered) {
         EXPECT_TRUE(h->Connected());
         EXPECT_EQ(h->ReadLn(), "two");
         EXPECT_FALSE(h->Connected());
-        EXPECT_EQ(ThrownMessage<ENetConnClosedGracefully>([&] { h->ReadLn(); }), "Connection Closed Gracefully.");
+        EXPECT_EQ(Thrown<ENetConnClosedGracefully>([&] { h->ReadLn(); }), "Connection Closed Gracefully.");
     }
 }
 
@@ -244,7 +244,7 @@ TEST(NetIOHandler, CaptureAndReadLnWait) {
     EXPECT_EQ(h->ReadLn(), "after");
     h->MaxCapturedLines = 2;
     TStringList more;
-    EXPECT_EQ(ThrownMessage<ENetMaxCaptureLineExceeded>([&] { h->Capture(more); }), "Maximum number of line allowed exceeded");
+    EXPECT_EQ(Thrown<ENetMaxCaptureLineExceeded>([&] { h->Capture(more); }), "Maximum number of line allowed exceeded");
     EXPECT_EQ(more.Count(), 2);  // exactly the maximum was stored
 }
 
@@ -372,7 +372,7 @@ TEST(NetTimedConnect, NeverAcceptingPortTimesOutWhileQtRuns) {
     h->SetPort(l.port);
     h->ConnectTimeout = 1000;
     uint32_t t0 = TicksNow();
-    EXPECT_EQ(ThrownMessage<ENetConnectTimeout>([&] { h->Open(); }), "Connect timed out.");
+    EXPECT_EQ(Thrown<ENetConnectTimeout>([&] { h->Open(); }), "Connect timed out.");
     EXPECT_GE(TicksDiff(t0, TicksNow()), 990u);
     EXPECT_LE(TicksDiff(t0, TicksNow()), 1250u);
     EXPECT_GE(tick.Ticks, 15);  // about 50; a frozen loop gives 0 or 1

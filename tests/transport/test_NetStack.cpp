@@ -81,7 +81,7 @@ TEST(NetStack, AddressTexts) {
 TEST(NetStack, SocketListAndSingleton) {
     TNetSocketList list;
     for (int i = 0; i < 64; ++i) list.Add(1000 + i);
-    EXPECT_EQ(ThrownMessage<ENetStackSetSizeExceeded>([&] { list.Add(5000); }), "Set Size Exceeded.");
+    EXPECT_EQ(Thrown<ENetStackSetSizeExceeded>([&] { list.Add(5000); }), "Set Size Exceeded.");
     EXPECT_THROW(list.Item(64), ENetStackSetSizeExceeded);
     list.Remove(1000);
     EXPECT_EQ(list.Item(0), 1063);  // the last entry fills the gap
@@ -165,14 +165,14 @@ TEST(NetSocketHandle, BindingRangesAndAddresses) {
     bad.AllocateSocket();
     bad.ClientPortMin = 6000;
     bad.ClientPortMax = 5000;
-    EXPECT_EQ(ThrownMessage<ENetInvalidPortRange>([&] { bad.Bind(); }), "Invalid Port Range (6000 - 5000)");
+    EXPECT_EQ(Thrown<ENetInvalidPortRange>([&] { bad.Bind(); }), "Invalid Port Range (6000 - 5000)");
     TNetSocketHandle busy;
     busy.AllocateSocket();
     busy.IP = addr;
     busy.Port = top;
     busy.ClientPortMin = top - 2;
     busy.ClientPortMax = top;  // a set port binds that port only
-    EXPECT_EQ(ThrownMessage<ENetCouldNotBindSocket>([&] { busy.Bind(); }), "Could not bind socket. Address and port are already in use.");
+    EXPECT_EQ(Thrown<ENetCouldNotBindSocket>([&] { busy.Bind(); }), "Could not bind socket. Address and port are already in use.");
     EXPECT_THROW(busy.SetIPVersion(Net_IPv6), ENetCannotSetIPVersionWhenConnected);
 
     // A connect fills in both ends.
@@ -264,7 +264,7 @@ TEST(NetIntercept, ChainOrderAndCircularLinks) {
     EXPECT_EQ(order, "ABba");
     EXPECT_EQ(data.size(), 2u);
     EXPECT_THROW(a->SetIntercept(a.get()), ENetInterceptCircularLink);
-    EXPECT_EQ(ThrownMessage<ENetInterceptCircularLink>([&] { b->SetIntercept(a.get()); }), "TNetConnectionIntercept: Circular links are not allowed");
+    EXPECT_EQ(Thrown<ENetInterceptCircularLink>([&] { b->SetIntercept(a.get()); }), "TNetConnectionIntercept: Circular links are not allowed");
     b.reset();  // freeing the chained one unlinks it
     EXPECT_EQ(a->Intercept(), nullptr);
 }
@@ -273,7 +273,7 @@ TEST(NetAntiFreeze, SingleInstanceAndIdleRule) {
     int processed = 0;
     TNetAntiFreeze::SetProcessMessagesHook([&](bool) { ++processed; });
     auto af = NetCreateNoOwner<TNetAntiFreeze>();
-    EXPECT_EQ(ThrownMessage<ENetException>([&] { NetCreateNoOwner<TNetAntiFreeze>(); }), "Only one TNetAntiFreeze can exist per application.");
+    EXPECT_EQ(Thrown<ENetException>([&] { NetCreateNoOwner<TNetAntiFreeze>(); }), "Only one TNetAntiFreeze can exist per application.");
     EXPECT_EQ(TNetAntiFreezeBase::Installed(), af.get());
     TNetAntiFreezeBase::DoProcess(false);  // a send step is not idle
     TNetAntiFreezeBase::DoProcess(true);

@@ -45,7 +45,7 @@ TEST(NetReplyRFC, FormatsAndCodes) {
     EXPECT_EQ(r.Text, (TStringList{""}));
     EXPECT_TRUE(r.IsLastLine("250"));
     EXPECT_FALSE(r.IsLastLine("250+x"));
-    EXPECT_EQ(ThrownMessage<ENetException>([&] { r.SetCode("99"); }), "Reply Code is not valid: 99");
+    EXPECT_EQ(Thrown<ENetException>([&] { r.SetCode("99"); }), "Reply Code is not valid: 99");
     EXPECT_THROW(r.SetCode("1000"), ENetException);
     EXPECT_THROW(r.SetFormattedReply(TStringList{"+OK ready"}), ENetException);
     r.SetCode(" ");  // blank codes are allowed
@@ -68,7 +68,7 @@ TEST(NetReplyRFC, FormatsAndCodes) {
     TNetReplies set;
     TNetReplyRFC a(&set), b(&set);
     a.SetCode("200");
-    EXPECT_EQ(ThrownMessage<ENetException>([&] { b.SetCode("200"); }), "Reply already exists for 200");
+    EXPECT_EQ(Thrown<ENetException>([&] { b.SetCode("200"); }), "Reply already exists for 200");
 }
 
 TEST(NetTCPClient, CommandsRepliesAndStatus) {
@@ -78,7 +78,7 @@ TEST(NetTCPClient, CommandsRepliesAndStatus) {
     auto c = ClientTo(peer.Port());
     c->Connect();
     EXPECT_EQ(c->events, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected.", "OnConnected"}));
-    EXPECT_EQ(ThrownMessage<ENetAlreadyConnected>([&] { c->Connect(); }), "Already connected.");
+    EXPECT_EQ(Thrown<ENetAlreadyConnected>([&] { c->Connect(); }), "Already connected.");
     EXPECT_TRUE(c->Connected());
     EXPECT_EQ(c->GetResponse({220}), 220);  // the blank line first is skipped
     EXPECT_EQ(c->SendCmd("EHLO me", {250}), 250);
@@ -112,7 +112,7 @@ TEST(NetTCPClient, ConnectPreconditionsAndNeverOpened) {
     EXPECT_THROW(c->Connect(), ENetHostRequired);
     c->SetHost("127.0.0.1");
     EXPECT_THROW(c->Connect(), ENetPortRequired);
-    EXPECT_EQ(ThrownMessage<ENetNotConnected>([&] { c->SendCmd("NOOP"); }), "Not connected.");
+    EXPECT_EQ(Thrown<ENetNotConnected>([&] { c->SendCmd("NOOP"); }), "Not connected.");
     int fired = 0;
     c->OnStatus = [&](TNetComponent *, TNetStatus, const std::string &) { ++fired; };
     c->OnDisconnected = [&](TNetTCPConnection *) { ++fired; };
@@ -134,7 +134,7 @@ TEST(NetTCPClient, PeerFallsSilentOrClosesMidReply) {
     c->SetReadTimeout(300);
     c->Connect();
     uint32_t t0 = TicksNow();
-    EXPECT_EQ(ThrownMessage<ENetReadTimeout>([&] { c->GetResponse({250}); }), "Read Timeout");
+    EXPECT_EQ(Thrown<ENetReadTimeout>([&] { c->GetResponse({250}); }), "Read Timeout");
     EXPECT_LT(TicksDiff(t0, TicksNow()), 1500u);
     c->Disconnect(false);
 
