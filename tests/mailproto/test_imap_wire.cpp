@@ -388,28 +388,50 @@ TEST(IMAPWire, UidPlusExpungesOnlyOwnMessages) {
     EXPECT_EQ(odd.Received().find("EXPUNGE"), std::string::npos);
 }
 
-TEST(IMAPWire, WholeMessageThroughAPrivateFile) {
+TEST(IMAPWire, WholeMessageThroughAPrivateFileThatNeverOutlivesTheFetch) {
+    // A folder of this test's own: the shared one sees the files of every
+    // other test program that runs beside it.
+    TempDir dir;
+    struct Scope {
+        explicit Scope(const std::string &folder) { SetNetTempFolder(folder); }
+        ~Scope() { SetNetTempFolder(""); }
+    } scope(dir.File("tmp"));
+    auto before = ListDirectory(NetTempFolder());
     const std::string body = "From: b@example.org\r\nSubject: whole\r\n\r\n.leading dot\r\n.\r\nlast line\r\n";
-    ScriptedPeer peer(Selected(1) + Steps{S("* 1 FETCH (FLAGS (\\Seen) RFC822 {" + std::to_string(body.size()) +
-                                            "}\r\n" + body + " UID 8)\r\nC4 OK\r\n"),
-                                          "wait_close"});
-    auto c = InInbox(peer);
-    auto msg = NetCreateNoOwner<TNetMessage>();
-    int begins = 0, ends = 0;
-    int64_t worked = 0;
-    c->OnWorkBeginForPart = [&](TNetComponent *, TWorkMode, int) { ++begins; };
-    c->OnWorkForPart = [&](TNetComponent *, TWorkMode, int n) { worked += n; };
-    c->OnWorkEndForPart = [&](TNetComponent *, TWorkMode) { ++ends; };
-    ASSERT_TRUE(c->RetrieveMessage(1, *msg));
-    EXPECT_EQ(msg->Subject, "whole");
-    // Literal bytes are the message as stored: dots stay, a lone "." is text.
-    EXPECT_EQ(msg->Body.Text(), TStringList({".leading dot", ".", "last line"}).Text());
-    EXPECT_EQ(c->LineStruct()->UID, "8");
-    EXPECT_TRUE(c->LineStruct()->Flags == TNetMessageFlags{mfSeen});
-    EXPECT_EQ(begins, 1);
-    EXPECT_EQ(ends, 1);
-    EXPECT_EQ(worked, int64_t(body.size()));
-    c->Disconnect(false);
+    const std::string lit = "* 1 FETCH (FLAGS (\\Seen) RFC822 {" + std::to_string(body.size()) + "}\r\n";
+    {
+        ScriptedPeer peer(Selected(1) + Steps{S(lit + body + " UID 8)\r\nC4 OK\r\n"), "wait_close"});
+        auto c = InInbox(peer);
+        auto msg = NetCreateNoOwner<TNetMessage>();
+        int begins = 0, ends = 0, files = -1;
+        int64_t worked = 0;
+        c->OnWorkBeginForPart = [&](TNetComponent *, TWorkMode, int) { ++begins; };
+        c->OnWorkForPart = [&](TNetComponent *, TWorkMode, int n) {
+            worked += n;
+            // While the literal is copied, nothing with a name stands in the folder.
+            files = int(ListDirectory(NetTempFolder()).size());
+        };
+        c->OnWorkEndForPart = [&](TNetComponent *, TWorkMode) { ++ends; };
+        ASSERT_TRUE(c->RetrieveMessage(1, *msg));
+        EXPECT_EQ(files, int(before.size()));
+        EXPECT_EQ(msg->Subject, "whole");
+        // Literal bytes are the message as stored: dots stay, a lone "." is text.
+        EXPECT_EQ(msg->Body.Text(), TStringList({".leading dot", ".", "last line"}).Text());
+        EXPECT_EQ(c->LineStruct()->UID, "8");
+        EXPECT_TRUE(c->LineStruct()->Flags == TNetMessageFlags{mfSeen});
+        EXPECT_EQ(begins, 1);
+        EXPECT_EQ(ends, 1);
+        EXPECT_EQ(worked, int64_t(body.size()));
+        c->Disconnect(false);
+    }
+    {
+        // The server goes away in the middle of the literal.
+        ScriptedPeer peer(Selected(1) + Steps{S(lit + body.substr(0, 8)), "close"});
+        auto c = InInbox(peer);
+        EXPECT_THROW(c->RetrieveMessage(1, *NetCreateNoOwner<TNetMessage>()), ENetException);
+        c->Disconnect(false);
+    }
+    EXPECT_EQ(ListDirectory(NetTempFolder()), before);
 }
 
 TEST(IMAPWire, AFetchAbortedInsideItsAnswerEndsTheSession) {
@@ -433,39 +455,6 @@ TEST(IMAPWire, AFetchAbortedInsideItsAnswerEndsTheSession) {
     c->OnWorkForPart = nullptr;
     EXPECT_THROW(c->RetrieveHeaders(2, *msg), ENetConnectionStateError);
     EXPECT_NE(msg->MessageId(), "<forged@x>");
-}
-
-TEST(IMAPWire, NoTemporaryFileOutlivesAFetch) {
-    const std::string body = "Subject: t\r\n\r\nbody\r\n";
-    std::string lit = "* 1 FETCH (RFC822 {" + std::to_string(body.size()) + "}\r\n";
-    // A folder of this test's own: the shared one sees the files of every
-    // other test program that runs beside it.
-    TempDir dir;
-    struct Scope {
-        explicit Scope(const std::string &folder) { SetNetTempFolder(folder); }
-        ~Scope() { SetNetTempFolder(""); }
-    } scope(dir.File("tmp"));
-    auto before = ListDirectory(NetTempFolder());
-    {
-        ScriptedPeer peer(Selected(1) + Steps{S(lit + body + ")\r\nC4 OK\r\n"), "wait_close"});
-        auto c = InInbox(peer);
-        auto msg = NetCreateNoOwner<TNetMessage>();
-        int files = -1;
-        // While the literal is copied, nothing with a name stands in the folder.
-        c->OnWorkForPart = [&](TNetComponent *, TWorkMode, int) { files = int(ListDirectory(NetTempFolder()).size()); };
-        ASSERT_TRUE(c->RetrieveMessage(1, *msg));
-        EXPECT_EQ(files, int(before.size()));
-        EXPECT_EQ(msg->Body.Text(), TStringList{"body"}.Text());
-        c->Disconnect(false);
-    }
-    {
-        // The server goes away in the middle of the literal.
-        ScriptedPeer peer(Selected(1) + Steps{S(lit + body.substr(0, 8)), "close"});
-        auto c = InInbox(peer);
-        EXPECT_THROW(c->RetrieveMessage(1, *NetCreateNoOwner<TNetMessage>()), ENetException);
-        c->Disconnect(false);
-    }
-    EXPECT_EQ(ListDirectory(NetTempFolder()), before);
 }
 
 }  // namespace
