@@ -47,6 +47,25 @@ else:
 m.logout()
 )PY";
 
+std::unique_ptr<TNetIMAP4> ImapClient(DovecotServer &server, const std::string &user, const std::string &password,
+                                      bool tls) {
+    auto c = NetCreateNoOwner<TNetIMAP4>();
+    c->SetHost(server.Host());
+    if (tls) {
+        c->SetIOHandler(NetCreate<TNetSSLIOHandlerSocketOpenSSL>(c.get()));
+        c->SetUseTLS(utUseImplicitTLS);
+        EXPECT_EQ(c->Port(), 993);
+    } else {
+        EXPECT_EQ(c->Port(), 143);
+    }
+    c->SetPort(tls ? server.ImapsPort() : server.ImapPort());
+    c->Username = user;
+    c->Password = password;
+    c->SetConnectTimeout(5000);
+    c->SetReadTimeout(20000);
+    return c;
+}
+
 class IMAPDovecot : public DovecotSuite<IMAPDovecot> {
 protected:
     static void SetUpTestSuite() {
@@ -61,23 +80,7 @@ protected:
     }
 
     std::unique_ptr<TNetIMAP4> Client(const std::string &user, bool tls) {
-        auto c = NetCreateNoOwner<TNetIMAP4>();
-        c->SetHost(Server->Host());
-        if (tls) {
-            auto *h = NetCreate<TNetSSLIOHandlerSocketOpenSSL>(c.get());
-            c->SetIOHandler(h);
-            c->SetUseTLS(utUseImplicitTLS);
-            EXPECT_EQ(c->Port(), 993);
-            c->SetPort(Server->ImapsPort());
-        } else {
-            EXPECT_EQ(c->Port(), 143);
-            c->SetPort(Server->ImapPort());
-        }
-        c->Username = user;
-        c->Password = Password(user);
-        c->SetConnectTimeout(5000);
-        c->SetReadTimeout(20000);
-        return c;
+        return ImapClient(*Server, user, Password(user), tls);
     }
 
     // Runs the imaplib helper; its standard output.
@@ -316,16 +319,9 @@ TEST(IMAPDovecotIPv6, ImplicitTLSOverIPv6Loopback) {
     DovecotServer server(o);
     setenv("SSL_CERT_FILE", server.CaFile().c_str(), 1);
     server.FillMailbox(server.UserName(), 2);
-    auto c = NetCreateNoOwner<TNetIMAP4>();
-    auto *h = NetCreate<TNetSSLIOHandlerSocketOpenSSL>(c.get());
-    c->SetIOHandler(h);
-    c->SetUseTLS(utUseImplicitTLS);
+    auto c = ImapClient(server, server.UserName(), server.Password(), true);
     c->SetIPVersion(Net_IPv6);
     c->SetHost("::1");
-    c->SetPort(server.ImapsPort());
-    c->Username = server.UserName();
-    c->Password = server.Password();
-    c->SetReadTimeout(10000);
     c->Connect(true);
     ASSERT_TRUE(c->SelectMailBox("INBOX"));
     EXPECT_EQ(c->MailBox()->TotalMsgs, 2);
