@@ -43,6 +43,21 @@ std::string AttData(TNetMessage &m, int i) {
 
 TNetText &TextPart(TNetMessage &m, int i) { return dynamic_cast<TNetText &>(m.Parts[i]); }
 
+// The message body, then one line per part: its type, its parent, and its
+// text or its file name and data (a multipart container shows neither).
+std::string Describe(TNetMessage &m) {
+    std::string out = m.Body.Text();
+    for (int i = 0; i < m.Parts.Count(); ++i) {
+        TNetMessagePart &p = m.Parts[i];
+        out += "|" + p.ContentType() + "@" + std::to_string(p.ParentPart);
+        if (auto *a = dynamic_cast<TNetAttachmentFile *>(&p))
+            out += " [" + a->FileName + "] " + ReadFileToString(a->StoredPath);
+        else if (!StartsText("multipart/", p.ContentType()))
+            out += " " + TextPart(m, i).Body.Text();
+    }
+    return out;
+}
+
 // The message of the E that f raises, "(none)" when it returns.
 template <class E, class F>
 std::string Raised(F f) {
@@ -183,48 +198,58 @@ TEST(MessageBuild, ReceivedHeadersKeepTheirOwnLinesUnlessChanged) {
     EXPECT_NE(Saved(*m).find("Subject: Changed\r\n"), std::string::npos);
 }
 
-TEST(MessageBody, MultipartWithPreambleNestedAndEndInsidePartHeaders) {
-    TempFolderScope tmp;
-    auto m = Parse(
-        "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=outer\r\n\r\n"
-        "preamble line\r\n\r\n"
-        "--outer  \r\n"
-        "Content-Type: multipart/alternative; boundary=\"inner\"\r\n\r\n"
-        "--inner\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
-        "--inner\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n"
-        "--inner--\r\n"
-        "inner epilogue\r\n"
-        "--outer\r\nContent-Type: application/pdf; name=\"doc.pdf\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
-        "JVBERi0=\r\n"
-        "--outer\r\nContent-Type: text/plain\r\n");
-    EXPECT_EQ(m->Body.Text(), TStringList{"preamble line"}.Text());
-    ASSERT_EQ(m->Parts.Count(), 4);
-    EXPECT_EQ(m->Parts[0].ContentType(), "multipart/alternative");
-    EXPECT_EQ(m->Parts[1].ParentPart, 0);
-    EXPECT_EQ(m->Parts[2].ParentPart, 0);
-    EXPECT_EQ(m->Parts[3].ParentPart, -1);
-    auto &att = dynamic_cast<TNetAttachmentFile &>(m->Parts[3]);
-    EXPECT_EQ(att.FileName, "doc.pdf");
-    EXPECT_EQ(att.ContentTypeName(), "doc.pdf");
-    EXPECT_EQ(AttData(*m, 3), "%PDF-");
-}
+const std::string kDigest =
+    "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=outer\r\n\r\n"
+    "--outer\r\n\r\nplain\r\n"
+    "--outer\r\nContent-Type: Multipart/Digest; boundary=d\r\n\r\n"
+    "--d\r\n\r\nSubject: digested\r\n\r\nbody\r\n"
+    "--d--\r\n--outer--\r\n";
 
-TEST(MessageBody, AnInnerLevelWithoutItsClosingLineEndsAtTheOuterDelimiter) {
+TEST(MessageBody, MultipartStructureOfOddAndDamagedMessages) {
     TempFolderScope tmp;
-    auto m = Parse(
-        "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=outer\r\n\r\n"
-        "--outer\r\nContent-Type: multipart/alternative; boundary=inner\r\n\r\n"
-        "--inner\r\nContent-Type: text/plain\r\n\r\ntext\r\n"
-        "--outer\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; filename=a.pdf\r\n\r\n"
-        "PDF\r\n"
-        "--outer--\r\nepilogue\r\n");
-    ASSERT_EQ(m->Parts.Count(), 3);
-    EXPECT_EQ(TextPart(*m, 1).Body.Text(), "text\r\n");
-    EXPECT_EQ(m->Parts[1].ParentPart, 0);
-    EXPECT_EQ(dynamic_cast<TNetAttachmentFile &>(m->Parts[2]).FileName, "a.pdf");
-    EXPECT_EQ(m->Parts[2].ParentPart, -1);
-    EXPECT_EQ(AttData(*m, 2), "PDF");
-    EXPECT_EQ(m->BoundaryStack.Count(), 0);
+    struct Case {
+        std::string raw, parts;
+        bool closed;  // every level saw its closing line
+    } cases[] = {
+        // A preamble, blanks after a delimiter, an epilogue inside, and the
+        // end of the message inside the last part's headers.
+        {"MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=outer\r\n\r\n"
+         "preamble line\r\n\r\n"
+         "--outer  \r\n"
+         "Content-Type: multipart/alternative; boundary=\"inner\"\r\n\r\n"
+         "--inner\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
+         "--inner\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n"
+         "--inner--\r\n"
+         "inner epilogue\r\n"
+         "--outer\r\nContent-Type: application/pdf; name=\"doc.pdf\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+         "JVBERi0=\r\n"
+         "--outer\r\nContent-Type: text/plain\r\n",
+         "preamble line\r\n|multipart/alternative@-1|text/plain@0 plain\r\n|text/html@0 <p>html</p>\r\n"
+         "|application/pdf@-1 [doc.pdf] %PDF-",
+         false},
+        // An inner level without its closing line ends at the outer delimiter.
+        {"MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=outer\r\n\r\n"
+         "--outer\r\nContent-Type: multipart/alternative; boundary=inner\r\n\r\n"
+         "--inner\r\nContent-Type: text/plain\r\n\r\ntext\r\n"
+         "--outer\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; filename=a.pdf\r\n\r\n"
+         "PDF\r\n"
+         "--outer--\r\nepilogue\r\n",
+         "|multipart/alternative@-1|text/plain@0 text\r\n|application/pdf@-1 [a.pdf] PDF", true},
+        // Parts without a type take the one their place gives.
+        {kDigest, "|text/plain@-1 plain\r\n|Multipart/Digest@-1|message/rfc822@1 Subject: digested\r\n\r\nbody\r\n",
+         false},
+        // A part without a blank line after its headers ends at the next delimiter.
+        {kMultipart + "--b\r\nContent-Type: text/plain\r\n"
+                      "--b\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n"
+                      "--b\r\nContent-Type: text/enriched\r\n"
+                      "--b--\r\n",
+         "|text/plain@-1 |text/html@-1 <p>x</p>\r\n|text/enriched@-1 ", true},
+    };
+    for (const Case &c : cases) {
+        auto m = Parse(c.raw);
+        EXPECT_EQ(Describe(*m), c.parts) << c.raw;
+        EXPECT_TRUE(!c.closed || m->BoundaryStack.Count() == 0) << c.raw;
+    }
 }
 
 TEST(MessageBody, PartHeadersGoToExtraHeadersOncePerName) {
@@ -257,37 +282,12 @@ TEST(MessageBody, PartsAreCounted) {
     EXPECT_FALSE(src.ReadLine(rest));  // the message was read to its end
 }
 
-TEST(MessageBody, PartsWithoutATypeTakeTheOneTheirPlaceGives) {
+TEST(MessageBody, AnEnclosedMessageSavesTypedAndReadsBackAsAnAttachment) {
     TempFolderScope tmp;
-    auto m = Parse(
-        "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=outer\r\n\r\n"
-        "--outer\r\n\r\nplain\r\n"
-        "--outer\r\nContent-Type: Multipart/Digest; boundary=d\r\n\r\n"
-        "--d\r\n\r\nSubject: digested\r\n\r\nbody\r\n"
-        "--d--\r\n--outer--\r\n");
-    ASSERT_EQ(m->Parts.Count(), 3);
-    EXPECT_EQ(m->Parts[0].ContentType(), "text/plain");
-    EXPECT_EQ(m->Parts[2].ContentType(), "message/rfc822");
-    EXPECT_EQ(m->Parts[2].ParentPart, 1);
+    auto m = Parse(kDigest);
     std::string saved = Saved(*m);
     EXPECT_NE(saved.find("Content-Type: message/rfc822\r\nContent-Transfer-Encoding: 7bit\r\n"), std::string::npos);
-    // Typed now, the enclosed message reads back as an attachment.
     EXPECT_EQ(AttData(*Parse(saved, true), 2), "Subject: digested\r\n\r\nbody");
-}
-
-TEST(MessageBody, APartWithoutABlankLineAfterItsHeadersEndsAtTheNextDelimiter) {
-    auto m = Parse(kMultipart +
-                   "--b\r\nContent-Type: text/plain\r\n"
-                   "--b\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n"
-                   "--b\r\nContent-Type: text/enriched\r\n"
-                   "--b--\r\n");
-    ASSERT_EQ(m->Parts.Count(), 3);
-    EXPECT_EQ(m->Parts[0].ContentType(), "text/plain");
-    EXPECT_EQ(TextPart(*m, 0).Body.Count(), 0);
-    EXPECT_EQ(m->Parts[1].ContentType(), "text/html");
-    EXPECT_EQ(TextPart(*m, 1).Body.Text(), "<p>x</p>\r\n");
-    EXPECT_EQ(m->Parts[2].ContentType(), "text/enriched");
-    EXPECT_EQ(m->BoundaryStack.Count(), 0);
 }
 
 TEST(MessageBuild, AttachmentsLabelled7bitOrUnlabelledSaveAsTheyRead) {
