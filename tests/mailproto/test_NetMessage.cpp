@@ -347,15 +347,6 @@ TEST(MessageBuild, QuotedPrintableAttachmentsKeepTheirLastLineEnd) {
     }
 }
 
-TEST(MessageBody, NoDecodeKeepsRawLines) {
-    auto m = NetCreateNoOwner<TNetMessage>();
-    m->NoDecode = true;
-    TNetStringMessageSource src(kMultipart + "--b\r\n\r\nx\r\n--b--\r\n", false);
-    if (m->ReceiveHeader(src)) m->ReceiveBody(src);
-    EXPECT_EQ(m->Body.Count(), 4);
-    EXPECT_EQ(m->Parts.Count(), 0);
-}
-
 TEST(MessageBody, AttachmentNamesNeverLeaveTheFolderNorOverwrite) {
     TempFolderScope tmp;
     auto m = Parse(kMultipart +
@@ -387,7 +378,7 @@ TEST(MessageBody, AttachmentNamesNeverLeaveTheFolderNorOverwrite) {
     EXPECT_FALSE(FileExists(path));  // freed with the message
 }
 
-TEST(MessageBody, BinHexAndUnknownUUE) {
+TEST(MessageBody, BinHexPartsReadAndSave) {
     TempFolderScope tmp;
     std::string data = "binhex data";
     TStringStream src(data);
@@ -402,12 +393,6 @@ TEST(MessageBody, BinHexAndUnknownUUE) {
     EXPECT_EQ(AttData(*m, 1), "");
     // Saved as BinHex again and read back.
     EXPECT_EQ(AttData(*Parse(Saved(*m), true), 0), data);
-    // The failing message is still read to its end: the next reply is intact.
-    auto bad = NetCreateNoOwner<TNetMessage>();
-    TNetStringMessageSource badSrc("Subject: x\r\n\r\nbegin 644 q.bin\r\n\x7F\x7F\r\nend\r\nmore\r\n.\r\n+OK next\r\n", true);
-    ASSERT_TRUE(bad->ReceiveHeader(badSrc));
-    EXPECT_EQ(Raised<ENetException>([&] { bad->ReceiveBody(badSrc); }), "Unrecognized UUE encoding scheme.");
-    EXPECT_TRUE(badSrc.Ended());
 }
 
 TEST(MessageFiles, LoadEndsWhateverTheLastLineEnd) {
@@ -442,15 +427,7 @@ public:
 };
 }  // namespace
 
-TEST(MessageFiles, LoadingIsBounded) {
-    std::string big = "Subject: big\r\n\r\n";
-    for (int i = 0; i < 2000; ++i) big += std::string(1000, 'x') + "\r\n";
-    auto m = NetCreateNoOwner<TNetMessage>();
-    TNetStringMessageSource src(big, false);
-    src.MaxMessageSize = 1 << 20;
-    m->ReceiveHeader(src);
-    EXPECT_THROW(m->ReceiveBody(src), ENetMessageTooLarge);
-    // A line without an end is not gathered past the cap either.
+TEST(MessageFiles, ALineWithoutEndIsNotGatheredPastTheCap) {
     TEndlessStream endless;
     TNetStreamMessageSource endlessSrc(endless, true);
     endlessSrc.MaxMessageSize = 1 << 20;
@@ -458,46 +435,20 @@ TEST(MessageFiles, LoadingIsBounded) {
     EXPECT_LT(endless.Given, 2 << 20);
 }
 
-namespace {
-// A message read from a stream handler, as a POP3 reply arrives.
-struct FromHandler {
-    std::unique_ptr<TNetIOHandlerStream> h;
-    std::unique_ptr<TNetMessage> m = NetCreateNoOwner<TNetMessage>();
-    std::unique_ptr<TNetIOHandlerMessageSource> src;
-    explicit FromHandler(const std::string &bytes)
-        : h(NetCreateNoOwner<TNetIOHandlerStream>(new TStringStream(bytes))) {
-        h->Open();
-        src = std::make_unique<TNetIOHandlerMessageSource>(*h, true);
-    }
-};
-}  // namespace
-
-TEST(MessageSources, ThroughAnIOHandlerAsAPop3ReplyArrives) {
-    FromHandler a("Subject: via handler\r\n\r\n..dotted\r\nbody\r\n.\r\n+OK after\r\n");
-    ASSERT_TRUE(a.m->ReceiveHeader(*a.src));
-    a.m->ReceiveBody(*a.src);
-    EXPECT_EQ(a.m->Subject, "via handler");
-    EXPECT_EQ(a.m->Body.Text(), TStringList({".dotted", "body"}).Text());
-    EXPECT_EQ(a.h->ReadLn(), "+OK after");  // the connection is left right after the "." line
-    // A header-only reply (TOP n 0): header lines, an empty line, ".".
-    FromHandler top("Subject: top\r\nFrom: a@b.c\r\n\r\n.\r\nnext\r\n");
-    EXPECT_FALSE(top.m->ReceiveHeader(*top.src, false));
-    EXPECT_EQ(top.m->Headers.Count(), 2);
-    EXPECT_EQ(top.m->From().Address, "a@b.c");
-    EXPECT_EQ(top.h->ReadLn(), "next");
+TEST(MessageSources, ALinePieceThatIsADotDoesNotEndTheMessage) {
     // A line far over the handler's line limit arrives in pieces; a piece
     // that happens to be "." does not end the message.
-    FromHandler big("Subject: long\r\n\r\n" + std::string(16384, 'x') + ".\r\nlast\r\n.\r\n");
-    ASSERT_TRUE(big.m->ReceiveHeader(*big.src));
-    big.m->ReceiveBody(*big.src);
-    ASSERT_EQ(big.m->Body.Count(), 3);
-    EXPECT_EQ(big.m->Body[1], ".");
-    EXPECT_EQ(big.m->Body[2], "last");
-    // A reply cut off before its "." is an error, not a shorter message.
-    FromHandler cut("Subject: cut\r\n\r\nfirst\r\n");
-    ASSERT_TRUE(cut.m->ReceiveHeader(*cut.src));
-    EXPECT_THROW(cut.m->ReceiveBody(*cut.src), ENetConnClosedGracefully);
-    EXPECT_EQ(cut.m->Body.Count(), 1);
+    auto handler = NetCreateNoOwner<TNetIOHandlerStream>(
+        new TStringStream("Subject: long\r\n\r\n" + std::string(16384, 'x') + ".\r\nlast\r\n.\r\nnext\r\n"));
+    handler->Open();
+    auto m = NetCreateNoOwner<TNetMessage>();
+    TNetIOHandlerMessageSource src(*handler, true);
+    ASSERT_TRUE(m->ReceiveHeader(src));
+    m->ReceiveBody(src);
+    ASSERT_EQ(m->Body.Count(), 3);
+    EXPECT_EQ(m->Body[1], ".");
+    EXPECT_EQ(m->Body[2], "last");
+    EXPECT_EQ(handler->ReadLn(), "next");
 }
 
 TEST(MessageBuild, PlainMessagesCarryUUEAndXXEAttachments) {
