@@ -43,8 +43,8 @@ std::string AttData(TNetMessage &m, int i) {
 
 TNetText &TextPart(TNetMessage &m, int i) { return dynamic_cast<TNetText &>(m.Parts[i]); }
 
-// The message body, then one line per part: its type, its parent, and its
-// text or its file name and data (a multipart container shows neither).
+// The message body, then after a "|" each part: its type, its parent, and
+// its text or its file name and data (a multipart container shows neither).
 std::string Describe(TNetMessage &m) {
     std::string out = m.Body.Text();
     for (int i = 0; i < m.Parts.Count(); ++i) {
