@@ -17,33 +17,26 @@ namespace {
 
 const char *kImapLib = R"PY(
 import imaplib, sys
-host, port, user, password, action = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5]
-args = sys.argv[6:]
-m = imaplib.IMAP4(host, port, timeout=20)
+host, port, user, password, action, *args = sys.argv[1:]
+m = imaplib.IMAP4(host, int(port), timeout=20)
 m.login(user, password)
 if action == "list":
-    typ, data = m.list()
-    for d in data:
-        print(d.decode())
+    print("\n".join(d.decode() for d in m.list()[1]))
 else:
-    typ, data = m.select(args[0] if action == "count" and args else "INBOX")
-    count = int(data[0])
+    count = int(m.select(args[0] if action == "count" and args else "INBOX")[1][0])
     if action == "count":
         print(count)
     elif action == "store":        # store N FLAGSCOMMAND FLAGS
-        typ, _ = m.store(args[0], args[1], args[2])
-        assert typ == "OK"
-    elif action == "headers":      # every header as hex, with its flags
-        for n in range(1, count + 1):
-            typ, data = m.fetch(str(n), "(FLAGS RFC822.HEADER)")
-            print(n, data[0][1].hex(), data[0][0].decode())
-    elif action == "ids":          # message ids and flags, in order
-        for n in range(1, count + 1):
-            typ, data = m.fetch(str(n), "(FLAGS BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])")
-            print(n, data[0][1].decode().strip(), data[0][0].decode())
+        assert m.store(*args)[0] == "OK"
     elif action == "size":
-        typ, data = m.fetch(args[0], "(RFC822.SIZE)")
-        print(data[0].decode())
+        print(m.fetch(args[0], "(RFC822.SIZE)")[1][0].decode())
+    for n in range(1, count + 1):
+        if action == "headers":    # every header as hex, with its flags
+            d = m.fetch(str(n), "(FLAGS RFC822.HEADER)")[1]
+            print(n, d[0][1].hex(), d[0][0].decode())
+        elif action == "ids":      # message ids and flags, in order
+            d = m.fetch(str(n), "(FLAGS BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])")[1]
+            print(n, d[0][1].decode().strip(), d[0][0].decode())
 m.logout()
 )PY";
 
