@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 using Steps = std::vector<std::string>;
@@ -218,101 +220,92 @@ TEST(IMAPWire, HeaderLiteralSplitAcrossReadsAmongUnsolicitedFetches) {
     c->Disconnect(false);
 }
 
-TEST(IMAPWire, HostileSizesAndLinesEndTheSession) {
+TEST(IMAPWire, HostileBrokenOrSilentAnswersEndTheSession) {
+    // Each answer leaves the session out of step, so it ends: the error is
+    // raised and the connection closed, never read as the next reply.
+    using Act = std::function<void(TNetIMAP4 &)>;
+    const Act refused = [](TNetIMAP4 &c) { EXPECT_THROW(FetchHeaders(c), ENetReplyIMAP4Error); };
+    // Literal after literal, or lines that together outgrow any real
+    // answer, end at the bound: no waiting for the stream to stop, no
+    // unbounded memory.
+    const Act bounded = [&](TNetIMAP4 &c) {
+        c.MaxResponseLines = 1000;
+        c.MaxResponseSize = 100000;
+        refused(c);
+    };
     struct Case {
         const char *name;
         Steps answer;
+        Act act;
     } cases[] = {
-        {"huge literal", {S("* 1 FETCH (RFC822.HEADER {999999999999}\r\n"), "wait_close"}},
-        {"literal past the cap", {S("* 1 FETCH (RFC822.HEADER {17000000}\r\n"), "wait_close"}},
-        {"huge literal elsewhere", {S("* 3 FETCH (RFC822.HEADER {20000000}\r\n"), "wait_close"}},
-        {"literal past 2 GB with no cap set", {S("* 1 FETCH (RFC822.HEADER {4294967315}\r\nSubject: forged\r\n\r\n)\r\nC4 OK\r\n"), "wait_close"}},
-        {"long line", {ScriptedPeer::SendRepeated(40000, "A"), S("\r\n"), "wait_close"}},
-        {"unknown response", {S("HELLO there\r\n"), "wait_close"}},
-        {"malformed fetch", {S("* 1 FETCH RFC822.HEADER\r\n"), "wait_close"}},
-        {"continuation", {S("+ send more\r\n"), "wait_close"}},
+        {"huge literal", {S("* 1 FETCH (RFC822.HEADER {999999999999}\r\n"), "wait_close"}, refused},
+        {"literal past the cap", {S("* 1 FETCH (RFC822.HEADER {17000000}\r\n"), "wait_close"}, refused},
+        {"huge literal elsewhere", {S("* 3 FETCH (RFC822.HEADER {20000000}\r\n"), "wait_close"}, refused},
+        {"literal past 2 GB with no cap set",
+         {S("* 1 FETCH (RFC822.HEADER {4294967315}\r\nSubject: forged\r\n\r\n)\r\nC4 OK\r\n"), "wait_close"},
+         [&](TNetIMAP4 &c) {
+             c.MaxHeaderSize = int64_t(1) << 40;
+             refused(c);
+         }},
+        {"long line", {ScriptedPeer::SendRepeated(40000, "A"), S("\r\n"), "wait_close"}, refused},
+        {"unknown response", {S("HELLO there\r\n"), "wait_close"}, refused},
+        {"malformed fetch", {S("* 1 FETCH RFC822.HEADER\r\n"), "wait_close"}, refused},
+        {"continuation", {S("+ send more\r\n"), "wait_close"}, refused},
+        {"literals chained after another response",
+         {S("* OK {0}\r\n"), ScriptedPeer::SendRepeated(5000, "{0}\r\n"), "wait_close"}, bounded},
+        {"literals chained inside our FETCH",
+         {S("* 1 FETCH (RFC822.HEADER {0}\r\n"), ScriptedPeer::SendRepeated(5000, " X {0}\r\n"), "wait_close"},
+         bounded},
+        {"bye while idle",
+         {S("* BYE Disconnected for inactivity.\r\n"), "close"},
+         [](TNetIMAP4 &c) {
+             try {
+                 c.GetMessageSize(2);
+                 ADD_FAILURE();
+             } catch (const ENetDisconnectedProbablyIdledOut &e) {
+                 EXPECT_EQ(e.Message(), "Server has gracefully disconnected you, possibly because the connection was "
+                                        "idle for too long.");
+             }
+         }},
+        // Going down right after the bytes of a literal, where the rest of
+        // the FETCH response belongs.
+        {"bye after a literal",
+         {S("* 1 FETCH (RFC822.HEADER {4}\r\nA: b* BYE Shutting down.\r\n"), "close"},
+         [](TNetIMAP4 &c) { EXPECT_THROW(FetchHeaders(c), ENetDisconnectedProbablyIdledOut); }},
+        {"silence",
+         {"sleep:2000", "close"},
+         [](TNetIMAP4 &c) {
+             c.SetReadTimeout(300);
+             EXPECT_THROW(c.GetMessageSize(1), ENetReadTimeout);
+         }},
+        {"closed inside a literal",
+         {S("* 1 FETCH (RFC822.HEADER {100}\r\nFrom: x"), "close"},
+         [](TNetIMAP4 &c) { EXPECT_THROW(FetchHeaders(c), ENetConnClosedGracefully); }},
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(k.name);
         ScriptedPeer peer(Selected(3) + k.answer);
         auto c = InInbox(peer);
-        if (std::string(k.name) == "literal past 2 GB with no cap set") c->MaxHeaderSize = int64_t(1) << 40;
-        EXPECT_THROW(FetchHeaders(*c), ENetReplyIMAP4Error);
+        k.act(*c);
         EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
         EXPECT_FALSE(c->Connected());
         c->Disconnect();  // nothing left to close, nothing raised
     }
-}
-
-TEST(IMAPWire, EndlessResponsesEndTheSession) {
-    // A server that never stops one answer: literal after literal, or lines
-    // that together outgrow any real answer. Each ends in an error at the
-    // bound, not in waiting for the stream to stop or in unbounded memory.
-    const std::string line(1000, 'x');
-    struct Case {
-        const char *name;
-        bool select;  // during SELECT, else during a header fetch
-        Steps answer;
-    } cases[] = {
-        {"literals chained into one untagged line", true,
-         {S("* OK x {0}\r\n"), ScriptedPeer::SendRepeated(5000, "y {0}\r\n"), "wait_close"}},
-        {"stored lines past the size bound", true,
-         {ScriptedPeer::SendRepeated(500, "* OK " + line + "\r\n"), "wait_close"}},
-        {"literals chained after another response", false,
-         {S("* OK {0}\r\n"), ScriptedPeer::SendRepeated(5000, "{0}\r\n"), "wait_close"}},
-        {"literals chained inside our FETCH", false,
-         {S("* 1 FETCH (RFC822.HEADER {0}\r\n"), ScriptedPeer::SendRepeated(5000, " X {0}\r\n"), "wait_close"}},
-    };
-    for (const Case &k : cases) {
-        SCOPED_TRACE(k.name);
-        ScriptedPeer peer((k.select ? LoggedIn() + Steps{"readline"} : Selected(3)) + k.answer);
+    // During SELECT as well.
+    for (Steps answer : {Steps{S("* OK x {0}\r\n"), ScriptedPeer::SendRepeated(5000, "y {0}\r\n"), "wait_close"},
+                         Steps{ScriptedPeer::SendRepeated(500, "* OK " + std::string(1000, 'x') + "\r\n"), "wait_close"}}) {
+        ScriptedPeer peer(LoggedIn() + Steps{"readline"} + answer);
         auto c = Client(peer);
         c->MaxResponseLines = 1000;
         c->MaxResponseSize = 100000;
         c->Connect(true);
-        if (k.select) {
-            EXPECT_THROW(c->SelectMailBox("INBOX"), ENetReplyIMAP4Error);
-        } else {
-            ASSERT_TRUE(c->SelectMailBox("INBOX"));
-            EXPECT_THROW(FetchHeaders(*c), ENetReplyIMAP4Error);
-        }
+        EXPECT_THROW(c->SelectMailBox("INBOX"), ENetReplyIMAP4Error);
         EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
         EXPECT_FALSE(c->Connected());
     }
 }
 
-TEST(IMAPWire, ByeDuringFetchRaisesIdleDisconnect) {
-    ScriptedPeer peer(Selected(3) + Steps{S("* BYE Disconnected for inactivity.\r\n"), "close"});
-    auto c = InInbox(peer);
-    EXPECT_EQ(Raised<ENetDisconnectedProbablyIdledOut>([&] { c->GetMessageSize(2); }),
-              "Server has gracefully disconnected you, possibly because the connection was idle for too long.");
-    EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
-    // A server going down right after the bytes of a literal, where the
-    // rest of the FETCH response belongs.
-    ScriptedPeer cut(Selected(3) + Steps{S("* 1 FETCH (RFC822.HEADER {4}\r\nA: b* BYE Shutting down.\r\n"), "close"});
-    c = InInbox(cut);
-    EXPECT_THROW(FetchHeaders(*c), ENetDisconnectedProbablyIdledOut);
-    EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
-    EXPECT_FALSE(c->Connected());
-}
-
-TEST(IMAPWire, SilentOrVanishingServerEndsTheSession) {
-    {
-        ScriptedPeer peer(Selected(3) + Steps{"sleep:2000", "close"});
-        auto c = InInbox(peer);
-        c->SetReadTimeout(300);
-        EXPECT_THROW(c->GetMessageSize(1), ENetReadTimeout);
-        EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
-        EXPECT_FALSE(c->Connected());
-    }
-    {
-        ScriptedPeer peer(Selected(3) + Steps{S("* 1 FETCH (RFC822.HEADER {100}\r\nFrom: x"), "close"});
-        auto c = InInbox(peer);
-        EXPECT_THROW(FetchHeaders(*c), ENetConnClosedGracefully);
-        EXPECT_EQ(c->ConnectionState(), csUnexpectedlyDisconnected);
-        EXPECT_FALSE(c->Connected());
-    }
-    // A server that never answers LOGOUT does not hold the goodbye.
+TEST(IMAPWire, ANeverAnsweredLogoutDoesNotHoldTheGoodbye) {
     ScriptedPeer peer(Selected(3) + Steps{"sleep:3000", "close"});
     auto c = InInbox(peer);
     c->SetReadTimeout(0);
