@@ -6,6 +6,7 @@
 #include "NetHeaderCoder.h"
 #include "NetHeaderList.h"
 #include "NetMailExceptions.h"
+#include <regex>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,13 +18,9 @@
 
 TEST(HeaderList, LookupUnfoldAndOddSpacing) {
     TNetHeaderList h;
-    h.Add("SuBjEcT: a");
-    h.Add("\tb");
-    h.Add("  c  ");
-    h.Add("X-Odd : after colon");
-    h.Add("X-Tight:tight");
-    h.Add("Received: one");
-    h.Add("Received: two");
+    for (const char *l : {"SuBjEcT: a", "\tb", "  c  ", "X-Odd : after colon", "X-Tight:tight", "Received: one",
+                          "Received: two"})
+        h.Add(l);
     EXPECT_EQ(h.GetValue("subject"), "a b c");
     EXPECT_EQ(h.GetValue("X-Odd"), "after colon");
     EXPECT_EQ(h.GetValue("x-tight"), "tight");
@@ -44,91 +41,65 @@ TEST(HeaderList, FoldsLongValuesAndReplacesOrRemovesThemWhole) {
     ASSERT_GT(h.Count(), 2);
     for (int i = 1; i < h.Count(); ++i) {
         EXPECT_LE(h[i].size(), 80u) << h[i];
-        if (i > 1) EXPECT_EQ(h[i][0], ' ');
+        if (i > 1) {
+            EXPECT_EQ(h[i][0], ' ');
+        }
     }
     EXPECT_EQ(h.GetValue("To"), Trim(longValue));
     h.SetValue("To", "short");
-    EXPECT_EQ(h.Count(), 2);
-    EXPECT_EQ(h[1], "To: short");
+    EXPECT_EQ(h.Text(), "From: x\r\nTo: short\r\n");
     h.SetValue("To", longValue);
     h.SetValue("To", "");
-    EXPECT_EQ(h.Count(), 1);
     h.SetValue("Absent", "");
     EXPECT_EQ(h.Count(), 1);
-}
-
-TEST(HeaderList, ThousandFoldedLinesReadBackQuickly) {
-    TNetHeaderList h;
-    h.Add("X-Long: start");
-    for (int i = 0; i < 1000; ++i) h.Add("\tpart" + std::to_string(i));
-    std::string v = h.GetValue("x-long");
-    EXPECT_EQ(v.substr(0, 17), "start part0 part1");
-    EXPECT_EQ(v.substr(v.size() - 8), " part999");
 }
 
 // ---------------------------------------------------------------------------
 // Addresses
 
 TEST(EMailAddress, ParsesTheCommonForms) {
-    TNetEMailAddressItem a("John Smith <john@example.com>");
-    EXPECT_EQ(a.Name, "John Smith");
-    EXPECT_EQ(a.Address, "john@example.com");
-    TNetEMailAddressItem b("john@example.com (John)");
-    EXPECT_EQ(b.Name, "");
-    EXPECT_EQ(b.Address, "john@example.com");
-    TNetEMailAddressItem c("\"Smith, John\" <j@x.org>");
-    EXPECT_EQ(c.Name, "Smith, John");
-    EXPECT_EQ(c.Address, "j@x.org");
-    TNetEMailAddressItem d("Jo\"hn\" <j@x.org>");  // a quote in mid-word loses nothing
-    EXPECT_EQ(d.Name, "John");
-    TNetEMailAddressItem e("<j.doe@mail.x.org>");
-    EXPECT_EQ(e.Address, "j.doe@mail.x.org");
-    TNetEMailAddressItem f("plain@x.org");
-    EXPECT_EQ(f.Address, "plain@x.org");
-    TNetEMailAddressItem g("\"Q\\\"uote\" <q@x>");
-    EXPECT_EQ(g.Name, "Q\"uote");
-    TNetEMailAddressItem m("Missing Bracket <m@x.org");
-    EXPECT_EQ(m.Name, "Missing Bracket");
-    EXPECT_EQ(m.Address, "m@x.org");
-    TNetEMailAddressItem q("\"John\" Smith <j@x.org>");  // the blank after a quoted word stays
-    EXPECT_EQ(q.Name, "John Smith");
-    TNetEMailAddressItem r("John (the first) Smith <j@x.org>");
-    EXPECT_EQ(r.Name, "John Smith");
-    EXPECT_EQ(TNetEMailAddressItem("<j@x.org> ").Name, "");
-    EXPECT_EQ(TNetEMailAddressItem("\"John Smith\" john@x.org").Name, "John Smith");
-    EXPECT_EQ(TNetEMailAddressItem("John Smith john@x.org").Text(), "John Smith <john@x.org>");
-    TNetEMailAddressItem t("info@x.org <info@x.org>");
-    EXPECT_EQ(t.Name, "info@x.org");
-    EXPECT_EQ(t.Address, "info@x.org");
-}
-
-TEST(EMailAddress, AtOutsideBracketsRaises) {
+    struct Case { const char *text, *name, *address; } cases[] = {
+        {"john@example.com (John)", "", "john@example.com"},
+        {"Jo\"hn\" <j@x.org>", "John", "j@x.org"},  // a quote in mid-word loses nothing
+        {"plain@x.org", "", "plain@x.org"},
+        {"\"John\" Smith <j@x.org>", "John Smith", "j@x.org"},  // the blank after a quoted word stays
+        {"John (the first) Smith <j@x.org>", "John Smith", "j@x.org"},
+        {"<j@x.org> ", "", "j@x.org"},
+        {"\"John Smith\" john@x.org", "John Smith", "john@x.org"},
+        {"John Smith john@x.org", "John Smith", "john@x.org"},
+        {"info@x.org <info@x.org>", "info@x.org", "info@x.org"},
+    };
+    for (const Case &c : cases) {
+        TNetEMailAddressItem a(c.text);
+        EXPECT_EQ(a.Name, c.name) << c.text;
+        EXPECT_EQ(a.Address, c.address) << c.text;
+    }
+    // An "@" outside the brackets raises; what was parsed stays.
     TNetEMailAddressItem a;
     try {
         a.SetText("<a@b.c> extra@d.e");
-        FAIL();
+        ADD_FAILURE();
     } catch (const ENetEmailParseError &e) {
         EXPECT_EQ(e.Message(), "@ Outside address");
     }
-    EXPECT_EQ(a.Address, "a@b.c");  // what was parsed stays
+    EXPECT_EQ(a.Address, "a@b.c");
 }
 
 TEST(EMailAddress, Rendering) {
-    TNetEMailAddressItem a;
-    a.Address = "a@b.c";
-    EXPECT_EQ(a.Text(), "a@b.c");
-    a.Name = "Two Words";
-    EXPECT_EQ(a.Text(), "Two Words <a@b.c>");
-    a.Name = "Comma, Name";
-    EXPECT_EQ(a.Text(), "\"Comma, Name\" <a@b.c>");
-    a.Name = "Say \"hi\"";
-    EXPECT_EQ(a.Text(), "\"Say \\\"hi\\\"\" <a@b.c>");
-    a.Address = "";
-    a.Name = "Nobody";
-    EXPECT_EQ(a.Text(), "Nobody <>");
-    a.Address = "odd local@x";
-    a.Name = "";
-    EXPECT_EQ(a.Text(), "<\"odd local\"@x>");
+    struct Case { const char *name, *address, *text; } cases[] = {
+        {"", "a@b.c", "a@b.c"},
+        {"Two Words", "a@b.c", "Two Words <a@b.c>"},
+        {"Comma, Name", "a@b.c", "\"Comma, Name\" <a@b.c>"},
+        {"Say \"hi\"", "a@b.c", "\"Say \\\"hi\\\"\" <a@b.c>"},
+        {"Nobody", "", "Nobody <>"},
+        {"", "odd local@x", "<\"odd local\"@x>"},
+    };
+    for (const Case &c : cases) {
+        TNetEMailAddressItem a;
+        a.Name = c.name;
+        a.Address = c.address;
+        EXPECT_EQ(a.Text(), c.text);
+    }
     TNetEMailAddressItem u;
     u.Address = "a@b@c.d";
     EXPECT_EQ(u.User(), "a@b");
@@ -137,21 +108,13 @@ TEST(EMailAddress, Rendering) {
     EXPECT_EQ(u.Address, "a@e.f");
 }
 
-TEST(EMailAddress, Lists) {
+TEST(EMailAddress, EmptyEntriesAndEmptyGroups) {
     TNetEMailAddressList l;
-    l.SetEMailAddresses("a@x.org, b@y.org");
-    ASSERT_EQ(l.Count(), 2);
-    l.SetEMailAddresses("a@x.org,, b@y.org");
-    EXPECT_EQ(l.Count(), 2);
-    l.SetEMailAddresses("<>");
-    EXPECT_EQ(l.Count(), 0);
-    l.SetEMailAddresses("Friends: a@x.org, \"B, b\" <b@y.org>;");
-    ASSERT_EQ(l.Count(), 2);
-    EXPECT_EQ(l[0].Address, "a@x.org");
-    EXPECT_EQ(l[1].Name, "B, b");
-    EXPECT_EQ(l[1].Address, "b@y.org");
-    l.SetEMailAddresses("undisclosed-recipients:;");
-    EXPECT_EQ(l.Count(), 0);
+    for (auto [text, count] : std::vector<std::pair<const char *, int>>{
+             {"a@x.org,, b@y.org", 2}, {"<>", 0}, {"undisclosed-recipients:;", 0}}) {
+        l.SetEMailAddresses(text);
+        EXPECT_EQ(l.Count(), count) << text;
+    }
 }
 
 TEST(EMailAddress, AgreesWithPythonOnRealWorldLists) {
@@ -177,38 +140,33 @@ def f(b):
         std::string ours;
         for (int k = 0; k < l.Count(); ++k) ours += (k ? "\n" : "") + (l[k].Name + "|" + l[k].Address);
         // Python takes a comment as the name; this parser drops comments.
-        std::string expect = py[i];
-        if (i == 2) expect = "|alice@a.example";
-        EXPECT_EQ(ours, expect) << cases[i];
+        EXPECT_EQ(ours, i == 2 ? "|alice@a.example" : py[i]) << cases[i];
     }
 }
 
 // ---------------------------------------------------------------------------
 // Encoded words
 
-TEST(EncodedWords, DecodeQAndBAndJoinAdjacentWords) {
-    EXPECT_EQ(DecodeHeaderWords("=?ISO-8859-1?Q?caf=E9_au_lait?="), "caf\xC3\xA9 au lait");
-    EXPECT_EQ(DecodeHeaderWords("=?windows-1252?B?SGVsbG8=?= =?windows-1252?B?V29ybGQ=?="), "HelloWorld");
-    EXPECT_EQ(DecodeHeaderWords("=?UTF-8?B?w6k=?="), "\xC3\xA9");
-    EXPECT_EQ(DecodeHeaderWords("=?ISO-8859-1?Q?a b?="), "=?ISO-8859-1?Q?a b?=");  // blank inside
-    EXPECT_EQ(DecodeHeaderWords("plain text"), "plain text");
-    // Words are decoded in the order they stand, whatever their set.
-    EXPECT_EQ(DecodeHeaderWords("=?KOI8-R?B?8NLJ18XU?= and =?ISO-8859-1?Q?=E9?="),
-              "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 and \xC3\xA9");
-    // A UTF-8 character split across two words survives.
-    EXPECT_EQ(DecodeHeaderWords("=?UTF-8?Q?=C3?= =?UTF-8?Q?=A9?="), "\xC3\xA9");
-}
-
-TEST(EncodedWords, HostileWordsDecodeWithoutHarm) {
-    EXPECT_EQ(DecodeHeaderWords("=?ISO-8859-1?Q?x=?="), "x=");
-    EXPECT_EQ(DecodeHeaderWords("=?ISO-8859-1?Q?=4?="), "=4");
-    EXPECT_EQ(DecodeHeaderWords("=?ISO-8859-1?Q?=ZZ?="), "=ZZ");
-    std::string b8 = DecodeHeaderWords("=?UTF-8?B?w6\xFF\x80k=?=");
-    EXPECT_EQ(b8, "\xC3\xA9");
-    // Control characters never reach the caller.
-    EXPECT_EQ(DecodeHeaderWords("=?UTF-8?Q?a=0Db=00c=1B?="), "a b c ");
-    EXPECT_EQ(DecodeHeaderWords("=?"), "=?");
-    EXPECT_EQ(DecodeHeaderWords("=?x?X?abc?="), "=?x?X?abc?=");
+TEST(EncodedWords, DecodeWellFormedAndHostileWords) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"=?ISO-8859-1?Q?caf=E9_au_lait?=", "caf\xC3\xA9 au lait"},
+        {"=?windows-1252?B?SGVsbG8=?= =?windows-1252?B?V29ybGQ=?=", "HelloWorld"},
+        {"=?ISO-8859-1?Q?a b?=", "=?ISO-8859-1?Q?a b?="},  // blank inside
+        // Words are decoded in the order they stand, whatever their set.
+        {"=?KOI8-R?B?8NLJ18XU?= and =?ISO-8859-1?Q?=E9?=",
+         "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 and \xC3\xA9"},
+        // A UTF-8 character split across two words survives.
+        {"=?UTF-8?Q?=C3?= =?UTF-8?Q?=A9?=", "\xC3\xA9"},
+        {"=?ISO-8859-1?Q?x=?=", "x="},
+        {"=?ISO-8859-1?Q?=4?=", "=4"},
+        {"=?ISO-8859-1?Q?=ZZ?=", "=ZZ"},
+        {"=?UTF-8?B?w6\xFF\x80k=?=", "\xC3\xA9"},
+        // Control characters never reach the caller.
+        {"=?UTF-8?Q?a=0Db=00c=1B?=", "a b c "},
+        {"=?", "=?"},
+        {"=?x?X?abc?=", "=?x?X?abc?="},
+    };
+    for (auto &[in, out] : cases) EXPECT_EQ(DecodeHeaderWords(in), out) << in;
     // Raw 8-bit text outside words is read in the default set.
     EXPECT_EQ(DecodeHeaderWords("caf\xE9", "ISO-8859-1"), "caf\xC3\xA9");
     EXPECT_EQ(DecodeHeaderWords("\xF0\xD2\xC9", "KOI8-R"), "\xD0\x9F\xD1\x80\xD0\xB8");
@@ -227,7 +185,6 @@ TEST(EncodedWords, JisConversion) {
     EXPECT_EQ(JisToShiftJis("\x1B$@\x30\x21\x1B(Jx"), "\x88\x9F" "x");
     EXPECT_EQ(JisToShiftJis("\x1B$B\x30"), "\x30");  // odd byte count: no read past the end
     EXPECT_EQ(ShiftJisToJis("a\x88\x9F" "b"), "a\x1B$B\x30\x21\x1B(Bb");
-    EXPECT_EQ(DecodeHeaderWords("=?ISO-2022-JP?B?GyRCMCEbKEI=?="), "\xE4\xBA\x9C");
 }
 
 TEST(EncodedWords, EncodeOnlyWhatNeedsIt) {
@@ -241,28 +198,24 @@ TEST(EncodedWords, EncodeOnlyWhatNeedsIt) {
 
 TEST(EncodedWords, EncodedSubjectsDecodeBackInPython) {
     if (!PythonAvailable()) GTEST_SKIP();
+    const std::string privet = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
     std::vector<std::string> subjects = {
         "caf\xC3\xA9 au lait with some more words",
-        "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xBC\xD0\xB8\xD1\x80 and a very long subject "
-        "line \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"
-        "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
+        privet + " \xD0\xBC\xD0\xB8\xD1\x80 and a very long subject line " + privet + privet + privet + privet,
         "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90\x8D",
         "question? equals= under_score \xC3\xA4",
     };
+    static const std::regex word(R"(=\?[^?]*\?[BQ]\?[^?]*\?=)");
     struct Way { char letter; const char *set; };
     for (Way w : {Way{'B', "ISO-8859-1"}, Way{'Q', "ISO-8859-1"}, Way{'B', "KOI8-R"}, Way{'B', "ISO-2022-JP"},
                   Way{'Q', "UTF-8"}}) {
         std::vector<std::string> coded;
         for (auto &s : subjects) {
-            coded.push_back(EncodeHeaderWords(s, "", w.letter, TTransfer::bit8, w.set));
+            const std::string &c = coded.emplace_back(EncodeHeaderWords(s, "", w.letter, TTransfer::bit8, w.set));
             // Every encoded word is at most 75 characters.
-            for (size_t p = coded.back().find("=?"); p != std::string::npos; p = coded.back().find("=?", p + 2)) {
-                size_t e = coded.back().find("?=", coded.back().find('?', coded.back().find('?', p + 2) + 1) + 1);
-                ASSERT_NE(e, std::string::npos);
-                EXPECT_LE(e + 2 - p, 75u) << coded.back();
-                p = e;
-            }
-            EXPECT_EQ(DecodeHeaderWords(coded.back()), s) << coded.back();
+            for (std::sregex_iterator it(c.begin(), c.end(), word), end; it != end; ++it)
+                EXPECT_LE(it->length(), 75) << c;
+            EXPECT_EQ(DecodeHeaderWords(c), s) << c;
         }
         auto py = PythonMap(R"(
 from email.header import decode_header, make_header
@@ -300,8 +253,7 @@ double LocalOffsetAt(TDateTime utc) {
     return double(l.tm_gmtoff) / 86400.0;
 }
 void ExpectUTC(const std::string &text, TDateTime utc) {
-    TDateTime got = GMTToLocalDateTime(text);
-    EXPECT_NEAR(got, utc + LocalOffsetAt(utc), 1e-6) << text;
+    EXPECT_NEAR(GMTToLocalDateTime(text), utc + LocalOffsetAt(utc), 1e-6) << text;
 }
 }  // namespace
 
@@ -326,6 +278,7 @@ TEST(MailDates, TheFormsRealMailCarries) {
     ExpectUTC("Tue,\r\n 7 Dec 2004\r\n 10:20:30 +0200", UTC(2004, 12, 7, 8, 20, 30));
     ExpectUTC("Tue, 7 Dec 2004 10:20:30.25 +0200", UTC(2004, 12, 7, 8, 20, 30));
     ExpectUTC("Tuesday, 07-Dec-04 10:20:30 GMT", UTC(2004, 12, 7, 10, 20, 30));
+    ExpectUTC("Tue, 7 Dec 2004 10:20:30 +0530", UTC(2004, 12, 7, 4, 50, 30));
 }
 
 TEST(MailDates, UnreadableOrImpossibleDatesAreNotSet) {
@@ -333,6 +286,10 @@ TEST(MailDates, UnreadableOrImpossibleDatesAreNotSet) {
                           "Tue, 30 Feb 2004 10:00:00 +0000", "7 Foo 2004 10:00", "\xFF\xFE", "Tue,",
                           "99999999999999999 Dec 2004", "(unclosed 7 Dec 2004 10:20", "Tue, 0 Dec 2004 10:00 +0000"})
         EXPECT_EQ(GMTToLocalDateTime(s), 0.0) << s;
+    EXPECT_DOUBLE_EQ(TimeZoneToGmtOffset("+99"), 0);
+    std::string rest = "Tue, 7 Dec 2004 10:20:30 +0200 (CEST)";
+    RawStrInternetToDateTime(rest);
+    EXPECT_EQ(rest, "+0200 (CEST)");
 }
 
 TEST(MailDates, AgreeWithPython) {
@@ -346,25 +303,7 @@ from email.utils import parsedate_tz, mktime_tz
 def f(b):
     return str(mktime_tz(parsedate_tz(b.decode()))).encode()
 )", dates);
-    for (size_t i = 0; i < dates.size(); ++i) {
-        TDateTime local = GMTToLocalDateTime(dates[i]);
-        TDateTime utc = UnixToDateTime(std::stoll(py[i]));
-        EXPECT_NEAR(local, utc + LocalOffsetAt(utc), 1e-6) << dates[i];
-    }
-}
-
-TEST(MailDates, NamesAndZones) {
-    EXPECT_EQ(StrToMonth("dec"), 12);
-    EXPECT_EQ(StrToMonth("xyz"), 0);
-    EXPECT_EQ(StrToDay("sun"), 1);
-    EXPECT_EQ(StrToDay("Sat"), 7);
-    EXPECT_DOUBLE_EQ(TimeZoneToGmtOffset("GMT"), 0);
-    EXPECT_NEAR(TimeZoneToGmtOffset("+0530"), 330 / 1440.0, 1e-12);
-    EXPECT_NEAR(TimeZoneToGmtOffset("-0800"), -480 / 1440.0, 1e-12);
-    EXPECT_DOUBLE_EQ(TimeZoneToGmtOffset("+99"), 0);
-    std::string rest = "Tue, 7 Dec 2004 10:20:30 +0200 (CEST)";
-    RawStrInternetToDateTime(rest);
-    EXPECT_EQ(rest, "+0200 (CEST)");
+    for (size_t i = 0; i < dates.size(); ++i) ExpectUTC(dates[i], UnixToDateTime(std::stoll(py[i])));
 }
 
 // ---------------------------------------------------------------------------
@@ -375,42 +314,28 @@ TEST(ProtocolRoutines, ListsParametersAndFolding) {
     SplitTextToList(l, "\"Doe, Jane\" <j@x>, b@y ,, ");
     ASSERT_EQ(l.Count(), 2);
     EXPECT_EQ(l[0], "\"Doe, Jane\" <j@x>");
-    TStringList parts;
-    SplitByDelimiter("a,,b", ",", parts);
-    EXPECT_EQ(parts.Count(), 3);
     EXPECT_EQ(RemoveHeaderParameter("text/plain; charset=\"a;b\"; format=flowed", "charset"),
               "text/plain; format=flowed");
     EXPECT_EQ(RemoveHeaderParameter("text/plain; charset=x", "charset"), "text/plain");
-    EXPECT_EQ(RemoveHeaderParameter("text/plain", "charset"), "text/plain");
     EXPECT_EQ(HeaderParameter("attachment; filename=\"a b.txt\"", "filename"), "a b.txt");
     EXPECT_EQ(HeaderParameter("text/plain; name=x.txt; charset=koi8-r", "charset", true), "KOI8-R");
     EXPECT_EQ(HeaderParameter("attachment; filename=f.txt", "name"), "");
     EXPECT_EQ(HeaderParameterDecoded("attachment; filename*=UTF-8''caf%C3%A9.txt", "filename"), "caf\xC3\xA9.txt");
     EXPECT_EQ(HeaderParameterDecoded("attachment; filename*0*=iso-8859-1''a%E9; filename*1=\"b c.txt\"", "filename"),
               "a\xC3\xA9" "b c.txt");
-    EXPECT_EQ(HeaderParameterDecoded("attachment; filename=plain.txt", "filename"), "plain.txt");
     EXPECT_EQ(HeaderParameterDecoded("attachment; filename*=%", "filename"), "%");
     EXPECT_EQ(FindBoundary("multipart/mixed; boundary=\"a b;c\""), "a b;c");
     EXPECT_EQ(FindBoundary("multipart/mixed; boundary=abc; charset=x"), "abc");
     EXPECT_EQ(FindBoundary("multipart/mixed; BOUNDARY = abc def"), "abc");
-    EXPECT_EQ(FindBoundary("text/plain"), "");
-    EXPECT_EQ(AppendHexByte("=", 0xE9), "=E9");
-    EXPECT_EQ(CharRange('a', 'd'), "abcd");
     EXPECT_EQ(FoldTextLines("aaa bbb ccc", "\r\n ", " ", 5), "aaa \r\n bbb \r\n ccc");
     EXPECT_EQ(FoldTextLines("\"a b c d\" e", "\r\n ", " ", 3), "\"a b c d\" \r\n e");
 }
 
-TEST(ProtocolRoutines, TemporaryFilesArePrivate) {
+TEST(ProtocolRoutines, TemporaryFilesArePrivateAndFresh) {
     TempDir dir;
-    std::string name = MakeTempFilename(dir.Path());
-    EXPECT_EQ(ExtractFilePath(name), dir.Path());
-    std::string base = ExtractFileName(name);
-    EXPECT_EQ(base.substr(0, 3), "Net");
-    EXPECT_EQ(base.size(), 15u);
-    EXPECT_EQ(base.substr(11), ".tmp");
+    EXPECT_EQ(ExtractFilePath(MakeTempFilename(dir.Path())), dir.Path());
     // A folder that does not exist never sends the file to the current folder.
-    std::string elsewhere = MakeTempFilename(dir.File("missing"));
-    EXPECT_EQ(ExtractFilePath(elsewhere), NetTempFolder());
+    EXPECT_EQ(ExtractFilePath(MakeTempFilename(dir.File("missing"))), NetTempFolder());
     std::string path;
     int fd = CreateTempFile(dir.Path(), path);
     ASSERT_GE(fd, 0);
@@ -420,40 +345,19 @@ TEST(ProtocolRoutines, TemporaryFilesArePrivate) {
     close(fd);
     EXPECT_TRUE(CopyFileTo(path, dir.File("copy")));
     EXPECT_FALSE(CopyFileTo(path, dir.File("copy")));  // the target exists
-    struct stat ts{};
-    lstat(NetTempFolder().c_str(), &ts);
-    EXPECT_EQ(ts.st_mode & 0777, 0700u);
-}
-
-TEST(ProtocolRoutines, TemporaryNamesMoveOnInsteadOfRetryingTakenOnes) {
+    lstat(NetTempFolder().c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
     // Each new name is fresh at once: a message with thousands of
     // attachments must not walk past every file made before for each part.
-    TempDir dir;
     std::set<std::string> names;
     for (int i = 0; i < 200; ++i) names.insert(MakeTempFilename(dir.Path()));
     EXPECT_EQ(names.size(), 200u);
 }
 
-TEST(Charsets, FixedIndexes) {
+TEST(Charsets, LookupAndLocaleDefaults) {
     EXPECT_EQ(CharsetName(0), "");
-    EXPECT_EQ(CharsetName(1), "US-ASCII");
-    EXPECT_EQ(CharsetName(2), "ANSI_X3.4-1968");
-    EXPECT_EQ(CharsetName(3), "iso-ir-6");
-    EXPECT_EQ(CharsetName(61), "csEUCKR");
-    EXPECT_EQ(CharsetName(64), "ISO-2022-JP");
-    EXPECT_EQ(CharsetName(223), "ISO-8859-1");
-    EXPECT_EQ(CharsetName(628), "KOI8-R");
-    EXPECT_EQ(CharsetName(777), "GB2312");
-    EXPECT_EQ(CharsetName(779), "Big5");
-    EXPECT_EQ(CharsetName(781), "windows-1251");
-    EXPECT_EQ(CharsetName(790), "HZ-GB-2312");
-    EXPECT_EQ(CharsetName(791), "");
-    EXPECT_EQ(CharsetNameLower(779), "big5");
-    EXPECT_EQ(CharsetIndexOf("koi8-r"), 628);
+    EXPECT_EQ(CharsetName(791), "");  // past the table
     EXPECT_EQ(CharsetIndexOf(""), 0);
-}
-
-TEST(Charsets, LocaleDefaults) {
     struct Case { const char *lang; const char *set; };
     const char *saved = getenv("LC_ALL");
     std::string keep = saved ? saved : "";
@@ -471,7 +375,6 @@ TEST(Charsets, ConversionNeverFails) {
     EXPECT_EQ(CharsetToUTF8("caf\xE9", "no-such-set"), "caf\xC3\xA9");
     EXPECT_EQ(CharsetToUTF8("caf\xE9", "UTF-8//IGNORE"), "caf\xC3\xA9");  // read as windows-1252
     EXPECT_EQ(CharsetToUTF8("\x80", "windows-1252"), "\xE2\x82\xAC");
-    EXPECT_EQ(CharsetToUTF8("\xC3\xA9", "UTF-8"), "\xC3\xA9");
     EXPECT_TRUE(IsValidUTF8(CharsetToUTF8("\xC3\x28 bad", "UTF-8")));
     bool ok = false;
     EXPECT_EQ(UTF8ToCharset("\xC3\xA9", "ISO-8859-1", ok), "\xE9");

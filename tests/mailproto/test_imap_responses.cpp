@@ -16,7 +16,7 @@ std::string ParseError(const TStringList &lines) {
     return "(no error)";
 }
 
-TEST(IMAPReply, SelectResponseGivesCodeTagTextAndMailbox) {
+TEST(IMAPReply, TaggedUntaggedAndBareFinalLines) {
     TNetReplyIMAP4 r;
     r.SetFormattedReply({"* FLAGS (\\Seen \\Deleted)", "* 3 EXISTS", "* 1 RECENT", "* OK [UIDVALIDITY 42] ok",
                          "C5 OK [READ-WRITE] done"});
@@ -24,61 +24,38 @@ TEST(IMAPReply, SelectResponseGivesCodeTagTextAndMailbox) {
     EXPECT_EQ(r.Tag, "C5");
     ASSERT_EQ(r.Text.Count(), 4);
     EXPECT_EQ(r.Text[1], "3 EXISTS");
-    ASSERT_EQ(r.Extra.Count(), 1);
-    EXPECT_EQ(r.Extra[0], "[READ-WRITE] done");
-
-    auto box = NetCreateNoOwner<TNetMailBox>();
-    TStringList lines = r.Text;
-    lines.Add(r.Extra[0]);
-    ParseSelectResponse(*box, lines);
-    EXPECT_EQ(box->TotalMsgs, 3);
-    EXPECT_EQ(box->RecentMsgs, 1);
-    EXPECT_EQ(box->UIDValidity, "42");
-    EXPECT_TRUE(box->Flags == (TNetMessageFlags{mfSeen, mfDeleted}));
-    EXPECT_TRUE(box->ReadWrite);
-}
-
-TEST(IMAPReply, MalformedResponsesNameTheLine) {
-    EXPECT_EQ(ParseError({"3 EXISTS", "C1 OK done"}),
-              "Unexpected: Non-last response line (i.e. a data line) did not start with a *, offending line: 3 EXISTS");
-    EXPECT_EQ(ParseError({"*", "C1 OK done"}).rfind("Unexpected: Non-last response line (i.e. a data line) only "
-                                                   "contained one word",
-                                                   0),
-              0u);
-    EXPECT_EQ(ParseError({"C7"}), "Unexpected: Response (last) line started with a command reference (like C41) but "
-                                  "nothing else, offending line: C7");
-    EXPECT_EQ(ParseError({"c12 OK"}).rfind("Unexpected: Line does not start with a command reference", 0), 0u);
-    EXPECT_EQ(ParseError({"C3 WHAT now"}).rfind("Unexpected: Line starts with a command reference (like C41) but "
-                                               "next word was not a valid response",
-                                               0),
-              0u);
-    EXPECT_EQ(ParseError({"*"}), "Unexpected: Response (last) line contained only a *, offending line: *");
-    EXPECT_EQ(ParseError({"* HELLO there"}).rfind("Unexpected: Response (last) line started with a * but", 0), 0u);
-    EXPECT_EQ(ParseError({""}).rfind("Unexpected: Response (last) line was empty", 0), 0u);
-    EXPECT_EQ(ParseError({}), "Unexpected: Logic error, SetFormattedReply called with an empty list of parameters");
-
-    TNetReplyIMAP4 r;
-    EXPECT_TRUE(r.CheckIfCodeIsValid("preauth"));
-    EXPECT_TRUE(r.CheckIfCodeIsValid("  "));
-    EXPECT_FALSE(r.CheckIfCodeIsValid("OKAY"));
-    EXPECT_TRUE(r.GetFormattedReply().Empty());
-    EXPECT_THROW(r.RaiseReplyError(), ENetReplyIMAP4Error);
-    EXPECT_TRUE(TNetReplyIMAP4::IsTag("C41"));
-    EXPECT_FALSE(TNetReplyIMAP4::IsTag("C"));
-    EXPECT_FALSE(TNetReplyIMAP4::IsTag("C4a"));
-    EXPECT_FALSE(TNetReplyIMAP4::IsTag("c4"));
-}
-
-TEST(IMAPReply, UntaggedAndBareFinalLines) {
-    TNetReplyIMAP4 r;
+    EXPECT_EQ(r.Extra.Text(), TStringList{"[READ-WRITE] done"}.Text());
     r.SetFormattedReply({"* OK [CAPABILITY IMAP4rev1] Dovecot ready."});
     EXPECT_EQ(r.Code(), "OK");
     EXPECT_EQ(r.Tag, "*");
-    ASSERT_EQ(r.Text.Count(), 1);
-    EXPECT_EQ(r.Text[0], "[CAPABILITY IMAP4rev1] Dovecot ready.");
+    EXPECT_EQ(r.Text.Text(), TStringList{"[CAPABILITY IMAP4rev1] Dovecot ready."}.Text());
     r.SetFormattedReply({"+ go ahead"});
     EXPECT_EQ(r.Code(), "+");
     EXPECT_EQ(r.Tag, "");
+}
+
+TEST(IMAPReply, MalformedResponsesNameTheLine) {
+    const std::pair<TStringList, std::string> cases[] = {
+        {{"3 EXISTS", "C1 OK done"},
+         "Unexpected: Non-last response line (i.e. a data line) did not start with a *, offending line: 3 EXISTS"},
+        {{"*", "C1 OK done"}, "Unexpected: Non-last response line (i.e. a data line) only contained one word"},
+        {{"C7"}, "Unexpected: Response (last) line started with a command reference (like C41) but nothing else, "
+                 "offending line: C7"},
+        {{"c12 OK"}, "Unexpected: Line does not start with a command reference"},
+        {{"C3 WHAT now"},
+         "Unexpected: Line starts with a command reference (like C41) but next word was not a valid response"},
+        {{"*"}, "Unexpected: Response (last) line contained only a *, offending line: *"},
+        {{"* HELLO there"}, "Unexpected: Response (last) line started with a * but"},
+        {{""}, "Unexpected: Response (last) line was empty"},
+        {{}, "Unexpected: Logic error, SetFormattedReply called with an empty list of parameters"},
+    };
+    for (auto &[lines, want] : cases) EXPECT_EQ(ParseError(lines).substr(0, want.size()), want);
+    TNetReplyIMAP4 r;
+    EXPECT_TRUE(r.CheckIfCodeIsValid("preauth"));
+    EXPECT_FALSE(r.CheckIfCodeIsValid("OKAY"));
+    EXPECT_THROW(r.RaiseReplyError(), ENetReplyIMAP4Error);
+    EXPECT_TRUE(TNetReplyIMAP4::IsTag("C41"));
+    for (const char *notTag : {"C", "C4a", "c4"}) EXPECT_FALSE(TNetReplyIMAP4::IsTag(notTag)) << notTag;
 }
 
 TEST(IMAPReply, SortingKeepsOnlyExpectedWords) {
@@ -124,10 +101,6 @@ TEST(IMAPMailBox, KeywordsCountAsWordsAndCodesOnly) {
     EXPECT_TRUE(box->Flags.Empty());
     EXPECT_EQ(box->FirstUnseenMsg, 0);
 
-    std::string alert;
-    ParseSelectResponse(*box, {"OK [ALERT] Mailbox is over quota"}, [&](const std::string &t) { alert = t; });
-    EXPECT_EQ(alert, "OK [ALERT] Mailbox is over quota");
-
     EXPECT_THROW(ParseSelectResponse(*box, {"OK [UNSEEN seven]"}), EConvertError);
 }
 
@@ -140,9 +113,6 @@ TEST(IMAPMailBox, ExpungeLinesAreRecorded) {
     box->Messages.Add();
     EXPECT_THROW(box->Messages.Items(1), EListError);
     EXPECT_THROW(box->Messages.Items(-1), EListError);
-    box->Clear();
-    EXPECT_EQ(box->Messages.Count(), 0);
-    EXPECT_TRUE(box->DeletedMsgs.empty());
 }
 
 TEST(IMAPFlags, NamesBothWays) {
@@ -190,20 +160,17 @@ TEST(IMAPFetchLine, SizeLiteralUidAndFlags) {
 
     EXPECT_FALSE(s.ParseFetchLine("3 EXISTS", "FLAGS"));
     EXPECT_FALSE(s.ParseFetchLine("OK [ALERT] hi", "FLAGS"));
-    EXPECT_THROW(s.ParseFetchLine("3 FETCH FLAGS", "FLAGS"), ENetReplyIMAP4Error);
-    EXPECT_THROW(s.ParseFetchLine("3 FETCH (FLAGS (\\Seen)", "FLAGS"), ENetReplyIMAP4Error);
-    EXPECT_THROW(s.ParseFetchLine("3 FETCH (RFC822 {12} trailing", "RFC822"), ENetReplyIMAP4Error);
-    EXPECT_THROW(s.ParseFetchLine("3 FETCH (RFC822 {99999999999999999999}", "RFC822"), ENetReplyIMAP4Error);
-    EXPECT_THROW(s.ParseFetchLine("3 FETCH (FLAGS (((", "FLAGS"), ENetReplyIMAP4Error);
-    EXPECT_THROW(s.ParseFetchLine("3 FETCH (X \"open", "FLAGS"), ENetReplyIMAP4Error);
+    for (auto [line, item] : std::vector<std::pair<const char *, const char *>>{
+             {"3 FETCH FLAGS", "FLAGS"}, {"3 FETCH (FLAGS (\\Seen)", "FLAGS"},
+             {"3 FETCH (RFC822 {12} trailing", "RFC822"}, {"3 FETCH (RFC822 {99999999999999999999}", "RFC822"},
+             {"3 FETCH (FLAGS (((", "FLAGS"}, {"3 FETCH (X \"open", "FLAGS"}})
+        EXPECT_THROW(s.ParseFetchLine(line, item), ENetReplyIMAP4Error) << line;
 }
 
 TEST(IMAPFetchLine, TrailingLiterals) {
-    EXPECT_EQ(TrailingLiteralSize("* LIST () \"/\" {12}"), 12);
-    EXPECT_EQ(TrailingLiteralSize("x {7+}"), 7);
-    EXPECT_EQ(TrailingLiteralSize("text with {braces}"), -1);
-    EXPECT_EQ(TrailingLiteralSize("no literal"), -1);
-    EXPECT_EQ(TrailingLiteralSize(""), -1);
+    for (auto [line, size] : std::vector<std::pair<const char *, int64_t>>{
+             {"* LIST () \"/\" {12}", 12}, {"x {7+}", 7}, {"text with {braces}", -1}, {"no literal", -1}, {"", -1}})
+        EXPECT_EQ(TrailingLiteralSize(line), size) << line;
     EXPECT_THROW(TrailingLiteralSize("{1234567890123456}"), ENetReplyIMAP4Error);
 }
 
@@ -218,14 +185,12 @@ TEST(IMAPNames, ModifiedUTF7) {
     EXPECT_EQ(TNetMUTF7::Encode("Entw\xFCrfe"), "Entw&APw-rfe");
     EXPECT_EQ(TNetMUTF7::Encode("Entwürfe"), "Entw&APw-rfe");
     EXPECT_EQ(TNetMUTF7::Encode("A&B"), "A&-B");
-    EXPECT_EQ(TNetMUTF7::Encode("INBOX"), "INBOX");
     // RFC 3501's own example, and a character outside the BMP as a pair.
     EXPECT_EQ(TNetMUTF7::Encode("~peter/mail/台北/日本語"), "~peter/mail/&U,BTFw-/&ZeVnLIqe-");
     EXPECT_EQ(TNetMUTF7::Encode("😀"), "&2D3eAA-");
     EXPECT_EQ(TNetMUTF7::Encode("a\tb"), "a&AAk-b");
     for (std::string name : {"Entwürfe", "A&B", "~peter/mail/台北/日本語", "x😀y&z ü", "&", "ÄÖÜ/äöü"})
         EXPECT_EQ(TNetMUTF7::Decode(TNetMUTF7::Encode(name)), name) << name;
-    EXPECT_EQ(TNetMUTF7::Decode("&ZeVnLIqe-"), "日本語");
     for (const char *bad : {"&", "&Jjo", "&AGE-", "&2D3-", "&3gA-", "&U,BTF-", "a\x80", "&!!-"})
         EXPECT_FALSE(TNetMUTF7::Valid(bad)) << bad;
     EXPECT_THROW(TNetMUTF7::Decode("&Jjo"), ENetReplyIMAP4Error);
