@@ -90,6 +90,7 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
     }
     bool quoted = false, atSeen = false, brackets = false, inAddress = false;
     int depth = 0;
+    size_t quoteMark = 0;  // length of the target when the quoted run began
     size_t pos = 0;  // the handled front of s is cut by moving pos
     for (;;) {
         const char *set;
@@ -136,11 +137,12 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
                         Name += before;
                 }
                 quoted = true;
+                quoteMark = inAddress ? Address.size() : Name.size();
             } else {
-                if (inAddress)
-                    Address += Trim(before);
-                else
-                    Name += Trim(before);
+                // Blanks at the run's edges go; the blank after an escaped
+                // quote inside it is part of the name ("B \"the\" one").
+                std::string &target = inAddress ? Address : Name;
+                target += target.size() > quoteMark ? TrimRight(before) : Trim(before);
                 quoted = false;
             }
             pos = p + 1;

@@ -91,6 +91,7 @@ TEST(EMailAddress, Rendering) {
         {"Two Words", "a@b.c", "Two Words <a@b.c>"},
         {"Comma, Name", "a@b.c", "\"Comma, Name\" <a@b.c>"},
         {"Say \"hi\"", "a@b.c", "\"Say \\\"hi\\\"\" <a@b.c>"},
+        {"B \"the\" one", "b@y.org", "\"B \\\"the\\\" one\" <b@y.org>"},
         {"Nobody", "", "Nobody <>"},
         {"", "odd local@x", "<\"odd local\"@x>"},
     };
@@ -99,6 +100,11 @@ TEST(EMailAddress, Rendering) {
         a.Name = c.name;
         a.Address = c.address;
         EXPECT_EQ(a.Text(), c.text);
+        // What is written reads back as it was.
+        TNetEMailAddressItem back;
+        back.SetText(c.text);
+        EXPECT_EQ(back.Name, c.name) << c.text;
+        EXPECT_EQ(back.Address, c.address) << c.text;
     }
     TNetEMailAddressItem u;
     u.Address = "a@b@c.d";
