@@ -613,8 +613,13 @@ void TNetMessage::ReceiveBodyParts(TNetMessageSource &source) {
         while (source.ReadLine(line)) {
             auto decoder = TNetMessageDecoderList::CheckForStartOf(*this, source, line);
             if (!decoder) {
-                // Lines after the parts of a MIME message are its epilogue.
-                if (!(mime && partsStarted)) Body.Add(line);
+                // Lines after the parts of a MIME message are its epilogue;
+                // the closing line of a level whose last part was itself a
+                // multipart arrives here and closes that level.
+                if (!(mime && partsStarted))
+                    Body.Add(line);
+                else if (BoundaryStack.Count() > 0 && SameText(TrimRight(line), "--" + BoundaryStack.Boundary() + "--"))
+                    BoundaryStack.Pop();
                 continue;
             }
             if (!partsStarted) RemoveTrailingEmptyLine(Body);

@@ -237,7 +237,7 @@ TEST(MessageBody, MultipartStructureOfOddAndDamagedMessages) {
          "|multipart/alternative@-1|text/plain@0 text\r\n|application/pdf@-1 [a.pdf] PDF", true},
         // Parts without a type take the one their place gives.
         {kDigest, "|text/plain@-1 plain\r\n|Multipart/Digest@-1|message/rfc822@1 Subject: digested\r\n\r\nbody\r\n",
-         false},
+         true},
         // A part without a blank line after its headers ends at the next delimiter.
         {kMultipart + "--b\r\nContent-Type: text/plain\r\n"
                       "--b\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n"
