@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <climits>
+#include <mutex>
+#include <random>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,20 +47,91 @@ public:
     int Fd;
 };
 
-// A temporary output file beside the target; removed unless committed, so a
-// failed entry never leaves a truncated file or destroys the older one.
+// An open folder, closed when it goes.
+struct TFolderFd {
+    int Fd = -1;
+    TFolderFd() = default;
+    TFolderFd(const TFolderFd &) = delete;
+    TFolderFd &operator=(const TFolderFd &) = delete;
+    ~TFolderFd() { Reset(-1); }
+    void Reset(int fd) {
+        if (Fd >= 0) ::close(Fd);
+        Fd = fd;
+    }
+};
+
+// The real path of an open folder ("" when unknown).
+std::string RealPathOf(int fd) {
+    char buf[PATH_MAX];
+    std::string link = "/proc/self/fd/" + std::to_string(fd);
+    return ::realpath(link.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+enum TFolderWalk { fwOk, fwOutside, fwCannotMake };
+
+// Opens the folder rel (levels separated by "/") below the open folder base,
+// making missing levels when make is set. A level that is a link is
+// followed only while it stays below base: a link planted in the program
+// folder must not carry the files of an archive anywhere else.
+TFolderWalk OpenBelow(int baseFd, const std::string &rel, bool make, TFolderFd &out) {
+    std::string baseReal = RealPathOf(baseFd);
+    if (baseReal.empty()) return fwCannotMake;
+    TFolderFd cur;
+    cur.Reset(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
+    if (cur.Fd < 0) return fwCannotMake;
+    for (size_t start = 0; start < rel.size();) {
+        size_t end = rel.find('/', start);
+        if (end == std::string::npos) end = rel.size();
+        std::string comp = rel.substr(start, end - start);
+        start = end + 1;
+        if (comp.empty() || comp == ".") continue;
+        int fd = ::openat(cur.Fd, comp.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT && make) {
+            if (::mkdirat(cur.Fd, comp.c_str(), 0777) != 0 && errno != EEXIST) return fwCannotMake;
+            fd = ::openat(cur.Fd, comp.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (fd < 0) {
+            struct stat st;
+            if (::fstatat(cur.Fd, comp.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode))
+                return fwCannotMake;
+            fd = ::openat(cur.Fd, comp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd < 0) return fwOutside;
+            std::string real = RealPathOf(fd);
+            bool inside = !real.empty() && (real == baseReal || baseReal == "/" ||
+                                            real.compare(0, baseReal.size() + 1, baseReal + "/") == 0);
+            if (!inside) {
+                ::close(fd);
+                return fwOutside;
+            }
+        }
+        cur.Reset(fd);
+    }
+    out.Reset(cur.Fd);
+    cur.Fd = -1;
+    return fwOk;
+}
+
+// A temporary output file beside the target, in the open folder that holds
+// it; removed unless committed, so a failed entry never leaves a truncated
+// file or destroys the older one. Committing replaces a link under the
+// target's name instead of writing through it.
 class TTempOutput {
 public:
-    explicit TTempOutput(const std::string &target) {
-        std::string folder = ExtractFilePath(target);
+    TTempOutput(int folderFd, const std::string &name) : Folder(folderFd) {
+        static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
         // Short enough for any file-name limit, whatever the target's length.
-        Path = folder + "." + ExtractFileName(target).substr(0, 64) + ".XXXXXX";
-        Fd = ::mkstemp(Path.data());
-        if (Fd < 0) Path.clear();
+        std::string stem = "." + name.substr(0, 64) + ".";
+        for (int attempt = 0; attempt < 100 && Fd < 0; ++attempt) {
+            std::string candidate = stem;
+            for (int i = 0; i < 6; ++i) candidate += letters[NextRandom() % (sizeof letters - 1)];
+            Fd = ::openat(Folder, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (Fd >= 0) Name = candidate;
+            else if (errno != EEXIST) break;
+        }
     }
     ~TTempOutput() {
         if (Fd >= 0) ::close(Fd);
-        if (!Path.empty()) ::unlink(Path.c_str());
+        if (!Name.empty()) ::unlinkat(Folder, Name.c_str(), 0);
     }
     bool Ok() const { return Fd >= 0; }
     bool Commit(const std::string &target) {
@@ -67,12 +140,21 @@ public:
             return false;
         }
         Fd = -1;
-        if (::rename(Path.c_str(), target.c_str()) != 0) return false;
-        Path.clear();
+        if (::renameat(Folder, Name.c_str(), Folder, target.c_str()) != 0) return false;
+        Name.clear();
         return true;
     }
-    std::string Path;
+    int Folder;
+    std::string Name;
     int Fd = -1;
+
+private:
+    static uint64_t NextRandom() {
+        static std::mt19937_64 gen{std::random_device{}()};
+        static std::mutex lock;
+        std::lock_guard<std::mutex> guard(lock);
+        return gen();
+    }
 };
 
 // Chunk size for reading entry data: 1 MiB, halved while one chunk's buffers
@@ -308,19 +390,41 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
     std::string target = absolute ? rel : ResolveTarget(base, rel);
     if (target.size() >= PATH_MAX) throw EZipException(19, {item.Name}, this);
     bool folder = item.IsFolder() || (!rel.empty() && rel.back() == '/');
-    if (Options.CreateDirs) {
-        std::string dir = folder ? target : ExtractFilePath(target);
-        if (!dir.empty() && !DirectoryExists(dir) && !ForceDirectories(dir))
-            throw EZipException(20, {dir}, this);
-    } else {
+    if (!Options.CreateDirs) {
         if (folder) return eoDone;
         target = absolute ? rel : ResolveTarget(base, ExtractFileName(rel));
     }
+    std::string dir = folder ? target : ExtractFilePath(target);
+    // The folder that receives the file, held open so that nothing swapped
+    // in on the way redirects the write.
+    TFolderFd dirFd;
+    auto openFolder = [&](const std::string &path) {
+        if (Options.CreateDirs && !path.empty() && !DirectoryExists(path) && !ForceDirectories(path))
+            throw EZipException(20, {path}, this);
+        dirFd.Reset(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dirFd.Fd < 0) throw EZipException(20, {path}, this);
+    };
+    if (absolute) {
+        openFolder(dir);  // the caller's handler chose it
+    } else {
+        TFolderFd baseFd;
+        std::string baseDir = ExcludeTrailingPathDelimiter(base);
+        if (Options.CreateDirs && !baseDir.empty() && !DirectoryExists(baseDir) && !ForceDirectories(baseDir))
+            throw EZipException(20, {baseDir}, this);
+        baseFd.Reset(::open(baseDir.empty() ? "/" : baseDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (baseFd.Fd < 0) throw EZipException(20, {baseDir}, this);
+        switch (OpenBelow(baseFd.Fd, dir.substr(std::min(base.size(), dir.size())), Options.CreateDirs, dirFd)) {
+            case fwOk: break;
+            case fwOutside: throw EZipException(19, {item.Name}, this);
+            case fwCannotMake: throw EZipException(20, {dir}, this);
+        }
+    }
     if (folder) return eoDone;
+    std::string leaf = ExtractFileName(target);
 
     time_t entryTime = DosDateTimeToUnix(item.ModDate, item.ModTime);
     struct stat st;
-    if (::lstat(target.c_str(), &st) == 0) {
+    if (::fstatat(dirFd.Fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(st.st_mode)) throw EZipException(19, {target}, this);
         bool readOnly = S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
         if (readOnly && !Options.ReplaceReadOnly) return eoSkipped;
@@ -330,7 +434,14 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
                 bool confirm = false;
                 DoConfirmOverwrite(original, dest, confirm);
                 if (!confirm) return eoSkipped;
-                target = ZipSlashes(dest, '\\', '/');
+                std::string chosen = ZipSlashes(dest, '\\', '/');
+                if (chosen != target) {
+                    // Another name the caller chose: its folder is theirs too.
+                    target = chosen;
+                    leaf = ExtractFileName(target);
+                    if (leaf.empty()) throw EZipException(19, {target}, this);
+                    openFolder(ExtractFilePath(target));
+                }
                 break;
             }
             case omNever: return eoSkipped;
@@ -344,7 +455,7 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
         }
     }
 
-    TTempOutput out(target);
+    TTempOutput out(dirFd.Fd, leaf);
     if (!out.Ok()) throw EZipException(19, {target}, this);
     TFdSink sink(out.Fd);
     bool checksOk = false;
@@ -362,7 +473,7 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
         if (uint32_t(attr) & faReadOnly) mode &= ~0222u;
     }
     ::fchmod(out.Fd, mode);
-    if (!out.Commit(target)) throw EZipException(19, {target}, this);
+    if (!out.Commit(leaf)) throw EZipException(19, {target}, this);
     return eoDone;
 }
 

@@ -466,3 +466,38 @@ open(')" + Zip("overlap.zip") + R"(', 'wb').write(outer + cd + end)
     // Info-ZIP's unzip refuses the archive too.
     EXPECT_NE(RunTool("unzip -tq " + ShellQuote(Zip("overlap.zip"))), 0);
 }
+
+TEST_F(ZipTest, PlantedLinksInTheTargetAreNeverFollowedOut) {
+    std::string elsewhere = Tmp.Path() + "elsewhere/";
+    ForceDirectories(elsewhere);
+    WriteTestFile(elsewhere + "secret.txt", "keep");
+    Py("import zipfile\n"
+       "with zipfile.ZipFile('" + Zip("links.zip") + "', 'w') as zf:\n"
+       "    zf.writestr('Lang/x.txt', b'through the folder link')\n"
+       "    zf.writestr('lang/new/y.txt', b'through the folder link, made folder')\n"
+       "    zf.writestr('name.txt', b'replaces the file link')\n"
+       "    zf.writestr('Inner/z.txt', b'a link that stays inside')\n"
+       "    zf.writestr('good.txt', b'good')\n");
+    ForceDirectories(Out() + "Real");
+    ASSERT_EQ(::symlink(elsewhere.c_str(), (Out() + "Lang").c_str()), 0);
+    ASSERT_EQ(::symlink((elsewhere + "secret.txt").c_str(), (Out() + "name.txt").c_str()), 0);
+    ASSERT_EQ(::symlink("Real", (Out() + "Inner").c_str()), 0);
+    TZipArchiver zip;
+    Open(zip, Zip("links.zip"));
+    RecordNatives(zip);
+    zip.ExtractMatching();
+    // Nothing was written or made outside the target.
+    EXPECT_EQ(ListDirectory(elsewhere, true, true), std::vector<std::string>{"secret.txt"});
+    EXPECT_EQ(ReadFileToString(elsewhere + "secret.txt"), "keep");
+    // A link to a file is replaced, not written through.
+    struct stat st;
+    ASSERT_EQ(::lstat((Out() + "name.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFileToString(Out() + "name.txt"), "replaces the file link");
+    // A folder link that stays below the target is used.
+    EXPECT_EQ(ReadFileToString(Out() + "Real/z.txt"), "a link that stays inside");
+    EXPECT_EQ(ReadFileToString(Out() + "good.txt"), "good");
+    std::set<std::string> failed(zip.LastResult().Failed.begin(), zip.LastResult().Failed.end());
+    EXPECT_EQ(failed, (std::set<std::string>{"Lang/x.txt", "lang/new/y.txt"}));
+    EXPECT_EQ(LeftoverTemporaries(Out()), 0);
+}
