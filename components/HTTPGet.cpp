@@ -15,6 +15,7 @@
 #include <mutex>
 #include <random>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
 
@@ -134,6 +135,7 @@ public:
     const bool ToFile;
     int StallTimeout = 60, ConnectTimeout = 30;
     int64_t MaxStringSize = 0;
+    int64_t MaxFileSize = 0;
 
     // Results, valid after Join.
     bool Result = false;
@@ -199,6 +201,15 @@ bool THTTPGetThread::CheckAnswer() {
     if (length < 0 && BinaryData) return Fail("The answer has no Content-Length");
     if (!ToFile && length > MaxStringSize)
         return Fail(Format("The answer is larger than %lld bytes", (long long)MaxStringSize));
+    if (ToFile && MaxFileSize > 0 && length > MaxFileSize)
+        return Fail(Format("The answer is larger than %lld bytes", (long long)MaxFileSize));
+    if (ToFile && length > 0) {
+        // Refused before the first byte instead of filling the drive (and
+        // starving everything else that writes there) only to fail then.
+        struct statvfs fs;
+        if (::fstatvfs(FFd, &fs) == 0 && uint64_t(length) > uint64_t(fs.f_bavail) * uint64_t(fs.f_frsize))
+            return Fail(Format("Not enough disk space for %lld bytes", (long long)length));
+    }
     TotalSize = length < 0 ? 0 : int64_t(length);
     ProgressTotal = TotalSize;
     return true;
@@ -211,6 +222,10 @@ size_t THTTPGetThread::Write(const char *data, size_t size) {
     FLastActivity = std::chrono::steady_clock::now();
     int64_t done = Readed.load();
     if (ToFile) {
+        if (MaxFileSize > 0 && done + int64_t(size) > MaxFileSize) {
+            Fail(Format("The answer is larger than %lld bytes", (long long)MaxFileSize));
+            return 0;
+        }
         size_t left = size;
         const char *p = data;
         while (left > 0) {
@@ -387,6 +402,7 @@ void THTTPGet::Start(bool toFile) {
     w->StallTimeout = StallTimeout;
     w->ConnectTimeout = ConnectTimeout;
     w->MaxStringSize = MaxStringSize;
+    w->MaxFileSize = MaxFileSize;
     // Started before it is kept: a thread that cannot start (no memory or
     // threads left) leaves the component idle, so the next start can run.
     // Its completion is queued, so it cannot arrive before it is kept.

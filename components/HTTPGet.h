@@ -8,6 +8,8 @@
 //   worker has been joined; a handler may start the next download.
 // - Only a 2xx answer whose body arrived whole counts as success. With
 //   BinaryData on, an answer without Content-Length is a failure.
+// - A file download larger than MaxFileSize, or announced larger than the
+//   free space of the target's drive, fails as soon as that is known.
 // - A file download is written to a temporary name beside the target and
 //   renamed over it only when complete: a failed or aborted download leaves
 //   no partial file under the target's name and keeps an existing file.
@@ -60,6 +62,7 @@ public:
     int StallTimeout = 60;                        // seconds without a byte; 0 = none
     int ConnectTimeout = 30;                      // seconds
     int64_t MaxStringSize = int64_t(64) << 20;    // bytes kept by StartStringDownload
+    int64_t MaxFileSize = int64_t(1) << 30;       // bytes written by StartFileDownload; 0 = none
 
     TOnProgressEvent OnProgress;      // after data arrived; coalesced
     TOnDoneFileEvent OnDoneFile;      // file complete under FileName

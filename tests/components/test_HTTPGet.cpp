@@ -241,6 +241,40 @@ TEST_F(HTTPGetTest, MemoryTargetIsBounded) {
     EXPECT_EQ(Rec.text, HttpPatternBytes(4096));
 }
 
+// A file target is bounded too: a hostile server could otherwise fill the
+// drive before the download fails.
+TEST_F(HTTPGetTest, FileTargetIsBoundedBySizeAndFreeSpace) {
+    struct Case {
+        std::string path;
+        bool binary;
+        int64_t maxFileSize;
+        bool refusedAtOnce;  // before a single byte was written
+    } cases[] = {
+        {"/_big?size=10000", true, 4096, true},
+        {"/_nolength?size=3000000", false, 4096, false},
+        // Announced larger than any drive here: refused, though no size limit is set.
+        {"/_stall?announce=" + std::to_string(int64_t(1) << 60) + "&send=1000&hold=30", true, 0, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path);
+        Fresh();
+        Get->BinaryData = c.binary;
+        Get->MaxFileSize = c.maxFileSize;
+        Get->StallTimeout = 5;
+        WriteTestFile(Out.File("target.bin"), "previous version");
+        FetchFile(Server->Url(c.path));
+        EXPECT_EQ(Rec.errors, 1);
+        if (c.refusedAtOnce) EXPECT_TRUE(Rec.progress.empty()) << Get->LastErrorText();
+        EXPECT_EQ(ReadFileToString(Out.File("target.bin")), "previous version");
+        EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
+    }
+    Fresh();
+    Get->MaxFileSize = 4096;
+    FetchFile(Server->Url("/_big?size=4096"));
+    ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
+    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), HttpPatternBytes(4096));
+}
+
 TEST_F(HTTPGetTest, RequestsAsTheServerSeesThem) {
     const std::string bare = "127.0.0.1:" + std::to_string(Server->Port());
     using Texts = std::vector<std::string>;
