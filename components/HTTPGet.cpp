@@ -25,6 +25,14 @@ namespace {
 
 std::once_flag GCurlInit;
 
+std::mutex GCAFileLock;
+std::string GCAFile;
+
+std::string CAFile() {
+    std::lock_guard<std::mutex> guard(GCAFileLock);
+    return GCAFile;
+}
+
 // Values that end up in request headers come from callers; a CR or LF in them
 // would let a caller's text start a header of its own.
 std::string HeaderSafe(std::string_view s) {
@@ -85,6 +93,11 @@ int CreateTempBeside(const std::string &target, std::string &tempName) {
 }
 
 }  // namespace
+
+void SetHTTPGetCAFile(const std::string &fileName) {
+    std::lock_guard<std::mutex> guard(GCAFileLock);
+    GCAFile = fileName;
+}
 
 // The worker: one download on its own thread, touching only its own copies of
 // the request. The owner reads the results after joining it.
@@ -265,7 +278,12 @@ bool THTTPGetThread::Transfer() {
     CURL *e = FEasy;
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // Leaving TLS on a redirect would hand the rest of the download to
+    // anyone on the way.
+    bool tls = Copy(url, 1, 8) == "https://";
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, tls ? "https" : "http,https");
+    std::string caFile = CAFile();
+    if (!caFile.empty()) curl_easy_setopt(e, CURLOPT_CAINFO, caFile.c_str());
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));

@@ -6,6 +6,8 @@
 //   waits for the GUI, so a GUI that waits for the worker cannot deadlock.
 // - OnDoneFile, OnDoneString and OnError run on the owner's thread, after the
 //   worker has been joined; a handler may start the next download.
+// - A redirect may lead to http or https only; from an https address only
+//   to https, so a download asked for over TLS never continues in clear.
 // - Only a 2xx answer whose body arrived whole counts as success. With
 //   BinaryData on, an answer without Content-Length is a failure.
 // - A file download larger than MaxFileSize, or announced larger than the
@@ -28,6 +30,11 @@
 
 class THTTPGet;
 class THTTPGetThread;
+
+// The certificate authorities (a PEM file) that HTTPS downloads trust
+// instead of the system's; empty restores the system's. Tests point it at
+// their own authority.
+void SetHTTPGetCAFile(const std::string &fileName);
 
 using TOnProgressEvent = std::function<void(THTTPGet *Sender, int64_t TotalSize, int64_t Readed)>;
 using TOnDoneFileEvent =

@@ -264,7 +264,9 @@ TEST_F(HTTPGetTest, FileTargetIsBoundedBySizeAndFreeSpace) {
         WriteTestFile(Out.File("target.bin"), "previous version");
         FetchFile(Server->Url(c.path));
         EXPECT_EQ(Rec.errors, 1);
-        if (c.refusedAtOnce) EXPECT_TRUE(Rec.progress.empty()) << Get->LastErrorText();
+        if (c.refusedAtOnce) {
+            EXPECT_TRUE(Rec.progress.empty()) << Get->LastErrorText();
+        }
         EXPECT_EQ(ReadFileToString(Out.File("target.bin")), "previous version");
         EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
     }
@@ -327,6 +329,26 @@ TEST_F(HTTPGetTest, HttpsServerWithAnUntrustedCertificateIsRefused) {
     EXPECT_EQ(Rec.errors, 1);
     EXPECT_TRUE(ContainsText(Get->LastErrorText(), "certificate")) << Get->LastErrorText();
     EXPECT_TRUE(OutFiles().empty());
+}
+
+TEST_F(HTTPGetTest, HttpsDownloadNeverFollowsARedirectIntoPlainHttp) {
+    const TestPKI &pki = TestPKI::Get();
+    SetHTTPGetCAFile(pki.CAFile);
+    struct Restore {
+        ~Restore() { SetHTTPGetCAFile(""); }
+    } restore;
+    HttpTestServer tls(Www.Path(), pki.ServerCert, pki.Key);
+    // Within TLS a redirect is followed.
+    FetchFile(tls.Url("/_redirect?to=/file.bin"));
+    ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
+    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), HttpPatternBytes(1000));
+
+    Fresh();
+    WriteTestFile(Out.File("target.bin"), "previous version");
+    FetchFile(tls.Url("/_redirect?to=" + Server->Url("/file.bin")));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), "previous version");
+    EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
 }
 
 TEST_F(HTTPGetTest, CredentialsAnswerTheServersChallenge) {
