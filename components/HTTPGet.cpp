@@ -79,7 +79,8 @@ bool RequestURL(const std::string &url, std::string &out, std::string &error) {
 // A fresh file beside target that no one else has opened; -1 on failure.
 int CreateTempBeside(const std::string &target, std::string &tempName) {
     std::string dir = ExtractFilePath(target);
-    std::string base = "." + ExtractFileName(target) + ".part-";
+    // Short enough for any file-name limit, whatever the target's length.
+    std::string base = "." + ExtractFileName(target).substr(0, 64) + ".part-";
     std::random_device rd;
     std::mt19937_64 gen((uint64_t(rd()) << 32) ^ rd());
     for (int i = 0; i < 100; ++i) {

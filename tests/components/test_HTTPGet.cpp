@@ -106,6 +106,14 @@ TEST_F(HTTPGetTest, WholeFileArrivesWithProgressAndNoLeftovers) {
     EXPECT_EQ(Get->LastStatusCode(), 200);
     EXPECT_EQ(OutFiles(), std::vector<std::string>{"target.bin"});
     EXPECT_FALSE(Get->Running());
+
+    // A name as long as a file name may be still gets its temporary beside it.
+    const std::string longName(250, 'n');
+    Reset();
+    FetchFile(Server->Url("/file.bin"), longName);
+    ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
+    EXPECT_EQ(ReadFileToString(Out.File(longName)), HttpPatternBytes(1000));
+    EXPECT_EQ(OutFiles().size(), 2u);
 }
 
 TEST_F(HTTPGetTest, SuccessfulFileDownloads) {
