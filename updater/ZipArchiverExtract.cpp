@@ -402,7 +402,9 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
         if (Options.CreateDirs && !path.empty() && !DirectoryExists(path) && !ForceDirectories(path))
             throw EZipException(20, {path}, this);
         dirFd.Reset(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dirFd.Fd < 0) throw EZipException(20, {path}, this);
+        // Without folders of its own to make, a missing folder means the
+        // file cannot be made.
+        if (dirFd.Fd < 0) throw Options.CreateDirs ? EZipException(20, {path}, this) : EZipException(19, {target}, this);
     };
     if (absolute) {
         openFolder(dir);  // the caller's handler chose it
@@ -412,7 +414,8 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
         if (Options.CreateDirs && !baseDir.empty() && !DirectoryExists(baseDir) && !ForceDirectories(baseDir))
             throw EZipException(20, {baseDir}, this);
         baseFd.Reset(::open(baseDir.empty() ? "/" : baseDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (baseFd.Fd < 0) throw EZipException(20, {baseDir}, this);
+        if (baseFd.Fd < 0)
+            throw Options.CreateDirs ? EZipException(20, {baseDir}, this) : EZipException(19, {target}, this);
         switch (OpenBelow(baseFd.Fd, dir.substr(std::min(base.size(), dir.size())), Options.CreateDirs, dirFd)) {
             case fwOk: break;
             case fwOutside: throw EZipException(19, {item.Name}, this);

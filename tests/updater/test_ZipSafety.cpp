@@ -501,3 +501,22 @@ TEST_F(ZipTest, PlantedLinksInTheTargetAreNeverFollowedOut) {
     EXPECT_EQ(failed, (std::set<std::string>{"Lang/x.txt", "lang/new/y.txt"}));
     EXPECT_EQ(LeftoverTemporaries(Out()), 0);
 }
+
+TEST_F(ZipTest, WithoutCreateDirsOnlyBareNamesLandInTheExistingTarget) {
+    Py("import zipfile\n"
+       "with zipfile.ZipFile('" + Zip("flat.zip") + "', 'w') as zf:\n"
+       "    zf.writestr('deep/er/a.txt', b'a')\n"
+       "    zf.writestr('folder/', b'')\n");
+    TZipArchiver zip;
+    Open(zip, Zip("flat.zip"));
+    zip.Options.CreateDirs = false;
+    zip.ExtractMatching();
+    EXPECT_TRUE(zip.LastResult().Ok());
+    EXPECT_EQ(ListDirectory(Out(), true, true), std::vector<std::string>{"a.txt"});
+    // A target folder that is not there is not made either.
+    zip.BaseDir = Tmp.Path() + "missing";
+    RecordNatives(zip);
+    zip.ExtractMatching();
+    EXPECT_EQ(Natives, std::vector<int>{19});
+    EXPECT_FALSE(DirectoryExists(Tmp.Path() + "missing"));
+}
