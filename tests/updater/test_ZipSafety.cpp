@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <set>
 #include <unistd.h>
+#include <csignal>
+#include <sys/resource.h>
 
 TEST_F(ZipTest, NamesThatClimbOutAreRefusedAndTheRestGoesOn) {
     std::string outside = "/tmp/twzip-slip-" + std::to_string(::getpid());
@@ -519,4 +521,32 @@ TEST_F(ZipTest, WithoutCreateDirsOnlyBareNamesLandInTheExistingTarget) {
     zip.ExtractMatching();
     EXPECT_EQ(Natives, std::vector<int>{19});
     EXPECT_FALSE(DirectoryExists(Tmp.Path() + "missing"));
+}
+
+// A drive that fills up half-way through an entry (here: a file size
+// limit) fails that entry alone and keeps the file it was to replace.
+TEST_F(ZipTest, AWriteThatFailsHalfWayKeepsTheOlderFile) {
+    Py("import zipfile\n"
+       "with zipfile.ZipFile('" + Zip("big.zip") + "', 'w', zipfile.ZIP_DEFLATED) as zf:\n"
+       "    zf.writestr('big.bin', b'x' * 3000000)\n"
+       "    zf.writestr('small.txt', b'small')\n");
+    ForceDirectories(Out());
+    WriteTestFile(Out() + "big.bin", "older");
+    TZipArchiver zip;
+    Open(zip, Zip("big.zip"));
+    RecordNatives(zip);
+    struct rlimit old;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 1000000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    zip.ExtractMatching();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(Natives, std::vector<int>{46});
+    EXPECT_EQ(ReadFileToString(Out() + "big.bin"), "older");
+    EXPECT_EQ(ReadFileToString(Out() + "small.txt"), "small");
+    EXPECT_FALSE(zip.LastResult().Ok());
+    EXPECT_EQ(LeftoverTemporaries(Out()), 0);
 }
