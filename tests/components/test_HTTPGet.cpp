@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <memory>
 #include <string>
@@ -114,6 +115,19 @@ TEST_F(HTTPGetTest, WholeFileArrivesWithProgressAndNoLeftovers) {
     ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
     EXPECT_EQ(ReadFileToString(Out.File(longName)), HttpPatternBytes(1000));
     EXPECT_EQ(OutFiles().size(), 2u);
+}
+
+TEST_F(HTTPGetTest, ATargetThatIsALinkIsReplacedNotWrittenThrough) {
+    TempDir elsewhere;
+    WriteTestFile(elsewhere.File("victim"), "keep");
+    ASSERT_EQ(::symlink(elsewhere.File("victim").c_str(), Out.File("target.bin").c_str()), 0);
+    FetchFile(Server->Url("/file.bin"));
+    ASSERT_EQ(Rec.done, 1) << Get->LastErrorText();
+    EXPECT_EQ(ReadFileToString(elsewhere.File("victim")), "keep");
+    struct stat st;
+    ASSERT_EQ(::lstat(Out.File("target.bin").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFileToString(Out.File("target.bin")), HttpPatternBytes(1000));
 }
 
 TEST_F(HTTPGetTest, SuccessfulFileDownloads) {
