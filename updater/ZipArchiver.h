@@ -283,6 +283,11 @@ private:
     // without regard to case (archives made on Windows name them freely).
     std::string ResolveTarget(const std::string &base, const std::string &rel);
     std::map<std::string, std::map<std::string, std::string>> FNameCache;
+    // The folder the last entry went to, held open for the next entries of
+    // the same operation; shared, so that a nested operation that drops it
+    // does not close it under the entry that is using it.
+    struct TOpenFolder;
+    std::shared_ptr<TOpenFolder> FLastFolder;
 
     TZipCompressionLevel FCompressionLevel = clFastest;
     int FCompressionMode = 1;

@@ -74,28 +74,30 @@ enum TFolderWalk { fwOk, fwOutside, fwCannotMake };
 // followed only while it stays below base: a link planted in the program
 // folder must not carry the files of an archive anywhere else.
 TFolderWalk OpenBelow(int baseFd, const std::string &rel, bool make, TFolderFd &out) {
-    std::string baseReal = RealPathOf(baseFd);
-    if (baseReal.empty()) return fwCannotMake;
-    TFolderFd cur;
-    cur.Reset(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
-    if (cur.Fd < 0) return fwCannotMake;
+    std::string baseReal;  // only needed when a link turns up
+    TFolderFd cur;         // not open while the walk is still at the base
+    auto at = [&] { return cur.Fd >= 0 ? cur.Fd : baseFd; };
     for (size_t start = 0; start < rel.size();) {
         size_t end = rel.find('/', start);
         if (end == std::string::npos) end = rel.size();
         std::string comp = rel.substr(start, end - start);
         start = end + 1;
         if (comp.empty() || comp == ".") continue;
-        int fd = ::openat(cur.Fd, comp.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int fd = ::openat(at(), comp.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0 && errno == ENOENT && make) {
-            if (::mkdirat(cur.Fd, comp.c_str(), 0777) != 0 && errno != EEXIST) return fwCannotMake;
-            fd = ::openat(cur.Fd, comp.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (::mkdirat(at(), comp.c_str(), 0777) != 0 && errno != EEXIST) return fwCannotMake;
+            fd = ::openat(at(), comp.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
         if (fd < 0) {
             struct stat st;
-            if (::fstatat(cur.Fd, comp.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode))
+            if (::fstatat(at(), comp.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode))
                 return fwCannotMake;
-            fd = ::openat(cur.Fd, comp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (fd < 0) return fwOutside;
+            if (baseReal.empty()) baseReal = RealPathOf(baseFd);
+            fd = ::openat(at(), comp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd < 0 || baseReal.empty()) {
+                if (fd >= 0) ::close(fd);
+                return fwOutside;
+            }
             std::string real = RealPathOf(fd);
             bool inside = !real.empty() && (real == baseReal || baseReal == "/" ||
                                             real.compare(0, baseReal.size() + 1, baseReal + "/") == 0);
@@ -105,6 +107,10 @@ TFolderWalk OpenBelow(int baseFd, const std::string &rel, bool make, TFolderFd &
             }
         }
         cur.Reset(fd);
+    }
+    if (cur.Fd < 0) {
+        out.Reset(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
+        return out.Fd >= 0 ? fwOk : fwCannotMake;
     }
     out.Reset(cur.Fd);
     cur.Fd = -1;
@@ -179,6 +185,15 @@ struct TInflateGuard {
 
 }  // namespace
 
+struct TZipBaseArchiver::TOpenFolder {
+    std::string Base, Rel;
+    bool Made = false;  // opened with CreateDirs
+    int Fd = -1;
+    ~TOpenFolder() {
+        if (Fd >= 0) ::close(Fd);
+    }
+};
+
 // ---------------------------------------------------------------------------
 // Selecting and processing entries.
 
@@ -242,6 +257,7 @@ void TZipBaseArchiver::ProcessSelected(TZipProcessOperation op) {
             A->FEntriesDone = Done;
             A->FCancel = Cancel;
             A->FCurrentOp = Op;
+            A->FLastFolder.reset();
             A->LeaveOperation();
         }
     } restore{this, FEntriesTotal, FEntriesDone, FCancel, FCurrentOp};
@@ -257,6 +273,7 @@ void TZipBaseArchiver::ProcessSelected(TZipProcessOperation op) {
     FCancel = false;
     FCurrentOp = op;
     FNameCache.clear();
+    FLastFolder.reset();
 
     bool cancel = false;
     DoOverallProgress(0, op, ppStart, cancel);
@@ -397,37 +414,54 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
     std::string dir = folder ? target : ExtractFilePath(target);
     // The folder that receives the file, held open so that nothing swapped
     // in on the way redirects the write.
-    TFolderFd dirFd;
+    TFolderFd ownFolder;
+    std::shared_ptr<TOpenFolder> sharedFolder;
+    int dirFd = -1;
     auto openFolder = [&](const std::string &path) {
         if (Options.CreateDirs && !path.empty() && !DirectoryExists(path) && !ForceDirectories(path))
             throw EZipException(20, {path}, this);
-        dirFd.Reset(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        ownFolder.Reset(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         // Without folders of its own to make, a missing folder means the
         // file cannot be made.
-        if (dirFd.Fd < 0) throw Options.CreateDirs ? EZipException(20, {path}, this) : EZipException(19, {target}, this);
+        if (ownFolder.Fd < 0) throw Options.CreateDirs ? EZipException(20, {path}, this) : EZipException(19, {target}, this);
+        dirFd = ownFolder.Fd;
     };
     if (absolute) {
         openFolder(dir);  // the caller's handler chose it
     } else {
-        TFolderFd baseFd;
-        std::string baseDir = ExcludeTrailingPathDelimiter(base);
-        if (Options.CreateDirs && !baseDir.empty() && !DirectoryExists(baseDir) && !ForceDirectories(baseDir))
-            throw EZipException(20, {baseDir}, this);
-        baseFd.Reset(::open(baseDir.empty() ? "/" : baseDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (baseFd.Fd < 0)
-            throw Options.CreateDirs ? EZipException(20, {baseDir}, this) : EZipException(19, {target}, this);
-        switch (OpenBelow(baseFd.Fd, dir.substr(std::min(base.size(), dir.size())), Options.CreateDirs, dirFd)) {
-            case fwOk: break;
-            case fwOutside: throw EZipException(19, {item.Name}, this);
-            case fwCannotMake: throw EZipException(20, {dir}, this);
+        std::string relDir = dir.substr(std::min(base.size(), dir.size()));
+        sharedFolder = FLastFolder;
+        if (!sharedFolder || sharedFolder->Base != base || sharedFolder->Rel != relDir ||
+            sharedFolder->Made != Options.CreateDirs) {
+            TFolderFd baseFd;
+            std::string baseDir = ExcludeTrailingPathDelimiter(base);
+            if (Options.CreateDirs && !baseDir.empty() && !DirectoryExists(baseDir) && !ForceDirectories(baseDir))
+                throw EZipException(20, {baseDir}, this);
+            baseFd.Reset(::open(baseDir.empty() ? "/" : baseDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (baseFd.Fd < 0)
+                throw Options.CreateDirs ? EZipException(20, {baseDir}, this) : EZipException(19, {target}, this);
+            TFolderFd walked;
+            switch (OpenBelow(baseFd.Fd, relDir, Options.CreateDirs, walked)) {
+                case fwOk: break;
+                case fwOutside: throw EZipException(19, {item.Name}, this);
+                case fwCannotMake: throw EZipException(20, {dir}, this);
+            }
+            sharedFolder = std::make_shared<TOpenFolder>();
+            sharedFolder->Base = base;
+            sharedFolder->Rel = relDir;
+            sharedFolder->Made = Options.CreateDirs;
+            sharedFolder->Fd = walked.Fd;
+            walked.Fd = -1;
+            FLastFolder = sharedFolder;
         }
+        dirFd = sharedFolder->Fd;
     }
     if (folder) return eoDone;
     std::string leaf = ExtractFileName(target);
 
     time_t entryTime = DosDateTimeToUnix(item.ModDate, item.ModTime);
     struct stat st;
-    if (::fstatat(dirFd.Fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (::fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(st.st_mode)) throw EZipException(19, {target}, this);
         bool readOnly = S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
         if (readOnly && !Options.ReplaceReadOnly) return eoSkipped;
@@ -458,7 +492,7 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
         }
     }
 
-    TTempOutput out(dirFd.Fd, leaf);
+    TTempOutput out(dirFd, leaf);
     if (!out.Ok()) throw EZipException(19, {target}, this);
     TFdSink sink(out.Fd);
     bool checksOk = false;
