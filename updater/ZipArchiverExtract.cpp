@@ -458,6 +458,8 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::ExtractEntry(int index, TZipPr
     }
     if (folder) return eoDone;
     std::string leaf = ExtractFileName(target);
+    // A name that names the folder itself ("." or "a/..") is no file.
+    if (leaf.empty() || leaf == "." || leaf == "..") throw EZipException(19, {target}, this);
 
     time_t entryTime = DosDateTimeToUnix(item.ModDate, item.ModTime);
     struct stat st;
