@@ -385,6 +385,14 @@ TEST_F(HTTPGetTest, CredentialsAnswerTheServersChallenge) {
     FetchString(Server->Url("/_auth?user=anna&pass=s3cret"));
     EXPECT_EQ(Rec.errors, 1);
     EXPECT_EQ(Get->LastStatusCode(), 401);
+
+    // A redirect to another host name never carries the credentials along.
+    Reset();
+    Get->Password = "s3cret";
+    const std::string other = "http://localhost:" + std::to_string(Server->Port()) + "/_auth?user=anna%26pass=s3cret";
+    FetchString(Server->Url("/_redirect?to=" + other));
+    EXPECT_EQ(Rec.errors, 1);
+    EXPECT_EQ(Get->LastStatusCode(), 401);
 }
 
 TEST_F(HTTPGetTest, SecondStartWhileRunningIsIgnored) {
