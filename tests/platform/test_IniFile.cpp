@@ -106,6 +106,19 @@ TEST(IniFileWrite, LfFileStaysLfAndNewFileIsPrivate) {
     EXPECT_EQ(ReadFileToString(fresh), "[Sec]\r\nKey=\"'quoted'\"\r\n");
     EXPECT_EQ(TIniFile(fresh).ReadString("sec", "key", ""), "'quoted'");
     EXPECT_EQ(FileMode(fresh) & 0777, 0600u);
+
+    // An older copy that others could read does not keep the new text readable.
+    std::string wide = dir.File("wide.ini");
+    WriteTestFile(wide, "[0]\nName=x\n");
+    ::chmod(wide.c_str(), 0644);
+    TIniFile(wide).WriteString("0", "PW", "0_1_2_");
+    EXPECT_EQ(FileMode(wide) & 0777, 0600u);
+    // A file not asked for as private keeps its own mode.
+    std::string script = dir.File("run.sh");
+    WriteTestFile(script, "old");
+    ::chmod(script.c_str(), 0755);
+    WriteFileAtomic(script, "new", 0644);
+    EXPECT_EQ(FileMode(script) & 0777, 0755u);
 }
 
 TEST(IniFileWrite, RejectsNamesThatWouldBreakTheFileAndHasNoValueLimit) {
