@@ -32,6 +32,8 @@ struct TIniData {
 
     void Parse(std::string_view text);
     void Reindex();
+    // Sets the key's line to "ident=val" (val as it goes into the file).
+    void Write(std::string_view section, std::string_view ident, const std::string &val);
     const TIniSection *Find(std::string_view section) const;
     const TIniKey *Find(std::string_view section, std::string_view ident) const;
     std::string Serialize() const;
@@ -387,8 +389,8 @@ TIniData &TIniFile::Data() {
     return *FData;
 }
 
-void TIniFile::Changed() {
-    FData->Reindex();
+void TIniFile::Changed(bool reindex) {
+    if (reindex) FData->Reindex();
     FDirty = true;
     if (!FBatch) UpdateFile();
 }
@@ -482,22 +484,50 @@ void TIniFile::WriteString(std::string_view section, std::string_view ident,
     CheckIdent(ident);
     Data();
     Own();
-    TIniData &d = *FData;
-    std::string val = ValueText(value);
-    const TIniSection *s = d.Find(section);
-    if (!s) {
-        d.Lines.push_back("[" + Trim(section) + "]");
-        d.Lines.push_back(Trim(ident) + "=" + val);
-    } else if (const TIniKey *k = d.Find(section, ident)) {
-        d.Lines[k->Line] = k->Name + "=" + val;
-    } else {
-        // After the section's last non-blank line, so blank separators stay
-        // between sections.
-        size_t at = s->End;
-        while (at > s->Header + 1 && Trim(d.Lines[at - 1]).empty()) --at;
-        d.Lines.insert(d.Lines.begin() + ptrdiff_t(at), Trim(ident) + "=" + val);
+    FData->Write(section, ident, ValueText(value));
+    Changed(false);
+}
+
+// The index is kept up to date here instead of parsing every line again: a
+// batch of writes into a file of many lines must not take time of the file's
+// size for each write. What is stored is what Reindex would find.
+void TIniData::Write(std::string_view section, std::string_view ident, const std::string &val) {
+    const std::string secName = Trim(section), name = Trim(ident);
+    const std::string value = StripQuotes(Trim(val));
+    auto sit = SectionIndex.find(LowerCase(secName));
+    if (sit == SectionIndex.end()) {
+        size_t header = Lines.size();
+        Lines.push_back("[" + secName + "]");
+        Lines.push_back(name + "=" + val);
+        Sections.push_back(TIniSection{secName, header, Lines.size(), {}, {}});
+        SectionIndex.emplace(LowerCase(secName), Sections.size() - 1);
+        TIniSection &s = Sections.back();
+        s.Keys.push_back(TIniKey{header + 1, name, value});
+        s.KeyIndex.emplace(LowerCase(name), 0);
+        return;
     }
-    Changed();
+    const size_t si = sit->second;
+    TIniSection &s = Sections[si];
+    if (auto kit = s.KeyIndex.find(LowerCase(name)); kit != s.KeyIndex.end()) {
+        TIniKey &k = s.Keys[kit->second];
+        Lines[k.Line] = k.Name + "=" + val;
+        k.Value = value;
+        return;
+    }
+    // After the section's last non-blank line, so blank separators stay
+    // between sections. Every key of the section lies before that line.
+    size_t at = s.End;
+    while (at > s.Header + 1 && Trim(Lines[at - 1]).empty()) --at;
+    Lines.insert(Lines.begin() + ptrdiff_t(at), name + "=" + val);
+    ++s.End;
+    s.Keys.push_back(TIniKey{at, name, value});
+    s.KeyIndex.emplace(LowerCase(name), s.Keys.size() - 1);
+    for (size_t j = si + 1; j < Sections.size(); ++j) {
+        TIniSection &later = Sections[j];
+        ++later.Header;
+        ++later.End;
+        for (auto &k : later.Keys) ++k.Line;
+    }
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view ident, int value) {

@@ -76,7 +76,7 @@ protected:
 
 private:
     void Load();
-    void Changed();
+    void Changed(bool reindex = true);
     void Own();
     TIniData &Data();
 

@@ -169,6 +169,57 @@ TEST(IniFileWrite, MemIniFileWritesOnlyOnUpdate) {
     EXPECT_EQ(TIniFile(path).ReadString("S", "199", ""), "39601");
 }
 
+// Every read of the batch object, after a run of writes, matches what a
+// fresh parse of the written file gives.
+TEST(IniFileWrite, MemIniFileSeesItsWritesAsTheFileReadsBack) {
+    TempDir dir;
+    std::string path = dir.File("mix.ini");
+    WriteTestFile(path, "; head\n[A]\nx=1\n;c\n\n\n[B]\ny=2\n[a]\nx=dup\nz=late\n[C]\nq\n\n");
+    IniFileCacheClear();
+    TMemIniFile mem(path);
+    mem.WriteString("A", "new", "n1");       // into the first [A], before its blank lines
+    mem.WriteString(" a ", "X", " padded "); // an existing key, by another case
+    mem.WriteString("B", "w", "'q'");
+    mem.WriteString("D", "d1", "v");         // a new section at the end
+    mem.WriteString("d", "d2", "v2");
+    mem.WriteString("A", "z", "first");      // the duplicate [a] keeps its own z
+    mem.WriteString("C", "r", "");
+    mem.DeleteKey("B", "y");
+    mem.WriteString("B", "y2", "after delete");
+    auto snapshot = [](TIniFile &ini) {
+        TStringList all, sections, values;
+        ini.ReadSections(sections);
+        for (const auto &sec : sections) {
+            ini.ReadSectionValues(sec, values);
+            all.Add("[" + sec + "]");
+            for (const auto &v : values) all.Add(v + "|" + ini.ReadString(sec, v.substr(0, v.find('=')), "?"));
+        }
+        return all;
+    };
+    TStringList before = snapshot(mem);
+    mem.UpdateFile();
+    IniFileCacheClear();
+    TIniFile fresh(path);
+    EXPECT_EQ(snapshot(fresh), before);
+    EXPECT_EQ(fresh.ReadString("a", "new", ""), "n1");
+    EXPECT_EQ(fresh.ReadString("A", "x", ""), " padded ");
+    EXPECT_EQ(ReadFileToString(path),
+              "; head\n[A]\nx=\" padded \"\n;c\nnew=n1\nz=first\n\n\n[B]\nw=\"'q'\"\ny2=after delete\n"
+              "[a]\nx=dup\nz=late\n[C]\nq\nr=\n\n[D]\nd1=v\nd2=v2\n");
+
+    // Many writes into a file of many lines take time of the writes, not of
+    // writes times lines.
+    std::string big = dir.File("big.ini");
+    std::string text = "[S]\n";
+    for (int i = 0; i < 200000; ++i) text += "k" + IntToStr(i) + "=v\n";
+    WriteTestFile(big, text + "[T]\nt=1\n");
+    TMemIniFile many(big);
+    for (int i = 0; i < 5000; ++i) many.WriteString(i % 2 ? "S" : "T", "n" + IntToStr(i), "x");
+    EXPECT_EQ(many.ReadString("T", "t", ""), "1");
+    EXPECT_EQ(many.ReadString("S", "n4999", ""), "x");
+    EXPECT_EQ(many.ReadString("S", "k199999", ""), "v");
+}
+
 TEST(IniFileBounds, OversizedFileAndFifoNeitherHangNorLoad) {
     TempDir dir;
     std::string big = dir.File("big.ini");
