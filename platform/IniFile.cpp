@@ -32,6 +32,9 @@ struct TIniData {
 
     void Parse(std::string_view text);
     void Reindex();
+    // Removes the marked lines in one pass (a file may repeat a key or a
+    // section many times over); the index is rebuilt by the caller.
+    void DropLines(const std::vector<bool> &drop);
     // Sets the key's line to "ident=val" (val as it goes into the file).
     void Write(std::string_view section, std::string_view ident, const std::string &val);
     const TIniSection *Find(std::string_view section) const;
@@ -173,6 +176,16 @@ void TIniData::Reindex() {
         cur->Keys.push_back(TIniKey{n, key, StripQuotes(Trim(line.substr(eq + 1)))});
         cur->KeyIndex.emplace(LowerCase(key), cur->Keys.size() - 1);
     }
+}
+
+void TIniData::DropLines(const std::vector<bool> &drop) {
+    size_t out = 0;
+    for (size_t n = 0; n < Lines.size(); ++n) {
+        if (drop[n]) continue;
+        if (out != n) Lines[out] = std::move(Lines[n]);
+        ++out;
+    }
+    Lines.resize(out);
 }
 
 const TIniSection *TIniData::Find(std::string_view section) const {
@@ -544,10 +557,10 @@ void TIniFile::DeleteKey(std::string_view section, std::string_view ident) {
     TIniData &d = *FData;
     const TIniSection *s = d.Find(section);
     std::string lower = LowerCase(Trim(ident));
-    std::vector<size_t> drop;
+    std::vector<bool> drop(d.Lines.size());
     for (const auto &k : s->Keys)
-        if (LowerCase(k.Name) == lower) drop.push_back(k.Line);
-    for (auto it = drop.rbegin(); it != drop.rend(); ++it) d.Lines.erase(d.Lines.begin() + ptrdiff_t(*it));
+        if (LowerCase(k.Name) == lower) drop[k.Line] = true;
+    d.DropLines(drop);
     Changed();
 }
 
@@ -557,10 +570,10 @@ void TIniFile::EraseSection(std::string_view section) {
     TIniData &d = *FData;
     // Every section of that name goes, or a later duplicate would reappear.
     std::string lower = LowerCase(Trim(section));
-    for (size_t i = d.Sections.size(); i-- > 0;) {
-        const TIniSection &s = d.Sections[i];
+    std::vector<bool> drop(d.Lines.size());
+    for (const TIniSection &s : d.Sections)
         if (LowerCase(s.Name) == lower)
-            d.Lines.erase(d.Lines.begin() + ptrdiff_t(s.Header), d.Lines.begin() + ptrdiff_t(s.End));
-    }
+            for (size_t n = s.Header; n < s.End; ++n) drop[n] = true;
+    d.DropLines(drop);
     Changed();
 }

@@ -220,6 +220,28 @@ TEST(IniFileWrite, MemIniFileSeesItsWritesAsTheFileReadsBack) {
     EXPECT_EQ(many.ReadString("S", "k199999", ""), "v");
 }
 
+// A file may repeat a key or a section many times over: removing them all
+// takes one pass over the file, not one per repeat.
+TEST(IniFileBounds, RepeatedKeysAndSectionsGoInOnePass) {
+    TempDir dir;
+    std::string path = dir.File("rep.ini");
+    std::string text;
+    for (int i = 0; i < 100000; ++i) text += "[S]\nk=" + IntToStr(i) + "\n[T]\nt=" + IntToStr(i) + "\n";
+    text += "[U]\n";
+    for (int i = 0; i < 300000; ++i) text += "k=x\n";
+    WriteTestFile(path, text + "keep=1\n");
+    IniFileCacheClear();
+    TMemIniFile ini(path);
+    ini.EraseSection("s");
+    ini.DeleteKey("U", "K");
+    EXPECT_FALSE(ini.SectionExists("S"));
+    EXPECT_EQ(ini.ReadString("T", "t", ""), "0");
+    ini.UpdateFile();
+    std::string expect;
+    for (int i = 0; i < 100000; ++i) expect += "[T]\nt=" + IntToStr(i) + "\n";
+    EXPECT_EQ(ReadFileToString(path), expect + "[U]\nkeep=1\n");
+}
+
 TEST(IniFileBounds, OversizedFileAndFifoNeitherHangNorLoad) {
     TempDir dir;
     std::string big = dir.File("big.ini");
