@@ -30,7 +30,8 @@ struct TIniData {
     std::vector<TIniSection> Sections;
     std::unordered_map<std::string, size_t> SectionIndex;  // lower-case name -> first
 
-    void Parse(std::string_view text);
+    // False (and nothing kept) for a text of more than MaxIniLines lines.
+    bool Parse(std::string_view text);
     void Reindex();
     // Removes the marked lines in one pass (a file may repeat a key or a
     // section many times over); the index is rebuilt by the caller.
@@ -116,7 +117,7 @@ std::string Utf8ToUtf16Le(std::string_view s) {
 
 }  // namespace
 
-void TIniData::Parse(std::string_view text) {
+bool TIniData::Parse(std::string_view text) {
     Lines.clear();
     // The private-profile functions also read (and keep writing) files saved
     // as "Unicode": UTF-16 LE with its mark.
@@ -131,6 +132,10 @@ void TIniData::Parse(std::string_view text) {
     bool eolSeen = false;
     size_t i = 0;
     while (i < text.size()) {
+        if (Lines.size() >= MaxIniLines) {
+            Lines.clear();
+            return false;
+        }
         size_t j = text.find_first_of("\r\n", i);
         if (j == std::string_view::npos) {
             Lines.emplace_back(text.substr(i));
@@ -147,6 +152,7 @@ void TIniData::Parse(std::string_view text) {
         i = next;
     }
     Reindex();
+    return true;
 }
 
 void TIniData::Reindex() {
@@ -286,6 +292,11 @@ void CachePut(const std::string &path, std::string text, std::shared_ptr<TIniDat
     gCacheBytes += bytes;
 }
 
+[[noreturn]] void TooManyLines(const std::string &path) {
+    throw EIniFileError("INI file \"" + path + "\" has more than " + IntToStr(int64_t(MaxIniLines)) +
+                        " lines and is not read.");
+}
+
 [[noreturn]] void TooLarge(const std::string &path) {
     throw EIniFileError("INI file \"" + path + "\" is larger than " +
                         IntToStr(MaxIniFileSize / (1024 * 1024)) + " MiB and is not read.");
@@ -329,7 +340,7 @@ std::shared_ptr<TIniData> LoadShared(const std::string &path) {
         }
     }
     auto data = std::make_shared<TIniData>();
-    data->Parse(text);
+    if (!data->Parse(text)) TooManyLines(path);
     CachePut(path, std::move(text), data);
     return data;
 }
@@ -413,6 +424,8 @@ void TIniFile::UpdateFile() {
     if (FFileName.empty()) throw EIniFileError("INI file name is empty.");
     std::string text = FData->Serialize();
     if (int64_t(text.size()) > MaxIniFileSize) TooLarge(FFileName);
+    // Nothing is written that could not be read back.
+    if (FData->Lines.size() > MaxIniLines) TooManyLines(FFileName);
     try {
         WriteFileAtomic(FFileName, text, FCreateMode);
     } catch (const Exception &e) {

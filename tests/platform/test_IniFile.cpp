@@ -250,6 +250,24 @@ TEST(IniFileBounds, OversizedFileAndFifoNeitherHangNorLoad) {
     EXPECT_THROW(TIniFile(big).WriteString("S", "k", "x"), EIniFileError);
     EXPECT_EQ(FileSize(big), MaxIniFileSize + 1);
 
+    // A small file of very many short lines would take a parse of many times
+    // its size: refused the same way, and the file left as it was.
+    std::string lines = dir.File("lines.ini");
+    WriteTestFile(lines, "[S]\nk=v\n" + std::string(MaxIniLines, '\n'));
+    EXPECT_TRUE(Contains(Thrown<EIniFileError>([&] { TIniFile(lines).ReadString("S", "k", ""); }),
+                         "lines and is not read"));
+    EXPECT_THROW(TIniFile(lines).WriteString("S", "k", "x"), EIniFileError);
+    EXPECT_EQ(FileSize(lines), int64_t(MaxIniLines + 8));
+    // A file just at the bound is read; a write that would pass it is refused.
+    std::string full = dir.File("full.ini");
+    WriteTestFile(full, "[S]\nk=v\n" + std::string(MaxIniLines - 2, '\n'));
+    TMemIniFile fill(full);
+    EXPECT_EQ(fill.ReadString("S", "k", ""), "v");
+    fill.WriteString("S", "more", "x");
+    EXPECT_THROW(fill.UpdateFile(), EIniFileError);
+    IniFileCacheClear();
+    EXPECT_FALSE(TIniFile(full).ValueExists("S", "more"));
+
     std::string fifo = dir.File("fifo.ini");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(TIniFile(fifo).ReadString("S", "k", "def"), "def");
