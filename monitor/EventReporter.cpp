@@ -195,6 +195,9 @@ void TEventReporter::ReportEvent(const std::string &Text, int Number, int Kind, 
         int64_t keep = StrToInt64Def(Trim(Option("LogValue", "30")), 30);
         if (keep < 0)
             keep = 0;
+        // No log holds more lines than this; keep + 2 must not overflow.
+        if (keep > INT32_MAX)
+            keep = INT32_MAX;
         while (Log->LineCount() > keep + 2 && Log->LineCount() > 2)
             Log->DeleteLine(2);
 

@@ -3,6 +3,7 @@
 #include <climits>
 #include <memory>
 #include <sys/stat.h>
+#include <unordered_set>
 
 #include "CryptStr.h"
 #include "HostData.h"
@@ -301,14 +302,20 @@ bool RunRestoreOffer(TAccountArray &accounts, TMainOptions &options, const std::
 }
 
 void CollectSenders(const TAccountArray &accounts, TStringList &list) {
+    // A mailbox of many thousands of messages: the look-up for duplicates
+    // must not scan the whole list for each sender.
+    std::unordered_set<std::string> seen(list.begin(), list.end());
+    auto add = [&](const std::string &s) {
+        if (seen.insert(s).second) list.Add(s);
+    };
     for (const auto &t : accounts.Items) {
         for (int k = 0; k < t.Senders.Count(); ++k) {
             std::string sender = TrimChar(t.Senders[k], '"');
             std::string address = k < t.Addresses.Count() ? t.Addresses[k] : std::string();
             bool real = !address.empty() && address != "<>" && address != "< >" && address != "<...>" &&
                         address != "...";
-            if (list.IndexOf(sender) < 0) list.Add(sender);
-            if (real && list.IndexOf(address) < 0) list.Add(address);
+            add(sender);
+            if (real) add(address);
         }
     }
 }

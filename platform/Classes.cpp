@@ -194,6 +194,12 @@ TFileStream::TFileStream(const std::string &path, unsigned mode, unsigned create
         FFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, createPermissions);
         if (FFd < 0)
             throw EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(errno));
+        // Asked for as private, an existing file that others could read is
+        // narrowed before the new content goes in (a saved message).
+        struct stat st;
+        if ((createPermissions & 077) == 0 && ::fstat(FFd, &st) == 0 && S_ISREG(st.st_mode) &&
+            (st.st_mode & 077) != 0)
+            ::fchmod(FFd, st.st_mode & 07700);
         return;
     }
     int flags = O_CLOEXEC;

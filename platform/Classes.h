@@ -120,6 +120,8 @@ enum TFileMode : unsigned {
 class TFileStream : public TStream {
 public:
     // EFOpenError or EFCreateError when the file cannot be opened or created.
+    // fmCreate with private permissions also takes group and other bits away
+    // from an existing file.
     TFileStream(const std::string &path, unsigned mode, unsigned createPermissions = 0644);
     ~TFileStream() override;
     TFileStream(const TFileStream &) = delete;

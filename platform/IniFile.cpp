@@ -30,8 +30,14 @@ struct TIniData {
     std::vector<TIniSection> Sections;
     std::unordered_map<std::string, size_t> SectionIndex;  // lower-case name -> first
 
-    void Parse(std::string_view text);
+    // False (and nothing kept) for a text of more than MaxIniLines lines.
+    bool Parse(std::string_view text);
     void Reindex();
+    // Removes the marked lines in one pass (a file may repeat a key or a
+    // section many times over); the index is rebuilt by the caller.
+    void DropLines(const std::vector<bool> &drop);
+    // Sets the key's line to "ident=val" (val as it goes into the file).
+    void Write(std::string_view section, std::string_view ident, const std::string &val);
     const TIniSection *Find(std::string_view section) const;
     const TIniKey *Find(std::string_view section, std::string_view ident) const;
     std::string Serialize() const;
@@ -111,7 +117,7 @@ std::string Utf8ToUtf16Le(std::string_view s) {
 
 }  // namespace
 
-void TIniData::Parse(std::string_view text) {
+bool TIniData::Parse(std::string_view text) {
     Lines.clear();
     // The private-profile functions also read (and keep writing) files saved
     // as "Unicode": UTF-16 LE with its mark.
@@ -126,6 +132,10 @@ void TIniData::Parse(std::string_view text) {
     bool eolSeen = false;
     size_t i = 0;
     while (i < text.size()) {
+        if (Lines.size() >= MaxIniLines) {
+            Lines.clear();
+            return false;
+        }
         size_t j = text.find_first_of("\r\n", i);
         if (j == std::string_view::npos) {
             Lines.emplace_back(text.substr(i));
@@ -142,6 +152,7 @@ void TIniData::Parse(std::string_view text) {
         i = next;
     }
     Reindex();
+    return true;
 }
 
 void TIniData::Reindex() {
@@ -171,6 +182,16 @@ void TIniData::Reindex() {
         cur->Keys.push_back(TIniKey{n, key, StripQuotes(Trim(line.substr(eq + 1)))});
         cur->KeyIndex.emplace(LowerCase(key), cur->Keys.size() - 1);
     }
+}
+
+void TIniData::DropLines(const std::vector<bool> &drop) {
+    size_t out = 0;
+    for (size_t n = 0; n < Lines.size(); ++n) {
+        if (drop[n]) continue;
+        if (out != n) Lines[out] = std::move(Lines[n]);
+        ++out;
+    }
+    Lines.resize(out);
 }
 
 const TIniSection *TIniData::Find(std::string_view section) const {
@@ -271,6 +292,11 @@ void CachePut(const std::string &path, std::string text, std::shared_ptr<TIniDat
     gCacheBytes += bytes;
 }
 
+[[noreturn]] void TooManyLines(const std::string &path) {
+    throw EIniFileError("INI file \"" + path + "\" has more than " + IntToStr(int64_t(MaxIniLines)) +
+                        " lines and is not read.");
+}
+
 [[noreturn]] void TooLarge(const std::string &path) {
     throw EIniFileError("INI file \"" + path + "\" is larger than " +
                         IntToStr(MaxIniFileSize / (1024 * 1024)) + " MiB and is not read.");
@@ -314,7 +340,7 @@ std::shared_ptr<TIniData> LoadShared(const std::string &path) {
         }
     }
     auto data = std::make_shared<TIniData>();
-    data->Parse(text);
+    if (!data->Parse(text)) TooManyLines(path);
     CachePut(path, std::move(text), data);
     return data;
 }
@@ -387,8 +413,8 @@ TIniData &TIniFile::Data() {
     return *FData;
 }
 
-void TIniFile::Changed() {
-    FData->Reindex();
+void TIniFile::Changed(bool reindex) {
+    if (reindex) FData->Reindex();
     FDirty = true;
     if (!FBatch) UpdateFile();
 }
@@ -398,6 +424,8 @@ void TIniFile::UpdateFile() {
     if (FFileName.empty()) throw EIniFileError("INI file name is empty.");
     std::string text = FData->Serialize();
     if (int64_t(text.size()) > MaxIniFileSize) TooLarge(FFileName);
+    // Nothing is written that could not be read back.
+    if (FData->Lines.size() > MaxIniLines) TooManyLines(FFileName);
     try {
         WriteFileAtomic(FFileName, text, FCreateMode);
     } catch (const Exception &e) {
@@ -482,22 +510,50 @@ void TIniFile::WriteString(std::string_view section, std::string_view ident,
     CheckIdent(ident);
     Data();
     Own();
-    TIniData &d = *FData;
-    std::string val = ValueText(value);
-    const TIniSection *s = d.Find(section);
-    if (!s) {
-        d.Lines.push_back("[" + Trim(section) + "]");
-        d.Lines.push_back(Trim(ident) + "=" + val);
-    } else if (const TIniKey *k = d.Find(section, ident)) {
-        d.Lines[k->Line] = k->Name + "=" + val;
-    } else {
-        // After the section's last non-blank line, so blank separators stay
-        // between sections.
-        size_t at = s->End;
-        while (at > s->Header + 1 && Trim(d.Lines[at - 1]).empty()) --at;
-        d.Lines.insert(d.Lines.begin() + ptrdiff_t(at), Trim(ident) + "=" + val);
+    FData->Write(section, ident, ValueText(value));
+    Changed(false);
+}
+
+// The index is kept up to date here instead of parsing every line again: a
+// batch of writes into a file of many lines must not take time of the file's
+// size for each write. What is stored is what Reindex would find.
+void TIniData::Write(std::string_view section, std::string_view ident, const std::string &val) {
+    const std::string secName = Trim(section), name = Trim(ident);
+    const std::string value = StripQuotes(Trim(val));
+    auto sit = SectionIndex.find(LowerCase(secName));
+    if (sit == SectionIndex.end()) {
+        size_t header = Lines.size();
+        Lines.push_back("[" + secName + "]");
+        Lines.push_back(name + "=" + val);
+        Sections.push_back(TIniSection{secName, header, Lines.size(), {}, {}});
+        SectionIndex.emplace(LowerCase(secName), Sections.size() - 1);
+        TIniSection &s = Sections.back();
+        s.Keys.push_back(TIniKey{header + 1, name, value});
+        s.KeyIndex.emplace(LowerCase(name), 0);
+        return;
     }
-    Changed();
+    const size_t si = sit->second;
+    TIniSection &s = Sections[si];
+    if (auto kit = s.KeyIndex.find(LowerCase(name)); kit != s.KeyIndex.end()) {
+        TIniKey &k = s.Keys[kit->second];
+        Lines[k.Line] = k.Name + "=" + val;
+        k.Value = value;
+        return;
+    }
+    // After the section's last non-blank line, so blank separators stay
+    // between sections. Every key of the section lies before that line.
+    size_t at = s.End;
+    while (at > s.Header + 1 && Trim(Lines[at - 1]).empty()) --at;
+    Lines.insert(Lines.begin() + ptrdiff_t(at), name + "=" + val);
+    ++s.End;
+    s.Keys.push_back(TIniKey{at, name, value});
+    s.KeyIndex.emplace(LowerCase(name), s.Keys.size() - 1);
+    for (size_t j = si + 1; j < Sections.size(); ++j) {
+        TIniSection &later = Sections[j];
+        ++later.Header;
+        ++later.End;
+        for (auto &k : later.Keys) ++k.Line;
+    }
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view ident, int value) {
@@ -514,10 +570,10 @@ void TIniFile::DeleteKey(std::string_view section, std::string_view ident) {
     TIniData &d = *FData;
     const TIniSection *s = d.Find(section);
     std::string lower = LowerCase(Trim(ident));
-    std::vector<size_t> drop;
+    std::vector<bool> drop(d.Lines.size());
     for (const auto &k : s->Keys)
-        if (LowerCase(k.Name) == lower) drop.push_back(k.Line);
-    for (auto it = drop.rbegin(); it != drop.rend(); ++it) d.Lines.erase(d.Lines.begin() + ptrdiff_t(*it));
+        if (LowerCase(k.Name) == lower) drop[k.Line] = true;
+    d.DropLines(drop);
     Changed();
 }
 
@@ -527,10 +583,10 @@ void TIniFile::EraseSection(std::string_view section) {
     TIniData &d = *FData;
     // Every section of that name goes, or a later duplicate would reappear.
     std::string lower = LowerCase(Trim(section));
-    for (size_t i = d.Sections.size(); i-- > 0;) {
-        const TIniSection &s = d.Sections[i];
+    std::vector<bool> drop(d.Lines.size());
+    for (const TIniSection &s : d.Sections)
         if (LowerCase(s.Name) == lower)
-            d.Lines.erase(d.Lines.begin() + ptrdiff_t(s.Header), d.Lines.begin() + ptrdiff_t(s.End));
-    }
+            for (size_t n = s.Header; n < s.End; ++n) drop[n] = true;
+    d.DropLines(drop);
     Changed();
 }

@@ -11,8 +11,8 @@
 // - a write keeps every other line, its order and its text, and replaces the
 //   file atomically (a crash never leaves a half-written file);
 // - lines starting with ";" are comments.
-// Values have no length limit. A file above MaxIniFileSize is refused with
-// EIniFileError instead of being read.
+// Values have no length limit. A file above MaxIniFileSize, or of more than
+// MaxIniLines lines, is refused with EIniFileError instead of being read.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +27,10 @@
 TW_EXCEPTION_CLASS(EIniFileError, Exception);
 
 constexpr int64_t MaxIniFileSize = 16 * 1024 * 1024;
+// A parse costs far more than its text for short lines (a line, a key and its
+// index entry each take memory of their own), so the lines are bounded too:
+// a file of more lines is refused like an oversized one, and no write makes one.
+constexpr size_t MaxIniLines = 1 << 20;
 // The most memory the cache of parsed files keeps (texts and parses).
 constexpr size_t MaxIniCacheBytes = 8 * 1024 * 1024;
 
@@ -76,7 +80,7 @@ protected:
 
 private:
     void Load();
-    void Changed();
+    void Changed(bool reindex = true);
     void Own();
     TIniData &Data();
 

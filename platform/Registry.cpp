@@ -48,6 +48,10 @@ std::string ExecText(const std::string &command) {
             if (c == '\\') out += "\\\\\\\\";
             else if (c == '"' || c == '`' || c == '$') out += std::string("\\\\") + c;
             else if (c == '%') out += "%%";
+            // A line break in a file name must not start a line of its own
+            // (a key of the entry); the string escapes keep it in the value.
+            else if (c == '\n') out += "\\n";
+            else if (c == '\r') out += "\\r";
             else out += c;
         }
         return out + "\"";

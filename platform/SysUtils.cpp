@@ -363,7 +363,13 @@ void WriteFileAtomic(const std::string &path, std::string_view data, unsigned mo
     if (fd < 0) throw EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(errno));
     struct stat st;
     unsigned m = mode;
-    if (::stat(path.c_str(), &st) == 0) m = st.st_mode & 07777;
+    if (::stat(path.c_str(), &st) == 0) {
+        m = st.st_mode & 07777;
+        // A file asked for as private stays private: an older copy that others
+        // could read must not pass that on to the new text (passwords).
+        if ((mode & 077) == 0) m &= ~077u;
+    }
+    // Before the first byte is written, so no reader ever sees it wider.
     ::fchmod(fd, m);
     const char *p = data.data();
     size_t left = data.size();

@@ -124,7 +124,9 @@ bool ReadDescriptorToString(int fd, const std::string &path, std::string &out,
 // Appends the UTF-8 bytes of one Unicode code point.
 void AppendUtf8(std::string &out, uint32_t codePoint);
 // Writes the file through a temporary beside it, flushed and renamed over the
-// target, so a crash never leaves a truncated file. mode applies to a new file.
+// target, so a crash never leaves a truncated file. mode applies to a new file;
+// an existing file keeps its mode, except that a private mode (no bits for
+// group and others) takes those bits away from it.
 void WriteFileAtomic(const std::string &path, std::string_view data, unsigned mode = 0644);
 
 // Names of the directory's entries ("." and ".." excluded) sorted without

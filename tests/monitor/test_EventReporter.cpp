@@ -212,6 +212,11 @@ TEST_F(EventReporterTest, TheLogKeepsItsHeaderAndAtMostLogValueLines) {
         R.ReportEvent("x", 0, 5, 0);
         EXPECT_GE(Log.LineCount(), 2);
     }
+    // The largest number there is keeps every line (and does not overflow).
+    Options["LogValue"] = "9223372036854775807";
+    const int before = Log.LineCount();
+    R.ReportEvent("kept", 0, 5, 0);
+    EXPECT_EQ(Log.LineCount(), before + 1);
     Options["LogValue"] = "many";  // unreadable: the default of 30
     for (int i = 0; i < 40; ++i)
         R.ReportEvent("y", 0, 5, 0);

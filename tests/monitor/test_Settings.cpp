@@ -211,6 +211,29 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripKeepsUnknownKeys) {
     EXPECT_EQ(ReadFileToString(Settings), text);
 }
 
+// The settings file and its backup hold scrambled passwords: a link planted
+// at the backup's name is replaced, never written through, and a copy that
+// others could read becomes private at the first write of any key.
+TEST_F(SettingsTest, BackupLinkIsReplacedAndWidelyReadableFileBecomesPrivate) {
+    WriteTestFile(Settings, "[Accounts]\r\nNum=0\r\n[0]\r\nName=A\r\nPW=" + ScrambleStr("secret") +
+                                "\r\nConnection=POP3\r\n");
+    ::chmod(Settings.c_str(), 0644);
+    std::string victim = Dir.File("victim.txt");
+    WriteTestFile(victim, "precious");
+    ASSERT_EQ(::symlink(victim.c_str(), (Settings + ".bak").c_str()), 0);
+    Load();
+    ASSERT_EQ(Accounts[0].Password, "secret");
+    EXPECT_EQ(ReadFileToString(victim), "precious");
+    struct stat st;
+    ASSERT_EQ(::lstat((Settings + ".bak").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // An option written on its own, as the Options dialog does.
+    IniWriteString(Settings, "Options", "LogValue", "50");
+    EXPECT_EQ(FileMode(Settings), 0600u);
+}
+
 TEST_F(SettingsTest, RemoveLastAccountDropsSectionAndMovesShownIndex) {
     WriteTestFile(Settings, "[Accounts]\r\nNum=1\r\n[0]\r\nName=a\r\n[1]\r\nName=b\r\nHost=h\r\n");
     Load();
@@ -306,4 +329,17 @@ TEST_F(SettingsTest, CollectSendersAndSubjects) {
     TStringList subjects;
     CollectSubjects(Accounts, subjects);
     EXPECT_EQ(subjects, (TStringList{"hi", "hi", "x"}));
+
+    // A large mailbox whose senders differ only at their ends: the time goes
+    // with the number of messages, not its square.
+    Tiedot &big = Accounts[1];
+    for (int i = 0; i < 200000; ++i) {
+        std::string n = std::string(150, 's') + IntToStr(i);
+        big.Senders.Add(n);
+        big.Addresses.Add(n + "@x.fi");
+    }
+    TStringList many;
+    CollectSenders(Accounts, many);
+    EXPECT_EQ(many.Count(), 3 + 1 + 400000);
+    EXPECT_EQ(many[many.Count() - 1], std::string(150, 's') + "199999@x.fi");
 }

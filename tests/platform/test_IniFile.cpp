@@ -106,6 +106,19 @@ TEST(IniFileWrite, LfFileStaysLfAndNewFileIsPrivate) {
     EXPECT_EQ(ReadFileToString(fresh), "[Sec]\r\nKey=\"'quoted'\"\r\n");
     EXPECT_EQ(TIniFile(fresh).ReadString("sec", "key", ""), "'quoted'");
     EXPECT_EQ(FileMode(fresh) & 0777, 0600u);
+
+    // An older copy that others could read does not keep the new text readable.
+    std::string wide = dir.File("wide.ini");
+    WriteTestFile(wide, "[0]\nName=x\n");
+    ::chmod(wide.c_str(), 0644);
+    TIniFile(wide).WriteString("0", "PW", "0_1_2_");
+    EXPECT_EQ(FileMode(wide) & 0777, 0600u);
+    // A file not asked for as private keeps its own mode.
+    std::string script = dir.File("run.sh");
+    WriteTestFile(script, "old");
+    ::chmod(script.c_str(), 0755);
+    WriteFileAtomic(script, "new", 0644);
+    EXPECT_EQ(FileMode(script) & 0777, 0755u);
 }
 
 TEST(IniFileWrite, RejectsNamesThatWouldBreakTheFileAndHasNoValueLimit) {
@@ -156,6 +169,79 @@ TEST(IniFileWrite, MemIniFileWritesOnlyOnUpdate) {
     EXPECT_EQ(TIniFile(path).ReadString("S", "199", ""), "39601");
 }
 
+// Every read of the batch object, after a run of writes, matches what a
+// fresh parse of the written file gives.
+TEST(IniFileWrite, MemIniFileSeesItsWritesAsTheFileReadsBack) {
+    TempDir dir;
+    std::string path = dir.File("mix.ini");
+    WriteTestFile(path, "; head\n[A]\nx=1\n;c\n\n\n[B]\ny=2\n[a]\nx=dup\nz=late\n[C]\nq\n\n");
+    IniFileCacheClear();
+    TMemIniFile mem(path);
+    mem.WriteString("A", "new", "n1");       // into the first [A], before its blank lines
+    mem.WriteString(" a ", "X", " padded "); // an existing key, by another case
+    mem.WriteString("B", "w", "'q'");
+    mem.WriteString("D", "d1", "v");         // a new section at the end
+    mem.WriteString("d", "d2", "v2");
+    mem.WriteString("A", "z", "first");      // the duplicate [a] keeps its own z
+    mem.WriteString("C", "r", "");
+    mem.DeleteKey("B", "y");
+    mem.WriteString("B", "y2", "after delete");
+    auto snapshot = [](TIniFile &ini) {
+        TStringList all, sections, values;
+        ini.ReadSections(sections);
+        for (const auto &sec : sections) {
+            ini.ReadSectionValues(sec, values);
+            all.Add("[" + sec + "]");
+            for (const auto &v : values) all.Add(v + "|" + ini.ReadString(sec, v.substr(0, v.find('=')), "?"));
+        }
+        return all;
+    };
+    TStringList before = snapshot(mem);
+    mem.UpdateFile();
+    IniFileCacheClear();
+    TIniFile fresh(path);
+    EXPECT_EQ(snapshot(fresh), before);
+    EXPECT_EQ(fresh.ReadString("a", "new", ""), "n1");
+    EXPECT_EQ(fresh.ReadString("A", "x", ""), " padded ");
+    EXPECT_EQ(ReadFileToString(path),
+              "; head\n[A]\nx=\" padded \"\n;c\nnew=n1\nz=first\n\n\n[B]\nw=\"'q'\"\ny2=after delete\n"
+              "[a]\nx=dup\nz=late\n[C]\nq\nr=\n\n[D]\nd1=v\nd2=v2\n");
+
+    // Many writes into a file of many lines take time of the writes, not of
+    // writes times lines.
+    std::string big = dir.File("big.ini");
+    std::string text = "[S]\n";
+    for (int i = 0; i < 200000; ++i) text += "k" + IntToStr(i) + "=v\n";
+    WriteTestFile(big, text + "[T]\nt=1\n");
+    TMemIniFile many(big);
+    for (int i = 0; i < 5000; ++i) many.WriteString(i % 2 ? "S" : "T", "n" + IntToStr(i), "x");
+    EXPECT_EQ(many.ReadString("T", "t", ""), "1");
+    EXPECT_EQ(many.ReadString("S", "n4999", ""), "x");
+    EXPECT_EQ(many.ReadString("S", "k199999", ""), "v");
+}
+
+// A file may repeat a key or a section many times over: removing them all
+// takes one pass over the file, not one per repeat.
+TEST(IniFileBounds, RepeatedKeysAndSectionsGoInOnePass) {
+    TempDir dir;
+    std::string path = dir.File("rep.ini");
+    std::string text;
+    for (int i = 0; i < 100000; ++i) text += "[S]\nk=" + IntToStr(i) + "\n[T]\nt=" + IntToStr(i) + "\n";
+    text += "[U]\n";
+    for (int i = 0; i < 300000; ++i) text += "k=x\n";
+    WriteTestFile(path, text + "keep=1\n");
+    IniFileCacheClear();
+    TMemIniFile ini(path);
+    ini.EraseSection("s");
+    ini.DeleteKey("U", "K");
+    EXPECT_FALSE(ini.SectionExists("S"));
+    EXPECT_EQ(ini.ReadString("T", "t", ""), "0");
+    ini.UpdateFile();
+    std::string expect;
+    for (int i = 0; i < 100000; ++i) expect += "[T]\nt=" + IntToStr(i) + "\n";
+    EXPECT_EQ(ReadFileToString(path), expect + "[U]\nkeep=1\n");
+}
+
 TEST(IniFileBounds, OversizedFileAndFifoNeitherHangNorLoad) {
     TempDir dir;
     std::string big = dir.File("big.ini");
@@ -163,6 +249,24 @@ TEST(IniFileBounds, OversizedFileAndFifoNeitherHangNorLoad) {
     EXPECT_THROW(TIniFile(big).ReadString("S", "k", ""), EIniFileError);
     EXPECT_THROW(TIniFile(big).WriteString("S", "k", "x"), EIniFileError);
     EXPECT_EQ(FileSize(big), MaxIniFileSize + 1);
+
+    // A small file of very many short lines would take a parse of many times
+    // its size: refused the same way, and the file left as it was.
+    std::string lines = dir.File("lines.ini");
+    WriteTestFile(lines, "[S]\nk=v\n" + std::string(MaxIniLines, '\n'));
+    EXPECT_TRUE(Contains(Thrown<EIniFileError>([&] { TIniFile(lines).ReadString("S", "k", ""); }),
+                         "lines and is not read"));
+    EXPECT_THROW(TIniFile(lines).WriteString("S", "k", "x"), EIniFileError);
+    EXPECT_EQ(FileSize(lines), int64_t(MaxIniLines + 8));
+    // A file just at the bound is read; a write that would pass it is refused.
+    std::string full = dir.File("full.ini");
+    WriteTestFile(full, "[S]\nk=v\n" + std::string(MaxIniLines - 2, '\n'));
+    TMemIniFile fill(full);
+    EXPECT_EQ(fill.ReadString("S", "k", ""), "v");
+    fill.WriteString("S", "more", "x");
+    EXPECT_THROW(fill.UpdateFile(), EIniFileError);
+    IniFileCacheClear();
+    EXPECT_FALSE(TIniFile(full).ValueExists("S", "more"));
 
     std::string fifo = dir.File("fifo.ini");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

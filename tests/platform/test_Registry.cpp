@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "Classes.h"
 #include "IniFile.h"
 #include "Registry.h"
 #include "SysUtils.h"
@@ -82,6 +83,22 @@ TEST_F(RegistryTest, RunValueIsAnAutostartEntry) {
     EXPECT_FALSE(FileExists(RegistryFileName()));
     EXPECT_TRUE(RegDeleteStringValue(TRegRoot::HKEY_CURRENT_USER, run, "Tarnwick"));
     EXPECT_FALSE(FileExists(desktop));
+    // A program path with line breaks in it stays one Exec value: it can not
+    // add keys (Hidden=, a second Exec=) to the entry.
+    std::string odd = Dir.File("a\nHidden=true\rExec=/bin/evil\nb");
+    WriteTestFile(odd, "#!/bin/sh\n");
+    RegWriteStringValue(TRegRoot::HKEY_CURRENT_USER, run, "Odd", odd);
+    std::string oddText = ReadFileToString(RunValueDesktopFile("Odd"));
+    IniFileCacheClear();
+    TIniFile oddEntry(RunValueDesktopFile("Odd"));
+    EXPECT_FALSE(oddEntry.ValueExists("Desktop Entry", "Hidden")) << oddText;
+    TStringList oddLines;
+    oddLines.SetText(oddText);
+    int execLines = 0;
+    for (const auto &l : oddLines) execLines += StartsText("Exec=", l);
+    EXPECT_EQ(execLines, 1) << oddText;
+    EXPECT_FALSE(Contains(oddText, "\r"));
+    EXPECT_TRUE(RegDeleteStringValue(TRegRoot::HKEY_CURRENT_USER, run, "Odd"));
     // A value name can not step out of the autostart folder.
     EXPECT_EQ(RunValueDesktopFile("../x"), Dir.Path() + "config/autostart/.._x.desktop");
 }

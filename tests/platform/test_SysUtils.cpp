@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "Classes.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
@@ -95,6 +97,12 @@ TEST(Streams, MemoryAndFileStreamsAgree) {
     m.LoadFromFile(t.File("s.bin"));
     EXPECT_EQ(m.DataString(), "abcdef");
     EXPECT_THROW(TFileStream(t.File("none"), fmOpenRead), EFOpenError);
+
+    // A private create over a file others could read leaves it private.
+    ::chmod(t.File("s.bin").c_str(), 0644);
+    TFileStream(t.File("s.bin"), fmCreate, 0600).WriteBuffer("mail", 4);
+    EXPECT_EQ(FileMode(t.File("s.bin")), 0600u);
+    EXPECT_EQ(ReadFileToString(t.File("s.bin")), "mail");
 }
 
 TEST(StringLists, TextSplitsEveryLineBreakKind) {
