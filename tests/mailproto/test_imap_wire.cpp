@@ -305,6 +305,18 @@ TEST(IMAPWire, HostileBrokenOrSilentAnswersEndTheSession) {
     }
 }
 
+TEST(IMAPWire, ReadsAreBoundedUnlessTheOwnerSaysOtherwise) {
+    // A server that accepts and then says nothing must not hold a check for
+    // ever when the owner never chose a read time-out.
+    ScriptedPeer peer(LoggedIn());
+    auto c = NetCreateNoOwner<TNetIMAP4>();
+    EXPECT_GT(c->ReadTimeout(), 0);
+    c->SetHost("127.0.0.1");
+    c->SetPort(peer.Port());
+    c->Connect(false);
+    EXPECT_GT(c->IOHandler()->ReadTimeout, 0);
+}
+
 TEST(IMAPWire, ANeverAnsweredLogoutDoesNotHoldTheGoodbye) {
     ScriptedPeer peer(Selected(3) + Steps{"sleep:3000", "close"});
     auto c = InInbox(peer);
