@@ -92,10 +92,23 @@ bool TNetIOHandlerStack::Readable(int milliseconds) {
 
 void TNetIOHandlerStack::WriteDirect(TNetBytes &bytes) {
     TNetIOHandlerSocket::WriteDirect(bytes);
+    // A peer that stops reading what we send must not hold the program:
+    // every wait for room in the socket's buffer is bounded (ReadTimeout, or
+    // two minutes without one) and keeps the window alive.
+    const int wait = ReadTimeout > 0 ? ReadTimeout : 120000;
     size_t offset = 0;
     while (offset < bytes.size()) {
         if (!BindingAllocated()) RaiseConnClosedGracefully();
+        if (!FBinding->Writable(wait)) {
+            try {
+                Close();
+            } catch (...) {
+            }
+            GBSDStack()->RaiseSocketError(Net_WSAETIMEDOUT);
+        }
+        if (!BindingAllocated()) RaiseConnClosedGracefully();
         int sent = WriteDataToTarget(bytes, offset, int(bytes.size() - offset));
+        if (sent < 0) continue;  // no room after all: wait again
         TNetAntiFreezeBase::DoProcess(false);
         FClosedGracefully = sent == 0;
         CheckForDisconnect(true, false);

@@ -253,6 +253,26 @@ TEST(NetIOHandler, SlowButRealTransfersAndThePumpDoNotCountAgainstTheAnswer) {
     }
 }
 
+TEST(NetIOHandler, PeerThatStopsReadingEndsTheWrite) {
+    // A server that answers without ever reading what we send fills the
+    // socket's buffers: the write then ends at ReadTimeout, with the window
+    // kept alive meanwhile, instead of blocking the program.
+    ScriptedPeer peer({"sleep:4000"});
+    TNetAntiFreeze::SetProcessMessagesHook([](bool) {});
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    af->IdleTimeOut = 20;
+    int pumped = 0;
+    TNetAntiFreeze::SetProcessMessagesHook([&](bool) { ++pumped; });
+    auto h = OpenTo(peer.Port(), 400);
+    uint32_t t0 = TicksNow();
+    EXPECT_THROW(h->Write(std::string(size_t(64) << 20, 'x')), ENetSocketError);
+    EXPECT_LT(TicksDiff(t0, TicksNow()), 2500u);
+    EXPECT_GT(pumped, 5);
+    EXPECT_FALSE(h->Connected());
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+}
+
 // Closing is the owner's word: whatever the peer sent and nobody read
 // belongs to a conversation that is over, open socket or not.
 TEST(NetIOHandler, CloseLeavesItNotConnectedWhateverIsBuffered) {
