@@ -343,10 +343,13 @@ std::string TNetIOHandler::AllData() {
     if (!FInputBuffer) ENetException::Toss("Not Connected");
     BeginWork(wmRead, 0);
     try {
-        // Bounded: a silent peer raises after ReadTimeout (when set), an
-        // endless one after NetMaxAllDataBytes.
+        // Bounded: a silent or trickling peer raises after ReadTimeout (when
+        // set), an endless one after NetMaxAllDataBytes.
         uint32_t lastData = TicksNow();
+        StartAnswerClock();
         while (Connected()) {
+            // A peer that trickles bytes never falls silent: the pace ends it.
+            if (AnswerTimeLeft() == 0) ENetReadTimeout::Toss("Read Timeout");
             int r = ReadFromSource(false, 250, false);
             if (r == 0) break;
             if (r > 0) lastData = TicksNow();

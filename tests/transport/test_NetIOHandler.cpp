@@ -203,6 +203,15 @@ TEST(NetIOHandler, TricklingPeersCannotHoldAnAnswerOpen) {
         EXPECT_LT(TicksDiff(t0, TicksNow()), 1200u);
     }
     {
+        Steps steps = Trickle("x", 60);
+        steps.push_back("close");
+        ScriptedPeer peer(steps);
+        auto h = OpenTo(peer.Port(), 400);
+        uint32_t t0 = TicksNow();
+        EXPECT_THROW(h->AllData(), ENetReadTimeout);
+        EXPECT_LT(TicksDiff(t0, TicksNow()), 1200u);
+    }
+    {
         // A command written starts a new answer with a time of its own.
         ScriptedPeer peer({S("a\r\n"), "readline", "sleep:250", S("b\r\n"), "readline", "sleep:250", S("c\r\n"),
                            "wait_close"});
