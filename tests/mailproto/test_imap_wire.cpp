@@ -439,6 +439,26 @@ TEST(IMAPWire, WholeMessageThroughAPrivateFileThatNeverOutlivesTheFetch) {
     EXPECT_EQ(ListDirectory(NetTempFolder()), before);
 }
 
+TEST(IMAPWire, AMessageOfShortLinesCountsByWhatItsLinesCostToKeep) {
+    TempDir dir;
+    struct Scope {
+        explicit Scope(const std::string &folder) { SetNetTempFolder(folder); }
+        ~Scope() { SetNetTempFolder(""); }
+    } scope(dir.File("tmp"));
+    std::string body = "Subject: short\r\n\r\n";
+    for (int i = 0; i < 8000; ++i) body += "x\r\n";
+    const std::string lit = "* 1 FETCH (RFC822 {" + std::to_string(body.size()) + "}\r\n";
+    ScriptedPeer peer(Selected(1) + Steps{S(lit + body + ")\r\nC4 OK\r\n"), "readline",
+                                          S("* 1 FETCH (RFC822.SIZE 24000)\r\nC5 OK\r\n"), "wait_close"});
+    auto c = InInbox(peer);
+    c->MaxMessageSize = 100000;  // 24 KB on the wire, 8000 lines to keep
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    msg->NoDecode = true;
+    EXPECT_THROW(c->RetrieveMessage(1, *msg), ENetMessageTooLarge);
+    EXPECT_EQ(c->GetMessageSize(1), 24000);
+    c->Disconnect(false);
+}
+
 TEST(IMAPWire, AFetchAbortedInsideItsAnswerEndsTheSession) {
     // The caller's progress handler gives up in the middle of a message
     // whose text holds lines shaped like answers. What is left of it must
