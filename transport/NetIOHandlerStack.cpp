@@ -96,10 +96,13 @@ void TNetIOHandlerStack::WriteDirect(TNetBytes &bytes) {
     // every wait for room in the socket's buffer is bounded (ReadTimeout, or
     // two minutes without one) and keeps the window alive.
     const int wait = ReadTimeout > 0 ? ReadTimeout : 120000;
+    uint32_t lastProgress = TicksNow();
     size_t offset = 0;
     while (offset < bytes.size()) {
         if (!BindingAllocated()) RaiseConnClosedGracefully();
-        if (!FBinding->Writable(wait)) {
+        const uint32_t spent = TicksDiff(lastProgress, TicksNow());
+        const int left = spent >= uint32_t(wait) ? 0 : wait - int(spent);
+        if (left == 0 || !FBinding->Writable(left)) {
             try {
                 Close();
             } catch (...) {
@@ -115,6 +118,7 @@ void TNetIOHandlerStack::WriteDirect(TNetBytes &bytes) {
         DoWork(wmWrite, sent);
         if (sent <= 0) RaiseConnClosedGracefully();
         offset += size_t(sent);
+        lastProgress = TicksNow();
     }
 }
 
