@@ -209,6 +209,9 @@ void TNetIMAP4::InitComponent() {
     FConnectionState = csNonAuthenticated;
     RetrieveOnSelect = rsDisabled;
     MailBoxSeparator = '/';
+    // Without a limit a server that accepts and then says nothing would hold
+    // the check (and every later one) for ever.
+    SetReadTimeout(DefaultReadTimeout);
 }
 
 void TNetIMAP4::Notification(TNetInitializerComponent *comp, TOperation operation) {

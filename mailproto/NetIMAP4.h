@@ -86,6 +86,9 @@ public:
     int64_t MaxResponseSize = int64_t(64) << 20;
     // The longest wait for the answer to LOGOUT (milliseconds).
     int LogoutTimeout = 10000;
+    // How long one read waits for the server unless the owner sets another
+    // read time-out.
+    static constexpr int DefaultReadTimeout = 60000;
 
     // --- state -----------------------------------------------------------------
     int ConnectionState() const { return FConnectionState; }

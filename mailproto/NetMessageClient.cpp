@@ -1,5 +1,7 @@
 #include "NetMessageClient.h"
 
+#include <algorithm>
+
 #include "NetMailExceptions.h"
 #include "NetTCPConnection.h"
 
@@ -118,7 +120,9 @@ std::string TNetMessageClient::ReadAnswerLine(int64_t &budget, const char *what,
         bool split = false;
         std::string line = h->ReadLnSplit(split, "\n", -1, piece);
         if (h->ReadLnTimedOut()) ENetReadTimeout::Toss("Read Timeout");
-        int64_t used = int64_t(line.size()) + 2;
+        // A line costs at least NetMinLineCharge: a budget counted in bytes
+        // alone would let a flood of empty lines take many times as much memory.
+        int64_t used = std::max<int64_t>(int64_t(line.size()) + 2, NetMinLineCharge);
         while (split) {
             if (used > budget) RaiseTooLarge(what, cap);
             std::string more = h->ReadLnSplit(split, "\n", -1, piece);

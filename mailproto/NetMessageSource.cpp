@@ -1,5 +1,7 @@
 #include "NetMessageSource.h"
 
+#include <algorithm>
+
 #include "NetIOHandler.h"
 #include "NetMailExceptions.h"
 
@@ -14,7 +16,7 @@ bool TNetMessageSource::ReadLine(std::string &line) {
         line.clear();
         return false;
     }
-    FBytes += int64_t(line.size()) + 2;
+    FBytes += std::max<int64_t>(int64_t(line.size()) + 2, NetMinLineCharge);
     if (MaxMessageSize > 0 && FBytes > MaxMessageSize)
         throw ENetMessageTooLarge(Format("Message larger than %lld bytes.", (long long)MaxMessageSize));
     if (FDotTerminated && !FContinuation && !line.empty() && line[0] == '.') {

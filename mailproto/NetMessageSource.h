@@ -13,6 +13,11 @@
 
 class TNetIOHandler;
 
+// What one line of a message costs at least against a size cap, however
+// short it is: every line kept is a string of its own, so without this a
+// message of empty lines would take many times its cap in memory.
+constexpr int64_t NetMinLineCharge = 32;
+
 class TNetMessageSource {
 public:
     // Messages larger than this raise ENetMessageTooLarge while loading.
@@ -24,6 +29,7 @@ public:
     bool ReadLine(std::string &line);
     bool Ended() const { return FEnded; }
     int64_t MaxMessageSize = DefaultMaxMessageSize;
+    // What the cap has counted so far (short lines at NetMinLineCharge).
     int64_t BytesRead() const { return FBytes; }
 
 protected:

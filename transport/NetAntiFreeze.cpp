@@ -2,9 +2,12 @@
 
 #include <atomic>
 
+#include "NetGlobal.h"
+
 namespace {
 std::atomic<TNetAntiFreezeBase *> GAntiFreeze{nullptr};
 TNetProcessMessagesHook GHook;
+std::atomic<uint64_t> GPumped{0};
 }  // namespace
 
 TNetAntiFreezeBase::~TNetAntiFreezeBase() {
@@ -35,8 +38,19 @@ bool TNetAntiFreezeBase::ShouldUse() {
 void TNetAntiFreezeBase::DoProcess(bool idle, bool override) {
     if (!ShouldUse()) return;
     TNetAntiFreezeBase *af = GAntiFreeze;
-    if ((!af->OnlyWhenIdle || idle || override) && af->Active) af->Process();
+    if ((!af->OnlyWhenIdle || idle || override) && af->Active) {
+        const uint32_t start = TicksNow();
+        try {
+            af->Process();
+        } catch (...) {
+            GPumped += TicksDiff(start, TicksNow());
+            throw;
+        }
+        GPumped += TicksDiff(start, TicksNow());
+    }
 }
+
+uint64_t TNetAntiFreezeBase::PumpedMilliseconds() { return GPumped.load(); }
 
 void TNetAntiFreeze::Process() {
     if (GHook) GHook(ApplicationHasPriority);

@@ -5,6 +5,7 @@
 // IdleTimeOut milliseconds.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "NetComponent.h"
@@ -24,6 +25,9 @@ public:
     // An anti-freeze is installed and active, and the caller is the main thread.
     static bool ShouldUse();
     static void DoProcess(bool idle = true, bool override = false);
+    // Milliseconds spent so far, process-wide, inside the message pump (a
+    // menu or dialog the user holds open runs its own loop in there).
+    static uint64_t PumpedMilliseconds();
     // The installed object, or nothing.
     static TNetAntiFreezeBase *Installed();
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "NetAntiFreeze.h"
 #include "NetIOHandlerStack.h"
 #include "NetStack.h"
 
@@ -24,6 +25,13 @@ int TimeLeft(int limit, uint32_t start) {
     if (limit < 0) return -2;
     uint32_t spent = TicksDiff(start, TicksNow());
     return spent >= uint32_t(limit) ? 0 : limit - int(spent);
+}
+
+// The shorter of two waits, -2 standing for no limit.
+int ShorterWait(int a, int b) {
+    if (a < 0) return b;
+    if (b < 0) return a;
+    return std::min(a, b);
 }
 }  // namespace
 
@@ -64,8 +72,37 @@ void TNetIOHandler::Open() {
     FOpened = false;
     FClosedGracefully = false;
     FRecvBuffer = std::make_unique<TNetBuffer>();
-    FInputBuffer = std::make_unique<TNetBuffer>([this](int n) { DoWork(wmRead, n); });
+    FInputBuffer = std::make_unique<TNetBuffer>([this](int n) {
+        FAnswerBytes += n;
+        DoWork(wmRead, n);
+    });
+    FAnswerClockArmed = true;
     FOpened = true;
+}
+
+void TNetIOHandler::StartAnswerClock() {
+    if (!FAnswerClockArmed) return;
+    FAnswerClockArmed = false;
+    FAnswerStart = TicksNow();
+    FAnswerPumpedAtStart = TNetAntiFreezeBase::PumpedMilliseconds();
+    // Bytes already here were counted by the answer they came with.
+    FAnswerBytes = FInputBuffer ? -int64_t(FInputBuffer->Size()) : 0;
+}
+
+int TNetIOHandler::AnswerTimeLeft() {
+    if (ReadTimeout <= 0) return -2;
+    int64_t spent = int64_t(TicksDiff(FAnswerStart, TicksNow())) -
+                    int64_t(TNetAntiFreezeBase::PumpedMilliseconds() - FAnswerPumpedAtStart);
+    int64_t got = FAnswerBytes + (FInputBuffer ? FInputBuffer->Size() : 0);
+    if (got < 0) got = 0;
+    int64_t allowed = int64_t(ReadTimeout) * (1 + got / NetAnswerPaceBytes);
+    int64_t left = allowed - std::max<int64_t>(spent, 0);
+    return int(std::clamp<int64_t>(left, 0, NetMaxInt32));
+}
+
+int TNetIOHandler::AnswerReadWait() {
+    int left = AnswerTimeLeft();
+    return left < 0 ? -1 : std::min(left, ReadTimeout);
 }
 
 void TNetIOHandler::Close() {
@@ -116,6 +153,10 @@ std::string TNetIOHandler::ReadLn(const std::string &aTerminator, int timeout, i
     int limit = timeout;
     if (timeout == -1) limit = ReadTimeout > 0 ? ReadTimeout : -2;
     const uint32_t start = TicksNow();
+    StartAnswerClock();
+    // An explicit "no limit" is the caller's word; otherwise the answer's
+    // pace bounds the line too.
+    const bool paced = timeout != -2;
 
     // A multi-byte terminator may be split across receives: searches resume a
     // terminator's length before the end of what was searched.
@@ -153,13 +194,14 @@ std::string TNetIOHandler::ReadLn(const std::string &aTerminator, int timeout, i
             }
         }
         if (found >= 0) break;
-        if (readOnce && limit >= 0 && TimeLeft(limit, start) == 0) {
+        const int wait = ShorterWait(TimeLeft(limit, start), paced ? AnswerTimeLeft() : -2);
+        if (readOnce && wait == 0) {
             FReadLnTimedOut = true;
             return std::string();
         }
 
         CheckForDisconnect(true, true);
-        int r = ReadFromSource(true, TimeLeft(limit, start), false);
+        int r = ReadFromSource(true, wait, false);
         readOnce = true;
         if (r == -1) {
             FReadLnTimedOut = true;
@@ -221,8 +263,9 @@ std::string TNetIOHandler::ReadLnWait(int failCount) {
 void TNetIOHandler::ReadBytes(TNetBytes &buffer, int count, bool append) {
     if (!FInputBuffer) ENetException::Toss("Not Connected");
     if (count > 0) {
+        StartAnswerClock();
         while (FInputBuffer->Size() < count) {
-            int r = ReadFromSource(false, -1, true);
+            int r = ReadFromSource(false, AnswerReadWait(), true);
             CheckForDisconnect(true, true);
             if (r == 0 && FInputBuffer->Size() < count) RaiseConnClosedGracefully();
         }
@@ -257,6 +300,7 @@ int64_t TNetIOHandler::ReadInt64(bool convert) {
 
 void TNetIOHandler::ReadStream(TStream &stream, int64_t count, bool readUntilDisconnect) {
     if (!FInputBuffer) ENetException::Toss("Not Connected");
+    StartAnswerClock();
     if (count == -1 && !readUntilDisconnect) {
         count = LargeStream ? ReadInt64() : int64_t(ReadInteger());
         if (count < 0) ENetException::Toss("Invalid stream size.");
@@ -276,7 +320,7 @@ void TNetIOHandler::ReadStream(TStream &stream, int64_t count, bool readUntilDis
             }
             int r;
             try {
-                r = ReadFromSource(!readUntilDisconnect, -1, true);
+                r = ReadFromSource(!readUntilDisconnect, AnswerReadWait(), true);
             } catch (const ENetConnClosedGracefully &) {
                 if (!readUntilDisconnect) throw;
                 r = 0;
@@ -299,10 +343,13 @@ std::string TNetIOHandler::AllData() {
     if (!FInputBuffer) ENetException::Toss("Not Connected");
     BeginWork(wmRead, 0);
     try {
-        // Bounded: a silent peer raises after ReadTimeout (when set), an
-        // endless one after NetMaxAllDataBytes.
+        // Bounded: a silent or trickling peer raises after ReadTimeout (when
+        // set), an endless one after NetMaxAllDataBytes.
         uint32_t lastData = TicksNow();
+        StartAnswerClock();
         while (Connected()) {
+            // A peer that trickles bytes never falls silent: the pace ends it.
+            if (AnswerTimeLeft() == 0) ENetReadTimeout::Toss("Read Timeout");
             int r = ReadFromSource(false, 250, false);
             if (r == 0) break;
             if (r > 0) lastData = TicksNow();
@@ -411,6 +458,8 @@ void TNetIOHandler::Write(const TNetBytes &bytes) {
         TNetBytes copy = bytes;
         WriteDirect(copy);
     }
+    // What is read from now on is the answer to this.
+    FAnswerClockArmed = true;
 }
 
 void TNetIOHandler::Write(const std::string &text) {
@@ -513,6 +562,7 @@ void TNetIOHandler::WriteBufferFlush(int count) {
     TNetBytes bytes;
     FWriteBuffer->ExtractToBytes(bytes, count < 0 ? -1 : std::min(count, FWriteBuffer->Size()));
     WriteDirect(bytes);
+    FAnswerClockArmed = true;
 }
 
 void TNetIOHandler::WriteBufferClose() {

@@ -23,6 +23,11 @@
 constexpr int NetMaxCapturedLinesCap = 2000000;
 constexpr int64_t NetMaxCapturedBytesCap = int64_t(256) * 1024 * 1024;
 constexpr int64_t NetMaxAllDataBytes = int64_t(256) * 1024 * 1024;
+// With a ReadTimeout set, one answer (everything read after the handler
+// opened or last wrote) may take ReadTimeout, and another ReadTimeout for
+// every this many bytes it brought: a peer that trickles bytes, or short
+// lines, cannot hold it open for ever, while a slow but real transfer goes on.
+constexpr int NetAnswerPaceBytes = 16384;
 
 class TNetIOHandler;
 using TNetIOHandlerFactory = std::function<TNetIOHandler *(TNetInitializerComponent *owner)>;
@@ -153,6 +158,14 @@ protected:
     // the loss stays readable (and keeps the handler connected) until it is
     // read, the handler is opened again, or the owner closes it.
     void CloseKeepingInput();
+    // The answer clock: armed by Open and by every write, started by the
+    // first read after that. AnswerTimeLeft is what is left of the answer's
+    // time (-2: no limit); time spent in the message pump does not count.
+    void StartAnswerClock();
+    int AnswerTimeLeft();
+    // The wait for one read of a fixed count: ReadTimeout, or less when the
+    // answer's time is nearly up (-1: the handler's default).
+    int AnswerReadWait();
 
     std::string FDestination;
     std::string FHost;
@@ -167,4 +180,8 @@ protected:
     std::unique_ptr<TNetBuffer> FRecvBuffer;
     std::unique_ptr<TNetBuffer> FWriteBuffer;
     int FWriteBufferThreshold = 0;
+    bool FAnswerClockArmed = true;
+    uint32_t FAnswerStart = 0;
+    uint64_t FAnswerPumpedAtStart = 0;
+    int64_t FAnswerBytes = 0;
 };

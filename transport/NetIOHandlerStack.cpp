@@ -92,16 +92,33 @@ bool TNetIOHandlerStack::Readable(int milliseconds) {
 
 void TNetIOHandlerStack::WriteDirect(TNetBytes &bytes) {
     TNetIOHandlerSocket::WriteDirect(bytes);
+    // A peer that stops reading what we send must not hold the program:
+    // every wait for room in the socket's buffer is bounded (ReadTimeout, or
+    // two minutes without one) and keeps the window alive.
+    const int wait = ReadTimeout > 0 ? ReadTimeout : 120000;
+    uint32_t lastProgress = TicksNow();
     size_t offset = 0;
     while (offset < bytes.size()) {
         if (!BindingAllocated()) RaiseConnClosedGracefully();
+        const uint32_t spent = TicksDiff(lastProgress, TicksNow());
+        const int left = spent >= uint32_t(wait) ? 0 : wait - int(spent);
+        if (left == 0 || !FBinding->Writable(left)) {
+            try {
+                Close();
+            } catch (...) {
+            }
+            GBSDStack()->RaiseSocketError(Net_WSAETIMEDOUT);
+        }
+        if (!BindingAllocated()) RaiseConnClosedGracefully();
         int sent = WriteDataToTarget(bytes, offset, int(bytes.size() - offset));
+        if (sent < 0) continue;  // no room after all: wait again
         TNetAntiFreezeBase::DoProcess(false);
         FClosedGracefully = sent == 0;
         CheckForDisconnect(true, false);
         DoWork(wmWrite, sent);
         if (sent <= 0) RaiseConnClosedGracefully();
         offset += size_t(sent);
+        lastProgress = TicksNow();
     }
 }
 

@@ -6,7 +6,7 @@
 // A handler that puts a layer over the socket (TLS) overrides the low-level
 // steps below rather than the whole read and write loops:
 //   ReadDataFromSource  - receive up to buffer.size() bytes (0: peer closed)
-//   WriteDataToTarget   - send a range, returning the count sent
+//   WriteDataToTarget   - send a range, returning the count sent (-1: no room yet)
 //   SourceHasPendingData - bytes already held by the layer (no wait needed)
 //   ConnectClient       - call the inherited one, then do the handshake
 // It may also override ReadFromSource, WriteDirect, CheckForDataOnSource and

@@ -2,6 +2,10 @@
 
 #include <mutex>
 
+#include <poll.h>
+#include <cerrno>
+#include <algorithm>
+
 #include "NetAntiFreeze.h"
 
 TNetSocketHandle::TNetSocketHandle(int defaultPort) {
@@ -189,6 +193,31 @@ bool TNetSocketHandle::Readable(int milliseconds) {
         int left = spent >= uint32_t(milliseconds) ? 0 : milliseconds - int(spent);
         if (Select(left < slice ? left : slice)) return true;
         if (left <= slice) return false;
+    }
+}
+
+bool TNetSocketHandle::Writable(int milliseconds) {
+    if (!FHandleAllocated) ENetConnClosedGracefully::Toss("Connection Closed Gracefully.");
+    const int slice = NetAntiFreezeSlice();
+    const uint32_t start = TicksNow();
+    while (true) {
+        int left = -1;
+        if (milliseconds >= 0) {
+            uint32_t spent = TicksDiff(start, TicksNow());
+            left = spent >= uint32_t(milliseconds) ? 0 : milliseconds - int(spent);
+        }
+        int wait = slice < 0 ? left : left < 0 ? slice : std::min(left, slice);
+        pollfd p{FHandle, POLLOUT, 0};
+        int r;
+        do {
+            r = poll(&p, 1, wait);
+        } while (r < 0 && errno == EINTR);
+        // An error or hang-up shows itself at the send that follows.
+        bool ready = r != 0;
+        TNetAntiFreezeBase::DoProcess(!ready);
+        if (ready) return true;
+        if (!FHandleAllocated) ENetConnClosedGracefully::Toss("Connection Closed Gracefully.");
+        if (left >= 0 && left <= wait) return false;
     }
 }
 

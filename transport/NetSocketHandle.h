@@ -55,6 +55,8 @@ public:
     // anti-freeze every wait is cut into IdleTimeOut slices with the
     // application's events processed between them.
     bool Readable(int milliseconds);
+    // The same wait for room to send (the peer reads what we sent).
+    bool Writable(int milliseconds);
     bool Select(int milliseconds);
     void Assign(const TNetSocketHandle &source);
     TNetCriticalSection &Lock() { return FLock; }

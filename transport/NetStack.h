@@ -97,6 +97,8 @@ public:
     virtual void GetPeerName(TNetStackSocketHandle h, std::string &ip, int &port) = 0;
     // Up to buffer.size() bytes; 0 when the peer closed.
     virtual int Receive(TNetStackSocketHandle h, TNetBytes &buffer) = 0;
+    // Never waits for room in the socket's buffer: -1 when there is none
+    // (nothing sent), so that the caller can wait for it without blocking.
     virtual int Send(TNetStackSocketHandle h, const TNetBytes &buffer, size_t offset = 0, int count = -1) = 0;
     virtual int ReceiveFrom(TNetStackSocketHandle h, TNetBytes &buffer, std::string &ip, int &port,
                             TNetIPVersion ipVersion) = 0;

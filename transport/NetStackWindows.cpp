@@ -242,8 +242,9 @@ int TNetStackWindows::Send(TNetStackSocketHandle h, const TNetBytes &buffer, siz
     size_t n = count < 0 ? buffer.size() - offset : std::min(size_t(count), buffer.size() - offset);
     ssize_t r;
     do {
-        r = ::send(h, buffer.data() + offset, n, MSG_NOSIGNAL);
+        r = ::send(h, buffer.data() + offset, n, MSG_NOSIGNAL | MSG_DONTWAIT);
     } while (r < 0 && errno == EINTR);
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return -1;
     CheckSysResult(this, long(r));
     return int(r);
 }

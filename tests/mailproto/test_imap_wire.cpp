@@ -305,6 +305,18 @@ TEST(IMAPWire, HostileBrokenOrSilentAnswersEndTheSession) {
     }
 }
 
+TEST(IMAPWire, ReadsAreBoundedUnlessTheOwnerSaysOtherwise) {
+    // A server that accepts and then says nothing must not hold a check for
+    // ever when the owner never chose a read time-out.
+    ScriptedPeer peer(LoggedIn());
+    auto c = NetCreateNoOwner<TNetIMAP4>();
+    EXPECT_GT(c->ReadTimeout(), 0);
+    c->SetHost("127.0.0.1");
+    c->SetPort(peer.Port());
+    c->Connect(false);
+    EXPECT_GT(c->IOHandler()->ReadTimeout, 0);
+}
+
 TEST(IMAPWire, ANeverAnsweredLogoutDoesNotHoldTheGoodbye) {
     ScriptedPeer peer(Selected(3) + Steps{"sleep:3000", "close"});
     auto c = InInbox(peer);
@@ -425,6 +437,26 @@ TEST(IMAPWire, WholeMessageThroughAPrivateFileThatNeverOutlivesTheFetch) {
         c->Disconnect(false);
     }
     EXPECT_EQ(ListDirectory(NetTempFolder()), before);
+}
+
+TEST(IMAPWire, AMessageOfShortLinesCountsByWhatItsLinesCostToKeep) {
+    TempDir dir;
+    struct Scope {
+        explicit Scope(const std::string &folder) { SetNetTempFolder(folder); }
+        ~Scope() { SetNetTempFolder(""); }
+    } scope(dir.File("tmp"));
+    std::string body = "Subject: short\r\n\r\n";
+    for (int i = 0; i < 8000; ++i) body += "x\r\n";
+    const std::string lit = "* 1 FETCH (RFC822 {" + std::to_string(body.size()) + "}\r\n";
+    ScriptedPeer peer(Selected(1) + Steps{S(lit + body + ")\r\nC4 OK\r\n"), "readline",
+                                          S("* 1 FETCH (RFC822.SIZE 24000)\r\nC5 OK\r\n"), "wait_close"});
+    auto c = InInbox(peer);
+    c->MaxMessageSize = 100000;  // 24 KB on the wire, 8000 lines to keep
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    msg->NoDecode = true;
+    EXPECT_THROW(c->RetrieveMessage(1, *msg), ENetMessageTooLarge);
+    EXPECT_EQ(c->GetMessageSize(1), 24000);
+    c->Disconnect(false);
 }
 
 TEST(IMAPWire, AFetchAbortedInsideItsAnswerEndsTheSession) {

@@ -97,6 +97,18 @@ TEST_F(MessageClientReceive, OversizedAnswersAreRefusedAndSkipped) {
     EXPECT_FALSE(Pop->Connected());
 }
 
+TEST_F(MessageClientReceive, ShortLinesCountByWhatTheyCostToKeep) {
+    // 30 KB of one-letter lines are 10000 lines to keep: far more memory
+    // than 30 KB, so they count against the cap as such.
+    Pop->MaxMessageSize = 100000;
+    Msg->NoDecode = true;
+    Start(Talk({"<", "+OK", "Subject: fine", "", "!sendrep:1000:780d0a", ".",
+                "<", "+OK", "Subject: short", "", "!sendrep:10000:780d0a", ".", "!wait_close"}));
+    ASSERT_TRUE(Pop->RetrieveMessage(1, *Msg));
+    EXPECT_EQ(Msg->Body.Count(), 1000);
+    EXPECT_THROW(Pop->RetrieveMessage(2, *Msg), ENetMessageTooLarge);
+}
+
 TEST_F(MessageClientReceive, DecoderFailureSkipsTheRestOfTheAnswer) {
     Start(Talk({"<", "+OK", "Subject: uue", "", "text before", "begin 644 evil.bin", "~~~~ not uue", "more",
                 "end", ".",

@@ -201,6 +201,23 @@ TEST_F(POP3Protocol, AnswersTheClientGivesUpOnEndTheSession) {
     FailsClosed<ENetReadTimeout>(count);
     Pop->SetReadTimeout(3000);
 
+    // A header trickled as short lines, each in time: the answer as a whole
+    // runs out of time.
+    {
+        std::vector<std::string> steps = LoggedIn({"<", "+OK"});
+        for (int i = 0; i < 40; ++i) {
+            auto line = Talk({"X-Slow: " + std::to_string(i), "!sleep:50"});
+            steps.insert(steps.end(), line.begin(), line.end());
+        }
+        auto end = Talk({"", ".", "!wait_close"});
+        steps.insert(steps.end(), end.begin(), end.end());
+        Start(steps);
+        Pop->Connect();
+        Pop->SetReadTimeout(300);
+        FailsClosed<ENetReadTimeout>([this] { Pop->RetrieveHeaders(1, *Msg); });
+        Pop->SetReadTimeout(3000);
+    }
+
     // A message where a status belongs.
     Start(LoggedIn({"<", "Subject: hello", "+OK", "+OK", "!wait_close"}));
     Pop->Connect();

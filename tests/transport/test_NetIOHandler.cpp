@@ -1,6 +1,9 @@
 // The IO handlers against a scripted peer on loopback and over streams.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "NetIOHandlerStack.h"
 #include "NetIntercept.h"
 #include "NetIOHandlerStream.h"
@@ -175,6 +178,108 @@ TEST(NetIOHandler, TricklingPeersCannotHoldAReadOpen) {
         EXPECT_THROW(h->ReadLnWait(), ENetReadTimeout);
         EXPECT_LT(TicksDiff(t0, TicksNow()), 1200u);
     }
+}
+
+TEST(NetIOHandler, TricklingPeersCannotHoldAnAnswerOpen) {
+    // Bytes of a fixed count, or short lines that each end in time: the
+    // answer as a whole ends at ReadTimeout (and another per 16 KB it
+    // brought), not after every byte or line has had a ReadTimeout of its own.
+    {
+        ScriptedPeer peer(Trickle("x", 100));
+        auto h = OpenTo(peer.Port(), 400);
+        uint32_t t0 = TicksNow();
+        TNetBytes b;
+        EXPECT_THROW(h->ReadBytes(b, 100), ENetReadTimeout);
+        EXPECT_LT(TicksDiff(t0, TicksNow()), 1200u);
+    }
+    {
+        Steps steps = Trickle("x\r\n", 60);
+        steps.push_back(S(".\r\n"));
+        ScriptedPeer peer(steps);
+        auto h = OpenTo(peer.Port(), 400);
+        uint32_t t0 = TicksNow();
+        TStringList lines;
+        EXPECT_THROW(h->Capture(lines), ENetReadTimeout);
+        EXPECT_LT(TicksDiff(t0, TicksNow()), 1200u);
+    }
+    {
+        Steps steps = Trickle("x", 60);
+        steps.push_back("close");
+        ScriptedPeer peer(steps);
+        auto h = OpenTo(peer.Port(), 400);
+        uint32_t t0 = TicksNow();
+        EXPECT_THROW(h->AllData(), ENetReadTimeout);
+        EXPECT_LT(TicksDiff(t0, TicksNow()), 1200u);
+    }
+    {
+        // A command written starts a new answer with a time of its own.
+        ScriptedPeer peer({S("a\r\n"), "readline", "sleep:250", S("b\r\n"), "readline", "sleep:250", S("c\r\n"),
+                           "wait_close"});
+        auto h = OpenTo(peer.Port(), 400);
+        EXPECT_EQ(h->ReadLn(), "a");
+        h->WriteLn("next");
+        EXPECT_EQ(h->ReadLn(), "b");
+        h->WriteLn("next");
+        EXPECT_EQ(h->ReadLn(), "c");
+    }
+}
+
+TEST(NetIOHandler, SlowButRealTransfersAndThePumpDoNotCountAgainstTheAnswer) {
+    // 96 KB in 16 KB pieces, one piece a little faster than ReadTimeout:
+    // every piece earns the answer more time.
+    {
+        Steps steps;
+        for (int i = 0; i < 6; ++i) {
+            steps.push_back(ScriptedPeer::SendRepeated(16384, "y"));
+            steps.push_back("sleep:150");
+        }
+        ScriptedPeer peer(steps);
+        auto h = OpenTo(peer.Port(), 250);
+        TNetBytes b;
+        h->ReadBytes(b, 6 * 16384);
+        EXPECT_EQ(b.size(), size_t(6 * 16384));
+    }
+    {
+        // The user held a menu open (the pump ran 700 ms) while the answer
+        // began: that time is not the peer's.
+        TNetAntiFreeze::SetProcessMessagesHook([](bool) {});
+        auto af = NetCreateNoOwner<TNetAntiFreeze>();
+        af->IdleTimeOut = 20;
+        bool held = false;
+        TNetAntiFreeze::SetProcessMessagesHook([&](bool) {
+            if (!held) {
+                held = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(700));
+            }
+        });
+        ScriptedPeer peer({"sleep:100", S("a\r\n"), "sleep:850", S("b\r\n"), "wait_close"});
+        auto h = OpenTo(peer.Port(), 400);
+        EXPECT_EQ(h->ReadLn(), "a");
+        EXPECT_EQ(h->ReadLn(), "b");
+        EXPECT_FALSE(h->ReadLnTimedOut());
+        af.reset();
+        TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+    }
+}
+
+TEST(NetIOHandler, PeerThatStopsReadingEndsTheWrite) {
+    // A server that answers without ever reading what we send fills the
+    // socket's buffers: the write then ends at ReadTimeout, with the window
+    // kept alive meanwhile, instead of blocking the program.
+    ScriptedPeer peer({"sleep:4000"});
+    TNetAntiFreeze::SetProcessMessagesHook([](bool) {});
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    af->IdleTimeOut = 20;
+    int pumped = 0;
+    TNetAntiFreeze::SetProcessMessagesHook([&](bool) { ++pumped; });
+    auto h = OpenTo(peer.Port(), 400);
+    uint32_t t0 = TicksNow();
+    EXPECT_THROW(h->Write(std::string(size_t(64) << 20, 'x')), ENetSocketError);
+    EXPECT_LT(TicksDiff(t0, TicksNow()), 2500u);
+    EXPECT_GT(pumped, 5);
+    EXPECT_FALSE(h->Connected());
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
 }
 
 // Closing is the owner's word: whatever the peer sent and nobody read
