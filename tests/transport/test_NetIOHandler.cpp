@@ -213,9 +213,9 @@ TEST(NetIOHandler, TricklingPeersCannotHoldAnAnswerOpen) {
     }
     {
         // A command written starts a new answer with a time of its own.
-        ScriptedPeer peer({S("a\r\n"), "readline", "sleep:250", S("b\r\n"), "readline", "sleep:250", S("c\r\n"),
+        ScriptedPeer peer({S("a\r\n"), "readline", "sleep:600", S("b\r\n"), "readline", "sleep:600", S("c\r\n"),
                            "wait_close"});
-        auto h = OpenTo(peer.Port(), 400);
+        auto h = OpenTo(peer.Port(), 1000);
         EXPECT_EQ(h->ReadLn(), "a");
         h->WriteLn("next");
         EXPECT_EQ(h->ReadLn(), "b");
@@ -234,13 +234,13 @@ TEST(NetIOHandler, SlowButRealTransfersAndThePumpDoNotCountAgainstTheAnswer) {
             steps.push_back("sleep:150");
         }
         ScriptedPeer peer(steps);
-        auto h = OpenTo(peer.Port(), 250);
+        auto h = OpenTo(peer.Port(), 400);
         TNetBytes b;
         h->ReadBytes(b, 6 * 16384);
         EXPECT_EQ(b.size(), size_t(6 * 16384));
     }
     {
-        // The user held a menu open (the pump ran 700 ms) while the answer
+        // The user held a menu open (the pump ran 1.5 s) while the answer
         // began: that time is not the peer's.
         TNetAntiFreeze::SetProcessMessagesHook([](bool) {});
         auto af = NetCreateNoOwner<TNetAntiFreeze>();
@@ -249,11 +249,11 @@ TEST(NetIOHandler, SlowButRealTransfersAndThePumpDoNotCountAgainstTheAnswer) {
         TNetAntiFreeze::SetProcessMessagesHook([&](bool) {
             if (!held) {
                 held = true;
-                std::this_thread::sleep_for(std::chrono::milliseconds(700));
+                std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             }
         });
-        ScriptedPeer peer({"sleep:100", S("a\r\n"), "sleep:850", S("b\r\n"), "wait_close"});
-        auto h = OpenTo(peer.Port(), 400);
+        ScriptedPeer peer({"sleep:100", S("a\r\n"), "sleep:1700", S("b\r\n"), "wait_close"});
+        auto h = OpenTo(peer.Port(), 1000);
         EXPECT_EQ(h->ReadLn(), "a");
         EXPECT_EQ(h->ReadLn(), "b");
         EXPECT_FALSE(h->ReadLnTimedOut());
