@@ -5,11 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "SysUtils.h"
+
 // One entry of a directory scan.
-constexpr int faReadOnly = 0x01;
-constexpr int faHidden = 0x02;
-constexpr int faDirectory = 0x10;
-constexpr int faArchive = 0x20;
 struct TSearchRec {
     std::string Name;
     int Attr = 0;

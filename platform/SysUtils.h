@@ -106,6 +106,10 @@ std::string ApplicationExeName();
 
 // ---------------------------------------------------------------------------
 // Files.
+// File attribute bits as the original platform kept them: directory scans
+// report them, and zip archives made there carry them.
+constexpr int faReadOnly = 0x01, faHidden = 0x02, faSysFile = 0x04, faVolumeID = 0x08, faDirectory = 0x10,
+              faArchive = 0x20;
 bool FileExists(const std::string &path);       // a regular file (or link to one)
 bool DirectoryExists(const std::string &path);
 bool ForceDirectories(const std::string &path);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "SysUtils.h"  // the attribute bits kept in the external attributes' low byte
 #include "ZipHashedStringList.h"
 
 enum TZipProcessOperation {
@@ -18,10 +19,6 @@ struct TZipExtraBlock {
     uint16_t HeaderID = 0;
     std::string Data;  // Size() is the block size
 };
-
-// Windows attribute bits as kept in the low byte of the external attributes.
-constexpr uint32_t faReadOnly = 0x01, faHidden = 0x02, faSysFile = 0x04, faVolumeID = 0x08,
-                   faDirectory = 0x10, faArchive = 0x20;
 
 struct TZipDirItem {
     uint16_t VersionMadeBy = 0;
