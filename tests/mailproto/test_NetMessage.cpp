@@ -58,17 +58,6 @@ std::string Describe(TNetMessage &m) {
     return out;
 }
 
-// The message of the E that f raises, "(none)" when it returns.
-template <class E, class F>
-std::string Raised(F f) {
-    try {
-        f();
-    } catch (const E &e) {
-        return e.Message();
-    }
-    return "(none)";
-}
-
 const std::string kMultipart = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n";
 
 // Python's reading of the first part with a file name (else the message
@@ -276,7 +265,7 @@ TEST(MessageBody, PartsAreCounted) {
     auto m = NetCreateNoOwner<TNetMessage>();
     TNetStringMessageSource src(many(TNetMessage::MaxParts + 1), true);
     ASSERT_TRUE(m->ReceiveHeader(src));
-    EXPECT_EQ(Raised<ENetMessageException>([&] { m->ReceiveBody(src); }), "Message has more than 10000 parts.");
+    EXPECT_EQ(Thrown<ENetMessageException>([&] { m->ReceiveBody(src); }), "Message has more than 10000 parts.");
     EXPECT_EQ(m->Parts.Count(), TNetMessage::MaxParts);
     std::string rest;
     EXPECT_FALSE(src.ReadLine(rest));  // the message was read to its end
@@ -372,7 +361,7 @@ TEST(MessageBody, AttachmentNamesNeverLeaveTheFolderNorOverwrite) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     att.SaveToFile(tmp.dir.File("out.bin"));
     EXPECT_EQ(ReadFileToString(tmp.dir.File("out.bin")), "abc");
-    EXPECT_EQ(Raised<ENetException>([&] { att.SaveToFile(tmp.dir.File("out.bin")); }), "Error saving attachment.");
+    EXPECT_EQ(Thrown<ENetException>([&] { att.SaveToFile(tmp.dir.File("out.bin")); }), "Error saving attachment.");
     std::string path = att.StoredPath;
     u.reset();
     EXPECT_FALSE(FileExists(path));  // freed with the message
@@ -404,7 +393,7 @@ TEST(MessageFiles, LoadEndsWhateverTheLastLineEnd) {
         m->LoadFromFile(path);
         EXPECT_EQ(m->Body.Text(), TStringList({"line1", "last"}).Text()) << end.size();
     }
-    EXPECT_EQ(Raised<ENetMessageCannotLoad>([&] { m->LoadFromFile(tmp.dir.File("missing.eml")); }),
+    EXPECT_EQ(Thrown<ENetMessageCannotLoad>([&] { m->LoadFromFile(tmp.dir.File("missing.eml")); }),
               "Cannot load message from file " + tmp.dir.File("missing.eml"));
     WriteTestFile(path, "Subject: only\r\n\r\nbody\r\n");
     m->LoadFromFile(path, true);

@@ -59,17 +59,6 @@ std::unique_ptr<TNetIMAP4> InInbox(const ScriptedPeer &peer) {
 
 bool FetchHeaders(TNetIMAP4 &c, int n = 1) { return c.RetrieveHeaders(n, *NetCreateNoOwner<TNetMessage>()); }
 
-// The message of the E that f raises, "(none)" when it returns.
-template <class E, class F>
-std::string Raised(F f) {
-    try {
-        f();
-    } catch (const E &e) {
-        return e.Message();
-    }
-    return "(none)";
-}
-
 const std::string kHeader =
     "From: A <a@example.org>\r\n"
     "Subject: split\r\n"
@@ -117,10 +106,10 @@ TEST(IMAPWire, RefusedLoginRaisesWithTheServersText) {
                                "C1 BAD Error in IMAP command LOGIN: bad arguments\r\n"}) {
         ScriptedPeer peer({S("* OK ready\r\n"), "readline", S(answer), "wait_close"});
         auto c = Client(peer);
-        EXPECT_EQ(Raised<ENetIMAP4LoginRefused>([&] { c->Connect(true); }) + "\r\n",
+        EXPECT_EQ(Thrown<ENetIMAP4LoginRefused>([&] { c->Connect(true); }) + "\r\n",
                   answer.substr(answer.find(' ', 3) + 1));
         EXPECT_EQ(c->ConnectionState(), csNonAuthenticated);
-        EXPECT_EQ(Raised<ENetConnectionStateError>([&] { c->SelectMailBox("INBOX"); }),
+        EXPECT_EQ(Thrown<ENetConnectionStateError>([&] { c->SelectMailBox("INBOX"); }),
                   "Unable to execute command, wrong connection state;Current connection state: Non Authenticated.");
         c->Disconnect(false);
     }
@@ -185,7 +174,7 @@ TEST(IMAPWire, NeverStartTLSOnAPlainConnection) {
         c->SetUseTLS(use);
         c->SetPort(peer.Port());
         if (require) {
-            EXPECT_EQ(Raised<ENetTLSClientTLSNotAvailable>([&] { c->Connect(true); }),
+            EXPECT_EQ(Thrown<ENetTLSClientTLSNotAvailable>([&] { c->Connect(true); }),
                       "SSL is not available on this server.");
             EXPECT_FALSE(c->Connected());
             EXPECT_EQ(peer.Received(), "C1 LOGOUT\r\n");  // a goodbye, no credentials
@@ -349,7 +338,7 @@ TEST(IMAPWire, NumbersStatesAndRefusals) {
     c->Connect(true);
     EXPECT_THROW(FetchHeaders(*c), ENetConnectionStateError);
     ASSERT_TRUE(c->SelectMailBox("INBOX"));
-    EXPECT_EQ(Raised<ENetNumberInvalid>([&] { FetchHeaders(*c, 0); }),
+    EXPECT_EQ(Thrown<ENetNumberInvalid>([&] { FetchHeaders(*c, 0); }),
               "Number parameter (relative message number or UID) is invalid; Must be 1 or greater.");
     EXPECT_THROW(c->DeleteMessage({2, 0}), ENetNumberInvalid);
     EXPECT_THROW(c->SelectMailBox("Box\r\nC9 DELETE INBOX"), ENetIMAP4InvalidText);
