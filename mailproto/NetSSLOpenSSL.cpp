@@ -504,6 +504,10 @@ void TNetSSLSocket::Handshake(int socketHandle, bool client, const std::string &
         int err = OSSL.SSL_get_error(FSSL, r);
         if (err == OSSL_SSL_ERROR_WANT_READ || err == OSSL_SSL_ERROR_WANT_WRITE) {
             short ev = err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
+            // The time-out bounds the whole handshake, also against a peer
+            // that keeps the socket readable with never a finished step.
+            if (timeout >= 0 && Remaining(start, timeout) == 0)
+                fail("The handshake timed out.");
             if (!WaitForSocket(socketHandle, ev, Remaining(start, timeout), &FAbandoned))
                 fail("The handshake timed out.");
             if (FAbandoned)
@@ -564,7 +568,12 @@ int TNetSSLSocket::Transfer(Op op, int timeoutMs, const char *what)
             return 0;
         case OSSL_SSL_ERROR_WANT_READ:
         case OSSL_SSL_ERROR_WANT_WRITE:
-            // A partial record or a renegotiation: wait and try again.
+            // A partial record or a renegotiation: wait and try again. The
+            // session was just tried on whatever had come; with the time up,
+            // a peer that keeps sending records without data (key updates,
+            // tickets) must not hold the call any longer.
+            if (timeoutMs >= 0 && Remaining(start, timeoutMs) == 0)
+                return -1;
             if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
                                Remaining(start, timeoutMs), &FAbandoned))
                 return -1;

@@ -7,6 +7,10 @@
 #include "TestSupport.h"
 
 #include <algorithm>
+#include <atomic>
+#include <dlfcn.h>
+#include <sys/socket.h>
+#include <thread>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -264,6 +268,57 @@ TEST_F(SSLIOHandler, DataThatCameDuringALongPumpIsNotATimeout)
     EXPECT_EQ(h->ReadLn(), "arrived meanwhile");
     EXPECT_FALSE(h->ReadLnTimedOut());
     EXPECT_TRUE(menuShown);
+}
+
+TEST_F(SSLIOHandler, PeerThatFloodsKeyUpdatesStillTimesOut)
+{
+    // TLS 1.3 lets a server send key updates at any time; they carry no
+    // data. A server that sends them without pause keeps the socket
+    // readable at every look, and must not hold a read past its time-out.
+    TNetSSLOptions opts;
+    opts.CertFile = Pki.ServerCert;
+    opts.KeyFile = Pki.Key;
+    auto serverCtx = std::make_unique<TNetSSLContext>();
+    serverCtx->CopyOptions(opts);
+    serverCtx->InitContext(true);
+    void *lib = dlopen("libssl.so.3", RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(lib, nullptr);
+    auto keyUpdate = reinterpret_cast<int (*)(SSL *, int)>(dlsym(lib, "SSL_key_update"));
+    auto doHandshake = reinterpret_cast<int (*)(SSL *)>(dlsym(lib, "SSL_do_handshake"));
+    ASSERT_TRUE(keyUpdate && doHandshake);
+    int port = 0;
+    int lfd = ListenLoopback(port);
+    ASSERT_GE(lfd, 0);
+    std::atomic<bool> stop{false};
+    std::atomic<int> cfd{-1};
+    std::thread server([&] {
+        int fd = accept(lfd, nullptr, nullptr);
+        cfd = fd;
+        SSL *s = OSSL.SSL_new(serverCtx->Handle());
+        OSSL.SSL_set_fd(s, fd);
+        if (OSSL.SSL_accept(s) == 1 && OSSL.SSL_write(s, "+OK hi\r\n", 8) == 8) {
+            // Bounded, so a client that never gives up ends the test too.
+            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+            while (!stop && std::chrono::steady_clock::now() < until)
+                if (keyUpdate(s, 0) != 1 || doHandshake(s) != 1)
+                    break;
+        }
+        OSSL.SSL_free(s);
+    });
+    auto h = Make(port);
+    h->ReadTimeout = 300;
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK hi");
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(h->ReadLn(), "");
+    long long spent = MsSince(t0);
+    EXPECT_TRUE(h->ReadLnTimedOut());
+    stop = true;
+    shutdown(cfd, SHUT_RDWR);
+    server.join();
+    close(cfd);
+    close(lfd);
+    EXPECT_LT(spent, 3000);
 }
 
 TEST_F(SSLIOHandler, PeerThatStopsReadingEndsTheWrite)
