@@ -108,6 +108,29 @@ TEST_F(SSLSession, IPAddressMustBeInTheCertificate)
     EXPECT_EQ(Handshake(other.Port(), "127.0.0.1", rec), Failed + "IP address mismatch");
 }
 
+TEST_F(SSLSession, HostNameGoesOutForTheServerToChooseItsCertificate)
+{
+    // The server shows a certificate for another name unless the client
+    // names "localhost" in its hello; an address is never sent as a name.
+    OpenSSLServer server(Pki.WrongHostCert, Pki.Key,
+                         {"-servername", "localhost", "-cert2", Pki.ServerCert, "-key2", Pki.Key});
+    Recorder rec;
+    EXPECT_EQ(Handshake(server.Port(), "localhost", rec), "");
+    EXPECT_EQ(Handshake(server.Port(), "127.0.0.1", rec), Failed + "IP address mismatch");
+}
+
+TEST_F(SSLSession, ServersBelowTLS12AreRefused)
+{
+    // The openssl command at this security level does speak these versions
+    // with a client that offers them.
+    for (const char *version : {"-tls1", "-tls1_1"}) {
+        OpenSSLServer server(Pki.ServerCert, Pki.Key, {version, "-cipher", "DEFAULT:@SECLEVEL=0"});
+        Recorder rec;
+        std::string msg = Handshake(server.Port(), "localhost", rec);
+        EXPECT_EQ(msg.rfind("Error connecting with SSL. ", 0), 0u) << version << ": " << msg;
+    }
+}
+
 TEST_F(SSLSession, EveryModeAndVerifySettingStillChecksTheServer)
 {
     // Whatever the options say, a context made for the client side checks
