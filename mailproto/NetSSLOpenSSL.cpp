@@ -128,6 +128,15 @@ int VerifyCallback(int ok, X509_STORE_CTX *store)
     return result ? 1 : 0;
 }
 
+// The peer closed the connection without close_notify: nothing proves that
+// the last bytes were all it sent.
+bool IsUnexpectedEOF(unsigned long code)
+{
+    return code != 0 && !(code & OSSL_ERR_SYSTEM_FLAG) &&
+           int((code >> OSSL_ERR_LIB_OFFSET) & OSSL_ERR_LIB_MASK) == OSSL_ERR_LIB_SSL &&
+           int(code & OSSL_ERR_REASON_MASK) == OSSL_SSL_R_UNEXPECTED_EOF_WHILE_READING;
+}
+
 bool IsIPAddress(const std::string &host)
 {
     unsigned char buf[sizeof(in6_addr)];
@@ -345,9 +354,10 @@ void TNetSSLContext::InitContext(bool server)
     if (OSSL.SSL_CTX_ctrl(FContext, OSSL_SSL_CTRL_SET_MIN_PROTO_VERSION, OSSL_TLS1_2_VERSION,
                           nullptr) != 1)
         ENetOSSLCreatingContextError::Toss(WithReason(RSOSSLCreatingContextError, OpenSSLErrorText()));
-    // A peer that closes without close_notify ends the session gracefully,
-    // as a plain TCP close does.
-    OSSL.SSL_CTX_set_options_suite(FContext, OSSL_SSL_OP_IGNORE_UNEXPECTED_EOF);
+    // A peer that closes without close_notify is seen by the session as an
+    // error of its own (see Transfer): many servers leave that way after
+    // their last answer, but a cut in the middle of one must not pass for
+    // its end.
     OSSL.SSL_CTX_ctrl(FContext, OSSL_SSL_CTRL_MODE,
                       OSSL_SSL_MODE_ENABLE_PARTIAL_WRITE | OSSL_SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER,
                       nullptr);
@@ -580,6 +590,13 @@ int TNetSSLSocket::Transfer(Op op, int timeoutMs, const char *what)
             if (FAbandoned)
                 ENetConnClosedGracefully::Toss("Connection Closed Gracefully.");
             continue;
+        case OSSL_SSL_ERROR_SSL:
+            if (IsUnexpectedEOF(OSSL.ERR_peek_error())) {
+                OSSL.ERR_clear_error();
+                FEndedWithoutNotify = true;
+                return 0;
+            }
+            RaiseIOError(n, err, what);
         default:
             RaiseIOError(n, err, what);
         }
@@ -803,6 +820,17 @@ int TNetSSLIOHandlerSocketOpenSSL::ReadFromSource(bool raiseExceptionIfDisconnec
         }
         if (count > 0)
             TakeReceived(FTLSChunk, count);
+        // A cut without close_notify behind a part of a line: that part
+        // would be read as the answer's last line (a lone "." as its end),
+        // yet anyone in between may have cut it there.
+        if (count == 0 && FSSLSocket->EndedWithoutNotify() && !InputBufferIsEmpty()) {
+            FInputBuffer->Clear();
+            try {
+                ENetOpenSSLError::Toss("TLS read failed: the connection was cut off in the middle of an answer.");
+            } catch (...) {
+                CloseAndRethrow(true);
+            }
+        }
         FClosedGracefully = count == 0;
         CheckForDisconnect(raiseExceptionIfDisconnected, false);
         if (count != 0)

@@ -321,6 +321,35 @@ TEST_F(SSLIOHandler, PeerThatFloodsKeyUpdatesStillTimesOut)
     EXPECT_LT(spent, 3000);
 }
 
+TEST_F(SSLIOHandler, AnswerCutWithoutCloseNotifyIsNotComplete)
+{
+    // Whoever sits between may cut the connection after any record. A cut
+    // behind a lone "." must not end a dot-terminated answer, nor a cut
+    // behind part of a line give a last line; a cut between whole lines
+    // ends the connection as it always did.
+    for (std::string tail : {std::string("."), std::string("line2"), std::string()}) {
+        auto server = std::make_unique<OpenSSLServer>(Pki.ServerCert, Pki.Key);
+        auto h = Make(server->Port());
+        h->Open();
+        server->Send("+OK\r\nline1\r\n" + tail);
+        EXPECT_EQ(h->ReadLn(), "+OK");
+        server.reset();  // killed: no close_notify
+        TStringList lines;
+        try {
+            h->CaptureDotList(lines);
+            ADD_FAILURE() << "truncated answer taken as complete: \"" << tail << "\"";
+        } catch (const ENetConnClosedGracefully &) {
+            EXPECT_EQ(tail, "");
+        } catch (const ENetOpenSSLError &e) {
+            EXPECT_NE(tail, "");
+            EXPECT_EQ(e.Message(), "TLS read failed: the connection was cut off in the middle of an answer.");
+        }
+        EXPECT_EQ(lines.Text(), "line1\r\n") << tail;
+        EXPECT_FALSE(h->Connected());
+        EXPECT_EQ(h->SSLSocket(), nullptr);
+    }
+}
+
 TEST_F(SSLIOHandler, PeerThatStopsReadingEndsTheWrite)
 {
     StartTLSServer server(StartTLSServer::Implicit, Pki.ServerCert, Pki.Key);
