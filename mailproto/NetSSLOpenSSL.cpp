@@ -531,7 +531,8 @@ void TNetSSLSocket::Handshake(int socketHandle, bool client, const std::string &
             OSSL.ERR_clear_error();
             fail(std::string(RSOSSLCertificateVerifyFailed) + (why ? why : "unknown reason"));
         }
-        std::string reason = OpenSSLErrorText();
+        std::string reason = IsUnexpectedEOF(OSSL.ERR_peek_error()) ? std::string() : OpenSSLErrorText();
+        OSSL.ERR_clear_error();
         if (reason.empty())
             reason = savedErrno ? std::string(strerror(savedErrno))
                                 : std::string("The connection was closed during the handshake.");

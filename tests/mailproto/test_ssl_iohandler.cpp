@@ -223,6 +223,9 @@ TEST_F(SSLIOHandler, BrokenPeersFailWithinTheTimeout)
         auto t0 = std::chrono::steady_clock::now();
         std::string msg = OpenRefused(*h);
         EXPECT_EQ(msg.rfind("Error connecting with SSL. ", 0), 0u) << msg;
+        if (mode == BrokenTLSPeer::DropAfterHello) {
+            EXPECT_EQ(msg, "Error connecting with SSL. The connection was closed during the handshake.");
+        }
         EXPECT_LT(MsSince(t0), 3000) << msg;
         if (mode == BrokenTLSPeer::Stall) {
             EXPECT_EQ(msg, "Error connecting with SSL. The handshake timed out.");
