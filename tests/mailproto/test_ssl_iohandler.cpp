@@ -5,6 +5,7 @@
 #include "OpenSSLServer.h"
 #include "explicit_tls_test_client.h"
 #include "TestSupport.h"
+#include "EventLoopWait.h"
 
 #include <algorithm>
 #include <atomic>
@@ -351,6 +352,26 @@ TEST_F(SSLIOHandler, AnswerCutWithoutCloseNotifyIsNotComplete)
         EXPECT_FALSE(h->Connected());
         EXPECT_EQ(h->SSLSocket(), nullptr);
     }
+}
+
+TEST_F(SSLIOHandler, ServerThatRenegotiatesMidSession)
+{
+    // TLS 1.2 lets the server start a new handshake inside the session; the
+    // read it lands in carries on with the data that follows.
+    OpenSSLServer server(Pki.ServerCert, Pki.Key, {"-tls1_2"});
+    auto h = Make(server.Port());
+    h->Open();
+    server.Send("before\n");
+    EXPECT_EQ(h->ReadLn(), "before");
+    // The server's new handshake waits for the client's read; "after" goes
+    // in a console read of its own once that handshake is done.
+    auto line = std::async(std::launch::async, [&] { return h->ReadLn(); });
+    server.Send("r\n");
+    EXPECT_TRUE(WaitUntil([&] { return Contains(server.Output(), "SSL_do_handshake -> 1"); }));
+    server.Send("after\n");
+    EXPECT_EQ(line.get(), "after");
+    h->WriteLn("from the client");
+    EXPECT_TRUE(WaitUntil([&] { return Contains(server.Output(), "from the client"); }));
 }
 
 TEST_F(SSLIOHandler, PeerThatStopsReadingEndsTheWrite)
