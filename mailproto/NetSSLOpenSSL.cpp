@@ -361,6 +361,10 @@ void TNetSSLContext::InitContext(bool server)
     OSSL.SSL_CTX_ctrl(FContext, OSSL_SSL_CTRL_MODE,
                       OSSL_SSL_MODE_ENABLE_PARTIAL_WRITE | OSSL_SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER,
                       nullptr);
+    // A read comes back after each record that holds no data, so the
+    // time-out is looked at between them: left to itself, one SSL_read
+    // goes on for as long as the peer keeps sending such records.
+    OSSL.SSL_CTX_ctrl(FContext, OSSL_SSL_CTRL_CLEAR_MODE, OSSL_SSL_MODE_AUTO_RETRY, nullptr);
 
     OSSL.SSL_CTX_set_default_passwd_cb(FContext, PasswordCallback);
     OSSL.SSL_CTX_set_default_passwd_cb_userdata(FContext, this);
