@@ -750,14 +750,20 @@ void TNetSSLIOHandlerSocketOpenSSL::SetPassThrough(bool value)
     if (value == FPassThrough)
         return;
     if (!value && BindingAllocated()) {
-        // TLS was asked for on this connection and cannot be had: it must
-        // not stay open for someone to carry on in plain text.
+        // The libraries were missing when the plain session began; they are
+        // looked for once more, and the reason they cannot be had goes to
+        // the user. TLS was asked for on this connection: without it the
+        // connection must not stay open for someone to carry on in plain.
         if (!FSSLContext) {
             try {
-                Close();
+                MakeContext();
             } catch (...) {
+                try {
+                    Close();
+                } catch (...) {
+                }
+                throw;
             }
-            ENetOSSLCouldNotLoadSSLLibrary::Toss(RSOSSLCouldNotLoadSSLLibrary);
         }
         OpenEncodedConnection();
     }
