@@ -571,6 +571,7 @@ int TNetSSLSocket::Transfer(Op op, int timeoutMs, const char *what)
         ENetOpenSSLError::Toss("No TLS session.");
     TNetSSLSocketCall running(this);
     uint32_t start = TicksNow();
+    bool waited = false;
     for (;;) {
         OSSL.ERR_clear_error();
         errno = 0;
@@ -583,12 +584,13 @@ int TNetSSLSocket::Transfer(Op op, int timeoutMs, const char *what)
             return 0;
         case OSSL_SSL_ERROR_WANT_READ:
         case OSSL_SSL_ERROR_WANT_WRITE:
-            // A partial record or a renegotiation: wait and try again. The
-            // session was just tried on whatever had come; with the time up,
-            // a peer that keeps sending records without data (key updates,
-            // tickets) must not hold the call any longer.
-            if (timeoutMs >= 0 && Remaining(start, timeoutMs) == 0)
+            // A partial record or a renegotiation: wait and try again. Once
+            // the time is up and the session has been tried on what came
+            // during a wait, a peer that keeps sending records without data
+            // (key updates, tickets) must not hold the call any longer.
+            if (waited && timeoutMs >= 0 && Remaining(start, timeoutMs) == 0)
                 return -1;
+            waited = true;
             if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
                                Remaining(start, timeoutMs), &FAbandoned))
                 return -1;
