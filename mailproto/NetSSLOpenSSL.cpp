@@ -128,6 +128,15 @@ int VerifyCallback(int ok, X509_STORE_CTX *store)
     return result ? 1 : 0;
 }
 
+// The peer closed the connection without close_notify: nothing proves that
+// the last bytes were all it sent.
+bool IsUnexpectedEOF(unsigned long code)
+{
+    return code != 0 && !(code & OSSL_ERR_SYSTEM_FLAG) &&
+           int((code >> OSSL_ERR_LIB_OFFSET) & OSSL_ERR_LIB_MASK) == OSSL_ERR_LIB_SSL &&
+           int(code & OSSL_ERR_REASON_MASK) == OSSL_SSL_R_UNEXPECTED_EOF_WHILE_READING;
+}
+
 bool IsIPAddress(const std::string &host)
 {
     unsigned char buf[sizeof(in6_addr)];
@@ -345,12 +354,17 @@ void TNetSSLContext::InitContext(bool server)
     if (OSSL.SSL_CTX_ctrl(FContext, OSSL_SSL_CTRL_SET_MIN_PROTO_VERSION, OSSL_TLS1_2_VERSION,
                           nullptr) != 1)
         ENetOSSLCreatingContextError::Toss(WithReason(RSOSSLCreatingContextError, OpenSSLErrorText()));
-    // A peer that closes without close_notify ends the session gracefully,
-    // as a plain TCP close does.
-    OSSL.SSL_CTX_set_options_suite(FContext, OSSL_SSL_OP_IGNORE_UNEXPECTED_EOF);
+    // A peer that closes without close_notify is seen by the session as an
+    // error of its own (see Transfer): many servers leave that way after
+    // their last answer, but a cut in the middle of one must not pass for
+    // its end.
     OSSL.SSL_CTX_ctrl(FContext, OSSL_SSL_CTRL_MODE,
                       OSSL_SSL_MODE_ENABLE_PARTIAL_WRITE | OSSL_SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER,
                       nullptr);
+    // A read comes back after each record that holds no data, so the
+    // time-out is looked at between them: left to itself, one SSL_read
+    // goes on for as long as the peer keeps sending such records.
+    OSSL.SSL_CTX_ctrl(FContext, OSSL_SSL_CTRL_CLEAR_MODE, OSSL_SSL_MODE_AUTO_RETRY, nullptr);
 
     OSSL.SSL_CTX_set_default_passwd_cb(FContext, PasswordCallback);
     OSSL.SSL_CTX_set_default_passwd_cb_userdata(FContext, this);
@@ -504,6 +518,10 @@ void TNetSSLSocket::Handshake(int socketHandle, bool client, const std::string &
         int err = OSSL.SSL_get_error(FSSL, r);
         if (err == OSSL_SSL_ERROR_WANT_READ || err == OSSL_SSL_ERROR_WANT_WRITE) {
             short ev = err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
+            // The time-out bounds the whole handshake, also against a peer
+            // that keeps the socket readable with never a finished step.
+            if (timeout >= 0 && Remaining(start, timeout) == 0)
+                fail("The handshake timed out.");
             if (!WaitForSocket(socketHandle, ev, Remaining(start, timeout), &FAbandoned))
                 fail("The handshake timed out.");
             if (FAbandoned)
@@ -517,7 +535,8 @@ void TNetSSLSocket::Handshake(int socketHandle, bool client, const std::string &
             OSSL.ERR_clear_error();
             fail(std::string(RSOSSLCertificateVerifyFailed) + (why ? why : "unknown reason"));
         }
-        std::string reason = OpenSSLErrorText();
+        std::string reason = IsUnexpectedEOF(OSSL.ERR_peek_error()) ? std::string() : OpenSSLErrorText();
+        OSSL.ERR_clear_error();
         if (reason.empty())
             reason = savedErrno ? std::string(strerror(savedErrno))
                                 : std::string("The connection was closed during the handshake.");
@@ -552,6 +571,7 @@ int TNetSSLSocket::Transfer(Op op, int timeoutMs, const char *what)
         ENetOpenSSLError::Toss("No TLS session.");
     TNetSSLSocketCall running(this);
     uint32_t start = TicksNow();
+    bool waited = false;
     for (;;) {
         OSSL.ERR_clear_error();
         errno = 0;
@@ -564,13 +584,26 @@ int TNetSSLSocket::Transfer(Op op, int timeoutMs, const char *what)
             return 0;
         case OSSL_SSL_ERROR_WANT_READ:
         case OSSL_SSL_ERROR_WANT_WRITE:
-            // A partial record or a renegotiation: wait and try again.
+            // A partial record or a renegotiation: wait and try again. Once
+            // the time is up and the session has been tried on what came
+            // during a wait, a peer that keeps sending records without data
+            // (key updates, tickets) must not hold the call any longer.
+            if (waited && timeoutMs >= 0 && Remaining(start, timeoutMs) == 0)
+                return -1;
+            waited = true;
             if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
                                Remaining(start, timeoutMs), &FAbandoned))
                 return -1;
             if (FAbandoned)
                 ENetConnClosedGracefully::Toss("Connection Closed Gracefully.");
             continue;
+        case OSSL_SSL_ERROR_SSL:
+            if (IsUnexpectedEOF(OSSL.ERR_peek_error())) {
+                OSSL.ERR_clear_error();
+                FEndedWithoutNotify = true;
+                return 0;
+            }
+            RaiseIOError(n, err, what);
         default:
             RaiseIOError(n, err, what);
         }
@@ -719,14 +752,20 @@ void TNetSSLIOHandlerSocketOpenSSL::SetPassThrough(bool value)
     if (value == FPassThrough)
         return;
     if (!value && BindingAllocated()) {
-        // TLS was asked for on this connection and cannot be had: it must
-        // not stay open for someone to carry on in plain text.
+        // The libraries were missing when the plain session began; they are
+        // looked for once more, and the reason they cannot be had goes to
+        // the user. TLS was asked for on this connection: without it the
+        // connection must not stay open for someone to carry on in plain.
         if (!FSSLContext) {
             try {
-                Close();
+                MakeContext();
             } catch (...) {
+                try {
+                    Close();
+                } catch (...) {
+                }
+                throw;
             }
-            ENetOSSLCouldNotLoadSSLLibrary::Toss(RSOSSLCouldNotLoadSSLLibrary);
         }
         OpenEncodedConnection();
     }
@@ -794,6 +833,17 @@ int TNetSSLIOHandlerSocketOpenSSL::ReadFromSource(bool raiseExceptionIfDisconnec
         }
         if (count > 0)
             TakeReceived(FTLSChunk, count);
+        // A cut without close_notify behind a part of a line: that part
+        // would be read as the answer's last line (a lone "." as its end),
+        // yet anyone in between may have cut it there.
+        if (count == 0 && FSSLSocket->EndedWithoutNotify() && !InputBufferIsEmpty()) {
+            FInputBuffer->Clear();
+            try {
+                ENetOpenSSLError::Toss("TLS read failed: the connection was cut off in the middle of an answer.");
+            } catch (...) {
+                CloseAndRethrow(true);
+            }
+        }
         FClosedGracefully = count == 0;
         CheckForDisconnect(raiseExceptionIfDisconnected, false);
         if (count != 0)

@@ -196,6 +196,9 @@ public:
     int Send(const void *buf, int len);
     // Decrypted bytes that wait to be read.
     bool HasPending() const;
+    // The peer closed the connection without close_notify (Recv returned 0
+    // all the same).
+    bool EndedWithoutNotify() const { return FEndedWithoutNotify; }
 
     TNetSSLCipher *Cipher();
     TNetX509 *PeerCert();
@@ -227,6 +230,7 @@ private:
     int FSocket = -1;
     int FBusy = 0;
     bool FAbandoned = false;
+    bool FEndedWithoutNotify = false;
     std::unique_ptr<TNetSSLCipher> FCipher;
     std::unique_ptr<TNetX509> FPeerCert;
 };

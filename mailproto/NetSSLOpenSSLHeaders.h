@@ -41,6 +41,7 @@ constexpr int OSSL_SSL_VERIFY_NONE = 0;
 constexpr int OSSL_SSL_VERIFY_PEER = 1;
 constexpr int OSSL_SSL_CTRL_OPTIONS = 32;
 constexpr int OSSL_SSL_CTRL_MODE = 33;
+constexpr int OSSL_SSL_CTRL_CLEAR_MODE = 78;
 constexpr int OSSL_SSL_CTRL_SET_TLSEXT_HOSTNAME = 55;
 constexpr int OSSL_SSL_CTRL_SET_MIN_PROTO_VERSION = 123;
 constexpr int OSSL_SSL_CTRL_GET_MIN_PROTO_VERSION = 130;
@@ -48,8 +49,17 @@ constexpr int OSSL_TLSEXT_NAMETYPE_host_name = 0;
 constexpr int OSSL_TLS1_VERSION = 0x0301;
 constexpr int OSSL_TLS1_2_VERSION = 0x0303;
 constexpr uint64_t OSSL_SSL_OP_IGNORE_UNEXPECTED_EOF = uint64_t(1) << 7;
+// Error codes: the library in bits 23-30, the reason in bits 0-22; bit 31
+// marks an operating system error.
+constexpr unsigned long OSSL_ERR_SYSTEM_FLAG = 0x80000000UL;
+constexpr int OSSL_ERR_LIB_OFFSET = 23;
+constexpr unsigned long OSSL_ERR_LIB_MASK = 0xFF;
+constexpr unsigned long OSSL_ERR_REASON_MASK = 0x7FFFFF;
+constexpr int OSSL_ERR_LIB_SSL = 20;
+constexpr int OSSL_SSL_R_UNEXPECTED_EOF_WHILE_READING = 294;
 constexpr long OSSL_SSL_MODE_ENABLE_PARTIAL_WRITE = 0x1;
 constexpr long OSSL_SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER = 0x2;
+constexpr long OSSL_SSL_MODE_AUTO_RETRY = 0x4;
 constexpr uint64_t OSSL_OPENSSL_INIT_LOAD_CRYPTO_STRINGS = 0x00000002;
 constexpr uint64_t OSSL_OPENSSL_INIT_LOAD_SSL_STRINGS = 0x00200000;
 constexpr int OSSL_X509_V_OK = 0;

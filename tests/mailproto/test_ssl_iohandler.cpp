@@ -5,8 +5,13 @@
 #include "OpenSSLServer.h"
 #include "explicit_tls_test_client.h"
 #include "TestSupport.h"
+#include "EventLoopWait.h"
 
 #include <algorithm>
+#include <atomic>
+#include <dlfcn.h>
+#include <sys/socket.h>
+#include <thread>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -219,6 +224,9 @@ TEST_F(SSLIOHandler, BrokenPeersFailWithinTheTimeout)
         auto t0 = std::chrono::steady_clock::now();
         std::string msg = OpenRefused(*h);
         EXPECT_EQ(msg.rfind("Error connecting with SSL. ", 0), 0u) << msg;
+        if (mode == BrokenTLSPeer::DropAfterHello) {
+            EXPECT_EQ(msg, "Error connecting with SSL. The connection was closed during the handshake.");
+        }
         EXPECT_LT(MsSince(t0), 3000) << msg;
         if (mode == BrokenTLSPeer::Stall) {
             EXPECT_EQ(msg, "Error connecting with SSL. The handshake timed out.");
@@ -264,6 +272,106 @@ TEST_F(SSLIOHandler, DataThatCameDuringALongPumpIsNotATimeout)
     EXPECT_EQ(h->ReadLn(), "arrived meanwhile");
     EXPECT_FALSE(h->ReadLnTimedOut());
     EXPECT_TRUE(menuShown);
+}
+
+TEST_F(SSLIOHandler, PeerThatFloodsKeyUpdatesStillTimesOut)
+{
+    // TLS 1.3 lets a server send key updates at any time; they carry no
+    // data. A server that sends them without pause keeps the socket
+    // readable at every look, and must not hold a read past its time-out.
+    TNetSSLOptions opts;
+    opts.CertFile = Pki.ServerCert;
+    opts.KeyFile = Pki.Key;
+    auto serverCtx = std::make_unique<TNetSSLContext>();
+    serverCtx->CopyOptions(opts);
+    serverCtx->InitContext(true);
+    void *lib = dlopen("libssl.so.3", RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(lib, nullptr);
+    auto keyUpdate = reinterpret_cast<int (*)(SSL *, int)>(dlsym(lib, "SSL_key_update"));
+    auto doHandshake = reinterpret_cast<int (*)(SSL *)>(dlsym(lib, "SSL_do_handshake"));
+    ASSERT_TRUE(keyUpdate && doHandshake);
+    int port = 0;
+    int lfd = ListenLoopback(port);
+    ASSERT_GE(lfd, 0);
+    std::atomic<bool> stop{false};
+    std::atomic<int> cfd{-1};
+    std::thread server([&] {
+        int fd = accept(lfd, nullptr, nullptr);
+        cfd = fd;
+        SSL *s = OSSL.SSL_new(serverCtx->Handle());
+        OSSL.SSL_set_fd(s, fd);
+        if (OSSL.SSL_accept(s) == 1 && OSSL.SSL_write(s, "+OK hi\r\n", 8) == 8) {
+            // Bounded, so a client that never gives up ends the test too.
+            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+            while (!stop && std::chrono::steady_clock::now() < until)
+                if (keyUpdate(s, 0) != 1 || doHandshake(s) != 1)
+                    break;
+        }
+        OSSL.SSL_free(s);
+    });
+    auto h = Make(port);
+    h->ReadTimeout = 300;
+    h->Open();
+    EXPECT_EQ(h->ReadLn(), "+OK hi");
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(h->ReadLn(), "");
+    long long spent = MsSince(t0);
+    EXPECT_TRUE(h->ReadLnTimedOut());
+    stop = true;
+    shutdown(cfd, SHUT_RDWR);
+    server.join();
+    close(cfd);
+    close(lfd);
+    EXPECT_LT(spent, 3000);
+}
+
+TEST_F(SSLIOHandler, AnswerCutWithoutCloseNotifyIsNotComplete)
+{
+    // Whoever sits between may cut the connection after any record. A cut
+    // behind a lone "." must not end a dot-terminated answer, nor a cut
+    // behind part of a line give a last line; a cut between whole lines
+    // ends the connection as it always did.
+    for (std::string tail : {std::string("."), std::string("line2"), std::string()}) {
+        auto server = std::make_unique<OpenSSLServer>(Pki.ServerCert, Pki.Key);
+        auto h = Make(server->Port());
+        h->Open();
+        server->Send("+OK\r\nline1\r\n" + tail);
+        EXPECT_EQ(h->ReadLn(), "+OK");
+        server.reset();  // killed: no close_notify
+        TStringList lines;
+        try {
+            h->CaptureDotList(lines);
+            ADD_FAILURE() << "truncated answer taken as complete: \"" << tail << "\"";
+        } catch (const ENetConnClosedGracefully &) {
+            EXPECT_EQ(tail, "");
+        } catch (const ENetOpenSSLError &e) {
+            EXPECT_NE(tail, "");
+            EXPECT_EQ(e.Message(), "TLS read failed: the connection was cut off in the middle of an answer.");
+        }
+        EXPECT_EQ(lines.Text(), "line1\r\n") << tail;
+        EXPECT_FALSE(h->Connected());
+        EXPECT_EQ(h->SSLSocket(), nullptr);
+    }
+}
+
+TEST_F(SSLIOHandler, ServerThatRenegotiatesMidSession)
+{
+    // TLS 1.2 lets the server start a new handshake inside the session; the
+    // read it lands in carries on with the data that follows.
+    OpenSSLServer server(Pki.ServerCert, Pki.Key, {"-tls1_2"});
+    auto h = Make(server.Port());
+    h->Open();
+    server.Send("before\n");
+    EXPECT_EQ(h->ReadLn(), "before");
+    // The server's new handshake waits for the client's read; "after" goes
+    // in a console read of its own once that handshake is done.
+    auto line = std::async(std::launch::async, [&] { return h->ReadLn(); });
+    server.Send("r\n");
+    EXPECT_TRUE(WaitUntil([&] { return Contains(server.Output(), "SSL_do_handshake -> 1"); }));
+    server.Send("after\n");
+    EXPECT_EQ(line.get(), "after");
+    h->WriteLn("from the client");
+    EXPECT_TRUE(WaitUntil([&] { return Contains(server.Output(), "from the client"); }));
 }
 
 TEST_F(SSLIOHandler, PeerThatStopsReadingEndsTheWrite)
@@ -435,7 +543,8 @@ TEST_F(SSLIOHandler, MissingLibraryFailsWithoutFallingBackToPlain)
     h->WriteLn("NOOP");
     EXPECT_EQ(h->ReadLn(), "+OK plain");
     EXPECT_EQ(Thrown<ENetOSSLCouldNotLoadSSLLibrary>([&] { h->SetPassThrough(false); }),
-              "Could not load SSL library.");
+              "Could not load SSL library. libcrypto-gone.so.3: cannot open shared object file: No such file or "
+              "directory");
     EXPECT_TRUE(h->PassThrough());
     // TLS was asked for and cannot be had: the plain session ends with it.
     EXPECT_FALSE(h->BindingAllocated());

@@ -3,6 +3,7 @@
 #include "NetAntiFreeze.h"
 #include "NetSSLOpenSSL.h"
 #include "OpenSSLServer.h"
+#include "TestCertNames.h"
 #include "TestSupport.h"
 #include "TrickleProxy.h"
 
@@ -106,6 +107,62 @@ TEST_F(SSLSession, IPAddressMustBeInTheCertificate)
     EXPECT_EQ(Handshake(server.Port(), "127.0.0.1", rec), "");
     OpenSSLServer other(Pki.WrongHostCert, Pki.Key);
     EXPECT_EQ(Handshake(other.Port(), "127.0.0.1", rec), Failed + "IP address mismatch");
+}
+
+TEST_F(SSLSession, HostNameGoesOutForTheServerToChooseItsCertificate)
+{
+    // The server shows a certificate for another name unless the client
+    // names "localhost" in its hello; an address is never sent as a name.
+    OpenSSLServer server(Pki.WrongHostCert, Pki.Key,
+                         {"-servername", "localhost", "-cert2", Pki.ServerCert, "-key2", Pki.Key});
+    Recorder rec;
+    EXPECT_EQ(Handshake(server.Port(), "localhost", rec), "");
+    EXPECT_EQ(Handshake(server.Port(), "127.0.0.1", rec), Failed + "IP address mismatch");
+}
+
+TEST_F(SSLSession, NamesAndDatesTheCertificateMustMatch)
+{
+    struct Case {
+        std::string Cn, San, Host, Expected;
+        std::string Start = "", End = "";
+    };
+    const std::string host = Failed + "hostname mismatch", ip = Failed + "IP address mismatch";
+    const std::vector<Case> cases = {
+        {"x", "DNS:*.example.com", "mail.example.com", ""},
+        // A wildcard stands for one whole label at the left, no more.
+        {"x", "DNS:*.example.com", "a.mail.example.com", host},
+        {"x", "DNS:*.example.com", "example.com", host},
+        {"x", "DNS:*.com", "mail.com", host},
+        {"x", "DNS:a.*.example", "a.b.example", host},
+        // An address matches only an address entry: no name, no wildcard,
+        // no common name.
+        {"x", "DNS:*.0.0.1", "127.0.0.1", ip},
+        {"x", "DNS:127.0.0.1", "127.0.0.1", ip},
+        {"127.0.0.1", "", "127.0.0.1", ip},
+        {"x", "IP:127.0.0.1", "localhost", host},
+        // A common name is not looked at once the certificate names hosts.
+        {"localhost", "DNS:wrong.example", "localhost", host},
+        {"x", "DNS:localhost", "localhost", Failed + "certificate is not yet valid", "20991231000000Z",
+         "21000101000000Z"},
+    };
+    for (const Case &c : cases) {
+        OpenSSLServer server(IssueTestCert(c.Cn, c.San, c.Start, c.End), Pki.Key);
+        Recorder rec;
+        EXPECT_EQ(Handshake(server.Port(), c.Host, rec), c.Expected)
+            << "CN=" << c.Cn << " " << c.San << " for " << c.Host;
+    }
+}
+
+TEST_F(SSLSession, ServersBelowTLS12AreRefused)
+{
+    // The openssl command at this security level does speak these versions
+    // with a client that offers them.
+    for (const char *version : {"-tls1", "-tls1_1"}) {
+        OpenSSLServer server(Pki.ServerCert, Pki.Key, {version, "-cipher", "DEFAULT:@SECLEVEL=0"});
+        Recorder rec;
+        std::string msg = Handshake(server.Port(), "localhost", rec);
+        EXPECT_EQ(msg.rfind("Error connecting with SSL. ", 0), 0u) << version << ": " << msg;
+    }
 }
 
 TEST_F(SSLSession, EveryModeAndVerifySettingStillChecksTheServer)
