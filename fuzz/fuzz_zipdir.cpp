@@ -4,22 +4,11 @@
 #include <cstdint>
 
 #include "Classes.h"
+#include "FuzzZipQuestions.h"
 #include "ZipArchiver.h"
 
-namespace {
-
-class NoQuestions : public TZipQuestions {
-public:
-    bool InputPassword(const std::string &, const std::string &, std::string &) override { return false; }
-    TOverwriteAnswer AskOverwrite(const std::string &) override { return oaNo; }
-    TZipFailureAction AskFailure(const std::string &) override { return fxaIgnore; }
-    bool AskOkCancel(const std::string &) override { return false; }
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static NoQuestions questions;
+    static FuzzZipQuestions questions(TZipQuestions::oaNo);
     TMemoryStream stream;
     stream.Write(data, int64_t(size));
     TZipArchiver zip;

@@ -13,19 +13,12 @@
 #include <unistd.h>
 
 #include "Classes.h"
+#include "FuzzZipQuestions.h"
 #include "Kel_Files.h"
 #include "SysUtils.h"
 #include "ZipArchiver.h"
 
 namespace {
-
-class NoQuestions : public TZipQuestions {
-public:
-    bool InputPassword(const std::string &, const std::string &, std::string &) override { return false; }
-    TOverwriteAnswer AskOverwrite(const std::string &) override { return oaYes; }
-    TZipFailureAction AskFailure(const std::string &) override { return fxaIgnore; }
-    bool AskOkCancel(const std::string &) override { return false; }
-};
 
 struct Sandbox {
     std::string Root, Target, Outside;
@@ -64,7 +57,7 @@ struct Sandbox {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static NoQuestions questions;
+    static FuzzZipQuestions questions(TZipQuestions::oaYes);
     static Sandbox box;
     static const bool cleanup = [] {
         std::atexit([] { DeleteFolder(box.Root); });
