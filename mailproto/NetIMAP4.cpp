@@ -483,7 +483,7 @@ void TNetIMAP4::Login() {
     } else if (code == "OK") {
         FConnectionState = csNonAuthenticated;
         FTagCounter = 0;
-        if (AuthType == atSASL) {
+        if (AuthType == TNetIMAP4AuthenticationType::atSASL) {
             QueryCapabilities();
             TNetIMAP4SASLLink link(*this);
             if (!FSASLMechanisms->LoginWithSASL("AUTHENTICATE", {"OK"}, {"+"}, link, FIMAPCapabilities.get(),

@@ -44,7 +44,9 @@ extern const char *const RSIMAP4NumberInvalid;
 extern const char *const RSIMAP4DisconnectedProbablyIdledOut;
 
 enum TNetRetrieveOnSelect { rsDisabled, rsHeaders, rsMessages };
-enum TNetIMAP4AuthenticationType { atUserPass, atSASL };
+// Scoped, so that a unit can use the POP3 client's own atUserPass and atSASL
+// beside it (the main window drives both clients).
+enum class TNetIMAP4AuthenticationType { atUserPass, atSASL };
 // Session states; the value is also the index of the name in messages.
 enum TNetIMAP4ConnectionState { csAny = 0, csNonAuthenticated = 1, csAuthenticated = 2, csSelected = 3,
                                 csUnexpectedlyDisconnected = 4 };
@@ -66,7 +68,7 @@ public:
     TNetRetrieveOnSelect RetrieveOnSelect = rsDisabled;
     char MailBoxSeparator = '/';
     std::string GreetingBanner;
-    TNetIMAP4AuthenticationType AuthType = atUserPass;
+    TNetIMAP4AuthenticationType AuthType = TNetIMAP4AuthenticationType::atUserPass;
     TNetSASLEntries *SASLMechanisms() const { return FSASLMechanisms.get(); }
     void SetSASLMechanisms(const TNetSASLEntries &value) { FSASLMechanisms->Assign(value); }
     // Kept for stored settings. Stale input before a command is discarded

@@ -192,7 +192,7 @@ TEST_F(IMAPDovecot, SASLLogInWithEachMechanism) {
         mech->Username = "names";
         mech->Password = Password("names");
         c->SASLMechanisms()->Add(mech);
-        c->AuthType = atSASL;
+        c->AuthType = TNetIMAP4AuthenticationType::atSASL;
         c->Connect(true);
         EXPECT_EQ(c->ConnectionState(), csAuthenticated);
         EXPECT_TRUE(c->SelectMailBox("INBOX"));
