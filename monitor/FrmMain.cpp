@@ -221,16 +221,4 @@ bool TFrmMain::SystemScreenSave() { return false; }
 
 // ---- events of the window ----------------------------------------------------------
 
-void TFrmMain::paintEvent(QPaintEvent *) {
-    if (Image1.isNull())
-        return;
-    QPainter p(this);
-    p.drawImage(0, 0, Image1);
-}
 void TFrmMain::showEvent(QShowEvent *) { Guard("FormShow", [this] { FormShow(); }); }
-void TFrmMain::hideEvent(QHideEvent *) { Guard("FormHide", [this] { FormHide(); }); }
-void TFrmMain::keyPressEvent(QKeyEvent *) {}
-void TFrmMain::mousePressEvent(QMouseEvent *) {}
-void TFrmMain::mouseMoveEvent(QMouseEvent *) {}
-void TFrmMain::mouseReleaseEvent(QMouseEvent *) {}
-void TFrmMain::leaveEvent(QEvent *) {}
