@@ -53,17 +53,6 @@ struct ProxiedClient {
 // steps.
 const std::string kGreeting = "+OK ready\r\n";
 
-// The SOCKS 5 greeting without authentication and a success reply for an
-// IPv4 destination (10 bytes of request).
-std::vector<std::string> Socks5Ok(int requestBytes = 10) {
-    return {Read("3"), S(B({5, 0})), Read(std::to_string(requestBytes)), S(B({5, 0, 0, 1, 127, 0, 0, 1, 0, 25}))};
-}
-
-std::vector<std::string> Then(std::vector<std::string> steps, std::initializer_list<std::string> more) {
-    steps.insert(steps.end(), more);
-    return steps;
-}
-
 class TTestProxy : public TNetCustomTransparentProxy {
 public:
     bool Enabled() const override { return true; }
@@ -550,4 +539,140 @@ TEST(SocksUDP, DatagramsShortAndLong) {
         EXPECT_EQ(port, relay.port);
         EXPECT_EQ(Str(buf), std::string(8, 'z'));
     }
+}
+
+// ---------------------------------------------------------------------------
+namespace {
+// A server behind the proxy: greets, answers one line, waits for the close.
+std::vector<std::string> ServerTalk() {
+    return {S(kGreeting), "readline", S("+OK got it\r\n"), "wait_close"};
+}
+
+// Connects through the proxy, talks to the server and checks what it got.
+void TalkThrough(ProxiedClient &c, ScriptedPeer &server) {
+    c.Client->Connect();
+    EXPECT_EQ(c.IO->ReadLn(), "+OK ready");
+    c.IO->WriteLn("NOOP through the tunnel");
+    EXPECT_EQ(c.IO->ReadLn(), "+OK got it");
+    c.Client->Disconnect();
+    EXPECT_EQ(server.Received(), "NOOP through the tunnel\r\n");
+}
+}  // namespace
+
+TEST(SocksReal, DanteConnectsBindsAndRelays) {
+    if (auto why = DanteServer::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+    DanteServer dante;
+    for (TSocksVersion v : {svSocks4, svSocks5}) {
+        SCOPED_TRACE(v);
+        ScriptedPeer server(ServerTalk());
+        ProxiedClient c(dante.Port(), v, "127.0.0.1", server.Port());
+        TalkThrough(c, server);
+    }
+    {
+        ScriptedPeer server(ServerTalk());
+        ProxiedClient c(dante.Port(), svSocks5, "localhost", server.Port());  // the proxy resolves it
+        TalkThrough(c, server);
+    }
+    {
+        ProxiedClient c(dante.Port(), svSocks5, "127.0.0.1", RefusingPort());
+        EXPECT_EQ(Thrown<ENetSocksServerConnectionRefusedError>([&] { c.Client->Connect(); }),
+                  "Connection refused.");
+        ProxiedClient c4(dante.Port(), svSocks4, "127.0.0.1", RefusingPort());
+        EXPECT_EQ(Thrown<ENetSocksRequestFailed>([&] { c4.Client->Connect(); }), "Request rejected or failed.");
+        EXPECT_FALSE(c4.IO->BindingAllocated());
+    }
+    {
+        // This dante takes no user names and refuses the method.
+        ProxiedClient c(dante.Port(), svSocks5);
+        c.Socks->Authentication = saUsernamePassword;
+        c.Socks->Username = "u";
+        EXPECT_EQ(Thrown<ENetSocksAuthMethodError>([&] { c.Client->Connect(); }),
+                  "Invalid socks authentication method.");
+    }
+    for (TSocksVersion v : {svSocks4, svSocks5}) {
+        // The proxy listens for us; a peer connects to it; the bytes flow.
+        SCOPED_TRACE(v);
+        auto io = NetCreateNoOwner<TNetIOHandlerStack>();
+        io->ReadTimeout = 5000;
+        auto *socks = dynamic_cast<TNetSocksInfo *>(io->TransparentProxy());
+        socks->Host = dante.Host();
+        socks->Port = dante.Port();
+        socks->Version = v;
+        socks->Bind(io.get(), "127.0.0.1", 0, Net_IPv4);
+        EXPECT_EQ(io->TransparentProxy(), socks);
+        ASSERT_GT(io->Binding()->Port, 0) << dante.LogText();
+        EXPECT_FALSE(socks->Listen(io.get(), 0));
+        int peer = ConnectLoopback("127.0.0.1", io->Binding()->Port);
+        ASSERT_GE(peer, 0);
+        ASSERT_TRUE(socks->Listen(io.get(), 5000)) << dante.LogText();
+        EXPECT_EQ(io->Binding()->PeerIP(), "127.0.0.1");
+        EXPECT_GT(io->Binding()->PeerPort(), 0);
+        WriteAll(peer, "hello from the peer\r\n");
+        EXPECT_EQ(io->ReadLn(), "hello from the peer");
+        io->WriteLn("and back");
+        char buf[64];
+        ssize_t n = ::recv(peer, buf, sizeof buf, 0);
+        EXPECT_EQ(std::string(buf, size_t(std::max<ssize_t>(n, 0))), "and back\r\n");
+        ::close(peer);
+        io->Close();
+    }
+    {
+        UdpPeer echo;
+        auto socks = NetCreateNoOwner<TNetSocksInfo>();
+        socks->Host = dante.Host();
+        socks->Port = dante.Port();
+        socks->Version = svSocks5;
+        TNetSocketHandle udp;
+        udp.AllocateSocket(Net_SOCK_DGRAM, 0);
+        socks->OpenUDPAssociation(udp);
+        EXPECT_TRUE(socks->ControlHandler()->Connected());
+        EXPECT_EQ(udp.PeerIP(), "127.0.0.1");
+        socks->SendUDP(udp, "127.0.0.1", echo.port, Net_IPv4, Bytes("ping"));
+        // The echo peer answers whoever sent: the relay.
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        char buf[64];
+        ssize_t n = ::recvfrom(echo.fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &len);
+        ASSERT_EQ(std::string(buf, size_t(std::max<ssize_t>(n, 0))), "ping") << dante.LogText();
+        ::sendto(echo.fd, "pong!", 5, 0, reinterpret_cast<sockaddr *>(&from), len);
+        TNetBytes in(64);
+        std::string ip;
+        int port = 0;
+        EXPECT_EQ(socks->ReceiveUDP(udp, in, ip, port, 5000), 5);
+        EXPECT_EQ(Str(in).substr(0, 5), "pong!");
+        EXPECT_EQ(ip, "127.0.0.1");
+        EXPECT_EQ(port, echo.port);
+        socks->CloseUDPAssociation();
+        EXPECT_FALSE(socks->ControlHandler()->Connected());
+    }
+}
+
+TEST(SocksReal, UserNamesAndPasswords) {
+    if (auto why = MicrosocksServer::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+    {
+        MicrosocksServer micro("mailuser", "p\xC3\xA4ss word");
+        ScriptedPeer server(ServerTalk());
+        ProxiedClient c(micro.Port(), svSocks5, "127.0.0.1", server.Port());
+        c.Socks->Authentication = saUsernamePassword;
+        c.Socks->Username = "mailuser";
+        c.Socks->Password = "p\xC3\xA4ss word";
+        TalkThrough(c, server);
+        c.Socks->Password = "wrong";
+        EXPECT_EQ(Thrown<ENetSocksAuthError>([&] { c.Client->Connect(); }), "Authentication error to socks server.");
+        c.Socks->Authentication = saNoAuthentication;
+        EXPECT_EQ(Thrown<ENetSocksAuthMethodError>([&] { c.Client->Connect(); }),
+                  "Invalid socks authentication method.");
+    }
+    if (auto why = DanteServer::Unavailable(true); !why.empty()) GTEST_SKIP() << why;
+    DanteServer::Options o;
+    o.UserPassword = true;
+    DanteServer dante(o);
+    ScriptedPeer server(ServerTalk());
+    ProxiedClient c(dante.Port(), svSocks5, "127.0.0.1", server.Port());
+    c.Socks->Authentication = saUsernamePassword;
+    c.Socks->Username = DanteServer::UserName();
+    c.Socks->Password = DanteServer::Password();
+    TalkThrough(c, server);
+    c.Socks->Password = "nope";
+    EXPECT_EQ(Thrown<ENetSocksAuthError>([&] { c.Client->Connect(); }), "Authentication error to socks server.");
 }
