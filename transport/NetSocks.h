@@ -9,9 +9,7 @@
 
 #include <string>
 
-#include "NetIOHandlerSocket.h"
-
-class TNetIOHandlerStack;
+#include "NetIOHandlerStack.h"
 
 class TNetCustomTransparentProxy : public TNetComponent {
 public:
