@@ -37,6 +37,7 @@ void TNetIOHandlerSocket::SetTransparentProxy(TNetCustomTransparentProxy *value)
     if (value && !value->Owner() && FOwnsTransparentProxy && FTransparentProxy &&
         typeid(*FTransparentProxy) == typeid(*value)) {
         FTransparentProxy->Assign(*value);
+        FTransparentProxy->SetChainedProxy(value->ChainedProxy());
         return;
     }
     // Let go of the old one first.
@@ -49,6 +50,8 @@ void TNetIOHandlerSocket::SetTransparentProxy(TNetCustomTransparentProxy *value)
     } else {
         TNetCustomTransparentProxy *copy = value->MakeNew(this);
         copy->Assign(*value);
+        // The copy goes the same way: a chain left behind would be skipped.
+        copy->SetChainedProxy(value->ChainedProxy());
         AttachTransparentProxy(copy, true);
     }
 }

@@ -35,7 +35,8 @@ public:
     TNetCustomTransparentProxy *TransparentProxy();
     // nullptr frees the handler's own proxy or forgets a shared one. A proxy
     // with an owner is shared and forgotten when it is freed; an ownerless
-    // one is copied into a proxy of the same class that the handler owns.
+    // one is copied into a proxy of the same class that the handler owns,
+    // chained to the same next proxy.
     void SetTransparentProxy(TNetCustomTransparentProxy *value);
     // A proxy is set and enabled: connects go to it.
     bool UsesTransparentProxy() const;

@@ -169,14 +169,19 @@ TEST(SocksProxy, HandlerOwnsSharesOrCopiesItsProxy) {
 
     // An ownerless proxy is copied into the handler's own of that class.
     auto loose = NetCreateNoOwner<TNetSocksInfo>();
+    auto next = NetCreateNoOwner<TNetSocksInfo>();
     loose->Host = "p1";
     loose->Version = svSocks5;
+    loose->SetChainedProxy(next.get());
     io->SetTransparentProxy(loose.get());
     EXPECT_EQ(io->TransparentProxy(), own);
     EXPECT_EQ(own->Host, "p1");
+    EXPECT_EQ(own->ChainedProxy(), next.get());  // the route stays whole
     EXPECT_TRUE(io->UsesTransparentProxy());
     loose.reset();
     EXPECT_EQ(io->TransparentProxy(), own);
+    next.reset();
+    EXPECT_EQ(own->ChainedProxy(), nullptr);
 
     // One with an owner is shared, and forgotten when freed.
     auto form = NetCreateNoOwner<TNetSocksInfo>();  // stands for a form
