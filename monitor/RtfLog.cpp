@@ -194,7 +194,8 @@ void TRtfReader::AddCodePoint(uint32_t cp) {
         cp = 0x10000 + ((HighSurrogate - 0xD800) << 10) + (cp - 0xDC00);
     }
     HighSurrogate = 0;
-    if (cp == 0 || cp > 0x10FFFF) return;
+    // Control characters are not text of a log line; a tab is.
+    if ((cp < 0x20 && cp != '\t') || cp == 0x7F || cp > 0x10FFFF) return;
     // \cfN names entry N of the colour table; entry 0 is usually the empty
     // "default" one.
     int colour = -1;
@@ -259,7 +260,8 @@ std::vector<TRtfLine> TRtfReader::Read() {
     // Leading blanks and a UTF-8 mark are tolerated; then it must be RTF.
     while (P < D.size() && (D[P] == ' ' || D[P] == '\r' || D[P] == '\n' || D[P] == '\t')) ++P;
     if (D.substr(P, 3) == "\xEF\xBB\xBF") P += 3;
-    if (D.substr(P, 5) != "{\\rtf") throw ERtfError("The file is not rich text (RTF).");
+    if (D.substr(P, 5) != "{\\rtf" || P + 5 >= D.size() || D[P + 5] < '0' || D[P + 5] > '9')
+        throw ERtfError("The file is not rich text (RTF).");
     bool started = false;
     while (P < D.size()) {
         char c = D[P];

@@ -18,6 +18,7 @@
 #include <cstdio>
 
 #include "FrmMain.h"
+#include "IniFile.h"
 #include "Kel_Reg.h"
 #include "ProgramPaths.h"
 #include "SimpleTimer.h"
@@ -354,8 +355,12 @@ void TFormAsetukset::LoadSettingControls() {
 }
 
 void TFormAsetukset::WriteSettingControls() {
-    const std::string file = SettingsFilePath();
-    for (const auto &s : FSettings) IniWriteString(file, s.Section, s.Key, s.Save());
+    // One replacement of the file for all keys (every other line stays): a
+    // crash leaves either all of them or none, and OK does not wait for
+    // dozens of writes to reach the disk.
+    TMemIniFile ini(SettingsFilePath(), 0600);
+    for (const auto &s : FSettings) ini.WriteString(s.Section, s.Key, s.Save());
+    ini.UpdateFile();
 }
 
 // ---- the tree --------------------------------------------------------------------------------

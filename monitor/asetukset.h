@@ -98,6 +98,8 @@ public:
     // corner 3 pixels inside the work area, selects the page, shows it.
     enum TMenuPage { mpFirst, mpAbout, mpLog };
     void ShowFromMenu(TMenuPage Page);
+    // Escape and the like: the same as the close box.
+    void reject() override;
     // Which page the main window's menu opens on (also while showing).
     void SelectFirstPage();
     void SelectAboutPage();
@@ -324,7 +326,6 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    void reject() override;
 
 private:
     void CreatePages();
