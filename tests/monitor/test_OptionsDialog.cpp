@@ -23,6 +23,9 @@
 #include "Desktop.h"
 #include "DialogSeam.h"
 #include "FrmMain.h"
+#include "HttpTestServer.h"
+#include "Kel_Files.h"
+#include "ProductWeb.h"
 #include "IniFile.h"
 #include "Kel_Reg.h"
 #include "NetSSLOpenSSLHeaders.h"
@@ -34,6 +37,7 @@
 #include "TestSupport.h"
 #include "TrayBackend.h"
 #include "asetukset.h"
+#include "unFrmGetText.h"
 #include "unLanguage.h"
 #include "unitMessages.h"
 
@@ -778,4 +782,122 @@ TEST_F(OptionsTest, OkHandsTheNewMailStateToTheTray) {
     EXPECT_FALSE(Main->TrayIcon1->CycleIcons());
     EXPECT_TRUE(Main->Timer4->Enabled());
     EXPECT_FALSE(Main->Timer2->Enabled());
+}
+
+namespace {
+
+// Stands in for the user of a download window: it waits until the window
+// has closed by itself (an automatic start), after clicking Yes when asked.
+std::function<void(QDialog &)> Download(bool clickYes) {
+    return [clickYes](QDialog &d) {
+        if (clickYes) d.findChild<QPushButton *>("BitBtn1")->click();
+        EXPECT_TRUE(ProcessEventsUntil([&d] { return !d.isVisible(); }, 20000));
+    };
+}
+
+}  // namespace
+
+TEST_F(OptionsTest, DownloadingAllSkinsAndTheEditorHandsTheArchivesToTheUpdater) {
+    TempDir www;
+    WriteTestFile(www.File("zip/skins/allskins.zip"), HttpPatternBytes(5000));
+    WriteTestFile(www.File("zip/Brisvel.zip"), HttpPatternBytes(3000, 7));
+    HttpTestServer server(www.Path());
+    SetProductWebLocation(server.Url("/"));
+    Start(Accounts(1));
+    Show();
+    Answers.push_back(Download(false));
+    Answers.push_back([](QDialog &d) { d.accept(); });  // the "installed" note
+    Options->BitBtn4->click();
+    ASSERT_EQ(Asked.size(), 2u);
+    EXPECT_EQ(Asked[0], "Tarnwick - Download...");
+    EXPECT_EQ(Asked[1], "Tarnwick / Info | All skins were installed.");
+    const std::string zip = Dir.File("temp/allskins.zip");
+    EXPECT_EQ(ReadTestFile(zip), HttpPatternBytes(5000));
+    IniFileCacheClear();
+    EXPECT_EQ(IniReadString(Dir.File("skins.dat"), "FENLOW_File", "Path", ""), zip);
+    ASSERT_EQ(Desk.Calls.size(), 1u);
+    EXPECT_EQ(SplitCommandLine(Desk.Calls[0].substr(std::string("StartProgram ").size())),
+              (std::vector<std::string>{Dir.File("fenlow"), "-all"}));
+
+    // No editor yet: a cancelled download starts nothing; a finished one
+    // hands the editor's archive to the updater.
+    Answers.push_back(Dismiss());
+    Options->BitBtn6->click();
+    EXPECT_EQ(Desk.Calls.size(), 1u);
+    Answers.push_back(Download(true));
+    Options->BitBtn6->click();
+    EXPECT_EQ(ReadTestFile(Dir.File("temp/Brisvel.zip")), HttpPatternBytes(3000, 7));
+    ASSERT_EQ(Desk.Calls.size(), 2u);
+    EXPECT_EQ(SplitCommandLine(Desk.Calls[1].substr(std::string("StartProgram ").size())),
+              (std::vector<std::string>{Dir.File("fenlow"), "-ske"}));
+    // With the editor in the folder it starts on the ticked skin.
+    WriteTestFile(Dir.File("Brisvel"), "#!/bin/sh\n");
+    ForceDirectories(Dir.File("skins/My Skin"));
+    Main->State.Options.Skin = "my skin";
+    Options->ListSkinFolders();
+    Options->BitBtn6->click();
+    ASSERT_EQ(Desk.Calls.size(), 3u);
+    EXPECT_EQ(SplitCommandLine(Desk.Calls[2].substr(std::string("StartProgram ").size())),
+              (std::vector<std::string>{Dir.File("Brisvel"), "my skin"}));
+    // The authors' addresses open as mail links.
+    Options->ShowSkinInfo("Default");
+    emit Options->Label9->clicked();
+    EXPECT_TRUE(Opened.empty());  // the English file names no address
+    WriteTestFile(Dir.File("skins/Default/Default.skn"), "[About]\r\nAuthorEmail=painter@example.org\r\n");
+    Options->ShowSkinInfo("Default");
+    emit Options->Label13->clicked();
+    EXPECT_EQ(Opened, (std::vector<std::string>{"mailto:painter@example.org"}));
+    SetProductWebLocation("");
+}
+
+TEST_F(OptionsTest, TheTextInputDialogGivesBackExactlyWhatWasTyped) {
+    Start(Accounts(1));
+    auto ask = [](bool password) {
+        return ShowTextInputDialog("New account", "Account", "initial", 40, 50, password);
+    };
+    QString title, ok, cancel, prompt;
+    QPoint pos;
+    bool openWhileShown = false, passwordMode = false;
+    Answers.push_back([&](QDialog &d) {
+        title = d.windowTitle();
+        pos = d.pos();
+        openWhileShown = TextInputDialogOpen();
+        prompt = d.findChild<QLabel *>("Label1")->text();
+        ok = d.findChild<QPushButton *>("BitBtn1")->text();
+        cancel = d.findChild<QPushButton *>("BitBtn2")->text();
+        passwordMode = d.findChild<QLineEdit *>("Edit1")->echoMode() == QLineEdit::Password;
+        EXPECT_EQ(d.findChild<QLineEdit *>("Edit1")->text().toStdString(), "initial");
+        // OK on an empty field keeps the dialog open.
+        d.findChild<QLineEdit *>("Edit1")->clear();
+        d.findChild<QPushButton *>("BitBtn1")->click();
+        EXPECT_TRUE(d.isVisible());
+        d.findChild<QLineEdit *>("Edit1")->setText("  spaced out  ");
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(&d, &enter);
+    });
+    EXPECT_EQ(ask(true), "  spaced out  ");
+    EXPECT_EQ(title.toStdString(), "Tarnwick / New account");
+    EXPECT_EQ(prompt.toStdString(), "Account");
+    EXPECT_EQ(pos, QPoint(40, 50));
+    EXPECT_TRUE(openWhileShown);
+    EXPECT_TRUE(passwordMode);
+    EXPECT_FALSE(TextInputDialogOpen());
+    EXPECT_EQ(ok.toStdString(), "OK");
+    EXPECT_EQ(cancel.toStdString(), "Cancel");
+    // Escape and Cancel answer nothing, whatever was typed.
+    Answers.push_back([](QDialog &d) {
+        d.findChild<QLineEdit *>("Edit1")->setText("typed");
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(&d, &escape);
+    });
+    EXPECT_EQ(ask(false), "");
+    SetLanguageFileName("finnish.lng");
+    Answers.push_back([&](QDialog &d) {
+        cancel = d.findChild<QPushButton *>("BitBtn2")->text();
+        passwordMode = d.findChild<QLineEdit *>("Edit1")->echoMode() == QLineEdit::Password;
+        d.findChild<QPushButton *>("BitBtn2")->click();
+    });
+    EXPECT_EQ(ask(false), "");
+    EXPECT_EQ(cancel.toStdString(), "Peruuta");
+    EXPECT_FALSE(passwordMode);
 }
