@@ -4,10 +4,13 @@
 // it on a virtual display.
 //
 //   optionsdemo FOLDER [--screenshots PREFIX] [--language english.lng]
+//               [--shot-after SECONDS FILE]
 //
 // FOLDER becomes the program folder (sample files are written into it).
 // With --screenshots it shows every page in turn, saves the whole screen as
-// PREFIX-NN-page.png for each, and ends; without it the dialog stays open.
+// PREFIX-NN-page.png for each, and ends; without it the dialog stays open,
+// and with --shot-after it saves the screen to FILE after that many seconds
+// (someone else moved the mouse meanwhile) and ends.
 #include <QApplication>
 #include <QCheckBox>
 #include <QImage>
@@ -17,6 +20,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "FrmMain.h"
@@ -94,11 +98,16 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: optionsdemo FOLDER [--screenshots PREFIX] [--language FILE]\n");
         return 2;
     }
-    std::string folder = IncludeTrailingPathDelimiter(argv[1]), shots, language;
+    std::string folder = IncludeTrailingPathDelimiter(argv[1]), shots, language, lateShot;
+    int lateSeconds = 0;
     for (int i = 2; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--screenshots" && i + 1 < argc) shots = argv[++i];
         else if (a == "--language" && i + 1 < argc) language = argv[++i];
+        else if (a == "--shot-after" && i + 2 < argc) {
+            lateSeconds = std::atoi(argv[++i]);
+            lateShot = argv[++i];
+        }
     }
     ForceDirectories(folder);
     SetProgramFolder(folder);
@@ -121,7 +130,30 @@ int main(int argc, char **argv) {
 
     // The tray menu's "Options" item.
     main->Asetukset1->trigger();
-    if (shots.empty()) return app.exec();
+    if (!lateShot.empty()) {
+        // Where the first and the third account lines are, for a drag.
+        QTimer::singleShot(200, [&] {
+            TCheckListBox *list = options->lbAccounts;
+            if (list->count() < 3) return;
+            QPoint a = list->viewport()->mapToGlobal(list->visualItemRect(list->item(0)).center());
+            QPoint b = list->viewport()->mapToGlobal(list->visualItemRect(list->item(2)).center());
+            std::printf("optionsdemo: lines %d %d %d %d\n", a.x(), a.y(), b.x(), b.y());
+            std::fflush(stdout);
+        });
+        QTimer::singleShot(lateSeconds * 1000, [&] {
+            QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(lateShot));
+            std::printf("optionsdemo: %s\n", lateShot.c_str());
+            std::fflush(stdout);
+            options->close();
+            QApplication::quit();
+        });
+    }
+    if (shots.empty()) {
+        int rc = app.exec();
+        delete options;
+        delete main;
+        return rc;
+    }
 
     QTimer::singleShot(300, [&] {
         const char *names[] = {"accounts", "account-home", "account-work", "account-web", "message",
