@@ -341,6 +341,13 @@ std::vector<std::string> TFormAsetukset::SettingKeys() const {
     return keys;
 }
 
+std::vector<std::string> TFormAsetukset::CaptionKeys() const {
+    std::vector<std::string> keys = {"Options/Message options", "Options/Other options", "Options/Options",
+                                     "About/Language", "About/Version", "About/Author", "About/AuthorEmail"};
+    for (const auto &c : FCaptions) keys.push_back(c.Section + "/" + c.Key);
+    return keys;
+}
+
 void TFormAsetukset::LoadSettingControls() {
     const std::string file = SettingsFilePath();
     for (const auto &s : FSettings) {

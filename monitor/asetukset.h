@@ -256,6 +256,8 @@ public:
     void WriteSettingControls();
     // Every [Options] and [MessReader] key the dialog reads and writes.
     std::vector<std::string> SettingKeys() const;
+    // Every "section/key" of the language file the dialog's captions use.
+    std::vector<std::string> CaptionKeys() const;
 
     // ---- accounts (asetuksetAccounts.cpp) -----------------------------------------------
     void Button2Click();

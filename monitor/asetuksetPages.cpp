@@ -600,9 +600,11 @@ void TFormAsetukset::CreatePages() {
         lbVersion = NewLabel(p, "lbVersion", "v. 0.8.2.5");
         lbVersion->setAlignment(Qt::AlignCenter);
         LabelAboutText = NewLabel(p, "LabelAboutText",
-                                  "A mail monitor: it watches POP3, IMAP4 and web-mail accounts\n"
+                                  "A mail monitor: it watches POP3, IMAP4 and web-mail accounts "
                                   "and tells you what is new without downloading the mail.");
         LabelAboutText->setAlignment(Qt::AlignCenter);
+        LabelAboutText->setWordWrap(true);
+        Caption(LabelAboutText, "AboutText");
         Label2 = NewLink(p, "Label2", "team@tarnwick.example.org");
         Label2->setAlignment(Qt::AlignCenter);
         LabelHome = NewLink(p, "LabelHome", ProductWebLocation().c_str());
@@ -703,6 +705,7 @@ void TFormAsetukset::CreatePages() {
         Label40 = new TClickLabel("Dear friend, this is how a message reads.", paper);
         Label40->setObjectName("Label40");
         Label40->setCursor(Qt::PointingHandCursor);
+        Caption(Label40, "SampleMessage");
         Label41 = new TClickLabel("", paper);
         Label41->setObjectName("Label41");
         LabelQuotesFont = NewLabel(paper, "LabelQuotesFont", "Quotes");
@@ -718,11 +721,19 @@ void TFormAsetukset::CreatePages() {
         q->setRowMinimumHeight(2, 8);
         q->addWidget(LabelQuotesFont, 3, 0, Qt::AlignTop);
         for (int i = 0; i < 6; ++i) {
-            QString text = QString(i + 1, QChar('>')) + " A quoted line of level " + QString::number(i + 1);
+            QString text = QString(i + 1, QChar('>')) + " A quoted line";
             *quotes[i] = new TClickLabel(text, paper);
             (*quotes[i])->setObjectName(names[i]);
             (*quotes[i])->setCursor(Qt::PointingHandCursor);
             q->addWidget(*quotes[i], 3 + i, 1);
+            // The language gives the words; the level marks stay.
+            TClickLabel *quote = *quotes[i];
+            const QString marks = QString(i + 1, QChar('>')) + " ";
+            FCaptions.push_back({"Options", "SampleQuote",
+                                 [quote, marks] { return quote->text().mid(marks.size()).toStdString(); },
+                                 [quote, marks](const std::string &t) {
+                                     quote->setText(marks + QString::fromStdString(t));
+                                 }});
         }
         q->setColumnStretch(1, 1);
         Label48 = new TClickLabel("Click a sample to choose its font.", p);

@@ -283,6 +283,9 @@ TEST_F(OptionsTest, CancelAndTheCloseBoxLeaveTheSettingsFileByteIdentical) {
         EXPECT_EQ(Main->State.Options.Language, "english.lng");
         EXPECT_TRUE(Options->Work.empty());
         EXPECT_EQ(Options->lbAccounts->Count(), 0);
+        EXPECT_EQ(Options->CheckListBox1->Count(), 0);
+        EXPECT_EQ(Options->CheckListBox2->Count(), 0);
+        EXPECT_EQ(Options->ComboBox1->count(), 0);
         // Back to English for the next round.
         SetLanguageFileName("english.lng");
         Options->ApplyOptionsLanguage(LanguageFilePath());
@@ -900,4 +903,22 @@ TEST_F(OptionsTest, TheTextInputDialogGivesBackExactlyWhatWasTyped) {
     EXPECT_EQ(ask(false), "");
     EXPECT_EQ(cancel.toStdString(), "Peruuta");
     EXPECT_FALSE(passwordMode);
+}
+
+TEST_F(OptionsTest, BothShippedLanguagesCarryEveryTextTheDialogShows) {
+    Start(Accounts(1));
+    std::vector<std::string> keys = Options->CaptionKeys();
+    // The texts its pages read when they speak: titles, questions, reports.
+    for (int n : {20, 21, 50, 51, 52, 53, 55, 56, 57, 58, 61, 63, 64, 65, 66, 67, 87, 88})
+        keys.push_back("Messages/" + IntToStr(n));
+    for (const char *k : {"Options/Ok", "Options/Cancel", "Options/Password", "Options/Account"}) keys.push_back(k);
+    EXPECT_GT(keys.size(), 100u);
+    for (const char *lang : {"english.lng", "finnish.lng"}) {
+        const std::string file = std::string(TW_SOURCE_DIR) + "/Lang/" + lang;
+        for (const auto &key : keys) {
+            std::string section = Copy(key, 1, Pos("/", key) - 1), name = Copy(key, Pos("/", key) + 1);
+            EXPECT_TRUE(IniValueExists(file, section, name)) << lang << " " << key;
+            if (section != "About") EXPECT_NE(IniReadString(file, section, name, ""), "") << lang << " " << key;
+        }
+    }
 }
