@@ -137,7 +137,11 @@ TFormAsetukset::TFormAsetukset(QWidget *owner) : QDialog(owner) {
         FrmMain->Reporter.Log = Log.get();
         FrmMain->Reporter.LogReady = true;
         FrmMain->Reporter.OptionsShowing = [this] { return isVisible(); };
-        FrmMain->Reporter.SelectLogPage = [this] { SelectLogPage(); };
+        FrmMain->Reporter.SelectLogPage = [this] {
+            FQuiet = true;
+            SelectLogPage();
+            FQuiet = false;
+        };
     }
     Safe("FormCreate", [this] { LoadLogFile(); });
     if (FrmMain) FrmMain->ReportEvent("", 20, 3, TEventReporter::clGreen);

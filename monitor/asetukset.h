@@ -367,6 +367,9 @@ private:
     bool FShowing = false;   // FormShow has run and the dialog is up
     bool FBuilding = false;  // the tree is being rebuilt: no page switches
     bool FClosing = false;
+    // A page switch the program asks for (an error report) shows no
+    // message about a field that cannot be stored; it just does not happen.
+    bool FQuiet = false;
 };
 
 // The one Options dialog (null before it is made and after it is gone).

@@ -170,6 +170,7 @@ bool TFormAsetukset::StoreAccount(int Index) {
     if (Index < 0 || Index > LastWorkingIndex()) return true;
     int port = 0;
     if (!ParsePort(TxtPort->Raw(), port)) {
+        if (FQuiet) return false;
         QRect r = frameGeometry();
         ShowMessageWindow(LangText("Messages", "50", "Warning"),
                           LangText("Messages", "66", "The port must be a number from 0 to 65535."), "",

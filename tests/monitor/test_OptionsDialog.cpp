@@ -452,6 +452,11 @@ TEST_F(OptionsTest, AccountEditsAreKeptWhateverNodeComesNextAndABadPortIsRefused
     Options->TxtPort->setText("70000");
     Options->btOk->click();
     EXPECT_EQ(Asked.size(), 3u);
+    // An error report during a check does not pull the page away then, nor ask.
+    Main->Reporter.ErrorImages = Main->ImageList3;
+    Main->ReportEvent("Socket Error # 10061", 0, 1, 0);
+    EXPECT_EQ(Asked.size(), 3u);
+    EXPECT_EQ(Page(), TFormAsetukset::pgAccount);
     Options->TxtPort->setText(" 995 ");
     Options->btOk->click();
     EXPECT_FALSE(Options->isVisible());
