@@ -732,6 +732,8 @@ void TFormAsetukset::FormClose() {
     FBuilding = false;
     imColor->setPixmap(QPixmap());
     Image1->setPixmap(QPixmap());
+    // Nobody sees the countdown until the next show starts it again.
+    Timer1->SetEnabled(false);
     FShowing = false;
 }
 

@@ -286,6 +286,7 @@ TEST_F(OptionsTest, CancelAndTheCloseBoxLeaveTheSettingsFileByteIdentical) {
         EXPECT_EQ(Options->CheckListBox1->Count(), 0);
         EXPECT_EQ(Options->CheckListBox2->Count(), 0);
         EXPECT_EQ(Options->ComboBox1->count(), 0);
+        EXPECT_FALSE(Options->Timer1->Enabled());
         // Back to English for the next round.
         SetLanguageFileName("english.lng");
         Options->ApplyOptionsLanguage(LanguageFilePath());
