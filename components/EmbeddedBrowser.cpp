@@ -298,6 +298,7 @@ bool TEmbeddedBrowser::Navigate(const std::string &URL, int Flags) {
     if (!FLoaded) Loaded();
     QUrl url(QStr(URL));
     if (!url.isValid() || !MainFrameSchemeAllowed(url)) return false;
+    ++FNavigations;
     FNavigatePending = true;
     FPage->load(url);
     return true;
@@ -324,7 +325,7 @@ void TEmbeddedBrowser::Refresh() {
 
 std::string TEmbeddedBrowser::LocationURL() const { return Utf8(FPage->url().toString()); }
 
-bool TEmbeddedBrowser::Busy() const { return FNavigatePending || FLoadsStarted > FLoadsEnded; }
+bool TEmbeddedBrowser::Busy() const { return FNavigatePending || FLoading; }
 
 int TEmbeddedBrowser::ReadyState() const {
     if (Busy()) return 1;
@@ -335,19 +336,23 @@ void TEmbeddedBrowser::LoadingChanged(const QWebEngineLoadingInfo &Info) {
     try {
         switch (Info.status()) {
         case QWebEngineLoadingInfo::LoadStartedStatus:
-            ++FLoadsStarted;
+            ++FNavigations;
+            FLoading = true;
             FNavigatePending = false;
             FAnyLoad = true;
             return;
         case QWebEngineLoadingInfo::LoadStoppedStatus:
-            // A load cut short (stopped, or replaced by the next one) does not
-            // complete a document.
-            if (FLoadsEnded < FLoadsStarted) ++FLoadsEnded;
+            // A load cut short completes no document. It may be an old one
+            // ending after the next was asked for: that one stays pending.
+            FLoading = false;
             return;
         case QWebEngineLoadingInfo::LoadSucceededStatus:
         case QWebEngineLoadingInfo::LoadFailedStatus:
-            if (FLoadsEnded < FLoadsStarted) ++FLoadsEnded;
-            FCompletedLoad = FLoadsEnded;
+            // The engine reports one start and one end for a run of
+            // navigations that replace each other: the end is the last one's.
+            FLoading = false;
+            FNavigatePending = false;
+            FCompletedLoad = FNavigations;
             if (TCookieRecord *record = TCookieRecord::ForProfile(FProfile))
                 record->AddVisited(Utf8(Info.url().toString()));
             if (OnDocumentComplete) OnDocumentComplete(this, Utf8(Info.url().toString()));
@@ -377,8 +382,15 @@ bool TEmbeddedBrowser::AcceptNavigation(const QUrl &Url, bool MainFrame, bool Ty
         if (OnBeforeNavigate2) OnBeforeNavigate2(this, url, flags, cancel);
         allowed = !cancel;
     }
-    if (!allowed) FNavigatePending = false;
-    return allowed;
+    if (!allowed) {
+        FNavigatePending = false;
+        return false;
+    }
+    // A click's navigation counts from here: the engine may report no start
+    // for it when it replaces a load still running.
+    ++FNavigations;
+    FNavigatePending = true;
+    return true;
 }
 
 void TEmbeddedBrowser::CloseRequested() {

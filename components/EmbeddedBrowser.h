@@ -182,11 +182,11 @@ public:
     // 0 before any page, 1 while a page loads, 4 when it is complete.
     int ReadyState() const;
     bool Busy() const;
-    // How many loads have begun; the route tells a new page from an old one
-    // by it.
-    int LoadsStarted() const { return FLoadsStarted; }
-    // The number of the load whose document completed last (loads are
-    // numbered from 1 as they begin; a stopped load completes nothing).
+    // Navigations begun (asked for, accepted or started); the route tells a
+    // new page from an old one by it.
+    int NavigationsBegun() const { return FNavigations; }
+    // NavigationsBegun() when the last document completed (a stopped load
+    // completes nothing).
     int CompletedLoad() const { return FCompletedLoad; }
     QWebEnginePage *Page() const;
     QWebEngineProfile *Profile() const { return FProfile; }
@@ -310,11 +310,11 @@ private:
     std::string FUserAgent;
     QString FBaseUserAgent;  // the profile's agent before the token went in
     bool FAgentApplied = false;
-    // Loads begun and ended; a navigation asked for counts as begun until
-    // the engine reports it.
-    int FLoadsStarted = 0;
-    int FLoadsEnded = 0;
-    int FCompletedLoad = 0;
+    // The engine loads (between its start and end reports); a navigation
+    // asked for or accepted is pending until the engine reports on it.
+    bool FLoading = false;
     bool FNavigatePending = false;
+    int FNavigations = 0;
+    int FCompletedLoad = 0;
     bool FAnyLoad = false;
 };

@@ -23,9 +23,9 @@ uint8_t PageComplete = 0;
 namespace {
 
 TWebRouteHost GHost;
-// Loads begun when the page-complete flag was last cleared: only a load begun
-// after that may set it again, so the late end of an earlier page does not
-// pass for the next one.
+// Navigations begun when the page-complete flag was last cleared: only a page
+// that completes a navigation begun after that may set it again, so the late
+// end of an earlier page does not pass for the next one.
 int GLoadMark = 0;
 // The watchdog ended a wait of the running routine.
 bool GTimedOut = false;
@@ -72,7 +72,7 @@ THostScript Script() { return ReadHostScript(HostDataFilePath(), CurrentWebHost)
 
 void ClearPageComplete() {
     PageComplete = 0;
-    GLoadMark = Browser().LoadsStarted();
+    GLoadMark = Browser().NavigationsBegun();
 }
 
 void WaitPage(TPageWait kind) {
@@ -425,6 +425,8 @@ void WebHostLogout() {
             WaitPage(pwReady);
             WaitPage(pwIdle);
         }
+        // The wait below is for the empty page, not for what came before.
+        ClearPageComplete();
         Browser().Navigate("about:blank", 2);
         DeleteHostCookie(s.Cookie);
         WaitPage(pwReady);
