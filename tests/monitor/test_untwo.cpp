@@ -246,8 +246,8 @@ TEST_F(WebRoute, LogOutDeletesEveryCookieOfTheHost) {
     ASSERT_TRUE(WaitUntil([&] { return frmWeb->WebBrowser1->ReadyState() == 4; }, 15000));
     QJsonArray requests = site.State()["requests"].toArray();
     QJsonObject home = requests[requests.size() - 2].toObject();  // /home, then its redirect
-    EXPECT_EQ(home["path"].toString(), "/home");
-    EXPECT_EQ(home["cookie"].toString(), "");
+    EXPECT_EQ(home["path"].toString().toStdString(), "/home");
+    EXPECT_EQ(home["cookie"].toString().toStdString(), "");
 }
 
 TEST_F(WebRoute, PasswordGoesOnlyOverHttpsOrToThisComputer) {
