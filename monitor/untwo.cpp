@@ -19,6 +19,7 @@ TfrmWeb *frmWeb = nullptr;
 bool WebFormExists = false;
 std::string CurrentWebHost;
 uint8_t PageComplete = 0;
+int MaxWebPageChars = 8 * 1024 * 1024;
 
 namespace {
 
@@ -29,8 +30,6 @@ TWebRouteHost GHost;
 int GLoadMark = 0;
 // The watchdog ended a wait of the running routine.
 bool GTimedOut = false;
-// Body HTML longer than this (in characters) is not read.
-constexpr int MaxPageChars = 8 * 1024 * 1024;
 
 // The user exits: the running routine ends at once.
 struct EWebAbandoned {};
@@ -93,11 +92,12 @@ void WaitPage(TPageWait kind) {
 // answer, or it is too large to read.
 std::vector<std::string> PageLines() {
     std::string html;
-    TBodyRead r = Browser().BodyOuterHTML(html, MaxPageChars);
+    TBodyRead r = Browser().BodyOuterHTML(html, MaxWebPageChars);
     CheckExit();
     if (r == TBodyRead::TooLarge)
-        Report("Web mail: the page " + Browser().LocationURL() + " is larger than 8 MB and was not read", 0, 5,
-               255);
+        Report(Format("Web mail: the page %s is larger than %d characters and was not read",
+                      Browser().LocationURL().c_str(), MaxWebPageChars),
+               0, 5, 255);
     return r == TBodyRead::Read ? SplitPageLines(html) : std::vector<std::string>();
 }
 

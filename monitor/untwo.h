@@ -22,7 +22,7 @@
 //    and is refused when the page's check boxes do not pair off one to one
 //    with its messages;
 //  - every cookie entry of the host goes before log-in and after log-out;
-//  - a page whose HTML is over 8 MB is not read.
+//  - a page whose HTML is over 8 MB (MaxWebPageChars) is not read.
 #pragma once
 
 #include <QWidget>
@@ -77,6 +77,8 @@ extern bool WebFormExists;
 extern std::string CurrentWebHost;
 // Set when a page completes (and by the watchdog); the waits watch it.
 extern uint8_t PageComplete;
+// A page whose body HTML is longer (in characters; 8 MB) is not read.
+extern int MaxWebPageChars;
 
 void CreateWebForm();
 // Frees the form (the main window does so before the application ends).

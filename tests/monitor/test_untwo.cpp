@@ -22,22 +22,16 @@ struct TReport {
     int Number, Kind, Colour;
 };
 
-// The site's script, as the demo section of host_data.dat has it.
+// The demo section of the host_data.dat the program ships, renamed and
+// pointed at a test site's log-in page.
 std::string HostSection(const std::string &name, const std::string &loginUrl) {
-    return "[" + name + "]\n"
-           "Connection=HTTP\n"
-           "AHost=" + loginUrl + "\n"
-           "Cookie=@127.0.0.1/\n"
-           "NameName=user\nPassName=pass\nButtName=go\nButtRND=2\n"
-           "ClickIn1=True\nClickLink1=Mailbox\nR1=2\n"
-           "ClickOut=Sign out\n"
-           "NewMail=msg unread\nDelRealN=<tr class=\"msg\nDelLn=2\nMsReadLn=0\n"
-           "L1=2\n1=<td class=\"id\">\n2=</td>\n11=<td class=\"rid\">\n22=</td>\n"
-           "GetTime=True\nL3=5\n3=<td class=\"when\">\n4=</td>\n33=<td class=\"rwhen\">\n44=</td>\n"
-           "L5=3\n5=<td class=\"from\">\n6=</td>\n55=<td class=\"rfrom\">\n66=</td>\n"
-           "L7=4\n7=class=\"s\">\n8=</a>\n77=class=\"rs\">\n88=</a>\n"
-           "Body=class=\"mailbody\"\nBodyLn=1\nBodyEnd=</div>\n"
-           "DelCBName=sel\nDelBtnName=del\nDelLink=Yes, delete\n";
+    std::string file = ReadTestFile(std::string(TW_SOURCE_DIR) + "/host_data.dat");
+    size_t start = file.find("[webmail.demo]");
+    EXPECT_NE(start, std::string::npos);
+    size_t end = file.find("\n[", start + 1);
+    std::string section = file.substr(start, end == std::string::npos ? std::string::npos : end + 1 - start);
+    section = StringReplaceAll(section, "[webmail.demo]", "[" + name + "]");
+    return StringReplaceAll(section, "AHost=http://127.0.0.1:8931/login", "AHost=" + loginUrl) + "\n";
 }
 
 std::vector<std::string> Strings(const QJsonValue &v) {
@@ -284,14 +278,17 @@ TEST_F(WebRoute, ACertificateForAnotherHostIsRefusedAndReported) {
 
 TEST_F(WebRoute, APageOverTheSizeCapIsNotRead) {
     WebMailSite::TOptions o;
-    o.BigKb = 9 * 1024;
+    o.BigKb = 300;
     WebMailSite site(o);
+    const int cap = MaxWebPageChars;
+    MaxWebPageChars = 200 * 1024;
     UseSite(site);
     ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
     ASSERT_TRUE(frmWeb->WebBrowser1->Navigate(site.Url("/big")));
     ASSERT_TRUE(WaitUntil([&] { return frmWeb->WebBrowser1->ReadyState() == 4; }, 30000));
     EXPECT_EQ(WebHostNewMailCount(true), 0);
-    EXPECT_TRUE(Reported("larger than 8 MB"));
+    EXPECT_TRUE(Reported("larger than 204800 characters"));
+    MaxWebPageChars = cap;
 }
 
 }  // namespace
