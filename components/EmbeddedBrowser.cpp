@@ -596,6 +596,8 @@ void TEmbeddedBrowser::showEvent(QShowEvent *Event) {
         });
         FView->installEventFilter(this);
         if (QWidget *proxy = FView->focusProxy()) proxy->installEventFilter(this);
+        if (window() != this) window()->installEventFilter(this);
+        connect(FPage, &QWebEnginePage::selectionChanged, this, [this] { DoUpdateUI(); });
         FView->show();
     }
     DoShowUI();
@@ -614,18 +616,23 @@ void TEmbeddedBrowser::resizeEvent(QResizeEvent *Event) {
 
 bool TEmbeddedBrowser::eventFilter(QObject *Watched, QEvent *Event) {
     try {
+        const bool inView = FView && (Watched == FView || Watched == FView->focusProxy());
         switch (Event->type()) {
         case QEvent::KeyPress: {
+            if (!inView) break;
             auto *key = static_cast<QKeyEvent *>(Event);
             // The host may take a key before the page sees it.
             if (DoTranslateAccelerator(key->key(), unsigned(key->modifiers())) == S_OK) return true;
+            if (key->key() == Qt::Key_F1 && DoShowHelp(0) == S_OK) return true;
             break;
         }
-        case QEvent::FocusIn:
-            DoDocWindowActivate(true);
+        case QEvent::WindowActivate:
+        case QEvent::WindowDeactivate:
+            if (Watched == window()) DoFrameWindowActivate(Event->type() == QEvent::WindowActivate);
             break;
+        case QEvent::FocusIn:
         case QEvent::FocusOut:
-            DoDocWindowActivate(false);
+            if (inView) DoDocWindowActivate(Event->type() == QEvent::FocusIn);
             break;
         case QEvent::ChildAdded:
             // The view makes the widget that takes its keys after a page is set.

@@ -395,6 +395,13 @@ void TfrmWeb::WebBrowser1ShowDialog(QObject *, const std::string &Dialog) {
 void CreateWebForm() {
     if (frmWeb) return;
     frmWeb = new TfrmWeb(nullptr);
+    // The form belongs to the application: it goes when the application
+    // does, before the engine's own clean-up (routines added later run first).
+    static bool postRoutine = false;
+    if (!postRoutine) {
+        qAddPostRoutine(FreeWebForm);
+        postRoutine = true;
+    }
 }
 
 void FreeWebForm() {

@@ -3,6 +3,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
+#include <QWebEngineView>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -244,6 +245,25 @@ TEST_F(Browser, AnUntrustedCertificateRefusesThePage) {
     ASSERT_FALSE(dialogs.empty());
     EXPECT_TRUE(StartsText("certificate error: 127.0.0.1", dialogs[0])) << dialogs[0];
     EXPECT_FALSE(Contains(Eval("document.body.innerText"), "Only for the trusted"));
+}
+
+TEST_F(Browser, AWindowIsMadeOnlyWhenTheControlIsShown) {
+    int shown = 0, hidden = 0, resized = 0;
+    B->OnShowUI = [&](QObject *) { ++shown; return S_OK; };
+    B->OnHideUI = [&](QObject *) { ++hidden; return S_OK; };
+    B->OnResizeBorder = [&](QObject *, const QRect &) { ++resized; return S_OK; };
+    ASSERT_TRUE(Load("about:blank"));
+    EXPECT_EQ(B->View(), nullptr) << "the route works on the page alone";
+    B->resize(300, 200);
+    B->show();
+    ASSERT_NE(B->View(), nullptr);
+    EXPECT_EQ(B->View()->page(), B->Page());
+    EXPECT_EQ(shown, 1);
+    B->resize(320, 240);
+    EXPECT_EQ(B->View()->size(), QSize(320, 240));
+    EXPECT_GE(resized, 1);
+    B->hide();
+    EXPECT_EQ(hidden, 1);
 }
 
 }  // namespace
