@@ -89,8 +89,9 @@ const char *const ListScript =
     "function(k,t){var c=twCollection(k,t);var r=[];for(var i=0;i<c.length;i++){var e=c[i];"
     "var x=e.innerText;if(typeof x!=='string')x=e.textContent||'';"
     "var h=k===2?e.src:(typeof e.href==='string'?e.href:e.src);if(typeof h!=='string')h='';"
+    "var a=e.closest?e.closest('a[href],area[href]'):null;"
     "r.push([e.getAttribute('name')||'',String(e.type||''),typeof e.value==='string'?e.value:'',"
-    "x,h,twFormAction(e),!!e.checked]);}return r;}";
+    "x,h,twFormAction(e),!!e.checked,!!a]);}return r;}";
 
 const char *const ValueScript =
     "function(k,t,i,v){var e=twCollection(k,t)[i];if(!e)return false;e.value=v;"
@@ -446,7 +447,7 @@ std::vector<TBrowserElement> TEmbeddedBrowser::Elements(const TBrowserCollection
     out.reserve(size_t(rows.size()));
     for (const QVariant &row : rows) {
         const QVariantList f = row.toList();
-        if (f.size() < 7) continue;
+        if (f.size() < 8) continue;
         TBrowserElement e;
         e.Name = Utf8(f[0].toString());
         e.Type = Utf8(f[1].toString());
@@ -455,6 +456,7 @@ std::vector<TBrowserElement> TEmbeddedBrowser::Elements(const TBrowserCollection
         e.Href = Utf8(f[4].toString());
         e.FormAction = Utf8(f[5].toString());
         e.Checked = f[6].toBool();
+        e.InLink = f[7].toBool();
         out.push_back(std::move(e));
     }
     return out;

@@ -127,6 +127,7 @@ struct TBrowserElement {
     std::string Href;        // a link's target or an image's address
     std::string FormAction;  // where an input's form is sent ("" outside a form)
     bool Checked = false;    // a check box's state
+    bool InLink = false;     // it is (or stands in) a link with an address
 };
 
 // The collections of the document the route reads.

@@ -159,6 +159,10 @@ void ClickImages(const std::string &Text) {
     const std::vector<TBrowserElement> list = Elements(images);
     for (size_t i = 0; i < list.size(); ++i)
         if (Contains(list[i].Href, Text)) {
+            // An image in a link leaves the page like a link: the wait that
+            // follows is for the page it brings, which the empty page of the
+            // log-out would otherwise cut off.
+            if (list[i].InLink) ClearPageComplete();
             Browser().ClickElement(images, int(i));
             CheckExit();
         }

@@ -148,6 +148,8 @@ TEST_F(Browser, StatesAndElementsOfAPage) {
     std::vector<TBrowserElement> images = B->Elements({TBrowserCollection::Images, ""});
     ASSERT_EQ(images.size(), 1u);
     EXPECT_EQ(images[0].Href, http.Url("/pic.png"));
+    EXPECT_FALSE(images[0].InLink);
+    EXPECT_TRUE(links[0].InLink);
 
     ASSERT_TRUE(B->SetElementValue(TBrowserCollection::Tagged("INPUT"), 0, "new \"text\""));
     EXPECT_EQ(B->Elements(TBrowserCollection::Tagged("INPUT"))[0].Value, "new \"text\"");

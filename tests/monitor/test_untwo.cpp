@@ -244,6 +244,21 @@ TEST_F(WebRoute, LogOutDeletesEveryCookieOfTheHost) {
     EXPECT_EQ(home["cookie"].toString().toStdString(), "");
 }
 
+TEST_F(WebRoute, LogOutThroughAnImageLinkAndBodiesOnlyThroughTheirOwnLinks) {
+    WebMailSite site;
+    WriteHostData(StringReplaceAll(HostSection("testmail", site.Url("/login")), "ClickOut=Sign out",
+                                   "ClickOut=signout.png\nImageLink=True"));
+    ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
+    auto m = NetCreateNoOwner<TNetMessage>();
+    // No link has that subject: the list page is not read as a body.
+    EXPECT_FALSE(WebHostReadBody(1, *m, "No such subject", "<zz>", true));
+    EXPECT_TRUE(site.State()["viewed"].toArray().isEmpty());
+    EXPECT_EQ(m->Body.Count(), 0);
+    WebHostLogout();
+    EXPECT_EQ(site.State()["logouts"].toInt(), 1);
+    EXPECT_EQ(CookieEntries(), 0);
+}
+
 TEST_F(WebRoute, PasswordGoesOnlyOverHttpsOrToThisComputer) {
     WebMailSite::TOptions o;
     o.LoginAction = "http://192.0.2.1/login";  // never contacted
