@@ -23,7 +23,6 @@ int MaxWebPageChars = 8 * 1024 * 1024;
 
 namespace {
 
-TWebRouteHost GHost;
 // Navigations begun when the page-complete flag was last cleared: only a page
 // that completes a navigation begun after that may set it again, so the late
 // end of an earlier page does not pass for the next one.
@@ -37,17 +36,19 @@ struct EWebAbandoned {};
 enum TPageWait { pwDocumentComplete, pwReady, pwIdle };
 
 void Report(const std::string &Text, int Number, int Kind, int Colour) {
-    if (!GHost.ReportEvent) return;
+    const TWebRouteHost &host = WebRouteHost();
+    if (!host.ReportEvent) return;
     try {
-        GHost.ReportEvent(Text, Number, Kind, Colour);
+        host.ReportEvent(Text, Number, Kind, Colour);
     } catch (...) {
     }
 }
 
 bool ExitRequested() {
-    if (!GHost.ExitRequested) return false;
+    const TWebRouteHost &host = WebRouteHost();
+    if (!host.ExitRequested) return false;
     try {
-        return GHost.ExitRequested();
+        return host.ExitRequested();
     } catch (...) {
         return false;
     }
@@ -322,8 +323,6 @@ bool DeleteSteps(const std::string &MessageId) {
 }
 
 }  // namespace
-
-void SetWebRouteHost(TWebRouteHost host) { GHost = std::move(host); }
 
 // --- the form ------------------------------------------------------------------
 

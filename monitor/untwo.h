@@ -30,22 +30,13 @@
 #include <functional>
 #include <string>
 
-#include "WebPageText.h"  // FormatWebSender and the page-text rules
+#include "WebPageText.h"   // FormatWebSender and the page-text rules
+#include "WebRouteHost.h"  // TWebRouteHost and SetWebRouteHost, set by the main window
 
 class QTimer;
 class QWebEngineProfile;
 class TEmbeddedBrowser;
 class TNetMessage;
-
-// What the route needs from the main window, set at start-up. Members left
-// empty do nothing (ReportEvent) or answer false (ExitRequested).
-struct TWebRouteHost {
-    // The event reporter (text, message number, kind, blue-green-red colour).
-    std::function<void(const std::string &Text, int Number, int Kind, int Colour)> ReportEvent;
-    // The main window's exit command has been given (Exit1.Tag == 1).
-    std::function<bool()> ExitRequested;
-};
-void SetWebRouteHost(TWebRouteHost host);
 
 class TfrmWeb : public QWidget {
 public:
