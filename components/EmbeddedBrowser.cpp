@@ -54,6 +54,16 @@ namespace {
 std::string Utf8(const QString &s) { return s.toStdString(); }
 QString QStr(const std::string &s) { return QString::fromStdString(s); }
 
+// Host events run from the engine's and the window's events: a failing
+// handler must not take the event loop with it.
+template <class F>
+void Guarded(F &&f) {
+    try {
+        f();
+    } catch (...) {
+    }
+}
+
 // Addresses the main frame may show: the web sites themselves and the empty
 // page. Local files, data and the engine's own schemes are never followed.
 bool MainFrameSchemeAllowed(const QUrl &url) {
@@ -599,21 +609,21 @@ void TEmbeddedBrowser::showEvent(QShowEvent *Event) {
         FView->installEventFilter(this);
         if (QWidget *proxy = FView->focusProxy()) proxy->installEventFilter(this);
         if (window() != this) window()->installEventFilter(this);
-        connect(FPage, &QWebEnginePage::selectionChanged, this, [this] { DoUpdateUI(); });
+        connect(FPage, &QWebEnginePage::selectionChanged, this, [this] { Guarded([this] { DoUpdateUI(); }); });
         FView->show();
     }
-    DoShowUI();
+    Guarded([this] { DoShowUI(); });
 }
 
 void TEmbeddedBrowser::hideEvent(QHideEvent *Event) {
     QWidget::hideEvent(Event);
-    DoHideUI();
+    Guarded([this] { DoHideUI(); });
 }
 
 void TEmbeddedBrowser::resizeEvent(QResizeEvent *Event) {
     QWidget::resizeEvent(Event);
     if (FView) FView->setGeometry(rect());
-    DoResizeBorder(rect());
+    Guarded([this] { DoResizeBorder(rect()); });
 }
 
 bool TEmbeddedBrowser::eventFilter(QObject *Watched, QEvent *Event) {
