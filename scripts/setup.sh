@@ -16,6 +16,7 @@ packages=(
   dante-server microsocks util-linux
   xdg-utils
   libreoffice-writer-nogui
+  qt6-webengine-dev libnss3-tools
 )
 # A script that needs more for itself alone (the tray demo's virtual display
 # and panel) names those packages as arguments.
