@@ -149,6 +149,7 @@ void TFrmMain::CreateDisplay() {
     NappiForward = new TSkinButton(this);
     accont_back = new TSkinButton(this);
     accont_forward = new TSkinButton(this);
+    SetUpDisplay();
 }
 
 // ---- shared helpers -------------------------------------------------------------
