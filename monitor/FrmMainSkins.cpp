@@ -147,7 +147,8 @@ void TFrmMain::LoadSkin(const std::string &Name, bool Report) {
             b->ShowPicture(1);
             if (!b->Pictures[0].isNull())
                 b->resize(b->Pictures[0].size());
-            b->move(SkinNumber(ini, s.Section, "Left", s.Left), SkinNumber(ini, s.Section, "Top", s.Top));
+            b->move(SkinNumber(ini, s.Section, "Left", s.Left), b->y());
+            b->move(b->x(), SkinNumber(ini, s.Section, "Top", s.Top));
         } catch (const Exception &) {
             // A bad value skips the rest of this section only.
         }
@@ -159,13 +160,14 @@ void TFrmMain::LoadSkin(const std::string &Name, bool Report) {
         QLabel *l = labels[i];
         try {
             l->setVisible(StrToBoolean(ini.ReadString(s.Section, "Visible", "True")));
-            l->move(SkinNumber(ini, s.Section, "Left", s.Left), SkinNumber(ini, s.Section, "Top", s.Top));
+            l->move(SkinNumber(ini, s.Section, "Left", s.Left), l->y());
+            l->move(l->x(), SkinNumber(ini, s.Section, "Top", s.Top));
             TFont font;
             StrToFont(ini.ReadString(s.Section, "Font", s.Font), font);
             ApplySkinFont(l, font);
-            int width = SkinNumber(ini, s.Section, "Width", s.Width);
-            int height = SkinNumber(ini, s.Section, "Height", s.Height);
-            l->resize(std::max(0, width), std::max(0, height));
+            l->resize(std::max(0, SkinNumber(ini, s.Section, "Width", s.Width)), l->height());
+            int height = std::max(0, SkinNumber(ini, s.Section, "Height", s.Height));
+            l->resize(l->width(), height);
             TAlignment a = StrToAlignment(ini.ReadString(s.Section, "Alignment", s.Alignment));
             Qt::Alignment h = a == taCenter ? Qt::AlignHCenter : a == taRightJustify ? Qt::AlignRight : Qt::AlignLeft;
             l->setAlignment(h | Qt::AlignTop);

@@ -131,12 +131,15 @@ void TfrmHint::SetText(const std::string &Text) {
     while (t.endsWith('\n'))
         t.chop(1);
     QStringList lines = t.split('\n');
-    if (lines.size() > MaxTextLines) {
-        lines = lines.mid(0, MaxTextLines);
+    // No more lines than the work area holds beside the bubble's own rows,
+    // and no line wider than the screen beside its margins.
+    QFontMetrics fm(Label3->font());
+    const int fit = std::max(1, (WorkAreaBottom() - 160) / std::max(1, fm.lineSpacing()));
+    const int maxLines = std::min(MaxTextLines, fit);
+    if (lines.size() > maxLines) {
+        lines = lines.mid(0, maxLines);
         lines.last() = "...";
     }
-    // No line is wider than the screen can show beside the bubble's margins.
-    QFontMetrics fm(Label3->font());
     int maxWidth = std::max(TextWidth, Screen().width() - 40);
     for (QString &line : lines)
         line = fm.elidedText(line, Qt::ElideRight, maxWidth);

@@ -21,8 +21,6 @@ namespace {
 QPointer<TfrmMainScr> GForm;
 bool GShown = false;
 
-// No text of a banner is wider than this; a longer one is cut at a blank.
-constexpr int MaxTextWidth = 200;
 constexpr const char *MoreMessages = "...........";
 
 QFont SaverFont(const char *name, int points, bool bold, bool italic, bool underline) {
@@ -34,19 +32,6 @@ QFont SaverFont(const char *name, int points, bool bold, bool italic, bool under
     return f;
 }
 
-// The text as it fits in MaxTextWidth: whole, or cut at its last blank that
-// leaves room for "...", or (with no blank to cut at) elided.
-QString CutText(const QString &Text, const QFontMetrics &Metrics) {
-    if (Metrics.horizontalAdvance(Text) <= MaxTextWidth)
-        return Text;
-    for (qsizetype i = Text.lastIndexOf(' '); i > 0; i = Text.lastIndexOf(' ', i - 1)) {
-        QString cut = Text.left(i).trimmed() + "...";
-        if (Metrics.horizontalAdvance(cut) <= MaxTextWidth && !Text.left(i).trimmed().isEmpty())
-            return cut;
-    }
-    return Metrics.elidedText(Text, Qt::ElideRight, MaxTextWidth);
-}
-
 int Random(int Bound) { return Bound <= 0 ? 0 : int(QRandomGenerator::global()->bounded(Bound)); }
 
 bool Overlaps(const TSaverBanner &a, int Y, int Height) {
@@ -54,6 +39,20 @@ bool Overlaps(const TSaverBanner &a, int Y, int Height) {
 }
 
 }  // namespace
+
+QString CutBannerText(const QString &Whole, const QFontMetrics &Metrics) {
+    // No more letters than the width could ever hold are looked at, so a
+    // huge subject costs no more than a short one.
+    const QString Text = Whole.left(MaxBannerTextWidth);
+    if (Text.size() == Whole.size() && Metrics.horizontalAdvance(Text) <= MaxBannerTextWidth)
+        return Text;
+    for (qsizetype i = Text.lastIndexOf(' '); i > 0; i = Text.lastIndexOf(' ', i - 1)) {
+        QString cut = Text.left(i).trimmed() + "...";
+        if (Metrics.horizontalAdvance(cut) <= MaxBannerTextWidth && !Text.left(i).trimmed().isEmpty())
+            return cut;
+    }
+    return Metrics.elidedText(Text, Qt::ElideRight, MaxBannerTextWidth);
+}
 
 TfrmMainScr::TfrmMainScr(QWidget *parent)
     : QDialog(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
@@ -133,7 +132,7 @@ bool TfrmMainScr::PaintBanner(TSaverBanner &Banner) {
     int y = 0;
     auto add = [&](const QString &text, const QFont &font, const QFontMetrics &m, QColor colour, int indent,
                    int gapAfter) {
-        lines.push_back({CutText(text, m), &font, colour, indent, y});
+        lines.push_back({CutBannerText(text, m), &font, colour, indent, y});
         y += m.height() + gapAfter;
     };
     QString name = QString::fromStdString(t.Name.empty() ? t.Host : t.Name);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPoint>
 #include <cstdint>
@@ -65,6 +66,12 @@ private:
     int FTicks = 0;
     uint32_t FInhibitCookie = 0;
 };
+
+// No text of a banner is wider than this many pixels.
+constexpr int MaxBannerTextWidth = 200;
+// The text as it fits in MaxBannerTextWidth: whole, or cut at its last blank
+// that leaves room for "...", or (with no blank to cut at) elided.
+QString CutBannerText(const QString &Text, const QFontMetrics &Metrics);
 
 void ShowScreenSaver();
 bool ScreenSaverShown();
