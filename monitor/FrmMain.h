@@ -197,9 +197,6 @@ public:
     std::string NextSkinName(const std::string &Name);
     // The valid skins in folder order, in lower case.
     std::vector<std::string> ValidSkins();
-    // The skin each time the window shows: the shown account's own, a random
-    // one or the current one; then the region.
-    void ChooseSkinForShow();
     std::string LoadedSkin;  // the skin on the window now (Ctrl+U reloads it)
     QRegion SkinRegion;      // the region the mask gave, before it went to the window
     std::vector<TSkinButton *> SkinButtons() const;  // close, back, forward, account back, forward
@@ -238,6 +235,12 @@ private:
     void CreateMenus();
     void CreateDisplay();
     bool FDestroyed = false;
+    std::vector<std::string> FArgs;
+    // The suite components have no widget owner; the window frees them.
+    std::unique_ptr<TNetAntiFreeze> FAntiFreeze;
+    std::unique_ptr<TNetPOP3> FPOP3;
+    std::unique_ptr<TNetIMAP4> FIMAP4;
+    std::unique_ptr<TNetSSLIOHandlerSocketOpenSSL> FSSL;
     // ---- display -------------------------------------------------------------
     void SetUpDisplay();
     void ApplySkinFont(QLabel *Label, const TFont &Font);
@@ -248,12 +251,6 @@ private:
     QPoint FDragOffset;
     TSkinButton *FPressedButton = nullptr;
     bool FLinkPressed = false;    // a press on the sender label that may become its click
-    std::vector<std::string> FArgs;
-    // The suite components have no widget owner; the window frees them.
-    std::unique_ptr<TNetAntiFreeze> FAntiFreeze;
-    std::unique_ptr<TNetPOP3> FPOP3;
-    std::unique_ptr<TNetIMAP4> FIMAP4;
-    std::unique_ptr<TNetSSLIOHandlerSocketOpenSSL> FSSL;
 };
 
 // The one main window (null before it is made and after it is gone).

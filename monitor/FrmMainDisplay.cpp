@@ -249,13 +249,11 @@ void TFrmMain::Image1MouseMove(QObject *Sender) {
             QFont f = FLabelFromFont;
             f.setUnderline(true);
             LabelFrom->setFont(f);
-            LabelFrom->setCursor(Qt::PointingHandCursor);
             FLabelFromUnderlined = true;
         }
     } else if (FLabelFromUnderlined) {
         // Back to the skin's font for the label, not the form's.
         LabelFrom->setFont(FLabelFromFont);
-        LabelFrom->unsetCursor();
         FLabelFromUnderlined = false;
     }
 }

@@ -5,7 +5,6 @@
 #include "FrmMain.h"
 #include "Graphics.h"
 #include "IniFile.h"
-#include "Kel_Reg.h"
 #include "ProgramPaths.h"
 #include "SkinPictures.h"
 #include "VeskRutins.h"
@@ -58,15 +57,6 @@ const TLabelSkin kLabels[] = {
     {"LabelYGM", 128, 136, "MS Sans Serif,1,-16777208,8,0", 113, 13, "taRightJustify"},
     {"LabelMNums", 15, 135, "MS Sans Serif,1,-16777208,10,1", 34, 16, "taCenter"},
 };
-
-// An [Options] value of the settings file, read when it is needed.
-std::string ReadOption(const char *Key, const char *Def) {
-    try {
-        return IniReadString(SettingsFilePath(), "Options", Key, Def);
-    } catch (const Exception &) {
-        return Def;
-    }
-}
 
 // A position or size from a skin: a number, kept to what a screen can hold.
 int SkinNumber(TIniFile &Ini, const char *Section, const char *Key, int Def) {
@@ -234,18 +224,4 @@ std::string TFrmMain::NextSkinName(const std::string &Name) {
         if (skins[i] == lower)
             return i + 1 < skins.size() ? skins[i + 1] : skins[0];
     return Name;
-}
-
-void TFrmMain::ChooseSkinForShow() {
-    const TAccountArray &a = State.Accounts;
-    std::string own;
-    if (a.ShownIndex >= 0 && a.ShownIndex < a.Count())
-        own = a[a.ShownIndex].OwnSkin;
-    if (own.empty()) {
-        bool random = StrToBoolean(ReadOption("ShowRandom", "False"));
-        LoadSkin(random ? RandomSkin() : State.Options.Skin, false);
-    } else if (SkinExists(own)) {
-        LoadSkin(own, false);
-    }
-    ApplySkinRegion();
 }

@@ -263,29 +263,6 @@ TEST_F(SkinTest, RandomAndNextSkinsComeFromTheValidFolders) {
     }
 }
 
-TEST_F(SkinTest, TheShownAccountsOwnSkinWinsWhenItExists) {
-    TSkinSpec a, b;
-    a.Size = QSize(100, 50);
-    b.Size = QSize(140, 70);
-    MakeSkin("Default", a);
-    MakeSkin("Own", b);
-    Form->State.Options.Skin = "Default";
-    Tiedot &t = AddAccount("acc", 1);
-    Form->ChooseSkinForShow();
-    EXPECT_EQ(Form->size(), QSize(100, 50));
-    t.OwnSkin = "Own";
-    Form->ChooseSkinForShow();
-    EXPECT_EQ(Form->size(), QSize(140, 70));
-    EXPECT_EQ(Form->LoadedSkin, "Own");
-    t.OwnSkin = "Gone";
-    Form->ChooseSkinForShow();
-    EXPECT_EQ(Form->LoadedSkin, "Own");  // unchanged
-    t.OwnSkin.clear();
-    Option("ShowRandom", "True");
-    Form->ChooseSkinForShow();
-    EXPECT_TRUE(Form->LoadedSkin == "default" || Form->LoadedSkin == "own") << Form->LoadedSkin;
-}
-
 TEST_F(SkinTest, ReportsEventFiveWhenAsked) {
     struct TLines : TLogView {
         std::vector<std::string> L{"h", "h"};
