@@ -3,7 +3,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 
-#include "MainWindowFixture.h"
+#include "DisplayFixture.h"
 #include "unScr.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <QKeyEvent>
 
 #include "Graphics.h"
-#include "MainWindowFixture.h"
+#include "DisplayFixture.h"
 #include "unScr.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <QFile>
 
 #include "Graphics.h"
-#include "MainWindowFixture.h"
+#include "DisplayFixture.h"
 #include "SkinPictures.h"
 
 namespace {
