@@ -23,6 +23,7 @@
 #include "ProgramPaths.h"
 #include "SysUtils.h"
 #include "unFrmHint.h"
+#include "unLanguage.h"
 #include "unScr.h"
 
 namespace {
@@ -119,10 +120,12 @@ int main(int argc, char **argv) {
         return 2;
     }
     SetProgramFolder(folder);
+    SetLanguageFileName("english.lng");
     {
         TIniFile ini(SettingsFilePath());
         ini.WriteString("Options", "UseReplyTo", "True");
         ini.WriteString("Options", "Skin", skin);
+        ini.WriteString("Options", "Language", "english.lng");
     }
     TRecordingDesktop desktop;
     SetDesktop(&desktop);
