@@ -66,7 +66,7 @@ protected:
     // A skin folder: a background of one colour, a mask (white, with a red
     // band of DragRows at the top unless given), the three pictures of each
     // button as BMPs of the given colour, and the ".skn" text.
-    struct TSkinSpec {
+    struct TTestSkin {
         QSize Size{120, 60};
         QColor Background{10, 120, 200};
         int DragRows = 8;
@@ -75,29 +75,29 @@ protected:
         const char *BackExt = "bmp";
         QImage Mask;  // used instead of the drawn one when set
     };
-    std::string MakeSkin(const std::string &name, const TSkinSpec &spec) {
+    std::string MakeSkin(const std::string &name, const TTestSkin &skin) {
         std::string dir = Dir.File("skins/" + name + "/");
         ForceDirectories(dir);
-        QImage back(spec.Size, QImage::Format_RGB32);
-        back.fill(spec.Background);
-        back.save(QString::fromStdString(dir + "back." + spec.BackExt), nullptr, 100);
-        QImage mask = spec.Mask;
+        QImage back(skin.Size, QImage::Format_RGB32);
+        back.fill(skin.Background);
+        back.save(QString::fromStdString(dir + "back." + skin.BackExt), nullptr, 100);
+        QImage mask = skin.Mask;
         if (mask.isNull()) {
-            mask = QImage(spec.Size, QImage::Format_RGB32);
+            mask = QImage(skin.Size, QImage::Format_RGB32);
             mask.fill(Qt::white);
-            for (int y = 0; y < spec.DragRows && y < spec.Size.height(); ++y)
-                for (int x = 0; x < spec.Size.width(); ++x)
+            for (int y = 0; y < skin.DragRows && y < skin.Size.height(); ++y)
+                for (int x = 0; x < skin.Size.width(); ++x)
                     mask.setPixelColor(x, y, QColor(255, 0, 0));
         }
         mask.save(QString::fromStdString(dir + "back_mask.bmp"));
-        if (spec.Buttons)
+        if (skin.Buttons)
             for (const char *base : {"exit", "back", "forward", "acc_b", "acc_f"})
                 for (int k = 1; k <= 3; ++k) {
                     QImage b(10, 8, QImage::Format_RGB32);
                     b.fill(QColor(40 * k, 200, 30));
                     b.save(QString::fromStdString(dir + base + std::to_string(k) + ".bmp"));
                 }
-        WriteTestFile(dir + name + ".skn", spec.Skn);
+        WriteTestFile(dir + name + ".skn", skin.Skn);
         return dir;
     }
 

@@ -12,9 +12,9 @@ class DisplayTest : public MainWindowTest {
 protected:
     void SetUp() override {
         MainWindowTest::SetUp();
-        TSkinSpec spec;
-        spec.Size = QSize(200, 100);
-        MakeSkin("Plain", spec);
+        TTestSkin plain;
+        plain.Size = QSize(200, 100);
+        MakeSkin("Plain", plain);
         Form->LoadSkin("Plain", false);
         Form->ApplySkinRegion();
     }
@@ -255,7 +255,7 @@ TEST_F(DisplayTest, CtrlUReloadsTheSkinAndPlacesTheWindow) {
     AddAccount("a", 1);
     Form->ShowMessageStep(2);
     Run(Form->Timer3, &TFrmMain::Timer3Timer);
-    TSkinSpec bigger;
+    TTestSkin bigger;
     bigger.Size = QSize(240, 110);
     MakeSkin("Plain", bigger);
     Form->FormKeyDown(Qt::Key_U, Qt::NoModifier);  // U alone does nothing

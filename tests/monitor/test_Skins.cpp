@@ -114,7 +114,7 @@ TEST_F(SkinTest, SkinExistsNeedsTheFilesItsButtonsShow) {
     EXPECT_FALSE(Form->SkinExists("../skins/Plain"));
     EXPECT_FALSE(Form->SkinExists(""));
 
-    TSkinSpec noButtons;
+    TTestSkin noButtons;
     noButtons.Buttons = false;
     // Visible counts as "False" here when the key is missing.
     MakeSkin("Bare", noButtons);
@@ -131,7 +131,7 @@ TEST_F(SkinTest, SkinExistsNeedsTheFilesItsButtonsShow) {
     EXPECT_FALSE(Form->SkinExists("NoSkn"));
 
     // A JPEG background alone will do.
-    TSkinSpec jpeg;
+    TTestSkin jpeg;
     jpeg.BackExt = "jpg";
     jpeg.Size = QSize(90, 40);
     MakeSkin("Photo", jpeg);
@@ -164,13 +164,13 @@ TEST_F(SkinTest, MissingKeysTakeTheirDefaults) {
 }
 
 TEST_F(SkinTest, ABadValueSkipsTheRestOfItsSectionOnly) {
-    TSkinSpec spec;
-    spec.Skn = "[LabelFrom]\nLeft=30\nTop=zz\nWidth=100\n"
+    TTestSkin odd;
+    odd.Skn = "[LabelFrom]\nLeft=30\nTop=zz\nWidth=100\n"
                "[LabelSubject]\nLeft=5\nTop=6\nFont=Arial,0,255,12,3\nWidth=50\nHeight=40\nAlignment=taCenter\n"
                "[btExit]\nVisible=False\nLeft=999999\n"
                "[btBack]\nTransparent=Yes\nLeft=3\nTop=4\n"
                "[LabelDate]\nFont=nonsense\nLeft=7\n";
-    MakeSkin("Odd", spec);
+    MakeSkin("Odd", odd);
     MakeSkin("Empty", {});
     Form->LoadSkin("Empty", false);
     Form->LoadSkin("Odd", false);
@@ -188,7 +188,7 @@ TEST_F(SkinTest, ABadValueSkipsTheRestOfItsSectionOnly) {
 }
 
 TEST_F(SkinTest, MissingOrBrokenPicturesLeaveThePreviousOnes) {
-    TSkinSpec first;
+    TTestSkin first;
     first.Size = QSize(100, 50);
     MakeSkin("First", first);
     Form->LoadSkin("First", false);
@@ -196,7 +196,7 @@ TEST_F(SkinTest, MissingOrBrokenPicturesLeaveThePreviousOnes) {
     QImage back = Form->Image1, mask = Form->ImageBack;
     QPixmap exit = Form->Nappi->Pictures[0];
 
-    TSkinSpec second;
+    TTestSkin second;
     second.Size = QSize(80, 40);
     second.Buttons = false;
     std::string dir = MakeSkin("Second", second);
@@ -219,7 +219,7 @@ TEST_F(SkinTest, TheRegionFollowsTheMaskAndNeverLeavesTheWindowShapeless) {
     EXPECT_TRUE(Form->mask().xored(QRegion(0, 0, 50, 20)).isEmpty());
 
     // A mask of another size than the background sizes the window.
-    TSkinSpec odd;
+    TTestSkin odd;
     odd.Size = QSize(100, 50);
     odd.Mask = QImage(120, 60, QImage::Format_RGB32);
     odd.Mask.fill(Qt::white);
@@ -234,7 +234,7 @@ TEST_F(SkinTest, TheRegionFollowsTheMaskAndNeverLeavesTheWindowShapeless) {
 
     // A mask of nothing but blue leaves nothing of the window, which is not
     // Qt's empty mask (that would show all of it).
-    TSkinSpec blue;
+    TTestSkin blue;
     blue.Mask = QImage(120, 60, QImage::Format_RGB32);
     blue.Mask.fill(QColor(0, 0, 255));
     MakeSkin("Blue", blue);
