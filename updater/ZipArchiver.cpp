@@ -271,6 +271,13 @@ void TZipBaseArchiver::OpenZipStream(TStream *stream) {
     FStream = stream;
     FCustomStream = true;
     FSpanningMode = smNone;
+    if (stream->Size() == 0) {
+        // Nothing in it yet: a new archive is written into it.
+        FNewArchive = true;
+        FActive = true;
+        if (AfterOpen) AfterOpen(this);
+        return;
+    }
     try {
         TEndRecord end;
         bool found = FindEndRecord(end);
@@ -298,6 +305,7 @@ void TZipBaseArchiver::CreateNewArchive() {
     }
     FStream = FOwnStream.get();
     FDir.Clear();
+    FNewArchive = true;
 }
 
 void TZipBaseArchiver::OpenArchiveStream(TZipOpenMode mode) {
@@ -309,6 +317,9 @@ void TZipBaseArchiver::OpenArchiveStream(TZipOpenMode mode) {
     FLastVolume = 0;
     FRecovered = false;
     FCustomStream = false;
+    FNewArchive = false;
+    FExeNaming = false;
+    FReadOnly = mode == zomOpenRead && !FInMemory;
     if (mode == zomCreate || FInMemory) {
         CreateNewArchive();
         return;
@@ -342,6 +353,16 @@ void TZipBaseArchiver::CloseZip() {
         FCloseRequested = true;
         return;
     }
+    if (FUpdatePending) {
+        // Changes gathered and not written yet are written now.
+        try {
+            FUpdateDepth = 1;
+            EndUpdate();
+        } catch (...) {
+        }
+        FUpdatePending = false;
+        FUpdateDepth = 0;
+    }
     try {
         if (FActive && FStream && !FCustomStream && FStream->Size() == 0) {
             // An archive with nothing in it is still a valid empty archive.
@@ -361,6 +382,9 @@ void TZipBaseArchiver::CloseZip() {
     FSpanningMode = smNone;
     FLastVolume = 0;
     FCurrentVolume = 0;
+    FReadOnly = false;
+    FNewArchive = false;
+    FExeNaming = false;
 }
 
 void TZipBaseArchiver::CheckOpen() const {
