@@ -120,6 +120,11 @@ void TZipVolumeWriter::Patch(int volume, int64_t offset, const void *data, size_
     auto *p = static_cast<const uint8_t *>(data);
     while (count > 0) {
         if (volume >= FVolume) {
+            // Still gathered here: a header of a small entry costs no seek.
+            if (offset >= FHeld && offset + int64_t(count) <= Position()) {
+                std::memcpy(FBuf.data() + (offset - FHeld), p, count);
+                return;
+            }
             Flush();
             try {
                 FTarget->SetPosition(offset);

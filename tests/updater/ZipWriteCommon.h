@@ -27,7 +27,9 @@ protected:
     static std::vector<std::string> Env() { return {"LC_ALL=C.UTF-8"}; }
 
     // unzip -t, 7z t and Python's zipfile test every entry of the archive.
-    void ExpectPeersAccept(const std::string &archive, const std::string &password = "") {
+    // bigData: Python reads the entries in large blocks (its tester reads 4
+    // GiB of zeros slowly), checking the same CRCs.
+    void ExpectPeersAccept(const std::string &archive, const std::string &password = "", bool bigData = false) {
         SCOPED_TRACE(archive);
         std::string out;
         std::vector<std::string> unzip = {"unzip", "-t", "-q"};
@@ -42,14 +44,16 @@ protected:
             EXPECT_EQ(RunProgram(seven, &out, nullptr, Env()), 0) << out;
         }
         out.clear();
-        if (password.empty()) {
+        if (password.empty() && !bigData) {
             EXPECT_EQ(RunProgram({PythonProgram(), "-m", "zipfile", "-t", archive}, &out, nullptr, Env()), 0) << out;
         } else {
             EXPECT_EQ(RunPython("import sys, zipfile\n"
                                 "z = zipfile.ZipFile(sys.argv[1])\n"
                                 "z.setpassword(sys.argv[2].encode())\n"
-                                "bad = z.testzip()\n"
-                                "print('Done testing' if bad is None else 'corrupted ' + bad)\n",
+                                "for n in z.namelist():\n"
+                                "    with z.open(n) as f:\n"
+                                "        while f.read(1 << 24): pass\n"
+                                "print('Done testing')\n",
                                 {archive, password}, &out, nullptr, Env()),
                       0)
                 << out;
