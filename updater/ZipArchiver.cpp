@@ -375,11 +375,13 @@ void TZipBaseArchiver::CloseZip() {
     FOwnStream.reset();
     FStream = nullptr;
     FCustomStream = false;
+    // The mode of the archive that closes goes with it; one chosen for the
+    // next archive (a new multi-volume one) stays.
+    if (FActive) FSpanningMode = smNone;
     FActive = false;
     FUpdatePending = false;
     FDir.Clear();
     FComment.clear();
-    FSpanningMode = smNone;
     FLastVolume = 0;
     FCurrentVolume = 0;
     FReadOnly = false;

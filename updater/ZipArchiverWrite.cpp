@@ -307,9 +307,11 @@ void TZipBaseArchiver::WriteEntries(TRewrite &rw) {
         }
         if (!CopyProgress(rw, 0) || !rw.W->CopyFrom(*in, 0, in->Size(), progress)) return;
     } else if (rw.Volumes) {
-        // Made the spanning marker once a second volume is needed.
+        // Split volumes lie side by side: their marker says "one volume" until
+        // a second is needed. A spanned first disk is gone by then, so it
+        // says "spanned" from the start.
         uint8_t marker[4];
-        Put32(marker, SigSingleSegment);
+        Put32(marker, FSpanningMode == smSpanning ? SigSpanning : SigSingleSegment);
         rw.W->Write(marker, 4);
     } else if (headEnd > 0) {
         if (!CopyProgress(rw, 0) || !rw.W->CopyFrom(*FStream, 0, headEnd, progress)) return;
@@ -427,7 +429,11 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::CompressEntry(TRewrite &rw, in
 
     int64_t offset = rw.W->Position();
     const std::string name = NameBytes(it);
-    const uint16_t flags = uint16_t((folder ? 2 : 0) | (encrypted ? 1 : 0) | (IsAscii(name) ? 0 : 0x800));
+    // A spanned volume cannot be gone back to once the next disk is in: the
+    // CRC and sizes follow the data in a descriptor instead.
+    const bool descriptor = !folder && rw.Volumes && FSpanningMode == smSpanning;
+    const uint16_t flags = uint16_t((folder ? 2 : 0) | (encrypted ? 1 : 0) | (descriptor ? 8 : 0) |
+                                    (IsAscii(name) ? 0 : 0x800));
     const uint16_t version = local64 ? 45 : 20;
     std::string header(30 + name.size() + (local64 ? 20 : 0), '\0');
     auto *h = reinterpret_cast<uint8_t *>(header.data());
@@ -437,7 +443,7 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::CompressEntry(TRewrite &rw, in
     Put16(h + 8, method);
     Put16(h + 10, it.ModTime);
     Put16(h + 12, it.ModDate);
-    Put32(h + 14, crc);
+    Put32(h + 14, descriptor ? 0 : crc);
     Put32(h + 18, local64 ? All32 : 0);
     Put32(h + 22, local64 ? All32 : 0);
     Put16(h + 26, uint16_t(name.size()));
@@ -459,8 +465,10 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::CompressEntry(TRewrite &rw, in
         keys = std::make_unique<TZipCryptKeys>(Password);
         uint8_t eh[12];
         ZipRandomBytes(eh, 10);
-        eh[10] = uint8_t(crc >> 16);
-        eh[11] = uint8_t(crc >> 24);
+        // The check bytes: the CRC's top, or with a descriptor the time's.
+        uint32_t check = descriptor ? uint32_t(it.ModTime) << 16 : crc;
+        eh[10] = uint8_t(check >> 16);
+        eh[11] = uint8_t(check >> 24);
         keys->Encode(eh, 12);
         rw.W->Write(eh, 12);
         compressed = 12;
@@ -517,13 +525,27 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::CompressEntry(TRewrite &rw, in
 
     const bool zip64 = local64 || compressed >= All32 || size >= All32;
     if (zip64 && !local64) throw EZipException(41, {display}, this);
-    // The sizes and CRC go into the header written before the data.
-    uint8_t fix[12];
-    Put32(fix, crc);
-    Put32(fix + 4, zip64 ? All32 : uint32_t(compressed));
-    Put32(fix + 8, zip64 ? All32 : uint32_t(size));
-    rw.W->Patch(volume, offset + 14, fix, 12);
-    if (local64) {
+    if (descriptor) {
+        uint8_t d[24];
+        Put32(d, SigDescriptor);
+        Put32(d + 4, crc);
+        if (local64) {
+            Put64(d + 8, compressed);
+            Put64(d + 16, size);
+        } else {
+            Put32(d + 8, uint32_t(compressed));
+            Put32(d + 12, uint32_t(size));
+        }
+        rw.W->Write(d, local64 ? 24 : 16);
+    } else {
+        // The sizes and CRC go into the header written before the data.
+        uint8_t fix[12];
+        Put32(fix, crc);
+        Put32(fix + 4, zip64 ? All32 : uint32_t(compressed));
+        Put32(fix + 8, zip64 ? All32 : uint32_t(size));
+        rw.W->Patch(volume, offset + 14, fix, 12);
+    }
+    if (local64 && !descriptor) {
         uint8_t sizes[16];
         Put64(sizes, size);
         Put64(sizes + 8, compressed);
@@ -787,7 +809,7 @@ void TZipBaseArchiver::CommitRewrite(TRewrite &rw) {
     int lastVolume = w.Volume();
     if (rw.Volumes) {
         bool stub = FStubPending || (FNewArchive && !SFXStub.empty());
-        if (lastVolume > 0 && !stub) {
+        if (lastVolume > 0 && !stub && FSpanningMode == smSplitting) {
             uint8_t marker[4];
             Put32(marker, SigSpanning);
             w.Patch(0, 0, marker, 4);

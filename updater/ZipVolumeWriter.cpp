@@ -143,6 +143,8 @@ void TZipVolumeWriter::Patch(int volume, int64_t offset, const void *data, size_
             continue;
         }
         size_t n = size_t(std::min<int64_t>(int64_t(count), size - offset));
+        // A later volume written under the same name has taken its place.
+        if (std::find(FNames.begin() + volume + 1, FNames.end(), FNames[size_t(volume)]) != FNames.end()) Fail();
         try {
             TFileStream earlier(FNames[size_t(volume)], fmOpenReadWrite);
             earlier.SetPosition(offset);
