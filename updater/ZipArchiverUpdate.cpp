@@ -107,6 +107,8 @@ std::string ZipStoredName(const std::string &path, const std::string &baseDir, T
             // Outside the base folder the relative path would climb; the full path stays.
             if (!drive && !server && full.size() >= base.size() && full.compare(0, base.size(), base) == 0)
                 name = full.substr(base.size());
+            else if (!drive && !server && full + "/" == base)
+                name.clear();  // the base folder itself
             else
                 name = full;
             break;

@@ -157,3 +157,211 @@ TEST_F(ZipWriteTest, Zip64BySizeOnASparseFile) {
     zip.CloseZip();
     ExpectPeersAccept(Zip("big.zip"), "", true);
 }
+
+TEST(ZipStoredName, ByStorePathWithoutDriveOrRoot) {
+    struct Case {
+        const char *path;
+        TZipStorePath how;
+        const char *want;
+    } cases[] = {
+        {"/base/dir/a/b.txt", spRelativePath, "a/b.txt"},
+        {"a/b.txt", spRelativePath, "a/b.txt"},
+        {"/base/dir/a/../c.txt", spRelativePath, "c.txt"},
+        {"/base/dir/sub/", spRelativePath, "sub"},
+        {"/base/dir/sub/.", spRelativePath, "sub"},
+        {"/base/dir", spRelativePath, ""},
+        // Outside the base folder the path would climb: the full path stays.
+        {"../up.txt", spRelativePath, "base/up.txt"},
+        {"/elsewhere/x.txt", spRelativePath, "elsewhere/x.txt"},
+        {"/base/dir/a/b.txt", spNoPath, "b.txt"},
+        {"/base/dir/a/b.txt", spFullPath, "base/dir/a/b.txt"},
+        {"/base/dir/a/b.txt", spFullPathWithDrive, "base/dir/a/b.txt"},
+        {"C:\\dir\\file.txt", spRelativePath, "dir/file.txt"},
+        {"C:\\dir\\file.txt", spFullPath, "dir/file.txt"},
+        {"C:\\dir\\file.txt", spFullPathWithDrive, "C:/dir/file.txt"},
+        {"\\\\server\\share\\x.txt", spFullPath, "share/x.txt"},
+        {"\\\\server", spFullPath, ""},
+        {"C:\\dir\\sub\\", spFullPath, "dir/sub"},
+    };
+    for (const Case &c : cases) EXPECT_EQ(ZipStoredName(c.path, "/base/dir/", c.how), c.want) << c.path << " " << c.how;
+    char cwd[4096];
+    ASSERT_TRUE(::getcwd(cwd, sizeof cwd));
+    EXPECT_EQ(ZipStoredName(std::string(cwd) + "/x.txt", "", spRelativePath), "x.txt");
+    EXPECT_EQ(ZipStoredName("/base/dir/x", "/base/./dir//", spRelativePath), "x");
+}
+
+TEST(ZipWriteSettings, CompressionModesAndVolumeNames) {
+    EXPECT_EQ(ZipCompressionBufferSize(0), 0x100000u);
+    EXPECT_EQ(ZipCompressionBufferSize(2), 0x80000u);
+    EXPECT_EQ(ZipCompressionBufferSize(5), 0x100000u);
+    EXPECT_EQ(ZipCompressionBufferSize(8), 0x180000u);
+    TZipArchiver zip;
+    EXPECT_EQ(zip.CompressionMode(), 1);
+    zip.SetCompressionLevel(clMax);
+    EXPECT_EQ(zip.CompressionMode(), 9);
+    zip.SetCompressionLevel(clNormal);
+    EXPECT_EQ(zip.CompressionMode(), 6);
+    EXPECT_EQ(NativeErrorOf([&] { zip.SetCompressionMode(10); }), 5);
+
+    const std::string a = "/d/arc.zip";
+    EXPECT_EQ(ZipVolumeFileName(a, 0, false, smSplitting, false, false), "/d/arc.z01");
+    EXPECT_EQ(ZipVolumeFileName(a, 11, false, smSplitting, false, false), "/d/arc.z12");
+    EXPECT_EQ(ZipVolumeFileName(a, 3, true, smSplitting, false, false), a);
+    EXPECT_EQ(ZipVolumeFileName(a, 1, false, smSplitting, true, false), "/d/arc_002.zip");
+    EXPECT_EQ(ZipVolumeFileName(a, 0, false, smSplitting, true, true), "/d/arc.exe");
+    EXPECT_EQ(ZipVolumeFileName(a, 1, false, smSplitting, true, true), "/d/arc_002.exe");
+    EXPECT_EQ(ZipVolumeFileName("/d/arc.exe", 2, true, smSplitting, false, true), "/d/arc.zip");
+    EXPECT_EQ(ZipVolumeFileName(a, 4, false, smSpanning, false, false), a);
+    EXPECT_EQ(ZipVolumeFileName(a, 4, true, smSpanning, true, false), "/d/arc_005.zip");
+}
+
+TEST_F(ZipWriteTest, EventsOfAddingFiles) {
+    Put("a.txt", "a");
+    Put("b.txt", "b");
+    Put("dir/c.txt", "c");
+    TZipArchiver zip;
+    zip.FileName = Zip("events.zip");
+    zip.OpenZip();
+    zip.BaseDir = Src();
+    std::vector<std::string> log;
+    zip.OnOverallProgress = [&](TZipBaseArchiver *, double p, TZipProcessOperation op, TZipProgressPhase ph, bool &) {
+        if (ph != ppProcess) log.push_back("overall " + std::to_string(int(p)) + " " + std::to_string(op));
+    };
+    zip.OnFileProgress = [&](TZipBaseArchiver *, const std::string &f, double p, TZipProcessOperation op,
+                             TZipProgressPhase ph, bool &) {
+        if (ph != ppProcess) log.push_back("file " + f + " " + std::to_string(int(p)) + " " + std::to_string(op));
+    };
+    zip.OnStoreFile = [&](TZipBaseArchiver *, std::string &f, int &attr, std::string &comment, const std::string &orig) {
+        log.push_back("store " + f + " " + ExtractFileName(orig));
+        if (f == "a.txt") {
+            f = "renamed\\a.txt";
+            comment = "from a";
+        }
+        if (f == "b.txt") attr |= faReadOnly;
+    };
+    zip.OnConfirmProcessFile = [&](TZipBaseArchiver *, const std::string &f, TZipProcessOperation op, bool &ok) {
+        log.push_back("confirm " + f + " " + std::to_string(op));
+        ok = f != "dir\\c.txt";
+    };
+    zip.AddFiles("*.*");
+    std::vector<std::string> want = {
+        "store a.txt a.txt",   "confirm renamed\\a.txt 0", "store b.txt b.txt", "confirm b.txt 0",
+        "store dir\\ dir",     "confirm dir\\ 0",          "store dir\\c.txt c.txt", "confirm dir\\c.txt 0",
+        "overall 0 0",         "file renamed\\a.txt 0 0",  "file renamed\\a.txt 100 0", "file b.txt 0 0",
+        "file b.txt 100 0",    "file dir\\ 0 0",           "file dir\\ 100 0",   "overall 100 0"};
+    EXPECT_EQ(log, want);
+    EXPECT_EQ(zip.LastResult().Skipped.IndexOf("dir/c.txt"), 0);
+    ASSERT_GE(zip.IndexOf("renamed/a.txt"), 0);
+    EXPECT_EQ(zip.Files(zip.IndexOf("renamed/a.txt")).Comment, "from a");
+    EXPECT_EQ(zip.Files(zip.IndexOf("b.txt")).UnixMode() & 0222, 0u);
+    zip.CloseZip();
+    ExpectPeersAccept(Zip("events.zip"));
+
+    // A failure is put to the failure event, which may have it tried again.
+    TZipArchiver retry;
+    retry.FileName = Zip("retry.zip");
+    retry.OpenZip();
+    retry.BaseDir = Src();
+    std::vector<std::string> failures;
+    retry.OnProcessFileFailure = [&](TZipBaseArchiver *, const std::string &f, TZipProcessOperation op, int native,
+                                     int code, const std::string &text, TZipFailureAction &action) {
+        failures.push_back(f + " " + std::to_string(op) + " " + std::to_string(native) + " " + std::to_string(code) +
+                           " " + text);
+        Put("late.txt", "here now");
+        action = fxaRetry;
+    };
+    retry.BeginUpdate();
+    Put("late.txt", "x");
+    retry.AddFiles("late.txt");
+    DeleteFile(Src() + "late.txt");
+    retry.EndUpdate();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0], "late.txt 0 33 12 Cannot open file \"" + Src() + "late.txt\" - Native error: 00033");
+    EXPECT_EQ(ToMemory(retry, retry.IndexOf("late.txt")), "here now");
+
+    // Without a handler the failure question is asked.
+    ScriptedQuestions q;
+    q.Failures = {fxaAbort};
+    TZipArchiver asked;
+    asked.Questions = &q;
+    asked.FileName = Zip("retry.zip");
+    asked.OpenZip();
+    asked.BaseDir = Src();
+    asked.BeginUpdate();
+    asked.AddFiles("a.txt");
+    DeleteFile(Src() + "a.txt");
+    asked.EndUpdate();
+    ASSERT_EQ(q.Asked.size(), 1u);
+    EXPECT_EQ(q.Asked[0], "Cannot open file \"" + Src() + "a.txt\" - Native error: 00033. File processing error, possibly disk is full");
+    EXPECT_TRUE(asked.LastResult().Aborted);
+}
+
+TEST_F(ZipWriteTest, MovedFilesGoOnceTheArchiveHoldsThem) {
+    Put("keep.dat", "stays");
+    Put("m1.txt", "one");
+    Put("sub/m2.txt", "two");
+    TZipArchiver cancelled;
+    cancelled.FileName = Zip("move.zip");
+    cancelled.OpenZip();
+    cancelled.BaseDir = Src();
+    cancelled.OnOverallProgress = [](TZipBaseArchiver *, double, TZipProcessOperation, TZipProgressPhase ph,
+                                     bool &cancel) { cancel = ph == ppStart; };
+    cancelled.MoveFiles("*.txt");
+    EXPECT_TRUE(FileExists(Src() + "m1.txt"));
+    EXPECT_EQ(cancelled.FileCount(), 0);
+    cancelled.CloseZip();
+
+    TZipArchiver zip;
+    zip.FileName = Zip("move.zip");
+    zip.OpenZip();
+    zip.BaseDir = Src();
+    zip.MoveFiles("*.txt");
+    EXPECT_FALSE(FileExists(Src() + "m1.txt"));
+    EXPECT_FALSE(FileExists(Src() + "sub/m2.txt"));
+    EXPECT_TRUE(FileExists(Src() + "keep.dat"));
+    EXPECT_EQ(ToMemory(zip, zip.IndexOf("sub/m2.txt")), "two");
+    zip.CloseZip();
+    ExpectPeersAccept(Zip("move.zip"));
+}
+
+TEST_F(ZipWriteTest, StreamsMemoryAndReadOnlyArchives) {
+    // The caller's stream is read from where it stands, and stays there.
+    TStringStream source("skip this|the entry's data");
+    source.SetPosition(10);
+    TMemoryStream archive;
+    TZipArchiver zip;
+    zip.OpenZipStream(&archive);
+    zip.AddFromStream("from\\stream.txt", source);
+    EXPECT_EQ(source.Position(), 10);
+    EXPECT_EQ(NativeErrorOf([&] { zip.AddFromStream("", source); }), 9);
+    zip.SetComment("in memory");
+    zip.CloseZip();
+    archive.SaveToFile(Zip("stream.zip"));
+    ExpectPeersAccept(Zip("stream.zip"));
+    TZipArchiver reader;
+    Open(reader, Zip("stream.zip"));
+    EXPECT_EQ(ToMemory(reader, reader.IndexOf("from/stream.txt")), "the entry's data");
+    EXPECT_EQ(reader.Comment(), "in memory");
+    reader.CloseZip();
+
+    // An archive in memory goes to its file when it leaves memory.
+    TZipArchiver mem;
+    mem.SetInMemory(true);
+    mem.FileName = Zip("memory.zip");
+    mem.OpenZip();
+    TStringStream data(TextBytes(100000, 4));
+    mem.AddFromStream("data.txt", data);
+    EXPECT_FALSE(FileExists(Zip("memory.zip")));
+    mem.SetInMemory(false);
+    EXPECT_EQ(ToMemory(mem, 0), TextBytes(100000, 4));
+    mem.CloseZip();
+    ExpectPeersAccept(Zip("memory.zip"));
+
+    // Opened read-only, an archive is not changed.
+    TZipArchiver ro;
+    ro.FileName = Zip("memory.zip");
+    ro.OpenZipMode(zomOpenRead);
+    EXPECT_EQ(NativeErrorOf([&] { ro.DeleteFiles("*.*"); }), 32);
+    TZipArchiver closed;
+    EXPECT_EQ(NativeErrorOf([&] { closed.AddFiles("*.*"); }), 13);
+}
