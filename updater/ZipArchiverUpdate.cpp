@@ -444,7 +444,8 @@ void TZipBaseArchiver::AddFromStream(const std::string &FileName, TStream &Strea
     std::string name = ZipSlashes(FileName, '\\', '/');
     if (HasDrive(name)) name.erase(0, 2);
     while (!name.empty() && name[0] == '/') name.erase(0, 1);
-    if (name.empty()) throw EZipException(9, this);
+    // A name that ends in a separator names a folder, which holds no data.
+    if (name.empty() || name.back() == '/') throw EZipException(9, this);
     TZipDirItem item;
     UnixToDosDateTime(::time(nullptr), item.ModDate, item.ModTime);
     std::string eventName = ZipSlashes(name, '/', '\\');
@@ -457,7 +458,7 @@ void TZipBaseArchiver::AddFromStream(const std::string &FileName, TStream &Strea
         confirmed = ConfirmChange(ZipSlashes(eventName, '\\', '/'), poAdd);
     }
     item.Name = ZipSlashes(eventName, '\\', '/');
-    if (item.Name.empty()) throw EZipException(9, this);
+    if (item.Name.empty() || item.Name.back() == '/') throw EZipException(9, this);
     if (item.Name.size() > MaxField || comment.size() > MaxField) throw EZipException(12, {FileName}, this);
     item.ExternalAttr = SettleAttr(uint32_t(attr));
     item.Comment = comment;

@@ -110,6 +110,8 @@ struct TZipBaseArchiver::TRewrite {
     int CdVolume = 0;
     int64_t FirstEntry = -1;  // where the first local header went (single file)
     std::vector<uint8_t> In, Out;
+    TDeflateGuard Z;
+    int ZLevel = -1;
 
     ~TRewrite() {
         W.reset();
@@ -474,12 +476,24 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::CompressEntry(TRewrite &rw, in
         compressed = 12;
     }
 
-    TDeflateGuard z;
+    // One deflate stream per entry; its buffers serve every entry of the
+    // update (reset, not made again), which is what many small files cost.
+    TDeflateGuard &z = rw.Z;
     size_t outSize = 0;
     if (method == 8) {
-        if (deflateInit2(&z.S, CompressionMode(), Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-            throw EZipException(46, this);
-        z.Open = true;
+        if (z.Open && rw.ZLevel != CompressionMode()) {
+            deflateEnd(&z.S);
+            z.Open = false;
+        }
+        if (z.Open) {
+            if (deflateReset(&z.S) != Z_OK) throw EZipException(46, this);
+        } else {
+            z.S = z_stream{};
+            if (deflateInit2(&z.S, CompressionMode(), Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+                throw EZipException(46, this);
+            z.Open = true;
+            rw.ZLevel = CompressionMode();
+        }
         outSize = (block + block / 10 + 12 + 255) / 256 * 256;
         if (rw.Out.size() < outSize) rw.Out.resize(outSize);
     }

@@ -18,7 +18,7 @@ constexpr int64_t CopyBlock = 1000000;
 
 TZipVolumeWriter::TZipVolumeWriter(TStream &target, const TZipBaseArchiver *owner)
     : FTarget(&target), FOwner(owner) {
-    FBuf.reserve(BufferSize);
+    FBuf.reserve(1 << 16);  // grows to BufferSize only for archives that need it
     try {
         FHeld = FTarget->Position();
     } catch (const EStreamError &) {
@@ -28,7 +28,7 @@ TZipVolumeWriter::TZipVolumeWriter(TStream &target, const TZipBaseArchiver *owne
 
 TZipVolumeWriter::TZipVolumeWriter(TOpenVolume open, bool flushVolumes, const TZipBaseArchiver *owner)
     : FOpen(std::move(open)), FFlushVolumes(flushVolumes), FOwner(owner) {
-    FBuf.reserve(BufferSize);
+    FBuf.reserve(1 << 16);  // grows to BufferSize only for archives that need it
     std::string name;
     int64_t capacity = 0;
     FOwned = FOpen(0, name, capacity);
