@@ -44,8 +44,10 @@ void TZipBaseArchiver::SetInMemory(bool value) {
         return;
     }
     // Reopening the archive the other way cannot wait for a running
-    // operation (a handler or a timer inside a question asked for it).
+    // operation (a handler or a timer inside a question asked for it), and
+    // would lose changes not written yet.
     if (FBusy) throw EZipException(37, this);
+    if (FUpdatePending) throw EZipException(26, this);
     if (FInMemory) {
         // Leaving memory: the archive goes to FileName and is reopened there.
         if (ExtractFileName(FileName).empty()) throw EZipException(29, this);

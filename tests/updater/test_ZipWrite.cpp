@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 TEST_F(ZipWriteTest, StoredAndDeflatedAtSeveralLevelsPassEveryPeer) {
     MakeTree();
@@ -364,4 +365,106 @@ TEST_F(ZipWriteTest, StreamsMemoryAndReadOnlyArchives) {
     EXPECT_EQ(NativeErrorOf([&] { ro.DeleteFiles("*.*"); }), 32);
     TZipArchiver closed;
     EXPECT_EQ(NativeErrorOf([&] { closed.AddFiles("*.*"); }), 13);
+}
+
+// Links to files are followed, links to folders are not (a link up the tree
+// would never end), and pipes, which hold no data and would block a read,
+// are left out.
+TEST_F(ZipWriteTest, LinksAndSpecialFilesInTheSourceTree) {
+    Put("real.txt", "real data");
+    ForceDirectories(Src() + "dir");
+    ASSERT_EQ(::symlink("../real.txt", (Src() + "dir/link.txt").c_str()), 0);
+    ASSERT_EQ(::symlink("..", (Src() + "dir/up").c_str()), 0);
+    ASSERT_EQ(::symlink("missing", (Src() + "dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo((Src() + "pipe").c_str(), 0644), 0);
+    TZipArchiver zip;
+    zip.FileName = Zip("links.zip");
+    zip.OpenZip();
+    zip.BaseDir = Src();
+    zip.AddFiles("*.*");
+    std::vector<std::string> names;
+    for (int i = 0; i < zip.FileCount(); ++i) names.push_back(zip.Files(i).Name);
+    EXPECT_EQ(names, (std::vector<std::string>{"dir/", "dir/link.txt", "real.txt"}));
+    EXPECT_EQ(ToMemory(zip, zip.IndexOf("dir/link.txt")), "real data");
+    // The archive in the folder it takes its files from stays out of itself.
+    TZipArchiver inside;
+    inside.FileName = Src() + "inside.zip";
+    inside.OpenZip();
+    inside.BaseDir = Src();
+    inside.AddFiles("*.zip");
+    inside.AddFiles("*.*");
+    EXPECT_LT(inside.IndexOf("inside.zip"), 0);
+    EXPECT_EQ(inside.FileCount(), 3);
+}
+
+// Names that another system stored in its code page keep their bytes when
+// the archive is written again; a renamed entry gets its name in UTF-8.
+TEST_F(ZipWriteTest, NamesOfOtherSystemsKeepTheirBytes) {
+    // Python writes UTF-8 names; the code page 437 bytes go in afterwards.
+    Py("import zipfile\n"
+       "with zipfile.ZipFile('" + Zip("cp437.zip") + "', 'w') as zf:\n"
+       "    zf.writestr('naXve.txt', b'cp437 name')\n"
+       "    zf.writestr('gone.txt', b'x')\n"
+       "    zf.writestr('cafX.txt', b'renamed')\n"
+       "d = open('" + Zip("cp437.zip") + "', 'rb').read()\n"
+       "d = d.replace(b'naXve', b'na\\x8bve').replace(b'cafX', b'caf\\x82')\n"
+       "open('" + Zip("cp437.zip") + "', 'wb').write(d)\n");
+    std::string before = Bytes(Zip("cp437.zip"));
+    ASSERT_TRUE(Contains(before, "na\x8Bve.txt"));  // code page 437, no UTF-8 flag
+    TZipArchiver zip;
+    Open(zip, Zip("cp437.zip"));
+    ASSERT_GE(zip.IndexOf("na\xC3\xAFve.txt"), 0);
+    zip.DeleteFiles("gone.txt");
+    EXPECT_TRUE(zip.RenameFile("caf\xC3\xA9.txt", "th\xC3\xA9.txt"));
+    zip.CloseZip();
+    std::string after = Bytes(Zip("cp437.zip"));
+    EXPECT_TRUE(Contains(after, "na\x8Bve.txt"));
+    EXPECT_FALSE(Contains(after, "gone.txt"));
+    ExpectPeersAccept(Zip("cp437.zip"));
+    std::string out;
+    ASSERT_EQ(RunPython("import sys, zipfile\n"
+                        "z = zipfile.ZipFile(sys.argv[1])\n"
+                        "print(sorted((n.encode().hex(), z.read(n).decode()) for n in z.namelist()))\n",
+                        {Zip("cp437.zip")}, &out),
+              0);
+    EXPECT_EQ(Trim(out), "[('6e61c3af76652e747874', 'cp437 name'), ('7468c3a92e747874', 'renamed')]");
+}
+
+// The data of the first entry pushes the next local header past 4 GiB: its
+// offset, and the directory's, go into Zip64 fields. The archive takes 4 GiB
+// of disk, so the test runs only where there is ample room.
+TEST_F(ZipWriteTest, Zip64ByOffsetBeyond4GiB) {
+    struct statvfs fs;
+    ASSERT_EQ(::statvfs(Tmp.Path().c_str(), &fs), 0);
+    if (uint64_t(fs.f_bavail) * fs.f_frsize < (uint64_t(20) << 30)) GTEST_SKIP() << "less than 20 GiB free";
+    std::string path = Src() + "sparse.bin";
+    WriteTestFile(path, "");
+    ASSERT_EQ(::truncate(path.c_str(), int64_t(1) << 32), 0);
+    Put("zz-after.txt", "after the big one\n");
+    TZipArchiver zip;
+    zip.Zip64Mode = zmAuto;
+    zip.FileName = Zip("offset.zip");
+    zip.SetCompressionMode(0);
+    zip.OpenZip();
+    zip.BaseDir = Src();
+    zip.AddFiles("*.*");
+    ASSERT_TRUE(zip.LastResult().Ok());
+    DeleteFile(path);
+    const TZipDirItem &after = zip.Files(zip.IndexOf("zz-after.txt"));
+    EXPECT_GT(after.LocalHeaderOffset, 0xFFFFFFFFull);
+    EXPECT_EQ(after.Offset32, 0xFFFFFFFFu);
+    EXPECT_EQ(ToMemory(zip, zip.IndexOf("zz-after.txt")), "after the big one\n");
+    zip.CloseZip();
+    std::string tail(22 + 20, '\0');
+    {
+        TFileStream f(Zip("offset.zip"), fmOpenRead);
+        f.Seek(-int64_t(tail.size()), TSeekOrigin::soEnd);
+        f.ReadBuffer(tail.data(), int64_t(tail.size()));
+    }
+    const auto *t = reinterpret_cast<const uint8_t *>(tail.data());
+    EXPECT_EQ(Get32(t), SigZip64Locator);
+    EXPECT_EQ(Get32(t + 20), SigEnd);
+    EXPECT_EQ(Get32(t + 20 + 16), 0xFFFFFFFFu);  // the directory's offset
+    ExpectPeersAccept(Zip("offset.zip"), "", true);
+    DeleteFile(Zip("offset.zip"));
 }
