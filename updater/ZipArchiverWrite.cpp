@@ -273,9 +273,8 @@ void TZipBaseArchiver::WriteEntries(TRewrite &rw) {
     // their offsets, as every writer lays them out.
     int start = 0;
     int64_t headEnd = 0;
-    int64_t oldSize = 0;
+    int64_t oldSize = !rw.Volumes && FStream ? FStream->Size() : 0;
     if (!rw.Volumes && FStream && !stub && !FNewArchive) {
-        oldSize = FStream->Size();
         int limit = std::min(count, saved.Count());
         if (!FRecovered)
             while (start < limit && dir[start].OrigIndex == start && !dir[start].ToProcess &&
@@ -401,6 +400,8 @@ TZipBaseArchiver::TEntryOutcome TZipBaseArchiver::CompressEntry(TRewrite &rw, in
                 throw EZipException(33, {display}, this);
             ::fcntl(src.Fd, F_SETFL, ::fcntl(src.Fd, F_GETFL) & ~O_NONBLOCK);
             src.Size = st.st_size;
+            // The file as it is now, which may be later than when it was chosen.
+            UnixToDosDateTime(st.st_mtime, it.ModDate, it.ModTime);
             ::posix_fadvise(src.Fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         }
     }

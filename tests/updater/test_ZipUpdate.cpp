@@ -3,6 +3,7 @@
 // that must leave the archive as it was.
 #include "ZipWriteCommon.h"
 
+#include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
 #include <utime.h>
@@ -235,5 +236,50 @@ TEST_F(ZipUpdateTest, FailedUpdatesLeaveTheArchiveUntouched) {
     EXPECT_LT(zip.IndexOf("b.txt"), 0);
     EXPECT_EQ(zip.LastResult().Failed.Count(), 1);
     zip.CloseZip();
+    ExpectPeersAccept(Zip("iz.zip"));
+}
+
+TEST_F(ZipUpdateTest, RefreshingAsksBeforeItReplacesAnEntry) {
+    Put("text.txt", "newer text");
+    Put("with space.txt", "newer too");
+    ::chmod((Src() + "with space.txt").c_str(), 0444);
+    TZipArchiver zip;
+    OpenUpdate(zip);
+    zip.Options.OverwriteMode = omPrompt;
+    std::vector<std::string> asked;
+    zip.OnConfirmOverwrite = [&](TZipBaseArchiver *, const std::string &source, std::string &dest, bool &confirm) {
+        asked.push_back(dest + " < " + ExtractFileName(source));
+        confirm = dest == "text.txt";
+    };
+    zip.UpdateFiles("*.txt");
+    std::sort(asked.begin(), asked.end());
+    // Every file entry of the mask is asked about, whether newer or not.
+    EXPECT_EQ(asked, (std::vector<std::string>{"empty.txt < empty.txt", "gr\xC3\xBC\xC3\x9F" "e\\na\xC3\xAFve.txt < na\xC3\xAFve.txt",
+                                               "text.txt < text.txt", "with space.txt < with space.txt"}));
+    EXPECT_EQ(ToMemory(zip, zip.IndexOf("text.txt")), "newer text");
+    EXPECT_EQ(ToMemory(zip, zip.IndexOf("with space.txt")), "spaces in the name\n");
+    zip.CloseZip();
+
+    // Without a handler, the question; No to all stops the asking.
+    ScriptedQuestions q;
+    q.Overwrites = {TZipQuestions::oaNoToAll};
+    TZipArchiver asking;
+    asking.Questions = &q;
+    OpenUpdate(asking);
+    asking.Options.OverwriteMode = omPrompt;
+    asking.UpdateFiles("with space.txt");
+    ASSERT_EQ(q.Asked.size(), 1u);
+    EXPECT_EQ(q.Asked[0], "Overwrite file \"with space.txt\" with \"" + Src() + "with space.txt\"");
+    EXPECT_EQ(asking.Options.OverwriteMode, omNever);
+    // A read-only entry stays unless ReplaceReadOnly.
+    asking.ChangeFilesAttr("with space.txt", faReadOnly);
+    asking.Options.OverwriteMode = omAlways;
+    asking.Options.ReplaceReadOnly = false;
+    asking.UpdateFiles("with space.txt");
+    EXPECT_EQ(asking.LastResult().Skipped.IndexOf("with space.txt"), 0);
+    asking.Options.ReplaceReadOnly = true;
+    asking.UpdateFiles("with space.txt");
+    EXPECT_EQ(ToMemory(asking, asking.IndexOf("with space.txt")), "newer too");
+    asking.CloseZip();
     ExpectPeersAccept(Zip("iz.zip"));
 }
