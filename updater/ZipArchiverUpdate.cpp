@@ -683,7 +683,12 @@ void TZipBaseArchiver::MakeSFX() {
     if (!FActive) throw EZipException(13, this);
     if (SFXStub.empty()) throw EZipException(17, this);
     if (FLastVolume > 0 || FSpanningMode != smNone) throw EZipException(49, this);
-    if (FPrefixSize > 0) throw EZipException(50, this);
+    // A stub shows as bytes before the first entry, whether or not the
+    // offsets of the entries count them.
+    int64_t first = FDirOffset;
+    for (int i = 0; i < FDir.Dir.Count(); ++i)
+        first = std::min<int64_t>(first, int64_t(std::min<uint64_t>(FDir.Dir[i].LocalHeaderOffset, INT64_MAX)));
+    if (FPrefixSize > 0 || first > 0) throw EZipException(50, this);
     CheckWritable();
     if (!FileExists(SFXStub)) throw EZipException(56, this);
     TUpdateScope scope(*this);

@@ -226,6 +226,10 @@ TEST_F(ZipVolumeTest, SelfExtractingStubInFront) {
     later.CloseZip();
     ExpectPeersAccept(Zip("later.zip"));
     ExpectReaderGivesSource(Zip("later.zip"));
+    TZipArchiver reopened;
+    reopened.SFXStub = stub;
+    Open(reopened, Zip("later.zip"));
+    EXPECT_EQ(NativeErrorOf([&] { reopened.MakeSFX(); }), 50);
 
     // A stub larger than the first volume may hold.
     TZipArchiver small;
