@@ -296,7 +296,9 @@ void TZipBaseArchiver::OpenZipStream(TStream *stream) {
 }
 
 void TZipBaseArchiver::CreateNewArchive() {
-    if (FInMemory) {
+    // A new multi-volume archive makes its files when its volumes are
+    // written (the first may go to another disk than FileName names).
+    if (FInMemory || FSpanningMode != smNone) {
         FOwnStream = std::make_unique<TMemoryStream>();
     } else {
         try {

@@ -134,6 +134,7 @@ TEST_F(ZipVolumeTest, SpannedDisksComeThroughTheVolumeEvents) {
     std::iota(want.begin(), want.end(), 1);
     EXPECT_EQ(asked, want);
     zip.CloseZip();
+    EXPECT_FALSE(FileExists(Zip("span.zip")));  // nothing where no disk went
 
     // The component reads them back, asking for each disk.
     ClearOut();
