@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "ZipExcept.h"
@@ -167,8 +168,24 @@ bool TZipVolumeWriter::CopyFrom(TStream &source, int64_t offset, int64_t count,
     if (!FOpen && file && out >= 0) {
         // File to file: the kernel moves the bytes without a trip through here.
         Flush();
-        bool fallback = false;
+        struct stat st;
+        if (::fstat(file->Handle(), &st) != 0 || offset > st.st_size || count > st.st_size - offset)
+            throw EZipException(35, FOwner);
+        bool fallback = false, holes = false;
         while (done < count && !fallback) {
+            // A hole in the source (a sparse stub) stays a hole: nothing to
+            // read or write for it.
+            off_t data = ::lseek(file->Handle(), offset + done, SEEK_DATA);
+            if (data < 0 && errno == ENXIO) data = offset + count;
+            if (data > offset + done) {
+                int64_t hole = std::min<int64_t>(data, offset + count) - (offset + done);
+                if (::lseek(out, hole, SEEK_CUR) < 0) Fail();
+                holes = true;
+                FHeld += hole;
+                done += hole;
+                if (!progress(hole)) return false;
+                continue;
+            }
             int64_t want = std::min(CopyBlock, count - done);
             int64_t got = 0;
             while (got < want) {
@@ -190,6 +207,8 @@ bool TZipVolumeWriter::CopyFrom(TStream &source, int64_t offset, int64_t count,
             done += got;
             if (got > 0 && !progress(got)) return false;
         }
+        // A hole at the end: the file reaches its size only by being told.
+        if (holes && ::fstat(out, &st) == 0 && st.st_size < FHeld && ::ftruncate(out, FHeld) != 0) Fail();
         if (done >= count) return true;
     }
     std::vector<uint8_t> buf(size_t(std::min(CopyBlock, std::max<int64_t>(count - done, 1))));

@@ -23,6 +23,10 @@ protected:
         ::chmod((Src() + "tool.sh").c_str(), 0755);
     }
 
+    // 7-Zip finds no archive behind a prefix of some hundred megabytes (not
+    // behind Info-ZIP's either); a test with such a prefix leaves it out.
+    bool SevenZipTakesIt = true;
+
     // The peers run in a UTF-8 locale, so that they keep non-ASCII names.
     static std::vector<std::string> Env() { return {"LC_ALL=C.UTF-8"}; }
 
@@ -35,26 +39,29 @@ protected:
         std::vector<std::string> unzip = {"unzip", "-t", "-q"};
         if (!password.empty()) unzip.insert(unzip.end(), {"-P", password});
         unzip.push_back(archive);
-        EXPECT_EQ(RunProgram(unzip, &out, nullptr, Env()), 0) << out;
-        if (HaveTool("7z")) {
+        // Four gigabytes take a while on a busy machine.
+        const int timeout = bigData ? 280 : 120;
+        EXPECT_EQ(RunProgram(unzip, &out, nullptr, Env(), "", timeout), 0) << out;
+        if (HaveTool("7z") && SevenZipTakesIt) {
             std::vector<std::string> seven = {"7z", "t", "-bd"};
             if (!password.empty()) seven.push_back("-p" + password);
             seven.push_back(archive);
             out.clear();
-            EXPECT_EQ(RunProgram(seven, &out, nullptr, Env()), 0) << out;
+            EXPECT_EQ(RunProgram(seven, &out, nullptr, Env(), "", timeout), 0) << out;
         }
         out.clear();
         if (password.empty() && !bigData) {
-            EXPECT_EQ(RunProgram({PythonProgram(), "-m", "zipfile", "-t", archive}, &out, nullptr, Env()), 0) << out;
+            EXPECT_EQ(RunProgram({PythonProgram(), "-m", "zipfile", "-t", archive}, &out, nullptr, Env(), "", timeout), 0)
+                << out;
         } else {
-            EXPECT_EQ(RunPython("import sys, zipfile\n"
-                                "z = zipfile.ZipFile(sys.argv[1])\n"
-                                "z.setpassword(sys.argv[2].encode())\n"
-                                "for n in z.namelist():\n"
-                                "    with z.open(n) as f:\n"
-                                "        while f.read(1 << 24): pass\n"
-                                "print('Done testing')\n",
-                                {archive, password}, &out, nullptr, Env()),
+            const char *script = "import sys, zipfile\n"
+                                 "z = zipfile.ZipFile(sys.argv[1])\n"
+                                 "z.setpassword(sys.argv[2].encode())\n"
+                                 "for n in z.namelist():\n"
+                                 "    with z.open(n) as f:\n"
+                                 "        while f.read(1 << 24): pass\n"
+                                 "print('Done testing')\n";
+            EXPECT_EQ(RunProgram({PythonProgram(), "-c", script, archive, password}, &out, nullptr, Env(), "", timeout),
                       0)
                 << out;
         }
