@@ -353,8 +353,14 @@ TEST_F(ZipWriteTest, StreamsMemoryAndReadOnlyArchives) {
     TStringStream data(TextBytes(100000, 4));
     mem.AddFromStream("data.txt", data);
     EXPECT_FALSE(FileExists(Zip("memory.zip")));
+    // Changes not written yet keep it in memory rather than go lost.
+    mem.BeginUpdate();
+    mem.SetComment("pending");
+    EXPECT_EQ(NativeErrorOf([&] { mem.SetInMemory(false); }), 26);
+    mem.EndUpdate();
     mem.SetInMemory(false);
     EXPECT_EQ(ToMemory(mem, 0), TextBytes(100000, 4));
+    EXPECT_EQ(mem.Comment(), "pending");
     mem.CloseZip();
     ExpectPeersAccept(Zip("memory.zip"));
 
