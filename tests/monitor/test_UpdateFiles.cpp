@@ -1,6 +1,6 @@
-// What Tarnwick and Fenlow share about updates: the folder lock (against a
 // What Tarnwick and Fenlow share about updates: the folder lock (against
-// holders in other processes), the web location, and the checks on names, paths,
+// holders in other processes), the web location, and the checks on names,
+// paths, versions and digests from the update site.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
