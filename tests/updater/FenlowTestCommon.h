@@ -15,6 +15,7 @@
 
 #include "IniFile.h"
 #include "Kel_Reg.h"
+#include "ProgramLock.h"
 #include "QtTestApp.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
@@ -22,15 +23,17 @@
 #include "ZipTools.h"
 #include "unFenlow.h"
 
-// A shell script standing in for Tarnwick: it carries a version marker and,
-// when started, appends its tag and the [FENLOW] Version it finds in the
-// settings file to "started.txt" beside it.
+// A shell script standing in for Tarnwick: when started, it appends its tag
+// and the [FENLOW] Version it finds in the settings file to "started.txt"
+// beside it. Behind its end it carries a version marker as an executable
+// does (the shell never reads that far).
 inline std::string TarnwickStandIn(const std::string &tag, const std::string &version = "0.8.2.5") {
     return "#!/bin/sh\n"
-           "# TW-FILEVERSION:" + version + "\n"
            "cd \"$(dirname \"$0\")\" || exit 1\n"
-           "v=$(grep -s '^Version=' Tarnwick.ini | tr -d '\\r\\n')\n"
-           "echo \"" + tag + " $v\" >> started.txt\n";
+           "v=$(grep -as '^Version=' Tarnwick.ini | tr -d '\\r\\n')\n"
+           "echo \"" + tag + " $v\" >> started.txt\n"
+           "exit 0\n"
+           "TW-FILEVERSION:" + version + std::string(1, '\0');
 }
 
 class FenlowTest : public ::testing::Test {
