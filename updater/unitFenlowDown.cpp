@@ -15,6 +15,9 @@
 namespace unitFenlowDown {
 
 TForm2::TForm2(QWidget *parent) : ::TForm2(parent) {
+    // Fenlow's own form stays on top and stands where this one does; this
+    // one must stay above it, or its Cancel button would be covered.
+    setWindowFlag(Qt::WindowStaysOnTopHint);
     setFixedSize(306, 65);
     ProgressBar1->setGeometry(8, 8, 289, 17);
     Label1->hide();
