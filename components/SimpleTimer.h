@@ -45,3 +45,11 @@ private:
     bool FStopAfterTick = false;
     int FQtTimer = 0;
 };
+
+// A form's timer: the light timer with a number of the form's own beside it
+// (the alert pulse keeps its count of steps there).
+class TTimer : public TSimpleTimer {
+public:
+    using TSimpleTimer::TSimpleTimer;
+    int Tag = 0;
+};

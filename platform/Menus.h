@@ -1,6 +1,7 @@
 // The popup menu the program's windows and its tray icon open.
 #pragma once
 
+#include <QAction>
 #include <QMenu>
 
 // A QMenu that knows whether it opens by itself on a right click
@@ -17,4 +18,12 @@ public:
 private:
     bool FAutoPopup = true;
     QObject *FPopupComponent = nullptr;
+};
+
+// A menu item that carries a number of the program's own, as the exit item
+// carries the request to stop a running check.
+class TMenuItem : public QAction {
+public:
+    using QAction::QAction;
+    int Tag = 0;
 };

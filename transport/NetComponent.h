@@ -102,7 +102,7 @@ using TNetStatusEvent = std::function<void(TNetComponent *sender, TNetStatus sta
 using TWorkEvent = std::function<void(TNetComponent *sender, TWorkMode mode, int count)>;
 using TWorkBeginEvent = std::function<void(TNetComponent *sender, TWorkMode mode, int countMax)>;
 using TWorkEndEvent = std::function<void(TNetComponent *sender, TWorkMode mode)>;
-using TNotifyEvent = std::function<void(TNetInitializerComponent *sender)>;
+using TNetNotifyEvent = std::function<void(TNetInitializerComponent *sender)>;
 
 // The status text of a status with its arguments ("Connecting to %s.").
 std::string NetStatusText(TNetStatus status, const std::string &arg = std::string());

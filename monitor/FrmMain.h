@@ -1,0 +1,220 @@
+// Tarnwick's main window: a small frameless skinned panel that lives in the
+// tray, runs the checking cycle, raises the alerts and slides in to show the
+// new mail. One class, its methods split by role over a few files:
+//
+//   FrmMain.cpp         components, start-up, destruction, menus, tray click
+//   FrmMainCycle.cpp    scheduler, cycle, account check, hidden and deleted files
+//   FrmMainAlerts.cpp   balloon or popup, sound, pulse, lights, saver, "mails.dat"
+//   FrmMainDisplay.cpp  labels, buttons, browsing, slide timers, hit test, keys
+//   FrmMainSkins.cpp    skin loading, window shape, random and next skin
+//   FrmMainUpdates.cpp  program, updater and skin update checks
+//
+// Other windows reach the main window through FrmMain (the one instance).
+#pragma once
+
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "EventReporter.h"
+#include "ImgList.h"
+#include "Menus.h"
+#include "SimpleTimer.h"
+#include "Tiedot.h"
+#include "TrayIcon.h"
+#include "unLanguage.h"
+
+class TNetPOP3;
+class TNetIMAP4;
+class TNetSSLIOHandlerSocketOpenSSL;
+class TNetAntiFreeze;
+class TNetMessage;
+
+// The new-mail sound player. Closing it stops the sound.
+class TMediaPlayer {
+public:
+    std::string FileName;
+    void Open() {}
+    void Play();
+    void Close();
+    bool Playing() const;
+};
+
+// One of the window's three-picture buttons (1 normal, 2 hover, 3 pressed);
+// Tag holds the picture shown.
+class TSkinButton : public QLabel {
+public:
+    using QLabel::QLabel;
+    QPixmap Pictures[3];
+    int Tag = 1;
+    bool Transparent = true;
+    void ShowPicture(int index);  // 1..3
+};
+
+// Where the program and its files are, who it runs for, and what it holds in
+// memory between cycles.
+struct TMainState {
+    std::string User;             // profile name of "-user", empty without one
+    TAccountArray Accounts;       // the account array, last index, shown account, total new
+    TMainOptions Options;         // Language, Skin, ShowOnDown, CheckTime, ... and the next check time
+    TMainFormTexts Texts;         // YouGot, NewMails, AllInAll, NotYet and the menu captions
+    int WorkAreaBottom = 0;       // bottom of the desktop's work area, pixels
+    bool WindowShown = false;     // the panel is on screen
+    bool CleanupAllowed = true;   // empty "temp" when the window is destroyed
+    bool CycleRunning = false;    // one account is being examined (the reader waits)
+    bool CycleActive = false;     // a whole cycle is running (no second one starts)
+    std::string MatchedRule;      // rule file of the last matching rule
+};
+
+class TFrmMain : public QWidget {
+    Q_OBJECT
+public:
+    // Args are the program's arguments after its name ("-user", "_work").
+    explicit TFrmMain(const std::vector<std::string> &Args = {}, QWidget *parent = nullptr);
+    ~TFrmMain() override;
+
+    TMainState State;
+
+    // ---- components ---------------------------------------------------------
+    TTrayIcon *TrayIcon1 = nullptr;
+    TNetPOP3 *NetPOP31 = nullptr;
+    TNetIMAP4 *NetIMAP41 = nullptr;
+    TNetSSLIOHandlerSocketOpenSSL *NetSSLIOHandlerSocket1 = nullptr;
+    TNetAntiFreeze *NetAntiFreeze1 = nullptr;
+    TMediaPlayer Player;
+    TImageList *ImageList1 = nullptr;  // checking
+    TImageList *ImageList2 = nullptr;  // new mail
+    TImageList *ImageList3 = nullptr;  // error
+    TImageList *ImageList4 = nullptr;  // updating
+    TPopupMenu *PopupMenu1 = nullptr;  // the tray's menu
+    TPopupMenu *PopupMenu2 = nullptr;  // the window's menu
+    TMenuItem *NytPostin1 = nullptr, *Readmessges1 = nullptr, *ReadMess = nullptr,
+              *Asetukset1 = nullptr, *NytLoki1 = nullptr, *About1 = nullptr,
+              *Lisuusiosoitemustallelistalle1 = nullptr, *Exit1 = nullptr;
+    TTimer *Timer1 = nullptr, *Timer2 = nullptr, *Timer3 = nullptr, *Timer4 = nullptr,
+           *Timer5 = nullptr, *Timer6 = nullptr, *Timer7 = nullptr, *Timer8 = nullptr;
+
+    // ---- display: the skin's pictures, labels and buttons -----------------------
+    QImage Image1;     // background
+    QImage ImageBack;  // mask
+    QLabel *LabelAccount = nullptr, *LabelDate = nullptr, *LabelFr = nullptr, *LabelFrom = nullptr,
+           *LabelSbj = nullptr, *LabelSubject = nullptr, *LabelPosti = nullptr,
+           *LabelNumero = nullptr;
+    TSkinButton *Nappi = nullptr, *NappiBack = nullptr, *NappiForward = nullptr,
+                *accont_back = nullptr, *accont_forward = nullptr;
+
+    // ---- the event reporter -------------------------------------------------------
+    TEventReporter Reporter;
+    void ReportEvent(const std::string &Text, int Number, int Kind, int Colour);
+
+    // ---- start-up and window life (FrmMain.cpp) --------------------------------------
+    void TrayIcon1Startup(QObject *Sender, bool &ShowMainForm);
+    void FormShow();
+    void FormDestroy();  // runs its work once, however often it is reached
+    void Timer5Timer();  // delayed start-up
+    void Timer8Timer();  // restore offer
+    void Exit1Click();
+    void Asetukset1Click();
+    void About1Click();
+    void NytLoki1Click();
+    void NytPostin1Click();
+    void Readmessges1Click();
+    void Lisuusiosoitemustallelistalle1Click();
+    void TrayIcon1Click();
+    void PopupMenu1Popup();
+    void LoadSettings();
+    void SaveSettings();
+    void AddAccount();
+    void RemoveLastAccount();
+    bool LoadLanguage(const std::string &RelativePath);
+    // The senders and subjects of the mail now listed (add-sender dialog, rule editor).
+    void CollectSenders(TStringList &List);
+    void CollectSubjects(TStringList &List);
+    // The tray hint after a cycle (also the Options dialog's OK).
+    std::string CycleHint(int Total) const;
+    // Session end: settings are saved before the desktop goes away.
+    void QueryEndSession();
+    // The system asks for its screen saver; true when the own one took over.
+    bool SystemScreenSave();
+
+    // ---- checking cycle (FrmMainCycle.cpp) ---------------------------------------------
+    void Timer6Timer();  // scheduler
+    void Timer1Timer();  // one whole cycle
+    bool CheckAccount(Tiedot &Account, bool &Changed);
+    std::string StripAngleAddress(const std::string &Text) const;
+    bool IsHiddenMessage(const std::string &MessageId);
+    void SaveDeletedMessage(const std::string &AccountName, const std::string &Sender,
+                            const std::string &Subject);
+
+    // ---- alerts (FrmMainAlerts.cpp) -----------------------------------------------------
+    void ShowBalloon();
+    void PlayNewMailSound();
+    void BlinkKeyboardLeds();
+    void Timer7Timer();
+    void StopScreenSaver();
+    void WriteMailsFile(bool Changed);
+
+    // ---- display, browsing and keys (FrmMainDisplay.cpp) --------------------------------
+    void ShowMessageStep(int Mode);  // 0 previous, 1 next, 2 current of a new account
+    int NextAccountWithMail(int From);
+    int PrevAccountWithMail(int From);
+    void Timer2Timer();
+    void Timer3Timer();
+    void Timer4Timer();
+    void NappiClick(TSkinButton *Sender);
+    void LabelFromClick();
+    void FormHide();
+
+    // ---- skins (FrmMainSkins.cpp) -----------------------------------------------------------
+    bool SkinExists(const std::string &Name);
+    void LoadSkin(const std::string &Name, bool Report);
+    void ApplySkinRegion();
+    std::string RandomSkin();
+    std::string NextSkinName(const std::string &Name);
+
+    // ---- updates (FrmMainUpdates.cpp) --------------------------------------------------------
+    bool CheckProgramUpdate();
+    bool UpdateUpdater();
+    bool CheckForSkinUpdate(const std::string &SkinName, bool Report);
+    void CountUse();
+
+    // ---- helpers shared by the roles ---------------------------------------------------------
+    // Runs a handler so that nothing it throws crosses the event loop: an
+    // exception is reported in the log (kind 6) and swallowed.
+    void Guard(const char *Where, const std::function<void()> &Work);
+    // Processes pending window messages (the long loops call it between items).
+    void ProcessMessages();
+    bool ExitRequested() const { return Exit1 && Exit1->Tag == 1; }
+    // Bottom-right corner of the work area (dialogs are placed by it).
+    int ScreenWidth() const;
+    int ScreenHeight() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+
+private:
+    void CreateComponents();
+    void CreateMenus();
+    void CreateDisplay();
+    bool FDestroyed = false;
+    std::vector<std::string> FArgs;
+    // The suite components have no widget owner; the window frees them.
+    std::unique_ptr<TNetAntiFreeze> FAntiFreeze;
+    std::unique_ptr<TNetPOP3> FPOP3;
+    std::unique_ptr<TNetIMAP4> FIMAP4;
+    std::unique_ptr<TNetSSLIOHandlerSocketOpenSSL> FSSL;
+};
+
+// The one main window (null before it is made and after it is gone).
+extern TFrmMain *FrmMain;
