@@ -19,9 +19,9 @@ int OpenLockFile(const std::string &path) {
     return fd;
 }
 
-bool TryFlock(int fd) {
+bool TryFlock(int fd, bool shared = false) {
     for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0) return true;
         if (errno != EINTR) return false;
     }
 }
@@ -48,13 +48,13 @@ std::string ProgramLockFile(const std::string &programFolder) {
     return IncludeTrailingPathDelimiter(programFolder) + "tarnwick.lock";
 }
 
-TProgramLock AcquireProgramLock(const std::string &programFolder, int waitMs) {
+TProgramLock AcquireProgramLock(const std::string &programFolder, int waitMs, bool shared) {
     TProgramLock lock;
     int fd = OpenLockFile(ProgramLockFile(programFolder));
     if (fd < 0) return lock;
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs < 0 ? 0 : waitMs);
     for (;;) {
-        if (TryFlock(fd)) {
+        if (TryFlock(fd, shared)) {
             lock.FFd = fd;
             return lock;
         }

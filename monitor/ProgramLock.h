@@ -1,6 +1,7 @@
-// The program folder's lock. Tarnwick holds it for its whole life; Fenlow
-// takes it before it replaces Tarnwick's executable or writes Tarnwick's
-// files, so the two never work on the folder at the same time. A running
+// The program folder's lock. Tarnwick holds it for its whole life, shared,
+// so that several Tarnwicks (profiles of "-user") can run from one folder;
+// Fenlow takes it alone before it replaces Tarnwick's executable or writes
+// Tarnwick's files, so it never works on the folder while a Tarnwick runs. A running
 // executable can be renamed and unlinked here, so the existence of the file
 // says nothing about whether Tarnwick still runs: the lock does.
 //
@@ -24,17 +25,18 @@ public:
     void Release();
 
 private:
-    friend TProgramLock AcquireProgramLock(const std::string &, int);
+    friend TProgramLock AcquireProgramLock(const std::string &, int, bool);
     int FFd = -1;
 };
 
 // Takes the lock of the folder, waiting up to waitMs milliseconds while
-// another process (or another object of this one) holds it. Held() is false
-// when it could not be had: someone else holds it, or the folder admits no
-// lock file.
-TProgramLock AcquireProgramLock(const std::string &programFolder, int waitMs = 0);
-// True while someone holds the folder's lock. A probe only: the answer may be
-// stale at once; whoever must act on it takes the lock instead.
+// another process (or another object of this one) holds it in a way that
+// excludes this one: any holder excludes a sole lock, a sole holder excludes
+// a shared one. Held() is false when it could not be had, or when the folder
+// admits no lock file.
+TProgramLock AcquireProgramLock(const std::string &programFolder, int waitMs = 0, bool shared = false);
+// True while someone holds the folder's lock in any way. A probe only: the
+// answer may be stale at once; whoever must act on it takes the lock instead.
 bool ProgramLockHeld(const std::string &programFolder);
 // The lock file's path.
 std::string ProgramLockFile(const std::string &programFolder);

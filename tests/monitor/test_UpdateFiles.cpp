@@ -91,6 +91,23 @@ TEST(ProgramLockTest, WaitsForAHolderThatLetsGoAndIsNotInheritedByChildren) {
     StopPeerProcess(child);
 }
 
+TEST(ProgramLockTest, TarnwicksShareTheFolderAndFenlowWaitsForAllOfThem) {
+    TempDir dir;
+    TProgramLock first = AcquireProgramLock(dir.Path(), 0, true);
+    TProgramLock second = AcquireProgramLock(dir.Path(), 0, true);
+    ASSERT_TRUE(first.Held());
+    ASSERT_TRUE(second.Held());
+    EXPECT_TRUE(ProgramLockHeld(dir.Path()));
+    EXPECT_FALSE(AcquireProgramLock(dir.Path(), 50).Held());
+    first.Release();
+    EXPECT_FALSE(AcquireProgramLock(dir.Path(), 50).Held());  // one still runs
+    second.Release();
+    TProgramLock fenlow = AcquireProgramLock(dir.Path());
+    ASSERT_TRUE(fenlow.Held());
+    // A Tarnwick started while Fenlow works waits for it.
+    EXPECT_FALSE(AcquireProgramLock(dir.Path(), 50, true).Held());
+}
+
 TEST(ProgramLockTest, AFolderWithoutALockFileOrRoomForOne) {
     TempDir dir;
     EXPECT_FALSE(ProgramLockHeld(dir.File("missing/")));
