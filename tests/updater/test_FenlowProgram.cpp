@@ -1,11 +1,19 @@
 // The real Fenlow program against what scripts/publish-update.sh makes of a
-// build, served by a loopback https server signed by the test CA.
+// build, served by a loopback https server signed by the test CA; at the
+// end the whole update, from Tarnwick's check to the restarted Tarnwick.
 #include "FenlowTestCommon.h"
 
+#include <QDialog>
+
 #include "ChildProcess.h"
+#include "DialogSeam.h"
+#include "FrmMain.h"
+#include "HTTPGet.h"
 #include "HttpTestServer.h"
 #include "Kel_Files.h"
 #include "OpenSSLServer.h"
+#include "ProgramPaths.h"
+#include "TrayBackend.h"
 
 namespace {
 
@@ -125,4 +133,95 @@ TEST_F(FenlowProgramTest, ASkinFromThePublishedSiteInstalls) {
     EXPECT_EQ(Read("skins/Blue/Blue.skn"), "[About]\r\nVersion=4\r\n");
     EXPECT_FALSE(Exists("skins.dat"));
     EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
+}
+
+namespace {
+
+// Tarnwick's half in this process (its main window, holding the folder lock
+// as the program does for its life), Fenlow's half the real program it
+// starts.
+class UpdateEndToEndTest : public FenlowProgramTest {
+protected:
+    void SetUp() override {
+        FenlowProgramTest::SetUp();
+        PreviousTray = SetTrayBackend(&Tray);
+        SetProgramFolder(Dir.Path());
+        SetHTTPGetCAFile(TestPKI::Get().CAFile);
+        ::setenv(UpdateCAVariable, TestPKI::Get().CAFile.c_str(), 1);
+    }
+    void TearDown() override {
+        Tarnwick.reset();
+        Lock.Release();
+        ::unsetenv(UpdateUrlVariable);
+        ::unsetenv(UpdateCAVariable);
+        SetHTTPGetCAFile("");
+        SetProgramFolder("");
+        SetTrayBackend(PreviousTray);
+        FenlowTest::TearDown();
+    }
+    void StartTarnwick(const HttpTestServer &server) {
+        ::setenv(UpdateUrlVariable, server.Url("/tarnwick/").c_str(), 1);
+        Put("Tarnwick.ini", "[Options]\r\nCheckUpdates=True\r\nAutoUpdate=True\r\n", 0600);
+        Lock = AcquireProgramLock(Dir.Path(), 0, true);
+        ASSERT_TRUE(Lock.Held());
+        Tarnwick = std::make_unique<TFrmMain>();
+        Tarnwick->UpdatePauseMs = 0;
+    }
+    // Tarnwick's process ends: its window goes and the kernel drops its lock.
+    void TarnwickExits() {
+        Tarnwick.reset();
+        Lock.Release();
+    }
+    // Fenlow writes its version on the way out.
+    bool WaitForFenlowToEnd() {
+        return WaitUntil([this] { return FenlowVersionInSettings() == FenlowVersion; }, 30000);
+    }
+    TRecordingTrayBackend Tray;
+    TTrayBackend *PreviousTray = nullptr;
+    TProgramLock Lock;
+    std::unique_ptr<TFrmMain> Tarnwick;
+};
+
+}  // namespace
+
+TEST_F(UpdateEndToEndTest, TarnwickHandsOverAndFenlowRestartsTheNewTarnwick) {
+    ASSERT_EQ(Publish(), 0);
+    HttpTestServer server(Www.Path(), TestPKI::Get().ServerCert, TestPKI::Get().Key);
+    InstallProgram();
+    StartTarnwick(server);
+    SetModalHook([](QDialog &d) { ProcessEventsUntil([&d] { return !d.isVisible(); }, 20000); });
+    EXPECT_TRUE(Tarnwick->CheckProgramUpdate());
+    SetModalHook({});
+    EXPECT_TRUE(Exists("temp/tarnwick.zip"));
+    // Fenlow runs, but must not touch the running Tarnwick.
+    ProcessEventsFor(1500);
+    EXPECT_EQ(GetFileVersionText(P(TarnwickExeName)), "0.8.2.5");
+    EXPECT_EQ(Read("started.txt"), "");
+    TarnwickExits();
+    EXPECT_EQ(WaitStarted(), "published Version=0.1.2.5\n");
+    EXPECT_EQ(GetFileVersionText(P(TarnwickExeName)), "0.9.0.0");
+    EXPECT_TRUE(WaitForFenlowToEnd());
+    EXPECT_FALSE(Exists("fenlow.dat"));
+    EXPECT_FALSE(Exists("temp/tarnwick.zip"));
+    IniFileCacheClear();
+    EXPECT_EQ(IniReadString(P("Tarnwick.ini"), "Options", "AutoUpdate", ""), "True");
+}
+
+TEST_F(UpdateEndToEndTest, AnErrorPageServedAsTheArchiveRestoresTheOldTarnwick) {
+    ASSERT_EQ(Publish(), 0);
+    // An old site without digests whose archive is a page of the server's.
+    WriteTestFile(Www.File("tarnwick/zip/tarnwick.zip"), "<html><body>Maintenance</body></html>\n");
+    IniDeleteKey(Www.File("tarnwick/fenlow.dat"), "File", "SHA256");
+    HttpTestServer server(Www.Path(), TestPKI::Get().ServerCert, TestPKI::Get().Key);
+    InstallProgram();
+    StartTarnwick(server);
+    SetModalHook([](QDialog &d) { ProcessEventsUntil([&d] { return !d.isVisible(); }, 20000); });
+    EXPECT_TRUE(Tarnwick->CheckProgramUpdate());
+    SetModalHook({});
+    TarnwickExits();
+    EXPECT_TRUE(WaitForFenlowToEnd());
+    EXPECT_EQ(Read(TarnwickExeName), TarnwickStandIn("old"));
+    EXPECT_TRUE(Exists("fenlow.dat"));
+    EXPECT_TRUE(Exists("temp/tarnwick.zip"));
+    EXPECT_EQ(StartedAfterAWhile(), "");
 }
