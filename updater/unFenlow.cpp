@@ -363,6 +363,9 @@ void TfrmFenlow::ZipArchiver1FileProgress(TZipBaseArchiver *, const std::string 
                                           TZipProcessOperation, TZipProgressPhase, bool &) {
     if (!std::isfinite(Progress)) return;
     ProgressBar1->setValue(int(std::lround(std::clamp(Progress, 0.0, 100.0))));
+    // Extraction gives the event loop no turn: paint now, without letting
+    // other events in.
+    if (ProgressBar1->isVisible()) ProgressBar1->repaint();
 }
 
 void TfrmFenlow::BlackListToRules() {
