@@ -207,6 +207,9 @@ public:
     bool UpdateUpdater();
     bool CheckForSkinUpdate(const std::string &SkinName, bool Report);
     void CountUse();
+    // The pauses the checks make before reading what they fetched
+    // (milliseconds; tests shorten them).
+    int UpdatePauseMs = 1000;
 
     // ---- helpers shared by the roles ---------------------------------------------------------
     // Runs a handler so that nothing it throws crosses the event loop: an
