@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -429,10 +430,16 @@ void TfrmMessBody::FormCreate() {
 }
 
 void TfrmMessBody::FormShow() {
-    for (int c = 0; c < 4; ++c) {
-        static const int defaults[] = {300, 300, 80, 60};
+    int defaults[] = {300, 300, 80, 60};
+    // Unless the user chose a width, the dates fit their column whatever
+    // the font and the date format.
+    QFont bold = MailList->font();
+    bold.setBold(true);
+    std::string sample = FormatDateTime(
+        IniReadString(SettingsFilePath(), "Options", "ShowingTime", "tt    dd.mm.yyyy"), EncodeDate(2024, 12, 28) + 0.99);
+    defaults[2] = std::max(defaults[2], QFontMetrics(bold).horizontalAdvance(Q(sample)) + 16);
+    for (int c = 0; c < 4; ++c)
         MailList->setColumnWidth(c, BoundedSetting(IntToStr(c) + "ColWidth", defaults[c], 0, 4000));
-    }
     int split = BoundedSetting("Splitt", 150, 60, 4000);
     int total = std::max(Splitter1->height(), height());
     split = std::min(split, std::max(60, total - 120));
