@@ -4,6 +4,7 @@
 #include "NetGlobalProtocols.h"
 #include "NetIMAP4.h"
 #include "NetMessage.h"
+#include "NetSASLMechanisms.h"
 #include "NetSSLOpenSSL.h"
 #include "ScriptedPeer.h"
 #include "TestSupport.h"
@@ -159,6 +160,31 @@ TEST(IMAPWire, LoginTextsAreCheckedAndEightBitGoesAsLiteral) {
     EXPECT_EQ(peer.Received(), "C1 LOGIN {5}\r\njörg {6}\r\npässw\r\nC2 CAPABILITY\r\n");
 }
 
+TEST(IMAPWire, SASLNeedsMechanismsAndTheServersList) {
+    // No mechanism: refused before a byte goes out.
+    {
+        ScriptedPeer peer({S("* OK ready\r\n"), "wait_close"});
+        auto c = Client(peer);
+        c->AuthType = TNetIMAP4AuthenticationType::atSASL;
+        EXPECT_EQ(Thrown<ENetSASLMechNeeded>([&] { c->Connect(true); }), "Need SASL mechanisms to login with it!!");
+        EXPECT_EQ(c->ConnectionState(), csNonAuthenticated);
+        c->Disconnect(false);
+        EXPECT_EQ(peer.Received(), "");
+    }
+    // A server that will not list its capabilities gets no AUTHENTICATE.
+    ScriptedPeer peer({S("* OK ready\r\n"), "readline", S("C1 BAD not now\r\n"), "wait_close"});
+    auto c = Client(peer);
+    c->AuthType = TNetIMAP4AuthenticationType::atSASL;
+    auto *mech = NetCreate<TNetSASLPlain>(c.get());
+    mech->Username = "user";
+    mech->Password = "pass";
+    c->SASLMechanisms()->Add(mech);
+    EXPECT_EQ(Thrown<ENetIMAP4LoginRefused>([&] { c->Connect(true); }), "not now");
+    EXPECT_EQ(c->ConnectionState(), csNonAuthenticated);
+    c->Disconnect(false);
+    EXPECT_EQ(peer.Received(), "C1 CAPABILITY\r\n");
+}
+
 TEST(IMAPWire, NeverStartTLSOnAPlainConnection) {
     // Asked to require TLS on the plain port, the client says goodbye
     // before a word of the log-in goes out; asked for it where available,
@@ -240,6 +266,8 @@ TEST(IMAPWire, HostileBrokenOrSilentAnswersEndTheSession) {
         {"unknown response", {S("HELLO there\r\n"), "wait_close"}, refused},
         {"malformed fetch", {S("* 1 FETCH RFC822.HEADER\r\n"), "wait_close"}, refused},
         {"continuation", {S("+ send more\r\n"), "wait_close"}, refused},
+        // Our tag with nothing behind it: no answer will follow.
+        {"tag alone", {S("C4\r\n"), "wait_close"}, refused},
         {"literals chained after another response",
          {S("* OK {0}\r\n"), ScriptedPeer::SendRepeated(5000, "{0}\r\n"), "wait_close"}, bounded},
         {"literals chained inside our FETCH",
@@ -354,6 +382,38 @@ TEST(IMAPWire, NumbersStatesAndRefusals) {
                                    "C6 STORE 1,3 +FLAGS.SILENT (\\Deleted)\r\nC7 EXPUNGE\r\n"),
               std::string::npos) << peer.Received();
     EXPECT_THROW(c->Logout(true, true), ENetClosedSocket);
+}
+
+TEST(IMAPWire, RefusedSelectsAndHeaderFetchesRaiseAndLeaveNothingBehind) {
+    ScriptedPeer peer(Selected(3) + Steps{S("C4 NO Mailbox doesn't exist: Junk\r\n"), "readline",
+                                          S("* 2 EXISTS\r\nC5 OK [READ-WRITE] ok\r\n"), "readline",
+                                          S("C6 NO [SERVERBUG] Internal error\r\n"), "readline",
+                                          S("* 2 FETCH (FLAGS (\\Seen))\r\nC7 OK Fetch completed.\r\n"), "readline",
+                                          S("* 1 FETCH (RFC822.HEADER NIL)\r\nC8 OK\r\n"), "readline",
+                                          S("* 1 FETCH (RFC822.SIZE 99)\r\nC9 OK\r\n"), "wait_close"});
+    auto c = InInbox(peer);
+    ASSERT_EQ(c->MailBox()->TotalMsgs, 3);
+    EXPECT_EQ(Thrown<ENetIMAP4CommandFailed>([&] { c->SelectMailBox("Junk"); }),
+              "Mailbox \"Junk\" could not be selected: Mailbox doesn't exist: Junk");
+    // INBOX's count is not Junk's, and no command may act on INBOX now.
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 0);
+    EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+    EXPECT_THROW(FetchHeaders(*c), ENetConnectionStateError);
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 2);
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    msg->Subject = "the last message";
+    EXPECT_EQ(Thrown<ENetIMAP4CommandFailed>([&] { c->RetrieveHeaders(1, *msg); }),
+              "The header of message 1 could not be fetched: [SERVERBUG] Internal error");
+    EXPECT_EQ(msg->Subject, "");  // nothing of the message before it either
+    // An answer without the header, or with none at all, is no header.
+    EXPECT_THROW(c->RetrieveHeaders(2, *msg), ENetIMAP4CommandFailed);
+    EXPECT_EQ(Thrown<ENetIMAP4CommandFailed>([&] { c->RetrieveHeaders(1, *msg); }),
+              "The header of message 1 could not be fetched: the server sent no header.");
+    // Still in step.
+    EXPECT_EQ(c->ConnectionState(), csSelected);
+    EXPECT_EQ(c->GetMessageSize(1), 99);
+    c->Disconnect(false);
 }
 
 TEST(IMAPWire, UidPlusExpungesOnlyOwnMessages) {
