@@ -650,7 +650,8 @@ void TfrmMessBody::MailListSelectItem() {
     bool hidden = !e.MessageId.empty() && Hidden.count(e.MessageId) > 0;
     ToolButton2Tag = hidden ? 1 : 0;
     ToolButton2->setIcon(ReaderToolImage(hidden ? 4 : 5));
-    ToolButton2->setToolTip(Q(LangText("MessReader", hidden ? "UnHide" : "Hide", "")));
+    ToolButton2->setToolTip(Q(hidden ? LangText("MessReader", "UnHide", "Show message in Tarnwick")
+                                     : LangText("MessReader", "Hide", "Hide message from Tarnwick")));
     // A message without an identifier cannot be told from another one.
     ToolButton2->setEnabled(!e.MessageId.empty());
 }
