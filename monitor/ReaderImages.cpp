@@ -72,7 +72,9 @@ void Eye(QPainter &p, bool crossed) {
 
 }  // namespace
 
-QIcon ReaderToolImage(int index) {
+namespace {
+
+QIcon DrawToolImage(int index) {
     std::initializer_list<int> sizes = {24, 32, 40, 48};
     switch (index) {
     case 0:  // reload: a round arrow
@@ -138,7 +140,7 @@ QIcon ReaderToolImage(int index) {
     }
 }
 
-QIcon ReaderRowImage(int index) {
+QIcon DrawRowImage(int index) {
     std::initializer_list<int> sizes = {16, 24, 32};
     if (index == 1)
         return MakeIcon(
@@ -151,4 +153,21 @@ QIcon ReaderRowImage(int index) {
             },
             sizes);
     return MakeIcon([](QPainter &p) { Envelope(p, QRectF(2.5, 7.5, 27, 18)); }, sizes);
+}
+
+}  // namespace
+
+// Drawn once: a long list asks for the same two pictures thousands of times.
+QIcon ReaderToolImage(int index) {
+    static QIcon cache[6];
+    int i = index < 0 || index > 5 ? 5 : index;
+    if (cache[i].isNull()) cache[i] = DrawToolImage(i);
+    return cache[i];
+}
+
+QIcon ReaderRowImage(int index) {
+    static QIcon cache[2];
+    int i = index == 1 ? 1 : 0;
+    if (cache[i].isNull()) cache[i] = DrawRowImage(i);
+    return cache[i];
 }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -612,25 +613,34 @@ void TfrmMessBody::SelectRow(int Row) {
     MailList->scrollToItem(i);
 }
 
-void TfrmMessBody::AddRow(const TReaderEntry &Entry) {
-    auto *item = new QTreeWidgetItem;
-    item->setText(0, Q(Entry.Sender));
-    item->setText(1, Q(Entry.Subject));
-    if (Account.Kind == ckHTTP) MailList->addTopLevelItem(item);
-    else MailList->insertTopLevelItem(0, item);
-    UpdateRow(MailList->indexOfTopLevelItem(item));
+void TfrmMessBody::StyleRow(QTreeWidgetItem &Item, const TReaderEntry &Entry) const {
+    bool hidden = !Entry.MessageId.empty() && Hidden.count(Entry.MessageId) > 0;
+    Item.setIcon(0, ReaderRowImage(hidden ? 1 : 0));
+    QFont f = MailList->font();
+    f.setBold(Entry.Read == 0);
+    for (int c = 0; c < 4; ++c) Item.setFont(c, f);
 }
 
 void TfrmMessBody::UpdateRow(int Row) {
     QTreeWidgetItem *item = MailList->topLevelItem(Row);
     int k = EntryIndex(Row);
     if (!item || k < 0) return;
-    const TReaderEntry &e = Entries[size_t(k)];
-    bool hidden = !e.MessageId.empty() && Hidden.count(e.MessageId) > 0;
-    item->setIcon(0, ReaderRowImage(hidden ? 1 : 0));
-    QFont f = MailList->font();
-    f.setBold(e.Read == 0);
-    for (int c = 0; c < 4; ++c) item->setFont(c, f);
+    StyleRow(*item, Entries[size_t(k)]);
+}
+
+void TfrmMessBody::FlushRows() {
+    if (FPendingRows.empty()) return;
+    QList<QTreeWidgetItem *> items;
+    items.reserve(qsizetype(FPendingRows.size()));
+    // Newest first at the top; web-mail rows keep the server's order.
+    if (Account.Kind == ckHTTP) {
+        for (QTreeWidgetItem *i : FPendingRows) items.append(i);
+        MailList->addTopLevelItems(items);
+    } else {
+        for (auto i = FPendingRows.rbegin(); i != FPendingRows.rend(); ++i) items.append(*i);
+        MailList->insertTopLevelItems(0, items);
+    }
+    FPendingRows.clear();
 }
 
 void TfrmMessBody::ClearBodyView() {
@@ -832,6 +842,8 @@ void TfrmMessBody::LoadList() {
         const std::string dateFormat = IniReadString(SettingsFilePath(), "Options", "ShowingTime", "tt    dd.mm.yyyy");
         TNetPOP3 *pop = FrmMain->NetPOP31;
         TNetIMAP4 *imap = FrmMain->NetIMAP41;
+        QElapsedTimer pump;
+        pump.start();
         for (int i = 1; i <= count; ++i) {
             msg->Clear();
             bool fetched = false;
@@ -868,23 +880,31 @@ void TfrmMessBody::LoadList() {
                     if (Account.Kind == ckPOP3) e.Read = old->second.Read;
                     e.Body = old->second.Body;
                 }
+                auto *item = new QTreeWidgetItem;
+                item->setText(0, Q(e.Sender));
+                item->setText(1, Q(e.Subject));
+                item->setText(2, msg->Date == 0 ? QString() : Q(FormatDateTime(dateFormat, msg->Date)));
+                item->setText(3, Q(size));
+                item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+                StyleRow(*item, e);
                 Entries.push_back(std::move(e));
-                AddRow(Entries.back());
-                QTreeWidgetItem *row = MailList->topLevelItem(RowOfEntry(int(Entries.size()) - 1));
-                if (row) {
-                    row->setText(2, msg->Date == 0 ? QString() : Q(FormatDateTime(dateFormat, msg->Date)));
-                    row->setText(3, Q(size));
-                    row->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
-                }
+                FPendingRows.push_back(item);
             }
             if (Stopping()) break;
-            FrmMain->ProcessMessages();
-            if (Stopping()) break;
-            ShowProgress(i, count);
+            // The window gets its events every few milliseconds, not after
+            // every message: each visit lays the list out anew.
+            if (pump.elapsed() >= 25 || i == count) {
+                FlushRows();
+                ShowProgress(i, count);
+                FrmMain->ProcessMessages();
+                pump.restart();
+                if (Stopping()) break;
+            }
         }
     } catch (...) {
         failure = std::current_exception();
     }
+    FlushRows();
     msg.reset();
     DisconnectAccount(true, 6051);
     if (MailList->topLevelItemCount() > 0) {

@@ -170,7 +170,11 @@ private:
     void Guarded(const char *Where, const std::function<void()> &Work);
     void Report(const std::exception &e);
     void UpdateRow(int Row);
-    void AddRow(const TReaderEntry &Entry);
+    void StyleRow(QTreeWidgetItem &Item, const TReaderEntry &Entry) const;
+    // Rows of entries listed since the last flush, oldest first; they join
+    // the list in one insertion, so a long list is not laid out per row.
+    void FlushRows();
+    std::vector<QTreeWidgetItem *> FPendingRows;
     void ClearBodyView();
     void ApplyLanguage();
     bool Stopping() const;
