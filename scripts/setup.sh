@@ -15,6 +15,7 @@ packages=(
   dovecot-core dovecot-pop3d dovecot-imapd
   dante-server microsocks util-linux
   xdg-utils
+  libreoffice-writer-nogui
 )
 # A script that needs more for itself alone (the tray demo's virtual display
 # and panel) names those packages as arguments.
