@@ -5,6 +5,7 @@
 set -euo pipefail
 
 packages=(
+  fonts-liberation fonts-dejavu-core
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libssl-dev libssl3 openssl
@@ -16,6 +17,7 @@ packages=(
   dante-server microsocks util-linux
   xdg-utils
   libreoffice-writer-nogui
+  qt6-webengine-dev libnss3-tools
 )
 # A script that needs more for itself alone (the tray demo's virtual display
 # and panel) names those packages as arguments.
