@@ -529,13 +529,16 @@ bool TNetIMAP4::SelectMailBox(const std::string &name) {
     CheckConnectionState({csAuthenticated, csSelected});
     if (HasBadChar(name)) ENetIMAP4InvalidText::Toss("A mailbox name must not hold CR, LF or NUL characters.");
     // Modified UTF-7 is printable ASCII, so a quoted string always carries it.
+    // The server deselects the old mailbox whatever the answer: its count
+    // must not pass for the new one's.
+    FMailBox->Clear();
+    FOwnDeletedUIDs.clear();
+    if (FConnectionState == csSelected) FConnectionState = csAuthenticated;
     std::string code = Command({Segment{"SELECT " + IMAPQuoted(TNetMUTF7::Encode(name)), false}},
                                {"FLAGS", "OK", "EXISTS", "RECENT", "[READ-WRITE]", "[ALERT]"});
-    FOwnDeletedUIDs.clear();
-    if (code != "OK") {
-        FConnectionState = csAuthenticated;
-        return false;
-    }
+    if (code != "OK")
+        ENetIMAP4CommandFailed::Toss("Mailbox \"" + name + "\" could not be selected: " +
+                                     (FLastTaggedText.empty() ? code : FLastTaggedText));
     TStringList lines = LastReply()->Text;
     lines.Add(FLastTaggedText);
     ParseSelectResponse(*FMailBox, lines, [this](const std::string &text) {
@@ -680,20 +683,25 @@ bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg) {
             got = true;
         },
         std::min<int64_t>(MaxHeaderSize, INT32_MAX));
-    if (got) {
-        TNetStringMessageSource source(std::move(header), false);
-        msg.ReceiveHeader(source, true);
+    if (!ok || !got) {
+        const std::string code = LastReply()->Code();
+        std::string why = code != "OK" ? (FLastTaggedText.empty() ? code : FLastTaggedText)
+                                       : std::string("the server sent no header.");
+        ENetIMAP4CommandFailed::Toss("The header of message " + std::to_string(number) +
+                                     " could not be fetched: " + why);
     }
-    return ok && got;
+    TNetStringMessageSource source(std::move(header), false);
+    msg.ReceiveHeader(source, true);
+    return true;
 }
 
-bool TNetIMAP4::RetrieveMessage(int number, TNetMessage &msg) {
+bool TNetIMAP4::RetrieveMessage(int number, TNetMessage &msg, bool peek) {
     CheckNumber(number);
     CheckConnectionState({csSelected});
     msg.Clear();
     std::unique_ptr<TPrivateTempStream> file;
     bool ok = FetchItem(
-        number, "RFC822",
+        number, peek ? "BODY.PEEK[]" : "RFC822",
         [&](int64_t size) {
             file = std::make_unique<TPrivateTempStream>();
             TWorkEventSwap swap(FIOHandler, OnWorkForPart, OnWorkBeginForPart, OnWorkEndForPart);
@@ -797,7 +805,11 @@ bool TNetIMAP4::RetrieveAll(TNetMessageCollection &collection, bool whole) {
     CheckConnectionState({csSelected});
     for (int i = 1; i <= FMailBox->TotalMsgs; ++i) {
         TNetMessageItem &item = collection.Add();
-        if (!(whole ? RetrieveMessage(i, item.Msg()) : RetrieveHeaders(i, item.Msg()))) return false;
+        try {
+            if (!(whole ? RetrieveMessage(i, item.Msg()) : RetrieveHeaders(i, item.Msg()))) return false;
+        } catch (const ENetIMAP4CommandFailed &) {
+            return false;
+        }
     }
     return true;
 }

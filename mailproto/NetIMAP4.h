@@ -38,6 +38,10 @@ NET_EXCEPTION_CLASS(ENetDisconnectedProbablyIdledOut, ENetException);
 NET_EXCEPTION_CLASS(ENetIMAP4LoginRefused, ENetReplyIMAP4Error);
 // A user name, password or mailbox name that cannot be sent (CR, LF, NUL).
 NET_EXCEPTION_CLASS(ENetIMAP4InvalidText, ENetException);
+// The server refused a SELECT or a header fetch, or answered the fetch
+// without the header; the message holds the server's own words where it
+// gave some. The session is still in step: the next command may follow.
+NET_EXCEPTION_CLASS(ENetIMAP4CommandFailed, ENetReplyError);
 
 extern const char *const RSIMAP4ConnectionStateError;  // "Unable to execute command, wrong connection state;..."
 extern const char *const RSIMAP4NumberInvalid;
@@ -110,9 +114,20 @@ public:
     void Connect() override { Connect(true); }
     void Login();
     bool QueryCapabilities(TStringList *list = nullptr);
+    // True when selected. A refused SELECT raises ENetIMAP4CommandFailed;
+    // whatever way it fails, no mailbox stays selected and MailBox() holds
+    // no count (TotalMsgs 0), so nothing of another mailbox is taken for
+    // this one's.
     bool SelectMailBox(const std::string &name);
+    // The header of message number into msg (cleared first). True when it
+    // came; a fetch the server refuses (NO, BAD) or answers without the
+    // header raises ENetIMAP4CommandFailed, so an empty message is never
+    // mistaken for a real one. It never returns false.
     bool RetrieveHeaders(int number, TNetMessage &msg);
-    bool RetrieveMessage(int number, TNetMessage &msg);
+    // The whole message into msg. It marks the message \Seen on the server,
+    // unless peek: then (BODY.PEEK[]) its flags stay as they were. False
+    // when the server refused the fetch or sent no message.
+    bool RetrieveMessage(int number, TNetMessage &msg, bool peek = false);
     int64_t GetMessageSize(int number);
     // True when the message carries \Seen.
     bool GetMessageFlags(int number);

@@ -372,7 +372,10 @@ bool TNetPOP3::RetrieveMessage(int msgNum, TNetMessage &msg) {
 }
 
 bool TNetPOP3::DeleteMessage(int msgNum) {
-    SendCmdExpectText("DELE " + IntToStr(msgNum), "+OK");
+    // A refusal ("-ERR message 3 already deleted") leaves the session in
+    // step; only an answer that was no reply at all ends it (and raises).
+    SendCmdExpectText("DELE " + IntToStr(msgNum), "");
+    if (Reply()->ProtocolError()) Reply()->RaiseReplyError();
     return Reply()->Code() == "+OK";
 }
 

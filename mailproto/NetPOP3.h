@@ -136,7 +136,9 @@ public:
     bool RetrieveHeaders(int msgNum, TNetMessage &msg);
     // "RETR n": header and body into msg; false (msg untouched) on "-ERR".
     bool RetrieveMessage(int msgNum, TNetMessage &msg);
-    // "DELE n": takes effect at "QUIT".
+    // "DELE n": takes effect at "QUIT". False when the server refuses it
+    // ("-ERR"); the session goes on. A broken connection or an answer that
+    // is no reply raises.
     bool DeleteMessage(int msgNum);
     // "RSET": undoes the deletions of this session.
     bool ResetDeletions();

@@ -137,6 +137,13 @@ void IMAPDovecot::CheckingCycleRoad(const std::string &user, bool tls) {
     int64_t size = c->GetMessageSize(5);
     EXPECT_NE(sizeLine.find("(RFC822.SIZE " + std::to_string(size) + ")"), std::string::npos) << sizeLine;
     EXPECT_EQ(c->GetMessageSize(99), -1);  // no such message: NO/BAD, no exception
+    EXPECT_THROW(c->RetrieveHeaders(99, *msg), ENetIMAP4CommandFailed);
+    EXPECT_TRUE(msg->Headers.Empty());
+
+    // Saved without a trace on the server: the message stays unseen.
+    ASSERT_TRUE(c->RetrieveMessage(6, *msg, true));
+    EXPECT_EQ(msg->MessageId(), ExpectedId(6));
+    EXPECT_FALSE(c->GetMessageFlags(6));
 
     ASSERT_TRUE(c->RetrieveMessage(5, *msg));
     EXPECT_EQ(msg->MessageId(), ExpectedId(5));
@@ -219,7 +226,10 @@ TEST_F(IMAPDovecot, NonAsciiMailboxNameRoundTrips) {
     ASSERT_TRUE(c->SelectMailBox(name));
     EXPECT_EQ(c->MailBox()->TotalMsgs, 3);
     EXPECT_EQ(c->MailBox()->Name, name);
-    EXPECT_FALSE(c->SelectMailBox("Entwurfe"));  // a near miss is another mailbox
+    // A near miss is another mailbox: refused, and no count of the one
+    // selected before stays behind.
+    EXPECT_THROW(c->SelectMailBox("Entwurfe"), ENetIMAP4CommandFailed);
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 0);
     EXPECT_EQ(c->ConnectionState(), csAuthenticated);
     c->RetrieveOnSelect = rsHeaders;
     ASSERT_TRUE(c->SelectMailBox(name));

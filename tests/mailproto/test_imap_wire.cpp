@@ -356,6 +356,38 @@ TEST(IMAPWire, NumbersStatesAndRefusals) {
     EXPECT_THROW(c->Logout(true, true), ENetClosedSocket);
 }
 
+TEST(IMAPWire, RefusedSelectsAndHeaderFetchesRaiseAndLeaveNothingBehind) {
+    ScriptedPeer peer(Selected(3) + Steps{S("C4 NO Mailbox doesn't exist: Junk\r\n"), "readline",
+                                          S("* 2 EXISTS\r\nC5 OK [READ-WRITE] ok\r\n"), "readline",
+                                          S("C6 NO [SERVERBUG] Internal error\r\n"), "readline",
+                                          S("* 2 FETCH (FLAGS (\\Seen))\r\nC7 OK Fetch completed.\r\n"), "readline",
+                                          S("* 1 FETCH (RFC822.HEADER NIL)\r\nC8 OK\r\n"), "readline",
+                                          S("* 1 FETCH (RFC822.SIZE 99)\r\nC9 OK\r\n"), "wait_close"});
+    auto c = InInbox(peer);
+    ASSERT_EQ(c->MailBox()->TotalMsgs, 3);
+    EXPECT_EQ(Thrown<ENetIMAP4CommandFailed>([&] { c->SelectMailBox("Junk"); }),
+              "Mailbox \"Junk\" could not be selected: Mailbox doesn't exist: Junk");
+    // INBOX's count is not Junk's, and no command may act on INBOX now.
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 0);
+    EXPECT_EQ(c->ConnectionState(), csAuthenticated);
+    EXPECT_THROW(FetchHeaders(*c), ENetConnectionStateError);
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 2);
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    msg->Subject = "the last message";
+    EXPECT_EQ(Thrown<ENetIMAP4CommandFailed>([&] { c->RetrieveHeaders(1, *msg); }),
+              "The header of message 1 could not be fetched: [SERVERBUG] Internal error");
+    EXPECT_EQ(msg->Subject, "");  // nothing of the message before it either
+    // An answer without the header, or with none at all, is no header.
+    EXPECT_THROW(c->RetrieveHeaders(2, *msg), ENetIMAP4CommandFailed);
+    EXPECT_EQ(Thrown<ENetIMAP4CommandFailed>([&] { c->RetrieveHeaders(1, *msg); }),
+              "The header of message 1 could not be fetched: the server sent no header.");
+    // Still in step.
+    EXPECT_EQ(c->ConnectionState(), csSelected);
+    EXPECT_EQ(c->GetMessageSize(1), 99);
+    c->Disconnect(false);
+}
+
 TEST(IMAPWire, UidPlusExpungesOnlyOwnMessages) {
     ScriptedPeer peer(Selected(5, "IMAP4rev1 UIDPLUS") +
                       Steps{S("* 2 FETCH (UID 12)\r\nC4 OK\r\n"), "readline", S("C5 OK\r\n"), "readline",
