@@ -14,6 +14,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   dovecot-core dovecot-pop3d dovecot-imapd
   xdg-utils
+  qt6-multimedia-dev libx11-dev libxext-dev
 )
 # A script that needs more for itself alone (the tray demo's virtual display
 # and panel) names those packages as arguments.
