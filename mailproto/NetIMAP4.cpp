@@ -571,19 +571,19 @@ auto TNetIMAP4::Guarded(F &&f) -> decltype(f()) {
 }
 
 bool TNetIMAP4::FetchItem(int number, const std::string &item, const std::function<void(int64_t)> &sink,
-                          int64_t maxLiteral) {
+                          int64_t maxLiteral, bool withFlags) {
     CheckNumber(number);
     CheckConnectionState({csSelected});
-    return Guarded([&] { return FetchItemInner(number, item, sink, maxLiteral); });
+    return Guarded([&] { return FetchItemInner(number, item, sink, maxLiteral, withFlags); });
 }
 
 bool TNetIMAP4::FetchItemInner(int number, const std::string &item, const std::function<void(int64_t)> &sink,
-                               int64_t maxLiteral) {
+                               int64_t maxLiteral, bool withFlags) {
     FLineStruct->Clear();
     FLastTaggedText.clear();
     DrainStaleInput();
     const std::string tag = NextTag();
-    WriteLine(tag + " FETCH " + std::to_string(number) + " (" + item + ")");
+    WriteLine(tag + " FETCH " + std::to_string(number) + " (" + (withFlags ? "FLAGS " : "") + item + ")");
     BeginResponse();
 
     bool found = false;
@@ -665,7 +665,16 @@ bool TNetIMAP4::FetchItemInner(int number, const std::string &item, const std::f
     }
 }
 
-bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg) {
+bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg) { return FetchHeaders(number, msg, false); }
+
+bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg, TNetMessageFlags &flags) {
+    flags.Clear();
+    FetchHeaders(number, msg, true);
+    if (FLineStruct->FlagsSeen) flags = FLineStruct->Flags;
+    return true;
+}
+
+bool TNetIMAP4::FetchHeaders(int number, TNetMessage &msg, bool withFlags) {
     CheckNumber(number);
     CheckConnectionState({csSelected});
     msg.Clear();
@@ -682,7 +691,7 @@ bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg) {
             header.assign(bytes.begin(), bytes.end());
             got = true;
         },
-        std::min<int64_t>(MaxHeaderSize, INT32_MAX));
+        std::min<int64_t>(MaxHeaderSize, INT32_MAX), withFlags);
     if (!ok || !got) {
         const std::string code = LastReply()->Code();
         std::string why = code != "OK" ? (FLastTaggedText.empty() ? code : FLastTaggedText)
