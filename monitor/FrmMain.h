@@ -226,7 +226,10 @@ private:
     std::vector<std::string> FPendingProblems;
     // Damaged rule files already named in this cycle's log.
     std::set<std::string> FCycleProblems;
-    // The hidden-messages file as last read, and when it was written.
+    // The hidden-messages file as last read, and when it was written. While
+    // an account is checked its path (and the rules folder) is found once:
+    // finding a file without regard to case reads folders.
+    std::string FCheckHiddenFile;
     struct {
         std::string Path;
         long long Size = -1, MTime = 0, MTimeNs = 0;

@@ -318,6 +318,8 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
     ReportEvent(Account.Host, 10, 4, TEventReporter::clBlack);
 
     const std::string showingTime = Option("ShowingTime", "tt    dd.mm.yyyy");
+    const std::string rulesFolder = RulesFolder();
+    FCheckHiddenFile = ProgramFile("temp/hiddedmessages.txt");
     TWebMailRoute web;
     bool result = true;
     bool ended = false;        // the check ended early: no count is recorded
@@ -403,13 +405,16 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
             // another session since the count) is passed over: an empty
             // message is never mail.
             bool got = true;
+            TNetMessageFlags flags;
             switch (Account.Kind) {
             case ckPOP3:
                 got = NetPOP31->RetrieveHeaders(j, *message);
                 break;
             case ckIMAP4:
                 try {
-                    got = NetIMAP41->RetrieveHeaders(j, *message);
+                    // The flags come in the same exchange; they count below,
+                    // after the hidden list.
+                    got = NetIMAP41->RetrieveHeaders(j, *message, flags);
                 } catch (const ENetIMAP4CommandFailed &e) {
                     ReportEvent(e.what(), 0, 6, TEventReporter::clRed);
                     got = false;
@@ -447,22 +452,14 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
                 next();
                 continue;
             }
-            if (Account.Kind == ckIMAP4) {
-                bool seen = false;
-                try {
-                    seen = NetIMAP41->GetMessageFlags(j);
-                } catch (const ENetIMAP4CommandFailed &) {
-                    seen = false;
-                }
-                if (seen) {
-                    next();
-                    continue;
-                }
+            if (Account.Kind == ckIMAP4 && flags.Has(mfSeen)) {
+                next();
+                continue;
             }
 
             TRuleMessage rm{Account.Name, Utf8LowerCase(senderName), Utf8LowerCase(address),
                             Utf8LowerCase(subject)};
-            TRuleResult rule = ApplyRules(RulesFolder(), rm);
+            TRuleResult rule = ApplyRules(rulesFolder, rm);
             State.MatchedRule = rule.MatchedRule;
             for (const auto &p : rule.Problems)
                 if (FCycleProblems.insert(p).second)
@@ -541,6 +538,7 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
 
     // Clean-up: only what this check opened is closed.
     State.CycleRunning = false;
+    FCheckHiddenFile.clear();
     message.reset();
     if (openedWeb) {
         try {
@@ -600,7 +598,7 @@ std::string TFrmMain::StripAngleAddress(const std::string &Text) const {
 bool TFrmMain::IsHiddenMessage(const std::string &MessageId) {
     if (MessageId.empty())
         return false;
-    std::string path = ProgramFile("temp/hiddedmessages.txt");
+    std::string path = FCheckHiddenFile.empty() ? ProgramFile("temp/hiddedmessages.txt") : FCheckHiddenFile;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         FHidden.Ids.clear();
