@@ -1,14 +1,162 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds Tarnwick and Fenlow, and starts Tarnwick from a
-# program folder of its own (settings, language files and skins live beside
-# the executable).
+# program folder of its own (settings, language files, skins and the sound
+# live beside the executable; TW_PROGRAM_DIR chooses it, by default
+# ~/.local/share/tarnwick).
+#
+#   scripts/run.sh              a demo: Tarnwick on its "demo" profile, whose
+#                               three accounts (POP3 over TLS, IMAP4 over TLS,
+#                               plain POP3 with a rule that deletes one
+#                               sender's mail) read a private Dovecot on
+#                               loopback seeded with a few dozen messages;
+#                               the server stops when Tarnwick exits
+#   scripts/run.sh --own        Tarnwick on your own settings (no demo)
+#   scripts/run.sh --seconds N  ends Tarnwick (and the demo) after N seconds
+#
+# Without a display the demo runs on a virtual one (Xvfb with a tint2 panel)
+# and saves build/tarnwick-demo.png after the first check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+
+own=0
+seconds=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --own) own=1 ;;
+    --seconds) seconds=${2:?--seconds needs a number}; shift ;;
+    --seconds=*) seconds=${1#--seconds=} ;;
+    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    *) echo "run: unknown option $1 (see --help)"; exit 2 ;;
+  esac
+  shift
+done
+case "$seconds" in ''|*[!0-9]*) echo "run: --seconds wants a whole number"; exit 2 ;; esac
+
+headless=0
+[ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && headless=1
+extra=()
+# The virtual display, its panel and the screenshot tools, only when needed.
+[ "$headless" = 1 ] && extra=(xvfb tint2 xdotool imagemagick)
+bash scripts/setup.sh "${extra[@]}"
 bash scripts/build.sh build -DTW_BUILD_TESTS=OFF
+
 dest=${TW_PROGRAM_DIR:-$HOME/.local/share/tarnwick}
 mkdir -p "$dest"
 cp build/monitor/tarnwick build/updater/fenlow "$dest/"
+cp sounds/newmail.wav "$dest/"
 [ -d Lang ] && cp -r Lang "$dest/"
 [ -d skins ] && cp -rn skins "$dest/" || true
-exec "$dest/tarnwick" "$@"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-run.XXXXXX")
+# The demo server's own processes (another user when run as root) read in here.
+chmod 755 "$work"
+pids=()
+dovecot_pid=""
+tarnwick_pid=""
+cleanup() {
+  set +e
+  [ -n "$tarnwick_pid" ] && kill -TERM "$tarnwick_pid" 2>/dev/null && wait "$tarnwick_pid" 2>/dev/null
+  if [ -n "$dovecot_pid" ]; then
+    kill -TERM -- "-$dovecot_pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$dovecot_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL -- "-$dovecot_pid" 2>/dev/null
+  fi
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  [ "$own" = 0 ] && python3 scripts/demo_server.py cleanup "$dest"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+if [ "$headless" = 1 ]; then
+  Xvfb -displayfd 3 -screen 0 1024x640x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+  [ -s "$work/display" ] || { echo "run: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+  export DISPLAY=":$(head -n1 "$work/display")"
+  cat >"$work/tint2rc" <<'RC'
+rounded = 0
+border_width = 0
+background_color = #3a3f4b 100
+border_color = #000000 0
+panel_items = S
+panel_size = 100% 32
+panel_position = bottom center horizontal
+panel_background_id = 1
+panel_padding = 4 2 4
+panel_layer = top
+autohide = 0
+strut_policy = follow_size
+systray_padding = 4 2 4
+systray_background_id = 0
+systray_icon_size = 24
+systray_icon_asb = 100 0 0
+RC
+  stdbuf -oL -eL tint2 -c "$work/tint2rc" >"$work/tint2.log" 2>&1 &
+  pids+=($!)
+  echo "run: starting a virtual display $DISPLAY with a panel"
+  for _ in $(seq 300); do grep -qs "panel items" "$work/tint2.log" && break; sleep 0.1; done
+  export QT_QPA_PLATFORM=xcb
+fi
+
+start_tarnwick() {
+  "$@" &
+  tarnwick_pid=$!
+}
+
+if [ "$own" = 1 ]; then
+  echo "run: Tarnwick on your own settings in $dest"
+  start_tarnwick "$dest/tarnwick"
+else
+  echo "run: seeding the demo mail server"
+  python3 scripts/demo_server.py setup "$work/server" "$dest"
+  setsid /usr/sbin/dovecot -F -c "$work/server/dovecot.conf" >"$work/server/dovecot.stderr" 2>&1 &
+  dovecot_pid=$!
+  python3 scripts/demo_server.py wait "$work/server"
+  # shellcheck disable=SC1091
+  . "$work/server/env"
+  echo "run: demo server on 127.0.0.1: POP3 $DEMO_POP3, POP3S $DEMO_POP3S, IMAP4 $DEMO_IMAP, IMAPS $DEMO_IMAPS"
+  rm -f "$dest/temp/mails.dat"
+  echo "run: Tarnwick on the demo profile (-user _demo); its tray icon shows the new mail"
+  # The demo's authority is trusted by this run of Tarnwick only.
+  start_tarnwick env SSL_CERT_FILE="$work/server/ca-bundle.pem" "$dest/tarnwick" -user _demo
+
+  # After the first check: what it found, and what the rule left on the server.
+  for _ in $(seq 600); do
+    [ -f "$dest/temp/mails.dat" ] && break
+    kill -0 "$tarnwick_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ -f "$dest/temp/mails.dat" ]; then
+    python3 scripts/demo_server.py report "$work/server" "$dest" || true
+    if [ "$headless" = 1 ]; then
+      # Rest the cursor on the tray icon so that its hint shows too.
+      icon=$(xdotool search --classname tarnwick 2>/dev/null | while read -r w; do
+        eval "$(xdotool getwindowgeometry --shell "$w")"
+        [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ] && echo "$w" && break
+      done)
+      if [ -n "$icon" ]; then
+        eval "$(xdotool getwindowgeometry --shell "$icon")"
+        xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2))
+        sleep 0.3
+        xdotool mousemove $((X + WIDTH / 2 + 1)) $((Y + HEIGHT / 2 + 1))
+      fi
+      sleep 2
+      import -window root build/tarnwick-demo.png && echo "run: saved build/tarnwick-demo.png"
+    fi
+  else
+    echo "run: Tarnwick ended before its first check"
+  fi
+fi
+
+if [ "$seconds" -gt 0 ]; then
+  ( sleep "$seconds"; kill -TERM "$tarnwick_pid" 2>/dev/null ) &
+  pids+=($!)
+elif [ "$headless" = 1 ]; then
+  echo "run: Tarnwick runs on the virtual display; Ctrl+C ends it (or use --seconds N)"
+fi
+rc=0
+wait "$tarnwick_pid" || rc=$?
+tarnwick_pid=""
+echo "run: Tarnwick ended"
+exit "$rc"
