@@ -604,6 +604,8 @@ void FormatDateTimeInto(std::string &out, std::string_view fmt, TDateTime d, int
     static const char *shortDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char *longDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday",
                                      "Thursday", "Friday", "Saturday"};
+    // Outside the years 1 to 9999 there is no calendar date to show.
+    if (!std::isfinite(d) || d < -693593.0 || d >= 2958466.0) d = 0;
     int y, mo, da, h, mi, s, ms;
     DecodeDate(d, y, mo, da);
     DecodeTime(d, h, mi, s, ms);

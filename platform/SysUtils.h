@@ -164,7 +164,8 @@ int LocalUtcOffsetMinutes();
 // nn n, ss s, zzz z, tt (long time, "hh:nn:ss") t (short time, "hh:nn"),
 // c (short date and long time; no time at midnight), am/pm a/p ampm (with a
 // 12-hour clock for the hours before them), and "..." or '...' literals.
-// Every other character stands for itself.
+// Every other character stands for itself. A date outside the years 1 to
+// 9999 is shown as day 0 (30.12.1899).
 std::string FormatDateTime(std::string_view fmt, TDateTime d);
 // Unix time conversions.
 TDateTime UnixToDateTime(int64_t t);

@@ -76,6 +76,9 @@ TEST(Dates, FormatLettersOfTheClassLibrary) {
     EXPECT_EQ(FormatDateTime("h a/p", EncodeTime(9, 0, 0, 0)), "9 a");
     EXPECT_EQ(FormatDateTime("h ampm", EncodeTime(23, 0, 0, 0)), "11 PM");
     EXPECT_EQ(FormatDateTime("hh \"at\" t", d), "14 at 14:03");
+    // A date no calendar holds (a damaged header) is day 0, never a crash.
+    EXPECT_EQ(FormatDateTime("ddd d mmm yyyy", -700000.5), "Sat 30 Dec 1899");
+    EXPECT_EQ(FormatDateTime("dd.mm.yyyy", 1e300), "30.12.1899");
 }
 
 TEST(Files, ResolvePathIgnoresLetterCaseOnlyWhenNeeded) {
