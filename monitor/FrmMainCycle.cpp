@@ -347,9 +347,17 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
                 NetPOP31->SetUseTLS(utNoTLSSupport);
             }
             NetPOP31->SetPort(Account.Port);
-            NetPOP31->AutoLogin = false;
             openedPOP3 = true;
-            NetPOP31->Connect();
+            {
+                // The log-in on its own step, so that a refusal is known as
+                // one; the message reader finds the client as it was.
+                NetPOP31->AutoLogin = false;
+                struct TAutoLoginBack {
+                    TNetPOP3 *Client;
+                    ~TAutoLoginBack() { Client->AutoLogin = true; }
+                } back{NetPOP31};
+                NetPOP31->Connect();
+            }
             step = TCheckStep::LoggingIn;
             NetPOP31->Login();
             step = TCheckStep::Working;
