@@ -364,6 +364,9 @@ bool THTTPGetThread::Transfer() {
     int64_t got = Readed;
     if (length >= 0 && got != int64_t(length))
         return Fail(Format("Received %lld of %lld bytes", (long long)got, (long long)length));
+    // A file is whole when it holds the announced length; without one a
+    // body cut short cannot be told from a whole one.
+    if (ToFile && length < 0 && got != 0) return Fail("The answer has no Content-Length");
     if (!ToFile && got == 0) return Fail("The answer is empty");
     return true;
 }

@@ -9,7 +9,9 @@
 // - A redirect may lead to http or https only; from an https address only
 //   to https, so a download asked for over TLS never continues in clear.
 // - Only a 2xx answer whose body arrived whole counts as success. With
-//   BinaryData on, an answer without Content-Length is a failure.
+//   BinaryData on, an answer without Content-Length is a failure; with it
+//   off, a file download without one succeeds only when empty, since its
+//   end cannot be checked (a text download needs none).
 // - A file download larger than MaxFileSize, or announced larger than the
 //   free space of the target's drive, fails as soon as that is known.
 // - A file download is written to a temporary name beside the target and

@@ -25,6 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     (void)GMTToLocalDateTime(text);
     (void)FindBoundary(text);
     (void)HeaderParameter(text, "filename");
+    for (auto &p : HeaderParameters(text))
+        if (p.first.empty()) __builtin_trap();
+    (void)MediaType(text);
     (void)EncodeHeaderWords(text, "()<>", 'B', TTransfer::bit8, "ISO-8859-1");
     TNetHeaderList h;
     h.SetText(text);

@@ -26,6 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             ini.ReadSectionValues(s, values);
             for (const auto &k : keys) ini.ReadString(s, k, "");
         }
+        TStringList every;
+        ini.ReadEverySection(every);
+        for (const auto &s : every) ini.ReadEveryValue(s, values);
         TMemIniFile mem(path);
         if (!sections.Empty()) {
             mem.DeleteKey(sections[0], "0");

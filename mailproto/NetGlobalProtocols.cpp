@@ -1,5 +1,6 @@
 #include "NetGlobalProtocols.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -8,6 +9,8 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
+#include <vector>
 
 #include "NetCharsets.h"
 
@@ -437,89 +440,170 @@ std::string RemoveHeaderParameter(std::string_view value, std::string_view param
     return r;
 }
 
+namespace {
+
+bool ParamBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+struct TRawParameter {
+    std::string Name, Value;
+};
+
+// The parameters after the value's first ";" (outside quotes), names as
+// written and values unquoted. Text between a
+// value and the next ";" is not part of it; a name without "=" is no
+// parameter.
+std::vector<TRawParameter> RawParameters(std::string_view v) {
+    std::vector<TRawParameter> out;
+    const size_t n = v.size();
+    size_t i = 0;
+    auto skipQuoted = [&] {
+        for (++i; i < n && v[i] != '"'; ++i)
+            if (v[i] == '\\' && i + 1 < n) ++i;
+        if (i < n) ++i;
+    };
+    auto skipToSemicolon = [&] {
+        while (i < n && v[i] != ';') {
+            if (v[i] == '"')
+                skipQuoted();
+            else
+                ++i;
+        }
+    };
+    skipToSemicolon();
+    while (i < n) {
+        ++i;  // the ";"
+        while (i < n && ParamBlank(v[i])) ++i;
+        const size_t start = i;
+        while (i < n && v[i] != '=' && v[i] != ';' && !ParamBlank(v[i])) ++i;
+        std::string name(v.substr(start, i - start));
+        while (i < n && ParamBlank(v[i])) ++i;
+        if (name.empty() || i >= n || v[i] != '=') {
+            skipToSemicolon();
+            continue;
+        }
+        ++i;
+        while (i < n && ParamBlank(v[i])) ++i;
+        std::string value;
+        if (i < n && v[i] == '"') {
+            // Only \\ and \" are escapes: a Windows path some mailers put
+            // in a name keeps its backslashes, as other readers keep them.
+            for (++i; i < n && v[i] != '"'; ++i) {
+                if (v[i] == '\\' && i + 1 < n && (v[i + 1] == '\\' || v[i + 1] == '"')) ++i;
+                value.push_back(v[i]);
+            }
+            if (i < n) ++i;
+        } else {
+            const size_t vs = i;
+            while (i < n && v[i] != ';' && !ParamBlank(v[i])) ++i;
+            value.assign(v.substr(vs, i - vs));
+        }
+        out.push_back({std::move(name), std::move(value)});
+        skipToSemicolon();
+    }
+    return out;
+}
+
+std::string Unpercent(std::string_view v) {
+    std::string out;
+    out.reserve(v.size());
+    for (size_t i = 0; i < v.size(); ++i) {
+        if (v[i] == '%' && i + 2 < v.size() && HexDigitValue(v[i + 1]) >= 0 && HexDigitValue(v[i + 2]) >= 0) {
+            out.push_back(char(HexDigitValue(v[i + 1]) << 4 | HexDigitValue(v[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(v[i]);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> HeaderParameters(std::string_view value) {
+    struct Section {
+        int Number;  // -1: "name*" without a number
+        bool Coded;
+        std::string Text;
+    };
+    std::vector<std::pair<std::string, std::string>> result;
+    std::vector<std::pair<std::string, std::vector<Section>>> extended;
+    std::unordered_map<std::string, size_t> index;
+    for (TRawParameter &p : RawParameters(value)) {
+        std::string name = LowerCase(p.Name);
+        const size_t star = name.find('*');
+        if (star == std::string::npos || star == 0) {
+            result.emplace_back(std::move(name), std::move(p.Value));
+            continue;
+        }
+        std::string rest = name.substr(star + 1);
+        Section sec{-1, true, std::move(p.Value)};
+        if (!rest.empty()) {
+            sec.Coded = rest.back() == '*';
+            if (sec.Coded) rest.pop_back();
+            bool digits = !rest.empty() && rest.size() <= 6;
+            for (char c : rest) digits = digits && c >= '0' && c <= '9';
+            if (!digits) {
+                // Not a form RFC 2231 knows: an odd name of its own.
+                result.emplace_back(std::move(name), std::move(sec.Text));
+                continue;
+            }
+            sec.Number = std::stoi(rest);
+        }
+        std::string base = name.substr(0, star);
+        auto [it, added] = index.emplace(base, extended.size());
+        if (added) extended.emplace_back(base, std::vector<Section>());
+        extended[it->second].second.push_back(std::move(sec));
+    }
+    // The extended forms follow the plain ones, so where a sender wrote both
+    // ("filename=" for old readers beside "filename*="), the plain one is
+    // found first, as other mail readers find it.
+    for (auto &[base, sections] : extended) {
+        std::stable_sort(sections.begin(), sections.end(),
+                         [](const Section &a, const Section &b) { return a.Number < b.Number; });
+        std::string charset, bytes;
+        for (size_t k = 0; k < sections.size(); ++k) {
+            const Section &s = sections[k];
+            if (k > 0 && s.Number == sections[k - 1].Number) continue;  // a section written twice
+            std::string_view text = s.Text;
+            // Only the first section names the set: "utf-8'en'caf%C3%A9".
+            if (s.Coded && k == 0) {
+                size_t q1 = text.find('\''), q2 = q1 == std::string_view::npos ? q1 : text.find('\'', q1 + 1);
+                if (q2 != std::string_view::npos) {
+                    charset.assign(text.substr(0, q1));
+                    text.remove_prefix(q2 + 1);
+                }
+            }
+            bytes += s.Coded ? Unpercent(text) : std::string(text);
+        }
+        result.emplace_back(base, CharsetToUTF8(bytes, charset.empty() ? std::string_view("us-ascii")
+                                                                        : std::string_view(charset)));
+    }
+    return result;
+}
+
 std::string HeaderParameter(std::string_view value, std::string_view name, bool upperCased) {
-    std::string key = UpperCase(name) + "=";
-    std::string up = UpperCase(value);
-    // The name must stand at the start of a parameter, so "NAME=" does not
-    // match inside "FILENAME=".
-    size_t p = 0;
-    for (;;) {
-        p = up.find(key, p);
-        if (p == std::string::npos) return {};
-        size_t b = p;
-        while (b > 0 && (up[b - 1] == ' ' || up[b - 1] == '\t')) --b;
-        if (b == 0 || up[b - 1] == ';' || up[b - 1] == '\r' || up[b - 1] == '\n') break;
-        p += key.size();
-    }
-    const std::string &src = upperCased ? up : std::string(value);
-    size_t i = p + key.size();
-    while (i < src.size() && (src[i] == ' ' || src[i] == '\t')) ++i;
-    if (i < src.size() && src[i] == '"') {
-        size_t e = src.find('"', i + 1);
-        return src.substr(i + 1, e == std::string::npos ? std::string::npos : e - i - 1);
-    }
-    size_t e = src.find(';', i);
-    return Trim(src.substr(i, e == std::string::npos ? std::string::npos : e - i));
+    const std::string want = LowerCase(name);
+    for (auto &p : HeaderParameters(value))
+        if (p.first == want) return upperCased ? UpperCase(p.second) : p.second;
+    return {};
 }
 
 std::string HeaderParameterDecoded(std::string_view value, std::string_view name) {
-    std::string plain = HeaderParameter(value, name);
-    if (!plain.empty()) return plain;
-    auto unpercent = [](std::string_view v) {
-        std::string out;
-        for (size_t i = 0; i < v.size(); ++i) {
-            if (v[i] == '%' && i + 2 < v.size() && HexDigitValue(v[i + 1]) >= 0 && HexDigitValue(v[i + 2]) >= 0) {
-                out.push_back(char(HexDigitValue(v[i + 1]) << 4 | HexDigitValue(v[i + 2])));
-                i += 2;
-            } else {
-                out.push_back(v[i]);
-            }
-        }
-        return out;
-    };
-    std::string charset, bytes;
-    bool any = false;
-    // "name*" alone, then "name*0", "name*1", ... each with or without a
-    // trailing "*" that marks percent-coding.
-    for (int n = -1; n < 100; ++n) {
-        std::string key = std::string(name) + "*" + (n < 0 ? std::string() : IntToStr(n));
-        bool coded = true;
-        std::string part = HeaderParameter(value, key + "*");
-        if (n < 0) part = HeaderParameter(value, key);
-        if (part.empty() && n >= 0) {
-            part = HeaderParameter(value, key);
-            coded = false;
-        }
-        if (part.empty()) {
-            if (n < 0) continue;
-            break;
-        }
-        any = true;
-        if (coded && charset.empty() && (n <= 0)) {
-            size_t q1 = part.find('\''), q2 = q1 == std::string::npos ? q1 : part.find('\'', q1 + 1);
-            if (q2 != std::string::npos) {
-                charset = part.substr(0, q1);
-                part = part.substr(q2 + 1);
-            }
-        }
-        bytes += coded ? unpercent(part) : part;
-        if (n < 0) break;
-    }
-    if (!any) return {};
-    return CharsetToUTF8(bytes, charset.empty() ? std::string_view("us-ascii") : std::string_view(charset));
+    return HeaderParameter(value, name);
 }
 
 std::string FindBoundary(std::string_view contentType) {
-    int p = PosText("BOUNDARY", contentType);
-    if (p == 0) return {};
-    std::string rest = Trim(contentType.substr(size_t(p - 1) + 8));
-    if (!rest.empty() && rest[0] == '=') rest = Trim(rest.substr(1));
-    if (!rest.empty() && rest[0] == '"') {
-        size_t e = rest.find('"', 1);
-        return rest.substr(1, e == std::string::npos ? std::string::npos : e - 1);
-    }
-    size_t e = rest.find_first_of("; \t\r\n");
-    return rest.substr(0, e);
+    // A delimiter line may carry blanks after the boundary, so none of its
+    // own can end it.
+    return TrimRight(HeaderParameter(contentType, "boundary"));
+}
+
+std::string MediaType(std::string_view value) {
+    std::string t = Trim(value.substr(0, std::min(value.find(';'), value.size())));
+    if (t.empty()) return t;
+    // "text; charset=us-ascii" names no subtype: not a type at all, which
+    // RFC 2045 reads as plain text.
+    return std::count(t.begin(), t.end(), '/') == 1 ? t : std::string("text/plain");
 }
 
 int DefaultCharsetForLocale() {

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 #include <string_view>
 
 #include "Classes.h"
@@ -43,18 +45,25 @@ void SplitTextToList(TStringList &list, std::string_view text);
 // Every part between delimiters appended, empty ones too.
 void SplitByDelimiter(std::string_view text, std::string_view delimiter, TStringList &list);
 std::string RemoveHeaderParameter(std::string_view value, std::string_view parameter);
-// The value of a "NAME=" parameter of a header value, found without regard
-// to case; a quoted value ends at its closing quote, any other at ";".
-// upperCased: the value is returned in upper case as the header model keeps
-// the character set.
+// The parameters of a structured header value ("type/sub; a=b; c="d;e"")
+// in every form RFC 2045 and RFC 2231 give them: names in lower case,
+// quoted values unquoted, and the extended forms ("name*=set'lang'%XX..."
+// and the sections "name*0=", "name*1*=", ...) joined, percent-decoded and
+// converted from their set into UTF-8. Plain parameters come first, then
+// the extended ones, each in the order it first stands.
+std::vector<std::pair<std::string, std::string>> HeaderParameters(std::string_view value);
+// The first parameter of that name (any case), in any of its forms;
+// upperCased: the value in upper case, as the header model keeps the
+// character set.
 std::string HeaderParameter(std::string_view value, std::string_view name, bool upperCased = false);
-// A parameter in any of its forms: "name=", or the RFC 2231 forms
-// "name*=set'lang'%XX..." and "name*0=", "name*1*=" continuations, whose
-// bytes are converted from their set into UTF-8.
+// The same as HeaderParameter.
 std::string HeaderParameterDecoded(std::string_view value, std::string_view name);
-// The boundary parameter of a Content-Type value ("" when none). A quoted
-// boundary ends at its closing quote; an unquoted one at ";" or a blank.
+// The boundary parameter of a Content-Type value ("" when none), in any
+// form, without trailing blanks.
 std::string FindBoundary(std::string_view contentType);
+// The media type of a Content-Type value: the text before ";", trimmed; ""
+// for none; "text/plain" for a value that is no type/subtype pair.
+std::string MediaType(std::string_view value);
 
 // Index into the character-set name table for the user's locale.
 int DefaultCharsetForLocale();

@@ -2,6 +2,8 @@
 
 #include "NetGlobalProtocols.h"
 
+#include <algorithm>
+
 namespace {
 // Blanks and control characters at both ends.
 std::string_view TrimView(std::string_view s) {
@@ -39,10 +41,10 @@ std::string TNetHeaderList::ValueAt(int index) const {
     return std::string(TrimView(result));
 }
 
-int TNetHeaderList::IndexOfName(std::string_view name) const {
+int TNetHeaderList::IndexOfName(std::string_view name, int from) const {
     std::string_view want = TrimView(name);
     if (want.empty()) return -1;
-    for (int i = 0; i < Count(); ++i) {
+    for (int i = std::max(from, 0); i < Count(); ++i) {
         const std::string &line = Strings(i);
         if (line.size() <= want.size() || IsContinuation(line)) continue;
         size_t colon = line.find(':');
@@ -94,5 +96,25 @@ void TNetHeaderList::SetValue(std::string_view name, std::string_view value) {
     } else if (index >= 0) {
         if (FoldOnWrite) RemoveContinuationLines(index);
         Delete(index);
+    }
+}
+
+std::string TNetHeaderList::GetValues(std::string_view name, std::string_view joiner) const {
+    std::string out;
+    for (int i = IndexOfName(name); i >= 0; i = IndexOfName(name, i + 1)) {
+        std::string v = ValueAt(i);
+        if (v.empty()) continue;
+        if (!out.empty()) out += joiner;
+        out += v;
+    }
+    return out;
+}
+
+void TNetHeaderList::RemoveRepeats(std::string_view name) {
+    int first = IndexOfName(name);
+    if (first < 0) return;
+    for (int i = IndexOfName(name, first + 1); i >= 0; i = IndexOfName(name, i)) {
+        RemoveContinuationLines(i);
+        Delete(i);
     }
 }

@@ -24,8 +24,13 @@ public:
     // The value after the first ":", trimmed, with its continuation lines
     // joined by single spaces when UnfoldOnRead; "" outside the list.
     std::string ValueAt(int index) const;
-    int IndexOfName(std::string_view name) const;
+    int IndexOfName(std::string_view name, int from = 0) const;
     std::string GetValue(std::string_view name) const { return ValueAt(IndexOfName(name)); }
+    // The values of every header of that name in order, the non-empty ones
+    // joined by joiner.
+    std::string GetValues(std::string_view name, std::string_view joiner) const;
+    // Removes every header of that name after the first.
+    void RemoveRepeats(std::string_view name);
     // Replaces the first header of that name (folded), adds it, or removes
     // it when value is empty.
     void SetValue(std::string_view name, std::string_view value);

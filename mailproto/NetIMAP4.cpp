@@ -149,31 +149,20 @@ public:
     explicit TNetIMAP4SASLLink(TNetIMAP4 &client) : FClient(client) {}
     void SASLSendCmd(const std::string &line) override {
         if (HasBadChar(line)) ENetIMAP4InvalidText::Toss("SASL response holds a line break");
-        FClient.BeginResponse();
-        if (FTag.empty()) {
-            FClient.DrainStaleInput();
-            FTag = FClient.NextTag();
-            FClient.WriteLine(FTag + " " + line);
-        } else {
+        if (FTag.empty())
+            FTag = FClient.StartCommand(line);
+        else
             FClient.WriteLine(line);
+        bool more = false;
+        std::string end = FClient.ReadResponse(FTag, nullptr, false, &more);
+        if (more) {
+            FCode = "+";
+            FText = end.size() > 2 ? end.substr(2) : std::string();
+            return;
         }
-        for (;;) {
-            std::string r = FClient.ReadResponseLine();
-            if (r == "+" || StartsText("+ ", r)) {
-                FCode = "+";
-                FText = r.size() > 2 ? r.substr(2) : std::string();
-                return;
-            }
-            if (StartsText(FTag + " ", r)) {
-                std::string rest = r.substr(FTag.size() + 1);
-                FCode = UpperCase(FirstWord(rest));
-                FText = rest.size() > FCode.size() ? Trim(rest.substr(FCode.size())) : std::string();
-                FTag.clear();
-                return;
-            }
-            if (StartsText("* BYE", r)) FClient.UnexpectedBye(r);
-            if (!StartsText("* ", r)) FClient.Desynchronised("Unexpected: " + r);
-        }
+        FCode = FClient.TakeReply(TStringList{end});
+        FText = FClient.FLastTaggedText;
+        FTag.clear();
     }
     std::string SASLReplyCode() override { return FCode; }
     std::string SASLReplyText() override { return FText; }
@@ -263,6 +252,12 @@ void TNetIMAP4::UnexpectedBye(const std::string &) {
     ENetDisconnectedProbablyIdledOut::Toss(RSIMAP4DisconnectedProbablyIdledOut);
 }
 
+bool TNetIMAP4::IsBye(std::string_view line) { return StartsText("* BYE", line); }
+
+bool TNetIMAP4::IsStatusWord(std::string_view word) {
+    return word == "OK" || word == "NO" || word == "BAD" || word == "PREAUTH" || word == "BYE";
+}
+
 void TNetIMAP4::DrainStaleInput() {
     if (!FIOHandler || !FIOHandler->InputBuffer()) return;
     // Only what is already here: never a wait per command.
@@ -276,30 +271,39 @@ void TNetIMAP4::DrainStaleInput() {
     } catch (const ENetException &) {
         // A connection that broke shows itself at the write that follows.
     }
-    if (stale.empty()) return;
-    size_t pos = 0;
-    while (pos < stale.size()) {
-        if (StartsText("* BYE", std::string_view(stale).substr(pos))) UnexpectedBye(stale.substr(pos));
+    for (size_t pos = 0; pos < stale.size();) {
+        if (IsBye(std::string_view(stale).substr(pos))) UnexpectedBye(stale.substr(pos));
         size_t nl = stale.find('\n', pos);
         if (nl == std::string::npos) break;
         pos = nl + 1;
     }
 }
 
-void TNetIMAP4::WriteLine(const std::string &line) {
+void TNetIMAP4::WriteLine(const std::string &text, bool lineEnd) {
     CheckConnected();
     try {
-        FIOHandler->WriteLn(line);
+        if (lineEnd)
+            FIOHandler->WriteLn(text);
+        else
+            FIOHandler->Write(text);
     } catch (...) {
         FConnectionState = csUnexpectedlyDisconnected;
         throw;
     }
 }
 
+std::string TNetIMAP4::StartCommand(const std::string &text) {
+    FLastTaggedText.clear();
+    DrainStaleInput();
+    std::string tag = NextTag();
+    WriteLine(tag + " " + text);
+    return tag;
+}
+
 std::string TNetIMAP4::ReadResponseLine() {
     CheckConnected();
-    // Every loop over an answer reads through here, so this one count ends
-    // a server that never finishes one, whatever shape its lines take.
+    // Every answer is read through here, so these counts end a server that
+    // never finishes one, whatever shape its lines take.
     if (++FResponseLines > MaxResponseLines) Desynchronised("Unexpected: too many response lines");
     std::string line;
     try {
@@ -313,6 +317,8 @@ std::string TNetIMAP4::ReadResponseLine() {
         ClosePlain();
         ENetReadTimeout::Toss("Read Timeout");
     }
+    if ((FResponseBytes += int64_t(line.size())) > MaxResponseSize)
+        Desynchronised("Unexpected: response larger than " + std::to_string(MaxResponseSize) + " bytes");
     return line;
 }
 
@@ -325,6 +331,58 @@ void TNetIMAP4::SkipLiteral(int64_t size) {
     if (size > 0) FIOHandler->ReadBytes(discard, int(size), false);
 }
 
+std::string TNetIMAP4::ReadResponse(const std::string &tag, const TUntaggedHandler &onUntagged, bool byeExpected,
+                                    bool *continuation) {
+    FResponseLines = 0;
+    FResponseBytes = 0;
+    for (;;) {
+        std::string line = ReadResponseLine();
+        if (!tag.empty() && (line == tag || StartsText(tag + " ", line))) return line;
+        const std::string first = FirstWord(line);
+        if (first == "*") {
+            // The greeting is the first status response.
+            if (tag.empty() && line.size() > 2 && IsStatusWord(FirstWord(line.substr(2)))) return line;
+            if (!byeExpected && IsBye(line)) UnexpectedBye(line);
+            std::string piece = std::move(line);
+            for (bool start = true;; start = false) {
+                const int64_t literal = TrailingLiteralSize(piece);
+                const bool taken = onUntagged && onUntagged(piece, start, literal);
+                if (literal < 0) break;
+                if (!taken) SkipLiteral(literal);
+                piece = ReadResponseLine();
+                // A server going down where the rest of the response belongs.
+                if (IsBye(piece)) UnexpectedBye(piece);
+            }
+            continue;
+        }
+        if (first == "+") {
+            if (!continuation) Desynchronised("Unexpected: continuation request, offending line: " + line);
+            *continuation = true;
+            return line;
+        }
+        // An answer left over from an earlier command.
+        if (TNetReplyIMAP4::IsTag(first)) continue;
+        // A status without a tag ends the answer as the tagged one would.
+        if (IsStatusWord(first)) return line;
+        Desynchronised(
+            "Unexpected: Line does not start with a command reference (like C41), a *, or a valid response like OK, "
+            "BAD, etc, offending line: " +
+            line);
+    }
+}
+
+std::string TNetIMAP4::TakeReply(const TStringList &lines, TNetReplyIMAP4 *reply) {
+    if (!reply) reply = LastReply();
+    try {
+        reply->SetFormattedReply(lines);
+    } catch (const ENetReplyIMAP4Error &e) {
+        Desynchronised(e.Message());
+    }
+    FLastTaggedText =
+        TNetReplyIMAP4::IsTag(reply->Tag) && reply->Extra.Count() > 0 ? reply->Extra[0] : std::string();
+    return reply->Code();
+}
+
 TNetIMAP4::Segment TNetIMAP4::Argument(const std::string &value, const char *what) {
     if (HasBadChar(value))
         ENetIMAP4InvalidText::Toss(std::string(what) + " must not hold CR, LF or NUL characters.");
@@ -332,87 +390,52 @@ TNetIMAP4::Segment TNetIMAP4::Argument(const std::string &value, const char *wha
     return Segment{IMAPQuoted(value), false};
 }
 
-TStringList TNetIMAP4::Exchange(const std::vector<Segment> &segments, bool byeExpected) {
-    FLastTaggedText.clear();
-    DrainStaleInput();
-    const std::string tag = NextTag();
-    BeginResponse();
-    TStringList lines;
-    int64_t kept = 0;
-    auto keep = [&](const std::string &line) {
-        if ((kept += int64_t(line.size())) > MaxResponseSize)
-            Desynchronised("Unexpected: response larger than " + std::to_string(MaxResponseSize) + " bytes");
-    };
-
-    // Reads one untagged response into lines; false when line is the
-    // tagged answer (added too).
-    auto take = [&](std::string line) -> bool {
-        keep(line);
-        if (StartsText(tag + " ", line) || line == tag) {
-            lines.Add(std::move(line));
-            return false;
-        }
-        if (StartsText("*", line)) {
-            if (!byeExpected && StartsText("* BYE", line)) UnexpectedBye(line);
-            for (int64_t lit = TrailingLiteralSize(line); lit >= 0; lit = TrailingLiteralSize(line)) {
-                SkipLiteral(lit);
-                std::string more = ReadResponseLine();
-                keep(more);
-                line = line.substr(0, line.rfind('{')) + more;
-            }
-            lines.Add(std::move(line));
-            return true;
-        }
-        std::string first = FirstWord(line);
-        // An answer left over from an earlier command.
-        if (TNetReplyIMAP4::IsTag(first)) return true;
-        if (first == "+") Desynchronised("Unexpected: continuation request, offending line: " + line);
-        // The server's own words, not IMAP: let the reply parser name it.
-        lines.Add(std::move(line));
-        return false;
-    };
-
-    std::string pending = tag + " ";
+std::string TNetIMAP4::Exchange(const std::vector<Segment> &segments, const TUntaggedHandler &onUntagged,
+                                bool byeExpected) {
+    std::string tag, pending;
     for (const Segment &seg : segments) {
         if (!seg.Literal) {
             pending += seg.Text;
             continue;
         }
         pending += "{" + std::to_string(seg.Text.size()) + "}";
-        WriteLine(pending);
+        if (tag.empty())
+            tag = StartCommand(pending);
+        else
+            WriteLine(pending);
         pending.clear();
         // The server asks for the literal with "+"; a tagged answer instead
         // refuses the command.
-        for (;;) {
-            std::string line = ReadResponseLine();
-            if (line == "+" || StartsText("+ ", line)) break;
-            if (!take(std::move(line))) return lines;
-        }
-        try {
-            FIOHandler->Write(seg.Text);
-        } catch (...) {
-            FConnectionState = csUnexpectedlyDisconnected;
-            throw;
-        }
+        bool more = false;
+        std::string end = ReadResponse(tag, onUntagged, byeExpected, &more);
+        if (!more) return end;
+        WriteLine(seg.Text, false);
     }
-    WriteLine(pending);
-    while (take(ReadResponseLine())) {
-    }
-    return lines;
+    if (tag.empty())
+        tag = StartCommand(pending);
+    else
+        WriteLine(pending);
+    return ReadResponse(tag, onUntagged, byeExpected);
 }
 
 std::string TNetIMAP4::Command(const std::vector<Segment> &segments, const std::vector<std::string> &expected,
                                bool byeExpected) {
-    TStringList lines = Guarded([&] { return Exchange(segments, byeExpected); });
-    TNetReplyIMAP4 *reply = LastReply();
-    try {
-        reply->SetFormattedReply(lines);
-    } catch (const ENetReplyIMAP4Error &e) {
-        Desynchronised(e.Message());
-    }
-    if (TNetReplyIMAP4::IsTag(reply->Tag) && reply->Extra.Count() > 0) FLastTaggedText = reply->Extra[0];
-    reply->SortByExpected(expected);
-    return reply->Code();
+    TStringList lines;
+    std::string current;
+    // One line per untagged response; the bytes of its literals are not kept.
+    auto collect = [&](const std::string &piece, bool start, int64_t literal) {
+        current = start ? piece : current + piece;
+        if (literal >= 0)
+            current.erase(current.rfind('{'));
+        else
+            lines.Add(std::move(current));
+        return false;
+    };
+    std::string last = Guarded([&] { return Exchange(segments, collect, byeExpected); });
+    lines.Add(std::move(last));
+    std::string code = TakeReply(lines);
+    LastReply()->SortByExpected(expected);
+    return code;
 }
 
 std::string TNetIMAP4::SendCommand(const std::string &command, const std::vector<std::string> &expected) {
@@ -430,27 +453,15 @@ bool TNetIMAP4::Connect(bool autoLogin) {
     FIMAPCapabilities->Clear();
     FHasIMAPCapabilities = false;
     TNetMessageClient::Connect();
-    // The greeting: lines up to one whose first word, or second after "*",
-    // is a response code.
     TStringList lines;
-    BeginResponse();
-    for (;;) {
-        std::string line = Guarded([&] { return ReadResponseLine(); });
-        lines.Add(line);
-        std::string first = FirstWord(line), second;
-        if (first == "*" && line.size() > 2) second = FirstWord(line.substr(2));
-        TNetReplyIMAP4 probe;
-        if ((!first.empty() && first != "*" && probe.CheckIfCodeIsValid(first)) ||
-            (!second.empty() && probe.CheckIfCodeIsValid(second)))
-            break;
-        if (lines.Count() > 100) Desynchronised("Unexpected: no greeting from the server");
-    }
+    auto collect = [&](const std::string &piece, bool start, int64_t) {
+        if (start && lines.Add(piece) >= 100) Desynchronised("Unexpected: no greeting from the server");
+        return false;
+    };
+    std::string last = Guarded([&] { return ReadResponse(std::string(), collect, true); });
+    lines.Add(std::move(last));
     TNetReplyIMAP4 *greeting = static_cast<TNetReplyIMAP4 *>(FGreeting.get());
-    try {
-        greeting->SetFormattedReply(lines);
-    } catch (const ENetReplyIMAP4Error &e) {
-        Desynchronised(e.Message());
-    }
+    TakeReply(lines, greeting);
     GreetingBanner = greeting->Text.Count() > 0 ? greeting->Text[0] : std::string();
     FTagCounter = 0;
     // A greeting may announce the capabilities ("[CAPABILITY IMAP4rev1 ...]").
@@ -471,20 +482,26 @@ bool TNetIMAP4::Connect(bool autoLogin) {
 }
 
 void TNetIMAP4::Login() {
+    const std::string code = FGreeting ? FGreeting->Code() : std::string();
+    const bool sasl = AuthType == TNetIMAP4AuthenticationType::atSASL;
+    if (sasl && code == "OK" && FSASLMechanisms->Count() == 0) ENetSASLMechNeeded::Toss(RSSASLRequired);
     if (FUseTLS == utUseRequireTLS || FUseTLS == utUseExplicitTLS) {
         // This client never starts TLS on a plain connection.
         if (SupportsTLS()) ProcessTLSNegCmdFailed();
         else ProcessTLSNotAvail();
     }
-    const std::string code = FGreeting ? FGreeting->Code() : std::string();
     if (code == "PREAUTH") {
         FConnectionState = csAuthenticated;
         FTagCounter = 0;
     } else if (code == "OK") {
         FConnectionState = csNonAuthenticated;
         FTagCounter = 0;
-        if (AuthType == TNetIMAP4AuthenticationType::atSASL) {
-            QueryCapabilities();
+        if (sasl) {
+            // Without the server's list no mechanism can be chosen.
+            if (!QueryCapabilities())
+                ENetIMAP4LoginRefused::Toss(FLastTaggedText.empty() ? std::string("The server did not list its "
+                                                                                  "capabilities; SASL log-in not tried.")
+                                                                    : FLastTaggedText);
             TNetIMAP4SASLLink link(*this);
             if (!FSASLMechanisms->LoginWithSASL("AUTHENTICATE", {"OK"}, {"+"}, link, FIMAPCapabilities.get(),
                                                 "AUTH")) {
@@ -580,89 +597,52 @@ bool TNetIMAP4::FetchItem(int number, const std::string &item, const std::functi
 bool TNetIMAP4::FetchItemInner(int number, const std::string &item, const std::function<void(int64_t)> &sink,
                                int64_t maxLiteral, bool withFlags) {
     FLineStruct->Clear();
-    FLastTaggedText.clear();
-    DrainStaleInput();
-    const std::string tag = NextTag();
-    WriteLine(tag + " FETCH " + std::to_string(number) + " (" + (withFlags ? "FLAGS " : "") + item + ")");
-    BeginResponse();
-
-    bool found = false;
-    for (;;) {
-        std::string line = ReadResponseLine();
-        if (StartsText(tag + " ", line)) {
-            TNetReplyIMAP4 *reply = LastReply();
-            try {
-                reply->SetFormattedReply(TStringList{line});
-            } catch (const ENetReplyIMAP4Error &e) {
-                Desynchronised(e.Message());
-            }
-            if (reply->Extra.Count() > 0) FLastTaggedText = reply->Extra[0];
-            return found && reply->Code() == "OK";
+    TNetIMAPLineStruct rec;
+    bool found = false, isFetch = false, gotLiteral = false;
+    auto onUntagged = [&](const std::string &piece, bool start, int64_t literal) {
+        if (start) {
+            gotLiteral = false;
+            isFetch = rec.ParseFetchLine(piece.size() > 2 ? std::string_view(piece).substr(2) : "", item);
+        } else if (isFetch) {
+            rec.ParseClosingLine(piece);
         }
-        if (StartsText("* BYE", line)) UnexpectedBye(line);
-        if (StartsText("* ", line)) {
-            TNetIMAPLineStruct rec;
-            bool isFetch;
-            try {
-                isFetch = rec.ParseFetchLine(std::string_view(line).substr(2), item);
-            } catch (const ENetReplyIMAP4Error &e) {
-                Desynchronised(e.Message());
-            }
-            if (!isFetch) {
-                // Another untagged response; its literals are read past.
-                for (int64_t lit = TrailingLiteralSize(line); lit >= 0; lit = TrailingLiteralSize(line)) {
-                    SkipLiteral(lit);
-                    line = ReadResponseLine();
-                }
-                continue;
-            }
-            // Only the answer for this message counts: a server tells of
-            // flags that another client changed with FETCH lines of its own.
-            const bool mine = rec.MessageNumber == number;
-            bool gotLiteral = false;
-            while (!rec.Complete) {
-                if (mine && sink && rec.LiteralItem == rec.IMAPFunction) {
-                    if (rec.ByteCount > maxLiteral)
-                        Desynchronised("Unexpected: literal of " + std::to_string(rec.ByteCount) +
-                                       " bytes is larger than " + std::to_string(maxLiteral));
-                    sink(rec.ByteCount);
-                    gotLiteral = true;
-                } else {
-                    SkipLiteral(rec.ByteCount);
-                }
-                std::string rest = ReadResponseLine();
-                // A server going down where the rest of the response belongs.
-                if (StartsText("* BYE", rest)) UnexpectedBye(rest);
-                try {
-                    rec.ParseClosingLine(rest);
-                } catch (const ENetReplyIMAP4Error &e) {
-                    Desynchronised(e.Message());
-                }
-            }
-            if (!mine) continue;
-            if (rec.IMAPValueFound || gotLiteral) {
-                TNetMessageFlags flags = FLineStruct->Flags;
-                bool flagsSeen = FLineStruct->FlagsSeen;
-                *FLineStruct = rec;
-                if (!rec.FlagsSeen && flagsSeen) {
-                    FLineStruct->Flags = flags;
-                    FLineStruct->FlagsSeen = true;
-                }
-                found = true;
-            } else if (rec.FlagsSeen) {
-                FLineStruct->Flags = rec.Flags;
+        if (!isFetch) return false;  // another response: its literals are read past
+        if (rec.Complete != (literal < 0))
+            Desynchronised("Unexpected: FETCH response does not end where its literal stands, offending line: " +
+                           piece);
+        // Only the answer for this message counts: a server tells of flags
+        // that another client changed with FETCH lines of its own.
+        const bool mine = rec.MessageNumber == number;
+        if (literal >= 0) {
+            if (!mine || !sink || rec.LiteralItem != rec.IMAPFunction) return false;
+            if (literal > maxLiteral)
+                Desynchronised("Unexpected: literal of " + std::to_string(literal) + " bytes is larger than " +
+                               std::to_string(maxLiteral));
+            sink(literal);
+            gotLiteral = true;
+            return true;
+        }
+        if (!mine) return false;
+        if (rec.IMAPValueFound || gotLiteral) {
+            TNetMessageFlags flags = FLineStruct->Flags;
+            bool flagsSeen = FLineStruct->FlagsSeen;
+            *FLineStruct = rec;
+            if (!rec.FlagsSeen && flagsSeen) {
+                FLineStruct->Flags = flags;
                 FLineStruct->FlagsSeen = true;
-                if (FLineStruct->UID.empty()) FLineStruct->UID = rec.UID;
             }
-            continue;
+            found = true;
+        } else if (rec.FlagsSeen) {
+            FLineStruct->Flags = rec.Flags;
+            FLineStruct->FlagsSeen = true;
+            if (FLineStruct->UID.empty()) FLineStruct->UID = rec.UID;
         }
-        std::string first = FirstWord(line);
-        if (TNetReplyIMAP4::IsTag(first)) continue;  // left over from an earlier command
-        Desynchronised(
-            "Unexpected: Line does not start with a command reference (like C41), a *, or a valid response like OK, "
-            "BAD, etc, offending line: " +
-            line);
-    }
+        return false;
+    };
+    const std::string tag =
+        StartCommand("FETCH " + std::to_string(number) + " (" + (withFlags ? "FLAGS " : "") + item + ")");
+    std::string end = ReadResponse(tag, onUntagged, false);
+    return TakeReply(TStringList{end}) == "OK" && found;
 }
 
 bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg) { return FetchHeaders(number, msg, false); }

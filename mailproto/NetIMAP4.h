@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "NetMessageClient.h"
@@ -170,21 +171,40 @@ private:
         bool Literal = false;
     };
 
+    // One untagged response as it is read: its first line (start), then
+    // the line after each literal; literal is the size of the literal the
+    // piece ends with, -1 for none. True when the handler read the
+    // literal's bytes itself; the reader skips the others.
+    using TUntaggedHandler = std::function<bool(const std::string &piece, bool start, int64_t literal)>;
+
     void CheckConnectionState(std::initializer_list<int> states);
     static void CheckNumber(int number);
+    static bool IsBye(std::string_view line);
+    static bool IsStatusWord(std::string_view word);
     void DrainStaleInput();
-    void WriteLine(const std::string &line);
-    // Starts counting the lines of a new response.
-    void BeginResponse() { FResponseLines = 0; }
-    // Reads one line of a response, bounded; turns an over-long line, or
-    // more lines than MaxResponseLines since BeginResponse, into
-    // ENetReplyIMAP4Error and closes the session.
+    void WriteLine(const std::string &text, bool lineEnd = true);
+    // Drops stale input, then sends text behind a new tag; the tag.
+    std::string StartCommand(const std::string &text);
+    // Reads one line of an answer, bounded; turns an over-long line, or
+    // more lines or bytes than MaxResponseLines and MaxResponseSize since
+    // the answer began, into ENetReplyIMAP4Error and closes the session.
     std::string ReadResponseLine();
     // Reads (and drops) a literal of an untagged response.
     void SkipLiteral(int64_t size);
+    // Reads one answer: each untagged response goes to onUntagged, and the
+    // line that ends the answer is returned: the tagged line of tag, a
+    // status line without a tag, or, with no tag, the greeting's status
+    // response. A continuation request ends it only when continuation is
+    // given (then set). An unexpected "* BYE" ends the session.
+    std::string ReadResponse(const std::string &tag, const TUntaggedHandler &onUntagged, bool byeExpected,
+                             bool *continuation = nullptr);
+    // Parses an answer's lines into reply (the last reply by default) and
+    // keeps the tagged line's text; the code. A malformed answer ends the
+    // session.
+    std::string TakeReply(const TStringList &lines, TNetReplyIMAP4 *reply = nullptr);
     // Sends the segments (text and literals, the tag in front) and reads
-    // the response up to the tagged line; returns the lines.
-    TStringList Exchange(const std::vector<Segment> &segments, bool byeExpected);
+    // the answer; the line that ends it.
+    std::string Exchange(const std::vector<Segment> &segments, const TUntaggedHandler &onUntagged, bool byeExpected);
     std::string Command(const std::vector<Segment> &segments, const std::vector<std::string> &expected,
                         bool byeExpected = false);
     // An argument as a quoted string, or a literal for 8-bit text; CR, LF
@@ -210,6 +230,7 @@ private:
     int FConnectionState = csNonAuthenticated;
     int FTagCounter = 0;
     int FResponseLines = 0;
+    int64_t FResponseBytes = 0;
     TNetMailBox *FMailBox = nullptr;
     std::unique_ptr<TNetSASLEntries> FSASLMechanisms;
     std::unique_ptr<TStringList> FIMAPCapabilities;

@@ -125,10 +125,10 @@ private:
 // ---------------------------------------------------------------------------
 // Parts
 
-std::string TNetMessagePart::ContentType() const { return CutAtSemicolon(Headers.GetValue("Content-Type")); }
+std::string TNetMessagePart::ContentType() const { return MediaType(Headers.GetValue("Content-Type")); }
 void TNetMessagePart::SetContentType(const std::string &value) { Headers.SetValue("Content-Type", value); }
 
-std::string TNetText::ContentType() const { return CutAtSemicolon(Headers.GetValue("Content-Type")); }
+std::string TNetText::ContentType() const { return MediaType(Headers.GetValue("Content-Type")); }
 
 void TNetText::SetContentType(const std::string &value) {
     std::string v = CutAtSemicolon(value);
@@ -153,7 +153,7 @@ bool TNetText::NeedsEncoding() const {
     return false;
 }
 
-std::string TNetAttachment::ContentType() const { return CutAtSemicolon(Headers.GetValue("Content-Type")); }
+std::string TNetAttachment::ContentType() const { return MediaType(Headers.GetValue("Content-Type")); }
 std::string TNetAttachment::ContentTypeName() const { return HeaderParameter(Headers.GetValue("Content-Type"), "name"); }
 
 void TNetAttachment::SaveToFile(const std::string &path) {
@@ -308,7 +308,9 @@ void TNetMessage::ParseHeaders() {
     auto addresses = [&](const char *field, TNetEMailAddressList &list) {
         step(field, [&] {
             try {
-                list.SetEMailAddresses(Headers.GetValue(field));
+                // A field the sender wrote twice counts with all its
+                // addresses.
+                list.SetEMailAddresses(Headers.GetValues(field, ", "));
             } catch (...) {
                 list.Clear();
                 throw;
@@ -318,7 +320,7 @@ void TNetMessage::ParseHeaders() {
     };
     std::string ct = Headers.GetValue("Content-Type");
     step("Content-Type", [&] {
-        ContentType = CutAtSemicolon(ct);
+        ContentType = MediaType(ct);
         if (ContentType.empty()) ContentType = "text/plain";
         for (char &c : ContentType)
             if (uint8_t(c) < 32) c = ' ';
@@ -369,9 +371,13 @@ void TNetMessage::ParseHeaders() {
             Priority = (n >= 1 && n <= 5) ? TNetMessagePriority(n - 1) : mpNormal;
         }
     }
-    std::string boundary = FindBoundary(ct);
+    // Only a multipart type has parts: a boundary on any other is no
+    // reason to split the text.
+    std::string boundary = StartsText("multipart/", ContentType) ? FindBoundary(ct) : std::string();
     if (!boundary.empty()) BoundaryStack.Push(boundary, -1);
-    SetEncoding(Headers.GetValue("MIME-Version").empty() ? mePlainText : meMIME);
+    // Parts between boundaries are MIME whether or not the sender said so;
+    // read as plain text they would be saved without their boundary.
+    SetEncoding(Headers.GetValue("MIME-Version").empty() && boundary.empty() ? mePlainText : meMIME);
     SnapshotParsed();
 }
 
@@ -404,14 +410,14 @@ void TNetMessage::ChooseHeaderCharset(TTransfer &transfer, char &encoding, std::
 }
 
 std::string TNetMessage::ResolveContentType(TNetMessage &message, const std::string &contentType, int parentPart) {
-    std::string t = CutAtSemicolon(contentType);
-    if (t.empty() && message.Encoding() == meMIME) {
-        t = "text/plain";
-        if (parentPart >= 0 && parentPart < message.Parts.Count() &&
-            ContainsText(message.Parts[parentPart].Headers.GetValue("Content-Type"), "multipart/digest"))
-            t = "message/rfc822";
-    }
-    return t;
+    std::string t = MediaType(contentType);
+    if (!t.empty()) return t;
+    // RFC 2046: a part of a digest is a message unless it says otherwise;
+    // any other part is plain text, with or without MIME-Version.
+    std::string parent = parentPart < 0                        ? message.ContentType
+                         : parentPart < message.Parts.Count() ? message.Parts[parentPart].ContentType()
+                                                               : std::string();
+    return SameText(parent, "multipart/digest") ? "message/rfc822" : "text/plain";
 }
 
 void TNetMessage::BuildHeaders() {
@@ -457,12 +463,15 @@ void TNetMessage::BuildHeaders() {
     // its set and its encoded words go out exactly as they came.
     auto setAddresses = [&](const char *name, TNetEMailAddressList &list, bool addressAsName) {
         if (KeepOriginal(name, list.EMailAddresses())) return;
+        // The list holds the addresses of every field of the name.
+        h.RemoveRepeats(name);
         h.SetValue(name, FormatAddressListForHeader(list, enc, transfer, charset, addressAsName));
     };
     setAddresses("From", FromList, true);
     if (!KeepOriginal("Subject", Subject)) h.SetValue("Subject", EncodeHeaderWords(Subject, "", enc, transfer, charset));
     setAddresses("To", Recipients, false);
     setAddresses("Cc", CCList, false);
+    h.RemoveRepeats("Bcc");
     if (SavingToFile)
         h.SetValue("Bcc", FormatAddressListForHeader(BccList, enc, transfer, charset, false));
     else

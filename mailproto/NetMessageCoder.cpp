@@ -132,14 +132,15 @@ void TNetMessageDecoderMIME::SetupSinglePart(const std::string &contentType, con
 
 void TNetMessageDecoderMIME::NameAndKind(const std::string &contentType, const std::string &contentTypeHeader,
                                          const std::string &disposition) {
-    std::string fn = HeaderParameterDecoded(disposition, "filename");
-    if (fn.empty()) fn = HeaderParameterDecoded(contentTypeHeader, "name");
+    std::string fn = HeaderParameter(disposition, "filename");
+    if (fn.empty()) fn = HeaderParameter(contentTypeHeader, "name");
     FileName = fn.empty() ? std::string() : CleanAttachmentFileName(DecodeHeaderWords(fn));
     std::string disp = Lower(disposition.substr(0, disposition.find(';')));
     std::string type = Lower(contentType);
+    // A part that names no type is text, whatever type its place gives it.
     if (disp == "attachment" || !FileName.empty())
         PartKind = pkAttachment;
-    else if (type.empty() || StartsText("text/", type) || StartsText("multipart/", type))
+    else if (MediaType(contentTypeHeader).empty() || StartsText("text/", type) || StartsText("multipart/", type))
         PartKind = pkText;
     else
         PartKind = pkAttachment;
@@ -166,23 +167,43 @@ void TNetMessageDecoderMIME::ReadHeader() {
             FHasFirstLine = true;
             break;
         }
-        if ((line[0] == ' ' || line[0] == '\t') && !Headers.Empty()) {
-            std::string &last = Headers[Headers.Count() - 1];
-            while (!last.empty() && uint8_t(last.back()) <= ' ') last.pop_back();
-            last += " " + Trim(line);
-            continue;
+        if (line[0] == ' ' || line[0] == '\t') {
+            if (!Headers.Empty()) {
+                std::string &last = Headers[Headers.Count() - 1];
+                while (!last.empty() && uint8_t(last.back()) <= ' ') last.pop_back();
+                last += " " + Trim(line);
+                continue;
+            }
+            // Nothing to continue: blanks alone carry nothing, other text
+            // belongs to the body.
+            if (Trim(line).empty()) continue;
         }
+        // A field name of printable characters, blanks allowed only before
+        // the colon (the old "Name : value").
         size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        Headers.Add(TrimRight(std::string_view(line).substr(0, colon)) + "=" + Trim(line.substr(colon + 1)));
+        size_t nameEnd = colon == std::string::npos ? 0 : colon;
+        while (nameEnd > 0 && (line[nameEnd - 1] == ' ' || line[nameEnd - 1] == '\t')) --nameEnd;
+        bool field = nameEnd > 0;
+        for (size_t k = 0; field && k < nameEnd; ++k) field = uint8_t(line[k]) > ' ' && uint8_t(line[k]) < 0x7F;
+        if (!field) {
+            // A sender that left out the empty line: the header block ends
+            // here and this line is the body's first.
+            FFirstLine = line;
+            FHasFirstLine = true;
+            break;
+        }
+        Headers.Add(line.substr(0, nameEnd) + "=" + Trim(line.substr(colon + 1)));
     }
     std::string ct = HeaderValue("Content-Type");
-    if (StartsText("multipart/", Trim(ct))) {
+    // The type this part has in its place (a digest's parts are messages),
+    // found before a multipart part pushes its own boundary.
+    std::string type = TNetMessage::ResolveContentType(FMessage, ct, FMessage.BoundaryStack.ParentPart());
+    if (StartsText("multipart/", type)) {
         std::string b = FindBoundary(ct);
         // The part about to be added by the caller has the next index.
         if (!b.empty()) FMessage.BoundaryStack.Push(b, FMessage.Parts.Count());
     }
-    NameAndKind(ct, ct, HeaderValue("Content-Disposition"));
+    NameAndKind(type, ct, HeaderValue("Content-Disposition"));
 }
 
 std::unique_ptr<TNetMessageDecoder> TNetMessageDecoderMIME::ReadBody(TStream &target, bool &messageEnded) {

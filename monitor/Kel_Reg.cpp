@@ -29,16 +29,16 @@ bool IniValueExists(const std::string &fileName, const std::string &section, con
     return ini.ValueExists(section, key);
 }
 
+// A section or key the file repeats is listed each time it stands there: a
+// list stored as numbered keys loses none of its entries.
 void IniReadSections(const std::string &fileName, TStringList &list) {
     TIniFile ini(fileName);
-    ini.ReadSections(list);
+    ini.ReadEverySection(list);
 }
 
 void IniReadSection(const std::string &fileName, const std::string &section, TStringList &list) {
-    TMemIniFile ini(fileName);
-    TStringList keys;
-    ini.ReadSection(section, keys);
-    for (const auto &k : keys) list.Add(ini.ReadString(section, k, ""));
+    TIniFile ini(fileName);
+    ini.ReadEveryValue(section, list);
 }
 
 void RegWriteString(const std::string &keyPath, const std::string &valueName,

@@ -15,9 +15,11 @@ void IniWriteString(const std::string &fileName, const std::string &section,
 void IniDeleteKey(const std::string &fileName, const std::string &section, const std::string &key);
 void IniEraseSection(const std::string &fileName, const std::string &section);
 bool IniValueExists(const std::string &fileName, const std::string &section, const std::string &key);
-// Clears the list and fills it with the section names in file order.
+// Clears the list and fills it with the name of every section in file
+// order, a name repeated in the file (in any case) as often as it stands.
 void IniReadSections(const std::string &fileName, TStringList &list);
-// Appends (without clearing) the VALUES of the section's keys in file order.
+// Appends (without clearing) the VALUES of every key line of the section in
+// file order; a key written three times gives its three values.
 void IniReadSection(const std::string &fileName, const std::string &section, TStringList &list);
 
 // Under the current user's hive (see platform/Registry.h for where it lives).

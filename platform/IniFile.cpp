@@ -497,6 +497,17 @@ void TIniFile::ReadSectionValues(std::string_view section, TStringList &strings)
     }
 }
 
+void TIniFile::ReadEverySection(TStringList &strings) {
+    strings.Clear();
+    for (const TIniSection &s : Data().Sections) strings.Add(s.Name);
+}
+
+void TIniFile::ReadEveryValue(std::string_view section, TStringList &strings) {
+    const TIniSection *s = Data().Find(section);
+    if (!s) return;
+    for (const TIniKey &k : s->Keys) strings.Add(k.Value);
+}
+
 // Copy-on-write: a loaded parse is shared with the cache and other objects.
 void TIniFile::Own() {
     if (FOwned) return;

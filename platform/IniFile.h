@@ -67,6 +67,12 @@ public:
     void ReadSection(std::string_view section, TStringList &strings);
     // Clears the list, then fills it with "key=value" of every key.
     void ReadSectionValues(std::string_view section, TStringList &strings);
+    // Clears the list, then fills it with the name of every section header
+    // in file order: a name the file repeats (in any case) comes as often.
+    void ReadEverySection(TStringList &strings);
+    // Appends the value of every key line of the section in file order, a
+    // repeated key with each of its values.
+    void ReadEveryValue(std::string_view section, TStringList &strings);
 
     void DeleteKey(std::string_view section, std::string_view ident);
     void EraseSection(std::string_view section);

@@ -444,7 +444,9 @@ std::string ResolvePathCI(const std::string &path) {
                         break;
                     }
                 }
-                if (found.empty()) return path;
+                // Only what does not exist yet keeps its spelling: a new
+                // file goes into the folder that is there.
+                if (found.empty()) return out + path.substr(i);
                 cand = out + found;
             }
             out = cand;

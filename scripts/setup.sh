@@ -13,6 +13,7 @@ packages=(
   zip unzip p7zip-full python3 curl
   clang-14 libclang-rt-14-dev
   dovecot-core dovecot-pop3d dovecot-imapd
+  dante-server microsocks util-linux
   xdg-utils
   qt6-multimedia-dev libx11-dev libxext-dev
 )
@@ -33,10 +34,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
-  # Dovecot's package starts a system service; the tests run their own
-  # instances on private ports, so the system one is not needed.
+  # Dovecot's and dante's packages start system services; the tests run
+  # their own instances on private ports, so the system ones are not needed.
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   if command -v systemctl >/dev/null 2>&1; then
     $SUDO systemctl disable --now dovecot >/dev/null 2>&1 || true
+    $SUDO systemctl disable --now danted >/dev/null 2>&1 || true
   fi
 fi

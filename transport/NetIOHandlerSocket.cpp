@@ -1,5 +1,9 @@
 #include "NetIOHandlerSocket.h"
 
+#include <typeinfo>
+
+#include "NetSocks.h"
+
 TNetIOHandlerSocket::~TNetIOHandlerSocket() {
     try {
         if (FBinding) FBinding->CloseSocket();
@@ -11,6 +15,62 @@ void TNetIOHandlerSocket::InitComponent() {
     TNetIOHandler::InitComponent();
     IPVersion = Net_IPv4;
     FUseNagle = true;
+}
+
+void TNetIOHandlerSocket::Notification(TNetInitializerComponent *comp, TOperation operation) {
+    TNetIOHandler::Notification(comp, operation);
+    if (operation == opRemove && comp == FTransparentProxy) {
+        FTransparentProxy = nullptr;
+        FOwnsTransparentProxy = false;
+    }
+}
+
+TNetCustomTransparentProxy *TNetIOHandlerSocket::TransparentProxy() {
+    if (!FTransparentProxy) {
+        AttachTransparentProxy(NetCreate<TNetSocksInfo>(this), true);
+    }
+    return FTransparentProxy;
+}
+
+void TNetIOHandlerSocket::SetTransparentProxy(TNetCustomTransparentProxy *value) {
+    if (value == FTransparentProxy) return;
+    if (value && !value->Owner() && FOwnsTransparentProxy && FTransparentProxy &&
+        typeid(*FTransparentProxy) == typeid(*value)) {
+        FTransparentProxy->Assign(*value);
+        FTransparentProxy->SetChainedProxy(value->ChainedProxy());
+        return;
+    }
+    // Let go of the old one first.
+    bool owned = false;
+    TNetCustomTransparentProxy *old = DetachTransparentProxy(owned);
+    if (owned) delete old;
+    if (!value) return;
+    if (value->Owner()) {
+        AttachTransparentProxy(value, false);
+    } else {
+        TNetCustomTransparentProxy *copy = value->MakeNew(this);
+        copy->Assign(*value);
+        // The copy goes the same way: a chain left behind would be skipped.
+        copy->SetChainedProxy(value->ChainedProxy());
+        AttachTransparentProxy(copy, true);
+    }
+}
+
+bool TNetIOHandlerSocket::UsesTransparentProxy() const { return FTransparentProxy && FTransparentProxy->Enabled(); }
+
+TNetCustomTransparentProxy *TNetIOHandlerSocket::DetachTransparentProxy(bool &owned) {
+    TNetCustomTransparentProxy *proxy = FTransparentProxy;
+    owned = FOwnsTransparentProxy;
+    if (proxy) RemoveFreeNotification(proxy);
+    FTransparentProxy = nullptr;
+    FOwnsTransparentProxy = false;
+    return proxy;
+}
+
+void TNetIOHandlerSocket::AttachTransparentProxy(TNetCustomTransparentProxy *proxy, bool owned) {
+    FTransparentProxy = proxy;
+    FOwnsTransparentProxy = proxy && owned;
+    if (proxy) FreeNotification(proxy);
 }
 
 void TNetIOHandlerSocket::SetUseNagle(bool value) {
@@ -79,7 +139,8 @@ void TNetIOHandlerSocket::DoSocketAllocated() {
 
 void TNetIOHandlerSocket::ConnectClient() {
     DoBeforeBind();
-    FBinding->SetIPVersion(IPVersion);
+    // Through a proxy the socket is of the proxy's address family.
+    FBinding->SetIPVersion(UsesTransparentProxy() ? FTransparentProxy->IPVersion : IPVersion);
     FBinding->AllocateSocket(Net_SOCK_STREAM, 0);
     DoSocketAllocated();
     if (!BoundIP.empty()) FBinding->IP = BoundIP;

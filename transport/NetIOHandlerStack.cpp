@@ -1,6 +1,7 @@
 #include "NetIOHandlerStack.h"
 
 #include "NetAntiFreeze.h"
+#include "NetSocks.h"
 
 int TNetIOHandlerStack::ReadDataFromSource(TNetBytes &buffer) { return FBinding->Receive(buffer); }
 
@@ -124,22 +125,28 @@ void TNetIOHandlerStack::WriteDirect(TNetBytes &bytes) {
 
 void TNetIOHandlerStack::ConnectClient() {
     TNetIOHandlerSocket::ConnectClient();
+    // Through a proxy the TCP connection goes to the proxy, which then
+    // opens the tunnel to the server.
+    const bool proxied = UsesTransparentProxy();
+    const std::string host = proxied ? FTransparentProxy->Host : FHost;
+    const int port = proxied ? FTransparentProxy->Port : FPort;
+    const TNetIPVersion version = proxied ? FTransparentProxy->IPVersion : IPVersion;
     std::string ip;
-    if (IPVersion == Net_IPv6) {
-        ip = CanonicalIPv6Text(FHost);
+    if (version == Net_IPv6) {
+        ip = CanonicalIPv6Text(host);
         if (ip.empty()) {
-            DoStatusText(hsResolving, FHost);
-            ip = GStack->ResolveHost(FHost, IPVersion);
+            DoStatusText(hsResolving, host);
+            ip = GStack->ResolveHost(host, version);
         }
     } else {
-        if (TNetStack::IsIP(FHost)) {
-            ip = FHost;
+        if (TNetStack::IsIP(host)) {
+            ip = host;
         } else {
-            DoStatusText(hsResolving, FHost);
-            ip = GStack->ResolveHost(FHost, IPVersion);
+            DoStatusText(hsResolving, host);
+            ip = GStack->ResolveHost(host, version);
         }
     }
-    FBinding->SetPeer(ip, FPort, IPVersion);
+    FBinding->SetPeer(ip, port, version);
     DoStatusText(hsConnecting, FBinding->PeerIP());
     if (ConnectTimeout != 0)
         TimedConnect(ConnectTimeout);
@@ -147,6 +154,7 @@ void TNetIOHandlerStack::ConnectClient() {
         TimedConnect(120000);
     else
         FBinding->Connect();
+    if (proxied) FTransparentProxy->Connect(this, FHost, FPort, IPVersion);
 }
 
 void TNetIOHandlerStack::TimedConnect(int timeout) {

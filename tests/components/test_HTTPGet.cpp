@@ -143,8 +143,6 @@ TEST_F(HTTPGetTest, SuccessfulFileDownloads) {
         {"/_redirect?to=/file.bin", true, 1000, 1000},
         // A body longer than announced is cut at the announced length.
         {"/_lie?announce=1000&send=50000", true, 1000, 1000},
-        // Text data needs no Content-Length; the total is then unknown.
-        {"/_nolength?size=3000", false, 3000, 0},
         {"/_trickle?chunks=8&size=500&delay=60", true, 4000, 4000, 3},
     };
     WriteTestFile(Out.File("target.bin"), "previous version");
@@ -175,6 +173,7 @@ TEST_F(HTTPGetTest, FailedFileDownloadsKeepTheOldFileAndLeaveNothing) {
         int status;  // -1: not checked
         std::string name = "target.bin";
         int stallTimeout = 0;
+        bool binary = true;
     } cases[] = {
         // Content-Length 2000, 1000 bytes sent, connection closed.
         {Server->Url("/_lie?announce=2000&send=1000"), -1},
@@ -185,8 +184,9 @@ TEST_F(HTTPGetTest, FailedFileDownloadsKeepTheOldFileAndLeaveNothing) {
         {Server->Url("/_status?code=304&size=0"), -1},
         // A redirect to something other than http(s) is refused.
         {Server->Url("/_redirect?to=file:///etc/passwd"), -1},
-        // Without a Content-Length, binary data can not be checked.
+        // Without a Content-Length a file can not be checked, binary or not.
         {Server->Url("/_nolength?size=3000"), -1},
+        {Server->Url("/_nolength?size=3000"), -1, "target.bin", 0, false},
         // Other schemes, and "http://" buried in the query, are no http request.
         {"file:///etc/passwd", -1},
         {"ftp://127.0.0.1:" + port + "/", -1},
@@ -205,6 +205,7 @@ TEST_F(HTTPGetTest, FailedFileDownloadsKeepTheOldFileAndLeaveNothing) {
         SCOPED_TRACE(c.url);
         Fresh();
         if (c.stallTimeout) Get->StallTimeout = c.stallTimeout;
+        Get->BinaryData = c.binary;
         WriteTestFile(Out.File("target.bin"), "previous version");
         FetchFile(c.url, c.name);
         EXPECT_EQ(Rec.errors, 1);

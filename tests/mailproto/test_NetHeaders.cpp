@@ -333,6 +333,23 @@ TEST(ProtocolRoutines, ListsParametersAndFolding) {
     EXPECT_EQ(FindBoundary("multipart/mixed; boundary=\"a b;c\""), "a b;c");
     EXPECT_EQ(FindBoundary("multipart/mixed; boundary=abc; charset=x"), "abc");
     EXPECT_EQ(FindBoundary("multipart/mixed; BOUNDARY = abc def"), "abc");
+    // Every RFC 2231 form: sections out of order, quoted sections, a section
+    // written twice, sets; the set-less and plain forms; parameters that
+    // only look alike.
+    EXPECT_EQ(FindBoundary("multipart/mixed; boundary*=us-ascii''XYZ"), "XYZ");
+    EXPECT_EQ(FindBoundary("multipart/mixed; x-boundary=no; boundary*1=\"b\"; boundary*0=a"), "ab");
+    EXPECT_EQ(HeaderParameter("text/plain; charset*=us-ascii'en'utf-8", "charset", true), "UTF-8");
+    EXPECT_EQ(HeaderParameter("a; name*1*=%20b; name*0*=utf-8''%C3%A9; name*1*=dup", "name"), "\xC3\xA9 b");
+    EXPECT_EQ(HeaderParameter("a; name*=''%41%4", "name"), "A%4");
+    EXPECT_EQ(HeaderParameter("a; filename=\"plain.txt\"; filename*=utf-8''ext.txt", "filename"), "plain.txt");
+    EXPECT_EQ(HeaderParameter("a; filename*=utf-8''ext.txt", "filename"), "ext.txt");
+    EXPECT_EQ(HeaderParameter("a; filename=\"C:\\dir\\x \\\"q\\\".txt\"", "filename"), "C:\\dir\\x \"q\".txt");
+    EXPECT_EQ(HeaderParameter("a; title*=x; title*2x=y", "title"), "x");
+    EXPECT_EQ(HeaderParameter("x=\"no type\"; y", "x"), "");
+    EXPECT_EQ(MediaType(" Text/HTML ; charset=x"), "Text/HTML");
+    EXPECT_EQ(MediaType("text; charset=us-ascii"), "text/plain");
+    EXPECT_EQ(MediaType("a/b/c"), "text/plain");
+    EXPECT_EQ(MediaType("  ; charset=x"), "");
     EXPECT_EQ(FoldTextLines("aaa bbb ccc", "\r\n ", " ", 5), "aaa \r\n bbb \r\n ccc");
     EXPECT_EQ(FoldTextLines("\"a b c d\" e", "\r\n ", " ", 3), "\"a b c d\" \r\n e");
 }

@@ -4,6 +4,7 @@
 #include "NetGlobalProtocols.h"
 #include "NetIMAP4.h"
 #include "NetMessage.h"
+#include "NetSASLMechanisms.h"
 #include "NetSSLOpenSSL.h"
 #include "ScriptedPeer.h"
 #include "TestSupport.h"
@@ -159,6 +160,31 @@ TEST(IMAPWire, LoginTextsAreCheckedAndEightBitGoesAsLiteral) {
     EXPECT_EQ(peer.Received(), "C1 LOGIN {5}\r\njörg {6}\r\npässw\r\nC2 CAPABILITY\r\n");
 }
 
+TEST(IMAPWire, SASLNeedsMechanismsAndTheServersList) {
+    // No mechanism: refused before a byte goes out.
+    {
+        ScriptedPeer peer({S("* OK ready\r\n"), "wait_close"});
+        auto c = Client(peer);
+        c->AuthType = TNetIMAP4AuthenticationType::atSASL;
+        EXPECT_EQ(Thrown<ENetSASLMechNeeded>([&] { c->Connect(true); }), "Need SASL mechanisms to login with it!!");
+        EXPECT_EQ(c->ConnectionState(), csNonAuthenticated);
+        c->Disconnect(false);
+        EXPECT_EQ(peer.Received(), "");
+    }
+    // A server that will not list its capabilities gets no AUTHENTICATE.
+    ScriptedPeer peer({S("* OK ready\r\n"), "readline", S("C1 BAD not now\r\n"), "wait_close"});
+    auto c = Client(peer);
+    c->AuthType = TNetIMAP4AuthenticationType::atSASL;
+    auto *mech = NetCreate<TNetSASLPlain>(c.get());
+    mech->Username = "user";
+    mech->Password = "pass";
+    c->SASLMechanisms()->Add(mech);
+    EXPECT_EQ(Thrown<ENetIMAP4LoginRefused>([&] { c->Connect(true); }), "not now");
+    EXPECT_EQ(c->ConnectionState(), csNonAuthenticated);
+    c->Disconnect(false);
+    EXPECT_EQ(peer.Received(), "C1 CAPABILITY\r\n");
+}
+
 TEST(IMAPWire, NeverStartTLSOnAPlainConnection) {
     // Asked to require TLS on the plain port, the client says goodbye
     // before a word of the log-in goes out; asked for it where available,
@@ -240,6 +266,8 @@ TEST(IMAPWire, HostileBrokenOrSilentAnswersEndTheSession) {
         {"unknown response", {S("HELLO there\r\n"), "wait_close"}, refused},
         {"malformed fetch", {S("* 1 FETCH RFC822.HEADER\r\n"), "wait_close"}, refused},
         {"continuation", {S("+ send more\r\n"), "wait_close"}, refused},
+        // Our tag with nothing behind it: no answer will follow.
+        {"tag alone", {S("C4\r\n"), "wait_close"}, refused},
         {"literals chained after another response",
          {S("* OK {0}\r\n"), ScriptedPeer::SendRepeated(5000, "{0}\r\n"), "wait_close"}, bounded},
         {"literals chained inside our FETCH",

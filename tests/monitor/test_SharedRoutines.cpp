@@ -34,6 +34,27 @@ TEST(KelReg, OneCallRoutinesOnSettingsFile) {
     EXPECT_THROW(IniWriteString(dir.File("no/such/folder.ini"), "S", "k", "v"), EIniFileError);
 }
 
+TEST(KelReg, EverySectionAndEveryKeyLineInFileOrder) {
+    TempDir dir;
+    std::string f = dir.File("words.rul");
+    WriteTestFile(f, "[Words]\r\n0=alpha\r\n1=beta\r\n0=gamma\r\n0=delta\r\n; 0=comment\r\n"
+                     "[Options]\r\nPath=x\r\n[words]\r\n2=late\r\n[Options]\r\n");
+    TStringList sections{"dropped"};
+    IniReadSections(f, sections);
+    EXPECT_EQ(sections, (TStringList{"Words", "Options", "words", "Options"}));
+    TStringList values;
+    IniReadSection(f, "WORDS", values);
+    EXPECT_EQ(values, (TStringList{"alpha", "beta", "gamma", "delta"}));
+}
+
+TEST(KelReg, NewFileUnderAFolderSpelledInAnotherCase) {
+    TempDir dir;
+    ForceDirectories(dir.File("Rules"));
+    IniWriteString(dir.File("rules/New.rul"), "Rule", "Job", "0");
+    EXPECT_EQ(ListDirectory(dir.File("Rules")), (std::vector<std::string>{"New.rul"}));
+    EXPECT_EQ(IniReadString(dir.File("RULES/new.rul"), "Rule", "Job", ""), "0");
+}
+
 // ---- Kel_Files ---------------------------------------------------------------
 
 TEST(KelFiles, DeleteFolderTakesSubFoldersAndNeverFollowsLinks) {

@@ -85,7 +85,13 @@ TEST(Files, ResolvePathIgnoresLetterCaseOnlyWhenNeeded) {
     TempDir t;
     WriteTestFile(t.File("Lang/English.LNG"), "x");
     EXPECT_EQ(ResolvePathCI(t.File("lang/english.lng")), t.File("Lang/English.LNG"));
-    EXPECT_EQ(ResolvePathCI(t.File("lang/missing.lng")), t.File("lang/missing.lng"));
+    // A name not there yet keeps its spelling, in the folders that are.
+    EXPECT_EQ(ResolvePathCI(t.File("lang/missing.lng")), t.File("Lang/missing.lng"));
+    EXPECT_EQ(ResolvePathCI(t.File("LANG/New/deeper/x.lng")), t.File("Lang/New/deeper/x.lng"));
+    EXPECT_EQ(ResolvePathCI(t.File("nothere/x")), t.File("nothere/x"));
+    // So a new file under a folder spelled in another case can be written.
+    WriteFileAtomic(ResolvePathCI(t.File("lang/New.lng")), "y");
+    EXPECT_EQ(ListDirectory(t.File("Lang")), (std::vector<std::string>{"English.LNG", "New.lng"}));
 }
 
 TEST(Files, DirectoryOrderIsCaseInsensitiveAndStable) {

@@ -354,6 +354,14 @@ void DovecotServer::AddMessage(const std::string &user, const std::string &bytes
     fs::rename(tmp, dir + "cur/" + name + (seen ? ":2,S" : ":2,"));
 }
 
+void DovecotServer::DeliverMessage(const std::string &user, const std::string &bytes, const std::string &sender) {
+    MailboxPath(user);  // the Maildir exists and belongs to the mail user
+    std::string out, err;
+    int rc = RunProgram({"/usr/lib/dovecot/dovecot-lda", "-c", ConfigFile(), "-d", user, "-f", sender}, &out, &err,
+                        {}, bytes, 60);
+    if (rc != 0) throw std::runtime_error("dovecot-lda failed (" + std::to_string(rc) + "): " + out + err);
+}
+
 int DovecotServer::StoredMessageCount(const std::string &user, const std::string &mailbox) {
     std::string dir = MailboxPath(user, mailbox);
     int n = 0;

@@ -72,6 +72,11 @@ public:
     // Appends one message with exactly these bytes (LF or CRLF line ends).
     void AddMessage(const std::string &user, const std::string &bytes,
                     const std::string &mailbox = "INBOX", bool seen = false);
+    // Delivers one message through Dovecot's own delivery agent
+    // (dovecot-lda), which adds its headers (Return-Path, Delivered-To) and
+    // stores it as delivered mail is stored. Throws when it fails.
+    void DeliverMessage(const std::string &user, const std::string &bytes,
+                        const std::string &sender = "sender@example.org");
     // Creates a mailbox (UTF-8 name) through doveadm.
     void CreateMailbox(const std::string &user, const std::string &mailbox);
     // The Maildir folder (with cur/ new/ tmp/) of a mailbox, created if needed.

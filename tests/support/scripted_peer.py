@@ -13,9 +13,6 @@ stdout, accepts one connection and runs the steps:
   reset           abort the connection with a reset (and stop)
   wait_close      read until the client closes
   accept          accept the next connection
-A first step "rcvbuf:N" sets the receive buffer of the connections to N
-bytes (fixed: the kernel then cannot grow it), so that a peer that does not
-read stops taking data after a known amount.
 Everything received is appended to LOGFILE.
 """
 import socket
@@ -29,10 +26,6 @@ def main():
     steps = sys.argv[2:]
     srv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    if steps and steps[0].startswith("rcvbuf:"):
-        # Set before listen(), so that accepted connections inherit it.
-        srv.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, int(steps[0].partition(":")[2]))
-        steps = steps[1:]
     srv.bind(("127.0.0.1", 0))
     srv.listen(4)
     print(srv.getsockname()[1], flush=True)
