@@ -383,35 +383,18 @@ void TFrmMain::Exit1Click() {
 }
 
 void TFrmMain::Asetukset1Click() {
-    if (!FormAsetukset)
-        return;
-    FormAsetukset->SelectFirstPage();
-    ShowOptions();
+    if (FormAsetukset)
+        FormAsetukset->ShowFromMenu(TFormAsetukset::mpFirst);
 }
 
 void TFrmMain::About1Click() {
-    if (!FormAsetukset)
-        return;
-    FormAsetukset->SelectAboutPage();
-    ShowOptions();
+    if (FormAsetukset)
+        FormAsetukset->ShowFromMenu(TFormAsetukset::mpAbout);
 }
 
 void TFrmMain::NytLoki1Click() {
-    if (!FormAsetukset)
-        return;
-    FormAsetukset->SelectLogPage();
-    ShowOptions();
-}
-
-void TFrmMain::ShowOptions() {
-    // Its bottom-right corner 3 pixels inside the work area's.
-    QSize size = FormAsetukset->frameGeometry().size();
-    if (!FormAsetukset->isVisible())
-        size = FormAsetukset->sizeHint().expandedTo(FormAsetukset->size());
-    FormAsetukset->move(ScreenWidth() - size.width() - 3, State.WorkAreaBottom - size.height() - 3);
-    FormAsetukset->show();
-    FormAsetukset->raise();
-    FormAsetukset->activateWindow();
+    if (FormAsetukset)
+        FormAsetukset->ShowFromMenu(TFormAsetukset::mpLog);
 }
 
 void TFrmMain::NytPostin1Click() {

@@ -219,8 +219,6 @@ private:
     void CreateMenus();
     void CreateDisplay();
     void CreateImages();
-    // Places the Options dialog at the work area's bottom right and shows it.
-    void ShowOptions();
     bool FDestroyed = false;
     // What the settings load found wrong before the log existed.
     std::vector<std::string> FPendingProblems;

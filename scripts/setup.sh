@@ -16,6 +16,7 @@ packages=(
   dante-server microsocks util-linux
   xdg-utils
   qt6-multimedia-dev libx11-dev libxext-dev
+  libreoffice-writer-nogui
 )
 # A script that needs more for itself alone (the tray demo's virtual display
 # and panel) names those packages as arguments.
