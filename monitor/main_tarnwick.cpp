@@ -35,9 +35,9 @@ void CatchTerminateSignals() {
         ::sigaction(sig, &sa, nullptr);
 }
 
-// The desktop's session or the system is ending the program: the settings
-// are saved and "temp" emptied now, and every loop of a running check stops.
-void EndSession() {
+// The system is ending the program: the settings are saved and "temp"
+// emptied now, and every loop of a running check stops.
+void Terminate() {
     if (!FrmMain)
         return;
     FrmMain->Exit1->Tag = 1;
@@ -60,10 +60,15 @@ int main(int argc, char **argv) {
         char bytes[16];
         while (::read(GSignalPipe[0], bytes, sizeof bytes) > 0) {
         }
-        EndSession();
+        Terminate();
         QCoreApplication::quit();
     });
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [](QSessionManager &) { EndSession(); });
+    // The session is about to end (the user may still cancel it): the
+    // settings are saved before the desktop goes away.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [](QSessionManager &) {
+        if (FrmMain)
+            FrmMain->QueryEndSession();
+    });
 
     std::vector<std::string> args(argv + 1, argv + argc);
     auto *main = new TFrmMain(args);
