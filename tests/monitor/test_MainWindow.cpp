@@ -11,9 +11,16 @@
 #include <chrono>
 #include <thread>
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "DialogSeam.h"
 #include "IniFile.h"
 #include "Kel_Reg.h"
 #include "MainWindowFixture.h"
+#include "unFrmGetText.h"
+#include "unitMessages.h"
 
 namespace {
 
@@ -165,6 +172,44 @@ TEST_F(MainWindow, SystemScreenSaverIsPokedAtMostAHundredTimes) {
     H.Desk.Calls.clear();
     m.StopScreenSaver();
     EXPECT_EQ(H.Desk.Count("PokeScreenSaver"), 0);
+}
+
+TEST_F(MainWindow, ProtectedAccountAsksForItsPasswordFirst) {
+    TTestAccount locked = Account("locked");
+    locked.Password = "s3cret";
+    H.WriteSettings({locked});
+    IniWriteString(Settings(), "0", "Protected", "True");
+    TFrmMain &m = H.Start();
+    ASSERT_TRUE(m.State.Accounts[0].Protected);
+    // The user types an answer into the password box; every other dialog
+    // (the warning, the reader) is recorded by its text.
+    std::string typed;
+    std::vector<std::string> shown;
+    SetModalHook([&](QDialog &d) {
+        if (auto *ask = dynamic_cast<TfrmGetText *>(&d)) {
+            shown.push_back("password");
+            EXPECT_EQ(ask->Edit1->echoMode(), QLineEdit::Password);
+            ask->Edit1->setText(QString::fromStdString(typed));
+            ask->BitBtn1->click();
+        } else if (auto *w = dynamic_cast<TForm1 *>(&d)) {
+            shown.push_back(w->Label2->text().toStdString());
+        } else {
+            shown.push_back("other");
+        }
+    });
+    typed = "wrong";
+    m.Readmessges1Click();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], "password");
+    EXPECT_EQ(shown[1], "Wrong password.");
+    // The right one opens the reader.
+    shown.clear();
+    typed = "s3cret";
+    m.Readmessges1Click();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], "password");
+    EXPECT_NE(shown[1], "Wrong password.");
+    SetModalHook({});
 }
 
 TEST_F(MainWindow, StatusFileGoesWhenNoSkinProgramUsesIt) {
