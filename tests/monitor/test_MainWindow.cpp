@@ -20,6 +20,7 @@
 #include "Kel_Reg.h"
 #include "MainWindowFixture.h"
 #include "unFrmGetText.h"
+#include "unMessYesNo.h"
 #include "unitMessages.h"
 
 namespace {
@@ -210,6 +211,33 @@ TEST_F(MainWindow, ProtectedAccountAsksForItsPasswordFirst) {
     EXPECT_EQ(shown[0], "password");
     EXPECT_NE(shown[1], "Wrong password.");
     SetModalHook({});
+}
+
+TEST_F(MainWindow, EmptySettingsOfferTheBackupAndRestoreIt) {
+    H.WriteSettings({Account("saved one"), Account("saved two")}, {}, "Tarnwick.ini.bak");
+    WriteTestFile(Settings(), "[Accounts]\nNum=-1\n");
+    TFrmMain &m = H.Start();
+    EXPECT_EQ(m.State.Accounts.Count(), 0);
+    // The offer waits for the window's timer; the test fires it.
+    EXPECT_EQ(m.Timer8->Interval(), 300u);
+    std::vector<std::string> asked;
+    SetModalHook([&](QDialog &d) {
+        if (auto *q = dynamic_cast<TfrmMessYesNo *>(&d)) {
+            asked.push_back(q->Label1->text().toStdString());
+            q->BitBtn1->click();
+        } else if (auto *w = dynamic_cast<TForm1 *>(&d)) {
+            asked.push_back(w->Label2->text().toStdString());
+        }
+    });
+    m.Timer8Timer();
+    SetModalHook({});
+    EXPECT_FALSE(m.Timer8->Enabled());
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_TRUE(Contains(asked[0], "saved one - 127.0.0.1 - u")) << asked[0];
+    EXPECT_EQ(asked[1], "Your settings were restored from the backup.");
+    ASSERT_EQ(m.State.Accounts.Count(), 2);
+    EXPECT_EQ(m.State.Accounts[1].Name, "saved two");
+    EXPECT_EQ(IniReadString(Settings(), "Accounts", "Num", ""), "1");
 }
 
 TEST_F(MainWindow, StatusFileGoesWhenNoSkinProgramUsesIt) {
