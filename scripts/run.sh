@@ -11,6 +11,8 @@
 #                               loopback seeded with a few dozen messages;
 #                               the server stops when Tarnwick exits
 #   scripts/run.sh --own        Tarnwick on your own settings (no demo)
+#   scripts/run.sh ARGS...      the same, with Tarnwick's own arguments
+#                               (as "-user _work" for the profile "work")
 #   scripts/run.sh --seconds N  ends Tarnwick (and the demo) after N seconds
 #
 # Without a display the demo runs on a virtual one (Xvfb with a tint2 panel)
@@ -20,13 +22,14 @@ cd "$(dirname "$0")/.."
 
 own=0
 seconds=0
+args=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --own) own=1 ;;
     --seconds) seconds=${2:?--seconds needs a number}; shift ;;
     --seconds=*) seconds=${1#--seconds=} ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
-    *) echo "run: unknown option $1 (see --help)"; exit 2 ;;
+    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
+    *) own=1; args+=("$1") ;;
   esac
   shift
 done
@@ -106,7 +109,7 @@ start_tarnwick() {
 
 if [ "$own" = 1 ]; then
   echo "run: Tarnwick on your own settings in $dest"
-  start_tarnwick "$dest/tarnwick"
+  start_tarnwick "$dest/tarnwick" "${args[@]}"
 else
   echo "run: seeding the demo mail server"
   python3 scripts/demo_server.py setup "$work/server" "$dest"
