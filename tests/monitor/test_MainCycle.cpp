@@ -25,7 +25,7 @@ protected:
     static void SetUpTestSuite() {
         DovecotServer::Options o;
         for (const char *u : {"pop", "pops", "imap", "imaps", "rulespop", "rulesimap", "save", "seen", "again",
-                              "reentry", "lists"})
+                              "reentry", "lists", "hostile"})
             o.Users.push_back({u, std::string("pw-") + u});
         if (!StartDovecot(o)) return;
         Server->FillMailbox("pop", 5);
@@ -40,6 +40,11 @@ protected:
         Server->FillMailbox("again", 3);
         Server->FillMailbox("reentry", 20);
         Server->FillMailbox("lists", 2);
+        // Encoded words that decode to line breaks and NUL.
+        Server->AddMessage("hostile",
+                           "From: =?utf-8?q?Evil=0D=0AName?= <evil@example.org>\r\n"
+                           "Subject: =?utf-8?q?line=0D=0Aone=00two?=\r\n"
+                           "Message-ID: <hostile@example.org>\r\n\r\nbody\r\n");
     }
 
     void SetUp() override {
@@ -398,4 +403,22 @@ TEST_F(MainCycle, SkippedAccountsKeepTheirListsUntilNoMailIsLeft) {
         EXPECT_EQ(m.State.Accounts[i].Subjects.Count(), 0);
     }
     EXPECT_EQ(m.TrayIcon1->Hint(), "You got all in all 0 new mails");
+}
+
+TEST_F(MainCycle, LineBreaksFromHeadersStayOutOfTheListsAndFiles) {
+    H->WriteSettings({Imap("hostile")}, {H->LongLog(), "UseExeSkins=True", "UsedSkin=x"});
+    TFrmMain &m = Start();
+    m.Timer1Timer();
+    const Tiedot &t = m.State.Accounts[0];
+    ASSERT_EQ(t.NewCount, 1) << H->Log();
+    for (const std::string *text : {&t.Senders[0], &t.Subjects[0], &t.Dates[0], &t.MessageIds[0]})
+        EXPECT_EQ(text->find_first_of(std::string("\r\n\0", 3)), std::string::npos) << *text;
+    EXPECT_TRUE(Contains(t.Subjects[0], "line") && Contains(t.Subjects[0], "one")) << t.Subjects[0];
+    // The status file holds it on one line, whole.
+    std::string subject = ReadIni(H->Dir.File("temp/mails.dat"), "0_1", "Subject");
+    EXPECT_EQ(subject, t.Subjects[0]);
+    m.SaveDeletedMessage(t.Name, t.Senders[0], t.Subjects[0]);
+    TStringList deleted;
+    deleted.LoadFromFile(H->Dir.File("deleted.txt"));
+    EXPECT_EQ(deleted.Count(), 1);
 }
