@@ -15,6 +15,8 @@ protected:
         TTestSkin plain;
         plain.Size = QSize(200, 100);
         MakeSkin("Plain", plain);
+        // The user's skin: showing the window loads it again.
+        Form->State.Options.Skin = "Plain";
         Form->LoadSkin("Plain", false);
         Form->ApplySkinRegion();
     }
@@ -383,6 +385,7 @@ TEST_F(DisplayTest, MailTextsAreNeverMarkup) {
 
 TEST_F(DisplayTest, TheWindowPaintsItsSkinAndTexts) {
     CopyShippedSkins();
+    Form->State.Options.Skin = "Default";
     Form->LoadSkin("Default", false);
     Form->ApplySkinRegion();
     Tiedot &t = AddAccount("a", 1);

@@ -79,7 +79,8 @@ protected:
         std::string lang = "[Messages]\r\n";
         for (int n = 60; n < 100; ++n) lang += std::to_string(n) + "=#" + std::to_string(n) + "\r\n";
         Put("Lang/numbers.lng", lang);
-        SetLanguageFileName("numbers.lng");
+        Put("Tarnwick.ini", "[Options]\r\nLanguage=numbers.lng\r\n");
+        // Start-up loads the language of the settings.
         Form = std::make_unique<TFrmMain>();
         Form->UpdatePauseMs = 0;
         Form->Reporter.Log = &Log;
