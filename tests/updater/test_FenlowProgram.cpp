@@ -173,6 +173,21 @@ TEST_F(FenlowProgramTest, AFenlowKilledInTheMiddleLeavesARunnableTarnwick) {
     EXPECT_EQ(Read("started.txt"), "old \n");
 }
 
+TEST_F(FenlowProgramTest, ATarnwickStartedWhileFenlowInstallsLeavesTheStartToFenlow) {
+    InstallProgram();
+    // The program folder's executable is the real Tarnwick here.
+    ASSERT_EQ(RunTool("cp " + ShellQuote(std::string(TW_BINARY_DIR) + "/monitor/tarnwick") + " " +
+                      ShellQuote(P(TarnwickExeName))),
+              0);
+    pid_t fenlow = StartFenlowInAQuestion();
+    // Started by the user meanwhile: it must neither run beside Fenlow's
+    // work nor beside the Tarnwick Fenlow starts once it is done.
+    std::string out;
+    int rc = RunProgram({P(TarnwickExeName)}, &out, nullptr, {"QT_QPA_PLATFORM=offscreen"}, "", 60);
+    StopPeerProcess(fenlow, SIGKILL);
+    EXPECT_EQ(rc, 0) << out;
+}
+
 namespace {
 
 // Tarnwick's half in this process (its main window, holding the folder lock
