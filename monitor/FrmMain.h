@@ -219,6 +219,9 @@ public:
     // The pauses the checks make before reading what they fetched
     // (milliseconds; tests shorten them).
     int UpdatePauseMs = 1000;
+    // The longest an information file or the usage counter may take to
+    // arrive (milliseconds).
+    int InfoDownloadLimitMs = 120000;
 
     // ---- helpers shared by the roles ---------------------------------------------------------
     // Runs a handler so that nothing it throws crosses the event loop: an

@@ -56,25 +56,39 @@ void Pause(int ms) {
     }
 }
 
-// Fetches a URL without a window; the window's events go on meanwhile. The
-// file arrives whole or not at all (an existing one stays only on failure).
-bool UrlDownloadToFile(const std::string &url, const std::string &file) {
+// Waits for a download without a window while the window's events go on.
+// A server that hands out a few hundred bytes one at a time, each well
+// within the stall limit, must not hold the check (and what waits behind
+// it) without end: after limitMs it is given up.
+void WaitForDownload(THTTPGet &get, int limitMs) {
+    QElapsedTimer t;
+    t.start();
+    while (get.Running()) {
+        if (t.elapsed() >= limitMs) get.AbortDownload();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (get.Running()) QThread::msleep(5);
+    }
+}
+
+// Fetches a URL without a window. The file arrives whole or not at all (an
+// existing one stays only on failure).
+bool UrlDownloadToFile(const std::string &url, const std::string &file, int limitMs) {
     THTTPGet get;
     get.URL = url;
     get.FileName = file;
     get.MaxFileSize = MaxInfoFileSize;
-    get.WaitThread = true;
     get.StartFileDownload();
+    WaitForDownload(get, limitMs);
     return get.LastResult();
 }
 
 // One request whose answer nobody reads.
-void UrlRequest(const std::string &url) {
+void UrlRequest(const std::string &url, int limitMs) {
     THTTPGet get;
     get.URL = url;
     get.MaxStringSize = MaxInfoFileSize;
-    get.WaitThread = true;
     get.StartStringDownload();
+    WaitForDownload(get, limitMs);
 }
 
 bool StartProgram(const std::string &exe, const std::string &argument) {
@@ -107,7 +121,7 @@ bool TFrmMain::CheckProgramUpdate() {
     DeleteFile(ProgramFile("fenlow.dat"));
     ProcessMessages();
     QThread::msleep(1);
-    UrlDownloadToFile(UpdateBaseUrl() + "fenlow.dat", folder + "fenlow.dat");
+    UrlDownloadToFile(UpdateBaseUrl() + "fenlow.dat", folder + "fenlow.dat", InfoDownloadLimitMs);
     std::string dat = ProgramFile("fenlow.dat");
 
     bool updaterReplaced = false;
@@ -190,7 +204,7 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
     Pause(UpdatePauseMs);
     std::string folder = ProgramFolder();
     DeleteFile(ProgramFile("skins.dat"));
-    UrlDownloadToFile(UpdateZipUrl() + "skins/skins.dat", folder + "skins.dat");
+    UrlDownloadToFile(UpdateZipUrl() + "skins/skins.dat", folder + "skins.dat", InfoDownloadLimitMs);
     std::string dat = ProgramFile("skins.dat");
 
     std::string remote = IniReadString(dat, SkinName, "Version", "0");
@@ -236,5 +250,5 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
 
 void TFrmMain::CountUse() {
     IniWriteString(SettingsFilePath(), "Options", "Calculated", "True");
-    UrlRequest(UpdateZipUrl() + "laskuri.php");
+    UrlRequest(UpdateZipUrl() + "laskuri.php", InfoDownloadLimitMs);
 }

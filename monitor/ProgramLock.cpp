@@ -65,6 +65,15 @@ TProgramLock AcquireProgramLock(const std::string &programFolder, int waitMs, bo
     return lock;
 }
 
+bool TakeProgramLockAtStart(const std::string &programFolder, TProgramLock &lock) {
+    lock = AcquireProgramLock(programFolder, 0, true);
+    if (lock.Held()) return true;
+    if (ProgramLockHeld(programFolder)) return false;
+    // Let go of just now, or no lock file to be had.
+    lock = AcquireProgramLock(programFolder, 0, true);
+    return true;
+}
+
 bool ProgramLockHeld(const std::string &programFolder) {
     int fd = ::open(ProgramLockFile(programFolder).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;  // nobody ever took it here

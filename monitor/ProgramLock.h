@@ -35,6 +35,11 @@ private:
 // a shared one. Held() is false when it could not be had, or when the folder
 // admits no lock file.
 TProgramLock AcquireProgramLock(const std::string &programFolder, int waitMs = 0, bool shared = false);
+// How a Tarnwick takes the folder at its start: shared, at once. False
+// while Fenlow holds it alone: it is installing an update and starts
+// Tarnwick itself once that is done, so one that waited would end up beside
+// it. A folder that admits no lock file gives true, with lock not held.
+bool TakeProgramLockAtStart(const std::string &programFolder, TProgramLock &lock);
 // True while someone holds the folder's lock in any way. A probe only: the
 // answer may be stale at once; whoever must act on it takes the lock instead.
 bool ProgramLockHeld(const std::string &programFolder);

@@ -76,8 +76,10 @@ int main(int argc, char **argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     // Held until the program ends: Fenlow replaces the executable only
     // once every Tarnwick of this folder has let go. Fenlow holds it while it
-    // installs; a Tarnwick started then waits for it to finish.
-    TProgramLock programLock = AcquireProgramLock(ProgramFolder(), 15000, true);
+    // installs and starts Tarnwick itself when it is done; a Tarnwick started
+    // meanwhile leaves that to it.
+    TProgramLock programLock;
+    if (!TakeProgramLockAtStart(ProgramFolder(), programLock)) return 0;
     ApplyUpdateCAFile();
     auto *main = new TFrmMain(args);
     auto *options = new TFormAsetukset(nullptr);

@@ -48,6 +48,26 @@ bool ExecutableReady(const std::string &path) {
     return ::access(path.c_str(), X_OK) == 0;
 }
 
+bool SameFile(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The backup of the executable, made while the executable keeps its name:
+// the archive's executable takes that name over in one rename, so a Fenlow
+// killed at any moment (the session ends, the power fails) never leaves the
+// folder without a Tarnwick to start. A second name costs nothing; where
+// the file system has none, or "temp" lies on another one, a copy does.
+bool KeepBackup(const std::string &exe, const std::string &backup) {
+    if (::link(exe.c_str(), backup.c_str()) == 0) return true;
+    struct stat st;
+    if (::stat(exe.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    try {
+        WriteFileAtomic(backup, ReadFileToString(exe), st.st_mode & 07777);
+        return true;
+    } catch (...) {
+        DeleteFile(backup);
+        return false;
+    }
+}
+
 }  // namespace
 
 TfrmFenlow::TfrmFenlow(const std::vector<std::string> &args, const std::string &programDir, int tickMs,
@@ -262,20 +282,34 @@ void TfrmFenlow::ProgramUpdate() {
         std::string temp = ProgramDir + "temp";
         std::string backup = temp + "/" + TarnwickExeName + ".old";
         ForceDirectories(temp);
-        // A backup an earlier run left would block the move for good.
+        // A backup an earlier run left would block the new one for good.
         if (EntryExists(backup)) DeleteFiles(backup);
-        bool hadExe = EntryExists(exe);
-        bool moved = hadExe && MoveFileNoReplace(exe, backup);
-        if (!hadExe || moved) {
+        struct stat before;
+        bool hadExe = ::lstat(exe.c_str(), &before) == 0;
+        // Anything but a plain file under the name is moved aside as before.
+        bool backedUp = hadExe && (S_ISREG(before.st_mode) ? KeepBackup(exe, backup) : MoveFileNoReplace(exe, backup));
+        if (!hadExe || backedUp) {
+            // The name must lead to another file than before: an archive
+            // without an executable leaves the old one standing there.
+            auto replaced = [&] {
+                struct stat now;
+                return ::lstat(exe.c_str(), &now) == 0 && !(hadExe && SameFile(now, before));
+            };
             bool ok = Sha256Matches(ZipPath, IniReadString(dat, "File", "SHA256", "")) &&
-                      Extract(ProgramDir) && ExecutableReady(exe);
+                      Extract(ProgramDir) && replaced() && ExecutableReady(exe);
             if (!ok) {
-                if (moved) {
-                    // A file the failed extraction left under the name is
-                    // replaced by the rename; a folder would block it.
+                if (backedUp) {
                     struct stat st;
-                    if (::lstat(exe.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) DeleteFiles(exe);
-                    RenameFile(backup, exe);
+                    bool present = ::lstat(exe.c_str(), &st) == 0;
+                    if (present && SameFile(st, before)) {
+                        // Never replaced: the backup is a spare name.
+                        DeleteFile(backup);
+                    } else {
+                        // A file the failed extraction left under the name
+                        // is replaced by the rename; a folder would block it.
+                        if (present && S_ISDIR(st.st_mode)) DeleteFiles(exe);
+                        RenameFile(backup, exe);
+                    }
                 }
                 RequestClose();
                 return;

@@ -23,6 +23,7 @@
 #include "SysUtils.h"
 #include "TestSupport.h"
 #include "TrayBackend.h"
+#include "TrickleProxy.h"
 #include "UpdateFiles.h"
 #include "ZipTools.h"
 #include "unitDown.h"
@@ -342,4 +343,25 @@ TEST_F(UpdateChecksTest, TheUsageCounterIsMarkedBeforeItIsAsked) {
     Form->CountUse();
     EXPECT_EQ(Ini("Tarnwick.ini", "Options", "Calculated"), "True");
     EXPECT_EQ(Ini("Tarnwick.ini", "Options", "CheckUpdates"), "True");
+}
+
+TEST_F(UpdateChecksTest, InformationThatArrivesTooSlowlyIsGivenUp) {
+    SiteZip();
+    SiteInfo("0.9.0.0");
+    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+    WriteTestFile(Site("zip/skins/Blue.zip"), "PK-skin");
+    WriteTestFile(Site("zip/skins/skins.dat"), "[Blue]\r\nVersion=2\r\n");
+    // Every few bytes in time for the stall limit, the whole far too slow.
+    TrickleProxy slow(Server->Port(), 4, 40);
+    ::setenv(UpdateUrlVariable, ("https://127.0.0.1:" + std::to_string(slow.Port()) + "/tarnwick/").c_str(), 1);
+    Form->InfoDownloadLimitMs = 300;
+    Answer();
+    EXPECT_FALSE(Form->CheckProgramUpdate());
+    EXPECT_EQ(Log.Events(), "75 black, 76 black");
+    EXPECT_FALSE(Exists("fenlow.dat"));
+    EXPECT_FALSE(Form->CheckForSkinUpdate("Blue", false));
+    EXPECT_TRUE(Exists("skins/Blue/Blue.skn"));
+    EXPECT_FALSE(Exists("skins.dat"));
+    EXPECT_TRUE(Windows.empty());
+    EXPECT_EQ(FenlowAfterAWhile(), "");
 }

@@ -119,6 +119,23 @@ TEST(ProgramLockTest, AFolderWithoutALockFileOrRoomForOne) {
     EXPECT_EQ(ReadFileToString(dir.File("elsewhere")), "keep");
 }
 
+TEST(ProgramLockTest, ATarnwickStartsBesideTarnwicksButNotBesideFenlow) {
+    TempDir dir;
+    TProgramLock other = AcquireProgramLock(dir.Path(), 0, true);
+    TProgramLock mine;
+    EXPECT_TRUE(TakeProgramLockAtStart(dir.Path(), mine));
+    EXPECT_TRUE(mine.Held());
+    mine.Release();
+    other.Release();
+    pid_t fenlow = HoldLockElsewhere(dir.Path());
+    EXPECT_FALSE(TakeProgramLockAtStart(dir.Path(), mine));
+    EXPECT_FALSE(mine.Held());
+    StopPeerProcess(fenlow, SIGKILL);
+    // A folder that takes no lock file still runs its Tarnwick.
+    EXPECT_TRUE(TakeProgramLockAtStart(dir.File("missing/"), mine));
+    EXPECT_FALSE(mine.Held());
+}
+
 TEST(UpdateFilesTest, WebLocationComesFromTheBuildOrAnHttpsOverride) {
     {
         ScopedEnv env(UpdateUrlVariable, nullptr);

@@ -122,6 +122,28 @@ TEST_F(FenlowTest, AnArchiveFromWindowsStillGivesARunnableTarnwick) {
     EXPECT_EQ(FileMode(P(TarnwickExeName)), 0755u);
 }
 
+TEST_F(FenlowTest, ATempFolderOnAnotherFileSystemStillTakesTheBackup) {
+    struct stat here, shm;
+    if (::stat(Dir.Path().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev)
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    char folder[] = "/dev/shm/tw-fenlow-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    struct TRemove {
+        std::string Path;
+        ~TRemove() { RunTool("rm -rf " + ShellQuote(Path)); }
+    } remove{folder};
+    InstallOldTarnwick();
+    ASSERT_EQ(::symlink(folder, P("temp").c_str()), 0);
+    MakeProgramZip(P("temp/tarnwick.zip"));
+    WriteFenlowDat(P("temp/tarnwick.zip"));
+    Run({"-fenlow"});
+    EXPECT_EQ(Form->TickCount, 1);
+    EXPECT_EQ(WaitStarted(), "new Version=0.1.2.5\n");
+    EXPECT_EQ(Read(TarnwickExeName), TarnwickStandIn("new", "0.9.0.0"));
+    EXPECT_EQ(Read("temp/tarnwick.old"), TarnwickStandIn("old"));
+    EXPECT_EQ(FileMode(P("temp/tarnwick.old")), 0755u);
+}
+
 TEST_F(FenlowTest, ProgramUpdateWaitsWhileTarnwickHoldsTheFolder) {
     InstallOldTarnwick();
     MakeProgramZip(P("temp/tarnwick.zip"));

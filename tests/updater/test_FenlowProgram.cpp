@@ -5,6 +5,8 @@
 
 #include <QDialog>
 
+#include <csignal>
+
 #include "ChildProcess.h"
 #include "DialogSeam.h"
 #include "FrmMain.h"
@@ -46,6 +48,32 @@ protected:
                              std::string(UpdateCAVariable) + "=" + TestPKI::Get().CAFile},
                             "", 60);
         return rc;
+    }
+    // The real Fenlow in the middle of a program update, holding the folder
+    // alone: an entry that fails its check stands before the executable,
+    // and Fenlow's question about it stays open (nobody answers it here).
+    pid_t StartFenlowInAQuestion() {
+        WriteTestFile(Src.File("a/readme.txt"), "mail " + std::string(4000, 'x'));
+        WriteTestFile(Src.File("a/" + std::string(TarnwickExeName)), TarnwickStandIn("new", "0.9.0.0"));
+        ::chmod(Src.File("a/" + std::string(TarnwickExeName)).c_str(), 0755);
+        ForceDirectories(P("temp"));
+        EXPECT_EQ(RunTool("cd " + ShellQuote(Src.File("a")) + " && zip -q -X -0 " +
+                          ShellQuote(P("temp/tarnwick.zip")) + " readme.txt " + TarnwickExeName),
+                  0);
+        std::string bytes = ReadFileToString(P("temp/tarnwick.zip"));
+        size_t at = bytes.find("mail ");
+        EXPECT_NE(at, std::string::npos);
+        if (at != std::string::npos) bytes.replace(at, 4, "MAIL");
+        WriteTestFile(P("temp/tarnwick.zip"), bytes);
+        WriteFenlowDat(P("temp/tarnwick.zip"));
+        int ignored = 0;
+        pid_t fenlow = StartPeerProcess({"/bin/sh", "-c",
+                                         "echo 'STARTED 1'; QT_QPA_PLATFORM=offscreen exec " +
+                                             ShellQuote(P(FenlowExeName)) + " -fenlow >/dev/null 2>&1"},
+                                        "STARTED ", ignored);
+        // The backup is made right before the archive is opened.
+        EXPECT_TRUE(WaitUntil([this] { return Exists("temp/" + std::string(TarnwickExeName) + ".old"); }, 20000));
+        return fenlow;
     }
     TempDir Build, Www, Skins;
 };
@@ -133,6 +161,31 @@ TEST_F(FenlowProgramTest, ASkinFromThePublishedSiteInstalls) {
     EXPECT_EQ(Read("skins/Blue/Blue.skn"), "[About]\r\nVersion=4\r\n");
     EXPECT_FALSE(Exists("skins.dat"));
     EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
+}
+
+TEST_F(FenlowProgramTest, AFenlowKilledInTheMiddleLeavesARunnableTarnwick) {
+    InstallProgram();
+    pid_t fenlow = StartFenlowInAQuestion();
+    StopPeerProcess(fenlow, SIGKILL);
+    // Whatever the moment, the folder still holds a Tarnwick that runs.
+    ASSERT_TRUE(Exists(TarnwickExeName));
+    EXPECT_EQ(RunProgram({P(TarnwickExeName)}), 0);
+    EXPECT_EQ(Read("started.txt"), "old \n");
+}
+
+TEST_F(FenlowProgramTest, ATarnwickStartedWhileFenlowInstallsLeavesTheStartToFenlow) {
+    InstallProgram();
+    // The program folder's executable is the real Tarnwick here.
+    ASSERT_EQ(RunTool("cp " + ShellQuote(std::string(TW_BINARY_DIR) + "/monitor/tarnwick") + " " +
+                      ShellQuote(P(TarnwickExeName))),
+              0);
+    pid_t fenlow = StartFenlowInAQuestion();
+    // Started by the user meanwhile: it must neither run beside Fenlow's
+    // work nor beside the Tarnwick Fenlow starts once it is done.
+    std::string out;
+    int rc = RunProgram({P(TarnwickExeName)}, &out, nullptr, {"QT_QPA_PLATFORM=offscreen"}, "", 60);
+    StopPeerProcess(fenlow, SIGKILL);
+    EXPECT_EQ(rc, 0) << out;
 }
 
 namespace {
