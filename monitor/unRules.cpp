@@ -247,8 +247,8 @@ TRuleRename RenameRule(const std::string &rulesFolder, const std::string &oldNam
     if (::lstat(to.c_str(), &b) == 0) {
         // Only the letter case changes: the name found is the file itself.
         if (a.st_dev != b.st_dev || a.st_ino != b.st_ino) return TRuleRename::Exists;
-        if (from == to) return TRuleRename::Renamed;
         to = IncludeTrailingPathDelimiter(ExtractFileDir(from)) + newName + ".rul";
+        if (from == to) return TRuleRename::Renamed;
         return ::rename(from.c_str(), to.c_str()) == 0 ? TRuleRename::Renamed : TRuleRename::Failed;
     }
     // A rule that appears under the new name meanwhile is not replaced either.

@@ -545,11 +545,11 @@ void TfrmBlackList::CheckListBox2Click(int Row) {
 
 void TfrmBlackList::AddEntry(TDragListBox *List, QComboBox *Box, const char *DuplicateKey,
                              const char *DuplicateText) {
-    std::string typed = S(Box->currentText());
-    if (Trim(typed).empty()) return;
-    // The rules compare with lower-cased message texts: an entry with a
-    // capital letter would never match.
-    std::string entry = Utf8LowerCase(typed);
+    // The rules compare with lower-cased message texts, so an entry with a
+    // capital letter would never match; blanks around it would be kept in
+    // the file and never match either.
+    std::string entry = Utf8LowerCase(Trim(S(Box->currentText())));
+    if (entry.empty()) return;
     if (ListLines(List).IndexOf(entry) >= 0) {
         ShowMessageWindow(MessageTitle(), Rule(DuplicateKey, DuplicateText), "", ScreenRight(), WorkAreaBottom(), 0);
         return;
@@ -590,8 +590,8 @@ void TfrmBlackList::RenameEntry(TDragListBox *List, QPushButton *Button, const c
     QPoint at = Button->mapToGlobal(QPoint(0, 0));
     std::string answer = ShowTextInputDialog(Rule("Rule", "Rule"), Rule(PromptKey, PromptText),
                                              S(List->item(row)->text()), at.x(), at.y(), false);
-    if (Trim(answer).empty()) return;
-    std::string entry = Utf8LowerCase(answer);
+    std::string entry = Utf8LowerCase(Trim(answer));
+    if (entry.empty()) return;
     TStringList lines = ListLines(List);
     int found = lines.IndexOf(entry);
     if (found >= 0 && found != row) {
