@@ -168,7 +168,10 @@ TfrmBlackList::TfrmBlackList(QWidget *owner) : QDialog(owner) {
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
     }
+    CheckListBox2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    CheckListBox2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     CheckListBox2->setFixedHeight(CheckListBox2->sizeHintForRow(0) * 2 + 2 * CheckListBox2->frameWidth() + 4);
+    CheckListBox2->setMinimumWidth(CheckListBox2->sizeHintForColumn(0) + 2 * CheckListBox2->frameWidth() + 8);
     (new QVBoxLayout(GroupBox3))->addWidget(CheckListBox2);
 
     GroupBox4 = new QGroupBox("Do this rule to these accounts:", this);
@@ -291,9 +294,12 @@ TfrmBlackList::TfrmBlackList(QWidget *owner) : QDialog(owner) {
     left->addWidget(GroupBox4, 1);
     left->addWidget(GroupBox5);
     auto *columns = new QHBoxLayout;
-    columns->addLayout(left, 10);
-    columns->addWidget(GroupBox1, 13);
-    columns->addWidget(GroupBox2, 13);
+    // Senders above subject words: both tests are read in full that way.
+    auto *right = new QVBoxLayout;
+    right->addWidget(GroupBox1, 1);
+    right->addWidget(GroupBox2, 1);
+    columns->addLayout(left, 0);
+    columns->addLayout(right, 1);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(BitBtn7);
