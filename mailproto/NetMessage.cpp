@@ -271,6 +271,7 @@ void TNetMessage::ClearHeader() {
     FLastGeneratedHeaders.Clear();
     BoundaryStack.Clear();
     Date = 0;
+    Flags.Clear();
     Priority = mpNormal;
     FEncoding = meDefault;
     ConvertPreamble = true;

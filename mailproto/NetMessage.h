@@ -15,6 +15,7 @@
 #include "NetHeaderList.h"
 #include "NetMailExceptions.h"
 #include "NetMessageCoder.h"
+#include "NetReplyIMAP4.h"
 
 class TNetMessage;
 
@@ -156,6 +157,9 @@ public:
     TNetEMailAddressList BccList, CCList, FromList, Recipients, ReplyTo;
     std::string CharSet, ContentType, ContentTransferEncoding, ContentDisposition;
     TDateTime Date = 0;  // local time; 0 means not set
+    // The message's state in its mailbox (a web-mail list marks a read
+    // message seen); cleared with the header.
+    TNetMessageFlags Flags;
     TNetHeaderList ExtraHeaders;
     TStringList NewsGroups;
     bool NoEncode = false;

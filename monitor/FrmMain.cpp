@@ -13,6 +13,7 @@
 #include "NetPOP3.h"
 #include "NetSSLOpenSSL.h"
 #include "ProgramPaths.h"
+#include "asetukset.h"
 
 TFrmMain *FrmMain = nullptr;
 
@@ -200,9 +201,15 @@ void TFrmMain::Exit1Click() {
     Exit1->Tag = 1;
     close();
 }
-void TFrmMain::Asetukset1Click() {}
-void TFrmMain::About1Click() {}
-void TFrmMain::NytLoki1Click() {}
+void TFrmMain::Asetukset1Click() {
+    if (FormAsetukset) FormAsetukset->ShowFromMenu(TFormAsetukset::mpFirst);
+}
+void TFrmMain::About1Click() {
+    if (FormAsetukset) FormAsetukset->ShowFromMenu(TFormAsetukset::mpAbout);
+}
+void TFrmMain::NytLoki1Click() {
+    if (FormAsetukset) FormAsetukset->ShowFromMenu(TFormAsetukset::mpLog);
+}
 void TFrmMain::NytPostin1Click() {}
 void TFrmMain::Readmessges1Click() {}
 void TFrmMain::Lisuusiosoitemustallelistalle1Click() {}

@@ -10,5 +10,9 @@ dest=${TW_PROGRAM_DIR:-$HOME/.local/share/tarnwick}
 mkdir -p "$dest"
 cp build/monitor/tarnwick build/updater/fenlow "$dest/"
 [ -d Lang ] && cp -r Lang "$dest/"
+cp host_data.dat "$dest/"
+# The browser engine of the web-mail route will not start its sandbox for
+# root; only then is it turned off.
+if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
 [ -d skins ] && cp -rn skins "$dest/" || true
 exec "$dest/tarnwick" "$@"

@@ -15,6 +15,8 @@ packages=(
   dovecot-core dovecot-pop3d dovecot-imapd
   dante-server microsocks util-linux
   xdg-utils
+  libreoffice-writer-nogui
+  qt6-webengine-dev libnss3-tools
 )
 # A script that needs more for itself alone (the tray demo's virtual display
 # and panel) names those packages as arguments.

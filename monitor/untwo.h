@@ -1,0 +1,110 @@
+// The web-mail route: accounts of kind HTTP are read through their web-mail
+// site, driven in a hidden browser by the host's script in "host_data.dat"
+// (the account's Host names the section). The route opens the log-in page,
+// fills the user name and password, clicks the log-in button and optional
+// links, reads the message count, the list fields and bodies as text between
+// tokens in the page's HTML, and deletes a message by ticking its check box
+// and clicking the delete button (and a confirming link).
+//
+// One web form per process: CreateWebForm makes it (hidden; the page works
+// without a window) and it lives until FreeWebForm or the program's end.
+// The routines below take no form: they all work on that one form, on the
+// page it shows now and on the section of the last log-in (CurrentWebHost),
+// so callers log in first. They pump the event loop while pages load; each
+// wait ends when the page is there, after the watchdog's time (Timer1, 20
+// seconds: "Error: #2001"), or at once when the main window asks the program
+// to exit, which abandons the whole routine (it then answers false, 0 or -1).
+//
+// Where the route is stricter than the script asks:
+//  - the password goes only to a page (and a form address) over https or on
+//    this computer (a loopback address); otherwise the log-in stops;
+//  - a deletion ticks exactly one check box and clicks one delete button,
+//    and is refused when the page's check boxes do not pair off one to one
+//    with its messages;
+//  - every cookie entry of the host goes before log-in and after log-out;
+//  - a page whose HTML is over 8 MB (MaxWebPageChars) is not read.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "WebPageText.h"   // FormatWebSender and the page-text rules
+#include "WebRouteHost.h"  // TWebRouteHost and SetWebRouteHost, set by the main window
+
+class QTimer;
+class QWebEngineProfile;
+class TEmbeddedBrowser;
+class TNetMessage;
+
+class TfrmWeb : public QWidget {
+public:
+    explicit TfrmWeb(QWidget *Owner = nullptr);
+    ~TfrmWeb() override;
+
+    // The browser's own off-the-record profile: its cookies live as long as
+    // the form.
+    QWebEngineProfile *Profile;
+    TEmbeddedBrowser *WebBrowser1;
+    // The page-wait watchdog: 20000 milliseconds, enabled only while a wait runs.
+    QTimer *Timer1;
+
+    void FormCreate();
+    void FormDestroy();
+    void Timer1Timer();
+    void WebBrowser1DocumentComplete(QObject *Sender, const std::string &URL);
+    void WebBrowser1NewWindow2(QObject *Sender, bool &Cancel);
+    void WebBrowser1BeforeNavigate2(QObject *Sender, const std::string &URL, int &Flags, bool &Cancel);
+    long WebBrowser1ShowMessage(QObject *Sender, const std::string &Text, const std::string &Caption,
+                                unsigned Type, long &Result);
+    void WebBrowser1ShowDialog(QObject *Sender, const std::string &Dialog);
+};
+
+// The form, while it exists.
+extern TfrmWeb *frmWeb;
+extern bool WebFormExists;
+// The section of the last log-in; later routines read their keys from it.
+extern std::string CurrentWebHost;
+// Set when a page completes (and by the watchdog); the waits watch it.
+extern uint8_t PageComplete;
+// A page whose body HTML is longer (in characters; 8 MB) is not read.
+extern int MaxWebPageChars;
+
+void CreateWebForm();
+// Frees the form (the main window does so before the application ends).
+void FreeWebForm();
+
+// True when, after the script, the browser shows an address that is
+// neither empty nor the log-in page (AHost), and no wait ran out.
+bool WebHostLogin(const std::string &Host, const std::string &UserName, const std::string &Password);
+// Clicks the log-out link or image, leaves the site for an empty page and
+// deletes the host's cookies; failures are reported as "Error: #2016".
+void WebHostLogout();
+// The number of lines of the page that hold NewMail (All false) or
+// DelRealN (All true).
+int WebHostNewMailCount(bool All);
+// Fills the message's identifier, date, sender, subject and flags from the
+// Position-th message (1-based) of the page; false when there is none.
+bool WebHostReadList(int Position, TNetMessage &Message, bool All);
+// Opens the message's page through its subject link (the N-th link of that
+// text when several messages share the subject), copies the body lines into
+// Message's body and goes back to the list. False when no body was found.
+bool WebHostReadBody(int Position, TNetMessage &Message, const std::string &Subject,
+                     const std::string &MessageId, bool All);
+// The message's 1-based place on the page, or -1.
+int WebHostLocateMessage(const std::string &MessageId);
+// True when the message's delete button (and confirming link) was clicked.
+bool WebHostDeleteMessage(const std::string &MessageId);
+
+// Click the N-th link (counted from 1 among matches) whose text contains,
+// or equals, Text; the page-complete flag is cleared just before the click.
+// True when a link was clicked. An empty Text matches no link.
+bool ClickLinkContaining(const std::string &Text, int N);
+bool ClickLinkExact(const std::string &Text, int N);
+// Clicks every image whose address contains Text.
+void ClickImage(const std::string &Text);
+// The browser here makes no sound when it navigates: nothing to silence.
+void SetNavigationSound(bool Off);
+// Deletes every cookie entry whose address contains Text.
+void DeleteHostCookie(const std::string &Text);

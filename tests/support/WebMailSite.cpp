@@ -1,0 +1,94 @@
+#include "WebMailSite.h"
+
+#include <QJsonDocument>
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "OpenSSLServer.h"
+#include "QtTestApp.h"
+
+namespace {
+
+std::unique_ptr<TempDir> gHome;
+bool gTrusted = false;
+std::string gTrustError = "not prepared";
+
+}  // namespace
+
+void PrepareBrowserTests() {
+    if (gHome) return;
+    // Chromium refuses to start its sandbox as root; a normal user keeps it.
+    if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+    gHome = std::make_unique<TempDir>();
+    const std::string home = gHome->Path();
+    setenv("HOME", home.c_str(), 1);
+    const std::string runtime = home + "runtime";
+    WriteTestFile(runtime + "/.keep", "");
+    chmod(runtime.c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    // The engine verifies certificates with NSS, whose database of trusted
+    // authorities is $HOME/.pki/nssdb.
+    const std::string db = home + ".pki/nssdb";
+    WriteTestFile(db + "/.keep", "");
+    std::string out;
+    try {
+        const std::string ca = TestPKI::Get().CAFile;
+        if (RunProgram({"certutil", "-N", "-d", "sql:" + db, "--empty-password"}, &out) != 0)
+            gTrustError = "certutil -N failed (libnss3-tools): " + out;
+        else if (RunProgram({"certutil", "-A", "-d", "sql:" + db, "-n", "tarnwick-test-ca", "-t", "C,,", "-i", ca},
+                            &out) != 0)
+            gTrustError = "certutil -A failed: " + out;
+        else
+            gTrusted = true;
+    } catch (const std::exception &e) {
+        gTrustError = e.what();
+    }
+    EnsureQApplication();
+}
+
+bool BrowserTrustsTestCA(std::string *why) {
+    PrepareBrowserTests();
+    if (why) *why = gTrusted ? "" : gTrustError;
+    return gTrusted;
+}
+
+WebMailSite::WebMailSite() : WebMailSite(TOptions{}) {}
+
+WebMailSite::WebMailSite(const TOptions &options) : FTls(options.Tls) {
+    ::setenv("no_proxy", "127.0.0.1,::1,localhost", 1);
+    ::setenv("NO_PROXY", "127.0.0.1,::1,localhost", 1);
+    std::vector<std::string> args = {PythonProgram(), std::string(TW_SOURCE_DIR) + "/tests/support/webmail_site.py",
+                                     "--state", FDir.File("state.json")};
+    if (FTls) {
+        const TestPKI &pki = TestPKI::Get();
+        args.insert(args.end(), {"--cert", options.Cert.empty() ? pki.ServerCert : options.Cert, "--key", pki.Key});
+    }
+    if (options.ExtraCheckbox) args.push_back("--extra-checkbox");
+    if (!options.LoginAction.empty()) args.insert(args.end(), {"--login-action", options.LoginAction});
+    if (options.BigKb > 0) args.insert(args.end(), {"--big-kb", std::to_string(options.BigKb)});
+    FPid = StartPeerProcess(args, "PORT ", FPort, 15000);
+}
+
+WebMailSite::~WebMailSite() { StopPeerProcess(FPid, SIGTERM); }
+
+std::string WebMailSite::Url(const std::string &path) const {
+    return std::string(FTls ? "https" : "http") + "://127.0.0.1:" + std::to_string(FPort) + path;
+}
+
+QJsonObject WebMailSite::State() const {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(ReadTestFile(FDir.File("state.json")))).object();
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// The engine's own library (built without the sanitizer) frees some of its
+// objects through a base-class pointer of another size, which the sized
+// delete check reports inside it on every page torn down. Programs that run
+// the engine (only they link this file) leave that one check out; an
+// ASAN_OPTIONS of the environment still comes on top.
+extern "C" const char *__asan_default_options() { return "new_delete_type_mismatch=0"; }
+#endif

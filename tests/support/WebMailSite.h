@@ -1,0 +1,46 @@
+// The web-mail test site (tests/support/webmail_site.py) on 127.0.0.1, and
+// what a test process needs before it starts the browser engine.
+#pragma once
+
+#include <QJsonObject>
+#include <string>
+#include <sys/types.h>
+
+#include "TestSupport.h"
+
+// Call before the first browser of a test: the engine's sandbox cannot run
+// for root (and is turned off only then), and the engine trusts the test
+// authority of TestPKI through a private certificate database in a home
+// folder of this process. Makes the QApplication. Idempotent.
+void PrepareBrowserTests();
+// False (with the reason) when the private certificate database could not
+// be made; https tests skip then.
+bool BrowserTrustsTestCA(std::string *why = nullptr);
+
+class WebMailSite {
+public:
+    struct TOptions {
+        bool Tls = false;            // https with TestPKI's server certificate
+        std::string Cert;            // another certificate for TestPKI's key
+        bool ExtraCheckbox = false;  // one more check box than messages
+        std::string LoginAction;     // where the log-in form posts ("" its own page)
+        int BigKb = 0;               // size of the filler of /big
+    };
+    WebMailSite();
+    explicit WebMailSite(const TOptions &options);
+    ~WebMailSite();
+    WebMailSite(const WebMailSite &) = delete;
+    WebMailSite &operator=(const WebMailSite &) = delete;
+
+    int Port() const { return FPort; }
+    // "http://127.0.0.1:<port>" + path (https:// for the TLS twin).
+    std::string Url(const std::string &path) const;
+    // The site's own record (see the script's header).
+    QJsonObject State() const;
+
+private:
+    TempDir FDir;
+    pid_t FPid = -1;
+    int FPort = 0;
+    bool FTls = false;
+};

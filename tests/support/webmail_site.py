@@ -1,0 +1,295 @@
+#!/usr/bin/env python3
+"""A small web-mail site on 127.0.0.1 for the web-mail route's tests and the
+demo.
+
+Binds a free port (or --port) and prints "PORT <n>" once it accepts
+connections. With --cert and --key it speaks https. Everything a test must
+check is written, after every request, to the JSON file --state names.
+
+The user is "bob" with the password "s3cret". The pages:
+  /login      a form with a hidden token, fields "user" and "pass" and two
+              submit buttons named "go" ("Classic", "Standard"); it sets a
+              pre-log-in cookie, which the POST must bring back. A good
+              log-in sets the session cookie and redirects to /home.
+  /home       two links: "Mailbox (archive)" to /archive, "Mailbox" to /inbox
+  /inbox      the message list in a form posting to /delete: a delete button
+              named "del" above and below, one check box "sel" per message,
+              one table row per message (tokens: see the demo section of
+              host_data.dat), a "Sign out" link and a sign-out image
+  /msg?id=    one message: its body between <div class="mailbody"> and </div>
+  /delete     (POST) asks to confirm: link "Yes, delete" to /confirm
+  /confirm    deletes what /delete was given, back to /inbox
+  /logout     ends the session and drops the cookie
+  /stall      never answers
+  /big        a page of --big-kb kilobytes of message rows
+With --extra-checkbox the list holds one more check box named "sel" (a
+"select all" box) than it holds messages.
+"""
+
+import argparse
+import html
+import json
+import os
+import secrets
+import signal
+import ssl
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import parse_qs, urlsplit
+
+USER, PASSWORD = "bob", "s3cret"
+
+MESSAGES = [
+    # id, sender as the page writes it, subject, time or date, read
+    ("a1001", "Alice Example &lt;alice@example.org", "Lunch on Friday", "09:41", False),
+    ("a1002", "Weekly Bot", "Weekly report", "2024-03-11", True),
+    ("a1003", "carol@example.net", "Weekly report", "14:05", False),
+    ("a1004", "Dave &lt;dave@example.com&gt;", "Invoice &amp; receipt", "2024-03-09", True),
+    ("a1005", "Erin", "Weekly report", "08:15", False),
+]
+
+BODIES = {
+    "a1001": ["Hi Bob,", "&gt; Shall we meet at noon?", "Yes, <b>noon</b> is fine.", "Alice"],
+    "a1002": ["Report of week 10.", "All <i>green</i>."],
+    "a1003": ["Week 11 report from Carol.", "&gt; quoted from week 10", "Numbers are <b>up</b>."],
+    "a1004": ["Your invoice is attached."],
+    "a1005": ["Week 12 report from Erin."],
+}
+
+LOCK = threading.Lock()
+STATE = {
+    "logins": [], "visits": [], "delete_posts": [], "deleted": [], "viewed": [],
+    "logouts": 0, "requests": [],
+}
+SESSIONS = set()
+LOGIN_TOKENS = set()
+PENDING = {}
+MAILBOX = [list(m) for m in MESSAGES]
+ARGS = None
+
+
+def save_state():
+    tmp = ARGS.state + ".tmp"
+    with open(tmp, "w") as f:
+        json.dump(STATE, f)
+    os.replace(tmp, ARGS.state)
+
+
+def page(title, lines):
+    return "\n".join(["<!DOCTYPE html>", "<html>", "<head><title>%s</title></head>" % title, "<body>"]
+                     + lines + ["</body>", "</html>", ""])
+
+
+def message_rows():
+    rows = []
+    for (mid, sender, subject, when, read) in MAILBOX:
+        r = "r" if read else ""
+        rows += [
+            '<tr class="msg %s">' % ("read" if read else "unread"),
+            '<td><input type="checkbox" name="sel" value="%s"></td>' % mid,
+            '<td class="%sid">%s</td>' % (r, mid),
+            '<td class="%sfrom">%s</td>' % (r, sender),
+            '<td><a href="/msg?id=%s" class="%ss">%s</a></td>' % (mid, r, subject),
+            '<td class="%swhen">%s</td>' % (r, when),
+            "</tr>",
+        ]
+    return rows
+
+
+class Handler(BaseHTTPRequestHandler):
+    server_version = "TestMail/1.0"
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def cookies(self):
+        out = {}
+        for part in self.headers.get("Cookie", "").split(";"):
+            if "=" in part:
+                k, v = part.strip().split("=", 1)
+                out[k] = v
+        return out
+
+    def session(self):
+        return self.cookies().get("sid") in SESSIONS
+
+    def send(self, code, body="", headers=()):
+        data = body.encode("utf-8")
+        self.send_response(code)
+        self.send_header("Content-Type", "text/html; charset=utf-8")
+        self.send_header("Cache-Control", "no-store")
+        for k, v in headers:
+            self.send_header(k, v)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def redirect(self, to, headers=()):
+        self.send(303, "", [("Location", to)] + list(headers))
+
+    def record(self, path):
+        STATE["visits"].append(path)
+        STATE["requests"].append({"path": path, "cookie": self.headers.get("Cookie", "")})
+        del STATE["requests"][:-50]
+
+    def do_GET(self):
+        url = urlsplit(self.path)
+        q = {k: v[0] for k, v in parse_qs(url.query).items()}
+        path = url.path
+        if path == "/stall":
+            # Holds the request until the server stops.
+            time.sleep(3600)
+            return
+        if path == "/favicon.ico":
+            return self.send(404, "")
+        with LOCK:
+            self.record(path)
+            try:
+                return self.get(path, q)
+            finally:
+                save_state()
+
+    def get(self, path, q):
+        if path == "/login":
+            token = secrets.token_hex(8)
+            LOGIN_TOKENS.add(token)
+            action = ARGS.login_action or "/login"
+            return self.send(200, page("Sign in", [
+                "<h1>TestMail</h1>",
+                '<form method="post" action="%s">' % html.escape(action),
+                '<input type="hidden" name="token" value="%s">' % token,
+                '<p>User <input type="text" name="user"></p>',
+                '<p>Password <input type="password" name="pass"></p>',
+                '<input type="submit" name="go" value="Classic">',
+                '<input type="submit" name="go" value="Standard">',
+                "</form>",
+            ]), [("Set-Cookie", "pre=1; Path=/")])
+        if path == "/logout":
+            sid = self.cookies().get("sid")
+            SESSIONS.discard(sid)
+            STATE["logouts"] += 1
+            return self.send(200, page("Signed out", ["<p>You have signed out.</p>"]),
+                             [("Set-Cookie", "sid=; Path=/; Max-Age=0")])
+        if not self.session():
+            return self.redirect("/login")
+        if path == "/home":
+            return self.send(200, page("Home", [
+                "<p>Welcome, bob.</p>",
+                '<p><a href="/archive">Mailbox (archive)</a></p>',
+                '<p><a href="/inbox">Mailbox</a></p>',
+            ]))
+        if path == "/archive":
+            return self.send(200, page("Archive", ["<p>The archive is empty.</p>"]))
+        if path in ("/inbox", "/big"):
+            rows = message_rows()
+            if path == "/big":
+                filler = '<tr class="filler"><td>%s</td></tr>' % ("x" * 1000)
+                rows = [filler] * ARGS.big_kb + rows
+            extra = ['<p>All <input type="checkbox" name="sel" value="all"></p>'] if ARGS.extra_checkbox else []
+            return self.send(200, page("Inbox", [
+                "<h1>Inbox</h1>",
+                '<form method="post" action="/delete">',
+                '<p><input type="submit" name="del" value="Delete"></p>',
+            ] + extra + [
+                '<table class="list">',
+                "<tbody>",
+            ] + rows + [
+                "</tbody>",
+                "</table>",
+                '<p><input type="submit" name="del" value="Delete"></p>',
+                "</form>",
+                '<p><a href="/logout">Sign out</a></p>',
+                '<p><a href="/logout"><img src="/signout.png" alt="sign out"></a></p>',
+            ]))
+        if path == "/msg":
+            mid = q.get("id", "")
+            found = [m for m in MAILBOX if m[0] == mid]
+            if not found:
+                return self.send(404, page("Not found", ["<p>No such message.</p>"]))
+            STATE["viewed"].append(mid)
+            found[0][4] = True
+            return self.send(200, page(found[0][2], [
+                "<h1>%s</h1>" % found[0][2],
+                '<div class="mailbody">',
+            ] + BODIES.get(mid, []) + [
+                "</div>",
+                '<p><a href="/inbox">Back</a></p>',
+            ]))
+        if path == "/confirm":
+            ids = PENDING.pop(q.get("t", ""), None)
+            if ids is None:
+                return self.send(400, page("Error", ["<p>Nothing to confirm.</p>"]))
+            for mid in ids:
+                MAILBOX[:] = [m for m in MAILBOX if m[0] != mid]
+                STATE["deleted"].append(mid)
+            return self.redirect("/inbox")
+        return self.send(404, page("Not found", ["<p>Not found.</p>"]))
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length", "0") or 0)
+        form = parse_qs(self.rfile.read(length).decode("utf-8", "replace"), keep_blank_values=True)
+        path = urlsplit(self.path).path
+        with LOCK:
+            self.record(path)
+            try:
+                return self.post(path, form)
+            finally:
+                save_state()
+
+    def post(self, path, form):
+        one = lambda k: form.get(k, [""])[0]
+        if path == "/login":
+            token_ok = one("token") in LOGIN_TOKENS
+            LOGIN_TOKENS.discard(one("token"))
+            ok = token_ok and one("user") == USER and one("pass") == PASSWORD and self.cookies().get("pre") == "1"
+            STATE["logins"].append({"user": one("user"), "button": form.get("go", []), "token_ok": token_ok,
+                                    "pre_cookie": self.cookies().get("pre", ""), "ok": ok})
+            if not ok:
+                return self.send(200, page("Sign in failed", ["<p>Wrong user name or password.</p>",
+                                                              '<p><a href="/login">Try again</a></p>']))
+            sid = secrets.token_hex(12)
+            SESSIONS.add(sid)
+            return self.redirect("/home", [("Set-Cookie", "sid=%s; Path=/; HttpOnly" % sid)])
+        if path == "/delete":
+            if not self.session():
+                return self.redirect("/login")
+            selected = form.get("sel", [])
+            STATE["delete_posts"].append({"selected": selected, "buttons": len(form.get("del", []))})
+            t = secrets.token_hex(8)
+            PENDING[t] = [s for s in selected if s != "all"]
+            return self.send(200, page("Confirm", [
+                "<p>Delete %d message(s)?</p>" % len(PENDING[t]),
+                '<p><a href="/confirm?t=%s">Yes, delete</a></p>' % t,
+                '<p><a href="/inbox">No, keep them</a></p>',
+            ]))
+        return self.send(404, page("Not found", ["<p>Not found.</p>"]))
+
+
+def main():
+    global ARGS
+    p = argparse.ArgumentParser()
+    p.add_argument("--state", required=True)
+    p.add_argument("--port", type=int, default=0)
+    p.add_argument("--cert")
+    p.add_argument("--key")
+    p.add_argument("--extra-checkbox", action="store_true")
+    p.add_argument("--login-action", default="")
+    p.add_argument("--big-kb", type=int, default=0)
+    ARGS = p.parse_args()
+    save_state()
+    server = ThreadingHTTPServer(("127.0.0.1", ARGS.port), Handler)
+    server.daemon_threads = True
+    if ARGS.cert:
+        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        ctx.load_cert_chain(ARGS.cert, ARGS.key)
+        server.socket = ctx.wrap_socket(server.socket, server_side=True)
+    signal.signal(signal.SIGTERM, lambda *a: os._exit(0))
+    print("PORT %d" % server.server_address[1], flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
