@@ -184,11 +184,16 @@ void TFormAsetukset::bbBrowseClick(QObject *Sender) {
         dialog.setNameFilters({QString::fromStdString(LangText("Options", "Programs", "Programs") + " (*)")});
         dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
     }
-    // The box's text is where the choice starts.
+    // The box's text is where the choice starts, when it names a place here
+    // (not the "..." of an empty choice or a path from another system).
     const std::string start = edit->Raw();
     const std::string folder = ExtractFileDir(start);
-    if (!folder.empty() && DirectoryExists(folder)) dialog.setDirectory(QString::fromStdString(folder));
-    if (!start.empty()) dialog.selectFile(QString::fromStdString(ExtractFileName(start)));
+    if (!folder.empty() && DirectoryExists(folder)) {
+        dialog.setDirectory(QString::fromStdString(folder));
+        dialog.selectFile(QString::fromStdString(ExtractFileName(start)));
+    } else {
+        dialog.setDirectory(QDir::home());
+    }
     if (ShowModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     edit->SetRaw(dialog.selectedFiles().first().toStdString());
 }
