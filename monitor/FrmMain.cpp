@@ -150,6 +150,7 @@ void TFrmMain::CreateDisplay() {
     NappiForward = new TSkinButton(this);
     accont_back = new TSkinButton(this);
     accont_forward = new TSkinButton(this);
+    SetUpDisplay();
 }
 
 // ---- shared helpers -------------------------------------------------------------

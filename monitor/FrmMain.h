@@ -15,6 +15,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <QRegion>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -27,12 +28,14 @@
 #include "Tiedot.h"
 #include "TrayIcon.h"
 #include "unLanguage.h"
+#include "VeskRutins.h"
 
 class TNetPOP3;
 class TNetIMAP4;
 class TNetSSLIOHandlerSocketOpenSSL;
 class TNetAntiFreeze;
 class TNetMessage;
+class QPainter;
 
 // The new-mail sound player. Closing it stops the sound.
 class TMediaPlayer {
@@ -166,8 +169,25 @@ public:
     void Timer3Timer();
     void Timer4Timer();
     void NappiClick(TSkinButton *Sender);
+    void NappiMouseDown(TSkinButton *Sender);
+    void NappiMouseUp(TSkinButton *Sender);
+    void NappiMouseMove(TSkinButton *Sender);
+    // The cursor over the background, a label or the form itself.
+    void Image1MouseMove(QObject *Sender);
+    void CMMouseLeave();
     void LabelFromClick();
+    void FormPaint(QPainter &Canvas);
     void FormHide();
+    void FormKeyDown(int Key, Qt::KeyboardModifiers Shift);
+    // What the system's hit test answers for a window point: HTCAPTION on a
+    // red mask pixel (the user drags the window there), else HTCLIENT.
+    static constexpr int HTCLIENT = 1, HTCAPTION = 2;
+    int HitTest(int X, int Y) const;
+    // A key presses a button: its pressed picture, the click, its normal picture.
+    void PressButton(TSkinButton *Button);
+    // The bottom of the screen's work area (above its panels), read afresh
+    // into State.WorkAreaBottom.
+    int UpdateWorkAreaBottom();
 
     // ---- skins (FrmMainSkins.cpp) -----------------------------------------------------------
     bool SkinExists(const std::string &Name);
@@ -175,12 +195,21 @@ public:
     void ApplySkinRegion();
     std::string RandomSkin();
     std::string NextSkinName(const std::string &Name);
+    // The valid skins in folder order, in lower case.
+    std::vector<std::string> ValidSkins();
+    std::string LoadedSkin;  // the skin on the window now (Ctrl+U reloads it)
+    QRegion SkinRegion;      // the region the mask gave, before it went to the window
+    std::vector<TSkinButton *> SkinButtons() const;  // close, back, forward, account back, forward
+    std::vector<QLabel *> SkinLabels() const;        // in the order of the skin's sections
 
     // ---- updates (FrmMainUpdates.cpp) --------------------------------------------------------
     bool CheckProgramUpdate();
     bool UpdateUpdater();
     bool CheckForSkinUpdate(const std::string &SkinName, bool Report);
     void CountUse();
+    // The pauses the checks make before reading what they fetched
+    // (milliseconds; tests shorten them).
+    int UpdatePauseMs = 1000;
 
     // ---- helpers shared by the roles ---------------------------------------------------------
     // Runs a handler so that nothing it throws crosses the event loop: an
@@ -202,6 +231,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void CreateComponents();
@@ -214,6 +244,16 @@ private:
     std::unique_ptr<TNetPOP3> FPOP3;
     std::unique_ptr<TNetIMAP4> FIMAP4;
     std::unique_ptr<TNetSSLIOHandlerSocketOpenSSL> FSSL;
+    // ---- display -------------------------------------------------------------
+    void SetUpDisplay();
+    void ApplySkinFont(QLabel *Label, const TFont &Font);
+    QImage FButtonImages[5][3];   // the buttons' pictures as read, before transparency
+    QFont FLabelFromFont;         // the sender label's skin font, without the link's underline
+    bool FLabelFromUnderlined = false;
+    bool FDragging = false;       // the user drags the window by a red mask pixel
+    QPoint FDragOffset;
+    TSkinButton *FPressedButton = nullptr;
+    bool FLinkPressed = false;    // a press on the sender label that may become its click
 };
 
 // The one main window (null before it is made and after it is gone).

@@ -1,6 +1,240 @@
-#include "FrmMain.h"
+// The main window's update checks: a newer Tarnwick, a newer Fenlow and a
+// newer skin on the update site, fetched into "temp/" and handed to Fenlow.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
 
-bool TFrmMain::CheckProgramUpdate() { return false; }
-bool TFrmMain::UpdateUpdater() { return false; }
-bool TFrmMain::CheckForSkinUpdate(const std::string &, bool) { return false; }
-void TFrmMain::CountUse() {}
+#include <sys/stat.h>
+
+#include "FrmMain.h"
+#include "HTTPGet.h"
+#include "Kel_Files.h"
+#include "Kel_Reg.h"
+#include "ProgramPaths.h"
+#include "SysUtils.h"
+#include "UpdateFiles.h"
+#include "VeskRutins.h"
+#include "unitDown.h"
+#include "unitMessages.h"
+
+namespace {
+
+// Information files are a few lines; anything near this is not one.
+constexpr int64_t MaxInfoFileSize = 1 << 20;
+
+// The icons of ImageList4 cycle while a check runs, unless the icon is
+// cycling for something else already; afterwards icon 0 of ImageList1.
+class TUpdatingIcons {
+public:
+    explicit TUpdatingIcons(TFrmMain &form) : FForm(form) {
+        if (!form.State.Options.AnimUpdating || !form.TrayIcon1 || form.TrayIcon1->CycleIcons()) return;
+        FStarted = true;
+        form.TrayIcon1->SetIconList(form.ImageList4);
+        form.TrayIcon1->SetCycleInterval(200);
+        form.TrayIcon1->SetCycleIcons(true);
+    }
+    ~TUpdatingIcons() {
+        if (!FStarted || !FForm.TrayIcon1) return;
+        FForm.TrayIcon1->SetCycleIcons(false);
+        FForm.TrayIcon1->SetIconList(FForm.ImageList1);
+        FForm.TrayIcon1->SetIconIndex(0);
+    }
+
+private:
+    TFrmMain &FForm;
+    bool FStarted = false;
+};
+
+// Waits while the window goes on with its events.
+void Pause(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+}
+
+// Fetches a URL without a window; the window's events go on meanwhile. The
+// file arrives whole or not at all (an existing one stays only on failure).
+bool UrlDownloadToFile(const std::string &url, const std::string &file) {
+    THTTPGet get;
+    get.URL = url;
+    get.FileName = file;
+    get.MaxFileSize = MaxInfoFileSize;
+    get.WaitThread = true;
+    get.StartFileDownload();
+    return get.LastResult();
+}
+
+// One request whose answer nobody reads.
+void UrlRequest(const std::string &url) {
+    THTTPGet get;
+    get.URL = url;
+    get.MaxStringSize = MaxInfoFileSize;
+    get.WaitThread = true;
+    get.StartStringDownload();
+}
+
+bool StartProgram(const std::string &exe, const std::string &argument) {
+    return QProcess::startDetached(QString::fromStdString(exe), {QString::fromStdString(argument)},
+                                   QString::fromStdString(ProgramFolder()));
+}
+
+// "A newer version is ready" as the messages of the language file word it.
+std::string UpdateText(int firstMessage, const std::string &current, const std::string &newer) {
+    return LangMessage(firstMessage) + " " + current + " " + LangMessage(74) + "\r\n" + LangMessage(71) + " " +
+           newer + " " + LangMessage(72) + "\r\n\r\n" + LangMessage(70) + "\r\n";
+}
+
+bool AutoUpdate() { return StrToBoolean(IniReadString(SettingsFilePath(), "Options", "AutoUpdate", "False")); }
+
+int WorkAreaBottomNow() { return DownloadWindowTop() + 216; }
+
+bool SameVersion(const std::string &a, const std::string &b) {
+    int64_t x = 0, y = 0;
+    return VersionNumber(a, x) && VersionNumber(b, y) && x == y;
+}
+
+}  // namespace
+
+bool TFrmMain::CheckProgramUpdate() {
+    TUpdatingIcons icons(*this);
+    ReportEvent("", 75, 3, TEventReporter::clBlack);
+    std::string folder = ProgramFolder();
+    // A copy from an earlier check must not stand in for the site's.
+    DeleteFile(ProgramFile("fenlow.dat"));
+    ProcessMessages();
+    QThread::msleep(1);
+    UrlDownloadToFile(UpdateBaseUrl() + "fenlow.dat", folder + "fenlow.dat");
+    std::string dat = ProgramFile("fenlow.dat");
+
+    bool updaterReplaced = false;
+    std::string version = "0";
+    if (FileExists(dat)) {
+        updaterReplaced = UpdateUpdater();
+        Pause(UpdatePauseMs);
+        version = IniReadString(dat, "File", "Version", "0");
+    }
+    if (!VersionIsNewer(version, TarnwickVersion)) {
+        if (!updaterReplaced) ReportEvent("", 76, 3, TEventReporter::clBlack);
+        DeleteFile(dat);
+        return updaterReplaced;
+    }
+
+    std::string name = IniReadString(dat, "File", "Name", "tarnwick.zip");
+    std::string temp = folder + "temp";
+    ForceDirectories(temp);
+    ReportEvent("", 89, 3, TEventReporter::clBlue);
+    ReportEvent("", 90, 3, TEventReporter::clBlack);
+    std::string zip = temp + "/" + name;
+    // The site names a file, never a path: nothing of it lands outside "temp/".
+    bool ok = IsPlainFileName(name) &&
+              DownloadFile("Download...", UpdateText(73, TarnwickVersion, version), UpdateZipUrl() + name, zip,
+                           DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate());
+    if (ok && !Sha256Matches(zip, IniReadString(dat, "File", "SHA256", ""))) {
+        DeleteFile(zip);
+        ok = false;
+    }
+    if (ok) {
+        ReportEvent("", 91, 3, TEventReporter::clBlue);
+        ReportEvent("", 92, 3, TEventReporter::clBlack);
+        IniWriteString(dat, "File", "Path", zip);
+        ok = StartProgram(folder + FenlowExeName, "-fenlow");
+    }
+    if (!ok) {
+        ReportEvent("", 78, 3, TEventReporter::clRed);
+        DeleteFile(dat);
+        return updaterReplaced;
+    }
+    // The archive waits in "temp/" for Fenlow, which needs this program gone
+    // (and its lock released) before it can replace it.
+    State.CleanupAllowed = false;
+    Exit1->Tag = 1;
+    close();
+    if (QThread::currentThread()->loopLevel() > 0) QCoreApplication::quit();
+    return true;
+}
+
+bool TFrmMain::UpdateUpdater() {
+    std::string newer = IniReadString(ProgramFile("fenlow.dat"), "FENLOW", "Version", "0");
+    std::string exe = ProgramFile(FenlowExeName);
+    std::string current = FileExists(exe) ? GetFileVersionText(exe) : "0";
+    if (current.empty()) current = IniReadString(SettingsFilePath(), "FENLOW", "Version", "0");
+    if (!VersionIsNewer(newer, current)) return false;
+
+    ReportEvent("", 93, 3, TEventReporter::clBlue);
+    ReportEvent("", 81, 3, TEventReporter::clBlack);
+    std::string temp = ProgramFolder() + "temp";
+    ForceDirectories(temp);
+    std::string tmp = temp + "/fenlow.tmp";
+    bool ok = DownloadFile("Download...", UpdateText(79, current, newer), UpdateZipUrl() + FenlowExeName, tmp,
+                           DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate());
+    // What arrived must be the announced updater, not a page that stood in
+    // for it; it replaces the old one in one step.
+    if (ok) ok = SameVersion(GetFileVersionText(tmp), newer) && ::chmod(tmp.c_str(), 0755) == 0 &&
+                 RenameFile(tmp, ProgramFolder() + FenlowExeName);
+    if (!ok) {
+        DeleteFile(tmp);
+        ReportEvent("", 78, 3, TEventReporter::clRed);
+        return false;
+    }
+    IniWriteString(SettingsFilePath(), "FENLOW", "Version", newer);
+    ReportEvent("", 80, 3, TEventReporter::clBlue);
+    return true;
+}
+
+bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
+    TUpdatingIcons icons(*this);
+    Pause(UpdatePauseMs);
+    std::string folder = ProgramFolder();
+    DeleteFile(ProgramFile("skins.dat"));
+    UrlDownloadToFile(UpdateZipUrl() + "skins/skins.dat", folder + "skins.dat");
+    std::string dat = ProgramFile("skins.dat");
+
+    std::string remote = IniReadString(dat, SkinName, "Version", "0");
+    std::string local =
+        IniReadString(ProgramFile("skins/" + SkinName + "/" + SkinName + ".skn"), "About", "Version", "0");
+    if (!IsPlainFileName(SkinName) || !VersionIsNewer(remote, local)) {
+        if (Report) ShowMessageWindow("Info", LangMessage(85), "", ScreenWidth(), WorkAreaBottomNow(), 2);
+        DeleteFile(dat);
+        return false;
+    }
+
+    std::string file = IniReadString(dat, SkinName, "File", SkinName + ".zip");
+    ReportEvent("", 84, 3, TEventReporter::clBlack);
+    std::string temp = folder + "temp";
+    ForceDirectories(temp);
+    std::string zip = temp + "/" + file;
+    std::string text = "\"" + SkinName + "\"  " + UpdateText(82, local, remote);
+    bool ok = IsPlainFileName(file) &&
+              DownloadFile("Download...", text, UpdateZipUrl() + "skins/" + file, zip, DownloadWindowLeft(),
+                           DownloadWindowTop(), !Report) &&
+              Sha256Matches(zip, IniReadString(dat, SkinName, "SHA256", ""));
+    // The installed skin is moved aside, not deleted: Fenlow puts it back
+    // when the new one does not install.
+    bool movedAside = ok && MoveSkinAside(folder, SkinName);
+    if (movedAside) {
+        IniWriteString(dat, "FENLOW_File", "Path", zip);
+        IniWriteString(dat, "FENLOW_File", "Skin", SkinName);
+        ok = StartProgram(folder + FenlowExeName, "-skn");
+        if (!ok) RenameFile(SkinBackupFolder(folder, SkinName), folder + "skins/" + SkinName);
+    } else {
+        ok = false;
+    }
+    if (!ok) {
+        ReportEvent("", 78, 3, TEventReporter::clRed);
+        DeleteFile(dat);
+        if (IsPlainFileName(file)) DeleteFile(zip);
+        return false;
+    }
+    ReportEvent("", 83, 3, TEventReporter::clBlue);
+    if (Report) ShowMessageWindow("Info", LangMessage(83), "", ScreenWidth(), WorkAreaBottomNow(), 2);
+    return true;
+}
+
+void TFrmMain::CountUse() {
+    IniWriteString(SettingsFilePath(), "Options", "Calculated", "True");
+    UrlRequest(UpdateZipUrl() + "laskuri.php");
+}

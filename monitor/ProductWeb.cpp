@@ -2,17 +2,21 @@
 
 #include <mutex>
 
+#include "UpdateFiles.h"
+
 namespace {
-// The product has no public server of its own yet: this reserved name never
-// answers, so downloads fail cleanly until a release sets the real address.
-constexpr const char *kBuiltIn = "https://tarnwick.example.org/";
 std::mutex gLock;
 std::string gLocation;
 }  // namespace
 
 std::string ProductWebLocation() {
-    std::lock_guard<std::mutex> g(gLock);
-    return gLocation.empty() ? std::string(kBuiltIn) : gLocation;
+    {
+        std::lock_guard<std::mutex> g(gLock);
+        if (!gLocation.empty())
+            return gLocation;
+    }
+    // The update location is the product's one address on the web.
+    return UpdateBaseUrl();
 }
 
 void SetProductWebLocation(const std::string &url) {

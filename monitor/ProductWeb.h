@@ -7,5 +7,5 @@
 
 // With a trailing "/".
 std::string ProductWebLocation();
-// An empty text goes back to the built-in address.
+// An empty text goes back to the update location (UpdateBaseUrl).
 void SetProductWebLocation(const std::string &url);

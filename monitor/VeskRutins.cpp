@@ -15,6 +15,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
+#include "Graphics.h"
 #include "Registry.h"
 #include "SysUtils.h"
 #include "unDecodes.h"
@@ -165,7 +166,7 @@ std::string FontToStr(const TFont &font) {
 }
 
 QFont FontToQFont(const TFont &font) {
-    QFont f(QString::fromStdString(font.Name));
+    QFont f(MapFontFamily(font.Name));
     if (font.Size > 0) f.setPointSize(font.Size);
     f.setBold(font.Style & fsBold);
     f.setItalic(font.Style & fsItalic);

@@ -5,6 +5,7 @@
 set -euo pipefail
 
 packages=(
+  fonts-liberation fonts-dejavu-core
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libssl-dev libssl3 openssl

@@ -44,8 +44,10 @@ void TZipBaseArchiver::SetInMemory(bool value) {
         return;
     }
     // Reopening the archive the other way cannot wait for a running
-    // operation (a handler or a timer inside a question asked for it).
+    // operation (a handler or a timer inside a question asked for it), and
+    // would lose changes not written yet.
     if (FBusy) throw EZipException(37, this);
+    if (FUpdatePending) throw EZipException(26, this);
     if (FInMemory) {
         // Leaving memory: the archive goes to FileName and is reopened there.
         if (ExtractFileName(FileName).empty()) throw EZipException(29, this);
@@ -271,6 +273,13 @@ void TZipBaseArchiver::OpenZipStream(TStream *stream) {
     FStream = stream;
     FCustomStream = true;
     FSpanningMode = smNone;
+    if (stream->Size() == 0) {
+        // Nothing in it yet: a new archive is written into it.
+        FNewArchive = true;
+        FActive = true;
+        if (AfterOpen) AfterOpen(this);
+        return;
+    }
     try {
         TEndRecord end;
         bool found = FindEndRecord(end);
@@ -287,7 +296,9 @@ void TZipBaseArchiver::OpenZipStream(TStream *stream) {
 }
 
 void TZipBaseArchiver::CreateNewArchive() {
-    if (FInMemory) {
+    // A new multi-volume archive makes its files when its volumes are
+    // written (the first may go to another disk than FileName names).
+    if (FInMemory || FSpanningMode != smNone) {
         FOwnStream = std::make_unique<TMemoryStream>();
     } else {
         try {
@@ -298,6 +309,7 @@ void TZipBaseArchiver::CreateNewArchive() {
     }
     FStream = FOwnStream.get();
     FDir.Clear();
+    FNewArchive = true;
 }
 
 void TZipBaseArchiver::OpenArchiveStream(TZipOpenMode mode) {
@@ -309,6 +321,9 @@ void TZipBaseArchiver::OpenArchiveStream(TZipOpenMode mode) {
     FLastVolume = 0;
     FRecovered = false;
     FCustomStream = false;
+    FNewArchive = false;
+    FExeNaming = false;
+    FReadOnly = mode == zomOpenRead && !FInMemory;
     if (mode == zomCreate || FInMemory) {
         CreateNewArchive();
         return;
@@ -342,6 +357,16 @@ void TZipBaseArchiver::CloseZip() {
         FCloseRequested = true;
         return;
     }
+    if (FUpdatePending) {
+        // Changes gathered and not written yet are written now.
+        try {
+            FUpdateDepth = 1;
+            EndUpdate();
+        } catch (...) {
+        }
+        FUpdatePending = false;
+        FUpdateDepth = 0;
+    }
     try {
         if (FActive && FStream && !FCustomStream && FStream->Size() == 0) {
             // An archive with nothing in it is still a valid empty archive.
@@ -354,13 +379,18 @@ void TZipBaseArchiver::CloseZip() {
     FOwnStream.reset();
     FStream = nullptr;
     FCustomStream = false;
+    // The mode of the archive that closes goes with it; one chosen for the
+    // next archive (a new multi-volume one) stays.
+    if (FActive) FSpanningMode = smNone;
     FActive = false;
     FUpdatePending = false;
     FDir.Clear();
     FComment.clear();
-    FSpanningMode = smNone;
     FLastVolume = 0;
     FCurrentVolume = 0;
+    FReadOnly = false;
+    FNewArchive = false;
+    FExeNaming = false;
 }
 
 void TZipBaseArchiver::CheckOpen() const {

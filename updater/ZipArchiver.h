@@ -49,6 +49,21 @@ struct TZipSpanningOptions {
 };
 
 class TZipBaseArchiver;
+class TZipVolumeWriter;
+
+// The stored name of a file path: resolved against the base folder (the
+// current folder when it is empty), its trailing separator and "." dropped,
+// cut to what storePath keeps, without a drive, server or root, with "/"
+// separators. Empty when nothing of the path is left.
+std::string ZipStoredName(const std::string &path, const std::string &baseDir, TZipStorePath storePath);
+// The bytes read and compressed at a time for a compression mode (0-9).
+size_t ZipCompressionBufferSize(int mode);
+// The file of volume number (counted from 0) of a multi-volume archive;
+// last names the last volume. exe: the archive has a prefix or stub, or an
+// ".exe" name. Split volumes before the last are named base.z01, base.z02
+// (as Info-ZIP does, in lower case) or, with advanced naming, base_001.zip.
+std::string ZipVolumeFileName(const std::string &archive, int number, bool last, TZipSpanningMode mode,
+                              bool advanced, bool exe);
 
 using TZipProgressEvent = std::function<void(TZipBaseArchiver *Sender, const std::string &FileName,
                                              double Progress, TZipProcessOperation Operation,
@@ -177,6 +192,47 @@ public:
     bool ExtractToStream(int index, TStream &dest);
     const TZipOperationResult &LastResult() const { return FResult; }
 
+    // Writing. Every change below runs as one update: inside BeginUpdate and
+    // EndUpdate the changes gather and are written together at EndUpdate;
+    // outside, each call is its own update. The archive is rewritten into a
+    // temporary file that replaces it only when complete, so a failed or
+    // cancelled update leaves it as it was.
+    //
+    // Adds the files that match the mask (a bare mask searches BaseDir; a
+    // folder part is taken below BaseDir unless it is a full path), with
+    // Options.Recurse in the folders below, and the folders themselves when
+    // SearchAttr allows faDirectory. An entry of the same name is replaced.
+    void AddFiles(const std::string &FileMask = "*.*", int SearchAttr = 0x28BF,
+                  const std::string &ExclusionMask = "");
+    // The same, deleting each source once the archive holding it is written.
+    void MoveFiles(const std::string &FileMask = "*.*", int SearchAttr = 0x28BF,
+                   const std::string &ExclusionMask = "");
+    // Compresses the matching entries again from their files below BaseDir,
+    // as Options.OverwriteMode and ReplaceReadOnly allow; folders stay.
+    void UpdateFiles(const std::string &FileMask = "*.*", int SearchAttr = 0x28BF,
+                     const std::string &ExclusionMask = "");
+    void DeleteFiles(const std::string &FileMask, int SearchAttr = 0x28BF, const std::string &ExclusionMask = "");
+    // Adds the rest of the caller's stream as the entry FileName. The stream
+    // stays the caller's, must live until the update is written, and is set
+    // back to its position afterwards.
+    void AddFromStream(const std::string &FileName, TStream &Stream, int FileAttr = faArchive);
+    // Renames an entry (a folder entry with the entries below it). False when
+    // another entry already has the new name; native 42 when there is no
+    // entry of the old name.
+    bool RenameFile(const std::string &OldName, const std::string &NewName);
+    // Sets the attribute bits (the low word of the external attributes) of the
+    // matching entries; the Unix mode of an entry follows its read-only bit.
+    void ChangeFilesAttr(const std::string &FileMask, int NewAttr);
+    void ChangeFilesComment(const std::string &FileMask, const std::string &NewComment);
+    void SetComment(const std::string &NewComment);
+    // Puts SFXStub in front of an archive that has no prefix yet.
+    void MakeSFX();
+    void BeginUpdate();
+    void EndUpdate();
+    // Drops the changes gathered since BeginUpdate.
+    void CancelUpdate();
+    bool UpdatePending() const { return FUpdatePending; }
+
     // The directory.
     int FileCount() const { return FDir.Dir.Count(); }
     const TZipDirItem &Files(int i) const { return FDir.Dir[i]; }
@@ -222,6 +278,11 @@ protected:
     // Starts an empty archive (create mode, in-memory). The writing side
     // builds on this.
     virtual void CreateNewArchive();
+    // Opens volume number (from 0) of a new multi-volume archive for
+    // writing: asks for it through the volume events, checks the free space
+    // of its drive and creates it.
+    // capacity: the bytes it can take (its size limit, at most the free space).
+    virtual std::unique_ptr<TStream> OpenWriteVolume(int number, std::string &name, int64_t &capacity);
     TZipQuestions &Ask() { return Questions ? *Questions : ZipQuestions(); }
 
     // Archive state shared with the writing side.
@@ -237,6 +298,9 @@ protected:
     int FLastVolume = 0;     // number of the last volume (0: single file)
     bool FCustomStream = false;
     bool FRecovered = false;
+    bool FReadOnly = false;     // opened without write access
+    bool FNewArchive = false;   // created here and not written yet
+    bool FExeNaming = false;    // volumes named as a self-extracting archive
 
 private:
     struct TEndRecord {
@@ -270,6 +334,7 @@ private:
     void ReadSpanExact(void *buffer, int64_t count);
 
     void SelectMatching(const std::string &mask, int searchAttr, const std::string &exclusionMask);
+
     void ProcessSelected(TZipProcessOperation op);
     enum TEntryOutcome { eoDone, eoSkipped, eoCancelled };
     TEntryOutcome ExtractEntry(int index, TZipProcessOperation op);
@@ -278,6 +343,35 @@ private:
     void CheckOpen() const;
     // Ends one (possibly nested) operation begun with ++FBusy.
     void LeaveOperation();
+    // The writing side.
+    class TUpdateScope;
+    struct TBusy;
+    struct TRewrite;
+    void CheckWritable();
+    void QueueFiles(const std::string &mask, int searchAttr, const std::string &exclusionMask,
+                    TZipProcessOperation op);
+    std::vector<std::string> FindSources(const std::string &mask, int searchAttr, const std::string &exclusionMask);
+    void QueueSource(const std::string &path, TZipProcessOperation op);
+    // Puts a new entry in the directory, in place of one of the same name.
+    void QueueItem(TZipDirItem item);
+    bool ConfirmChange(const std::string &storedName, TZipProcessOperation op);
+    void RestoreSavedDirectory();
+    bool WriteUpdatedArchive();
+    void WriteEntries(TRewrite &rw);
+    TEntryOutcome CompressEntry(TRewrite &rw, int index);
+    void CopyEntry(TRewrite &rw, int index);
+    void WriteCentralDirectory(TRewrite &rw);
+    bool CopyProgress(TRewrite &rw, int64_t bytes);
+    void CommitRewrite(TRewrite &rw);
+    void DeleteMovedSources();
+    bool FCommitted = false;  // the rewritten archive has replaced the old one
+    int FUpdateDepth = 0;
+    bool FModified = false;
+    std::string FSavedComment;
+    bool FStubPending = false;  // MakeSFX: SFXStub goes in front
+    TZipProcessOperation FBatchOp = poAdd;
+    std::vector<std::string> FMovedSources;
+    std::vector<std::string> FWrittenVolumes;  // files of the volumes being written
     void KeepReadPosition(const std::function<void()> &fire);
     // The target path below base, with existing folders and files matched
     // without regard to case (archives made on Windows name them freely).

@@ -321,6 +321,7 @@ void TZipBaseArchiver::ReadCentralDirectory(const TEndRecord &endIn) {
         ReadSpanExact(var.data(), varLen);
         pos += 46 + varLen;
         item.Name = var.substr(0, nameLen);
+        item.RawName = item.Name;
         std::string extra = var.substr(nameLen, extraLen);
         item.Comment = var.substr(size_t(nameLen) + extraLen);
         item.Extra = ParseExtra(extra);
@@ -381,6 +382,7 @@ void TZipBaseArchiver::RecoverDirectory() {
         std::string var(size_t(nameLen) + extraLen, '\0');
         if (dataStart > size || !scan.Read(at + 30, var.data(), var.size())) break;
         item.Name = var.substr(0, nameLen);
+        item.RawName = item.Name;
         item.Extra = ParseExtra(var.substr(nameLen));
         ApplyZip64(item, false);
         item.LocalHeaderOffset = uint64_t(at);
@@ -404,15 +406,9 @@ void TZipBaseArchiver::RecoverDirectory() {
 }
 
 std::string TZipBaseArchiver::VolumeFileName(int number, bool advanced) const {
-    if (number >= FLastVolume) return FileName;
-    std::string dir = ExtractFilePath(FileName);
-    std::string ext = ExtractFileExt(FileName);
-    std::string base = ExtractFileName(FileName);
-    base = base.substr(0, base.size() - ext.size());
-    std::string name = advanced ? dir + base + "_" + Format("%.3u", unsigned(number + 1)) + ext
-                                : dir + base + ".z" + Format("%.2d", number + 1);
-    // Info-ZIP writes ".z01", other writers ".Z01".
-    return ResolvePathCI(name);
+    if (number >= FLastVolume && !FExeNaming) return FileName;
+    // Info-ZIP writes ".z01", writers on other systems ".Z01".
+    return ResolvePathCI(ZipVolumeFileName(FileName, number, number >= FLastVolume, smSplitting, advanced, FExeNaming));
 }
 
 void TZipBaseArchiver::ApplyVolumeLayout(const TEndRecord &end) {
@@ -421,22 +417,41 @@ void TZipBaseArchiver::ApplyVolumeLayout(const TEndRecord &end) {
     FLastVolume = int(end.ThisDisk);
     FCurrentVolume = FLastVolume;
     bool advanced = SpanningOptions.AdvancedNaming;
-    if (FileExists(VolumeFileName(0, advanced))) {
-        FSpanningMode = smSplitting;
-    } else if (FileExists(VolumeFileName(0, !advanced))) {
-        SpanningOptions.AdvancedNaming = !advanced;
-        FSpanningMode = smSplitting;
-    } else {
-        // A self-extracting first part never lies on removable media.
-        FSpanningMode = ContainsText(ExtractFileName(FileName), ".exe") ? smSplitting : smSpanning;
+    // Split volumes beside the archive by either naming scheme, also as the
+    // parts of a self-extracting archive (its first part an ".exe").
+    for (bool exe : {false, true}) {
+        FExeNaming = exe;
+        for (bool adv : {advanced, !advanced}) {
+            // The first part of a self-extracting archive has one name for
+            // both schemes; the second tells them apart.
+            int probe = exe && FLastVolume > 1 ? 1 : 0;
+            if (FileExists(VolumeFileName(0, adv)) && FileExists(VolumeFileName(probe, adv))) {
+                SpanningOptions.AdvancedNaming = adv;
+                FSpanningMode = smSplitting;
+                return;
+            }
+        }
     }
+    FExeNaming = false;
+    // A self-extracting first part never lies on removable media.
+    FSpanningMode = ContainsText(ExtractFileName(FileName), ".exe") ? smSplitting : smSpanning;
 }
 
 void TZipBaseArchiver::SelectVolume(int number) {
     if (FLastVolume == 0 || number == FCurrentVolume) return;
     if (number < 0 || number > FLastVolume) throw EZipException(45, this);
-    std::string name =
-        FSpanningMode == smSpanning ? FileName : VolumeFileName(number, SpanningOptions.AdvancedNaming);
+    std::string name;
+    if (FSpanningMode == smSpanning) {
+        // Each disk holds its volume under the one name or, with advanced
+        // naming, a numbered one; the other scheme is tried when the file is
+        // not there, and the first kept when neither is.
+        bool adv = SpanningOptions.AdvancedNaming;
+        name = ZipVolumeFileName(FileName, number, number == FLastVolume, smSpanning, adv, FExeNaming);
+        std::string other = ZipVolumeFileName(FileName, number, number == FLastVolume, smSpanning, !adv, FExeNaming);
+        if (!FileExists(name) && FileExists(other)) name = other;
+    } else {
+        name = VolumeFileName(number, SpanningOptions.AdvancedNaming);
+    }
     bool cancel = false;
     // Volume numbers in the events count from 1.
     if (number == 0) DoRequestFirstVolume(name, cancel);

@@ -36,5 +36,9 @@ private:
     uint32_t FKeys[3];
 };
 
+// Bytes from the system's random source, for the encryption header of each
+// entry: what an attacker could guess there weakens the cipher further.
+void ZipRandomBytes(uint8_t *out, size_t count);
+
 // One CRC-32 step over a byte (the register is not inverted).
 uint32_t ZipCrc32Byte(uint32_t crc, uint8_t b);

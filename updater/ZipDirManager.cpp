@@ -56,3 +56,11 @@ void TZipDirArray::Assign(const TZipDirArray &other) {
     SetCount(0);
     for (const TZipDirItem &item : other.FItems) Add(item);
 }
+
+void TZipDirArray::KeepOnly(const std::vector<bool> &keep) {
+    std::vector<TZipDirItem> items;
+    items.swap(FItems);
+    SetCount(0);
+    for (size_t i = 0; i < items.size(); ++i)
+        if (i < keep.size() && keep[i]) Add(std::move(items[i]));
+}

@@ -10,6 +10,8 @@
 #include "SysUtils.h"  // the attribute bits kept in the external attributes' low byte
 #include "ZipHashedStringList.h"
 
+class TStream;
+
 enum TZipProcessOperation {
     poAdd, poMove, poDelete, poUpdate, poExtract, poTest, poRename, poChangeAttr,
     poChangeComment, poMakeSFX
@@ -39,6 +41,9 @@ struct TZipDirItem {
     uint16_t InternalAttr = 0;
     uint32_t ExternalAttr = 0;
     std::string Name;     // stored name, "/" separators
+    // The name's bytes as the archive holds them (before any code-page
+    // conversion); a rewrite stores them again unless the entry was renamed.
+    std::string RawName;
     std::string Comment;
     std::vector<TZipExtraBlock> Extra;
     bool Selected = false;
@@ -46,6 +51,18 @@ struct TZipDirItem {
     // extracted, since such entries multiply the same bytes.
     bool Overlaps = false;
     TZipProcessOperation Operation = poExtract;
+
+    // The writing side. Which entry of the archive this was when the update
+    // began (-1 for a new one), and, for an entry to be compressed anew,
+    // where its data comes from: a file on disk, or the caller's stream from
+    // the position it had.
+    int OrigIndex = -1;
+    bool ToProcess = false;
+    std::string SrcFileName;
+    TStream *SrcStream = nullptr;
+    int64_t SrcStreamPos = 0;
+    bool NoCompression = false;  // matched NoCompressionMasks
+    bool DeleteSource = false;   // moved: the file goes once the archive holds it
 
     bool Encrypted() const { return Flags & 1; }
     bool HasDataDescriptor() const { return Flags & 8; }
@@ -75,6 +92,8 @@ public:
     // Refused (false) when another item already has the new name.
     bool Rename(int index, const std::string &newName);
     void Assign(const TZipDirArray &other);
+    // Keeps the items whose flag is set, in order (one pass, however many go).
+    void KeepOnly(const std::vector<bool> &keep);
 
 private:
     void Grow();

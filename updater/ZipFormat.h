@@ -38,6 +38,9 @@ inline void Put64(uint8_t *p, uint64_t v) {
 std::string ZipSlashes(std::string s, char from, char to);
 // A DOS date and time (local time) as a Unix time.
 time_t DosDateTimeToUnix(uint16_t date, uint16_t time);
+// A Unix time as a DOS date and time (local time, two-second steps); times
+// outside 1980-2107 are held at the nearest end of that range.
+void UnixToDosDateTime(time_t t, uint16_t &date, uint16_t &time);
 
 // Only one archiver in the process processes entries at a time. Recursive,
 // because the default questions are modal and timers that fire inside them

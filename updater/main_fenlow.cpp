@@ -1,10 +1,22 @@
 // Fenlow, the updater of Tarnwick.
 #include <QApplication>
-#include <QTimer>
+
+#include <string>
+#include <vector>
+
+#include "Kel_Files.h"
+#include "SysUtils.h"
+#include "UpdateFiles.h"
+#include "unFenlow.h"
+
+TW_FILE_VERSION_RESOURCE(FENLOW_VERSION_TEXT);
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Fenlow");
-    QTimer::singleShot(0, &app, &QApplication::quit);
+    ApplyUpdateCAFile();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    TfrmFenlow form(args, ApplicationFolder());
+    form.show();
     return app.exec();
 }

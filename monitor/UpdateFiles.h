@@ -1,0 +1,63 @@
+// What Tarnwick and Fenlow agree on about updates: the names of the two
+// executables, the web location every download comes from, and the checks
+// that every name, path, version and archive coming from there passes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Tarnwick's own version, compared with the site's and carried by the
+// executable as its version marker. A build may set another
+// (-DTW_TARNWICK_VERSION=...), as the update demonstration does.
+#ifndef TARNWICK_VERSION_TEXT
+#define TARNWICK_VERSION_TEXT "0.8.2.5"
+#endif
+inline constexpr char TarnwickVersion[] = TARNWICK_VERSION_TEXT;
+
+// The executables of the program folder, one rule for both programs.
+inline constexpr char TarnwickExeName[] = "tarnwick";
+inline constexpr char FenlowExeName[] = "fenlow";
+
+// The environment variables that point a build at another web location (a
+// test server, a self-hosted mirror) and at the authorities it is signed by.
+inline constexpr char UpdateUrlVariable[] = "TARNWICK_UPDATE_URL";
+inline constexpr char UpdateCAVariable[] = "TARNWICK_UPDATE_CA";
+
+// The web location, an https address ending in "/": TARNWICK_UPDATE_URL when
+// it holds an https address, else the one the build was configured with.
+std::string UpdateBaseUrl();
+// The folder of the archives below it: UpdateBaseUrl() + "zip/".
+std::string UpdateZipUrl();
+// Makes the HTTP downloads trust the authorities of the PEM file that
+// TARNWICK_UPDATE_CA names instead of the system's; returns that file, or ""
+// when the variable is unset (the system's authorities then stay).
+std::string ApplyUpdateCAFile();
+
+// A bare file name as the information files may give one: not empty, no
+// "/", "\", NUL or control characters, not "." or "..", no ".." inside.
+bool IsPlainFileName(const std::string &name);
+// The path, taken relative to folder when it is not absolute, with "." and
+// ".." folded away; "" when the result does not lie strictly inside folder.
+std::string PathInFolder(const std::string &path, const std::string &folder);
+
+// The SHA-256 of a file as lower-case hex; "" when it cannot be read.
+std::string FileSha256(const std::string &path);
+// True when expected is empty (older information files name no digest) or
+// equals the file's SHA-256 (hex, any letter case, blanks around ignored).
+bool Sha256Matches(const std::string &path, const std::string &expected);
+
+// A dotted version as a number, the dots removed ("0.8.2.5" gives 825).
+// False for a text that is empty, holds anything but digits and dots, or
+// does not fit in 64 bits.
+bool VersionNumber(const std::string &version, int64_t &out);
+// True only when candidate is a valid version whose number is greater than
+// current's; a current version that is not valid counts as below every one.
+bool VersionIsNewer(const std::string &candidate, const std::string &current);
+
+// A skin update moves the installed skin folder here instead of deleting it;
+// Fenlow puts it back when the new skin does not install.
+std::string SkinBackupFolder(const std::string &programFolder, const std::string &skin);
+// Moves "skins/<skin>" of the program folder to its backup folder (a stale
+// backup goes first). True when the skin folder is gone from "skins/" (also
+// when there was none).
+bool MoveSkinAside(const std::string &programFolder, const std::string &skin);

@@ -1,0 +1,227 @@
+// The real Fenlow program against what scripts/publish-update.sh makes of a
+// build, served by a loopback https server signed by the test CA; at the
+// end the whole update, from Tarnwick's check to the restarted Tarnwick.
+#include "FenlowTestCommon.h"
+
+#include <QDialog>
+
+#include "ChildProcess.h"
+#include "DialogSeam.h"
+#include "FrmMain.h"
+#include "HTTPGet.h"
+#include "HttpTestServer.h"
+#include "Kel_Files.h"
+#include "OpenSSLServer.h"
+#include "ProgramPaths.h"
+#include "TrayBackend.h"
+
+namespace {
+
+class FenlowProgramTest : public FenlowTest {
+protected:
+    void SetUp() override {
+        // A build whose Tarnwick is a newer stand-in; its Fenlow is the real one.
+        WriteTestFile(Build.File("monitor/tarnwick"), TarnwickStandIn("published", "0.9.0.0"));
+        ::chmod(Build.File("monitor/tarnwick").c_str(), 0755);
+        WriteTestFile(Build.File("monitor/Lang/english.lng"), "[About]\r\nVersion=published\r\n");
+        ForceDirectories(Build.File("updater"));
+        ASSERT_EQ(RunTool("cp " + ShellQuote(FenlowBinary()) + " " + ShellQuote(Build.File("updater/fenlow"))), 0);
+        WriteTestFile(Skins.File("Blue/Blue.skn"), "[About]\r\nVersion=4\r\n");
+        WriteTestFile(Skins.File("Blue/main.bmp"), "blue");
+    }
+    static std::string FenlowBinary() { return std::string(TW_BINARY_DIR) + "/updater/fenlow"; }
+    int Publish() {
+        return RunProgram({"bash", std::string(TW_SOURCE_DIR) + "/scripts/publish-update.sh", Build.Path(),
+                           Www.File("tarnwick"), Skins.Path()});
+    }
+    // A program folder as a release leaves it: the old Tarnwick and Fenlow.
+    void InstallProgram() {
+        InstallOldTarnwick();
+        ASSERT_EQ(RunTool("cp " + ShellQuote(FenlowBinary()) + " " + ShellQuote(P(FenlowExeName))), 0);
+    }
+    int RunFenlow(const std::string &arg, const HttpTestServer &server) {
+        std::string out;
+        int rc = RunProgram({P(FenlowExeName), arg}, &out, nullptr,
+                            {"QT_QPA_PLATFORM=offscreen", std::string(UpdateUrlVariable) + "=" + server.Url("/tarnwick/"),
+                             std::string(UpdateCAVariable) + "=" + TestPKI::Get().CAFile},
+                            "", 60);
+        return rc;
+    }
+    TempDir Build, Www, Skins;
+};
+
+}  // namespace
+
+TEST_F(FenlowProgramTest, ThePublishedSiteDescribesItsArchives) {
+    ASSERT_EQ(Publish(), 0);
+    std::string site = Www.File("tarnwick/");
+    EXPECT_EQ(IniReadString(site + "fenlow.dat", "File", "Version", ""), "0.9.0.0");
+    EXPECT_EQ(IniReadString(site + "fenlow.dat", "File", "Name", ""), "tarnwick.zip");
+    EXPECT_EQ(IniReadString(site + "fenlow.dat", "File", "SHA256", ""), FileSha256(site + "zip/tarnwick.zip"));
+    EXPECT_EQ(IniReadString(site + "fenlow.dat", "FENLOW", "Version", ""), FenlowVersion);
+    EXPECT_EQ(GetFileVersionText(site + "zip/fenlow"), FenlowVersion);
+    EXPECT_EQ(FileMode(site + "zip/fenlow"), 0755u);
+    EXPECT_EQ(IniReadString(site + "zip/skins/skins.dat", "Blue", "Version", ""), "4");
+    EXPECT_EQ(IniReadString(site + "zip/skins/skins.dat", "Blue", "File", ""), "Blue.zip");
+    EXPECT_EQ(IniReadString(site + "zip/skins/skins.dat", "Blue", "SHA256", ""), FileSha256(site + "zip/skins/Blue.zip"));
+    // What Info-ZIP's own reader finds in the program archive.
+    std::string listing;
+    ASSERT_EQ(RunProgram({"unzip", "-Z1", site + "zip/tarnwick.zip"}, &listing), 0);
+    EXPECT_EQ(listing, "tarnwick\nLang/\nLang/english.lng\n");
+    ASSERT_EQ(RunProgram({"unzip", "-Z1", site + "zip/skins/Blue.zip"}, &listing), 0);
+    EXPECT_EQ(listing, "Blue/\nBlue/Blue.skn\nBlue/main.bmp\n");
+    // A build without its executables publishes nothing.
+    DeleteFile(Build.File("updater/fenlow"));
+    EXPECT_NE(Publish(), 0);
+}
+
+TEST_F(FenlowProgramTest, FenlowFetchesReplacesAndRestartsTarnwick) {
+    ASSERT_EQ(Publish(), 0);
+    HttpTestServer server(Www.Path(), TestPKI::Get().ServerCert, TestPKI::Get().Key);
+    InstallProgram();
+    // What Tarnwick leaves: the site's information with the archive's place
+    // in "temp/", where nothing is yet.
+    std::string dat = ReadFileToString(Www.File("tarnwick/fenlow.dat"));
+    Put("fenlow.dat", dat + "[File]\r\n");
+    IniWriteString(P("fenlow.dat"), "File", "Path", P("temp/tarnwick.zip"));
+    ASSERT_EQ(RunFenlow("-fenlow", server), 0);
+    EXPECT_EQ(WaitStarted(), "published Version=0.1.2.5\n");
+    EXPECT_EQ(GetFileVersionText(P(TarnwickExeName)), "0.9.0.0");
+    EXPECT_EQ(Read("Lang/english.lng"), "[About]\r\nVersion=published\r\n");
+    EXPECT_FALSE(Exists("fenlow.dat"));
+    EXPECT_FALSE(Exists("temp/tarnwick.zip"));
+    EXPECT_EQ(GetFileVersionText(P("temp/tarnwick.old")), "0.8.2.5");
+}
+
+TEST_F(FenlowProgramTest, FenlowWaitsForTarnwickToLetGoOfTheFolder) {
+    ASSERT_EQ(Publish(), 0);
+    HttpTestServer server(Www.Path(), TestPKI::Get().ServerCert, TestPKI::Get().Key);
+    InstallProgram();
+    ASSERT_EQ(RunTool("mkdir -p " + ShellQuote(P("temp")) + " && cp " + ShellQuote(Www.File("tarnwick/zip/tarnwick.zip")) +
+                      " " + ShellQuote(P("temp/tarnwick.zip"))),
+              0);
+    WriteFenlowDat(P("temp/tarnwick.zip"));
+    // A Tarnwick on its way out: it holds the folder for two more seconds.
+    int ignored = 0;
+    pid_t tarnwick = StartPeerProcess({PythonProgram(), "-c",
+                                       "import fcntl, os, sys, time\n"
+                                       "fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT)\n"
+                                       "fcntl.flock(fd, fcntl.LOCK_EX)\n"
+                                       "print('HELD 1', flush=True)\n"
+                                       "time.sleep(2)\n",
+                                       ProgramLockFile(Dir.Path())},
+                                      "HELD ", ignored);
+    ASSERT_EQ(RunFenlow("-fenlow", server), 0);
+    StopPeerProcess(tarnwick);
+    EXPECT_EQ(WaitStarted(), "published Version=0.1.2.5\n");
+    EXPECT_EQ(GetFileVersionText(P("temp/tarnwick.old")), "0.8.2.5");
+}
+
+TEST_F(FenlowProgramTest, ASkinFromThePublishedSiteInstalls) {
+    ASSERT_EQ(Publish(), 0);
+    HttpTestServer server(Www.Path(), TestPKI::Get().ServerCert, TestPKI::Get().Key);
+    InstallProgram();
+    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+    ASSERT_TRUE(MoveSkinAside(Dir.Path(), "Blue"));
+    ASSERT_EQ(RunTool("mkdir -p " + ShellQuote(P("temp")) + " && cp " +
+                      ShellQuote(Www.File("tarnwick/zip/skins/Blue.zip")) + " " + ShellQuote(P("temp/Blue.zip"))),
+              0);
+    Put("skins.dat", ReadFileToString(Www.File("tarnwick/zip/skins/skins.dat")));
+    IniWriteString(P("skins.dat"), "FENLOW_File", "Path", P("temp/Blue.zip"));
+    IniWriteString(P("skins.dat"), "FENLOW_File", "Skin", "Blue");
+    ASSERT_EQ(RunFenlow("-skn", server), 0);
+    EXPECT_EQ(Read("skins/Blue/Blue.skn"), "[About]\r\nVersion=4\r\n");
+    EXPECT_FALSE(Exists("skins.dat"));
+    EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
+}
+
+namespace {
+
+// Tarnwick's half in this process (its main window, holding the folder lock
+// as the program does for its life), Fenlow's half the real program it
+// starts.
+class UpdateEndToEndTest : public FenlowProgramTest {
+protected:
+    void SetUp() override {
+        FenlowProgramTest::SetUp();
+        PreviousTray = SetTrayBackend(&Tray);
+        SetProgramFolder(Dir.Path());
+        SetHTTPGetCAFile(TestPKI::Get().CAFile);
+        ::setenv(UpdateCAVariable, TestPKI::Get().CAFile.c_str(), 1);
+    }
+    void TearDown() override {
+        Tarnwick.reset();
+        Lock.Release();
+        ::unsetenv(UpdateUrlVariable);
+        ::unsetenv(UpdateCAVariable);
+        SetHTTPGetCAFile("");
+        SetProgramFolder("");
+        SetTrayBackend(PreviousTray);
+        FenlowTest::TearDown();
+    }
+    void StartTarnwick(const HttpTestServer &server) {
+        ::setenv(UpdateUrlVariable, server.Url("/tarnwick/").c_str(), 1);
+        Put("Tarnwick.ini", "[Options]\r\nCheckUpdates=True\r\nAutoUpdate=True\r\n", 0600);
+        Lock = AcquireProgramLock(Dir.Path(), 0, true);
+        ASSERT_TRUE(Lock.Held());
+        Tarnwick = std::make_unique<TFrmMain>();
+        Tarnwick->UpdatePauseMs = 0;
+    }
+    // Tarnwick's process ends: its window goes and the kernel drops its lock.
+    void TarnwickExits() {
+        Tarnwick.reset();
+        Lock.Release();
+    }
+    // Fenlow writes its version on the way out.
+    bool WaitForFenlowToEnd() {
+        return WaitUntil([this] { return FenlowVersionInSettings() == FenlowVersion; }, 30000);
+    }
+    TRecordingTrayBackend Tray;
+    TTrayBackend *PreviousTray = nullptr;
+    TProgramLock Lock;
+    std::unique_ptr<TFrmMain> Tarnwick;
+};
+
+}  // namespace
+
+TEST_F(UpdateEndToEndTest, TarnwickHandsOverAndFenlowRestartsTheNewTarnwick) {
+    ASSERT_EQ(Publish(), 0);
+    HttpTestServer server(Www.Path(), TestPKI::Get().ServerCert, TestPKI::Get().Key);
+    InstallProgram();
+    StartTarnwick(server);
+    SetModalHook([](QDialog &d) { ProcessEventsUntil([&d] { return !d.isVisible(); }, 20000); });
+    EXPECT_TRUE(Tarnwick->CheckProgramUpdate());
+    SetModalHook({});
+    EXPECT_TRUE(Exists("temp/tarnwick.zip"));
+    // Fenlow runs, but must not touch the running Tarnwick.
+    ProcessEventsFor(1500);
+    EXPECT_EQ(GetFileVersionText(P(TarnwickExeName)), "0.8.2.5");
+    EXPECT_EQ(Read("started.txt"), "");
+    TarnwickExits();
+    EXPECT_EQ(WaitStarted(), "published Version=0.1.2.5\n");
+    EXPECT_EQ(GetFileVersionText(P(TarnwickExeName)), "0.9.0.0");
+    EXPECT_TRUE(WaitForFenlowToEnd());
+    EXPECT_FALSE(Exists("fenlow.dat"));
+    EXPECT_FALSE(Exists("temp/tarnwick.zip"));
+    IniFileCacheClear();
+    EXPECT_EQ(IniReadString(P("Tarnwick.ini"), "Options", "AutoUpdate", ""), "True");
+}
+
+TEST_F(UpdateEndToEndTest, AnErrorPageServedAsTheArchiveRestoresTheOldTarnwick) {
+    ASSERT_EQ(Publish(), 0);
+    // An old site without digests whose archive is a page of the server's.
+    WriteTestFile(Www.File("tarnwick/zip/tarnwick.zip"), "<html><body>Maintenance</body></html>\n");
+    IniDeleteKey(Www.File("tarnwick/fenlow.dat"), "File", "SHA256");
+    HttpTestServer server(Www.Path(), TestPKI::Get().ServerCert, TestPKI::Get().Key);
+    InstallProgram();
+    StartTarnwick(server);
+    SetModalHook([](QDialog &d) { ProcessEventsUntil([&d] { return !d.isVisible(); }, 20000); });
+    EXPECT_TRUE(Tarnwick->CheckProgramUpdate());
+    SetModalHook({});
+    TarnwickExits();
+    EXPECT_TRUE(WaitForFenlowToEnd());
+    EXPECT_EQ(Read(TarnwickExeName), TarnwickStandIn("old"));
+    EXPECT_TRUE(Exists("fenlow.dat"));
+    EXPECT_TRUE(Exists("temp/tarnwick.zip"));
+    EXPECT_EQ(StartedAfterAWhile(), "");
+}
