@@ -203,6 +203,11 @@ int main(int argc, char **argv) {
             Later([&] { options->BitBtn7->click(); });
         },
         [] { Shot("editor-existing-rule"); },
+        [] {
+            if (auto *f = Modal<TfrmBlackList>()) Later([f] { f->bbBrowse->click(); });
+        },
+        [] { Shot("folder-browser"); },
+        [] { CloseModal(); },
         [] { Later(CloseModal); },
         [&] {
             SelectRule(options, "Spam");

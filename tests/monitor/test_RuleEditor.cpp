@@ -28,6 +28,8 @@
 #include "TestSupport.h"
 #include "unDecodes.h"
 #include "unLanguage.h"
+#include "unBrowse.h"
+#include "unFrmGetText.h"
 #include "unMessYesNo.h"
 #include "unRules.h"
 #include "unRulesForm.h"
@@ -70,6 +72,19 @@ protected:
                 if (answer == 1) q->BitBtn2->click();
             } else if (auto *m = qobject_cast<TForm1 *>(&d)) {
                 Messages.push_back(m->Label2->text().toStdString());
+            } else if (auto *t = qobject_cast<TfrmGetText *>(&d)) {
+                Prompts.push_back(d.windowTitle().toStdString() + "|" + t->Label1->text().toStdString() + "|" +
+                                  t->Edit1->text().toStdString());
+                if (!Typed.empty()) {
+                    t->Edit1->setText(QString::fromStdString(Typed.front()));
+                    Typed.pop_front();
+                    t->BitBtn1->click();
+                }
+            } else if (auto *b = qobject_cast<TfrmBrowse *>(&d)) {
+                if (!Folder.empty()) {
+                    b->SelectPath(Folder);
+                    b->btOk->click();
+                }
             }
         });
         ShowRuleEditor(name);
@@ -94,7 +109,9 @@ protected:
 
     TempDir Dir;
     std::deque<int> Answers;
-    std::vector<std::string> Questions, Messages;
+    std::deque<std::string> Typed;  // answers of the text input dialog
+    std::string Folder;             // the folder browser's choice; empty: Cancel
+    std::vector<std::string> Questions, Messages, Prompts;
 };
 
 }  // namespace
@@ -182,6 +199,49 @@ TEST_F(RuleEditorTest, EntriesAreStoredAsTheRulesCompareThem) {
     TRuleMessage m{"Home", Utf8LowerCase("Ann Example"), Utf8LowerCase("Ann.Example@MAIL.org"),
                    Utf8LowerCase("Re: WEEKLY ÄÖ LETTER #12")};
     EXPECT_EQ(ApplyRules(Dir.File("rules"), m).Action, raHide);
+}
+
+TEST_F(RuleEditorTest, RenamedEntriesAreStoredAsTheRulesCompareThem) {
+    WriteTestFile(RuleFile("Ren"), "[Rule]\r\nRule1=0\r\n[EMails]\r\n0=ann@x.fi\r\n1=bob@x.fi\r\n[Words]\r\n0=sale\r\n");
+    Edit("Ren", [&](TfrmBlackList &f) {
+        f.ListBox1->setCurrentRow(0);
+        Typed = {"  Ann.New@X.FI "};
+        f.BitBtn3->click();
+        f.ListBox1->setCurrentRow(1);
+        Typed = {"ANN.NEW@x.fi"};  // the same as the other entry: refused
+        f.BitBtn3->click();
+        f.ListBox2->setCurrentRow(0);
+        Typed = {"Big SALE"};
+        emit f.ListBox2->itemDoubleClicked(f.ListBox2->item(0));  // a double click renames too
+        f.ListBox2->setCurrentRow(0);
+        Typed = {"   "};  // nothing given: nothing changes
+        f.BitBtn6->click();
+        f.BitBtn7->click();
+    });
+    ASSERT_GE(Prompts.size(), 3u);
+    EXPECT_EQ(Prompts[0], "Tarnwick / Rule|Sender address or name:|ann@x.fi");
+    EXPECT_EQ(Prompts[2], "Tarnwick / Rule|Word:|sale");
+    EXPECT_EQ(Messages, (std::vector<std::string>{"This entry is already in the list."}));
+    EXPECT_EQ(Section("Ren", "EMails"), (TStringList{"ann.new@x.fi", "bob@x.fi"}));
+    EXPECT_EQ(Section("Ren", "Words"), (TStringList{"big sale"}));
+    TRuleMessage m{"Home", "", "ann.new@x.fi", Utf8LowerCase("BIG SALE today")};
+    EXPECT_EQ(ApplyRules(Dir.File("rules"), m).Action, raHide);
+}
+
+TEST_F(RuleEditorTest, TheFolderBrowserFillsTheSavePath) {
+    NewRule("Save");
+    ForceDirectories(Dir.File("saved mail"));
+    Edit("Save", [&](TfrmBlackList &f) {
+        f.Edit1->setText("/old");
+        Folder = ExcludeTrailingPathDelimiter(Dir.File("saved mail"));
+        f.bbBrowse->click();
+        EXPECT_EQ(f.Edit1->text().toStdString(), Folder);
+        Folder.clear();  // Cancel keeps what stands
+        f.bbBrowse->click();
+        EXPECT_EQ(f.Edit1->text().toStdString(), ExcludeTrailingPathDelimiter(Dir.File("saved mail")));
+        f.BitBtn7->click();
+    });
+    EXPECT_EQ(Key("Save", "Options", "Path"), ExcludeTrailingPathDelimiter(Dir.File("saved mail")));
 }
 
 TEST_F(RuleEditorTest, DeleteEverythingIsSavedOnlyOnAClearYes) {
