@@ -588,14 +588,14 @@ auto TNetIMAP4::Guarded(F &&f) -> decltype(f()) {
 }
 
 bool TNetIMAP4::FetchItem(int number, const std::string &item, const std::function<void(int64_t)> &sink,
-                          int64_t maxLiteral) {
+                          int64_t maxLiteral, bool withFlags) {
     CheckNumber(number);
     CheckConnectionState({csSelected});
-    return Guarded([&] { return FetchItemInner(number, item, sink, maxLiteral); });
+    return Guarded([&] { return FetchItemInner(number, item, sink, maxLiteral, withFlags); });
 }
 
 bool TNetIMAP4::FetchItemInner(int number, const std::string &item, const std::function<void(int64_t)> &sink,
-                               int64_t maxLiteral) {
+                               int64_t maxLiteral, bool withFlags) {
     FLineStruct->Clear();
     TNetIMAPLineStruct rec;
     bool found = false, isFetch = false, gotLiteral = false;
@@ -639,12 +639,22 @@ bool TNetIMAP4::FetchItemInner(int number, const std::string &item, const std::f
         }
         return false;
     };
-    const std::string tag = StartCommand("FETCH " + std::to_string(number) + " (" + item + ")");
+    const std::string tag =
+        StartCommand("FETCH " + std::to_string(number) + " (" + (withFlags ? "FLAGS " : "") + item + ")");
     std::string end = ReadResponse(tag, onUntagged, false);
     return TakeReply(TStringList{end}) == "OK" && found;
 }
 
-bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg) {
+bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg) { return FetchHeaders(number, msg, false); }
+
+bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg, TNetMessageFlags &flags) {
+    flags.Clear();
+    FetchHeaders(number, msg, true);
+    if (FLineStruct->FlagsSeen) flags = FLineStruct->Flags;
+    return true;
+}
+
+bool TNetIMAP4::FetchHeaders(int number, TNetMessage &msg, bool withFlags) {
     CheckNumber(number);
     CheckConnectionState({csSelected});
     msg.Clear();
@@ -661,7 +671,7 @@ bool TNetIMAP4::RetrieveHeaders(int number, TNetMessage &msg) {
             header.assign(bytes.begin(), bytes.end());
             got = true;
         },
-        std::min<int64_t>(MaxHeaderSize, INT32_MAX));
+        std::min<int64_t>(MaxHeaderSize, INT32_MAX), withFlags);
     if (!ok || !got) {
         const std::string code = LastReply()->Code();
         std::string why = code != "OK" ? (FLastTaggedText.empty() ? code : FLastTaggedText)

@@ -125,6 +125,10 @@ public:
     // header raises ENetIMAP4CommandFailed, so an empty message is never
     // mistaken for a real one. It never returns false.
     bool RetrieveHeaders(int number, TNetMessage &msg);
+    // The same, asking for the message's flags in the same FETCH (one
+    // exchange where a check needs both): flags gets them, or stays empty
+    // when the server sent none.
+    bool RetrieveHeaders(int number, TNetMessage &msg, TNetMessageFlags &flags);
     // The whole message into msg. It marks the message \Seen on the server,
     // unless peek: then (BODY.PEEK[]) its flags stay as they were. False
     // when the server refused the fetch or sent no message.
@@ -207,10 +211,12 @@ private:
     // and NUL refused.
     static Segment Argument(const std::string &value, const char *what);
     // Fetches one item of a message; sink receives a literal of the item.
+    // withFlags asks for FLAGS beside the item.
     bool FetchItem(int number, const std::string &item,
-                   const std::function<void(int64_t size)> &sink, int64_t maxLiteral);
+                   const std::function<void(int64_t size)> &sink, int64_t maxLiteral, bool withFlags = false);
     bool FetchItemInner(int number, const std::string &item,
-                        const std::function<void(int64_t size)> &sink, int64_t maxLiteral);
+                        const std::function<void(int64_t size)> &sink, int64_t maxLiteral, bool withFlags);
+    bool FetchHeaders(int number, TNetMessage &msg, bool withFlags);
     // Runs f; anything that breaks off an exchange inside it ends the
     // session.
     template <class F>

@@ -7,13 +7,26 @@
 #include <QScreen>
 #include <QThread>
 
+#include <cstdio>
+
 #include "Desktop.h"
+#include "Kel_Files.h"
+#include "Kel_Reg.h"
 #include "NetAntiFreeze.h"
 #include "NetIMAP4.h"
 #include "NetPOP3.h"
 #include "NetSSLOpenSSL.h"
 #include "ProgramPaths.h"
+#include "TrayImages.h"
+#include "VeskRutins.h"
 #include "asetukset.h"
+#include "unFrmGetText.h"
+#include "unFrmHint.h"
+#include "unRules.h"
+#include "unScr.h"
+#include "unShowBody.h"
+#include "unToBlackList.h"
+#include "unitMessages.h"
 
 TFrmMain *FrmMain = nullptr;
 
@@ -47,6 +60,22 @@ TFrmMain::TFrmMain(const std::vector<std::string> &Args, QWidget *parent)
     CreateComponents();
     CreateMenus();
     CreateDisplay();
+    CreateImages();
+
+    Reporter.TrayIcon = TrayIcon1;
+    Reporter.ErrorImages = ImageList3;
+    Reporter.MainOptions = &State.Options;
+    Reporter.OptionsShowing = [] { return FormAsetukset && FormAsetukset->isVisible(); };
+    Reporter.SelectLogPage = [] {
+        if (FormAsetukset)
+            FormAsetukset->SelectLogPage();
+    };
+    // What the desktop cannot do is said once, in the log.
+    Desktop().OnLog = [](const std::string &Text) {
+        if (FrmMain)
+            FrmMain->ReportEvent(Text, 0, 5, TEventReporter::clRed);
+    };
+
     TrayIcon1->OnStartup = [this](QObject *Sender, bool &Show) { TrayIcon1Startup(Sender, Show); };
     TrayIcon1->OnClick = [this](QObject *) { Guard("TrayIcon1Click", [this] { TrayIcon1Click(); }); };
     TrayIcon1->OnDblClick = TrayIcon1->OnClick;
@@ -131,6 +160,13 @@ void TFrmMain::CreateMenus() {
     TrayIcon1->SetPopupMenu(PopupMenu1);
 }
 
+void TFrmMain::CreateImages() {
+    FillCheckingImages(*ImageList1);
+    FillNewMailImages(*ImageList2);
+    FillErrorImages(*ImageList3);
+    FillUpdatingImages(*ImageList4);
+}
+
 void TFrmMain::CreateDisplay() {
     auto label = [this] {
         auto *l = new QLabel(this);
@@ -156,18 +192,21 @@ void TFrmMain::CreateDisplay() {
 // ---- shared helpers -------------------------------------------------------------
 
 void TFrmMain::Guard(const char *Where, const std::function<void()> &Work) {
+    auto report = [&](const std::string &Text) {
+        try {
+            // Before the log exists (start-up) the terminal is told instead.
+            if (!Reporter.LogReady)
+                std::fprintf(stderr, "Tarnwick: %s\n", Text.c_str());
+            ReportEvent(Text, 0, 6, TEventReporter::clRed);
+        } catch (...) {
+        }
+    };
     try {
         Work();
     } catch (const std::exception &e) {
-        try {
-            ReportEvent(std::string("Error in ") + Where + ": " + e.what(), 0, 6, TEventReporter::clRed);
-        } catch (...) {
-        }
+        report(std::string("Error in ") + Where + ": " + e.what());
     } catch (...) {
-        try {
-            ReportEvent(std::string("Error in ") + Where, 0, 6, TEventReporter::clRed);
-        } catch (...) {
-        }
+        report(std::string("Error in ") + Where);
     }
 }
 
@@ -189,43 +228,334 @@ void TFrmMain::ReportEvent(const std::string &Text, int Number, int Kind, int Co
 
 // ---- start-up and window life --------------------------------------------------
 
-void TFrmMain::TrayIcon1Startup(QObject *, bool &ShowMainForm) { ShowMainForm = false; }
-void TFrmMain::FormShow() {}
+namespace {
+
+std::string Option(const std::string &Key, const std::string &Default) {
+    try {
+        return IniReadString(SettingsFilePath(), "Options", Key, Default);
+    } catch (const Exception &) {
+        return Default;
+    }
+}
+
+// The profile argument of "-user" without its first character (a whole
+// UTF-8 character, never half of one).
+std::string ProfileName(const std::string &Argument) {
+    if (Argument.empty())
+        return {};
+    size_t n = 1;
+    while (n < Argument.size() && (static_cast<unsigned char>(Argument[n]) & 0xC0) == 0x80)
+        ++n;
+    return Argument.substr(n);
+}
+
+}  // namespace
+
+void TFrmMain::TrayIcon1Startup(QObject *, bool &ShowMainForm) {
+    ShowMainForm = false;
+    State.Accounts.ShownIndex = 0;
+    State.WindowShown = false;
+    Reporter.ErrorFlag = false;
+    Reporter.LastErrorKind = 0;
+    State.CleanupAllowed = true;
+    Exit1->Tag = 0;
+
+    // "-user _work" runs on work.ini as the user "work".
+    State.User.clear();
+    std::string settings = "Tarnwick.ini";
+    if (!FArgs.empty() && FArgs[0] == "-user") {
+        std::string profile = FArgs.size() > 1 ? ProfileName(FArgs[1]) : std::string();
+        if (!profile.empty()) {
+            settings = profile + ".ini";
+            State.User = profile;
+        }
+    }
+    SetSettingsFileName(settings);
+
+    ShowRestingIcon();
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        State.WorkAreaBottom = screen->availableGeometry().bottom() + 1;
+    Guard("LoadSettings", [this] { LoadSettings(); });
+    Guard("LoadLanguage", [this] { LoadLanguage("Lang/" + State.Options.Language); });
+    TrayIcon1->SetHint("Tarnwick / " + State.Texts.NotYet);
+    Guard("LoadSkin", [this] {
+        LoadSkin(State.Options.Skin, false);
+        ApplySkinRegion();
+    });
+    TrayIcon1->SetIconVisible(true);
+}
+
+void TFrmMain::FormShow() {
+    if (TrayIcon1)
+        TrayIcon1->HideTaskbarButton();
+    std::string skin = State.Options.Skin;
+    const int shown = State.Accounts.ShownIndex;
+    if (shown >= 0 && shown < State.Accounts.Count() && !State.Accounts[shown].OwnSkin.empty()) {
+        if (SkinExists(State.Accounts[shown].OwnSkin))
+            LoadSkin(State.Accounts[shown].OwnSkin, false);
+    } else {
+        if (StrToBoolean(Option("ShowRandom", "False")))
+            skin = RandomSkin();
+        LoadSkin(skin, false);
+    }
+    ApplySkinRegion();
+}
+
 void TFrmMain::FormDestroy() {
     if (FDestroyed)
         return;
     FDestroyed = true;
+    Reporter.LogReady = false;
+    try {
+        Player.Close();
+    } catch (...) {
+    }
+    try {
+        ::SaveSettings(State.Accounts, State.Options, SettingsFilePath());
+    } catch (const std::exception &e) {
+        // The log is gone by now; the terminal may still hear of it.
+        std::fprintf(stderr, "Tarnwick: the settings were not saved: %s\n", e.what());
+    }
+    try {
+        for (Tiedot &t : State.Accounts.Items) {
+            t.Senders.Clear();
+            t.Addresses.Clear();
+            t.Subjects.Clear();
+            t.Dates.Clear();
+            t.MessageIds.Clear();
+        }
+    } catch (...) {
+    }
+    if (State.CleanupAllowed)
+        DeleteFiles(ProgramFolder() + "temp/*.*");
 }
-void TFrmMain::Timer5Timer() { Timer5->SetEnabled(false); }
-void TFrmMain::Timer8Timer() { Timer8->SetEnabled(false); }
+
+void TFrmMain::Timer5Timer() {
+    Timer5->SetEnabled(false);
+    for (const std::string &p : FPendingProblems)
+        ReportEvent(p, 0, 5, TEventReporter::clRed);
+    FPendingProblems.clear();
+
+    const bool updates = StrToBoolean(Option("CheckUpdates", "False"));
+    if (updates)
+        Guard("CheckProgramUpdate", [this] { CheckProgramUpdate(); });
+    // A program update hands over to the updater: nothing more starts.
+    if (!State.CleanupAllowed)
+        return;
+    if (StrToBoolean(Option("CheckSkinFenlow", "False")))
+        Guard("CheckForSkinUpdate", [this] {
+            // The skins take turns, one per start.
+            std::string next = NextSkinName(Option("FenlowSkin", "Default"));
+            IniWriteString(SettingsFilePath(), "Options", "FenlowSkin", next);
+            CheckForSkinUpdate(Option("FenlowSkin", "default"), false);
+        });
+    if (StrToBoolean(Option("CheckOnStart", "False")))
+        Guard("Timer1Timer", [this] { Timer1Timer(); });
+    if (Option("Calculated", "False") != "True" && updates)
+        Guard("CountUse", [this] { CountUse(); });
+    if (FileExists(ProgramFile("blacklist.dat")))
+        Guard("ImportBlacklistFile", [this] {
+            TStringList problems;
+            ImportBlacklistFile(ProgramFolder(), problems, [this] { ProcessMessages(); });
+            for (const auto &p : problems)
+                ReportEvent(p, 0, 5, TEventReporter::clRed);
+        });
+}
+
+void TFrmMain::Timer8Timer() {
+    Timer8->SetEnabled(false);
+    try {
+        if (RunRestoreOffer(State.Accounts, State.Options, SettingsFilePath(), HostDataFilePath(),
+                            [this](const std::string &Name) { return SkinExists(Name); }, ScreenWidth(),
+                            State.WorkAreaBottom)) {
+            ApplyLoadedSettings(TLoadResult{});
+            LoadLanguage("Lang/" + State.Options.Language);
+        }
+    } catch (const std::exception &e) {
+        ReportEvent(std::string("The settings were not restored from the backup: ") + e.what(), 0, 5,
+                    TEventReporter::clRed);
+    }
+}
+
 void TFrmMain::Exit1Click() {
     Exit1->Tag = 1;
     close();
+    QCoreApplication::quit();
 }
+
 void TFrmMain::Asetukset1Click() {
-    if (FormAsetukset) FormAsetukset->ShowFromMenu(TFormAsetukset::mpFirst);
+    if (FormAsetukset)
+        FormAsetukset->ShowFromMenu(TFormAsetukset::mpFirst);
 }
+
 void TFrmMain::About1Click() {
-    if (FormAsetukset) FormAsetukset->ShowFromMenu(TFormAsetukset::mpAbout);
+    if (FormAsetukset)
+        FormAsetukset->ShowFromMenu(TFormAsetukset::mpAbout);
 }
+
 void TFrmMain::NytLoki1Click() {
-    if (FormAsetukset) FormAsetukset->ShowFromMenu(TFormAsetukset::mpLog);
+    if (FormAsetukset)
+        FormAsetukset->ShowFromMenu(TFormAsetukset::mpLog);
 }
-void TFrmMain::NytPostin1Click() {}
-void TFrmMain::Readmessges1Click() {}
-void TFrmMain::Lisuusiosoitemustallelistalle1Click() {}
-void TFrmMain::TrayIcon1Click() {}
-void TFrmMain::PopupMenu1Popup() {}
-void TFrmMain::LoadSettings() {}
-void TFrmMain::SaveSettings() {}
+
+void TFrmMain::NytPostin1Click() {
+    Timer1Timer();
+    ShowMessageStep(1);
+}
+
+void TFrmMain::Readmessges1Click() {
+    if (MessageReaderOpen() || State.Accounts.LastIndex < 0 || State.Accounts.Count() == 0)
+        return;
+    const int shown = State.Accounts.ShownIndex;
+    if (shown >= 0 && shown < State.Accounts.Count() && State.Accounts[shown].Protected) {
+        if (TextInputDialogOpen())
+            return;
+        std::string answer =
+            ShowTextInputDialog(LangText("Options", "Password", "Password"), LangMessage(58), "",
+                                ScreenWidth() - 283, State.WorkAreaBottom - 171, true);
+        if (answer.empty())
+            return;
+        if (answer != State.Accounts[shown].Password) {
+            ShowMessageWindow(LangMessage(50), LangMessage(59), "", ScreenWidth(), State.WorkAreaBottom, 1);
+            return;
+        }
+    }
+    ShowMessageReader(ScreenWidth(), State.WorkAreaBottom);
+}
+
+void TFrmMain::Lisuusiosoitemustallelistalle1Click() {
+    if (!AddSenderDialogOpen())
+        ShowAddSenderToRule(ScreenWidth(), State.WorkAreaBottom);
+}
+
+void TFrmMain::TrayIcon1Click() {
+    if (Reporter.ErrorFlag) {
+        Reporter.ErrorFlag = false;
+        ShowRestingIcon();
+        NytLoki1Click();
+        return;
+    }
+    if (State.Accounts.TotalNew > 0) {
+        if (!State.WindowShown) {
+            ShowMessageStep(1);
+        } else {
+            raise();
+            activateWindow();
+        }
+    }
+}
+
+void TFrmMain::PopupMenu1Popup() {
+    if (MailHintShown())
+        CloseMailHint();
+}
+
+void TFrmMain::LoadSettings() {
+    TLoadResult r = ::LoadSettings(State.Accounts, State.Options, SettingsFilePath(), HostDataFilePath(),
+                                   [this](const std::string &Name) { return SkinExists(Name); });
+    ApplyLoadedSettings(r);
+}
+
+void TFrmMain::ApplyLoadedSettings(const TLoadResult &Result) {
+    for (const auto &p : Result.Problems) {
+        if (Reporter.LogReady)
+            ReportEvent(p, 0, 5, TEventReporter::clRed);
+        else
+            FPendingProblems.push_back(p);
+    }
+    if (Result.OfferRestore) {
+        Timer8->SetInterval(300);
+        Timer8->SetEnabled(true);
+    }
+    const TMainOptions &o = State.Options;
+    Timer1->SetEnabled(false);
+    Timer3->SetInterval(unsigned(o.ShowMessSp));
+    Timer4->SetInterval(unsigned(o.ShowMessSp));
+    Timer2->SetInterval(unsigned(o.BrowseSpeed));
+    if (LabelFrom)
+        LabelFrom->setCursor(o.UseReplyTo ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    // No delay means at once, not never.
+    Timer5->SetInterval(unsigned(o.DelayTime > 0 ? o.DelayTime * 1000 : 1));
+    Timer7->SetInterval(unsigned(o.BlinkPeriod) * 2);
+}
+
+void TFrmMain::SaveSettings() {
+    try {
+        ::SaveSettings(State.Accounts, State.Options, SettingsFilePath());
+    } catch (const std::exception &e) {
+        ReportEvent(std::string("The settings were not saved: ") + e.what(), 0, 5, TEventReporter::clRed);
+        return;
+    }
+    ReportEvent("", 6, 3, TEventReporter::clBlue);
+}
+
 void TFrmMain::AddAccount() { ::AddAccount(State.Accounts); }
 void TFrmMain::RemoveLastAccount() { ::RemoveLastAccount(State.Accounts, SettingsFilePath()); }
-bool TFrmMain::LoadLanguage(const std::string &) { return false; }
+
+bool TFrmMain::LoadLanguage(const std::string &RelativePath) {
+    SetLanguageFileName(ExtractFileName(RelativePath));
+    TMainFormTexts t = State.Texts;
+    auto caption = [](QAction *a) { return a ? a->text().toStdString() : std::string(); };
+    auto labelCaption = [](QLabel *l, const char *design) {
+        std::string c = l ? l->text().toStdString() : std::string();
+        if (!c.empty() && c.back() == ':')
+            c.pop_back();
+        return c.empty() ? std::string(design) : c;
+    };
+    t.From = labelCaption(LabelFr, "From");
+    t.Subject = labelCaption(LabelSbj, "Subject");
+    t.ShowLog = caption(NytLoki1);
+    t.ReadMessages = caption(Readmessges1);
+    t.MailShow = caption(NytPostin1);
+    t.Options = caption(Asetukset1);
+    t.About = caption(About1);
+    t.Exit = caption(Exit1);
+    t.AddSenToRule = caption(Lisuusiosoitemustallelistalle1);
+    if (!LoadMainFormTexts(RelativePath, t)) {
+        ReportEvent("", 9, 3, TEventReporter::clRed);
+        return false;
+    }
+    State.Texts = t;
+    auto set = [](QAction *a, const std::string &text) {
+        if (a)
+            a->setText(QString::fromStdString(text));
+    };
+    if (LabelFr)
+        LabelFr->setText(QString::fromStdString(t.From + ":"));
+    if (LabelSbj)
+        LabelSbj->setText(QString::fromStdString(t.Subject + ":"));
+    set(NytLoki1, t.ShowLog);
+    set(Readmessges1, t.ReadMessages);
+    set(ReadMess, t.ReadMessages);
+    set(NytPostin1, t.MailShow);
+    set(Asetukset1, t.Options);
+    set(About1, t.About);
+    set(Exit1, t.Exit);
+    set(Lisuusiosoitemustallelistalle1, t.AddSenToRule);
+    ReportEvent("", 8, 3, TEventReporter::clBlue);
+    return true;
+}
+
 void TFrmMain::CollectSenders(TStringList &List) { ::CollectSenders(State.Accounts, List); }
 void TFrmMain::CollectSubjects(TStringList &List) { ::CollectSubjects(State.Accounts, List); }
-std::string TFrmMain::CycleHint(int) const { return {}; }
+
 void TFrmMain::QueryEndSession() { FormDestroy(); }
-bool TFrmMain::SystemScreenSave() { return false; }
+
+bool TFrmMain::SystemScreenSave() {
+    if (State.Accounts.TotalNew > 0 && StrToBoolean(Option("UseScrSav", "True")) && !ScreenSaverShown()) {
+        ShowScreenSaver();
+        return true;
+    }
+    return false;
+}
+
+void TFrmMain::ShowRestingIcon() {
+    TrayIcon1->SetCycleIcons(false);
+    TrayIcon1->SetIconList(nullptr);
+    QIcon icon;
+    if (ImageList1->GetIcon(0, icon))
+        TrayIcon1->SetIcon(icon);
+}
 
 // ---- events of the window ----------------------------------------------------------
 

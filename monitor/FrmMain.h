@@ -19,7 +19,10 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "EventReporter.h"
 #include "ImgList.h"
@@ -130,6 +133,9 @@ public:
     void TrayIcon1Click();
     void PopupMenu1Popup();
     void LoadSettings();
+    // Sets the timers and flags that follow the settings just loaded, and
+    // reports what the load found wrong (kept for later before the log exists).
+    void ApplyLoadedSettings(const TLoadResult &Result);
     void SaveSettings();
     void AddAccount();
     void RemoveLastAccount();
@@ -160,6 +166,9 @@ public:
     void Timer7Timer();
     void StopScreenSaver();
     void WriteMailsFile(bool Changed);
+    // Step 9b of a cycle that found an account changed: browsing, balloon,
+    // sound, programs, monitor, pulse and the screen saver.
+    void RaiseNewMailAlerts();
 
     // ---- display, browsing and keys (FrmMainDisplay.cpp) --------------------------------
     void ShowMessageStep(int Mode);  // 0 previous, 1 next, 2 current of a new account
@@ -218,6 +227,8 @@ public:
     // Processes pending window messages (the long loops call it between items).
     void ProcessMessages();
     bool ExitRequested() const { return Exit1 && Exit1->Tag == 1; }
+    // No cycling, no icon list: icon 0 of ImageList1 in the tray.
+    void ShowRestingIcon();
     // Bottom-right corner of the work area (dialogs are placed by it).
     int ScreenWidth() const;
     int ScreenHeight() const;
@@ -237,7 +248,21 @@ private:
     void CreateComponents();
     void CreateMenus();
     void CreateDisplay();
+    void CreateImages();
     bool FDestroyed = false;
+    // What the settings load found wrong before the log existed.
+    std::vector<std::string> FPendingProblems;
+    // Damaged rule files already named in this cycle's log.
+    std::set<std::string> FCycleProblems;
+    // The hidden-messages file as last read, and when it was written. While
+    // an account is checked its path (and the rules folder) is found once:
+    // finding a file without regard to case reads folders.
+    std::string FCheckHiddenFile;
+    struct {
+        std::string Path;
+        long long Size = -1, MTime = 0, MTimeNs = 0;
+        std::unordered_set<std::string> Ids;
+    } FHidden;
     std::vector<std::string> FArgs;
     // The suite components have no widget owner; the window frees them.
     std::unique_ptr<TNetAntiFreeze> FAntiFreeze;
@@ -258,3 +283,9 @@ private:
 
 // The one main window (null before it is made and after it is gone).
 extern TFrmMain *FrmMain;
+
+// Folder + "/" + name of a message file the save rule writes: characters no
+// file name may hold, and control characters, are dropped, the name is cut
+// to a length every file system takes, and the folder (relative ones lie in
+// the program folder) is created when missing.
+std::string MakeEmlFileName(const std::string &Folder, const std::string &Name);

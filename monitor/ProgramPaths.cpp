@@ -37,3 +37,4 @@ std::string SettingsFilePath() { return ProgramFile(SettingsFileName()); }
 std::string BackupFilePath() { return SettingsFilePath() + ".bak"; }
 std::string HostDataFilePath() { return ProgramFile("host_data.dat"); }
 std::string RulesFolder() { return IncludeTrailingPathDelimiter(ProgramFile("rules")); }
+std::string DefaultSoundFile() { return ProgramFile("newmail.wav"); }

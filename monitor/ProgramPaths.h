@@ -17,3 +17,5 @@ std::string SettingsFilePath();
 std::string BackupFilePath();  // the settings file + ".bak"
 std::string HostDataFilePath();  // "host_data.dat"
 std::string RulesFolder();       // "rules/", with the trailing "/"
+// The new-mail sound shipped beside the program (the SoundFile default).
+std::string DefaultSoundFile();

@@ -1,5 +1,7 @@
 #include "VeskRutins.h"
 
+#include "Desktop.h"
+
 #include <QCoreApplication>
 #include <QFont>
 #include <QImage>
@@ -445,7 +447,7 @@ void JpegToPicture(const std::string &fileName, QImage &picture) {
     delete image;
 }
 
-bool IsScreenSaverRunning() { return false; }
+bool IsScreenSaverRunning() { return Desktop().ScreenSaverActive(); }
 
 bool IsProcessRunning(const std::string &exeName) {
     std::string want = LowerCase(exeName);

@@ -83,7 +83,8 @@ bool IsInternetConnected();
 bool HasDefaultRoute(const std::string &route, const std::string &ipv6Route);
 // Decodes a JPEG file into the picture; EInvalidGraphic when it cannot.
 void JpegToPicture(const std::string &fileName, QImage &picture);
-// There is no system screen-saver state to ask here: always false.
+// The desktop's screen saver runs (asked over the session bus; false where
+// the desktop offers no such service).
 bool IsScreenSaverRunning();
 // True when a running process's executable name equals the name in lower case.
 bool IsProcessRunning(const std::string &exeName);

@@ -561,7 +561,43 @@ TDateTime Now() {
     return double(kUnixEpochDays) + secs / 86400.0;
 }
 
-std::string FormatDateTime(std::string_view fmt, TDateTime d) {
+namespace {
+
+// The formats the "t", "tt", "ddddd", "dddddd" and "c" letters stand for.
+constexpr std::string_view kShortTimeFormat = "hh:nn";
+constexpr std::string_view kLongTimeFormat = "hh:nn:ss";
+constexpr std::string_view kShortDateFormat = "dd.mm.yyyy";
+constexpr std::string_view kLongDateFormat = "dddd d mmmm yyyy";
+
+// The am/pm marker that starts at fmt[i], or 0: 5 for "am/pm", 3 for "a/p",
+// 4 for "ampm" (letters in any case).
+size_t AmPmLength(std::string_view fmt, size_t i) {
+    auto is = [&](std::string_view word) {
+        return fmt.size() - i >= word.size() && SameText(fmt.substr(i, word.size()), word);
+    };
+    if (is("am/pm")) return 5;
+    if (is("a/p")) return 3;
+    if (is("ampm")) return 4;
+    return 0;
+}
+
+// True when an am/pm marker follows later in the format: hours before it
+// are counted on a 12-hour clock.
+bool TwelveHourClockAhead(std::string_view fmt, size_t i) {
+    for (; i < fmt.size(); ++i) {
+        char c = fmt[i];
+        if (c == '"' || c == '\'') {
+            size_t j = fmt.find(c, i + 1);
+            if (j == std::string_view::npos) return false;
+            i = j;
+            continue;
+        }
+        if (AmPmLength(fmt, i)) return true;
+    }
+    return false;
+}
+
+void FormatDateTimeInto(std::string &out, std::string_view fmt, TDateTime d, int depth) {
     static const char *shortMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     static const char *longMonths[] = {"January", "February", "March",     "April",
@@ -570,17 +606,24 @@ std::string FormatDateTime(std::string_view fmt, TDateTime d) {
     static const char *shortDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char *longDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday",
                                      "Thursday", "Friday", "Saturday"};
+    // Outside the years 1 to 9999 there is no calendar date to show.
+    if (!std::isfinite(d) || d < -693593.0 || d >= 2958466.0) d = 0;
     int y, mo, da, h, mi, s, ms;
     DecodeDate(d, y, mo, da);
     DecodeTime(d, h, mi, s, ms);
     int dow = DayOfWeek(d) - 1;
-    std::string out;
     size_t i = 0;
     auto run = [&](char c) {
         size_t n = 0;
         while (i + n < fmt.size() && (fmt[i + n] | 0x20) == c) ++n;
         return n;
     };
+    // A named format inside a format ("c" holds "ddddd" and "tt"); the
+    // named formats never nest deeper than this.
+    auto nested = [&](std::string_view f) {
+        if (depth < 2) FormatDateTimeInto(out, f, d, depth + 1);
+    };
+    // "m" right after an hour (literals between do not count) is minutes.
     bool lastWasHour = false;
     while (i < fmt.size()) {
         char c = fmt[i];
@@ -592,13 +635,28 @@ std::string FormatDateTime(std::string_view fmt, TDateTime d) {
             i = j + 1;
             continue;
         }
+        if (lc == 'a') {
+            if (size_t len = AmPmLength(fmt, i)) {
+                bool pm = h >= 12;
+                if (len == 4) {
+                    out += pm ? "PM" : "AM";
+                } else {
+                    // As written: "am/pm" gives "am", "AM/PM" gives "AM".
+                    size_t at = pm ? (len == 5 ? 3 : 2) : 0;
+                    out.append(fmt.substr(i + at, len == 5 ? 2 : 1));
+                }
+                i += len;
+                lastWasHour = false;
+                continue;
+            }
+        }
         size_t n;
         if (lc == 'y') {
             n = run('y');
             out += n <= 2 ? Format("%02d", y % 100) : Format("%04d", y);
         } else if (lc == 'm') {
             n = run('m');
-            if (lastWasHour && n <= 2) out += n == 1 ? Format("%d", mi) : Format("%02d", mi);
+            if (lastWasHour) out += n == 1 ? Format("%d", mi) : Format("%02d", mi);
             else if (n == 1) out += Format("%d", mo);
             else if (n == 2) out += Format("%02d", mo);
             else if (n == 3) out += shortMonths[mo - 1];
@@ -608,10 +666,17 @@ std::string FormatDateTime(std::string_view fmt, TDateTime d) {
             if (n == 1) out += Format("%d", da);
             else if (n == 2) out += Format("%02d", da);
             else if (n == 3) out += shortDays[dow];
-            else out += longDays[dow];
+            else if (n == 4) out += longDays[dow];
+            else if (n == 5) nested(kShortDateFormat);
+            else nested(kLongDateFormat);
         } else if (lc == 'h') {
             n = run('h');
-            out += n == 1 ? Format("%d", h) : Format("%02d", h);
+            int hour = h;
+            if (TwelveHourClockAhead(fmt, i + n)) {
+                hour = h % 12;
+                if (hour == 0) hour = 12;
+            }
+            out += n == 1 ? Format("%d", hour) : Format("%02d", hour);
             lastWasHour = true;
             i += n;
             continue;
@@ -623,15 +688,32 @@ std::string FormatDateTime(std::string_view fmt, TDateTime d) {
             out += n == 1 ? Format("%d", s) : Format("%02d", s);
         } else if (lc == 'z') {
             n = run('z');
-            out += n >= 3 ? Format("%03d", ms) : Format("%d", ms);
+            out += n >= 2 ? Format("%03d", ms) : Format("%d", ms);
+        } else if (lc == 't') {
+            n = run('t');
+            nested(n == 1 ? kShortTimeFormat : kLongTimeFormat);
+        } else if (lc == 'c') {
+            n = run('c');
+            nested(kShortDateFormat);
+            // Midnight exactly has no time to show.
+            if (h != 0 || mi != 0 || s != 0 || ms != 0) {
+                out += ' ';
+                nested(kLongTimeFormat);
+            }
         } else {
             out += c;
-            n = 1;
-            i += n;
+            i += 1;
             continue;
         }
         lastWasHour = false;
         i += n;
     }
+}
+
+}  // namespace
+
+std::string FormatDateTime(std::string_view fmt, TDateTime d) {
+    std::string out;
+    FormatDateTimeInto(out, fmt, d, 0);
     return out;
 }

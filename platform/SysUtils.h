@@ -158,8 +158,14 @@ void DecodeTime(TDateTime d, int &hour, int &min, int &sec, int &msec);
 int DayOfWeek(TDateTime d);  // 1 = Sunday .. 7 = Saturday
 // Local offset from UTC in minutes, east positive, for the given moment (or now).
 int LocalUtcOffsetMinutes();
-// Formats with the tokens yyyy yy mmmm mmm mm m dddd ddd dd d hh h nn n ss s
-// zzz and "..." literals, with English names.
+// Formats a date-time with the class library's letters and English names:
+// yyyy yy, mmmm mmm mm m (minutes right after an hour), dddddd (long date,
+// "dddd d mmmm yyyy") ddddd (short date, "dd.mm.yyyy") dddd ddd dd d, hh h,
+// nn n, ss s, zzz z, tt (long time, "hh:nn:ss") t (short time, "hh:nn"),
+// c (short date and long time; no time at midnight), am/pm a/p ampm (with a
+// 12-hour clock for the hours before them), and "..." or '...' literals.
+// Every other character stands for itself. A date outside the years 1 to
+// 9999 is shown as day 0 (30.12.1899).
 std::string FormatDateTime(std::string_view fmt, TDateTime d);
 // Unix time conversions.
 TDateTime UnixToDateTime(int64_t t);

@@ -1,103 +1,181 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds Tarnwick and Fenlow, and starts Tarnwick from a
-# program folder of its own (settings, language files and skins live beside
-# the executable).
+# program folder of its own (settings, language files, skins and the sound
+# live beside the executable; TW_PROGRAM_DIR chooses it, by default
+# ~/.local/share/tarnwick).
 #
-#   run.sh [ARGS...]                 Tarnwick with ARGS ("-user" and its profile)
-#   run.sh --update-demo [ARGS...]   the same, with its update checks on against
-#                                    a local https update site that offers a
-#                                    newer build (TW_DEMO_VERSION, default
-#                                    0.8.2.6): Tarnwick fetches it, hands over
-#                                    to Fenlow and comes back as the new build
+#   scripts/run.sh              a demo: Tarnwick on its "demo" profile, whose
+#                               three accounts (POP3 over TLS, IMAP4 over TLS,
+#                               plain POP3 with a rule that deletes one
+#                               sender's mail) read a private Dovecot on
+#                               loopback seeded with a few dozen messages;
+#                               the server stops when Tarnwick exits
+#   scripts/run.sh --own        Tarnwick on your own settings (no demo)
+#   scripts/run.sh ARGS...      the same, with Tarnwick's own arguments
+#                               (as "-user _work" for the profile "work")
+#   scripts/run.sh --seconds N  ends Tarnwick (and the demo) after N seconds
+#   scripts/run.sh --update-demo [ARGS...]
+#                               Tarnwick with its update checks on against a
+#                               local https update site offering a newer
+#                               build, which it fetches and hands to Fenlow
+#                               (see scripts/update-demo.sh)
+#
+# Without a display the demo runs on a virtual one (Xvfb with a tint2 panel)
+# and saves build/tarnwick-demo.png after the first check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-demo=0
 if [ "${1:-}" = "--update-demo" ]; then
-  demo=1
   shift
+  exec bash scripts/update-demo.sh "$@"
 fi
-bash scripts/setup.sh
+
+own=0
+seconds=0
+args=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --own) own=1 ;;
+    --seconds) seconds=${2:?--seconds needs a number}; shift ;;
+    --seconds=*) seconds=${1#--seconds=} ;;
+    -h|--help) sed -n '2,24p' "$0"; exit 0 ;;
+    *) own=1; args+=("$1") ;;
+  esac
+  shift
+done
+case "$seconds" in ''|*[!0-9]*) echo "run: --seconds wants a whole number"; exit 2 ;; esac
+
+headless=0
+[ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && headless=1
+extra=()
+# The virtual display, its panel and the screenshot tools, only when needed.
+[ "$headless" = 1 ] && extra=(xvfb openbox tint2 xdotool imagemagick)
+bash scripts/setup.sh "${extra[@]}"
 bash scripts/build.sh build -DTW_BUILD_TESTS=OFF
+
 dest=${TW_PROGRAM_DIR:-$HOME/.local/share/tarnwick}
 mkdir -p "$dest"
 cp build/monitor/tarnwick build/updater/fenlow "$dest/"
+cp sounds/newmail.wav host_data.dat "$dest/"
 [ -d Lang ] && cp -r Lang "$dest/"
-cp host_data.dat "$dest/"
+[ -d skins ] && cp -rn skins "$dest/" || true
 # The browser engine of the web-mail route will not start its sandbox for
 # root; only then is it turned off.
 if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
-[ -d skins ] && cp -rn skins "$dest/" || true
 
-if [ "$demo" = 0 ]; then
-  exec "$dest/tarnwick" "$@"
-fi
-
-# A newer build of the same sources, published where a local server offers it.
-newer=${TW_DEMO_VERSION:-0.8.2.6}
-cmake -S . -B build-update-demo -G Ninja -DTW_BUILD_TESTS=OFF -DTW_TARNWICK_VERSION="$newer" >/dev/null
-cmake --build build-update-demo --target tarnwick fenlow
-rm -rf build-update-demo/site
-bash scripts/publish-update.sh build-update-demo build-update-demo/site/tarnwick
-
-work=$(mktemp -d)
-server=""
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-run.XXXXXX")
+# The demo server's own processes (another user when run as root) read in here.
+chmod 755 "$work"
+pids=()
+dovecot_pid=""
+tarnwick_pid=""
 cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null || true
+  set +e
+  [ -n "$tarnwick_pid" ] && kill -TERM "$tarnwick_pid" 2>/dev/null && wait "$tarnwick_pid" 2>/dev/null
+  if [ -n "$dovecot_pid" ]; then
+    kill -TERM -- "-$dovecot_pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$dovecot_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL -- "-$dovecot_pid" 2>/dev/null
+  fi
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  [ "$own" = 0 ] && python3 scripts/demo_server.py cleanup "$dest"
   rm -rf "$work"
 }
 trap cleanup EXIT
-bash scripts/update-server.sh build-update-demo/site >"$work/server.out" 2>&1 &
-server=$!
-for _ in $(seq 100); do grep -q '^TARNWICK_UPDATE_CA=' "$work/server.out" 2>/dev/null && break; sleep 0.1; done
-grep -q '^TARNWICK_UPDATE_CA=' "$work/server.out" || { echo "run: the update site did not start"; cat "$work/server.out"; exit 1; }
-export TARNWICK_UPDATE_URL TARNWICK_UPDATE_CA
-TARNWICK_UPDATE_URL=$(sed -n 's/^TARNWICK_UPDATE_URL=//p' "$work/server.out")
-TARNWICK_UPDATE_CA=$(sed -n 's/^TARNWICK_UPDATE_CA=//p' "$work/server.out")
+trap 'exit 130' INT TERM
 
-# Update checks on, and the download starts without asking.
-python3 - "$dest/Tarnwick.ini" <<'PY'
-import os, re, sys
-path = sys.argv[1]
-want = {"CheckUpdates": "True", "AutoUpdate": "True"}
-text = open(path, encoding="utf-8", errors="surrogateescape").read() if os.path.exists(path) else ""
-out, in_options, found, seen = [], False, False, set()
-def missing():
-    return ["%s=%s" % (k, v) for k, v in want.items() if k not in seen]
-for line in text.splitlines():
-    m = re.match(r"\s*\[(.*)\]\s*$", line)
-    if m:
-        if in_options:
-            out += missing()
-        in_options = m.group(1).strip().lower() == "options"
-        found = found or in_options
-    elif in_options and line.split("=", 1)[0].strip() in want:
-        key = line.split("=", 1)[0].strip()
-        seen.add(key)
-        line = "%s=%s" % (key, want[key])
-    out.append(line)
-if in_options:
-    out += missing()
-if not found:
-    out += ["[Options]"] + missing()
-tmp = path + ".tmp"
-with open(tmp, "w", encoding="utf-8", errors="surrogateescape", newline="\r\n") as f:
-    f.write("\n".join(out) + "\n")
-os.chmod(tmp, 0o600)
-os.replace(tmp, path)
-PY
-
-echo "run: update site at $TARNWICK_UPDATE_URL offers Tarnwick $newer"
-"$dest/tarnwick" "$@" || true
-# Tarnwick has handed over: Fenlow replaces it and starts the new build,
-# which checks the site once more at its start-up.
-for _ in $(seq 60); do
-  grep -aq "TW-FILEVERSION:$newer" "$dest/tarnwick" 2>/dev/null && break
-  sleep 1
-done
-if grep -aq "TW-FILEVERSION:$newer" "$dest/tarnwick"; then
-  echo "run: Tarnwick $newer is installed and running; the update site stays up for a minute"
-  sleep 60
-else
-  echo "run: Tarnwick was not updated"
-  exit 1
+if [ "$headless" = 1 ]; then
+  Xvfb -displayfd 3 -screen 0 1024x640x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+  [ -s "$work/display" ] || { echo "run: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+  export DISPLAY=":$(head -n1 "$work/display")"
+  # A window manager tells the program where the panel is (the work area).
+  openbox --sm-disable >"$work/openbox.log" 2>&1 &
+  pids+=($!)
+  cat >"$work/tint2rc" <<'RC'
+rounded = 0
+border_width = 0
+background_color = #3a3f4b 100
+border_color = #000000 0
+panel_items = S
+panel_size = 100% 32
+panel_position = bottom center horizontal
+panel_background_id = 1
+panel_padding = 4 2 4
+panel_layer = top
+autohide = 0
+strut_policy = follow_size
+systray_padding = 4 2 4
+systray_background_id = 0
+systray_icon_size = 24
+systray_icon_asb = 100 0 0
+RC
+  stdbuf -oL -eL tint2 -c "$work/tint2rc" >"$work/tint2.log" 2>&1 &
+  pids+=($!)
+  echo "run: starting a virtual display $DISPLAY with a panel"
+  for _ in $(seq 300); do grep -qs "panel items" "$work/tint2.log" && break; sleep 0.1; done
+  export QT_QPA_PLATFORM=xcb
 fi
+
+start_tarnwick() {
+  "$@" &
+  tarnwick_pid=$!
+}
+
+if [ "$own" = 1 ]; then
+  echo "run: Tarnwick on your own settings in $dest"
+  start_tarnwick "$dest/tarnwick" "${args[@]}"
+else
+  echo "run: seeding the demo mail server"
+  python3 scripts/demo_server.py setup "$work/server" "$dest"
+  setsid /usr/sbin/dovecot -F -c "$work/server/dovecot.conf" >"$work/server/dovecot.stderr" 2>&1 &
+  dovecot_pid=$!
+  python3 scripts/demo_server.py wait "$work/server"
+  # shellcheck disable=SC1091
+  . "$work/server/env"
+  echo "run: demo server on 127.0.0.1: POP3 $DEMO_POP3, POP3S $DEMO_POP3S, IMAP4 $DEMO_IMAP, IMAPS $DEMO_IMAPS"
+  rm -f "$dest/temp/mails.dat"
+  echo "run: Tarnwick on the demo profile (-user _demo); its tray icon shows the new mail"
+  # The demo's authority is trusted by this run of Tarnwick only.
+  start_tarnwick env SSL_CERT_FILE="$work/server/ca-bundle.pem" "$dest/tarnwick" -user _demo
+
+  # After the first check: what it found, and what the rule left on the server.
+  for _ in $(seq 600); do
+    [ -f "$dest/temp/mails.dat" ] && break
+    kill -0 "$tarnwick_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ -f "$dest/temp/mails.dat" ]; then
+    python3 scripts/demo_server.py report "$work/server" "$dest" || true
+    if [ "$headless" = 1 ]; then
+      # Rest the cursor on the tray icon so that its hint shows too.
+      icon=$(xdotool search --classname tarnwick 2>/dev/null | while read -r w; do
+        eval "$(xdotool getwindowgeometry --shell "$w")"
+        [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ] && echo "$w" && break
+      done)
+      if [ -n "$icon" ]; then
+        eval "$(xdotool getwindowgeometry --shell "$icon")"
+        xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2))
+        sleep 0.3
+        xdotool mousemove $((X + WIDTH / 2 + 1)) $((Y + HEIGHT / 2 + 1))
+      fi
+      # The window slides in above the panel in about four seconds.
+      sleep 7
+      import -window root build/tarnwick-demo.png && echo "run: saved build/tarnwick-demo.png"
+    fi
+  else
+    echo "run: Tarnwick ended before its first check"
+  fi
+fi
+
+if [ "$seconds" -gt 0 ]; then
+  ( sleep "$seconds"; kill -TERM "$tarnwick_pid" 2>/dev/null ) &
+  pids+=($!)
+elif [ "$headless" = 1 ]; then
+  echo "run: Tarnwick runs on the virtual display; Ctrl+C ends it (or use --seconds N)"
+fi
+rc=0
+wait "$tarnwick_pid" || rc=$?
+tarnwick_pid=""
+echo "run: Tarnwick ended"
+exit "$rc"

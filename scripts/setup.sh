@@ -16,6 +16,7 @@ packages=(
   dovecot-core dovecot-pop3d dovecot-imapd
   dante-server microsocks util-linux
   xdg-utils
+  qt6-multimedia-dev libx11-dev libxext-dev
   libreoffice-writer-nogui
   qt6-webengine-dev libnss3-tools
 )

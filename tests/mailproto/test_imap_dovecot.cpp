@@ -153,6 +153,17 @@ void IMAPDovecot::CheckingCycleRoad(const std::string &user, bool tls) {
     EXPECT_TRUE(attachment);
     EXPECT_TRUE(c->GetMessageFlags(5));  // a whole fetch marks it seen
 
+    // Header and flags in one exchange, as a check asks for them.
+    TNetMessageFlags flags;
+    ASSERT_TRUE(c->RetrieveHeaders(5, *msg, flags));
+    EXPECT_EQ(msg->MessageId(), ExpectedId(5));
+    EXPECT_TRUE(flags.Has(mfSeen));
+    ASSERT_TRUE(c->RetrieveHeaders(7, *msg, flags));
+    EXPECT_EQ(msg->Subject, ExpectedSubject(7));
+    EXPECT_FALSE(flags.Has(mfSeen));
+    EXPECT_TRUE(flags.Has(mfRecent));
+    EXPECT_THROW(c->RetrieveHeaders(99, *msg, flags), ENetIMAP4CommandFailed);
+
     c->Disconnect();
     EXPECT_FALSE(c->Connected());
     EXPECT_EQ(c->ConnectionState(), csNonAuthenticated);

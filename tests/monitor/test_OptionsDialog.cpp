@@ -770,7 +770,9 @@ TEST_F(OptionsTest, TheCountdownShowsTheTimeToTheNextCheck) {
 }
 
 TEST_F(OptionsTest, OkHandsTheNewMailStateToTheTray) {
-    Start(Accounts(2));
+    // No host: the check that OK runs below finds no mail without reaching
+    // out to any server.
+    Start(StringReplaceAll(StringReplaceAll(Accounts(2), "Host=host0", "Host="), "Host=host1", "Host="));
     QIcon normal(QPixmap(16, 16));
     Main->ImageList1->Add(normal);
     Main->State.Accounts[1].NewCount = 2;

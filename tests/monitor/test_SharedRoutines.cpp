@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "CryptStr.h"
+#include "Desktop.h"
 #include "Kel_Files.h"
 #include "Kel_Reg.h"
 #include "SysUtils.h"
@@ -286,7 +287,13 @@ TEST(VeskRutins, ProcessesAndScreenSaver) {
     EXPECT_TRUE(IsProcessRunning(self + ".exe"));
     EXPECT_FALSE(IsProcessRunning("no-such-program-here.exe"));
     EXPECT_FALSE(IsProcessRunning(""));
+    // The desktop's screen saver, as the desktop back-end sees it.
+    TRecordingDesktop desktop;
+    TDesktop *previous = SetDesktop(&desktop);
     EXPECT_FALSE(IsScreenSaverRunning());
+    desktop.SaverActiveAnswers = 1;
+    EXPECT_TRUE(IsScreenSaverRunning());
+    SetDesktop(previous);
 }
 
 // ---- unDecodes -----------------------------------------------------------------

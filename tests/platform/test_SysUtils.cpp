@@ -56,6 +56,31 @@ TEST(Dates, EncodeDecodeRoundTripAndWeekday) {
     EXPECT_EQ(DateTimeToUnix(UnixToDateTime(1078232709)), 1078232709);
 }
 
+TEST(Dates, FormatLettersOfTheClassLibrary) {
+    TDateTime d = EncodeDate(2026, 12, 8) + EncodeTime(14, 3, 22, 45);
+    // The default message-date format shows the time, not a literal "tt".
+    EXPECT_EQ(FormatDateTime("tt    dd.mm.yyyy", d), "14:03:22    08.12.2026");
+    EXPECT_EQ(FormatDateTime("t", d), "14:03");
+    EXPECT_EQ(FormatDateTime("ddddd", d), "08.12.2026");
+    EXPECT_EQ(FormatDateTime("dddddd", d), "Tuesday 8 December 2026");
+    EXPECT_EQ(FormatDateTime("c", d), "08.12.2026 14:03:22");
+    EXPECT_EQ(FormatDateTime("c", EncodeDate(2026, 12, 8)), "08.12.2026");
+    // "m" right after an hour is minutes, literals between or not.
+    EXPECT_EQ(FormatDateTime("h:mm d.m.", d), "14:03 8.12.");
+    EXPECT_EQ(FormatDateTime("hh'h'mm", d), "14h03");
+    EXPECT_EQ(FormatDateTime("mm/dd", d), "12/08");
+    EXPECT_EQ(FormatDateTime("ss.zzz", d), "22.045");
+    // A 12-hour clock before an am/pm marker, the marker as written.
+    EXPECT_EQ(FormatDateTime("h:nn am/pm", d), "2:03 pm");
+    EXPECT_EQ(FormatDateTime("hh:nn AM/PM", EncodeTime(0, 5, 0, 0)), "12:05 AM");
+    EXPECT_EQ(FormatDateTime("h a/p", EncodeTime(9, 0, 0, 0)), "9 a");
+    EXPECT_EQ(FormatDateTime("h ampm", EncodeTime(23, 0, 0, 0)), "11 PM");
+    EXPECT_EQ(FormatDateTime("hh \"at\" t", d), "14 at 14:03");
+    // A date no calendar holds (a damaged header) is day 0, never a crash.
+    EXPECT_EQ(FormatDateTime("ddd d mmm yyyy", -700000.5), "Sat 30 Dec 1899");
+    EXPECT_EQ(FormatDateTime("dd.mm.yyyy", 1e300), "30.12.1899");
+}
+
 TEST(Files, ResolvePathIgnoresLetterCaseOnlyWhenNeeded) {
     TempDir t;
     WriteTestFile(t.File("Lang/English.LNG"), "x");
