@@ -247,6 +247,7 @@ void TFormAsetukset::ConnectHandlers() {
     on(bbBrowse, &QPushButton::clicked, "bbBrowseClick", [this] { bbBrowseClick(bbBrowse); });
     on(bbBrowse2, &QPushButton::clicked, "bbBrowseClick", [this] { bbBrowseClick(bbBrowse2); });
     on(cbRunEmailCl, &QCheckBox::clicked, "cbRunEmailClClick", [this] { cbRunEmailClClick(); });
+    on(CheckBox6, &QCheckBox::clicked, "CheckBox6Click", [this] { CheckBox6Click(); });
     on(CheckBox3, &QCheckBox::clicked, "CheckBox3Click", [this] { CheckBox3Click(); });
     on(Label38, &TClickLabel::clicked, "Label38Click", [this] { Label38Click(); });
     for (TClickLabel *sample : {Label40, Label41, Label42, Label43, Label44, Label45, Label46, Label47})

@@ -307,7 +307,7 @@ public:
     void BitBtn6Click();
     std::string TickedLine(TCheckListBox *List) const;
 
-    // ---- other option pages and rules (asetuksetOptionPages.cpp) ------------------------------
+    // ---- other option pages (asetuksetOptionPages.cpp) and rules (asetuksetRules.cpp) -----------
     void cbShowTopClick(QObject *Sender);
     void bbBrowseClick(QObject *Sender);
     void CheckBox6Click();
@@ -324,6 +324,9 @@ public:
     void bbDelBLClick();
     void ListRuleFiles();
     void SetSampleFont();
+    // Where the small windows these pages open stand: by their bottom-right
+    // corner at the dialog's.
+    QPoint MessageCorner() const;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -374,3 +377,15 @@ private:
 
 // The one Options dialog (null before it is made and after it is gone).
 extern TFormAsetukset *FormAsetukset;
+
+// The desktop's default mail client: its name and command (empty when there
+// is none).
+void GetDefaultMailClient(std::string &Name, std::string &Command);
+// The command as the mail client alert starts it: no double quotes left (a
+// word they held together keeps its blanks escaped) and "%ProgramFiles%"
+// replaced by the programs folder.
+std::string CleanCommandPath(const std::string &Command);
+// What the date-format help shows for the moment Now.
+std::string DateFormatHelpText(TDateTime Now);
+// Where the date-format help's link leads.
+std::string DateFormatHelpLink();

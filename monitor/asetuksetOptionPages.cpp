@@ -1,19 +1,26 @@
-// The option pages beside the accounts, log, languages and skins, and the
-// rules page: the dependent controls, the samples, the rule list and the
-// About page's links. The file choosers, start with Windows, the default
-// mail client, the font and date-format dialogs, the update check and the
-// rule buttons are not built yet: their handlers do nothing so far.
+// The option pages beside the accounts, log, languages and skins: the
+// dependent controls, the samples and their fonts, the file choosers, start
+// with Windows (an XDG autostart entry here), the default mail client, the
+// date-format help, the update check and the About page's links. The rules
+// page is in asetuksetRules.cpp.
 #include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFontDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 
+#include "Desktop.h"
+#include "DialogSeam.h"
 #include "FrmMain.h"
 #include "Kel_Reg.h"
+#include "Registry.h"
 #include "ProductWeb.h"
 #include "ProgramPaths.h"
 #include "Shell.h"
 #include "asetukset.h"
+#include "unLanguage.h"
 #include "unitMessages.h"
 
 namespace {
@@ -26,7 +33,83 @@ void SetLabelFont(QLabel *label, const TFont &font) {
     if (font.Color >= 0) p.setColor(QPalette::WindowText, BgrColour(font.Color));
     label->setPalette(p);
 }
+
+// The Run key of the current user, and the value that starts us.
+const char *kRunKey = "Software\\MicroSoft\\Windows\\CurrentVersion\\Run";
+const char *kRunValue = "Tarnwick";
+
+// The program the desktop starts at log-in.
+std::string StartProgramPath() { return ProgramFolder() + "tarnwick"; }
+
+// The font a font dialog chose, with what it has no say in (colour and
+// character set) kept from the old one.
+TFont ChosenFont(const QFont &chosen, const TFont &old) {
+    TFont f = old;
+    f.Name = chosen.family().toStdString();
+    if (chosen.pointSize() > 0) f.Size = chosen.pointSize();
+    f.Style = (chosen.bold() ? fsBold : 0) | (chosen.italic() ? fsItalic : 0) |
+              (chosen.underline() ? fsUnderline : 0) | (chosen.strikeOut() ? fsStrikeOut : 0);
+    return f;
+}
+
+// Runs the font dialog on a font; false when the user cancelled.
+bool ChooseFont(QWidget *owner, TFont &font) {
+    QFontDialog dialog(FontToQFont(font), owner);
+    dialog.setOption(QFontDialog::DontUseNativeDialog);
+    if (ShowModal(dialog) != QDialog::Accepted) return false;
+    font = ChosenFont(dialog.selectedFont(), font);
+    return true;
+}
+
+// A word of a command line as the command-line splitter reads it back: no
+// quotes, blanks and the characters it treats specially escaped.
+std::string EscapedWord(const std::string &word) {
+    std::string out;
+    for (char c : word) {
+        if (c == ' ' || c == '\t' || c == '\\' || c == '\'' || c == '\r' || c == '\n') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
 }  // namespace
+
+// ---- routines -------------------------------------------------------------------------------
+
+void GetDefaultMailClient(std::string &Name, std::string &Command) {
+    Name = RegReadString(TRegRoot::HKEY_LOCAL_MACHINE, "\\Software\\Clients\\Mail", "", "");
+    Command.clear();
+    if (Name.empty()) return;
+    Command = RegReadString(TRegRoot::HKEY_LOCAL_MACHINE, "\\Software\\Clients\\Mail\\" + Name + "\\shell\\open\\command",
+                            "", "");
+}
+
+std::string CleanCommandPath(const std::string &Command) {
+    const std::string programs = GetSpecialFolderPath(10);
+    std::string out;
+    for (std::string word : SplitCommandLine(Command)) {
+        // The splitter has taken the quotes away; a quote inside a word goes too.
+        word = StringReplaceAll(word, "\"", "");
+        word = StringReplaceAll(word, "%ProgramFiles%", programs);
+        if (word.empty()) continue;
+        if (!out.empty()) out += ' ';
+        out += EscapedWord(word);
+    }
+    return out;
+}
+
+std::string DateFormatHelpText(TDateTime Now) {
+    return "t = " + FormatDateTime("t", Now) + "\r\n" + "tt = " + FormatDateTime("tt", Now) + "\r\n" +
+           "dd.mm.yy = " + FormatDateTime("dd.mm.yy", Now) + "\r\n" + "ddd d mmm yyyy = " +
+           FormatDateTime("ddd d mmm yyyy", Now);
+}
+
+std::string DateFormatHelpLink() { return ProductWebLocation() + "dateformats.html"; }
+
+QPoint TFormAsetukset::MessageCorner() const {
+    QRect r = frameGeometry();
+    return QPoint(r.right(), r.bottom());
+}
 
 void TFormAsetukset::cbShowTopClick(QObject *Sender) {
     if (Sender == cbShowTop) cbShowDown->setChecked(!cbShowTop->isChecked());
@@ -52,6 +135,8 @@ void TFormAsetukset::cbShowTopClick(QObject *Sender) {
         SpinEdit5->setEnabled(CheckBox12->isChecked());
     }
 }
+
+// ---- handlers -------------------------------------------------------------------------------
 
 void TFormAsetukset::CheckBox3Click() {
     Label16->setText(CheckBox3->isChecked() ? "Tarnwick Team <team@tarnwick.example.org>" : "Tarnwick Team");
@@ -84,15 +169,102 @@ void TFormAsetukset::Label2Click(QObject *Sender) {
     else ShellOpen(ProductWebLocation());
 }
 
-// Not built yet (the option pages' own work).
-void TFormAsetukset::bbBrowseClick(QObject *) {}
-void TFormAsetukset::CheckBox6Click() {}
-void TFormAsetukset::cbRunEmailClClick() {}
-void TFormAsetukset::Label38Click() {}
-void TFormAsetukset::Label40Click(QObject *) {}
-void TFormAsetukset::Label48Click() {}
-void TFormAsetukset::BitBtn1Click() {}
-void TFormAsetukset::BitBtn5Click() {}
-void TFormAsetukset::BitBtn7Click() {}
-void TFormAsetukset::BitBtn8Click() {}
-void TFormAsetukset::bbDelBLClick() {}
+void TFormAsetukset::bbBrowseClick(QObject *Sender) {
+    const bool sound = Sender == bbBrowse;
+    TRawEdit *edit = sound ? labSoundFile : labRunProg;
+    QFileDialog dialog(this);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (sound) {
+        dialog.setNameFilters({"*.mp3;*.wav;*.mid (*.mp3 *.wav *.mid)", "*.mp3 (*.mp3)", "*.wav (*.wav)",
+                               "*.mid (*.mid)"});
+    } else {
+        // A program here is any file the user may run, whatever its name.
+        dialog.setNameFilters({QString::fromStdString(LangText("Options", "Programs", "Programs") + " (*)")});
+        dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
+    }
+    // The box's text is where the choice starts, when it names a place here
+    // (not the "..." of an empty choice or a path from another system).
+    const std::string start = edit->Raw();
+    const std::string folder = ExtractFileDir(start);
+    if (!folder.empty() && DirectoryExists(folder)) {
+        dialog.setDirectory(QString::fromStdString(folder));
+        dialog.selectFile(QString::fromStdString(ExtractFileName(start)));
+    } else {
+        dialog.setDirectory(QDir::home());
+    }
+    if (ShowModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    edit->SetRaw(dialog.selectedFiles().first().toStdString());
+}
+
+void TFormAsetukset::CheckBox6Click() {
+    try {
+        bool registry = StrToBoolean(IniReadString(SettingsFilePath(), "Options", "RegStartUp", "False"));
+        const std::string startup = GetSpecialFolderPath(9);
+        if (startup.empty()) registry = true;
+        const std::string user = FrmMain ? FrmMain->State.User : std::string();
+        // The shortcut's name and arguments carry the profile, so each
+        // profile starts on its own.
+        const std::string link =
+            startup + (user.empty() ? "/Tarnwick.lnk" : "/Tarnwick " + user + ".lnk");
+        const std::string entry = ShortcutFileName(link);
+        const bool ticked = CheckBox6->isChecked();
+        if (registry) {
+            if (!startup.empty() && FileExists(entry)) DeleteFile(entry);
+            if (ticked) RegWriteString(kRunKey, kRunValue, StartProgramPath());
+            else RegDeleteValue(kRunKey, kRunValue);
+            return;
+        }
+        RegDeleteValue(kRunKey, kRunValue);
+        if (ticked) {
+            ForceDirectories(startup);
+            if (!CreateShortcut(link, "", StartProgramPath(), user.empty() ? "" : "-user -" + user, ProgramFolder(),
+                                "", 0, 0))
+                RegWriteString(kRunKey, kRunValue, StartProgramPath());
+        } else if (FileExists(entry)) {
+            DeleteFile(entry);
+        }
+    } catch (const Exception &e) {
+        // OK runs this too: its failure must not keep the other settings.
+        if (FrmMain) FrmMain->ReportEvent("Start with the desktop: " + e.Message(), 0, 6, TEventReporter::clRed);
+    }
+}
+
+void TFormAsetukset::cbRunEmailClClick() {
+    std::string name, command;
+    GetDefaultMailClient(name, command);
+    Label27->setText(QString::fromStdString(name));
+    if (cbRunEmailCl->isChecked()) {
+        Label27->setEnabled(true);
+        IniWriteString(SettingsFilePath(), "Options", "EMailClPath", CleanCommandPath(command));
+    } else {
+        Label27->setEnabled(false);
+    }
+}
+
+void TFormAsetukset::Label38Click() {
+    QPoint corner = MessageCorner();
+    ShowMessageWindow(LangText("Options", "SomeValues", "Some values"), DateFormatHelpText(Now()),
+                      DateFormatHelpLink(), corner.x(), corner.y(), 2);
+}
+
+void TFormAsetukset::Label40Click(QObject *Sender) {
+    for (QObject *quote : {Label42, Label43, Label44, Label45, Label46, Label47})
+        if (Sender == quote) {
+            if (ChooseFont(this, QuotesFont)) SetSampleFont();
+            return;
+        }
+    Label48Click();
+}
+
+void TFormAsetukset::Label48Click() {
+    if (ChooseFont(this, MessageFont)) SetSampleFont();
+}
+
+void TFormAsetukset::BitBtn1Click() {
+    if (FrmMain && FrmMain->CheckProgramUpdate()) return;
+    QPoint corner = MessageCorner();
+    std::string text = LangMessage(76);
+    ShowMessageWindow("Info", text.empty() ? "No updates found" : text, "", corner.x(), corner.y(), 2);
+}

@@ -1,5 +1,12 @@
 #include "unRules.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "CryptStr.h"
 #include "IniFile.h"
 #include "SysUtils.h"
 #include "VeskRutins.h"
@@ -138,6 +145,129 @@ TRuleResult ApplyRules(const std::string &rulesFolder, const TRuleMessage &m) {
         }
     }
     return r;
+}
+
+namespace {
+
+// The stored form of a scrambled password: "0_" and then a multiple of three
+// byte codes, each followed by "_".
+bool IsScrambledForm(const std::string &s) {
+    if (s.size() < 2 || s[0] != '0' || s[1] != '_') return false;
+    int codes = 0;
+    size_t i = 2;
+    while (i < s.size()) {
+        size_t j = i;
+        int v = 0;
+        while (j < s.size() && s[j] >= '0' && s[j] <= '9' && j - i < 3) v = v * 10 + (s[j++] - '0');
+        if (j == i || j >= s.size() || s[j] != '_' || v > 255) return false;
+        ++codes;
+        i = j + 1;
+    }
+    return codes >= 3 && codes % 3 == 0;
+}
+
+int NumberOr(const std::string &s, int def) {
+    int v;
+    return TryStrToInt(Trim(s), v) ? v : def;
+}
+
+void WriteNumbered(TIniFile &ini, const std::string &section, const TStringList &values) {
+    ini.EraseSection(section);
+    for (int i = 0; i < values.Count(); ++i) ini.WriteString(section, IntToStr(i), values[i]);
+}
+
+}  // namespace
+
+TRuleDefinition ReadRuleDefinition(const std::string &ruleFile) {
+    TRuleDefinition r;
+    TMemIniFile ini(ruleFile);
+    r.Job = NumberOr(ini.ReadString("Rule", "Rule1", "-1"), -1);
+    r.Host = ini.ReadString("Options", "Host", r.Host);
+    r.Port = ini.ReadString("Options", "Port", r.Port);
+    r.User = ini.ReadString("Options", "User", r.User);
+    std::string pass = ini.ReadString("Options", "Pass", "");
+    if (IsScrambledForm(pass)) {
+        try {
+            pass = UnscrambleStr(pass);
+        } catch (const Exception &) {
+            // Not ours after all: keep it as it stands.
+        }
+    }
+    r.Pass = pass;
+    r.Path = ini.ReadString("Options", "Path", r.Path);
+    r.AllAccounts = StrToBoolean(ini.ReadString("Rule", "AllAccounts", "True"));
+    // Account names are compared as the settings file holds them (old
+    // files hold Windows-1252 bytes), so they stay as they are.
+    r.Accounts = SectionValues(ini, "Accounts");
+    r.AllEMails = StrToBoolean(ini.ReadString("Rule", "AllEMails", "False"));
+    r.EMailRule = NumberOr(ini.ReadString("Rule", "EMailRule", "0"), 0);
+    r.EMails = TextValues(ini, "EMails");
+    r.WordsRule = NumberOr(ini.ReadString("Rule", "WordsRule", "0"), 0);
+    r.Words = TextValues(ini, "Words");
+    return r;
+}
+
+void WriteRuleDefinition(const std::string &ruleFile, const TRuleDefinition &rule) {
+    TMemIniFile ini(ruleFile, 0600);
+    if (rule.Job >= 0) ini.WriteString("Rule", "Rule1", IntToStr(rule.Job));
+    ini.WriteString("Options", "Host", rule.Host);
+    ini.WriteString("Options", "Port", rule.Port);
+    ini.WriteString("Options", "User", rule.User);
+    ini.WriteString("Options", "Pass", ScrambleStr(rule.Pass));
+    ini.WriteString("Options", "Path", rule.Path);
+    ini.WriteString("Rule", "AllAccounts", BooleanToStr(rule.AllAccounts));
+    ini.EraseSection("Accounts");
+    for (int i = 0; i < rule.Accounts.Count(); ++i) {
+        int key = size_t(i) < rule.AccountKeys.size() ? rule.AccountKeys[i] : i;
+        ini.WriteString("Accounts", IntToStr(key), rule.Accounts[i]);
+    }
+    ini.WriteString("Rule", "EMailRule", IntToStr(rule.EMailRule));
+    ini.WriteString("Rule", "AllEMails", BooleanToStr(rule.AllEMails));
+    WriteNumbered(ini, "EMails", rule.EMails);
+    ini.WriteString("Rule", "WordsRule", IntToStr(rule.WordsRule));
+    WriteNumbered(ini, "Words", rule.Words);
+    ini.UpdateFile();
+}
+
+std::string RuleFilePath(const std::string &rulesFolder, const std::string &ruleName) {
+    return ResolvePathCI(IncludeTrailingPathDelimiter(rulesFolder) + ruleName + ".rul");
+}
+
+bool RuleExists(const std::string &rulesFolder, const std::string &ruleName) {
+    struct stat st;
+    return ::lstat(RuleFilePath(rulesFolder, ruleName).c_str(), &st) == 0;
+}
+
+TRuleRename RenameRule(const std::string &rulesFolder, const std::string &oldName,
+                       const std::string &newName) {
+    std::string from = RuleFilePath(rulesFolder, oldName);
+    std::string to = RuleFilePath(rulesFolder, newName);
+    struct stat a, b;
+    if (::lstat(from.c_str(), &a) != 0) return TRuleRename::Failed;
+    if (::lstat(to.c_str(), &b) == 0) {
+        // Only the letter case changes: the name found is the file itself.
+        if (a.st_dev != b.st_dev || a.st_ino != b.st_ino) return TRuleRename::Exists;
+        to = IncludeTrailingPathDelimiter(ExtractFileDir(from)) + newName + ".rul";
+        if (from == to) return TRuleRename::Renamed;
+        return ::rename(from.c_str(), to.c_str()) == 0 ? TRuleRename::Renamed : TRuleRename::Failed;
+    }
+    // A rule that appears under the new name meanwhile is not replaced either.
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return TRuleRename::Renamed;
+    if (errno == EEXIST) return TRuleRename::Exists;
+    if (errno != EINVAL && errno != ENOSYS) return TRuleRename::Failed;
+    // A file system without the no-replace rename: a hard link cannot
+    // replace either.
+    if (::link(from.c_str(), to.c_str()) != 0) return errno == EEXIST ? TRuleRename::Exists : TRuleRename::Failed;
+    ::unlink(from.c_str());
+    return TRuleRename::Renamed;
+}
+
+bool RuleNameHasForbiddenChar(const std::string &name) {
+    if (HasForbiddenFileNameChar(name)) return true;
+    for (char c : name)
+        if (static_cast<unsigned char>(c) < ' ' || c == '\x7f') return true;
+    return false;
 }
 
 void WriteRuleFile(const std::string &rulesFolder, const std::string &ruleName, int job,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "Classes.h"
 
@@ -39,6 +40,44 @@ struct TRuleResult {
 // case); the last matching rule decides. A damaged rule file is skipped and
 // named in Problems; the others still count.
 TRuleResult ApplyRules(const std::string &rulesFolder, const TRuleMessage &m);
+
+// One rule as the rule editor shows and writes it. Defaults are the
+// editor's: a missing AllAccounts reads as every account (the engine itself
+// takes it as "False"), a missing Port as "25".
+struct TRuleDefinition {
+    int Job = -1;  // [Rule] Rule1; a value that is not a number reads as -1
+    bool AllAccounts = true;
+    TStringList Accounts;          // values of [Accounts], in file order
+    std::vector<int> AccountKeys;  // the key each account is written under; empty: 0..n-1
+    bool AllEMails = false;
+    int EMailRule = 0;
+    TStringList EMails;
+    int WordsRule = 0;
+    TStringList Words;
+    // [Options]: the save job's folder, and the mail server the editor keeps.
+    std::string Host, Port = "25", User, Pass, Path;
+};
+// A missing file reads as the defaults. The password is stored scrambled;
+// one stored in plain text by an older editor reads as it stands.
+TRuleDefinition ReadRuleDefinition(const std::string &ruleFile);
+// Rewrites the rule's keys in one replacement of the file; Rule1 only when
+// Job is 0 or more, and never Enabled (the rule list owns it). Raises
+// EIniFileError when the file cannot be written.
+void WriteRuleDefinition(const std::string &ruleFile, const TRuleDefinition &rule);
+
+// "rules/<name>.rul" of the folder, found without regard to letter case.
+std::string RuleFilePath(const std::string &rulesFolder, const std::string &ruleName);
+// True when a rule of that name exists (in any letter case).
+bool RuleExists(const std::string &rulesFolder, const std::string &ruleName);
+enum class TRuleRename { Renamed, Exists, Failed };
+// Renames a rule file. Another rule of the new name (in any letter case) is
+// never replaced; changing only the letter case of a name is allowed.
+TRuleRename RenameRule(const std::string &rulesFolder, const std::string &oldName,
+                       const std::string &newName);
+// True when the name holds a character a rule file name cannot have: one of
+// \ / : * ? " < > | (as on the desktop the rules were first made on) or a
+// control character.
+bool RuleNameHasForbiddenChar(const std::string &name);
 
 // Writes or extends one rule file for the import (see ImportBlacklistFile).
 void WriteRuleFile(const std::string &rulesFolder, const std::string &ruleName, int job,
