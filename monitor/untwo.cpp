@@ -524,6 +524,19 @@ void ClickImage(const std::string &Text) {
 
 void SetNavigationSound(bool) {}
 
+void InstallWebMailCalls() {
+    TWebMailCalls calls;
+    calls.CreateWebForm = &CreateWebForm;
+    calls.WebHostLogin = &WebHostLogin;
+    calls.WebHostLogout = &WebHostLogout;
+    calls.WebHostNewMailCount = &WebHostNewMailCount;
+    calls.WebHostReadList = &WebHostReadList;
+    calls.WebHostReadBody = &WebHostReadBody;
+    calls.WebHostLocateMessage = &WebHostLocateMessage;
+    calls.WebHostDeleteMessage = &WebHostDeleteMessage;
+    SetWebMailCalls(calls);
+}
+
 void DeleteHostCookie(const std::string &Text) {
     if (Text.empty() || !frmWeb) return;
     TCookieRecord *record = TCookieRecord::ForProfile(frmWeb->Profile);
