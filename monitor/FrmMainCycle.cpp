@@ -122,6 +122,10 @@ struct TWebMailRoute {
         bool got = !Id.empty() && Calls.WebHostReadBody(Position, Message, Subject, Id, false) &&
                    Message.MessageId() == Id;
         FollowCurrent();
+        // A page gives no header lines: the saved file keeps the identifier
+        // the list gave, as a message from a mail server would.
+        if (got)
+            Message.ExtraHeaders.SetValue("Message-ID", Id);
         return got;
     }
     void Logout() {
