@@ -248,3 +248,40 @@ TEST_F(WebMailWired, ReaderListsOpensDeletesAndHides) {
     // and the hidden one is not even looked at.
     EXPECT_EQ(m.State.Accounts[0].NewCount, 0) << H->Log();
 }
+
+TEST_F(WebMailWired, ReaderOfNewMailOnlyFindsMessagesThatMovedUp) {
+    // Listing new mail only, opening a message makes it read: it leaves the
+    // list and the later ones move up a place.
+    H->WriteSettings({Web()}, {H->LongLog()});
+    WriteTestFile(H->Dir.File("Tarnwick.ini"),
+                  ReadTestFile(H->Dir.File("Tarnwick.ini")) + "[MessReader]\nShowReaded=False\n");
+    TFrmMain &m = H->Start();
+    m.State.Accounts.ShownIndex = 0;
+    bool ran = false;
+    SetModalHook([&](QDialog &d) {
+        auto *f = dynamic_cast<TfrmMessBody *>(&d);
+        if (!f) return;
+        ASSERT_TRUE(WaitUntil([&] { return !f->Timer1->Enabled() && !f->Busy; }, 60000));
+        ran = true;
+        ASSERT_EQ(f->MailList->topLevelItemCount(), 3) << f->Status();
+        EXPECT_EQ(f->Entries[2].MessageId, "<a1005>");
+        f->SelectRow(0);
+        f->ToolButton6Click();
+        EXPECT_TRUE(Contains(f->RichEdit1->toPlainText().toStdString(), "Shall we meet at noon?"));
+        f->SelectRow(2);
+        f->ToolButton6Click();
+        EXPECT_TRUE(Contains(f->RichEdit1->toPlainText().toStdString(), "Week 12 report from Erin."))
+            << f->Status();
+        EXPECT_EQ(Strings(Site.State()["viewed"]), (std::vector<std::string>{"a1001", "a1005"}));
+
+        // No cycle starts while the reader works on the site's page.
+        {
+            TWebRouteUse busy;
+            m.Timer1Timer();
+        }
+        EXPECT_EQ(H->LogLinesWith("Checking testmail"), 0) << H->Log();
+    });
+    ShowMessageReader(1200, 900);
+    SetModalHook({});
+    EXPECT_TRUE(ran);
+}
