@@ -16,6 +16,7 @@
 #include "ProgramPaths.h"
 #include "VeskRutins.h"
 #include "WebMailCalls.h"
+#include "WebPageText.h"
 #include "asetukset.h"
 #include "unDecodes.h"
 #include "unRules.h"
@@ -106,6 +107,10 @@ struct TWebMailRoute {
             return false;
         Id = Message.MessageId();
         Subject = Message.Subject;
+        // Shown, matched by the rules and saved as it reads, not as the
+        // page's HTML writes it ("&amp;"); the link is found by the raw one.
+        Message.Subject = DecodeWebText(Message.Subject);
+        Message.From().Name = DecodeWebText(Message.From().Name);
         return true;
     }
     // True only when the message is gone from the site's list: a click

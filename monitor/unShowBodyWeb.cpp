@@ -14,6 +14,7 @@
 #include "Tiedot.h"
 #include "VeskRutins.h"
 #include "WebMailCalls.h"
+#include "WebPageText.h"
 #include "unShowBody.h"
 
 namespace {
@@ -59,9 +60,11 @@ void TfrmMessBody::LoadWebList(std::unordered_map<std::string, TReaderEntry> &Be
             if (web.WebHostReadList(i, *msg, all)) {
                 TReaderEntry e;
                 e.Number = i;
+                // Shown as it reads, not as the page's HTML writes it.
+                msg->From().Name = DecodeWebText(msg->From().Name);
                 e.Sender = msg->From().Text();
                 e.Address = msg->From().Address;
-                e.Subject = msg->Subject;
+                e.Subject = DecodeWebText(msg->Subject);
                 if (!e.Subject.empty() && e.Subject[0] == '=') e.Subject = StripQPrefix(e.Subject);
                 e.MessageId = msg->MessageId();
                 e.Read = msg->Flags.Has(mfSeen) ? 1 : 0;

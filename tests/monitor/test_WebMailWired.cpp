@@ -193,6 +193,7 @@ TEST_F(WebMailWired, ReaderListsOpensDeletesAndHides) {
             EXPECT_EQ(cell(*f, row, 3), "") << "web-mail rows have no size";
         }
         EXPECT_EQ(cell(*f, 0, 1), "Lunch on Friday");
+        EXPECT_EQ(cell(*f, 3, 1), "Invoice & receipt") << "as it reads, not as the HTML writes it";
         EXPECT_EQ(cell(*f, 1, 2), "2024-03-11");
         EXPECT_TRUE(bold(*f, 0));
         EXPECT_FALSE(bold(*f, 1)) << "a1002 is read";
@@ -218,6 +219,10 @@ TEST_F(WebMailWired, ReaderListsOpensDeletesAndHides) {
         f->SelectRow(3);
         f->ToolButton6Click();
         EXPECT_TRUE(Contains(f->RichEdit1->toPlainText().toStdString(), "Week 12 report from Erin."))
+            << f->Status();
+        f->SelectRow(2);
+        f->ToolButton6Click();
+        EXPECT_TRUE(Contains(f->RichEdit1->toPlainText().toStdString(), "Your invoice is attached."))
             << f->Status();
 
         // A message deleted behind the reader's back is not deleted again,
