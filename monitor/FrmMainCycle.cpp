@@ -88,8 +88,11 @@ struct TWebMailRoute {
     int LoginAndCount(const Tiedot &Account) {
         if (!WebMailAvailable())
             throw Exception(WebMailUnavailableText);
+        Host = Account.Host;
+        UserName = Account.UserName;
+        Password = Account.Password;
         Calls.CreateWebForm();
-        if (!Calls.WebHostLogin(Account.Host, Account.UserName, Account.Password)) {
+        if (!Calls.WebHostLogin(Host, UserName, Password)) {
             // The program is ending: the wait was abandoned, nothing refused.
             if (FrmMain && FrmMain->ExitRequested())
                 return 0;
@@ -113,11 +116,12 @@ struct TWebMailRoute {
         Message.From().Name = DecodeWebText(Message.From().Name);
         return true;
     }
-    // True only when the message is gone from the site's list: a click
-    // that the site did not carry out is no deletion.
+    // True only when the message is gone from the site's list afterwards: a
+    // click the site did not carry out is no deletion, and one whose last
+    // page did not come in time may still have been one.
     bool DeleteMessage(const std::string &MessageId) {
-        bool clicked = Calls.WebHostDeleteMessage(MessageId);
-        bool deleted = clicked && Calls.WebHostLocateMessage(MessageId) == -1;
+        Calls.WebHostDeleteMessage(MessageId);
+        bool deleted = BackOnList() && Calls.WebHostLocateMessage(MessageId) == -1;
         FollowCurrent();
         return deleted;
     }
@@ -126,6 +130,7 @@ struct TWebMailRoute {
     bool ReadBody(TNetMessage &Message) {
         bool got = !Id.empty() && Calls.WebHostReadBody(Position, Message, Subject, Id, false) &&
                    Message.MessageId() == Id;
+        BackOnList();
         FollowCurrent();
         // A page gives no header lines: the saved file keeps the identifier
         // the list gave, as a message from a mail server would.
@@ -139,6 +144,18 @@ struct TWebMailRoute {
     }
 
 private:
+    std::string Host, UserName, Password;
+
+    // The page lists the mail again. A site that left the browser elsewhere
+    // (an error page, a confirmation that never came) is logged into anew,
+    // so the rest of the check reads the list and not a page without mail.
+    bool BackOnList() {
+        if (Calls.WebHostNewMailCount(true) >= 1)
+            return true;
+        if (FrmMain && FrmMain->ExitRequested())
+            return false;
+        return Calls.WebHostLogin(Host, UserName, Password);
+    }
     // The current message is still where it stood, or it left the list of
     // new mail and the later ones moved up.
     void FollowCurrent() {

@@ -50,8 +50,8 @@ protected:
         SetWebMailCalls({});
         H.reset();
     }
-    TTestAccount Web(const std::string &password = "s3cret") {
-        WriteTestFile(H->Dir.File("host_data.dat"), HostSection("testmail", Site.Url("/login")));
+    TTestAccount Web(const std::string &password = "s3cret", const WebMailSite *site = nullptr) {
+        WriteTestFile(H->Dir.File("host_data.dat"), HostSection("testmail", (site ? *site : Site).Url("/login")));
         TTestAccount a;
         a.Name = "Web account";
         a.Kind = "HTTP";
@@ -151,6 +151,27 @@ TEST_F(WebMailWired, SaveRuleOpensEachMessageOnceThoughOpeningMovesTheList) {
     EXPECT_TRUE(Contains(carol, "Week 11 report from Carol.")) << carol;
     EXPECT_TRUE(Contains(carol, "Subject: Weekly report")) << carol;
     EXPECT_TRUE(Contains(erin, "Week 12 report from Erin.")) << erin;
+}
+
+TEST_F(WebMailWired, ARefusedDeletionLeavesTheMessageAsNewMail) {
+    // A page whose check boxes do not pair off with its messages: nothing is
+    // ticked, the message stays, and the rest of the list is still read.
+    WebMailSite::TOptions o;
+    o.ExtraCheckbox = true;
+    WebMailSite odd(o);
+    WriteRule("delete", "[Rule]\nRule1=1\nAllAccounts=True\nEMailRule=0\nAllEMails=False\nWordsRule=6\n"
+                        "[EMails]\n0=alice@example.org\n");
+    H->WriteSettings({Web("s3cret", &odd)}, {H->LongLog()});
+    TFrmMain &m = H->Start();
+    m.Timer1Timer();
+    const Tiedot &t = m.State.Accounts[0];
+    EXPECT_EQ(t.NewCount, 3) << H->Log();
+    ASSERT_EQ(t.MessageIds.Count(), 3);
+    EXPECT_EQ(t.MessageIds[0], "<a1001>");
+    EXPECT_EQ(t.MessageIds[2], "<a1005>");
+    EXPECT_EQ(H->LogLinesWith("Deleted by a rule"), 0) << H->Log();
+    EXPECT_TRUE(odd.State()["deleted"].toArray().isEmpty());
+    EXPECT_FALSE(FileExists(H->Dir.File("deleted.txt")));
 }
 
 TEST_F(WebMailWired, RefusedLogInIsABadLogInAndCountsNothing) {
