@@ -73,7 +73,7 @@ void TfrmMessBody::LoadWebList(std::unordered_map<std::string, TReaderEntry> &Be
                 auto *item = new QTreeWidgetItem;
                 item->setText(0, QString::fromStdString(e.Sender));
                 item->setText(1, QString::fromStdString(e.Subject));
-                item->setText(2, msg->Date == 0 ? QString() : QString::fromStdString(FormatDateTime(dateFormat, msg->Date)));
+                if (msg->Date != 0) item->setText(2, QString::fromStdString(FormatDateTime(dateFormat, msg->Date)));
                 StyleRow(*item, e);
                 Entries.push_back(std::move(e));
                 FPendingRows.push_back(item);
