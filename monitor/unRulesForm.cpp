@@ -637,8 +637,11 @@ void TfrmBlackList::bbBrowseClick() {
 bool TfrmBlackList::SaveRule() {
     FWriteFailed = false;
     std::string warning;
-    if (CheckedJob() == jobDelete && CheckBox1->isChecked() && ListBox2->count() == 0 &&
-        ComboBox1->currentIndex() != wrBlanc) {
+    // Words left in the list count for nothing under "Not blanc" and "Do to
+    // all messages": such a rule deletes as much as one without words.
+    const int test = ComboBox1->currentIndex();
+    const bool wordsUsed = ListBox2->count() > 0 && test != wrNotBlanc && test != wrAll;
+    if (CheckedJob() == jobDelete && CheckBox1->isChecked() && !wordsUsed && test != wrBlanc) {
         if (CheckBox2->isChecked()) {
             warning = Rule("Mess_12", "this rule deletes every message of every account from the server.");
         } else {

@@ -260,6 +260,10 @@ TEST_F(RuleEditorTest, DeleteEverythingIsSavedOnlyOnAClearYes) {
         {TfrmBlackList::jobDelete, true, false, TfrmBlackList::wrBlanc, true, false, nullptr},
         {TfrmBlackList::jobDelete, true, false, TfrmBlackList::wrAll, false, false, nullptr},
         {TfrmBlackList::jobDelete, true, true, TfrmBlackList::wrNotInclude, true, false, nullptr},
+        // Words the subject test ignores (the list is disabled) narrow nothing.
+        {TfrmBlackList::jobDelete, true, true, TfrmBlackList::wrAll, true, false, "every account"},
+        {TfrmBlackList::jobDelete, true, true, TfrmBlackList::wrNotBlanc, false, true, "the chosen accounts"},
+        {TfrmBlackList::jobDelete, true, true, TfrmBlackList::wrBlanc, true, false, nullptr},
         {TfrmBlackList::jobDelete, false, false, TfrmBlackList::wrAll, true, false, nullptr},
         {TfrmBlackList::jobHide, true, false, TfrmBlackList::wrAll, true, false, nullptr},
     };
@@ -282,11 +286,12 @@ TEST_F(RuleEditorTest, DeleteEverythingIsSavedOnlyOnAClearYes) {
                     Type(f.ComboBox2, "bob@example.org");
                     f.BitBtn1->click();
                 }
-                f.ComboBox1->setCurrentIndex(c.test);
                 if (c.words) {
                     Type(f.ComboBox4, "invoice");
                     f.BitBtn4->click();
+                    EXPECT_EQ(f.ListBox2->count(), 1);
                 }
+                f.ComboBox1->setCurrentIndex(c.test);
                 f.BitBtn7->click();
                 savedInside = !f.BitBtn7->isEnabled();
                 // Whatever happened, the close question is then left unanswered.
