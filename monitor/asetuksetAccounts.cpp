@@ -260,11 +260,19 @@ void TFormAsetukset::cbNotReadClick() {
     }
     if (cbNotRead->isChecked() || TextInputDialogOpen()) return;
     if (ShownAccount < 0 || ShownAccount > LastWorkingIndex()) return;
-    const std::string password = Work[size_t(ShownAccount)].Password;
+    const int account = ShownAccount;
+    const std::string password = Work[size_t(account)].Password;
     if (password.empty()) return;
     std::string answer = ShowTextInputDialog(LangMessage(58), LangText("Options", "Password", "Password"), "",
                                              x(), y(), true);
-    if (!PasswordMatches(answer, password)) cbNotRead->setChecked(true);
+    if (PasswordMatches(answer, password)) return;
+    // The question waited in a message loop of its own, where an error
+    // report or the tray may have moved the dialog to another page, and the
+    // page switch stored the unticked box: the record keeps its protection
+    // whatever page shows now.
+    if (account <= LastWorkingIndex() && Work[size_t(account)].Password == password)
+        Work[size_t(account)].Protected = true;
+    if (ShownAccount == account) cbNotRead->setChecked(true);
 }
 
 void TFormAsetukset::imColorClick() {

@@ -389,6 +389,40 @@ TEST_F(OptionsTest, UntickingProtectionAsksForThePasswordAndAPageSwitchNever) {
     EXPECT_FALSE(Main->State.Accounts[2].Protected);
 }
 
+// The password question runs its own message loop; an error that a cycle
+// reports meanwhile moves the dialog to the log page, which stores the
+// unticked box. A wrong answer must still leave the account protected.
+TEST_F(OptionsTest, AWrongPasswordKeepsTheProtectionWhenThePageMovedMeanwhile) {
+    Start(Accounts(2));
+    Main->State.Accounts[0].Protected = true;
+    Show();
+    Select(1);
+    ASSERT_TRUE(Options->cbNotRead->isChecked());
+    Answers.push_back([this](QDialog &d) {
+        ASSERT_TRUE(Main->Reporter.SelectLogPage);
+        Main->Reporter.SelectLogPage();
+        EXPECT_EQ(Page(), TFormAsetukset::pgLog);
+        Type("wrong")(d);
+    });
+    Options->cbNotRead->click();
+    ASSERT_EQ(Asked.size(), 1u);
+    Options->btOk->click();
+    EXPECT_TRUE(Main->State.Accounts[0].Protected);
+    EXPECT_EQ(Read("0", "Protected"), "True");
+
+    // The right answer on the same road lifts it.
+    Show();
+    Select(1);
+    ASSERT_TRUE(Options->cbNotRead->isChecked());
+    Answers.push_back([this](QDialog &d) {
+        Main->Reporter.SelectLogPage();
+        Type("pw0")(d);
+    });
+    Options->cbNotRead->click();
+    Options->btOk->click();
+    EXPECT_FALSE(Main->State.Accounts[0].Protected);
+}
+
 TEST_F(OptionsTest, DeletedAccountsLeaveTheMainArrayAndTheirSectionsAtOk) {
     Start(Accounts(5));
     Show();
