@@ -663,11 +663,19 @@ void TFormAsetukset::btOkClick() {
 
     try {
         WriteSettingControls();
-        for (int i = 0; i < ListBox1->Count(); ++i)
-            IniWriteString(ResolvePathCI(RulesFolder() + ListBox1->Line(i) + ".rul"), "Rule", "Enabled",
-                           BooleanToStr(ListBox1->Checked(i)));
     } catch (const Exception &e) {
         FrmMain->ReportEvent(e.Message(), 67, 4, TEventReporter::clRed);
+    }
+    // Each rule on its own: a rule file that cannot be written (or a
+    // settings file that cannot) must not keep the others running as they
+    // were, such as a deleting rule the user has just switched off.
+    for (int i = 0; i < ListBox1->Count(); ++i) {
+        try {
+            IniWriteString(ResolvePathCI(RulesFolder() + ListBox1->Line(i) + ".rul"), "Rule", "Enabled",
+                           BooleanToStr(ListBox1->Checked(i)));
+        } catch (const Exception &e) {
+            FrmMain->ReportEvent(e.Message(), 67, 4, TEventReporter::clRed);
+        }
     }
     state.Options.ViewSendFrom = CheckBox3->isChecked();
     state.Options.AnimGetMails = CheckBox4->isChecked();
