@@ -372,6 +372,15 @@ std::string TfrmBlackList::RuleFile() const { return RuleFilePath(RulesFolder(),
 
 void TfrmBlackList::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
+    // The frame is known once the window is shown: the corner is the
+    // frame's, and the frame's top-left (the title bar) stays on the screen.
+    for (int i = 0; i < 2 && Corner.x() >= 0; ++i) {
+        const QRect frame = frameGeometry();
+        QPoint at = Corner - QPoint(frame.width(), frame.height());
+        if (!Area.isEmpty()) at = QPoint(std::max(at.x(), Area.left()), std::max(at.y(), Area.top()));
+        if (at == frame.topLeft()) break;
+        move(at);
+    }
     if (!event->spontaneous()) Safe("FormShow", [this] { FormShow(); });
 }
 
@@ -703,11 +712,29 @@ void TfrmBlackList::closeEvent(QCloseEvent *event) {
     done(QDialog::Rejected);
 }
 
+void FitRuleEditor(TfrmBlackList &Form) {
+    // A screen narrower or lower than the design size (an 800 x 600 display,
+    // a netbook's 1024 x 600) gets a smaller window with shorter and narrower
+    // lists: placed by the corner alone, the job and account choices and the
+    // title bar stood off the screen.
+    QScreen *screen = QGuiApplication::primaryScreen();
+    Form.Area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    constexpr int kFrame = 8, kTitleBar = 32;  // what a desktop's frame may add
+    const QSize least = Form.minimumSizeHint();
+    if (Form.width() > Form.Area.width() - kFrame)
+        Form.setFixedWidth(std::max(least.width(), Form.Area.width() - kFrame));
+    if (Form.height() > Form.Area.height() - kTitleBar)
+        Form.setFixedHeight(std::max(least.height(), Form.Area.height() - kTitleBar));
+    Form.Corner = QPoint(ScreenRight(), WorkAreaBottom());
+    Form.move(std::max(Form.Area.left(), Form.Corner.x() - Form.width()),
+              std::max(Form.Area.top(), Form.Corner.y() - Form.height()));
+}
+
 void ShowRuleEditor(const std::string &Name) {
     TfrmBlackList form(QApplication::activeWindow());
     form.RuleName = Name;
     form.setWindowTitle(Q(" Rule: " + Name));
-    form.move(ScreenRight() - form.width(), WorkAreaBottom() - form.height());
+    FitRuleEditor(form);
     gEditorOpen = true;
     try {
         ShowModal(form);

@@ -10,7 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QGuiApplication>
 #include <QPushButton>
+#include <QScreen>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -120,7 +122,7 @@ TEST_F(RuleEditorTest, NewRuleOpensOnTheDefaultsAndTheJobUnlocksTheGroups) {
     NewRule("Spam");
     Edit("Spam", [&](TfrmBlackList &f) {
         EXPECT_EQ(f.windowTitle().toStdString(), "Rule: Spam");
-        EXPECT_EQ(f.width(), 913);
+        EXPECT_EQ(f.width(), std::min(913, QGuiApplication::primaryScreen()->availableGeometry().width() - 8));
         EXPECT_EQ(f.CheckedJob(), -1);
         EXPECT_EQ(f.TxtPort->text().toStdString(), "25");
         EXPECT_TRUE(f.CheckBox2->isChecked());
@@ -311,6 +313,29 @@ TEST_F(RuleEditorTest, DeleteEverythingIsSavedOnlyOnAClearYes) {
             if (!c.warning) break;
         }
     }
+}
+
+// The offscreen screen is narrower than the editor's design size: the window
+// shrinks to it and keeps its frame, title bar and job list on it.
+TEST_F(RuleEditorTest, TheEditorFitsAScreenSmallerThanItsDesign) {
+    QScreen *screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    const QRect area = screen->availableGeometry();
+    ASSERT_LT(area.width(), 913) << "the test needs a screen narrower than the editor";
+    NewRule("Small");
+    bool seen = false;
+    Edit("Small", [&](TfrmBlackList &f) {
+        seen = true;
+        const QRect frame = f.frameGeometry();
+        EXPECT_TRUE(area.contains(frame)) << frame.x() << "," << frame.y() << " " << frame.width() << "x"
+                                          << frame.height();
+        // The bottom-right corner stays where the design puts it.
+        EXPECT_EQ(frame.bottomRight(), area.bottomRight());
+        const QRect jobs(f.CheckListBox2->mapToGlobal(QPoint(0, 0)), f.CheckListBox2->size());
+        EXPECT_TRUE(area.contains(jobs));
+        f.BitBtn8->click();
+    });
+    EXPECT_TRUE(seen);
 }
 
 TEST_F(RuleEditorTest, ClosingWithChangesAsksToSave) {
