@@ -418,7 +418,7 @@ void TFrmMain::Readmessges1Click() {
         // the reader would open instead of the one this password is for.
         if (answer.empty() || State.Accounts.ShownIndex != shown || shown >= State.Accounts.Count())
             return;
-        if (answer != State.Accounts[shown].Password) {
+        if (!AccountPasswordMatches(answer, State.Accounts[shown].Password)) {
             ShowMessageWindow(LangMessage(50), LangMessage(59), "", ScreenWidth(), State.WorkAreaBottom, 1);
             return;
         }

@@ -33,13 +33,6 @@ QColor BgrColour(int bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >>
 
 int ColourBgr(const QColor &c) { return c.red() | (c.green() << 8) | (c.blue() << 16); }
 
-// What the user types is UTF-8; a password from an old Windows-1252 file is
-// the same letters in other bytes.
-bool PasswordMatches(const std::string &answer, const std::string &password) {
-    if (answer == password) return true;
-    return !IsValidUtf8(password) && answer == Cp1252ToUtf8(password);
-}
-
 }  // namespace
 
 // ---- the working copy --------------------------------------------------------------------
@@ -265,7 +258,7 @@ void TFormAsetukset::cbNotReadClick() {
     if (password.empty()) return;
     std::string answer = ShowTextInputDialog(LangMessage(58), LangText("Options", "Password", "Password"), "",
                                              x(), y(), true);
-    if (PasswordMatches(answer, password)) return;
+    if (AccountPasswordMatches(answer, password)) return;
     // The question waited in a message loop of its own, where an error
     // report or the tray may have moved the dialog to another page, and the
     // page switch stored the unticked box: the record keeps its protection

@@ -213,6 +213,15 @@ TEST_F(MainWindow, ProtectedAccountAsksForItsPasswordFirst) {
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[0], "password");
     EXPECT_NE(shown[1], "Wrong password.");
+
+    // A password kept in Windows-1252 bytes by an older file is what the
+    // user types in UTF-8.
+    m.State.Accounts[0].Password = "s\xE4lasana";
+    shown.clear();
+    typed = "s\xC3\xA4lasana";
+    m.Readmessges1Click();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_NE(shown[1], "Wrong password.");
     SetModalHook({});
 }
 
