@@ -18,3 +18,9 @@ int ShowModal(QDialog &dialog) {
     if (dialog.isVisible()) dialog.close();
     return dialog.result();
 }
+
+QSize FitWindowSize(QSize Size, QSize Least, const QRect &Area) {
+    if (Area.isEmpty()) return Size;
+    QSize room(Area.width() - kWindowFrameAllowance, Area.height() - kTitleBarAllowance);
+    return Size.boundedTo(room).expandedTo(Least);
+}

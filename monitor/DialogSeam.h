@@ -8,8 +8,17 @@
 
 #include <functional>
 
+#include <QRect>
+#include <QSize>
+
 class QDialog;
 
 using TModalHook = std::function<void(QDialog &)>;
 void SetModalHook(TModalHook hook);  // empty: back to exec()
 int ShowModal(QDialog &dialog);
+
+// The size a window may take on a screen's work area: no larger than the
+// area leaves beside the frame and title bar a desktop adds, and no smaller
+// than the window's least size.
+QSize FitWindowSize(QSize Size, QSize Least, const QRect &Area);
+constexpr int kWindowFrameAllowance = 8, kTitleBarAllowance = 32;

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "DialogSeam.h"
 #include "FrmMain.h"
 #include "IniFile.h"
 #include "Kel_Reg.h"
@@ -425,6 +426,12 @@ void TFormAsetukset::ShowFromMenu(TMenuPage Page) {
         int right = FrmMain ? FrmMain->ScreenWidth() : (screen ? screen->geometry().width() : 1024);
         int bottom = FrmMain ? FrmMain->State.WorkAreaBottom : 0;
         if (bottom <= 0 && screen) bottom = screen->availableGeometry().bottom() + 1;
+        // A low screen (a netbook's 600 lines) gets a lower dialog, so OK
+        // and Cancel stay above the taskbar.
+        if (screen) {
+            QSize fit = FitWindowSize(size(), minimumSizeHint(), screen->availableGeometry());
+            if (fit != size()) resize(fit);
+        }
         auto place = [&](QSize size) {
             move(std::max(0, right - size.width() - 3), std::max(0, bottom - size.height() - 3));
         };

@@ -719,12 +719,9 @@ void FitRuleEditor(TfrmBlackList &Form) {
     // title bar stood off the screen.
     QScreen *screen = QGuiApplication::primaryScreen();
     Form.Area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-    constexpr int kFrame = 8, kTitleBar = 32;  // what a desktop's frame may add
-    const QSize least = Form.minimumSizeHint();
-    if (Form.width() > Form.Area.width() - kFrame)
-        Form.setFixedWidth(std::max(least.width(), Form.Area.width() - kFrame));
-    if (Form.height() > Form.Area.height() - kTitleBar)
-        Form.setFixedHeight(std::max(least.height(), Form.Area.height() - kTitleBar));
+    const QSize fit = FitWindowSize(Form.size(), Form.minimumSizeHint(), Form.Area);
+    if (fit.width() < Form.width()) Form.setFixedWidth(fit.width());
+    if (fit.height() < Form.height()) Form.setFixedHeight(fit.height());
     Form.Corner = QPoint(ScreenRight(), WorkAreaBottom());
     Form.move(std::max(Form.Area.left(), Form.Corner.x() - Form.width()),
               std::max(Form.Area.top(), Form.Corner.y() - Form.height()));

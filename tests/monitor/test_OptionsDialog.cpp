@@ -3,6 +3,10 @@
 // answered through the dialog seam.
 #include <gtest/gtest.h>
 
+#include <QScreen>
+
+#include <QGuiApplication>
+
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
@@ -387,6 +391,28 @@ TEST_F(OptionsTest, UntickingProtectionAsksForThePasswordAndAPageSwitchNever) {
     EXPECT_FALSE(Main->State.Accounts[0].Protected);
     EXPECT_FALSE(Main->State.Accounts[1].Protected);
     EXPECT_FALSE(Main->State.Accounts[2].Protected);
+}
+
+// A netbook's 1024 x 600 screen less a panel leaves 560 lines: the dialog
+// and the rule editor come out lower, their buttons above the panel.
+TEST_F(OptionsTest, WindowsFitALowScreen) {
+    const QRect netbook(0, 0, 1024, 560);
+    EXPECT_EQ(FitWindowSize(QSize(913, 608), QSize(540, 469), netbook), QSize(913, 560 - kTitleBarAllowance));
+    EXPECT_EQ(FitWindowSize(QSize(913, 608), QSize(540, 469), QRect(0, 0, 800, 600)),
+              QSize(800 - kWindowFrameAllowance, 600 - kTitleBarAllowance));
+    EXPECT_EQ(FitWindowSize(QSize(913, 608), QSize(540, 469), QRect(0, 0, 1920, 1040)), QSize(913, 608));
+    // Never below what the window needs.
+    EXPECT_EQ(FitWindowSize(QSize(913, 608), QSize(540, 469), QRect(0, 0, 320, 240)), QSize(540, 469));
+
+    Start(Accounts(3));
+    const QSize least = Options->minimumSizeHint();
+    EXPECT_LE(least.height(), 560 - kTitleBarAllowance) << least.width() << "x" << least.height();
+    EXPECT_LE(least.width(), 1024 - kWindowFrameAllowance);
+    // The offscreen screen's area is narrower than the dialog with its frame.
+    Show();
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(area.contains(Options->frameGeometry()));
+    EXPECT_LE(Options->width(), area.width() - kWindowFrameAllowance);
 }
 
 // The password question runs its own message loop; an error that a cycle
