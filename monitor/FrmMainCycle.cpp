@@ -280,13 +280,8 @@ void TFrmMain::Timer1Timer() {
     TrayIcon1->SetHint(CycleHint(total));
 
     if (total < 1) {
-        for (Tiedot &t : State.Accounts.Items) {
-            t.Senders.Clear();
-            t.Addresses.Clear();
-            t.Subjects.Clear();
-            t.Dates.Clear();
-            t.MessageIds.Clear();
-        }
+        for (Tiedot &t : State.Accounts.Items)
+            t.ClearMessages();
     } else {
         if (State.Options.AnimNewMails && !Reporter.ErrorFlag) {
             TrayIcon1->SetIconList(ImageList2);

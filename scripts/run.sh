@@ -84,36 +84,12 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 if [ "$headless" = 1 ]; then
-  Xvfb -displayfd 3 -screen 0 1024x640x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-  [ -s "$work/display" ] || { echo "run: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-  export DISPLAY=":$(head -n1 "$work/display")"
-  # A window manager tells the program where the panel is (the work area).
-  openbox --sm-disable >"$work/openbox.log" 2>&1 &
-  pids+=($!)
-  cat >"$work/tint2rc" <<'RC'
-rounded = 0
-border_width = 0
-background_color = #3a3f4b 100
-border_color = #000000 0
-panel_items = S
-panel_size = 100% 32
-panel_position = bottom center horizontal
-panel_background_id = 1
-panel_padding = 4 2 4
-panel_layer = top
-autohide = 0
-strut_policy = follow_size
-systray_padding = 4 2 4
-systray_background_id = 0
-systray_icon_size = 24
-systray_icon_asb = 100 0 0
-RC
-  stdbuf -oL -eL tint2 -c "$work/tint2rc" >"$work/tint2.log" 2>&1 &
-  pids+=($!)
+  # shellcheck source=lib/xdisplay.sh
+  . scripts/lib/xdisplay.sh
+  xdisplay_start run 1024x640
   echo "run: starting a virtual display $DISPLAY with a panel"
-  for _ in $(seq 300); do grep -qs "panel items" "$work/tint2.log" && break; sleep 0.1; done
+  xdisplay_window_manager
+  xdisplay_panel run
   export QT_QPA_PLATFORM=xcb
 fi
 
