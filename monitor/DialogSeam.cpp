@@ -1,6 +1,7 @@
 #include "DialogSeam.h"
 
 #include <QDialog>
+#include <QWidget>
 
 namespace {
 TModalHook gModalHook;
@@ -23,4 +24,10 @@ QSize FitWindowSize(QSize Size, QSize Least, const QRect &Area) {
     if (Area.isEmpty()) return Size;
     QSize room(Area.width() - kWindowFrameAllowance, Area.height() - kTitleBarAllowance);
     return Size.boundedTo(room).expandedTo(Least);
+}
+
+QSize ExpectedFrameSize(const QWidget &Window) {
+    const QSize frame = Window.frameGeometry().size();
+    if (frame != Window.size()) return frame;
+    return Window.size() + QSize(0, kTitleBarAllowance);
 }

@@ -435,11 +435,11 @@ void TFormAsetukset::ShowFromMenu(TMenuPage Page) {
         auto place = [&](QSize size) {
             move(std::max(0, right - size.width() - 3), std::max(0, bottom - size.height() - 3));
         };
-        place(size());
+        place(ExpectedFrameSize(*this));
         show();
         // Showing fills the pages (a long account name widens the tree), and
-        // the frame's size is known only now.
-        place(frameGeometry().size());
+        // the frame's size may be known only now.
+        place(ExpectedFrameSize(*this));
     }
     raise();
     activateWindow();

@@ -364,7 +364,8 @@ void TfrmBlackList::showEvent(QShowEvent *event) {
     // frame's, and the frame's top-left (the title bar) stays on the screen.
     for (int i = 0; i < 2 && Corner.x() >= 0; ++i) {
         const QRect frame = frameGeometry();
-        QPoint at = Corner - QPoint(frame.width(), frame.height());
+        const QSize outer = ExpectedFrameSize(*this);
+        QPoint at = Corner - QPoint(outer.width(), outer.height());
         if (!Area.isEmpty()) at = QPoint(std::max(at.x(), Area.left()), std::max(at.y(), Area.top()));
         if (at == frame.topLeft()) break;
         move(at);
@@ -711,8 +712,9 @@ void FitRuleEditor(TfrmBlackList &Form) {
     if (fit.width() < Form.width()) Form.setFixedWidth(fit.width());
     if (fit.height() < Form.height()) Form.setFixedHeight(fit.height());
     Form.Corner = QPoint(DialogScreenRight(), DialogWorkAreaBottom());
-    Form.move(std::max(Form.Area.left(), Form.Corner.x() - Form.width()),
-              std::max(Form.Area.top(), Form.Corner.y() - Form.height()));
+    const QSize outer = ExpectedFrameSize(Form);
+    Form.move(std::max(Form.Area.left(), Form.Corner.x() - outer.width()),
+              std::max(Form.Area.top(), Form.Corner.y() - outer.height()));
 }
 
 void ShowRuleEditor(const std::string &Name) {

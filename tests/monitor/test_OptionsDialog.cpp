@@ -404,6 +404,15 @@ TEST_F(OptionsTest, WindowsFitALowScreen) {
     // Never below what the window needs.
     EXPECT_EQ(FitWindowSize(QSize(913, 608), QSize(540, 469), QRect(0, 0, 320, 240)), QSize(540, 469));
 
+    // Before the desktop has framed a window its title bar is reckoned in;
+    // afterwards the frame counts as it is.
+    QWidget probe;
+    probe.resize(300, 200);
+    EXPECT_EQ(ExpectedFrameSize(probe), QSize(300, 200 + kTitleBarAllowance));
+    probe.show();
+    if (probe.frameGeometry().size() != probe.size())
+        EXPECT_EQ(ExpectedFrameSize(probe), probe.frameGeometry().size());
+
     Start(Accounts(3));
     const QSize least = Options->minimumSizeHint();
     EXPECT_LE(least.height(), 560 - kTitleBarAllowance) << least.width() << "x" << least.height();
