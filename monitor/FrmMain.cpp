@@ -19,6 +19,7 @@
 #include "ProgramPaths.h"
 #include "TrayImages.h"
 #include "VeskRutins.h"
+#include "WebRouteHost.h"
 #include "asetukset.h"
 #include "unFrmGetText.h"
 #include "unFrmHint.h"
@@ -76,6 +77,14 @@ TFrmMain::TFrmMain(const std::vector<std::string> &Args, QWidget *parent)
             FrmMain->ReportEvent(Text, 0, 5, TEventReporter::clRed);
     };
 
+    // The web-mail route reports through this window and stops its page
+    // waits when the program ends.
+    SetWebRouteHost({[](const std::string &Text, int Number, int Kind, int Colour) {
+                         if (FrmMain)
+                             FrmMain->ReportEvent(Text, Number, Kind, Colour);
+                     },
+                     [] { return FrmMain && FrmMain->ExitRequested(); }});
+
     TrayIcon1->OnStartup = [this](QObject *Sender, bool &Show) { TrayIcon1Startup(Sender, Show); };
     TrayIcon1->OnClick = [this](QObject *) { Guard("TrayIcon1Click", [this] { TrayIcon1Click(); }); };
     TrayIcon1->OnDblClick = TrayIcon1->OnClick;
@@ -85,8 +94,10 @@ TFrmMain::TFrmMain(const std::vector<std::string> &Args, QWidget *parent)
 TFrmMain::~TFrmMain() {
     FormDestroy();
     TNetAntiFreeze::SetProcessMessagesHook({});
-    if (FrmMain == this)
+    if (FrmMain == this) {
         FrmMain = nullptr;
+        SetWebRouteHost({});
+    }
 }
 
 void TFrmMain::CreateComponents() {

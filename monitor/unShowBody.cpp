@@ -39,6 +39,7 @@
 #include "ReaderImages.h"
 #include "SimpleTimer.h"
 #include "Tiedot.h"
+#include "WebMailCalls.h"
 #include "unLanguage.h"
 #include "unToBlackList.h"
 
@@ -54,7 +55,6 @@ constexpr double kCheckUnit = 0.0007;
 
 const char *const kChecking = "Checking in progress...";
 const char *const kCannotDelete = "Cannot delete this message.";
-const char *const kNoWebMail = "Web mail accounts cannot be read in this version yet.";
 const char *const kMessageGone = "This message is no longer on the server.";
 const char *const kOtherProtected = "Another account is shown now, and it is protected.";
 
@@ -488,6 +488,12 @@ void TfrmMessBody::FormDestroy() {
     } catch (const std::exception &e) {
         Report(e);
     }
+    // The site's session ends with the window, unless a cycle works there now.
+    try {
+        LogoutWeb();
+    } catch (const std::exception &e) {
+        Report(e);
+    }
     Entries.clear();
 }
 
@@ -743,7 +749,7 @@ int TfrmMessBody::ConnectAccount(TNetMessage *) {
         return std::max(0, c.MailBox()->TotalMsgs);
     }
     default:
-        throw Exception(kNoWebMail);
+        throw Exception(WebMailUnavailableText);
     }
 }
 
@@ -849,8 +855,7 @@ void TfrmMessBody::LoadList() {
     ShowProgress(1, 30);
 
     if (Account.Kind == ckHTTP) {
-        SetStatus(kNoWebMail);
-        SetBusy(false);
+        LoadWebList(before);
         return;
     }
 
@@ -955,10 +960,7 @@ bool TfrmMessBody::DeleteOnServer(int EntryIndex) {
         SetStatus(kCannotDelete);
         return false;
     }
-    if (Account.Kind == ckHTTP) {
-        SetStatus(kNoWebMail);
-        return false;
-    }
+    if (Account.Kind == ckHTTP) return DeleteOnWeb(e);
     bool result = false;
     std::exception_ptr failure;
     auto msg = NetCreateNoOwner<TNetMessage>();
@@ -1016,7 +1018,12 @@ void TfrmMessBody::DeleteSelected() {
     if (!DeleteOnServer(k)) return;
     ShowProgress(4, 5);
     try {
+        const int number = Entries[size_t(k)].Number;
         Entries.erase(Entries.begin() + k);
+        // The server numbers the later messages one lower now (POP3 after
+        // its QUIT, IMAP4 after the expunge, a web-mail list at once).
+        for (TReaderEntry &e : Entries)
+            if (number > 0 && e.Number > number) --e.Number;
     } catch (...) {
         FrmMain->ReportEvent("Error: #6055", 0, 5, TEventReporter::clRed);
         return;
@@ -1112,10 +1119,7 @@ bool TfrmMessBody::FetchBody(int EntryIndex) {
         SetStatus(kChecking);
         return false;
     }
-    if (Account.Kind == ckHTTP) {
-        SetStatus(kNoWebMail);
-        return false;
-    }
+    if (Account.Kind == ckHTTP) return FetchWebBody(EntryIndex);
     SetBusy(true);
     ShowProgress(1, 3);
     bool ok = false;
