@@ -632,6 +632,20 @@ void TFormAsetukset::btOkClick() {
     main.TotalNew = total;
     FrmMain->TrayIcon1->SetHint(FrmMain->CycleHint(total));
 
+    if (main.Count() > int(Work.size())) {
+        // The kept accounts reach the file, in one replacement, before any
+        // record is erased: a program that ends in between leaves only
+        // sections past Num behind, which nothing reads, instead of a file
+        // that still holds a deleted account and lacks a kept one.
+        try {
+            TAccountArray kept = main;
+            kept.Items.resize(Work.size());
+            kept.LastIndex = kept.Count() - 1;
+            SaveSettings(kept, state.Options, SettingsFilePath());
+        } catch (const Exception &e) {
+            FrmMain->ReportEvent(e.Message(), 67, 4, TEventReporter::clRed);
+        }
+    }
     while (main.Count() > int(Work.size())) {
         try {
             FrmMain->RemoveLastAccount();

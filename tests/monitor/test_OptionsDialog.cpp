@@ -477,6 +477,11 @@ TEST_F(OptionsTest, DeletedAccountsLeaveTheMainArrayAndTheirSectionsAtOk) {
     EXPECT_EQ(sections.IndexOf("3"), -1);
     EXPECT_EQ(sections.IndexOf("4"), -1);
     EXPECT_NE(sections.IndexOf("2"), -1);
+    // The file holds the kept accounts at once, not only when the program
+    // ends: the deleted ones never come back after a crash.
+    EXPECT_EQ(IniReadString(Dir.File("Tarnwick.ini"), "Accounts", "Num", ""), "2");
+    EXPECT_EQ(IniReadString(Dir.File("Tarnwick.ini"), "1", "Name", ""), "A2");
+    EXPECT_EQ(IniReadString(Dir.File("Tarnwick.ini"), "2", "Host", ""), "host4");
 
     // The last account deleted: the list is empty, and OK empties the array.
     Start(Accounts(1));
