@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <algorithm>
+#include <exception>
 #include <set>
+#include <vector>
 
 #include "Desktop.h"
 #include "FrmMain.h"
@@ -78,6 +81,24 @@ struct TWebMailRoute {
         throw Exception(NoWebMail);
     }
     void Logout() {}
+};
+
+// Messages per IMAP4 FETCH of the cycle: one round trip per range, and no
+// more than this many small records waiting for their turn.
+constexpr int ImapRangeSize = 250;
+
+// What one message's header told, kept from its arrival until its turn in
+// the window: the hidden list, the seen flag and the rules are asked as it
+// arrives; the server's deletion answer comes with the window's.
+struct TFetchedMessage {
+    int Number = 0;
+    std::string Failure;  // the header could not be fetched: the event's text
+    bool Missing = false; // passed over without a word
+    bool Hidden = false;
+    bool Seen = false;
+    bool Deleted = false;
+    TRuleResult Rule;
+    std::string SenderName, SenderText, Address, Subject, RawId, Id, Date, Uid;
 };
 
 // Which step of a check raised: a refusal while logging in is a bad log-in
@@ -402,137 +423,294 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
         if (count < 0)
             count = 0;
 
+        // The headers come a window at a time: POP3 commands sent ahead when
+        // the server takes them, one IMAP4 FETCH per range. Each message is
+        // weighed as its header arrives (hidden, seen, rules); the deletions
+        // of the window then go to the server together, and only then is
+        // the window handled in order, exactly as one message at a time
+        // would be.
         bool deletedIMAP4 = false;
-        for (int j = 1; j <= count && !ended; ++j) {
-            ++counter;
-            inMessage = true;
+        std::vector<TFetchedMessage> window;
+        auto weigh = [&](TNetMessage &m, TFetchedMessage &r) {
+            if (!m.Subject.empty() && m.Subject[0] == '=')
+                m.Subject = StripQPrefix(m.Subject);
+            const TNetEMailAddressItem &from = m.From();
+            r.SenderName = OneLine(from.Name);
+            r.SenderText = OneLine(from.Text());
+            r.Address = OneLine(from.Address);
+            r.Subject = OneLine(m.Subject);
+            r.RawId = m.MessageId();
+            r.Id = OneLine(r.RawId);
+            r.Date = OneLine(FormatDateTime(showingTime, m.Date));
+            if (IsHiddenMessage(r.Id)) {
+                r.Hidden = true;
+                return;
+            }
+            if (Account.Kind == ckIMAP4 && r.Seen)
+                return;
+            TRuleMessage rm{Account.Name, Utf8LowerCase(r.SenderName), Utf8LowerCase(r.Address),
+                            Utf8LowerCase(r.Subject)};
+            r.Rule = ApplyRules(rulesFolder, rm);
+        };
+        int j = 1;
+        while (j <= count && !ended) {
             if (ExitRequested()) {
                 ended = true;
                 break;
             }
-            // The header only. A message the server cannot give (deleted by
-            // another session since the count) is passed over: an empty
-            // message is never mail.
-            bool got = true;
-            TNetMessageFlags flags;
+            window.clear();
+            std::exception_ptr failure;
+            int fetched = 0;  // messages of the window whose turn has come
             switch (Account.Kind) {
-            case ckPOP3:
-                got = NetPOP31->RetrieveHeaders(j, *message);
-                break;
-            case ckIMAP4:
+            case ckPOP3: {
+                const int n = std::min(NetPOP31->PipelineWindow(), count - j + 1);
                 try {
-                    // The flags come in the same exchange; they count below,
-                    // after the hidden list.
-                    got = NetIMAP41->RetrieveHeaders(j, *message, flags);
-                } catch (const ENetIMAP4CommandFailed &e) {
-                    ReportEvent(e.what(), 0, 6, TEventReporter::clRed);
-                    got = false;
+                    std::vector<std::string> tops;
+                    for (int k = 0; k < n; ++k)
+                        tops.push_back("TOP " + IntToStr(j + k) + " 0");
+                    NetPOP31->SendAhead(tops);
+                    for (int k = 0; k < n; ++k) {
+                        if (ExitRequested()) {
+                            ended = true;
+                            break;
+                        }
+                        ++fetched;
+                        TFetchedMessage r;
+                        r.Number = j + k;
+                        NetPOP31->ReadHeadersReply(*message);
+                        weigh(*message, r);
+                        message->Clear();
+                        window.push_back(std::move(r));
+                        ProcessMessages();
+                    }
+                } catch (const std::exception &) {
+                    failure = std::current_exception();
                 }
-                break;
-            case ckHTTP:
-                got = web.ReadListEntry(j, *message);
+                message->Clear();
+                // A stop or a failure mid-window: what was asked ahead is read
+                // past, so the session stays in step for what follows.
+                if (NetPOP31->PendingReplies() > 0)
+                    NetPOP31->DiscardPendingReplies();
                 break;
             }
-            if (!got) {
-                --counter;
-                inMessage = false;
+            case ckIMAP4: {
+                const int n = std::min(ImapRangeSize, count - j + 1);
+                std::vector<TFetchedMessage> arrived(static_cast<size_t>(n));
+                std::vector<bool> delivered(static_cast<size_t>(n), false);
+                int stoppedAt = n;  // the first slot not to be handled
+                std::string code;
+                try {
+                    code = NetIMAP41->RetrieveHeadersRange(
+                        j, j + n - 1,
+                        [&](const TNetIMAP4::TRangeItem &it, TNetMessage &m) {
+                            const int k = it.Number - j;
+                            if (ExitRequested()) {
+                                ended = true;
+                                stoppedAt = k;
+                                return false;
+                            }
+                            TFetchedMessage &r = arrived[static_cast<size_t>(k)];
+                            r.Number = it.Number;
+                            r.Uid = it.UID;
+                            r.Seen = it.Flags.Has(mfSeen);
+                            weigh(m, r);
+                            delivered[static_cast<size_t>(k)] = true;
+                            ProcessMessages();
+                            return true;
+                        });
+                } catch (const std::exception &) {
+                    failure = std::current_exception();
+                }
+                if (ended) {
+                    // Slots before the stop that the server left out were
+                    // still passed before the stop.
+                    for (int k = stoppedAt; k < n; ++k)
+                        delivered[static_cast<size_t>(k)] = false;
+                }
+                const std::string why = code != "OK" && !code.empty()
+                                            ? (NetIMAP41->LastTaggedText().empty() ? code
+                                                                                    : NetIMAP41->LastTaggedText())
+                                            : std::string("the server sent no header.");
+                for (int k = 0; k < stoppedAt; ++k) {
+                    TFetchedMessage &r = arrived[static_cast<size_t>(k)];
+                    if (!delivered[static_cast<size_t>(k)]) {
+                        // A broken exchange ends the account at the first
+                        // message it did not bring.
+                        if (failure)
+                            break;
+                        r.Number = j + k;
+                        r.Failure = "The header of message " + std::to_string(j + k) +
+                                    " could not be fetched: " + why;
+                    }
+                    window.push_back(std::move(r));
+                }
+                fetched = int(window.size());
+                break;
+            }
+            case ckHTTP: {
+                if (ExitRequested()) {
+                    ended = true;
+                    break;
+                }
+                fetched = 1;
+                TFetchedMessage r;
+                r.Number = j;
+                try {
+                    if (web.ReadListEntry(j, *message))
+                        weigh(*message, r);
+                    else
+                        r.Missing = true;
+                    window.push_back(std::move(r));
+                } catch (const std::exception &) {
+                    failure = std::current_exception();
+                }
                 message->Clear();
-                continue;
+                break;
+            }
+            default:
+                ended = true;
+                break;
             }
 
-            if (!message->Subject.empty() && message->Subject[0] == '=')
-                message->Subject = StripQPrefix(message->Subject);
-            const TNetEMailAddressItem &from = message->From();
-            const std::string senderName = OneLine(from.Name);
-            const std::string senderText = OneLine(from.Text());
-            const std::string address = OneLine(from.Address);
-            const std::string subject = OneLine(message->Subject);
-            const std::string id = OneLine(message->MessageId());
-            const std::string shown = senderName + " - " + subject;
-
-            auto next = [&] {
-                --counter;
-                inMessage = false;
-                message->Clear();
-                ProcessMessages();
+            // The rules' deletions of the window, in one go.
+            size_t usable = window.size();
+            auto refuseFrom = [&](size_t from) {
+                // Their answers never came: the check ends before the first
+                // of them, as it would have ended at its deletion.
+                for (size_t k = from; k < window.size(); ++k)
+                    if (window[k].Rule.Action == raDelete && !window[k].Hidden && !window[k].Seen &&
+                        window[k].Failure.empty() && !window[k].Missing) {
+                        usable = std::min(usable, k);
+                        break;
+                    }
             };
-            if (IsHiddenMessage(id)) {
-                ReportEvent(shown, 36, 4, TEventReporter::clBlue);
-                next();
-                continue;
+            std::vector<size_t> doomed;
+            for (size_t k = 0; k < window.size(); ++k) {
+                const TFetchedMessage &r = window[k];
+                if (r.Failure.empty() && !r.Missing && !r.Hidden && !(Account.Kind == ckIMAP4 && r.Seen) &&
+                    r.Rule.Action == raDelete)
+                    doomed.push_back(k);
             }
-            if (Account.Kind == ckIMAP4 && flags.Has(mfSeen)) {
-                next();
-                continue;
-            }
-
-            TRuleMessage rm{Account.Name, Utf8LowerCase(senderName), Utf8LowerCase(address),
-                            Utf8LowerCase(subject)};
-            TRuleResult rule = ApplyRules(rulesFolder, rm);
-            State.MatchedRule = rule.MatchedRule;
-            for (const auto &p : rule.Problems)
-                if (FCycleProblems.insert(p).second)
-                    ReportEvent(p, 0, 5, TEventReporter::clRed);
-
-            if (rule.Action == raDelete) {
-                bool deleted = false;
-                switch (Account.Kind) {
-                case ckPOP3:
-                    deleted = NetPOP31->DeleteMessage(j);
-                    break;
-                case ckIMAP4:
-                    deleted = NetIMAP41->DeleteMessage({j});
-                    deletedIMAP4 = deletedIMAP4 || deleted;
-                    break;
-                case ckHTTP:
-                    deleted = web.DeleteMessage(message->MessageId());
-                    break;
+            if (!doomed.empty() && Account.Kind == ckPOP3) {
+                size_t answered = 0;
+                try {
+                    std::vector<std::string> deles;
+                    for (size_t k : doomed)
+                        deles.push_back("DELE " + IntToStr(window[k].Number));
+                    NetPOP31->SendAhead(deles);
+                    for (size_t k : doomed) {
+                        window[k].Deleted = NetPOP31->ReadStatusReply() == "+OK";
+                        ++answered;
+                    }
+                } catch (const std::exception &) {
+                    if (!failure)
+                        failure = std::current_exception();
+                    if (NetPOP31->PendingReplies() > 0)
+                        NetPOP31->DiscardPendingReplies();
+                    refuseFrom(doomed[answered]);
                 }
-                if (deleted) {
-                    SaveDeletedMessage(Account.Name, senderText, subject);
-                    ReportEvent(shown, 35, 4, TEventReporter::clBlue);
+            } else if (!doomed.empty() && Account.Kind == ckIMAP4) {
+                try {
+                    std::vector<std::pair<int, std::string>> marked;
+                    for (size_t k : doomed)
+                        marked.emplace_back(window[k].Number, window[k].Uid);
+                    const bool ok = NetIMAP41->DeleteMessagesWithUIDs(marked);
+                    for (size_t k : doomed)
+                        window[k].Deleted = ok;
+                    deletedIMAP4 = deletedIMAP4 || ok;
+                } catch (const std::exception &) {
+                    if (!failure)
+                        failure = std::current_exception();
+                    refuseFrom(doomed.front());
+                }
+            }
+
+            for (size_t k = 0; k < usable; ++k) {
+                TFetchedMessage &r = window[k];
+                ++counter;
+                inMessage = true;
+                if (!r.Failure.empty())
+                    ReportEvent(r.Failure, 0, 6, TEventReporter::clRed);
+                if (r.Missing || !r.Failure.empty()) {
+                    // A message the server cannot give (deleted by another
+                    // session since the count) is passed over: an empty
+                    // message is never mail.
+                    --counter;
+                    inMessage = false;
+                    continue;
+                }
+                const std::string shown = r.SenderName + " - " + r.Subject;
+                auto next = [&] {
+                    --counter;
+                    inMessage = false;
+                    ProcessMessages();
+                };
+                if (r.Hidden) {
+                    ReportEvent(shown, 36, 4, TEventReporter::clBlue);
                     next();
                     continue;
                 }
-                // A refused deletion leaves the message: it is mail as any other.
-            } else if (rule.Action == raHide) {
-                ReportEvent(shown, 36, 4, TEventReporter::clBlue);
-                next();
-                continue;
-            } else if (rule.Action == raSave) {
-                SaveWholeMessage(*this, Account, j, senderText, subject, id, web);
-            }
+                if (Account.Kind == ckIMAP4 && r.Seen) {
+                    next();
+                    continue;
+                }
+                State.MatchedRule = r.Rule.MatchedRule;
+                for (const auto &p : r.Rule.Problems)
+                    if (FCycleProblems.insert(p).second)
+                        ReportEvent(p, 0, 5, TEventReporter::clRed);
 
-            // Record the message at its position among this check's mail.
-            const int k = counter - 1;
-            std::string sender = viewSendFrom ? senderText : StripAngleAddress(senderText);
-            std::string date = OneLine(FormatDateTime(showingTime, message->Date));
-            if (Account.Senders.Count() < counter) {
-                Account.Senders.Add(sender);
-                Account.Addresses.Add(address);
-                Account.Subjects.Add(subject);
-                Account.Dates.Add(date);
-                Account.MessageIds.Add(id);
-                Changed = true;
-            } else {
-                // The five lists grow together; a short one is filled up so
-                // that position k exists in each.
-                for (TStringList *l : {&Account.Addresses, &Account.Subjects, &Account.Dates, &Account.MessageIds})
-                    while (l->Count() < counter)
-                        l->Add("");
-                Account.Senders[k] = sender;
-                Account.Addresses[k] = address;
-                Account.Subjects[k] = subject;
-                Account.Dates[k] = date;
-                Changed = Account.MessageIds[k] != id;
-                Account.MessageIds[k] = id;
+                if (r.Rule.Action == raDelete) {
+                    const bool deleted = Account.Kind == ckHTTP ? web.DeleteMessage(r.RawId) : r.Deleted;
+                    if (deleted) {
+                        SaveDeletedMessage(Account.Name, r.SenderText, r.Subject);
+                        ReportEvent(shown, 35, 4, TEventReporter::clBlue);
+                        next();
+                        continue;
+                    }
+                    // A refused deletion leaves the message: it is mail as any other.
+                } else if (r.Rule.Action == raHide) {
+                    ReportEvent(shown, 36, 4, TEventReporter::clBlue);
+                    next();
+                    continue;
+                } else if (r.Rule.Action == raSave) {
+                    SaveWholeMessage(*this, Account, r.Number, r.SenderText, r.Subject, r.Id, web);
+                }
+
+                // Record the message at its position among this check's mail.
+                const int k2 = counter - 1;
+                std::string sender = viewSendFrom ? r.SenderText : StripAngleAddress(r.SenderText);
+                if (Account.Senders.Count() < counter) {
+                    Account.Senders.Add(sender);
+                    Account.Addresses.Add(r.Address);
+                    Account.Subjects.Add(r.Subject);
+                    Account.Dates.Add(r.Date);
+                    Account.MessageIds.Add(r.Id);
+                    Changed = true;
+                } else {
+                    // The five lists grow together; a short one is filled up so
+                    // that position k exists in each.
+                    for (TStringList *l : {&Account.Addresses, &Account.Subjects, &Account.Dates, &Account.MessageIds})
+                        while (l->Count() < counter)
+                            l->Add("");
+                    Account.Senders[k2] = sender;
+                    Account.Addresses[k2] = r.Address;
+                    Account.Subjects[k2] = r.Subject;
+                    Account.Dates[k2] = r.Date;
+                    Changed = Account.MessageIds[k2] != r.Id;
+                    Account.MessageIds[k2] = r.Id;
+                }
+                inMessage = false;
+                // The window stays alive between messages; the sockets' own
+                // waits pump it while the server answers.
+                ProcessMessages();
             }
-            inMessage = false;
-            message->Clear();
-            // The window stays alive between messages; the sockets' own
-            // waits pump it while the server answers.
-            ProcessMessages();
+            if (failure)
+                std::rethrow_exception(failure);
+            if (fetched == 0 && !ended)
+                break;  // nothing came and nothing failed: no endless loop
+            j += fetched;
         }
+        window.clear();
         if (!ended && deletedIMAP4)
             NetIMAP41->ExpungeMailBox();
     } catch (const std::exception &e) {
