@@ -477,6 +477,25 @@ int64_t TNetPOP3::ReadListReply() {
     return TryStrToInt64(Trim(Fetch(line, " ")), size) && size >= 0 ? size : -1;
 }
 
+void TNetPOP3::DiscardReply() {
+    if (FPending.empty()) return;
+    try {
+        if (!Connected()) {
+            FPending.clear();
+            return;
+        }
+        const bool listed = FPending.front();
+        FPending.pop_front();
+        GetInternalResponse();
+        if (Reply()->ProtocolError()) ENetPOP3Exception::Toss("The server broke the protocol.");
+        if (listed && Reply()->Code() == "+OK") DiscardRestOfAnswer(".");
+    } catch (...) {
+        FPending.clear();
+        DropConnection();
+        throw;
+    }
+}
+
 void TNetPOP3::DiscardPendingReplies() {
     try {
         while (!FPending.empty()) {

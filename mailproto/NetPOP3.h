@@ -172,6 +172,9 @@ public:
     // The answer to the oldest "LIST n" sent ahead: the size in bytes, -1
     // when the server refused or gave none.
     int64_t ReadListReply();
+    // Reads and drops the oldest answer due, whatever it says; closes the
+    // connection when that fails.
+    void DiscardReply();
     // Answers still due to commands sent ahead.
     int PendingReplies() const { return int(FPending.size()); }
     // Reads and drops every answer still due; closes the connection when

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <QElapsedTimer>
 #include <algorithm>
+#include <deque>
 #include <exception>
 #include <set>
 #include <vector>
@@ -86,6 +88,8 @@ struct TWebMailRoute {
 // Messages per IMAP4 FETCH of the cycle: one round trip per range, and no
 // more than this many small records waiting for their turn.
 constexpr int ImapRangeSize = 250;
+// How often the window gets its events while messages are handled.
+constexpr int PumpEveryMs = 5;
 
 // What one message's header told, kept from its arrival until its turn in
 // the window: the hidden list, the seen flag and the rules are asked as it
@@ -97,6 +101,7 @@ struct TFetchedMessage {
     bool Hidden = false;
     bool Seen = false;
     bool Deleted = false;
+    bool Answered = false;  // the server answered its deletion
     TRuleResult Rule;
     std::string SenderName, SenderText, Address, Subject, RawId, Id, Date, Uid;
 };
@@ -452,57 +457,244 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
                             Utf8LowerCase(r.Subject)};
             r.Rule = ApplyRules(rulesFolder, rm);
         };
-        int j = 1;
-        while (j <= count && !ended) {
-            if (ExitRequested()) {
-                ended = true;
-                break;
+        // The window gets its events every few milliseconds between
+        // messages; the sockets' own waits pump it while the server answers.
+        QElapsedTimer paced;
+        paced.start();
+        auto breathe = [&] {
+            if (paced.elapsed() >= PumpEveryMs) {
+                ProcessMessages();
+                paced.restart();
             }
-            window.clear();
+        };
+        auto wantsDeletion = [&](const TFetchedMessage &r) {
+            return r.Failure.empty() && !r.Missing && !r.Hidden && !(Account.Kind == ckIMAP4 && r.Seen) &&
+                   r.Rule.Action == raDelete;
+        };
+        // One message whose turn has come, as the loop over the messages
+        // always handled it.
+        auto handle = [&](TFetchedMessage &r) {
+            ++counter;
+            inMessage = true;
+            if (!r.Failure.empty())
+                ReportEvent(r.Failure, 0, 6, TEventReporter::clRed);
+            if (r.Missing || !r.Failure.empty()) {
+                // A message the server cannot give (deleted by another
+                // session since the count) is passed over: an empty message
+                // is never mail.
+                --counter;
+                inMessage = false;
+                return;
+            }
+            const std::string shown = r.SenderName + " - " + r.Subject;
+            auto skip = [&] {
+                --counter;
+                inMessage = false;
+                breathe();
+            };
+            if (r.Hidden) {
+                ReportEvent(shown, 36, 4, TEventReporter::clBlue);
+                skip();
+                return;
+            }
+            if (Account.Kind == ckIMAP4 && r.Seen) {
+                skip();
+                return;
+            }
+            State.MatchedRule = r.Rule.MatchedRule;
+            for (const auto &p : r.Rule.Problems)
+                if (FCycleProblems.insert(p).second)
+                    ReportEvent(p, 0, 5, TEventReporter::clRed);
+
+            if (r.Rule.Action == raDelete) {
+                const bool deleted = Account.Kind == ckHTTP ? web.DeleteMessage(r.RawId) : r.Deleted;
+                if (deleted) {
+                    SaveDeletedMessage(Account.Name, r.SenderText, r.Subject);
+                    ReportEvent(shown, 35, 4, TEventReporter::clBlue);
+                    skip();
+                    return;
+                }
+                // A refused deletion leaves the message: it is mail as any other.
+            } else if (r.Rule.Action == raHide) {
+                ReportEvent(shown, 36, 4, TEventReporter::clBlue);
+                skip();
+                return;
+            } else if (r.Rule.Action == raSave) {
+                SaveWholeMessage(*this, Account, r.Number, r.SenderText, r.Subject, r.Id, web);
+            }
+
+            // Record the message at its position among this check's mail.
+            const int k = counter - 1;
+            std::string sender = viewSendFrom ? r.SenderText : StripAngleAddress(r.SenderText);
+            if (Account.Senders.Count() < counter) {
+                Account.Senders.Add(sender);
+                Account.Addresses.Add(r.Address);
+                Account.Subjects.Add(r.Subject);
+                Account.Dates.Add(r.Date);
+                Account.MessageIds.Add(r.Id);
+                Changed = true;
+            } else {
+                // The five lists grow together; a short one is filled up so
+                // that position k exists in each.
+                for (TStringList *l : {&Account.Addresses, &Account.Subjects, &Account.Dates, &Account.MessageIds})
+                    while (l->Count() < counter)
+                        l->Add("");
+                Account.Senders[k] = sender;
+                Account.Addresses[k] = r.Address;
+                Account.Subjects[k] = r.Subject;
+                Account.Dates[k] = r.Date;
+                Changed = Account.MessageIds[k] != r.Id;
+                Account.MessageIds[k] = r.Id;
+            }
+            inMessage = false;
+            breathe();
+        };
+
+        if (Account.Kind == ckPOP3) {
+            // A sliding window of commands: TOPs go out while earlier answers
+            // are still read, so the server never waits for us; a rule's DELE
+            // joins the same stream. A message is handled once its answers
+            // are in; a save needs the connection to itself, so the stream
+            // is drained before it.
+            struct TDue {
+                bool Top;
+                int Number;
+            };
+            std::deque<TDue> due;
+            std::deque<TFetchedMessage> waiting;  // weighed, not yet handled
+            std::vector<std::string> outbox;
             std::exception_ptr failure;
-            int fetched = 0;  // messages of the window whose turn has come
-            switch (Account.Kind) {
-            case ckPOP3: {
-                const int n = std::min(NetPOP31->PipelineWindow(), count - j + 1);
-                try {
-                    std::vector<std::string> tops;
-                    for (int k = 0; k < n; ++k)
-                        tops.push_back("TOP " + IntToStr(j + k) + " 0");
-                    NetPOP31->SendAhead(tops);
-                    for (int k = 0; k < n; ++k) {
-                        if (ExitRequested()) {
-                            ended = true;
+            bool broken = false;   // the connection is gone: nothing more is read
+            bool stopping = false; // no more TOPs: a stop or a refused header
+            int next = 1, topsInFlight = 0;
+            const int depth = NetPOP31->SupportsPipelining() ? 0 : 1;  // 0: the window decides
+            auto ready = [&](const TFetchedMessage &r) {
+                return !(wantsDeletion(r) && !r.Answered);
+            };
+            for (;;) {
+                // Send what is due: DELEs first, then TOPs up to the window.
+                if (!broken) {
+                    const int window = depth ? 1 : NetPOP31->PipelineWindow();
+                    const bool lockStep = depth == 1;
+                    const bool saving = !waiting.empty() && waiting.front().Rule.Action == raSave &&
+                                        ready(waiting.front());
+                    std::vector<std::string> send;
+                    size_t taken = 0;
+                    for (; taken < outbox.size(); ++taken) {
+                        if (lockStep && (!due.empty() || !send.empty()))
                             break;
+                        send.push_back(outbox[taken]);
+                        due.push_back(TDue{false, StrToInt(Copy(outbox[taken], 6))});
+                    }
+                    outbox.erase(outbox.begin(), outbox.begin() + long(taken));
+                    // Refilled in halves, so each write carries many commands.
+                    const bool refill = lockStep ? due.empty() && send.empty()
+                                                 : topsInFlight <= window / 2;
+                    if (!stopping && !saving && refill && outbox.empty())
+                        while (next <= count && topsInFlight < window && (!lockStep || send.empty())) {
+                            send.push_back("TOP " + IntToStr(next) + " 0");
+                            due.push_back(TDue{true, next});
+                            ++next;
+                            ++topsInFlight;
                         }
-                        ++fetched;
+                    if (!send.empty()) {
+                        try {
+                            NetPOP31->SendAhead(send);
+                        } catch (const std::exception &) {
+                            if (!failure)
+                                failure = std::current_exception();
+                            broken = true;
+                        }
+                    }
+                }
+                // Handle what is complete, in order.
+                while (!waiting.empty() && ready(waiting.front())) {
+                    TFetchedMessage &r = waiting.front();
+                    // The save's own RETR must not meet answers still due.
+                    if (r.Rule.Action == raSave && !due.empty() && !broken)
+                        break;
+                    handle(r);
+                    waiting.pop_front();
+                }
+                // Deletions whose answers never came end the check before
+                // them, as their DELE would have ended it.
+                if (broken)
+                    break;
+                if (due.empty()) {
+                    if (!waiting.empty() || !outbox.empty())
+                        continue;
+                    if (stopping || next > count)
+                        break;
+                    continue;
+                }
+                // Read the oldest answer due.
+                TDue d = due.front();
+                due.pop_front();
+                try {
+                    if (d.Top) {
+                        --topsInFlight;
+                        if (!stopping && ExitRequested()) {
+                            ended = true;
+                            stopping = true;
+                        }
+                        if (stopping) {
+                            // Fetched ahead of a stop or a refusal: read
+                            // past, unused.
+                            NetPOP31->DiscardReply();
+                            continue;
+                        }
                         TFetchedMessage r;
-                        r.Number = j + k;
+                        r.Number = d.Number;
                         NetPOP31->ReadHeadersReply(*message);
                         weigh(*message, r);
                         message->Clear();
-                        window.push_back(std::move(r));
-                        ProcessMessages();
+                        if (wantsDeletion(r))
+                            outbox.push_back("DELE " + IntToStr(r.Number));
+                        waiting.push_back(std::move(r));
+                        breathe();
+                    } else {
+                        bool ok = NetPOP31->ReadStatusReply() == "+OK";
+                        for (TFetchedMessage &r : waiting)
+                            if (r.Number == d.Number) {
+                                r.Deleted = ok;
+                                r.Answered = true;
+                                break;
+                            }
                     }
+                } catch (const ENetReplyPOP3Error &) {
+                    message->Clear();
+                    if (!failure)
+                        failure = std::current_exception();
+                    stopping = true;
+                    broken = !NetPOP31->Connected();
                 } catch (const std::exception &) {
-                    failure = std::current_exception();
+                    message->Clear();
+                    if (!failure)
+                        failure = std::current_exception();
+                    broken = true;
                 }
-                message->Clear();
-                // A stop or a failure mid-window: what was asked ahead is read
-                // past, so the session stays in step for what follows.
-                if (NetPOP31->PendingReplies() > 0)
-                    NetPOP31->DiscardPendingReplies();
-                break;
             }
-            case ckIMAP4: {
-                const int n = std::min(ImapRangeSize, count - j + 1);
-                std::vector<TFetchedMessage> arrived(static_cast<size_t>(n));
-                std::vector<bool> delivered(static_cast<size_t>(n), false);
-                int stoppedAt = n;  // the first slot not to be handled
-                std::string code;
-                try {
-                    code = NetIMAP41->RetrieveHeadersRange(
-                        j, j + n - 1,
-                        [&](const TNetIMAP4::TRangeItem &it, TNetMessage &m) {
+            if (failure)
+                std::rethrow_exception(failure);
+        } else {
+            int j = 1;
+            while (j <= count && !ended) {
+                if (ExitRequested()) {
+                    ended = true;
+                    break;
+                }
+                window.clear();
+                std::exception_ptr failure;
+                int fetched = 0;  // messages of the range whose turn has come
+                if (Account.Kind == ckIMAP4) {
+                    const int n = std::min(ImapRangeSize, count - j + 1);
+                    std::vector<TFetchedMessage> arrived(static_cast<size_t>(n));
+                    std::vector<bool> delivered(static_cast<size_t>(n), false);
+                    int stoppedAt = n;  // the first message not to be handled
+                    std::string code;
+                    try {
+                        code = NetIMAP41->RetrieveHeadersRange(j, j + n - 1, [&](const TNetIMAP4::TRangeItem &it,
+                                                                                 TNetMessage &m) {
                             const int k = it.Number - j;
                             if (ExitRequested()) {
                                 ended = true;
@@ -515,200 +707,79 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
                             r.Seen = it.Flags.Has(mfSeen);
                             weigh(m, r);
                             delivered[static_cast<size_t>(k)] = true;
-                            ProcessMessages();
+                            breathe();
                             return true;
                         });
-                } catch (const std::exception &) {
-                    failure = std::current_exception();
-                }
-                if (ended) {
-                    // Slots before the stop that the server left out were
-                    // still passed before the stop.
-                    for (int k = stoppedAt; k < n; ++k)
-                        delivered[static_cast<size_t>(k)] = false;
-                }
-                const std::string why = code != "OK" && !code.empty()
-                                            ? (NetIMAP41->LastTaggedText().empty() ? code
-                                                                                    : NetIMAP41->LastTaggedText())
-                                            : std::string("the server sent no header.");
-                for (int k = 0; k < stoppedAt; ++k) {
-                    TFetchedMessage &r = arrived[static_cast<size_t>(k)];
-                    if (!delivered[static_cast<size_t>(k)]) {
-                        // A broken exchange ends the account at the first
-                        // message it did not bring.
-                        if (failure)
-                            break;
-                        r.Number = j + k;
-                        r.Failure = "The header of message " + std::to_string(j + k) +
-                                    " could not be fetched: " + why;
-                    }
-                    window.push_back(std::move(r));
-                }
-                fetched = int(window.size());
-                break;
-            }
-            case ckHTTP: {
-                if (ExitRequested()) {
-                    ended = true;
-                    break;
-                }
-                fetched = 1;
-                TFetchedMessage r;
-                r.Number = j;
-                try {
-                    if (web.ReadListEntry(j, *message))
-                        weigh(*message, r);
-                    else
-                        r.Missing = true;
-                    window.push_back(std::move(r));
-                } catch (const std::exception &) {
-                    failure = std::current_exception();
-                }
-                message->Clear();
-                break;
-            }
-            default:
-                ended = true;
-                break;
-            }
-
-            // The rules' deletions of the window, in one go.
-            size_t usable = window.size();
-            auto refuseFrom = [&](size_t from) {
-                // Their answers never came: the check ends before the first
-                // of them, as it would have ended at its deletion.
-                for (size_t k = from; k < window.size(); ++k)
-                    if (window[k].Rule.Action == raDelete && !window[k].Hidden && !window[k].Seen &&
-                        window[k].Failure.empty() && !window[k].Missing) {
-                        usable = std::min(usable, k);
-                        break;
-                    }
-            };
-            std::vector<size_t> doomed;
-            for (size_t k = 0; k < window.size(); ++k) {
-                const TFetchedMessage &r = window[k];
-                if (r.Failure.empty() && !r.Missing && !r.Hidden && !(Account.Kind == ckIMAP4 && r.Seen) &&
-                    r.Rule.Action == raDelete)
-                    doomed.push_back(k);
-            }
-            if (!doomed.empty() && Account.Kind == ckPOP3) {
-                size_t answered = 0;
-                try {
-                    std::vector<std::string> deles;
-                    for (size_t k : doomed)
-                        deles.push_back("DELE " + IntToStr(window[k].Number));
-                    NetPOP31->SendAhead(deles);
-                    for (size_t k : doomed) {
-                        window[k].Deleted = NetPOP31->ReadStatusReply() == "+OK";
-                        ++answered;
-                    }
-                } catch (const std::exception &) {
-                    if (!failure)
+                    } catch (const std::exception &) {
                         failure = std::current_exception();
-                    if (NetPOP31->PendingReplies() > 0)
-                        NetPOP31->DiscardPendingReplies();
-                    refuseFrom(doomed[answered]);
-                }
-            } else if (!doomed.empty() && Account.Kind == ckIMAP4) {
-                try {
-                    std::vector<std::pair<int, std::string>> marked;
-                    for (size_t k : doomed)
-                        marked.emplace_back(window[k].Number, window[k].Uid);
-                    const bool ok = NetIMAP41->DeleteMessagesWithUIDs(marked);
-                    for (size_t k : doomed)
-                        window[k].Deleted = ok;
-                    deletedIMAP4 = deletedIMAP4 || ok;
-                } catch (const std::exception &) {
-                    if (!failure)
-                        failure = std::current_exception();
-                    refuseFrom(doomed.front());
-                }
-            }
-
-            for (size_t k = 0; k < usable; ++k) {
-                TFetchedMessage &r = window[k];
-                ++counter;
-                inMessage = true;
-                if (!r.Failure.empty())
-                    ReportEvent(r.Failure, 0, 6, TEventReporter::clRed);
-                if (r.Missing || !r.Failure.empty()) {
-                    // A message the server cannot give (deleted by another
-                    // session since the count) is passed over: an empty
-                    // message is never mail.
-                    --counter;
-                    inMessage = false;
-                    continue;
-                }
-                const std::string shown = r.SenderName + " - " + r.Subject;
-                auto next = [&] {
-                    --counter;
-                    inMessage = false;
-                    ProcessMessages();
-                };
-                if (r.Hidden) {
-                    ReportEvent(shown, 36, 4, TEventReporter::clBlue);
-                    next();
-                    continue;
-                }
-                if (Account.Kind == ckIMAP4 && r.Seen) {
-                    next();
-                    continue;
-                }
-                State.MatchedRule = r.Rule.MatchedRule;
-                for (const auto &p : r.Rule.Problems)
-                    if (FCycleProblems.insert(p).second)
-                        ReportEvent(p, 0, 5, TEventReporter::clRed);
-
-                if (r.Rule.Action == raDelete) {
-                    const bool deleted = Account.Kind == ckHTTP ? web.DeleteMessage(r.RawId) : r.Deleted;
-                    if (deleted) {
-                        SaveDeletedMessage(Account.Name, r.SenderText, r.Subject);
-                        ReportEvent(shown, 35, 4, TEventReporter::clBlue);
-                        next();
-                        continue;
                     }
-                    // A refused deletion leaves the message: it is mail as any other.
-                } else if (r.Rule.Action == raHide) {
-                    ReportEvent(shown, 36, 4, TEventReporter::clBlue);
-                    next();
-                    continue;
-                } else if (r.Rule.Action == raSave) {
-                    SaveWholeMessage(*this, Account, r.Number, r.SenderText, r.Subject, r.Id, web);
-                }
-
-                // Record the message at its position among this check's mail.
-                const int k2 = counter - 1;
-                std::string sender = viewSendFrom ? r.SenderText : StripAngleAddress(r.SenderText);
-                if (Account.Senders.Count() < counter) {
-                    Account.Senders.Add(sender);
-                    Account.Addresses.Add(r.Address);
-                    Account.Subjects.Add(r.Subject);
-                    Account.Dates.Add(r.Date);
-                    Account.MessageIds.Add(r.Id);
-                    Changed = true;
+                    const std::string why =
+                        code != "OK" && !code.empty()
+                            ? (NetIMAP41->LastTaggedText().empty() ? code : NetIMAP41->LastTaggedText())
+                            : std::string("the server sent no header.");
+                    for (int k = 0; k < stoppedAt; ++k) {
+                        TFetchedMessage &r = arrived[static_cast<size_t>(k)];
+                        if (!delivered[static_cast<size_t>(k)]) {
+                            // A broken exchange ends the account at the first
+                            // message it did not bring.
+                            if (failure)
+                                break;
+                            r.Number = j + k;
+                            r.Failure = "The header of message " + std::to_string(j + k) +
+                                        " could not be fetched: " + why;
+                        }
+                        window.push_back(std::move(r));
+                    }
+                    fetched = int(window.size());
                 } else {
-                    // The five lists grow together; a short one is filled up so
-                    // that position k exists in each.
-                    for (TStringList *l : {&Account.Addresses, &Account.Subjects, &Account.Dates, &Account.MessageIds})
-                        while (l->Count() < counter)
-                            l->Add("");
-                    Account.Senders[k2] = sender;
-                    Account.Addresses[k2] = r.Address;
-                    Account.Subjects[k2] = r.Subject;
-                    Account.Dates[k2] = r.Date;
-                    Changed = Account.MessageIds[k2] != r.Id;
-                    Account.MessageIds[k2] = r.Id;
+                    fetched = 1;
+                    TFetchedMessage r;
+                    r.Number = j;
+                    try {
+                        if (web.ReadListEntry(j, *message))
+                            weigh(*message, r);
+                        else
+                            r.Missing = true;
+                        window.push_back(std::move(r));
+                    } catch (const std::exception &) {
+                        failure = std::current_exception();
+                    }
+                    message->Clear();
                 }
-                inMessage = false;
-                // The window stays alive between messages; the sockets' own
-                // waits pump it while the server answers.
-                ProcessMessages();
+
+                // The rules' deletions of the range, in one STORE.
+                size_t usable = window.size();
+                std::vector<std::pair<int, std::string>> marked;
+                for (const TFetchedMessage &r : window)
+                    if (wantsDeletion(r))
+                        marked.emplace_back(r.Number, r.Uid);
+                if (!marked.empty() && Account.Kind == ckIMAP4) {
+                    try {
+                        const bool ok = NetIMAP41->DeleteMessagesWithUIDs(marked);
+                        for (TFetchedMessage &r : window)
+                            if (wantsDeletion(r))
+                                r.Deleted = ok;
+                        deletedIMAP4 = deletedIMAP4 || ok;
+                    } catch (const std::exception &) {
+                        if (!failure)
+                            failure = std::current_exception();
+                        // The check ends before the first deletion whose
+                        // answer never came, as it would have ended there.
+                        for (size_t k = 0; k < window.size(); ++k)
+                            if (wantsDeletion(window[k])) {
+                                usable = k;
+                                break;
+                            }
+                    }
+                }
+                for (size_t k = 0; k < usable; ++k)
+                    handle(window[k]);
+                if (failure)
+                    std::rethrow_exception(failure);
+                if (fetched == 0)
+                    break;  // nothing came and nothing failed: no endless loop
+                j += fetched;
             }
-            if (failure)
-                std::rethrow_exception(failure);
-            if (fetched == 0 && !ended)
-                break;  // nothing came and nothing failed: no endless loop
-            j += fetched;
         }
         window.clear();
         if (!ended && deletedIMAP4)
