@@ -420,7 +420,7 @@ void TfrmMessBody::Report(const std::exception &e) {
 }
 
 void TfrmMessBody::FormCreate() {
-    PushCloseTime();
+    PushCloseTime(true);
     Timer2->SetEnabled(StrToBoolean(ReaderSetting("AutoClose", "True")));
     StrToFont(ReaderSetting("MessageFont", "MS Sans Serif,0,0,8,0"), MessageFont);
     StrToFont(ReaderSetting("QuotesFont", "MS Sans Serif,1,12632256,8,0"), QuotesFont);
@@ -542,12 +542,13 @@ void TfrmMessBody::showEvent(QShowEvent *event) {
     }
 }
 
-void TfrmMessBody::PushCloseTime() {
+void TfrmMessBody::PushCloseTime(bool Fresh) {
     static TDateTime lastRead = 0;
     static int minutes = 3;
     TDateTime now = Now();
-    // The setting is read again at most once a second, not at every move.
-    if (now - lastRead > 1.0 / 86400 || now < lastRead) {
+    // The setting is read again at most once a second, not at every move;
+    // a new window reads it whatever the last one read.
+    if (Fresh || now - lastRead > 1.0 / 86400 || now < lastRead) {
         lastRead = now;
         try {
             minutes = BoundedSetting("CloseTime", 3, 1, 100000);
