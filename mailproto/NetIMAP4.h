@@ -91,6 +91,9 @@ public:
     // continuations included, and the bytes of the lines a command keeps.
     int MaxResponseLines = 1000000;
     int64_t MaxResponseSize = int64_t(64) << 20;
+    // Messages per range fetch (RetrieveHeadersRange) of the callers that
+    // read headers a range at a time; 1 asks for one message per exchange.
+    int HeaderRangeSize = 250;
     // The longest wait for the answer to LOGOUT (milliseconds).
     int LogoutTimeout = 10000;
     // How long one read waits for the server unless the owner sets another

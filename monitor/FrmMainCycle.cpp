@@ -85,9 +85,6 @@ struct TWebMailRoute {
     void Logout() {}
 };
 
-// Messages per IMAP4 FETCH of the cycle: one round trip per range, and no
-// more than this many small records waiting for their turn.
-constexpr int ImapRangeSize = 250;
 // How often the window gets its events while messages are handled.
 constexpr int PumpEveryMs = 5;
 
@@ -687,7 +684,7 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
                 std::exception_ptr failure;
                 int fetched = 0;  // messages of the range whose turn has come
                 if (Account.Kind == ckIMAP4) {
-                    const int n = std::min(ImapRangeSize, count - j + 1);
+                    const int n = std::min(std::max(1, NetIMAP41->HeaderRangeSize), count - j + 1);
                     std::vector<TFetchedMessage> arrived(static_cast<size_t>(n));
                     std::vector<bool> delivered(static_cast<size_t>(n), false);
                     int stoppedAt = n;  // the first message not to be handled

@@ -918,7 +918,7 @@ void TfrmMessBody::LoadList() {
                 if (pop->PendingReplies() > 0) pop->DiscardPendingReplies();
                 first += n;
             } else {
-                const int n = std::min(250, count - first + 1);
+                const int n = std::min(std::max(1, imap->HeaderRangeSize), count - first + 1);
                 const int last = first + n - 1;
                 imap->RetrieveHeadersRange(
                     first, last,

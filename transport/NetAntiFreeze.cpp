@@ -8,6 +8,7 @@ namespace {
 std::atomic<TNetAntiFreezeBase *> GAntiFreeze{nullptr};
 TNetProcessMessagesHook GHook;
 std::atomic<uint64_t> GPumped{0};
+std::atomic<int> GLongestPause{0};
 }  // namespace
 
 TNetAntiFreezeBase::~TNetAntiFreezeBase() {
@@ -60,8 +61,14 @@ void TNetAntiFreeze::SetProcessMessagesHook(TNetProcessMessagesHook hook) { GHoo
 
 bool TNetAntiFreeze::HasProcessMessagesHook() { return bool(GHook); }
 
+void TNetAntiFreeze::SetLongestPause(int milliseconds) { GLongestPause = milliseconds > 0 ? milliseconds : 0; }
+
+int TNetAntiFreeze::LongestPause() { return GLongestPause.load(); }
+
 int NetAntiFreezeSlice() {
     if (!TNetAntiFreezeBase::ShouldUse()) return -1;
     int idle = TNetAntiFreezeBase::Installed()->IdleTimeOut;
+    const int pause = GLongestPause.load();
+    if (pause > 0 && (idle < 1 || pause < idle)) idle = pause;
     return idle < 1 ? 1 : idle;
 }

@@ -49,11 +49,18 @@ public:
     void Process() override;
     static void SetProcessMessagesHook(TNetProcessMessagesHook hook);
     static bool HasProcessMessagesHook();
+    // The longest a wait may keep the application from its events, in
+    // milliseconds, where that is shorter than IdleTimeOut: a window whose
+    // timers tick faster than the idle time-out sets it beside its hook.
+    // 0 (the default) leaves the slices to IdleTimeOut alone.
+    static void SetLongestPause(int milliseconds);
+    static int LongestPause();
 
 protected:
     explicit TNetAntiFreeze(TNetInitializerComponent *owner) : TNetAntiFreezeBase(owner) {}
 };
 
 // The slice a blocking wait on the GUI thread may last before it lets the
-// anti-freeze run: IdleTimeOut when one is in use, else the whole wait.
+// anti-freeze run: IdleTimeOut (or the longest pause, when shorter) when one
+// is in use, else the whole wait.
 int NetAntiFreezeSlice();
