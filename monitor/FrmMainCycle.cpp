@@ -6,6 +6,7 @@
 #include <memory>
 #include <QElapsedTimer>
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <exception>
 #include <set>
@@ -87,6 +88,9 @@ struct TWebMailRoute {
 
 // How often the window gets its events while messages are handled.
 constexpr int PumpEveryMs = 5;
+// How often a check looks again at the hidden-messages file and the rules
+// folder: a change made meanwhile counts from the next message after that.
+constexpr long long HiddenLookEveryMs = 5;
 
 // What one message's header told, kept from its arrival until its turn in
 // the window: the hidden list, the seen flag and the rules are asked as it
@@ -344,6 +348,7 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
     const std::string showingTime = Option("ShowingTime", "tt    dd.mm.yyyy");
     const std::string rulesFolder = RulesFolder();
     FCheckHiddenFile = HiddenMessagesFile();
+    FHidden.Looked.clear();
     TWebMailRoute web;
     bool result = true;
     bool ended = false;        // the check ended early: no count is recorded
@@ -433,6 +438,9 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
         // would be.
         bool deletedIMAP4 = false;
         std::vector<TFetchedMessage> window;
+        std::vector<std::string> ruleFiles;
+        QElapsedTimer ruleFilesAge;
+        bool ruleFilesFresh = false;
         auto weigh = [&](TNetMessage &m, TFetchedMessage &r) {
             if (!m.Subject.empty() && m.Subject[0] == '=')
                 m.Subject = StripQPrefix(m.Subject);
@@ -452,7 +460,12 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
                 return;
             TRuleMessage rm{Account.Name, Utf8LowerCase(r.SenderName), Utf8LowerCase(r.Address),
                             Utf8LowerCase(r.Subject)};
-            r.Rule = ApplyRules(rulesFolder, rm);
+            if (!ruleFilesFresh || ruleFilesAge.elapsed() >= HiddenLookEveryMs) {
+                ruleFiles = ListDirectory(IncludeTrailingPathDelimiter(rulesFolder), true, false);
+                ruleFilesAge.start();
+                ruleFilesFresh = true;
+            }
+            r.Rule = ApplyRules(rulesFolder, ruleFiles, rm);
         };
         // The window gets its events every few milliseconds between
         // messages; the sockets' own waits pump it while the server answers.
@@ -794,6 +807,7 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
     // Clean-up: only what this check opened is closed.
     State.CycleRunning = false;
     FCheckHiddenFile.clear();
+    FHidden.Looked.clear();
     message.reset();
     if (openedWeb) {
         try {
@@ -854,6 +868,13 @@ bool TFrmMain::IsHiddenMessage(const std::string &MessageId) {
     if (MessageId.empty())
         return false;
     std::string path = FCheckHiddenFile.empty() ? HiddenMessagesFile() : FCheckHiddenFile;
+    const long long nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+    if (!FCheckHiddenFile.empty() && path == FHidden.Looked && nowMs - FHidden.LookedAtMs < HiddenLookEveryMs)
+        return !FHidden.Path.empty() && FHidden.Ids.count(MessageId) != 0;
+    FHidden.Looked = path;
+    FHidden.LookedAtMs = nowMs;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         FHidden.Ids.clear();
