@@ -182,7 +182,7 @@ bool WaitForSocket(int socketHandle, short events, int timeoutMs, const bool *st
             return true;   // let the next call report the socket's error
         }
         bool ready = r > 0;
-        TNetAntiFreezeBase::DoProcess(!ready);
+        TNetAntiFreezeBase::DoProcess(!ready, TNetAntiFreezeBase::Starved());
         if (ready || (stop && *stop))
             return true;
         // Only a poll that reached the end of the time-out says "not ready":

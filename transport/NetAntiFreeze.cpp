@@ -9,6 +9,7 @@ std::atomic<TNetAntiFreezeBase *> GAntiFreeze{nullptr};
 TNetProcessMessagesHook GHook;
 std::atomic<uint64_t> GPumped{0};
 std::atomic<int> GLongestPause{0};
+std::atomic<uint32_t> GLastProcess{0};
 }  // namespace
 
 TNetAntiFreezeBase::~TNetAntiFreezeBase() {
@@ -45,10 +46,18 @@ void TNetAntiFreezeBase::DoProcess(bool idle, bool override) {
             af->Process();
         } catch (...) {
             GPumped += TicksDiff(start, TicksNow());
+            GLastProcess = TicksNow();
             throw;
         }
         GPumped += TicksDiff(start, TicksNow());
+        GLastProcess = TicksNow();
     }
+}
+
+bool TNetAntiFreezeBase::Starved() {
+    if (!ShouldUse()) return false;
+    const int slice = NetAntiFreezeSlice();
+    return TicksDiff(GLastProcess.load(), TicksNow()) >= uint32_t(slice);
 }
 
 uint64_t TNetAntiFreezeBase::PumpedMilliseconds() { return GPumped.load(); }

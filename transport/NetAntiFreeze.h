@@ -25,6 +25,11 @@ public:
     // An anti-freeze is installed and active, and the caller is the main thread.
     static bool ShouldUse();
     static void DoProcess(bool idle = true, bool override = false);
+    // The application's events have waited longer than a slice
+    // (NetAntiFreezeSlice) since the anti-freeze last ran them: a run of
+    // short waits that each end with data would otherwise never count as
+    // idle. The waits pass it as the override flag.
+    static bool Starved();
     // Milliseconds spent so far, process-wide, inside the message pump (a
     // menu or dialog the user holds open runs its own loop in there).
     static uint64_t PumpedMilliseconds();
