@@ -6,6 +6,8 @@
 
 #include <csignal>
 
+#include "SimpleTimer.h"
+
 #include "ChildProcess.h"
 #include "MainWindowFixture.h"
 #include "NetPOP3.h"
@@ -14,8 +16,8 @@
 namespace {
 
 const char *const kServer = R"PY(
-import socket, sys
-log_path, count, pipelining, err_at, cut_at = sys.argv[1], int(sys.argv[2]), sys.argv[3] == "1", int(sys.argv[4]), int(sys.argv[5])
+import socket, sys, time
+log_path, count, pipelining, err_at, cut_at, slow_at = sys.argv[1], int(sys.argv[2]), sys.argv[3] == "1", int(sys.argv[4]), int(sys.argv[5]), int(sys.argv[6])
 srv = socket.socket()
 srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 srv.bind(("127.0.0.1", 0))
@@ -59,6 +61,8 @@ while True:
             conn.sendall(b"+OK %d %d\r\n" % (count, count * 100))
         elif word == "TOP":
             n = int(cmd.split(" ")[1])
+            if n == slow_at:
+                time.sleep(1.5)
             if n == cut_at:
                 conn.close()
                 done = True
@@ -79,11 +83,12 @@ while True:
 // The server above, for one test.
 class TPop3Script {
 public:
-    TPop3Script(int count, bool pipelining, int errAt = 0, int cutAt = 0) {
+    TPop3Script(int count, bool pipelining, int errAt = 0, int cutAt = 0, int slowAt = 0) {
         FLog = FDir.File("commands.log");
         WriteTestFile(FDir.File("server.py"), kServer);
         FPid = StartPeerProcess({PythonProgram(), FDir.File("server.py"), FLog, std::to_string(count),
-                                 pipelining ? "1" : "0", std::to_string(errAt), std::to_string(cutAt)},
+                                 pipelining ? "1" : "0", std::to_string(errAt), std::to_string(cutAt),
+                                 std::to_string(slowAt)},
                                 "", FPort);
     }
     ~TPop3Script() { StopPeerProcess(FPid, SIGKILL); }
@@ -211,5 +216,28 @@ TEST_F(CyclePipeline, ACutMidWindowEndsTheAccountAndTheNextIsChecked) {
     EXPECT_EQ(h.LogLinesWith("Connection Closed Gracefully"), 1) << h.Log();
     EXPECT_EQ(m.State.Accounts[1].NewCount, 5) << h.Log();
     EXPECT_EQ(m.State.Accounts.TotalNew, 94);
+    EXPECT_FALSE(m.NetPOP31->Connected());
+}
+
+TEST_F(CyclePipeline, ExitMidWindowDropsWhatWasFetchedAhead) {
+    // The server thinks long over message 50; the program is closed meanwhile.
+    TPop3Script server(200, true, 0, 0, 50);
+    MainWindowHarness h;
+    h.WriteSettings({Account("closing", server.Port())}, {MainWindowHarness::LongLog()});
+    TFrmMain &m = Start(h);
+    m.State.Accounts.TotalNew = 77;
+    TSimpleTimer exitSoon(300, [&](QObject *) { m.Exit1->Tag = 1; });
+    exitSoon.SetEnabled(true);
+    m.Timer1Timer();
+    exitSoon.SetEnabled(false);
+    const Tiedot &t = m.State.Accounts[0];
+    // The message being read when the stop came is the last one handled (as
+    // one command at a time had it), the count is not recorded, and the
+    // answers asked for ahead were read past before the goodbye.
+    EXPECT_EQ(t.NewCount, 0);
+    EXPECT_LE(t.MessageIds.Count(), 50);
+    EXPECT_EQ(m.State.Accounts.TotalNew, 77);
+    EXPECT_EQ(h.LogLinesWith("Done:"), 0) << h.Log();
+    EXPECT_EQ(server.Commands().back(), "QUIT");
     EXPECT_FALSE(m.NetPOP31->Connected());
 }
