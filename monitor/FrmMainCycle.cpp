@@ -577,15 +577,16 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
             bool broken = false;   // the connection is gone: nothing more is read
             bool stopping = false; // no more TOPs: a stop or a refused header
             int next = 1, topsInFlight = 0;
-            const int depth = NetPOP31->SupportsPipelining() ? 0 : 1;  // 0: the window decides
+            // Without PIPELINING (or with a depth of one) one command per
+            // answer, exactly as before.
+            const bool lockStep = !NetPOP31->SupportsPipelining() || NetPOP31->PipelineDepth <= 1;
             auto ready = [&](const TFetchedMessage &r) {
                 return !(wantsDeletion(r) && !r.Answered);
             };
             for (;;) {
                 // Send what is due: DELEs first, then TOPs up to the window.
                 if (!broken) {
-                    const int window = depth ? 1 : NetPOP31->PipelineWindow();
-                    const bool lockStep = depth == 1;
+                    const int window = lockStep ? 1 : NetPOP31->PipelineWindow();
                     const bool saving = !waiting.empty() && waiting.front().Rule.Action == raSave &&
                                         ready(waiting.front());
                     std::vector<std::string> send;
