@@ -58,6 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             TWebListEntry e = ReadWebListEntry(lines, s, k, all);
             if (!e.Found) __builtin_trap();
             ApplyWebListEntry(e, s, *m, EncodeDate(2024, 5, 6));
+            // What the program shows of a field is never longer than the field.
+            if (DecodeWebText(e.Subject).size() > e.Subject.size()) __builtin_trap();
             if (all && LocateWebMessage(lines, s, m->MessageId()) < k) __builtin_trap();
         }
         if (ReadWebListEntry(lines, s, count + 1, all).Found) __builtin_trap();

@@ -1,38 +1,25 @@
 #include "ColorNames.h"
 
+#include "Graphics.h"
 #include "SysUtils.h"
 
-namespace {
-
-struct TColourName {
-    const char *Name;
-    int Colour;
-};
-
-const TColourName kNames[] = {
-    {"clBlack", 0x000000},  {"clMaroon", 0x000080},     {"clGreen", 0x008000},   {"clOlive", 0x008080},
-    {"clNavy", 0x800000},   {"clPurple", 0x800080},     {"clTeal", 0x808000},    {"clGray", 0x808080},
-    {"clSilver", 0xC0C0C0}, {"clRed", 0x0000FF},        {"clLime", 0x00FF00},    {"clYellow", 0x00FFFF},
-    {"clBlue", 0xFF0000},   {"clFuchsia", 0xFF00FF},    {"clAqua", 0xFFFF00},    {"clWhite", 0xFFFFFF},
-    {"clMoneyGreen", 0xC0DCC0}, {"clSkyBlue", 0xF0CAA6}, {"clCream", 0xF0FBFF}, {"clMedGray", 0xA4A0A0},
-};
-
-}  // namespace
-
+// The names are the desktop's one table; an account colour is a plain
+// blue-green-red value, so system colours and clNone never come out or in.
 std::string ColorToString(int Colour) {
     Colour &= 0xFFFFFF;
-    for (const auto &n : kNames)
-        if (n.Colour == Colour) return n.Name;
+    std::string name;
+    if (ColorToIdent(Colour, name)) return name;
     return "$" + IntToHex(uint64_t(Colour), 8);
 }
 
 bool TryStringToColor(const std::string &Text, int &Colour) {
     std::string t = Trim(Text);
-    for (const auto &n : kNames)
-        if (SameText(t, n.Name)) {
-            Colour = n.Colour;
-            return true;
-        }
+    TColor named = 0;
+    if (IdentToColor(t, named)) {
+        if (named < 0 || named > 0xFFFFFF) return false;
+        Colour = named;
+        return true;
+    }
     int64_t v = 0;
     if (!TryStrToInt64(t, v) || v < 0 || v > 0xFFFFFF) return false;
     Colour = int(v);

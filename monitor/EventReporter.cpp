@@ -110,11 +110,7 @@ int TRichEditLog::LineColour(int Index) const {
 std::string TEventReporter::DefaultMessageText(int Number) { return LangMessage(Number); }
 
 std::string TEventReporter::DefaultOptionText(const std::string &Key, const std::string &Default) {
-    try {
-        return IniReadString(SettingsFilePath(), "Options", Key, Default);
-    } catch (const Exception &) {
-        return Default;  // an unreadable settings file: the reader's default
-    }
+    return ReadOption(Key, Default);
 }
 
 std::string TEventReporter::Message(int Number) const {

@@ -19,6 +19,7 @@
 #include "ProgramPaths.h"
 #include "TrayImages.h"
 #include "VeskRutins.h"
+#include "WebRouteHost.h"
 #include "asetukset.h"
 #include "unFrmGetText.h"
 #include "unFrmHint.h"
@@ -76,6 +77,14 @@ TFrmMain::TFrmMain(const std::vector<std::string> &Args, QWidget *parent)
             FrmMain->ReportEvent(Text, 0, 5, TEventReporter::clRed);
     };
 
+    // The web-mail route reports through this window and stops its page
+    // waits when the program ends.
+    SetWebRouteHost({[](const std::string &Text, int Number, int Kind, int Colour) {
+                         if (FrmMain)
+                             FrmMain->ReportEvent(Text, Number, Kind, Colour);
+                     },
+                     [] { return FrmMain && FrmMain->ExitRequested(); }});
+
     TrayIcon1->OnStartup = [this](QObject *Sender, bool &Show) { TrayIcon1Startup(Sender, Show); };
     TrayIcon1->OnClick = [this](QObject *) { Guard("TrayIcon1Click", [this] { TrayIcon1Click(); }); };
     TrayIcon1->OnDblClick = TrayIcon1->OnClick;
@@ -86,8 +95,10 @@ TFrmMain::~TFrmMain() {
     FormDestroy();
     TNetAntiFreeze::SetProcessMessagesHook({});
     TNetAntiFreeze::SetLongestPause(0);
-    if (FrmMain == this)
+    if (FrmMain == this) {
         FrmMain = nullptr;
+        SetWebRouteHost({});
+    }
 }
 
 void TFrmMain::CreateComponents() {
@@ -222,6 +233,18 @@ int TFrmMain::ScreenWidth() const {
     return s ? s->geometry().width() : 1024;
 }
 
+int DialogScreenRight() {
+    if (FrmMain) return FrmMain->ScreenWidth();
+    QScreen *s = QGuiApplication::primaryScreen();
+    return s ? s->geometry().width() : 1024;
+}
+
+int DialogWorkAreaBottom() {
+    if (FrmMain && FrmMain->State.WorkAreaBottom > 0) return FrmMain->State.WorkAreaBottom;
+    QScreen *s = QGuiApplication::primaryScreen();
+    return s ? s->availableGeometry().bottom() + 1 : 768;
+}
+
 int TFrmMain::ScreenHeight() const {
     QScreen *s = QGuiApplication::primaryScreen();
     return s ? s->geometry().height() : 768;
@@ -234,14 +257,6 @@ void TFrmMain::ReportEvent(const std::string &Text, int Number, int Kind, int Co
 // ---- start-up and window life --------------------------------------------------
 
 namespace {
-
-std::string Option(const std::string &Key, const std::string &Default) {
-    try {
-        return IniReadString(SettingsFilePath(), "Options", Key, Default);
-    } catch (const Exception &) {
-        return Default;
-    }
-}
 
 // The profile argument of "-user" without its first character (a whole
 // UTF-8 character, never half of one).
@@ -299,7 +314,7 @@ void TFrmMain::FormShow() {
         if (SkinExists(State.Accounts[shown].OwnSkin))
             LoadSkin(State.Accounts[shown].OwnSkin, false);
     } else {
-        if (StrToBoolean(Option("ShowRandom", "False")))
+        if (StrToBoolean(ReadOption("ShowRandom", "False")))
             skin = RandomSkin();
         LoadSkin(skin, false);
     }
@@ -322,13 +337,8 @@ void TFrmMain::FormDestroy() {
         std::fprintf(stderr, "Tarnwick: the settings were not saved: %s\n", e.what());
     }
     try {
-        for (Tiedot &t : State.Accounts.Items) {
-            t.Senders.Clear();
-            t.Addresses.Clear();
-            t.Subjects.Clear();
-            t.Dates.Clear();
-            t.MessageIds.Clear();
-        }
+        for (Tiedot &t : State.Accounts.Items)
+            t.ClearMessages();
     } catch (...) {
     }
     if (State.CleanupAllowed)
@@ -341,22 +351,22 @@ void TFrmMain::Timer5Timer() {
         ReportEvent(p, 0, 5, TEventReporter::clRed);
     FPendingProblems.clear();
 
-    const bool updates = StrToBoolean(Option("CheckUpdates", "False"));
+    const bool updates = StrToBoolean(ReadOption("CheckUpdates", "False"));
     if (updates)
         Guard("CheckProgramUpdate", [this] { CheckProgramUpdate(); });
     // A program update hands over to the updater: nothing more starts.
     if (!State.CleanupAllowed)
         return;
-    if (StrToBoolean(Option("CheckSkinFenlow", "False")))
+    if (StrToBoolean(ReadOption("CheckSkinFenlow", "False")))
         Guard("CheckForSkinUpdate", [this] {
             // The skins take turns, one per start.
-            std::string next = NextSkinName(Option("FenlowSkin", "Default"));
+            std::string next = NextSkinName(ReadOption("FenlowSkin", "Default"));
             IniWriteString(SettingsFilePath(), "Options", "FenlowSkin", next);
-            CheckForSkinUpdate(Option("FenlowSkin", "default"), false);
+            CheckForSkinUpdate(ReadOption("FenlowSkin", "default"), false);
         });
-    if (StrToBoolean(Option("CheckOnStart", "False")))
+    if (StrToBoolean(ReadOption("CheckOnStart", "False")))
         Guard("Timer1Timer", [this] { Timer1Timer(); });
-    if (Option("Calculated", "False") != "True" && updates)
+    if (ReadOption("Calculated", "False") != "True" && updates)
         Guard("CountUse", [this] { CountUse(); });
     if (FileExists(ProgramFile("blacklist.dat")))
         Guard("ImportBlacklistFile", [this] {
@@ -547,7 +557,7 @@ void TFrmMain::CollectSubjects(TStringList &List) { ::CollectSubjects(State.Acco
 void TFrmMain::QueryEndSession() { FormDestroy(); }
 
 bool TFrmMain::SystemScreenSave() {
-    if (State.Accounts.TotalNew > 0 && StrToBoolean(Option("UseScrSav", "True")) && !ScreenSaverShown()) {
+    if (State.Accounts.TotalNew > 0 && StrToBoolean(ReadOption("UseScrSav", "True")) && !ScreenSaverShown()) {
         ShowScreenSaver();
         return true;
     }

@@ -291,6 +291,12 @@ private:
 // The one main window (null before it is made and after it is gone).
 extern TFrmMain *FrmMain;
 
+// Where the small windows opened from the dialogs stand: the right edge of the
+// screen and the bottom of the work area the main window knows (the screen's
+// own when there is no main window).
+int DialogScreenRight();
+int DialogWorkAreaBottom();
+
 // Folder + "/" + name of a message file the save rule writes: characters no
 // file name may hold, and control characters, are dropped, the name is cut
 // to a length every file system takes, and the folder (relative ones lie in

@@ -14,19 +14,11 @@
 
 namespace {
 
-std::string Option(const std::string &Key, const std::string &Default) {
-    try {
-        return IniReadString(SettingsFilePath(), "Options", Key, Default);
-    } catch (const Exception &) {
-        return Default;
-    }
-}
-
 // A count setting: a text that is no number takes the default, a negative
 // number means none; huge values are held to max.
 int CountOption(const std::string &Key, int Default, int Max) {
     int v;
-    if (!TryStrToInt(Trim(Option(Key, IntToStr(Default))), v))
+    if (!TryStrToInt(Trim(ReadOption(Key, IntToStr(Default))), v))
         v = Default;
     if (v < 0)
         v = 0;
@@ -46,15 +38,15 @@ void TFrmMain::RaiseNewMailAlerts() {
     Guard("ShowBalloon", [this] { ShowBalloon(); });
     Guard("PlayNewMailSound", [this] { PlayNewMailSound(); });
     Guard("RunProg", [] {
-        if (StrToBoolean(Option("RunProg", "False")))
-            Desktop().StartProgram(Option("ProgFile", ""));
+        if (StrToBoolean(ReadOption("RunProg", "False")))
+            Desktop().StartProgram(ReadOption("ProgFile", ""));
     });
     Guard("RunMailClient", [] {
-        if (StrToBoolean(Option("RunMailClient", "False")))
-            Desktop().StartProgram(Option("EMailClPath", ""));
+        if (StrToBoolean(ReadOption("RunMailClient", "False")))
+            Desktop().StartProgram(ReadOption("EMailClPath", ""));
     });
     Guard("TurnMonOn", [] {
-        if (StrToBoolean(Option("TurnMonOn", "True")))
+        if (StrToBoolean(ReadOption("TurnMonOn", "True")))
             Desktop().MonitorOn();
     });
     Guard("BlinkTimes", [this] {
@@ -68,7 +60,7 @@ void TFrmMain::RaiseNewMailAlerts() {
 }
 
 void TFrmMain::ShowBalloon() {
-    if (!StrToBoolean(Option("ShowBallTip", "False")))
+    if (!StrToBoolean(ReadOption("ShowBallTip", "False")))
         return;
     std::string text;
     for (const Tiedot &t : State.Accounts.Items)
@@ -76,7 +68,7 @@ void TFrmMain::ShowBalloon() {
             text += t.Name + " - " + State.Texts.YouGot + " " + IntToStr(t.NewCount) + " " + State.Texts.NewMails +
                     "\n";
     int seconds = CountOption("BTipSTime", 10, 3600);
-    if (StrToBoolean(Option("DefBTip", "False"))) {
+    if (StrToBoolean(ReadOption("DefBTip", "False"))) {
         // The notification area keeps a balloon at most this long.
         TrayIcon1->ShowBalloonTip("Tarnwick", text, biInfo, uint8_t(seconds > 255 ? 255 : seconds));
     } else {
@@ -86,9 +78,9 @@ void TFrmMain::ShowBalloon() {
 
 void TFrmMain::PlayNewMailSound() {
     // This one setting has always been read as any true value: "true", "1".
-    if (!StrToBoolDef(Trim(Option("PlaySound", "False")), false))
+    if (!StrToBoolDef(Trim(ReadOption("PlaySound", "False")), false))
         return;
-    Player.FileName = Option("SoundFile", DefaultSoundFile());
+    Player.FileName = ReadOption("SoundFile", DefaultSoundFile());
     if (!Player.FileName.empty() && !Player.Playing()) {
         Player.Open();
         Player.Play();
@@ -98,8 +90,8 @@ void TFrmMain::PlayNewMailSound() {
 void TFrmMain::BlinkKeyboardLeds() { Desktop().ToggleKeyboardLeds(); }
 
 void TFrmMain::Timer7Timer() {
-    const bool beep = StrToBoolean(Option("Beep", "False"));
-    const bool blink = StrToBoolean(Option("Blink", "False"));
+    const bool beep = StrToBoolean(ReadOption("Beep", "False"));
+    const bool blink = StrToBoolean(ReadOption("Blink", "False"));
     if (!beep && !blink) {
         Timer7->Tag = 0;
         Timer7->SetEnabled(false);
@@ -115,7 +107,7 @@ void TFrmMain::Timer7Timer() {
 }
 
 void TFrmMain::StopScreenSaver() {
-    if (StrToBoolean(Option("DisScreen", "True"))) {
+    if (StrToBoolean(ReadOption("DisScreen", "True"))) {
         for (int i = 0; i < 100 && Desktop().ScreenSaverActive(); ++i) {
             Desktop().PokeScreenSaver();
             ProcessMessages();
@@ -131,7 +123,7 @@ void TFrmMain::StopScreenSaver() {
 void TFrmMain::WriteMailsFile(bool Changed) {
     std::string path = ProgramFile("temp/mails.dat");
     DeleteFile(path);
-    if (Option("UsedSkin", "").empty())
+    if (ReadOption("UsedSkin", "").empty())
         return;
     ForceDirectories(ExtractFileDir(path));
     TMemIniFile ini(path, 0600);

@@ -21,6 +21,8 @@
 #include "NetSSLOpenSSL.h"
 #include "ProgramPaths.h"
 #include "VeskRutins.h"
+#include "WebMailCalls.h"
+#include "WebPageText.h"
 #include "asetukset.h"
 #include "unDecodes.h"
 #include "unRules.h"
@@ -68,22 +70,105 @@ std::string OneLine(const std::string &s) {
 }
 
 // ---- web mail ---------------------------------------------------------------
-// The web-mail route drives the accounts of kind HTTP through a browser. It is
-// not part of this build yet: an HTTP account is checked as a failure that
-// says so, and counts no mail.
-const char *const NoWebMail = "Web mail is not available in this build of Tarnwick.";
+// Accounts of kind HTTP are read through their web-mail site by the route the
+// program installs (WebMailCalls.h). The check reads the new messages as the
+// site lists them, one position after another. A site renumbers its list at
+// once: a message deleted, or opened (which marks it read, so it leaves the
+// list of new mail), moves every later one up a place. The route follows
+// that, so no message is passed over or met twice.
+class EWebLoginFailed : public Exception {
+public:
+    using Exception::Exception;
+};
 
 struct TWebMailRoute {
+    const TWebMailCalls &Calls = WebMailCalls();
+    // Messages of this check that left the list of new mail: the check's
+    // message j stands at position j - Left.
+    int Left = 0;
+    int Position = 0;        // where the current message stands
+    std::string Id;          // its identifier and subject as the site lists them
+    std::string Subject;
+
     // Opens the site and logs in; the number of new messages it lists.
-    int LoginAndCount(const Tiedot &) { throw Exception(NoWebMail); }
-    // The list entry of the message at position (1-based) into Message.
-    bool ReadListEntry(int, TNetMessage &) { throw Exception(NoWebMail); }
-    bool DeleteMessage(const std::string &) { throw Exception(NoWebMail); }
-    // The whole message at position into Message (for the save rule).
-    bool ReadBody(int, TNetMessage &, const std::string &, const std::string &) {
-        throw Exception(NoWebMail);
+    int LoginAndCount(const Tiedot &Account) {
+        if (!WebMailAvailable())
+            throw Exception(WebMailUnavailableText);
+        Host = Account.Host;
+        UserName = Account.UserName;
+        Password = Account.Password;
+        Calls.CreateWebForm();
+        if (!Calls.WebHostLogin(Host, UserName, Password)) {
+            // The program is ending: the wait was abandoned, nothing refused.
+            if (FrmMain && FrmMain->ExitRequested())
+                return 0;
+            throw EWebLoginFailed("The web-mail site of " + Account.Host + " did not accept the log-in of " +
+                                  Account.UserName);
+        }
+        return Calls.WebHostNewMailCount(false);
     }
-    void Logout() {}
+    // The list entry of the check's message j into Message.
+    bool ReadListEntry(int j, TNetMessage &Message) {
+        Position = j - Left;
+        Id.clear();
+        Subject.clear();
+        if (Position < 1 || !Calls.WebHostReadList(Position, Message, false))
+            return false;
+        Id = Message.MessageId();
+        Subject = Message.Subject;
+        // Shown, matched by the rules and saved as it reads, not as the
+        // page's HTML writes it ("&amp;"); the link is found by the raw one.
+        Message.Subject = DecodeWebText(Message.Subject);
+        Message.From().Name = DecodeWebText(Message.From().Name);
+        return true;
+    }
+    // True only when the message is gone from the site's list afterwards: a
+    // click the site did not carry out is no deletion, and one whose last
+    // page did not come in time may still have been one.
+    bool DeleteMessage(const std::string &MessageId) {
+        Calls.WebHostDeleteMessage(MessageId);
+        bool deleted = BackOnList() && Calls.WebHostLocateMessage(MessageId) == -1;
+        FollowCurrent();
+        return deleted;
+    }
+    // The whole message (the list entry and its page's body) for the save
+    // rule; false when the page did not give this message.
+    bool ReadBody(TNetMessage &Message) {
+        bool got = !Id.empty() && Calls.WebHostReadBody(Position, Message, Subject, Id, false) &&
+                   Message.MessageId() == Id;
+        BackOnList();
+        FollowCurrent();
+        // A page gives no header lines: the saved file keeps the identifier
+        // the list gave, as a message from a mail server would.
+        if (got)
+            Message.ExtraHeaders.SetValue("Message-ID", Id);
+        return got;
+    }
+    void Logout() {
+        if (Calls.WebHostLogout)
+            Calls.WebHostLogout();
+    }
+
+private:
+    std::string Host, UserName, Password;
+
+    // The page lists the mail again. A site that left the browser elsewhere
+    // (an error page, a confirmation that never came) is logged into anew,
+    // so the rest of the check reads the list and not a page without mail.
+    bool BackOnList() {
+        if (Calls.WebHostNewMailCount(true) >= 1)
+            return true;
+        if (FrmMain && FrmMain->ExitRequested())
+            return false;
+        return Calls.WebHostLogin(Host, UserName, Password);
+    }
+    // The current message is still where it stood, or it left the list of
+    // new mail and the later ones moved up.
+    void FollowCurrent() {
+        auto look = NetCreateNoOwner<TNetMessage>();
+        if (!(Calls.WebHostReadList(Position, *look, false) && look->MessageId() == Id))
+            ++Left;
+    }
 };
 
 // How often the window gets its events while messages are handled.
@@ -114,7 +199,8 @@ enum class TCheckStep { Connecting, LoggingIn, Working };
 bool IsLoginRefusal(const std::exception &e) {
     return dynamic_cast<const ENetReplyPOP3Error *>(&e) || dynamic_cast<const ENetPOP3SASLFailed *>(&e) ||
            dynamic_cast<const ENetPOP3UnsafeCredentials *>(&e) ||
-           dynamic_cast<const ENetIMAP4LoginRefused *>(&e) || dynamic_cast<const ENetIMAP4InvalidText *>(&e);
+           dynamic_cast<const ENetIMAP4LoginRefused *>(&e) || dynamic_cast<const ENetIMAP4InvalidText *>(&e) ||
+           dynamic_cast<const EWebLoginFailed *>(&e);
 }
 
 // The accounts a cycle may write its results back to: a record the Options
@@ -169,7 +255,7 @@ void SaveWholeMessage(TFrmMain &Main, const Tiedot &Account, int Number, const s
             got = Main.NetIMAP41->RetrieveMessage(Number, *whole, true);
             break;
         case ckHTTP:
-            got = Web.ReadBody(Number, *whole, Subject, MessageId);
+            got = Web.ReadBody(*whole);
             break;
         }
         if (!got)
@@ -249,8 +335,9 @@ void TFrmMain::Timer1Timer() {
     // pumping (the Enter key, the tray menu) would share its connections.
     if (State.CycleActive)
         return;
-    // A connection of the message reader is still open.
-    if (NetPOP31->Connected() || NetIMAP41->Connected())
+    // A connection of the message reader is still open, or the reader works
+    // on the web-mail page.
+    if (NetPOP31->Connected() || NetIMAP41->Connected() || WebRouteInUse())
         return;
     if (StrToBoolean(Option("CheckConnect", "False")) && !IsInternetConnected()) {
         ReportEvent("", 12, 3, TEventReporter::clRed);
@@ -307,13 +394,8 @@ void TFrmMain::Timer1Timer() {
     TrayIcon1->SetHint(CycleHint(total));
 
     if (total < 1) {
-        for (Tiedot &t : State.Accounts.Items) {
-            t.Senders.Clear();
-            t.Addresses.Clear();
-            t.Subjects.Clear();
-            t.Dates.Clear();
-            t.MessageIds.Clear();
-        }
+        for (Tiedot &t : State.Accounts.Items)
+            t.ClearMessages();
     } else {
         if (State.Options.AnimNewMails && !Reporter.ErrorFlag) {
             TrayIcon1->SetIconList(ImageList2);
@@ -420,6 +502,7 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
             break;
         case ckHTTP:
             openedWeb = true;
+            step = TCheckStep::LoggingIn;
             count = web.LoginAndCount(Account);
             step = TCheckStep::Working;
             break;

@@ -22,15 +22,6 @@
 
 namespace {
 
-// An [Options] value of the settings file, read at the moment it is needed.
-std::string ReadOption(const char *Key, const char *Def) {
-    try {
-        return IniReadString(SettingsFilePath(), "Options", Key, Def);
-    } catch (const Exception &) {
-        return Def;
-    }
-}
-
 QString Q(const std::string &s) { return QString::fromStdString(s); }
 
 // The address inside the last "<...>" of a sender text, or "".

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "Kel_Reg.h"
 #include "SysUtils.h"
 
 namespace {
@@ -38,3 +39,11 @@ std::string BackupFilePath() { return SettingsFilePath() + ".bak"; }
 std::string HostDataFilePath() { return ProgramFile("host_data.dat"); }
 std::string RulesFolder() { return IncludeTrailingPathDelimiter(ProgramFile("rules")); }
 std::string DefaultSoundFile() { return ProgramFile("newmail.wav"); }
+
+std::string ReadOption(const std::string &Key, const std::string &Default) {
+    try {
+        return IniReadString(SettingsFilePath(), "Options", Key, Default);
+    } catch (const Exception &) {
+        return Default;
+    }
+}

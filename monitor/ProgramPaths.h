@@ -14,6 +14,9 @@ std::string ProgramFile(const std::string &relative);
 std::string SettingsFileName();
 void SetSettingsFileName(const std::string &name);
 std::string SettingsFilePath();
+// An [Options] value of the settings file, read at the moment it is needed;
+// a settings file that cannot be read gives the caller's default.
+std::string ReadOption(const std::string &Key, const std::string &Default);
 std::string BackupFilePath();  // the settings file + ".bak"
 std::string HostDataFilePath();  // "host_data.dat"
 std::string RulesFolder();       // "rules/", with the trailing "/"

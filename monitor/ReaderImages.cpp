@@ -6,26 +6,16 @@
 #include <QPixmap>
 #include <functional>
 
+#include "IconArt.h"
+
 namespace {
 
 const QColor kInk(0x33, 0x42, 0x55);
 const QColor kPaper(0xF7, 0xF2, 0xE4);
 const QColor kPaperShade(0xE2, 0xD8, 0xBE);
 
-// Every picture is designed on a 32 by 32 grid.
 QIcon MakeIcon(const std::function<void(QPainter &)> &draw, std::initializer_list<int> sizes) {
-    QIcon icon;
-    for (int size : sizes) {
-        QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter p(&image);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.scale(size / 32.0, size / 32.0);
-        draw(p);
-        p.end();
-        icon.addPixmap(QPixmap::fromImage(image));
-    }
-    return icon;
+    return DrawnIcon(draw, sizes);
 }
 
 void Envelope(QPainter &p, QRectF body, bool open = false) {

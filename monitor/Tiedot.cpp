@@ -39,6 +39,14 @@ const Tiedot &TAccountArray::operator[](int i) const {
     return Items[size_t(i)];
 }
 
+void Tiedot::ClearMessages() {
+    Senders.Clear();
+    Addresses.Clear();
+    Subjects.Clear();
+    Dates.Clear();
+    MessageIds.Clear();
+}
+
 void TAccountArray::Clear() {
     Items.clear();
     LastIndex = -1;

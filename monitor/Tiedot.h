@@ -39,6 +39,9 @@ struct Tiedot {
     bool Protected = false;
     uint8_t Kind = ckPOP3;
     std::string Inbox;
+
+    // Empties the five message lists.
+    void ClearMessages();
 };
 
 // The account array and the indexes the main window keeps beside it.

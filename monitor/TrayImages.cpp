@@ -7,12 +7,10 @@
 #include <QPixmap>
 #include <functional>
 
+#include "IconArt.h"
 #include "ImgList.h"
 
 namespace {
-
-// Every picture is designed on a 32 by 32 grid and drawn at these sizes.
-const int kSizes[] = {16, 22, 24, 32, 48, 64};
 
 struct TEnvelopeLook {
     QColor Paper{0xF7, 0xF2, 0xE4};
@@ -54,18 +52,7 @@ void DrawBadge(QPainter &p, QPointF centre, double radius, const QColor &colour)
 }
 
 QIcon MakeIcon(const std::function<void(QPainter &)> &draw) {
-    QIcon icon;
-    for (int size : kSizes) {
-        QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter p(&image);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.scale(size / 32.0, size / 32.0);
-        draw(p);
-        p.end();
-        icon.addPixmap(QPixmap::fromImage(image));
-    }
-    return icon;
+    return DrawnIcon(draw, {16, 22, 24, 32, 48, 64});
 }
 
 void DrawTurningArrow(QPainter &p, int step) {

@@ -128,6 +128,14 @@ std::string FormatWebSender(const std::string &Field) {
     return s;
 }
 
+std::string DecodeWebText(const std::string &Text) {
+    if (!Contains(Text, "&")) return Text;
+    std::string out = StringReplaceAll(Text, "&lt;", "<");
+    out = StringReplaceAll(out, "&gt;", ">");
+    out = StringReplaceAll(out, "&nbsp;", "\xC2\xA0");
+    return StringReplaceAll(out, "&amp;", "&");
+}
+
 TDateTime WebFieldDate(const std::string &Field, bool GetTime, TDateTime Now) {
     const TDateTime today = Today(Now);
     if (!GetTime) return today;

@@ -41,6 +41,10 @@ TWebListEntry ReadWebListEntry(const std::vector<std::string> &lines, const THos
 // is closed.
 std::string FormatWebSender(const std::string &Field);
 
+// A text of the page as it reads: the browser writes "&", "<", ">" and the
+// non-breaking space of a text as entities.
+std::string DecodeWebText(const std::string &Text);
+
 // The date a list gives a message. Without GetTime: today at 00:00:00. A
 // field shorter than 9 characters is a time of today ("9:41", "21:07:33",
 // "9:41 PM"); a longer one a date ("2024-03-17", "17.3.2024", "3/17/2024",

@@ -58,14 +58,6 @@ void FillDocument(QTextEdit *edit, const std::vector<TRtfLine> &lines) {
     }
 }
 
-std::string LogOption(const std::string &key, const std::string &def) {
-    try {
-        return IniReadString(SettingsFilePath(), "Options", key, def);
-    } catch (const Exception &) {
-        return def;
-    }
-}
-
 }  // namespace
 
 std::string TFormAsetukset::LogFileName() const {
@@ -87,7 +79,7 @@ void TFormAsetukset::LoadLogFile() {
     }
     if (lines.empty()) return;
     // The two header lines stay; of the rest only as many as the log keeps.
-    int64_t keep = StrToInt64Def(Trim(LogOption("LogValue", "30")), 30);
+    int64_t keep = StrToInt64Def(Trim(ReadOption("LogValue", "30")), 30);
     if (keep < 0) keep = 0;
     if (lines.size() > 2 && int64_t(lines.size()) - 2 > keep)
         lines.erase(lines.begin() + 2, lines.end() - keep);
@@ -97,7 +89,7 @@ void TFormAsetukset::LoadLogFile() {
 void TFormAsetukset::SaveLogFile() {
     if (!RichEdit1) return;
     const std::string path = LogFileName();
-    if (StrToBoolean(LogOption("LogToFile", "True"))) {
+    if (StrToBoolean(ReadOption("LogToFile", "True"))) {
         WriteFileAtomic(path, RtfWriteLog(DocumentLines(RichEdit1->document())));
     } else if (FileExists(path)) {
         DeleteFile(path);

@@ -18,24 +18,12 @@ namespace {
 
 std::string Rule(const char *key, const char *design) { return LangText("Rule", key, design); }
 
-int ScreenRight() {
-    if (FrmMain) return FrmMain->ScreenWidth();
-    QScreen *s = QGuiApplication::primaryScreen();
-    return s ? s->geometry().width() : 1024;
-}
-
-int WorkAreaBottom() {
-    if (FrmMain && FrmMain->State.WorkAreaBottom > 0) return FrmMain->State.WorkAreaBottom;
-    QScreen *s = QGuiApplication::primaryScreen();
-    return s ? s->availableGeometry().bottom() + 1 : 768;
-}
-
 // Asks a rule name with the text input dialog; empty when the user gave none.
 std::string AskRuleName(const char *captionKey, const char *captionText, const char *promptKey,
                         const char *promptText, const std::string &initial) {
     // The dialog (283 x 171) stands at the right edge above the taskbar.
     std::string name = ShowTextInputDialog(Rule(captionKey, captionText), Rule(promptKey, promptText), initial,
-                                           ScreenRight() - 283, WorkAreaBottom() - 171, false);
+                                           DialogScreenRight() - 283, DialogWorkAreaBottom() - 171, false);
     return Trim(name).empty() ? std::string() : name;
 }
 

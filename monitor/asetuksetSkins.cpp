@@ -17,6 +17,7 @@
 #include "Kel_Reg.h"
 #include "ProductWeb.h"
 #include "ProgramPaths.h"
+#include "SkinPictures.h"
 #include "Shell.h"
 #include "VeskRutins.h"
 #include "asetukset.h"
@@ -106,15 +107,11 @@ void TFormAsetukset::ShowSkinInfo(const std::string &Name) {
         }
         const std::string bmp = ResolvePathCI(folder + "/screenshot.bmp");
         const std::string jpg = ResolvePathCI(folder + "/screenshot.jpg");
-        if (FileExists(bmp)) {
-            preview.load(QString::fromStdString(bmp), "BMP");
-        } else if (FileExists(jpg)) {
-            try {
-                JpegToPicture(jpg, preview);
-            } catch (const Exception &) {
-                preview = QImage();
-            }
-        }
+        // A downloaded skin's picture is read as the main window reads its own:
+        // bounded, and a broken one shows no preview.
+        const std::string &file = FileExists(bmp) ? bmp : jpg;
+        if (FileExists(file) && !LoadSkinPicture(file, preview))
+            preview = QImage();
     }
     Label15->setText(QString::fromStdString(Display(version)));
     Label12->setText(QString::fromStdString(Display(author)));

@@ -13,6 +13,7 @@
 #include "ProgramPaths.h"
 #include "UpdateFiles.h"
 #include "asetukset.h"
+#include "untwo.h"
 
 TW_FILE_VERSION_RESOURCE(TARNWICK_VERSION_TEXT);
 
@@ -81,9 +82,14 @@ int main(int argc, char **argv) {
     TProgramLock programLock;
     if (!TakeProgramLockAtStart(ProgramFolder(), programLock)) return 0;
     ApplyUpdateCAFile();
+    // Web-mail accounts are checked and read through the browser engine;
+    // the main window hands the route its reporter and exit request.
+    InstallWebMailCalls();
     auto *main = new TFrmMain(args);
     auto *options = new TFormAsetukset(nullptr);
     int rc = app.exec();
+    // The browser goes while the window whose reporter it uses still stands.
+    FreeWebForm();
     delete options;
     delete main;
     return rc;

@@ -37,18 +37,6 @@ bool gEditorOpen = false;
 QString Q(const std::string &s) { return QString::fromStdString(s); }
 std::string S(const QString &s) { return s.toStdString(); }
 
-int ScreenRight() {
-    if (FrmMain) return FrmMain->ScreenWidth();
-    QScreen *s = QGuiApplication::primaryScreen();
-    return s ? s->geometry().width() : 1024;
-}
-
-int WorkAreaBottom() {
-    if (FrmMain && FrmMain->State.WorkAreaBottom > 0) return FrmMain->State.WorkAreaBottom;
-    QScreen *s = QGuiApplication::primaryScreen();
-    return s ? s->availableGeometry().bottom() + 1 : 768;
-}
-
 std::string Rule(const char *key, const char *design) { return LangText("Rule", key, design); }
 
 // The title of the editor's messages and questions.
@@ -557,7 +545,7 @@ void TfrmBlackList::AddEntry(TDragListBox *List, QComboBox *Box, const char *Dup
     std::string entry = Utf8LowerCase(Trim(S(Box->currentText())));
     if (entry.empty()) return;
     if (ListLines(List).IndexOf(entry) >= 0) {
-        ShowMessageWindow(MessageTitle(), Rule(DuplicateKey, DuplicateText), "", ScreenRight(), WorkAreaBottom(), 0);
+        ShowMessageWindow(MessageTitle(), Rule(DuplicateKey, DuplicateText), "", DialogScreenRight(), DialogWorkAreaBottom(), 0);
         return;
     }
     List->addItem(Q(entry));
@@ -601,7 +589,7 @@ void TfrmBlackList::RenameEntry(TDragListBox *List, QPushButton *Button, const c
     TStringList lines = ListLines(List);
     int found = lines.IndexOf(entry);
     if (found >= 0 && found != row) {
-        ShowMessageWindow(MessageTitle(), Rule(DuplicateKey, DuplicateText), "", ScreenRight(), WorkAreaBottom(), 0);
+        ShowMessageWindow(MessageTitle(), Rule(DuplicateKey, DuplicateText), "", DialogScreenRight(), DialogWorkAreaBottom(), 0);
         return;
     }
     List->item(row)->setText(Q(entry));
@@ -628,7 +616,7 @@ void TfrmBlackList::ListBoxDragDrop(TDragListBox *List, int Target) {
 
 void TfrmBlackList::bbBrowseClick() {
     std::string path;
-    ShowBrowseDialog(ScreenRight() - 285, WorkAreaBottom() - 356, path);
+    ShowBrowseDialog(DialogScreenRight() - 285, DialogWorkAreaBottom() - 356, path);
     if (!path.empty()) Edit1->setText(Q(path));
 }
 
@@ -651,7 +639,7 @@ bool TfrmBlackList::SaveRule() {
         std::string question = "\r\n\r\n\r\n" + Rule("Mess_10", "Warning:") + " " + warning + "\r\n\r\n" +
                                Rule("Mess_13", "Do you want to save the rule?");
         // Deleting everything on the server is saved only on a clear Yes.
-        if (AskYesNo(MessageTitle(), question, "", ScreenRight(), WorkAreaBottom()) != 0) return false;
+        if (AskYesNo(MessageTitle(), question, "", DialogScreenRight(), DialogWorkAreaBottom()) != 0) return false;
     }
     BitBtn7->setEnabled(false);
     try {
@@ -662,7 +650,7 @@ bool TfrmBlackList::SaveRule() {
         BitBtn7->setEnabled(true);
         ShowMessageWindow(LangText("Messages", "50", "Warning"),
                           Rule("Mess_14", "The rule could not be saved.") + "\r\n" + e.Message(), "",
-                          ScreenRight(), WorkAreaBottom(), 1);
+                          DialogScreenRight(), DialogWorkAreaBottom(), 1);
         return false;
     }
     return true;
@@ -676,7 +664,7 @@ bool TfrmBlackList::FormClose() {
     if (!BitBtn7->isEnabled()) return true;
     std::string question = "\r\n\r\n\r\n" + Rule("Mess_5", "The rule has been changed.") + "\r\n" +
                            Rule("Mess_6", "Do you want to save it?");
-    if (AskYesNo("Save...", question, "", ScreenRight(), WorkAreaBottom()) != 0) return true;
+    if (AskYesNo("Save...", question, "", DialogScreenRight(), DialogWorkAreaBottom()) != 0) return true;
     // A rule that could not be written keeps the window, so nothing is lost;
     // one the user withdrew at the warning closes unsaved.
     return SaveRule() || !FWriteFailed;
@@ -704,7 +692,7 @@ void ShowRuleEditor(const std::string &Name) {
     TfrmBlackList form(QApplication::activeWindow());
     form.RuleName = Name;
     form.setWindowTitle(Q(" Rule: " + Name));
-    form.move(ScreenRight() - form.width(), WorkAreaBottom() - form.height());
+    form.move(DialogScreenRight() - form.width(), DialogWorkAreaBottom() - form.height());
     gEditorOpen = true;
     try {
         ShowModal(form);

@@ -39,6 +39,7 @@
 #include "ReaderImages.h"
 #include "SimpleTimer.h"
 #include "Tiedot.h"
+#include "WebMailCalls.h"
 #include "unLanguage.h"
 #include "unToBlackList.h"
 
@@ -51,7 +52,6 @@ constexpr double kCheckUnit = 0.0007;
 
 const char *const kChecking = "Checking in progress...";
 const char *const kCannotDelete = "Cannot delete this message.";
-const char *const kNoWebMail = "Web mail accounts cannot be read in this version yet.";
 const char *const kMessageGone = "This message is no longer on the server.";
 
 QString Q(const std::string &s) { return QString::fromStdString(s); }
@@ -484,6 +484,12 @@ void TfrmMessBody::FormDestroy() {
     } catch (const std::exception &e) {
         Report(e);
     }
+    // The site's session ends with the window, unless a cycle works there now.
+    try {
+        LogoutWeb();
+    } catch (const std::exception &e) {
+        Report(e);
+    }
     Entries.clear();
 }
 
@@ -740,7 +746,7 @@ int TfrmMessBody::ConnectAccount(TNetMessage *) {
         return std::max(0, c.MailBox()->TotalMsgs);
     }
     default:
-        throw Exception(kNoWebMail);
+        throw Exception(WebMailUnavailableText);
     }
 }
 
@@ -830,8 +836,7 @@ void TfrmMessBody::LoadList() {
     ShowProgress(1, 30);
 
     if (Account.Kind == ckHTTP) {
-        SetStatus(kNoWebMail);
-        SetBusy(false);
+        LoadWebList(before);
         return;
     }
 
@@ -967,10 +972,7 @@ bool TfrmMessBody::DeleteOnServer(int EntryIndex) {
         SetStatus(kCannotDelete);
         return false;
     }
-    if (Account.Kind == ckHTTP) {
-        SetStatus(kNoWebMail);
-        return false;
-    }
+    if (Account.Kind == ckHTTP) return DeleteOnWeb(e);
     bool result = false;
     std::exception_ptr failure;
     auto msg = NetCreateNoOwner<TNetMessage>();
@@ -1028,7 +1030,12 @@ void TfrmMessBody::DeleteSelected() {
     if (!DeleteOnServer(k)) return;
     ShowProgress(4, 5);
     try {
+        const int number = Entries[size_t(k)].Number;
         Entries.erase(Entries.begin() + k);
+        // The server numbers the later messages one lower now (POP3 after
+        // its QUIT, IMAP4 after the expunge, a web-mail list at once).
+        for (TReaderEntry &e : Entries)
+            if (number > 0 && e.Number > number) --e.Number;
     } catch (...) {
         FrmMain->ReportEvent("Error: #6055", 0, 5, TEventReporter::clRed);
         return;
@@ -1124,10 +1131,7 @@ bool TfrmMessBody::FetchBody(int EntryIndex) {
         SetStatus(kChecking);
         return false;
     }
-    if (Account.Kind == ckHTTP) {
-        SetStatus(kNoWebMail);
-        return false;
-    }
+    if (Account.Kind == ckHTTP) return FetchWebBody(EntryIndex);
     SetBusy(true);
     ShowProgress(1, 3);
     bool ok = false;

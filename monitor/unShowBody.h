@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -180,6 +181,15 @@ private:
     bool Stopping() const;
     int ConnectAccount(TNetMessage *Message);  // connected, logged in, selected: the count
     void DisconnectAccount(bool Reset, int ErrorNumber);
+    // Web-mail accounts, through the installed web-mail route.
+    void LoadWebList(std::unordered_map<std::string, TReaderEntry> &Before);
+    bool DeleteOnWeb(const TReaderEntry &Entry);
+    bool FetchWebBody(int EntryIndex);
+    // The entry's position on the page (as listed with All), its list entry
+    // in Message; -1 when the page does not list it.
+    int LocateWebEntry(const TReaderEntry &Entry, TNetMessage &Message, bool All);
+    bool WebLoggedIn();  // the page lists mail, or a new log-in succeeded
+    void LogoutWeb();
     bool FDestroyed = false;
     QPoint FCorner{-1, -1};
 };

@@ -22,18 +22,6 @@ namespace {
 
 bool GOpen = false;
 
-int ScreenRight() {
-    if (FrmMain) return FrmMain->ScreenWidth();
-    QScreen *s = QGuiApplication::primaryScreen();
-    return s ? s->geometry().width() : 1024;
-}
-
-int WorkAreaBottom() {
-    if (FrmMain && FrmMain->State.WorkAreaBottom > 0) return FrmMain->State.WorkAreaBottom;
-    QScreen *s = QGuiApplication::primaryScreen();
-    return s ? s->availableGeometry().bottom() + 1 : 768;
-}
-
 QString Q(const std::string &s) { return QString::fromStdString(s); }
 
 }  // namespace
@@ -104,14 +92,14 @@ void TfrmToBlackList::FormCreate() {
 void TfrmToBlackList::btOkClick() {
     std::string text = ComboBox1->currentText().toStdString();
     if (Trim(text).empty()) {
-        ShowMessageWindow(LangMessage(54), LangMessage(31), "", ScreenRight(), KeptBottom, 0);
+        ShowMessageWindow(LangMessage(54), LangMessage(31), "", DialogScreenRight(), KeptBottom, 0);
         return;
     }
     // Only a rule the box lists: a typed or empty name would make a file
     // of its own ("rules/.rul") or reach outside the folder.
     if (ComboBox2->currentIndex() < 0) {
         ShowMessageWindow(LangMessage(54), LangText("Rule", "NoRule", "Choose a rule first."), "",
-                          ScreenRight(), KeptBottom, 0);
+                          DialogScreenRight(), KeptBottom, 0);
         return;
     }
     std::string entry = Utf8LowerCase(Trim(text));
@@ -123,7 +111,7 @@ void TfrmToBlackList::btOkClick() {
         for (const std::string &n : names) values.Add(ini.ReadString("EMails", n, ""));
         if (values.IndexOf(entry) >= 0) {
             ShowMessageWindow(LangMessage(54), LangText("Rule", "Mess_1", "This entry is already in the list."),
-                              "", ScreenRight(), WorkAreaBottom(), 0);
+                              "", DialogScreenRight(), DialogWorkAreaBottom(), 0);
             return;
         }
         values.Add(entry);
@@ -133,7 +121,7 @@ void TfrmToBlackList::btOkClick() {
         for (int i = 0; i < values.Count(); ++i) ini.WriteString("EMails", IntToStr(i), values[i]);
         ini.UpdateFile();
     } catch (const std::exception &e) {
-        ShowMessageWindow(LangMessage(54), e.what(), "", ScreenRight(), KeptBottom, 0);
+        ShowMessageWindow(LangMessage(54), e.what(), "", DialogScreenRight(), KeptBottom, 0);
         return;
     }
     accept();

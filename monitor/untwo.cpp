@@ -129,14 +129,8 @@ bool SafeForPassword(const std::string &url) {
 }
 
 // Texts as the page's HTML writes them, for comparing with the text a link
-// shows: the engine writes "&", "<" and ">" of a text as entities.
-std::string DecodeSerialisedText(const std::string &s) {
-    if (!Contains(s, "&")) return s;
-    std::string out = StringReplaceAll(s, "&lt;", "<");
-    out = StringReplaceAll(out, "&gt;", ">");
-    out = StringReplaceAll(out, "&nbsp;", "\xC2\xA0");
-    return StringReplaceAll(out, "&amp;", "&");
-}
+// shows.
+std::string DecodeSerialisedText(const std::string &s) { return DecodeWebText(s); }
 
 bool ClickLink(const std::string &Text, int N, bool Exact) {
     if (Text.empty() || N < 1) return false;
@@ -523,6 +517,19 @@ void ClickImage(const std::string &Text) {
 }
 
 void SetNavigationSound(bool) {}
+
+void InstallWebMailCalls() {
+    TWebMailCalls calls;
+    calls.CreateWebForm = &CreateWebForm;
+    calls.WebHostLogin = &WebHostLogin;
+    calls.WebHostLogout = &WebHostLogout;
+    calls.WebHostNewMailCount = &WebHostNewMailCount;
+    calls.WebHostReadList = &WebHostReadList;
+    calls.WebHostReadBody = &WebHostReadBody;
+    calls.WebHostLocateMessage = &WebHostLocateMessage;
+    calls.WebHostDeleteMessage = &WebHostDeleteMessage;
+    SetWebMailCalls(calls);
+}
 
 void DeleteHostCookie(const std::string &Text) {
     if (Text.empty() || !frmWeb) return;

@@ -31,6 +31,7 @@
 #include <string>
 
 #include "WebPageText.h"   // FormatWebSender and the page-text rules
+#include "WebMailCalls.h"  // how the cycle and the reader reach the routines below
 #include "WebRouteHost.h"  // TWebRouteHost and SetWebRouteHost, set by the main window
 
 class QTimer;
@@ -70,6 +71,10 @@ extern std::string CurrentWebHost;
 extern uint8_t PageComplete;
 // A page whose body HTML is longer (in characters; 8 MB) is not read.
 extern int MaxWebPageChars;
+
+// Hands the routines below to the checking cycle and the message reader;
+// the program does so once, before its main window starts.
+void InstallWebMailCalls();
 
 void CreateWebForm();
 // Frees the form (the main window does so before the application ends).

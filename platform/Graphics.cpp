@@ -88,6 +88,16 @@ bool IdentToColor(const std::string &ident, TColor &colour) {
     return false;
 }
 
+bool ColorToIdent(TColor colour, std::string &ident) {
+    for (const TColorName &c : kColorNames) {
+        if (c.Colour == colour) {
+            ident = c.Name;
+            return true;
+        }
+    }
+    return false;
+}
+
 TColor StringToColor(const std::string &text) {
     TColor c;
     if (IdentToColor(Trim(text), c))

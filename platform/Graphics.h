@@ -27,6 +27,8 @@ constexpr TColor clNone = 0x1FFFFFFF, clDefault = 0x20000000;
 
 // "clGreen" and the other colour names, system colours included ("clWindowText").
 bool IdentToColor(const std::string &ident, TColor &colour);
+// The name of a colour that has one ("clSilver", not its alias "clLtGray").
+bool ColorToIdent(TColor colour, std::string &ident);
 // A colour name or a number ("$00FF00" and "0x..." are hexadecimal);
 // EConvertError for anything else.
 TColor StringToColor(const std::string &text);

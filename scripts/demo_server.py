@@ -1,19 +1,23 @@
 #!/usr/bin/env python3
 """The demo mail server of scripts/run.sh: a private Dovecot on free loopback
 ports with a certificate authority of its own, three mailboxes seeded with a
-few dozen varied messages, and Tarnwick's "demo" profile pointing at them.
+few dozen varied messages, and Tarnwick's "demo" profile pointing at them and
+at the web-mail test site (tests/support/webmail_site.py, which run.sh
+starts on the port of host_data.dat's [webmail.demo]).
 
     demo_server.py setup WORK PROGRAM_DIR
         Writes into WORK: the CA and server certificate, dovecot.conf, the
         users and their Maildirs, ca-bundle.pem (the system's authorities
         plus the demo CA, for SSL_CERT_FILE) and "env" (shell lines naming
         the ports). Writes into PROGRAM_DIR: demo.ini (the "-user _demo"
-        profile) and rules/tarnwick-demo.rul (deletes one sender's mail, in
-        the demo's plain POP3 account only).
+        profile, with a web-mail account beside the three mail-server ones)
+        and rules/tarnwick-demo.rul (deletes one sender's mail, in the demo's
+        plain POP3 account only).
     demo_server.py wait WORK
         Waits until all four listeners accept.
-    demo_server.py report WORK PROGRAM_DIR
-        Prints what the first check found and what is left on the server.
+    demo_server.py report WORK PROGRAM_DIR [WEBMAIL_STATE]
+        Prints what the first check found and what is left on the server
+        (and what the web-mail site was asked, from its state file).
     demo_server.py cleanup PROGRAM_DIR
         Removes the demo's rule file again.
 
@@ -24,6 +28,7 @@ import email
 import email.policy
 import email.utils
 import grp
+import json
 import os
 import poplib
 import pwd
@@ -42,6 +47,10 @@ USERS = {"alice": "demo-alice", "bob": "demo-bob", "carol": "demo-carol"}
 RULE_SENDER = "offers@bargain.example"
 RULE_FILE = "tarnwick-demo.rul"
 PLAIN_ACCOUNT = "Demo plain POP3"
+WEB_ACCOUNT = "Demo web mail"
+# The web-mail test site's user; the account's Host names the section of
+# host_data.dat that scripts the site.
+WEB_HOST, WEB_USER, WEB_PASSWORD = "webmail.demo", "bob", "s3cret"
 
 
 # ---- stored passwords, as the settings file keeps them ----------------------
@@ -253,11 +262,14 @@ def write_profile(program, pop3, pop3s, imaps):
         ("Demo POP3 over TLS", "POP3", pop3s, "alice", True),
         ("Demo IMAP4 over TLS", "IMAP4", imaps, "bob", True),
         (PLAIN_ACCOUNT, "POP3", pop3, "carol", False),
+        (WEB_ACCOUNT, "HTTP", 80, WEB_USER, False),
     ]
     ini = [f"[Accounts]\nNum={len(accounts) - 1}\n"]
     for i, (name, kind, port, user, tls) in enumerate(accounts):
-        ini.append(f"[{i}]\nName={name}\nEnabled=True\nHost=127.0.0.1\nPort={port}\n"
-                   f"UserName={user}\nPW={scramble(USERS[user])}\nSSL={tls}\n"
+        host = WEB_HOST if kind == "HTTP" else "127.0.0.1"
+        password = WEB_PASSWORD if kind == "HTTP" else USERS[user]
+        ini.append(f"[{i}]\nName={name}\nEnabled=True\nHost={host}\nPort={port}\n"
+                   f"UserName={user}\nPW={scramble(password)}\nSSL={tls}\n"
                    f"Connection={kind}\nInbox=INBOX\nOwnColor=clGreen\nProtected=False\n")
     ini.append("[Options]\nLanguage=english.lng\nSkin=Default\nCheckOnStart=True\n"
                "DelayTime=1\nCheckTime=2\nBrowseSpeed=4000\nShowBallTip=True\nDefBTip=True\n"
@@ -315,8 +327,8 @@ def ini_sections(path):
     return sections
 
 
-def report(work, program):
-    names = ["Demo POP3 over TLS", "Demo IMAP4 over TLS", PLAIN_ACCOUNT]
+def report(work, program, webmail_state=None):
+    names = ["Demo POP3 over TLS", "Demo IMAP4 over TLS", PLAIN_ACCOUNT, WEB_ACCOUNT]
     mails = ini_sections(os.path.join(program, "temp", "mails.dat"))
     found = ", ".join(f"{name}: {mails.get(str(i), {}).get('M', '?')}" for i, name in enumerate(names))
     print(f"run: the first check found new mail: {found}")
@@ -332,6 +344,11 @@ def report(work, program):
     p.quit()
     print(f"run: on the server, carol's mailbox holds {count} messages, {offers} of them from "
           f"{RULE_SENDER} (the demo rule deleted the others)")
+    if webmail_state and os.path.exists(webmail_state):
+        with open(webmail_state) as f:
+            state = json.load(f)
+        logins = sum(1 for login in state.get("logins", []) if login.get("ok"))
+        print(f"run: the web-mail site saw {logins} log-in(s) and {state.get('logouts', 0)} log-out(s)")
 
 
 def cleanup(program):
@@ -349,8 +366,8 @@ def main():
         setup(sys.argv[2], sys.argv[3])
     elif cmd == "wait":
         wait(sys.argv[2])
-    elif cmd == "report" and len(sys.argv) == 4:
-        report(sys.argv[2], sys.argv[3])
+    elif cmd == "report" and len(sys.argv) in (4, 5):
+        report(sys.argv[2], sys.argv[3], sys.argv[4] if len(sys.argv) == 5 else None)
     elif cmd == "cleanup":
         cleanup(sys.argv[2])
     else:

@@ -41,42 +41,11 @@ trap cleanup EXIT
 mkdir -p "$work/program"
 cp -r skins Lang "$work/program/"
 
-Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "displaydemo: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
-
-# The window manager publishes the work area; without one the panel's strip
-# would count as free screen.
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
-sleep 1
-
-cat >"$work/tint2rc" <<'RC'
-rounded = 0
-border_width = 0
-background_color = #3a3f4b 100
-border_color = #000000 0
-
-panel_items = S
-panel_size = 100% 32
-panel_position = bottom center horizontal
-panel_background_id = 1
-panel_padding = 4 2 4
-panel_layer = top
-autohide = 0
-strut_policy = follow_size
-systray_padding = 4 2 4
-systray_background_id = 0
-systray_icon_size = 24
-RC
-stdbuf -oL -eL tint2 -c "$work/tint2rc" >"$work/tint2.log" 2>&1 &
-pids+=($!)
-echo "displaydemo: waiting for the panel"
-for _ in $(seq 300); do grep -qs "panel items" "$work/tint2.log" && break; sleep 0.1; done
-grep -q "panel items" "$work/tint2.log" || { echo "displaydemo: tint2 did not start"; cat "$work/tint2.log"; exit 1; }
-sleep 1
+# shellcheck source=lib/xdisplay.sh
+. scripts/lib/xdisplay.sh
+xdisplay_start displaydemo "$size"
+xdisplay_window_manager
+xdisplay_panel displaydemo
 
 QT_QPA_PLATFORM=xcb build/tests/tools/displaydemo --program-folder "$work/program" \
   --skin "$skin" "${top[@]}" --shots build/displaydemo

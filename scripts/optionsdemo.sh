@@ -26,11 +26,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "optionsdemo: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+# shellcheck source=lib/xdisplay.sh
+. scripts/lib/xdisplay.sh
+xdisplay_start optionsdemo 1024x768
 
 args=(--screenshots "$out/shot")
 [ $# -gt 0 ] && args+=(--language "$1")

@@ -16,18 +16,16 @@ out=build/ruledemo
 rm -rf "$out"
 mkdir -p "$out"
 work=$(mktemp -d)
-xvfb=""
+pids=()
 cleanup() {
-  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "ruledemo: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+# shellcheck source=lib/xdisplay.sh
+. scripts/lib/xdisplay.sh
+xdisplay_start ruledemo 1024x768
 
 args=(--screenshots "$out/shot")
 [ $# -gt 0 ] && args+=(--language "$1")

@@ -5,11 +5,13 @@
 # ~/.local/share/tarnwick).
 #
 #   scripts/run.sh              a demo: Tarnwick on its "demo" profile, whose
-#                               three accounts (POP3 over TLS, IMAP4 over TLS,
+#                               accounts (POP3 over TLS, IMAP4 over TLS,
 #                               plain POP3 with a rule that deletes one
 #                               sender's mail) read a private Dovecot on
-#                               loopback seeded with a few dozen messages;
-#                               the server stops when Tarnwick exits
+#                               loopback seeded with a few dozen messages,
+#                               and a web-mail account reads the web-mail
+#                               test site on 127.0.0.1:8931; both servers
+#                               stop when Tarnwick exits
 #   scripts/run.sh --own        Tarnwick on your own settings (no demo)
 #   scripts/run.sh ARGS...      the same, with Tarnwick's own arguments
 #                               (as "-user _work" for the profile "work")
@@ -37,7 +39,7 @@ while [ $# -gt 0 ]; do
     --own) own=1 ;;
     --seconds) seconds=${2:?--seconds needs a number}; shift ;;
     --seconds=*) seconds=${1#--seconds=} ;;
-    -h|--help) sed -n '2,24p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,26p' "$0"; exit 0 ;;
     *) own=1; args+=("$1") ;;
   esac
   shift
@@ -84,36 +86,12 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 if [ "$headless" = 1 ]; then
-  Xvfb -displayfd 3 -screen 0 1024x640x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-  [ -s "$work/display" ] || { echo "run: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-  export DISPLAY=":$(head -n1 "$work/display")"
-  # A window manager tells the program where the panel is (the work area).
-  openbox --sm-disable >"$work/openbox.log" 2>&1 &
-  pids+=($!)
-  cat >"$work/tint2rc" <<'RC'
-rounded = 0
-border_width = 0
-background_color = #3a3f4b 100
-border_color = #000000 0
-panel_items = S
-panel_size = 100% 32
-panel_position = bottom center horizontal
-panel_background_id = 1
-panel_padding = 4 2 4
-panel_layer = top
-autohide = 0
-strut_policy = follow_size
-systray_padding = 4 2 4
-systray_background_id = 0
-systray_icon_size = 24
-systray_icon_asb = 100 0 0
-RC
-  stdbuf -oL -eL tint2 -c "$work/tint2rc" >"$work/tint2.log" 2>&1 &
-  pids+=($!)
+  # shellcheck source=lib/xdisplay.sh
+  . scripts/lib/xdisplay.sh
+  xdisplay_start run 1024x640
   echo "run: starting a virtual display $DISPLAY with a panel"
-  for _ in $(seq 300); do grep -qs "panel items" "$work/tint2.log" && break; sleep 0.1; done
+  xdisplay_window_manager
+  xdisplay_panel run
   export QT_QPA_PLATFORM=xcb
 fi
 
@@ -134,6 +112,34 @@ else
   # shellcheck disable=SC1091
   . "$work/server/env"
   echo "run: demo server on 127.0.0.1: POP3 $DEMO_POP3, POP3S $DEMO_POP3S, IMAP4 $DEMO_IMAP, IMAPS $DEMO_IMAPS"
+  # The web-mail site, on the port host_data.dat's [webmail.demo] names; when
+  # that port is taken, on another, and the demo folder's copy of
+  # host_data.dat (copied anew at every run) is pointed there.
+  web_port=""
+  for port in 8931 0; do
+    python3 tests/support/webmail_site.py --port "$port" --state "$work/webmail-state.json" \
+      >"$work/webmail.out" 2>"$work/webmail.log" &
+    web_pid=$!
+    for _ in $(seq 100); do
+      grep -qs '^PORT ' "$work/webmail.out" && break
+      kill -0 "$web_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if grep -qs '^PORT ' "$work/webmail.out"; then
+      pids+=("$web_pid")
+      web_port=$(sed -n 's/^PORT //p' "$work/webmail.out" | head -n1)
+      break
+    fi
+    kill "$web_pid" 2>/dev/null || true
+  done
+  if [ -z "$web_port" ]; then
+    echo "run: the web-mail site did not start:"; cat "$work/webmail.log"
+  else
+    if [ "$web_port" != 8931 ]; then
+      sed -i "s#^AHost=http://127.0.0.1:8931/login#AHost=http://127.0.0.1:$web_port/login#" "$dest/host_data.dat"
+    fi
+    echo "run: web-mail site on http://127.0.0.1:$web_port/ (user bob)"
+  fi
   rm -f "$dest/temp/mails.dat"
   echo "run: Tarnwick on the demo profile (-user _demo); its tray icon shows the new mail"
   # The demo's authority is trusted by this run of Tarnwick only.
@@ -146,7 +152,12 @@ else
     sleep 0.1
   done
   if [ -f "$dest/temp/mails.dat" ]; then
-    python3 scripts/demo_server.py report "$work/server" "$dest" || true
+    # The web-mail account is checked last: its log-out ends the check.
+    for _ in $(seq 100); do
+      grep -qs '"logouts": [1-9]' "$work/webmail-state.json" && break
+      sleep 0.1
+    done
+    python3 scripts/demo_server.py report "$work/server" "$dest" "$work/webmail-state.json" || true
     if [ "$headless" = 1 ]; then
       # Rest the cursor on the tray icon so that its hint shows too.
       icon=$(xdotool search --classname tarnwick 2>/dev/null | while read -r w; do

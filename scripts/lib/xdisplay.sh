@@ -1,0 +1,53 @@
+# A virtual desktop for the demos: Xvfb on a free display number, optionally
+# a window manager (which publishes the work area, so the panel's strip is
+# not free screen) and a tint2 panel holding the tray.
+#
+# The caller keeps a scratch folder in $work and an array $pids of processes
+# it kills on exit; $1 of each function is the caller's name for messages.
+
+# xdisplay_start NAME WIDTHxHEIGHT: exports DISPLAY.
+xdisplay_start() {
+  local name=$1 size=$2
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+  [ -s "$work/display" ] || { echo "$name: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+  export DISPLAY=":$(head -n1 "$work/display")"
+}
+
+xdisplay_window_manager() {
+  openbox --sm-disable >"$work/openbox.log" 2>&1 &
+  pids+=($!)
+  sleep 1
+}
+
+# xdisplay_panel NAME: a bottom panel with only the tray, waited for.
+xdisplay_panel() {
+  local name=$1
+  cat >"$work/tint2rc" <<'RC'
+rounded = 0
+border_width = 0
+background_color = #3a3f4b 100
+border_color = #000000 0
+panel_items = S
+panel_size = 100% 32
+panel_position = bottom center horizontal
+panel_background_id = 1
+panel_padding = 4 2 4
+panel_layer = top
+autohide = 0
+strut_policy = follow_size
+systray_padding = 4 2 4
+systray_background_id = 0
+systray_icon_size = 24
+systray_icon_asb = 100 0 0
+RC
+  stdbuf -oL -eL tint2 -c "$work/tint2rc" >"$work/tint2.log" 2>&1 &
+  pids+=($!)
+  # Without a window manager tint2 first waits about 15 seconds for one; its
+  # tray is there once it has read its configuration.
+  echo "$name: waiting for the panel"
+  for _ in $(seq 300); do grep -qs "panel items" "$work/tint2.log" && break; sleep 0.1; done
+  grep -q "panel items" "$work/tint2.log" || { echo "$name: tint2 did not start"; cat "$work/tint2.log"; exit 1; }
+  sleep 1
+}
