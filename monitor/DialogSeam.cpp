@@ -1,6 +1,7 @@
 #include "DialogSeam.h"
 
 #include <QDialog>
+#include <QWidget>
 
 namespace {
 TModalHook gModalHook;
@@ -17,4 +18,16 @@ int ShowModal(QDialog &dialog) {
     hook(dialog);
     if (dialog.isVisible()) dialog.close();
     return dialog.result();
+}
+
+QSize FitWindowSize(QSize Size, QSize Least, const QRect &Area) {
+    if (Area.isEmpty()) return Size;
+    QSize room(Area.width() - kWindowFrameAllowance, Area.height() - kTitleBarAllowance);
+    return Size.boundedTo(room).expandedTo(Least);
+}
+
+QSize ExpectedFrameSize(const QWidget &Window) {
+    const QSize frame = Window.frameGeometry().size();
+    if (frame != Window.size()) return frame;
+    return Window.size() + QSize(0, kTitleBarAllowance);
 }

@@ -428,9 +428,12 @@ void TFrmMain::Readmessges1Click() {
         std::string answer =
             ShowTextInputDialog(LangText("Options", "Password", "Password"), LangMessage(58), "",
                                 ScreenWidth() - 283, State.WorkAreaBottom - 171, true);
-        if (answer.empty())
+        // The question waited in its own message loop: a cycle or the
+        // browsing may have moved the main window to another account, which
+        // the reader would open instead of the one this password is for.
+        if (answer.empty() || State.Accounts.ShownIndex != shown || shown >= State.Accounts.Count())
             return;
-        if (answer != State.Accounts[shown].Password) {
+        if (!AccountPasswordMatches(answer, State.Accounts[shown].Password)) {
             ShowMessageWindow(LangMessage(50), LangMessage(59), "", ScreenWidth(), State.WorkAreaBottom, 1);
             return;
         }

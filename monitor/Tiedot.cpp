@@ -9,6 +9,7 @@
 #include "HostData.h"
 #include "IniFile.h"
 #include "VeskRutins.h"
+#include "unDecodes.h"
 #include "unLanguage.h"
 #include "unMessYesNo.h"
 #include "unitMessages.h"
@@ -332,4 +333,9 @@ void CollectSubjects(const TAccountArray &accounts, TStringList &list) {
     for (const auto &t : accounts.Items)
         for (const auto &s : t.Subjects)
             if (!s.empty()) list.Add(s);
+}
+
+bool AccountPasswordMatches(const std::string &typed, const std::string &password) {
+    if (typed == password) return true;
+    return !IsValidUtf8(password) && typed == Cp1252ToUtf8(password);
 }

@@ -117,3 +117,6 @@ bool RunRestoreOffer(TAccountArray &accounts, TMainOptions &options, const std::
 // add-sender dialog.
 void CollectSenders(const TAccountArray &accounts, TStringList &list);
 void CollectSubjects(const TAccountArray &accounts, TStringList &list);
+// Whether what the user typed (UTF-8) is the account's password; one kept
+// from an older file in Windows-1252 bytes is the same letters.
+bool AccountPasswordMatches(const std::string &typed, const std::string &password);

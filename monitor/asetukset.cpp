@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "DialogSeam.h"
 #include "FrmMain.h"
 #include "IniFile.h"
 #include "Kel_Reg.h"
@@ -425,14 +426,20 @@ void TFormAsetukset::ShowFromMenu(TMenuPage Page) {
         int right = FrmMain ? FrmMain->ScreenWidth() : (screen ? screen->geometry().width() : 1024);
         int bottom = FrmMain ? FrmMain->State.WorkAreaBottom : 0;
         if (bottom <= 0 && screen) bottom = screen->availableGeometry().bottom() + 1;
+        // A low screen (a netbook's 600 lines) gets a lower dialog, so OK
+        // and Cancel stay above the taskbar.
+        if (screen) {
+            QSize fit = FitWindowSize(size(), minimumSizeHint(), screen->availableGeometry());
+            if (fit != size()) resize(fit);
+        }
         auto place = [&](QSize size) {
             move(std::max(0, right - size.width() - 3), std::max(0, bottom - size.height() - 3));
         };
-        place(size());
+        place(ExpectedFrameSize(*this));
         show();
         // Showing fills the pages (a long account name widens the tree), and
-        // the frame's size is known only now.
-        place(frameGeometry().size());
+        // the frame's size may be known only now.
+        place(ExpectedFrameSize(*this));
     }
     raise();
     activateWindow();
@@ -663,11 +670,19 @@ void TFormAsetukset::btOkClick() {
 
     try {
         WriteSettingControls();
-        for (int i = 0; i < ListBox1->Count(); ++i)
-            IniWriteString(ResolvePathCI(RulesFolder() + ListBox1->Line(i) + ".rul"), "Rule", "Enabled",
-                           BooleanToStr(ListBox1->Checked(i)));
     } catch (const Exception &e) {
         FrmMain->ReportEvent(e.Message(), 67, 4, TEventReporter::clRed);
+    }
+    // Each rule on its own: a rule file that cannot be written (or a
+    // settings file that cannot) must not keep the others running as they
+    // were, such as a deleting rule the user has just switched off.
+    for (int i = 0; i < ListBox1->Count(); ++i) {
+        try {
+            IniWriteString(ResolvePathCI(RulesFolder() + ListBox1->Line(i) + ".rul"), "Rule", "Enabled",
+                           BooleanToStr(ListBox1->Checked(i)));
+        } catch (const Exception &e) {
+            FrmMain->ReportEvent(e.Message(), 67, 4, TEventReporter::clRed);
+        }
     }
     state.Options.ViewSendFrom = CheckBox3->isChecked();
     state.Options.AnimGetMails = CheckBox4->isChecked();

@@ -33,13 +33,6 @@ QColor BgrColour(int bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >>
 
 int ColourBgr(const QColor &c) { return c.red() | (c.green() << 8) | (c.blue() << 16); }
 
-// What the user types is UTF-8; a password from an old Windows-1252 file is
-// the same letters in other bytes.
-bool PasswordMatches(const std::string &answer, const std::string &password) {
-    if (answer == password) return true;
-    return !IsValidUtf8(password) && answer == Cp1252ToUtf8(password);
-}
-
 }  // namespace
 
 // ---- the working copy --------------------------------------------------------------------
@@ -260,11 +253,19 @@ void TFormAsetukset::cbNotReadClick() {
     }
     if (cbNotRead->isChecked() || TextInputDialogOpen()) return;
     if (ShownAccount < 0 || ShownAccount > LastWorkingIndex()) return;
-    const std::string password = Work[size_t(ShownAccount)].Password;
+    const int account = ShownAccount;
+    const std::string password = Work[size_t(account)].Password;
     if (password.empty()) return;
     std::string answer = ShowTextInputDialog(LangMessage(58), LangText("Options", "Password", "Password"), "",
                                              x(), y(), true);
-    if (!PasswordMatches(answer, password)) cbNotRead->setChecked(true);
+    if (AccountPasswordMatches(answer, password)) return;
+    // The question waited in a message loop of its own, where an error
+    // report or the tray may have moved the dialog to another page, and the
+    // page switch stored the unticked box: the record keeps its protection
+    // whatever page shows now.
+    if (account <= LastWorkingIndex() && Work[size_t(account)].Password == password)
+        Work[size_t(account)].Protected = true;
+    if (ShownAccount == account) cbNotRead->setChecked(true);
 }
 
 void TFormAsetukset::imColorClick() {

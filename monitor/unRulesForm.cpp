@@ -360,6 +360,16 @@ std::string TfrmBlackList::RuleFile() const { return RuleFilePath(RulesFolder(),
 
 void TfrmBlackList::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
+    // The frame is known once the window is shown: the corner is the
+    // frame's, and the frame's top-left (the title bar) stays on the screen.
+    for (int i = 0; i < 2 && Corner.x() >= 0; ++i) {
+        const QRect frame = frameGeometry();
+        const QSize outer = ExpectedFrameSize(*this);
+        QPoint at = Corner - QPoint(outer.width(), outer.height());
+        if (!Area.isEmpty()) at = QPoint(std::max(at.x(), Area.left()), std::max(at.y(), Area.top()));
+        if (at == frame.topLeft()) break;
+        move(at);
+    }
     if (!event->spontaneous()) Safe("FormShow", [this] { FormShow(); });
 }
 
@@ -625,8 +635,11 @@ void TfrmBlackList::bbBrowseClick() {
 bool TfrmBlackList::SaveRule() {
     FWriteFailed = false;
     std::string warning;
-    if (CheckedJob() == jobDelete && CheckBox1->isChecked() && ListBox2->count() == 0 &&
-        ComboBox1->currentIndex() != wrBlanc) {
+    // Words left in the list count for nothing under "Not blanc" and "Do to
+    // all messages": such a rule deletes as much as one without words.
+    const int test = ComboBox1->currentIndex();
+    const bool wordsUsed = ListBox2->count() > 0 && test != wrNotBlanc && test != wrAll;
+    if (CheckedJob() == jobDelete && CheckBox1->isChecked() && !wordsUsed && test != wrBlanc) {
         if (CheckBox2->isChecked()) {
             warning = Rule("Mess_12", "this rule deletes every message of every account from the server.");
         } else {
@@ -688,11 +701,27 @@ void TfrmBlackList::closeEvent(QCloseEvent *event) {
     done(QDialog::Rejected);
 }
 
+void FitRuleEditor(TfrmBlackList &Form) {
+    // A screen narrower or lower than the design size (an 800 x 600 display,
+    // a netbook's 1024 x 600) gets a smaller window with shorter and narrower
+    // lists: placed by the corner alone, the job and account choices and the
+    // title bar stood off the screen.
+    QScreen *screen = QGuiApplication::primaryScreen();
+    Form.Area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QSize fit = FitWindowSize(Form.size(), Form.minimumSizeHint(), Form.Area);
+    if (fit.width() < Form.width()) Form.setFixedWidth(fit.width());
+    if (fit.height() < Form.height()) Form.setFixedHeight(fit.height());
+    Form.Corner = QPoint(DialogScreenRight(), DialogWorkAreaBottom());
+    const QSize outer = ExpectedFrameSize(Form);
+    Form.move(std::max(Form.Area.left(), Form.Corner.x() - outer.width()),
+              std::max(Form.Area.top(), Form.Corner.y() - outer.height()));
+}
+
 void ShowRuleEditor(const std::string &Name) {
     TfrmBlackList form(QApplication::activeWindow());
     form.RuleName = Name;
     form.setWindowTitle(Q(" Rule: " + Name));
-    form.move(DialogScreenRight() - form.width(), DialogWorkAreaBottom() - form.height());
+    FitRuleEditor(form);
     gEditorOpen = true;
     try {
         ShowModal(form);

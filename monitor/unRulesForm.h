@@ -110,6 +110,11 @@ public:
 
     void reject() override;
 
+    // Where the window's outer bottom-right corner goes, and the screen area
+    // it stays within (FitRuleEditor sets both).
+    QPoint Corner{-1, -1};
+    QRect Area;
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -128,5 +133,8 @@ private:
 
 // Opens the editor on "rules/<Name>.rul" of the program folder; modal.
 void ShowRuleEditor(const std::string &Name);
+// Sizes the editor down to a screen smaller than its design size and
+// places it by its bottom-right corner, title bar on the screen.
+void FitRuleEditor(TfrmBlackList &Form);
 // True while the editor is shown (other windows do not open a second one).
 bool RuleEditorOpen();

@@ -46,6 +46,9 @@
 namespace {
 
 bool GReaderOpen = false;
+// The account the reader was opened for: its password, when it has one,
+// was asked for by whoever opened the reader.
+int GOpenedAccount = -1;
 
 // One check-time unit: 0.0007 day.
 constexpr double kCheckUnit = 0.0007;
@@ -53,6 +56,7 @@ constexpr double kCheckUnit = 0.0007;
 const char *const kChecking = "Checking in progress...";
 const char *const kCannotDelete = "Cannot delete this message.";
 const char *const kMessageGone = "This message is no longer on the server.";
+const char *const kOtherProtected = "Another account is shown now, and it is protected.";
 
 QString Q(const std::string &s) { return QString::fromStdString(s); }
 std::string S(const QString &s) { return s.toStdString(); }
@@ -794,11 +798,27 @@ void TfrmMessBody::DisconnectAccount(bool Reset, int ErrorNumber) {
     }
 }
 
-void TfrmMessBody::Timer1Timer() { LoadList(); }
+// A load takes whatever account the main window shows at that moment, and
+// a cycle or the browsing may have moved it on since the reader opened: a
+// protected account is listed only when the reader was opened for it.
+bool TfrmMessBody::MayLoadShownAccount() {
+    if (!FrmMain) return true;
+    const TAccountArray &accounts = FrmMain->State.Accounts;
+    int index = accounts.ShownIndex;
+    if (index == GOpenedAccount || index < 0 || index >= accounts.Count() || !accounts[index].Protected)
+        return true;
+    Timer1->SetEnabled(false);
+    SetStatus(kOtherProtected);
+    return false;
+}
+
+void TfrmMessBody::Timer1Timer() {
+    if (MayLoadShownAccount()) LoadList();
+}
 
 void TfrmMessBody::ToolButton1Click(QObject *Sender) {
     if (Sender == ToolButton4) DeleteSelected();
-    else LoadList();
+    else if (MayLoadShownAccount()) LoadList();
 }
 
 void TfrmMessBody::LoadList() {
@@ -1213,8 +1233,12 @@ bool MessageReaderOpen() { return GReaderOpen; }
 void ShowMessageReader(int X, int Y) {
     if (GReaderOpen || !FrmMain) return;
     GReaderOpen = true;
+    GOpenedAccount = FrmMain->State.Accounts.ShownIndex;
     struct TOpenReset {
-        ~TOpenReset() { GReaderOpen = false; }
+        ~TOpenReset() {
+            GReaderOpen = false;
+            GOpenedAccount = -1;
+        }
     } openReset;
     TfrmMessBody form(nullptr);
     QRect screen = AvailableScreen();

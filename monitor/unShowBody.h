@@ -131,6 +131,9 @@ public:
 
     // ---- work ------------------------------------------------------------------
     void LoadList();
+    // False (with a status) when the account shown now is a protected one
+    // the reader was not opened for.
+    bool MayLoadShownAccount();
     bool DeleteOnServer(int EntryIndex);
     void DeleteSelected();
     bool HideMessage(const std::string &MessageId);

@@ -30,6 +30,8 @@ protected:
             return true;
         });
         Form = std::make_unique<TFrmMain>();
+        // No start-up work or scheduled checks: the tests drive the window.
+        for (TTimer *t : {Form->Timer5, Form->Timer6, Form->Timer8}) t->SetEnabled(false);
         Form->State.Accounts.Clear();
         Form->State.Accounts.ShownIndex = 0;
         Form->State.Accounts.TotalNew = 0;

@@ -84,6 +84,8 @@ protected:
         // Start-up loads the language of the settings.
         Form = std::make_unique<TFrmMain>();
         Form->UpdatePauseMs = 0;
+        // The tests ask for each check themselves.
+        for (TTimer *t : {Form->Timer5, Form->Timer6, Form->Timer8}) t->SetEnabled(false);
         Form->Reporter.Log = &Log;
         Form->Reporter.LogReady = true;
         Form->Reporter.MessageText = [](int n) { return "#" + std::to_string(n); };

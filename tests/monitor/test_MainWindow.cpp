@@ -9,11 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QToolButton>
 
 #include "DialogSeam.h"
 #include "IniFile.h"
@@ -21,6 +23,7 @@
 #include "MainWindowFixture.h"
 #include "unFrmGetText.h"
 #include "unMessYesNo.h"
+#include "unShowBody.h"
 #include "unitMessages.h"
 
 namespace {
@@ -210,6 +213,67 @@ TEST_F(MainWindow, ProtectedAccountAsksForItsPasswordFirst) {
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[0], "password");
     EXPECT_NE(shown[1], "Wrong password.");
+
+    // A password kept in Windows-1252 bytes by an older file is what the
+    // user types in UTF-8.
+    m.State.Accounts[0].Password = "s\xE4lasana";
+    shown.clear();
+    typed = "s\xC3\xA4lasana";
+    m.Readmessges1Click();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_NE(shown[1], "Wrong password.");
+    SetModalHook({});
+}
+
+// The password question and the reader wait in message loops of their own,
+// where a cycle or the browsing moves the main window to another account:
+// neither opens a protected account whose password nobody gave.
+TEST_F(MainWindow, ThePasswordOpensOnlyTheAccountItWasGivenFor) {
+    TTestAccount mine = Account("mine"), theirs = Account("theirs"), open = Account("open");
+    mine.Password = "mine-pw";
+    theirs.Password = "theirs-pw";
+    for (TTestAccount *a : {&mine, &theirs, &open}) a->Host = "";  // the reader lists without a server
+    H.WriteSettings({mine, theirs, open});
+    IniWriteString(Settings(), "0", "Protected", "True");
+    IniWriteString(Settings(), "1", "Protected", "True");
+    TFrmMain &m = H.Start();
+    ASSERT_TRUE(m.State.Accounts[0].Protected);
+    ASSERT_TRUE(m.State.Accounts[1].Protected);
+    std::vector<std::string> listed;  // the account each reader load showed
+    int movedTo = -1;                 // where the main window goes while the question waits
+    std::function<void(TfrmMessBody &)> inReader;
+    SetModalHook([&](QDialog &d) {
+        if (auto *ask = dynamic_cast<TfrmGetText *>(&d)) {
+            if (movedTo >= 0) m.State.Accounts.ShownIndex = movedTo;
+            ask->Edit1->setText("mine-pw");
+            ask->BitBtn1->click();
+        } else if (auto *r = dynamic_cast<TfrmMessBody *>(&d)) {
+            r->Timer1Timer();
+            listed.push_back(r->Label5->text().toStdString());
+            if (inReader) inReader(*r);
+        }
+    });
+    // The question for "mine" while the window moves on to "theirs".
+    m.State.Accounts.ShownIndex = 0;
+    movedTo = 1;
+    m.Readmessges1Click();
+    EXPECT_TRUE(listed.empty()) << listed[0];
+
+    // Opened for "mine"; a cycle then shows "theirs", and the reload stops.
+    movedTo = -1;
+    m.State.Accounts.ShownIndex = 0;
+    inReader = [&](TfrmMessBody &r) {
+        m.State.Accounts.ShownIndex = 1;
+        r.ToolButton1Click(r.ToolButton1);
+        r.Timer1Timer();
+        listed.push_back(r.Label5->text().toStdString());
+        // An account without protection is listed as the window shows it.
+        m.State.Accounts.ShownIndex = 2;
+        r.ToolButton1Click(r.ToolButton1);
+        listed.push_back(r.Label5->text().toStdString());
+    };
+    m.Readmessges1Click();
+    EXPECT_EQ(listed, (std::vector<std::string>{"mine", "mine", "open"}));
     SetModalHook({});
 }
 

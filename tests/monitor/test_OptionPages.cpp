@@ -352,6 +352,21 @@ TEST_F(OptionPagesTest, FontSamplesTakeTheChosenFontAndOkStoresIt) {
     EXPECT_EQ(Read("MessReader", "MessageFont").rfind("DejaVu Sans Mono,0,0,10,", 0), 0u);
 }
 
+// A rule file that cannot be read or written (here one of more lines than
+// any INI file may have) stands first in the list; switching off the rule
+// after it must still reach that rule's file.
+TEST_F(OptionPagesTest, OkSwitchesEveryRuleOffPastOneThatCannotBeWritten) {
+    WriteTestFile(Dir.File("rules/a_damaged.rul"), std::string(MaxIniLines + 10, '\n'));
+    WriteTestFile(Dir.File("rules/b_delete.rul"), "[Rule]\r\nRule1=1\r\nAllAccounts=True\r\nAllEMails=True\r\n");
+    Start();
+    ASSERT_EQ(Rules(), (std::vector<std::string>{"a_damaged+", "b_delete+"}));
+    Options->ListBox1->SetChecked(1, false);
+    Options->btOk->click();
+    IniFileCacheClear();
+    EXPECT_EQ(IniReadString(Dir.File("rules/b_delete.rul"), "Rule", "Enabled", ""), "False");
+    EXPECT_EQ(ReadTestFile(Dir.File("rules/a_damaged.rul")).size(), MaxIniLines + 10);
+}
+
 TEST_F(OptionPagesTest, CheckForUpdatesSaysWhenThereIsNone) {
     Start();
     Options->BitBtn1->click();

@@ -3,6 +3,10 @@
 // answered through the dialog seam.
 #include <gtest/gtest.h>
 
+#include <QScreen>
+
+#include <QGuiApplication>
+
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
@@ -387,6 +391,71 @@ TEST_F(OptionsTest, UntickingProtectionAsksForThePasswordAndAPageSwitchNever) {
     EXPECT_FALSE(Main->State.Accounts[0].Protected);
     EXPECT_FALSE(Main->State.Accounts[1].Protected);
     EXPECT_FALSE(Main->State.Accounts[2].Protected);
+}
+
+// A netbook's 1024 x 600 screen less a panel leaves 560 lines: the dialog
+// and the rule editor come out lower, their buttons above the panel.
+TEST_F(OptionsTest, WindowsFitALowScreen) {
+    const QRect netbook(0, 0, 1024, 560);
+    EXPECT_EQ(FitWindowSize(QSize(913, 608), QSize(540, 469), netbook), QSize(913, 560 - kTitleBarAllowance));
+    EXPECT_EQ(FitWindowSize(QSize(913, 608), QSize(540, 469), QRect(0, 0, 800, 600)),
+              QSize(800 - kWindowFrameAllowance, 600 - kTitleBarAllowance));
+    EXPECT_EQ(FitWindowSize(QSize(913, 608), QSize(540, 469), QRect(0, 0, 1920, 1040)), QSize(913, 608));
+    // Never below what the window needs.
+    EXPECT_EQ(FitWindowSize(QSize(913, 608), QSize(540, 469), QRect(0, 0, 320, 240)), QSize(540, 469));
+
+    // Before the desktop has framed a window its title bar is reckoned in;
+    // afterwards the frame counts as it is.
+    QWidget probe;
+    probe.resize(300, 200);
+    EXPECT_EQ(ExpectedFrameSize(probe), QSize(300, 200 + kTitleBarAllowance));
+    probe.show();
+    if (probe.frameGeometry().size() != probe.size())
+        EXPECT_EQ(ExpectedFrameSize(probe), probe.frameGeometry().size());
+
+    Start(Accounts(3));
+    const QSize least = Options->minimumSizeHint();
+    EXPECT_LE(least.height(), 560 - kTitleBarAllowance) << least.width() << "x" << least.height();
+    EXPECT_LE(least.width(), 1024 - kWindowFrameAllowance);
+    // The offscreen screen's area is narrower than the dialog with its frame.
+    Show();
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(area.contains(Options->frameGeometry()));
+    EXPECT_LE(Options->width(), area.width() - kWindowFrameAllowance);
+}
+
+// The password question runs its own message loop; an error that a cycle
+// reports meanwhile moves the dialog to the log page, which stores the
+// unticked box. A wrong answer must still leave the account protected.
+TEST_F(OptionsTest, AWrongPasswordKeepsTheProtectionWhenThePageMovedMeanwhile) {
+    Start(Accounts(2));
+    Main->State.Accounts[0].Protected = true;
+    Show();
+    Select(1);
+    ASSERT_TRUE(Options->cbNotRead->isChecked());
+    Answers.push_back([this](QDialog &d) {
+        ASSERT_TRUE(Main->Reporter.SelectLogPage);
+        Main->Reporter.SelectLogPage();
+        EXPECT_EQ(Page(), TFormAsetukset::pgLog);
+        Type("wrong")(d);
+    });
+    Options->cbNotRead->click();
+    ASSERT_EQ(Asked.size(), 1u);
+    Options->btOk->click();
+    EXPECT_TRUE(Main->State.Accounts[0].Protected);
+    EXPECT_EQ(Read("0", "Protected"), "True");
+
+    // The right answer on the same road lifts it.
+    Show();
+    Select(1);
+    ASSERT_TRUE(Options->cbNotRead->isChecked());
+    Answers.push_back([this](QDialog &d) {
+        Main->Reporter.SelectLogPage();
+        Type("pw0")(d);
+    });
+    Options->cbNotRead->click();
+    Options->btOk->click();
+    EXPECT_FALSE(Main->State.Accounts[0].Protected);
 }
 
 TEST_F(OptionsTest, DeletedAccountsLeaveTheMainArrayAndTheirSectionsAtOk) {

@@ -10,7 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QGuiApplication>
 #include <QPushButton>
+#include <QScreen>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -120,7 +122,7 @@ TEST_F(RuleEditorTest, NewRuleOpensOnTheDefaultsAndTheJobUnlocksTheGroups) {
     NewRule("Spam");
     Edit("Spam", [&](TfrmBlackList &f) {
         EXPECT_EQ(f.windowTitle().toStdString(), "Rule: Spam");
-        EXPECT_EQ(f.width(), 913);
+        EXPECT_EQ(f.width(), std::min(913, QGuiApplication::primaryScreen()->availableGeometry().width() - 8));
         EXPECT_EQ(f.CheckedJob(), -1);
         EXPECT_EQ(f.TxtPort->text().toStdString(), "25");
         EXPECT_TRUE(f.CheckBox2->isChecked());
@@ -260,6 +262,10 @@ TEST_F(RuleEditorTest, DeleteEverythingIsSavedOnlyOnAClearYes) {
         {TfrmBlackList::jobDelete, true, false, TfrmBlackList::wrBlanc, true, false, nullptr},
         {TfrmBlackList::jobDelete, true, false, TfrmBlackList::wrAll, false, false, nullptr},
         {TfrmBlackList::jobDelete, true, true, TfrmBlackList::wrNotInclude, true, false, nullptr},
+        // Words the subject test ignores (the list is disabled) narrow nothing.
+        {TfrmBlackList::jobDelete, true, true, TfrmBlackList::wrAll, true, false, "every account"},
+        {TfrmBlackList::jobDelete, true, true, TfrmBlackList::wrNotBlanc, false, true, "the chosen accounts"},
+        {TfrmBlackList::jobDelete, true, true, TfrmBlackList::wrBlanc, true, false, nullptr},
         {TfrmBlackList::jobDelete, false, false, TfrmBlackList::wrAll, true, false, nullptr},
         {TfrmBlackList::jobHide, true, false, TfrmBlackList::wrAll, true, false, nullptr},
     };
@@ -282,11 +288,12 @@ TEST_F(RuleEditorTest, DeleteEverythingIsSavedOnlyOnAClearYes) {
                     Type(f.ComboBox2, "bob@example.org");
                     f.BitBtn1->click();
                 }
-                f.ComboBox1->setCurrentIndex(c.test);
                 if (c.words) {
                     Type(f.ComboBox4, "invoice");
                     f.BitBtn4->click();
+                    EXPECT_EQ(f.ListBox2->count(), 1);
                 }
+                f.ComboBox1->setCurrentIndex(c.test);
                 f.BitBtn7->click();
                 savedInside = !f.BitBtn7->isEnabled();
                 // Whatever happened, the close question is then left unanswered.
@@ -306,6 +313,29 @@ TEST_F(RuleEditorTest, DeleteEverythingIsSavedOnlyOnAClearYes) {
             if (!c.warning) break;
         }
     }
+}
+
+// The offscreen screen is narrower than the editor's design size: the window
+// shrinks to it and keeps its frame, title bar and job list on it.
+TEST_F(RuleEditorTest, TheEditorFitsAScreenSmallerThanItsDesign) {
+    QScreen *screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    const QRect area = screen->availableGeometry();
+    ASSERT_LT(area.width(), 913) << "the test needs a screen narrower than the editor";
+    NewRule("Small");
+    bool seen = false;
+    Edit("Small", [&](TfrmBlackList &f) {
+        seen = true;
+        const QRect frame = f.frameGeometry();
+        EXPECT_TRUE(area.contains(frame)) << frame.x() << "," << frame.y() << " " << frame.width() << "x"
+                                          << frame.height();
+        // The bottom-right corner stays where the design puts it.
+        EXPECT_EQ(frame.bottomRight(), area.bottomRight());
+        const QRect jobs(f.CheckListBox2->mapToGlobal(QPoint(0, 0)), f.CheckListBox2->size());
+        EXPECT_TRUE(area.contains(jobs));
+        f.BitBtn8->click();
+    });
+    EXPECT_TRUE(seen);
 }
 
 TEST_F(RuleEditorTest, ClosingWithChangesAsksToSave) {

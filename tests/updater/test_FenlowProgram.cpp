@@ -219,6 +219,9 @@ protected:
         ASSERT_TRUE(Lock.Held());
         Tarnwick = std::make_unique<TFrmMain>();
         Tarnwick->UpdatePauseMs = 0;
+        // The test asks for the update itself: the delayed start-up (which
+        // checks for updates too) and the other timers stay out of it.
+        for (TTimer *t : {Tarnwick->Timer5, Tarnwick->Timer6, Tarnwick->Timer8}) t->SetEnabled(false);
     }
     // Tarnwick's process ends: its window goes and the kernel drops its lock.
     void TarnwickExits() {
