@@ -140,6 +140,20 @@ void Session(const std::string &input) {
     };
     attempt([&] { client->Connect(true); });
     attempt([&] { client->SelectMailBox("INBOX"); });
+    attempt([&] {
+        int last = 0;
+        client->RetrieveHeadersRange(
+            1, 5,
+            [&](const TNetIMAP4::TRangeItem &it, TNetMessage &m) {
+                // Each number once, in order, within the range.
+                if (it.Number <= last || it.Number > 5) abort();
+                last = it.Number;
+                m.MessageId();
+                return true;
+            },
+            true);
+    });
+    attempt([&] { client->DeleteMessagesWithUIDs({{1, "7"}, {2, "x"}}); });
     attempt([&] { client->RetrieveHeaders(1, *msg); });
     attempt([&] { client->GetMessageFlags(1); });
     attempt([&] { client->GetMessageSize(2); });

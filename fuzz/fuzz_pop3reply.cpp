@@ -53,5 +53,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
         if (!pop->IOHandler() || !pop->IOHandler()->Opened()) break;
     }
+    // The same bytes as the answers to commands sent ahead.
+    auto ahead = NetCreateNoOwner<TNetPOP3>();
+    auto *io2 = NetCreate<TNetIOHandlerStream>(ahead.get(), new TStringStream(input), new TMemoryStream());
+    io2->MaxLineLength = 256;
+    ahead->MaxMessageSize = 1 << 16;
+    ahead->MaxHeaderSize = 1 << 12;
+    ahead->SetIOHandler(io2);
+    io2->Open();
+    try {
+        ahead->SendAhead({"TOP 1 0", "LIST 1", "DELE 1", "TOP 2 0", "TOP 3 0", "RETR 1"});
+        for (int step = 0; step < 6 && ahead->PendingReplies() > 0; ++step) {
+            try {
+                switch (step) {
+                case 0: ahead->ReadHeadersReply(*msg); break;
+                case 1: ahead->ReadListReply(); break;
+                case 2: ahead->ReadStatusReply(); break;
+                case 3: ahead->ReadHeadersReply(*msg); break;
+                default: ahead->DiscardReply(); break;
+                }
+            } catch (const ENetReplyPOP3Error &) {
+            }
+        }
+        ahead->DiscardPendingReplies();
+        if (ahead->PendingReplies() != 0) __builtin_trap();
+    } catch (const Exception &) {
+    }
     return 0;
 }

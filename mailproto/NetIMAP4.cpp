@@ -684,6 +684,69 @@ bool TNetIMAP4::FetchHeaders(int number, TNetMessage &msg, bool withFlags) {
     return true;
 }
 
+std::string TNetIMAP4::RetrieveHeadersRange(int first, int last, const THeaderSink &sink, bool withSize) {
+    CheckNumber(first);
+    CheckNumber(last);
+    if (last < first) ENetNumberInvalid::Toss(RSIMAP4NumberInvalid);
+    CheckConnectionState({csSelected});
+    const int64_t maxLiteral = std::min<int64_t>(MaxHeaderSize, INT32_MAX);
+    static const std::string item = "BODY.PEEK[HEADER]";
+    auto msg = NetCreateNoOwner<TNetMessage>();
+    TNetIMAPLineStruct rec;
+    bool isFetch = false, gotHeader = false, handling = true;
+    std::string header;
+    int lastDelivered = first - 1;
+    auto onUntagged = [&](const std::string &piece, bool start, int64_t literal) {
+        if (start) {
+            gotHeader = false;
+            header.clear();
+            isFetch = rec.ParseFetchLine(piece.size() > 2 ? std::string_view(piece).substr(2) : "", item);
+        } else if (isFetch) {
+            rec.ParseClosingLine(piece);
+        }
+        if (!isFetch) return false;
+        if (rec.Complete != (literal < 0))
+            Desynchronised("Unexpected: FETCH response does not end where its literal stands, offending line: " +
+                           piece);
+        // Another client's flag change comes as a FETCH of its own; only
+        // numbers of this range, each once and in order, are ours.
+        const bool mine = rec.MessageNumber > lastDelivered && rec.MessageNumber <= last;
+        if (literal >= 0) {
+            if (!mine || rec.LiteralItem != rec.IMAPFunction) return false;
+            if (literal > maxLiteral)
+                Desynchronised("Unexpected: literal of " + std::to_string(literal) + " bytes is larger than " +
+                               std::to_string(maxLiteral));
+            TNetBytes bytes;
+            if (literal > 0) FIOHandler->ReadBytes(bytes, int(literal), false);
+            header.assign(bytes.begin(), bytes.end());
+            gotHeader = true;
+            return true;
+        }
+        if (!mine || !gotHeader) return false;
+        lastDelivered = rec.MessageNumber;
+        if (!handling) return false;
+        msg->Clear();
+        TNetStringMessageSource source(std::move(header), false);
+        header.clear();
+        msg->ReceiveHeader(source, true);
+        TRangeItem it;
+        it.Number = rec.MessageNumber;
+        if (rec.FlagsSeen) it.Flags = rec.Flags;
+        it.UID = rec.UID;
+        it.Size = rec.Size;
+        handling = sink(it, *msg);
+        msg->Clear();
+        return false;
+    };
+    return Guarded([&] {
+        const std::string range = first == last ? std::to_string(first)
+                                                : std::to_string(first) + ":" + std::to_string(last);
+        const std::string tag = StartCommand("FETCH " + range + " (UID FLAGS " + (withSize ? "RFC822.SIZE " : "") + item + ")");
+        std::string end = ReadResponse(tag, onUntagged, false);
+        return TakeReply(TStringList{end});
+    });
+}
+
 bool TNetIMAP4::RetrieveMessage(int number, TNetMessage &msg, bool peek) {
     CheckNumber(number);
     CheckConnectionState({csSelected});
@@ -739,8 +802,19 @@ bool TNetIMAP4::StoreFlags(const std::vector<int> &numbers, TNetStoreFlagsMethod
     std::vector<std::string> uids;
     const bool tracked = flags.Has(mfDeleted) && HasCapability("UIDPLUS");
     if (tracked)
-        for (int n : numbers) {
-            std::string uid = GetUID(n);
+        for (int n : numbers) uids.push_back(GetUID(n));
+    return StoreFlagsWithUIDs(numbers, uids, method, flags);
+}
+
+bool TNetIMAP4::StoreFlagsWithUIDs(const std::vector<int> &numbers, const std::vector<std::string> &given,
+                                   TNetStoreFlagsMethod method, const TNetMessageFlags &flags) {
+    if (numbers.empty()) return false;
+    for (int n : numbers) CheckNumber(n);
+    CheckConnectionState({csSelected});
+    std::vector<std::string> uids;
+    const bool tracked = flags.Has(mfDeleted) && HasCapability("UIDPLUS");
+    if (tracked)
+        for (const std::string &uid : given) {
             bool valid = !uid.empty() && uid.size() <= 10;
             for (char ch : uid) valid = valid && ch >= '0' && ch <= '9';
             if (valid)
@@ -763,6 +837,16 @@ bool TNetIMAP4::StoreFlags(const std::vector<int> &numbers, TNetStoreFlagsMethod
         }
     }
     return true;
+}
+
+bool TNetIMAP4::DeleteMessagesWithUIDs(const std::vector<std::pair<int, std::string>> &messages) {
+    std::vector<int> numbers;
+    std::vector<std::string> uids;
+    for (const auto &m : messages) {
+        numbers.push_back(m.first);
+        uids.push_back(m.second);
+    }
+    return StoreFlagsWithUIDs(numbers, uids, sfAdd, {mfDeleted});
 }
 
 bool TNetIMAP4::DeleteMessage(const std::vector<int> &numbers) { return StoreFlags(numbers, sfAdd, {mfDeleted}); }

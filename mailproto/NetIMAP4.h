@@ -91,6 +91,9 @@ public:
     // continuations included, and the bytes of the lines a command keeps.
     int MaxResponseLines = 1000000;
     int64_t MaxResponseSize = int64_t(64) << 20;
+    // Messages per range fetch (RetrieveHeadersRange) of the callers that
+    // read headers a range at a time; 1 asks for one message per exchange.
+    int HeaderRangeSize = 250;
     // The longest wait for the answer to LOGOUT (milliseconds).
     int LogoutTimeout = 10000;
     // How long one read waits for the server unless the owner sets another
@@ -133,6 +136,32 @@ public:
     // unless peek: then (BODY.PEEK[]) its flags stay as they were. False
     // when the server refused the fetch or sent no message.
     bool RetrieveMessage(int number, TNetMessage &msg, bool peek = false);
+    // One message of a range fetch: its number, header, flags (empty when
+    // the server sent none), UID (empty when none) and size (-1 when not
+    // asked for or not given). False stops the handling: the rest of the
+    // answer is read past.
+    struct TRangeItem {
+        int Number = 0;
+        TNetMessageFlags Flags;
+        std::string UID;
+        int64_t Size = -1;
+    };
+    using THeaderSink = std::function<bool(const TRangeItem &item, TNetMessage &msg)>;
+    // The flags, UID (and with withSize the size) and header of messages
+    // first..last in one FETCH (BODY.PEEK[HEADER]: nothing is marked read).
+    // Each message goes to
+    // sink as soon as its response is whole, so one header at a time is
+    // held. Numbers the server gave no header for never reach the sink.
+    // The tagged answer's code ("OK", "NO", "BAD"); its text is in
+    // LastTaggedText. A broken exchange ends the session and raises.
+    std::string RetrieveHeadersRange(int first, int last, const THeaderSink &sink, bool withSize = false);
+    // The text of the last tagged answer after its code.
+    const std::string &LastTaggedText() const { return FLastTaggedText; }
+    // Flags the messages \Deleted in one STORE, their UIDs already known
+    // (from a range fetch), so no UID is asked for again. False when the
+    // server refused, or when an expunge limited to this session's own
+    // messages could not name one of them.
+    bool DeleteMessagesWithUIDs(const std::vector<std::pair<int, std::string>> &messages);
     int64_t GetMessageSize(int number);
     // True when the message carries \Seen.
     bool GetMessageFlags(int number);
@@ -225,6 +254,8 @@ private:
     [[noreturn]] void UnexpectedBye(const std::string &line);
     void ClosePlain();
     bool HasCapability(const std::string &word) const;
+    bool StoreFlagsWithUIDs(const std::vector<int> &numbers, const std::vector<std::string> &uids,
+                            TNetStoreFlagsMethod method, const TNetMessageFlags &flags);
     bool RetrieveAll(TNetMessageCollection &collection, bool whole);
 
     int FConnectionState = csNonAuthenticated;

@@ -240,6 +240,8 @@ void TNetPOP3::CloseAfterFailedLogin(std::exception_ptr failure) {
 }
 
 void TNetPOP3::Connect() {
+    FPending.clear();
+    FLargestHeader = 0;
     FAPOPTimestamp.clear();
     FHasCapabilities = false;
     Capabilities()->Clear();
@@ -383,5 +385,132 @@ bool TNetPOP3::ResetDeletions() { return SendCmdExpectText("RSET", "") == "+OK";
 
 void TNetPOP3::DisconnectNotifyPeer() {
     TNetMessageClient::DisconnectNotifyPeer();
+    if (!FPending.empty()) {
+        DiscardPendingReplies();
+        CheckConnected();
+    }
     SendCmdExpectText("QUIT", "+OK");
+}
+
+// ---------------------------------------------------------------------------
+// Commands sent ahead
+
+bool TNetPOP3::SupportsPipelining() { return Capabilities()->IndexOfText("PIPELINING") >= 0; }
+
+int TNetPOP3::PipelineWindow() {
+    if (!SupportsPipelining() || PipelineDepth <= 1) return 1;
+    // Until a header has been seen, guess a small one.
+    const int64_t perHeader = std::max<int64_t>(FLargestHeader, 4096);
+    const int64_t byBytes = PipelineBytes / perHeader;
+    return int(std::max<int64_t>(1, std::min<int64_t>(PipelineDepth, byBytes)));
+}
+
+void TNetPOP3::SendAhead(const std::vector<std::string> &commands) {
+    CheckConnected();
+    if (commands.empty()) return;
+    std::string text;
+    for (const std::string &c : commands) {
+        // A line break inside would add a command whose answer nobody reads.
+        if (c.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+            ENetPOP3Exception::Toss("A command must not hold CR, LF or NUL characters.");
+        text += c;
+        text += "\r\n";
+    }
+    for (const std::string &c : commands) FPending.push_back(StartsText("TOP ", c) || StartsText("RETR ", c));
+    try {
+        FIOHandler->Write(text);
+    } catch (...) {
+        FPending.clear();
+        DropConnection();
+        throw;
+    }
+}
+
+void TNetPOP3::ReadHeadersReply(TNetMessage &msg) {
+    CheckConnected();
+    if (FPending.empty() || !FPending.front()) ENetPOP3Exception::Toss("No header answer is due.");
+    FPending.pop_front();
+    msg.Clear();
+    try {
+        GetInternalResponse();
+    } catch (...) {
+        FPending.clear();  // the connection is gone
+        throw;
+    }
+    if (Reply()->Code() != "+OK") {
+        if (Reply()->ProtocolError()) FPending.clear();
+        Reply()->RaiseReplyError();
+    }
+    try {
+        ReceiveHeader(msg, ".");
+    } catch (...) {
+        if (!Connected()) FPending.clear();
+        throw;
+    }
+    int64_t size = 0;
+    for (const std::string &line : msg.Headers.Items()) size += int64_t(line.size()) + 2;
+    FLargestHeader = std::max(FLargestHeader, size);
+}
+
+std::string TNetPOP3::ReadStatusReply() {
+    CheckConnected();
+    if (FPending.empty() || FPending.front()) ENetPOP3Exception::Toss("No status answer is due.");
+    FPending.pop_front();
+    try {
+        GetInternalResponse();
+    } catch (...) {
+        FPending.clear();
+        throw;
+    }
+    if (Reply()->ProtocolError()) {
+        FPending.clear();
+        Reply()->RaiseReplyError();
+    }
+    return Reply()->Code();
+}
+
+int64_t TNetPOP3::ReadListReply() {
+    if (ReadStatusReply() != "+OK") return -1;
+    std::string line = Reply()->Text.Count() > 0 ? Reply()->Text[0] : std::string();
+    Fetch(line, " ");
+    int64_t size;
+    return TryStrToInt64(Trim(Fetch(line, " ")), size) && size >= 0 ? size : -1;
+}
+
+void TNetPOP3::DiscardReply() {
+    if (FPending.empty()) return;
+    try {
+        if (!Connected()) {
+            FPending.clear();
+            return;
+        }
+        const bool listed = FPending.front();
+        FPending.pop_front();
+        GetInternalResponse();
+        if (Reply()->ProtocolError()) ENetPOP3Exception::Toss("The server broke the protocol.");
+        if (listed && Reply()->Code() == "+OK") DiscardRestOfAnswer(".");
+    } catch (...) {
+        FPending.clear();
+        DropConnection();
+        throw;
+    }
+}
+
+void TNetPOP3::DiscardPendingReplies() {
+    try {
+        while (!FPending.empty()) {
+            if (!Connected()) {
+                FPending.clear();
+                return;
+            }
+            const bool listed = FPending.front();
+            FPending.pop_front();
+            GetInternalResponse();
+            if (Reply()->ProtocolError()) ENetPOP3Exception::Toss("The server broke the protocol.");
+            if (listed && Reply()->Code() == "+OK") DiscardRestOfAnswer(".");
+        }
+    } catch (...) {
+        FPending.clear();
+        DropConnection();
+    }
 }

@@ -17,6 +17,7 @@
 // a reply that cannot be read whole (too long, endless, or not in time).
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -143,7 +144,42 @@ public:
     // "RSET": undoes the deletions of this session.
     bool ResetDeletions();
     // "QUIT"; Disconnect closes the connection even when this fails.
+    // Replies still due to commands sent ahead are read (or the connection
+    // dropped) first, so the goodbye gets its own.
     void DisconnectNotifyPeer() override;
+
+    // --- commands sent ahead (RFC 2449 PIPELINING) -------------------------
+    // The capabilities hold "PIPELINING".
+    bool SupportsPipelining();
+    // The most commands sent ahead at once, and the bytes their answers may
+    // bring at most (estimated by the largest header read so far): a server
+    // that answers fast never makes us hold more than this in its socket.
+    int PipelineDepth = 64;
+    int64_t PipelineBytes = int64_t(256) << 10;
+    // How many commands may be sent ahead now: 1 without PIPELINING, so a
+    // server that does not offer it gets one command at a time.
+    int PipelineWindow();
+    // Writes the commands in one go without reading an answer. Each must be
+    // answered in order by ReadHeadersReply ("TOP n 0"), ReadStatusReply
+    // (DELE and other one-line answers) or DiscardPendingReplies.
+    void SendAhead(const std::vector<std::string> &commands);
+    // The answer to the oldest "TOP n 0" sent ahead, into msg (cleared
+    // first). A "-ERR" raises ENetReplyPOP3Error; the session stays in step.
+    void ReadHeadersReply(TNetMessage &msg);
+    // The answer to the oldest one-line command sent ahead; its code ("+OK"
+    // or "-ERR"). An answer that is no reply at all raises.
+    std::string ReadStatusReply();
+    // The answer to the oldest "LIST n" sent ahead: the size in bytes, -1
+    // when the server refused or gave none.
+    int64_t ReadListReply();
+    // Reads and drops the oldest answer due, whatever it says; closes the
+    // connection when that fails.
+    void DiscardReply();
+    // Answers still due to commands sent ahead.
+    int PendingReplies() const { return int(FPending.size()); }
+    // Reads and drops every answer still due; closes the connection when
+    // that fails, so nothing is left out of step.
+    void DiscardPendingReplies();
     // The capabilities hold "STLS".
     bool SupportsTLS() override;
 
@@ -161,6 +197,10 @@ protected:
 
 private:
     std::unique_ptr<TNetSASLEntries> FSASLMechanisms;
+    // One entry per command sent ahead: true when its answer is a
+    // dot-terminated list after the status line.
+    std::deque<bool> FPending;
+    int64_t FLargestHeader = 0;
     std::string FAPOPTimestamp;
     bool FHasCapabilities = false;
 };

@@ -568,6 +568,10 @@ void TNetIMAPLineStruct::ParseItems(std::string_view text, size_t pos) {
             if (value.empty()) Fail("Unexpected: FETCH item value is malformed", text);
             if (SameText(value, "NIL")) value.clear();
             if (name == "UID") UID = value;
+            if (name == "RFC822.SIZE") {
+                int64_t size;
+                Size = TryStrToInt64(value, size) && size >= 0 ? size : -1;
+            }
         }
         if (!FAsked.empty() && name == FAsked) {
             IMAPValue = value;

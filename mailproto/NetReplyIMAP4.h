@@ -185,6 +185,7 @@ public:
     std::string IMAPFunction;   // the item asked for, upper case
     std::string IMAPValue;      // its value (NIL gives empty)
     bool IMAPValueFound = false;
+    int64_t Size = -1;          // RFC822.SIZE when the response gave it
 
     void Clear();
     // Parses "n FETCH (items..." (the line without its "* "). askedItem is

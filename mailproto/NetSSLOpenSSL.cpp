@@ -182,7 +182,7 @@ bool WaitForSocket(int socketHandle, short events, int timeoutMs, const bool *st
             return true;   // let the next call report the socket's error
         }
         bool ready = r > 0;
-        TNetAntiFreezeBase::DoProcess(!ready);
+        TNetAntiFreezeBase::DoProcess(!ready, TNetAntiFreezeBase::Starved());
         if (ready || (stop && *stop))
             return true;
         // Only a poll that reached the end of the time-out says "not ready":
@@ -571,6 +571,17 @@ int TNetSSLSocket::Transfer(Op op, int timeoutMs, const char *what)
         ENetOpenSSLError::Toss("No TLS session.");
     TNetSSLSocketCall running(this);
     uint32_t start = TicksNow();
+    // Time the anti-freeze spends running the window's events (a menu held
+    // open) is not the peer's.
+    const uint64_t pumpedAtStart = TNetAntiFreezeBase::PumpedMilliseconds();
+    auto left = [&] {
+        if (timeoutMs < 0)
+            return -1;
+        uint64_t pumped = TNetAntiFreezeBase::PumpedMilliseconds() - pumpedAtStart;
+        uint64_t spent = TicksDiff(start, TicksNow());
+        spent = spent > pumped ? spent - pumped : 0;
+        return spent >= uint64_t(timeoutMs) ? 0 : int(uint64_t(timeoutMs) - spent);
+    };
     bool waited = false;
     for (;;) {
         OSSL.ERR_clear_error();
@@ -588,11 +599,11 @@ int TNetSSLSocket::Transfer(Op op, int timeoutMs, const char *what)
             // the time is up and the session has been tried on what came
             // during a wait, a peer that keeps sending records without data
             // (key updates, tickets) must not hold the call any longer.
-            if (waited && timeoutMs >= 0 && Remaining(start, timeoutMs) == 0)
+            if (waited && timeoutMs >= 0 && left() == 0)
                 return -1;
             waited = true;
-            if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
-                               Remaining(start, timeoutMs), &FAbandoned))
+            if (!WaitForSocket(FSocket, err == OSSL_SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, left(),
+                               &FAbandoned))
                 return -1;
             if (FAbandoned)
                 ENetConnClosedGracefully::Toss("Connection Closed Gracefully.");

@@ -94,6 +94,7 @@ TFrmMain::TFrmMain(const std::vector<std::string> &Args, QWidget *parent)
 TFrmMain::~TFrmMain() {
     FormDestroy();
     TNetAntiFreeze::SetProcessMessagesHook({});
+    TNetAntiFreeze::SetLongestPause(0);
     if (FrmMain == this) {
         FrmMain = nullptr;
         SetWebRouteHost({});
@@ -126,6 +127,10 @@ void TFrmMain::CreateComponents() {
         } catch (...) {
         }
     });
+    // The idle time-out stays the component's 250 ms, but a wait for a slow
+    // server answer (a STAT or SELECT of a large mailbox) must not hold the
+    // window's animation and timers that long: the waits look up every 20 ms.
+    TNetAntiFreeze::SetLongestPause(20);
 
     auto timer = [this](unsigned interval, bool enabled, void (TFrmMain::*handler)(), const char *name) {
         auto *t = new TTimer;

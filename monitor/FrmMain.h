@@ -265,6 +265,10 @@ private:
         std::string Path;
         long long Size = -1, MTime = 0, MTimeNs = 0;
         std::unordered_set<std::string> Ids;
+        // During a check the file is looked at again after a few
+        // milliseconds, not for every message of a large mailbox.
+        std::string Looked;
+        long long LookedAtMs = 0;
     } FHidden;
     std::vector<std::string> FArgs;
     // The suite components have no widget owner; the window frees them.

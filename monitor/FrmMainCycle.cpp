@@ -4,7 +4,13 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <QElapsedTimer>
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <exception>
 #include <set>
+#include <vector>
 
 #include "Desktop.h"
 #include "FrmMain.h"
@@ -163,6 +169,27 @@ private:
         if (!(Calls.WebHostReadList(Position, *look, false) && look->MessageId() == Id))
             ++Left;
     }
+};
+
+// How often the window gets its events while messages are handled.
+constexpr int PumpEveryMs = 5;
+// How often a check looks again at the hidden-messages file and the rules
+// folder: a change made meanwhile counts from the next message after that.
+constexpr long long HiddenLookEveryMs = 5;
+
+// What one message's header told, kept from its arrival until its turn in
+// the window: the hidden list, the seen flag and the rules are asked as it
+// arrives; the server's deletion answer comes with the window's.
+struct TFetchedMessage {
+    int Number = 0;
+    std::string Failure;  // the header could not be fetched: the event's text
+    bool Missing = false; // passed over without a word
+    bool Hidden = false;
+    bool Seen = false;
+    bool Deleted = false;
+    bool Answered = false;  // the server answered its deletion
+    TRuleResult Rule;
+    std::string SenderName, SenderText, Address, Subject, RawId, Id, Date, Uid;
 };
 
 // Which step of a check raised: a refusal while logging in is a bad log-in
@@ -403,6 +430,7 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
     const std::string showingTime = Option("ShowingTime", "tt    dd.mm.yyyy");
     const std::string rulesFolder = RulesFolder();
     FCheckHiddenFile = HiddenMessagesFile();
+    FHidden.Looked.clear();
     TWebMailRoute web;
     bool result = true;
     bool ended = false;        // the check ended early: no count is recorded
@@ -485,117 +513,118 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
         if (count < 0)
             count = 0;
 
+        // The headers come a window at a time: POP3 commands sent ahead when
+        // the server takes them, one IMAP4 FETCH per range. Each message is
+        // weighed as its header arrives (hidden, seen, rules); the deletions
+        // of the window then go to the server together, and only then is
+        // the window handled in order, exactly as one message at a time
+        // would be.
         bool deletedIMAP4 = false;
-        for (int j = 1; j <= count && !ended; ++j) {
+        std::vector<TFetchedMessage> window;
+        std::vector<std::string> ruleFiles;
+        QElapsedTimer ruleFilesAge;
+        bool ruleFilesFresh = false;
+        auto weigh = [&](TNetMessage &m, TFetchedMessage &r) {
+            if (!m.Subject.empty() && m.Subject[0] == '=')
+                m.Subject = StripQPrefix(m.Subject);
+            const TNetEMailAddressItem &from = m.From();
+            r.SenderName = OneLine(from.Name);
+            r.SenderText = OneLine(from.Text());
+            r.Address = OneLine(from.Address);
+            r.Subject = OneLine(m.Subject);
+            r.RawId = m.MessageId();
+            r.Id = OneLine(r.RawId);
+            r.Date = OneLine(FormatDateTime(showingTime, m.Date));
+            if (IsHiddenMessage(r.Id)) {
+                r.Hidden = true;
+                return;
+            }
+            if (Account.Kind == ckIMAP4 && r.Seen)
+                return;
+            TRuleMessage rm{Account.Name, Utf8LowerCase(r.SenderName), Utf8LowerCase(r.Address),
+                            Utf8LowerCase(r.Subject)};
+            if (!ruleFilesFresh || ruleFilesAge.elapsed() >= HiddenLookEveryMs) {
+                ruleFiles = ListDirectory(IncludeTrailingPathDelimiter(rulesFolder), true, false);
+                ruleFilesAge.start();
+                ruleFilesFresh = true;
+            }
+            r.Rule = ApplyRules(rulesFolder, ruleFiles, rm);
+        };
+        // The window gets its events every few milliseconds between
+        // messages; the sockets' own waits pump it while the server answers.
+        QElapsedTimer paced;
+        paced.start();
+        auto breathe = [&] {
+            if (paced.elapsed() >= PumpEveryMs) {
+                ProcessMessages();
+                paced.restart();
+            }
+        };
+        auto wantsDeletion = [&](const TFetchedMessage &r) {
+            return r.Failure.empty() && !r.Missing && !r.Hidden && !(Account.Kind == ckIMAP4 && r.Seen) &&
+                   r.Rule.Action == raDelete;
+        };
+        // One message whose turn has come, as the loop over the messages
+        // always handled it.
+        auto handle = [&](TFetchedMessage &r) {
             ++counter;
             inMessage = true;
-            if (ExitRequested()) {
-                ended = true;
-                break;
-            }
-            // The header only. A message the server cannot give (deleted by
-            // another session since the count) is passed over: an empty
-            // message is never mail.
-            bool got = true;
-            TNetMessageFlags flags;
-            switch (Account.Kind) {
-            case ckPOP3:
-                got = NetPOP31->RetrieveHeaders(j, *message);
-                break;
-            case ckIMAP4:
-                try {
-                    // The flags come in the same exchange; they count below,
-                    // after the hidden list.
-                    got = NetIMAP41->RetrieveHeaders(j, *message, flags);
-                } catch (const ENetIMAP4CommandFailed &e) {
-                    ReportEvent(e.what(), 0, 6, TEventReporter::clRed);
-                    got = false;
-                }
-                break;
-            case ckHTTP:
-                got = web.ReadListEntry(j, *message);
-                break;
-            }
-            if (!got) {
+            if (!r.Failure.empty())
+                ReportEvent(r.Failure, 0, 6, TEventReporter::clRed);
+            if (r.Missing || !r.Failure.empty()) {
+                // A message the server cannot give (deleted by another
+                // session since the count) is passed over: an empty message
+                // is never mail.
                 --counter;
                 inMessage = false;
-                message->Clear();
-                continue;
+                return;
             }
-
-            if (!message->Subject.empty() && message->Subject[0] == '=')
-                message->Subject = StripQPrefix(message->Subject);
-            const TNetEMailAddressItem &from = message->From();
-            const std::string senderName = OneLine(from.Name);
-            const std::string senderText = OneLine(from.Text());
-            const std::string address = OneLine(from.Address);
-            const std::string subject = OneLine(message->Subject);
-            const std::string id = OneLine(message->MessageId());
-            const std::string shown = senderName + " - " + subject;
-
-            auto next = [&] {
+            const std::string shown = r.SenderName + " - " + r.Subject;
+            auto skip = [&] {
                 --counter;
                 inMessage = false;
-                message->Clear();
-                ProcessMessages();
+                breathe();
             };
-            if (IsHiddenMessage(id)) {
+            if (r.Hidden) {
                 ReportEvent(shown, 36, 4, TEventReporter::clBlue);
-                next();
-                continue;
+                skip();
+                return;
             }
-            if (Account.Kind == ckIMAP4 && flags.Has(mfSeen)) {
-                next();
-                continue;
+            if (Account.Kind == ckIMAP4 && r.Seen) {
+                skip();
+                return;
             }
-
-            TRuleMessage rm{Account.Name, Utf8LowerCase(senderName), Utf8LowerCase(address),
-                            Utf8LowerCase(subject)};
-            TRuleResult rule = ApplyRules(rulesFolder, rm);
-            State.MatchedRule = rule.MatchedRule;
-            for (const auto &p : rule.Problems)
+            State.MatchedRule = r.Rule.MatchedRule;
+            for (const auto &p : r.Rule.Problems)
                 if (FCycleProblems.insert(p).second)
                     ReportEvent(p, 0, 5, TEventReporter::clRed);
 
-            if (rule.Action == raDelete) {
-                bool deleted = false;
-                switch (Account.Kind) {
-                case ckPOP3:
-                    deleted = NetPOP31->DeleteMessage(j);
-                    break;
-                case ckIMAP4:
-                    deleted = NetIMAP41->DeleteMessage({j});
-                    deletedIMAP4 = deletedIMAP4 || deleted;
-                    break;
-                case ckHTTP:
-                    deleted = web.DeleteMessage(message->MessageId());
-                    break;
-                }
+            if (r.Rule.Action == raDelete) {
+                const bool deleted = Account.Kind == ckHTTP ? web.DeleteMessage(r.RawId) : r.Deleted;
                 if (deleted) {
-                    SaveDeletedMessage(Account.Name, senderText, subject);
+                    SaveDeletedMessage(Account.Name, r.SenderText, r.Subject);
                     ReportEvent(shown, 35, 4, TEventReporter::clBlue);
-                    next();
-                    continue;
+                    skip();
+                    return;
                 }
                 // A refused deletion leaves the message: it is mail as any other.
-            } else if (rule.Action == raHide) {
+            } else if (r.Rule.Action == raHide) {
                 ReportEvent(shown, 36, 4, TEventReporter::clBlue);
-                next();
-                continue;
-            } else if (rule.Action == raSave) {
-                SaveWholeMessage(*this, Account, j, senderText, subject, id, web);
+                skip();
+                return;
+            } else if (r.Rule.Action == raSave) {
+                SaveWholeMessage(*this, Account, r.Number, r.SenderText, r.Subject, r.Id, web);
             }
 
             // Record the message at its position among this check's mail.
             const int k = counter - 1;
-            std::string sender = viewSendFrom ? senderText : StripAngleAddress(senderText);
-            std::string date = OneLine(FormatDateTime(showingTime, message->Date));
+            std::string sender = viewSendFrom ? r.SenderText : StripAngleAddress(r.SenderText);
             if (Account.Senders.Count() < counter) {
                 Account.Senders.Add(sender);
-                Account.Addresses.Add(address);
-                Account.Subjects.Add(subject);
-                Account.Dates.Add(date);
-                Account.MessageIds.Add(id);
+                Account.Addresses.Add(r.Address);
+                Account.Subjects.Add(r.Subject);
+                Account.Dates.Add(r.Date);
+                Account.MessageIds.Add(r.Id);
                 Changed = true;
             } else {
                 // The five lists grow together; a short one is filled up so
@@ -604,18 +633,249 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
                     while (l->Count() < counter)
                         l->Add("");
                 Account.Senders[k] = sender;
-                Account.Addresses[k] = address;
-                Account.Subjects[k] = subject;
-                Account.Dates[k] = date;
-                Changed = Account.MessageIds[k] != id;
-                Account.MessageIds[k] = id;
+                Account.Addresses[k] = r.Address;
+                Account.Subjects[k] = r.Subject;
+                Account.Dates[k] = r.Date;
+                Changed = Account.MessageIds[k] != r.Id;
+                Account.MessageIds[k] = r.Id;
             }
             inMessage = false;
-            message->Clear();
-            // The window stays alive between messages; the sockets' own
-            // waits pump it while the server answers.
-            ProcessMessages();
+            breathe();
+        };
+
+        if (Account.Kind == ckPOP3) {
+            // A sliding window of commands: TOPs go out while earlier answers
+            // are still read, so the server never waits for us; a rule's DELE
+            // joins the same stream. A message is handled once its answers
+            // are in; a save needs the connection to itself, so the stream
+            // is drained before it.
+            struct TDue {
+                bool Top;
+                int Number;
+            };
+            std::deque<TDue> due;
+            std::deque<TFetchedMessage> waiting;  // weighed, not yet handled
+            std::vector<std::string> outbox;
+            std::exception_ptr failure;
+            bool broken = false;   // the connection is gone: nothing more is read
+            bool stopping = false; // no more TOPs: a stop or a refused header
+            int next = 1, topsInFlight = 0;
+            // Without PIPELINING (or with a depth of one) one command per
+            // answer, exactly as before.
+            const bool lockStep = !NetPOP31->SupportsPipelining() || NetPOP31->PipelineDepth <= 1;
+            auto ready = [&](const TFetchedMessage &r) {
+                return !(wantsDeletion(r) && !r.Answered);
+            };
+            for (;;) {
+                // Send what is due: DELEs first, then TOPs up to the window.
+                if (!broken) {
+                    const int window = lockStep ? 1 : NetPOP31->PipelineWindow();
+                    const bool saving = !waiting.empty() && waiting.front().Rule.Action == raSave &&
+                                        ready(waiting.front());
+                    std::vector<std::string> send;
+                    size_t taken = 0;
+                    for (; taken < outbox.size(); ++taken) {
+                        if (lockStep && (!due.empty() || !send.empty()))
+                            break;
+                        send.push_back(outbox[taken]);
+                        due.push_back(TDue{false, StrToInt(Copy(outbox[taken], 6))});
+                    }
+                    outbox.erase(outbox.begin(), outbox.begin() + long(taken));
+                    // Refilled in halves, so each write carries many commands.
+                    const bool refill = lockStep ? due.empty() && send.empty()
+                                                 : topsInFlight <= window / 2;
+                    if (!stopping && !saving && refill && outbox.empty())
+                        while (next <= count && topsInFlight < window && (!lockStep || send.empty())) {
+                            send.push_back("TOP " + IntToStr(next) + " 0");
+                            due.push_back(TDue{true, next});
+                            ++next;
+                            ++topsInFlight;
+                        }
+                    if (!send.empty()) {
+                        try {
+                            NetPOP31->SendAhead(send);
+                        } catch (const std::exception &) {
+                            if (!failure)
+                                failure = std::current_exception();
+                            broken = true;
+                        }
+                    }
+                }
+                // Handle what is complete, in order.
+                while (!waiting.empty() && ready(waiting.front())) {
+                    TFetchedMessage &r = waiting.front();
+                    // The save's own RETR must not meet answers still due.
+                    if (r.Rule.Action == raSave && !due.empty() && !broken)
+                        break;
+                    handle(r);
+                    waiting.pop_front();
+                }
+                // Deletions whose answers never came end the check before
+                // them, as their DELE would have ended it.
+                if (broken)
+                    break;
+                if (due.empty()) {
+                    if (!waiting.empty() || !outbox.empty())
+                        continue;
+                    if (stopping || next > count)
+                        break;
+                    continue;
+                }
+                // Read the oldest answer due.
+                TDue d = due.front();
+                due.pop_front();
+                try {
+                    if (d.Top) {
+                        --topsInFlight;
+                        if (!stopping && ExitRequested()) {
+                            ended = true;
+                            stopping = true;
+                        }
+                        if (stopping) {
+                            // Fetched ahead of a stop or a refusal: read
+                            // past, unused.
+                            NetPOP31->DiscardReply();
+                            continue;
+                        }
+                        TFetchedMessage r;
+                        r.Number = d.Number;
+                        NetPOP31->ReadHeadersReply(*message);
+                        weigh(*message, r);
+                        message->Clear();
+                        if (wantsDeletion(r))
+                            outbox.push_back("DELE " + IntToStr(r.Number));
+                        waiting.push_back(std::move(r));
+                        breathe();
+                    } else {
+                        bool ok = NetPOP31->ReadStatusReply() == "+OK";
+                        for (TFetchedMessage &r : waiting)
+                            if (r.Number == d.Number) {
+                                r.Deleted = ok;
+                                r.Answered = true;
+                                break;
+                            }
+                    }
+                } catch (const ENetReplyPOP3Error &) {
+                    message->Clear();
+                    if (!failure)
+                        failure = std::current_exception();
+                    stopping = true;
+                    broken = !NetPOP31->Connected();
+                } catch (const std::exception &) {
+                    message->Clear();
+                    if (!failure)
+                        failure = std::current_exception();
+                    broken = true;
+                }
+            }
+            if (failure)
+                std::rethrow_exception(failure);
+        } else {
+            int j = 1;
+            while (j <= count && !ended) {
+                if (ExitRequested()) {
+                    ended = true;
+                    break;
+                }
+                window.clear();
+                std::exception_ptr failure;
+                int fetched = 0;  // messages of the range whose turn has come
+                if (Account.Kind == ckIMAP4) {
+                    const int n = std::min(std::max(1, NetIMAP41->HeaderRangeSize), count - j + 1);
+                    std::vector<TFetchedMessage> arrived(static_cast<size_t>(n));
+                    std::vector<bool> delivered(static_cast<size_t>(n), false);
+                    int stoppedAt = n;  // the first message not to be handled
+                    std::string code;
+                    try {
+                        code = NetIMAP41->RetrieveHeadersRange(j, j + n - 1, [&](const TNetIMAP4::TRangeItem &it,
+                                                                                 TNetMessage &m) {
+                            const int k = it.Number - j;
+                            if (ExitRequested()) {
+                                ended = true;
+                                stoppedAt = k;
+                                return false;
+                            }
+                            TFetchedMessage &r = arrived[static_cast<size_t>(k)];
+                            r.Number = it.Number;
+                            r.Uid = it.UID;
+                            r.Seen = it.Flags.Has(mfSeen);
+                            weigh(m, r);
+                            delivered[static_cast<size_t>(k)] = true;
+                            breathe();
+                            return true;
+                        });
+                    } catch (const std::exception &) {
+                        failure = std::current_exception();
+                    }
+                    const std::string why =
+                        code != "OK" && !code.empty()
+                            ? (NetIMAP41->LastTaggedText().empty() ? code : NetIMAP41->LastTaggedText())
+                            : std::string("the server sent no header.");
+                    for (int k = 0; k < stoppedAt; ++k) {
+                        TFetchedMessage &r = arrived[static_cast<size_t>(k)];
+                        if (!delivered[static_cast<size_t>(k)]) {
+                            // A broken exchange ends the account at the first
+                            // message it did not bring.
+                            if (failure)
+                                break;
+                            r.Number = j + k;
+                            r.Failure = "The header of message " + std::to_string(j + k) +
+                                        " could not be fetched: " + why;
+                        }
+                        window.push_back(std::move(r));
+                    }
+                    fetched = int(window.size());
+                } else {
+                    fetched = 1;
+                    TFetchedMessage r;
+                    r.Number = j;
+                    try {
+                        if (web.ReadListEntry(j, *message))
+                            weigh(*message, r);
+                        else
+                            r.Missing = true;
+                        window.push_back(std::move(r));
+                    } catch (const std::exception &) {
+                        failure = std::current_exception();
+                    }
+                    message->Clear();
+                }
+
+                // The rules' deletions of the range, in one STORE.
+                size_t usable = window.size();
+                std::vector<std::pair<int, std::string>> marked;
+                for (const TFetchedMessage &r : window)
+                    if (wantsDeletion(r))
+                        marked.emplace_back(r.Number, r.Uid);
+                if (!marked.empty() && Account.Kind == ckIMAP4) {
+                    try {
+                        const bool ok = NetIMAP41->DeleteMessagesWithUIDs(marked);
+                        for (TFetchedMessage &r : window)
+                            if (wantsDeletion(r))
+                                r.Deleted = ok;
+                        deletedIMAP4 = deletedIMAP4 || ok;
+                    } catch (const std::exception &) {
+                        if (!failure)
+                            failure = std::current_exception();
+                        // The check ends before the first deletion whose
+                        // answer never came, as it would have ended there.
+                        for (size_t k = 0; k < window.size(); ++k)
+                            if (wantsDeletion(window[k])) {
+                                usable = k;
+                                break;
+                            }
+                    }
+                }
+                for (size_t k = 0; k < usable; ++k)
+                    handle(window[k]);
+                if (failure)
+                    std::rethrow_exception(failure);
+                if (fetched == 0)
+                    break;  // nothing came and nothing failed: no endless loop
+                j += fetched;
+            }
         }
+        window.clear();
         if (!ended && deletedIMAP4)
             NetIMAP41->ExpungeMailBox();
     } catch (const std::exception &e) {
@@ -631,6 +891,7 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
     // Clean-up: only what this check opened is closed.
     State.CycleRunning = false;
     FCheckHiddenFile.clear();
+    FHidden.Looked.clear();
     message.reset();
     if (openedWeb) {
         try {
@@ -691,6 +952,13 @@ bool TFrmMain::IsHiddenMessage(const std::string &MessageId) {
     if (MessageId.empty())
         return false;
     std::string path = FCheckHiddenFile.empty() ? HiddenMessagesFile() : FCheckHiddenFile;
+    const long long nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+    if (!FCheckHiddenFile.empty() && path == FHidden.Looked && nowMs - FHidden.LookedAtMs < HiddenLookEveryMs)
+        return !FHidden.Path.empty() && FHidden.Ids.count(MessageId) != 0;
+    FHidden.Looked = path;
+    FHidden.LookedAtMs = nowMs;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         FHidden.Ids.clear();

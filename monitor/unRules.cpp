@@ -127,9 +127,14 @@ bool RuleMatchesSubject(const std::string &ruleFile, const TRuleMessage &m) {
 }
 
 TRuleResult ApplyRules(const std::string &rulesFolder, const TRuleMessage &m) {
+    return ApplyRules(rulesFolder, ListDirectory(IncludeTrailingPathDelimiter(rulesFolder), true, false), m);
+}
+
+TRuleResult ApplyRules(const std::string &rulesFolder, const std::vector<std::string> &ruleFiles,
+                       const TRuleMessage &m) {
     TRuleResult r;
     std::string folder = IncludeTrailingPathDelimiter(rulesFolder);
-    for (const auto &name : ListDirectory(folder, true, false)) {
+    for (const auto &name : ruleFiles) {
         if (!MatchesMask(name, "*.rul")) continue;
         try {
             TMemIniFile ini(folder + name);

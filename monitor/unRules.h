@@ -40,6 +40,10 @@ struct TRuleResult {
 // case); the last matching rule decides. A damaged rule file is skipped and
 // named in Problems; the others still count.
 TRuleResult ApplyRules(const std::string &rulesFolder, const TRuleMessage &m);
+// The same over a listing of the folder the caller made (ListDirectory's
+// names), so that a long run of messages lists the folder now and then.
+TRuleResult ApplyRules(const std::string &rulesFolder, const std::vector<std::string> &ruleFiles,
+                       const TRuleMessage &m);
 
 // One rule as the rule editor shows and writes it. Defaults are the
 // editor's: a missing AllAccounts reads as every account (the engine itself

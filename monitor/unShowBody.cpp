@@ -424,7 +424,7 @@ void TfrmMessBody::Report(const std::exception &e) {
 }
 
 void TfrmMessBody::FormCreate() {
-    PushCloseTime();
+    PushCloseTime(true);
     Timer2->SetEnabled(StrToBoolean(ReaderSetting("AutoClose", "True")));
     StrToFont(ReaderSetting("MessageFont", "MS Sans Serif,0,0,8,0"), MessageFont);
     StrToFont(ReaderSetting("QuotesFont", "MS Sans Serif,1,12632256,8,0"), QuotesFont);
@@ -552,12 +552,13 @@ void TfrmMessBody::showEvent(QShowEvent *event) {
     }
 }
 
-void TfrmMessBody::PushCloseTime() {
+void TfrmMessBody::PushCloseTime(bool Fresh) {
     static TDateTime lastRead = 0;
     static int minutes = 3;
     TDateTime now = Now();
-    // The setting is read again at most once a second, not at every move.
-    if (now - lastRead > 1.0 / 86400 || now < lastRead) {
+    // The setting is read again at most once a second, not at every move;
+    // a new window reads it whatever the last one read.
+    if (Fresh || now - lastRead > 1.0 / 86400 || now < lastRead) {
         lastRead = now;
         try {
             minutes = BoundedSetting("CloseTime", 3, 1, 100000);
@@ -869,61 +870,92 @@ void TfrmMessBody::LoadList() {
         TNetIMAP4 *imap = FrmMain->NetIMAP41;
         QElapsedTimer pump;
         pump.start();
-        for (int i = 1; i <= count; ++i) {
-            msg->Clear();
-            bool fetched = false;
-            try {
-                fetched = Account.Kind == ckPOP3 ? pop->RetrieveHeaders(i, *msg) : imap->RetrieveHeaders(i, *msg);
-            } catch (const ENetReplyError &) {
-                // The server refused this one message: it is left out.
-                fetched = false;
+        bool stopped = false;
+        // One listed message; false when the list must stop here.
+        auto add = [&](int i, TNetMessage &m, int64_t sizeValue, const std::string &uid, int read) {
+            TReaderEntry e;
+            e.Number = i;
+            e.Sender = m.From().Text();
+            e.Address = m.From().Address;
+            e.Subject = m.Subject;
+            if (!e.Subject.empty() && e.Subject[0] == '=') e.Subject = StripQPrefix(e.Subject);
+            e.MessageId = m.MessageId();
+            std::string size = sizeValue >= 0 ? IntToStr(sizeValue) : std::string();
+            if (Account.Kind == ckIMAP4) {
+                e.Uid = uid;
+                e.Read = read;
             }
-            if (fetched) {
-                TReaderEntry e;
-                e.Number = i;
-                e.Sender = msg->From().Text();
-                e.Address = msg->From().Address;
-                e.Subject = msg->Subject;
-                if (!e.Subject.empty() && e.Subject[0] == '=') e.Subject = StripQPrefix(e.Subject);
-                e.MessageId = msg->MessageId();
-                std::string size;
-                if (Account.Kind == ckPOP3) {
-                    int s = pop->GetMessageSize(i);
-                    if (s >= 0) size = IntToStr(s);
-                } else {
-                    int64_t s = imap->GetMessageSize(i);
-                    if (s >= 0) size = IntToStr(s);
-                    e.Uid = imap->GetUID(i);
-                    try {
-                        e.Read = imap->GetMessageFlags(i) ? 1 : 0;
-                    } catch (const ENetReplyError &) {
-                        e.Read = 0;
-                    }
-                }
-                auto old = e.MessageId.empty() ? before.end() : before.find(e.MessageId);
-                if (old != before.end()) {
-                    if (Account.Kind == ckPOP3) e.Read = old->second.Read;
-                    e.Body = old->second.Body;
-                }
-                auto *item = new QTreeWidgetItem;
-                item->setText(0, Q(e.Sender));
-                item->setText(1, Q(e.Subject));
-                item->setText(2, msg->Date == 0 ? QString() : Q(FormatDateTime(dateFormat, msg->Date)));
-                item->setText(3, Q(size));
-                item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
-                StyleRow(*item, e);
-                Entries.push_back(std::move(e));
-                FPendingRows.push_back(item);
+            auto old = e.MessageId.empty() ? before.end() : before.find(e.MessageId);
+            if (old != before.end()) {
+                if (Account.Kind == ckPOP3) e.Read = old->second.Read;
+                e.Body = old->second.Body;
             }
-            if (Stopping()) break;
-            // The window gets its events every few milliseconds, not after
-            // every message: each visit lays the list out anew.
+            auto *item = new QTreeWidgetItem;
+            item->setText(0, Q(e.Sender));
+            item->setText(1, Q(e.Subject));
+            item->setText(2, m.Date == 0 ? QString() : Q(FormatDateTime(dateFormat, m.Date)));
+            item->setText(3, Q(size));
+            item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+            StyleRow(*item, e);
+            Entries.push_back(std::move(e));
+            FPendingRows.push_back(item);
+        };
+        // After each message: the window gets its events every few
+        // milliseconds, not after every message (each visit lays the list
+        // out anew). False when the list must stop.
+        auto pace = [&](int i) {
+            if (Stopping()) return false;
             if (pump.elapsed() >= 25 || i == count) {
                 FlushRows();
                 ShowProgress(i, count);
                 FrmMain->ProcessMessages();
                 pump.restart();
-                if (Stopping()) break;
+                if (Stopping()) return false;
+            }
+            return true;
+        };
+        // The headers and sizes come a window at a time: POP3 commands sent
+        // ahead where the server takes them, one IMAP4 FETCH per range.
+        for (int first = 1; first <= count && !stopped;) {
+            if (Account.Kind == ckPOP3) {
+                const int n = std::min(pop->PipelineWindow(), count - first + 1);
+                std::vector<std::string> ahead;
+                for (int k = 0; k < n; ++k) {
+                    ahead.push_back("TOP " + IntToStr(first + k) + " 0");
+                    ahead.push_back("LIST " + IntToStr(first + k));
+                }
+                pop->SendAhead(ahead);
+                for (int k = 0; k < n && !stopped; ++k) {
+                    const int i = first + k;
+                    bool fetched = true;
+                    try {
+                        pop->ReadHeadersReply(*msg);
+                    } catch (const ENetReplyError &) {
+                        // The server refused this one message: it is left out.
+                        fetched = false;
+                    }
+                    const int64_t size = pop->ReadListReply();
+                    if (fetched) add(i, *msg, size, std::string(), 0);
+                    msg->Clear();
+                    stopped = !pace(i);
+                }
+                // A stop mid-window: what was asked ahead is read past.
+                if (pop->PendingReplies() > 0) pop->DiscardPendingReplies();
+                first += n;
+            } else {
+                const int n = std::min(std::max(1, imap->HeaderRangeSize), count - first + 1);
+                const int last = first + n - 1;
+                imap->RetrieveHeadersRange(
+                    first, last,
+                    [&](const TNetIMAP4::TRangeItem &it, TNetMessage &m) {
+                        add(it.Number, m, it.Size, it.UID, it.Flags.Has(mfSeen) ? 1 : 0);
+                        stopped = !pace(it.Number);
+                        return !stopped;
+                    },
+                    true);
+                // A message the server refused is left out.
+                if (!stopped) stopped = !pace(last);
+                first = last + 1;
             }
         }
     } catch (...) {

@@ -127,7 +127,7 @@ public:
     void ToolButton8Click();                 // add the sender to a rule
     void BitBtn1Click();
     void MailListSelectItem();
-    void PushCloseTime();
+    void PushCloseTime(bool Fresh = false);
 
     // ---- work ------------------------------------------------------------------
     void LoadList();

@@ -8,6 +8,8 @@ namespace {
 std::atomic<TNetAntiFreezeBase *> GAntiFreeze{nullptr};
 TNetProcessMessagesHook GHook;
 std::atomic<uint64_t> GPumped{0};
+std::atomic<int> GLongestPause{0};
+std::atomic<uint32_t> GLastProcess{0};
 }  // namespace
 
 TNetAntiFreezeBase::~TNetAntiFreezeBase() {
@@ -44,10 +46,18 @@ void TNetAntiFreezeBase::DoProcess(bool idle, bool override) {
             af->Process();
         } catch (...) {
             GPumped += TicksDiff(start, TicksNow());
+            GLastProcess = TicksNow();
             throw;
         }
         GPumped += TicksDiff(start, TicksNow());
+        GLastProcess = TicksNow();
     }
+}
+
+bool TNetAntiFreezeBase::Starved() {
+    if (!ShouldUse()) return false;
+    const int slice = NetAntiFreezeSlice();
+    return TicksDiff(GLastProcess.load(), TicksNow()) >= uint32_t(slice);
 }
 
 uint64_t TNetAntiFreezeBase::PumpedMilliseconds() { return GPumped.load(); }
@@ -60,8 +70,14 @@ void TNetAntiFreeze::SetProcessMessagesHook(TNetProcessMessagesHook hook) { GHoo
 
 bool TNetAntiFreeze::HasProcessMessagesHook() { return bool(GHook); }
 
+void TNetAntiFreeze::SetLongestPause(int milliseconds) { GLongestPause = milliseconds > 0 ? milliseconds : 0; }
+
+int TNetAntiFreeze::LongestPause() { return GLongestPause.load(); }
+
 int NetAntiFreezeSlice() {
     if (!TNetAntiFreezeBase::ShouldUse()) return -1;
     int idle = TNetAntiFreezeBase::Installed()->IdleTimeOut;
+    const int pause = GLongestPause.load();
+    if (pause > 0 && (idle < 1 || pause < idle)) idle = pause;
     return idle < 1 ? 1 : idle;
 }

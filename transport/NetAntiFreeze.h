@@ -25,6 +25,11 @@ public:
     // An anti-freeze is installed and active, and the caller is the main thread.
     static bool ShouldUse();
     static void DoProcess(bool idle = true, bool override = false);
+    // The application's events have waited longer than a slice
+    // (NetAntiFreezeSlice) since the anti-freeze last ran them: a run of
+    // short waits that each end with data would otherwise never count as
+    // idle. The waits pass it as the override flag.
+    static bool Starved();
     // Milliseconds spent so far, process-wide, inside the message pump (a
     // menu or dialog the user holds open runs its own loop in there).
     static uint64_t PumpedMilliseconds();
@@ -49,11 +54,18 @@ public:
     void Process() override;
     static void SetProcessMessagesHook(TNetProcessMessagesHook hook);
     static bool HasProcessMessagesHook();
+    // The longest a wait may keep the application from its events, in
+    // milliseconds, where that is shorter than IdleTimeOut: a window whose
+    // timers tick faster than the idle time-out sets it beside its hook.
+    // 0 (the default) leaves the slices to IdleTimeOut alone.
+    static void SetLongestPause(int milliseconds);
+    static int LongestPause();
 
 protected:
     explicit TNetAntiFreeze(TNetInitializerComponent *owner) : TNetAntiFreezeBase(owner) {}
 };
 
 // The slice a blocking wait on the GUI thread may last before it lets the
-// anti-freeze run: IdleTimeOut when one is in use, else the whole wait.
+// anti-freeze run: IdleTimeOut (or the longest pause, when shorter) when one
+// is in use, else the whole wait.
 int NetAntiFreezeSlice();

@@ -160,7 +160,7 @@ void TNetIOHandlerStack::ConnectClient() {
 void TNetIOHandlerStack::TimedConnect(int timeout) {
     int step = 125;
     if (TNetAntiFreezeBase::ShouldUse()) {
-        int idle = TNetAntiFreezeBase::Installed()->IdleTimeOut;
+        int idle = NetAntiFreezeSlice();
         if (idle >= 1 && idle < step) step = idle;
     }
     const bool unlimited = timeout < 0;

@@ -175,7 +175,7 @@ int TNetSocketHandle::RecvFrom(TNetBytes &buffer, std::string &ip, int &port, TN
 bool TNetSocketHandle::Select(int milliseconds) {
     if (!FHandleAllocated || !FReadList) ENetConnClosedGracefully::Toss("Connection Closed Gracefully.");
     bool ready = FReadList->SelectRead(milliseconds);
-    TNetAntiFreezeBase::DoProcess(!ready);
+    TNetAntiFreezeBase::DoProcess(!ready, TNetAntiFreezeBase::Starved());
     return ready;
 }
 
@@ -214,7 +214,7 @@ bool TNetSocketHandle::Writable(int milliseconds) {
         } while (r < 0 && errno == EINTR);
         // An error or hang-up shows itself at the send that follows.
         bool ready = r != 0;
-        TNetAntiFreezeBase::DoProcess(!ready);
+        TNetAntiFreezeBase::DoProcess(!ready, TNetAntiFreezeBase::Starved());
         if (ready) return true;
         if (!FHandleAllocated) ENetConnClosedGracefully::Toss("Connection Closed Gracefully.");
         if (left >= 0 && left <= wait) return false;

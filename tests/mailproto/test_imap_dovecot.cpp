@@ -339,3 +339,53 @@ TEST(IMAPDovecotIPv6, ImplicitTLSOverIPv6Loopback) {
 }
 
 }  // namespace
+
+TEST_F(IMAPDovecot, RangeFetchBringsFlagsUIDsAndHeadersWithoutMarkingThemRead) {
+    Server->FillMailbox("names", 30, "Range");
+    auto c = Client("names", false);
+    ASSERT_TRUE(c->Connect(true));
+    ASSERT_TRUE(c->SelectMailBox("Range"));
+    ASSERT_EQ(c->MailBox()->TotalMsgs, 30);
+    ASSERT_TRUE(c->RetrieveMessage(4, *NetCreateNoOwner<TNetMessage>()));  // now \Seen
+
+    const int64_t size7 = c->GetMessageSize(7);
+    std::vector<int> numbers;
+    std::vector<std::string> uids;
+    std::string code = c->RetrieveHeadersRange(
+        2, 29,
+        [&](const TNetIMAP4::TRangeItem &it, TNetMessage &m) {
+            EXPECT_EQ(m.MessageId(), ExpectedId(it.Number));
+            EXPECT_EQ(m.Subject, ExpectedSubject(it.Number));
+            EXPECT_EQ(it.Flags.Has(mfSeen), it.Number == 4) << it.Number;
+            if (it.Number == 7) EXPECT_EQ(it.Size, size7);
+            EXPECT_GT(it.Size, 0);
+            numbers.push_back(it.Number);
+            uids.push_back(it.UID);
+            return true;
+        },
+        true);
+    EXPECT_EQ(code, "OK");
+    ASSERT_EQ(numbers.size(), 28u);
+    EXPECT_EQ(numbers.front(), 2);
+    EXPECT_EQ(numbers.back(), 29);
+    EXPECT_EQ(uids[0], c->GetUID(2));
+    // Nothing was marked read by the range.
+    EXPECT_FALSE(c->GetMessageFlags(5));
+
+    // A handler that stops: the rest of the answer is read past and the
+    // session goes on.
+    int seen = 0;
+    c->RetrieveHeadersRange(1, 30, [&](const TNetIMAP4::TRangeItem &, TNetMessage &) { return ++seen < 3; });
+    EXPECT_EQ(seen, 3);
+    EXPECT_EQ(c->GetUID(30).empty(), false);
+
+    // Deletions by known UIDs in one STORE; the expunge removes only them.
+    ASSERT_TRUE(c->DeleteMessagesWithUIDs({{3, uids[1]}, {10, uids[8]}}));
+    ASSERT_TRUE(c->ExpungeMailBox());
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 28);
+    // A number beyond the mailbox: the server's refusal, no exception.
+    EXPECT_NE(c->RetrieveHeadersRange(40, 41, [](const TNetIMAP4::TRangeItem &, TNetMessage &) { return true; }),
+              "OK");
+    EXPECT_TRUE(c->Connected());
+    c->Disconnect();
+}

@@ -284,3 +284,52 @@ TEST_F(POP3Dovecot, ImplicitTLSAndSTLS) {
 }
 
 }  // namespace
+
+TEST_F(POP3Dovecot, CommandsSentAheadAreAnsweredInOrder) {
+    PoplibView ref = Poplib(*Server, 0);
+    As(0);
+    Pop->Connect();
+    // Dovecot offers PIPELINING; the window stays within its bounds.
+    ASSERT_TRUE(Pop->SupportsPipelining());
+    EXPECT_GE(Pop->PipelineWindow(), 2);
+    EXPECT_LE(Pop->PipelineWindow(), Pop->PipelineDepth);
+    std::vector<std::string> ahead;
+    for (int n = 1; n <= ref.Count; ++n) {
+        ahead.push_back("TOP " + std::to_string(n) + " 0");
+        ahead.push_back("LIST " + std::to_string(n));
+    }
+    // One refused in the middle: the rest stay in step.
+    ahead.insert(ahead.begin() + 4, "TOP 99 0");
+    Pop->SendAhead(ahead);
+    EXPECT_EQ(Pop->PendingReplies(), int(ahead.size()));
+    for (int n = 1; n <= ref.Count; ++n) {
+        SCOPED_TRACE(n);
+        if (n == 3) EXPECT_THROW(Pop->ReadHeadersReply(*Msg), ENetReplyPOP3Error);
+        Pop->ReadHeadersReply(*Msg);
+        EXPECT_EQ(Msg->Headers.Text(), ref.Tops[size_t(n - 1)]);
+        EXPECT_EQ(Pop->ReadListReply(), ref.Sizes[size_t(n - 1)]);
+    }
+    EXPECT_EQ(Pop->PendingReplies(), 0);
+
+    // A DELE in the stream; answers left unread are read past before QUIT.
+    Pop->SendAhead({"TOP 1 0", "DELE 2", "TOP 3 0", "TOP 4 0"});
+    Pop->ReadHeadersReply(*Msg);
+    EXPECT_EQ(Pop->ReadStatusReply(), "+OK");
+    Pop->DiscardReply();
+    EXPECT_EQ(Pop->PendingReplies(), 1);
+    // Reading the wrong kind of answer is refused without a read.
+    EXPECT_THROW(Pop->ReadStatusReply(), ENetPOP3Exception);
+    Pop->SendAhead({"RSET"});
+    Pop->DiscardPendingReplies();
+    EXPECT_EQ(Pop->PendingReplies(), 0);
+    EXPECT_TRUE(Pop->Connected());
+    EXPECT_EQ(Pop->GetMessageCount(), ref.Count);
+    Pop->Disconnect();
+    EXPECT_EQ(Poplib(*Server, 0).Count, ref.Count);
+
+    // Commands that would smuggle another line are refused before sending.
+    Pop->Connect();
+    EXPECT_THROW(Pop->SendAhead({"TOP 1 0\r\nDELE 1"}), ENetPOP3Exception);
+    EXPECT_EQ(Pop->PendingReplies(), 0);
+    Pop->Disconnect();
+}

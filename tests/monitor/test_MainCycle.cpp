@@ -25,7 +25,7 @@ protected:
     static void SetUpTestSuite() {
         DovecotServer::Options o;
         for (const char *u : {"pop", "pops", "imap", "imaps", "rulespop", "rulesimap", "save", "seen", "again",
-                              "reentry", "lists", "hostile"})
+                              "reentry", "lists", "hostile", "lockpop", "pipepop", "lockimap", "pipeimap"})
             o.Users.push_back({u, std::string("pw-") + u});
         if (!StartDovecot(o)) return;
         Server->FillMailbox("pop", 5);
@@ -40,6 +40,12 @@ protected:
         Server->FillMailbox("again", 3);
         Server->FillMailbox("reentry", 20);
         Server->FillMailbox("lists", 2);
+        // Pairs of equal mailboxes for the lock-step and the pipelined cycle:
+        // more messages than one window or range, some of them seen.
+        for (const char *u : {"lockpop", "pipepop", "lockimap", "pipeimap"}) {
+            Server->FillMailbox(u, 300);
+            Server->FillMailbox(u, 3, "INBOX", 301, true);
+        }
         // Encoded words that decode to line breaks and NUL.
         Server->AddMessage("hostile",
                            "From: =?utf-8?q?Evil=0D=0AName?= <evil@example.org>\r\n"
@@ -421,4 +427,82 @@ TEST_F(MainCycle, LineBreaksFromHeadersStayOutOfTheListsAndFiles) {
     TStringList deleted;
     deleted.LoadFromFile(H->Dir.File("deleted.txt"));
     EXPECT_EQ(deleted.Count(), 1);
+}
+
+// What one cycle left behind, with the account's user name taken out.
+struct TCycleOutcome {
+    std::vector<std::string> Accounts;  // count and the five lists of each
+    std::vector<std::string> Log;
+    std::vector<std::string> Deleted;   // "deleted.txt" without the times
+    std::vector<std::string> Saved;
+    std::string PopServer, ImapServer;
+};
+
+TEST_F(MainCycle, PipelinedAndLockStepCyclesDoTheSame) {
+    auto run = [&](const std::string &mode) {
+        const std::string pop = mode + "pop", imap = mode + "imap";
+        MainWindowHarness h;
+        const std::string folder = h.Dir.File("saved");
+        WriteTestFile(h.Dir.File("rules/delete.rul"),
+                      "[Rule]\nRule1=1\nAllAccounts=True\nAllEMails=True\nWordsRule=0\n[Words]\n0=test message 7\n");
+        WriteTestFile(h.Dir.File("rules/hide.rul"),
+                      "[Rule]\nRule1=0\nAllAccounts=True\nAllEMails=True\nWordsRule=0\n[Words]\n0=test message 5\n");
+        WriteTestFile(h.Dir.File("rules/keep.rul"),
+                      "[Rule]\nRule1=3\nAllAccounts=True\nAllEMails=True\nWordsRule=0\n[Words]\n0=test message 29\n"
+                      "[Options]\nPath=" + folder + "\n");
+        WriteTestFile(h.Dir.File("hiddedmessages.txt"), "<msg3@tarnwick.test>\r\n<msg123@tarnwick.test>\r\n");
+        TTestAccount a = Pop(pop), b = Imap(imap);
+        a.Name = "pop-account";
+        b.Name = "imap-account";
+        h.WriteSettings({a, b}, {MainWindowHarness::LongLog(), "DelMessVal=100000"});
+        TFrmMain &m = h.Start();
+        m.NetPOP31->SetReadTimeout(20000);
+        m.NetIMAP41->SetReadTimeout(20000);
+        if (mode == "lock") {
+            m.NetPOP31->PipelineDepth = 1;
+            m.NetIMAP41->HeaderRangeSize = 1;
+        }
+        m.Timer1Timer();
+
+        TCycleOutcome o;
+        for (const Tiedot &t : m.State.Accounts.Items) {
+            std::string all = IntToStr(t.NewCount) + "\n";
+            for (const TStringList *l : {&t.Senders, &t.Addresses, &t.Subjects, &t.Dates, &t.MessageIds})
+                all += l->Text() + "--\n";
+            o.Accounts.push_back(all);
+        }
+        for (std::string l : h.LogLines()) {
+            l = StringReplaceAll(StringReplaceAll(l, pop, "POP"), imap, "IMAP");
+            // The time each line was written differs.
+            o.Log.push_back(l.size() > 9 && l[2] == ':' && l[5] == ':' ? l.substr(8) : l);
+        }
+        TStringList deleted;
+        if (FileExists(h.Dir.File("deleted.txt")))
+            deleted.LoadFromFile(h.Dir.File("deleted.txt"));
+        for (const std::string &l : deleted.Items())
+            o.Deleted.push_back(l.substr(0, l.find("-account   ")));
+        if (DirectoryExists(folder))
+            o.Saved = ListDirectory(folder);
+        o.PopServer = PopIds(pop);
+        o.ImapServer = ImapIdsAndFlags(imap);
+        return o;
+    };
+    TCycleOutcome lock = run("lock"), pipe = run("pipe");
+
+    // 303 messages, 3 of them seen (which only IMAP4 knows); some hidden by
+    // the list or a rule, 9 deleted and 9 saved in each account, across
+    // windows and ranges.
+    ASSERT_EQ(pipe.Accounts.size(), 2u);
+    EXPECT_EQ(pipe.Accounts[0].substr(0, pipe.Accounts[0].find('\n')), "283");
+    EXPECT_EQ(pipe.Accounts[1].substr(0, pipe.Accounts[1].find('\n')), "280");
+    EXPECT_EQ(pipe.Accounts, lock.Accounts);
+    EXPECT_EQ(pipe.Log, lock.Log);
+    EXPECT_EQ(pipe.Deleted.size(), 18u);
+    EXPECT_EQ(pipe.Deleted, lock.Deleted);
+    EXPECT_EQ(pipe.Saved.size(), 9u);
+    EXPECT_EQ(pipe.Saved, lock.Saved);
+    EXPECT_FALSE(Contains(pipe.PopServer, "<msg7@")) << pipe.PopServer;
+    EXPECT_TRUE(Contains(pipe.PopServer, "<msg8@")) << pipe.PopServer;
+    EXPECT_EQ(pipe.PopServer, lock.PopServer);
+    EXPECT_EQ(pipe.ImapServer, lock.ImapServer);
 }

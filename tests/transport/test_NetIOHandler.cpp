@@ -540,3 +540,40 @@ TEST(NetIOHandlerStream, LinesFromStreamsAndOwnership) {
     EXPECT_EQ(readOnly->ReceiveStream(), nullptr);
     EXPECT_THROW(readOnly->CheckForDisconnect(true), ENetConnClosedGracefully);
 }
+
+TEST(NetIOHandler, WaitsHandTheApplicationItsEventsEvenWhileDataKeepsComing) {
+    TNetAntiFreeze::SetProcessMessagesHook([](bool) {});
+    auto af = NetCreateNoOwner<TNetAntiFreeze>();
+    ASSERT_EQ(af->IdleTimeOut, 250);
+    int pumps = 0;
+    TNetAntiFreeze::SetProcessMessagesHook([&](bool) { ++pumps; });
+    TNetAntiFreeze::SetLongestPause(20);
+    {
+        // A line every 10 ms: every wait ends with data, none is idle, yet
+        // the application gets its events about every 20 ms.
+        Steps steps;
+        for (int i = 0; i < 40; ++i) {
+            steps.push_back(S("x\r\n"));
+            steps.push_back("sleep:10");
+        }
+        steps.push_back("wait_close");
+        ScriptedPeer peer(steps);
+        auto h = OpenTo(peer.Port(), 3000);
+        pumps = 0;
+        for (int i = 0; i < 40; ++i) ASSERT_EQ(h->ReadLn(), "x");
+        EXPECT_GE(pumps, 5);
+    }
+    {
+        // A server that thinks for 300 ms: with the longest pause shorter
+        // than the idle time-out the wait looks up in its slices.
+        ScriptedPeer peer({"sleep:300", S("late\r\n"), "wait_close"});
+        auto h = OpenTo(peer.Port(), 3000);
+        pumps = 0;
+        EXPECT_EQ(h->ReadLn(), "late");
+        EXPECT_GE(pumps, 4);
+    }
+    TNetAntiFreeze::SetLongestPause(0);
+    EXPECT_EQ(TNetAntiFreeze::LongestPause(), 0);
+    af.reset();
+    TNetAntiFreeze::SetProcessMessagesHook(nullptr);
+}
