@@ -498,19 +498,8 @@ void TNetPOP3::DiscardReply() {
 
 void TNetPOP3::DiscardPendingReplies() {
     try {
-        while (!FPending.empty()) {
-            if (!Connected()) {
-                FPending.clear();
-                return;
-            }
-            const bool listed = FPending.front();
-            FPending.pop_front();
-            GetInternalResponse();
-            if (Reply()->ProtocolError()) ENetPOP3Exception::Toss("The server broke the protocol.");
-            if (listed && Reply()->Code() == "+OK") DiscardRestOfAnswer(".");
-        }
+        while (!FPending.empty()) DiscardReply();
     } catch (...) {
-        FPending.clear();
-        DropConnection();
+        // DiscardReply has dropped the connection and what was pending.
     }
 }
