@@ -25,18 +25,6 @@ std::vector<std::string> Strings(const QJsonValue &v) {
     return out;
 }
 
-// The demo section of the shipped host_data.dat under another name, pointed
-// at the test site.
-std::string HostSection(const std::string &name, const std::string &loginUrl) {
-    std::string file = ReadTestFile(std::string(TW_SOURCE_DIR) + "/host_data.dat");
-    size_t start = file.find("[webmail.demo]");
-    EXPECT_NE(start, std::string::npos);
-    size_t end = file.find("\n[", start + 1);
-    std::string section = file.substr(start, end == std::string::npos ? std::string::npos : end + 1 - start);
-    section = StringReplaceAll(section, "[webmail.demo]", "[" + name + "]");
-    return StringReplaceAll(section, "AHost=http://127.0.0.1:8931/login", "AHost=" + loginUrl) + "\n";
-}
-
 class WebMailWired : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -22,18 +22,6 @@ struct TReport {
     int Number, Kind, Colour;
 };
 
-// The demo section of the host_data.dat the program ships, renamed and
-// pointed at a test site's log-in page.
-std::string HostSection(const std::string &name, const std::string &loginUrl) {
-    std::string file = ReadTestFile(std::string(TW_SOURCE_DIR) + "/host_data.dat");
-    size_t start = file.find("[webmail.demo]");
-    EXPECT_NE(start, std::string::npos);
-    size_t end = file.find("\n[", start + 1);
-    std::string section = file.substr(start, end == std::string::npos ? std::string::npos : end + 1 - start);
-    section = StringReplaceAll(section, "[webmail.demo]", "[" + name + "]");
-    return StringReplaceAll(section, "AHost=http://127.0.0.1:8931/login", "AHost=" + loginUrl) + "\n";
-}
-
 std::vector<std::string> Strings(const QJsonValue &v) {
     std::vector<std::string> out;
     for (const QJsonValue &x : v.toArray()) out.push_back(x.toString().toStdString());

@@ -11,6 +11,7 @@
 #include "ChildProcess.h"
 #include "OpenSSLServer.h"
 #include "QtTestApp.h"
+#include "SysUtils.h"
 
 namespace {
 
@@ -92,3 +93,13 @@ QJsonObject WebMailSite::State() const {
 // ASAN_OPTIONS of the environment still comes on top.
 extern "C" const char *__asan_default_options() { return "new_delete_type_mismatch=0"; }
 #endif
+
+std::string HostSection(const std::string &name, const std::string &loginUrl) {
+    std::string file = ReadTestFile(std::string(TW_SOURCE_DIR) + "/host_data.dat");
+    size_t start = file.find("[webmail.demo]");
+    if (start == std::string::npos) return {};
+    size_t end = file.find("\n[", start + 1);
+    std::string section = file.substr(start, end == std::string::npos ? std::string::npos : end + 1 - start);
+    section = StringReplaceAll(section, "[webmail.demo]", "[" + name + "]");
+    return StringReplaceAll(section, "AHost=http://127.0.0.1:8931/login", "AHost=" + loginUrl) + "\n";
+}

@@ -17,6 +17,10 @@ void PrepareBrowserTests();
 // be made; https tests skip then.
 bool BrowserTrustsTestCA(std::string *why = nullptr);
 
+// The demo section of the shipped host_data.dat under another name, pointed
+// at a test site's log-in page.
+std::string HostSection(const std::string &name, const std::string &loginUrl);
+
 class WebMailSite {
 public:
     struct TOptions {
