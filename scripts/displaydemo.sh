@@ -30,19 +30,13 @@ if [ ! -f build/build.ninja ]; then
 fi
 cmake --build build --target displaydemo
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=lib/xdisplay.sh
+. scripts/lib/xdisplay.sh
+xdisplay_scratch
 
 mkdir -p "$work/program"
 cp -r skins Lang "$work/program/"
 
-# shellcheck source=lib/xdisplay.sh
-. scripts/lib/xdisplay.sh
 xdisplay_start displaydemo "$size"
 xdisplay_window_manager
 xdisplay_panel displaydemo

@@ -18,16 +18,10 @@ cmake --build build --target optionsdemo tarnwick
 out=build/optionsdemo
 rm -rf "$out"
 mkdir -p "$out"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 # shellcheck source=lib/xdisplay.sh
 . scripts/lib/xdisplay.sh
+xdisplay_scratch
+
 xdisplay_start optionsdemo 1024x768
 
 args=(--screenshots "$out/shot")

@@ -24,16 +24,10 @@ if [ -n "${TRAYDEMO_DISPLAY:-}" ]; then
   DISPLAY=$TRAYDEMO_DISPLAY QT_QPA_PLATFORM=xcb exec build/components/traydemo
 fi
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 # shellcheck source=lib/xdisplay.sh
 . scripts/lib/xdisplay.sh
+xdisplay_scratch
+
 xdisplay_start traydemo 800x480
 xdisplay_panel traydemo
 

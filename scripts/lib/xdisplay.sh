@@ -2,8 +2,20 @@
 # a window manager (which publishes the work area, so the panel's strip is
 # not free screen) and a tint2 panel holding the tray.
 #
-# The caller keeps a scratch folder in $work and an array $pids of processes
-# it kills on exit; $1 of each function is the caller's name for messages.
+# The scratch folder is $work and the processes to end are in $pids: both
+# made by xdisplay_scratch, or by the caller itself; $1 of the other
+# functions is the caller's name for messages.
+
+# xdisplay_scratch: a scratch folder, removed with the processes at exit.
+xdisplay_scratch() {
+  work=$(mktemp -d)
+  pids=()
+  trap xdisplay_cleanup EXIT
+}
+xdisplay_cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
 
 # xdisplay_start NAME WIDTHxHEIGHT: exports DISPLAY.
 xdisplay_start() {
