@@ -22,6 +22,7 @@
 #include "FrmMain.h"
 #include "IniFile.h"
 #include "Kel_Reg.h"
+#include "OptionsFixture.h"
 #include "ProgramPaths.h"
 #include "QtTestApp.h"
 #include "Registry.h"
@@ -55,42 +56,13 @@ private:
     std::string FOld;
 };
 
-class OptionPagesTest : public ::testing::Test {
+class OptionPagesTest : public OptionsDialogTest {
 protected:
     void SetUp() override {
-        EnsureQApplication();
-        SetProgramFolder(Dir.Path());
-        SetSettingsFileName("Tarnwick.ini");
-        for (const char *lang : {"english.lng", "finnish.lng"})
-            WriteTestFile(Dir.File(std::string("Lang/") + lang),
-                          ReadTestFile(std::string(TW_SOURCE_DIR) + "/Lang/" + lang));
-        SetLanguageFileName("english.lng");
+        OptionsDialogTest::SetUp();
         WriteTestFile(Dir.File("Tarnwick.ini"),
                       "[Accounts]\r\nNum=0\r\n[0]\r\nName=Home\r\nHost=h\r\nPort=110\r\nEnabled=True\r\n"
                       "Connection=POP3\r\n[Options]\r\nLanguage=english.lng\r\nSkin=Default\r\n");
-        OldTray = SetTrayBackend(&Tray);
-        OldDesktop = SetDesktop(&Desk);
-        SetShellOpenHook([](const std::string &) { return true; });
-        SetModalHook([this](QDialog &d) {
-            std::string seen = d.windowTitle().toStdString();
-            if (auto *m = qobject_cast<TForm1 *>(&d)) seen += " | " + m->Label2->text().toStdString();
-            Asked.push_back(seen);
-            if (Answers.empty()) return;
-            auto answer = Answers.front();
-            Answers.pop_front();
-            answer(d);
-        });
-    }
-    void TearDown() override {
-        delete Options;
-        delete Main;
-        SetModalHook({});
-        SetShellOpenHook({});
-        SetTrayBackend(OldTray);
-        SetDesktop(OldDesktop);
-        SetProgramFolder("");
-        SetLanguageFileName(DefaultLanguageFile);
-        IniFileCacheClear();
     }
     void Start(const std::string &user = "") {
         IniFileCacheClear();
@@ -102,35 +74,17 @@ protected:
         Options->ShowFromMenu(TFormAsetukset::mpFirst);
         ASSERT_TRUE(Options->isVisible());
     }
-    std::string Read(const std::string &section, const std::string &key) {
-        IniFileCacheClear();
-        return IniReadString(Dir.File("Tarnwick.ini"), section, key, "(none)");
-    }
     std::vector<std::string> Rules() {
         std::vector<std::string> v;
         for (int i = 0; i < Options->ListBox1->Count(); ++i)
             v.push_back(Options->ListBox1->Line(i) + (Options->ListBox1->Checked(i) ? "+" : "-"));
         return v;
     }
-    static std::function<void(QDialog &)> Type(const std::string &text) {
-        return [text](QDialog &d) {
-            d.findChild<QLineEdit *>("Edit1")->setText(QString::fromStdString(text));
-            d.findChild<QPushButton *>("BitBtn1")->click();
-        };
-    }
     static std::function<void(QDialog &)> Leave() {
         return [](QDialog &) {};
     }
 
-    TempDir Dir, Home;
-    TRecordingTrayBackend Tray;
-    TRecordingDesktop Desk;
-    TTrayBackend *OldTray = nullptr;
-    TDesktop *OldDesktop = nullptr;
-    TFrmMain *Main = nullptr;
-    TFormAsetukset *Options = nullptr;
-    std::deque<std::function<void(QDialog &)>> Answers;
-    std::vector<std::string> Asked;
+    TempDir Home;
 };
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <functional>
 
 #include "CryptStr.h"
+#include "OptionsFixture.h"
 #include "Desktop.h"
 #include "DialogSeam.h"
 #include "FrmMain.h"
@@ -58,45 +59,8 @@ std::string Accounts(int n, const std::string &extra = "") {
     return s + "[Options]\r\nLanguage=english.lng\r\nSkin=Default\r\n" + extra;
 }
 
-class OptionsTest : public ::testing::Test {
+class OptionsTest : public OptionsDialogTest {
 protected:
-    void SetUp() override {
-        EnsureQApplication();
-        SetProgramFolder(Dir.Path());
-        SetSettingsFileName("Tarnwick.ini");
-        for (const char *lang : {"english.lng", "finnish.lng"})
-            WriteTestFile(Dir.File(std::string("Lang/") + lang),
-                          ReadTestFile(std::string(TW_SOURCE_DIR) + "/Lang/" + lang));
-        SetLanguageFileName("english.lng");
-        OldTray = SetTrayBackend(&Tray);
-        OldDesktop = SetDesktop(&Desk);
-        SetShellOpenHook([this](const std::string &t) {
-            Opened.push_back(t);
-            return true;
-        });
-        SetModalHook([this](QDialog &d) {
-            std::string seen = d.windowTitle().toStdString();
-            if (auto *label = d.findChild<QLabel *>("Label2"); label && qobject_cast<TForm1 *>(&d))
-                seen += " | " + label->text().toStdString();
-            Asked.push_back(seen);
-            if (Answers.empty()) return;
-            auto answer = Answers.front();
-            Answers.pop_front();
-            answer(d);
-        });
-    }
-    void TearDown() override {
-        delete Options;
-        delete Main;
-        SetModalHook({});
-        SetShellOpenHook({});
-        SetTrayBackend(OldTray);
-        SetDesktop(OldDesktop);
-        SetProgramFolder("");
-        SetLanguageFileName(DefaultLanguageFile);
-        IniFileCacheClear();
-    }
-
     // The main window on these settings, then the dialog, as the program
     // makes them at start.
     void Start(const std::string &settings, const std::string &user = "") {
@@ -125,10 +89,6 @@ protected:
         IniFileCacheClear();
         return ReadTestFile(Dir.File("Tarnwick.ini"));
     }
-    std::string Read(const std::string &section, const std::string &key, const std::string &def = "(none)") {
-        IniFileCacheClear();
-        return IniReadString(Dir.File("Tarnwick.ini"), section, key, def);
-    }
     std::vector<std::string> ListLines(TCheckListBox *list) {
         std::vector<std::string> v;
         for (int i = 0; i < list->Count(); ++i) v.push_back(list->Line(i));
@@ -145,27 +105,10 @@ protected:
         for (const auto &t : Main->State.Accounts.Items) v.push_back(t.Name);
         return v;
     }
-    // Answers for the text input dialog.
-    static std::function<void(QDialog &)> Type(const std::string &text) {
-        return [text](QDialog &d) {
-            d.findChild<QLineEdit *>("Edit1")->setText(QString::fromStdString(text));
-            d.findChild<QPushButton *>("BitBtn1")->click();
-        };
-    }
     static std::function<void(QDialog &)> Dismiss() {
         return [](QDialog &d) { d.reject(); };
     }
 
-    TempDir Dir;
-    TRecordingTrayBackend Tray;
-    TRecordingDesktop Desk;
-    TTrayBackend *OldTray = nullptr;
-    TDesktop *OldDesktop = nullptr;
-    TFrmMain *Main = nullptr;
-    TFormAsetukset *Options = nullptr;
-    std::deque<std::function<void(QDialog &)>> Answers;
-    std::vector<std::string> Asked;
-    std::vector<std::string> Opened;
 };
 
 const std::pair<const char *, const char *> kDefaults[] = {
