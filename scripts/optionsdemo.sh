@@ -10,10 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh xvfb xdotool
-if [ ! -f build/build.ninja ]; then
-  cmake -S . -B build -G Ninja >/dev/null
-fi
-cmake --build build --target optionsdemo tarnwick
+bash scripts/build.sh build --target optionsdemo --target tarnwick
 
 out=build/optionsdemo
 rm -rf "$out"

@@ -7,10 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh xvfb
-if [ ! -f build/build.ninja ]; then
-  cmake -S . -B build -G Ninja >/dev/null
-fi
-cmake --build build --target ruledemo tarnwick -j4
+bash scripts/build.sh build --target ruledemo --target tarnwick
 
 out=build/ruledemo
 rm -rf "$out"

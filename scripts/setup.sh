@@ -36,10 +36,19 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
+  # Another apt on the machine is waited for rather than failed on.
+  apt=(apt-get -o DPkg::Lock::Timeout=600)
+  $SUDO "${apt[@]}" update -qq
   # Dovecot's and dante's packages start system services; the tests run
   # their own instances on private ports, so the system ones are not needed.
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # debconf's notes (no apt-utils, no dialog front end) say nothing a user
+  # can act on; every other complaint is shown.
+  log=$(mktemp)
+  rc=0
+  $SUDO "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null 2>"$log" || rc=$?
+  grep -v -e '^debconf: ' -e '^dpkg-preconfigure: unable to re-open stdin' "$log" >&2 || true
+  rm -f "$log"
+  [ "$rc" = 0 ] || { echo "setup: apt-get install failed"; exit "$rc"; }
   if command -v systemctl >/dev/null 2>&1; then
     $SUDO systemctl disable --now dovecot >/dev/null 2>&1 || true
     $SUDO systemctl disable --now danted >/dev/null 2>&1 || true

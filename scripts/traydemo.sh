@@ -15,10 +15,7 @@ cd "$(dirname "$0")/.."
 # Xvfb and tint2 only for this demo, on top of what building needs.
 bash scripts/setup.sh xvfb tint2
 
-if [ ! -f build/build.ninja ]; then
-  cmake -S . -B build -G Ninja >/dev/null
-fi
-cmake --build build --target traydemo
+bash scripts/build.sh build --target traydemo
 
 if [ -n "${TRAYDEMO_DISPLAY:-}" ]; then
   DISPLAY=$TRAYDEMO_DISPLAY QT_QPA_PLATFORM=xcb exec build/components/traydemo

@@ -1,88 +1,156 @@
 #!/usr/bin/env bash
-# The update demo (run.sh --update-demo [ARGS...]): builds Tarnwick and
-# Fenlow into a program folder of their own, then runs Tarnwick with ARGS and
-# its update checks on against a local https update site that offers a newer
-# build (TW_DEMO_VERSION, default 0.8.2.6): Tarnwick fetches it, hands over
-# to Fenlow and comes back as the new build.
+# The update demo (run.sh --update-demo [ARGS...]): Tarnwick and Fenlow of
+# this build in a program folder of their own (build-update-demo/program,
+# made anew each run, with its own Tarnwick.ini), run with ARGS and the
+# update checks on against a local https update site that offers a newer
+# build of the same sources (TW_DEMO_VERSION, default 0.8.2.6): Tarnwick
+# fetches it, hands over to Fenlow and comes back as the new build. The
+# user's own program folder and settings are not touched, and every program
+# the demo started is ended when it ends.
+#
+# Without a display it runs on a virtual one (Xvfb with a panel) and saves
+# build/update-demo.png: the updated Tarnwick's About page.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-demo=1
-bash scripts/setup.sh
-bash scripts/build.sh build -DTW_BUILD_TESTS=OFF
-dest=${TW_PROGRAM_DIR:-$HOME/.local/share/tarnwick}
-mkdir -p "$dest"
-cp build/monitor/tarnwick build/updater/fenlow "$dest/"
-cp sounds/newmail.wav host_data.dat "$dest/"
-[ -d Lang ] && cp -r Lang "$dest/"
-[ -d skins ] && cp -rn skins "$dest/" || true
-if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
+headless=0
+[ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && headless=1
+extra=()
+[ "$headless" = 1 ] && extra=(xvfb openbox tint2 xdotool imagemagick)
+bash scripts/setup.sh "${extra[@]}"
+# The running build: whatever else build/ was configured for.
+bash scripts/build.sh build --target tarnwick --target fenlow
 
 # A newer build of the same sources, published where a local server offers it.
 newer=${TW_DEMO_VERSION:-0.8.2.6}
-cmake -S . -B build-update-demo -G Ninja -DTW_BUILD_TESTS=OFF -DTW_TARNWICK_VERSION="$newer" >/dev/null
-cmake --build build-update-demo --target tarnwick fenlow
+bash scripts/build.sh build-update-demo -DTW_BUILD_TESTS=OFF -DTW_TARNWICK_VERSION="$newer" \
+  --target tarnwick --target fenlow
 rm -rf build-update-demo/site
 bash scripts/publish-update.sh build-update-demo build-update-demo/site/tarnwick
 
-work=$(mktemp -d)
+dest=$(pwd)/build-update-demo/program
+shot=build/update-demo.png
+rm -rf "$dest" "$shot"
+mkdir -p "$dest"
+cp build/monitor/tarnwick build/updater/fenlow "$dest/"
+cp sounds/newmail.wav host_data.dat "$dest/"
+cp -r Lang skins "$dest/"
+# Update checks on, and the download starts without asking.
+printf '[Options]\r\nCheckUpdates=True\r\nAutoUpdate=True\r\n' >"$dest/Tarnwick.ini"
+chmod 600 "$dest/Tarnwick.ini"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-update.XXXXXX")
+pids=()
+tarnwick_pid=""
 server=""
+# Every program running from the demo's folder: the first Tarnwick, Fenlow
+# and the Tarnwick that Fenlow started (a detached process of its own).
+demo_programs() {
+  local p exe
+  for p in /proc/[0-9]*; do
+    exe=$(readlink "$p/exe" 2>/dev/null) || continue
+    case "$exe" in "$dest"/*) echo "${p#/proc/}" ;; esac
+  done
+}
+# The Tarnwick running from the folder's executable as it is now (one that
+# was replaced shows as "... (deleted)").
+new_tarnwick() {
+  local p
+  for p in /proc/[0-9]*; do
+    [ "$(readlink "$p/exe" 2>/dev/null)" = "$dest/tarnwick" ] && echo "${p#/proc/}"
+  done
+  return 0
+}
 cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null || true
+  set +e
+  local left
+  left=$(demo_programs)
+  if [ -n "$left" ]; then
+    # shellcheck disable=SC2086
+    kill -TERM $left 2>/dev/null
+    for _ in $(seq 100); do [ -z "$(demo_programs)" ] && break; sleep 0.1; done
+    left=$(demo_programs)
+    # shellcheck disable=SC2086
+    [ -n "$left" ] && kill -KILL $left 2>/dev/null
+  fi
+  [ -n "$server" ] && kill -TERM -- "-$server" 2>/dev/null
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
-bash scripts/update-server.sh build-update-demo/site >"$work/server.out" 2>&1 &
+trap 'exit 130' INT TERM
+
+# The site's server is a pipeline: it gets a process group of its own, which
+# ends as a whole.
+setsid bash scripts/update-server.sh build-update-demo/site build-update-demo/ca >"$work/server.out" 2>&1 &
 server=$!
 for _ in $(seq 100); do grep -q '^TARNWICK_UPDATE_CA=' "$work/server.out" 2>/dev/null && break; sleep 0.1; done
 grep -q '^TARNWICK_UPDATE_CA=' "$work/server.out" || { echo "run: the update site did not start"; cat "$work/server.out"; exit 1; }
 export TARNWICK_UPDATE_URL TARNWICK_UPDATE_CA
 TARNWICK_UPDATE_URL=$(sed -n 's/^TARNWICK_UPDATE_URL=//p' "$work/server.out")
 TARNWICK_UPDATE_CA=$(sed -n 's/^TARNWICK_UPDATE_CA=//p' "$work/server.out")
+# What the programs keep outside their folder (the registry's stand-in,
+# autostart entries) stays in the demo's scratch folder.
+export XDG_CONFIG_HOME="$work/config"
+mkdir -p "$XDG_CONFIG_HOME"
 
-# Update checks on, and the download starts without asking.
-python3 - "$dest/Tarnwick.ini" <<'PY'
-import os, re, sys
-path = sys.argv[1]
-want = {"CheckUpdates": "True", "AutoUpdate": "True"}
-text = open(path, encoding="utf-8", errors="surrogateescape").read() if os.path.exists(path) else ""
-out, in_options, found, seen = [], False, False, set()
-def missing():
-    return ["%s=%s" % (k, v) for k, v in want.items() if k not in seen]
-for line in text.splitlines():
-    m = re.match(r"\s*\[(.*)\]\s*$", line)
-    if m:
-        if in_options:
-            out += missing()
-        in_options = m.group(1).strip().lower() == "options"
-        found = found or in_options
-    elif in_options and line.split("=", 1)[0].strip() in want:
-        key = line.split("=", 1)[0].strip()
-        seen.add(key)
-        line = "%s=%s" % (key, want[key])
-    out.append(line)
-if in_options:
-    out += missing()
-if not found:
-    out += ["[Options]"] + missing()
-tmp = path + ".tmp"
-with open(tmp, "w", encoding="utf-8", errors="surrogateescape", newline="\r\n") as f:
-    f.write("\n".join(out) + "\n")
-os.chmod(tmp, 0o600)
-os.replace(tmp, path)
-PY
+if [ "$headless" = 1 ]; then
+  # shellcheck source=lib/xdisplay.sh
+  . scripts/lib/xdisplay.sh
+  xdisplay_start run 1024x640
+  echo "run: starting a virtual display $DISPLAY with a panel"
+  xdisplay_window_manager
+  xdisplay_panel run
+  export QT_QPA_PLATFORM=xcb
+fi
 
 echo "run: update site at $TARNWICK_UPDATE_URL offers Tarnwick $newer"
-"$dest/tarnwick" "$@" || true
-# Tarnwick has handed over: Fenlow replaces it and starts the new build,
+echo "run: Tarnwick from $dest"
+"$dest/tarnwick" "$@" &
+tarnwick_pid=$!
+# Tarnwick hands over and ends; Fenlow replaces it and starts the new build,
 # which checks the site once more at its start-up.
-for _ in $(seq 60); do
-  grep -aq "TW-FILEVERSION:$newer" "$dest/tarnwick" 2>/dev/null && break
+updated=0
+for _ in $(seq 120); do
+  if ! kill -0 "$tarnwick_pid" 2>/dev/null && grep -aq "TW-FILEVERSION:$newer" "$dest/tarnwick" 2>/dev/null &&
+    [ -n "$(new_tarnwick)" ]; then
+    updated=1
+    break
+  fi
   sleep 1
 done
-if grep -aq "TW-FILEVERSION:$newer" "$dest/tarnwick"; then
-  echo "run: Tarnwick $newer is installed and running; the update site stays up for a minute"
-  sleep 60
-else
+wait "$tarnwick_pid" 2>/dev/null || true
+if [ "$updated" = 0 ]; then
   echo "run: Tarnwick was not updated"
   exit 1
 fi
+echo "run: Tarnwick $newer is installed and running (process $(new_tarnwick | tr '\n' ' '))"
+
+if [ "$headless" = 1 ]; then
+  # The new Tarnwick's tray icon: its menu's "About" (the last entry but
+  # "Exit") opens the Options dialog on the About page.
+  icon=""
+  for _ in $(seq 100); do
+    icon=$(xdotool search --classname tarnwick 2>/dev/null | while read -r w; do
+      eval "$(xdotool getwindowgeometry --shell "$w")"
+      [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ] && echo "$w" && break
+    done)
+    [ -n "$icon" ] && break
+    sleep 0.1
+  done
+  if [ -n "$icon" ]; then
+    sleep 2
+    eval "$(xdotool getwindowgeometry --shell "$icon")"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+    sleep 1
+    xdotool key Up Up Return
+    sleep 3
+  else
+    echo "run: the new Tarnwick's tray icon did not show"
+  fi
+  import -window root "$shot" && echo "run: saved $shot"
+else
+  echo "run: the update site stays up for a minute"
+  sleep 60
+fi
+echo "run: ending the demo's Tarnwick"
