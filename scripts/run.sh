@@ -63,6 +63,9 @@ cp sounds/newmail.wav host_data.dat "$dest/"
 # The browser engine of the web-mail route will not start its sandbox for
 # root; only then is it turned off.
 if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
+# The engine describes its graphics set-up at every start; the user's own
+# logging rules come after this one, so they can have it back.
+export QT_LOGGING_RULES="qt.webenginecontext=false${QT_LOGGING_RULES:+;$QT_LOGGING_RULES}"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-run.XXXXXX")
 # The demo server's own processes (another user when run as root) read in here.
@@ -95,8 +98,24 @@ if [ "$headless" = 1 ]; then
   export QT_QPA_PLATFORM=xcb
 fi
 
+# Without a session (a virtual display, a shell over ssh) there is no
+# runtime folder; Qt wants one and says so at every start otherwise.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="$work/runtime"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+fi
+
+# What a run prints that no user can act on: the engine's note that its
+# sandbox is off (it is off only for root, see above), and on a virtual
+# display the sound system it has none of. Everything else still shows.
+noise=(-e '^Sandboxing disabled by user\.$')
+[ "$headless" = 1 ] && noise+=(-e 'PulseAudio' -e 'pa_context_connect')
+quiet_known_noise() {
+  grep --line-buffered -v "${noise[@]}" >&2 || true
+}
+
 start_tarnwick() {
-  "$@" &
+  "$@" 2> >(quiet_known_noise) &
   tarnwick_pid=$!
 }
 

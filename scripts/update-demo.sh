@@ -9,7 +9,8 @@
 # the demo started is ended when it ends.
 #
 # Without a display it runs on a virtual one (Xvfb with a panel) and saves
-# build/update-demo.png: the updated Tarnwick's About page.
+# build/update-demo.png, the updated Tarnwick's About page, and
+# build/update-demo-log.png, its log of the update.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 headless=0
@@ -29,13 +30,15 @@ bash scripts/publish-update.sh build-update-demo build-update-demo/site/tarnwick
 
 dest=$(pwd)/build-update-demo/program
 shot=build/update-demo.png
-rm -rf "$dest" "$shot"
+log_shot=build/update-demo-log.png
+rm -rf "$dest" "$shot" "$log_shot"
 mkdir -p "$dest"
 cp build/monitor/tarnwick build/updater/fenlow "$dest/"
 cp sounds/newmail.wav host_data.dat "$dest/"
 cp -r Lang skins "$dest/"
-# Update checks on, and the download starts without asking.
-printf '[Options]\r\nCheckUpdates=True\r\nAutoUpdate=True\r\n' >"$dest/Tarnwick.ini"
+# Update checks on, the download starts without asking, and the windows
+# speak English.
+printf '[Options]\r\nCheckUpdates=True\r\nAutoUpdate=True\r\nLanguage=english.lng\r\n' >"$dest/Tarnwick.ini"
 chmod 600 "$dest/Tarnwick.ini"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-update.XXXXXX")
@@ -45,20 +48,12 @@ server=""
 # Every program running from the demo's folder: the first Tarnwick, Fenlow
 # and the Tarnwick that Fenlow started (a detached process of its own).
 demo_programs() {
-  local p exe
-  for p in /proc/[0-9]*; do
-    exe=$(readlink "$p/exe" 2>/dev/null) || continue
-    case "$exe" in "$dest"/*) echo "${p#/proc/}" ;; esac
-  done
+  find /proc -mindepth 2 -maxdepth 2 -name exe -lname "$dest/*" 2>/dev/null | cut -d/ -f3
 }
-# The Tarnwick running from the folder's executable as it is now (one that
-# was replaced shows as "... (deleted)").
+# The Tarnwick running from the folder's executable as it is now (one whose
+# file was replaced shows as "... (deleted)").
 new_tarnwick() {
-  local p
-  for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/exe" 2>/dev/null)" = "$dest/tarnwick" ] && echo "${p#/proc/}"
-  done
-  return 0
+  find /proc -mindepth 2 -maxdepth 2 -name exe -lname "$dest/tarnwick" 2>/dev/null | cut -d/ -f3
 }
 cleanup() {
   set +e
@@ -93,6 +88,12 @@ TARNWICK_UPDATE_CA=$(sed -n 's/^TARNWICK_UPDATE_CA=//p' "$work/server.out")
 # autostart entries) stays in the demo's scratch folder.
 export XDG_CONFIG_HOME="$work/config"
 mkdir -p "$XDG_CONFIG_HOME"
+# Without a session (a virtual display, a shell over ssh) there is no
+# runtime folder; Qt wants one and says so at every start otherwise.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="$work/runtime"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+fi
 
 if [ "$headless" = 1 ]; then
   # shellcheck source=lib/xdisplay.sh
@@ -127,8 +128,7 @@ fi
 echo "run: Tarnwick $newer is installed and running (process $(new_tarnwick | tr '\n' ' '))"
 
 if [ "$headless" = 1 ]; then
-  # The new Tarnwick's tray icon: its menu's "About" (the last entry but
-  # "Exit") opens the Options dialog on the About page.
+  # The new Tarnwick's tray icon; its menu ends "Show log", "About", "Exit".
   icon=""
   for _ in $(seq 100); do
     icon=$(xdotool search --classname tarnwick 2>/dev/null | while read -r w; do
@@ -138,17 +138,26 @@ if [ "$headless" = 1 ]; then
     [ -n "$icon" ] && break
     sleep 0.1
   done
-  if [ -n "$icon" ]; then
-    sleep 2
+  # menu_entry N: the Nth entry from the bottom of the icon's menu.
+  menu_entry() {
     eval "$(xdotool getwindowgeometry --shell "$icon")"
     xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
     sleep 1
-    xdotool key Up Up Return
+    for _ in $(seq "$1"); do xdotool key Up; done
+    xdotool key Return
     sleep 3
+  }
+  if [ -n "$icon" ]; then
+    sleep 2
+    menu_entry 2
+    import -window root "$shot" && echo "run: saved $shot (the About page)"
+    # "Show log": what the first Tarnwick did before it handed over.
+    menu_entry 3
+    import -window root "$log_shot" && echo "run: saved $log_shot (the log)"
   else
     echo "run: the new Tarnwick's tray icon did not show"
+    import -window root "$shot" && echo "run: saved $shot"
   fi
-  import -window root "$shot" && echo "run: saved $shot"
 else
   echo "run: the update site stays up for a minute"
   sleep 60
