@@ -25,6 +25,12 @@ xdisplay_start() {
   for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
   [ -s "$work/display" ] || { echo "$name: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
   export DISPLAY=":$(head -n1 "$work/display")"
+  # A virtual display has no session and so no runtime folder; Qt wants one
+  # and says so at every start otherwise.
+  if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    export XDG_RUNTIME_DIR="$work/runtime"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+  fi
 }
 
 xdisplay_window_manager() {
