@@ -182,7 +182,7 @@ else
       icon=$(xdotool search --classname tarnwick 2>/dev/null | while read -r w; do
         eval "$(xdotool getwindowgeometry --shell "$w")"
         [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ] && echo "$w" && break
-      done)
+      done || true)
       if [ -n "$icon" ]; then
         eval "$(xdotool getwindowgeometry --shell "$icon")"
         xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2))

@@ -134,7 +134,7 @@ if [ "$headless" = 1 ]; then
     icon=$(xdotool search --classname tarnwick 2>/dev/null | while read -r w; do
       eval "$(xdotool getwindowgeometry --shell "$w")"
       [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ] && echo "$w" && break
-    done)
+    done || true)
     [ -n "$icon" ] && break
     sleep 0.1
   done
