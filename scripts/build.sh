@@ -6,10 +6,10 @@
 # CMAKE_ARGS take effect on every call, not only the first: the folder is
 # configured again whenever one of the -DNAME=VALUE settings given differs
 # from its cache (or an argument of another kind is given). Several commands
-# share build/, each saying what it needs (the demo builds no tests, the test
-# command does), so whichever ran before, the next one gets its own way.
-# Settings not named keep what the folder holds. Without --target everything
-# is built.
+# share build/, each saying what it needs (the test command wants the tests,
+# the demo only its programs), so whichever ran before, the next one gets its
+# own way. Settings not named keep what the folder holds. Without --target
+# everything is built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}

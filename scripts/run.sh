@@ -52,7 +52,10 @@ extra=()
 # The virtual display, its panel and the screenshot tools, only when needed.
 [ "$headless" = 1 ] && extra=(xvfb openbox tint2 xdotool imagemagick)
 bash scripts/setup.sh "${extra[@]}"
-bash scripts/build.sh build -DTW_BUILD_TESTS=OFF
+# Only the two programs: build/ keeps whatever else it was configured for
+# (the tests and benchmarks of the test command, the display demo), so the
+# commands that share it never undo each other's set-up.
+bash scripts/build.sh build --target tarnwick --target fenlow
 
 dest=${TW_PROGRAM_DIR:-$HOME/.local/share/tarnwick}
 mkdir -p "$dest"
