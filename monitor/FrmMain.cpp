@@ -9,7 +9,6 @@
 #include <QTimer>
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 
 #include "Desktop.h"

@@ -155,6 +155,7 @@ bool IsFolder(const std::string &path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The path lies inside the folder (not the folder itself).
 bool Leads(const std::string &folder, const std::string &path) {
     const std::string prefix = folder + "/";
     return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
@@ -205,7 +206,12 @@ std::vector<std::string> UpdaterHandOverFiles(const std::string &programFolder) 
 }
 
 bool EmptyTempFolder(const std::string &programFolder) {
-    const std::string temp = PathInFolder("temp", programFolder);
-    if (temp.empty() || !IsFolder(temp)) return true;
-    return EmptyFolderExcept(temp, UpdaterHandOverFiles(programFolder));
+    try {
+        const std::string temp = PathInFolder("temp", programFolder);
+        if (temp.empty() || !IsFolder(temp)) return true;
+        return EmptyFolderExcept(temp, UpdaterHandOverFiles(programFolder));
+    } catch (...) {
+        // The program is ending: a folder that cannot be read stays as it is.
+        return false;
+    }
 }
