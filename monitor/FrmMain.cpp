@@ -6,7 +6,9 @@
 #include <QPainter>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 
 #include "Desktop.h"
@@ -18,6 +20,7 @@
 #include "NetSSLOpenSSL.h"
 #include "ProgramPaths.h"
 #include "TrayImages.h"
+#include "UpdateFiles.h"
 #include "VeskRutins.h"
 #include "WebRouteHost.h"
 #include "asetukset.h"
@@ -56,6 +59,11 @@ void TSkinButton::ShowPicture(int index) {
 TFrmMain::TFrmMain(const std::vector<std::string> &Args, QWidget *parent)
     : QWidget(parent, Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnTopHint), FArgs(Args) {
     FrmMain = this;
+    SteadyClockMs = [] {
+        return int64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count());
+    };
     setWindowTitle("Tarnwick");
     resize(273, 153);
     CreateComponents();
@@ -341,8 +349,9 @@ void TFrmMain::FormDestroy() {
             t.ClearMessages();
     } catch (...) {
     }
+    // What Fenlow has yet to install stays, whichever profile ends here.
     if (State.CleanupAllowed)
-        DeleteFiles(ProgramFolder() + "temp/*.*");
+        EmptyTempFolder(ProgramFolder());
 }
 
 void TFrmMain::Timer5Timer() {
@@ -351,11 +360,13 @@ void TFrmMain::Timer5Timer() {
         ReportEvent(p, 0, 5, TEventReporter::clRed);
     FPendingProblems.clear();
 
+    // Each step waits in its own message loop, where the user may ask to
+    // exit: from then on nothing more starts.
     const bool updates = StrToBoolean(ReadOption("CheckUpdates", "False"));
-    if (updates)
+    if (updates && !ExitRequested())
         Guard("CheckProgramUpdate", [this] { CheckProgramUpdate(); });
     // A program update hands over to the updater: nothing more starts.
-    if (!State.CleanupAllowed)
+    if (!State.CleanupAllowed || ExitRequested())
         return;
     if (StrToBoolean(ReadOption("CheckSkinFenlow", "False")))
         Guard("CheckForSkinUpdate", [this] {
@@ -364,10 +375,16 @@ void TFrmMain::Timer5Timer() {
             IniWriteString(SettingsFilePath(), "Options", "FenlowSkin", next);
             CheckForSkinUpdate(ReadOption("FenlowSkin", "default"), false);
         });
+    if (ExitRequested())
+        return;
     if (StrToBoolean(ReadOption("CheckOnStart", "False")))
         Guard("Timer1Timer", [this] { Timer1Timer(); });
+    if (ExitRequested())
+        return;
     if (ReadOption("Calculated", "False") != "True" && updates)
         Guard("CountUse", [this] { CountUse(); });
+    if (ExitRequested())
+        return;
     if (FileExists(ProgramFile("blacklist.dat")))
         Guard("ImportBlacklistFile", [this] {
             TStringList problems;
@@ -557,14 +574,74 @@ bool TFrmMain::LoadLanguage(const std::string &RelativePath) {
 void TFrmMain::CollectSenders(TStringList &List) { ::CollectSenders(State.Accounts, List); }
 void TFrmMain::CollectSubjects(TStringList &List) { ::CollectSubjects(State.Accounts, List); }
 
-void TFrmMain::QueryEndSession() { FormDestroy(); }
+void TFrmMain::QueryEndSession() {
+    if (!FDestroyed)
+        SaveSettings();
+}
 
 bool TFrmMain::SystemScreenSave() {
     if (State.Accounts.TotalNew > 0 && StrToBoolean(ReadOption("UseScrSav", "True")) && !ScreenSaverShown()) {
-        ShowScreenSaver();
+        ShowOwnScreenSaver();
         return true;
     }
     return false;
+}
+
+void TFrmMain::ShowOwnScreenSaver() {
+    if (ScreenSaverShown())
+        return;
+    if (State.CycleActive) {
+        FSaverAfterCycle = true;
+        return;
+    }
+    ShowScreenSaver();
+}
+
+void TFrmMain::CycleEnded() {
+    State.CycleActive = false;
+    if (!FSaverAfterCycle)
+        return;
+    FSaverAfterCycle = false;
+    // Not from here: whatever started the cycle (a menu, the delayed
+    // start-up) goes on first, and the saver's loop then runs from the
+    // event loop, where the scheduler's checks go on beneath it.
+    QTimer::singleShot(0, this, [this] {
+        Guard("ShowScreenSaver", [this] {
+            if (!ExitRequested())
+                ShowOwnScreenSaver();
+        });
+    });
+}
+
+namespace {
+
+constexpr double MsPerDay = 86400000.0;
+
+// Days as milliseconds, held within a range no clock reaches.
+int64_t DaysToMs(double Days) {
+    double ms = Days * MsPerDay;
+    if (!(ms > -1e15))
+        ms = -1e15;
+    if (ms > 1e15)
+        ms = 1e15;
+    return int64_t(ms);
+}
+
+}  // namespace
+
+bool TFrmMain::CheckIsDue() {
+    const TDateTime wall = WallClock();
+    const int64_t steady = SteadyClockMs();
+    if (State.Options.NextCheck != FScheduledCheck)
+        FNextCheckSteady = steady + DaysToMs(State.Options.NextCheck - wall);
+    const int64_t left = FNextCheckSteady - steady;
+    State.Options.NextCheck = FScheduledCheck = wall + double(left) / MsPerDay;
+    return left <= 0;
+}
+
+void TFrmMain::ScheduleNextCheck(double Days) {
+    FNextCheckSteady = SteadyClockMs() + DaysToMs(Days);
+    State.Options.NextCheck = FScheduledCheck = WallClock() + Days;
 }
 
 void TFrmMain::ShowRestingIcon() {

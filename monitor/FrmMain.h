@@ -17,6 +17,7 @@
 #include <QPixmap>
 #include <QRegion>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <set>
@@ -145,14 +146,35 @@ public:
     void CollectSubjects(TStringList &List);
     // The tray hint after a cycle (also the Options dialog's OK).
     std::string CycleHint(int Total) const;
-    // Session end: settings are saved before the desktop goes away.
+    // The session is about to end: what must survive is saved now. The
+    // session may still go on (a log-out the user cancels, a checkpoint), so
+    // the window stays whole; FormDestroy comes at the real end.
     void QueryEndSession();
     // The system asks for its screen saver; true when the own one took over.
     bool SystemScreenSave();
+    // The own screen saver, at once, or once the running cycle has ended:
+    // its modal loop must never hold a cycle open, or every later check
+    // would wait for the user to come back.
+    void ShowOwnScreenSaver();
 
     // ---- checking cycle (FrmMainCycle.cpp) ---------------------------------------------
     void Timer6Timer();  // scheduler
     void Timer1Timer();  // one whole cycle
+    // The end of a cycle, however it ended: the next one may start, and a
+    // saver asked for meanwhile comes up from the event loop.
+    void CycleEnded();
+    // The scheduler's clocks. The interval is timed on the steady one, so a
+    // wall clock that jumps (daylight saving, a manual change, NTP) neither
+    // pauses the checks nor hurries them; the wall clock gives the next
+    // check time that is shown (State.Options.NextCheck). Tests put others in.
+    std::function<TDateTime()> WallClock = [] { return Now(); };
+    std::function<int64_t()> SteadyClockMs;
+    // True when the next check is due; brings State.Options.NextCheck in
+    // line with the wall clock. A NextCheck that someone else set (the
+    // settings load, the Options dialog) counts from now.
+    bool CheckIsDue();
+    // The next check Days from now.
+    void ScheduleNextCheck(double Days);
     bool CheckAccount(Tiedot &Account, bool &Changed);
     std::string StripAngleAddress(const std::string &Text) const;
     bool IsHiddenMessage(const std::string &MessageId);
@@ -253,6 +275,9 @@ private:
     void CreateDisplay();
     void CreateImages();
     bool FDestroyed = false;
+    bool FSaverAfterCycle = false;      // the own saver waits for the cycle's end
+    int64_t FNextCheckSteady = 0;       // the next check on the steady clock
+    TDateTime FScheduledCheck = -1;     // State.Options.NextCheck as the scheduler set it
     // What the settings load found wrong before the log existed.
     std::vector<std::string> FPendingProblems;
     // Damaged rule files already named in this cycle's log.

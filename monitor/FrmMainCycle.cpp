@@ -312,13 +312,13 @@ std::string MakeEmlFileName(const std::string &Folder, const std::string &Name) 
 // ---- the scheduler and the cycle ---------------------------------------------------------
 
 void TFrmMain::Timer6Timer() {
-    if (Now() < State.Options.NextCheck)
+    if (!CheckIsDue())
         return;
     int units = StrToIntDef(Trim(Option("CheckTime", "10")), 10);
     if (units < 1)
         units = 1;
     State.Options.CheckTime = units;
-    State.Options.NextCheck = Now() + double(units * CheckUnit);
+    ScheduleNextCheck(double(units * CheckUnit));
     Timer1Timer();
 }
 
@@ -345,9 +345,9 @@ void TFrmMain::Timer1Timer() {
     }
     State.CycleActive = true;
     struct TActiveReset {
-        bool &Flag;
-        ~TActiveReset() { Flag = false; }
-    } activeReset{State.CycleActive};
+        TFrmMain &Form;
+        ~TActiveReset() { Form.CycleEnded(); }
+    } activeReset{*this};
     FCycleProblems.clear();
 
     if (State.Options.AnimGetMails) {

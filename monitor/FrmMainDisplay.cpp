@@ -348,8 +348,7 @@ void TFrmMain::FormKeyDown(int Key, Qt::KeyboardModifiers Shift) {
         Timer1Timer();
         break;
     case Qt::Key_S:
-        if (!ScreenSaverShown())
-            ShowScreenSaver();
+        ShowOwnScreenSaver();
         break;
     case Qt::Key_B:
         ShowMailHint("tESt", 10000);

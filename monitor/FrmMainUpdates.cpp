@@ -46,11 +46,14 @@ private:
     bool FStarted = false;
 };
 
+// The user asked to exit: no check waits any longer for anything.
+bool Exiting() { return FrmMain && FrmMain->ExitRequested(); }
+
 // Waits while the window goes on with its events.
 void Pause(int ms) {
     QElapsedTimer t;
     t.start();
-    while (t.elapsed() < ms) {
+    while (t.elapsed() < ms && !Exiting()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(1);
     }
@@ -59,12 +62,13 @@ void Pause(int ms) {
 // Waits for a download without a window while the window's events go on.
 // A server that hands out a few hundred bytes one at a time, each well
 // within the stall limit, must not hold the check (and what waits behind
-// it) without end: after limitMs it is given up.
+// it) without end: after limitMs it is given up, and at once when the user
+// asks to exit.
 void WaitForDownload(THTTPGet &get, int limitMs) {
     QElapsedTimer t;
     t.start();
     while (get.Running()) {
-        if (t.elapsed() >= limitMs) get.AbortDownload();
+        if (t.elapsed() >= limitMs || Exiting()) get.AbortDownload();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         if (get.Running()) QThread::msleep(5);
     }
@@ -126,10 +130,18 @@ bool TFrmMain::CheckProgramUpdate() {
 
     bool updaterReplaced = false;
     std::string version = "0";
+    if (ExitRequested()) {
+        DeleteFile(dat);
+        return false;
+    }
     if (FileExists(dat)) {
         updaterReplaced = UpdateUpdater();
         Pause(UpdatePauseMs);
         version = IniReadString(dat, "File", "Version", "0");
+    }
+    if (ExitRequested()) {
+        DeleteFile(dat);
+        return updaterReplaced;
     }
     if (!VersionIsNewer(version, TarnwickVersion)) {
         if (!updaterReplaced) ReportEvent("", 76, 3, TEventReporter::clBlack);
@@ -206,6 +218,10 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
     DeleteFile(ProgramFile("skins.dat"));
     UrlDownloadToFile(UpdateZipUrl() + "skins/skins.dat", folder + "skins.dat", InfoDownloadLimitMs);
     std::string dat = ProgramFile("skins.dat");
+    if (ExitRequested()) {
+        DeleteFile(dat);
+        return false;
+    }
 
     std::string remote = IniReadString(dat, SkinName, "Version", "0");
     std::string local =

@@ -3,12 +3,15 @@
 #include <QCryptographicHash>
 #include <QFile>
 
+#include <algorithm>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "HTTPGet.h"
 #include "Kel_Files.h"
+#include "Kel_Reg.h"
 #include "SysUtils.h"
 
 #ifndef TW_UPDATE_BASE_URL
@@ -138,4 +141,77 @@ bool MoveSkinAside(const std::string &programFolder, const std::string &skin) {
     DeleteFolder(backup);
     if (!ForceDirectories(ExtractFileDir(backup))) return false;
     return RenameFile(installed, backup);
+}
+
+namespace {
+
+bool EntryExists(const std::string &path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsFolder(const std::string &path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The path lies inside the folder (not the folder itself).
+bool Leads(const std::string &folder, const std::string &path) {
+    const std::string prefix = folder + "/";
+    return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool EmptyFolderExcept(const std::string &folder, const std::vector<std::string> &keep) {
+    bool ok = true;
+    for (const std::string &name : ListDirectory(folder)) {
+        const std::string path = folder + "/" + name;
+        if (std::find(keep.begin(), keep.end(), path) != keep.end()) continue;
+        const bool leads = std::any_of(keep.begin(), keep.end(), [&](const std::string &k) { return Leads(path, k); });
+        // A link is never followed: whatever it points at stays.
+        ok = (leads && IsFolder(path) ? EmptyFolderExcept(path, keep) : DeleteFiles(path)) && ok;
+    }
+    return ok;
+}
+
+}  // namespace
+
+std::vector<std::string> UpdaterHandOverFiles(const std::string &programFolder) {
+    std::vector<std::string> found;
+    const std::string temp = PathInFolder("temp", programFolder);
+    if (temp.empty()) return found;
+    // Fenlow reads the paths of the information files relative to the
+    // program folder, without regard to letter case.
+    auto keep = [&](const std::string &path) {
+        std::string full = PathInFolder(path, programFolder);
+        if (full.empty() || !Leads(temp, full)) return;
+        full = ResolvePathCI(full);
+        if (Leads(temp, full) && EntryExists(full) && std::find(found.begin(), found.end(), full) == found.end())
+            found.push_back(full);
+    };
+    auto named = [&](const char *info, const char *section) {
+        const std::string dat = ResolvePathCI(IncludeTrailingPathDelimiter(programFolder) + info);
+        if (!FileExists(dat)) return;
+        try {
+            keep(IniReadString(dat, section, "Path", ""));
+        } catch (const Exception &) {
+            // An information file that cannot be read hands nothing over.
+        }
+    };
+    named("fenlow.dat", "File");
+    named("skins.dat", "FENLOW_File");
+    for (const char *archive : {AllSkinsArchiveName, TLSArchiveName, SkinEditorArchiveName})
+        keep(std::string("temp/") + archive);
+    keep("temp/oldskins");
+    return found;
+}
+
+bool EmptyTempFolder(const std::string &programFolder) {
+    try {
+        const std::string temp = PathInFolder("temp", programFolder);
+        if (temp.empty() || !IsFolder(temp)) return true;
+        return EmptyFolderExcept(temp, UpdaterHandOverFiles(programFolder));
+    } catch (...) {
+        // The program is ending: a folder that cannot be read stays as it is.
+        return false;
+    }
 }

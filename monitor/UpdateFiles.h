@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Tarnwick's own version, compared with the site's and carried by the
 // executable as its version marker. A build may set another
@@ -61,3 +62,19 @@ std::string SkinBackupFolder(const std::string &programFolder, const std::string
 // backup goes first). True when the skin folder is gone from "skins/" (also
 // when there was none).
 bool MoveSkinAside(const std::string &programFolder, const std::string &skin);
+
+// The archives the fixed-name jobs of Fenlow ("-all", "-ssl", "-ske") unpack
+// from "temp/" of the program folder.
+inline constexpr char AllSkinsArchiveName[] = "allskins.zip";
+inline constexpr char TLSArchiveName[] = "tls_openssl096.zip";
+inline constexpr char SkinEditorArchiveName[] = "Brisvel.zip";
+
+// What "temp/" of the program folder holds for Fenlow until its job has run:
+// the archives "fenlow.dat" and "skins.dat" name, the archives of the
+// fixed-name jobs, and the skins a skin update moved aside. Full paths of
+// entries that exist, each strictly inside "temp/"; a Tarnwick that empties
+// "temp/" leaves them (and the folders that lead to them) alone.
+std::vector<std::string> UpdaterHandOverFiles(const std::string &programFolder);
+// Deletes everything in "temp/" of the program folder but the hand-over
+// above. True when nothing else is left.
+bool EmptyTempFolder(const std::string &programFolder);

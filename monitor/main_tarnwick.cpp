@@ -39,8 +39,9 @@ void CatchTerminateSignals() {
         ::sigaction(sig, &sa, nullptr);
 }
 
-// The system is ending the program: the settings are saved and "temp"
-// emptied now, and every loop of a running check stops.
+// The system is ending the program: the settings are saved now, and every
+// loop of a running check or start-up wait stops; the window's end follows
+// when the event loop has returned.
 void Terminate() {
     if (!FrmMain)
         return;
@@ -68,7 +69,8 @@ int main(int argc, char **argv) {
         QCoreApplication::quit();
     });
     // The session is about to end (the user may still cancel it): the
-    // settings are saved before the desktop goes away.
+    // settings are saved before the desktop goes away, and the program goes
+    // on until the session really ends it.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [](QSessionManager &) {
         if (FrmMain)
             FrmMain->QueryEndSession();

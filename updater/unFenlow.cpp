@@ -218,19 +218,19 @@ void TfrmFenlow::Timer3Timer() {
 
 void TfrmFenlow::Timer4Timer() {
     Tick(jbAllSkins, [this] {
-        if (JobOpening("-all")) SkinJob("allskins.zip");
+        if (JobOpening("-all")) SkinJob(AllSkinsArchiveName);
     });
 }
 
 void TfrmFenlow::Timer5Timer() {
     Tick(jbTLS, [this] {
-        if (JobOpening("-ssl")) ArchiveJob("tls_openssl096.zip");
+        if (JobOpening("-ssl")) ArchiveJob(TLSArchiveName);
     });
 }
 
 void TfrmFenlow::Timer6Timer() {
     Tick(jbEditor, [this] {
-        if (JobOpening("-ske")) ArchiveJob("Brisvel.zip");
+        if (JobOpening("-ske")) ArchiveJob(SkinEditorArchiveName);
     });
 }
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -21,6 +22,9 @@
 #include "IniFile.h"
 #include "Kel_Reg.h"
 #include "MainWindowFixture.h"
+#include "OpenSSLServer.h"
+#include "SimpleTimer.h"
+#include "UpdateFiles.h"
 #include "unFrmGetText.h"
 #include "unMessYesNo.h"
 #include "unShowBody.h"
@@ -417,7 +421,7 @@ TEST_F(MainWindow, DestroyingSavesOnceAndEmptiesTemp) {
     EXPECT_EQ(IniReadString(Settings(), "0", "Name", ""), "renamed");
     EXPECT_EQ(IniReadString(Settings(), "Options", "TWVerini", ""), "0.8.2.5");
     EXPECT_TRUE(ListDirectory(H.Dir.File("temp")).empty());
-    // Reached again (the session's end, then the window going): no second save.
+    // Reached again (the window going after it): no second save.
     IniWriteString(Settings(), "0", "Name", "edited since");
     m.FormDestroy();
     H.Stop();
@@ -429,6 +433,152 @@ TEST_F(MainWindow, DestroyingSavesOnceAndEmptiesTemp) {
     n.State.CleanupAllowed = false;
     H.Stop();
     EXPECT_TRUE(FileExists(H.Dir.File("temp/update.zip")));
+}
+
+// A session-end request may be followed by more session (a log-out the user
+// cancels, a checkpoint): it saves, and the program goes on whole.
+TEST_F(MainWindow, ASessionEndRequestSavesAndTheProgramGoesOn) {
+    H.WriteSettings({Account("a")}, {H.LongLog()});
+    TFrmMain &m = H.Start();
+    WriteTestFile(H.Dir.File("temp/message.eml"), "x");
+    m.State.Accounts[0].Name = "renamed";
+    m.State.Accounts[0].Senders.Add("Ann <a@b>");
+    m.State.Accounts[0].NewCount = 1;
+    m.QueryEndSession();
+    EXPECT_EQ(IniReadString(Settings(), "0", "Name", ""), "renamed");
+
+    // Reports still reach the log, the error signal still works, the mail
+    // waiting is still listed and "temp" still holds the check's files.
+    m.ReportEvent("after the request", 0, 5, TEventReporter::clBlack);
+    EXPECT_EQ(H.LogLinesWith("after the request"), 1) << H.Log();
+    m.ReportEvent(" Bad login", 0, 1, TEventReporter::clRed);
+    EXPECT_TRUE(m.Reporter.ErrorFlag);
+    EXPECT_TRUE(m.TrayIcon1->CycleIcons());
+    EXPECT_EQ(m.TrayIcon1->IconList(), m.ImageList3);
+    EXPECT_EQ(m.State.Accounts[0].Senders.Count(), 1);
+    EXPECT_TRUE(FileExists(H.Dir.File("temp/message.eml")));
+
+    // The real end saves what changed since, and empties "temp".
+    m.State.Accounts[0].Name = "renamed later";
+    H.Stop();
+    EXPECT_EQ(IniReadString(Settings(), "0", "Name", ""), "renamed later");
+    EXPECT_TRUE(ListDirectory(H.Dir.File("temp")).empty());
+}
+
+// Fenlow's jobs wait until every Tarnwick of the folder has ended; whichever
+// profile ends, what they will install stays in "temp".
+TEST_F(MainWindow, ExitingLeavesWhatFenlowHasYetToInstall) {
+    H.WriteSettings({Account("a")});
+    H.WriteSettings({Account("anna's")}, {}, "anna.ini");
+    auto temp = [&](const std::string &name) { return H.Dir.File("temp/" + name); };
+    WriteTestFile(H.Dir.File("fenlow.dat"), "[File]\r\nVersion=0.9.0.0\r\nPath=" + temp("tarnwick.zip") + "\r\n");
+    WriteTestFile(temp("tarnwick.zip"), "PK-program");
+    WriteTestFile(H.Dir.File("skins.dat"), "[FENLOW_File]\r\nPath=temp/Blue.zip\r\nSkin=Blue\r\n");
+    WriteTestFile(temp("Blue.zip"), "PK-skin");
+    WriteTestFile(SkinBackupFolder(H.Dir.Path(), "Blue") + "/Blue.skn", "[About]\r\nVersion=1\r\n");
+    for (const char *archive : {AllSkinsArchiveName, SkinEditorArchiveName}) WriteTestFile(temp(archive), "PK");
+    // The program's own work files go.
+    for (const char *work : {"mails.dat", "hiddedmessages.txt", "reader/part.eml", "tarnwick.old"})
+        WriteTestFile(temp(work), "x");
+
+    H.Start({"-user", "_anna"});
+    H.Stop();
+    EXPECT_EQ(ListDirectory(H.Dir.File("temp")),
+              (std::vector<std::string>{"allskins.zip", "Blue.zip", "Brisvel.zip", "oldskins", "tarnwick.zip"}));
+    EXPECT_EQ(ReadTestFile(SkinBackupFolder(H.Dir.Path(), "Blue") + "/Blue.skn"), "[About]\r\nVersion=1\r\n");
+
+    // Fenlow has installed the update: the archive it left is no hand-over.
+    // Neither is the folder itself, nor anything outside it.
+    WriteTestFile(H.Dir.File("fenlow.dat"), "[File]\r\nPath=temp\r\n");
+    WriteTestFile(H.Dir.File("skins.dat"), "[FENLOW_File]\r\nPath=temp/../Tarnwick.ini\r\n");
+    H.Start();
+    H.Stop();
+    EXPECT_EQ(ListDirectory(H.Dir.File("temp")),
+              (std::vector<std::string>{"allskins.zip", "Brisvel.zip", "oldskins"}));
+    EXPECT_TRUE(FileExists(Settings()));
+}
+
+// The scheduler times its interval on a steady clock; the next check time it
+// shows follows the wall clock wherever that goes.
+TEST_F(MainWindow, TheScheduleKeepsItsPaceWhenTheWallClockJumps) {
+    TTestAccount web = Account("web");
+    web.Kind = "HTTP";
+    H.WriteSettings({web}, {"CheckTime=1", H.LongLog()});
+    TFrmMain &m = H.Start();
+    TDateTime wall = Now();
+    int64_t steady = 5000000;
+    m.WallClock = [&] { return wall; };
+    m.SteadyClockMs = [&] { return steady; };
+    auto checks = [&] { return H.LogLinesWith("Checking 127.0.0.1"); };
+    // One scheduler tick after Seconds, with the wall clock moved by Jump
+    // seconds besides.
+    auto tick = [&](int seconds, double jump = 0) {
+        steady += seconds * 1000;
+        wall += (seconds + jump) / 86400.0;
+        m.Timer6Timer();
+    };
+    m.State.Options.NextCheck = wall;
+    m.Timer6Timer();
+    ASSERT_EQ(checks(), 1);
+
+    // Daylight saving ends: the clock goes back an hour. One unit (60.48 s)
+    // after the last check the next one runs all the same.
+    tick(10, -3600);
+    EXPECT_EQ(checks(), 1);
+    EXPECT_NEAR((m.State.Options.NextCheck - wall) * 86400, 50.48, 0.01);
+    for (int i = 0; i < 5; ++i) tick(10);
+    EXPECT_EQ(checks(), 1);
+    tick(10);
+    EXPECT_EQ(checks(), 2);
+
+    // The clock jumps a day ahead: no check is hurried.
+    tick(10, 86400);
+    EXPECT_EQ(checks(), 2);
+    EXPECT_NEAR((m.State.Options.NextCheck - wall) * 86400, 50.48, 0.01);
+    for (int i = 0; i < 6; ++i) tick(10);
+    EXPECT_EQ(checks(), 3);
+
+    // A next check time set elsewhere (the Options dialog) counts from now.
+    m.State.Options.NextCheck = wall + 25 / 86400.0;
+    tick(10);
+    tick(10, -7200);
+    EXPECT_EQ(checks(), 3);
+    tick(10);
+    EXPECT_EQ(checks(), 4);
+}
+
+// Exit chosen while the delayed start-up waits for an update site that took
+// the connection and never answers.
+TEST_F(MainWindow, ExitDuringTheDelayedStartUpEndsItsWaits) {
+    BrokenTLSPeer site(BrokenTLSPeer::Stall);
+    ::setenv(UpdateUrlVariable, ("https://127.0.0.1:" + std::to_string(site.Port()) + "/tarnwick/").c_str(), 1);
+    TTestAccount web = Account("web");
+    web.Kind = "HTTP";
+    H.WriteSettings({web}, {"CheckUpdates=True", "CheckSkinFenlow=True", "CheckOnStart=True", H.LongLog()});
+    WriteTestFile(H.Dir.File("blacklist.dat"), "[spam@example.org]\r\nHide=True\r\n");
+    TFrmMain &m = H.Start();
+    m.UpdatePauseMs = 0;
+    // Far longer than an exit may take.
+    m.InfoDownloadLimitMs = 10000;
+    TSimpleTimer user(20, [&](QObject *) {
+        if (site.Accepted() > 0 && m.Exit1->Tag == 0) m.Exit1->trigger();
+    });
+    user.SetEnabled(true);
+    const auto start = std::chrono::steady_clock::now();
+    m.Timer5Timer();
+    const auto took = std::chrono::steady_clock::now() - start;
+    user.SetEnabled(false);
+    ::unsetenv(UpdateUrlVariable);
+
+    EXPECT_EQ(m.Exit1->Tag, 1);
+    EXPECT_LT(took, std::chrono::seconds(3));
+    // Nothing after the exit: no skin information, no start-up check, no
+    // usage counter, no import.
+    EXPECT_EQ(site.Accepted(), 1);
+    EXPECT_EQ(H.LogLinesWith("Checking 127.0.0.1"), 0) << H.Log();
+    EXPECT_NE(IniReadString(Settings(), "Options", "Calculated", ""), "True");
+    EXPECT_TRUE(FileExists(H.Dir.File("blacklist.dat")));
+    EXPECT_FALSE(FileExists(H.Dir.File("fenlow.dat")));
 }
 
 TEST_F(MainWindow, TermSignalSavesTheSettingsAndEmptiesTemp) {

@@ -3,7 +3,10 @@
 
 #include "Graphics.h"
 #include "DisplayFixture.h"
+#include "MainWindowFixture.h"
+#include "NetPOP3.h"
 #include "unScr.h"
+#include "../mailproto/dovecot_suite.h"
 
 namespace {
 
@@ -234,4 +237,75 @@ TEST_F(ScreenSaverTest, OnlyOneSaverAtATime) {
         ShowScreenSaver();
     });
     EXPECT_EQ(nested, 0);
+}
+
+namespace {
+
+// The own saver raised by a cycle that found mail, against a private Dovecot.
+class SaverDuringChecks : public DovecotSuite<SaverDuringChecks> {
+protected:
+    static void SetUpTestSuite() {
+        DovecotServer::Options o;
+        o.Users.push_back({"night", "pw-night"});
+        if (!StartDovecot(o)) return;
+        Server->FillMailbox("night", 2);
+    }
+    void SetUp() override {
+        DovecotSuite::SetUp();
+        if (IsSkipped()) return;
+        H = std::make_unique<MainWindowHarness>();
+    }
+    void TearDown() override {
+        SetModalHook({});
+        H.reset();
+    }
+    std::unique_ptr<MainWindowHarness> H;
+};
+
+}  // namespace
+
+// Overnight the saver shows while the scheduler goes on checking: its
+// progress line names the account being checked, and new mail is found.
+TEST_F(SaverDuringChecks, ChecksGoOnBeneathTheSaverAndShowTheirProgress) {
+    TTestAccount night;
+    night.Name = "night-account";
+    night.Port = Server->Pop3Port();
+    night.User = "night";
+    night.Password = "pw-night";
+    H->WriteSettings({night}, {H->LongLog()});
+    TFrmMain &m = H->Start();
+    m.NetPOP31->SetReadTimeout(20000);
+    m.NetPOP31->SetConnectTimeout(10000);
+    // The desktop's own saver runs when the mail comes in.
+    H->Desk.SaverActiveAnswers = 2;
+
+    int shown = 0;
+    bool inCycle = true;
+    std::string lineBefore, lineAfter;
+    int foundBeneath = -1;
+    SetModalHook([&](QDialog &d) {
+        auto *s = dynamic_cast<TfrmMainScr *>(&d);
+        ASSERT_NE(s, nullptr);
+        ++shown;
+        inCycle = m.State.CycleActive;
+        lineBefore = s->StatusText;
+        // More mail arrives, and the scheduler's time comes while it shows.
+        Server->FillMailbox("night", 1, "INBOX", 3);
+        m.State.Options.NextCheck = Now() - 0.001;
+        m.Timer6Timer();
+        lineAfter = s->StatusText;
+        foundBeneath = m.State.Accounts[0].NewCount;
+    });
+    m.Timer1Timer();
+    EXPECT_EQ(m.State.Accounts[0].NewCount, 2);
+    // Not from inside the cycle: from the event loop once it has ended.
+    EXPECT_EQ(shown, 0);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return shown > 0; }, 5000));
+    EXPECT_EQ(shown, 1);
+    EXPECT_FALSE(inCycle);
+    EXPECT_EQ(lineBefore, "");
+    EXPECT_EQ(lineAfter, "night-account checking messages...");
+    EXPECT_EQ(foundBeneath, 3);
+    EXPECT_EQ(H->LogLinesWith("Checking 127.0.0.1"), 2) << H->Log();
+    EXPECT_FALSE(ScreenSaverShown());
 }
