@@ -30,15 +30,23 @@ std::string TNetHeaderList::ValueAt(int index) const {
     if (colon == std::string::npos) return {};
     // The value starts right after the colon, whatever stands before it
     // ("Name : x" too).
-    std::string result(TrimView(std::string_view(line).substr(colon + 1)));
-    if (!UnfoldOnRead) return result;
-    for (int i = index + 1; i < Count() && IsContinuation(Strings(i)); ++i) {
-        std::string_view part = TrimView(Strings(i));
-        while (!result.empty() && uint8_t(result.back()) <= ' ') result.pop_back();
-        result.push_back(' ');
-        result.append(part);
-    }
+    std::string_view value = std::string_view(line).substr(colon + 1);
+    if (!UnfoldOnRead) return std::string(TrimView(value));
+    // Only the line breaks go: the blank that starts a continuation line is
+    // part of the value (a tab stays a tab), as are blanks before the break.
+    std::string result(value);
+    for (int i = index + 1; i < Count() && IsContinuation(Strings(i)); ++i) result.append(Strings(i));
     return std::string(TrimView(result));
+}
+
+size_t TNetHeaderList::FieldNameEnd(std::string_view line) {
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return 0;
+    size_t end = colon;
+    while (end > 0 && (line[end - 1] == ' ' || line[end - 1] == '\t')) --end;
+    for (size_t k = 0; k < end; ++k)
+        if (uint8_t(line[k]) <= ' ' || uint8_t(line[k]) >= 0x7F) return 0;
+    return end;
 }
 
 int TNetHeaderList::IndexOfName(std::string_view name, int from) const {

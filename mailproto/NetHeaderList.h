@@ -22,7 +22,8 @@ public:
     // upper-cased unless CaseSensitive); "" for a line without a colon.
     std::string NameAt(int index) const;
     // The value after the first ":", trimmed, with its continuation lines
-    // joined by single spaces when UnfoldOnRead; "" outside the list.
+    // appended as they stand when UnfoldOnRead (unfolding removes the line
+    // break only, RFC 5322 2.2.3); "" outside the list.
     std::string ValueAt(int index) const;
     int IndexOfName(std::string_view name, int from = 0) const;
     std::string GetValue(std::string_view name) const { return ValueAt(IndexOfName(name)); }
@@ -38,7 +39,12 @@ public:
     std::unique_ptr<TStringList> SplitForFolding(std::string_view line) const;
     void ReplaceWithFolded(std::string_view line, int index);
 
-    static bool IsContinuation(const std::string &line) {
+    static bool IsContinuation(std::string_view line) {
         return !line.empty() && (line[0] == ' ' || line[0] == '\t');
     }
+    // Where the field name of a header line ends (before the blanks that
+    // may stand before its colon, the old "Name : value"); 0 when the line
+    // is no header field: no colon, an empty name, or a name with anything
+    // but printable characters. Such a line ends a header block.
+    static size_t FieldNameEnd(std::string_view line);
 };

@@ -528,6 +528,20 @@ TNetAttachment &TNetMessage::NewAttachment(const TStringList &partHeaders) {
 // ---------------------------------------------------------------------------
 // Receiving
 
+bool TNetMessage::AddHeaderBlockLine(std::string &line) {
+    if (TNetHeaderList::IsContinuation(line)) {
+        // Nothing to continue: blanks alone carry nothing, other text (a
+        // message that has no header at all) is the body.
+        if (Headers.Empty()) return Trim(line).empty();
+    } else if (TNetHeaderList::FieldNameEnd(line) == 0) {
+        // The envelope line a mailbox file puts first has always stood with
+        // the headers (no field has its name).
+        if (!(Headers.Empty() && Copy(line, 1, 5) == "From ")) return false;
+    }
+    Headers.Add(std::move(line));
+    return true;
+}
+
 bool TNetMessage::ReceiveHeader(TNetMessageSource &source, bool stopAtEmptyLine) {
     std::string line;
     bool body = false;
@@ -539,7 +553,17 @@ bool TNetMessage::ReceiveHeader(TNetMessageSource &source, bool stopAtEmptyLine)
             }
             continue;
         }
-        Headers.Add(line);
+        if (!AddHeaderBlockLine(line)) {
+            if (stopAtEmptyLine) {
+                source.UnreadLine(std::move(line));
+                body = true;
+            } else {
+                // A header-only reply: what runs on is body, not header.
+                while (source.ReadLine(line)) {
+                }
+            }
+            break;
+        }
     }
     ParseHeaders();
     return body;

@@ -223,6 +223,11 @@ public:
     // and returns true when a body follows; without it reads to the end of
     // the source (a header-only reply). ReceiveBody reads the rest.
     bool ReceiveHeader(TNetMessageSource &source, bool stopAtEmptyLine = true);
+    // Takes a non-empty line of the header block into Headers. False (and
+    // the line left as it is) when it is neither a header field nor the
+    // continuation of one: a sender left out the empty line, and this line
+    // is the body's first.
+    bool AddHeaderBlockLine(std::string &line);
     void ReceiveBody(TNetMessageSource &source);
     // Writes the message as a saved file holds it: header lines, an empty
     // line, the body with doubled leading dots, and unless headersOnly a

@@ -171,6 +171,8 @@ void TNetMessageClient::RecoverAfterFailure(bool answerEnded, const std::string 
 std::string TNetMessageClient::ReceiveHeader(TNetMessage &message, const std::string &delimiter) {
     WorkBracket work(*this, wmRead);
     FLineFailed = false;
+    FHasBodyFirstLine = false;
+    FBodyFirstLine.clear();
     // Empty and "." delimiters read a dot-terminated answer.
     const bool dotted = delimiter.empty() || delimiter == ".";
     const std::string endLine = delimiter.empty() ? std::string(".") : delimiter;
@@ -200,7 +202,15 @@ std::string TNetMessageClient::ReceiveHeader(TNetMessage &message, const std::st
             }
             if (inBody) continue;
             if (dotted && line.size() > 1 && line[0] == '.') line.erase(0, 1);
-            message.Headers.Add(std::move(line));
+            if (message.AddHeaderBlockLine(line)) continue;
+            // The header block ran into the body without its empty line.
+            if (delimiter.empty()) {
+                FBodyFirstLine = std::move(line);
+                FHasBodyFirstLine = true;
+                last.clear();
+                break;
+            }
+            inBody = true;
         }
     } catch (...) {
         RecoverAfterFailure(ended, endLine);
@@ -214,6 +224,11 @@ void TNetMessageClient::ReceiveBody(TNetMessage &message, const std::string &del
     WorkBracket work(*this, wmRead);
     FLineFailed = false;
     TNetMessageClientSource source(*this, delimiter);
+    if (FHasBodyFirstLine) {
+        FHasBodyFirstLine = false;
+        source.UnreadLine(std::move(FBodyFirstLine));
+        FBodyFirstLine.clear();
+    }
     try {
         std::string line;
         if (message.NoDecode) {
@@ -289,6 +304,8 @@ void TNetMessageClient::ReadMessageFromStream(TNetMessage &message, TStream &str
     auto restore = [&] {
         TNetTCPConnection::SetIOHandler(old);
         FManagedIOHandler = oldManaged;
+        // A body left unread was the stream's, not the connection's.
+        FHasBodyFirstLine = false;
     };
     try {
         handler->Open();

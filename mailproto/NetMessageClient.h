@@ -113,6 +113,10 @@ protected:
     void DropConnection();
 
     bool FLineFailed = false;
+    // The body's first line when ReceiveHeader met it without the empty
+    // line before it; ReceiveBody reads it first.
+    bool FHasBodyFirstLine = false;
+    std::string FBodyFirstLine;
 
     friend class TNetMessageClientSource;
 };

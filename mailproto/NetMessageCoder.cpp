@@ -167,33 +167,27 @@ void TNetMessageDecoderMIME::ReadHeader() {
             FHasFirstLine = true;
             break;
         }
-        if (line[0] == ' ' || line[0] == '\t') {
+        if (TNetHeaderList::IsContinuation(line)) {
             if (!Headers.Empty()) {
-                std::string &last = Headers[Headers.Count() - 1];
-                while (!last.empty() && uint8_t(last.back()) <= ' ') last.pop_back();
-                last += " " + Trim(line);
+                // Unfolding takes the line break only (the blanks stay).
+                Headers[Headers.Count() - 1] += line;
                 continue;
             }
             // Nothing to continue: blanks alone carry nothing, other text
             // belongs to the body.
             if (Trim(line).empty()) continue;
         }
-        // A field name of printable characters, blanks allowed only before
-        // the colon (the old "Name : value").
-        size_t colon = line.find(':');
-        size_t nameEnd = colon == std::string::npos ? 0 : colon;
-        while (nameEnd > 0 && (line[nameEnd - 1] == ' ' || line[nameEnd - 1] == '\t')) --nameEnd;
-        bool field = nameEnd > 0;
-        for (size_t k = 0; field && k < nameEnd; ++k) field = uint8_t(line[k]) > ' ' && uint8_t(line[k]) < 0x7F;
-        if (!field) {
+        const size_t nameEnd = TNetHeaderList::FieldNameEnd(line);
+        if (nameEnd == 0) {
             // A sender that left out the empty line: the header block ends
             // here and this line is the body's first.
             FFirstLine = line;
             FHasFirstLine = true;
             break;
         }
-        Headers.Add(line.substr(0, nameEnd) + "=" + Trim(line.substr(colon + 1)));
+        Headers.Add(line.substr(0, nameEnd) + "=" + TrimLeft(std::string_view(line).substr(line.find(':') + 1)));
     }
+    for (int i = 0; i < Headers.Count(); ++i) Headers[i] = TrimRight(Headers[i]);
     std::string ct = HeaderValue("Content-Type");
     // The type this part has in its place (a digest's parts are messages),
     // found before a multipart part pushes its own boundary.

@@ -6,6 +6,12 @@
 #include "NetMailExceptions.h"
 
 bool TNetMessageSource::ReadLine(std::string &line) {
+    if (FHasUnread) {
+        FHasUnread = false;
+        line = std::move(FUnread);
+        FUnread.clear();
+        return true;
+    }
     if (FEnded) {
         line.clear();
         return false;

@@ -27,6 +27,13 @@ public:
     // The next line without its line end (LF, or CR LF); false at the end of
     // the message.
     bool ReadLine(std::string &line);
+    // Gives back a line ReadLine delivered (a header block that ends without
+    // its empty line hands its body's first line on): the next ReadLine
+    // returns it as it stands, neither counted nor unstuffed again.
+    void UnreadLine(std::string line) {
+        FUnread = std::move(line);
+        FHasUnread = true;
+    }
     bool Ended() const { return FEnded; }
     int64_t MaxMessageSize = DefaultMaxMessageSize;
     // What the cap has counted so far (short lines at NetMinLineCharge).
@@ -43,6 +50,8 @@ protected:
 private:
     bool FDotTerminated;
     bool FEnded = false;
+    bool FHasUnread = false;
+    std::string FUnread;
     int64_t FBytes = 0;
 };
 

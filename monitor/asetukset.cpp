@@ -29,22 +29,11 @@
 
 TFormAsetukset *FormAsetukset = nullptr;
 
-// ---- the edit box that keeps bytes ------------------------------------------------------
-
 namespace {
 QString ShownText(const std::string &raw) {
     return QString::fromStdString(IsValidUtf8(raw) ? raw : Cp1252ToUtf8(raw));
 }
 }  // namespace
-
-void TRawEdit::SetRaw(const std::string &Text) {
-    FRaw = Text;
-    FShown = ShownText(Text);
-    setText(FShown);
-    setCursorPosition(0);  // a long path shows its beginning
-}
-
-std::string TRawEdit::Raw() const { return text() == FShown ? FRaw : text().toStdString(); }
 
 // ---- the check list box --------------------------------------------------------------------
 

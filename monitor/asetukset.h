@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "EventReporter.h"
+#include "RawEdit.h"
 #include "Tiedot.h"
 #include "VeskRutins.h"
 
@@ -40,20 +41,6 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class TClickLabel;
 class TTimer;
-
-// An edit box that gives back exactly the text it was given, bytes and all
-// (a name or password from an old Windows-1252 file is not UTF-8), until the
-// user changes it. It shows such text as Windows-1252 letters.
-class TRawEdit : public QLineEdit {
-public:
-    using QLineEdit::QLineEdit;
-    void SetRaw(const std::string &Text);
-    std::string Raw() const;
-
-private:
-    std::string FRaw;
-    QString FShown;
-};
 
 // A list whose lines each carry a tick. Lines can be dragged within the
 // list (nowhere else) when OnDragDrop is set.

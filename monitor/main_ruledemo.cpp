@@ -34,6 +34,7 @@
 #include "unLanguage.h"
 #include "unMessYesNo.h"
 #include "unRulesForm.h"
+#include "unToBlackList.h"
 #include "unitMessages.h"
 
 namespace {
@@ -61,6 +62,13 @@ void SampleFolder(const std::string &folder, const std::string &language) {
           "[EMails]\r\n0=news@shop.example.com\r\n1=weekly digest\r\n2=offers\r\n"
           "[Words]\r\n0=unsubscribe\r\n1=special offer\r\n");
     Write(folder + "rules/Spam.rul", "[Rule]\r\nRule1=1\r\nEnabled=False\r\nAllAccounts=True\r\nAllEMails=True\r\n");
+    // A rule an older Windows install wrote: its name and settings are
+    // Windows-1252 bytes.
+    Write(folder + "rules/Kev\xE4t.rul",
+          "[Rule]\r\nRule1=0\r\nEnabled=True\r\nAllAccounts=True\r\nAllEMails=False\r\n"
+          "[EMails]\r\n0=J\xFCrgen@example.org\r\n"
+          "[Options]\r\nHost=sm\xE9tp.example.net\r\nPort=25\r\nUser=J\xFCrgen\r\nPass=s\xE4l\r\n"
+          "Path=/home/anna/Sp\xE4m\r\n");
 }
 
 // Mail the last check found, offered as senders and subjects in the editor.
@@ -216,6 +224,18 @@ int main(int argc, char **argv) {
         [] { Shot("rename-rule"); },
         [] { TypeAnswer("newsletters"); },
         [] { Shot("rename-refused"); },
+        [] { CloseModal(); },
+        [&] {
+            SelectRule(options, "Kev\xE4t");
+            Later([&] { options->BitBtn7->click(); });
+        },
+        [] { Shot("editor-windows-1252-values"); },
+        [] { Later(CloseModal); },
+        [] { Later([] { ShowAddSenderToRule(DialogScreenRight(), DialogWorkAreaBottom(), "someone@example.org"); }); },
+        [] {
+            if (auto *d = Modal<TfrmToBlackList>()) d->ComboBox2->setCurrentIndex(d->ComboBox2->findText("Kev\u00e4t"));
+            Shot("add-sender-windows-1252-rule");
+        },
         [] { CloseModal(); },
         [&] {
             SelectPage(options, TFormAsetukset::pgMessage);

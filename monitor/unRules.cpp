@@ -45,6 +45,12 @@ TStringList TextValues(TIniFile &ini, const std::string &section) {
     return values;
 }
 
+}  // namespace
+
+std::string RuleEntryKey(const std::string &entry) { return Utf8LowerCase(Trim(TextValue(entry))); }
+
+namespace {
+
 // The part after the first "@", or "" when there is no "@".
 bool DomainOf(const std::string &s, std::string &domain) {
     int p = Pos("@", s);

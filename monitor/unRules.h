@@ -25,6 +25,11 @@ struct TRuleMessage {
     std::string Subject;
 };
 
+// A sender entry or subject word as the rules compare it: UTF-8 (an older
+// file's Windows-1252 bytes taken as such), lower-cased, without blanks
+// around it. Entries of one key are the same entry.
+std::string RuleEntryKey(const std::string &entry);
+
 // Each raises EConvertError for a non-numeric test number, EIniFileError for
 // an unreadable file.
 bool RuleMatchesAccount(const std::string &ruleFile, const TRuleMessage &m);

@@ -63,6 +63,14 @@ TStringList ListLines(const QListWidget *list) {
     return out;
 }
 
+// The row holding the entry as the rules compare it (an older editor stored
+// capitals and blanks as typed), -1 when none does.
+int RowOfEntry(const QListWidget *list, const std::string &entry) {
+    for (int i = 0; i < list->count(); ++i)
+        if (RuleEntryKey(S(list->item(i)->text())) == RuleEntryKey(entry)) return i;
+    return -1;
+}
+
 void FillList(QListWidget *list, const TStringList &lines) {
     list->clear();
     for (const auto &l : lines) list->addItem(Q(l));
@@ -185,7 +193,7 @@ TfrmBlackList::TfrmBlackList(QWidget *owner) : QDialog(owner) {
     LblUsername = label("LblUsername", "User name:");
     LblPassword = label("LblPassword", "Password:");
     auto edit = [this](const char *name, const char *text) {
-        auto *e = new QLineEdit(text, this);
+        auto *e = new TRawEdit(text, this);
         e->setObjectName(name);
         return e;
     };
@@ -452,11 +460,11 @@ void TfrmBlackList::LoadRule() {
     TRuleDefinition r = ReadRuleDefinition(RuleFile());
     for (int i = 0; i < JobCount; ++i)
         CheckListBox2->item(i)->setCheckState(i == r.Job ? Qt::Checked : Qt::Unchecked);
-    TxtHost->setText(Q(r.Host));
-    TxtPort->setText(Q(r.Port));
-    TxtUser->setText(Q(r.User));
-    TxtPassword->setText(Q(r.Pass));
-    Edit1->setText(Q(r.Path));
+    TxtHost->SetRaw(r.Host);
+    TxtPort->SetRaw(r.Port);
+    TxtUser->SetRaw(r.User);
+    TxtPassword->SetRaw(r.Pass);
+    Edit1->SetRaw(r.Path);
     CheckBox2->setChecked(r.AllAccounts);
     for (int i = 0; i < CheckListBox1->count(); ++i) {
         QListWidgetItem *item = CheckListBox1->item(i);
@@ -480,11 +488,11 @@ int TfrmBlackList::CheckedJob() const {
 TRuleDefinition TfrmBlackList::ControlsRule() const {
     TRuleDefinition r;
     r.Job = CheckedJob();
-    r.Host = S(TxtHost->text());
-    r.Port = S(TxtPort->text());
-    r.User = S(TxtUser->text());
-    r.Pass = S(TxtPassword->text());
-    r.Path = S(Edit1->text());
+    r.Host = TxtHost->Raw();
+    r.Port = TxtPort->Raw();
+    r.User = TxtUser->Raw();
+    r.Pass = TxtPassword->Raw();
+    r.Path = Edit1->Raw();
     r.AllAccounts = CheckBox2->isChecked();
     for (int i = 0; i < CheckListBox1->count(); ++i) {
         QListWidgetItem *item = CheckListBox1->item(i);
@@ -554,7 +562,7 @@ void TfrmBlackList::AddEntry(TDragListBox *List, QComboBox *Box, const char *Dup
     // the file and never match either.
     std::string entry = Utf8LowerCase(Trim(S(Box->currentText())));
     if (entry.empty()) return;
-    if (ListLines(List).IndexOf(entry) >= 0) {
+    if (RowOfEntry(List, entry) >= 0) {
         ShowMessageWindow(MessageTitle(), Rule(DuplicateKey, DuplicateText), "", DialogScreenRight(), DialogWorkAreaBottom(), 0);
         return;
     }
@@ -596,8 +604,7 @@ void TfrmBlackList::RenameEntry(TDragListBox *List, QPushButton *Button, const c
                                              S(List->item(row)->text()), at.x(), at.y(), false);
     std::string entry = Utf8LowerCase(Trim(answer));
     if (entry.empty()) return;
-    TStringList lines = ListLines(List);
-    int found = lines.IndexOf(entry);
+    int found = RowOfEntry(List, entry);
     if (found >= 0 && found != row) {
         ShowMessageWindow(MessageTitle(), Rule(DuplicateKey, DuplicateText), "", DialogScreenRight(), DialogWorkAreaBottom(), 0);
         return;

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "RawEdit.h"
+
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -70,7 +72,8 @@ public:
     QComboBox *ComboBox1;        // subject test
     QGroupBox *GroupBox5;        // extra settings
     QLabel *LblSmtp, *LblHost, *LblPort, *LblUsername, *LblPassword;
-    QLineEdit *TxtHost, *TxtPort, *TxtUser, *TxtPassword, *Edit1;
+    // The values come back byte for byte until the user changes them.
+    TRawEdit *TxtHost, *TxtPort, *TxtUser, *TxtPassword, *Edit1;
     QPushButton *bbBrowse;
     QPushButton *BitBtn7;  // Save
     QPushButton *BitBtn8;  // Close

@@ -16,6 +16,7 @@
 #include "VeskRutins.h"
 #include "unDecodes.h"
 #include "unLanguage.h"
+#include "unRules.h"
 #include "unitMessages.h"
 
 namespace {
@@ -84,7 +85,9 @@ void TfrmToBlackList::FormCreate() {
     for (const std::string &s : senders) ComboBox1->addItem(Q(s));
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(QString());
-    for (const std::string &file : RuleFiles()) ComboBox2->addItem(Q(CutExtension(file)), Q(file));
+    FRuleFiles = RuleFiles();
+    for (size_t i = 0; i < FRuleFiles.size(); ++i)
+        ComboBox2->addItem(Q(Utf8ToLatin1(CutExtension(FRuleFiles[i]))), int(i));
     Label1->setText(Q(LangText("Rule", "MailOrName", Label1->text().toStdString())));
     Label2->setText(Q(LangText("Rule", "Rule", Label2->text().toStdString())));
 }
@@ -97,19 +100,33 @@ void TfrmToBlackList::btOkClick() {
     }
     // Only a rule the box lists: a typed or empty name would make a file
     // of its own ("rules/.rul") or reach outside the folder.
-    if (ComboBox2->currentIndex() < 0) {
+    const std::string ruleFile = ChosenRuleFile();
+    if (ruleFile.empty()) {
         ShowMessageWindow(LangMessage(54), LangText("Rule", "NoRule", "Choose a rule first."), "",
                           DialogScreenRight(), KeptBottom, 0);
         return;
     }
     std::string entry = Utf8LowerCase(Trim(text));
-    std::string file = RulesFolder() + ComboBox2->currentData().toString().toStdString();
+    std::string file = RulesFolder() + ruleFile;
+    // A rule removed since the dialog listed it is not made anew: a file of
+    // senders alone would be a rule that never acts.
+    if (!FileExists(file)) {
+        ShowMessageWindow(LangMessage(54), LangText("Rule", "Mess_14", "The rule could not be saved."), "",
+                          DialogScreenRight(), KeptBottom, 0);
+        return;
+    }
     try {
         TMemIniFile ini(file);
         TStringList names, values;
         ini.ReadSection("EMails", names);
-        for (const std::string &n : names) values.Add(ini.ReadString("EMails", n, ""));
-        if (values.IndexOf(entry) >= 0) {
+        bool known = false;
+        for (const std::string &n : names) {
+            values.Add(ini.ReadString("EMails", n, ""));
+            // An entry an older editor stored with capitals or blanks is
+            // still the same sender to the rules.
+            known = known || RuleEntryKey(values[values.Count() - 1]) == entry;
+        }
+        if (known) {
             ShowMessageWindow(LangMessage(54), LangText("Rule", "Mess_1", "This entry is already in the list."),
                               "", DialogScreenRight(), DialogWorkAreaBottom(), 0);
             return;
@@ -125,6 +142,12 @@ void TfrmToBlackList::btOkClick() {
         return;
     }
     accept();
+}
+
+std::string TfrmToBlackList::ChosenRuleFile() const {
+    bool ok = false;
+    const int i = ComboBox2->currentData().toInt(&ok);
+    return ok && i >= 0 && size_t(i) < FRuleFiles.size() ? FRuleFiles[size_t(i)] : std::string();
 }
 
 void TfrmToBlackList::btCancelClick() { reject(); }

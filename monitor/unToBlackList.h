@@ -29,8 +29,11 @@ public:
 
     void FormCreate();
     // The rule files of the rules folder in directory order, as the box
-    // lists them (names without ".rul"); each item keeps its file name.
+    // lists them (names without ".rul").
     static std::vector<std::string> RuleFiles();
+    // The file name of the rule chosen in ComboBox2, bytes as the folder
+    // holds them (an older install's names are Windows-1252); "" for none.
+    std::string ChosenRuleFile() const;
 
 public slots:
     void btOkClick();
@@ -41,6 +44,9 @@ protected:
 
 private:
     QPoint FCorner{-1, -1};
+    // The file names ComboBox2 lists; each item keeps its index here, since
+    // a name that is not UTF-8 would not come back whole from its text.
+    std::vector<std::string> FRuleFiles;
 };
 
 // Bottom-right corner at (Right, Bottom). Sender, when given, stands in the

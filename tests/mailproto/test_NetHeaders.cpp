@@ -21,7 +21,9 @@ TEST(HeaderList, LookupUnfoldAndOddSpacing) {
     for (const char *l : {"SuBjEcT: a", "\tb", "  c  ", "X-Odd : after colon", "X-Tight:tight", "Received: one",
                           "Received: two"})
         h.Add(l);
-    EXPECT_EQ(h.GetValue("subject"), "a b c");
+    // Unfolding removes the line breaks only: the blanks that start and
+    // end the continuation lines stay inside the value.
+    EXPECT_EQ(h.GetValue("subject"), "a\tb  c");
     EXPECT_EQ(h.GetValue("X-Odd"), "after colon");
     EXPECT_EQ(h.GetValue("x-tight"), "tight");
     EXPECT_EQ(h.GetValue("Missing"), "");

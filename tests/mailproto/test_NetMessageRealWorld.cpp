@@ -151,6 +151,16 @@ X-Note: fine
 Normal part.
 --nb--
 )")},
+        {"no separating line", Crlf(R"(From: a@example.org
+To: b@example.org
+Subject: the headers run into the body
+counter to RFC 2822, there's no separating newline here
+Second: line, with a colon
+)")},
+        {"no header at all", Crlf(R"(Hello there,
+this message starts with its text.
+Subject: not a header here
+)")},
         {"repeated fields", Crlf(R"(From: a@example.org
 To: one@example.org
 To: "Two, Person" <two@example.org>, three@example.org
@@ -422,11 +432,67 @@ TEST_F(MessageRealWorld, EachFaultSeparately) {
     EXPECT_EQ(dynamic_cast<TNetText &>(m->Parts[0]).Body.Text(),
               TStringList({"Hello there, no blank line above.", "Second line: with a colon."}).Text());
     EXPECT_EQ(m->Parts[0].CharSet, "UTF-8");
+    // A header block without its empty line ends at the first line that is
+    // no field; that line and the rest are the body.
+    m = byName("no separating line");
+    EXPECT_EQ(m->Subject, "the headers run into the body");
+    EXPECT_EQ(m->Recipients.Count(), 1);
+    EXPECT_EQ(m->Headers.Count(), 3);
+    EXPECT_EQ(m->Body.Text(), TStringList({"counter to RFC 2822, there's no separating newline here",
+                                           "Second: line, with a colon"}).Text());
+    // A message without a header: all of it is body.
+    m = byName("no header at all");
+    EXPECT_EQ(m->Headers.Count(), 0);
+    EXPECT_EQ(m->Subject, "");
+    EXPECT_EQ(m->Body.Text(), TStringList({"Hello there,", "this message starts with its text.",
+                                           "Subject: not a header here"}).Text());
     // Every address of every To and Cc field.
     m = byName("repeated fields");
     EXPECT_EQ(m->Recipients.Count(), 3);
     EXPECT_EQ(m->CCList.Count(), 2);
     EXPECT_EQ(m->Recipients[1].Name, "Two, Person");
+}
+
+// Header blocks that end without their empty line, and values folded with
+// tabs and runs of blanks: the same values and body as Python's parser
+// (whose unfolding removes the line breaks only), read from a literal and
+// from a dot-terminated answer.
+TEST_F(MessageRealWorld, HeaderBlocksEndAndUnfoldAsPythonReadsThem) {
+    const std::vector<std::string> raws = {
+        Crlf("From: a@example.org\nSubject: folded\n   over  two lines\nX-Folded: one\n\ttwo\n \t three \n"
+             "counter to RFC 2822, there's no separating newline here\nSecond: line\n"),
+        Crlf("X-Folded: a,\n\tb\nSubject: =?utf-8?q?caf=C3=A9?=\n\t=?utf-8?q?_au_lait?=\nDate: Mon, 6 Jan 2025\n"
+             "\t10:11:12 +0000\nContent-Type: text/plain;\n\tcharset=\"iso-8859-1\"\n\nbody line\n"),
+        Crlf("Dear reader:\n  this message starts with its text.\n\nSubject: body too\n"),
+    };
+    auto python = PythonMap(R"PY(
+from email import policy
+from email.parser import BytesParser
+def f(b):
+    m = BytesParser(policy=policy.default).parsebytes(b)
+    v = lambda k: str(m[k]).strip().encode() if k in m else b''
+    return b'\0'.join([v('Subject'), v('X-Folded'), m.get_payload(decode=True) or b''])
+)PY", raws);
+    for (size_t i = 0; i < raws.size(); ++i) {
+        std::vector<std::string> want;
+        std::istringstream in(python[i]);
+        for (std::string field; std::getline(in, field, '\0');) want.push_back(field);
+        want.resize(3);
+        for (bool dotted : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "message " << i << (dotted ? ", dot-terminated" : ", literal"));
+            auto m = NetCreateNoOwner<TNetMessage>();
+            TNetStringMessageSource src(dotted ? raws[i] + ".\r\n" : raws[i], dotted);
+            if (m->ReceiveHeader(src)) m->ReceiveBody(src);
+            EXPECT_EQ(m->Subject, want[0]);
+            EXPECT_EQ(m->Headers.GetValue("X-Folded"), want[1]);
+            EXPECT_EQ(Normal("text/plain", Joined(m->Body)), Normal("text/plain", want[2]));
+            if (i == 1) {
+                // Fields folded at a tab read as they do on one line.
+                EXPECT_EQ(m->Date, GMTToLocalDateTime("Mon, 6 Jan 2025 10:11:12 +0000"));
+                EXPECT_EQ(m->CharSet, "ISO-8859-1");
+            }
+        }
+    }
 }
 
 TEST(MessageRealWorldDovecot, DeliveredCopiesFetchedOverIMAPAgreeWithImaplib) {

@@ -50,11 +50,37 @@ TEST_F(MessageClientReceive, HeaderBlocksEndWhereTheAnswerSays) {
 
     ASSERT_TRUE(Pop->RetrieveHeaders(2, *Msg));
     EXPECT_EQ(Msg->Subject, "second");
-    EXPECT_EQ(Msg->Headers.GetValue("X-Folded"), "one two");
+    // Unfolding removes the line break only: the tab stays.
+    EXPECT_EQ(Msg->Headers.GetValue("X-Folded"), "one\ttwo");
 
     ASSERT_TRUE(Pop->RetrieveHeaders(3, *Msg));
     EXPECT_EQ(Msg->Headers, TStringList({"Subject: third"}));
     EXPECT_EQ(Msg->From().Address, "");
+    EXPECT_EQ(Pop->GetMessageCount(), 3);
+}
+
+// A header block that runs into its body without the empty line: the first
+// line that is no field starts the body, whole (RETR) or skipped (TOP); a
+// message without a header is all body. The next command gets its own reply.
+TEST_F(MessageClientReceive, HeaderBlockWithoutItsEmptyLineEndsAtTheBody) {
+    Start(Talk({"<", "+OK", "From: a@example.org", "Subject: run on", "\tfolded", "counter to RFC 2822: no empty line",
+                "..dotted", "", "last", ".",                                                          // RETR
+                "<", "+OK", "Subject: run on", "counter to RFC 2822: no empty line", "Bcc: body@example.org", ".",  // TOP
+                "<", "+OK", "Hello there,", " indented", "Subject: body too", ".",                    // RETR
+                "<", "+OK 3 300", "!wait_close"}));
+    ASSERT_TRUE(Pop->RetrieveMessage(1, *Msg));
+    EXPECT_EQ(Msg->Headers, TStringList({"From: a@example.org", "Subject: run on", "\tfolded"}));
+    EXPECT_EQ(Msg->Subject, "run on folded");
+    EXPECT_EQ(Msg->Body, TStringList({"counter to RFC 2822: no empty line", ".dotted", "", "last"}));
+
+    ASSERT_TRUE(Pop->RetrieveHeaders(2, *Msg));
+    EXPECT_EQ(Msg->Headers, TStringList({"Subject: run on"}));
+    EXPECT_EQ(Msg->BccList.Count(), 0);
+
+    ASSERT_TRUE(Pop->RetrieveMessage(3, *Msg));
+    EXPECT_EQ(Msg->Headers.Count(), 0);
+    EXPECT_EQ(Msg->Subject, "");
+    EXPECT_EQ(Msg->Body, TStringList({"Hello there,", " indented", "Subject: body too"}));
     EXPECT_EQ(Pop->GetMessageCount(), 3);
 }
 
@@ -78,11 +104,14 @@ TEST_F(MessageClientReceive, DotStuffingAndLongLines) {
 
 TEST_F(MessageClientReceive, OversizedAnswersAreRefusedAndSkipped) {
     const std::string line50 = std::string(98, '6') + "0d0a";  // "fff...f" and CR LF: 50 bytes
+    // "X-Fill: ff...f" and CR LF, 50 bytes: a header field (a line that is
+    // none would end the header block).
+    const std::string field50 = "582d46696c6c3a20" + std::string(80, '6') + "0d0a";
     Pop->MaxMessageSize = 100000;
     Pop->MaxHeaderSize = 4096;
     Start(Talk({"<", "+OK", "Subject: big", "", "!sendrep:3000:" + line50, ".",  // 150 KB
                 "<", "+OK 1 150000",                                             // next command in step
-                "<", "+OK", "!sendrep:200:" + line50, "", ".",                   // a 10 KB header
+                "<", "+OK", "!sendrep:200:" + field50, "", ".",                  // a 10 KB header
                 "<", "+OK 1 150000", "!wait_close"}));
     EXPECT_EQ(Thrown<ENetMessageTooLarge>([&] { Pop->RetrieveMessage(1, *Msg); }), "Message larger than 100000 bytes.");
     EXPECT_EQ(Pop->GetMessageCount(), 1);
@@ -170,6 +199,16 @@ TEST(MessageClientStream, StoredMessagesLoadWhateverTheirLastLineEnd) {
         client->ReadMessageFromStream(*msg, s, false);
         EXPECT_EQ(msg->Subject, "stored");
         EXPECT_EQ(msg->Body, TStringList({".dotted", "last line"}));
+    }
+    // Without the empty line the body starts at the first line that is no
+    // field, and stays unread with headersOnly.
+    for (bool headersOnly : {false, true}) {
+        auto msg = NetCreateNoOwner<TNetMessage>();
+        TStringStream s("Subject: run on\r\nno empty line\r\nTo: body@example.org\r\n");
+        client->ReadMessageFromStream(*msg, s, headersOnly);
+        EXPECT_EQ(msg->Subject, "run on");
+        EXPECT_EQ(msg->Recipients.Count(), 0);
+        EXPECT_EQ(msg->Body, headersOnly ? TStringList() : TStringList({"no empty line", "To: body@example.org"}));
     }
     // Header only: the stream ends with the header block.
     auto msg = NetCreateNoOwner<TNetMessage>();

@@ -203,6 +203,66 @@ TEST_F(RuleEditorTest, EntriesAreStoredAsTheRulesCompareThem) {
     EXPECT_EQ(ApplyRules(Dir.File("rules"), m).Action, raHide);
 }
 
+// Entries an older editor stored with capitals are the same entries to the
+// rules: adding or renaming to one of them is refused as well.
+TEST_F(RuleEditorTest, OlderMixedCaseEntriesAreDuplicatesToo) {
+    WriteTestFile(RuleFile("Old"), "[Rule]\r\nRule1=0\r\n[EMails]\r\n0=Ann@X.FI\r\n1=bob@x.fi\r\n"
+                                   "[Words]\r\n0=Big Sale\r\n");
+    Edit("Old", [&](TfrmBlackList &f) {
+        Type(f.ComboBox2, "ann@x.fi");
+        f.BitBtn1->click();
+        f.ListBox1->setCurrentRow(1);
+        Typed = {"ANN@x.fi"};
+        f.BitBtn3->click();
+        Type(f.ComboBox4, "big sale");
+        f.BitBtn4->click();
+        EXPECT_FALSE(f.BitBtn7->isEnabled());
+    });
+    EXPECT_EQ(Messages, (std::vector<std::string>{"This entry is already in the list.", "This entry is already in the list.",
+                                                 "This word is already in the list."}));
+    EXPECT_TRUE(Questions.empty());
+}
+
+// Values an older Windows install wrote in Windows-1252 are shown by their
+// letters, offer no Save while untouched, and are written back byte for
+// byte beside a change elsewhere; a value the user changes is written as typed.
+TEST_F(RuleEditorTest, ValuesThatAreNotUtf8ComeBackByteForByte) {
+    const std::string host = "sm\xE9tp.example", port = "25\xB2", user = "J\xFCrgen", pass = "p\xE4ss",
+                      path = "/home/m\xE4il";
+    WriteTestFile(RuleFile("Old"), "[Rule]\r\nRule1=0\r\nAllEMails=False\r\n[Options]\r\nHost=" + host +
+                                       "\r\nPort=" + port + "\r\nUser=" + user + "\r\nPass=" + pass +
+                                       "\r\nPath=" + path + "\r\n");
+    Edit("Old", [&](TfrmBlackList &f) {
+        EXPECT_EQ(f.TxtHost->text().toStdString(), "sm\u00e9tp.example");
+        EXPECT_EQ(f.TxtUser->text().toStdString(), "J\u00fcrgen");
+        EXPECT_EQ(f.Edit1->text().toStdString(), "/home/m\u00e4il");
+        EXPECT_FALSE(f.BitBtn7->isEnabled());
+        // Choosing the job the rule has changes nothing either.
+        f.CheckListBox2Click(TfrmBlackList::jobHide);
+        EXPECT_FALSE(f.BitBtn7->isEnabled());
+    });
+    EXPECT_TRUE(Questions.empty());  // nothing to save on closing
+    Edit("Old", [&](TfrmBlackList &f) {
+        f.CheckBox1->setChecked(true);
+        f.BitBtn7->click();
+    });
+    TRuleDefinition r = ReadRuleDefinition(RuleFile("Old"));
+    EXPECT_TRUE(r.AllEMails);
+    EXPECT_EQ(r.Host, host);
+    EXPECT_EQ(r.Port, port);
+    EXPECT_EQ(r.User, user);
+    EXPECT_EQ(r.Pass, pass);
+    EXPECT_EQ(r.Path, path);
+
+    Edit("Old", [&](TfrmBlackList &f) {
+        f.TxtUser->setText("J\u00fcrgen M");
+        f.BitBtn7->click();
+    });
+    r = ReadRuleDefinition(RuleFile("Old"));
+    EXPECT_EQ(r.User, "J\u00fcrgen M");
+    EXPECT_EQ(r.Host, host);
+}
+
 TEST_F(RuleEditorTest, RenamedEntriesAreStoredAsTheRulesCompareThem) {
     WriteTestFile(RuleFile("Ren"), "[Rule]\r\nRule1=0\r\n[EMails]\r\n0=ann@x.fi\r\n1=bob@x.fi\r\n[Words]\r\n0=sale\r\n");
     Edit("Ren", [&](TfrmBlackList &f) {

@@ -206,6 +206,46 @@ TEST_F(SmallDialogs, AddSenderRefusesDuplicatesBlanksAndNoRule) {
     EXPECT_TRUE(ListDirectory(Dir.File("rules")).empty());
 }
 
+// A rule file named in Windows-1252 by an older install: shown by its
+// letters, written under its own name; an entry an older editor stored with
+// capitals is the same sender; a rule gone since the listing is not made anew.
+TEST_F(SmallDialogs, AddSenderWritesTheRuleFileItListed) {
+    const std::string name = "Kev\xE4t", file = Dir.File("rules/" + name + ".rul");
+    WriteTestFile(file, "[Rule]\r\nRule1=0\r\n[EMails]\r\n0=Known@Example.ORG\r\n");
+    AddSenderRun run = RunAddSender([](TfrmToBlackList &f) {
+        f.ComboBox1->setEditText("New@example.org");
+        f.ComboBox2->setCurrentIndex(0);
+        f.btOk->click();
+        EXPECT_FALSE(f.isVisible());
+    });
+    EXPECT_TRUE(run.Messages.empty());
+    EXPECT_EQ(run.Rules, QStringList({"Kevät"}));
+    EXPECT_EQ(ListDirectory(Dir.File("rules")), std::vector<std::string>({name + ".rul"}));
+    {
+        TMemIniFile ini(file);
+        EXPECT_EQ(ini.ReadString("Rule", "Rule1", ""), "0");
+        EXPECT_EQ(ini.ReadString("EMails", "0", ""), "Known@Example.ORG");
+        EXPECT_EQ(ini.ReadString("EMails", "1", ""), "new@example.org");
+    }
+
+    const std::string before = ReadTestFile(file);
+    run = RunAddSender([&](TfrmToBlackList &f) {
+        f.ComboBox1->setEditText(" known@example.org");
+        f.ComboBox2->setCurrentIndex(0);
+        f.btOk->click();
+        EXPECT_TRUE(f.isVisible());
+        EXPECT_EQ(ReadTestFile(file), before);
+        // Gone while the dialog was open.
+        DeleteFile(file);
+        f.ComboBox1->setEditText("other@example.org");
+        f.btOk->click();
+        EXPECT_TRUE(f.isVisible());
+        f.btCancel->click();
+    });
+    EXPECT_EQ(run.Messages, std::vector<std::string>({"This entry is already in the list.", "The rule could not be saved."}));
+    EXPECT_TRUE(ListDirectory(Dir.File("rules")).empty());
+}
+
 TEST_F(SmallDialogs, AddSenderOffersTheSenderItWasGiven) {
     WriteTestFile(Dir.File("rules/Spam.rul"), "[EMails]\n");
     AddSenderRun run = RunAddSender(
