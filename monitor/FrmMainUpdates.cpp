@@ -13,6 +13,7 @@
 #include "Kel_Reg.h"
 #include "ProgramPaths.h"
 #include "SysUtils.h"
+#include "TarnwickVersion.h"
 #include "UpdateFiles.h"
 #include "VeskRutins.h"
 #include "unitDown.h"

@@ -8,6 +8,7 @@
 #include "CryptStr.h"
 #include "HostData.h"
 #include "IniFile.h"
+#include "TarnwickVersion.h"
 #include "VeskRutins.h"
 #include "unDecodes.h"
 #include "unLanguage.h"
@@ -264,7 +265,7 @@ void SaveSettings(const TAccountArray &accounts, const TMainOptions &options,
     }
     ini.WriteString("Options", "Language", options.Language);
     ini.WriteString("Options", "Skin", options.Skin);
-    ini.WriteString("Options", "TWVerini", ProgramVersion);
+    ini.WriteString("Options", "TWVerini", TarnwickVersion);
     ini.WriteString("Options", "ViewSendFrom", BooleanToStr(options.ViewSendFrom));
     ini.WriteString("Options", "AnimGetMails", BooleanToStr(options.AnimGetMails));
     ini.WriteString("Options", "AnimNewMails", BooleanToStr(options.AnimNewMails));

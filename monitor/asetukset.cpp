@@ -20,6 +20,7 @@
 #include "DialogSeam.h"
 #include "FrmMain.h"
 #include "IniFile.h"
+#include "TarnwickVersion.h"
 #include "Kel_Reg.h"
 #include "ProgramPaths.h"
 #include "SimpleTimer.h"
@@ -517,7 +518,7 @@ void TFormAsetukset::FormShow() {
     CheckBox3Click();
     cbRunEmailClClick();
     ComboBox1->setEditText("");
-    lbVersion->setText(QString("v. ") + ProgramVersion);
+    lbVersion->setText(QString("v. ") + TarnwickVersion);
 
     ListLanguageFiles();
     ListSkinFolders();

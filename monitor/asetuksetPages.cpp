@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "ProductWeb.h"
+#include "TarnwickVersion.h"
 #include "asetukset.h"
 #include "unitMessages.h"
 
@@ -597,7 +598,7 @@ void TFormAsetukset::CreatePages() {
         big.setPointSize(big.pointSize() + 8);
         LabelProduct->setFont(big);
         LabelProduct->setAlignment(Qt::AlignCenter);
-        lbVersion = NewLabel(p, "lbVersion", "v. 0.8.2.5");
+        lbVersion = NewLabel(p, "lbVersion", (std::string("v. ") + TarnwickVersion).c_str());
         lbVersion->setAlignment(Qt::AlignCenter);
         LabelAboutText = NewLabel(p, "LabelAboutText",
                                   "A mail monitor: it watches POP3, IMAP4 and web-mail accounts "
