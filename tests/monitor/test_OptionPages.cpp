@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTextEdit>
 #include <cstdlib>
 #include <deque>
 #include <functional>
@@ -20,15 +21,20 @@
 #include "Desktop.h"
 #include "DialogSeam.h"
 #include "FrmMain.h"
+#include "HTTPGet.h"
+#include "HttpTestServer.h"
 #include "IniFile.h"
 #include "Kel_Reg.h"
+#include "OpenSSLServer.h"
 #include "OptionsFixture.h"
 #include "ProgramPaths.h"
 #include "QtTestApp.h"
 #include "Registry.h"
 #include "Shell.h"
+#include "TarnwickVersion.h"
 #include "TestSupport.h"
 #include "TrayBackend.h"
+#include "UpdateFiles.h"
 #include "asetukset.h"
 #include "unLanguage.h"
 #include "unRulesForm.h"
@@ -336,11 +342,49 @@ TEST_F(OptionPagesTest, OkSwitchesEveryRuleOffPastOneThatCannotBeWritten) {
     EXPECT_EQ(ReadTestFile(Dir.File("rules/a_damaged.rul")).size(), MaxIniLines + 10);
 }
 
-TEST_F(OptionPagesTest, CheckForUpdatesSaysWhenThereIsNone) {
+TEST_F(OptionPagesTest, CheckForUpdatesSaysNoneOnlyWhenTheSiteSaidSo) {
+    const TestPKI &pki = TestPKI::Get();
+    SetHTTPGetCAFile(pki.CAFile);
+    struct TCAReset {
+        ~TCAReset() { SetHTTPGetCAFile(""); }
+    } caReset;
+    // A site on loopback where nobody answers: the user and the log are told
+    // that the information could not be fetched, and why.
+    const std::string nowhere = "https://127.0.0.1:" + IntToStr(FreeLoopbackPort()) + "/tarnwick/";
+    TEnvVar url(UpdateUrlVariable, nowhere);
     Start();
+    Main->UpdatePauseMs = 0;
     Options->BitBtn1->click();
-    ASSERT_FALSE(Asked.empty());
-    EXPECT_EQ(Asked.back(), "Tarnwick / Info | No updates found");
+    ASSERT_EQ(Asked.size(), 1u);
+    EXPECT_TRUE(StartsText("Tarnwick / Warning | The update information could not be fetched:\r\n" + nowhere +
+                              "fenlow.dat: ",
+                          Asked[0]))
+        << Asked[0];
+    EXPECT_FALSE(Contains(Asked[0], "No updates found"));
+    const std::string log = Options->RichEdit1->toPlainText().toStdString();
+    EXPECT_TRUE(Contains(log, "The update information could not be fetched: " + nowhere + "fenlow.dat: ")) << log;
+    EXPECT_FALSE(Contains(log, "No updates found")) << log;
+    EXPECT_FALSE(FileExists(Dir.File("fenlow.dat")));
+
+    // A site that answers with a page that is no update information.
+    TempDir www;
+    HttpTestServer site(www.Path(), pki.ServerCert, pki.Key);
+    TEnvVar siteUrl(UpdateUrlVariable, site.Url("/tarnwick/"));
+    WriteTestFile(www.File("tarnwick/fenlow.dat"), "<html><body>Moved</body></html>\n");
+    Asked.clear();
+    Options->BitBtn1->click();
+    ASSERT_EQ(Asked.size(), 1u);
+    EXPECT_TRUE(StartsText("Tarnwick / Warning | The update information could not be fetched:", Asked[0])) << Asked[0];
+    EXPECT_FALSE(FileExists(Dir.File("fenlow.dat")));
+
+    // Information that was read, with nothing newer in it.
+    WriteTestFile(www.File("tarnwick/fenlow.dat"),
+                  "[File]\r\nVersion=" + std::string(TarnwickVersion) + "\r\nName=tarnwick.zip\r\n");
+    Asked.clear();
+    Options->BitBtn1->click();
+    ASSERT_EQ(Asked.size(), 1u);
+    EXPECT_EQ(Asked[0], "Tarnwick / Info | No updates found");
+    EXPECT_TRUE(Main->UpdateInfoError.empty());
 }
 
 TEST_F(OptionPagesTest, RulesPageAddsEditsRenamesAndRemovesRuleFiles) {
