@@ -215,7 +215,9 @@ TLoadResult LoadSettings(TAccountArray &accounts, TMainOptions &options,
         }
     }
 
-    options.Language = ini.ReadString("Options", "Language", "finnish.lng");
+    // A stored choice stays as it is; a new profile speaks the desktop's language.
+    options.Language = ini.ReadString("Options", "Language", "");
+    if (options.Language.empty()) options.Language = DesktopLanguageFile();
     options.Skin = ini.ReadString("Options", "Skin", "Default");
     SetLanguageFileName(options.Language);
     if (!skinExists || !skinExists(options.Skin)) options.Skin = "Default";
