@@ -456,7 +456,7 @@ void TFormAsetukset::CreatePages() {
         Caption(CheckBox1, "CheckAtStart");
         cbSafeMemory = NewCheck(p, "cbSafeMemory", "Save memory");
         Caption(cbSafeMemory, "SafeMem");
-        CheckBox6 = NewCheck(p, "CheckBox6", "Start with Windows");
+        CheckBox6 = NewCheck(p, "CheckBox6", "Start with the desktop");
         Caption(CheckBox6, "StartOnW");
         CheckBox8 = NewCheck(p, "CheckBox8", "Check for updates at start");
         Caption(CheckBox8, "CheckUpdates");
