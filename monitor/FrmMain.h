@@ -235,6 +235,11 @@ public:
 
     // ---- updates (FrmMainUpdates.cpp) --------------------------------------------------------
     bool CheckProgramUpdate();
+    // Why the last program update check could not read the update
+    // information; empty when it was read.
+    std::string UpdateInfoError;
+    // Tells the user that the update information could not be fetched, and why.
+    static void ShowUpdateInfoError(const std::string &Why, int Right, int Bottom);
     bool UpdateUpdater();
     bool CheckForSkinUpdate(const std::string &SkinName, bool Report);
     void CountUse();

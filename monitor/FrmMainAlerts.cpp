@@ -80,7 +80,7 @@ void TFrmMain::PlayNewMailSound() {
     // This one setting has always been read as any true value: "true", "1".
     if (!StrToBoolDef(Trim(ReadOption("PlaySound", "False")), false))
         return;
-    Player.FileName = ReadOption("SoundFile", DefaultSoundFile());
+    Player.FileName = SoundFileSetting(ReadOption("SoundFile", DefaultSoundFile()));
     if (!Player.FileName.empty() && !Player.Playing()) {
         Player.Open();
         Player.Play();

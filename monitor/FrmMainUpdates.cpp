@@ -13,6 +13,7 @@
 #include "Kel_Reg.h"
 #include "ProgramPaths.h"
 #include "SysUtils.h"
+#include "TarnwickVersion.h"
 #include "UpdateFiles.h"
 #include "VeskRutins.h"
 #include "unitDown.h"
@@ -75,15 +76,37 @@ void WaitForDownload(THTTPGet &get, int limitMs) {
 }
 
 // Fetches a URL without a window. The file arrives whole or not at all (an
-// existing one stays only on failure).
-bool UrlDownloadToFile(const std::string &url, const std::string &file, int limitMs) {
+// existing one stays only on failure, which Why then explains).
+bool UrlDownloadToFile(const std::string &url, const std::string &file, int limitMs, std::string &Why) {
     THTTPGet get;
     get.URL = url;
     get.FileName = file;
     get.MaxFileSize = MaxInfoFileSize;
     get.StartFileDownload();
     WaitForDownload(get, limitMs);
+    Why = get.LastResult() ? std::string() : url + ": " + get.LastErrorText();
     return get.LastResult();
+}
+
+// Fetches an information file of the site and checks that it is one: it
+// names the version of what it offers under Section. False with the reason
+// when it could not be fetched or is not such a file (which is then gone).
+bool FetchUpdateInfo(const std::string &url, const std::string &file, const std::string &Section, int limitMs,
+                     std::string &Why) {
+    if (!UrlDownloadToFile(url, file, limitMs, Why)) return false;
+    bool named = false;
+    try {
+        named = IniValueExists(file, Section, "Version");
+    } catch (const Exception &e) {
+        Why = url + ": " + e.Message();
+        DeleteFile(file);
+        return false;
+    }
+    if (!named) {
+        Why = url + ": no [" + Section + "] Version in it";
+        DeleteFile(file);
+    }
+    return named;
 }
 
 // One request whose answer nobody reads.
@@ -125,20 +148,22 @@ bool TFrmMain::CheckProgramUpdate() {
     DeleteFile(ProgramFile("fenlow.dat"));
     ProcessMessages();
     QThread::msleep(1);
-    UrlDownloadToFile(UpdateBaseUrl() + "fenlow.dat", folder + "fenlow.dat", InfoDownloadLimitMs);
+    // A site that cannot be reached has not said that nothing is newer.
+    if (!FetchUpdateInfo(UpdateBaseUrl() + "fenlow.dat", folder + "fenlow.dat", "File", InfoDownloadLimitMs,
+                         UpdateInfoError)) {
+        // A download that Exit cut short is no fault of the site's.
+        if (!ExitRequested()) ReportEvent(UpdateInfoError, 77, 4, TEventReporter::clRed);
+        return false;
+    }
     std::string dat = ProgramFile("fenlow.dat");
 
-    bool updaterReplaced = false;
-    std::string version = "0";
     if (ExitRequested()) {
         DeleteFile(dat);
         return false;
     }
-    if (FileExists(dat)) {
-        updaterReplaced = UpdateUpdater();
-        Pause(UpdatePauseMs);
-        version = IniReadString(dat, "File", "Version", "0");
-    }
+    bool updaterReplaced = UpdateUpdater();
+    Pause(UpdatePauseMs);
+    std::string version = IniReadString(dat, "File", "Version", "0");
     if (ExitRequested()) {
         DeleteFile(dat);
         return updaterReplaced;
@@ -216,7 +241,13 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
     Pause(UpdatePauseMs);
     std::string folder = ProgramFolder();
     DeleteFile(ProgramFile("skins.dat"));
-    UrlDownloadToFile(UpdateZipUrl() + "skins/skins.dat", folder + "skins.dat", InfoDownloadLimitMs);
+    std::string why;
+    if (!UrlDownloadToFile(UpdateZipUrl() + "skins/skins.dat", folder + "skins.dat", InfoDownloadLimitMs, why)) {
+        if (ExitRequested()) return false;
+        ReportEvent(why, 77, 4, TEventReporter::clRed);
+        if (Report) ShowUpdateInfoError(why, ScreenWidth(), WorkAreaBottomNow());
+        return false;
+    }
     std::string dat = ProgramFile("skins.dat");
     if (ExitRequested()) {
         DeleteFile(dat);
@@ -267,4 +298,11 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
 void TFrmMain::CountUse() {
     IniWriteString(SettingsFilePath(), "Options", "Calculated", "True");
     UrlRequest(UpdateZipUrl() + "laskuri.php", InfoDownloadLimitMs);
+}
+
+void TFrmMain::ShowUpdateInfoError(const std::string &Why, int Right, int Bottom) {
+    std::string title = LangMessage(50), text = LangMessage(77);
+    if (title.empty()) title = "Warning";
+    if (text.empty()) text = "The update information could not be fetched:";
+    ShowMessageWindow(title, text + "\r\n" + Why, "", Right, Bottom, 1);
 }

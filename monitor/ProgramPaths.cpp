@@ -40,6 +40,11 @@ std::string HostDataFilePath() { return ProgramFile("host_data.dat"); }
 std::string RulesFolder() { return IncludeTrailingPathDelimiter(ProgramFile("rules")); }
 std::string DefaultSoundFile() { return ProgramFile("newmail.wav"); }
 
+std::string SoundFileSetting(const std::string &stored) {
+    if (SameText(Trim(stored), "C:\\Windows\\Media\\Windows XP huomautus.wav")) return DefaultSoundFile();
+    return stored;
+}
+
 std::string ReadOption(const std::string &Key, const std::string &Default) {
     try {
         return IniReadString(SettingsFilePath(), "Options", Key, Default);

@@ -22,3 +22,8 @@ std::string HostDataFilePath();  // "host_data.dat"
 std::string RulesFolder();       // "rules/", with the trailing "/"
 // The new-mail sound shipped beside the program (the SoundFile default).
 std::string DefaultSoundFile();
+// The sound file a stored SoundFile means. Earlier releases wrote the
+// dialog's old default, a Windows system sound that no desktop here has,
+// when the user had chosen nothing: that stands for the default sound. Any
+// other value, an empty one too, means itself.
+std::string SoundFileSetting(const std::string &stored);

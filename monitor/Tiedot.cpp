@@ -8,6 +8,7 @@
 #include "CryptStr.h"
 #include "HostData.h"
 #include "IniFile.h"
+#include "TarnwickVersion.h"
 #include "VeskRutins.h"
 #include "unDecodes.h"
 #include "unLanguage.h"
@@ -214,7 +215,9 @@ TLoadResult LoadSettings(TAccountArray &accounts, TMainOptions &options,
         }
     }
 
-    options.Language = ini.ReadString("Options", "Language", "finnish.lng");
+    // A stored choice stays as it is; a new profile speaks the desktop's language.
+    options.Language = ini.ReadString("Options", "Language", "");
+    if (options.Language.empty()) options.Language = DesktopLanguageFile();
     options.Skin = ini.ReadString("Options", "Skin", "Default");
     SetLanguageFileName(options.Language);
     if (!skinExists || !skinExists(options.Skin)) options.Skin = "Default";
@@ -264,7 +267,7 @@ void SaveSettings(const TAccountArray &accounts, const TMainOptions &options,
     }
     ini.WriteString("Options", "Language", options.Language);
     ini.WriteString("Options", "Skin", options.Skin);
-    ini.WriteString("Options", "TWVerini", ProgramVersion);
+    ini.WriteString("Options", "TWVerini", TarnwickVersion);
     ini.WriteString("Options", "ViewSendFrom", BooleanToStr(options.ViewSendFrom));
     ini.WriteString("Options", "AnimGetMails", BooleanToStr(options.AnimGetMails));
     ini.WriteString("Options", "AnimNewMails", BooleanToStr(options.AnimNewMails));

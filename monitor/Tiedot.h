@@ -79,7 +79,6 @@ struct TMainOptions {
     int BlinkPeriod = 200;    // Timer7 = BlinkPeriod * 2
 };
 
-constexpr const char *ProgramVersion = "0.8.2.5";
 // No settings file holds more accounts than this; a larger Num is damage.
 constexpr int MaxAccounts = 1000;
 

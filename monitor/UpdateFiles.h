@@ -7,14 +7,6 @@
 #include <string>
 #include <vector>
 
-// Tarnwick's own version, compared with the site's and carried by the
-// executable as its version marker. A build may set another
-// (-DTW_TARNWICK_VERSION=...), as the update demonstration does.
-#ifndef TARNWICK_VERSION_TEXT
-#define TARNWICK_VERSION_TEXT "0.8.2.5"
-#endif
-inline constexpr char TarnwickVersion[] = TARNWICK_VERSION_TEXT;
-
 // The executables of the program folder, one rule for both programs.
 inline constexpr char TarnwickExeName[] = "tarnwick";
 inline constexpr char FenlowExeName[] = "fenlow";

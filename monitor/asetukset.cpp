@@ -20,6 +20,7 @@
 #include "DialogSeam.h"
 #include "FrmMain.h"
 #include "IniFile.h"
+#include "TarnwickVersion.h"
 #include "Kel_Reg.h"
 #include "ProgramPaths.h"
 #include "SimpleTimer.h"
@@ -256,25 +257,26 @@ void TFormAsetukset::ConnectHandlers() {
 // ---- the table of settings ---------------------------------------------------------------
 
 void TFormAsetukset::BindSettings() {
-    auto check = [this](const char *section, const char *key, const char *def, QCheckBox *box) {
-        FSettings.push_back({section, key, def, [box](const std::string &v) { box->setChecked(StrToBoolean(v)); },
+    auto fixed = [](const char *def) { return [d = std::string(def)] { return d; }; };
+    auto check = [this, fixed](const char *section, const char *key, const char *def, QCheckBox *box) {
+        FSettings.push_back({section, key, fixed(def), [box](const std::string &v) { box->setChecked(StrToBoolean(v)); },
                              [box] { return BooleanToStr(box->isChecked()); }});
     };
-    auto spin = [this](const char *section, const char *key, const char *def, QSpinBox *spin) {
+    auto spin = [this, fixed](const char *section, const char *key, const char *def, QSpinBox *spin) {
         int d = StrToInt(def);
-        FSettings.push_back({section, key, def,
+        FSettings.push_back({section, key, fixed(def),
                              [spin, d](const std::string &v) {
                                  int64_t n = StrToInt64Def(Trim(v), d);
                                  spin->setValue(int(std::clamp<int64_t>(n, spin->minimum(), spin->maximum())));
                              },
                              [spin] { return IntToStr(spin->value()); }});
     };
-    auto edit = [this](const char *section, const char *key, const char *def, TRawEdit *edit) {
-        FSettings.push_back({section, key, def, [edit](const std::string &v) { edit->SetRaw(v); },
+    auto edit = [this, fixed](const char *section, const char *key, const char *def, TRawEdit *edit) {
+        FSettings.push_back({section, key, fixed(def), [edit](const std::string &v) { edit->SetRaw(v); },
                              [edit] { return edit->Raw(); }});
     };
-    auto font = [this](const char *key, const char *def, TFont *font) {
-        FSettings.push_back({"MessReader", key, def,
+    auto font = [this, fixed](const char *key, const char *def, TFont *font) {
+        FSettings.push_back({"MessReader", key, fixed(def),
                              [this, font, def](const std::string &v) {
                                  *font = TFont();
                                  StrToFont(def, *font);
@@ -287,7 +289,7 @@ void TFormAsetukset::BindSettings() {
     spin("Options", "DelayTime", "3", SpinEdit3);
     // CheckTime: a value above 120 was stored by an old release in another
     // unit and is shown divided by 100000.
-    FSettings.push_back({"Options", "CheckTime", "10",
+    FSettings.push_back({"Options", "CheckTime", fixed("10"),
                          [this](const std::string &v) {
                              int64_t n = StrToInt64Def(Trim(v), 10);
                              if (n > 120) n /= 100000;
@@ -303,7 +305,11 @@ void TFormAsetukset::BindSettings() {
     check("Options", "CheckUpdates", "False", CheckBox8);
     check("Options", "AutoUpdate", "True", CheckBox10);
     check("Options", "PlaySound", "True", cbPlaySound);
-    edit("Options", "SoundFile", "C:\\Windows\\Media\\Windows XP huomautus.wav", labSoundFile);
+    // The sound the alert plays when nothing was chosen: OK writes what the
+    // box shows, so the box shows what would play.
+    FSettings.push_back({"Options", "SoundFile", [] { return DefaultSoundFile(); },
+                         [this](const std::string &v) { labSoundFile->SetRaw(SoundFileSetting(v)); },
+                         [this] { return labSoundFile->Raw(); }});
     check("Options", "Beep", "False", cbBeep);
     check("Options", "Blink", "False", cbBlink);
     spin("Options", "BlinkTimes", "3", seBeepTime);
@@ -348,9 +354,9 @@ void TFormAsetukset::LoadSettingControls() {
     for (const auto &s : FSettings) {
         std::string v;
         try {
-            v = IniReadString(file, s.Section, s.Key, s.Default);
+            v = IniReadString(file, s.Section, s.Key, s.Default());
         } catch (const Exception &) {
-            v = s.Default;  // an unreadable file shows every default
+            v = s.Default();  // an unreadable file shows every default
         }
         s.Load(v);
     }
@@ -506,7 +512,7 @@ void TFormAsetukset::FormShow() {
     CheckBox3Click();
     cbRunEmailClClick();
     ComboBox1->setEditText("");
-    lbVersion->setText(QString("v. ") + ProgramVersion);
+    lbVersion->setText(QString("v. ") + TarnwickVersion);
 
     ListLanguageFiles();
     ListSkinFolders();

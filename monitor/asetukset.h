@@ -341,7 +341,9 @@ private:
 
     // The table of settings: key, default at show, and the control's side.
     struct TSetting {
-        std::string Section, Key, Default;
+        std::string Section, Key;
+        // Taken when the dialog is shown: some defaults depend on the program folder.
+        std::function<std::string()> Default;
         std::function<void(const std::string &)> Load;
         std::function<std::string()> Save;
     };

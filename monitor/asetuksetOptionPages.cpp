@@ -34,9 +34,8 @@ void SetLabelFont(QLabel *label, const TFont &font) {
     label->setPalette(p);
 }
 
-// The Run key of the current user, and the value that starts us.
+// The Run key of the current user.
 const char *kRunKey = "Software\\MicroSoft\\Windows\\CurrentVersion\\Run";
-const char *kRunValue = "Tarnwick";
 
 // The program the desktop starts at log-in.
 std::string StartProgramPath() { return ProgramFolder() + "tarnwick"; }
@@ -70,6 +69,23 @@ std::string EscapedWord(const std::string &word) {
         out += c;
     }
     return out;
+}
+
+// The name of a profile's start entry, its Run value's and its Startup
+// shortcut's alike: "Tarnwick" for the plain profile (the name every release
+// has used), "Tarnwick " + profile for another, with what a file name can not
+// hold replaced as the desktop-entry names replace it.
+std::string StartEntryName(const std::string &user) {
+    if (user.empty()) return "Tarnwick";
+    std::string name = "Tarnwick ";
+    for (char c : user) name += (static_cast<unsigned char>(c) < ' ' || c == '/' || c == '\\') ? '_' : c;
+    return name;
+}
+
+// The Run value's data: the program, and the switch of a profile.
+std::string StartCommandLine(const std::string &user) {
+    if (user.empty()) return StartProgramPath();
+    return EscapedWord(StartProgramPath()) + " -user " + EscapedWord("-" + user);
 }
 
 }  // namespace
@@ -204,24 +220,28 @@ void TFormAsetukset::CheckBox6Click() {
         const std::string startup = GetSpecialFolderPath(9);
         if (startup.empty()) registry = true;
         const std::string user = FrmMain ? FrmMain->State.User : std::string();
-        // The shortcut's name and arguments carry the profile, so each
-        // profile starts on its own.
-        const std::string link =
-            startup + (user.empty() ? "/Tarnwick.lnk" : "/Tarnwick " + user + ".lnk");
+        // Each profile has an entry of its own, and this touches no other
+        // profile's: the Run value and the shortcut carry the profile in
+        // their name (both are the same autostart entry here) and start the
+        // program with its switch. An entry an older release made under the
+        // plain name stays the plain profile's.
+        const std::string name = StartEntryName(user);
+        const std::string link = startup + "/" + name + ".lnk";
         const std::string entry = ShortcutFileName(link);
         const bool ticked = CheckBox6->isChecked();
         if (registry) {
             if (!startup.empty() && FileExists(entry)) DeleteFile(entry);
-            if (ticked) RegWriteString(kRunKey, kRunValue, StartProgramPath());
-            else RegDeleteValue(kRunKey, kRunValue);
+            if (ticked) RegWriteString(kRunKey, name, StartCommandLine(user));
+            else RegDeleteValue(kRunKey, name);
             return;
         }
-        RegDeleteValue(kRunKey, kRunValue);
+        RegDeleteValue(kRunKey, name);
         if (ticked) {
             ForceDirectories(startup);
-            if (!CreateShortcut(link, "", StartProgramPath(), user.empty() ? "" : "-user -" + user, ProgramFolder(),
-                                "", 0, 0))
-                RegWriteString(kRunKey, kRunValue, StartProgramPath());
+            // Quoted, so that a profile name with a blank stays one argument.
+            if (!CreateShortcut(link, "", StartProgramPath(), user.empty() ? "" : "-user \"-" + user + "\"",
+                                ProgramFolder(), "", 0, 0))
+                RegWriteString(kRunKey, name, StartCommandLine(user));
         } else if (FileExists(entry)) {
             DeleteFile(entry);
         }
@@ -265,6 +285,11 @@ void TFormAsetukset::Label48Click() {
 void TFormAsetukset::BitBtn1Click() {
     if (FrmMain && FrmMain->CheckProgramUpdate()) return;
     QPoint corner = MessageCorner();
+    // "No updates found" only when the site said so.
+    if (FrmMain && !FrmMain->UpdateInfoError.empty()) {
+        TFrmMain::ShowUpdateInfoError(FrmMain->UpdateInfoError, corner.x(), corner.y());
+        return;
+    }
     std::string text = LangMessage(76);
     ShowMessageWindow("Info", text.empty() ? "No updates found" : text, "", corner.x(), corner.y(), 2);
 }

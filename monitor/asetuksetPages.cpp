@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "ProductWeb.h"
+#include "TarnwickVersion.h"
 #include "asetukset.h"
 #include "unitMessages.h"
 
@@ -455,7 +456,7 @@ void TFormAsetukset::CreatePages() {
         Caption(CheckBox1, "CheckAtStart");
         cbSafeMemory = NewCheck(p, "cbSafeMemory", "Save memory");
         Caption(cbSafeMemory, "SafeMem");
-        CheckBox6 = NewCheck(p, "CheckBox6", "Start with Windows");
+        CheckBox6 = NewCheck(p, "CheckBox6", "Start with the desktop");
         Caption(CheckBox6, "StartOnW");
         CheckBox8 = NewCheck(p, "CheckBox8", "Check for updates at start");
         Caption(CheckBox8, "CheckUpdates");
@@ -597,7 +598,7 @@ void TFormAsetukset::CreatePages() {
         big.setPointSize(big.pointSize() + 8);
         LabelProduct->setFont(big);
         LabelProduct->setAlignment(Qt::AlignCenter);
-        lbVersion = NewLabel(p, "lbVersion", "v. 0.8.2.5");
+        lbVersion = NewLabel(p, "lbVersion", (std::string("v. ") + TarnwickVersion).c_str());
         lbVersion->setAlignment(Qt::AlignCenter);
         LabelAboutText = NewLabel(p, "LabelAboutText",
                                   "A mail monitor: it watches POP3, IMAP4 and web-mail accounts "

@@ -15,8 +15,6 @@
 #include "asetukset.h"
 #include "untwo.h"
 
-TW_FILE_VERSION_RESOURCE(TARNWICK_VERSION_TEXT);
-
 namespace {
 
 // A signal only writes a byte here; the event loop does the rest.

@@ -1,5 +1,6 @@
 #include "unLanguage.h"
 
+#include <cstdlib>
 #include <mutex>
 
 #include "Kel_Reg.h"
@@ -15,6 +16,24 @@ std::string gLanguage = DefaultLanguageFile;
 // that is not UTF-8 is taken as such, so it shows as its letters.
 std::string DisplayText(std::string s) { return IsValidUtf8(s) ? s : Cp1252ToUtf8(s); }
 }  // namespace
+
+std::string DesktopLanguageFile() {
+    // The first of these that is set and not empty decides, as for every
+    // program's messages.
+    for (const char *variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char *value = std::getenv(variable);
+        if (!value || !*value) continue;
+        // "fi", "fi_FI.UTF-8", "fi@euro": the language is what comes before
+        // the territory, the code set and the modifier.
+        std::string locale = value;
+        for (char end : {'_', '.', '@'}) {
+            int at = Pos(std::string(1, end), locale);
+            if (at > 0) locale = Copy(locale, 1, at - 1);
+        }
+        return SameText(locale, "fi") ? "finnish.lng" : "english.lng";
+    }
+    return "english.lng";
+}
 
 void SetLanguageFileName(const std::string &name) {
     std::lock_guard<std::mutex> g(gLangLock);

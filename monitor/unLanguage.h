@@ -8,6 +8,11 @@
 
 constexpr const char *DefaultLanguageFile = "finnish.lng";
 
+// The language of a profile that has chosen none: the desktop's, as its
+// locale variables tell it (LC_ALL, else LC_MESSAGES, else LANG):
+// "finnish.lng" for Finnish, "english.lng" for anything else.
+std::string DesktopLanguageFile();
+
 void SetLanguageFileName(const std::string &name);  // "english.lng"
 std::string LanguageFileName();
 // Program folder + "Lang/" + the name, resolved without regard to case.

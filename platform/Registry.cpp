@@ -1,10 +1,12 @@
 #include "Registry.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "Classes.h"
+#include "Desktop.h"
 #include "IniFile.h"
 #include "SysUtils.h"
 
@@ -36,8 +38,34 @@ std::string Section(TRegRoot root, const std::string &keyPath) {
 
 std::string ValueName(const std::string &name) { return name.empty() ? "@" : name; }
 
+// One word of an Exec= line, quoted when the desktop entry rules ask for it,
+// then escaped as a string value.
+std::string ExecWord(const std::string &word) {
+    static const char kReserved[] = " \t\n\r\"'\\><~|&;$*?#()`";
+    bool quote = word.empty();
+    for (char c : word)
+        if (c != '\0' && std::strchr(kReserved, c)) quote = true;
+    std::string inner;
+    for (char c : word) {
+        if (quote && (c == '"' || c == '`' || c == '$' || c == '\\')) inner += '\\';
+        if (c == '%') inner += '%';
+        inner += c;
+    }
+    if (quote) inner = "\"" + inner + "\"";
+    std::string out;
+    for (char c : inner) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else out += c;
+    }
+    return out;
+}
+
 // Exec= takes a command line; a value that names one existing file (a path
 // with blanks, say) is quoted as one argument, as the desktop entry rules ask.
+// Any other value is a command line as a shell quotes it (the program, then
+// its arguments), each word quoted again as the rules ask.
 std::string ExecText(const std::string &command) {
     std::string cmd = Trim(command);
     std::string out;
@@ -56,11 +84,9 @@ std::string ExecText(const std::string &command) {
         }
         return out + "\"";
     }
-    for (char c : cmd) {
-        if (c == '%') out += '%';
-        if (c == '\\') out += '\\';
-        if (c == '\r' || c == '\n') c = ' ';
-        out += c;
+    for (const std::string &word : SplitCommandLine(cmd)) {
+        if (!out.empty()) out += ' ';
+        out += ExecWord(word);
     }
     return out;
 }

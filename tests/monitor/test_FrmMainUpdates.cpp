@@ -48,7 +48,10 @@ public:
             int at = Pos("#", text);
             if (at == 0) continue;
             if (!out.empty()) out += ", ";
-            out += Copy(text, at + 1) + (colour == TEventReporter::clRed    ? " red"
+            // The number alone, without the argument some reports carry.
+            int end = at + 1;
+            while (end <= int(text.size()) && text[end - 1] >= '0' && text[end - 1] <= '9') ++end;
+            out += Copy(text, at + 1, end - at - 1) + (colour == TEventReporter::clRed    ? " red"
                                          : colour == TEventReporter::clBlue ? " blue"
                                                                             : " black");
         }
@@ -178,11 +181,46 @@ TEST_F(UpdateChecksTest, EqualOlderAndMalformedVersionsDownloadNothing) {
         EXPECT_FALSE(Exists("temp/tarnwick.zip"));
         EXPECT_TRUE(Form->State.CleanupAllowed);
     }
-    // No site at all: the same, quietly.
-    ::setenv(UpdateUrlVariable, Server->Url("/nowhere/").c_str(), 1);
+    EXPECT_TRUE(Form->UpdateInfoError.empty());
+}
+
+// A site that does not give the information has not said that nothing is
+// newer: the log says what went wrong, not "no updates".
+TEST_F(UpdateChecksTest, InformationThatCannotBeFetchedIsNoAnswer) {
+    SiteZip();
+    SiteInfo("0.9.0.0");
+    struct Case {
+        std::string Url, Why;
+    };
+    const std::string closed = "https://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/tarnwick/";
+    for (const Case &c : {Case{Server->Url("/nowhere/"), "HTTP status 404"}, Case{closed, ""}}) {
+        SCOPED_TRACE(c.Url);
+        ::setenv(UpdateUrlVariable, c.Url.c_str(), 1);
+        Log.Lines.clear();
+        EXPECT_FALSE(Form->CheckProgramUpdate());
+        EXPECT_EQ(Log.Events(), "75 black, 77 red");
+        ASSERT_EQ(Log.Lines.size(), 2u);
+        EXPECT_TRUE(Contains(Log.Lines[1].first, "#77 " + c.Url + "fenlow.dat: " + c.Why)) << Log.Lines[1].first;
+        EXPECT_TRUE(StartsText(c.Url + "fenlow.dat: " + c.Why, Form->UpdateInfoError)) << Form->UpdateInfoError;
+        EXPECT_FALSE(Exists("fenlow.dat"));
+    }
+    // An answer that is no update information (a page in its place).
+    ::setenv(UpdateUrlVariable, Server->Url("/tarnwick/").c_str(), 1);
+    WriteTestFile(Site("fenlow.dat"), "<html>Moved</html>\n");
     Log.Lines.clear();
     EXPECT_FALSE(Form->CheckProgramUpdate());
-    EXPECT_EQ(Log.Events(), "75 black, 76 black");
+    EXPECT_EQ(Log.Events(), "75 black, 77 red");
+    EXPECT_FALSE(Exists("fenlow.dat"));
+    // The user who asked for a skin check is told the same.
+    Answer();
+    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+    ::setenv(UpdateUrlVariable, closed.c_str(), 1);
+    Log.Lines.clear();
+    EXPECT_FALSE(Form->CheckForSkinUpdate("Blue", true));
+    EXPECT_EQ(Log.Events(), "77 red");
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_TRUE(StartsText("Warning: #77\r\n" + closed + "zip/skins/skins.dat: ", Messages[0])) << Messages[0];
+    EXPECT_TRUE(Exists("skins/Blue/Blue.skn"));
     EXPECT_EQ(FenlowAfterAWhile(), "");
 }
 
@@ -359,7 +397,7 @@ TEST_F(UpdateChecksTest, InformationThatArrivesTooSlowlyIsGivenUp) {
     Form->InfoDownloadLimitMs = 300;
     Answer();
     EXPECT_FALSE(Form->CheckProgramUpdate());
-    EXPECT_EQ(Log.Events(), "75 black, 76 black");
+    EXPECT_EQ(Log.Events(), "75 black, 77 red");
     EXPECT_FALSE(Exists("fenlow.dat"));
     EXPECT_FALSE(Form->CheckForSkinUpdate("Blue", false));
     EXPECT_TRUE(Exists("skins/Blue/Blue.skn"));

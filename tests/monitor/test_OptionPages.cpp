@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTextEdit>
 #include <cstdlib>
 #include <deque>
 #include <functional>
@@ -20,41 +21,26 @@
 #include "Desktop.h"
 #include "DialogSeam.h"
 #include "FrmMain.h"
+#include "HTTPGet.h"
+#include "HttpTestServer.h"
 #include "IniFile.h"
 #include "Kel_Reg.h"
+#include "OpenSSLServer.h"
 #include "OptionsFixture.h"
 #include "ProgramPaths.h"
 #include "QtTestApp.h"
 #include "Registry.h"
 #include "Shell.h"
+#include "TarnwickVersion.h"
 #include "TestSupport.h"
 #include "TrayBackend.h"
+#include "UpdateFiles.h"
 #include "asetukset.h"
 #include "unLanguage.h"
 #include "unRulesForm.h"
 #include "unitMessages.h"
 
 namespace {
-
-// Sets an environment variable for the life of the object.
-class TEnvVar {
-public:
-    TEnvVar(const char *name, const std::string &value) : FName(name) {
-        const char *old = std::getenv(name);
-        FHad = old != nullptr;
-        if (FHad) FOld = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~TEnvVar() {
-        if (FHad) setenv(FName, FOld.c_str(), 1);
-        else unsetenv(FName);
-    }
-
-private:
-    const char *FName;
-    bool FHad = false;
-    std::string FOld;
-};
 
 class OptionPagesTest : public OptionsDialogTest {
 protected:
@@ -114,43 +100,78 @@ TEST_F(OptionPagesTest, TopAndBottomExcludeEachOtherAndFollowTheMessageWindow) {
     EXPECT_EQ(Read("Options", "AutoUpdate"), "False");
 }
 
-TEST_F(OptionPagesTest, StartWithTheDesktopIsAnAutostartEntry) {
+TEST_F(OptionPagesTest, StartWithTheDesktopIsAnAutostartEntryOfEachProfile) {
     TEnvVar config("XDG_CONFIG_HOME", Home.File("config"));
     const std::string autostart = Home.File("config/autostart/");
-    const std::string run = autostart + "Tarnwick.desktop", link = autostart + "Tarnwick anna.desktop";
-    Start("anna");
-    // The shortcut road (RegStartUp false): the entry carries the profile and
-    // the Run value's entry goes.
-    WriteTestFile(run, "[Desktop Entry]\nType=Application\nExec=old\n");
-    Options->CheckBox6->setChecked(false);
-    Options->CheckBox6->click();
-    ASSERT_TRUE(FileExists(link));
-    EXPECT_FALSE(FileExists(run));
-    TIniFile entry(link);
-    std::vector<std::string> exec = SplitCommandLine(entry.ReadString("Desktop Entry", "Exec", ""));
-    EXPECT_EQ(exec, (std::vector<std::string>{Dir.Path() + "tarnwick", "-user", "-anna"}));
-    EXPECT_EQ(entry.ReadString("Desktop Entry", "Path", ""), Dir.Path());
-    Options->CheckBox6->click();  // unticked
-    EXPECT_FALSE(FileExists(link));
-    EXPECT_FALSE(FileExists(run));
+    const std::string plain = autostart + "Tarnwick.desktop", anna = autostart + "Tarnwick anna.desktop";
+    const std::string blank = autostart + "Tarnwick an na.desktop";
+    auto exec = [](const std::string &file) {
+        IniFileCacheClear();
+        TIniFile entry(file);
+        return SplitCommandLine(entry.ReadString("Desktop Entry", "Exec", ""));
+    };
+    const std::string program = Dir.Path() + "tarnwick";
+    using Words = std::vector<std::string>;
+    // The profile's dialog, shown again after an OK.
+    auto open = [this](const std::string &user) {
+        delete Options;
+        delete Main;
+        Options = nullptr;
+        Main = nullptr;
+        Start(user);
+    };
+    auto ok = [this](bool ticked) {
+        if (!Options->isVisible()) Options->ShowFromMenu(TFormAsetukset::mpFirst);
+        Options->CheckBox6->setChecked(ticked);
+        Options->btOk->click();
+    };
+    // The plain profile's entry, as an older release made it (its Run value).
+    WriteTestFile(plain, "[Desktop Entry]\nType=Application\nExec=" + program + "\n");
 
-    // The registry road: the Run value's entry, and no shortcut.
-    IniWriteString(SettingsFilePath(), "Options", "RegStartUp", "True");
-    WriteTestFile(link, "[Desktop Entry]\nExec=old\n");
-    Options->CheckBox6->click();
-    EXPECT_FALSE(FileExists(link));
-    ASSERT_TRUE(FileExists(run));
-    EXPECT_EQ(RegReadString(TRegRoot::HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Tarnwick"),
-              Dir.Path() + "tarnwick");
-    Options->CheckBox6->click();
-    EXPECT_FALSE(FileExists(run));
-
-    // OK applies the tick as it stands (and writes StartOnW).
+    for (const char *road : {"False", "True"}) {  // shortcut, then Run value
+        SCOPED_TRACE(std::string("RegStartUp=") + road);
+        IniWriteString(SettingsFilePath(), "Options", "RegStartUp", road);
+        // Another profile's box and OK make and remove its own entry, which
+        // starts it with its switch, and leave the plain profile's alone.
+        open("anna");
+        Options->CheckBox6->setChecked(false);
+        Options->CheckBox6->click();
+        ASSERT_TRUE(FileExists(anna));
+        EXPECT_EQ(exec(anna), (Words{program, "-user", "-anna"}));
+        Options->CheckBox6->click();  // unticked
+        EXPECT_FALSE(FileExists(anna));
+        ok(false);
+        ok(true);
+        EXPECT_EQ(exec(anna), (Words{program, "-user", "-anna"}));
+        EXPECT_EQ(Read("Options", "StartOnW"), "True");
+        ASSERT_TRUE(FileExists(plain));
+        EXPECT_EQ(exec(plain), Words{program});
+        // A profile name with a blank is one argument.
+        open("an na");
+        ok(true);
+        EXPECT_EQ(exec(blank), (Words{program, "-user", "-an na"}));
+        ok(false);
+        EXPECT_FALSE(FileExists(blank));
+        EXPECT_TRUE(FileExists(anna));
+        // The plain profile keeps its entry, older or new, and removes only it.
+        open("");
+        ok(true);
+        ASSERT_TRUE(FileExists(plain));
+        EXPECT_EQ(exec(plain), Words{program});
+        ok(false);
+        EXPECT_FALSE(FileExists(plain));
+        EXPECT_TRUE(FileExists(anna));
+        ok(true);
+        open("anna");
+        ok(false);
+        EXPECT_FALSE(FileExists(anna));
+        EXPECT_TRUE(FileExists(plain));
+    }
+    // The shortcut starts in the program folder.
     IniWriteString(SettingsFilePath(), "Options", "RegStartUp", "False");
-    Options->CheckBox6->setChecked(true);
-    Options->btOk->click();
-    EXPECT_TRUE(FileExists(link));
-    EXPECT_EQ(Read("Options", "StartOnW"), "True");
+    ok(true);
+    IniFileCacheClear();
+    EXPECT_EQ(TIniFile(anna).ReadString("Desktop Entry", "Path", ""), Dir.Path());
 }
 
 TEST_F(OptionPagesTest, DefaultMailClientIsTheDesktopsMailtoHandler) {
@@ -321,11 +342,49 @@ TEST_F(OptionPagesTest, OkSwitchesEveryRuleOffPastOneThatCannotBeWritten) {
     EXPECT_EQ(ReadTestFile(Dir.File("rules/a_damaged.rul")).size(), MaxIniLines + 10);
 }
 
-TEST_F(OptionPagesTest, CheckForUpdatesSaysWhenThereIsNone) {
+TEST_F(OptionPagesTest, CheckForUpdatesSaysNoneOnlyWhenTheSiteSaidSo) {
+    const TestPKI &pki = TestPKI::Get();
+    SetHTTPGetCAFile(pki.CAFile);
+    struct TCAReset {
+        ~TCAReset() { SetHTTPGetCAFile(""); }
+    } caReset;
+    // A site on loopback where nobody answers: the user and the log are told
+    // that the information could not be fetched, and why.
+    const std::string nowhere = "https://127.0.0.1:" + IntToStr(FreeLoopbackPort()) + "/tarnwick/";
+    TEnvVar url(UpdateUrlVariable, nowhere);
     Start();
+    Main->UpdatePauseMs = 0;
     Options->BitBtn1->click();
-    ASSERT_FALSE(Asked.empty());
-    EXPECT_EQ(Asked.back(), "Tarnwick / Info | No updates found");
+    ASSERT_EQ(Asked.size(), 1u);
+    EXPECT_TRUE(StartsText("Tarnwick / Warning | The update information could not be fetched:\r\n" + nowhere +
+                              "fenlow.dat: ",
+                          Asked[0]))
+        << Asked[0];
+    EXPECT_FALSE(Contains(Asked[0], "No updates found"));
+    const std::string log = Options->RichEdit1->toPlainText().toStdString();
+    EXPECT_TRUE(Contains(log, "The update information could not be fetched: " + nowhere + "fenlow.dat: ")) << log;
+    EXPECT_FALSE(Contains(log, "No updates found")) << log;
+    EXPECT_FALSE(FileExists(Dir.File("fenlow.dat")));
+
+    // A site that answers with a page that is no update information.
+    TempDir www;
+    HttpTestServer site(www.Path(), pki.ServerCert, pki.Key);
+    TEnvVar siteUrl(UpdateUrlVariable, site.Url("/tarnwick/"));
+    WriteTestFile(www.File("tarnwick/fenlow.dat"), "<html><body>Moved</body></html>\n");
+    Asked.clear();
+    Options->BitBtn1->click();
+    ASSERT_EQ(Asked.size(), 1u);
+    EXPECT_TRUE(StartsText("Tarnwick / Warning | The update information could not be fetched:", Asked[0])) << Asked[0];
+    EXPECT_FALSE(FileExists(Dir.File("fenlow.dat")));
+
+    // Information that was read, with nothing newer in it.
+    WriteTestFile(www.File("tarnwick/fenlow.dat"),
+                  "[File]\r\nVersion=" + std::string(TarnwickVersion) + "\r\nName=tarnwick.zip\r\n");
+    Asked.clear();
+    Options->BitBtn1->click();
+    ASSERT_EQ(Asked.size(), 1u);
+    EXPECT_EQ(Asked[0], "Tarnwick / Info | No updates found");
+    EXPECT_TRUE(Main->UpdateInfoError.empty());
 }
 
 TEST_F(OptionPagesTest, RulesPageAddsEditsRenamesAndRemovesRuleFiles) {

@@ -116,7 +116,7 @@ const std::pair<const char *, const char *> kDefaults[] = {
     {"Options/CheckConnect", "False"}, {"Options/SafeMem", "True"},       {"Options/CheckOnStart", "False"},
     {"Options/StartOnW", "False"},     {"Options/ShowRandom", "False"},   {"Options/CheckSkinFenlow", "False"},
     {"Options/CheckUpdates", "False"}, {"Options/AutoUpdate", "True"},    {"Options/PlaySound", "True"},
-    {"Options/SoundFile", "C:\\Windows\\Media\\Windows XP huomautus.wav"},
+    {"Options/SoundFile", "<program folder>newmail.wav"},
     {"Options/Beep", "False"},         {"Options/Blink", "False"},        {"Options/BlinkTimes", "3"},
     {"Options/RunProg", "False"},      {"Options/ProgFile", "..."},       {"Options/RunMailClient", "False"},
     {"Options/ShowBallTip", "False"},  {"Options/DefBTip", "False"},      {"Options/BTipSTime", "10"},
@@ -175,7 +175,7 @@ TEST_F(OptionsTest, OkWritesEveryKeyOfTheTableAndTheMainWindowFlags) {
     ASSERT_EQ(keys.size(), std::size(kDefaults));
     for (const auto &[key, value] : kDefaults) {
         std::string section = Copy(key, 1, Pos("/", key) - 1), name = Copy(key, Pos("/", key) + 1);
-        EXPECT_EQ(Read(section, name), value) << key;
+        EXPECT_EQ(Read(section, name), StringReplaceAll(value, "<program folder>", Dir.Path())) << key;
     }
 
     // Changed controls are written as they stand, the flags go to the main window.
@@ -202,6 +202,56 @@ TEST_F(OptionsTest, OkWritesEveryKeyOfTheTableAndTheMainWindowFlags) {
     Show();
     EXPECT_EQ(Options->SpinEdit1->value(), 10);
     EXPECT_EQ(Options->SpinEdit3->value(), 3);
+}
+
+TEST_F(OptionsTest, OkWithoutAChosenSoundKeepsTheSoundTheAlertPlays) {
+    WriteTestFile(Dir.File("newmail.wav"), "RIFF");
+    // Nothing chosen: the box shows the sound beside the program, OK writes
+    // it, and the alert plays it.
+    Start(Accounts(1, "PlaySound=True\r\n"));
+    Show();
+    EXPECT_TRUE(Options->cbPlaySound->isChecked());
+    EXPECT_EQ(Options->labSoundFile->Raw(), Dir.File("newmail.wav"));
+    Options->btOk->click();
+    EXPECT_EQ(Read("Options", "SoundFile"), Dir.File("newmail.wav"));
+    Main->PlayNewMailSound();
+    EXPECT_EQ(Desk.Calls, std::vector<std::string>{"PlaySound " + Dir.File("newmail.wav")});
+    // A profile an earlier release saved with the Windows default plays the
+    // same sound, and the next OK mends the file.
+    Start(Accounts(1, "PlaySound=True\r\nSoundFile=C:\\Windows\\Media\\Windows XP huomautus.wav\r\n"));
+    Desk.Calls.clear();
+    Main->PlayNewMailSound();
+    EXPECT_EQ(Desk.Calls, std::vector<std::string>{"PlaySound " + Dir.File("newmail.wav")});
+    Show();
+    EXPECT_EQ(Options->labSoundFile->Raw(), Dir.File("newmail.wav"));
+    Options->btOk->click();
+    EXPECT_EQ(Read("Options", "SoundFile"), Dir.File("newmail.wav"));
+    // A sound the user chose, or none, stays as it is.
+    Start(Accounts(1, "PlaySound=True\r\nSoundFile=/sounds/ding.wav\r\n"));
+    Show();
+    EXPECT_EQ(Options->labSoundFile->Raw(), "/sounds/ding.wav");
+    Options->btOk->click();
+    EXPECT_EQ(Read("Options", "SoundFile"), "/sounds/ding.wav");
+    Start(Accounts(1, "PlaySound=True\r\nSoundFile=\r\n"));
+    Show();
+    EXPECT_EQ(Options->labSoundFile->Raw(), "");
+    Options->btOk->click();
+    EXPECT_EQ(Read("Options", "SoundFile"), "");
+}
+
+TEST_F(OptionsTest, AboutPageAndSettingsCarryTheVersionOfTheRunningExecutable) {
+    // The version marker of this very program, as Fenlow and the update site read it.
+    const std::string marker = GetFileVersionText(ApplicationExeName());
+    ASSERT_FALSE(marker.empty());
+    Start(Accounts(1));
+    Show(TFormAsetukset::mpAbout);
+    EXPECT_EQ(Page(), TFormAsetukset::pgAbout);
+    EXPECT_EQ(Options->lbVersion->text().toStdString(), "v. " + marker);
+    Options->btOk->click();
+    EXPECT_EQ(Read("Options", "TWVerini"), marker);
+    // The program built beside this test carries the same marker.
+    const std::string tarnwick = std::string(TW_BINARY_DIR) + "/monitor/tarnwick";
+    if (FileExists(tarnwick)) EXPECT_EQ(GetFileVersionText(tarnwick), marker);
 }
 
 TEST_F(OptionsTest, CancelAndTheCloseBoxLeaveTheSettingsFileByteIdentical) {

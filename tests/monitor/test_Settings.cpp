@@ -51,9 +51,55 @@ TEST_F(SettingsTest, MissingFileGivesNoAccountsAndEveryDefault) {
     EXPECT_EQ(Accounts.Count(), 0);
     EXPECT_FALSE(r.OfferRestore);
     EXPECT_TRUE(r.Problems.Empty());
-    EXPECT_EQ(LanguageFileName(), "finnish.lng");
+    EXPECT_EQ(LanguageFileName(), DesktopLanguageFile());
     EXPECT_NEAR(Options.NextCheck, Now() + 0.007, 0.0001);
     EXPECT_FALSE(FileExists(Settings + ".bak"));
+}
+
+TEST_F(SettingsTest, ANewProfileSpeaksTheDesktopsLanguageAndAStoredChoiceStays) {
+    struct Case {
+        const char *All, *Messages, *Lang;  // nullptr: not set
+        const char *Expected;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, "en_GB.UTF-8", "english.lng"},
+        {nullptr, nullptr, "fi_FI.UTF-8", "finnish.lng"},
+        {nullptr, nullptr, "fi", "finnish.lng"},
+        {nullptr, nullptr, "FI_fi@euro", "finnish.lng"},
+        {nullptr, "fi_FI.UTF-8", "en_US.UTF-8", "finnish.lng"},  // messages before LANG
+        {"C.UTF-8", "fi_FI.UTF-8", "fi_FI.UTF-8", "english.lng"},  // LC_ALL before both
+        {"", "", "fi_FI", "finnish.lng"},                          // empty ones do not count
+        {nullptr, nullptr, "fil_PH.UTF-8", "english.lng"},         // Filipino is not Finnish
+        {nullptr, nullptr, nullptr, "english.lng"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.All ? c.All : "-") + " " + (c.Messages ? c.Messages : "-") + " " +
+                     (c.Lang ? c.Lang : "-"));
+        TEnvVar all("LC_ALL", c.All ? c.All : "", !c.All);
+        TEnvVar messages("LC_MESSAGES", c.Messages ? c.Messages : "", !c.Messages);
+        TEnvVar lang("LANG", c.Lang ? c.Lang : "", !c.Lang);
+        // A new profile: no settings file, or one that names no language.
+        for (const char *settings : {"", "[Options]\r\nSkin=Default\r\n", "[Options]\r\nLanguage=\r\n"}) {
+            DeleteFile(Settings);
+            if (*settings) WriteTestFile(Settings, settings);
+            IniFileCacheClear();
+            Accounts.Clear();
+            Load();
+            EXPECT_EQ(Options.Language, c.Expected);
+            EXPECT_EQ(LanguageFileName(), c.Expected);
+        }
+        // What a saved profile chose stays, whatever the desktop says.
+        SaveSettings(Accounts, Options, Settings);
+        IniFileCacheClear();
+        EXPECT_EQ(IniReadString(Settings, "Options", "Language", ""), c.Expected);
+        for (const char *stored : {"english.lng", "finnish.lng", "klingon.lng"}) {
+            IniWriteString(Settings, "Options", "Language", stored);
+            IniFileCacheClear();
+            Accounts.Clear();
+            Load();
+            EXPECT_EQ(Options.Language, stored);
+        }
+    }
 }
 
 TEST_F(SettingsTest, AccountDefaultsKindsAndMigrations) {
@@ -259,7 +305,8 @@ TEST_F(SettingsTest, RemoveLastAccountDropsSectionAndMovesShownIndex) {
 
 TEST_F(SettingsTest, RestoreOfferAfterLostAccounts) {
     EnsureQApplication();
-    WriteTestFile(Dir.File("Lang/finnish.lng"),
+    // A profile with no settings speaks the desktop's language.
+    WriteTestFile(Dir.File("Lang/" + DesktopLanguageFile()),
                   "[Messages]\r\n40=Backup found.\r\n41=It holds\r\n42=these accounts:\r\n43=No accounts.\r\n"
                   "44=Restored.\r\n45=Restore?\r\n54=Tarnwick\r\n");
     const std::string backup = "[Accounts]\r\nNum=1\r\n[0]\r\nName=Home\r\nHost=pop.h\r\nUserName=me\r\n"

@@ -8,11 +8,10 @@
 #include "Kel_Files.h"
 #include "Kel_Reg.h"
 #include "SysUtils.h"
+#include "TarnwickVersion.h"
 #include "TestSupport.h"
 #include "VeskRutins.h"
 #include "unDecodes.h"
-
-TW_FILE_VERSION_RESOURCE("3.14.15.9");
 
 // ---- Kel_Reg -----------------------------------------------------------------
 
@@ -94,7 +93,8 @@ TEST(KelFiles, DeleteFilesByMask) {
 }
 
 TEST(KelFiles, VersionTextAndSubFolderTest) {
-    EXPECT_EQ(GetFileVersionText(ApplicationExeName()), "3.14.15.9");
+    // A program that shows Tarnwick's version carries it as its marker.
+    EXPECT_EQ(GetFileVersionText(ApplicationExeName()), TarnwickVersion);
     TempDir dir;
     WriteTestFile(dir.File("plain.bin"), std::string("TW-FILEVERSION:x") + std::string(10, '\0'));
     EXPECT_EQ(GetFileVersionText(dir.File("plain.bin")), "");

@@ -83,6 +83,12 @@ TEST_F(RegistryTest, RunValueIsAnAutostartEntry) {
     EXPECT_FALSE(FileExists(RegistryFileName()));
     EXPECT_TRUE(RegDeleteStringValue(TRegRoot::HKEY_CURRENT_USER, run, "Tarnwick"));
     EXPECT_FALSE(FileExists(desktop));
+    // A command line (a profile's switch after the program) keeps its words:
+    // the program in a folder with a blank, an argument with one.
+    RegWriteStringValue(TRegRoot::HKEY_CURRENT_USER, run, "Tarnwick an na",
+                        "'" + exe + "' -user '-an na' 100%");
+    std::string line = ReadFileToString(RunValueDesktopFile("Tarnwick an na"));
+    EXPECT_TRUE(Contains(line, "\nExec=\"" + exe + "\" -user \"-an na\" 100%%\n")) << line;
     // A program path with line breaks in it stays one Exec value: it can not
     // add keys (Hidden=, a second Exec=) to the entry.
     std::string odd = Dir.File("a\nHidden=true\rExec=/bin/evil\nb");

@@ -79,3 +79,16 @@ int FreeLoopbackPort() {
 }
 
 std::string TestDataDir() { return std::string(TW_SOURCE_DIR) + "/tests/data/"; }
+
+TEnvVar::TEnvVar(const char *name, const std::string &value, bool unset) : FName(name) {
+    const char *old = std::getenv(name);
+    FHad = old != nullptr;
+    if (FHad) FOld = old;
+    if (unset) ::unsetenv(name);
+    else ::setenv(name, value.c_str(), 1);
+}
+
+TEnvVar::~TEnvVar() {
+    if (FHad) ::setenv(FName, FOld.c_str(), 1);
+    else ::unsetenv(FName);
+}

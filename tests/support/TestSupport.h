@@ -43,3 +43,18 @@ std::string Thrown(F &&call) {
     }
     return "(no exception)";
 }
+
+// Sets (or, with unset, removes) an environment variable for the life of the
+// object; the old value comes back after.
+class TEnvVar {
+public:
+    TEnvVar(const char *name, const std::string &value, bool unset = false);
+    ~TEnvVar();
+    TEnvVar(const TEnvVar &) = delete;
+    TEnvVar &operator=(const TEnvVar &) = delete;
+
+private:
+    const char *FName;
+    bool FHad = false;
+    std::string FOld;
+};
