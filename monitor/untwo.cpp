@@ -5,7 +5,6 @@
 #include <QJsonDocument>
 #include <QThread>
 #include <QTimer>
-#include <QUrl>
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <vector>
