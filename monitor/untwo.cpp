@@ -104,20 +104,16 @@ std::vector<std::string> PageLines() {
     return r == TBodyRead::Read ? SplitPageLines(html) : std::vector<std::string>();
 }
 
-std::vector<TBrowserElement> Elements(const TBrowserCollection &c) {
-    std::vector<TBrowserElement> e;
-    TBodyRead r = Browser().Elements(c, e, MaxWebPageChars);
-    CheckExit();
-    if (r == TBodyRead::TooLarge)
-        Report(Format("Web mail: the elements of the page %s are longer than %d characters and were not read",
-                      Browser().LocationURL().c_str(), MaxWebPageChars),
-               0, 5, 255);
-    return e;
+void ReportLongElements() {
+    Report(Format("Web mail: the elements of the page %s are longer than %d characters and were not read",
+                  Browser().LocationURL().c_str(), MaxWebPageChars),
+           0, 5, 255);
 }
 
 // The route's own scripts: each checks what it acts on in the same call that
 // acts, so a page that changes between two calls cannot slip the password
-// into another form or a tick onto another message. They run in the
+// into another form, a tick onto another message or a click onto another
+// link. They run in the
 // browser's own world, whose globals the page can neither see nor change.
 const char *const RoutePrelude =
     "function twNamed(n){var r=[];if(!n)return r;var c=document.getElementsByTagName('INPUT');"
@@ -202,6 +198,25 @@ const char *const DeleteActScript =
     "if(btn.form!==t.form){t.click();return [2,'the delete button belongs to another form than the check box'];}"
     "btn.click();return [1,true];}";
 
+// Clicks the n-th link whose text holds (or, exact, is) t: [1, clicked], or
+// [2] when the links' texts and addresses together pass cap characters.
+// Matching and clicking are one call, so the link clicked is the one matched.
+const char *const LinkClickScript =
+    "function(t,n,exact,cap){var c=document.links;var texts=[];var size=0;"
+    "for(var i=0;i<c.length;i++){var x=c[i].innerText;if(typeof x!=='string')x=c[i].textContent||'';"
+    "texts.push(x);size+=x.length+String(c[i].href||'').length+2;if(size>cap)return [2];}"
+    "var m=0;for(var j=0;j<c.length;j++){if(!(exact?texts[j]===t:texts[j].indexOf(t)>=0))continue;"
+    "if(++m===n){c[j].click();return [1,true];}}return [1,false];}";
+
+// Clicks every image whose address holds t: [1, an image in a link was
+// clicked], or [2] as above.
+const char *const ImageClickScript =
+    "function(t,cap){var c=document.images;var hit=[];var size=0;"
+    "for(var i=0;i<c.length;i++){var h=String(c[i].src||'');size+=h.length+1;if(size>cap)return [2];"
+    "if(h.indexOf(t)>=0)hit.push(c[i]);}"
+    "var left=false;for(var j=0;j<hit.length;j++){if(hit[j].closest('a[href],area[href]'))left=true;hit[j].click();}"
+    "return [1,left];}";
+
 // Runs one of the scripts above with its arguments; the answer as a list.
 QVariantList RouteCall(const char *Function, const QJsonArray &Args) {
     const QString script = QString("(function(){%1 return (%2).apply(null,%3);})()")
@@ -234,33 +249,28 @@ std::string DecodeSerialisedText(const std::string &s) { return DecodeWebText(s)
 
 bool ClickLink(const std::string &Text, int N, bool Exact) {
     if (Text.empty() || N < 1) return false;
-    const std::vector<TBrowserElement> links = Elements(TBrowserCollection{TBrowserCollection::Links, ""});
-    int matches = 0;
-    for (size_t i = 0; i < links.size(); ++i) {
-        const std::string &text = links[i].OuterText;
-        if (!(Exact ? text == Text : Contains(text, Text))) continue;
-        if (++matches != N) continue;
-        ClearPageComplete();
-        bool clicked = Browser().ClickElement(TBrowserCollection{TBrowserCollection::Links, ""}, int(i));
-        CheckExit();
-        return clicked;
-    }
-    return false;
+    // The flag is cleared before the call that clicks; without a click no
+    // page is on its way and it stands as it stood.
+    const uint8_t was = PageComplete;
+    ClearPageComplete();
+    const QVariantList r = RouteCall(LinkClickScript, {Q(Text), N, Exact, MaxWebPageChars});
+    const bool clicked = r.size() >= 2 && r[0].toInt() == 1 && r[1].toBool();
+    if (!clicked) PageComplete = was;
+    if (!r.isEmpty() && r[0].toInt() == 2) ReportLongElements();
+    return clicked;
 }
 
 void ClickImages(const std::string &Text) {
     if (Text.empty()) return;
-    const TBrowserCollection images{TBrowserCollection::Images, ""};
-    const std::vector<TBrowserElement> list = Elements(images);
-    for (size_t i = 0; i < list.size(); ++i)
-        if (Contains(list[i].Href, Text)) {
-            // An image in a link leaves the page like a link: the wait that
-            // follows is for the page it brings, which the empty page of the
-            // log-out would otherwise cut off.
-            if (list[i].InLink) ClearPageComplete();
-            Browser().ClickElement(images, int(i));
-            CheckExit();
-        }
+    // An image in a link leaves the page like a link: the wait that follows
+    // is for the page it brings, which the empty page of the log-out would
+    // otherwise cut off.
+    const uint8_t was = PageComplete;
+    ClearPageComplete();
+    const QVariantList r = RouteCall(ImageClickScript, {Q(Text), MaxWebPageChars});
+    const bool leftPage = r.size() >= 2 && r[0].toInt() == 1 && r[1].toBool();
+    if (!leftPage) PageComplete = was;
+    if (!r.isEmpty() && r[0].toInt() == 2) ReportLongElements();
 }
 
 bool LoginSteps(const std::string &Host, const std::string &UserName, const std::string &Password) {
