@@ -113,8 +113,8 @@ void ReportLongElements() {
 // The route's own scripts: each checks what it acts on in the same call that
 // acts, so a page that changes between two calls cannot slip the password
 // into another form, a tick onto another message or a click onto another
-// link. They run in the
-// browser's own world, whose globals the page can neither see nor change.
+// link. They run in the browser's own world, whose globals the page can
+// neither see nor change.
 const char *const RoutePrelude =
     "function twNamed(n){var r=[];if(!n)return r;var c=document.getElementsByTagName('INPUT');"
     "for(var i=0;i<c.length;i++)if(c[i].getAttribute('name')===n)r.push(c[i]);return r;}"
