@@ -95,13 +95,18 @@ const char *const CollectionPrelude =
     "return Object.getOwnPropertyDescriptor(HTMLFormElement.prototype,'action').get.call(e.form);"
     "}catch(x){return '';}}";
 
+// The list answers [1, rows], or [2] once its texts pass cap characters:
+// a page can make its element texts (absolute addresses, nested link texts)
+// far longer than its HTML.
 const char *const ListScript =
-    "function(k,t){var c=twCollection(k,t);var r=[];for(var i=0;i<c.length;i++){var e=c[i];"
+    "function(k,t,cap){var c=twCollection(k,t);var r=[];var n=0;for(var i=0;i<c.length;i++){var e=c[i];"
     "var x=e.innerText;if(typeof x!=='string')x=e.textContent||'';"
     "var h=k===2?e.src:(typeof e.href==='string'?e.href:e.src);if(typeof h!=='string')h='';"
     "var a=e.closest?e.closest('a[href],area[href]'):null;"
-    "r.push([e.getAttribute('name')||'',String(e.type||''),typeof e.value==='string'?e.value:'',"
-    "x,h,twFormAction(e),!!e.checked,!!a]);}return r;}";
+    "var row=[e.getAttribute('name')||'',String(e.type||''),typeof e.value==='string'?e.value:'',"
+    "x,h,twFormAction(e),!!e.checked,!!a];"
+    "for(var j=0;j<6;j++)n+=row[j].length+1;if(n>cap)return [2];"
+    "r.push(row);}return [1,r];}";
 
 const char *const ValueScript =
     "function(k,t,i,v){var e=twCollection(k,t)[i];if(!e)return false;e.value=v;"
@@ -451,9 +456,15 @@ QVariant TEmbeddedBrowser::CollectionCall(const char *Function, const TBrowserCo
     return EvaluateScript(script);
 }
 
-std::vector<TBrowserElement> TEmbeddedBrowser::Elements(const TBrowserCollection &Collection) {
-    std::vector<TBrowserElement> out;
-    const QVariantList rows = CollectionCall(ListScript, Collection, {}).toList();
+TBodyRead TEmbeddedBrowser::Elements(const TBrowserCollection &Collection, std::vector<TBrowserElement> &Out,
+                                     int MaxChars) {
+    Out.clear();
+    const QVariantList answer = CollectionCall(ListScript, Collection, {MaxChars}).toList();
+    if (answer.isEmpty()) return TBodyRead::Failed;
+    if (answer[0].toInt() == 2) return TBodyRead::TooLarge;
+    if (answer[0].toInt() != 1 || answer.size() < 2) return TBodyRead::Failed;
+    const QVariantList rows = answer[1].toList();
+    std::vector<TBrowserElement> &out = Out;
     out.reserve(size_t(rows.size()));
     for (const QVariant &row : rows) {
         const QVariantList f = row.toList();
@@ -469,7 +480,7 @@ std::vector<TBrowserElement> TEmbeddedBrowser::Elements(const TBrowserCollection
         e.InLink = f[7].toBool();
         out.push_back(std::move(e));
     }
-    return out;
+    return TBodyRead::Read;
 }
 
 bool TEmbeddedBrowser::SetElementValue(const TBrowserCollection &Collection, int Index, const std::string &Value) {

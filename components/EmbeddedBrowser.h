@@ -204,9 +204,10 @@ public:
     // The body element's HTML as the engine writes it; a body longer than
     // maxChars characters is not fetched (TooLarge).
     TBodyRead BodyOuterHTML(std::string &Html, int MaxChars);
-    // The elements of a collection in document order; empty when there is no
-    // document.
-    std::vector<TBrowserElement> Elements(const TBrowserCollection &Collection);
+    // The elements of a collection in document order (none when there is no
+    // document); when their texts together pass maxChars characters none
+    // are fetched (TooLarge).
+    TBodyRead Elements(const TBrowserCollection &Collection, std::vector<TBrowserElement> &Out, int MaxChars);
     // Set an element's value (with the input and change events a typing user
     // raises) or click it; the index is 0-based within the collection. False
     // when the element is not there.

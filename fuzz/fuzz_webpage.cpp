@@ -4,6 +4,7 @@
 // Input: the first line holds the script's tokens separated by "|" (NewMail,
 // DelRealN, the start and end tokens of the four fields, Body, BodyEnd),
 // the next four bytes its line offsets; the rest is the page.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,7 +61,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             ApplyWebListEntry(e, s, *m, EncodeDate(2024, 5, 6));
             // What the program shows of a field is never longer than the field.
             if (DecodeWebText(e.Subject).size() > e.Subject.size()) __builtin_trap();
-            if (all && LocateWebMessage(lines, s, m->MessageId()) < k) __builtin_trap();
+            if (all) {
+                // Every place holds the identifier, k among them; a delete is
+                // allowed only where k is its one place.
+                const std::vector<int> places = LocateWebMessages(lines, s, m->MessageId());
+                if (std::find(places.begin(), places.end(), k) == places.end()) __builtin_trap();
+                if (!std::is_sorted(places.begin(), places.end())) __builtin_trap();
+                if (LocateWebMessage(lines, s, m->MessageId()) != places.back()) __builtin_trap();
+                const bool refused = !WebDeleteRefusal(lines, s, m->MessageId()).empty();
+                if (!refused && (places.size() != 1 || Trim(e.Id).empty())) __builtin_trap();
+                if (refused && places.size() == 1 && !Trim(e.Id).empty()) __builtin_trap();
+            }
         }
         if (ReadWebListEntry(lines, s, count + 1, all).Found) __builtin_trap();
     }

@@ -192,10 +192,11 @@ bool ReadWebBody(const std::vector<std::string> &lines, const THostScript &scrip
     return false;
 }
 
-int LocateWebMessage(const std::vector<std::string> &lines, const THostScript &script,
-                     const std::string &MessageId) {
+std::vector<int> LocateWebMessages(const std::vector<std::string> &lines, const THostScript &script,
+                                   const std::string &MessageId) {
+    std::vector<int> places;
+    if (MessageId.empty()) return places;
     const std::vector<int> tokenLines = FindTokenLines(lines, script.DelRealN);
-    int found = -1;
     for (size_t k = 0; k < tokenLines.size(); ++k) {
         const int j = tokenLines[k];
         // The identifier is read as the full list read it: with the tokens of
@@ -204,7 +205,26 @@ int LocateWebMessage(const std::vector<std::string> &lines, const THostScript &s
         const std::string &line = LineAt(lines, int64_t(j) + script.DelLn);
         std::string id = read ? ExtractHostField(line, script.Id.ReadStart, script.Id.ReadEnd)
                               : ExtractHostField(line, script.Id.Start, script.Id.End);
-        if ("<" + id + ">" == MessageId) found = int(k) + 1;
+        if ("<" + id + ">" == MessageId) places.push_back(int(k) + 1);
     }
-    return found;
+    return places;
+}
+
+int LocateWebMessage(const std::vector<std::string> &lines, const THostScript &script,
+                     const std::string &MessageId) {
+    const std::vector<int> places = LocateWebMessages(lines, script, MessageId);
+    return places.empty() ? -1 : places.back();
+}
+
+std::string WebDeleteRefusal(const std::vector<std::string> &lines, const THostScript &script,
+                             const std::string &MessageId) {
+    // "<>" and "< >" are what an empty or blank field gives.
+    std::string bare = MessageId;
+    if (bare.size() >= 2 && bare.front() == '<' && bare.back() == '>') bare = bare.substr(1, bare.size() - 2);
+    if (Trim(bare).empty()) return "the message has no identifier on the page";
+    const size_t places = LocateWebMessages(lines, script, MessageId).size();
+    if (places == 0) return "the message " + MessageId + " is not on the page";
+    if (places > 1)
+        return Format("the identifier %s stands on %d messages of the page", MessageId.c_str(), int(places));
+    return "";
 }

@@ -63,8 +63,18 @@ void ApplyWebListEntry(const TWebListEntry &Entry, const THostScript &script, TN
 // the read. False when no line holds Body (or Body is empty).
 bool ReadWebBody(const std::vector<std::string> &lines, const THostScript &script, TStringList &Body);
 
-// The 1-based place on the page of the message with this identifier (the
-// last one, should two share it), or -1. Each message's identifier is read
-// with the tokens of its read state.
+// The 1-based places on the page of the messages with this identifier, in
+// page order (none for an empty identifier). Each message's identifier is
+// read with the tokens of its read state.
+std::vector<int> LocateWebMessages(const std::vector<std::string> &lines, const THostScript &script,
+                                   const std::string &MessageId);
+// The last of those places, or -1.
 int LocateWebMessage(const std::vector<std::string> &lines, const THostScript &script,
                      const std::string &MessageId);
+
+// Why a message may not be deleted by its identifier on this page: "" when
+// it stands there exactly once under an identifier of its own. An empty
+// identifier field (the list gives it as "<>") names no message, and an
+// identifier two messages share does not say which of them is meant.
+std::string WebDeleteRefusal(const std::vector<std::string> &lines, const THostScript &script,
+                             const std::string &MessageId);

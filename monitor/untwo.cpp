@@ -1,9 +1,11 @@
 #include "untwo.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QThread>
 #include <QTimer>
-#include <QUrl>
+#include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <vector>
 
@@ -102,30 +104,143 @@ std::vector<std::string> PageLines() {
     return r == TBodyRead::Read ? SplitPageLines(html) : std::vector<std::string>();
 }
 
-std::vector<TBrowserElement> Elements(const TBrowserCollection &c) {
-    std::vector<TBrowserElement> e = Browser().Elements(c);
+void ReportLongElements() {
+    Report(Format("Web mail: the elements of the page %s are longer than %d characters and were not read",
+                  Browser().LocationURL().c_str(), MaxWebPageChars),
+           0, 5, 255);
+}
+
+// The route's own scripts: each checks what it acts on in the same call that
+// acts, so a page that changes between two calls cannot slip the password
+// into another form, a tick onto another message or a click onto another
+// link. They run in the browser's own world, whose globals the page can
+// neither see nor change.
+const char *const RoutePrelude =
+    "function twNamed(n){var r=[];if(!n)return r;var c=document.getElementsByTagName('INPUT');"
+    "for(var i=0;i<c.length;i++)if(c[i].getAttribute('name')===n)r.push(c[i]);return r;}"
+    // Where a submission through the element goes: a submit button's own
+    // formaction, else its form's action ('' outside a form). The getters
+    // come from the prototypes, so a field named "action" hides nothing.
+    "function twAction(e){try{"
+    "var ty=String(e.type||'').toLowerCase();"
+    "var P=e instanceof HTMLInputElement?HTMLInputElement.prototype:e instanceof HTMLButtonElement?"
+    "HTMLButtonElement.prototype:null;"
+    "if(P&&(ty==='submit'||ty==='image')&&e.hasAttribute('formaction'))"
+    "return Object.getOwnPropertyDescriptor(P,'formAction').get.call(e);"
+    "var f=e.form;if(!f)return '';"
+    "return Object.getOwnPropertyDescriptor(HTMLFormElement.prototype,'action').get.call(f);"
+    "}catch(x){return '?';}}"
+    // A password may go over https, or over http only to this computer.
+    "function twSafe(u){try{var x=new URL(u);if(x.protocol==='https:')return true;"
+    "if(x.protocol!=='http:')return false;var h=x.hostname.toLowerCase();"
+    "return h==='localhost'||h==='[::1]'||/^127[.][0-9]+[.][0-9]+[.][0-9]+$/.test(h);}catch(x){return false;}}"
+    "function twType(e,v){e.value=v;e.dispatchEvent(new Event('input',{bubbles:true}));"
+    "e.dispatchEvent(new Event('change',{bubbles:true}));}";
+
+// Fills the log-in form and clicks its button: [0] no document, [1, clicked],
+// or [2, page, address] when the password could go to an address that is
+// neither https nor this computer. The destinations are checked before
+// anything is typed, again after the user name (a page may rebuild its form
+// as it is typed into) and after the password, and at the submission
+// itself; a password already typed is taken out again.
+const char *const LoginScript =
+    "function(nn,pn,bn,br,u,p){if(!document.body)return [0];"
+    "if(document.getElementsByTagName('INPUT').length===0)return [1,false];"
+    "var typed=[];"
+    "function button(){var b=twNamed(bn);return br>=1&&br<=b.length?b[br-1]:null;}"
+    "function unsafe(){var ps=twNamed(pn).concat(typed);if(ps.length===0)return '';"
+    "var d=[location.href];for(var i=0;i<ps.length;i++)d.push(twAction(ps[i]));"
+    "var b=button();if(b)d.push(twAction(b));"
+    "for(var j=0;j<d.length;j++)if(d[j]!==''&&!twSafe(d[j]))return d[j];return '';}"
+    "function refuse(d){for(var i=0;i<typed.length;i++)typed[i].value='';return [2,location.href,d];}"
+    "var bad=unsafe();if(bad)return refuse(bad);"
+    "var ns=twNamed(nn);for(var i=0;i<ns.length;i++)twType(ns[i],u);"
+    "bad=unsafe();if(bad)return refuse(bad);"
+    "if(pn&&pn!==nn){var ps=twNamed(pn);for(var k=0;k<ps.length;k++){typed.push(ps[k]);twType(ps[k],p);}}"
+    "bad=unsafe();if(bad)return refuse(bad);"
+    "var b=button();if(!b)return [1,false];"
+    // The page's own submit handlers run inside the click and may still
+    // point the form elsewhere: the submission itself is checked last.
+    "var blocked='';"
+    "function guard(ev){var s=ev.submitter;"
+    "var d=s&&s.hasAttribute('formaction')?twAction(s):twAction({form:ev.target});"
+    "if(typed.length&&d!==''&&!twSafe(d)){ev.preventDefault();blocked=d;}}"
+    "window.addEventListener('submit',guard,false);"
+    "try{b.click();}finally{window.removeEventListener('submit',guard,false);}"
+    "if(blocked)return refuse(blocked);return [1,true];}";
+
+// What a delete is decided on, read in one call: [0] no document, [2] over
+// the size cap, or [1, body HTML, the values of the check boxes named cn].
+// The boxes themselves stay in this world for the call that ticks.
+const char *const DeleteViewScript =
+    "function(cap,cn){var b=document.body;if(!b)return [0];var h=b.outerHTML;if(h.length>cap)return [2];"
+    "var boxes=twNamed(cn);var v=[];var n=h.length;"
+    "for(var i=0;i<boxes.length;i++){v.push(String(boxes[i].value));n+=v[i].length+1;if(n>cap)return [2];}"
+    "window.twDeleteView={boxes:boxes,values:v};return [1,h,v];}";
+
+// Ticks the k-th box of that view alone and clicks the delete button: [1,
+// clicked], or [2, why] when the page is no longer the one read (another
+// document, other boxes or values), will not keep exactly that box ticked,
+// or has its delete button in another form.
+const char *const DeleteActScript =
+    "function(k,cn,bn){var v=window.twDeleteView;window.twDeleteView=null;"
+    "var changed='the page changed its check boxes after it was read';"
+    "if(!v||k<0||k>=v.boxes.length)return [2,changed];"
+    "var now=twNamed(cn);if(now.length!==v.boxes.length)return [2,changed];"
+    "for(var i=0;i<now.length;i++)if(now[i]!==v.boxes[i]||String(now[i].value)!==v.values[i])return [2,changed];"
+    "var t=v.boxes[k];"
+    "for(var j=0;j<now.length;j++)if(now[j]!==t&&now[j].checked)now[j].click();"
+    "if(!t.checked)t.click();"
+    "var after=twNamed(cn);var alone=t.isConnected&&t.checked;"
+    "for(var m=0;m<after.length;m++)if(after[m]!==t&&after[m].checked)alone=false;"
+    "if(!alone){if(t.checked)t.click();return [2,'the page would not keep the message meant ticked alone'];}"
+    "var btn=bn?twNamed(bn)[0]:null;if(!btn)return [1,false];"
+    "if(btn.form!==t.form){t.click();return [2,'the delete button belongs to another form than the check box'];}"
+    "btn.click();return [1,true];}";
+
+// Clicks the n-th link whose text holds (or, exact, is) t: [1, clicked], or
+// [2] when the links' texts and addresses together pass cap characters.
+// Matching and clicking are one call, so the link clicked is the one matched.
+const char *const LinkClickScript =
+    "function(t,n,exact,cap){var c=document.links;var texts=[];var size=0;"
+    "for(var i=0;i<c.length;i++){var x=c[i].innerText;if(typeof x!=='string')x=c[i].textContent||'';"
+    "texts.push(x);size+=x.length+String(c[i].href||'').length+2;if(size>cap)return [2];}"
+    "var m=0;for(var j=0;j<c.length;j++){if(!(exact?texts[j]===t:texts[j].indexOf(t)>=0))continue;"
+    "if(++m===n){c[j].click();return [1,true];}}return [1,false];}";
+
+// Clicks every image whose address holds t: [1, an image in a link was
+// clicked], or [2] as above.
+const char *const ImageClickScript =
+    "function(t,cap){var c=document.images;var hit=[];var size=0;"
+    "for(var i=0;i<c.length;i++){var h=String(c[i].src||'');size+=h.length+1;if(size>cap)return [2];"
+    "if(h.indexOf(t)>=0)hit.push(c[i]);}"
+    "var left=false;for(var j=0;j<hit.length;j++){if(hit[j].closest('a[href],area[href]'))left=true;hit[j].click();}"
+    "return [1,left];}";
+
+// Runs one of the scripts above with its arguments; the answer as a list.
+QVariantList RouteCall(const char *Function, const QJsonArray &Args) {
+    const QString script = QString("(function(){%1 return (%2).apply(null,%3);})()")
+                               .arg(QString::fromLatin1(RoutePrelude), QString::fromLatin1(Function),
+                                    QString::fromUtf8(QJsonDocument(Args).toJson(QJsonDocument::Compact)));
+    QVariantList answer = Browser().EvaluateScript(script).toList();
     CheckExit();
-    return e;
+    return answer;
 }
 
-bool IsLoopbackHost(const QString &host) {
-    if (host == "::1" || host.compare("localhost", Qt::CaseInsensitive) == 0) return true;
-    const QStringList parts = host.split('.');
-    if (parts.size() != 4 || parts[0] != "127") return false;
-    for (const QString &p : parts) {
-        bool ok = false;
-        int v = p.toInt(&ok);
-        if (!ok || v < 0 || v > 255) return false;
-    }
-    return true;
-}
+QString Q(const std::string &s) { return QString::fromStdString(s); }
 
-// A password may go to an address over https, or over http only to this
-// computer.
-bool SafeForPassword(const std::string &url) {
-    QUrl u(QString::fromStdString(url));
-    const QString scheme = u.scheme().toLower();
-    return scheme == "https" || (scheme == "http" && IsLoopbackHost(u.host()));
+// The route's profile serves every account: a session the last account left
+// behind (a log-out that failed, a cookie on another domain than the script
+// names) would log the next account into the same mailbox. True when the
+// store has let every cookie go.
+bool ClearProfileCookies() {
+    TCookieRecord *record = TCookieRecord::ForProfile(frmWeb->Profile);
+    if (!record) return false;
+    frmWeb->Profile->cookieStore()->deleteAllCookies();
+    const std::vector<QNetworkCookie> cookies = record->Cookies();
+    const bool gone = record->DeleteCookies(cookies, 5000);
+    CheckExit();
+    return gone && record->Cookies().empty();
 }
 
 // Texts as the page's HTML writes them, for comparing with the text a link
@@ -134,33 +249,28 @@ std::string DecodeSerialisedText(const std::string &s) { return DecodeWebText(s)
 
 bool ClickLink(const std::string &Text, int N, bool Exact) {
     if (Text.empty() || N < 1) return false;
-    const std::vector<TBrowserElement> links = Elements(TBrowserCollection{TBrowserCollection::Links, ""});
-    int matches = 0;
-    for (size_t i = 0; i < links.size(); ++i) {
-        const std::string &text = links[i].OuterText;
-        if (!(Exact ? text == Text : Contains(text, Text))) continue;
-        if (++matches != N) continue;
-        ClearPageComplete();
-        bool clicked = Browser().ClickElement(TBrowserCollection{TBrowserCollection::Links, ""}, int(i));
-        CheckExit();
-        return clicked;
-    }
-    return false;
+    // The flag is cleared before the call that clicks; without a click no
+    // page is on its way and it stands as it stood.
+    const uint8_t was = PageComplete;
+    ClearPageComplete();
+    const QVariantList r = RouteCall(LinkClickScript, {Q(Text), N, Exact, MaxWebPageChars});
+    const bool clicked = r.size() >= 2 && r[0].toInt() == 1 && r[1].toBool();
+    if (!clicked) PageComplete = was;
+    if (!r.isEmpty() && r[0].toInt() == 2) ReportLongElements();
+    return clicked;
 }
 
 void ClickImages(const std::string &Text) {
     if (Text.empty()) return;
-    const TBrowserCollection images{TBrowserCollection::Images, ""};
-    const std::vector<TBrowserElement> list = Elements(images);
-    for (size_t i = 0; i < list.size(); ++i)
-        if (Contains(list[i].Href, Text)) {
-            // An image in a link leaves the page like a link: the wait that
-            // follows is for the page it brings, which the empty page of the
-            // log-out would otherwise cut off.
-            if (list[i].InLink) ClearPageComplete();
-            Browser().ClickElement(images, int(i));
-            CheckExit();
-        }
+    // An image in a link leaves the page like a link: the wait that follows
+    // is for the page it brings, which the empty page of the log-out would
+    // otherwise cut off.
+    const uint8_t was = PageComplete;
+    ClearPageComplete();
+    const QVariantList r = RouteCall(ImageClickScript, {Q(Text), MaxWebPageChars});
+    const bool leftPage = r.size() >= 2 && r[0].toInt() == 1 && r[1].toBool();
+    if (!leftPage) PageComplete = was;
+    if (!r.isEmpty() && r[0].toInt() == 2) ReportLongElements();
 }
 
 bool LoginSteps(const std::string &Host, const std::string &UserName, const std::string &Password) {
@@ -170,7 +280,11 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
     CreateWebForm();
     GTimedOut = false;
     SetNavigationSound(true);
-    DeleteHostCookie(s.Cookie);
+    if (!ClearProfileCookies()) {
+        Report("Web mail: the browser kept cookies of an earlier log-in, so " + Host + " was not logged into", 0,
+               5, 255);
+        return false;
+    }
     ClearPageComplete();
     if (!Browser().Navigate(s.AHost, 2)) {
         Report("Web mail: the log-in address of " + Host + " (" + s.AHost + ") is not an http or https address",
@@ -180,40 +294,21 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
     WaitPage(pwReady);
     WaitPage(pwIdle);
 
-    const TBrowserCollection inputs = TBrowserCollection::Tagged("INPUT");
-    const std::vector<TBrowserElement> elements = Elements(inputs);
-    if (!elements.empty()) {
-        // The button that will be clicked sends the form: the password may
-        // only go where that form goes.
-        int button = -1, count = 0;
-        for (size_t i = 0; i < elements.size() && button < 0; ++i)
-            if (!s.ButtName.empty() && elements[i].Name == s.ButtName && ++count == s.ButtRND) button = int(i);
-        const std::string page = Browser().LocationURL();
-        for (size_t i = 0; i < elements.size(); ++i) {
-            if (s.PassName.empty() || elements[i].Name != s.PassName) continue;
-            std::vector<std::string> destinations = {page, elements[i].FormAction};
-            if (button >= 0) destinations.push_back(elements[size_t(button)].FormAction);
-            for (const std::string &d : destinations)
-                if (!d.empty() && !SafeForPassword(d)) {
-                    Report("Web mail: the password of " + Host + " is sent only over https or to this computer; "
-                           "the log-in page " + page + " would send it to " + d,
-                           0, 5, 255);
-                    return false;
-                }
-        }
-        for (size_t i = 0; i < elements.size(); ++i) {
-            if (!s.NameName.empty() && elements[i].Name == s.NameName)
-                Browser().SetElementValue(inputs, int(i), UserName);
-            else if (!s.PassName.empty() && elements[i].Name == s.PassName)
-                Browser().SetElementValue(inputs, int(i), Password);
-            CheckExit();
-        }
-        if (button >= 0) {
-            ClearPageComplete();
-            Browser().ClickElement(inputs, button);
-            CheckExit();
-        }
+    // The button (when there is one) is clicked inside the call.
+    ClearPageComplete();
+    const QVariantList r = RouteCall(
+        LoginScript, {Q(s.NameName), Q(s.PassName), Q(s.ButtName), s.ButtRND, Q(UserName), Q(Password)});
+    const int status = r.isEmpty() ? 0 : r[0].toInt();
+    if (status == 2 && r.size() >= 3) {
+        PageComplete = 1;
+        Report("Web mail: the password of " + Host + " is sent only over https or to this computer; "
+               "the log-in page " + r[1].toString().toStdString() + " would send it to " +
+                   r[2].toString().toStdString(),
+               0, 5, 255);
+        return false;
     }
+    // Nothing was clicked: no page is on its way.
+    if (!(status == 1 && r.size() >= 2 && r[1].toBool())) PageComplete = 1;
     WaitPage(pwDocumentComplete);
     WaitPage(pwIdle);
     if (s.ClickIn1) {
@@ -269,42 +364,48 @@ bool ReadBodySteps(int Position, TNetMessage &Message, const std::string &Subjec
 
 bool DeleteSteps(const std::string &MessageId) {
     const THostScript s = Script();
-    const std::vector<std::string> lines = PageLines();
-    const int p = LocateWebMessage(lines, s, MessageId);
-    if (p == -1) return false;
-    const int messages = CountWebMessages(lines, s.DelRealN);
-    const TBrowserCollection inputs = TBrowserCollection::Tagged("INPUT");
-    const std::vector<TBrowserElement> elements = Elements(inputs);
-    std::vector<int> boxes;
-    int button = -1;
-    for (size_t i = 0; i < elements.size(); ++i) {
-        if (!s.DelCBName.empty() && elements[i].Name == s.DelCBName) boxes.push_back(int(i));
-        if (button < 0 && !s.DelBtnName.empty() && elements[i].Name == s.DelBtnName) button = int(i);
-    }
-    // The p-th box must be the p-th message's: on a page of another shape
-    // the tick could fall on a message nobody chose.
-    if (int(boxes.size()) != messages) {
-        Report(Format("Web mail: no message deleted on %s: the page shows %d messages but %d check boxes named "
-                      "\"%s\"",
-                      CurrentWebHost.c_str(), messages, int(boxes.size()), s.DelCBName.c_str()),
+    const auto refuse = [](const std::string &why) {
+        Report("Web mail: no message deleted on " + CurrentWebHost + ": " + why, 0, 5, 255);
+        return false;
+    };
+    // The page and its check boxes in one view: the message's place and its
+    // box come from the same page.
+    const QVariantList view = RouteCall(DeleteViewScript, {MaxWebPageChars, Q(s.DelCBName)});
+    const int status = view.isEmpty() ? 0 : view[0].toInt();
+    if (status == 2) {
+        Report(Format("Web mail: the page %s is larger than %d characters and was not read",
+                      Browser().LocationURL().c_str(), MaxWebPageChars),
                0, 5, 255);
         return false;
     }
-    // Exactly this message's box ticked, whatever the page had ticked before.
-    for (size_t k = 0; k < boxes.size(); ++k) {
-        bool wanted = int(k) == p - 1;
-        if (elements[size_t(boxes[k])].Checked != wanted) Browser().ClickElement(inputs, boxes[k]);
-        CheckExit();
-    }
+    if (status != 1 || view.size() < 3) return false;
+    const std::vector<std::string> lines = SplitPageLines(view[1].toString().toStdString());
+    if (LocateWebMessages(lines, s, MessageId).empty()) return false;
+    // A tick by an empty or shared identifier may fall on a message nobody
+    // chose.
+    const std::string why = WebDeleteRefusal(lines, s, MessageId);
+    if (!why.empty()) return refuse(why);
+    const int p = LocateWebMessage(lines, s, MessageId);
+    const int messages = CountWebMessages(lines, s.DelRealN);
+    const int boxes = int(view[2].toList().size());
+    // The p-th box must be the p-th message's: on a page of another shape
+    // the tick could fall on a message nobody chose.
+    if (boxes != messages)
+        return refuse(Format("the page shows %d messages but %d check boxes named \"%s\"", messages, boxes,
+                             s.DelCBName.c_str()));
     GTimedOut = false;
-    bool buttonClicked = false, linkClicked = false;
-    if (button >= 0) {
-        ClearPageComplete();
-        buttonClicked = Browser().ClickElement(inputs, button);
-        CheckExit();
-        // A confirming link stands on the page the button brings.
-        if (buttonClicked) WaitPage(pwDocumentComplete);
-    }
+    ClearPageComplete();
+    const QVariantList act = RouteCall(DeleteActScript, {p - 1, Q(s.DelCBName), Q(s.DelBtnName)});
+    const bool acted = act.size() >= 2 && act[0].toInt() == 1;
+    const bool buttonClicked = acted && act[1].toBool();
+    // A confirming link stands on the page the button brings; without a
+    // click no page is on its way.
+    if (buttonClicked)
+        WaitPage(pwDocumentComplete);
+    else
+        PageComplete = 1;
+    if (!acted) return act.size() >= 2 ? refuse(act[1].toString().toStdString()) : false;
+    bool linkClicked = false;
     if (!s.DelLink.empty()) {
         linkClicked = ClickLink(s.DelLink, 1, false);
         if (linkClicked) WaitPage(pwDocumentComplete);

@@ -17,12 +17,19 @@
 //
 // Where the route is stricter than the script asks:
 //  - the password goes only to a page (and a form address) over https or on
-//    this computer (a loopback address); otherwise the log-in stops;
+//    this computer (a loopback address); otherwise the log-in stops. The
+//    fields are found by name and the addresses checked in the same script
+//    call that types and clicks, so a page that changes in between cannot
+//    take the password elsewhere;
 //  - a deletion ticks exactly one check box and clicks one delete button,
-//    and is refused when the page's check boxes do not pair off one to one
-//    with its messages;
-//  - every cookie entry of the host goes before log-in and after log-out;
-//  - a page whose HTML is over 8 MB (MaxWebPageChars) is not read.
+//    in one call that first checks the page still has the boxes it was read
+//    with. It is refused (and logged) when the page's check boxes do not
+//    pair off one to one with its messages, or when the message's identifier
+//    is empty or stands on more than one message of the page;
+//  - every cookie of the route's browser profile goes before each log-in
+//    (accounts share the profile), the host's cookie entries after log-out;
+//  - a page whose HTML is over 8 MB (MaxWebPageChars) is not read, nor a list
+//    of its elements whose texts come to more.
 #pragma once
 
 #include <QWidget>
@@ -97,7 +104,8 @@ bool WebHostReadList(int Position, TNetMessage &Message, bool All);
 // Message's body and goes back to the list. False when no body was found.
 bool WebHostReadBody(int Position, TNetMessage &Message, const std::string &Subject,
                      const std::string &MessageId, bool All);
-// The message's 1-based place on the page, or -1.
+// The message's 1-based place on the page (the last, should two messages
+// share its identifier), or -1.
 int WebHostLocateMessage(const std::string &MessageId);
 // True when the message's delete button (and confirming link) was clicked.
 bool WebHostDeleteMessage(const std::string &MessageId);

