@@ -317,108 +317,47 @@ public:
         return FCount;
     }
 
-    // One FETCH per range; the next range's FETCH goes out before this one
-    // is handled, so the server works while the window does. A range whose
-    // messages are deleted sends it after its STORE, one with a read after
-    // the reads, since those commands need their answers first.
+    // One FETCH per range, and two ranges on their way: while one answer is
+    // read and handled the server works on the next. A range with
+    // deletions or reads needs the connection to itself for its STORE or
+    // FETCH, so what is on its way is read first and nothing more is sent
+    // until it is handled.
     void Walk(int Count, TMailboxWalk &W) override {
         const int rangeSize = std::max(1, C.HeaderRangeSize);
-        bool sentAhead = false;  // the range starting at j is on its way
-        int j = 1;
-        while (j <= Count && !FEnded) {
-            if (Stop(W)) {
+        std::deque<std::pair<int, int>> inFlight;  // first and size of each range sent
+        std::deque<std::vector<TWaiting>> read;    // ranges read and weighed, not yet handled
+        std::exception_ptr failure;
+        bool blocked = false;
+        int next = 1;
+        while (!failure && !FEnded && (next <= Count || !inFlight.empty())) {
+            if (inFlight.empty() && Stop(W)) {
                 FEnded = true;
                 break;
             }
-            std::exception_ptr failure, nextFailure;
-            const int n = std::min(rangeSize, Count - j + 1);
-            std::vector<TWaiting> arrived(static_cast<size_t>(n));
-            std::vector<bool> delivered(static_cast<size_t>(n), false);
-            int stoppedAt = n;  // the first message not to be handled
-            std::string code;
-            try {
-                if (!sentAhead) C.SendHeadersRange(j, j + n - 1, W.WithSizes);
-                sentAhead = false;
-                code = C.ReadHeadersRange([&](const TNetIMAP4::TRangeItem &it, TNetMessage &m) {
-                    const int k = it.Number - j;
-                    if (Stop(W)) {
-                        FEnded = true;
-                        stoppedAt = k;
-                        return false;
-                    }
-                    TWaiting &w = arrived[static_cast<size_t>(k)];
-                    w.Item.Number = it.Number;
-                    w.Item.Uid = it.UID;
-                    w.Item.Size = it.Size;
-                    w.Item.Seen = it.Flags.Has(mfSeen);
-                    w.Item.MessageId = m.MessageId();
-                    w.Verdict = W.Arrived(w.Item, m);
-                    delivered[static_cast<size_t>(k)] = true;
-                    return true;
-                });
-            } catch (const std::exception &) {
-                failure = std::current_exception();
-            }
-            const std::string why = code != "OK" && !code.empty()
-                                        ? (C.LastTaggedText().empty() ? code : C.LastTaggedText())
-                                        : std::string("the server sent no header.");
-            std::vector<TWaiting> window;
-            bool deleting = false, reading = false;
-            for (int k = 0; k < stoppedAt; ++k) {
-                TWaiting &w = arrived[static_cast<size_t>(k)];
-                if (!delivered[static_cast<size_t>(k)]) {
-                    // A broken exchange ends the walk at the first message
-                    // it did not bring.
-                    if (failure) break;
-                    w.Item.Number = j + k;
-                    w.Item.Failure =
-                        "The header of message " + std::to_string(j + k) + " could not be fetched: " + why;
-                }
-                deleting = deleting || w.Verdict == mvDelete;
-                reading = reading || w.Verdict == mvRead;
-                window.push_back(std::move(w));
-            }
-            const int fetched = int(window.size());
-            auto sendNext = [&] {
-                const int first = j + fetched;
-                if (failure || FEnded || fetched < n || first > Count || reading) return;
+            while (!blocked && inFlight.size() < 2 && next <= Count) {
+                const int n = std::min(rangeSize, Count - next + 1);
                 try {
-                    C.SendHeadersRange(first, first + std::min(rangeSize, Count - first + 1) - 1, W.WithSizes);
-                    sentAhead = true;
+                    C.SendHeadersRange(next, next + n - 1, W.WithSizes);
                 } catch (const std::exception &) {
-                    nextFailure = std::current_exception();
+                    failure = std::current_exception();
+                    break;
                 }
-            };
-            if (!deleting) sendNext();
-            // The deletions of the range, in one STORE.
-            size_t usable = window.size();
-            std::vector<std::pair<int, std::string>> marked;
-            for (const TWaiting &w : window)
-                if (w.Verdict == mvDelete) marked.emplace_back(w.Item.Number, w.Item.Uid);
-            if (!marked.empty()) {
-                try {
-                    const bool ok = C.DeleteMessagesWithUIDs(marked);
-                    for (TWaiting &w : window)
-                        if (w.Verdict == mvDelete) w.Item.Deleted = ok;
-                    FDeleted = FDeleted || ok;
-                } catch (const std::exception &) {
-                    if (!failure) failure = std::current_exception();
-                    // The walk ends before the first deletion whose answer
-                    // never came, as it would have ended there.
-                    for (size_t k = 0; k < window.size(); ++k)
-                        if (window[k].Verdict == mvDelete) {
-                            usable = k;
-                            break;
-                        }
-                }
-                sendNext();
+                inFlight.emplace_back(next, n);
+                next += n;
             }
-            for (size_t k = 0; k < usable; ++k) W.Handle(window[k].Item);
-            if (failure) std::rethrow_exception(failure);
-            if (nextFailure) std::rethrow_exception(nextFailure);
-            if (fetched == 0) break;  // nothing came and nothing failed: no endless loop
-            j += fetched;
+            if (inFlight.empty()) break;
+            const auto [first, n] = inFlight.front();
+            inFlight.pop_front();
+            read.push_back(ReadRange(first, n, W, failure));
+            const bool nothing = read.back().empty();
+            for (const TWaiting &w : read.back()) blocked = blocked || w.Verdict != mvKeep;
+            if (!blocked || inFlight.empty() || failure || FEnded) {
+                blocked = false;
+                if (!HandleRanges(read, W, failure) || nothing) break;
+            }
         }
+        if (!read.empty()) HandleRanges(read, W, failure);
+        if (failure) std::rethrow_exception(failure);
     }
 
     bool ReadMessage(const TMailboxItem &Item, TNetMessage &Message) override {
@@ -440,6 +379,85 @@ public:
     }
 
 private:
+    // The answer to the oldest range sent, each message weighed as it
+    // arrives; a message the server gave no header for carries why. A
+    // broken exchange sets Failure and ends the range at the first message
+    // it did not bring.
+    std::vector<TWaiting> ReadRange(int First, int N, TMailboxWalk &W, std::exception_ptr &Failure) {
+        std::vector<TWaiting> arrived(static_cast<size_t>(N));
+        std::vector<bool> delivered(static_cast<size_t>(N), false);
+        int stoppedAt = N;  // the first message not to be handled
+        std::string code;
+        try {
+            code = C.ReadHeadersRange([&](const TNetIMAP4::TRangeItem &it, TNetMessage &m) {
+                const int k = it.Number - First;
+                if (Stop(W)) {
+                    FEnded = true;
+                    stoppedAt = k;
+                    return false;
+                }
+                TWaiting &w = arrived[static_cast<size_t>(k)];
+                w.Item.Number = it.Number;
+                w.Item.Uid = it.UID;
+                w.Item.Size = it.Size;
+                w.Item.Seen = it.Flags.Has(mfSeen);
+                w.Item.MessageId = m.MessageId();
+                w.Verdict = W.Arrived(w.Item, m);
+                delivered[static_cast<size_t>(k)] = true;
+                return true;
+            });
+        } catch (const std::exception &) {
+            if (!Failure) Failure = std::current_exception();
+        }
+        const std::string why = code != "OK" && !code.empty()
+                                    ? (C.LastTaggedText().empty() ? code : C.LastTaggedText())
+                                    : std::string("the server sent no header.");
+        std::vector<TWaiting> window;
+        for (int k = 0; k < stoppedAt; ++k) {
+            TWaiting &w = arrived[static_cast<size_t>(k)];
+            if (!delivered[static_cast<size_t>(k)]) {
+                if (Failure) break;
+                w.Item.Number = First + k;
+                w.Item.Failure = "The header of message " + std::to_string(First + k) + " could not be fetched: " + why;
+            }
+            window.push_back(std::move(w));
+        }
+        return window;
+    }
+    // The ranges in order: each one's deletions in one STORE, then its
+    // messages. False when a STORE broke off (Failure is set): the walk
+    // ends before the first deletion whose answer never came.
+    bool HandleRanges(std::deque<std::vector<TWaiting>> &Ranges, TMailboxWalk &W, std::exception_ptr &Failure) {
+        for (std::vector<TWaiting> &window : Ranges) {
+            size_t usable = window.size();
+            std::vector<std::pair<int, std::string>> marked;
+            for (const TWaiting &w : window)
+                if (w.Verdict == mvDelete) marked.emplace_back(w.Item.Number, w.Item.Uid);
+            if (!marked.empty()) {
+                try {
+                    const bool ok = C.DeleteMessagesWithUIDs(marked);
+                    for (TWaiting &w : window)
+                        if (w.Verdict == mvDelete) w.Item.Deleted = ok;
+                    FDeleted = FDeleted || ok;
+                } catch (const std::exception &) {
+                    if (!Failure) Failure = std::current_exception();
+                    for (size_t k = 0; k < window.size(); ++k)
+                        if (window[k].Verdict == mvDelete) {
+                            usable = k;
+                            break;
+                        }
+                }
+            }
+            for (size_t k = 0; k < usable; ++k) W.Handle(window[k].Item);
+            if (usable < window.size()) {
+                Ranges.clear();
+                return false;
+            }
+        }
+        Ranges.clear();
+        return true;
+    }
+
     // The number still holds the message listed there (by its UID).
     bool StillThere(const TMailboxItem &Item) {
         if (Item.Number < 1 || Item.Number > FCount) return false;
