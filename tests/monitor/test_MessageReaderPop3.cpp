@@ -13,10 +13,10 @@
 #include <QTreeWidget>
 
 #include "ChildProcess.h"
-#include "DialogSeam.h"
 #include "MainWindowFixture.h"
 #include "NetPOP3.h"
 #include "PythonPeer.h"
+#include "ReaderFixture.h"
 #include "SimpleTimer.h"
 #include "unShowBody.h"
 
@@ -124,35 +124,21 @@ struct TReaderPop3Script {
 
 class MessageReaderPop3 : public ::testing::Test {
 protected:
+    void TearDown() override { SetModalHook({}); }
     void SetUp() override {
         if (!PythonAvailable()) GTEST_SKIP() << "python3 is needed";
     }
-    void TearDown() override { SetModalHook({}); }
     // The reader on the one account of the scripted server; act works on
     // the loaded list.
     void RunReader(int port, const std::function<void(TfrmMessBody &)> &act) {
-        TTestAccount a;
-        a.Name = "Scripted";
-        a.Port = port;
-        a.User = "user";
-        a.Password = "secret";
-        H.WriteSettings({a}, {H.LongLog()});
+        H.WriteSettings({TTestAccount{.Name = "Scripted", .Port = port, .User = "user", .Password = "secret"}},
+                        {H.LongLog()});
         TFrmMain &m = H.Start();
         m.Timer1->SetEnabled(false);
         m.NetPOP31->SetReadTimeout(10000);
         m.NetPOP31->SetConnectTimeout(10000);
         m.State.Accounts.ShownIndex = 0;
-        bool ran = false;
-        SetModalHook([&](QDialog &d) {
-            auto *f = dynamic_cast<TfrmMessBody *>(&d);
-            if (!f) return;
-            ASSERT_TRUE(WaitUntil([&] { return !f->Timer1->Enabled() && !f->Busy; }, 30000)) << f->Status();
-            ran = true;
-            act(*f);
-        });
-        ShowMessageReader(1200, 900);
-        SetModalHook({});
-        EXPECT_TRUE(ran);
+        EXPECT_TRUE(RunLoadedReader(act, 30000)) << "the reader stays busy";
     }
     static std::vector<std::string> Subjects(TfrmMessBody &f) {
         std::vector<std::string> out;

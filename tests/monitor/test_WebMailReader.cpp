@@ -8,9 +8,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "DialogSeam.h"
-#include "EventLoopWait.h"
 #include "MainWindowFixture.h"
+#include "ReaderFixture.h"
 #include "WebMailSite.h"
 #include "unShowBody.h"
 #include "untwo.h"
@@ -35,30 +34,12 @@ protected:
         std::string section = HostSection("testmail", Site.Url("/login"));
         EXPECT_TRUE(Contains(section, line + "\n")) << section;
         WriteTestFile(H->Dir.File("host_data.dat"), StringReplaceAll(section, line + "\n", replacement + "\n"));
-        TTestAccount a;
-        a.Name = "Web account";
-        a.Kind = "HTTP";
-        a.Host = "testmail";
-        a.Port = 80;
-        a.User = "bob";
-        a.Password = "s3cret";
-        return a;
+        return TTestAccount{.Name = "Web account", .Kind = "HTTP", .Host = "testmail", .Port = 80, .User = "bob",
+                            .Password = "s3cret"};
     }
     void RunReader(const std::function<void(TfrmMessBody &)> &act) {
-        TFrmMain &m = H->Start();
-        m.State.Accounts.ShownIndex = 0;
-        bool ran = false;
-        SetModalHook([&](QDialog &d) {
-            auto *f = dynamic_cast<TfrmMessBody *>(&d);
-            if (!f) return;
-            ASSERT_TRUE(WaitUntil([&] { return !f->Timer1->Enabled() && !f->Busy; }, 60000))
-                << "the reader stays busy: " << f->Status();
-            ran = true;
-            act(*f);
-        });
-        ShowMessageReader(1200, 900);
-        SetModalHook({});
-        EXPECT_TRUE(ran);
+        H->Start().State.Accounts.ShownIndex = 0;
+        EXPECT_TRUE(RunLoadedReader(act)) << "the reader stays busy";
     }
 
     WebMailSite Site;
