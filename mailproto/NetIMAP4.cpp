@@ -230,6 +230,8 @@ void TNetIMAP4::CheckNumber(int number) {
 bool TNetIMAP4::HasCapability(const std::string &word) const { return FIMAPCapabilities->IndexOfText(word) >= 0; }
 
 void TNetIMAP4::ClosePlain() {
+    FPendingRanges.clear();
+    FEarlyHeaders.clear();
     try {
         TNetMessageClient::Disconnect(false);
     } catch (...) {
@@ -293,6 +295,8 @@ void TNetIMAP4::WriteLine(const std::string &text, bool lineEnd) {
 }
 
 std::string TNetIMAP4::StartCommand(const std::string &text) {
+    // Answers due to ranges sent ahead come before this command's.
+    if (!FPendingRanges.empty()) DiscardPendingRanges();
     FLastTaggedText.clear();
     DrainStaleInput();
     std::string tag = NextTag();
@@ -685,10 +689,34 @@ bool TNetIMAP4::FetchHeaders(int number, TNetMessage &msg, bool withFlags) {
 }
 
 std::string TNetIMAP4::RetrieveHeadersRange(int first, int last, const THeaderSink &sink, bool withSize) {
+    SendHeadersRange(first, last, withSize);
+    return ReadHeadersRange(sink);
+}
+
+void TNetIMAP4::SendHeadersRange(int first, int last, bool withSize) {
     CheckNumber(first);
     CheckNumber(last);
     if (last < first) ENetNumberInvalid::Toss(RSIMAP4NumberInvalid);
     CheckConnectionState({csSelected});
+    const std::string range =
+        first == last ? std::to_string(first) : std::to_string(first) + ":" + std::to_string(last);
+    const std::string text = "FETCH " + range + " (UID FLAGS " + (withSize ? "RFC822.SIZE " : "") + "BODY.PEEK[HEADER])";
+    // With an answer still on its way nothing may be drained as stale.
+    std::string tag;
+    if (FPendingRanges.empty()) {
+        tag = StartCommand(text);
+    } else {
+        tag = NextTag();
+        WriteLine(tag + " " + text);
+    }
+    FPendingRanges.push_back(TPendingRange{tag, first, last});
+}
+
+std::string TNetIMAP4::ReadHeadersRange(const THeaderSink &sink) {
+    if (FPendingRanges.empty()) ENetIMAP4CommandFailed::Toss("No range answer is due.");
+    CheckConnectionState({csSelected});
+    const TPendingRange range = FPendingRanges.front();
+    const int first = range.First, last = range.Last;
     const int64_t maxLiteral = std::min<int64_t>(MaxHeaderSize, INT32_MAX);
     static const std::string item = "BODY.PEEK[HEADER]";
     auto msg = NetCreateNoOwner<TNetMessage>();
@@ -696,6 +724,22 @@ std::string TNetIMAP4::RetrieveHeadersRange(int first, int last, const THeaderSi
     bool isFetch = false, gotHeader = false, handling = true;
     std::string header;
     int lastDelivered = first - 1;
+    auto deliver = [&](const TRangeItem &it, std::string &&text) {
+        lastDelivered = it.Number;
+        if (!handling) return;
+        msg->Clear();
+        TNetStringMessageSource source(std::move(text), false);
+        msg->ReceiveHeader(source, true);
+        handling = sink(it, *msg);
+        msg->Clear();
+    };
+    // A range sent later may already have been answered in part.
+    while (!FEarlyHeaders.empty() && FEarlyHeaders.front().Item.Number <= last) {
+        TEarlyHeader early = std::move(FEarlyHeaders.front());
+        FEarlyHeaders.pop_front();
+        if (early.Item.Number > lastDelivered) deliver(early.Item, std::move(early.Header));
+    }
+    const int laterLast = FPendingRanges.back().Last;
     auto onUntagged = [&](const std::string &piece, bool start, int64_t literal) {
         if (start) {
             gotHeader = false;
@@ -709,10 +753,13 @@ std::string TNetIMAP4::RetrieveHeadersRange(int first, int last, const THeaderSi
             Desynchronised("Unexpected: FETCH response does not end where its literal stands, offending line: " +
                            piece);
         // Another client's flag change comes as a FETCH of its own; only
-        // numbers of this range, each once and in order, are ours.
+        // numbers of this range, each once and in order, are ours, and
+        // those of a range sent after it are kept for that one.
         const bool mine = rec.MessageNumber > lastDelivered && rec.MessageNumber <= last;
+        const bool later = rec.MessageNumber > last && rec.MessageNumber <= laterLast &&
+                           (FEarlyHeaders.empty() || rec.MessageNumber > FEarlyHeaders.back().Item.Number);
         if (literal >= 0) {
-            if (!mine || rec.LiteralItem != rec.IMAPFunction) return false;
+            if (!(mine || later) || rec.LiteralItem != rec.IMAPFunction) return false;
             if (literal > maxLiteral)
                 Desynchronised("Unexpected: literal of " + std::to_string(literal) + " bytes is larger than " +
                                std::to_string(maxLiteral));
@@ -722,29 +769,30 @@ std::string TNetIMAP4::RetrieveHeadersRange(int first, int last, const THeaderSi
             gotHeader = true;
             return true;
         }
-        if (!mine || !gotHeader) return false;
-        lastDelivered = rec.MessageNumber;
-        if (!handling) return false;
-        msg->Clear();
-        TNetStringMessageSource source(std::move(header), false);
-        header.clear();
-        msg->ReceiveHeader(source, true);
+        if (!(mine || later) || !gotHeader) return false;
         TRangeItem it;
         it.Number = rec.MessageNumber;
         if (rec.FlagsSeen) it.Flags = rec.Flags;
         it.UID = rec.UID;
         it.Size = rec.Size;
-        handling = sink(it, *msg);
-        msg->Clear();
+        if (later)
+            FEarlyHeaders.push_back(TEarlyHeader{it, std::move(header)});
+        else
+            deliver(it, std::move(header));
+        header.clear();
         return false;
     };
     return Guarded([&] {
-        const std::string range = first == last ? std::to_string(first)
-                                                : std::to_string(first) + ":" + std::to_string(last);
-        const std::string tag = StartCommand("FETCH " + range + " (UID FLAGS " + (withSize ? "RFC822.SIZE " : "") + item + ")");
-        std::string end = ReadResponse(tag, onUntagged, false);
+        FLastTaggedText.clear();
+        std::string end = ReadResponse(range.Tag, onUntagged, false);
+        FPendingRanges.pop_front();
         return TakeReply(TStringList{end});
     });
+}
+
+void TNetIMAP4::DiscardPendingRanges() {
+    while (!FPendingRanges.empty()) ReadHeadersRange([](const TRangeItem &, TNetMessage &) { return false; });
+    FEarlyHeaders.clear();
 }
 
 bool TNetIMAP4::RetrieveMessage(int number, TNetMessage &msg, bool peek) {

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -155,6 +156,13 @@ public:
     // The tagged answer's code ("OK", "NO", "BAD"); its text is in
     // LastTaggedText. A broken exchange ends the session and raises.
     std::string RetrieveHeadersRange(int first, int last, const THeaderSink &sink, bool withSize = false);
+    // The same in two halves, so the server works on the next range while
+    // the caller handles this one: SendHeadersRange writes the FETCH without
+    // reading anything, ReadHeadersRange reads the answer to the oldest
+    // range sent. Any other command reads past the answers still due first.
+    void SendHeadersRange(int first, int last, bool withSize = false);
+    std::string ReadHeadersRange(const THeaderSink &sink);
+    int PendingRanges() const { return int(FPendingRanges.size()); }
     // The text of the last tagged answer after its code.
     const std::string &LastTaggedText() const { return FLastTaggedText; }
     // Flags the messages \Deleted in one STORE, their UIDs already known
@@ -270,4 +278,17 @@ private:
     // UIDs this session flagged \Deleted since the last SELECT or expunge.
     std::vector<std::string> FOwnDeletedUIDs;
     std::string FLastTaggedText;
+    // Range FETCHes sent and not yet read, oldest first; and headers of a
+    // later one that the server sent while an earlier one was read.
+    struct TPendingRange {
+        std::string Tag;
+        int First = 0, Last = 0;
+    };
+    struct TEarlyHeader {
+        TRangeItem Item;
+        std::string Header;
+    };
+    std::deque<TPendingRange> FPendingRanges;
+    std::deque<TEarlyHeader> FEarlyHeaders;
+    void DiscardPendingRanges();
 };

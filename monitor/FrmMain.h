@@ -275,6 +275,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // One account's check works on the cycle's state (FrmMainCycle.cpp).
+    friend class TAccountCheck;
     void CreateComponents();
     void CreateMenus();
     void CreateDisplay();

@@ -29,6 +29,7 @@
 #include "FrmMain.h"
 #include "IniFile.h"
 #include "Kel_Reg.h"
+#include "MailboxSession.h"
 #include "NetCharsets.h"
 #include "NetExplicitTLSClient.h"
 #include "NetIMAP4.h"
@@ -56,6 +57,7 @@ constexpr double kCheckUnit = 0.0007;
 const char *const kChecking = "Checking in progress...";
 const char *const kCannotDelete = "Cannot delete this message.";
 const char *const kMessageGone = "This message is no longer on the server.";
+const char *const kWebLoginFailed = "The web-mail site did not accept the log-in.";
 const char *const kOtherProtected = "Another account is shown now, and it is protected.";
 
 QString Q(const std::string &s) { return QString::fromStdString(s); }
@@ -709,93 +711,64 @@ void TfrmMessBody::ColourQuotes() {
 
 // ---- server work ------------------------------------------------------------------------
 
-int TfrmMessBody::ConnectAccount(TNetMessage *) {
-    TFrmMain &m = *FrmMain;
-    switch (Account.Kind) {
-    case ckPOP3: {
-        TNetPOP3 &c = *m.NetPOP31;
-        c.SetHost(Account.Host);
-        c.Username = Account.UserName;
-        c.Password = Account.Password;
-        if (Account.SSL) {
-            c.SetIOHandler(m.NetSSLIOHandlerSocket1);
-            c.SetUseTLS(utUseImplicitTLS);
-        } else {
-            c.SetIOHandler(nullptr);
-            c.SetUseTLS(utNoTLSSupport);
-        }
-        if (Account.Port > 0) c.SetPort(Account.Port);
-        c.AutoLogin = false;
-        c.Connect();
-        c.Login();
-        return std::max(0, c.GetMessageCount());
-    }
-    case ckIMAP4: {
-        TNetIMAP4 &c = *m.NetIMAP41;
-        c.SetHost(Account.Host);
-        c.Username = Account.UserName;
-        c.Password = Account.Password;
-        // The IMAP4 client speaks TLS from the start only.
-        if (Account.SSL) {
-            c.SetIOHandler(m.NetSSLIOHandlerSocket1);
-            c.SetUseTLS(utUseImplicitTLS);
-        } else {
-            c.SetIOHandler(nullptr);
-            c.SetUseTLS(utNoTLSSupport);
-        }
-        if (Account.Port > 0) c.SetPort(Account.Port);
-        c.Connect(false);
-        c.Login();
-        c.SelectMailBox(Account.Inbox.empty() ? "INBOX" : Account.Inbox);
-        return std::max(0, c.MailBox()->TotalMsgs);
-    }
-    default:
-        throw Exception(WebMailUnavailableText);
+TMailboxAccount TfrmMessBody::SessionAccount() const {
+    TMailboxAccount a = Account;
+    a.AllWebMessages = StrToBoolean(ReaderSetting("ShowReaded", "True"));
+    // The site's log-in lasts until the window closes.
+    a.KeepWebLogin = true;
+    return a;
+}
+
+std::unique_ptr<TMailboxSession> TfrmMessBody::CreateSession() const {
+    auto session = TMailboxSession::Create(*FrmMain, SessionAccount());
+    if (!session) throw Exception(WebMailUnavailableText);
+    return session;
+}
+
+bool TfrmMessBody::CloseSession(TMailboxSession &Session, bool Undo, int ErrorNumber) {
+    try {
+        Session.Close(Undo);
+        return true;
+    } catch (const std::exception &) {
+        if (ErrorNumber > 0 && FrmMain)
+            FrmMain->ReportEvent("Error: #" + IntToStr(ErrorNumber), 0, 5, TEventReporter::clRed);
+        return false;
     }
 }
 
-void TfrmMessBody::DisconnectAccount(bool Reset, int ErrorNumber) {
-    if (!FrmMain) return;
-    TFrmMain &m = *FrmMain;
-    TNetExplicitTLSClient *client = nullptr;
-    if (Account.Kind == ckPOP3) {
-        client = m.NetPOP31;
-        if (m.NetPOP31->Connected()) {
-            try {
-                if (Reset) {
-                    try {
-                        m.NetPOP31->ResetDeletions();
-                    } catch (const std::exception &) {
-                    }
-                }
-                m.NetPOP31->Disconnect();
-            } catch (const std::exception &) {
-                if (ErrorNumber > 0)
-                    m.ReportEvent("Error: #" + IntToStr(ErrorNumber), 0, 5, TEventReporter::clRed);
-                if (ErrorNumber == 6054) throw Exception(kCannotDelete);
-            }
-        }
-    } else if (Account.Kind == ckIMAP4) {
-        client = m.NetIMAP41;
-        if (m.NetIMAP41->Connected()) {
-            try {
-                m.NetIMAP41->Disconnect();
-            } catch (const std::exception &) {
-                // The session is over either way; nothing was left pending.
-            }
-        }
+TMailboxItem TfrmMessBody::ListedItem(const TReaderEntry &Entry) const {
+    TMailboxItem item;
+    item.Number = Entry.Number;
+    item.Uid = Entry.Uid;
+    item.MessageId = Entry.MessageId;
+    return item;
+}
+
+void TfrmMessBody::AddEntry(const TMailboxItem &Item, TNetMessage &Message,
+                            std::unordered_map<std::string, TReaderEntry> &Before) {
+    TReaderEntry e;
+    e.Number = Item.Number;
+    e.Sender = Message.From().Text();
+    e.Address = Message.From().Address;
+    e.Subject = Message.Subject;
+    if (!e.Subject.empty() && e.Subject[0] == '=') e.Subject = StripQPrefix(e.Subject);
+    e.MessageId = Message.MessageId();
+    e.Uid = Item.Uid;
+    if (Account.Kind != ckPOP3) e.Read = Item.Seen ? 1 : 0;
+    auto old = e.MessageId.empty() ? Before.end() : Before.find(e.MessageId);
+    if (old != Before.end()) {
+        if (Account.Kind == ckPOP3) e.Read = old->second.Read;
+        e.Body = old->second.Body;
     }
-    // Off the shared TLS handler, so the other client (or a cycle) may take it.
-    if (client) {
-        try {
-            if (client->Connected()) client->Disconnect(false);
-            if (client->IOHandler() == m.NetSSLIOHandlerSocket1) {
-                client->SetIOHandler(nullptr);
-                client->SetUseTLS(utNoTLSSupport);
-            }
-        } catch (const std::exception &) {
-        }
-    }
+    auto *item = new QTreeWidgetItem;
+    item->setText(0, Q(e.Sender));
+    item->setText(1, Q(e.Subject));
+    item->setText(2, Message.Date == 0 ? QString() : Q(FormatDateTime(FDateFormat, Message.Date)));
+    item->setText(3, Item.Size >= 0 ? Q(IntToStr(Item.Size)) : QString());
+    item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+    StyleRow(*item, e);
+    Entries.push_back(std::move(e));
+    FPendingRows.push_back(item);
 }
 
 // A load takes whatever account the main window shows at that moment, and
@@ -835,7 +808,7 @@ void TfrmMessBody::LoadList() {
     if (index < 0 || index >= accounts.Count()) return;
     SetBusy(true);
     const Tiedot &t = accounts[index];
-    Account = TReaderAccount{index, t.Name, t.Port, t.Host, t.UserName, t.Password, t.Kind, t.SSL, t.Inbox};
+    Account = TReaderAccount{MailboxAccountOf(t), index};
     Label5->setText(Q(Account.Name));
     if (Account.Host.empty()) {
         SetBusy(false);
@@ -855,115 +828,45 @@ void TfrmMessBody::LoadList() {
     Hidden = ReadHiddenMessages();
     ShowProgress(1, 30);
 
-    if (Account.Kind == ckHTTP) {
-        LoadWebList(before);
-        return;
-    }
-
+    // Every message with its header and size, as the cycle reads them; a
+    // message whose header cannot be fetched is left out.
+    FDateFormat = IniReadString(SettingsFilePath(), "Options", "ShowingTime", "tt    dd.mm.yyyy");
     std::exception_ptr failure;
-    auto msg = NetCreateNoOwner<TNetMessage>();
     try {
-        int count = ConnectAccount(msg.get());
-        ShowProgress(1, count);
-        const std::string dateFormat = IniReadString(SettingsFilePath(), "Options", "ShowingTime", "tt    dd.mm.yyyy");
-        TNetPOP3 *pop = FrmMain->NetPOP31;
-        TNetIMAP4 *imap = FrmMain->NetIMAP41;
-        QElapsedTimer pump;
-        pump.start();
-        bool stopped = false;
-        // One listed message; false when the list must stop here.
-        auto add = [&](int i, TNetMessage &m, int64_t sizeValue, const std::string &uid, int read) {
-            TReaderEntry e;
-            e.Number = i;
-            e.Sender = m.From().Text();
-            e.Address = m.From().Address;
-            e.Subject = m.Subject;
-            if (!e.Subject.empty() && e.Subject[0] == '=') e.Subject = StripQPrefix(e.Subject);
-            e.MessageId = m.MessageId();
-            std::string size = sizeValue >= 0 ? IntToStr(sizeValue) : std::string();
-            if (Account.Kind == ckIMAP4) {
-                e.Uid = uid;
-                e.Read = read;
-            }
-            auto old = e.MessageId.empty() ? before.end() : before.find(e.MessageId);
-            if (old != before.end()) {
-                if (Account.Kind == ckPOP3) e.Read = old->second.Read;
-                e.Body = old->second.Body;
-            }
-            auto *item = new QTreeWidgetItem;
-            item->setText(0, Q(e.Sender));
-            item->setText(1, Q(e.Subject));
-            item->setText(2, m.Date == 0 ? QString() : Q(FormatDateTime(dateFormat, m.Date)));
-            item->setText(3, Q(size));
-            item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
-            StyleRow(*item, e);
-            Entries.push_back(std::move(e));
-            FPendingRows.push_back(item);
-        };
-        // After each message: the window gets its events every few
-        // milliseconds, not after every message (each visit lays the list
-        // out anew). False when the list must stop.
-        auto pace = [&](int i) {
-            if (Stopping()) return false;
-            if (pump.elapsed() >= 25 || i == count) {
-                FlushRows();
-                ShowProgress(i, count);
-                FrmMain->ProcessMessages();
-                pump.restart();
-                if (Stopping()) return false;
-            }
-            return true;
-        };
-        // The headers and sizes come a window at a time: POP3 commands sent
-        // ahead where the server takes them, one IMAP4 FETCH per range.
-        for (int first = 1; first <= count && !stopped;) {
-            if (Account.Kind == ckPOP3) {
-                const int n = std::min(pop->PipelineWindow(), count - first + 1);
-                std::vector<std::string> ahead;
-                for (int k = 0; k < n; ++k) {
-                    ahead.push_back("TOP " + IntToStr(first + k) + " 0");
-                    ahead.push_back("LIST " + IntToStr(first + k));
+        auto session = CreateSession();
+        try {
+            const int count = session->Open();
+            ShowProgress(1, count);
+            QElapsedTimer pump;
+            pump.start();
+            TMailboxWalk walk;
+            walk.WithSizes = true;
+            walk.SkipFailedHeaders = true;
+            walk.Stopping = [this] { return Stopping(); };
+            walk.Arrived = [&](TMailboxItem &item, TNetMessage &m) {
+                AddEntry(item, m, before);
+                // The window gets its events every few milliseconds, not
+                // after every message (each visit lays the list out anew).
+                if (pump.elapsed() >= 25 || item.Number == count) {
+                    FlushRows();
+                    ShowProgress(item.Number, count);
+                    FrmMain->ProcessMessages();
+                    pump.restart();
                 }
-                pop->SendAhead(ahead);
-                for (int k = 0; k < n && !stopped; ++k) {
-                    const int i = first + k;
-                    bool fetched = true;
-                    try {
-                        pop->ReadHeadersReply(*msg);
-                    } catch (const ENetReplyError &) {
-                        // The server refused this one message: it is left out.
-                        fetched = false;
-                    }
-                    const int64_t size = pop->ReadListReply();
-                    if (fetched) add(i, *msg, size, std::string(), 0);
-                    msg->Clear();
-                    stopped = !pace(i);
-                }
-                // A stop mid-window: what was asked ahead is read past.
-                if (pop->PendingReplies() > 0) pop->DiscardPendingReplies();
-                first += n;
-            } else {
-                const int n = std::min(std::max(1, imap->HeaderRangeSize), count - first + 1);
-                const int last = first + n - 1;
-                imap->RetrieveHeadersRange(
-                    first, last,
-                    [&](const TNetIMAP4::TRangeItem &it, TNetMessage &m) {
-                        add(it.Number, m, it.Size, it.UID, it.Flags.Has(mfSeen) ? 1 : 0);
-                        stopped = !pace(it.Number);
-                        return !stopped;
-                    },
-                    true);
-                // A message the server refused is left out.
-                if (!stopped) stopped = !pace(last);
-                first = last + 1;
-            }
+                return mvKeep;
+            };
+            walk.Handle = [](TMailboxItem &) {};
+            session->Walk(count, walk);
+        } catch (const EMailboxLoginFailed &) {
+            if (!Stopping()) SetStatus(kWebLoginFailed);
+        } catch (...) {
+            failure = std::current_exception();
         }
+        CloseSession(*session, true, 6051);
     } catch (...) {
-        failure = std::current_exception();
+        if (!failure) failure = std::current_exception();
     }
     FlushRows();
-    msg.reset();
-    DisconnectAccount(true, 6051);
     if (MailList->topLevelItemCount() > 0) {
         SelectRow(0);
         MailList->setFocus();
@@ -992,41 +895,22 @@ bool TfrmMessBody::DeleteOnServer(int EntryIndex) {
         SetStatus(kCannotDelete);
         return false;
     }
-    if (Account.Kind == ckHTTP) return DeleteOnWeb(e);
     bool result = false;
     std::exception_ptr failure;
-    auto msg = NetCreateNoOwner<TNetMessage>();
+    auto session = CreateSession();
     try {
-        int count = ConnectAccount(msg.get());
-        const int n = e.Number;
-        if (Stopping()) {
-            // closing: nothing is deleted
-        } else if (n < 1 || count < n) {
-            SetStatus(kCannotDelete);
-        } else {
-            bool same = true;
-            if (Account.Kind == ckIMAP4 && !e.Uid.empty()) same = FrmMain->NetIMAP41->GetUID(n) == e.Uid;
-            if (same) {
-                bool got = Account.Kind == ckPOP3 ? FrmMain->NetPOP31->RetrieveHeaders(n, *msg)
-                                                  : FrmMain->NetIMAP41->RetrieveHeaders(n, *msg);
-                same = got && msg->MessageId() == e.MessageId;
-            }
-            if (!same) {
-                SetStatus(kCannotDelete);
-            } else if (Account.Kind == ckPOP3) {
-                result = FrmMain->NetPOP31->DeleteMessage(n);
-            } else if (FrmMain->NetIMAP41->DeleteMessage({n})) {
-                result = FrmMain->NetIMAP41->ExpungeMailBox();
-            }
+        session->Resume();
+        if (!Stopping()) {
+            result = session->DeleteMessage(ListedItem(e));
+            if (!result && !Stopping()) SetStatus(kCannotDelete);
         }
+    } catch (const EMailboxLoginFailed &) {
+        if (!Stopping()) SetStatus(kWebLoginFailed);
     } catch (...) {
         failure = std::current_exception();
     }
-    msg.reset();
     // A POP3 deletion happens at QUIT: a goodbye that fails deleted nothing.
-    try {
-        DisconnectAccount(false, 6054);
-    } catch (const std::exception &) {
+    if (!CloseSession(*session, false, 6054) && Account.Kind == ckPOP3) {
         result = false;
         if (!failure) SetStatus(kCannotDelete);
     }
@@ -1037,39 +921,45 @@ bool TfrmMessBody::DeleteOnServer(int EntryIndex) {
 void TfrmMessBody::DeleteSelected() {
     int row = SelectedRow();
     if (Busy || EntryIndex(row) < 0) return;
-    SetBusy(true);
-    struct TBusyEnd {
-        TfrmMessBody *F;
-        ~TBusyEnd() {
-            F->ShowProgress(5, 5);
-            F->SetBusy(false);
+    bool next = false;
+    {
+        SetBusy(true);
+        struct TBusyEnd {
+            TfrmMessBody *F;
+            ~TBusyEnd() {
+                F->ShowProgress(5, 5);
+                F->SetBusy(false);
+            }
+        } busyEnd{this};
+        ShowProgress(1, 5);
+        int k = EntryIndex(row);
+        if (!DeleteOnServer(k)) return;
+        ShowProgress(4, 5);
+        try {
+            const int number = Entries[size_t(k)].Number;
+            Entries.erase(Entries.begin() + k);
+            // The server numbers the later messages one lower now (POP3 after
+            // its QUIT, IMAP4 after the expunge, a web-mail list at once).
+            for (TReaderEntry &e : Entries)
+                if (number > 0 && e.Number > number) --e.Number;
+        } catch (...) {
+            FrmMain->ReportEvent("Error: #6055", 0, 5, TEventReporter::clRed);
+            return;
         }
-    } busyEnd{this};
-    ShowProgress(1, 5);
-    int k = EntryIndex(row);
-    if (!DeleteOnServer(k)) return;
-    ShowProgress(4, 5);
-    try {
-        const int number = Entries[size_t(k)].Number;
-        Entries.erase(Entries.begin() + k);
-        // The server numbers the later messages one lower now (POP3 after
-        // its QUIT, IMAP4 after the expunge, a web-mail list at once).
-        for (TReaderEntry &e : Entries)
-            if (number > 0 && e.Number > number) --e.Number;
-    } catch (...) {
-        FrmMain->ReportEvent("Error: #6055", 0, 5, TEventReporter::clRed);
-        return;
+        MailListTag = row;
+        delete MailList->takeTopLevelItem(row);
+        int rows = MailList->topLevelItemCount();
+        if (rows == 0) {
+            ClearBodyView();
+            return;
+        }
+        int at = MailListTag < rows ? MailListTag : rows - 1;
+        SelectRow(at < 0 ? 0 : at);
+        MailListSelectItem();
+        next = true;
     }
-    MailListTag = row;
-    delete MailList->takeTopLevelItem(row);
-    int rows = MailList->topLevelItemCount();
-    if (rows == 0) {
-        ClearBodyView();
-        return;
-    }
-    int next = MailListTag < rows ? MailListTag : rows - 1;
-    SelectRow(next < 0 ? 0 : next);
-    MailListSelectItem();
+    // The row that took its place shows its body as the body button shows it.
+    if (next) ToolButton6Click();
 }
 
 bool TfrmMessBody::HideMessage(const std::string &MessageId) {
@@ -1151,40 +1041,35 @@ bool TfrmMessBody::FetchBody(int EntryIndex) {
         SetStatus(kChecking);
         return false;
     }
-    if (Account.Kind == ckHTTP) return FetchWebBody(EntryIndex);
     SetBusy(true);
     ShowProgress(1, 3);
     bool ok = false;
     std::exception_ptr failure;
-    auto msg = NetCreateNoOwner<TNetMessage>();
     try {
-        int count = ConnectAccount(msg.get());
-        ShowProgress(2, 3);
-        const TReaderEntry &e = Entries[size_t(EntryIndex)];
-        const int n = e.Number;
-        bool same = n >= 1 && n <= count;
-        if (same && Account.Kind == ckIMAP4 && !e.Uid.empty()) same = FrmMain->NetIMAP41->GetUID(n) == e.Uid;
-        if (same && !Stopping()) {
-            msg->Clear();
-            bool got = Account.Kind == ckPOP3 ? FrmMain->NetPOP31->RetrieveMessage(n, *msg)
-                                              : FrmMain->NetIMAP41->RetrieveMessage(n, *msg);
-            // Another message at that number is not this one's body.
-            if (got && msg->MessageId() == e.MessageId) {
+        auto session = CreateSession();
+        try {
+            session->Resume();
+            ShowProgress(2, 3);
+            const TReaderEntry e = Entries[size_t(EntryIndex)];
+            auto msg = NetCreateNoOwner<TNetMessage>();
+            if (Stopping()) {
+                // closing: nothing is fetched
+            } else if (session->ReadMessage(ListedItem(e), *msg) && EntryIndex < int(Entries.size()) &&
+                       Entries[size_t(EntryIndex)].MessageId == e.MessageId) {
                 ExtractBody(*msg, EntryIndex);
                 Entries[size_t(EntryIndex)].Read = 1;
                 ok = true;
-            } else if (got) {
-                same = false;
+            } else if (!Stopping()) {
+                SetStatus(kMessageGone);
             }
+        } catch (const EMailboxLoginFailed &) {
+            if (!Stopping()) SetStatus(kWebLoginFailed);
+        } catch (...) {
+            failure = std::current_exception();
         }
-        if (!same) SetStatus(kMessageGone);
+        CloseSession(*session, false, 0);
     } catch (...) {
-        failure = std::current_exception();
-    }
-    msg.reset();
-    try {
-        DisconnectAccount(false, 0);
-    } catch (const std::exception &) {
+        if (!failure) failure = std::current_exception();
     }
     ShowProgress(3, 3);
     SetBusy(false);
@@ -1195,6 +1080,13 @@ bool TfrmMessBody::FetchBody(int EntryIndex) {
 
 void TfrmMessBody::ExtractBody(TNetMessage &Message, int EntryIndex) {
     if (EntryIndex < 0 || EntryIndex >= int(Entries.size())) return;
+    // A web-mail page gives its body as lines of text already.
+    if (Account.Kind == ckHTTP) {
+        TStringList &body = Entries[size_t(EntryIndex)].Body;
+        body.Clear();
+        for (const std::string &line : Message.Body) body.Add(line);
+        return;
+    }
     Entries[size_t(EntryIndex)].Body =
         ReaderBodyLines(Message, StrToBoolean(ReaderSetting("UseDecode", "True")),
                         StrToBoolean(ReaderSetting("ClearHTML", "True")));
@@ -1224,6 +1116,12 @@ void TfrmMessBody::Timer3Timer() {
     }
     MailList->setFocus();
     if (!Stopping()) Timer3->SetEnabled(true);
+}
+
+void TfrmMessBody::LogoutWeb() {
+    if (Account.Kind != ckHTTP || !WebMailAvailable() || CycleInProgress()) return;
+    TWebRouteUse use;
+    WebMailCalls().WebHostLogout();
 }
 
 // ---- opening ---------------------------------------------------------------------------------

@@ -10,12 +10,14 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "Classes.h"
+#include "MailboxSession.h"
 #include "SysUtils.h"
 #include "VeskRutins.h"
 
@@ -47,16 +49,8 @@ struct TReaderEntry {
 };
 
 // The reader's copy of the account, taken when the list is loaded.
-struct TReaderAccount {
+struct TReaderAccount : TMailboxAccount {
     int Index = -1;
-    std::string Name;
-    int Port = 0;
-    std::string Host;
-    std::string UserName;
-    std::string Password;
-    uint8_t Kind = 0;  // 0 POP3, 1 IMAP4, 2 HTTP
-    bool SSL = false;
-    std::string Inbox;
 };
 
 // The hidden-messages file: one Message-ID a line. It stands in the
@@ -182,16 +176,16 @@ private:
     void ClearBodyView();
     void ApplyLanguage();
     bool Stopping() const;
-    int ConnectAccount(TNetMessage *Message);  // connected, logged in, selected: the count
-    void DisconnectAccount(bool Reset, int ErrorNumber);
-    // Web-mail accounts, through the installed web-mail route.
-    void LoadWebList(std::unordered_map<std::string, TReaderEntry> &Before);
-    bool DeleteOnWeb(const TReaderEntry &Entry);
-    bool FetchWebBody(int EntryIndex);
-    // The entry's position on the page (as listed with All), its list entry
-    // in Message; -1 when the page does not list it.
-    int LocateWebEntry(const TReaderEntry &Entry, TNetMessage &Message, bool All);
-    bool WebLoggedIn();  // the page lists mail, or a new log-in succeeded
+    // One operation's session on the account's mailbox.
+    TMailboxAccount SessionAccount() const;
+    std::unique_ptr<TMailboxSession> CreateSession() const;
+    // False when the goodbye failed (reported by its number when not 0).
+    bool CloseSession(TMailboxSession &Session, bool Undo, int ErrorNumber);
+    // The message as it was listed: its number, UID and identifier.
+    TMailboxItem ListedItem(const TReaderEntry &Entry) const;
+    void AddEntry(const TMailboxItem &Item, TNetMessage &Message,
+                  std::unordered_map<std::string, TReaderEntry> &Before);
+    std::string FDateFormat;  // the Date column's, read at each load
     void LogoutWeb();
     bool FDestroyed = false;
     QPoint FCorner{-1, -1};

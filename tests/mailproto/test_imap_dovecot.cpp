@@ -389,3 +389,34 @@ TEST_F(IMAPDovecot, RangeFetchBringsFlagsUIDsAndHeadersWithoutMarkingThemRead) {
     EXPECT_TRUE(c->Connected());
     c->Disconnect();
 }
+
+TEST_F(IMAPDovecot, RangesSentAheadAreReadInOrderAndAnotherCommandReadsPastThem) {
+    Server->FillMailbox("names", 30, "Ahead");
+    auto c = Client("names", false);
+    ASSERT_TRUE(c->Connect(true));
+    ASSERT_TRUE(c->SelectMailBox("Ahead"));
+    // Three ranges on their way before the first answer is read.
+    c->SendHeadersRange(1, 10);
+    c->SendHeadersRange(11, 20);
+    c->SendHeadersRange(21, 30, true);
+    EXPECT_EQ(c->PendingRanges(), 3);
+    std::vector<int> numbers;
+    auto take = [&](const TNetIMAP4::TRangeItem &it, TNetMessage &m) {
+        EXPECT_EQ(m.MessageId(), ExpectedId(it.Number));
+        numbers.push_back(it.Number);
+        return true;
+    };
+    EXPECT_EQ(c->ReadHeadersRange(take), "OK");
+    EXPECT_EQ(numbers.size(), 10u);
+    EXPECT_EQ(c->ReadHeadersRange(take), "OK");
+    EXPECT_EQ(numbers.size(), 20u);
+    for (size_t k = 0; k < numbers.size(); ++k) EXPECT_EQ(numbers[k], int(k) + 1);
+    // A command while a range is still due: that answer is read past first,
+    // and the command gets its own.
+    EXPECT_EQ(c->PendingRanges(), 1);
+    EXPECT_EQ(c->GetUID(30).empty(), false);
+    EXPECT_EQ(c->PendingRanges(), 0);
+    EXPECT_THROW(c->ReadHeadersRange(take), ENetIMAP4CommandFailed);
+    EXPECT_TRUE(c->Connected());
+    c->Disconnect();
+}
