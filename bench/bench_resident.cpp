@@ -129,6 +129,7 @@ TFigures Run(const TScenario &s, const DovecotServer &dovecot, const WebMailSite
 pid_t StartXvfb(std::string &display) {
     int pipefd[2];
     if (pipe(pipefd) != 0) return -1;
+    std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         close(pipefd[0]);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -55,6 +56,8 @@ public:
     void Start() {
         const std::string exe = Dir.File("tarnwick"), home = Dir.File("home");
         Started = std::chrono::steady_clock::now();
+        // What the caller printed goes out once, not again from the child.
+        std::fflush(nullptr);
         FPid = fork();
         if (FPid < 0) throw std::runtime_error("fork failed");
         if (FPid == 0) {
