@@ -264,21 +264,6 @@ void TFrmMain::ReportEvent(const std::string &Text, int Number, int Kind, int Co
 
 // ---- start-up and window life --------------------------------------------------
 
-namespace {
-
-// The profile argument of "-user" without its first character (a whole
-// UTF-8 character, never half of one).
-std::string ProfileName(const std::string &Argument) {
-    if (Argument.empty())
-        return {};
-    size_t n = 1;
-    while (n < Argument.size() && (static_cast<unsigned char>(Argument[n]) & 0xC0) == 0x80)
-        ++n;
-    return Argument.substr(n);
-}
-
-}  // namespace
-
 void TFrmMain::TrayIcon1Startup(QObject *, bool &ShowMainForm) {
     ShowMainForm = false;
     State.Accounts.ShownIndex = 0;
@@ -289,16 +274,8 @@ void TFrmMain::TrayIcon1Startup(QObject *, bool &ShowMainForm) {
     Exit1->Tag = 0;
 
     // "-user _work" runs on work.ini as the user "work".
-    State.User.clear();
-    std::string settings = "Tarnwick.ini";
-    if (!FArgs.empty() && FArgs[0] == "-user") {
-        std::string profile = FArgs.size() > 1 ? ProfileName(FArgs[1]) : std::string();
-        if (!profile.empty()) {
-            settings = profile + ".ini";
-            State.User = profile;
-        }
-    }
-    SetSettingsFileName(settings);
+    State.User = ProfileOfArgs(FArgs);
+    SetSettingsFileName(SettingsFileNameOfArgs(FArgs));
 
     ShowRestingIcon();
     if (QScreen *screen = QGuiApplication::primaryScreen())

@@ -34,6 +34,20 @@ void SetSettingsFileName(const std::string &name) {
     gSettingsName = name.empty() ? std::string("Tarnwick.ini") : name;
 }
 
+std::string ProfileOfArgs(const std::vector<std::string> &Args) {
+    if (Args.size() < 2 || Args[0] != "-user" || Args[1].empty()) return {};
+    // Without its first character: a whole UTF-8 character, never half of one.
+    const std::string &a = Args[1];
+    size_t n = 1;
+    while (n < a.size() && (static_cast<unsigned char>(a[n]) & 0xC0) == 0x80) ++n;
+    return a.substr(n);
+}
+
+std::string SettingsFileNameOfArgs(const std::vector<std::string> &Args) {
+    const std::string profile = ProfileOfArgs(Args);
+    return profile.empty() ? std::string("Tarnwick.ini") : profile + ".ini";
+}
+
 std::string SettingsFilePath() { return ProgramFile(SettingsFileName()); }
 std::string BackupFilePath() { return SettingsFilePath() + ".bak"; }
 std::string HostDataFilePath() { return ProgramFile("host_data.dat"); }

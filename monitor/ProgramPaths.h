@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 std::string ProgramFolder();  // with a trailing "/"
 void SetProgramFolder(const std::string &folder);
@@ -13,6 +14,11 @@ std::string ProgramFile(const std::string &relative);
 // "Tarnwick.ini", or the profile name of the "-user" switch + ".ini".
 std::string SettingsFileName();
 void SetSettingsFileName(const std::string &name);
+// The profile of the program's arguments: "-user _work" runs the profile
+// "work" (the argument without its first character); "" without one.
+std::string ProfileOfArgs(const std::vector<std::string> &Args);
+// "Tarnwick.ini", or the profile's name + ".ini".
+std::string SettingsFileNameOfArgs(const std::vector<std::string> &Args);
 std::string SettingsFilePath();
 // An [Options] value of the settings file, read at the moment it is needed;
 // a settings file that cannot be read gives the caller's default.

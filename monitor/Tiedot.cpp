@@ -244,6 +244,27 @@ TLoadResult LoadSettings(TAccountArray &accounts, TMainOptions &options,
     return r;
 }
 
+bool SettingsHoldWebMail(const std::string &settingsFile, const std::string &hostDataFile) {
+    try {
+        TMemIniFile ini(settingsFile);
+        TStringList ignored;
+        const int num = ReadLastIndex(ini, ignored);
+        for (int i = 0; i <= num; ++i) {
+            const std::string sec = IntToStr(i);
+            if (!StrToBoolean(ini.ReadString(sec, "Enabled", "True"))) continue;
+            const uint8_t kind = ConnectionKindFromName(ini.ReadString(sec, "Connection", ""));
+            if (kind == ckHTTP) return true;
+            if (kind != ckUnknown) continue;
+            try {
+                if (HostIsWeb(hostDataFile, ini.ReadString(sec, "Host", ""))) return true;
+            } catch (const Exception &) {
+            }
+        }
+    } catch (const Exception &) {
+    }
+    return false;
+}
+
 void SaveSettings(const TAccountArray &accounts, const TMainOptions &options,
                   const std::string &settingsFile) {
     TMemIniFile ini(settingsFile, 0600);

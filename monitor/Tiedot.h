@@ -103,6 +103,12 @@ TLoadResult LoadSettings(TAccountArray &accounts, TMainOptions &options,
 void SaveSettings(const TAccountArray &accounts, const TMainOptions &options,
                   const std::string &settingsFile);
 
+// Whether the settings file holds an enabled web-mail account (kind HTTP;
+// in a file from before kinds were stored, a host the host data calls web
+// mail). Read only, before anything else is set up; an unreadable file
+// holds none.
+bool SettingsHoldWebMail(const std::string &settingsFile, const std::string &hostDataFile);
+
 // The account lines of the backup ("name - host - user") for the restore offer.
 TStringList BackupAccountLines(const std::string &backupFile);
 // The restore offer: asks whether to restore the backup; on Yes copies it

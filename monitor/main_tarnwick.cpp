@@ -13,7 +13,7 @@
 #include "ProgramPaths.h"
 #include "UpdateFiles.h"
 #include "asetukset.h"
-#include "untwo.h"
+#include "WebMailModule.h"
 
 namespace {
 
@@ -51,6 +51,17 @@ void Terminate() {
 
 int main(int argc, char **argv) {
     CatchTerminateSignals();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    // Held until the program ends: Fenlow replaces the executable (and the
+    // web-mail module) only once every Tarnwick of this folder has let go.
+    // Fenlow holds it while it installs and starts Tarnwick itself when it
+    // is done; a Tarnwick started meanwhile leaves that to it.
+    TProgramLock programLock;
+    if (!TakeProgramLockAtStart(ProgramFolder(), programLock)) return 0;
+    // The browser engine only for those who have web mail: with a web-mail
+    // account in the settings it comes now, before the application object,
+    // as the engine wants; otherwise when first wanted, if ever.
+    PrepareWebMailModule(args);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tarnwick");
     // The program lives in the tray: closing its windows does not end it.
@@ -74,22 +85,12 @@ int main(int argc, char **argv) {
             FrmMain->QueryEndSession();
     });
 
-    std::vector<std::string> args(argv + 1, argv + argc);
-    // Held until the program ends: Fenlow replaces the executable only
-    // once every Tarnwick of this folder has let go. Fenlow holds it while it
-    // installs and starts Tarnwick itself when it is done; a Tarnwick started
-    // meanwhile leaves that to it.
-    TProgramLock programLock;
-    if (!TakeProgramLockAtStart(ProgramFolder(), programLock)) return 0;
     ApplyUpdateCAFile();
-    // Web-mail accounts are checked and read through the browser engine;
-    // the main window hands the route its reporter and exit request.
-    InstallWebMailCalls();
     auto *main = new TFrmMain(args);
     auto *options = new TFormAsetukset(nullptr);
     int rc = app.exec();
     // The browser goes while the window whose reporter it uses still stands.
-    FreeWebForm();
+    FreeWebMailForm();
     delete options;
     delete main;
     return rc;

@@ -80,7 +80,7 @@ extern uint8_t PageComplete;
 extern int MaxWebPageChars;
 
 // Hands the routines below to the checking cycle and the message reader;
-// the program does so once, before its main window starts.
+// the module's entry does so when the program loads it (WebMailModule.h).
 void InstallWebMailCalls();
 
 void CreateWebForm();

@@ -5,7 +5,8 @@
 #
 # OUT_DIR then holds, as Tarnwick and Fenlow expect below the location:
 #   fenlow.dat              [File] Version, Name, SHA256; [FENLOW] Version
-#   zip/tarnwick.zip        the program (tarnwick and Lang/), made by Info-ZIP zip
+#   zip/tarnwick.zip        the program (tarnwick, its web-mail module
+#                           tarnwick-webmail.so and Lang/), made by Info-ZIP zip
 #   zip/fenlow              the updater
 #   zip/skins/skins.dat     one section per skin: Version, File, SHA256
 #   zip/skins/<skin>.zip    each folder of SKINS_DIR (default: skins/ of the
@@ -26,10 +27,12 @@ out=$(cd "$2" && pwd)
 skins=${3:-$src/skins}
 
 tarnwick=$build/monitor/tarnwick
+webmail=$build/monitor/tarnwick-webmail.so
 fenlow=$build/updater/fenlow
 for f in "$tarnwick" "$fenlow"; do
   [ -x "$f" ] || { echo "publish: $f is missing; build first" >&2; exit 1; }
 done
+[ -f "$webmail" ] || { echo "publish: $webmail is missing; build first" >&2; exit 1; }
 command -v zip >/dev/null || { echo "publish: Info-ZIP zip is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 
 version_of() {
@@ -62,6 +65,8 @@ trap 'rm -rf "$stage"' EXIT
 mkdir -p "$out/zip/skins" "$stage/program"
 cp "$tarnwick" "$stage/program/tarnwick"
 chmod 0755 "$stage/program/tarnwick"
+cp "$webmail" "$stage/program/tarnwick-webmail.so"
+chmod 0644 "$stage/program/tarnwick-webmail.so"
 if [ -d "$build/monitor/Lang" ]; then
   cp -r "$build/monitor/Lang" "$stage/program/Lang"
 elif [ -d "$src/Lang" ]; then

@@ -59,7 +59,7 @@ bash scripts/build.sh build --target tarnwick --target fenlow
 
 dest=${TW_PROGRAM_DIR:-$HOME/.local/share/tarnwick}
 mkdir -p "$dest"
-cp build/monitor/tarnwick build/updater/fenlow "$dest/"
+cp build/monitor/tarnwick build/monitor/tarnwick-webmail.so build/updater/fenlow "$dest/"
 cp sounds/newmail.wav host_data.dat "$dest/"
 [ -d Lang ] && cp -r Lang "$dest/"
 [ -d skins ] && cp -rn skins "$dest/" || true

@@ -33,7 +33,7 @@ shot=build/update-demo.png
 log_shot=build/update-demo-log.png
 rm -rf "$dest" "$shot" "$log_shot"
 mkdir -p "$dest"
-cp build/monitor/tarnwick build/updater/fenlow "$dest/"
+cp build/monitor/tarnwick build/monitor/tarnwick-webmail.so build/updater/fenlow "$dest/"
 cp sounds/newmail.wav host_data.dat "$dest/"
 cp -r Lang skins "$dest/"
 # Update checks on, the download starts without asking, and the windows

@@ -32,6 +32,22 @@ struct TTestAccount {
     std::string Inbox = "INBOX";
 };
 
+// A settings file with these accounts and [Options] lines ("Key=Value").
+inline std::string TestSettingsText(const std::vector<TTestAccount> &accounts,
+                                    const std::vector<std::string> &options = {}) {
+    std::string ini = "[Accounts]\nNum=" + std::to_string(int(accounts.size()) - 1) + "\n";
+    for (size_t i = 0; i < accounts.size(); ++i) {
+        const TTestAccount &a = accounts[i];
+        ini += "[" + std::to_string(i) + "]\nName=" + a.Name + "\nHost=" + a.Host +
+               "\nPort=" + std::to_string(a.Port) + "\nUserName=" + a.User + "\nPW=" + ScrambleStr(a.Password) +
+               "\nSSL=" + (a.SSL ? "True" : "False") + "\nConnection=" + a.Kind +
+               "\nEnabled=" + (a.Enabled ? "True" : "False") + "\nInbox=" + a.Inbox + "\n";
+    }
+    ini += "[Options]\nLanguage=english.lng\n";
+    for (const auto &o : options) ini += o + "\n";
+    return ini;
+}
+
 class MainWindowHarness {
 public:
     MainWindowHarness() {
@@ -54,17 +70,7 @@ public:
     // The settings file with these accounts and [Options] lines ("Key=Value").
     void WriteSettings(const std::vector<TTestAccount> &accounts, const std::vector<std::string> &options = {},
                        const std::string &file = "Tarnwick.ini") {
-        std::string ini = "[Accounts]\nNum=" + std::to_string(int(accounts.size()) - 1) + "\n";
-        for (size_t i = 0; i < accounts.size(); ++i) {
-            const TTestAccount &a = accounts[i];
-            ini += "[" + std::to_string(i) + "]\nName=" + a.Name + "\nHost=" + a.Host +
-                   "\nPort=" + std::to_string(a.Port) + "\nUserName=" + a.User + "\nPW=" + ScrambleStr(a.Password) +
-                   "\nSSL=" + (a.SSL ? "True" : "False") + "\nConnection=" + a.Kind +
-                   "\nEnabled=" + (a.Enabled ? "True" : "False") + "\nInbox=" + a.Inbox + "\n";
-        }
-        ini += "[Options]\nLanguage=english.lng\n";
-        for (const auto &o : options) ini += o + "\n";
-        WriteTestFile(Dir.File(file), ini);
+        WriteTestFile(Dir.File(file), TestSettingsText(accounts, options));
     }
 
     // Makes the main window (which loads the settings) and the Options dialog.

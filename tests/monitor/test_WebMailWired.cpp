@@ -1,6 +1,6 @@
 // Web-mail accounts in the running program: the main window's checking cycle
 // and the message reader against the web-mail test site, in the real browser
-// engine, with the route installed as the program installs it. What the site
+// engine, with the route loaded as the program loads it. What the site
 // was asked to do is read back from its own record.
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include "NetMessage.h"
 #include "WebMailSite.h"
 #include "unShowBody.h"
+#include "WebMailModule.h"
 #include "untwo.h"
 
 namespace {
@@ -30,11 +31,12 @@ protected:
     void SetUp() override {
         PrepareBrowserTests();
         H = std::make_unique<MainWindowHarness>();
-        InstallWebMailCalls();
+        LoadWebMailModuleOnFirstUse();
     }
     void TearDown() override {
         SetModalHook({});
-        FreeWebForm();
+        FreeWebMailForm();
+        SetWebMailLoader(nullptr);
         SetWebMailCalls({});
         H.reset();
     }
@@ -173,6 +175,7 @@ TEST_F(WebMailWired, RefusedLogInIsABadLogInAndCountsNothing) {
 }
 
 TEST_F(WebMailWired, WithoutTheRouteAnHttpAccountSaysSo) {
+    SetWebMailLoader(nullptr);
     SetWebMailCalls({});
     H->WriteSettings({Web()}, {H->LongLog()});
     TFrmMain &m = H->Start();

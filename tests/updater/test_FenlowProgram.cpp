@@ -5,7 +5,9 @@
 
 #include <QDialog>
 
+#include <algorithm>
 #include <csignal>
+#include <sstream>
 
 #include "ChildProcess.h"
 #include "DialogSeam.h"
@@ -25,6 +27,7 @@ protected:
         // A build whose Tarnwick is a newer stand-in; its Fenlow is the real one.
         WriteTestFile(Build.File("monitor/tarnwick"), TarnwickStandIn("published", "0.9.0.0"));
         ::chmod(Build.File("monitor/tarnwick").c_str(), 0755);
+        WriteTestFile(Build.File("monitor/tarnwick-webmail.so"), "web-mail module");
         WriteTestFile(Build.File("monitor/Lang/english.lng"), "[About]\r\nVersion=published\r\n");
         ForceDirectories(Build.File("updater"));
         ASSERT_EQ(RunTool("cp " + ShellQuote(FenlowBinary()) + " " + ShellQuote(Build.File("updater/fenlow"))), 0);
@@ -95,7 +98,12 @@ TEST_F(FenlowProgramTest, ThePublishedSiteDescribesItsArchives) {
     // What Info-ZIP's own reader finds in the program archive.
     std::string listing;
     ASSERT_EQ(RunProgram({"unzip", "-Z1", site + "zip/tarnwick.zip"}, &listing), 0);
-    EXPECT_EQ(listing, "tarnwick\nLang/\nLang/english.lng\n");
+    std::vector<std::string> entries;
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) entries.push_back(line);
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{"Lang/", "Lang/english.lng", "tarnwick", "tarnwick-webmail.so"}))
+        << listing;
     ASSERT_EQ(RunProgram({"unzip", "-Z1", site + "zip/skins/Blue.zip"}, &listing), 0);
     EXPECT_EQ(listing, "Blue/\nBlue/Blue.skn\nBlue/main.bmp\n");
     // A build without its executables publishes nothing.
