@@ -26,6 +26,7 @@
 #include "ChildProcess.h"
 #include "DovecotServer.h"
 #include "TarnwickProgramFixture.h"
+#include "TarnwickVersion.h"
 #include "WebMailSite.h"
 #define HAVE_FIXTURES 1
 #endif
@@ -180,7 +181,7 @@ int main(int argc, char **argv) {
             {"POP3 + web-mail, engine preloaded", true, true},
         };
         std::printf("bench_resident: Tarnwick %s on %s, after its first check (best of %d rounds for the time)\n",
-                    TARNWICK_VERSION_TEXT, xvfb > 0 ? ("Xvfb " + display).c_str() : "the offscreen platform",
+                    TarnwickVersion, xvfb > 0 ? ("Xvfb " + display).c_str() : "the offscreen platform",
                     rounds);
         std::printf("%-36s %9s %8s %9s %7s %4s %15s %11s\n", "settings", "VmRSS MB", "threads", "llvmpipe",
                     "engine", "GL", "engine procs MB", "1st check s");

@@ -7,6 +7,7 @@
 
 #include "ProgramPaths.h"
 #include "SysUtils.h"
+#include "TarnwickVersion.h"
 #include "Tiedot.h"
 #include "WebMailCalls.h"
 
@@ -60,8 +61,8 @@ void Open(TModule &m) {
     // The module works on the program's own data: one of another build
     // must not run a line of it.
     const std::string theirs = version();
-    if (theirs != TARNWICK_VERSION_TEXT) {
-        m.Error = path + " belongs to Tarnwick " + theirs + ", not " + TARNWICK_VERSION_TEXT;
+    if (theirs != TarnwickVersion) {
+        m.Error = path + " belongs to Tarnwick " + theirs + ", not " + std::string(TarnwickVersion);
         return;
     }
     m.Handle = handle;

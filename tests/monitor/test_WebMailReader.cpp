@@ -11,16 +11,18 @@
 #include "MainWindowFixture.h"
 #include "ReaderFixture.h"
 #include "WebMailSite.h"
+#include "WebMailCalls.h"
+#include "WebMailModule.h"
 #include "unShowBody.h"
-#include "untwo.h"
 
 namespace {
 
-// The route installed as the program installs it, for one test.
+// The route loaded as the program loads it, for one test.
 struct TInstalledRoute {
-    TInstalledRoute() { InstallWebMailCalls(); }
+    TInstalledRoute() { LoadWebMailModuleOnFirstUse(); }
     ~TInstalledRoute() {
-        FreeWebForm();
+        FreeWebMailForm();
+        SetWebMailLoader(nullptr);
         SetWebMailCalls({});
     }
 };
