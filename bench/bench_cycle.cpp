@@ -25,16 +25,16 @@
 #include "DovecotServer.h"
 #define HAVE_DOVECOT_FIXTURE 1
 #endif
-#include "CryptStr.h"
+#include "settings/CryptStr.h"
 #include "Desktop.h"
-#include "FrmMain.h"
+#include "mainwindow/FrmMain.h"
 #include "NetIMAP4.h"
 #include "NetPOP3.h"
-#include "ProgramPaths.h"
+#include "settings/ProgramPaths.h"
 #include "SimpleTimer.h"
 #include "SysUtils.h"
 #include "TrayBackend.h"
-#include "asetukset.h"
+#include "options/asetukset.h"
 
 #ifndef HAVE_DOVECOT_FIXTURE
 int main() {

@@ -17,14 +17,14 @@
 
 #include "ChildProcess.h"
 #include "Desktop.h"
-#include "DialogSeam.h"
+#include "dialogs/DialogSeam.h"
 #include "DovecotServer.h"
-#include "FrmMain.h"
-#include "ProgramPaths.h"
+#include "mainwindow/FrmMain.h"
+#include "settings/ProgramPaths.h"
 #include "SimpleTimer.h"
 #include "TestSupport.h"
 #include "TrayBackend.h"
-#include "unShowBody.h"
+#include "reader/unShowBody.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #if __has_include("DovecotServer.h") && __has_include("TarnwickProgramFixture.h")
 #include "ChildProcess.h"
 #include "DovecotServer.h"
-#include "TarnwickProgramFixture.h"
-#include "TarnwickVersion.h"
+#include "webmail/TarnwickProgramFixture.h"
+#include "settings/TarnwickVersion.h"
 #include "WebMailSite.h"
 #define HAVE_FIXTURES 1
 #endif

@@ -9,8 +9,8 @@
 
 #include "NetGlobalProtocols.h"
 #include "NetMessage.h"
-#include "unDecodes.h"
-#include "unShowBody.h"
+#include "settings/unDecodes.h"
+#include "reader/unShowBody.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);

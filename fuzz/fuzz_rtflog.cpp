@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "ColorNames.h"
-#include "RtfLog.h"
+#include "settings/ColorNames.h"
+#include "options/RtfLog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string input(reinterpret_cast<const char *>(data), size);

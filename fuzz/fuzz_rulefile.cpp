@@ -8,7 +8,7 @@
 
 #include "IniFile.h"
 #include "SysUtils.h"
-#include "unRules.h"
+#include "settings/unRules.h"
 
 namespace {
 

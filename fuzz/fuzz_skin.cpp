@@ -9,8 +9,8 @@
 #include <string>
 
 #include "Graphics.h"
-#include "SkinPictures.h"
-#include "VeskRutins.h"
+#include "mainwindow/SkinPictures.h"
+#include "settings/VeskRutins.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1)

@@ -3,10 +3,10 @@
 #include <string>
 
 #include "Classes.h"
-#include "CryptStr.h"
+#include "settings/CryptStr.h"
 #include "SysUtils.h"
-#include "VeskRutins.h"
-#include "unDecodes.h"
+#include "settings/VeskRutins.h"
+#include "settings/unDecodes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string s(reinterpret_cast<const char *>(data), size);

@@ -10,7 +10,7 @@
 #include "Classes.h"
 #include "IniFile.h"
 #include "SysUtils.h"
-#include "UpdateFiles.h"
+#include "updates/UpdateFiles.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "HostData.h"
+#include "settings/HostData.h"
 #include "NetMessage.h"
 #include "SysUtils.h"
-#include "WebPageText.h"
+#include "webmail/WebPageText.h"
 
 namespace {
 

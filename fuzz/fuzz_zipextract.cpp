@@ -14,7 +14,7 @@
 
 #include "Classes.h"
 #include "FuzzZipQuestions.h"
-#include "Kel_Files.h"
+#include "updates/Kel_Files.h"
 #include "SysUtils.h"
 #include "ZipArchiver.h"
 

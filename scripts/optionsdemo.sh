@@ -23,13 +23,13 @@ xdisplay_start optionsdemo 1024x768
 
 args=(--screenshots "$out/shot")
 [ $# -gt 0 ] && args+=(--language "$1")
-QT_QPA_PLATFORM=xcb build/monitor/optionsdemo "$work/program" "${args[@]}"
+QT_QPA_PLATFORM=xcb build/tests/tools/optionsdemo "$work/program" "${args[@]}"
 
 # A real drag in the account list, by the mouse.
 rm -rf "$work/program"
 lang=()
 [ $# -gt 0 ] && lang=(--language "$1")
-QT_QPA_PLATFORM=xcb build/monitor/optionsdemo "$work/program" "${lang[@]}" --shot-after 5 "$out/drag.png" \
+QT_QPA_PLATFORM=xcb build/tests/tools/optionsdemo "$work/program" "${lang[@]}" --shot-after 5 "$out/drag.png" \
   >"$work/drag.log" 2>&1 &
 demo=$!
 pids+=($demo)

@@ -20,5 +20,5 @@ xdisplay_start ruledemo 1024x768
 
 args=(--screenshots "$out/shot")
 [ $# -gt 0 ] && args+=(--language "$1")
-QT_QPA_PLATFORM=xcb build/monitor/ruledemo "$work/program" "${args[@]}"
+QT_QPA_PLATFORM=xcb build/tests/tools/ruledemo "$work/program" "${args[@]}"
 echo "ruledemo: pictures in $out"

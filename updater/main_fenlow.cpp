@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "Kel_Files.h"
+#include "updates/Kel_Files.h"
 #include "SysUtils.h"
-#include "UpdateFiles.h"
+#include "updates/UpdateFiles.h"
 #include "unFenlow.h"
 
 TW_FILE_VERSION_RESOURCE(FENLOW_VERSION_TEXT);

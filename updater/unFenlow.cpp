@@ -16,11 +16,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Kel_Files.h"
-#include "Kel_Reg.h"
+#include "updates/Kel_Files.h"
+#include "settings/Kel_Reg.h"
 #include "SysUtils.h"
-#include "UpdateFiles.h"
-#include "unRules.h"
+#include "updates/UpdateFiles.h"
+#include "settings/unRules.h"
 #include "unitFenlowDown.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "ProgramLock.h"
+#include "updates/ProgramLock.h"
 #include "ZipArchiver.h"
 
 class QProgressBar;

@@ -10,7 +10,7 @@
 
 #include <memory>
 
-#include "DialogSeam.h"
+#include "dialogs/DialogSeam.h"
 
 namespace unitFenlowDown {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "unitDown.h"
+#include "dialogs/unitDown.h"
 
 namespace unitFenlowDown {
 

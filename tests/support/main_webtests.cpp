@@ -11,8 +11,8 @@
 #include <gmock/gmock.h>
 #include <string>
 
-#include "WebMailCalls.h"
-#include "WebMailModule.h"
+#include "webmail/WebMailCalls.h"
+#include "webmail/WebMailModule.h"
 #include "WebMailSite.h"
 
 int main(int argc, char **argv) {

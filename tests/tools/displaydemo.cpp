@@ -18,13 +18,13 @@
 #include <vector>
 
 #include "Desktop.h"
-#include "FrmMain.h"
+#include "mainwindow/FrmMain.h"
 #include "IniFile.h"
-#include "ProgramPaths.h"
+#include "settings/ProgramPaths.h"
 #include "SysUtils.h"
-#include "unFrmHint.h"
-#include "unLanguage.h"
-#include "unScr.h"
+#include "mainwindow/unFrmHint.h"
+#include "settings/unLanguage.h"
+#include "mainwindow/unScr.h"
 
 namespace {
 

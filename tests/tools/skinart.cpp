@@ -17,9 +17,9 @@
 #include <string>
 
 #include "Desktop.h"
-#include "FrmMain.h"
-#include "ProgramPaths.h"
-#include "SkinPictures.h"
+#include "mainwindow/FrmMain.h"
+#include "settings/ProgramPaths.h"
+#include "mainwindow/SkinPictures.h"
 #include "SysUtils.h"
 
 namespace {

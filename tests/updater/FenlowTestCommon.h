@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "IniFile.h"
-#include "Kel_Reg.h"
-#include "ProgramLock.h"
+#include "settings/Kel_Reg.h"
+#include "updates/ProgramLock.h"
 #include "QtTestApp.h"
 #include "SysUtils.h"
 #include "TestSupport.h"
-#include "UpdateFiles.h"
+#include "updates/UpdateFiles.h"
 #include "ZipTools.h"
 #include "unFenlow.h"
 

@@ -6,10 +6,10 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "ProgramLock.h"
+#include "updates/ProgramLock.h"
 #include "ZipTestCommon.h"
-#include "unDecodes.h"
-#include "unRules.h"
+#include "settings/unDecodes.h"
+#include "settings/unRules.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <cstdlib>
 
-#include "DialogSeam.h"
+#include "dialogs/DialogSeam.h"
 #include "HTTPGet.h"
 #include "HttpTestServer.h"
 #include "OpenSSLServer.h"

@@ -10,13 +10,13 @@
 #include <sstream>
 
 #include "ChildProcess.h"
-#include "DialogSeam.h"
-#include "FrmMain.h"
+#include "dialogs/DialogSeam.h"
+#include "mainwindow/FrmMain.h"
 #include "HTTPGet.h"
 #include "HttpTestServer.h"
-#include "Kel_Files.h"
+#include "updates/Kel_Files.h"
 #include "OpenSSLServer.h"
-#include "ProgramPaths.h"
+#include "settings/ProgramPaths.h"
 #include "TrayBackend.h"
 
 namespace {

@@ -1,0 +1,308 @@
+// The main window's update checks: a newer Tarnwick, a newer Fenlow and a
+// newer skin on the update site, fetched into "temp/" and handed to Fenlow.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+
+#include <sys/stat.h>
+
+#include "FrmMain.h"
+#include "HTTPGet.h"
+#include "updates/Kel_Files.h"
+#include "settings/Kel_Reg.h"
+#include "settings/ProgramPaths.h"
+#include "SysUtils.h"
+#include "settings/TarnwickVersion.h"
+#include "updates/UpdateFiles.h"
+#include "settings/VeskRutins.h"
+#include "dialogs/unitDown.h"
+#include "dialogs/unitMessages.h"
+
+namespace {
+
+// Information files are a few lines; anything near this is not one.
+constexpr int64_t MaxInfoFileSize = 1 << 20;
+
+// The icons of ImageList4 cycle while a check runs, unless the icon is
+// cycling for something else already; afterwards icon 0 of ImageList1.
+class TUpdatingIcons {
+public:
+    explicit TUpdatingIcons(TFrmMain &form) : FForm(form) {
+        if (!form.State.Options.AnimUpdating || !form.TrayIcon1 || form.TrayIcon1->CycleIcons()) return;
+        FStarted = true;
+        form.TrayIcon1->SetIconList(form.ImageList4);
+        form.TrayIcon1->SetCycleInterval(200);
+        form.TrayIcon1->SetCycleIcons(true);
+    }
+    ~TUpdatingIcons() {
+        if (!FStarted || !FForm.TrayIcon1) return;
+        FForm.TrayIcon1->SetCycleIcons(false);
+        FForm.TrayIcon1->SetIconList(FForm.ImageList1);
+        FForm.TrayIcon1->SetIconIndex(0);
+    }
+
+private:
+    TFrmMain &FForm;
+    bool FStarted = false;
+};
+
+// The user asked to exit: no check waits any longer for anything.
+bool Exiting() { return FrmMain && FrmMain->ExitRequested(); }
+
+// Waits while the window goes on with its events.
+void Pause(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms && !Exiting()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+}
+
+// Waits for a download without a window while the window's events go on.
+// A server that hands out a few hundred bytes one at a time, each well
+// within the stall limit, must not hold the check (and what waits behind
+// it) without end: after limitMs it is given up, and at once when the user
+// asks to exit.
+void WaitForDownload(THTTPGet &get, int limitMs) {
+    QElapsedTimer t;
+    t.start();
+    while (get.Running()) {
+        if (t.elapsed() >= limitMs || Exiting()) get.AbortDownload();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (get.Running()) QThread::msleep(5);
+    }
+}
+
+// Fetches a URL without a window. The file arrives whole or not at all (an
+// existing one stays only on failure, which Why then explains).
+bool UrlDownloadToFile(const std::string &url, const std::string &file, int limitMs, std::string &Why) {
+    THTTPGet get;
+    get.URL = url;
+    get.FileName = file;
+    get.MaxFileSize = MaxInfoFileSize;
+    get.StartFileDownload();
+    WaitForDownload(get, limitMs);
+    Why = get.LastResult() ? std::string() : url + ": " + get.LastErrorText();
+    return get.LastResult();
+}
+
+// Fetches an information file of the site and checks that it is one: it
+// names the version of what it offers under Section. False with the reason
+// when it could not be fetched or is not such a file (which is then gone).
+bool FetchUpdateInfo(const std::string &url, const std::string &file, const std::string &Section, int limitMs,
+                     std::string &Why) {
+    if (!UrlDownloadToFile(url, file, limitMs, Why)) return false;
+    bool named = false;
+    try {
+        named = IniValueExists(file, Section, "Version");
+    } catch (const Exception &e) {
+        Why = url + ": " + e.Message();
+        DeleteFile(file);
+        return false;
+    }
+    if (!named) {
+        Why = url + ": no [" + Section + "] Version in it";
+        DeleteFile(file);
+    }
+    return named;
+}
+
+// One request whose answer nobody reads.
+void UrlRequest(const std::string &url, int limitMs) {
+    THTTPGet get;
+    get.URL = url;
+    get.MaxStringSize = MaxInfoFileSize;
+    get.StartStringDownload();
+    WaitForDownload(get, limitMs);
+}
+
+bool StartProgram(const std::string &exe, const std::string &argument) {
+    return QProcess::startDetached(QString::fromStdString(exe), {QString::fromStdString(argument)},
+                                   QString::fromStdString(ProgramFolder()));
+}
+
+// "A newer version is ready" as the messages of the language file word it.
+std::string UpdateText(int firstMessage, const std::string &current, const std::string &newer) {
+    return LangMessage(firstMessage) + " " + current + " " + LangMessage(74) + "\r\n" + LangMessage(71) + " " +
+           newer + " " + LangMessage(72) + "\r\n\r\n" + LangMessage(70) + "\r\n";
+}
+
+bool AutoUpdate() { return StrToBoolean(IniReadString(SettingsFilePath(), "Options", "AutoUpdate", "False")); }
+
+int WorkAreaBottomNow() { return DownloadWindowTop() + 216; }
+
+bool SameVersion(const std::string &a, const std::string &b) {
+    int64_t x = 0, y = 0;
+    return VersionNumber(a, x) && VersionNumber(b, y) && x == y;
+}
+
+}  // namespace
+
+bool TFrmMain::CheckProgramUpdate() {
+    TUpdatingIcons icons(*this);
+    ReportEvent("", 75, 3, TEventReporter::clBlack);
+    std::string folder = ProgramFolder();
+    // A copy from an earlier check must not stand in for the site's.
+    DeleteFile(ProgramFile("fenlow.dat"));
+    ProcessMessages();
+    QThread::msleep(1);
+    // A site that cannot be reached has not said that nothing is newer.
+    if (!FetchUpdateInfo(UpdateBaseUrl() + "fenlow.dat", folder + "fenlow.dat", "File", InfoDownloadLimitMs,
+                         UpdateInfoError)) {
+        // A download that Exit cut short is no fault of the site's.
+        if (!ExitRequested()) ReportEvent(UpdateInfoError, 77, 4, TEventReporter::clRed);
+        return false;
+    }
+    std::string dat = ProgramFile("fenlow.dat");
+
+    if (ExitRequested()) {
+        DeleteFile(dat);
+        return false;
+    }
+    bool updaterReplaced = UpdateUpdater();
+    Pause(UpdatePauseMs);
+    std::string version = IniReadString(dat, "File", "Version", "0");
+    if (ExitRequested()) {
+        DeleteFile(dat);
+        return updaterReplaced;
+    }
+    if (!VersionIsNewer(version, TarnwickVersion)) {
+        if (!updaterReplaced) ReportEvent("", 76, 3, TEventReporter::clBlack);
+        DeleteFile(dat);
+        return updaterReplaced;
+    }
+
+    std::string name = IniReadString(dat, "File", "Name", "tarnwick.zip");
+    std::string temp = folder + "temp";
+    ForceDirectories(temp);
+    ReportEvent("", 89, 3, TEventReporter::clBlue);
+    ReportEvent("", 90, 3, TEventReporter::clBlack);
+    std::string zip = temp + "/" + name;
+    // The site names a file, never a path: nothing of it lands outside "temp/".
+    bool ok = IsPlainFileName(name) &&
+              DownloadFile("Download...", UpdateText(73, TarnwickVersion, version), UpdateZipUrl() + name, zip,
+                           DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate());
+    if (ok && !Sha256Matches(zip, IniReadString(dat, "File", "SHA256", ""))) {
+        DeleteFile(zip);
+        ok = false;
+    }
+    if (ok) {
+        ReportEvent("", 91, 3, TEventReporter::clBlue);
+        ReportEvent("", 92, 3, TEventReporter::clBlack);
+        IniWriteString(dat, "File", "Path", zip);
+        ok = StartProgram(folder + FenlowExeName, "-fenlow");
+    }
+    if (!ok) {
+        ReportEvent("", 78, 3, TEventReporter::clRed);
+        DeleteFile(dat);
+        return updaterReplaced;
+    }
+    // The archive waits in "temp/" for Fenlow, which needs this program gone
+    // (and its lock released) before it can replace it.
+    State.CleanupAllowed = false;
+    Exit1->Tag = 1;
+    close();
+    if (QThread::currentThread()->loopLevel() > 0) QCoreApplication::quit();
+    return true;
+}
+
+bool TFrmMain::UpdateUpdater() {
+    std::string newer = IniReadString(ProgramFile("fenlow.dat"), "FENLOW", "Version", "0");
+    std::string exe = ProgramFile(FenlowExeName);
+    std::string current = FileExists(exe) ? GetFileVersionText(exe) : "0";
+    if (current.empty()) current = IniReadString(SettingsFilePath(), "FENLOW", "Version", "0");
+    if (!VersionIsNewer(newer, current)) return false;
+
+    ReportEvent("", 93, 3, TEventReporter::clBlue);
+    ReportEvent("", 81, 3, TEventReporter::clBlack);
+    std::string temp = ProgramFolder() + "temp";
+    ForceDirectories(temp);
+    std::string tmp = temp + "/fenlow.tmp";
+    bool ok = DownloadFile("Download...", UpdateText(79, current, newer), UpdateZipUrl() + FenlowExeName, tmp,
+                           DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate());
+    // What arrived must be the announced updater, not a page that stood in
+    // for it; it replaces the old one in one step.
+    if (ok) ok = SameVersion(GetFileVersionText(tmp), newer) && ::chmod(tmp.c_str(), 0755) == 0 &&
+                 RenameFile(tmp, ProgramFolder() + FenlowExeName);
+    if (!ok) {
+        DeleteFile(tmp);
+        ReportEvent("", 78, 3, TEventReporter::clRed);
+        return false;
+    }
+    IniWriteString(SettingsFilePath(), "FENLOW", "Version", newer);
+    ReportEvent("", 80, 3, TEventReporter::clBlue);
+    return true;
+}
+
+bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
+    TUpdatingIcons icons(*this);
+    Pause(UpdatePauseMs);
+    std::string folder = ProgramFolder();
+    DeleteFile(ProgramFile("skins.dat"));
+    std::string why;
+    if (!UrlDownloadToFile(UpdateZipUrl() + "skins/skins.dat", folder + "skins.dat", InfoDownloadLimitMs, why)) {
+        if (ExitRequested()) return false;
+        ReportEvent(why, 77, 4, TEventReporter::clRed);
+        if (Report) ShowUpdateInfoError(why, ScreenWidth(), WorkAreaBottomNow());
+        return false;
+    }
+    std::string dat = ProgramFile("skins.dat");
+    if (ExitRequested()) {
+        DeleteFile(dat);
+        return false;
+    }
+
+    std::string remote = IniReadString(dat, SkinName, "Version", "0");
+    std::string local =
+        IniReadString(ProgramFile("skins/" + SkinName + "/" + SkinName + ".skn"), "About", "Version", "0");
+    if (!IsPlainFileName(SkinName) || !VersionIsNewer(remote, local)) {
+        if (Report) ShowMessageWindow("Info", LangMessage(85), "", ScreenWidth(), WorkAreaBottomNow(), 2);
+        DeleteFile(dat);
+        return false;
+    }
+
+    std::string file = IniReadString(dat, SkinName, "File", SkinName + ".zip");
+    ReportEvent("", 84, 3, TEventReporter::clBlack);
+    std::string temp = folder + "temp";
+    ForceDirectories(temp);
+    std::string zip = temp + "/" + file;
+    std::string text = "\"" + SkinName + "\"  " + UpdateText(82, local, remote);
+    bool ok = IsPlainFileName(file) &&
+              DownloadFile("Download...", text, UpdateZipUrl() + "skins/" + file, zip, DownloadWindowLeft(),
+                           DownloadWindowTop(), !Report) &&
+              Sha256Matches(zip, IniReadString(dat, SkinName, "SHA256", ""));
+    // The installed skin is moved aside, not deleted: Fenlow puts it back
+    // when the new one does not install.
+    bool movedAside = ok && MoveSkinAside(folder, SkinName);
+    if (movedAside) {
+        IniWriteString(dat, "FENLOW_File", "Path", zip);
+        IniWriteString(dat, "FENLOW_File", "Skin", SkinName);
+        ok = StartProgram(folder + FenlowExeName, "-skn");
+        if (!ok) RenameFile(SkinBackupFolder(folder, SkinName), folder + "skins/" + SkinName);
+    } else {
+        ok = false;
+    }
+    if (!ok) {
+        ReportEvent("", 78, 3, TEventReporter::clRed);
+        DeleteFile(dat);
+        if (IsPlainFileName(file)) DeleteFile(zip);
+        return false;
+    }
+    ReportEvent("", 83, 3, TEventReporter::clBlue);
+    if (Report) ShowMessageWindow("Info", LangMessage(83), "", ScreenWidth(), WorkAreaBottomNow(), 2);
+    return true;
+}
+
+void TFrmMain::CountUse() {
+    IniWriteString(SettingsFilePath(), "Options", "Calculated", "True");
+    UrlRequest(UpdateZipUrl() + "laskuri.php", InfoDownloadLimitMs);
+}
+
+void TFrmMain::ShowUpdateInfoError(const std::string &Why, int Right, int Bottom) {
+    std::string title = LangMessage(50), text = LangMessage(77);
+    if (title.empty()) title = "Warning";
+    if (text.empty()) text = "The update information could not be fetched:";
+    ShowMessageWindow(title, text + "\r\n" + Why, "", Right, Bottom, 1);
+}

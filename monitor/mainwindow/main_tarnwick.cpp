@@ -1,0 +1,97 @@
+// Tarnwick, the mail monitor.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSessionManager>
+#include <QSocketNotifier>
+
+#include "FrmMain.h"
+#include "updates/Kel_Files.h"
+#include "updates/ProgramLock.h"
+#include "settings/ProgramPaths.h"
+#include "updates/UpdateFiles.h"
+#include "options/asetukset.h"
+#include "webmail/WebMailModule.h"
+
+namespace {
+
+// A signal only writes a byte here; the event loop does the rest.
+int GSignalPipe[2] = {-1, -1};
+
+void OnTerminateSignal(int) {
+    const char byte = 1;
+    ssize_t ignored = ::write(GSignalPipe[1], &byte, 1);
+    (void)ignored;
+}
+
+void CatchTerminateSignals() {
+    if (::pipe2(GSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction sa {};
+    sa.sa_handler = OnTerminateSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
+}
+
+// The system is ending the program: the settings are saved now, and every
+// loop of a running check or start-up wait stops; the window's end follows
+// when the event loop has returned.
+void Terminate() {
+    if (!FrmMain)
+        return;
+    FrmMain->Exit1->Tag = 1;
+    FrmMain->QueryEndSession();
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    CatchTerminateSignals();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    // Held until the program ends: Fenlow replaces the executable (and the
+    // web-mail module) only once every Tarnwick of this folder has let go.
+    // Fenlow holds it while it installs and starts Tarnwick itself when it
+    // is done; a Tarnwick started meanwhile leaves that to it.
+    TProgramLock programLock;
+    if (!TakeProgramLockAtStart(ProgramFolder(), programLock)) return 0;
+    // The browser engine only for those who have web mail: with a web-mail
+    // account in the settings it comes now, before the application object,
+    // as the engine wants; otherwise when first wanted, if ever.
+    PrepareWebMailModule(args);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Tarnwick");
+    // The program lives in the tray: closing its windows does not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QSocketNotifier terminateNotifier(GSignalPipe[0], QSocketNotifier::Read);
+    if (GSignalPipe[0] < 0)
+        terminateNotifier.setEnabled(false);
+    QObject::connect(&terminateNotifier, &QSocketNotifier::activated, &app, [] {
+        char bytes[16];
+        while (::read(GSignalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        Terminate();
+        QCoreApplication::quit();
+    });
+    // The session is about to end (the user may still cancel it): the
+    // settings are saved before the desktop goes away, and the program goes
+    // on until the session really ends it.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [](QSessionManager &) {
+        if (FrmMain)
+            FrmMain->QueryEndSession();
+    });
+
+    ApplyUpdateCAFile();
+    auto *main = new TFrmMain(args);
+    auto *options = new TFormAsetukset(nullptr);
+    int rc = app.exec();
+    // The browser goes while the window whose reporter it uses still stands.
+    FreeWebMailForm();
+    delete options;
+    delete main;
+    return rc;
+}

@@ -1,0 +1,677 @@
+#include "MailboxSession.h"
+
+#include <algorithm>
+#include <deque>
+#include <exception>
+#include <vector>
+
+#include "mainwindow/FrmMain.h"
+#include "NetIMAP4.h"
+#include "NetMessage.h"
+#include "NetPOP3.h"
+#include "NetSSLOpenSSL.h"
+#include "settings/Tiedot.h"
+#include "webmail/WebMailCalls.h"
+#include "webmail/WebPageText.h"
+
+namespace {
+
+// A message between its header's arrival and its turn.
+struct TWaiting {
+    TMailboxItem Item;
+    TMailboxVerdict Verdict = mvKeep;
+    bool Answered = false;  // the server answered its deletion
+};
+
+bool Stop(const TMailboxWalk &W) { return W.Stopping && W.Stopping(); }
+
+// The main window's client set up for the account: host, port, the user's
+// name and password, and the TLS handler from the start with the SSL flag
+// (neither client speaks TLS after a plain greeting for these accounts).
+void Configure(TFrmMain &Main, TNetExplicitTLSClient &Client, const TMailboxAccount &Account) {
+    Client.SetHost(Account.Host);
+    Client.Username = Account.UserName;
+    Client.Password = Account.Password;
+    if (Account.SSL) {
+        Client.SetIOHandler(Main.NetSSLIOHandlerSocket1);
+        Client.SetUseTLS(utUseImplicitTLS);
+    } else {
+        Client.SetIOHandler(nullptr);
+        Client.SetUseTLS(utNoTLSSupport);
+    }
+    Client.SetPort(Account.Port);
+}
+
+// Closed for good and off the shared TLS handler, so the other client (or
+// the other session) may take it.
+void Release(TFrmMain &Main, TNetExplicitTLSClient &Client) {
+    try {
+        if (Client.Connected()) Client.Disconnect(false);
+    } catch (const std::exception &) {
+    }
+    try {
+        if (Client.IOHandler() == Main.NetSSLIOHandlerSocket1) {
+            Client.SetIOHandler(nullptr);
+            Client.SetUseTLS(utNoTLSSupport);
+        }
+    } catch (const std::exception &) {
+    }
+}
+
+// ---- the main window's clients ------------------------------------------------------
+
+// A session on one of the main window's clients: what it opened it closes,
+// however it ends, and leaves the client off the shared TLS handler.
+class TClientSession : public TMailboxSession {
+public:
+    ~TClientSession() override {
+        try {
+            Close(false);
+        } catch (...) {
+        }
+    }
+    bool InUse() const override { return FClient.Connected(); }
+    void Close(bool Undo) override {
+        if (!FOpened) return;
+        FOpened = false;
+        std::exception_ptr failure;
+        try {
+            if (FClient.Connected()) {
+                if (Undo) UndoChanges();
+                FClient.Disconnect();
+            }
+        } catch (const std::exception &) {
+            failure = std::current_exception();
+        }
+        Release(FMain, FClient);
+        if (failure) std::rethrow_exception(failure);
+    }
+
+protected:
+    TClientSession(TFrmMain &Main, const TMailboxAccount &Account, TNetExplicitTLSClient &Client)
+        : TMailboxSession(Main, Account), FClient(Client) {}
+    // Before the goodbye of a session that must leave the mailbox as it was.
+    virtual void UndoChanges() {}
+    // Host, port, user, password and TLS from the account; Close will close.
+    void Prepare() {
+        Configure(FMain, FClient, FAccount);
+        FOpened = true;
+    }
+    TNetExplicitTLSClient &FClient;
+    int FCount = 0;
+
+private:
+    bool FOpened = false;
+};
+
+// ---- POP3 ------------------------------------------------------------------------
+
+class TPOP3Session : public TClientSession {
+public:
+    TPOP3Session(TFrmMain &Main, const TMailboxAccount &Account)
+        : TClientSession(Main, Account, *Main.NetPOP31), C(*Main.NetPOP31) {}
+
+    int Open() override {
+        Prepare();
+        {
+            // The log-in on its own step, so that a refusal is known as one;
+            // whoever comes next finds the client as it was.
+            C.AutoLogin = false;
+            struct TAutoLoginBack {
+                TNetPOP3 &Client;
+                ~TAutoLoginBack() { Client.AutoLogin = true; }
+            } back{C};
+            C.Connect();
+        }
+        FLoggingIn = true;
+        C.Login();
+        FLoggingIn = false;
+        FCount = std::max(0, C.GetMessageCount());
+        return FCount;
+    }
+
+    // A sliding window of commands: TOPs (each after its LIST when sizes are
+    // wanted) go out while earlier answers are still read, so the server
+    // never waits for us; a DELE joins the same stream. Without PIPELINING
+    // one command per answer. A message is handled once its answers are in;
+    // a read needs the connection to itself, so the stream drains first.
+    void Walk(int Count, TMailboxWalk &W) override {
+        enum TKind { dTop, dList, dDele };
+        struct TDue {
+            TKind Kind;
+            int Number;
+        };
+        std::deque<TDue> due;
+        std::deque<TWaiting> waiting;
+        std::vector<std::pair<std::string, TDue>> outbox;
+        std::exception_ptr failure;
+        bool broken = false;    // the connection is gone: nothing more is read
+        bool stopping = false;  // no more TOPs: a stop or a refused header
+        bool listedNext = false;  // the LIST of message `next` is out, its TOP not
+        int next = 1, topsInFlight = 0;
+        int64_t size = -1;  // the size of the message whose TOP answer comes next
+        auto message = NetCreateNoOwner<TNetMessage>();
+        const bool lockStep = !C.SupportsPipelining() || C.PipelineDepth <= 1;
+        auto ready = [](const TWaiting &w) { return !(w.Verdict == mvDelete && !w.Answered); };
+        for (;;) {
+            // Send what is due: DELEs first, then TOPs up to the window.
+            if (!broken) {
+                const int window = lockStep ? 1 : C.PipelineWindow();
+                const bool reading = !waiting.empty() && waiting.front().Verdict == mvRead && ready(waiting.front());
+                std::vector<std::string> send;
+                size_t taken = 0;
+                for (; taken < outbox.size(); ++taken) {
+                    if (lockStep && (!due.empty() || !send.empty())) break;
+                    send.push_back(outbox[taken].first);
+                    due.push_back(outbox[taken].second);
+                }
+                outbox.erase(outbox.begin(), outbox.begin() + long(taken));
+                // Refilled in halves, so each write carries many commands.
+                const bool refill = lockStep ? due.empty() && send.empty() : topsInFlight <= window / 2;
+                if (!stopping && !reading && refill && outbox.empty())
+                    while (next <= Count && topsInFlight < window && (!lockStep || send.empty())) {
+                        if (W.WithSizes && !listedNext) {
+                            send.push_back("LIST " + IntToStr(next));
+                            due.push_back(TDue{dList, next});
+                            listedNext = true;
+                            if (lockStep) break;
+                        }
+                        send.push_back("TOP " + IntToStr(next) + " 0");
+                        due.push_back(TDue{dTop, next});
+                        listedNext = false;
+                        ++next;
+                        ++topsInFlight;
+                    }
+                if (!send.empty()) {
+                    try {
+                        C.SendAhead(send);
+                    } catch (const std::exception &) {
+                        if (!failure) failure = std::current_exception();
+                        broken = true;
+                    }
+                }
+            }
+            // Handle what is complete, in order.
+            while (!waiting.empty() && ready(waiting.front())) {
+                TWaiting &w = waiting.front();
+                if (w.Verdict == mvRead && !due.empty() && !broken) break;
+                W.Handle(w.Item);
+                waiting.pop_front();
+            }
+            // Deletions whose answers never came end the walk before them,
+            // as their DELE would have ended it.
+            if (broken) break;
+            if (due.empty()) {
+                if (!waiting.empty() || !outbox.empty()) continue;
+                if (stopping || next > Count) break;
+                continue;
+            }
+            // Read the oldest answer due.
+            TDue d = due.front();
+            due.pop_front();
+            bool headerRead = false;
+            try {
+                if (d.Kind == dList) {
+                    if (stopping)
+                        C.DiscardReply();
+                    else
+                        size = C.ReadListReply();
+                } else if (d.Kind == dTop) {
+                    --topsInFlight;
+                    if (!stopping && Stop(W)) {
+                        FEnded = true;
+                        stopping = true;
+                    }
+                    if (stopping) {
+                        // Fetched ahead of a stop or a refusal: read past, unused.
+                        C.DiscardReply();
+                        continue;
+                    }
+                    TWaiting w;
+                    w.Item.Number = d.Number;
+                    w.Item.Size = size;
+                    size = -1;
+                    C.ReadHeadersReply(*message);
+                    headerRead = true;
+                    w.Item.MessageId = message->MessageId();
+                    w.Verdict = W.Arrived(w.Item, *message);
+                    message->Clear();
+                    if (w.Verdict == mvDelete) outbox.emplace_back("DELE " + IntToStr(d.Number), TDue{dDele, d.Number});
+                    waiting.push_back(std::move(w));
+                } else {
+                    const bool ok = C.ReadStatusReply() == "+OK";
+                    for (TWaiting &w : waiting)
+                        if (w.Item.Number == d.Number) {
+                            w.Item.Deleted = ok;
+                            w.Answered = true;
+                            break;
+                        }
+                }
+            } catch (const std::exception &e) {
+                message->Clear();
+                size = -1;
+                // One header the server refused or that is too large: the
+                // session is still in step, the message is passed over.
+                if (W.SkipFailedHeaders && d.Kind == dTop && !headerRead && C.Connected()) {
+                    TWaiting w;
+                    w.Item.Number = d.Number;
+                    w.Item.Failure = e.what();
+                    waiting.push_back(std::move(w));
+                    continue;
+                }
+                if (!failure) failure = std::current_exception();
+                if (dynamic_cast<const ENetReplyPOP3Error *>(&e)) {
+                    stopping = true;
+                    broken = !C.Connected();
+                } else {
+                    broken = true;
+                }
+            }
+        }
+        if (failure) std::rethrow_exception(failure);
+    }
+
+    bool ReadMessage(const TMailboxItem &Item, TNetMessage &Message) override {
+        if (Item.Number < 1 || Item.Number > FCount) return false;
+        return C.RetrieveMessage(Item.Number, Message) && Message.MessageId() == Item.MessageId;
+    }
+
+    bool DeleteMessage(const TMailboxItem &Item) override {
+        const int n = Item.Number;
+        if (n < 1 || n > FCount) return false;
+        auto header = NetCreateNoOwner<TNetMessage>();
+        if (!C.RetrieveHeaders(n, *header) || header->MessageId() != Item.MessageId) return false;
+        return C.DeleteMessage(n);
+    }
+
+protected:
+    // A reader's list leaves nothing marked for deletion.
+    void UndoChanges() override {
+        try {
+            C.ResetDeletions();
+        } catch (const std::exception &) {
+        }
+    }
+
+private:
+    TNetPOP3 &C;
+};
+
+// ---- IMAP4 ------------------------------------------------------------------------
+
+class TIMAP4Session : public TClientSession {
+public:
+    TIMAP4Session(TFrmMain &Main, const TMailboxAccount &Account)
+        : TClientSession(Main, Account, *Main.NetIMAP41), C(*Main.NetIMAP41) {}
+
+    int Open() override {
+        // The IMAP4 client speaks TLS from the start only: the SSL flag of
+        // an IMAP4 account means implicit TLS.
+        Prepare();
+        C.Connect(false);
+        FLoggingIn = true;
+        C.Login();
+        FLoggingIn = false;
+        C.SelectMailBox(FAccount.Inbox.empty() ? std::string("INBOX") : FAccount.Inbox);
+        FCount = std::max(0, C.MailBox()->TotalMsgs);
+        return FCount;
+    }
+
+    // One FETCH per range, and two ranges on their way: while one answer is
+    // read and handled the server works on the next. A range with
+    // deletions or reads needs the connection to itself for its STORE or
+    // FETCH, so what is on its way is read first and nothing more is sent
+    // until it is handled.
+    void Walk(int Count, TMailboxWalk &W) override {
+        const int rangeSize = std::max(1, C.HeaderRangeSize);
+        std::deque<std::pair<int, int>> inFlight;  // first and size of each range sent
+        std::deque<std::vector<TWaiting>> read;    // ranges read and weighed, not yet handled
+        std::exception_ptr failure;
+        bool blocked = false;
+        int next = 1;
+        while (!failure && !FEnded && (next <= Count || !inFlight.empty())) {
+            if (inFlight.empty() && Stop(W)) {
+                FEnded = true;
+                break;
+            }
+            while (!blocked && inFlight.size() < 2 && next <= Count) {
+                const int n = std::min(rangeSize, Count - next + 1);
+                try {
+                    C.SendHeadersRange(next, next + n - 1, W.WithSizes);
+                } catch (const std::exception &) {
+                    failure = std::current_exception();
+                    break;
+                }
+                inFlight.emplace_back(next, n);
+                next += n;
+            }
+            if (inFlight.empty()) break;
+            const auto [first, n] = inFlight.front();
+            inFlight.pop_front();
+            read.push_back(ReadRange(first, n, W, failure));
+            const bool nothing = read.back().empty();
+            for (const TWaiting &w : read.back()) blocked = blocked || w.Verdict != mvKeep;
+            if (!blocked || inFlight.empty() || failure || FEnded) {
+                blocked = false;
+                if (!HandleRanges(read, W, failure) || nothing) break;
+            }
+        }
+        if (!read.empty()) HandleRanges(read, W, failure);
+        if (failure) std::rethrow_exception(failure);
+    }
+
+    bool ReadMessage(const TMailboxItem &Item, TNetMessage &Message) override {
+        if (!StillThere(Item)) return false;
+        // Reading must not mark the message read on the server.
+        return C.RetrieveMessage(Item.Number, Message, true) && Message.MessageId() == Item.MessageId;
+    }
+
+    bool DeleteMessage(const TMailboxItem &Item) override {
+        if (!StillThere(Item)) return false;
+        auto header = NetCreateNoOwner<TNetMessage>();
+        if (!C.RetrieveHeaders(Item.Number, *header) || header->MessageId() != Item.MessageId) return false;
+        return C.DeleteMessage({Item.Number}) && C.ExpungeMailBox();
+    }
+
+    void Finish() override {
+        if (FDeleted) C.ExpungeMailBox();
+        FDeleted = false;
+    }
+
+private:
+    // The answer to the oldest range sent, each message weighed as it
+    // arrives; a message the server gave no header for carries why. A
+    // broken exchange sets Failure and ends the range at the first message
+    // it did not bring.
+    std::vector<TWaiting> ReadRange(int First, int N, TMailboxWalk &W, std::exception_ptr &Failure) {
+        std::vector<TWaiting> arrived(static_cast<size_t>(N));
+        std::vector<bool> delivered(static_cast<size_t>(N), false);
+        int stoppedAt = N;  // the first message not to be handled
+        std::string code;
+        try {
+            code = C.ReadHeadersRange([&](const TNetIMAP4::TRangeItem &it, TNetMessage &m) {
+                const int k = it.Number - First;
+                if (Stop(W)) {
+                    FEnded = true;
+                    stoppedAt = k;
+                    return false;
+                }
+                TWaiting &w = arrived[static_cast<size_t>(k)];
+                w.Item.Number = it.Number;
+                w.Item.Uid = it.UID;
+                w.Item.Size = it.Size;
+                w.Item.Seen = it.Flags.Has(mfSeen);
+                w.Item.MessageId = m.MessageId();
+                w.Verdict = W.Arrived(w.Item, m);
+                delivered[static_cast<size_t>(k)] = true;
+                return true;
+            });
+        } catch (const std::exception &) {
+            if (!Failure) Failure = std::current_exception();
+        }
+        const std::string why = code != "OK" && !code.empty()
+                                    ? (C.LastTaggedText().empty() ? code : C.LastTaggedText())
+                                    : std::string("the server sent no header.");
+        std::vector<TWaiting> window;
+        for (int k = 0; k < stoppedAt; ++k) {
+            TWaiting &w = arrived[static_cast<size_t>(k)];
+            if (!delivered[static_cast<size_t>(k)]) {
+                if (Failure) break;
+                w.Item.Number = First + k;
+                w.Item.Failure = "The header of message " + std::to_string(First + k) + " could not be fetched: " + why;
+            }
+            window.push_back(std::move(w));
+        }
+        return window;
+    }
+    // The ranges in order: each one's deletions in one STORE, then its
+    // messages. False when a STORE broke off (Failure is set): the walk
+    // ends before the first deletion whose answer never came.
+    bool HandleRanges(std::deque<std::vector<TWaiting>> &Ranges, TMailboxWalk &W, std::exception_ptr &Failure) {
+        for (std::vector<TWaiting> &window : Ranges) {
+            size_t usable = window.size();
+            std::vector<std::pair<int, std::string>> marked;
+            for (const TWaiting &w : window)
+                if (w.Verdict == mvDelete) marked.emplace_back(w.Item.Number, w.Item.Uid);
+            if (!marked.empty()) {
+                try {
+                    const bool ok = C.DeleteMessagesWithUIDs(marked);
+                    for (TWaiting &w : window)
+                        if (w.Verdict == mvDelete) w.Item.Deleted = ok;
+                    FDeleted = FDeleted || ok;
+                } catch (const std::exception &) {
+                    if (!Failure) Failure = std::current_exception();
+                    for (size_t k = 0; k < window.size(); ++k)
+                        if (window[k].Verdict == mvDelete) {
+                            usable = k;
+                            break;
+                        }
+                }
+            }
+            for (size_t k = 0; k < usable; ++k) W.Handle(window[k].Item);
+            if (usable < window.size()) {
+                Ranges.clear();
+                return false;
+            }
+        }
+        Ranges.clear();
+        return true;
+    }
+
+    // The number still holds the message listed there (by its UID).
+    bool StillThere(const TMailboxItem &Item) {
+        if (Item.Number < 1 || Item.Number > FCount) return false;
+        return Item.Uid.empty() || C.GetUID(Item.Number) == Item.Uid;
+    }
+
+    TNetIMAP4 &C;
+    bool FDeleted = false;  // the walk flagged a message \Deleted
+};
+
+// ---- web mail ----------------------------------------------------------------------
+// Read through the web-mail site by the route the program installs. The
+// walk reads the messages as the site lists them, one position after
+// another. A site renumbers its list at once: a message deleted, or opened
+// (which marks it read, so it leaves the list of new mail), moves every
+// later one up a place. The session follows that, so no message is passed
+// over or met twice.
+class TWebMailSession : public TMailboxSession {
+public:
+    TWebMailSession(TFrmMain &Main, const TMailboxAccount &Account) : TMailboxSession(Main, Account) {}
+    ~TWebMailSession() override {
+        try {
+            Close(false);
+        } catch (...) {
+        }
+    }
+
+    int Open() override {
+        Begin();
+        FLoggingIn = true;
+        if (!Calls.WebHostLogin(FAccount.Host, FAccount.UserName, FAccount.Password)) {
+            // The program is ending: the wait was abandoned, nothing refused.
+            if (FMain.ExitRequested()) return 0;
+            throw EMailboxLoginFailed("The web-mail site of " + FAccount.Host + " did not accept the log-in of " +
+                                      FAccount.UserName);
+        }
+        const int count = Calls.WebHostNewMailCount(FAccount.AllWebMessages);
+        FLoggingIn = false;
+        return std::max(0, count);
+    }
+
+    // The site keeps its log-in between the reader's operations: a page
+    // that lists new mail needs none.
+    int Resume() override {
+        Begin();
+        if (Calls.WebHostNewMailCount(false) >= 1) return std::max(0, Calls.WebHostNewMailCount(FAccount.AllWebMessages));
+        return Open();
+    }
+
+    void Walk(int Count, TMailboxWalk &W) override {
+        auto message = NetCreateNoOwner<TNetMessage>();
+        FLeft = 0;
+        for (int j = 1; j <= Count && !FEnded; ++j) {
+            if (Stop(W)) {
+                FEnded = true;
+                break;
+            }
+            TWaiting w;
+            w.Item.Number = j;
+            std::exception_ptr failure;
+            try {
+                if (ReadListEntry(j, *message)) {
+                    w.Item.MessageId = FId;
+                    w.Item.Seen = message->Flags.Has(mfSeen);
+                    w.Verdict = W.Arrived(w.Item, *message);
+                } else {
+                    w.Item.Missing = true;
+                }
+            } catch (const std::exception &) {
+                failure = std::current_exception();
+            }
+            message->Clear();
+            if (failure) std::rethrow_exception(failure);
+            FCurrent = j;
+            if (w.Verdict == mvDelete) {
+                w.Item.Deleted = DeleteListed(FId);
+                FollowCurrent();
+            }
+            W.Handle(w.Item);
+            FCurrent = 0;
+        }
+    }
+
+    // The list entry and its page's body.
+    bool ReadMessage(const TMailboxItem &Item, TNetMessage &Message) override {
+        const bool walking = FCurrent > 0 && Item.Number == FCurrent;
+        bool got = false;
+        if (walking) {
+            got = !FId.empty() && Calls.WebHostReadBody(FPosition, Message, FSubject, FId, FAccount.AllWebMessages);
+        } else {
+            // The link is found by the subject as the site lists it.
+            const int p = Locate(Item, Message);
+            const std::string subject = Message.Subject;
+            Message.Clear();
+            got = p >= 1 && !Item.MessageId.empty() && Calls.WebHostReadBody(p, Message, subject, Item.MessageId, FAccount.AllWebMessages);
+        }
+        got = got && Message.MessageId() == Item.MessageId;
+        BackOnList();
+        if (walking) FollowCurrent();
+        // A page gives no header lines: the message keeps the identifier the
+        // list gave, as a message from a mail server would.
+        if (got) Message.ExtraHeaders.SetValue("Message-ID", Item.MessageId);
+        return got;
+    }
+
+    bool DeleteMessage(const TMailboxItem &Item) override {
+        // A fresh look before anything is ticked: the page lists this very one.
+        auto look = NetCreateNoOwner<TNetMessage>();
+        if (Item.MessageId.empty() || Locate(Item, *look, true) < 1) return false;
+        if (FMain.ExitRequested()) return false;
+        return DeleteListed(Item.MessageId);
+    }
+
+    void Close(bool) override {
+        if (!FUse) return;
+        FUse.reset();
+        if (!FAccount.KeepWebLogin && Calls.WebHostLogout) Calls.WebHostLogout();
+    }
+
+private:
+    void Begin() {
+        if (!WebMailAvailable()) throw Exception(WebMailUnavailableText);
+        if (!FUse) FUse = std::make_unique<TWebRouteUse>();
+        Calls.CreateWebForm();
+    }
+    // The entry of the walk's message j.
+    bool ReadListEntry(int j, TNetMessage &Message) {
+        FPosition = j - FLeft;
+        FId.clear();
+        FSubject.clear();
+        if (FPosition < 1 || !Calls.WebHostReadList(FPosition, Message, FAccount.AllWebMessages)) return false;
+        FId = Message.MessageId();
+        FSubject = Message.Subject;
+        // Shown, matched by the rules and saved as it reads, not as the
+        // page's HTML writes it ("&amp;"); the link is found by the raw one.
+        Message.Subject = DecodeWebText(Message.Subject);
+        Message.From().Name = DecodeWebText(Message.From().Name);
+        return true;
+    }
+    // Where the message is listed now: where it was first, or, since a site
+    // renumbers its list, anywhere else; its entry in Message. -1 when not.
+    int Locate(const TMailboxItem &Item, TNetMessage &Message, bool All) {
+        if (Item.MessageId.empty()) return -1;
+        Message.Clear();
+        if (Item.Number >= 1 && Calls.WebHostReadList(Item.Number, Message, All) &&
+            Message.MessageId() == Item.MessageId)
+            return Item.Number;
+        const int count = Calls.WebHostNewMailCount(All);
+        for (int p = 1; p <= count && !FMain.ExitRequested(); ++p) {
+            Message.Clear();
+            if (p != Item.Number && Calls.WebHostReadList(p, Message, All) && Message.MessageId() == Item.MessageId)
+                return p;
+        }
+        return -1;
+    }
+    int Locate(const TMailboxItem &Item, TNetMessage &Message) { return Locate(Item, Message, FAccount.AllWebMessages); }
+    // True only when the message is gone from the site's list afterwards: a
+    // click the site did not carry out is no deletion, a confirmation or
+    // error page is not the list, and one whose last page did not come in
+    // time may still have been one.
+    bool DeleteListed(const std::string &MessageId) {
+        Calls.WebHostDeleteMessage(MessageId);
+        return BackOnList() && Calls.WebHostLocateMessage(MessageId) == -1;
+    }
+    // The page lists the mail again. A site that left the browser elsewhere
+    // (an error page, a confirmation that never came) is logged into anew,
+    // so what follows reads the list and not a page without mail.
+    bool BackOnList() {
+        if (Calls.WebHostNewMailCount(true) >= 1) return true;
+        if (FMain.ExitRequested()) return false;
+        return Calls.WebHostLogin(FAccount.Host, FAccount.UserName, FAccount.Password);
+    }
+    // The current message is still where it stood, or it left the list and
+    // the later ones moved up.
+    void FollowCurrent() {
+        auto look = NetCreateNoOwner<TNetMessage>();
+        if (!(Calls.WebHostReadList(FPosition, *look, FAccount.AllWebMessages) && look->MessageId() == FId)) ++FLeft;
+    }
+
+    const TWebMailCalls &Calls = WebMailCalls();
+    std::unique_ptr<TWebRouteUse> FUse;
+    // Messages of this walk that left the list: its message j stands at
+    // position j - FLeft.
+    int FLeft = 0;
+    int FCurrent = 0;   // the walk's message being handled
+    int FPosition = 0;  // where it stands
+    std::string FId;    // its identifier and subject as the site lists them
+    std::string FSubject;
+};
+
+}  // namespace
+
+TMailboxAccount MailboxAccountOf(const Tiedot &t) {
+    TMailboxAccount a;
+    a.Name = t.Name;
+    a.Host = t.Host;
+    a.Port = t.Port;
+    a.UserName = t.UserName;
+    a.Password = t.Password;
+    a.Kind = t.Kind;
+    a.SSL = t.SSL;
+    a.Inbox = t.Inbox;
+    return a;
+}
+
+std::unique_ptr<TMailboxSession> TMailboxSession::Create(TFrmMain &Main, const TMailboxAccount &Account) {
+    switch (Account.Kind) {
+    case ckPOP3:
+        return std::make_unique<TPOP3Session>(Main, Account);
+    case ckIMAP4:
+        return std::make_unique<TIMAP4Session>(Main, Account);
+    case ckHTTP:
+        return std::make_unique<TWebMailSession>(Main, Account);
+    default:
+        return nullptr;
+    }
+}

@@ -1,0 +1,641 @@
+#include "untwo.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QThread>
+#include <QTimer>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
+#include <vector>
+
+#include "EmbeddedBrowser.h"
+#include "settings/HostData.h"
+#include "NetMessage.h"
+#include "settings/ProgramPaths.h"
+#include "SysUtils.h"
+#include "UrlCache.h"
+#include "WebPageText.h"
+
+TfrmWeb *frmWeb = nullptr;
+bool WebFormExists = false;
+std::string CurrentWebHost;
+uint8_t PageComplete = 0;
+int MaxWebPageChars = 8 * 1024 * 1024;
+
+namespace {
+
+// Navigations begun when the page-complete flag was last cleared: only a page
+// that completes a navigation begun after that may set it again, so the late
+// end of an earlier page does not pass for the next one.
+int GLoadMark = 0;
+// The watchdog ended a wait of the running routine.
+bool GTimedOut = false;
+
+// The user exits: the running routine ends at once.
+struct EWebAbandoned {};
+
+enum TPageWait { pwDocumentComplete, pwReady, pwIdle };
+
+void Report(const std::string &Text, int Number, int Kind, int Colour) {
+    const TWebRouteHost &host = WebRouteHost();
+    if (!host.ReportEvent) return;
+    try {
+        host.ReportEvent(Text, Number, Kind, Colour);
+    } catch (...) {
+    }
+}
+
+bool ExitRequested() {
+    const TWebRouteHost &host = WebRouteHost();
+    if (!host.ExitRequested) return false;
+    try {
+        return host.ExitRequested();
+    } catch (...) {
+        return false;
+    }
+}
+
+TEmbeddedBrowser &Browser() {
+    if (!frmWeb) throw EWebAbandoned();
+    // A script's answer is awaited as long as a page.
+    frmWeb->WebBrowser1->ScriptTimeoutMs = frmWeb->Timer1->interval();
+    return *frmWeb->WebBrowser1;
+}
+
+void CheckExit() {
+    if (!frmWeb || ExitRequested()) {
+        if (frmWeb) frmWeb->Timer1->stop();
+        throw EWebAbandoned();
+    }
+}
+
+THostScript Script() { return ReadHostScript(HostDataFilePath(), CurrentWebHost); }
+
+void ClearPageComplete() {
+    PageComplete = 0;
+    GLoadMark = Browser().NavigationsBegun();
+}
+
+void WaitPage(TPageWait kind) {
+    TEmbeddedBrowser &b = Browser();
+    frmWeb->Timer1->start();
+    for (;;) {
+        bool done = kind == pwReady ? b.ReadyState() == 4 : kind == pwIdle ? !b.Busy() : false;
+        if (done || PageComplete) break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+        CheckExit();
+    }
+    PageComplete = 1;
+    frmWeb->Timer1->stop();
+}
+
+// The page's body HTML as lines; none when there is no page, it did not
+// answer, or it is too large to read.
+std::vector<std::string> PageLines() {
+    std::string html;
+    TBodyRead r = Browser().BodyOuterHTML(html, MaxWebPageChars);
+    CheckExit();
+    if (r == TBodyRead::TooLarge)
+        Report(Format("Web mail: the page %s is larger than %d characters and was not read",
+                      Browser().LocationURL().c_str(), MaxWebPageChars),
+               0, 5, 255);
+    return r == TBodyRead::Read ? SplitPageLines(html) : std::vector<std::string>();
+}
+
+void ReportLongElements() {
+    Report(Format("Web mail: the elements of the page %s are longer than %d characters and were not read",
+                  Browser().LocationURL().c_str(), MaxWebPageChars),
+           0, 5, 255);
+}
+
+// The route's own scripts: each checks what it acts on in the same call that
+// acts, so a page that changes between two calls cannot slip the password
+// into another form, a tick onto another message or a click onto another
+// link. They run in the browser's own world, whose globals the page can
+// neither see nor change.
+const char *const RoutePrelude =
+    "function twNamed(n){var r=[];if(!n)return r;var c=document.getElementsByTagName('INPUT');"
+    "for(var i=0;i<c.length;i++)if(c[i].getAttribute('name')===n)r.push(c[i]);return r;}"
+    // Where a submission through the element goes: a submit button's own
+    // formaction, else its form's action ('' outside a form). The getters
+    // come from the prototypes, so a field named "action" hides nothing.
+    "function twAction(e){try{"
+    "var ty=String(e.type||'').toLowerCase();"
+    "var P=e instanceof HTMLInputElement?HTMLInputElement.prototype:e instanceof HTMLButtonElement?"
+    "HTMLButtonElement.prototype:null;"
+    "if(P&&(ty==='submit'||ty==='image')&&e.hasAttribute('formaction'))"
+    "return Object.getOwnPropertyDescriptor(P,'formAction').get.call(e);"
+    "var f=e.form;if(!f)return '';"
+    "return Object.getOwnPropertyDescriptor(HTMLFormElement.prototype,'action').get.call(f);"
+    "}catch(x){return '?';}}"
+    // A password may go over https, or over http only to this computer.
+    "function twSafe(u){try{var x=new URL(u);if(x.protocol==='https:')return true;"
+    "if(x.protocol!=='http:')return false;var h=x.hostname.toLowerCase();"
+    "return h==='localhost'||h==='[::1]'||/^127[.][0-9]+[.][0-9]+[.][0-9]+$/.test(h);}catch(x){return false;}}"
+    "function twType(e,v){e.value=v;e.dispatchEvent(new Event('input',{bubbles:true}));"
+    "e.dispatchEvent(new Event('change',{bubbles:true}));}";
+
+// Fills the log-in form and clicks its button: [0] no document, [1, clicked],
+// or [2, page, address] when the password could go to an address that is
+// neither https nor this computer. The destinations are checked before
+// anything is typed, again after the user name (a page may rebuild its form
+// as it is typed into) and after the password, and at the submission
+// itself; a password already typed is taken out again.
+const char *const LoginScript =
+    "function(nn,pn,bn,br,u,p){if(!document.body)return [0];"
+    "if(document.getElementsByTagName('INPUT').length===0)return [1,false];"
+    "var typed=[];"
+    "function button(){var b=twNamed(bn);return br>=1&&br<=b.length?b[br-1]:null;}"
+    "function unsafe(){var ps=twNamed(pn).concat(typed);if(ps.length===0)return '';"
+    "var d=[location.href];for(var i=0;i<ps.length;i++)d.push(twAction(ps[i]));"
+    "var b=button();if(b)d.push(twAction(b));"
+    "for(var j=0;j<d.length;j++)if(d[j]!==''&&!twSafe(d[j]))return d[j];return '';}"
+    "function refuse(d){for(var i=0;i<typed.length;i++)typed[i].value='';return [2,location.href,d];}"
+    "var bad=unsafe();if(bad)return refuse(bad);"
+    "var ns=twNamed(nn);for(var i=0;i<ns.length;i++)twType(ns[i],u);"
+    "bad=unsafe();if(bad)return refuse(bad);"
+    "if(pn&&pn!==nn){var ps=twNamed(pn);for(var k=0;k<ps.length;k++){typed.push(ps[k]);twType(ps[k],p);}}"
+    "bad=unsafe();if(bad)return refuse(bad);"
+    "var b=button();if(!b)return [1,false];"
+    // The page's own submit handlers run inside the click and may still
+    // point the form elsewhere: the submission itself is checked last.
+    "var blocked='';"
+    "function guard(ev){var s=ev.submitter;"
+    "var d=s&&s.hasAttribute('formaction')?twAction(s):twAction({form:ev.target});"
+    "if(typed.length&&d!==''&&!twSafe(d)){ev.preventDefault();blocked=d;}}"
+    "window.addEventListener('submit',guard,false);"
+    "try{b.click();}finally{window.removeEventListener('submit',guard,false);}"
+    "if(blocked)return refuse(blocked);return [1,true];}";
+
+// What a delete is decided on, read in one call: [0] no document, [2] over
+// the size cap, or [1, body HTML, the values of the check boxes named cn].
+// The boxes themselves stay in this world for the call that ticks.
+const char *const DeleteViewScript =
+    "function(cap,cn){var b=document.body;if(!b)return [0];var h=b.outerHTML;if(h.length>cap)return [2];"
+    "var boxes=twNamed(cn);var v=[];var n=h.length;"
+    "for(var i=0;i<boxes.length;i++){v.push(String(boxes[i].value));n+=v[i].length+1;if(n>cap)return [2];}"
+    "window.twDeleteView={boxes:boxes,values:v};return [1,h,v];}";
+
+// Ticks the k-th box of that view alone and clicks the delete button: [1,
+// clicked], or [2, why] when the page is no longer the one read (another
+// document, other boxes or values), will not keep exactly that box ticked,
+// or has its delete button in another form.
+const char *const DeleteActScript =
+    "function(k,cn,bn){var v=window.twDeleteView;window.twDeleteView=null;"
+    "var changed='the page changed its check boxes after it was read';"
+    "if(!v||k<0||k>=v.boxes.length)return [2,changed];"
+    "var now=twNamed(cn);if(now.length!==v.boxes.length)return [2,changed];"
+    "for(var i=0;i<now.length;i++)if(now[i]!==v.boxes[i]||String(now[i].value)!==v.values[i])return [2,changed];"
+    "var t=v.boxes[k];"
+    "for(var j=0;j<now.length;j++)if(now[j]!==t&&now[j].checked)now[j].click();"
+    "if(!t.checked)t.click();"
+    "var after=twNamed(cn);var alone=t.isConnected&&t.checked;"
+    "for(var m=0;m<after.length;m++)if(after[m]!==t&&after[m].checked)alone=false;"
+    "if(!alone){if(t.checked)t.click();return [2,'the page would not keep the message meant ticked alone'];}"
+    "var btn=bn?twNamed(bn)[0]:null;if(!btn)return [1,false];"
+    "if(btn.form!==t.form){t.click();return [2,'the delete button belongs to another form than the check box'];}"
+    "btn.click();return [1,true];}";
+
+// Clicks the n-th link whose text holds (or, exact, is) t: [1, clicked], or
+// [2] when the links' texts and addresses together pass cap characters.
+// Matching and clicking are one call, so the link clicked is the one matched.
+const char *const LinkClickScript =
+    "function(t,n,exact,cap){var c=document.links;var texts=[];var size=0;"
+    "for(var i=0;i<c.length;i++){var x=c[i].innerText;if(typeof x!=='string')x=c[i].textContent||'';"
+    "texts.push(x);size+=x.length+String(c[i].href||'').length+2;if(size>cap)return [2];}"
+    "var m=0;for(var j=0;j<c.length;j++){if(!(exact?texts[j]===t:texts[j].indexOf(t)>=0))continue;"
+    "if(++m===n){c[j].click();return [1,true];}}return [1,false];}";
+
+// Clicks every image whose address holds t: [1, an image in a link was
+// clicked], or [2] as above.
+const char *const ImageClickScript =
+    "function(t,cap){var c=document.images;var hit=[];var size=0;"
+    "for(var i=0;i<c.length;i++){var h=String(c[i].src||'');size+=h.length+1;if(size>cap)return [2];"
+    "if(h.indexOf(t)>=0)hit.push(c[i]);}"
+    "var left=false;for(var j=0;j<hit.length;j++){if(hit[j].closest('a[href],area[href]'))left=true;hit[j].click();}"
+    "return [1,left];}";
+
+// Runs one of the scripts above with its arguments; the answer as a list.
+QVariantList RouteCall(const char *Function, const QJsonArray &Args) {
+    const QString script = QString("(function(){%1 return (%2).apply(null,%3);})()")
+                               .arg(QString::fromLatin1(RoutePrelude), QString::fromLatin1(Function),
+                                    QString::fromUtf8(QJsonDocument(Args).toJson(QJsonDocument::Compact)));
+    QVariantList answer = Browser().EvaluateScript(script).toList();
+    CheckExit();
+    return answer;
+}
+
+QString Q(const std::string &s) { return QString::fromStdString(s); }
+
+// The route's profile serves every account: a session the last account left
+// behind (a log-out that failed, a cookie on another domain than the script
+// names) would log the next account into the same mailbox. True when the
+// store has let every cookie go.
+bool ClearProfileCookies() {
+    TCookieRecord *record = TCookieRecord::ForProfile(frmWeb->Profile);
+    if (!record) return false;
+    frmWeb->Profile->cookieStore()->deleteAllCookies();
+    const std::vector<QNetworkCookie> cookies = record->Cookies();
+    const bool gone = record->DeleteCookies(cookies, 5000);
+    CheckExit();
+    return gone && record->Cookies().empty();
+}
+
+// Texts as the page's HTML writes them, for comparing with the text a link
+// shows.
+std::string DecodeSerialisedText(const std::string &s) { return DecodeWebText(s); }
+
+bool ClickLink(const std::string &Text, int N, bool Exact) {
+    if (Text.empty() || N < 1) return false;
+    // The flag is cleared before the call that clicks; without a click no
+    // page is on its way and it stands as it stood.
+    const uint8_t was = PageComplete;
+    ClearPageComplete();
+    const QVariantList r = RouteCall(LinkClickScript, {Q(Text), N, Exact, MaxWebPageChars});
+    const bool clicked = r.size() >= 2 && r[0].toInt() == 1 && r[1].toBool();
+    if (!clicked) PageComplete = was;
+    if (!r.isEmpty() && r[0].toInt() == 2) ReportLongElements();
+    return clicked;
+}
+
+void ClickImages(const std::string &Text) {
+    if (Text.empty()) return;
+    // An image in a link leaves the page like a link: the wait that follows
+    // is for the page it brings, which the empty page of the log-out would
+    // otherwise cut off.
+    const uint8_t was = PageComplete;
+    ClearPageComplete();
+    const QVariantList r = RouteCall(ImageClickScript, {Q(Text), MaxWebPageChars});
+    const bool leftPage = r.size() >= 2 && r[0].toInt() == 1 && r[1].toBool();
+    if (!leftPage) PageComplete = was;
+    if (!r.isEmpty() && r[0].toInt() == 2) ReportLongElements();
+}
+
+bool LoginSteps(const std::string &Host, const std::string &UserName, const std::string &Password) {
+    CurrentWebHost = Host;
+    const THostScript s = Script();
+    if (!HostHasScript(s)) return false;
+    CreateWebForm();
+    GTimedOut = false;
+    SetNavigationSound(true);
+    if (!ClearProfileCookies()) {
+        Report("Web mail: the browser kept cookies of an earlier log-in, so " + Host + " was not logged into", 0,
+               5, 255);
+        return false;
+    }
+    ClearPageComplete();
+    if (!Browser().Navigate(s.AHost, 2)) {
+        Report("Web mail: the log-in address of " + Host + " (" + s.AHost + ") is not an http or https address",
+               0, 5, 255);
+        return false;
+    }
+    WaitPage(pwReady);
+    WaitPage(pwIdle);
+
+    // The button (when there is one) is clicked inside the call.
+    ClearPageComplete();
+    const QVariantList r = RouteCall(
+        LoginScript, {Q(s.NameName), Q(s.PassName), Q(s.ButtName), s.ButtRND, Q(UserName), Q(Password)});
+    const int status = r.isEmpty() ? 0 : r[0].toInt();
+    if (status == 2 && r.size() >= 3) {
+        PageComplete = 1;
+        Report("Web mail: the password of " + Host + " is sent only over https or to this computer; "
+               "the log-in page " + r[1].toString().toStdString() + " would send it to " +
+                   r[2].toString().toStdString(),
+               0, 5, 255);
+        return false;
+    }
+    // Nothing was clicked: no page is on its way.
+    if (!(status == 1 && r.size() >= 2 && r[1].toBool())) PageComplete = 1;
+    WaitPage(pwDocumentComplete);
+    WaitPage(pwIdle);
+    if (s.ClickIn1) {
+        ClickLink(s.ClickLink1, s.R1, false);
+        WaitPage(pwDocumentComplete);
+        WaitPage(pwReady);
+        WaitPage(pwIdle);
+    }
+    if (s.ClickIn2) {
+        ClickLink(s.ClickLink2, s.R2, false);
+        WaitPage(pwDocumentComplete);
+        WaitPage(pwReady);
+        WaitPage(pwIdle);
+    }
+    const std::string url = Browser().LocationURL();
+    // A page that never came is no log-in, whatever address the browser
+    // still shows.
+    return !GTimedOut && !url.empty() && url != s.AHost;
+}
+
+bool ReadBodySteps(int Position, TNetMessage &Message, const std::string &Subject, const std::string &MessageId,
+                   bool All) {
+    const THostScript s = Script();
+    const std::vector<std::string> lines = PageLines();
+    // The rank of the wanted message among the messages of its subject.
+    int rank = 0;
+    const int count = CountWebMessages(lines, s.DelRealN);
+    for (int m = 1; m <= count; ++m) {
+        TWebListEntry e = ReadWebListEntry(lines, s, m, true);
+        if (e.Subject == Subject) ++rank;
+        if ("<" + e.Id + ">" == MessageId) break;
+    }
+    std::string linkText = Subject;
+    TWebListEntry entry = ReadWebListEntry(lines, s, Position, All);
+    if (entry.Found) {
+        ApplyWebListEntry(entry, s, Message, Now());
+        linkText = entry.Subject;
+    }
+    GTimedOut = false;
+    // No link of that text: the list page is no message page, and is not read
+    // as one.
+    if (!ClickLink(DecodeSerialisedText(linkText), rank, true)) return false;
+    WaitPage(pwDocumentComplete);
+    WaitPage(pwReady);
+    if (GTimedOut) return false;
+    Message.Body.Clear();
+    if (!ReadWebBody(PageLines(), s, Message.Body)) return false;
+    // Back to the list, which the caller reads next.
+    ClearPageComplete();
+    if (Browser().GoBack()) WaitPage(pwDocumentComplete);
+    return true;
+}
+
+bool DeleteSteps(const std::string &MessageId) {
+    const THostScript s = Script();
+    const auto refuse = [](const std::string &why) {
+        Report("Web mail: no message deleted on " + CurrentWebHost + ": " + why, 0, 5, 255);
+        return false;
+    };
+    // The page and its check boxes in one view: the message's place and its
+    // box come from the same page.
+    const QVariantList view = RouteCall(DeleteViewScript, {MaxWebPageChars, Q(s.DelCBName)});
+    const int status = view.isEmpty() ? 0 : view[0].toInt();
+    if (status == 2) {
+        Report(Format("Web mail: the page %s is larger than %d characters and was not read",
+                      Browser().LocationURL().c_str(), MaxWebPageChars),
+               0, 5, 255);
+        return false;
+    }
+    if (status != 1 || view.size() < 3) return false;
+    const std::vector<std::string> lines = SplitPageLines(view[1].toString().toStdString());
+    if (LocateWebMessages(lines, s, MessageId).empty()) return false;
+    // A tick by an empty or shared identifier may fall on a message nobody
+    // chose.
+    const std::string why = WebDeleteRefusal(lines, s, MessageId);
+    if (!why.empty()) return refuse(why);
+    const int p = LocateWebMessage(lines, s, MessageId);
+    const int messages = CountWebMessages(lines, s.DelRealN);
+    const int boxes = int(view[2].toList().size());
+    // The p-th box must be the p-th message's: on a page of another shape
+    // the tick could fall on a message nobody chose.
+    if (boxes != messages)
+        return refuse(Format("the page shows %d messages but %d check boxes named \"%s\"", messages, boxes,
+                             s.DelCBName.c_str()));
+    GTimedOut = false;
+    ClearPageComplete();
+    const QVariantList act = RouteCall(DeleteActScript, {p - 1, Q(s.DelCBName), Q(s.DelBtnName)});
+    const bool acted = act.size() >= 2 && act[0].toInt() == 1;
+    const bool buttonClicked = acted && act[1].toBool();
+    // A confirming link stands on the page the button brings; without a
+    // click no page is on its way.
+    if (buttonClicked)
+        WaitPage(pwDocumentComplete);
+    else
+        PageComplete = 1;
+    if (!acted) return act.size() >= 2 ? refuse(act[1].toString().toStdString()) : false;
+    bool linkClicked = false;
+    if (!s.DelLink.empty()) {
+        linkClicked = ClickLink(s.DelLink, 1, false);
+        if (linkClicked) WaitPage(pwDocumentComplete);
+    }
+    WaitPage(pwReady);
+    WaitPage(pwIdle);
+    if (GTimedOut) return false;
+    if (!buttonClicked && !linkClicked) return false;
+    return (buttonClicked || s.DelBtnName.empty()) && (linkClicked || s.DelLink.empty());
+}
+
+}  // namespace
+
+// --- the form ------------------------------------------------------------------
+
+TfrmWeb::TfrmWeb(QWidget *Owner) : QWidget(Owner) {
+    setWindowTitle("Tarnwick - WEB Host - Connected...");
+    resize(742, 513);
+    Profile = new QWebEngineProfile(this);  // no storage name: off the record
+    WebBrowser1 = new TEmbeddedBrowser(this, Profile);
+    WebBrowser1->setGeometry(8, 8, 729, 497);
+    WebBrowser1->EnableDDE = false;
+    WebBrowser1->ReplaceCaption = false;
+    WebBrowser1->fpExceptions = true;
+    WebBrowser1->OnDocumentComplete = [this](QObject *s, const std::string &u) { WebBrowser1DocumentComplete(s, u); };
+    WebBrowser1->OnNewWindow2 = [this](QObject *s, bool &c) { WebBrowser1NewWindow2(s, c); };
+    WebBrowser1->OnBeforeNavigate2 = [this](QObject *s, const std::string &u, int &f, bool &c) {
+        WebBrowser1BeforeNavigate2(s, u, f, c);
+    };
+    WebBrowser1->OnShowMessage = [this](QObject *s, const std::string &t, const std::string &c, unsigned ty,
+                                        long &r) { return WebBrowser1ShowMessage(s, t, c, ty, r); };
+    WebBrowser1->OnShowDialog = [this](QObject *s, const std::string &d) { WebBrowser1ShowDialog(s, d); };
+    WebBrowser1->AbandonWait = [] { return ExitRequested(); };
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(20000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    FormCreate();
+}
+
+TfrmWeb::~TfrmWeb() {
+    FormDestroy();
+    // The page goes before the profile it lives in.
+    delete WebBrowser1;
+    WebBrowser1 = nullptr;
+    if (frmWeb == this) frmWeb = nullptr;
+}
+
+void TfrmWeb::FormCreate() {
+    WebFormExists = true;
+    // Everything may load, scripts included: web-mail sites need them.
+    TDownloadControlOptions all;
+    for (int i = 0; i < DownloadControlOptionCount; ++i) all.Include(TDownloadControlOption(i));
+    all.Exclude(DLCTL_NO_SCRIPTS);
+    all.Exclude(DLCTL_NO_JAVA);
+    WebBrowser1->SetDownloadOptions(all);
+    WebBrowser1->Loaded();
+}
+
+void TfrmWeb::FormDestroy() { WebFormExists = false; }
+
+void TfrmWeb::Timer1Timer() {
+    Timer1->stop();
+    PageComplete = 1;
+    GTimedOut = true;
+    Report("Error: #2001", 0, 6, 255);
+}
+
+void TfrmWeb::WebBrowser1DocumentComplete(QObject *, const std::string &) {
+    if (WebBrowser1->CompletedLoad() > GLoadMark) PageComplete = 1;
+}
+
+void TfrmWeb::WebBrowser1NewWindow2(QObject *, bool &Cancel) { Cancel = true; }
+
+void TfrmWeb::WebBrowser1BeforeNavigate2(QObject *, const std::string &, int &Flags, bool &) { Flags = 2; }
+
+long TfrmWeb::WebBrowser1ShowMessage(QObject *, const std::string &, const std::string &, unsigned, long &) {
+    return 0;  // page message boxes never appear
+}
+
+void TfrmWeb::WebBrowser1ShowDialog(QObject *, const std::string &Dialog) {
+    // The one refusal a user must hear of: the site's certificate.
+    if (StartsText("certificate error", Dialog)) Report("Web mail: " + Dialog, 0, 5, 255);
+}
+
+void CreateWebForm() {
+    if (frmWeb) return;
+    frmWeb = new TfrmWeb(nullptr);
+    // The form belongs to the application: it goes when the application
+    // does, before the engine's own clean-up (routines added later run first).
+    static bool postRoutine = false;
+    if (!postRoutine) {
+        qAddPostRoutine(FreeWebForm);
+        postRoutine = true;
+    }
+}
+
+void FreeWebForm() {
+    delete frmWeb;
+    frmWeb = nullptr;
+}
+
+// --- the routines ------------------------------------------------------------------
+
+bool WebHostLogin(const std::string &Host, const std::string &UserName, const std::string &Password) {
+    try {
+        return LoginSteps(Host, UserName, Password);
+    } catch (const EWebAbandoned &) {
+        return false;
+    }
+}
+
+void WebHostLogout() {
+    if (!frmWeb) return;
+    try {
+        const THostScript s = Script();
+        if (!s.ClickOut.empty()) {
+            if (s.ImageLink)
+                ClickImages(s.ClickOut);
+            else
+                ClickLink(s.ClickOut, 1, false);
+            WaitPage(pwDocumentComplete);
+            WaitPage(pwReady);
+            WaitPage(pwIdle);
+        }
+        // The wait below is for the empty page, not for what came before.
+        ClearPageComplete();
+        Browser().Navigate("about:blank", 2);
+        DeleteHostCookie(s.Cookie);
+        WaitPage(pwReady);
+        SetNavigationSound(false);
+    } catch (const EWebAbandoned &) {
+    } catch (...) {
+        Report("Error: #2016", 0, 6, 255);
+        if (frmWeb) frmWeb->Timer1->start();
+    }
+}
+
+int WebHostNewMailCount(bool All) {
+    if (!frmWeb) return 0;
+    try {
+        const THostScript s = Script();
+        return CountWebMessages(PageLines(), All ? s.DelRealN : s.NewMail);
+    } catch (const EWebAbandoned &) {
+        return 0;
+    }
+}
+
+bool WebHostReadList(int Position, TNetMessage &Message, bool All) {
+    if (!frmWeb) return false;
+    try {
+        const THostScript s = Script();
+        TWebListEntry e = ReadWebListEntry(PageLines(), s, Position, All);
+        if (!e.Found) return false;
+        ApplyWebListEntry(e, s, Message, Now());
+        return true;
+    } catch (const EWebAbandoned &) {
+        return false;
+    }
+}
+
+bool WebHostReadBody(int Position, TNetMessage &Message, const std::string &Subject, const std::string &MessageId,
+                     bool All) {
+    if (!frmWeb) return false;
+    try {
+        return ReadBodySteps(Position, Message, Subject, MessageId, All);
+    } catch (const EWebAbandoned &) {
+        return false;
+    }
+}
+
+int WebHostLocateMessage(const std::string &MessageId) {
+    if (!frmWeb) return -1;
+    try {
+        return LocateWebMessage(PageLines(), Script(), MessageId);
+    } catch (const EWebAbandoned &) {
+        return -1;
+    }
+}
+
+bool WebHostDeleteMessage(const std::string &MessageId) {
+    if (!frmWeb) return false;
+    try {
+        return DeleteSteps(MessageId);
+    } catch (const EWebAbandoned &) {
+        return false;
+    }
+}
+
+bool ClickLinkContaining(const std::string &Text, int N) {
+    try {
+        return ClickLink(Text, N, false);
+    } catch (const EWebAbandoned &) {
+        return false;
+    }
+}
+
+bool ClickLinkExact(const std::string &Text, int N) {
+    try {
+        return ClickLink(Text, N, true);
+    } catch (const EWebAbandoned &) {
+        return false;
+    }
+}
+
+void ClickImage(const std::string &Text) {
+    try {
+        ClickImages(Text);
+    } catch (const EWebAbandoned &) {
+    }
+}
+
+void SetNavigationSound(bool) {}
+
+void InstallWebMailCalls() {
+    TWebMailCalls calls;
+    calls.CreateWebForm = &CreateWebForm;
+    calls.WebHostLogin = &WebHostLogin;
+    calls.WebHostLogout = &WebHostLogout;
+    calls.WebHostNewMailCount = &WebHostNewMailCount;
+    calls.WebHostReadList = &WebHostReadList;
+    calls.WebHostReadBody = &WebHostReadBody;
+    calls.WebHostLocateMessage = &WebHostLocateMessage;
+    calls.WebHostDeleteMessage = &WebHostDeleteMessage;
+    SetWebMailCalls(calls);
+}
+
+void DeleteHostCookie(const std::string &Text) {
+    if (Text.empty() || !frmWeb) return;
+    TCookieRecord *record = TCookieRecord::ForProfile(frmWeb->Profile);
+    if (!record) return;
+    TUrlCache cache(*record);
+    cache.DeleteEntries(2, Text);
+}

@@ -1,0 +1,407 @@
+// The main window's update checks against a loopback https update site
+// signed by the test CA; a stand-in Fenlow records how it was started.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+
+#include <cstdlib>
+#include <memory>
+#include <sys/stat.h>
+
+#include "dialogs/DialogSeam.h"
+#include "mainwindow/FrmMain.h"
+#include "HTTPGet.h"
+#include "HttpTestServer.h"
+#include "IniFile.h"
+#include "updates/Kel_Files.h"
+#include "settings/Kel_Reg.h"
+#include "OpenSSLServer.h"
+#include "settings/ProgramPaths.h"
+#include "QtTestApp.h"
+#include "SysUtils.h"
+#include "TestSupport.h"
+#include "TrayBackend.h"
+#include "TrickleProxy.h"
+#include "updates/UpdateFiles.h"
+#include "ZipTools.h"
+#include "dialogs/unitDown.h"
+#include "settings/unLanguage.h"
+#include "dialogs/unitMessages.h"
+
+namespace {
+
+// The log as the reporter writes it: the message numbers and colours.
+class TRecordedLog : public TLogView {
+public:
+    std::vector<std::pair<std::string, int>> Lines;
+    int LineCount() const override { return int(Lines.size()); }
+    std::string Line(int i) const override { return Lines[size_t(i)].first; }
+    void AddLine(const std::string &t) override { Lines.push_back({t, 0}); }
+    void ColourLastLine(int c) override { Lines.back().second = c; }
+    void DeleteLine(int i) override { Lines.erase(Lines.begin() + i); }
+    // "75 black, 76 black" of the numbered lines.
+    std::string Events() const {
+        std::string out;
+        for (const auto &[text, colour] : Lines) {
+            int at = Pos("#", text);
+            if (at == 0) continue;
+            if (!out.empty()) out += ", ";
+            // The number alone, without the argument some reports carry.
+            int end = at + 1;
+            while (end <= int(text.size()) && text[end - 1] >= '0' && text[end - 1] <= '9') ++end;
+            out += Copy(text, at + 1, end - at - 1) + (colour == TEventReporter::clRed    ? " red"
+                                         : colour == TEventReporter::clBlue ? " blue"
+                                                                            : " black");
+        }
+        return out;
+    }
+};
+
+// A script standing in for Fenlow: it records its argument in "fenlow.txt".
+std::string FenlowStandIn(const std::string &version) {
+    return "#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/fenlow.txt\"\nexit 0\nTW-FILEVERSION:" + version +
+           std::string(1, '\0');
+}
+
+class UpdateChecksTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        EnsureQApplication();
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+    void SetUp() override {
+        PreviousTray = SetTrayBackend(&Tray);
+        SetProgramFolder(Dir.Path());
+        const TestPKI &pki = TestPKI::Get();
+        SetHTTPGetCAFile(pki.CAFile);
+        Server = std::make_unique<HttpTestServer>(Www.Path(), pki.ServerCert, pki.Key);
+        ::setenv(UpdateUrlVariable, Server->Url("/tarnwick/").c_str(), 1);
+        Put(FenlowExeName, FenlowStandIn("0.1.2.5"), 0755);
+        // Messages that show their own numbers.
+        std::string lang = "[Messages]\r\n";
+        for (int n = 60; n < 100; ++n) lang += std::to_string(n) + "=#" + std::to_string(n) + "\r\n";
+        Put("Lang/numbers.lng", lang);
+        Put("Tarnwick.ini", "[Options]\r\nLanguage=numbers.lng\r\n");
+        // Start-up loads the language of the settings.
+        Form = std::make_unique<TFrmMain>();
+        Form->UpdatePauseMs = 0;
+        // The tests ask for each check themselves.
+        for (TTimer *t : {Form->Timer5, Form->Timer6, Form->Timer8}) t->SetEnabled(false);
+        Form->Reporter.Log = &Log;
+        Form->Reporter.LogReady = true;
+        Form->Reporter.MessageText = [](int n) { return "#" + std::to_string(n); };
+        Form->ImageList4->Add(QIcon());
+        Form->ImageList4->Add(QIcon());
+    }
+    void TearDown() override {
+        SetModalHook({});
+        Form.reset();
+        ::unsetenv(UpdateUrlVariable);
+        SetHTTPGetCAFile("");
+        Server.reset();
+        SetProgramFolder("");
+        SetLanguageFileName(DefaultLanguageFile);
+        SetTrayBackend(PreviousTray);
+        IniFileCacheClear();
+    }
+
+    std::string P(const std::string &rel) const { return Dir.File(rel); }
+    std::string Site(const std::string &rel) const { return Www.File("tarnwick/" + rel); }
+    bool Exists(const std::string &rel) const {
+        struct stat st;
+        return ::lstat(P(rel).c_str(), &st) == 0;
+    }
+    void Put(const std::string &rel, const std::string &bytes, unsigned mode = 0644) {
+        WriteTestFile(P(rel), bytes);
+        ::chmod(P(rel).c_str(), mode);
+    }
+    void SiteInfo(const std::string &version, const std::string &fenlowVersion = "0.1.2.5",
+                  const std::string &name = "tarnwick.zip", const std::string &sha = "") {
+        std::string text = "[File]\r\nVersion=" + version + "\r\nName=" + name + "\r\n";
+        if (!sha.empty()) text += "SHA256=" + sha + "\r\n";
+        WriteTestFile(Site("fenlow.dat"), text + "[FENLOW]\r\nVersion=" + fenlowVersion + "\r\n");
+    }
+    void SiteZip(const std::string &bytes = "PK-program-archive") { WriteTestFile(Site("zip/tarnwick.zip"), bytes); }
+    std::string Fenlow() {
+        WaitUntil([this] { return !ReadTestFile(P("fenlow.txt")).empty(); }, 10000);
+        return ReadTestFile(P("fenlow.txt"));
+    }
+    std::string FenlowAfterAWhile() {
+        ProcessEventsFor(300);
+        return ReadTestFile(P("fenlow.txt"));
+    }
+    std::string Ini(const std::string &rel, const std::string &section, const std::string &key) {
+        IniFileCacheClear();
+        return IniReadString(P(rel), section, key, "(none)");
+    }
+    // The user in front of the download windows: each is noted and steered
+    // (by default: Yes when it waits for it), then its events run until it
+    // closes (20 s at most).
+    void Answer(std::function<void(TForm2 &)> steer = {}) {
+        SetModalHook([this, steer](QDialog &d) {
+            if (auto *m = dynamic_cast<TForm1 *>(&d)) {
+                Messages.push_back(m->Label1->text().toStdString() + ": " + m->Label2->text().toStdString());
+                return;
+            }
+            auto *f = dynamic_cast<TForm2 *>(&d);
+            ASSERT_NE(f, nullptr);
+            Windows.push_back(f->Label1->text().toStdString());
+            CyclingDuring = Form->TrayIcon1->CycleIcons() && Form->TrayIcon1->IconList() == Form->ImageList4;
+            if (steer) steer(*f);
+            else if (f->BitBtn1->isVisible()) f->BitBtn1->click();
+            EXPECT_TRUE(ProcessEventsUntil([f] { return !f->isVisible(); }, 20000));
+        });
+    }
+
+    TempDir Dir, Www;
+    TRecordingTrayBackend Tray;
+    TTrayBackend *PreviousTray = nullptr;
+    std::unique_ptr<HttpTestServer> Server;
+    std::unique_ptr<TFrmMain> Form;
+    TRecordedLog Log;
+    std::vector<std::string> Windows, Messages;
+    bool CyclingDuring = false;
+};
+
+}  // namespace
+
+TEST_F(UpdateChecksTest, EqualOlderAndMalformedVersionsDownloadNothing) {
+    SiteZip();
+    for (const char *version : {"0.8.2.5", "0.8.2.4", "0.9.0.0-beta", "", "99999999999999999999"}) {
+        SCOPED_TRACE(version);
+        Log.Lines.clear();
+        SiteInfo(version);
+        Answer();
+        EXPECT_FALSE(Form->CheckProgramUpdate());
+        EXPECT_EQ(Log.Events(), "75 black, 76 black");
+        EXPECT_TRUE(Windows.empty());
+        EXPECT_FALSE(Exists("fenlow.dat"));
+        EXPECT_FALSE(Exists("temp/tarnwick.zip"));
+        EXPECT_TRUE(Form->State.CleanupAllowed);
+    }
+    EXPECT_TRUE(Form->UpdateInfoError.empty());
+}
+
+// A site that does not give the information has not said that nothing is
+// newer: the log says what went wrong, not "no updates".
+TEST_F(UpdateChecksTest, InformationThatCannotBeFetchedIsNoAnswer) {
+    SiteZip();
+    SiteInfo("0.9.0.0");
+    struct Case {
+        std::string Url, Why;
+    };
+    const std::string closed = "https://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/tarnwick/";
+    for (const Case &c : {Case{Server->Url("/nowhere/"), "HTTP status 404"}, Case{closed, ""}}) {
+        SCOPED_TRACE(c.Url);
+        ::setenv(UpdateUrlVariable, c.Url.c_str(), 1);
+        Log.Lines.clear();
+        EXPECT_FALSE(Form->CheckProgramUpdate());
+        EXPECT_EQ(Log.Events(), "75 black, 77 red");
+        ASSERT_EQ(Log.Lines.size(), 2u);
+        EXPECT_TRUE(Contains(Log.Lines[1].first, "#77 " + c.Url + "fenlow.dat: " + c.Why)) << Log.Lines[1].first;
+        EXPECT_TRUE(StartsText(c.Url + "fenlow.dat: " + c.Why, Form->UpdateInfoError)) << Form->UpdateInfoError;
+        EXPECT_FALSE(Exists("fenlow.dat"));
+    }
+    // An answer that is no update information (a page in its place).
+    ::setenv(UpdateUrlVariable, Server->Url("/tarnwick/").c_str(), 1);
+    WriteTestFile(Site("fenlow.dat"), "<html>Moved</html>\n");
+    Log.Lines.clear();
+    EXPECT_FALSE(Form->CheckProgramUpdate());
+    EXPECT_EQ(Log.Events(), "75 black, 77 red");
+    EXPECT_FALSE(Exists("fenlow.dat"));
+    // The user who asked for a skin check is told the same.
+    Answer();
+    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+    ::setenv(UpdateUrlVariable, closed.c_str(), 1);
+    Log.Lines.clear();
+    EXPECT_FALSE(Form->CheckForSkinUpdate("Blue", true));
+    EXPECT_EQ(Log.Events(), "77 red");
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_TRUE(StartsText("Warning: #77\r\n" + closed + "zip/skins/skins.dat: ", Messages[0])) << Messages[0];
+    EXPECT_TRUE(Exists("skins/Blue/Blue.skn"));
+    EXPECT_EQ(FenlowAfterAWhile(), "");
+}
+
+TEST_F(UpdateChecksTest, ANewerProgramIsFetchedAndHandedToFenlow) {
+    SiteZip();
+    SiteInfo("0.9.0.0", "0.1.2.5", "tarnwick.zip", FileSha256(Site("zip/tarnwick.zip")));
+    Put("fenlow.dat", "[File]\r\nVersion=0.9.9.9\r\nPath=/somewhere/old.zip\r\n");  // from an earlier run
+    Form->show();
+    Answer();
+    EXPECT_TRUE(Form->CheckProgramUpdate());
+    EXPECT_EQ(Log.Events(), "75 black, 89 blue, 90 black, 91 blue, 92 black");
+    ASSERT_EQ(Windows.size(), 1u);
+    EXPECT_EQ(Windows[0], "#73 0.8.2.5 #74\r\n#71 0.9.0.0 #72\r\n\r\n#70\r\n");
+    EXPECT_TRUE(CyclingDuring);
+    EXPECT_EQ(ReadTestFile(P("temp/tarnwick.zip")), "PK-program-archive");
+    EXPECT_EQ(Ini("fenlow.dat", "File", "Path"), P("temp/tarnwick.zip"));
+    EXPECT_EQ(Ini("fenlow.dat", "File", "Version"), "0.9.0.0");
+    EXPECT_EQ(Fenlow(), "-fenlow\n");
+    // The window goes, and "temp/" with the archive stays for Fenlow.
+    EXPECT_FALSE(Form->State.CleanupAllowed);
+    EXPECT_EQ(Form->Exit1->Tag, 1);
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_FALSE(Form->TrayIcon1->CycleIcons());
+    EXPECT_EQ(Form->TrayIcon1->IconList(), Form->ImageList1);
+}
+
+TEST_F(UpdateChecksTest, AutoUpdateFetchesWithoutAsking) {
+    SiteZip();
+    SiteInfo("0.9.0.0");
+    Put("Tarnwick.ini", "[Options]\r\nAutoUpdate=True\r\n", 0600);
+    bool yesShown = true;
+    Answer([&](TForm2 &f) { yesShown = f.BitBtn1->isVisible(); });
+    EXPECT_TRUE(Form->CheckProgramUpdate());
+    EXPECT_FALSE(yesShown);
+    EXPECT_EQ(Fenlow(), "-fenlow\n");
+}
+
+TEST_F(UpdateChecksTest, AFailedProgramDownloadLeavesNoHandOver) {
+    struct Case {
+        std::string what, name, sha;
+        bool zipOnSite;
+        int windows;
+    };
+    const Case cases[] = {
+        {"the archive is missing", "tarnwick.zip", "", false, 1},
+        {"the digest does not match", "tarnwick.zip", std::string(64, 'f'), true, 1},
+        {"the name is a path", "../../tarnwick.zip", "", true, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        Log.Lines.clear();
+        Windows.clear();
+        DeleteFile(Site("zip/tarnwick.zip"));
+        if (c.zipOnSite) SiteZip();
+        SiteInfo("0.9.0.0", "0.1.2.5", c.name, c.sha);
+        Answer([](TForm2 &f) {
+            f.BitBtn1->click();
+            ProcessEventsUntil([&f] { return !f.HTTPGet->Running() && (f.Result || f.HTTPGet->LastStatusCode()); },
+                               10000);
+            if (f.isVisible()) f.BitBtn2->click();  // the user gives up after the error
+        });
+        EXPECT_FALSE(Form->CheckProgramUpdate());
+        EXPECT_EQ(int(Windows.size()), c.windows);
+        EXPECT_EQ(Log.Events(), "75 black, 89 blue, 90 black, 78 red");
+        EXPECT_FALSE(Exists("fenlow.dat"));
+        EXPECT_FALSE(Exists("temp/tarnwick.zip"));
+        EXPECT_TRUE(Form->State.CleanupAllowed);
+        EXPECT_EQ(Form->Exit1->Tag, 0);
+    }
+    EXPECT_EQ(FenlowAfterAWhile(), "");
+}
+
+TEST_F(UpdateChecksTest, ANewerUpdaterAloneIsReplaced) {
+    SiteInfo("0.8.2.5", "0.1.2.6");
+    WriteTestFile(Site("zip/fenlow"), FenlowStandIn("0.1.2.6"));
+    Answer();
+    EXPECT_TRUE(Form->CheckProgramUpdate());
+    EXPECT_EQ(Log.Events(), "75 black, 93 blue, 81 black, 80 blue");
+    ASSERT_EQ(Windows.size(), 1u);
+    EXPECT_EQ(Windows[0], "#79 0.1.2.5 #74\r\n#71 0.1.2.6 #72\r\n\r\n#70\r\n");
+    EXPECT_EQ(GetFileVersionText(P(FenlowExeName)), "0.1.2.6");
+    EXPECT_EQ(FileMode(P(FenlowExeName)), 0755u);
+    EXPECT_FALSE(Exists("temp/fenlow.tmp"));
+    EXPECT_EQ(Ini("Tarnwick.ini", "FENLOW", "Version"), "0.1.2.6");
+    EXPECT_FALSE(Exists("fenlow.dat"));
+    EXPECT_TRUE(Form->State.CleanupAllowed);
+    EXPECT_EQ(FenlowAfterAWhile(), "");
+
+    // Without a marker in the executable the settings file tells its version.
+    Log.Lines.clear();
+    Windows.clear();
+    Put(FenlowExeName, "#!/bin/sh\n", 0755);
+    EXPECT_FALSE(Form->CheckProgramUpdate());  // settings say 0.1.2.6 now
+    EXPECT_TRUE(Windows.empty());
+}
+
+TEST_F(UpdateChecksTest, AnUpdaterThatIsNotTheAnnouncedOneIsRefused) {
+    SiteInfo("0.8.2.5", "0.1.2.6");
+    WriteTestFile(Site("zip/fenlow"), "<html><body>Welcome to the hotel network</body></html>");
+    Answer();
+    EXPECT_FALSE(Form->CheckProgramUpdate());
+    EXPECT_EQ(Log.Events(), "75 black, 93 blue, 81 black, 78 red, 76 black");
+    EXPECT_EQ(GetFileVersionText(P(FenlowExeName)), "0.1.2.5");
+    EXPECT_FALSE(Exists("temp/fenlow.tmp"));
+    EXPECT_EQ(Ini("Tarnwick.ini", "FENLOW", "Version"), "(none)");
+}
+
+TEST_F(UpdateChecksTest, ASkinUpdateMovesTheOldSkinAsideAndHandsOver) {
+    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+    WriteTestFile(Site("zip/skins/Blue.zip"), "PK-skin");
+    WriteTestFile(Site("zip/skins/skins.dat"), "[Blue]\r\nVersion=2\r\nFile=Blue.zip\r\nSHA256=" +
+                                                   FileSha256(Site("zip/skins/Blue.zip")) + "\r\n");
+    Answer();
+    EXPECT_TRUE(Form->CheckForSkinUpdate("Blue", false));
+    EXPECT_EQ(Log.Events(), "84 black, 83 blue");
+    ASSERT_EQ(Windows.size(), 1u);
+    EXPECT_EQ(Windows[0], "\"Blue\"  #82 1 #74\r\n#71 2 #72\r\n\r\n#70\r\n");
+    EXPECT_TRUE(CyclingDuring);
+    EXPECT_EQ(ReadTestFile(P("temp/Blue.zip")), "PK-skin");
+    EXPECT_EQ(Ini("skins.dat", "FENLOW_File", "Path"), P("temp/Blue.zip"));
+    EXPECT_EQ(Ini("skins.dat", "FENLOW_File", "Skin"), "Blue");
+    EXPECT_FALSE(Exists("skins/Blue"));
+    EXPECT_TRUE(FileExists(SkinBackupFolder(Dir.Path(), "Blue") + "/Blue.skn"));
+    EXPECT_EQ(Fenlow(), "-skn\n");
+    EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(UpdateChecksTest, ASkinCheckAskedForByTheUserTellsTheOutcome) {
+    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=2\r\n");
+    WriteTestFile(Site("zip/skins/skins.dat"), "[Blue]\r\nVersion=2\r\n");
+    Answer();
+    EXPECT_FALSE(Form->CheckForSkinUpdate("Blue", true));
+    EXPECT_EQ(Messages, std::vector<std::string>{"Info: #85"});
+    EXPECT_FALSE(Exists("skins.dat"));
+    EXPECT_TRUE(Exists("skins/Blue/Blue.skn"));
+
+    // A newer one the user fetches: asked first, then told.
+    WriteTestFile(Site("zip/skins/skins.dat"), "[Blue]\r\nVersion=3\r\n");
+    WriteTestFile(Site("zip/skins/Blue.zip"), "PK-skin");
+    Messages.clear();
+    EXPECT_TRUE(Form->CheckForSkinUpdate("Blue", true));
+    EXPECT_EQ(Messages, std::vector<std::string>{"Info: #83"});
+    EXPECT_EQ(Fenlow(), "-skn\n");
+}
+
+TEST_F(UpdateChecksTest, AFailedSkinDownloadKeepsTheInstalledSkin) {
+    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+    WriteTestFile(Site("zip/skins/skins.dat"), "[Blue]\r\nVersion=2\r\nFile=../Blue.zip\r\n");
+    Answer();
+    EXPECT_FALSE(Form->CheckForSkinUpdate("Blue", false));
+    EXPECT_EQ(Log.Events(), "84 black, 78 red");
+    EXPECT_TRUE(Windows.empty());
+    EXPECT_TRUE(Exists("skins/Blue/Blue.skn"));
+    EXPECT_FALSE(Exists("skins.dat"));
+    EXPECT_EQ(FenlowAfterAWhile(), "");
+}
+
+TEST_F(UpdateChecksTest, TheUsageCounterIsMarkedBeforeItIsAsked) {
+    Put("Tarnwick.ini", "[Options]\r\nCheckUpdates=True\r\n", 0600);
+    Form->CountUse();
+    EXPECT_EQ(Ini("Tarnwick.ini", "Options", "Calculated"), "True");
+    EXPECT_EQ(Ini("Tarnwick.ini", "Options", "CheckUpdates"), "True");
+}
+
+TEST_F(UpdateChecksTest, InformationThatArrivesTooSlowlyIsGivenUp) {
+    SiteZip();
+    SiteInfo("0.9.0.0");
+    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+    WriteTestFile(Site("zip/skins/Blue.zip"), "PK-skin");
+    WriteTestFile(Site("zip/skins/skins.dat"), "[Blue]\r\nVersion=2\r\n");
+    // Every few bytes in time for the stall limit, the whole far too slow.
+    TrickleProxy slow(Server->Port(), 4, 40);
+    ::setenv(UpdateUrlVariable, ("https://127.0.0.1:" + std::to_string(slow.Port()) + "/tarnwick/").c_str(), 1);
+    Form->InfoDownloadLimitMs = 300;
+    Answer();
+    EXPECT_FALSE(Form->CheckProgramUpdate());
+    EXPECT_EQ(Log.Events(), "75 black, 77 red");
+    EXPECT_FALSE(Exists("fenlow.dat"));
+    EXPECT_FALSE(Form->CheckForSkinUpdate("Blue", false));
+    EXPECT_TRUE(Exists("skins/Blue/Blue.skn"));
+    EXPECT_FALSE(Exists("skins.dat"));
+    EXPECT_TRUE(Windows.empty());
+    EXPECT_EQ(FenlowAfterAWhile(), "");
+}
