@@ -47,7 +47,8 @@ bool ParseTime(const std::string &text, int &hour, int &min, int &sec) {
     for (int i = 0; i < parts.size(); ++i) {
         bool ok = false;
         v[i] = parts[i].toInt(&ok);
-        if (!ok || parts[i].isEmpty() || parts[i].size() > 2) return false;
+        // "-1" converts too; a page's time never holds a sign.
+        if (!ok || parts[i].isEmpty() || parts[i].size() > 2 || v[i] < 0) return false;
     }
     hour = v[0];
     min = v[1];

@@ -103,6 +103,8 @@ TEST(WebPageText, DatesOfTheList) {
     EXPECT_DOUBLE_EQ(WebFieldDate("2024-02-29 08:15", true, now), EncodeDate(2024, 2, 29) + EncodeTime(8, 15, 0, 0));
     // What cannot be read is today at midnight, never an error.
     EXPECT_EQ(WebFieldDate("25:99", true, now), today);
+    EXPECT_EQ(WebFieldDate("-9:07", true, now), today);
+    EXPECT_EQ(WebFieldDate("2024-02-29 9:-5", true, now), today);
     EXPECT_EQ(WebFieldDate("yesterday", true, now), today);
     EXPECT_EQ(WebFieldDate("2024-02-30", true, now), today);
     EXPECT_EQ(WebFieldDate("", true, now), today);
