@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#if __has_include("DovecotServer.h") && __has_include("TarnwickProgramFixture.h")
+#if __has_include("DovecotServer.h") && __has_include("webmail/TarnwickProgramFixture.h")
 #include "ChildProcess.h"
 #include "DovecotServer.h"
 #include "webmail/TarnwickProgramFixture.h"
