@@ -87,16 +87,7 @@ TFigures Run(const TScenario &s, const DovecotServer &dovecot, const WebMailSite
     pop.User = dovecot.UserName();
     pop.Password = dovecot.Password();
     std::vector<TTestAccount> accounts = {pop};
-    if (s.Web) {
-        TTestAccount web;
-        web.Name = "Web";
-        web.Kind = "HTTP";
-        web.Host = "testmail";
-        web.Port = 80;
-        web.User = "bob";
-        web.Password = "s3cret";
-        accounts.push_back(web);
-    }
+    if (s.Web) accounts.push_back(TestSiteWebAccount("Web"));
     p.WriteHostData(HostSection("testmail", site.Url("/login")));
     p.WriteSettings(accounts, TarnwickProgram::QuickCheck());
     const int logouts = site.State()["logouts"].toInt();

@@ -32,6 +32,14 @@ struct TTestAccount {
     std::string Inbox = "INBOX";
 };
 
+// The web-mail test site's user as an account of the settings: its host
+// "testmail" is the site's section of host_data.dat (HostSection).
+inline TTestAccount TestSiteWebAccount(const std::string &Name = "Web account",
+                                       const std::string &Password = "s3cret") {
+    return TTestAccount{
+        .Name = Name, .Kind = "HTTP", .Host = "testmail", .Port = 80, .User = "bob", .Password = Password};
+}
+
 // A settings file with these accounts and [Options] lines ("Key=Value").
 inline std::string TestSettingsText(const std::vector<TTestAccount> &accounts,
                                     const std::vector<std::string> &options = {}) {

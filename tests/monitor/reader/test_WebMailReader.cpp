@@ -36,8 +36,7 @@ protected:
         std::string section = HostSection("testmail", Site.Url("/login"));
         EXPECT_TRUE(Contains(section, line + "\n")) << section;
         WriteTestFile(H->Dir.File("host_data.dat"), StringReplaceAll(section, line + "\n", replacement + "\n"));
-        return TTestAccount{.Name = "Web account", .Kind = "HTTP", .Host = "testmail", .Port = 80, .User = "bob",
-                            .Password = "s3cret"};
+        return TestSiteWebAccount();
     }
     void RunReader(const std::function<void(TfrmMessBody &)> &act) {
         H->Start().State.Accounts.ShownIndex = 0;

@@ -15,17 +15,6 @@
 
 namespace {
 
-TTestAccount WebAccount() {
-    TTestAccount a;
-    a.Name = "Web account";
-    a.Kind = "HTTP";
-    a.Host = "testmail";
-    a.Port = 80;
-    a.User = "bob";
-    a.Password = "s3cret";
-    return a;
-}
-
 int Logins(const WebMailSite &site) { return int(site.State()["logins"].toArray().size()); }
 
 }  // namespace
@@ -43,13 +32,13 @@ TEST(WebMailModuleSettings, OnlyAnEnabledWebMailAccountBringsTheEngineAtStart) {
     };
     TTestAccount pop;
     pop.Name = "Mail";
-    TTestAccount off = WebAccount();
+    TTestAccount off = TestSiteWebAccount();
     off.Enabled = false;
 
     EXPECT_FALSE(holds(TestSettingsText({pop, off}), hosts));
-    EXPECT_TRUE(holds(TestSettingsText({pop, WebAccount()}), hosts));
+    EXPECT_TRUE(holds(TestSettingsText({pop, TestSiteWebAccount()}), hosts));
     // Beyond Num: not an account.
-    std::string beyond = TestSettingsText({pop, WebAccount()});
+    std::string beyond = TestSettingsText({pop, TestSiteWebAccount()});
     beyond.replace(beyond.find("Num=1"), 5, "Num=0");
     EXPECT_FALSE(holds(beyond, hosts));
     // Written before kinds were stored: the host data says which host is web mail.
@@ -102,7 +91,7 @@ TEST(WebMailModuleProgram, WebMailAccountInTheSettingsLoadsTheModuleBeforeTheApp
     WebMailSite site;
     TarnwickProgram p;
     p.WriteHostData(HostSection("testmail", site.Url("/login")));
-    p.WriteSettings({WebAccount()}, TarnwickProgram::QuickCheck());
+    p.WriteSettings({TestSiteWebAccount()}, TarnwickProgram::QuickCheck());
     p.Start();
     ASSERT_TRUE(p.WaitFirstCheck()) << p.Stderr();
     EXPECT_TRUE(p.Maps(WebMailModuleFileName));
@@ -122,7 +111,7 @@ TEST(WebMailModuleProgram, MissingOrDamagedModuleGivesTheClearMessage) {
     for (auto module : {TarnwickProgram::mdMissing, TarnwickProgram::mdDamaged}) {
         TarnwickProgram p(module);
         p.WriteHostData(HostSection("testmail", site.Url("/login")));
-        p.WriteSettings({WebAccount()}, TarnwickProgram::QuickCheck());
+        p.WriteSettings({TestSiteWebAccount()}, TarnwickProgram::QuickCheck());
         p.Start();
         ASSERT_TRUE(p.WaitFirstCheck()) << p.Stderr();
         EXPECT_FALSE(p.Maps("libQt6WebEngine"));

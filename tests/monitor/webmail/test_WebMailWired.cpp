@@ -42,14 +42,7 @@ protected:
     }
     TTestAccount Web(const std::string &password = "s3cret", const WebMailSite *site = nullptr) {
         WriteTestFile(H->Dir.File("host_data.dat"), HostSection("testmail", (site ? *site : Site).Url("/login")));
-        TTestAccount a;
-        a.Name = "Web account";
-        a.Kind = "HTTP";
-        a.Host = "testmail";
-        a.Port = 80;
-        a.User = "bob";
-        a.Password = password;
-        return a;
+        return TestSiteWebAccount("Web account", password);
     }
     std::string SavedFolder() const { return H->Dir.File("saved"); }
     void WriteRule(const std::string &name, const std::string &text) {
