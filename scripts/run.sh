@@ -91,22 +91,12 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# shellcheck source=lib/xdisplay.sh
+. scripts/lib/xdisplay.sh
 if [ "$headless" = 1 ]; then
-  # shellcheck source=lib/xdisplay.sh
-  . scripts/lib/xdisplay.sh
-  xdisplay_start run 1024x640
-  echo "run: starting a virtual display $DISPLAY with a panel"
-  xdisplay_window_manager
-  xdisplay_panel run
-  export QT_QPA_PLATFORM=xcb
+  xdisplay_desktop run 1024x640
 fi
-
-# Without a session (a virtual display, a shell over ssh) there is no
-# runtime folder; Qt wants one and says so at every start otherwise.
-if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-  export XDG_RUNTIME_DIR="$work/runtime"
-  mkdir -m 700 "$XDG_RUNTIME_DIR"
-fi
+xdisplay_runtime_dir
 
 # What a run prints that no user can act on: the engine's note that its
 # sandbox is off (it is off only for root, see above), and on a virtual

@@ -88,22 +88,12 @@ TARNWICK_UPDATE_CA=$(sed -n 's/^TARNWICK_UPDATE_CA=//p' "$work/server.out")
 # autostart entries) stays in the demo's scratch folder.
 export XDG_CONFIG_HOME="$work/config"
 mkdir -p "$XDG_CONFIG_HOME"
-# Without a session (a virtual display, a shell over ssh) there is no
-# runtime folder; Qt wants one and says so at every start otherwise.
-if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-  export XDG_RUNTIME_DIR="$work/runtime"
-  mkdir -m 700 "$XDG_RUNTIME_DIR"
-fi
-
+# shellcheck source=lib/xdisplay.sh
+. scripts/lib/xdisplay.sh
 if [ "$headless" = 1 ]; then
-  # shellcheck source=lib/xdisplay.sh
-  . scripts/lib/xdisplay.sh
-  xdisplay_start run 1024x640
-  echo "run: starting a virtual display $DISPLAY with a panel"
-  xdisplay_window_manager
-  xdisplay_panel run
-  export QT_QPA_PLATFORM=xcb
+  xdisplay_desktop run 1024x640
 fi
+xdisplay_runtime_dir
 
 echo "run: update site at $TARNWICK_UPDATE_URL offers Tarnwick $newer"
 echo "run: Tarnwick from $dest"

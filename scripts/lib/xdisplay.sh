@@ -25,12 +25,27 @@ xdisplay_start() {
   for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
   [ -s "$work/display" ] || { echo "$name: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
   export DISPLAY=":$(head -n1 "$work/display")"
-  # A virtual display has no session and so no runtime folder; Qt wants one
-  # and says so at every start otherwise.
+  xdisplay_runtime_dir
+}
+
+# Without a session (a virtual display, a shell over ssh) there is no
+# runtime folder; Qt wants one and says so at every start otherwise.
+xdisplay_runtime_dir() {
   if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
     export XDG_RUNTIME_DIR="$work/runtime"
     mkdir -m 700 "$XDG_RUNTIME_DIR"
   fi
+}
+
+# xdisplay_desktop NAME WIDTHxHEIGHT: a virtual display with a window
+# manager and the panel, for Tarnwick on the X platform.
+xdisplay_desktop() {
+  local name=$1 size=$2
+  xdisplay_start "$name" "$size"
+  echo "$name: starting a virtual display $DISPLAY with a panel"
+  xdisplay_window_manager
+  xdisplay_panel "$name"
+  export QT_QPA_PLATFORM=xcb
 }
 
 xdisplay_window_manager() {
