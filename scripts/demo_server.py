@@ -13,13 +13,13 @@ starts on the port of host_data.dat's [webmail.demo]).
         profile, with a web-mail account beside the three mail-server ones)
         and rules/tarnwick-demo.rul (deletes one sender's mail, in the demo's
         plain POP3 account only).
+    demo_server.py serve WORK
+        Runs that Dovecot in the foreground, as this process.
     demo_server.py wait WORK
         Waits until all four listeners accept.
     demo_server.py report WORK PROGRAM_DIR [WEBMAIL_STATE]
         Prints what the first check found and what is left on the server
         (and what the web-mail site was asked, from its state file).
-    demo_server.py cleanup PROGRAM_DIR
-        Removes the demo's rule file again.
 
 Nothing here touches the system's Dovecot or its configuration.
 """
@@ -351,11 +351,9 @@ def report(work, program, webmail_state=None):
         print(f"run: the web-mail site saw {logins} log-in(s) and {state.get('logouts', 0)} log-out(s)")
 
 
-def cleanup(program):
-    try:
-        os.remove(os.path.join(program, "rules", RULE_FILE))
-    except FileNotFoundError:
-        pass
+def serve(work):
+    conf = os.path.join(work, "dovecot.conf")
+    os.execv("/usr/sbin/dovecot", ["dovecot", "-F", "-c", conf])
 
 
 def main():
@@ -368,8 +366,8 @@ def main():
         wait(sys.argv[2])
     elif cmd == "report" and len(sys.argv) in (4, 5):
         report(sys.argv[2], sys.argv[3], sys.argv[4] if len(sys.argv) == 5 else None)
-    elif cmd == "cleanup":
-        cleanup(sys.argv[2])
+    elif cmd == "serve":
+        serve(sys.argv[2])
     else:
         sys.exit(__doc__)
 

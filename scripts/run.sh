@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds Tarnwick and Fenlow, and starts Tarnwick from a
-# program folder of its own (settings, language files, skins and the sound
-# live beside the executable; TW_PROGRAM_DIR chooses it, by default
-# ~/.local/share/tarnwick).
+# program folder (settings, language files, skins and the sound live beside
+# the executable).
 #
 #   scripts/run.sh              a demo: Tarnwick on its "demo" profile, whose
 #                               accounts (POP3 over TLS, IMAP4 over TLS,
@@ -11,8 +10,16 @@
 #                               loopback seeded with a few dozen messages,
 #                               and a web-mail account reads the web-mail
 #                               test site on 127.0.0.1:8931; both servers
-#                               stop when Tarnwick exits
-#   scripts/run.sh --own        Tarnwick on your own settings (no demo)
+#                               stop when Tarnwick exits. It runs in a
+#                               program folder of its own, build-demo/program,
+#                               made anew each time and left for a look
+#   scripts/run.sh --own        Tarnwick on your own settings (no demo), in
+#                               your program folder: TW_PROGRAM_DIR, by
+#                               default ~/.local/share/tarnwick. The programs
+#                               (without debug information) and the other
+#                               files are installed there first, but only
+#                               while no Tarnwick of that folder runs; a
+#                               host_data.dat you changed is kept
 #   scripts/run.sh ARGS...      the same, with Tarnwick's own arguments
 #                               (as "-user _work" for the profile "work")
 #   scripts/run.sh --seconds N  ends Tarnwick (and the demo) after N seconds
@@ -39,7 +46,7 @@ while [ $# -gt 0 ]; do
     --own) own=1 ;;
     --seconds) seconds=${2:?--seconds needs a number}; shift ;;
     --seconds=*) seconds=${1#--seconds=} ;;
-    -h|--help) sed -n '2,26p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,33p' "$0"; exit 0 ;;
     *) own=1; args+=("$1") ;;
   esac
   shift
@@ -57,12 +64,20 @@ bash scripts/setup.sh "${extra[@]}"
 # commands that share it never undo each other's set-up.
 bash scripts/build.sh build --target tarnwick --target fenlow
 
-dest=${TW_PROGRAM_DIR:-$HOME/.local/share/tarnwick}
-mkdir -p "$dest"
-cp build/monitor/tarnwick build/monitor/tarnwick-webmail.so build/updater/fenlow "$dest/"
-cp sounds/newmail.wav host_data.dat "$dest/"
-[ -d Lang ] && cp -r Lang "$dest/"
-[ -d skins ] && cp -rn skins "$dest/" || true
+# shellcheck source=lib/programfolder.sh
+. scripts/lib/programfolder.sh
+if [ "$own" = 1 ]; then
+  dest=${TW_PROGRAM_DIR:-$HOME/.local/share/tarnwick}
+  programfolder_take "$dest" run || exit 1
+  programfolder_install "$dest" strip
+else
+  # The demo's profile, rule, log and mails.dat stay in a folder of its own.
+  dest=$(pwd)/build-demo/program
+  programfolder_take "$dest" run || exit 1
+  find "$dest" -mindepth 1 -maxdepth 1 ! -name tarnwick.lock -exec rm -rf {} +
+  programfolder_install "$dest"
+fi
+programfolder_release
 # The browser engine of the web-mail route will not start its sandbox for
 # root; only then is it turned off.
 if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
@@ -85,11 +100,12 @@ cleanup() {
     kill -KILL -- "-$dovecot_pid" 2>/dev/null
   fi
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  [ "$own" = 0 ] && python3 scripts/demo_server.py cleanup "$dest"
   rm -rf "$work"
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 
 # shellcheck source=lib/xdisplay.sh
 . scripts/lib/xdisplay.sh
@@ -118,7 +134,7 @@ if [ "$own" = 1 ]; then
 else
   echo "run: seeding the demo mail server"
   python3 scripts/demo_server.py setup "$work/server" "$dest"
-  setsid /usr/sbin/dovecot -F -c "$work/server/dovecot.conf" >"$work/server/dovecot.stderr" 2>&1 &
+  setsid python3 scripts/demo_server.py serve "$work/server" >"$work/server/dovecot.stderr" 2>&1 &
   dovecot_pid=$!
   python3 scripts/demo_server.py wait "$work/server"
   # shellcheck disable=SC1091
@@ -152,7 +168,6 @@ else
     fi
     echo "run: web-mail site on http://127.0.0.1:$web_port/ (user bob)"
   fi
-  rm -f "$dest/temp/mails.dat"
   echo "run: Tarnwick on the demo profile (-user _demo); its tray icon shows the new mail"
   # The demo's authority is trusted by this run of Tarnwick only.
   start_tarnwick env SSL_CERT_FILE="$work/server/ca-bundle.pem" "$dest/tarnwick" -user _demo
