@@ -39,5 +39,5 @@ xdisplay_start displaydemo "$size"
 xdisplay_window_manager
 xdisplay_panel displaydemo
 
-QT_QPA_PLATFORM=xcb build/tests/tools/displaydemo --program-folder "$work/program" \
+QT_QPA_PLATFORM=xcb xdisplay_run build/tests/tools/displaydemo --program-folder "$work/program" \
   --skin "$skin" "${top[@]}" --shots build/displaydemo

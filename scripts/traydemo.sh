@@ -28,5 +28,5 @@ xdisplay_scratch
 xdisplay_start traydemo 800x480
 xdisplay_panel traydemo
 
-QT_QPA_PLATFORM=xcb build/components/traydemo --screenshots build/traydemo
+QT_QPA_PLATFORM=xcb xdisplay_run build/components/traydemo --screenshots build/traydemo
 echo "traydemo: open build/traydemo-balloon.png and build/traydemo-hint.png"

@@ -73,7 +73,9 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 
 # The site's server is a pipeline: it gets a process group of its own, which
 # ends as a whole.
@@ -150,6 +152,9 @@ if [ "$headless" = 1 ]; then
   fi
 else
   echo "run: the update site stays up for a minute"
-  sleep 60
+  # In the background, so that a signal ends the wait at once.
+  sleep 60 &
+  pids+=($!)
+  wait $!
 fi
 echo "run: ending the demo's Tarnwick"

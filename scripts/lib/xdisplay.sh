@@ -6,15 +6,41 @@
 # made by xdisplay_scratch, or by the caller itself; $1 of the other
 # functions is the caller's name for messages.
 
-# xdisplay_scratch: a scratch folder, removed with the processes at exit.
+# xdisplay_scratch: a scratch folder, removed with the processes at exit,
+# also when the script is ended by a signal (bash runs no EXIT trap for a
+# signal it does not trap itself).
 xdisplay_scratch() {
   work=$(mktemp -d)
   pids=()
   trap xdisplay_cleanup EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  trap 'exit 129' HUP
 }
 xdisplay_cleanup() {
+  local pid left
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for _ in $(seq 50); do
+    left=""
+    for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && left=1; done
+    [ -z "$left" ] && break
+    sleep 0.1
+  done
+  if [ -n "$left" ]; then
+    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
+  fi
   rm -rf "$work"
+}
+
+# xdisplay_run COMMAND...: runs it as one of the processes to end, and waits
+# for it in a way a signal interrupts (bash holds a trap back until a
+# command in the foreground has ended); its exit status is the call's.
+xdisplay_run() {
+  local pid
+  "$@" &
+  pid=$!
+  pids+=("$pid")
+  wait "$pid"
 }
 
 # xdisplay_start NAME WIDTHxHEIGHT: exports DISPLAY.
