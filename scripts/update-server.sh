@@ -7,7 +7,8 @@
 # SITE_DIR is served as the web root, so the location is its "tarnwick/"
 # folder when publish-update.sh wrote there. CA_DIR (default
 # build/update-ca) keeps the authority and the server's certificate for
-# 127.0.0.1 and localhost; they are made on first use. Once the server
+# 127.0.0.1 and localhost; they are made on first use, and made anew when
+# either has run out or will within a day. Once the server
 # listens it prints the two settings Tarnwick and Fenlow need:
 #
 #   TARNWICK_UPDATE_URL=https://127.0.0.1:<port>/tarnwick/
@@ -25,7 +26,9 @@ ca=${2:-build/update-ca}
 mkdir -p "$ca"
 ca=$(cd "$ca" && pwd)
 
-if [ ! -s "$ca/server.pem" ]; then
+# Valid for a day more at least.
+lasting() { [ -s "$1" ] && openssl x509 -checkend 86400 -noout -in "$1" >/dev/null 2>&1; }
+if ! lasting "$ca/ca.pem" || ! lasting "$ca/server.pem" || [ ! -s "$ca/server.key" ]; then
   openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=Tarnwick update CA" \
     -keyout "$ca/ca.key" -out "$ca/ca.pem" 2>/dev/null
   openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" \
