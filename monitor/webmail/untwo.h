@@ -23,9 +23,11 @@
 //    take the password elsewhere;
 //  - a deletion ticks exactly one check box and clicks one delete button,
 //    in one call that first checks the page still has the boxes it was read
-//    with. It is refused (and logged) when the page's check boxes do not
+//    with and finds the message's place on the page anew by its identifier,
+//    so that a page that rewrote its rows since gets the box of the message
+//    meant. It is refused (and logged) when the page's check boxes do not
 //    pair off one to one with its messages, or when the message's identifier
-//    is empty or stands on more than one message of the page;
+//    is empty, stands on more than one message of the page or on none;
 //  - every cookie of the route's browser profile goes before each log-in
 //    (accounts share the profile), the host's cookie entries after log-out;
 //  - a page whose HTML is over 8 MB (MaxWebPageChars) is not read, nor a list
