@@ -5,7 +5,6 @@
 #include <QJsonDocument>
 #include <QThread>
 #include <QTimer>
-#include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <vector>
 
@@ -78,9 +77,11 @@ void ClearPageComplete() {
 }
 
 void WaitPage(TPageWait kind) {
-    TEmbeddedBrowser &b = Browser();
     frmWeb->Timer1->start();
     for (;;) {
+        // Asked anew each time: the events pumped below may have made the
+        // browser anew.
+        TEmbeddedBrowser &b = Browser();
         bool done = kind == pwReady ? b.ReadyState() == 4 : kind == pwIdle ? !b.Busy() : false;
         if (done || PageComplete) break;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -248,20 +249,6 @@ QVariantList RouteCall(const char *Function, const QJsonArray &Args) {
 
 QString Q(const std::string &s) { return QString::fromStdString(s); }
 
-// The route's profile serves every account: a session the last account left
-// behind (a log-out that failed, a cookie on another domain than the script
-// names) would log the next account into the same mailbox. True when the
-// store has let every cookie go.
-bool ClearProfileCookies() {
-    TCookieRecord *record = TCookieRecord::ForProfile(frmWeb->Profile);
-    if (!record) return false;
-    frmWeb->Profile->cookieStore()->deleteAllCookies();
-    const std::vector<QNetworkCookie> cookies = record->Cookies();
-    const bool gone = record->DeleteCookies(cookies, 5000);
-    CheckExit();
-    return gone && record->Cookies().empty();
-}
-
 // Texts as the page's HTML writes them, for comparing with the text a link
 // shows.
 std::string DecodeSerialisedText(const std::string &s) { return DecodeWebText(s); }
@@ -299,11 +286,12 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
     CreateWebForm();
     GTimedOut = false;
     SetNavigationSound(true);
-    if (!ClearProfileCookies()) {
-        Report("Web mail: the browser kept cookies of an earlier log-in, so " + Host + " was not logged into", 0,
-               5, 255);
-        return false;
-    }
+    // Accounts of one provider follow each other in this browser: whatever
+    // the last log-in left (a log-out that failed, an account that keeps
+    // its log-in, a session a site keeps in local storage, IndexedDB or
+    // cached pages rather than a cookie) would log this one into the same
+    // mailbox. A profile and page of its own leave nothing of it.
+    frmWeb->NewBrowser();
     ClearPageComplete();
     if (!Browser().Navigate(s.AHost, 2)) {
         Report("Web mail: the log-in address of " + Host + " (" + s.AHost + ") is not an http or https address",
@@ -445,6 +433,27 @@ bool DeleteSteps(const std::string &MessageId) {
 TfrmWeb::TfrmWeb(QWidget *Owner) : QWidget(Owner) {
     setWindowTitle("Tarnwick - WEB Host - Connected...");
     resize(742, 513);
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(20000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    NewBrowser();
+    FormCreate();
+}
+
+TfrmWeb::~TfrmWeb() {
+    FormDestroy();
+    // The page goes before the profile it lives in.
+    delete WebBrowser1;
+    WebBrowser1 = nullptr;
+    if (frmWeb == this) frmWeb = nullptr;
+}
+
+void TfrmWeb::NewBrowser() {
+    // The page goes before the profile it lives in, and the profile with
+    // everything it kept in memory.
+    delete WebBrowser1;
+    WebBrowser1 = nullptr;
+    delete Profile;
     Profile = new QWebEngineProfile(this);  // no storage name: off the record
     WebBrowser1 = new TEmbeddedBrowser(this, Profile);
     WebBrowser1->setGeometry(8, 8, 729, 497);
@@ -460,22 +469,6 @@ TfrmWeb::TfrmWeb(QWidget *Owner) : QWidget(Owner) {
                                         long &r) { return WebBrowser1ShowMessage(s, t, c, ty, r); };
     WebBrowser1->OnShowDialog = [this](QObject *s, const std::string &d) { WebBrowser1ShowDialog(s, d); };
     WebBrowser1->AbandonWait = [] { return ExitRequested(); };
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(20000);
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
-    FormCreate();
-}
-
-TfrmWeb::~TfrmWeb() {
-    FormDestroy();
-    // The page goes before the profile it lives in.
-    delete WebBrowser1;
-    WebBrowser1 = nullptr;
-    if (frmWeb == this) frmWeb = nullptr;
-}
-
-void TfrmWeb::FormCreate() {
-    WebFormExists = true;
     // Everything may load, scripts included: web-mail sites need them.
     TDownloadControlOptions all;
     for (int i = 0; i < DownloadControlOptionCount; ++i) all.Include(TDownloadControlOption(i));
@@ -483,7 +476,10 @@ void TfrmWeb::FormCreate() {
     all.Exclude(DLCTL_NO_JAVA);
     WebBrowser1->SetDownloadOptions(all);
     WebBrowser1->Loaded();
+    if (isVisible()) WebBrowser1->show();
 }
+
+void TfrmWeb::FormCreate() { WebFormExists = true; }
 
 void TfrmWeb::FormDestroy() { WebFormExists = false; }
 

@@ -28,8 +28,10 @@
 //    meant. It is refused (and logged) when the page's check boxes do not
 //    pair off one to one with its messages, or when the message's identifier
 //    is empty, stands on more than one message of the page or on none;
-//  - every cookie of the route's browser profile goes before each log-in
-//    (accounts share the profile), the host's cookie entries after log-out;
+//  - each log-in starts in a browser profile and page of its own, so that no
+//    cookie, local storage, IndexedDB or cached page of an earlier log-in
+//    (another account of the provider) reaches it; the host's cookie entries
+//    go after log-out;
 //  - a page whose HTML is over 8 MB (MaxWebPageChars) is not read, nor a list
 //    of its elements whose texts come to more.
 #pragma once
@@ -53,13 +55,15 @@ public:
     explicit TfrmWeb(QWidget *Owner = nullptr);
     ~TfrmWeb() override;
 
-    // The browser's own off-the-record profile: its cookies live as long as
-    // the form.
-    QWebEngineProfile *Profile;
-    TEmbeddedBrowser *WebBrowser1;
+    // The browser of the last log-in and its own off-the-record profile:
+    // what sites keep in it lives in memory until the next log-in.
+    QWebEngineProfile *Profile = nullptr;
+    TEmbeddedBrowser *WebBrowser1 = nullptr;
     // The page-wait watchdog: 20000 milliseconds, enabled only while a wait runs.
-    QTimer *Timer1;
+    QTimer *Timer1 = nullptr;
 
+    // Replaces the browser and its profile by new ones, with nothing kept.
+    void NewBrowser();
     void FormCreate();
     void FormDestroy();
     void Timer1Timer();

@@ -60,6 +60,21 @@ protected:
             if (Contains(r.Text, part)) return true;
         return false;
     }
+    void SecondAccountGetsItsOwnMailbox(const std::string &keptIn) {
+        WebMailSite::TOptions o;
+        o.KeepSession = keptIn;
+        WebMailSite site(o);
+        UseSite(site);
+        ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
+        ASSERT_TRUE(WebHostLogin("testmail", "ann", "pw-ann"));
+        QJsonObject state = site.State();
+        EXPECT_EQ(Strings(state["resumed"]), std::vector<std::string>{});
+        QJsonArray logins = state["logins"].toArray();
+        EXPECT_EQ(logins.size(), 2);
+        EXPECT_EQ(logins.last().toObject()["user"].toString().toStdString(), "ann");
+        EXPECT_TRUE(logins.last().toObject()["ok"].toBool());
+        EXPECT_EQ(Strings(state["inbox_users"]), (std::vector<std::string>{"bob", "ann"}));
+    }
     int CookieEntries() {
         TUrlCache cache(*TCookieRecord::ForProfile(frmWeb->Profile));
         int n = 0;
@@ -326,6 +341,17 @@ TEST_F(WebRoute, EachLogInStartsWithoutTheSessionOfTheLastAccount) {
     ASSERT_EQ(logins.size(), 3);
     EXPECT_EQ(logins[2].toObject()["user"].toString(), "ann");
     EXPECT_EQ(Strings(state["inbox_users"]), (std::vector<std::string>{"bob", "ann"}));
+}
+
+// The site keeps bob's session where a cookie is not: in local storage or
+// IndexedDB, which its log-in form resumes from, or in pages the browser may
+// keep. bob does not log out (his account keeps its log-in); ann logs in next.
+TEST_F(WebRoute, EachLogInStartsWithoutTheLocalStorageOfTheLastAccount) { SecondAccountGetsItsOwnMailbox("local"); }
+
+TEST_F(WebRoute, EachLogInStartsWithoutTheIndexedDBOfTheLastAccount) { SecondAccountGetsItsOwnMailbox("idb"); }
+
+TEST_F(WebRoute, EachLogInStartsWithoutThePagesTheBrowserKeptForTheLastAccount) {
+    SecondAccountGetsItsOwnMailbox("cache");
 }
 
 TEST_F(WebRoute, WatchdogEndsAPageThatNeverAnswersAndTheNextLogInStillWorks) {
