@@ -614,13 +614,14 @@ private:
         return -1;
     }
     int Locate(const TMailboxItem &Item, TNetMessage &Message) { return Locate(Item, Message, FAccount.AllWebMessages); }
-    // True only when the message is gone from the site's list afterwards: a
-    // click the site did not carry out is no deletion, a confirmation or
-    // error page is not the list, and one whose last page did not come in
-    // time may still have been one.
+    // True only when the site carried the deletion out and the message is
+    // gone from its list afterwards. Either alone is no deletion: a list the
+    // site shows after a new log-in may be paged or sorted anew and lack a
+    // message it still holds, and a click whose page never came may have
+    // been lost. The list is read again either way, so the walk goes on.
     bool DeleteListed(const std::string &MessageId) {
-        Calls.WebHostDeleteMessage(MessageId);
-        return BackOnList() && Calls.WebHostLocateMessage(MessageId) == -1;
+        const bool done = Calls.WebHostDeleteMessage(MessageId);
+        return BackOnList() && done && Calls.WebHostLocateMessage(MessageId) == -1;
     }
     // The page lists the mail again. A site that left the browser elsewhere
     // (an error page, a confirmation that never came) is logged into anew,

@@ -5,7 +5,6 @@
 #include <QJsonDocument>
 #include <QThread>
 #include <QTimer>
-#include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <vector>
 
@@ -78,9 +77,11 @@ void ClearPageComplete() {
 }
 
 void WaitPage(TPageWait kind) {
-    TEmbeddedBrowser &b = Browser();
     frmWeb->Timer1->start();
     for (;;) {
+        // Asked anew each time: the events pumped below may have made the
+        // browser anew.
+        TEmbeddedBrowser &b = Browser();
         bool done = kind == pwReady ? b.ReadyState() == 4 : kind == pwIdle ? !b.Busy() : false;
         if (done || PageComplete) break;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -178,24 +179,43 @@ const char *const DeleteViewScript =
     "for(var i=0;i<boxes.length;i++){v.push(String(boxes[i].value));n+=v[i].length+1;if(n>cap)return [2];}"
     "window.twDeleteView={boxes:boxes,values:v};return [1,h,v];}";
 
-// Ticks the k-th box of that view alone and clicks the delete button: [1,
+// Ticks the box of the message mid alone and clicks the delete button: [1,
 // clicked], or [2, why] when the page is no longer the one read (another
-// document, other boxes or values), will not keep exactly that box ticked,
-// or has its delete button in another form.
+// document, other boxes or values), no longer lists mid exactly once with
+// a box for each message, will not keep exactly that box ticked, or has its
+// delete button in another form. A page may rewrite its rows beside boxes
+// that stay (a new message polled in, boxes whose values are places): the
+// message's place is found anew from the page's HTML by the host's tokens
+// t (DelRealN, DelLn, MsReadLn, NewMail and the identifier's four), before
+// the tick and again before the click, as WebPageText reads a list.
 const char *const DeleteActScript =
-    "function(k,cn,bn){var v=window.twDeleteView;window.twDeleteView=null;"
+    "function(mid,t,cap,cn,bn){var v=window.twDeleteView;window.twDeleteView=null;"
     "var changed='the page changed its check boxes after it was read';"
-    "if(!v||k<0||k>=v.boxes.length)return [2,changed];"
+    "if(!v)return [2,changed];"
     "var now=twNamed(cn);if(now.length!==v.boxes.length)return [2,changed];"
     "for(var i=0;i<now.length;i++)if(now[i]!==v.boxes[i]||String(now[i].value)!==v.values[i])return [2,changed];"
-    "var t=v.boxes[k];"
-    "for(var j=0;j<now.length;j++)if(now[j]!==t&&now[j].checked)now[j].click();"
-    "if(!t.checked)t.click();"
-    "var after=twNamed(cn);var alone=t.isConnected&&t.checked;"
-    "for(var m=0;m<after.length;m++)if(after[m]!==t&&after[m].checked)alone=false;"
-    "if(!alone){if(t.checked)t.click();return [2,'the page would not keep the message meant ticked alone'];}"
+    "function has(s,x){return x!==''&&s.indexOf(x)>=0;}"
+    "function field(s,a,z){if(has(s,a))s=s.slice(s.indexOf(a)+a.length);if(has(s,z))s=s.slice(0,s.indexOf(z));"
+    "return s;}"
+    // The box of the message as the page stands now, or why there is none.
+    "function box(){var b=document.body;if(!b)return 'the page is gone';var h=b.outerHTML;"
+    "if(h.length>cap)return 'the page grew past its size cap';"
+    "var L=h.split(/\\r\\n|\\r|\\n/);function at(x){return x>=0&&x<L.length?L[x]:'';}"
+    "var n=0,hit=[];for(var j=0;j<L.length;j++){if(!has(L[j],t[0]))continue;"
+    "var read=t[3]!==''&&!has(at(j+t[2]),t[3]);var line=at(j+t[1]);"
+    "if('<'+(read?field(line,t[6],t[7]):field(line,t[4],t[5]))+'>'===mid)hit.push(n);n++;}"
+    "if(hit.length===0)return 'the message '+mid+' no longer stands on the page';"
+    "if(hit.length>1)return 'the identifier '+mid+' now stands on '+hit.length+' messages of the page';"
+    "var c=twNamed(cn);if(c.length!==n)return 'the page now shows '+n+' messages but '+c.length+' check boxes';"
+    "return c[hit[0]];}"
+    "var tb=box();if(typeof tb==='string')return [2,tb];"
+    "for(var k=0;k<now.length;k++)if(now[k]!==tb&&now[k].checked)now[k].click();"
+    "if(!tb.checked)tb.click();"
+    "var after=twNamed(cn);var alone=tb.isConnected&&tb.checked;"
+    "for(var m=0;m<after.length;m++)if(after[m]!==tb&&after[m].checked)alone=false;"
+    "if(!alone||box()!==tb){if(tb.checked)tb.click();return [2,'the page would not keep the message meant ticked alone'];}"
     "var btn=bn?twNamed(bn)[0]:null;if(!btn)return [1,false];"
-    "if(btn.form!==t.form){t.click();return [2,'the delete button belongs to another form than the check box'];}"
+    "if(btn.form!==tb.form){tb.click();return [2,'the delete button belongs to another form than the check box'];}"
     "btn.click();return [1,true];}";
 
 // Clicks the n-th link whose text holds (or, exact, is) t: [1, clicked], or
@@ -228,20 +248,6 @@ QVariantList RouteCall(const char *Function, const QJsonArray &Args) {
 }
 
 QString Q(const std::string &s) { return QString::fromStdString(s); }
-
-// The route's profile serves every account: a session the last account left
-// behind (a log-out that failed, a cookie on another domain than the script
-// names) would log the next account into the same mailbox. True when the
-// store has let every cookie go.
-bool ClearProfileCookies() {
-    TCookieRecord *record = TCookieRecord::ForProfile(frmWeb->Profile);
-    if (!record) return false;
-    frmWeb->Profile->cookieStore()->deleteAllCookies();
-    const std::vector<QNetworkCookie> cookies = record->Cookies();
-    const bool gone = record->DeleteCookies(cookies, 5000);
-    CheckExit();
-    return gone && record->Cookies().empty();
-}
 
 // Texts as the page's HTML writes them, for comparing with the text a link
 // shows.
@@ -280,11 +286,12 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
     CreateWebForm();
     GTimedOut = false;
     SetNavigationSound(true);
-    if (!ClearProfileCookies()) {
-        Report("Web mail: the browser kept cookies of an earlier log-in, so " + Host + " was not logged into", 0,
-               5, 255);
-        return false;
-    }
+    // Accounts of one provider follow each other in this browser: whatever
+    // the last log-in left (a log-out that failed, an account that keeps
+    // its log-in, a session a site keeps in local storage, IndexedDB or
+    // cached pages rather than a cookie) would log this one into the same
+    // mailbox. A profile and page of its own leave nothing of it.
+    frmWeb->NewBrowser();
     ClearPageComplete();
     if (!Browser().Navigate(s.AHost, 2)) {
         Report("Web mail: the log-in address of " + Host + " (" + s.AHost + ") is not an http or https address",
@@ -385,17 +392,19 @@ bool DeleteSteps(const std::string &MessageId) {
     // chose.
     const std::string why = WebDeleteRefusal(lines, s, MessageId);
     if (!why.empty()) return refuse(why);
-    const int p = LocateWebMessage(lines, s, MessageId);
     const int messages = CountWebMessages(lines, s.DelRealN);
     const int boxes = int(view[2].toList().size());
-    // The p-th box must be the p-th message's: on a page of another shape
+    // A message's box is the one of its place: on a page of another shape
     // the tick could fall on a message nobody chose.
     if (boxes != messages)
         return refuse(Format("the page shows %d messages but %d check boxes named \"%s\"", messages, boxes,
                              s.DelCBName.c_str()));
     GTimedOut = false;
     ClearPageComplete();
-    const QVariantList act = RouteCall(DeleteActScript, {p - 1, Q(s.DelCBName), Q(s.DelBtnName)});
+    const QJsonArray tokens = {Q(s.DelRealN), s.DelLn,      s.MsReadLn,         Q(s.NewMail),
+                               Q(s.Id.Start), Q(s.Id.End), Q(s.Id.ReadStart), Q(s.Id.ReadEnd)};
+    const QVariantList act =
+        RouteCall(DeleteActScript, {Q(MessageId), tokens, MaxWebPageChars, Q(s.DelCBName), Q(s.DelBtnName)});
     const bool acted = act.size() >= 2 && act[0].toInt() == 1;
     const bool buttonClicked = acted && act[1].toBool();
     // A confirming link stands on the page the button brings; without a
@@ -424,6 +433,27 @@ bool DeleteSteps(const std::string &MessageId) {
 TfrmWeb::TfrmWeb(QWidget *Owner) : QWidget(Owner) {
     setWindowTitle("Tarnwick - WEB Host - Connected...");
     resize(742, 513);
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(20000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    NewBrowser();
+    FormCreate();
+}
+
+TfrmWeb::~TfrmWeb() {
+    FormDestroy();
+    // The page goes before the profile it lives in.
+    delete WebBrowser1;
+    WebBrowser1 = nullptr;
+    if (frmWeb == this) frmWeb = nullptr;
+}
+
+void TfrmWeb::NewBrowser() {
+    // The page goes before the profile it lives in, and the profile with
+    // everything it kept in memory.
+    delete WebBrowser1;
+    WebBrowser1 = nullptr;
+    delete Profile;
     Profile = new QWebEngineProfile(this);  // no storage name: off the record
     WebBrowser1 = new TEmbeddedBrowser(this, Profile);
     WebBrowser1->setGeometry(8, 8, 729, 497);
@@ -439,22 +469,6 @@ TfrmWeb::TfrmWeb(QWidget *Owner) : QWidget(Owner) {
                                         long &r) { return WebBrowser1ShowMessage(s, t, c, ty, r); };
     WebBrowser1->OnShowDialog = [this](QObject *s, const std::string &d) { WebBrowser1ShowDialog(s, d); };
     WebBrowser1->AbandonWait = [] { return ExitRequested(); };
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(20000);
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
-    FormCreate();
-}
-
-TfrmWeb::~TfrmWeb() {
-    FormDestroy();
-    // The page goes before the profile it lives in.
-    delete WebBrowser1;
-    WebBrowser1 = nullptr;
-    if (frmWeb == this) frmWeb = nullptr;
-}
-
-void TfrmWeb::FormCreate() {
-    WebFormExists = true;
     // Everything may load, scripts included: web-mail sites need them.
     TDownloadControlOptions all;
     for (int i = 0; i < DownloadControlOptionCount; ++i) all.Include(TDownloadControlOption(i));
@@ -462,7 +476,10 @@ void TfrmWeb::FormCreate() {
     all.Exclude(DLCTL_NO_JAVA);
     WebBrowser1->SetDownloadOptions(all);
     WebBrowser1->Loaded();
+    if (isVisible()) WebBrowser1->show();
 }
+
+void TfrmWeb::FormCreate() { WebFormExists = true; }
 
 void TfrmWeb::FormDestroy() { WebFormExists = false; }
 

@@ -23,11 +23,15 @@
 //    take the password elsewhere;
 //  - a deletion ticks exactly one check box and clicks one delete button,
 //    in one call that first checks the page still has the boxes it was read
-//    with. It is refused (and logged) when the page's check boxes do not
+//    with and finds the message's place on the page anew by its identifier,
+//    so that a page that rewrote its rows since gets the box of the message
+//    meant. It is refused (and logged) when the page's check boxes do not
 //    pair off one to one with its messages, or when the message's identifier
-//    is empty or stands on more than one message of the page;
-//  - every cookie of the route's browser profile goes before each log-in
-//    (accounts share the profile), the host's cookie entries after log-out;
+//    is empty, stands on more than one message of the page or on none;
+//  - each log-in starts in a browser profile and page of its own, so that no
+//    cookie, local storage, IndexedDB or cached page of an earlier log-in
+//    (another account of the provider) reaches it; the host's cookie entries
+//    go after log-out;
 //  - a page whose HTML is over 8 MB (MaxWebPageChars) is not read, nor a list
 //    of its elements whose texts come to more.
 #pragma once
@@ -51,13 +55,15 @@ public:
     explicit TfrmWeb(QWidget *Owner = nullptr);
     ~TfrmWeb() override;
 
-    // The browser's own off-the-record profile: its cookies live as long as
-    // the form.
-    QWebEngineProfile *Profile;
-    TEmbeddedBrowser *WebBrowser1;
+    // The browser of the last log-in and its own off-the-record profile:
+    // what sites keep in it lives in memory until the next log-in.
+    QWebEngineProfile *Profile = nullptr;
+    TEmbeddedBrowser *WebBrowser1 = nullptr;
     // The page-wait watchdog: 20000 milliseconds, enabled only while a wait runs.
-    QTimer *Timer1;
+    QTimer *Timer1 = nullptr;
 
+    // Replaces the browser and its profile by new ones, with nothing kept.
+    void NewBrowser();
     void FormCreate();
     void FormDestroy();
     void Timer1Timer();

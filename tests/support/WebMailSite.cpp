@@ -76,6 +76,12 @@ WebMailSite::WebMailSite(const TOptions &options) : FTls(options.Tls) {
     if (options.ShiftyList) args.push_back("--shifty-list");
     for (const std::string &id : options.ShowIds) args.push_back("--show-id=" + id);
     if (!options.SessionHost.empty()) args.insert(args.end(), {"--session-host", options.SessionHost});
+    if (options.PageSize > 0) args.insert(args.end(), {"--page-size", std::to_string(options.PageSize)});
+    if (options.NewMailAtLogIn > 0)
+        args.insert(args.end(), {"--new-mail-at-login", std::to_string(options.NewMailAtLogIn)});
+    if (options.Rerender) args.push_back("--rerender");
+    if (options.DeleteExpires) args.push_back("--delete-expires");
+    if (!options.KeepSession.empty()) args.insert(args.end(), {"--keep-session", options.KeepSession});
     FPid = StartPeerProcess(args, "PORT ", FPort, 15000);
 }
 

@@ -34,6 +34,11 @@ public:
         bool ShiftyList = false;     // a1001 ticked; an unticked message moves to the list's end
         std::vector<std::string> ShowIds;  // "ID=SHOWN": the identifier the list shows for ID
         std::string SessionHost;     // the host name the site lives on ("" any)
+        int PageSize = 0;            // the list shows this many messages (0 all)
+        int NewMailAtLogIn = 0;      // from this good log-in on, a1000 tops the list (0 never)
+        bool Rerender = false;       // boxes by place; pollMail() rewrites the rows, keeping them
+        bool DeleteExpires = false;  // a delete finds its session expired and deletes nothing
+        std::string KeepSession;     // "local", "idb" or "cache": the session is kept there too
     };
     WebMailSite();
     explicit WebMailSite(const TOptions &options);

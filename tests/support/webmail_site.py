@@ -43,6 +43,22 @@ script, as a real site's would be):
                         for under another host name is sent there, so the
                         session cookie is NAME's; /login of a signed-in
                         browser goes straight to /home
+  --page-size N         the list shows its first N messages only
+  --new-mail-at-login N from the N-th good log-in on, a new message (a1000)
+                        stands at the list's top ("arrivals" counts it)
+  --rerender            check boxes carry their row's place, not an
+                        identifier; the list's pollMail() fetches the list
+                        anew (POST /poll, which brings a1000 in) and rewrites
+                        its rows after their check boxes, which stay
+  --delete-expires      a delete POST finds its session expired: nothing is
+                        deleted and the browser is sent to /login ("expired")
+  --keep-session KIND   where the site keeps a signed-in session besides its
+                        cookie: "local" (localStorage) or "idb" (IndexedDB),
+                        where /home and /inbox put it and the log-in form,
+                        when it is submitted, resumes a session it finds there
+                        through /resume ("resumed") instead of signing in; or
+                        "cache", where /home and /inbox may be kept by the
+                        browser for ten minutes
 A second user "ann" (password "pw-ann") shares the mailbox; /inbox records
 whose session viewed it ("inbox_users").
 """
@@ -71,23 +87,29 @@ MESSAGES = [
     ("a1005", "Erin", "Weekly report", "08:15", False),
 ]
 
+# What comes in later (--new-mail-at-login, --rerender).
+NEW_MESSAGE = ("a1000", "Frank &lt;frank@example.com", "Just in", "10:02", False)
+
 BODIES = {
     "a1001": ["Hi Bob,", "&gt; Shall we meet at noon?", "Yes, <b>noon</b> is fine.", "Alice"],
     "a1002": ["Report of week 10.", "All <i>green</i>."],
     "a1003": ["Week 11 report from Carol.", "&gt; quoted from week 10", "Numbers are <b>up</b>."],
     "a1004": ["Your invoice is attached."],
     "a1005": ["Week 12 report from Erin."],
+    "a1000": ["Fresh from the press."],
 }
 
 LOCK = threading.Lock()
 STATE = {
     "logins": [], "visits": [], "delete_posts": [], "deleted": [], "viewed": [],
     "logouts": 0, "requests": [], "leaks": [], "inbox_users": [],
+    "arrivals": 0, "expired": 0, "resumed": [],
 }
 SESSIONS = {}
 LOGIN_TOKENS = set()
 PENDING = {}
 MAILBOX = [list(m) for m in MESSAGES]
+GOOD_LOGINS = 0
 ARGS = None
 
 
@@ -111,22 +133,112 @@ def shown_ids():
     return out
 
 
+def arrive():
+    if STATE["arrivals"]:
+        return
+    MAILBOX.insert(0, list(NEW_MESSAGE))
+    STATE["arrivals"] += 1
+
+
+def listed():
+    return MAILBOX[:ARGS.page_size] if ARGS.page_size else MAILBOX
+
+
+def row_cells(m):
+    mid, sender, subject, when, read = m
+    r = "r" if read else ""
+    return [
+        '<td class="%sid">%s</td>' % (r, shown_ids().get(mid, mid)),
+        '<td class="%sfrom">%s</td>' % (r, sender),
+        '<td><a href="/msg?id=%s" class="%ss">%s</a></td>' % (mid, r, subject),
+        '<td class="%swhen">%s</td>' % (r, when),
+    ]
+
+
+def row_class(m):
+    return "msg %s" % ("read" if m[4] else "unread")
+
+
 def message_rows():
     rows = []
-    shown = shown_ids()
-    for (mid, sender, subject, when, read) in MAILBOX:
-        r = "r" if read else ""
+    for place, m in enumerate(listed(), 1):
+        mid = m[0]
+        value = str(place) if ARGS.rerender else mid
         ticked = " checked" if ARGS.shifty_list and mid == "a1001" else ""
-        rows += [
-            '<tr class="msg %s">' % ("read" if read else "unread"),
-            '<td><input type="checkbox" name="sel" value="%s"%s></td>' % (mid, ticked),
-            '<td class="%sid">%s</td>' % (r, shown.get(mid, mid)),
-            '<td class="%sfrom">%s</td>' % (r, sender),
-            '<td><a href="/msg?id=%s" class="%ss">%s</a></td>' % (mid, r, subject),
-            '<td class="%swhen">%s</td>' % (r, when),
-            "</tr>",
-        ]
+        rows += ['<tr class="%s">' % row_class(m),
+                 '<td><input type="checkbox" name="sel" value="%s"%s></td>' % (value, ticked)]
+        rows += row_cells(m) + ["</tr>"]
     return rows
+
+
+# The list fetched anew is written into the rows after their check boxes.
+RERENDER = [
+    "<script>",
+    "function pollMail() {",
+    "  var x = new XMLHttpRequest();",
+    "  x.open('POST', '/poll', false);",
+    "  x.send('');",
+    "  var rows = JSON.parse(x.responseText), trs = document.querySelectorAll('tr.msg');",
+    "  for (var i = 0; i < trs.length && i < rows.length; i++) {",
+    "    var box = trs[i].cells[0];",
+    "    while (box.nextSibling) trs[i].removeChild(box.nextSibling);",
+    "    trs[i].className = rows[i].cls;",
+    "    box.insertAdjacentHTML('afterend', rows[i].cells);",
+    "  }",
+    "}",
+    "</script>",
+]
+
+
+def keep_session_script(sid):
+    if ARGS.keep_session == "local":
+        return ["<script>localStorage.setItem('sid', %s);</script>" % json.dumps(sid)]
+    if ARGS.keep_session == "idb":
+        return [
+            "<script>",
+            "(function () {",
+            "  var rq = indexedDB.open('testmail', 1);",
+            "  rq.onupgradeneeded = function () { rq.result.createObjectStore('kept'); };",
+            "  rq.onsuccess = function () {",
+            "    rq.result.transaction('kept', 'readwrite').objectStore('kept').put(%s, 'sid');" % json.dumps(sid),
+            "  };",
+            "})();",
+            "</script>",
+        ]
+    return []
+
+
+# The log-in form resumes a session kept in the browser instead of signing in.
+def resume_script():
+    if ARGS.keep_session not in ("local", "idb"):
+        return []
+    return [
+        "<script>",
+        "(function () {",
+        "  var form = document.forms[0], passing = false;",
+        "  function resume(sid) { location.replace('/resume?sid=' + encodeURIComponent(sid)); }",
+        "  form.addEventListener('submit', function (e) {",
+        "    if (passing) return;",
+        "    if (%s === 'local') {" % json.dumps(ARGS.keep_session),
+        "      var sid = localStorage.getItem('sid');",
+        "      if (sid) { e.preventDefault(); resume(sid); }",
+        "      return;",
+        "    }",
+        "    e.preventDefault();",
+        "    var by = e.submitter;",
+        "    function signIn() { passing = true; form.requestSubmit(by); }",
+        "    var rq = indexedDB.open('testmail', 1);",
+        "    rq.onupgradeneeded = function () { rq.result.createObjectStore('kept'); };",
+        "    rq.onerror = signIn;",
+        "    rq.onsuccess = function () {",
+        "      var get = rq.result.transaction('kept').objectStore('kept').get('sid');",
+        "      get.onsuccess = function () { if (get.result) resume(get.result); else signIn(); };",
+        "      get.onerror = signIn;",
+        "    };",
+        "  });",
+        "})();",
+        "</script>",
+    ]
 
 
 # Unticking a box moves its message to the end of the list.
@@ -198,11 +310,11 @@ class Handler(BaseHTTPRequestHandler):
     def host_name(self):
         return self.headers.get("Host", "").rsplit(":", 1)[0]
 
-    def send(self, code, body="", headers=()):
+    def send(self, code, body="", headers=(), kept=False, kind="text/html"):
         data = body.encode("utf-8")
         self.send_response(code)
-        self.send_header("Content-Type", "text/html; charset=utf-8")
-        self.send_header("Cache-Control", "no-store")
+        self.send_header("Content-Type", kind + "; charset=utf-8")
+        self.send_header("Cache-Control", "private, max-age=600" if kept else "no-store")
         for k, v in headers:
             self.send_header(k, v)
         self.send_header("Content-Length", str(len(data)))
@@ -241,6 +353,12 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/leak":
             STATE["leaks"].append(q.get("v", ""))
             return self.send(204, "")
+        if path == "/resume":
+            sid = q.get("sid", "")
+            if sid not in SESSIONS:
+                return self.redirect("/login")
+            STATE["resumed"].append(SESSIONS[sid])
+            return self.redirect("/home", [("Set-Cookie", "sid=%s; Path=/; HttpOnly" % sid)])
         if path == "/login" and ARGS.session_host and self.session():
             return self.redirect("/home")
         if path == "/login":
@@ -256,7 +374,7 @@ class Handler(BaseHTTPRequestHandler):
                 '<input type="submit" name="go" value="Classic">',
                 '<input type="submit" name="go" value="Standard">',
                 "</form>",
-            ] + login_trick()), [("Set-Cookie", "pre=1; Path=/")])
+            ] + login_trick() + resume_script()), [("Set-Cookie", "pre=1; Path=/")])
         if path == "/logout":
             sid = self.cookies().get("sid")
             SESSIONS.pop(sid, None)
@@ -265,12 +383,14 @@ class Handler(BaseHTTPRequestHandler):
                              [("Set-Cookie", "sid=; Path=/; Max-Age=0")])
         if not self.session():
             return self.redirect("/login")
+        sid = self.cookies().get("sid")
+        kept = ARGS.keep_session == "cache"
         if path == "/home":
             return self.send(200, page("Home", [
-                "<p>Welcome, bob.</p>",
+                "<p>Welcome, %s.</p>" % SESSIONS[sid],
                 '<p><a href="/archive">Mailbox (archive)</a></p>',
                 '<p><a href="/inbox">Mailbox</a></p>',
-            ]))
+            ] + keep_session_script(sid)), kept=kept)
         if path == "/manylinks":
             # Each link is short in the HTML and long in a list of links,
             # which gives its address in full.
@@ -285,7 +405,7 @@ class Handler(BaseHTTPRequestHandler):
                 rows = [filler] * ARGS.big_kb + rows
             extra = ['<p>All <input type="checkbox" name="sel" value="all"></p>'] if ARGS.extra_checkbox else []
             if path == "/inbox":
-                STATE["inbox_users"].append(SESSIONS[self.cookies().get("sid")])
+                STATE["inbox_users"].append(SESSIONS[sid])
             return self.send(200, page("Inbox", [
                 "<h1>Inbox</h1>",
                 '<form method="post" action="/delete">',
@@ -300,7 +420,8 @@ class Handler(BaseHTTPRequestHandler):
                 "</form>",
                 '<p><a href="/logout">Sign out</a></p>',
                 '<p><a href="/logout"><img src="/signout.png" alt="sign out"></a></p>',
-            ] + (SHIFTY_LIST if ARGS.shifty_list else [])))
+            ] + (SHIFTY_LIST if ARGS.shifty_list else []) + (RERENDER if ARGS.rerender else [])
+                + keep_session_script(sid)), kept=kept and path == "/inbox")
         if path == "/msg":
             mid = q.get("id", "")
             found = [m for m in MAILBOX if m[0] == mid]
@@ -337,6 +458,7 @@ class Handler(BaseHTTPRequestHandler):
                 save_state()
 
     def post(self, path, form):
+        global GOOD_LOGINS
         one = lambda k: form.get(k, [""])[0]
         if path == "/login":
             token_ok = one("token") in LOGIN_TOKENS
@@ -348,6 +470,9 @@ class Handler(BaseHTTPRequestHandler):
             if not ok:
                 return self.send(200, page("Sign in failed", ["<p>Wrong user name or password.</p>",
                                                               '<p><a href="/login">Try again</a></p>']))
+            GOOD_LOGINS += 1
+            if ARGS.new_mail_at_login and GOOD_LOGINS >= ARGS.new_mail_at_login:
+                arrive()
             sid = secrets.token_hex(12)
             SESSIONS[sid] = one("user")
             return self.redirect("/home", [("Set-Cookie", "sid=%s; Path=/; HttpOnly" % sid)])
@@ -355,7 +480,16 @@ class Handler(BaseHTTPRequestHandler):
             if not self.session():
                 return self.redirect("/login")
             selected = form.get("sel", [])
+            if ARGS.rerender:
+                # A box says a place in the list as it stands now.
+                now = listed()
+                selected = [now[int(v) - 1][0] if v.isdigit() and 1 <= int(v) <= len(now) else v
+                            for v in selected]
             STATE["delete_posts"].append({"selected": selected, "buttons": len(form.get("del", []))})
+            if ARGS.delete_expires:
+                SESSIONS.pop(self.cookies().get("sid"), None)
+                STATE["expired"] += 1
+                return self.redirect("/login")
             t = secrets.token_hex(8)
             PENDING[t] = [s for s in selected if s != "all"]
             return self.send(200, page("Confirm", [
@@ -363,6 +497,12 @@ class Handler(BaseHTTPRequestHandler):
                 '<p><a href="/confirm?t=%s">Yes, delete</a></p>' % t,
                 '<p><a href="/inbox">No, keep them</a></p>',
             ]))
+        if path == "/poll":
+            if not self.session():
+                return self.send(403, "[]", kind="application/json")
+            arrive()
+            return self.send(200, json.dumps([{"cls": row_class(m), "cells": "\n" + "\n".join(row_cells(m)) + "\n"}
+                                              for m in listed()]), kind="application/json")
         return self.send(404, page("Not found", ["<p>Not found.</p>"]))
 
 
@@ -380,6 +520,11 @@ def main():
     p.add_argument("--shifty-list", action="store_true")
     p.add_argument("--show-id", action="append")
     p.add_argument("--session-host", default="")
+    p.add_argument("--page-size", type=int, default=0)
+    p.add_argument("--new-mail-at-login", type=int, default=0)
+    p.add_argument("--rerender", action="store_true")
+    p.add_argument("--delete-expires", action="store_true")
+    p.add_argument("--keep-session", choices=["local", "idb", "cache"])
     ARGS = p.parse_args()
     save_state()
     server = ThreadingHTTPServer(("127.0.0.1", ARGS.port), Handler)

@@ -157,6 +157,34 @@ TEST_F(WebMailWired, ARefusedDeletionLeavesTheMessageAsNewMail) {
     EXPECT_FALSE(FileExists(H->Dir.File("deleted.txt")));
 }
 
+TEST_F(WebMailWired, ADeleteTheSiteDidNotCarryOutStaysMailThoughTheListAfterANewLogInLacksIt) {
+    // The delete finds the session expired: nothing is deleted and the
+    // browser is on the log-in page. Back on the list through a new log-in,
+    // a new message has pushed a1003 onto the next page of three.
+    WebMailSite::TOptions o;
+    o.PageSize = 3;
+    o.DeleteExpires = true;
+    o.NewMailAtLogIn = 2;
+    WebMailSite paged(o);
+    WriteRule("delete", "[Rule]\nRule1=1\nAllAccounts=True\nEMailRule=0\nAllEMails=False\nWordsRule=6\n"
+                        "[EMails]\n0=carol@example.net\n");
+    H->WriteSettings({Web("s3cret", &paged)}, {H->LongLog()});
+    TFrmMain &m = H->Start();
+    m.Timer1Timer();
+
+    QJsonObject state = paged.State();
+    ASSERT_EQ(state["expired"].toInt(), 1) << H->Log();
+    EXPECT_EQ(state["logins"].toArray().size(), 2) << "back on the list through a new log-in";
+    EXPECT_TRUE(state["deleted"].toArray().isEmpty());
+    EXPECT_EQ(H->LogLinesWith("Deleted by a rule"), 0) << H->Log();
+    EXPECT_FALSE(FileExists(H->Dir.File("deleted.txt")));
+    const Tiedot &t = m.State.Accounts[0];
+    EXPECT_EQ(t.NewCount, 2) << H->Log();
+    ASSERT_EQ(t.MessageIds.Count(), 2) << H->Log();
+    EXPECT_EQ(t.MessageIds[0], "<a1001>");
+    EXPECT_EQ(t.MessageIds[1], "<a1003>");
+}
+
 TEST_F(WebMailWired, RefusedLogInIsABadLogInAndCountsNothing) {
     H->WriteSettings({Web("wrong")}, {H->LongLog()});
     TFrmMain &m = H->Start();
