@@ -18,6 +18,7 @@
 
 #include "updates/Kel_Files.h"
 #include "settings/Kel_Reg.h"
+#include "ProgramBackup.h"
 #include "SysUtils.h"
 #include "updates/UpdateFiles.h"
 #include "settings/unRules.h"
@@ -278,6 +279,11 @@ void TfrmFenlow::ProgramUpdate() {
         lock = AcquireProgramLock(ProgramDir, 0);
         if (!lock.Held()) return;
 
+        // An update that never finished goes back first, so that this one
+        // does not keep its half-installed files as the old ones.
+        TProgramBackup undo(ProgramDir);
+        undo.RecoverInterrupted();
+
         std::string exe = ProgramDir + TarnwickExeName;
         std::string temp = ProgramDir + "temp";
         std::string backup = temp + "/" + TarnwickExeName + ".old";
@@ -296,8 +302,13 @@ void TfrmFenlow::ProgramUpdate() {
                 return ::lstat(exe.c_str(), &now) == 0 && !(hadExe && SameFile(now, before));
             };
             bool ok = Sha256Matches(ZipPath, IniReadString(dat, "File", "SHA256", "")) &&
-                      Extract(ProgramDir) && replaced() && ExecutableReady(exe);
+                      Extract(ProgramDir, [&] { return undo.Prepare(ZipArchiver1); }) && replaced() &&
+                      ExecutableReady(exe);
             if (!ok) {
+                // All or nothing: a new module beside the old executable (or
+                // the other way round) would leave web mail unusable until a
+                // later update succeeds.
+                undo.Restore();
                 if (backedUp) {
                     struct stat st;
                     bool present = ::lstat(exe.c_str(), &st) == 0;
@@ -314,6 +325,7 @@ void TfrmFenlow::ProgramUpdate() {
                 RequestClose();
                 return;
             }
+            undo.Commit();
             DeleteOwnFile(dat);
             DeleteOwnFile(ZipPath);
             installed = true;
@@ -373,15 +385,22 @@ void TfrmFenlow::ArchiveJob(const char *archive) {
     RequestClose();
 }
 
-bool TfrmFenlow::Extract(const std::string &folder) {
+bool TfrmFenlow::Extract(const std::string &folder, const std::function<bool()> &ready) {
     try {
         ZipArchiver1.FileName = ZipPath;
         ZipArchiver1.OpenZip();
         ZipArchiver1.BaseDir = folder;
+        if (ready && !ready()) {
+            ZipArchiver1.CloseZip();
+            return false;
+        }
         ZipArchiver1.ExtractMatching("*.*", 0x28BF, "");
         ZipArchiver1.CloseZip();
-        // An entry the user chose to ignore after a failure, or one that
-        // could not be written, leaves the installation incomplete.
+        // An entry that could not be written leaves the installation
+        // incomplete, whatever the user answered the component's question:
+        // Retry may still bring it in, but Ignore leaves a release with one
+        // file missing or old, so it counts as a failure as Abort does (the
+        // program update then puts every file back).
         const TZipOperationResult &r = ZipArchiver1.LastResult();
         return r.Ok() && r.Skipped.Empty();
     } catch (...) {

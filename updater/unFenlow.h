@@ -10,6 +10,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -96,8 +97,9 @@ private:
     void ArchiveJob(const char *archive);
 
     // Extracts ZipPath into folder with the stored settings; true only when
-    // the archive opened and every entry was written.
-    bool Extract(const std::string &folder);
+    // the archive opened and every entry was written. ready runs once the
+    // archive is open, before anything is written; false stops there.
+    bool Extract(const std::string &folder, const std::function<bool()> &ready = {});
     // The program update's installation once Tarnwick has let go of the
     // folder (the caller holds its lock).
     void ReplaceTarnwick(TProgramLock &lock);

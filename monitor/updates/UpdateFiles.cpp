@@ -132,6 +132,10 @@ std::string SkinBackupFolder(const std::string &programFolder, const std::string
     return IncludeTrailingPathDelimiter(programFolder) + "temp/oldskins/" + skin;
 }
 
+std::string ProgramBackupFolder(const std::string &programFolder) {
+    return IncludeTrailingPathDelimiter(programFolder) + "temp/oldprogram";
+}
+
 bool MoveSkinAside(const std::string &programFolder, const std::string &skin) {
     if (!IsPlainFileName(skin)) return false;
     std::string folder = IncludeTrailingPathDelimiter(programFolder);
@@ -202,6 +206,7 @@ std::vector<std::string> UpdaterHandOverFiles(const std::string &programFolder) 
     for (const char *archive : {AllSkinsArchiveName, TLSArchiveName, SkinEditorArchiveName})
         keep(std::string("temp/") + archive);
     keep("temp/oldskins");
+    keep("temp/oldprogram");
     return found;
 }
 

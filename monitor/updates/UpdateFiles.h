@@ -55,6 +55,10 @@ std::string SkinBackupFolder(const std::string &programFolder, const std::string
 // when there was none).
 bool MoveSkinAside(const std::string &programFolder, const std::string &skin);
 
+// A program update keeps the files it replaces here until it is whole;
+// Fenlow puts them back when it fails or was cut short.
+std::string ProgramBackupFolder(const std::string &programFolder);
+
 // The archives the fixed-name jobs of Fenlow ("-all", "-ssl", "-ske") unpack
 // from "temp/" of the program folder.
 inline constexpr char AllSkinsArchiveName[] = "allskins.zip";
@@ -63,7 +67,8 @@ inline constexpr char SkinEditorArchiveName[] = "Brisvel.zip";
 
 // What "temp/" of the program folder holds for Fenlow until its job has run:
 // the archives "fenlow.dat" and "skins.dat" name, the archives of the
-// fixed-name jobs, and the skins a skin update moved aside. Full paths of
+// fixed-name jobs, the skins a skin update moved aside, and what a program
+// update that never finished has yet to put back. Full paths of
 // entries that exist, each strictly inside "temp/"; a Tarnwick that empties
 // "temp/" leaves them (and the folders that lead to them) alone.
 std::vector<std::string> UpdaterHandOverFiles(const std::string &programFolder);

@@ -1,0 +1,255 @@
+// A program update installs every file of its archive or none: whatever an
+// update that fails replaced comes back, whatever it added goes, also when
+// an earlier attempt was killed halfway.
+#include "FenlowTestCommon.h"
+
+#include <csignal>
+#include <dirent.h>
+#include <map>
+#include <unistd.h>
+
+#include "ChildProcess.h"
+#include "ZipTestCommon.h"
+
+namespace {
+
+class FenlowRollbackTest : public FenlowTest {
+protected:
+    static constexpr char Module[] = "tarnwick-webmail.so";
+
+    // A program folder as an earlier release left it, some names in another
+    // letter case than the archive gives them.
+    void InstallOldProgram() {
+        InstallOldTarnwick();
+        Put(Module, "old module", 0755);
+        Put("Lang/English.lng", "[About]\r\nVersion=old\r\n");
+        Put("docs/readme.txt", "old readme", 0444);
+        Put("host_data.dat", "the user's own hosts");
+        ForceDirectories(P("Sounds"));
+        ASSERT_EQ(::symlink("Lang/English.lng", P("english.lnk").c_str()), 0);
+    }
+    // Info-ZIP's zip stores the names in the order given.
+    void MakeOrderedZip(const std::string &archive, const std::vector<TEntry> &entries,
+                        const std::string &flags = "-q -X") {
+        std::string src = Src.Path() + "ordered" + std::to_string(++FOrdered) + "/";
+        std::string names;
+        for (const auto &e : entries) {
+            WriteTestFile(src + e.Name, e.Bytes);
+            ::chmod((src + e.Name).c_str(), e.Mode);
+            names += " " + ShellQuote(e.Name);
+        }
+        ForceDirectories(ExtractFileDir(archive));
+        DeleteFile(archive);
+        ASSERT_EQ(RunTool("cd " + ShellQuote(src) + " && zip " + flags + " " + ShellQuote(archive) + names), 0);
+    }
+    // The new release: it replaces the executable, the module, a language
+    // file, a read-only file and a link, and adds files in folders old and
+    // new; "notes" comes last.
+    std::vector<TEntry> NewRelease() const {
+        return {{Module, "new module", 0755},
+                {"lang/english.lng", "[About]\r\nVersion=new\r\n"},
+                {"Lang/german.lng", "[About]\r\nVersion=neu\r\n"},
+                {"sounds/new/chime.wav", "RIFF"},
+                {"Plugins/extra/one.txt", "one"},
+                {TarnwickExeName, TarnwickStandIn("new", "0.9.0.0"), 0755},
+                {"docs/readme.txt", "new readme"},
+                {"english.lnk", "no longer a link"},
+                {"notes", "release notes"}};
+    }
+
+    // Everything in the program folder but "temp" and what Fenlow keeps for
+    // itself (the lock, its version in the settings): each name with its
+    // kind, mode, time and contents (a link's target).
+    std::map<std::string, std::string> Snapshot() const {
+        std::map<std::string, std::string> out;
+        Walk("", out);
+        return out;
+    }
+    void Walk(const std::string &rel, std::map<std::string, std::string> &out) const {
+        DIR *d = ::opendir(P(rel).c_str());
+        if (!d) return;
+        while (dirent *e = ::readdir(d)) {
+            std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            if (rel.empty() && (name == "temp" || name == "tarnwick.lock" || name == "Tarnwick.ini")) continue;
+            std::string path = rel + name;
+            struct stat st;
+            if (::lstat(P(path).c_str(), &st) != 0) continue;
+            std::string mode = std::to_string(st.st_mode) + " ";
+            if (S_ISDIR(st.st_mode)) {
+                out[path + "/"] = mode;
+                Walk(path + "/", out);
+            } else if (S_ISLNK(st.st_mode)) {
+                char buf[4096];
+                ssize_t n = ::readlink(P(path).c_str(), buf, sizeof buf);
+                out[path] = mode + std::string(buf, size_t(std::max<ssize_t>(n, 0)));
+            } else {
+                // A program is named by its digest, so a failed check shows a
+                // short difference.
+                std::string bytes = st.st_size > 200 ? FileSha256(P(path)) : Read(path);
+                out[path] = mode + std::to_string(st.st_mtime) + " " + bytes;
+            }
+        }
+        ::closedir(d);
+    }
+    void ExpectPutBack(const std::map<std::string, std::string> &before) {
+        EXPECT_EQ(Snapshot(), before);
+        EXPECT_EQ(ListDirectory(P("temp")), std::vector<std::string>{"tarnwick.zip"});
+        EXPECT_TRUE(Exists("fenlow.dat"));
+        EXPECT_EQ(StartedAfterAWhile(), "");
+    }
+
+private:
+    int FOrdered = 0;
+};
+
+}  // namespace
+
+TEST_F(FenlowRollbackTest, AnEntryThatCannotBeWrittenPutsBackEveryFile) {
+    // The answer to the component's question does not matter: ignoring the
+    // entry leaves the release incomplete as surely as aborting.
+    for (TZipFailureAction answer : {fxaIgnore, fxaAbort}) {
+        SCOPED_TRACE(answer == fxaIgnore ? "Ignore" : "Abort");
+        RunTool("rm -rf " + ShellQuote(Dir.Path()) + "* " + ShellQuote(Dir.Path()) + ".[!.]*");
+        InstallOldProgram();
+        // A folder stands where the last entry's file must go (root writes
+        // anywhere, but no file replaces a folder).
+        ForceDirectories(P("Notes"));
+        MakeOrderedZip(P("temp/tarnwick.zip"), NewRelease());
+        WriteFenlowDat(P("temp/tarnwick.zip"));
+        auto before = Snapshot();
+        ScriptedQuestions questions;
+        questions.Failures = {answer};
+        TZipQuestions *old = SetZipQuestions(&questions);
+        Run({"-fenlow"});
+        SetZipQuestions(old);
+        Finish();
+        EXPECT_EQ(questions.Asked.size(), 1u);
+        ExpectPutBack(before);
+        EXPECT_EQ(Read(Module), "old module");
+    }
+}
+
+TEST_F(FenlowRollbackTest, AnEntryIgnoredInTheMiddlePutsBackWhatCameAfterIt) {
+    InstallOldProgram();
+    // Stored, so the check of the middle entry can be spoiled in place.
+    // The folder the failing entry made is the one the next entry finds,
+    // whatever letter case it gives.
+    std::vector<TEntry> entries = NewRelease();
+    entries.insert(entries.begin() + 2, {{"New/readme.txt", "mail " + TextBytes(4000)}, {"NEW/README.TXT", "read me"}});
+    MakeOrderedZip(P("temp/tarnwick.zip"), entries, "-q -X -0");
+    std::string bytes = ReadFileToString(P("temp/tarnwick.zip"));
+    PatchFile(P("temp/tarnwick.zip"), int64_t(bytes.find("mail ")), "MAIL");
+    WriteFenlowDat(P("temp/tarnwick.zip"));
+    auto before = Snapshot();
+    ScriptedQuestions questions;
+    questions.Failures = {fxaIgnore};
+    TZipQuestions *old = SetZipQuestions(&questions);
+    Run({"-fenlow"});
+    SetZipQuestions(old);
+    Finish();
+    EXPECT_EQ(questions.Asked.size(), 1u);
+    ExpectPutBack(before);
+}
+
+// The backups are copies there, and come back as copies: the same bytes,
+// modes and times, the link as a link.
+TEST_F(FenlowRollbackTest, ATempFolderOnAnotherFileSystemStillPutsEveryFileBack) {
+    struct stat here, shm;
+    if (::stat(Dir.Path().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev)
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    char folder[] = "/dev/shm/tw-fenlow-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    struct TRemove {
+        std::string Path;
+        ~TRemove() { RunTool("rm -rf " + ShellQuote(Path)); }
+    } remove{folder};
+    InstallOldProgram();
+    ForceDirectories(P("Notes"));
+    ASSERT_EQ(::symlink(folder, P("temp").c_str()), 0);
+    MakeOrderedZip(P("temp/tarnwick.zip"), NewRelease());
+    WriteFenlowDat(P("temp/tarnwick.zip"));
+    auto before = Snapshot();
+    ScriptedQuestions questions;
+    TZipQuestions *old = SetZipQuestions(&questions);
+    Run({"-fenlow"});
+    SetZipQuestions(old);
+    Finish();
+    EXPECT_EQ(questions.Asked.size(), 1u);
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_FALSE(Exists("temp/oldprogram"));
+    EXPECT_TRUE(Exists("temp/tarnwick.zip"));
+    EXPECT_EQ(StartedAfterAWhile(), "");
+}
+
+TEST_F(FenlowRollbackTest, AReleaseThatArrivesWholeInstallsEveryFile) {
+    InstallOldProgram();
+    MakeOrderedZip(P("temp/tarnwick.zip"), NewRelease());
+    WriteFenlowDat(P("temp/tarnwick.zip"), FileSha256(P("temp/tarnwick.zip")));
+    Run({"-fenlow"});
+    EXPECT_EQ(WaitStarted(), "new Version=0.1.2.5\n");
+    Finish();
+    // Names already there keep their spelling.
+    for (const auto &[name, bytes] : std::map<std::string, std::string>{
+             {Module, "new module"},
+             {"Lang/English.lng", "[About]\r\nVersion=new\r\n"},
+             {"Lang/german.lng", "[About]\r\nVersion=neu\r\n"},
+             {"Sounds/new/chime.wav", "RIFF"},
+             {"Plugins/extra/one.txt", "one"},
+             {TarnwickExeName, TarnwickStandIn("new", "0.9.0.0")},
+             {"docs/readme.txt", "new readme"},
+             {"english.lnk", "no longer a link"},
+             {"notes", "release notes"},
+             {"host_data.dat", "the user's own hosts"}})
+        EXPECT_EQ(Read(name), bytes) << name;
+    EXPECT_EQ(FileMode(P("docs/readme.txt")), 0644u);
+    EXPECT_FALSE(Exists("fenlow.dat"));
+    // Only the executable's spare copy stays behind in "temp".
+    EXPECT_EQ(ListDirectory(P("temp")), std::vector<std::string>{"tarnwick.old"});
+}
+
+// The real Fenlow killed while its question about the last-but-one entry
+// is open: the module and the language files are new, the executable still
+// old. Tarnwick runs before the next attempt: it keeps a file of its own in
+// a folder the update made, and empties "temp" when it ends. The next
+// attempt first puts back what the killed one had replaced, so when it
+// fails too the folder is as it was before either, but for Tarnwick's file.
+TEST_F(FenlowRollbackTest, AnUpdateKilledHalfwayIsPutBackByTheNextAttempt) {
+    InstallOldProgram();
+    ForceDirectories(P("Notes"));
+    ASSERT_EQ(RunTool("cp " + ShellQuote(std::string(TW_BINARY_DIR) + "/updater/fenlow") + " " +
+                      ShellQuote(P(FenlowExeName))),
+              0);
+    // The entry after "Lang/german.lng" fails before it writes anything, so
+    // whenever the kill comes, nothing of it is half made.
+    MakeOrderedZip(P("temp/tarnwick.zip"), {{Module, "new module", 0755},
+                                            {"Lang/English.lng", "[About]\r\nVersion=new\r\n"},
+                                            {"rules/Default.rul", "[Rule]\r\n"},
+                                            {"Lang/german.lng", "[About]\r\nVersion=neu\r\n"},
+                                            {"notes", "release notes"},
+                                            {TarnwickExeName, TarnwickStandIn("new", "0.9.0.0"), 0755}});
+    WriteFenlowDat(P("temp/tarnwick.zip"));
+    auto before = Snapshot();
+    int ignored = 0;
+    pid_t fenlow = StartPeerProcess({"/bin/sh", "-c",
+                                     "echo 'STARTED 1'; QT_QPA_PLATFORM=offscreen exec " +
+                                         ShellQuote(P(FenlowExeName)) + " -fenlow >/dev/null 2>&1"},
+                                    "STARTED ", ignored);
+    bool halfway = WaitUntil([this] { return Exists("Lang/german.lng"); }, 20000);
+    StopPeerProcess(fenlow, SIGKILL);
+    ASSERT_TRUE(halfway);
+    ASSERT_EQ(Read(Module), "new module");
+    ASSERT_EQ(Read(TarnwickExeName), TarnwickStandIn("old"));
+    Put("rules/mine.rul", "[Rule]\r\nName=mine\r\n");
+    auto now = Snapshot();
+    for (const char *kept : {"rules/", "rules/mine.rul"}) before[kept] = now[kept];
+    EXPECT_TRUE(EmptyTempFolder(Dir.Path()));
+
+    ScriptedQuestions questions;
+    questions.Failures = {fxaIgnore};
+    TZipQuestions *old = SetZipQuestions(&questions);
+    Run({"-fenlow"});
+    SetZipQuestions(old);
+    Finish();
+    ExpectPutBack(before);
+}

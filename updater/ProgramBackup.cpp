@@ -1,0 +1,336 @@
+#include "ProgramBackup.h"
+
+#include <cerrno>
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "SysUtils.h"
+#include "ZipArchiver.h"
+#include "ZipFormat.h"
+#include "updates/UpdateFiles.h"
+
+namespace {
+
+const char ListName[] = "restore.lst";
+// The list is Fenlow's own, but a damaged one must not make it read for ever.
+constexpr size_t MaxListBytes = 64u << 20;
+
+// Names from an archive may hold any byte but NUL; the list keeps one name
+// a line.
+std::string Escape(const std::string &s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '%') out += "%25";
+        else if (c == '\n') out += "%0A";
+        else if (c == '\r') out += "%0D";
+        else out += c;
+    }
+    return out;
+}
+
+std::string Unescape(const std::string &s) {
+    auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && hex(s[i + 1]) && hex(s[i + 2])) {
+            out += char(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> Components(const std::string &rel) {
+    std::vector<std::string> out;
+    for (size_t start = 0; start <= rel.size();) {
+        size_t end = rel.find('/', start);
+        if (end == std::string::npos) end = rel.size();
+        std::string comp = rel.substr(start, end - start);
+        if (!comp.empty() && comp != ".") out.push_back(comp);
+        start = end + 1;
+    }
+    return out;
+}
+
+// A name of the list that stays below the program folder.
+bool SafeRelative(const std::string &rel) {
+    if (rel.empty() || rel[0] == '/' || rel.find('\0') != std::string::npos) return false;
+    for (const std::string &c : Components(rel))
+        if (c == "..") return false;
+    return !Components(rel).empty();
+}
+
+std::string RealPath(const std::string &path) {
+    char buf[PATH_MAX];
+    return ::realpath(path.c_str(), buf) ? std::string(buf) : std::string();
+}
+
+bool IsFolder(const std::string &path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Removes a file, a link (never what it points at) or a folder with all
+// that is in it. Names are taken as they are: no wildcards.
+void RemoveTree(const std::string &path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        for (const std::string &n : ListDirectory(path)) RemoveTree(path + "/" + n);
+        ::rmdir(path.c_str());
+    } else {
+        ::unlink(path.c_str());
+    }
+}
+
+// A copy where no second name can be made: a link as a link, a file with
+// its mode and times.
+bool Duplicate(const std::string &from, const std::string &to) {
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0) return false;
+    ::unlink(to.c_str());
+    if (S_ISLNK(st.st_mode)) {
+        std::string target(size_t(st.st_size) + 1, '\0');
+        ssize_t n = ::readlink(from.c_str(), target.data(), target.size());
+        if (n < 0 || size_t(n) >= target.size()) return false;
+        target.resize(size_t(n));
+        return ::symlink(target.c_str(), to.c_str()) == 0;
+    }
+    if (!S_ISREG(st.st_mode)) return false;
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (in < 0) return false;
+    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    bool ok = out >= 0;
+    char buf[65536];
+    while (ok) {
+        ssize_t n = ::read(in, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < n;) {
+            ssize_t w = ::write(out, buf + done, size_t(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            ok = w > 0;
+            if (ok) done += w;
+        }
+    }
+    ::close(in);
+    if (out >= 0) {
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ok = ok && ::fchmod(out, st.st_mode & 07777) == 0 && ::futimens(out, times) == 0 && ::fsync(out) == 0;
+        ok = ::close(out) == 0 && ok;
+        if (!ok) ::unlink(to.c_str());
+    }
+    return ok;
+}
+
+}  // namespace
+
+TProgramBackup::TProgramBackup(const std::string &programDir)
+    : FProgramDir(IncludeTrailingPathDelimiter(programDir)), FFolder(ProgramBackupFolder(programDir)) {}
+
+void TProgramBackup::RecoverInterrupted() {
+    struct stat st;
+    if (::lstat(FFolder.c_str(), &st) != 0) return;
+    // Without a list nothing had been written yet (or the update was whole).
+    if (ReadList()) Restore();
+    else Clear();
+}
+
+bool TProgramBackup::Prepare(const TZipBaseArchiver &zip) {
+    FReplaced.clear();
+    FAdded.clear();
+    Clear();
+    if (!ForceDirectories(FFolder)) return false;
+    const std::string own = LowerCase(FFolder + "/");
+    auto inOwnFolder = [&](const std::string &path) { return LowerCase(path + "/").compare(0, own.size(), own) == 0; };
+    std::string baseReal;  // only needed when a link turns up
+
+    // Each folder's names by lower case, as the extraction matches them
+    // (the first spelling of the sorted listing wins), and the names the
+    // archive adds there as it goes.
+    struct TName {
+        std::string Spelling;
+        bool Added;
+    };
+    std::map<std::string, std::map<std::string, TName>> folders;
+    std::set<std::string> replaced;
+    for (int i = 0; i < zip.FileCount(); ++i) {
+        const TZipDirItem &item = zip.Files(i);
+        if (item.IsSymlink()) continue;  // never made
+        std::string rel = ZipSlashes(ZipSlashes(item.Name, '/', '\\'), '\\', '/');
+        bool folderEntry = item.IsFolder() || (!rel.empty() && rel.back() == '/');
+        std::vector<std::string> comps = Components(rel);
+        // Names the extraction refuses write nothing.
+        if (comps.empty() || rel[0] == '/' || Contains(rel, ":") || rel.find('\0') != std::string::npos) continue;
+        bool climbs = false;
+        for (const std::string &c : comps) climbs = climbs || c == "..";
+        if (climbs) continue;
+
+        std::string cur = FProgramDir;
+        size_t kept = 0;  // leading folders that were there before
+        for (size_t k = 0; k < comps.size(); ++k) {
+            bool leaf = k + 1 == comps.size() && !folderEntry;
+            auto at = folders.find(cur);
+            if (at == folders.end()) {
+                std::map<std::string, TName> names;
+                for (const std::string &n : ListDirectory(cur)) names.emplace(LowerCase(n), TName{n, false});
+                at = folders.emplace(cur, std::move(names)).first;
+            }
+            auto hit = at->second.find(LowerCase(comps[k]));
+            if (hit == at->second.end()) {
+                hit = at->second.emplace(LowerCase(comps[k]), TName{comps[k], true}).first;
+                FAdded.push_back({(cur + comps[k]).substr(FProgramDir.size()), kept, !leaf});
+            }
+            std::string path = cur + hit->second.Spelling;
+            if (inOwnFolder(path)) return false;
+            if (hit->second.Added) {
+                cur = path + "/";
+                continue;
+            }
+            struct stat st;
+            if (::lstat(path.c_str(), &st) != 0) break;
+            if (leaf) {
+                // No file takes a folder's place: that entry fails.
+                if (S_ISDIR(st.st_mode) || !replaced.insert(path).second) break;
+                std::string name = std::to_string(FReplaced.size() + 1);
+                std::string to = FFolder + "/" + name;
+                // A second name keeps the old file whole when the new one is
+                // renamed over it; flags 0: a link is kept as the link.
+                if (::linkat(AT_FDCWD, path.c_str(), AT_FDCWD, to.c_str(), 0) != 0 && !Duplicate(path, to))
+                    return false;
+                FReplaced.push_back({name, path.substr(FProgramDir.size())});
+                break;
+            }
+            // The extraction goes on only into a folder, through a link only
+            // while it stays inside the program folder.
+            struct stat target;
+            if (::stat(path.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) break;
+            if (S_ISLNK(st.st_mode)) {
+                if (baseReal.empty()) baseReal = RealPath(FProgramDir);
+                std::string real = RealPath(path);
+                if (baseReal.empty() || real.empty() ||
+                    !(real == baseReal || baseReal == "/" || real.compare(0, baseReal.size() + 1, baseReal + "/") == 0))
+                    break;
+            }
+            cur = path + "/";
+            ++kept;
+        }
+    }
+    return WriteList();
+}
+
+void TProgramBackup::Commit() { Clear(); }
+
+void TProgramBackup::Restore() {
+    // Only files the archive named go, and folders it made only when empty:
+    // a list left by a killed Fenlow may be played back after Tarnwick ran
+    // and kept files of its own there.
+    for (const TAdded &a : FAdded)
+        if (!a.Folder)
+            for (const std::string &path : Matches(a))
+                if (!IsFolder(path)) ::unlink(path.c_str());
+    for (auto a = FAdded.rbegin(); a != FAdded.rend(); ++a)
+        if (a->Folder)
+            for (const std::string &path : Matches(*a))
+                if (IsFolder(path)) ::rmdir(path.c_str());
+    bool whole = true;
+    for (const TReplaced &r : FReplaced) {
+        std::string from = FFolder + "/" + r.Backup, to = FProgramDir + r.Target;
+        struct stat st;
+        if (::lstat(from.c_str(), &st) != 0) continue;  // put back before
+        if (::rename(from.c_str(), to.c_str()) == 0) continue;
+        // A copy from another file system comes in beside and then in one
+        // rename, so the name never holds half a file.
+        std::string beside = ExtractFilePath(to) + "." + ExtractFileName(to).substr(0, 64) + ".restore";
+        if (errno == EXDEV && Duplicate(from, beside) && ::rename(beside.c_str(), to.c_str()) == 0) continue;
+        ::unlink(beside.c_str());
+        whole = false;
+    }
+    // What could not come back keeps its backup and the list: the next
+    // update tries again before it starts.
+    if (whole) Clear();
+}
+
+std::vector<std::string> TProgramBackup::Matches(const TAdded &added) const {
+    std::vector<std::string> comps = Components(added.Path);
+    std::string folder = FProgramDir;
+    for (size_t k = 0; k < added.Kept && k < comps.size(); ++k) folder += comps[k] + "/";
+    // The new part in any letter case: nothing there matched it before the
+    // update, and where an entry failed before its file was made, the next
+    // entry of that name may have made it in its own spelling.
+    std::vector<std::string> found;
+    std::vector<std::string> level{folder};
+    for (size_t k = added.Kept; k < comps.size(); ++k) {
+        std::vector<std::string> next;
+        for (const std::string &f : level)
+            for (const std::string &n : ListDirectory(f))
+                if (LowerCase(n) == LowerCase(comps[k])) next.push_back(f + n + (k + 1 < comps.size() ? "/" : ""));
+        level = std::move(next);
+    }
+    for (const std::string &path : level)
+        if (path != folder) found.push_back(path);
+    return found;
+}
+
+bool TProgramBackup::WriteList() const {
+    std::string text;
+    for (const TReplaced &r : FReplaced) text += "R " + r.Backup + " " + Escape(r.Target) + "\n";
+    for (const TAdded &a : FAdded)
+        text += std::string(a.Folder ? "D " : "F ") + std::to_string(a.Kept) + " " + Escape(a.Path) + "\n";
+    try {
+        WriteFileAtomic(FFolder + "/" + ListName, text, 0600);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TProgramBackup::ReadList() {
+    FReplaced.clear();
+    FAdded.clear();
+    std::string list = FFolder + "/" + ListName;
+    struct stat st;
+    if (::lstat(list.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || size_t(st.st_size) > MaxListBytes) return false;
+    std::string text;
+    try {
+        text = ReadFileToString(list);
+    } catch (...) {
+        return false;
+    }
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        // "R backup name", "F kept name" (a file) or "D kept name" (a folder).
+        char kind = line.size() > 2 && line[1] == ' ' ? line[0] : 0;
+        size_t space = line.find(' ', 2);
+        if (!kind || space == std::string::npos) continue;
+        std::string number = line.substr(2, space - 2);
+        std::string path = Unescape(line.substr(space + 1));
+        bool digits = !number.empty() && number.size() <= 9 &&
+                      number.find_first_not_of("0123456789") == std::string::npos;
+        if (!digits || !SafeRelative(path)) continue;
+        if (kind == 'R') FReplaced.push_back({number, path});
+        else if (kind == 'F' || kind == 'D') FAdded.push_back({path, size_t(std::stoul(number)), kind == 'D'});
+    }
+    return true;
+}
+
+void TProgramBackup::Clear() {
+    // The list goes first: a Fenlow killed while the backups go must not
+    // find a list that puts half of them over a whole update.
+    ::unlink((FFolder + "/" + ListName).c_str());
+    RemoveTree(FFolder);
+}
