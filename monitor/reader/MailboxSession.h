@@ -73,7 +73,8 @@ enum TMailboxVerdict {
 struct TMailboxWalk {
     bool WithSizes = false;
     // A failed header fetch skips the message; without, it ends the walk
-    // (the failure is raised once what came before it is handled).
+    // (the failure is raised once what came before it is handled). A header
+    // larger than the client takes skips its message either way.
     bool SkipFailedHeaders = false;
     std::function<bool()> Stopping;
     std::function<TMailboxVerdict(TMailboxItem &Item, TNetMessage &Header)> Arrived;
