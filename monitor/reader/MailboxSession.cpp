@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <deque>
 #include <exception>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -124,8 +125,8 @@ private:
 class TPOP3Walk {
 public:
     // Stopped is set when the walk stops because Stopping says so.
-    TPOP3Walk(TNetPOP3 &Client, int Count, TMailboxWalk &Walk, bool &Stopped)
-        : C(Client), FCount(Count), W(Walk), FStopped(Stopped),
+    TPOP3Walk(TNetPOP3 &Client, int Count, TMailboxWalk &Walk, std::map<int, std::string> Uids, bool &Stopped)
+        : C(Client), FCount(Count), W(Walk), FUids(std::move(Uids)), FStopped(Stopped),
           FLockStep(!Client.SupportsPipelining() || Client.PipelineDepth <= 1) {}
 
     void Run() {
@@ -239,6 +240,7 @@ private:
         TWaiting w;
         w.Item.Number = Number;
         w.Item.Size = std::exchange(FSize, -1);
+        if (auto uid = FUids.find(Number); uid != FUids.end()) w.Item.Uid = uid->second;
         try {
             C.ReadHeadersReply(*FHeader);
         } catch (const std::exception &e) {
@@ -310,6 +312,7 @@ private:
     TNetPOP3 &C;
     const int FCount;
     TMailboxWalk &W;
+    const std::map<int, std::string> FUids;
     bool &FStopped;
     const bool FLockStep;
     TStage FStage = TStage::Asking;
@@ -349,19 +352,25 @@ public:
         return FCount;
     }
 
-    void Walk(int Count, TMailboxWalk &W) override { TPOP3Walk(C, Count, W, FEnded).Run(); }
+    void Walk(int Count, TMailboxWalk &W) override {
+        std::map<int, std::string> uids;
+        if (W.WithUids && Count > 0 && C.SupportsUIDL()) C.GetUIDs(uids);
+        TPOP3Walk(C, Count, W, std::move(uids), FEnded).Run();
+    }
 
     bool ReadMessage(const TMailboxItem &Item, TNetMessage &Message) override {
-        if (Item.Number < 1 || Item.Number > FCount) return false;
+        if (!StillThere(Item)) return false;
         return C.RetrieveMessage(Item.Number, Message) && Message.MessageId() == Item.MessageId;
     }
 
     bool DeleteMessage(const TMailboxItem &Item) override {
-        const int n = Item.Number;
-        if (n < 1 || n > FCount) return false;
-        auto header = NetCreateNoOwner<TNetMessage>();
-        if (!C.RetrieveHeaders(n, *header) || header->MessageId() != Item.MessageId) return false;
-        return C.DeleteMessage(n);
+        if (!StillThere(Item)) return false;
+        if (!Lasting(Item)) {
+            auto header = NetCreateNoOwner<TNetMessage>();
+            if (!Granted([&] { C.RetrieveHeaders(Item.Number, *header); }) || header->MessageId() != Item.MessageId)
+                return false;
+        }
+        return C.DeleteMessage(Item.Number);
     }
 
 protected:
@@ -374,6 +383,30 @@ protected:
     }
 
 private:
+    // The message was listed with the identifier the server still offers.
+    bool Lasting(const TMailboxItem &Item) { return !Item.Uid.empty() && C.SupportsUIDL(); }
+    // The number still holds the message listed there: the same lasting
+    // identifier, or else (with its Message-ID, which the caller compares)
+    // the same size. A list copy and a Cc copy share a Message-ID.
+    bool StillThere(const TMailboxItem &Item) {
+        if (Item.Number < 1 || Item.Number > FCount) return false;
+        if (Lasting(Item)) return C.GetUID(Item.Number) == Item.Uid;
+        if (Item.Size < 0) return true;
+        int size = -1;
+        return Granted([&] { size = C.GetMessageSize(Item.Number); }) && size == Item.Size;
+    }
+    // False when the server refused the call (no such message), the
+    // session still in step; whatever else it raises goes on.
+    bool Granted(const std::function<void()> &Call) {
+        try {
+            Call();
+            return true;
+        } catch (const ENetReplyPOP3Error &) {
+            if (!C.Connected()) throw;
+            return false;
+        }
+    }
+
     TNetPOP3 &C;
 };
 
