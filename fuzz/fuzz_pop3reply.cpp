@@ -1,8 +1,9 @@
 // Server bytes through the POP3 reply parser, and through the POP3 client's
-// commands (capabilities, count, sizes, header and whole-message fetches)
-// as if a server had sent them.
+// commands (capabilities, count, sizes, header and whole-message fetches,
+// unique identifiers) as if a server had sent them.
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "NetIOHandlerStream.h"
@@ -37,14 +38,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     pop->SetIOHandler(io);
     io->Open();
     auto msg = NetCreateNoOwner<TNetMessage>();
-    for (int step = 0; step < 12; ++step) {
+    std::map<int, std::string> uids;
+    for (int step = 0; step < 16; ++step) {
         try {
-            switch (step % 6) {
+            switch (step % 8) {
             case 0: pop->QueryCapabilities(); break;
             case 1: pop->GetMessageCount(); break;
             case 2: pop->GetMessageSize(1); break;
             case 3: pop->RetrieveHeaders(1, *msg); break;
             case 4: pop->RetrieveMessage(1, *msg); break;
+            case 5: pop->GetUIDs(uids); break;
+            case 6: pop->GetUID(1); break;
             default: pop->DeleteMessage(1); break;
             }
         } catch (const ENetConnClosedGracefully &) {
@@ -52,6 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         } catch (const Exception &) {
         }
         if (!pop->IOHandler() || !pop->IOHandler()->Opened()) break;
+        for (const auto &[n, uid] : uids)
+            if (n < 1 || !TNetPOP3::IsValidUID(uid)) __builtin_trap();
     }
     // The same bytes as the answers to commands sent ahead.
     auto ahead = NetCreateNoOwner<TNetPOP3>();

@@ -1,11 +1,16 @@
 #include "NetPOP3.h"
 
+#include <algorithm>
+
 #include "NetHashMessageDigest.h"
 
 const char *const RSPOP3InvalidEnhancedCode = "Invalid Enhanced Code: ";
 const char *const RSPOP3ServerDoNotSupportAPOP = "Server do not support APOP (no timestamp)";
 const char *const RSPOP3UnsafeCredentials = "User name or password holds a line break or NUL character.";
 const char *const RSPOP3SASLFailed = "No SASL mechanism could log in.";
+const char *const RSPOP3AnswersDue = "Answers to commands sent ahead are still due.";
+const char *const RSPOP3DeletionsUnanswered =
+    "The answer to a deletion was never read: the connection was closed without QUIT, so nothing was deleted.";
 
 // ---------------------------------------------------------------------------
 // Replies
@@ -181,6 +186,10 @@ void TNetPOP3::Notification(TNetInitializerComponent *comp, TOperation operation
 
 TNetReplyClass TNetPOP3::GetReplyClass() {
     return [] { return std::unique_ptr<TNetReply>(new TNetReplyPOP3()); };
+}
+
+void TNetPOP3::PrepareCmd(std::string &) {
+    if (!FPending.empty()) ENetPOP3Exception::Toss(RSPOP3AnswersDue);
 }
 
 void TNetPOP3::GetInternalResponse() {
@@ -385,11 +394,82 @@ bool TNetPOP3::ResetDeletions() { return SendCmdExpectText("RSET", "") == "+OK";
 
 void TNetPOP3::DisconnectNotifyPeer() {
     TNetMessageClient::DisconnectNotifyPeer();
+    if (PendingDeletions() > 0) {
+        FPending.clear();
+        ENetPOP3Exception::Toss(RSPOP3DeletionsUnanswered);
+    }
     if (!FPending.empty()) {
         DiscardPendingReplies();
         CheckConnected();
     }
     SendCmdExpectText("QUIT", "+OK");
+}
+
+// ---------------------------------------------------------------------------
+// Lasting identifiers
+
+bool TNetPOP3::SupportsUIDL() { return Capabilities()->IndexOfText("UIDL") >= 0; }
+
+bool TNetPOP3::IsValidUID(const std::string &uid) {
+    if (uid.empty() || uid.size() > 70) return false;
+    for (unsigned char c : uid)
+        if (c < 0x21 || c > 0x7E) return false;
+    return true;
+}
+
+namespace {
+// "n uid" of a UIDL answer: the identifier when the line is one for n (any
+// number with n = 0), else empty.
+std::string UIDOfLine(std::string line, int &n) {
+    const int want = n;
+    n = StrToIntDef(Trim(Fetch(line, " ")), 0);
+    std::string uid = Trim(line);
+    if (n < 1 || (want > 0 && n != want) || !TNetPOP3::IsValidUID(uid)) return std::string();
+    return uid;
+}
+}  // namespace
+
+std::string TNetPOP3::GetUID(int msgNum) {
+    SendCmdExpectText("UIDL " + IntToStr(msgNum), "");
+    if (Reply()->ProtocolError()) Reply()->RaiseReplyError();
+    if (Reply()->Code() != "+OK" || Reply()->Text.Count() == 0) return std::string();
+    int n = msgNum;
+    return UIDOfLine(Reply()->Text[0], n);
+}
+
+bool TNetPOP3::GetUIDs(std::map<int, std::string> &uids) {
+    uids.clear();
+    if (SendCmdExpectText("UIDL", "") != "+OK") {
+        if (Reply()->ProtocolError()) Reply()->RaiseReplyError();
+        return false;
+    }
+    std::map<int, std::string> found;
+    std::map<std::string, int> owner;  // which number gave each identifier
+    int64_t budget = MaxMessageSize;
+    try {
+        for (;;) {
+            std::string line = ReadAnswerLine(budget, "Unique-identifier list", MaxMessageSize);
+            if (line == ".") break;
+            if (line.size() > 1 && line[0] == '.') line.erase(0, 1);
+            int n = 0;
+            std::string uid = UIDOfLine(line, n);
+            if (uid.empty() || found.count(n)) continue;
+            // An identifier two messages share tells neither apart.
+            auto [at, fresh] = owner.emplace(uid, n);
+            if (!fresh) {
+                found[at->second].clear();
+                continue;
+            }
+            found.emplace(n, std::move(uid));
+        }
+    } catch (...) {
+        // The rest of the list would be read as the next replies.
+        DropConnection();
+        throw;
+    }
+    for (auto &[n, uid] : found)
+        if (!uid.empty()) uids.emplace(n, std::move(uid));
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -416,7 +496,10 @@ void TNetPOP3::SendAhead(const std::vector<std::string> &commands) {
         text += c;
         text += "\r\n";
     }
-    for (const std::string &c : commands) FPending.push_back(StartsText("TOP ", c) || StartsText("RETR ", c));
+    for (const std::string &c : commands)
+        FPending.push_back(StartsText("TOP ", c) || StartsText("RETR ", c) ? paListed
+                           : StartsText("DELE ", c)                        ? paDeletion
+                                                                           : paStatus);
     try {
         FIOHandler->Write(text);
     } catch (...) {
@@ -428,7 +511,7 @@ void TNetPOP3::SendAhead(const std::vector<std::string> &commands) {
 
 void TNetPOP3::ReadHeadersReply(TNetMessage &msg) {
     CheckConnected();
-    if (FPending.empty() || !FPending.front()) ENetPOP3Exception::Toss("No header answer is due.");
+    if (FPending.empty() || FPending.front() != paListed) ENetPOP3Exception::Toss("No header answer is due.");
     FPending.pop_front();
     msg.Clear();
     try {
@@ -454,7 +537,7 @@ void TNetPOP3::ReadHeadersReply(TNetMessage &msg) {
 
 std::string TNetPOP3::ReadStatusReply() {
     CheckConnected();
-    if (FPending.empty() || FPending.front()) ENetPOP3Exception::Toss("No status answer is due.");
+    if (FPending.empty() || FPending.front() == paListed) ENetPOP3Exception::Toss("No status answer is due.");
     FPending.pop_front();
     try {
         GetInternalResponse();
@@ -484,7 +567,7 @@ void TNetPOP3::DiscardReply() {
             FPending.clear();
             return;
         }
-        const bool listed = FPending.front();
+        const bool listed = FPending.front() == paListed;
         FPending.pop_front();
         GetInternalResponse();
         if (Reply()->ProtocolError()) ENetPOP3Exception::Toss("The server broke the protocol.");
@@ -494,6 +577,10 @@ void TNetPOP3::DiscardReply() {
         DropConnection();
         throw;
     }
+}
+
+int TNetPOP3::PendingDeletions() const {
+    return int(std::count(FPending.begin(), FPending.end(), paDeletion));
 }
 
 void TNetPOP3::DiscardPendingReplies() {

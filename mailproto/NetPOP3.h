@@ -1,7 +1,8 @@
 // The POP3 client (RFC 1939, with CAPA and SASL of RFC 2449 and RFC 5034,
 // and STLS of RFC 2595): log-in by USER/PASS, APOP or SASL, plain, implicit
 // TLS or STLS; message count and sizes, header and whole-message fetches,
-// deletions. Messages are addressed by their number in the session.
+// deletions. Messages are addressed by their number in the session; where
+// the server offers UIDL, a message's lasting identifier says which one it is.
 //
 //     TNetPOP3 *pop = NetCreate<TNetPOP3>(owner);
 //     pop->SetHost(host); pop->SetPort(port);
@@ -18,6 +19,7 @@
 #pragma once
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +34,8 @@ extern const char *const RSPOP3InvalidEnhancedCode;        // "Invalid Enhanced 
 extern const char *const RSPOP3ServerDoNotSupportAPOP;     // "Server do not support APOP (no timestamp)"
 extern const char *const RSPOP3UnsafeCredentials;
 extern const char *const RSPOP3SASLFailed;
+extern const char *const RSPOP3AnswersDue;
+extern const char *const RSPOP3DeletionsUnanswered;
 
 // A reply with a code the caller did not accept; the message is the
 // reply's text lines, each ended by CR LF.
@@ -145,8 +149,23 @@ public:
     bool ResetDeletions();
     // "QUIT"; Disconnect closes the connection even when this fails.
     // Replies still due to commands sent ahead are read (or the connection
-    // dropped) first, so the goodbye gets its own.
+    // dropped) first, so the goodbye gets its own. A DELE sent ahead whose
+    // answer nobody read has no record with the caller: then no QUIT goes
+    // out (ENetPOP3Exception), so the server deletes nothing.
     void DisconnectNotifyPeer() override;
+
+    // --- lasting identifiers (UIDL, RFC 1939) ------------------------------
+    // The capabilities hold "UIDL".
+    bool SupportsUIDL();
+    // "UIDL n": the message's identifier; empty when the server refuses
+    // (no such message) or gives none that is valid.
+    std::string GetUID(int msgNum);
+    // "UIDL": every message's identifier by its number; false when the
+    // server refuses. Invalid identifiers, and any two messages share, are
+    // left out: those messages have no lasting identity.
+    bool GetUIDs(std::map<int, std::string> &uids);
+    // 1 to 70 characters from "!" to "~".
+    static bool IsValidUID(const std::string &uid);
 
     // --- commands sent ahead (RFC 2449 PIPELINING) -------------------------
     // The capabilities hold "PIPELINING".
@@ -161,7 +180,9 @@ public:
     int PipelineWindow();
     // Writes the commands in one go without reading an answer. Each must be
     // answered in order by ReadHeadersReply ("TOP n 0"), ReadStatusReply
-    // (DELE and other one-line answers) or DiscardPendingReplies.
+    // (DELE and other one-line answers) or DiscardPendingReplies. No other
+    // command goes out while answers are due (ENetPOP3Exception): it would
+    // read one of them as its own.
     void SendAhead(const std::vector<std::string> &commands);
     // The answer to the oldest "TOP n 0" sent ahead, into msg (cleared
     // first). A "-ERR" raises ENetReplyPOP3Error; the session stays in step.
@@ -175,8 +196,9 @@ public:
     // Reads and drops the oldest answer due, whatever it says; closes the
     // connection when that fails.
     void DiscardReply();
-    // Answers still due to commands sent ahead.
+    // Answers still due to commands sent ahead, and those of them to DELEs.
     int PendingReplies() const { return int(FPending.size()); }
+    int PendingDeletions() const;
     // Reads and drops every answer still due; closes the connection when
     // that fails, so nothing is left out of step.
     void DiscardPendingReplies();
@@ -186,6 +208,8 @@ public:
 protected:
     explicit TNetPOP3(TNetInitializerComponent *owner) : TNetMessageClient(owner) {}
     TNetReplyClass GetReplyClass() override;
+    // Refuses an ordinary command while answers to commands sent ahead are due.
+    void PrepareCmd(std::string &cmd) override;
     // Reads one status reply, bounded in lines and bytes.
     void GetInternalResponse() override;
     TNetReplyPOP3 *Reply() const { return static_cast<TNetReplyPOP3 *>(FLastCmdResult.get()); }
@@ -197,9 +221,13 @@ protected:
 
 private:
     std::unique_ptr<TNetSASLEntries> FSASLMechanisms;
-    // One entry per command sent ahead: true when its answer is a
-    // dot-terminated list after the status line.
-    std::deque<bool> FPending;
+    // One entry per command sent ahead, by the kind of its answer.
+    enum TPendingAnswer {
+        paStatus,    // one status line
+        paListed,    // a status line, then a dot-terminated list ("TOP", "RETR")
+        paDeletion,  // the status line of a "DELE"
+    };
+    std::deque<TPendingAnswer> FPending;
     int64_t FLargestHeader = 0;
     std::string FAPOPTimestamp;
     bool FHasCapabilities = false;

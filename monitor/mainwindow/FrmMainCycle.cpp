@@ -156,8 +156,10 @@ private:
     void Handle(const TMailboxItem &Item) {
         ++FCounter;
         FInMessage = true;
+        // A message passed over (its header too large) is said in the log
+        // at each check, whatever the error setting: it is mail never shown.
         if (!Item.Failure.empty())
-            M.ReportEvent(Item.Failure, 0, 6, TEventReporter::clRed);
+            M.ReportEvent(Item.Failure, 0, 5, TEventReporter::clRed);
         if (Item.Missing || !Item.Failure.empty()) {
             // A message the server cannot give (deleted by another session
             // since the count) is passed over: an empty message is never mail.

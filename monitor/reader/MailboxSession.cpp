@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <deque>
 #include <exception>
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "mainwindow/FrmMain.h"
 #include "NetIMAP4.h"
+#include "NetMailExceptions.h"
 #include "NetMessage.h"
 #include "NetPOP3.h"
 #include "NetSSLOpenSSL.h"
@@ -106,6 +109,225 @@ private:
 
 // ---- POP3 ------------------------------------------------------------------------
 
+// One walk over a POP3 mailbox, as a pipeline of three named steps taken in
+// turn: SendDue (the DELEs the walk asked for, then LIST and TOP as far as
+// the window lets), ReadNext (the oldest answer due), HandleComplete (each
+// message whose answers are in, in order). With PIPELINING the TOPs go
+// ahead in a sliding window refilled in halves, so each write carries many
+// commands and the server never waits for us; without it one command waits
+// for its answer before the next goes out.
+//
+// Nothing is sent while the answers due could be taken for its own: a
+// message to be read whole waits at the head of the line until the stream
+// is drained. A failure never leaves the server with a deletion the walk
+// has no record of: the answers due are read (each deletion recorded as
+// its message is handled), or the connection ends without QUIT.
+class TPOP3Walk {
+public:
+    // Stopped is set when the walk stops because Stopping says so.
+    TPOP3Walk(TNetPOP3 &Client, int Count, TMailboxWalk &Walk, std::map<int, std::string> Uids, bool &Stopped)
+        : C(Client), FCount(Count), W(Walk), FUids(std::move(Uids)), FStopped(Stopped),
+          FLockStep(!Client.SupportsPipelining() || Client.PipelineDepth <= 1) {}
+
+    void Run() {
+        try {
+            for (;;) {
+                SendDue();
+                HandleComplete();
+                if (Finished()) break;
+                if (!FDue.empty()) ReadNext();
+            }
+        } catch (...) {
+            // A handler failed: nothing more is handled.
+            if (!FFailure) FFailure = std::current_exception();
+        }
+        SettleDeletions();
+        if (FFailure) std::rethrow_exception(FFailure);
+    }
+
+private:
+    enum class TStage {
+        Asking,    // headers are asked for as the window lets
+        Draining,  // no more headers (a stop or a failure): what is due is read, what is complete handled
+        Broken,    // the connection is gone: nothing more is sent or read
+    };
+    enum TAsk { akList, akTop, akDele };
+    struct TDue {
+        TAsk Kind;
+        int Number;
+    };
+
+    bool Finished() const {
+        if (FStage == TStage::Broken) return true;
+        return FDue.empty() && FWaiting.empty() && FOutbox.empty() && (FStage != TStage::Asking || FNext > FCount);
+    }
+
+    // ---- send what is due ----
+    void SendDue() {
+        if (FStage == TStage::Broken) return;
+        std::vector<std::string> send;
+        // Deletions first; in lock-step each after the last answer.
+        while (!FOutbox.empty() && (!FLockStep || (FDue.empty() && send.empty()))) {
+            const int n = FOutbox.front();
+            FOutbox.pop_front();
+            send.push_back("DELE " + IntToStr(n));
+            FDue.push_back(TDue{akDele, n});
+            ++FDeletesOpen;
+        }
+        if (FStage == TStage::Asking && FOutbox.empty() && !ReadWaits()) AskHeaders(send);
+        if (send.empty()) return;
+        try {
+            C.SendAhead(send);
+        } catch (const std::exception &) {
+            Fail();
+        }
+    }
+    // A message to be read whole is next in turn: it needs the connection
+    // to itself, so no more is asked until what is due has come.
+    bool ReadWaits() const { return !FWaiting.empty() && FWaiting.front().Verdict == mvRead; }
+    void AskHeaders(std::vector<std::string> &Send) {
+        const int window = FLockStep ? 1 : C.PipelineWindow();
+        // Refilled in halves, so each write carries many commands.
+        if (FLockStep ? !(FDue.empty() && Send.empty()) : FTopsInFlight > window / 2) return;
+        while (FNext <= FCount && FTopsInFlight < window && !(FLockStep && !Send.empty())) {
+            if (W.WithSizes && !FListedNext) {
+                Send.push_back("LIST " + IntToStr(FNext));
+                FDue.push_back(TDue{akList, FNext});
+                FListedNext = true;
+                if (FLockStep) break;
+            }
+            Send.push_back("TOP " + IntToStr(FNext) + " 0");
+            FDue.push_back(TDue{akTop, FNext});
+            FListedNext = false;
+            ++FNext;
+            ++FTopsInFlight;
+        }
+    }
+
+    // ---- read the next answer ----
+    void ReadNext() {
+        const TDue d = FDue.front();
+        FDue.pop_front();
+        try {
+            switch (d.Kind) {
+            case akList: ReadSize(); break;
+            case akTop: ReadHeader(d.Number); break;
+            case akDele: ReadDeletion(d.Number); break;
+            }
+        } catch (const std::exception &) {
+            FHeader->Clear();
+            FSize = -1;
+            Fail();
+        }
+    }
+    void ReadSize() {
+        if (FStage == TStage::Asking)
+            FSize = C.ReadListReply();
+        else
+            C.DiscardReply();
+    }
+    void ReadHeader(int Number) {
+        --FTopsInFlight;
+        if (FStage == TStage::Asking && Stop(W)) {
+            FStopped = true;
+            FStage = TStage::Draining;
+        }
+        if (FStage != TStage::Asking) {
+            // Fetched ahead of a stop or a failure: read past, unused.
+            C.DiscardReply();
+            return;
+        }
+        TWaiting w;
+        w.Item.Number = Number;
+        w.Item.Size = std::exchange(FSize, -1);
+        if (auto uid = FUids.find(Number); uid != FUids.end()) w.Item.Uid = uid->second;
+        try {
+            C.ReadHeadersReply(*FHeader);
+        } catch (const std::exception &e) {
+            FHeader->Clear();
+            // A header the server refused or that is too large: the session
+            // is still in step, the message is passed over. Too large is the
+            // message's own and stays so, so it never ends a walk.
+            if (!C.Connected() || !(W.SkipFailedHeaders || dynamic_cast<const ENetMessageTooLarge *>(&e))) throw;
+            w.Item.Failure = "The header of message " + IntToStr(Number) + " could not be fetched: " + e.what();
+            FWaiting.push_back(std::move(w));
+            return;
+        }
+        w.Item.MessageId = FHeader->MessageId();
+        w.Verdict = W.Arrived(w.Item, *FHeader);
+        FHeader->Clear();
+        if (w.Verdict == mvDelete) FOutbox.push_back(Number);
+        FWaiting.push_back(std::move(w));
+    }
+    void ReadDeletion(int Number) {
+        const bool ok = C.ReadStatusReply() == "+OK";
+        if (!ok) --FDeletesOpen;  // refused: nothing to carry out at QUIT
+        for (TWaiting &w : FWaiting)
+            if (w.Item.Number == Number) {
+                w.Item.Deleted = ok;
+                w.Answered = true;
+                break;
+            }
+    }
+    // The first failure is the walk's. A session still in step reads what
+    // is due; one that is not ends here.
+    void Fail() {
+        if (!FFailure) FFailure = std::current_exception();
+        if (C.Connected() && C.PendingReplies() != int(FDue.size())) Drop();
+        if (C.Connected()) {
+            FStage = TStage::Draining;
+            return;
+        }
+        FStage = TStage::Broken;
+        FDue.clear();
+        FOutbox.clear();
+    }
+
+    // ---- handle what is complete ----
+    void HandleComplete() {
+        while (!FWaiting.empty()) {
+            TWaiting &w = FWaiting.front();
+            // Its deletion's answer has not come: a broken connection never
+            // brings it, and the server deletes nothing without QUIT.
+            if (w.Verdict == mvDelete && !w.Answered) return;
+            if (w.Verdict == mvRead && !FDue.empty()) return;
+            TWaiting done = std::move(w);
+            FWaiting.pop_front();
+            W.Handle(done.Item);
+            if (done.Item.Deleted) --FDeletesOpen;
+        }
+    }
+    // A deletion the server would carry out at QUIT that no handler has
+    // recorded: the connection ends without QUIT, so none is.
+    void SettleDeletions() {
+        if (FDeletesOpen > 0) Drop();
+    }
+    void Drop() {
+        try {
+            C.Disconnect(false);
+        } catch (const std::exception &) {
+        }
+    }
+
+    TNetPOP3 &C;
+    const int FCount;
+    TMailboxWalk &W;
+    const std::map<int, std::string> FUids;
+    bool &FStopped;
+    const bool FLockStep;
+    TStage FStage = TStage::Asking;
+    std::deque<TDue> FDue;          // sent, answer not yet read, in order
+    std::deque<TWaiting> FWaiting;  // weighed (or failed), not yet handled, in order
+    std::deque<int> FOutbox;        // deletions asked for, not yet sent
+    int FNext = 1;                  // the next message to ask for
+    bool FListedNext = false;       // its LIST is out, its TOP not
+    int FTopsInFlight = 0;
+    int64_t FSize = -1;             // the size of the message whose TOP answer comes next
+    int FDeletesOpen = 0;           // DELEs sent whose outcome no handler has taken yet
+    std::exception_ptr FFailure;
+    std::unique_ptr<TNetMessage> FHeader = NetCreateNoOwner<TNetMessage>();
+};
+
 class TPOP3Session : public TClientSession {
 public:
     TPOP3Session(TFrmMain &Main, const TMailboxAccount &Account)
@@ -130,158 +352,25 @@ public:
         return FCount;
     }
 
-    // A sliding window of commands: TOPs (each after its LIST when sizes are
-    // wanted) go out while earlier answers are still read, so the server
-    // never waits for us; a DELE joins the same stream. Without PIPELINING
-    // one command per answer. A message is handled once its answers are in;
-    // a read needs the connection to itself, so the stream drains first.
     void Walk(int Count, TMailboxWalk &W) override {
-        enum TKind { dTop, dList, dDele };
-        struct TDue {
-            TKind Kind;
-            int Number;
-        };
-        std::deque<TDue> due;
-        std::deque<TWaiting> waiting;
-        std::vector<std::pair<std::string, TDue>> outbox;
-        std::exception_ptr failure;
-        bool broken = false;    // the connection is gone: nothing more is read
-        bool stopping = false;  // no more TOPs: a stop or a refused header
-        bool listedNext = false;  // the LIST of message `next` is out, its TOP not
-        int next = 1, topsInFlight = 0;
-        int64_t size = -1;  // the size of the message whose TOP answer comes next
-        auto message = NetCreateNoOwner<TNetMessage>();
-        const bool lockStep = !C.SupportsPipelining() || C.PipelineDepth <= 1;
-        auto ready = [](const TWaiting &w) { return !(w.Verdict == mvDelete && !w.Answered); };
-        for (;;) {
-            // Send what is due: DELEs first, then TOPs up to the window.
-            if (!broken) {
-                const int window = lockStep ? 1 : C.PipelineWindow();
-                const bool reading = !waiting.empty() && waiting.front().Verdict == mvRead && ready(waiting.front());
-                std::vector<std::string> send;
-                size_t taken = 0;
-                for (; taken < outbox.size(); ++taken) {
-                    if (lockStep && (!due.empty() || !send.empty())) break;
-                    send.push_back(outbox[taken].first);
-                    due.push_back(outbox[taken].second);
-                }
-                outbox.erase(outbox.begin(), outbox.begin() + long(taken));
-                // Refilled in halves, so each write carries many commands.
-                const bool refill = lockStep ? due.empty() && send.empty() : topsInFlight <= window / 2;
-                if (!stopping && !reading && refill && outbox.empty())
-                    while (next <= Count && topsInFlight < window && (!lockStep || send.empty())) {
-                        if (W.WithSizes && !listedNext) {
-                            send.push_back("LIST " + IntToStr(next));
-                            due.push_back(TDue{dList, next});
-                            listedNext = true;
-                            if (lockStep) break;
-                        }
-                        send.push_back("TOP " + IntToStr(next) + " 0");
-                        due.push_back(TDue{dTop, next});
-                        listedNext = false;
-                        ++next;
-                        ++topsInFlight;
-                    }
-                if (!send.empty()) {
-                    try {
-                        C.SendAhead(send);
-                    } catch (const std::exception &) {
-                        if (!failure) failure = std::current_exception();
-                        broken = true;
-                    }
-                }
-            }
-            // Handle what is complete, in order.
-            while (!waiting.empty() && ready(waiting.front())) {
-                TWaiting &w = waiting.front();
-                if (w.Verdict == mvRead && !due.empty() && !broken) break;
-                W.Handle(w.Item);
-                waiting.pop_front();
-            }
-            // Deletions whose answers never came end the walk before them,
-            // as their DELE would have ended it.
-            if (broken) break;
-            if (due.empty()) {
-                if (!waiting.empty() || !outbox.empty()) continue;
-                if (stopping || next > Count) break;
-                continue;
-            }
-            // Read the oldest answer due.
-            TDue d = due.front();
-            due.pop_front();
-            bool headerRead = false;
-            try {
-                if (d.Kind == dList) {
-                    if (stopping)
-                        C.DiscardReply();
-                    else
-                        size = C.ReadListReply();
-                } else if (d.Kind == dTop) {
-                    --topsInFlight;
-                    if (!stopping && Stop(W)) {
-                        FEnded = true;
-                        stopping = true;
-                    }
-                    if (stopping) {
-                        // Fetched ahead of a stop or a refusal: read past, unused.
-                        C.DiscardReply();
-                        continue;
-                    }
-                    TWaiting w;
-                    w.Item.Number = d.Number;
-                    w.Item.Size = size;
-                    size = -1;
-                    C.ReadHeadersReply(*message);
-                    headerRead = true;
-                    w.Item.MessageId = message->MessageId();
-                    w.Verdict = W.Arrived(w.Item, *message);
-                    message->Clear();
-                    if (w.Verdict == mvDelete) outbox.emplace_back("DELE " + IntToStr(d.Number), TDue{dDele, d.Number});
-                    waiting.push_back(std::move(w));
-                } else {
-                    const bool ok = C.ReadStatusReply() == "+OK";
-                    for (TWaiting &w : waiting)
-                        if (w.Item.Number == d.Number) {
-                            w.Item.Deleted = ok;
-                            w.Answered = true;
-                            break;
-                        }
-                }
-            } catch (const std::exception &e) {
-                message->Clear();
-                size = -1;
-                // One header the server refused or that is too large: the
-                // session is still in step, the message is passed over.
-                if (W.SkipFailedHeaders && d.Kind == dTop && !headerRead && C.Connected()) {
-                    TWaiting w;
-                    w.Item.Number = d.Number;
-                    w.Item.Failure = e.what();
-                    waiting.push_back(std::move(w));
-                    continue;
-                }
-                if (!failure) failure = std::current_exception();
-                if (dynamic_cast<const ENetReplyPOP3Error *>(&e)) {
-                    stopping = true;
-                    broken = !C.Connected();
-                } else {
-                    broken = true;
-                }
-            }
-        }
-        if (failure) std::rethrow_exception(failure);
+        std::map<int, std::string> uids;
+        if (W.WithUids && Count > 0 && C.SupportsUIDL()) C.GetUIDs(uids);
+        TPOP3Walk(C, Count, W, std::move(uids), FEnded).Run();
     }
 
     bool ReadMessage(const TMailboxItem &Item, TNetMessage &Message) override {
-        if (Item.Number < 1 || Item.Number > FCount) return false;
+        if (!StillThere(Item)) return false;
         return C.RetrieveMessage(Item.Number, Message) && Message.MessageId() == Item.MessageId;
     }
 
     bool DeleteMessage(const TMailboxItem &Item) override {
-        const int n = Item.Number;
-        if (n < 1 || n > FCount) return false;
-        auto header = NetCreateNoOwner<TNetMessage>();
-        if (!C.RetrieveHeaders(n, *header) || header->MessageId() != Item.MessageId) return false;
-        return C.DeleteMessage(n);
+        if (!StillThere(Item)) return false;
+        if (!Lasting(Item)) {
+            auto header = NetCreateNoOwner<TNetMessage>();
+            if (!Granted([&] { C.RetrieveHeaders(Item.Number, *header); }) || header->MessageId() != Item.MessageId)
+                return false;
+        }
+        return C.DeleteMessage(Item.Number);
     }
 
 protected:
@@ -294,6 +383,30 @@ protected:
     }
 
 private:
+    // The message was listed with the identifier the server still offers.
+    bool Lasting(const TMailboxItem &Item) { return !Item.Uid.empty() && C.SupportsUIDL(); }
+    // The number still holds the message listed there: the same lasting
+    // identifier, or else (with its Message-ID, which the caller compares)
+    // the same size. A list copy and a Cc copy share a Message-ID.
+    bool StillThere(const TMailboxItem &Item) {
+        if (Item.Number < 1 || Item.Number > FCount) return false;
+        if (Lasting(Item)) return C.GetUID(Item.Number) == Item.Uid;
+        if (Item.Size < 0) return true;
+        int size = -1;
+        return Granted([&] { size = C.GetMessageSize(Item.Number); }) && size == Item.Size;
+    }
+    // False when the server refused the call (no such message), the
+    // session still in step; whatever else it raises goes on.
+    bool Granted(const std::function<void()> &Call) {
+        try {
+            Call();
+            return true;
+        } catch (const ENetReplyPOP3Error &) {
+            if (!C.Connected()) throw;
+            return false;
+        }
+    }
+
     TNetPOP3 &C;
 };
 

@@ -49,7 +49,7 @@ TMailboxAccount MailboxAccountOf(const Tiedot &Account);
 // One message as the session listed it.
 struct TMailboxItem {
     int Number = 0;         // where it stood on the server (web mail: in the list)
-    std::string Uid;        // IMAP4
+    std::string Uid;        // IMAP4 UID; POP3 UIDL, asked for with WithUids
     int64_t Size = -1;      // asked for with WithSizes; -1 when none came
     bool Seen = false;      // IMAP4 \Seen, a web-mail message listed as read
     std::string MessageId;  // as the header gave it
@@ -72,8 +72,12 @@ enum TMailboxVerdict {
 // without passing Arrived.
 struct TMailboxWalk {
     bool WithSizes = false;
+    // Each message's lasting identifier where the server has one (POP3
+    // UIDL), for a read or a delete in a later session.
+    bool WithUids = false;
     // A failed header fetch skips the message; without, it ends the walk
-    // (the failure is raised once what came before it is handled).
+    // (the failure is raised once what came before it is handled). A header
+    // larger than the client takes skips its message either way.
     bool SkipFailedHeaders = false;
     std::function<bool()> Stopping;
     std::function<TMailboxVerdict(TMailboxItem &Item, TNetMessage &Header)> Arrived;
@@ -112,7 +116,8 @@ public:
     // server gives no message there or another one.
     virtual bool ReadMessage(const TMailboxItem &Item, TNetMessage &Message) = 0;
     // Deletes the message only when the server still has that very one
-    // there (its number, UID and Message-ID); true when it is gone.
+    // there (its number and UID, or without a UID its Message-ID and
+    // size); true when it is gone.
     virtual bool DeleteMessage(const TMailboxItem &Item) = 0;
     // What the walk deleted becomes final (IMAP4 expunge).
     virtual void Finish() {}

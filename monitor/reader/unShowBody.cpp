@@ -740,6 +740,7 @@ TMailboxItem TfrmMessBody::ListedItem(const TReaderEntry &Entry) const {
     TMailboxItem item;
     item.Number = Entry.Number;
     item.Uid = Entry.Uid;
+    item.Size = Entry.Size;
     item.MessageId = Entry.MessageId;
     return item;
 }
@@ -754,6 +755,7 @@ void TfrmMessBody::AddEntry(const TMailboxItem &Item, TNetMessage &Message,
     if (!e.Subject.empty() && e.Subject[0] == '=') e.Subject = StripQPrefix(e.Subject);
     e.MessageId = Message.MessageId();
     e.Uid = Item.Uid;
+    e.Size = Item.Size;
     if (Account.Kind != ckPOP3) e.Read = Item.Seen ? 1 : 0;
     auto old = e.MessageId.empty() ? Before.end() : Before.find(e.MessageId);
     if (old != Before.end()) {
@@ -841,6 +843,7 @@ void TfrmMessBody::LoadList() {
             pump.start();
             TMailboxWalk walk;
             walk.WithSizes = true;
+            walk.WithUids = true;
             walk.SkipFailedHeaders = true;
             walk.Stopping = [this] { return Stopping(); };
             walk.Arrived = [&](TMailboxItem &item, TNetMessage &m) {

@@ -42,10 +42,12 @@ struct TReaderEntry {
     std::string MessageId;
     uint8_t Read = 0;     // 1 read (\Seen, or its body was fetched here), 0 unread
     // Where the message stood on the server when it was listed: its number,
-    // and on IMAP4 its UID. A later body fetch or delete goes to this
-    // message, never to whatever took the position of a skipped one.
+    // its UID (IMAP4, or POP3 UIDL) and its size. A later body fetch or
+    // delete goes to this message, never to whatever took the position of a
+    // skipped one or shares its Message-ID.
     int Number = 0;
     std::string Uid;
+    int64_t Size = -1;
 };
 
 // The reader's copy of the account, taken when the list is loaded.

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 const auto Talk = ScriptedPeer::Talk;
@@ -225,6 +227,52 @@ TEST_F(POP3Protocol, AnswersTheClientGivesUpOnEndTheSession) {
     FailsClosed<ENetReplyPOP3Error>([this] { Pop->DeleteMessage(1); });
     EXPECT_THROW(Pop->DeleteMessage(2), Exception);
     EXPECT_EQ(Peer->Received(), "CAPA\r\nUSER mrose\r\nPASS tanstaaf\r\nDELE 1\r\n");
+}
+
+// An ordinary command sent while an answer to one sent ahead is still due
+// would take that answer for its own.
+TEST_F(POP3Protocol, NoCommandGoesOutWhileAnswersSentAheadAreDue) {
+    Start(LoggedIn({"<", "+OK", "Subject: one", "", ".", "<", "+OK 1 100", "!wait_close"}));
+    Pop->Connect();
+    Pop->SendAhead({"TOP 1 0"});
+    EXPECT_THROW(Pop->RetrieveMessage(2, *Msg), ENetPOP3Exception);
+    EXPECT_TRUE(Pop->Connected());
+    Pop->ReadHeadersReply(*Msg);
+    EXPECT_EQ(Msg->Subject, "one");
+    EXPECT_EQ(Pop->GetMessageCount(), 1);
+    Pop->Disconnect(false);
+    EXPECT_EQ(Peer->Received(), "CAPA\r\nUSER mrose\r\nPASS tanstaaf\r\nTOP 1 0\r\nSTAT\r\n");
+}
+
+// The server carries out a DELE at QUIT: one whose answer nobody read has
+// no record with the caller, so the goodbye is not said.
+TEST_F(POP3Protocol, AGoodbyeWithADeletionAnswerUnreadIsNotSaid) {
+    Start(LoggedIn({"<", "+OK", "<", "+OK bye", "!wait_close"}));
+    Pop->Connect();
+    Pop->SendAhead({"DELE 1"});
+    FailsClosed<ENetPOP3Exception>([this] { Pop->Disconnect(); }, RSPOP3DeletionsUnanswered);
+    EXPECT_EQ(Pop->PendingReplies(), 0);
+    EXPECT_EQ(Peer->Received(), "CAPA\r\nUSER mrose\r\nPASS tanstaaf\r\nDELE 1\r\n");
+}
+
+TEST_F(POP3Protocol, UniqueIdentifiers) {
+    Start(LoggedIn({"<", "+OK", "1 QhdPYR:00WBw1Ph7x7", "2 twin", "3 " + std::string(71, 'x'), "4 twin",
+                    "5 ctl\x01id", "6 ..6", "7", "x 8", "6 again", ".", "<", "+OK 2 abc", "<", "+OK 4 abc", "<",
+                    "-ERR no such message", "<", "-ERR not offered", "<", "+OK 1 1", "!wait_close"}));
+    Pop->Connect();
+    std::map<int, std::string> uids;
+    ASSERT_TRUE(Pop->GetUIDs(uids));
+    // Too long, a control character, no identifier, no number: left out;
+    // so are both messages that share one.
+    EXPECT_EQ(uids, (std::map<int, std::string>{{1, "QhdPYR:00WBw1Ph7x7"}, {6, "..6"}}));
+    EXPECT_EQ(Pop->GetUID(2), "abc");
+    EXPECT_EQ(Pop->GetUID(3), "") << "the answer is for another message";
+    EXPECT_EQ(Pop->GetUID(9), "");
+    EXPECT_FALSE(Pop->GetUIDs(uids));
+    EXPECT_TRUE(uids.empty());
+    // Still in step.
+    EXPECT_EQ(Pop->GetMessageCount(), 1);
+    EXPECT_FALSE(Pop->SupportsUIDL());
 }
 
 TEST_F(POP3Protocol, EndlessCapabilityListIsCut) {

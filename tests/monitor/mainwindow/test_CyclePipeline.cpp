@@ -4,6 +4,7 @@
 // arrived before its answer went out (a command sent ahead).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 
 #include "SimpleTimer.h"
@@ -203,6 +204,32 @@ TEST_F(CyclePipeline, ARefusedTopEndsTheAccountInStep) {
     EXPECT_EQ(refusing.Commands().back(), "QUIT");
     EXPECT_EQ(m.State.Accounts[1].NewCount, 5) << h.Log();
     EXPECT_FALSE(m.NetPOP31->Connected());
+}
+
+TEST_F(CyclePipeline, DeletionsOnTheirWayWhenATopIsRefusedAreEachRecorded) {
+    // 8 and 80 to 89 are deleted; the DELEs of the last of them are still on
+    // their way behind the TOPs when TOP 90 is refused.
+    TPop3Script refusing(200, true, 90);
+    MainWindowHarness h;
+    WriteTestFile(h.Dir.File("rules/delete.rul"),
+                  "[Rule]\nRule1=1\nAllAccounts=True\nAllEMails=True\nWordsRule=0\n[Words]\n0=message 8\n");
+    h.WriteSettings({Account("refusing", refusing.Port())}, {MainWindowHarness::LongLog(), "DelMessVal=1000"});
+    TFrmMain &m = Start(h);
+    m.Timer1Timer();
+    const std::vector<std::string> c = refusing.Commands();
+    auto at = [&](const std::string &prefix) {
+        return std::find_if(c.begin(), c.end(), [&](const std::string &l) { return StartsText(prefix, l); }) - c.begin();
+    };
+    ASSERT_GT(at("DELE 89"), at("TOP 90 0")) << "DELE 89 went out behind the refused TOP";
+    EXPECT_EQ(m.State.Accounts[0].NewCount, 89 - 11) << h.Log();
+    // Every DELE the server was sent is answered, recorded and then made
+    // at QUIT.
+    EXPECT_EQ(refusing.Count("DELE "), 11);
+    EXPECT_EQ(h.LogLinesWith("Deleted by a rule"), 11) << h.Log();
+    TStringList deleted;
+    deleted.LoadFromFile(h.Dir.File("deleted.txt"));
+    EXPECT_EQ(deleted.Count(), 11);
+    EXPECT_EQ(refusing.Commands().back(), "QUIT");
 }
 
 TEST_F(CyclePipeline, ACutMidWindowEndsTheAccountAndTheNextIsChecked) {

@@ -327,6 +327,32 @@ TEST_F(MessageReaderTest, Pop3DeleteOfAMovedMessageDeletesNothing) {
     });
 }
 
+// Two copies of one mail, byte for byte (Message-ID and size alike); another
+// client deletes the first after the reader listed both. Dovecot offers
+// UIDL, and the identifier it gives each copy tells them apart: the row of
+// the deleted copy neither shows nor deletes the other.
+TEST_F(MessageReaderTest, Pop3ReadAndDeleteGoByTheUniqueIdentifier) {
+    const std::string copy = "From: Ann <ann@example.org>\r\nSubject: Twice\r\nMessage-ID: <twice@example.org>\r\n"
+                             "\r\nThe same bytes.\r\n";
+    Dc->AddMessage(Dc->UserName(), copy);
+    Dc->AddMessage(Dc->UserName(), copy);
+    UseAccount(ckPOP3);
+    RunReader([&](TfrmMessBody &f) {
+        ASSERT_EQ(f.MailList->topLevelItemCount(), 2);
+        EXPECT_FALSE(f.Entries[0].Uid.empty());
+        EXPECT_NE(f.Entries[0].Uid, f.Entries[1].Uid);
+        auto args = PeerArgs(Dc->Pop3Port());
+        args.push_back("1");
+        PythonRun(kPoplibDele, args);
+        f.SelectRow(1);  // message 1, gone; its number holds the other copy
+        f.ToolButton6Click();
+        EXPECT_EQ(f.Status(), "This message is no longer on the server.");
+        f.ToolButton1Click(f.ToolButton4);
+        EXPECT_EQ(f.Status(), "Cannot delete this message.");
+        EXPECT_EQ(Poplib().size(), 1u);
+    });
+}
+
 TEST_F(MessageReaderTest, ImapDeleteExpungesOnlyThatMessage) {
     Dc->FillMailbox(Dc->UserName(), 4);
     UseAccount(ckIMAP4);

@@ -17,6 +17,7 @@
 #include "NetPOP3.h"
 #include "PythonPeer.h"
 #include "ReaderFixture.h"
+#include "ScriptedPop3Server.h"
 #include "SimpleTimer.h"
 #include "reader/unShowBody.h"
 
@@ -195,4 +196,34 @@ TEST_F(MessageReaderPop3, AfterADeleteTheNextRowsBodyIsFetchedAndShown) {
     });
     EXPECT_EQ(server.Count("DELE 3"), 1);
     EXPECT_EQ(server.Count("RETR 2"), 1);
+}
+
+// A list copy and a Cc copy of one mail share its Message-ID (their sizes
+// differ by the list's header). Another client deletes the list copy after
+// the reader listed both: the number the reader knows it by now holds the
+// Cc copy, which must be neither shown nor deleted in its place. With UIDL
+// the identifier tells them apart, without it the size.
+TEST_F(MessageReaderPop3, AReadOrDeleteGoesOnlyToTheMessageListed) {
+    const std::string head = "From: Ann <ann@example.org>\r\nSubject: Meeting\r\nMessage-ID: <meeting@example.org>\r\n";
+    for (bool uidl : {true, false}) {
+        SCOPED_TRACE(uidl ? "UIDL" : "no UIDL");
+        ScriptedPop3Server server({{"list-copy", head + "List-Id: <team.example.org>\r\n\r\nSent to the list.\r\n"},
+                                   {"cc-copy", head + "\r\nSent to you.\r\n"},
+                                   {"other", "From: Bo <bo@example.org>\r\nSubject: Other\r\n\r\nElse.\r\n"}},
+                                  ScriptedPop3Server::Options{.Pipelining = true, .Uidl = uidl});
+        RunReader(server.Port(), [&](TfrmMessBody &f) {
+            ASSERT_EQ(Subjects(f), (std::vector<std::string>{"Other", "Meeting", "Meeting"})) << f.Status();
+            server.Remove("list-copy");
+            f.SelectRow(2);  // the list copy, message 1 when listed
+            f.ToolButton6Click();
+            EXPECT_EQ(f.Status(), "This message is no longer on the server.");
+            EXPECT_FALSE(Contains(f.RichEdit1->toPlainText().toStdString(), "Sent to you."));
+            f.ToolButton1Click(f.ToolButton4);
+            EXPECT_EQ(f.Status(), "Cannot delete this message.");
+            EXPECT_EQ(Subjects(f).size(), 3u);
+        });
+        EXPECT_EQ(server.Uids(), (std::vector<std::string>{"cc-copy", "other"}));
+        EXPECT_EQ(server.Count("DELE"), 0);
+        H.Stop();
+    }
 }

@@ -1,0 +1,160 @@
+// The cycle's POP3 walk when one message cannot be taken in or one deletion
+// cannot be recorded, against the scripted POP3 mailbox, with the commands
+// sent ahead and in lock-step: the server deletes exactly what
+// "deleted.txt" says, a saved message is the one whose header was weighed,
+// and one bad message never ends the check.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "MainWindowFixture.h"
+#include "NetPOP3.h"
+#include "PythonPeer.h"
+#include "ScriptedPop3Server.h"
+
+namespace {
+
+// Message n, with no Message-ID: nothing but its place tells it from the
+// others. A header of fillerLines more lines of 900 bytes each.
+std::string MessageText(int n, int fillerLines = 0) {
+    std::string filler;
+    for (int i = 0; i < fillerLines; ++i) filler += "X-Filler: " + std::string(900, 'f') + "\r\n";
+    const std::string k = std::to_string(n);
+    return "From: Sender " + k + " <sender" + k + "@example.org>\r\nSubject: Message " + k + "\r\n" + filler +
+           "Date: Fri, 01 Mar 2024 08:00:00 +0000\r\n\r\nBody of message " + k + ".\r\n";
+}
+
+// Words of a rule file, one for each message: "message 4", ...
+std::string Words(const std::set<int> &numbers) {
+    std::string out;
+    int i = 0;
+    for (int n : numbers) out += std::to_string(i++) + "=message " + std::to_string(n) + "\n";
+    return out;
+}
+
+// Pipelined (the server offers PIPELINING) or lock-step (it does not).
+class CyclePop3Walk : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        if (!PythonAvailable()) GTEST_SKIP() << "python3 is needed";
+    }
+    std::unique_ptr<ScriptedPop3Server> Serve(int count, int bigAt = 0) {
+        std::vector<ScriptedPop3Message> box;
+        // 1300 lines of 900 bytes: above the client's 1 MB for a header.
+        for (int n = 1; n <= count; ++n) box.push_back({"u" + std::to_string(n), MessageText(n, n == bigAt ? 1300 : 0)});
+        return std::make_unique<ScriptedPop3Server>(box, ScriptedPop3Server::Options{.Pipelining = GetParam()});
+    }
+    TFrmMain &Start(MainWindowHarness &h, int port) {
+        h.WriteSettings({TTestAccount{.Name = "scripted", .Port = port, .User = "user", .Password = "secret"}},
+                        {MainWindowHarness::LongLog(), "DelMessVal=1000"});
+        TFrmMain &m = h.Start();
+        m.NetPOP31->SetReadTimeout(10000);
+        m.NetPOP31->SetConnectTimeout(10000);
+        return m;
+    }
+    // The subjects "deleted.txt" records.
+    static std::set<std::string> Recorded(MainWindowHarness &h) {
+        std::set<std::string> out;
+        if (!FileExists(h.Dir.File("deleted.txt"))) return out;
+        TStringList lines;
+        lines.LoadFromFile(h.Dir.File("deleted.txt"));
+        for (const std::string &l : lines.Items()) out.insert(l.substr(0, l.find("   ")));
+        return out;
+    }
+    // The subjects of the messages the server no longer has.
+    static std::set<std::string> Gone(const ScriptedPop3Server &s, int count) {
+        std::set<std::string> out;
+        const std::vector<std::string> left = s.Uids();
+        for (int n = 1; n <= count; ++n)
+            if (std::find(left.begin(), left.end(), "u" + std::to_string(n)) == left.end())
+                out.insert("Message " + std::to_string(n));
+        return out;
+    }
+};
+
+struct TPlacement {
+    int Bad;
+    std::set<int> Save, Delete;
+};
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Modes, CyclePop3Walk, ::testing::Values(true, false),
+                         [](const auto &info) { return std::string(info.param ? "Pipelined" : "LockStep"); });
+
+TEST_P(CyclePop3Walk, AnOversizedHeaderPassesOverThatMessageAlone) {
+    // A save before the bad header and one after it, a deletion after it;
+    // then a deletion before it, whose answer is still on its way when the
+    // bad header comes in.
+    for (const TPlacement &p : {TPlacement{5, {4, 6}, {8}}, TPlacement{5, {6}, {2}}}) {
+        SCOPED_TRACE("deleting message " + std::to_string(*p.Delete.begin()));
+        const int count = 9;
+        auto server = Serve(count, p.Bad);
+        MainWindowHarness h;
+        const std::string folder = h.Dir.File("saved");
+        WriteTestFile(h.Dir.File("rules/delete.rul"),
+                      "[Rule]\nRule1=1\nAllAccounts=True\nAllEMails=True\nWordsRule=0\n[Words]\n" + Words(p.Delete));
+        WriteTestFile(h.Dir.File("rules/save.rul"), "[Rule]\nRule1=3\nAllAccounts=True\nAllEMails=True\nWordsRule=0\n"
+                                                    "[Words]\n" + Words(p.Save) + "[Options]\nPath=" + folder + "\n");
+        TFrmMain &m = Start(h, server->Port());
+        m.Timer1Timer();
+
+        // Every message after the bad one is counted; the bad one is said
+        // in the log, with why.
+        const Tiedot &t = m.State.Accounts[0];
+        EXPECT_EQ(t.NewCount, count - 1 - int(p.Delete.size())) << h.Log();
+        EXPECT_EQ(h.LogLinesWith("The header of message 5 could not be fetched: Message header larger than"), 1)
+            << h.Log();
+        EXPECT_EQ(t.Subjects.IndexOf("Message 5"), -1);
+        EXPECT_NE(t.Subjects.IndexOf("Message 9"), -1);
+
+        // What the server deleted is what the record says, and the session
+        // ended with its goodbye.
+        EXPECT_EQ(Recorded(h), Gone(*server, count)) << h.Log();
+        std::set<std::string> meant;
+        for (int n : p.Delete) meant.insert("Message " + std::to_string(n));
+        EXPECT_EQ(Gone(*server, count), meant);
+        EXPECT_EQ(server->Commands().back(), "QUIT");
+
+        // Each saved file holds the message it is named after.
+        const std::vector<std::string> files = DirectoryExists(folder) ? ListDirectory(folder) : std::vector<std::string>{};
+        EXPECT_EQ(files.size(), p.Save.size()) << h.Log();
+        for (int n : p.Save) {
+            const std::string name = "Message " + std::to_string(n) + " ";
+            auto file = std::find_if(files.begin(), files.end(), [&](const std::string &f) { return Contains(f, name); });
+            if (file == files.end()) {
+                ADD_FAILURE() << "no file for " << name << "\n" << h.Log();
+                continue;
+            }
+            const std::string text = ReadTestFile(folder + "/" + *file);
+            EXPECT_TRUE(Contains(text, "Subject: Message " + std::to_string(n) + "\r\n")) << text;
+            EXPECT_TRUE(Contains(text, "Body of message " + std::to_string(n) + ".")) << text;
+        }
+
+        // The next check passes over it again (under its new number after a
+        // deletion before it), and says so again, once.
+        m.Timer1Timer();
+        EXPECT_EQ(m.State.Accounts[0].NewCount, count - 1 - int(p.Delete.size())) << h.Log();
+        EXPECT_EQ(h.LogLinesWith("could not be fetched: Message header larger than"), 2) << h.Log();
+    }
+}
+
+TEST_P(CyclePop3Walk, ADeletionThatCannotBeRecordedIsNotMade) {
+    const int count = 6;
+    auto server = Serve(count);
+    MainWindowHarness h;
+    // "deleted.txt" cannot be written: a folder stands in its place.
+    WriteTestFile(h.Dir.File("deleted.txt/keep"), "");
+    WriteTestFile(h.Dir.File("rules/delete.rul"),
+                  "[Rule]\nRule1=1\nAllAccounts=True\nAllEMails=True\nWordsRule=0\n[Words]\n" + Words({2, 3}));
+    TFrmMain &m = Start(h, server->Port());
+    m.Timer1Timer();
+
+    // The check ends at the first deletion it cannot record, and with no
+    // goodbye: the server deletes nothing.
+    EXPECT_EQ(server->Uids().size(), size_t(count)) << h.Log();
+    EXPECT_EQ(server->Count("DELE 2"), 1);
+    EXPECT_EQ(server->Count("QUIT"), 0) << h.Log();
+    EXPECT_FALSE(m.NetPOP31->Connected());
+    EXPECT_EQ(h.LogLinesWith("deleted.txt"), 1) << h.Log();
+}

@@ -1,0 +1,51 @@
+// A small POP3 server over a mailbox the test writes (pop3_mailbox.py), run
+// as a Python process that the test starts and stops. It offers PIPELINING
+// and UIDL or not, deletes at QUIT as a real server does, keeps what is left
+// for the test to read, and writes down every command with whether more had
+// already arrived before its answer went out (a command sent ahead).
+//
+//     ScriptedPop3Server pop({{"u1", text1}, {"u2", text2}});
+//     connect to 127.0.0.1:pop.Port() as any user
+//     pop.Uids()                  // {"u2"} after a session deleted message 1
+//     pop.Remove("u2")            // another client deletes it
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "TestSupport.h"
+
+struct ScriptedPop3Message {
+    std::string Uid;   // 1 to 70 characters from "!" to "~", no "/"
+    std::string Text;  // header, empty line, body; CR LF line ends
+};
+
+class ScriptedPop3Server {
+public:
+    struct Options {
+        bool Pipelining = true;
+        bool Uidl = true;
+    };
+    explicit ScriptedPop3Server(const std::vector<ScriptedPop3Message> &messages);
+    ScriptedPop3Server(const std::vector<ScriptedPop3Message> &messages, Options options);
+    ~ScriptedPop3Server();
+    ScriptedPop3Server(const ScriptedPop3Server &) = delete;
+    ScriptedPop3Server &operator=(const ScriptedPop3Server &) = delete;
+
+    int Port() const { return FPort; }
+    // The mailbox as it stands after the last QUIT, in server order.
+    std::vector<std::string> Uids() const;
+    // Another client deletes the message, between two sessions.
+    void Remove(const std::string &uid);
+    // Every command received, in order (" ahead" appended as above; a
+    // connection that ended without QUIT leaves "(closed)").
+    std::vector<std::string> Commands() const;
+    // The commands that hold text.
+    int Count(const std::string &text) const;
+
+private:
+    TempDir FDir;
+    pid_t FPid = -1;
+    int FPort = 0;
+};
