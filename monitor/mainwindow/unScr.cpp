@@ -15,6 +15,7 @@
 #include "FrmMain.h"
 #include "Graphics.h"
 #include "SimpleTimer.h"
+#include "settings/unLanguage.h"
 
 namespace {
 
@@ -357,7 +358,7 @@ void DrawSaverStatus(const std::string &Text, bool Visible) {
     TfrmMainScr *form = ScreenSaverForm();
     if (!form)
         return;
-    form->StatusText = Text + " checking messages...";
+    form->StatusText = Text + " " + LangText("MainForm", "SaverChecking", "checking messages...");
     form->StatusVisible = Visible;
     // The check blocks this thread; the line is drawn now, not at the next pass.
     if (form->isVisible())

@@ -7,6 +7,7 @@
 #include "NetPOP3.h"
 #include "SimpleTimer.h"
 #include "mainwindow/unScr.h"
+#include "settings/unLanguage.h"
 #include "../../mailproto/dovecot_suite.h"
 
 namespace {
@@ -209,6 +210,31 @@ TEST_F(ScreenSaverTest, TheProgressLineIsDrawnAndErased) {
         DrawSaverStatus("Work", false);
         EXPECT_FALSE(HasGreen(s.grab(line).toImage(), QRect(0, 0, 200, 16)));
     });
+}
+
+TEST_F(ScreenSaverTest, TheProgressLineSpeaksTheChosenLanguage) {
+    for (const char *lang : {"english.lng", "finnish.lng"})
+        WriteTestFile(Dir.File(std::string("Lang/") + lang),
+                      ReadTestFile(std::string(TW_SOURCE_DIR) + "/Lang/" + lang));
+    WriteTestFile(Dir.File("Lang/no-saver.lng"), "[MainForm]\r\nYouGot=Du hast\r\n");
+    const std::string before = LanguageFileName();
+    struct TLanguageBack {
+        std::string Name;
+        ~TLanguageBack() { SetLanguageFileName(Name); }
+    } languageBack{before};
+    AddAccount("Työ", 1);
+    const std::pair<const char *, const char *> cases[] = {
+        {"finnish.lng", "Työ – tarkistetaan viestejä..."},
+        {"english.lng", "Työ checking messages..."},
+        {"no-saver.lng", "Työ checking messages..."},  // a file without the text: the design text
+    };
+    for (const auto &[lang, expected] : cases) {
+        SetLanguageFileName(lang);
+        WithSaver([&](TfrmMainScr &s) {
+            DrawSaverStatus("Työ", true);
+            EXPECT_EQ(s.StatusText, expected) << lang;
+        });
+    }
 }
 
 TEST_F(ScreenSaverTest, TheTrayAnimationIsHandedBack) {
