@@ -439,10 +439,18 @@ void TIniFile::UpdateFile() {
     if (!FBatch) FData.reset();
 }
 
+namespace {
+TIniReadObserver gReadObserver;
+}  // namespace
+
+void SetIniReadObserver(TIniReadObserver Observer) { gReadObserver = std::move(Observer); }
+
 std::string TIniFile::ReadString(std::string_view section, std::string_view ident,
                                  std::string_view def) {
     const TIniKey *k = Data().Find(section, ident);
-    return k ? k->Value : std::string(def);
+    std::string value = k ? k->Value : std::string(def);
+    if (gReadObserver) gReadObserver(FFileName, section, ident, def, value);
+    return value;
 }
 
 int TIniFile::ReadInteger(std::string_view section, std::string_view ident, int def) {

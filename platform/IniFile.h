@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -104,6 +105,14 @@ public:
     explicit TMemIniFile(std::string fileName, unsigned createMode = 0600)
         : TIniFile(std::move(fileName), createMode, true) {}
 };
+
+// Sees every ReadString of every file, with the default the reader gave and
+// the value it got: tests learn through it what the program reads where.
+// An empty one sees nothing.
+using TIniReadObserver = std::function<void(const std::string &File, std::string_view Section,
+                                            std::string_view Key, std::string_view Default,
+                                            const std::string &Value)>;
+void SetIniReadObserver(TIniReadObserver Observer);
 
 // Drops every cached parse (tests that rewrite files behind the program's back
 // within one clock tick use it).

@@ -552,6 +552,19 @@ int LocalUtcOffsetMinutes() {
     return int(lt.tm_gmtoff / 60);
 }
 
+namespace {
+TKernelClockReader gKernelClockReader;
+}  // namespace
+
+int64_t KernelClockMs(clockid_t Clock) {
+    if (gKernelClockReader) return gKernelClockReader(Clock);
+    struct timespec ts {};
+    ::clock_gettime(Clock, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void SetKernelClockReader(TKernelClockReader Reader) { gKernelClockReader = std::move(Reader); }
+
 TDateTime Now() {
     struct timespec ts;
     ::clock_gettime(CLOCK_REALTIME, &ts);

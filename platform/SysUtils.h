@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -158,6 +160,15 @@ void DecodeTime(TDateTime d, int &hour, int &min, int &sec, int &msec);
 int DayOfWeek(TDateTime d);  // 1 = Sunday .. 7 = Saturday
 // Local offset from UTC in minutes, east positive, for the given moment (or now).
 int LocalUtcOffsetMinutes();
+
+// Milliseconds on one of the kernel's clocks: CLOCK_BOOTTIME runs on while the
+// machine sleeps, CLOCK_MONOTONIC stops meanwhile, neither follows a change of
+// the wall clock (CLOCK_REALTIME). A test puts in a reader of its own to play a
+// sleep or a jump of the wall clock as the kernel shows them; an empty one
+// gives the kernel's clocks back.
+int64_t KernelClockMs(clockid_t Clock);
+using TKernelClockReader = std::function<int64_t(clockid_t Clock)>;
+void SetKernelClockReader(TKernelClockReader Reader);
 // Formats a date-time with the class library's letters and English names:
 // yyyy yy, mmmm mmm mm m (minutes right after an hour), dddddd (long date,
 // "dddd d mmmm yyyy") ddddd (short date, "dd.mm.yyyy") dddd ddd dd d, hh h,

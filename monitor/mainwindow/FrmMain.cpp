@@ -8,7 +8,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <chrono>
 #include <cstdio>
 
 #include "Desktop.h"
@@ -59,11 +58,7 @@ void TSkinButton::ShowPicture(int index) {
 TFrmMain::TFrmMain(const std::vector<std::string> &Args, QWidget *parent)
     : QWidget(parent, Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnTopHint), FArgs(Args) {
     FrmMain = this;
-    SteadyClockMs = [] {
-        return int64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now().time_since_epoch())
-                           .count());
-    };
+    SteadyClockMs = [] { return KernelClockMs(CLOCK_BOOTTIME); };
     setWindowTitle("Tarnwick");
     resize(273, 153);
     CreateComponents();

@@ -165,8 +165,10 @@ public:
     void CycleEnded();
     // The scheduler's clocks. The interval is timed on the steady one, so a
     // wall clock that jumps (daylight saving, a manual change, NTP) neither
-    // pauses the checks nor hurries them; the wall clock gives the next
-    // check time that is shown (State.Options.NextCheck). Tests put others in.
+    // pauses the checks nor hurries them; it counts the time the machine
+    // slept, so the first check after a night's suspend is not put off by
+    // what was left of the interval. The wall clock gives the next check
+    // time that is shown (State.Options.NextCheck). Tests put others in.
     std::function<TDateTime()> WallClock = [] { return Now(); };
     std::function<int64_t()> SteadyClockMs;
     // True when the next check is due; brings State.Options.NextCheck in

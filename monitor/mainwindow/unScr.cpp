@@ -15,6 +15,7 @@
 #include "FrmMain.h"
 #include "Graphics.h"
 #include "SimpleTimer.h"
+#include "settings/unLanguage.h"
 
 namespace {
 
@@ -274,15 +275,21 @@ void TfrmMainScr::EndSaver() {
         return;
     FEnded = true;
     Timer1->SetEnabled(false);
-    // The running check stops at its next test of the mark.
-    if (FrmMain && FrmMain->Exit1 && FrmMain->Exit1->Tag == 0) {
-        FrmMain->Exit1->Tag = 1;
-        FMarkSet = true;
-    }
+    // A check running beneath goes on to its end: its mail still gets its
+    // alerts. Until it ends, this saver's loop cannot return, so the screen
+    // and the desktop are handed back here and now.
     releaseMouse();
     releaseKeyboard();
     unsetCursor();
+    ReleaseDesktopSaver();
     reject();
+}
+
+void TfrmMainScr::ReleaseDesktopSaver() {
+    if (FInhibitCookie != 0) {
+        Desktop().UnInhibitScreenSaver(FInhibitCookie);
+        FInhibitCookie = 0;
+    }
 }
 
 void TfrmMainScr::CursorMoved(const QPoint &GlobalPos) {
@@ -305,9 +312,6 @@ void TfrmMainScr::FormClose() {
     releaseKeyboard();
     unsetCursor();
     if (FrmMain) {
-        // Only the saver's own mark goes; an exit asked for meanwhile stays.
-        if (FMarkSet && FrmMain->Exit1)
-            FrmMain->Exit1->Tag = 0;
         TTrayIcon *tray = FrmMain->TrayIcon1;
         if (tray && tray->CycleIcons() && tray->IconList() == FrmMain->ImageList1) {
             if (FrmMain->State.Accounts.TotalNew > 0 && FrmMain->State.Options.AnimNewMails) {
@@ -319,10 +323,7 @@ void TfrmMainScr::FormClose() {
             }
         }
     }
-    if (FInhibitCookie != 0) {
-        Desktop().UnInhibitScreenSaver(FInhibitCookie);
-        FInhibitCookie = 0;
-    }
+    ReleaseDesktopSaver();
 }
 
 void ShowScreenSaver() {
@@ -346,15 +347,18 @@ void ShowScreenSaver() {
     delete form;
 }
 
-bool ScreenSaverShown() { return GShown; }
+// An ended saver whose loop still waits for a check beneath it is off the
+// screen already: it is not shown, yet no other saver starts before its loop
+// has returned.
+bool ScreenSaverShown() { return GShown && GForm && !GForm->Ended(); }
 
-TfrmMainScr *ScreenSaverForm() { return GShown ? GForm.data() : nullptr; }
+TfrmMainScr *ScreenSaverForm() { return ScreenSaverShown() ? GForm.data() : nullptr; }
 
 void DrawSaverStatus(const std::string &Text, bool Visible) {
     TfrmMainScr *form = ScreenSaverForm();
     if (!form)
         return;
-    form->StatusText = Text + " checking messages...";
+    form->StatusText = Text + " " + LangText("MainForm", "SaverChecking", "checking messages...");
     form->StatusVisible = Visible;
     // The check blocks this thread; the line is drawn now, not at the next pass.
     if (form->isVisible())

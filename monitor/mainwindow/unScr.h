@@ -40,8 +40,9 @@ public:
     // a height that keeps it clear of the others; false when the account has
     // no mail left to show.
     bool PaintBanner(TSaverBanner &Banner);
-    // The user is back: stops the running check and closes the saver.
+    // The user is back: the saver closes; a check running beneath it goes on.
     void EndSaver();
+    bool Ended() const { return FEnded; }
     // A movement of more than 2 pixels either way from the remembered
     // position ends the saver; jitter does not.
     void CursorMoved(const QPoint &GlobalPos);
@@ -60,9 +61,10 @@ protected:
 
 private:
     void PlaceBanner(TSaverBanner &Banner);
+    // The desktop's own saver may start again.
+    void ReleaseDesktopSaver();
     bool FEnded = false;
     bool FClosed = false;
-    bool FMarkSet = false;  // the saver, not an exit, set the running check's stop mark
     int FTicks = 0;
     uint32_t FInhibitCookie = 0;
 };

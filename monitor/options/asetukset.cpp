@@ -24,6 +24,7 @@
 #include "settings/Kel_Reg.h"
 #include "settings/ProgramPaths.h"
 #include "SimpleTimer.h"
+#include "settings/VeskRutins.h"
 #include "settings/unDecodes.h"
 #include "settings/unLanguage.h"
 #include "dialogs/unitMessages.h"
@@ -299,12 +300,20 @@ void TFormAsetukset::BindSettings() {
     check("Options", "CheckConnect", "False", cbCheckNet);
     check("Options", "SafeMem", "True", cbSafeMemory);
     check("Options", "CheckOnStart", "False", CheckBox1);
-    check("Options", "StartOnW", "False", CheckBox6);
+    // With nothing stored each box shows what the program does: the value
+    // the code that acts on the key reads when the key is missing. Whether
+    // the desktop starts the program is its autostart entry's say.
+    FSettings.push_back({"Options", "StartOnW", [this] { return BooleanToStr(StartsWithDesktop()); },
+                         [this](const std::string &v) { CheckBox6->setChecked(StrToBoolean(v)); },
+                         [this] { return BooleanToStr(CheckBox6->isChecked()); }});
     check("Options", "ShowRandom", "False", cbSatunSkinVaihto);
     check("Options", "CheckSkinFenlow", "False", cbAUpdateSkin);
     check("Options", "CheckUpdates", "False", CheckBox8);
-    check("Options", "AutoUpdate", "True", CheckBox10);
-    check("Options", "PlaySound", "True", cbPlaySound);
+    check("Options", "AutoUpdate", "False", CheckBox10);
+    // The alert takes any true value here ("true", "1"), and so does the box.
+    FSettings.push_back({"Options", "PlaySound", fixed("False"),
+                         [this](const std::string &v) { cbPlaySound->setChecked(StrToBoolDef(Trim(v), false)); },
+                         [this] { return BooleanToStr(cbPlaySound->isChecked()); }});
     // The sound the alert plays when nothing was chosen: OK writes what the
     // box shows, so the box shows what would play.
     FSettings.push_back({"Options", "SoundFile", [] { return DefaultSoundFile(); },
@@ -314,7 +323,8 @@ void TFormAsetukset::BindSettings() {
     check("Options", "Blink", "False", cbBlink);
     spin("Options", "BlinkTimes", "3", seBeepTime);
     check("Options", "RunProg", "False", cbRunProg);
-    edit("Options", "ProgFile", "...", labRunProg);
+    edit("Options", "ProgFile", "", labRunProg);
+    labRunProg->setPlaceholderText("...");
     check("Options", "RunMailClient", "False", cbRunEmailCl);
     check("Options", "ShowBallTip", "False", cbShowBTip);
     check("Options", "DefBTip", "False", cbDefBTip);
@@ -340,6 +350,12 @@ std::vector<std::string> TFormAsetukset::SettingKeys() const {
     std::vector<std::string> keys;
     for (const auto &s : FSettings) keys.push_back(s.Section + "/" + s.Key);
     return keys;
+}
+
+std::vector<std::pair<std::string, std::string>> TFormAsetukset::ShownSettings() const {
+    std::vector<std::pair<std::string, std::string>> shown;
+    for (const auto &s : FSettings) shown.push_back({s.Section + "/" + s.Key, s.Save()});
+    return shown;
 }
 
 std::vector<std::string> TFormAsetukset::CaptionKeys() const {

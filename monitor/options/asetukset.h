@@ -243,6 +243,8 @@ public:
     void WriteSettingControls();
     // Every [Options] and [MessReader] key the dialog reads and writes.
     std::vector<std::string> SettingKeys() const;
+    // Each of those keys ("section/key") with the value OK would write now.
+    std::vector<std::pair<std::string, std::string>> ShownSettings() const;
     // Every "section/key" of the language file the dialog's captions use.
     std::vector<std::string> CaptionKeys() const;
 
@@ -298,6 +300,8 @@ public:
     void cbShowTopClick(QObject *Sender);
     void bbBrowseClick(QObject *Sender);
     void CheckBox6Click();
+    // The desktop starts this profile at log-in: its autostart entry exists.
+    bool StartsWithDesktop() const;
     void cbRunEmailClClick();
     void CheckBox3Click();
     void Label38Click();

@@ -251,6 +251,16 @@ void TFormAsetukset::CheckBox6Click() {
     }
 }
 
+bool TFormAsetukset::StartsWithDesktop() const {
+    try {
+        // The Run value and the shortcut are the same autostart entry.
+        return RegValueExists(TRegRoot::HKEY_CURRENT_USER, kRunKey,
+                              StartEntryName(FrmMain ? FrmMain->State.User : std::string()));
+    } catch (const Exception &) {
+        return false;
+    }
+}
+
 void TFormAsetukset::cbRunEmailClClick() {
     std::string name, command;
     GetDefaultMailClient(name, command);

@@ -17,22 +17,51 @@ std::string gLanguage = DefaultLanguageFile;
 std::string DisplayText(std::string s) { return IsValidUtf8(s) ? s : Cp1252ToUtf8(s); }
 }  // namespace
 
+namespace {
+
+// "fi", "fi_FI.UTF-8", "fi@euro": the language is what comes before the
+// territory, the code set and the modifier.
+std::string LanguageOfLocale(std::string locale) {
+    for (char end : {'_', '.', '@'}) {
+        int at = Pos(std::string(1, end), locale);
+        if (at > 0) locale = Copy(locale, 1, at - 1);
+    }
+    return locale;
+}
+
+}  // namespace
+
 std::string DesktopLanguageFile() {
-    // The first of these that is set and not empty decides, as for every
-    // program's messages.
+    // The locale of the messages: the first of these that is set and not
+    // empty, as for every program's messages.
+    std::string locale;
     for (const char *variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char *value = std::getenv(variable);
-        if (!value || !*value) continue;
-        // "fi", "fi_FI.UTF-8", "fi@euro": the language is what comes before
-        // the territory, the code set and the modifier.
-        std::string locale = value;
-        for (char end : {'_', '.', '@'}) {
-            int at = Pos(std::string(1, end), locale);
-            if (at > 0) locale = Copy(locale, 1, at - 1);
+        if (value && *value) {
+            locale = value;
+            break;
         }
-        return SameText(locale, "fi") ? "finnish.lng" : "english.lng";
     }
-    return "english.lng";
+    // The C locale, named or left unset, asks for untranslated texts: as
+    // gettext does, the desktop's list of languages is not looked at then.
+    if (locale.empty() || locale == "C" || locale == "POSIX") return "english.lng";
+    // Otherwise that ordered list ("fi:en") comes first: its first language
+    // that has a file decides, and with none of them the texts stay
+    // untranslated.
+    const char *list = std::getenv("LANGUAGE");
+    if (list && *list) {
+        std::string rest = list;
+        while (!rest.empty()) {
+            int colon = Pos(":", rest);
+            std::string entry = colon > 0 ? Copy(rest, 1, colon - 1) : rest;
+            rest = colon > 0 ? Copy(rest, colon + 1) : std::string();
+            const std::string language = LanguageOfLocale(entry);
+            if (SameText(language, "fi")) return "finnish.lng";
+            if (SameText(language, "en")) return "english.lng";
+        }
+        return "english.lng";
+    }
+    return SameText(LanguageOfLocale(locale), "fi") ? "finnish.lng" : "english.lng";
 }
 
 void SetLanguageFileName(const std::string &name) {

@@ -8,9 +8,10 @@
 
 constexpr const char *DefaultLanguageFile = "finnish.lng";
 
-// The language of a profile that has chosen none: the desktop's, as its
-// locale variables tell it (LC_ALL, else LC_MESSAGES, else LANG):
-// "finnish.lng" for Finnish, "english.lng" for anything else.
+// The language of a profile that has chosen none: the desktop's, as gettext
+// reads its variables: the ordered list LANGUAGE ("fi:en") first, then the
+// locale (LC_ALL, else LC_MESSAGES, else LANG); the C locale ignores the
+// list. "finnish.lng" for Finnish, "english.lng" for anything else.
 std::string DesktopLanguageFile();
 
 void SetLanguageFileName(const std::string &name);  // "english.lng"

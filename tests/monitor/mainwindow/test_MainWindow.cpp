@@ -547,6 +547,54 @@ TEST_F(MainWindow, TheScheduleKeepsItsPaceWhenTheWallClockJumps) {
     EXPECT_EQ(checks(), 4);
 }
 
+// The machine sleeps through the night two minutes after a check: the first
+// check after it wakes is due at once, not when what was left of the
+// interval has passed on the clock that stood still.
+TEST_F(MainWindow, TheFirstCheckAfterASleepIsNotPutOff) {
+    TTestAccount web = Account("web");
+    web.Kind = "HTTP";
+    H.WriteSettings({web}, {"CheckTime=10", H.LongLog()});
+    TFrmMain &m = H.Start();
+    // The kernel's clocks as the test moves them.
+    int64_t running = 5000000, sinceBoot = 9000000;
+    TDateTime wall = Now();
+    SetKernelClockReader([&](clockid_t clock) -> int64_t {
+        if (clock == CLOCK_BOOTTIME) return sinceBoot;
+        if (clock == CLOCK_MONOTONIC) return running;
+        return int64_t(wall * 86400000.0);
+    });
+    struct TClocksBack {
+        ~TClocksBack() { SetKernelClockReader({}); }
+    } clocksBack;
+    m.WallClock = [&] { return wall; };
+    auto checks = [&] { return H.LogLinesWith("Checking 127.0.0.1"); };
+    auto awake = [&](int seconds) {
+        running += seconds * 1000;
+        sinceBoot += seconds * 1000;
+        wall += seconds / 86400.0;
+        m.Timer6Timer();
+    };
+    auto asleep = [&](int hours) {
+        sinceBoot += int64_t(hours) * 3600000;
+        wall += hours / 24.0;
+    };
+    m.State.Options.NextCheck = wall;
+    m.Timer6Timer();
+    ASSERT_EQ(checks(), 1);
+    for (int i = 0; i < 12; ++i) awake(10);
+    EXPECT_EQ(checks(), 1);
+
+    asleep(8);
+    awake(10);
+    EXPECT_EQ(checks(), 2);
+    EXPECT_NEAR((m.State.Options.NextCheck - wall) * 86400, 604.8, 0.01);
+    // From there the checks keep their pace.
+    for (int i = 0; i < 60; ++i) awake(10);
+    EXPECT_EQ(checks(), 2);
+    awake(10);
+    EXPECT_EQ(checks(), 3);
+}
+
 // Exit chosen while the delayed start-up waits for an update site that took
 // the connection and never answers.
 TEST_F(MainWindow, ExitDuringTheDelayedStartUpEndsItsWaits) {

@@ -5,7 +5,9 @@
 #include "DisplayFixture.h"
 #include "MainWindowFixture.h"
 #include "NetPOP3.h"
+#include "SimpleTimer.h"
 #include "mainwindow/unScr.h"
+#include "settings/unLanguage.h"
 #include "../../mailproto/dovecot_suite.h"
 
 namespace {
@@ -54,15 +56,22 @@ TEST_F(ScreenSaverTest, JitterDoesNotEndItARealMovementDoes) {
     }
 }
 
-TEST_F(ScreenSaverTest, AKeyOrAClickEndsItAndTheStopMarkIsClearedAfter) {
-    bool markWhileEnding = false;
+TEST_F(ScreenSaverTest, AKeyOrAClickEndsItAndLeavesTheStopMarkAlone) {
+    bool markWhileEnding = true, shownAfter = true;
     WithSaver([&](TfrmMainScr &s) {
         QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
         QApplication::sendEvent(&s, &key);
-        markWhileEnding = Form->Exit1->Tag == 1;
+        markWhileEnding = Form->Exit1->Tag != 0;
+        shownAfter = ScreenSaverShown();
         EXPECT_FALSE(s.isVisible());
+        // Its loop has not returned yet: no second saver meanwhile.
+        int nested = 0;
+        SetModalHook([&](QDialog &) { ++nested; });
+        ShowScreenSaver();
+        EXPECT_EQ(nested, 0);
     });
-    EXPECT_TRUE(markWhileEnding);
+    EXPECT_FALSE(markWhileEnding);
+    EXPECT_FALSE(shownAfter);
     EXPECT_EQ(Form->Exit1->Tag, 0);
 
     WithSaver([&](TfrmMainScr &s) {
@@ -72,9 +81,11 @@ TEST_F(ScreenSaverTest, AKeyOrAClickEndsItAndTheStopMarkIsClearedAfter) {
         EXPECT_FALSE(s.isVisible());
     });
 
-    // An exit asked for before the saver ended is kept.
-    Form->Exit1->Tag = 1;
-    WithSaver([&](TfrmMainScr &s) { s.EndSaver(); });
+    // An exit asked for while the saver showed is kept.
+    WithSaver([&](TfrmMainScr &s) {
+        Form->Exit1->Tag = 1;
+        s.EndSaver();
+    });
     EXPECT_EQ(Form->Exit1->Tag, 1);
     Form->Exit1->Tag = 0;
 }
@@ -201,6 +212,31 @@ TEST_F(ScreenSaverTest, TheProgressLineIsDrawnAndErased) {
     });
 }
 
+TEST_F(ScreenSaverTest, TheProgressLineSpeaksTheChosenLanguage) {
+    for (const char *lang : {"english.lng", "finnish.lng"})
+        WriteTestFile(Dir.File(std::string("Lang/") + lang),
+                      ReadTestFile(std::string(TW_SOURCE_DIR) + "/Lang/" + lang));
+    WriteTestFile(Dir.File("Lang/no-saver.lng"), "[MainForm]\r\nYouGot=Du hast\r\n");
+    const std::string before = LanguageFileName();
+    struct TLanguageBack {
+        std::string Name;
+        ~TLanguageBack() { SetLanguageFileName(Name); }
+    } languageBack{before};
+    AddAccount("Työ", 1);
+    const std::pair<const char *, const char *> cases[] = {
+        {"finnish.lng", "Työ – tarkistetaan viestejä..."},
+        {"english.lng", "Työ checking messages..."},
+        {"no-saver.lng", "Työ checking messages..."},  // a file without the text: the design text
+    };
+    for (const auto &[lang, expected] : cases) {
+        SetLanguageFileName(lang);
+        WithSaver([&](TfrmMainScr &s) {
+            DrawSaverStatus("Työ", true);
+            EXPECT_EQ(s.StatusText, expected) << lang;
+        });
+    }
+}
+
 TEST_F(ScreenSaverTest, TheTrayAnimationIsHandedBack) {
     TTrayIcon *tray = Form->TrayIcon1;
     // A check was animating; mail waits and its animation is on.
@@ -247,8 +283,10 @@ protected:
     static void SetUpTestSuite() {
         DovecotServer::Options o;
         o.Users.push_back({"night", "pw-night"});
+        o.Users.push_back({"back", "pw-back"});
         if (!StartDovecot(o)) return;
         Server->FillMailbox("night", 2);
+        Server->FillMailbox("back", 40);
     }
     void SetUp() override {
         DovecotSuite::SetUp();
@@ -263,6 +301,72 @@ protected:
 };
 
 }  // namespace
+
+// The user comes back while a check runs beneath the saver: the saver goes
+// at once, and the check goes on to its end and raises its alerts.
+TEST_F(SaverDuringChecks, ComingBackEndsTheSaverNotTheCheckBeneathIt) {
+    TTestAccount back;
+    back.Name = "back-account";
+    back.Port = Server->Pop3Port();
+    back.User = "back";
+    back.Password = "pw-back";
+    H->WriteSettings({back}, {H->LongLog(), "PlaySound=True", "ShowBallTip=True", "DefBTip=True"});
+    TFrmMain &m = H->Start();
+    m.NetPOP31->SetReadTimeout(20000);
+    m.NetPOP31->SetConnectTimeout(10000);
+    // The evening's check found mail; the alerts are done with.
+    m.Timer1Timer();
+    ASSERT_EQ(m.State.Accounts.TotalNew, 40) << H->Log();
+    H->Desk.Calls.clear();
+    H->Desk.Playing = false;
+    H->Tray.Calls.clear();
+    m.Timer2->SetEnabled(false);
+
+    bool movedWhileChecking = false, goneAtOnce = false, markTouched = false, desktopSaverBack = false;
+    int foundBeneath = -1;
+    SetModalHook([&](QDialog &d) {
+        auto *s = dynamic_cast<TfrmMainScr *>(&d);
+        ASSERT_NE(s, nullptr);
+        // The mouse moves while the check reads the mailbox.
+        TSimpleTimer user(1, [&](QObject *) {
+            if (movedWhileChecking || !m.State.CycleRunning) return;
+            const QPoint to = s->LastCursor + QPoint(40, 30);
+            QMouseEvent move(QEvent::MouseMove, s->mapFromGlobal(to), to, Qt::NoButton, Qt::NoButton,
+                             Qt::NoModifier);
+            QApplication::sendEvent(s, &move);
+            movedWhileChecking = true;
+            goneAtOnce = !s->isVisible() && !ScreenSaverShown();
+            markTouched = m.Exit1->Tag != 0;
+            desktopSaverBack = H->Desk.Count("UnInhibitScreenSaver") == 1;
+        });
+        user.SetEnabled(true);
+        Server->FillMailbox("back", 1, "INBOX", 41);
+        m.State.Options.NextCheck = Now() - 0.001;
+        m.Timer6Timer();
+        user.SetEnabled(false);
+        foundBeneath = m.State.Accounts[0].NewCount;
+    });
+    m.ShowOwnScreenSaver();
+    SetModalHook({});
+
+    ASSERT_TRUE(movedWhileChecking) << "the check never let the window move";
+    EXPECT_TRUE(goneAtOnce);
+    EXPECT_FALSE(markTouched);
+    EXPECT_TRUE(desktopSaverBack);
+    EXPECT_FALSE(ScreenSaverShown());
+    EXPECT_EQ(m.Exit1->Tag, 0);
+    // The check ran to its end: the count, the hint, browsing and the alerts.
+    EXPECT_EQ(foundBeneath, 41) << H->Log();
+    EXPECT_EQ(m.State.Accounts.TotalNew, 41);
+    EXPECT_EQ(m.TrayIcon1->Hint(), "You got all in all 41 new mails");
+    EXPECT_TRUE(m.Timer2->Enabled());
+    EXPECT_EQ(H->Desk.Count("PlaySound"), 1);
+    std::vector<std::string> balloons;
+    for (const auto &c : H->Tray.Calls)
+        if ((c.Data.uFlags & NIF_INFO) && !c.Data.szInfo.empty()) balloons.push_back(c.Data.szInfo);
+    EXPECT_EQ(balloons, std::vector<std::string>{"back-account - You got 41 new mails\n"});
+    EXPECT_FALSE(m.NetPOP31->Connected());
+}
 
 // Overnight the saver shows while the scheduler goes on checking: its
 // progress line names the account being checked, and new mail is found.

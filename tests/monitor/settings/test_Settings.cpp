@@ -58,23 +58,39 @@ TEST_F(SettingsTest, MissingFileGivesNoAccountsAndEveryDefault) {
 
 TEST_F(SettingsTest, ANewProfileSpeaksTheDesktopsLanguageAndAStoredChoiceStays) {
     struct Case {
-        const char *All, *Messages, *Lang;  // nullptr: not set
+        const char *Language, *All, *Messages, *Lang;  // nullptr: not set
         const char *Expected;
     };
     const Case cases[] = {
-        {nullptr, nullptr, "en_GB.UTF-8", "english.lng"},
-        {nullptr, nullptr, "fi_FI.UTF-8", "finnish.lng"},
-        {nullptr, nullptr, "fi", "finnish.lng"},
-        {nullptr, nullptr, "FI_fi@euro", "finnish.lng"},
-        {nullptr, "fi_FI.UTF-8", "en_US.UTF-8", "finnish.lng"},  // messages before LANG
-        {"C.UTF-8", "fi_FI.UTF-8", "fi_FI.UTF-8", "english.lng"},  // LC_ALL before both
-        {"", "", "fi_FI", "finnish.lng"},                          // empty ones do not count
-        {nullptr, nullptr, "fil_PH.UTF-8", "english.lng"},         // Filipino is not Finnish
-        {nullptr, nullptr, nullptr, "english.lng"},
+        {nullptr, nullptr, nullptr, "en_GB.UTF-8", "english.lng"},
+        {nullptr, nullptr, nullptr, "fi_FI.UTF-8", "finnish.lng"},
+        {nullptr, nullptr, nullptr, "fi", "finnish.lng"},
+        {nullptr, nullptr, nullptr, "FI_fi@euro", "finnish.lng"},
+        {nullptr, nullptr, "fi_FI.UTF-8", "en_US.UTF-8", "finnish.lng"},  // messages before LANG
+        {nullptr, "C.UTF-8", "fi_FI.UTF-8", "fi_FI.UTF-8", "english.lng"},  // LC_ALL before both
+        {nullptr, "", "", "fi_FI", "finnish.lng"},                          // empty ones do not count
+        {nullptr, nullptr, nullptr, "fil_PH.UTF-8", "english.lng"},         // Filipino is not Finnish
+        {nullptr, nullptr, nullptr, nullptr, "english.lng"},
+        // The desktop's ordered list comes before all three; its first
+        // language that has a file decides.
+        {"fi:en", nullptr, nullptr, "en_US.UTF-8", "finnish.lng"},
+        {"en:fi", "fi_FI.UTF-8", "fi_FI.UTF-8", "fi_FI.UTF-8", "english.lng"},
+        {"sv_SE:fi_FI.UTF-8:en", nullptr, nullptr, "en_GB.UTF-8", "finnish.lng"},
+        {"::fi", nullptr, nullptr, "en_GB.UTF-8", "finnish.lng"},
+        {"fi", nullptr, nullptr, "C.UTF-8", "finnish.lng"},
+        // No language of the list has a file: the texts stay untranslated.
+        {"de:sv", nullptr, nullptr, "fi_FI.UTF-8", "english.lng"},
+        {"", nullptr, nullptr, "fi_FI.UTF-8", "finnish.lng"},  // an empty list does not count
+        // The C locale, named or left unset, asks for the untranslated texts
+        // whatever the list says.
+        {"fi", nullptr, nullptr, "C", "english.lng"},
+        {"fi:en", "POSIX", nullptr, "fi_FI.UTF-8", "english.lng"},
+        {"fi", nullptr, nullptr, nullptr, "english.lng"},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.All ? c.All : "-") + " " + (c.Messages ? c.Messages : "-") + " " +
-                     (c.Lang ? c.Lang : "-"));
+        SCOPED_TRACE(std::string(c.Language ? c.Language : "-") + " " + (c.All ? c.All : "-") + " " +
+                     (c.Messages ? c.Messages : "-") + " " + (c.Lang ? c.Lang : "-"));
+        TEnvVar language("LANGUAGE", c.Language ? c.Language : "", !c.Language);
         TEnvVar all("LC_ALL", c.All ? c.All : "", !c.All);
         TEnvVar messages("LC_MESSAGES", c.Messages ? c.Messages : "", !c.Messages);
         TEnvVar lang("LANG", c.Lang ? c.Lang : "", !c.Lang);
