@@ -333,9 +333,7 @@ std::string MakeEmlFileName(const std::string &Folder, const std::string &Name) 
 void TFrmMain::Timer6Timer() {
     if (!CheckIsDue())
         return;
-    int units = StrToIntDef(Trim(Option("CheckTime", "10")), 10);
-    if (units < 1)
-        units = 1;
+    const int units = CheckTimeUnits(StrToInt64Def(Trim(Option("CheckTime", "10")), 10));
     State.Options.CheckTime = units;
     ScheduleNextCheck(double(units * CheckUnit));
     Timer1Timer();

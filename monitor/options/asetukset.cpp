@@ -292,9 +292,8 @@ void TFormAsetukset::BindSettings() {
     // unit and is shown divided by 100000.
     FSettings.push_back({"Options", "CheckTime", fixed("10"),
                          [this](const std::string &v) {
-                             int64_t n = StrToInt64Def(Trim(v), 10);
-                             if (n > 120) n /= 100000;
-                             SpinEdit1->setValue(int(std::clamp<int64_t>(n, SpinEdit1->minimum(), SpinEdit1->maximum())));
+                             const int n = CheckTimeUnits(StrToInt64Def(Trim(v), 10));
+                             SpinEdit1->setValue(std::clamp(n, SpinEdit1->minimum(), SpinEdit1->maximum()));
                          },
                          [this] { return IntToStr(SpinEdit1->value()); }});
     check("Options", "CheckConnect", "False", cbCheckNet);

@@ -1,5 +1,6 @@
 #include "Tiedot.h"
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <sys/stat.h>
@@ -222,7 +223,15 @@ TLoadResult LoadSettings(TAccountArray &accounts, TMainOptions &options,
     SetLanguageFileName(options.Language);
     if (!skinExists || !skinExists(options.Skin)) options.Skin = "Default";
     options.ShowOnDown = StrToBoolean(ini.ReadString("Options", "ShowOnDown", "True"));
-    options.CheckTime = ReadIntSetting(ini, "Options", "CheckTime", 10, 1, 100000, r.Problems);
+    {
+        const std::string text = ini.ReadString("Options", "CheckTime", "10");
+        int64_t stored = 10;
+        if (!TryStrToInt64(Trim(text), stored) || stored < 1) {
+            r.Problems.Add(BadValue("Options", "CheckTime", text, "10"));
+            stored = 10;
+        }
+        options.CheckTime = CheckTimeUnits(stored);
+    }
     options.NextCheck = Now() + options.CheckTime * 0.0007;
     options.ViewSendFrom = StrToBoolean(ini.ReadString("Options", "ViewSendFrom", "True"));
     options.AnimGetMails = StrToBoolean(ini.ReadString("Options", "AnimGetMails", "True"));
@@ -362,4 +371,9 @@ void CollectSubjects(const TAccountArray &accounts, TStringList &list) {
 bool AccountPasswordMatches(const std::string &typed, const std::string &password) {
     if (typed == password) return true;
     return !IsValidUtf8(password) && typed == Cp1252ToUtf8(password);
+}
+
+int CheckTimeUnits(int64_t Stored) {
+    if (Stored > 120) Stored /= 100000;
+    return int(std::clamp<int64_t>(Stored, 1, 100000));
 }

@@ -88,6 +88,11 @@ struct TLoadResult {
     TStringList Problems;       // bad values that took their defaults
 };
 
+// The check interval a stored CheckTime means, in units of 0.0007 day: a
+// value above 120 was written by an old release in units 100000 times
+// smaller, and the Options dialog shows it so; every reader takes it alike.
+int CheckTimeUnits(int64_t Stored);
+
 void AddAccount(TAccountArray &accounts);
 // Drops the last record and its section in the settings file.
 void RemoveLastAccount(TAccountArray &accounts, const std::string &settingsFile);

@@ -204,6 +204,24 @@ TEST_F(OptionsTest, OkWritesEveryKeyOfTheTableAndTheMainWindowFlags) {
     EXPECT_EQ(Options->SpinEdit3->value(), 3);
 }
 
+// A check time an old release stored counts as the dialog shows it: at
+// start-up and at every scheduled check, not as a wait of many days.
+TEST_F(OptionsTest, AnOldCheckTimeIsTheIntervalTheDialogShows) {
+    for (const auto &[stored, shown] : {std::pair{"1000000", 10}, std::pair{"300000", 3}, std::pair{"100000", 1}}) {
+        SCOPED_TRACE(stored);
+        Start(Accounts(1, std::string("CheckTime=") + stored + "\r\n"));
+        Show();
+        EXPECT_EQ(Options->SpinEdit1->value(), shown);
+        Options->btCancel->click();
+        EXPECT_EQ(Main->State.Options.CheckTime, shown);
+        Main->State.Options.NextCheck = Now() - 0.0001;
+        const TDateTime before = Now();
+        Main->Timer6Timer();
+        EXPECT_EQ(Main->State.Options.CheckTime, shown);
+        EXPECT_NEAR(Main->State.Options.NextCheck, before + shown * 0.0007, 0.0001);
+    }
+}
+
 TEST_F(OptionsTest, OkWithoutAChosenSoundKeepsTheSoundTheAlertPlays) {
     WriteTestFile(Dir.File("newmail.wav"), "RIFF");
     // Nothing chosen: the box shows the sound beside the program, OK writes
