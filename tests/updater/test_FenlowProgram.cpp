@@ -171,6 +171,26 @@ TEST_F(FenlowProgramTest, ASkinFromThePublishedSiteInstalls) {
     EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
 }
 
+// The Tarnwick that waits for a skin job learns from Fenlow's exit status
+// whether the skin went in.
+TEST_F(FenlowProgramTest, ASkinThatDoesNotInstallEndsFenlowWithFailure) {
+    HttpTestServer server(Www.Path(), TestPKI::Get().ServerCert, TestPKI::Get().Key);
+    InstallProgram();
+    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+    ASSERT_TRUE(MoveSkinAside(Dir.Path(), "Blue"));
+    Put("temp/Blue.zip", "<html><body>Service Unavailable</body></html>\n");
+    Put("skins.dat", "[Blue]\r\nVersion=4\r\n[FENLOW_File]\r\nPath=" + P("temp/Blue.zip") + "\r\nSkin=Blue\r\n");
+    EXPECT_EQ(RunFenlow("-skn", server), 1);
+    EXPECT_EQ(Read("skins/Blue/Blue.skn"), "[About]\r\nVersion=1\r\n");
+    EXPECT_FALSE(Exists("skins.dat"));
+    // All skins from an archive that is none.
+    Put("temp/allskins.zip", "<html><body>Service Unavailable</body></html>\n");
+    Put("skins.dat", "[FENLOW_File]\r\nPath=" + P("temp/allskins.zip") + "\r\n");
+    EXPECT_EQ(RunFenlow("-all", server), 1);
+    // Jobs that are not skin jobs answer as before.
+    EXPECT_EQ(RunFenlow("-none", server), 0);
+}
+
 TEST_F(FenlowProgramTest, AFenlowKilledInTheMiddleLeavesARunnableTarnwick) {
     InstallProgram();
     pid_t fenlow = StartFenlowInAQuestion();
