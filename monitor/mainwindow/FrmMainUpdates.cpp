@@ -17,6 +17,7 @@
 #include "updates/UpdateFiles.h"
 #include "settings/VeskRutins.h"
 #include "dialogs/unitDown.h"
+#include "settings/unLanguage.h"
 #include "dialogs/unitMessages.h"
 
 namespace {
@@ -109,6 +110,27 @@ bool FetchUpdateInfo(const std::string &url, const std::string &file, const std:
     return named;
 }
 
+// The texts of what became of an update, from the language file.
+std::string Said(int number, const char *english) {
+    return LangText("Messages", std::to_string(number), english);
+}
+
+// Why a download of url that the user was shown did not arrive: why is the
+// last failure's error, empty when the user cancelled before any.
+std::string DownloadFailure(const std::string &url, const std::string &why) {
+    if (why.empty()) return Said(94, "The download was cancelled.");
+    return Said(95, "The download failed:") + " " + url + ": " + why;
+}
+
+// What the site named in place of a file name.
+std::string NoFileName(const std::string &name) {
+    return Said(95, "The download failed:") + " \"" + name + "\" is not a file name";
+}
+
+std::string NotTheAnnouncedFile() {
+    return Said(96, "The downloaded file is not the one the update information announced.");
+}
+
 // One request whose answer nobody reads.
 void UrlRequest(const std::string &url, int limitMs) {
     THTTPGet get;
@@ -142,6 +164,8 @@ bool SameVersion(const std::string &a, const std::string &b) {
 
 bool TFrmMain::CheckProgramUpdate() {
     TUpdatingIcons icons(*this);
+    UpdateFailure.clear();
+    UpdaterReplaced = false;
     ReportEvent("", 75, 3, TEventReporter::clBlack);
     std::string folder = ProgramFolder();
     // A copy from an earlier check must not stand in for the site's.
@@ -161,7 +185,7 @@ bool TFrmMain::CheckProgramUpdate() {
         DeleteFile(dat);
         return false;
     }
-    bool updaterReplaced = UpdateUpdater();
+    bool updaterReplaced = UpdaterReplaced = UpdateUpdater();
     Pause(UpdatePauseMs);
     std::string version = IniReadString(dat, "File", "Version", "0");
     if (ExitRequested()) {
@@ -169,7 +193,8 @@ bool TFrmMain::CheckProgramUpdate() {
         return updaterReplaced;
     }
     if (!VersionIsNewer(version, TarnwickVersion)) {
-        if (!updaterReplaced) ReportEvent("", 76, 3, TEventReporter::clBlack);
+        // A newer updater that did not arrive was found all the same.
+        if (!updaterReplaced && UpdateFailure.empty()) ReportEvent("", 76, 3, TEventReporter::clBlack);
         DeleteFile(dat);
         return updaterReplaced;
     }
@@ -180,22 +205,26 @@ bool TFrmMain::CheckProgramUpdate() {
     ReportEvent("", 89, 3, TEventReporter::clBlue);
     ReportEvent("", 90, 3, TEventReporter::clBlack);
     std::string zip = temp + "/" + name;
+    std::string why, failure;
     // The site names a file, never a path: nothing of it lands outside "temp/".
-    bool ok = IsPlainFileName(name) &&
-              DownloadFile("Download...", UpdateText(73, TarnwickVersion, version), UpdateZipUrl() + name, zip,
-                           DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate());
-    if (ok && !Sha256Matches(zip, IniReadString(dat, "File", "SHA256", ""))) {
+    if (!IsPlainFileName(name)) {
+        failure = NoFileName(name);
+    } else if (!DownloadFile("Download...", UpdateText(73, TarnwickVersion, version), UpdateZipUrl() + name, zip,
+                             DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate(), &why)) {
+        failure = DownloadFailure(UpdateZipUrl() + name, why);
+    } else if (!Sha256Matches(zip, IniReadString(dat, "File", "SHA256", ""))) {
         DeleteFile(zip);
-        ok = false;
+        failure = NotTheAnnouncedFile();
     }
-    if (ok) {
+    if (failure.empty()) {
         ReportEvent("", 91, 3, TEventReporter::clBlue);
         ReportEvent("", 92, 3, TEventReporter::clBlack);
         IniWriteString(dat, "File", "Path", zip);
-        ok = StartProgram(folder + FenlowExeName, "-fenlow");
+        if (!StartProgram(folder + FenlowExeName, "-fenlow")) failure = Said(97, "The updater could not be started.");
     }
-    if (!ok) {
-        ReportEvent("", 78, 3, TEventReporter::clRed);
+    if (!failure.empty()) {
+        ReportUpdateFailure(failure);
+        UpdateFailure += (UpdateFailure.empty() ? "" : "\r\n") + failure;
         DeleteFile(dat);
         return updaterReplaced;
     }
@@ -220,15 +249,21 @@ bool TFrmMain::UpdateUpdater() {
     std::string temp = ProgramFolder() + "temp";
     ForceDirectories(temp);
     std::string tmp = temp + "/fenlow.tmp";
-    bool ok = DownloadFile("Download...", UpdateText(79, current, newer), UpdateZipUrl() + FenlowExeName, tmp,
-                           DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate());
+    std::string why, failure;
     // What arrived must be the announced updater, not a page that stood in
     // for it; it replaces the old one in one step.
-    if (ok) ok = SameVersion(GetFileVersionText(tmp), newer) && ::chmod(tmp.c_str(), 0755) == 0 &&
-                 RenameFile(tmp, ProgramFolder() + FenlowExeName);
-    if (!ok) {
+    if (!DownloadFile("Download...", UpdateText(79, current, newer), UpdateZipUrl() + FenlowExeName, tmp,
+                      DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate(), &why)) {
+        failure = DownloadFailure(UpdateZipUrl() + FenlowExeName, why);
+    } else if (!SameVersion(GetFileVersionText(tmp), newer)) {
+        failure = NotTheAnnouncedFile();
+    } else if (::chmod(tmp.c_str(), 0755) != 0 || !RenameFile(tmp, ProgramFolder() + FenlowExeName)) {
+        failure = Said(98, "The new updater could not be put in place.");
+    }
+    if (!failure.empty()) {
         DeleteFile(tmp);
-        ReportEvent("", 78, 3, TEventReporter::clRed);
+        ReportUpdateFailure(failure);
+        UpdateFailure += (UpdateFailure.empty() ? "" : "\r\n") + failure;
         return false;
     }
     IniWriteString(SettingsFilePath(), "FENLOW", "Version", newer);
@@ -293,6 +328,27 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
     ReportEvent("", 83, 3, TEventReporter::clBlue);
     if (Report) ShowMessageWindow("Info", LangMessage(83), "", ScreenWidth(), WorkAreaBottomNow(), 2);
     return true;
+}
+
+void TFrmMain::ReportUpdateFailure(const std::string &What) {
+    ReportEvent(Said(78, "Update failed") + ": " + What, 0, 5, TEventReporter::clRed);
+}
+
+void TFrmMain::ShowUpdateOutcome(int Right, int Bottom) {
+    // Handed over to the updater, or the user asked to exit meanwhile.
+    if (ExitRequested()) return;
+    if (!UpdateInfoError.empty()) {
+        ShowUpdateInfoError(UpdateInfoError, Right, Bottom);
+        return;
+    }
+    std::string replaced = UpdaterReplaced ? Said(80, "Updater updated") : std::string();
+    if (!UpdateFailure.empty()) {
+        std::string text = Said(78, "Update failed") + ":\r\n" + UpdateFailure;
+        if (!replaced.empty()) text = replaced + "\r\n\r\n" + text;
+        ShowMessageWindow(Said(50, "Warning"), text, "", Right, Bottom, 1);
+        return;
+    }
+    ShowMessageWindow("Info", replaced.empty() ? Said(76, "No updates found") : replaced, "", Right, Bottom, 2);
 }
 
 void TFrmMain::CountUse() {

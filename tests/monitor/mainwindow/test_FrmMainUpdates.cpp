@@ -81,7 +81,7 @@ protected:
         Put(FenlowExeName, FenlowStandIn("0.1.2.5"), 0755);
         // Messages that show their own numbers.
         std::string lang = "[Messages]\r\n";
-        for (int n = 60; n < 100; ++n) lang += std::to_string(n) + "=#" + std::to_string(n) + "\r\n";
+        for (int n = 60; n <= 110; ++n) lang += std::to_string(n) + "=#" + std::to_string(n) + "\r\n";
         Put("Lang/numbers.lng", lang);
         Put("Tarnwick.ini", "[Options]\r\nLanguage=numbers.lng\r\n");
         // Start-up loads the language of the settings.
@@ -136,6 +136,13 @@ protected:
         IniFileCacheClear();
         return IniReadString(P(rel), section, key, "(none)");
     }
+    // The line of the log that reports message Number.
+    std::string LogLine(int Number) const {
+        for (const auto &[text, colour] : Log.Lines)
+            if (Contains(text, "#" + std::to_string(Number))) return text;
+        return {};
+    }
+
     // The user in front of the download windows: each is noted and steered
     // (by default: Yes when it waits for it), then its events run until it
     // closes (20 s at most).
@@ -258,25 +265,35 @@ TEST_F(UpdateChecksTest, AutoUpdateFetchesWithoutAsking) {
     EXPECT_EQ(Fenlow(), "-fenlow\n");
 }
 
-TEST_F(UpdateChecksTest, AFailedProgramDownloadLeavesNoHandOver) {
+// A newer program that does not arrive is no "No updates found": the log
+// and the window say what became of it.
+TEST_F(UpdateChecksTest, AFailedProgramDownloadLeavesNoHandOverAndSaysWhy) {
+    const std::string url = Server->Url("/tarnwick/zip/tarnwick.zip");
     struct Case {
         std::string what, name, sha;
-        bool zipOnSite;
+        bool zipOnSite, cancel;
         int windows;
+        std::string why;
     };
     const Case cases[] = {
-        {"the archive is missing", "tarnwick.zip", "", false, 1},
-        {"the digest does not match", "tarnwick.zip", std::string(64, 'f'), true, 1},
-        {"the name is a path", "../../tarnwick.zip", "", true, 0},
+        {"the user cancels", "tarnwick.zip", "", true, true, 1, "#94"},
+        {"the archive is missing", "tarnwick.zip", "", false, false, 1, "#95 " + url + ": HTTP status 404"},
+        {"the digest does not match", "tarnwick.zip", std::string(64, 'f'), true, false, 1, "#96"},
+        {"the name is a path", "../../tarnwick.zip", "", true, false, 0, "#95 \"../../tarnwick.zip\" is not a file name"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         Log.Lines.clear();
         Windows.clear();
+        Messages.clear();
         DeleteFile(Site("zip/tarnwick.zip"));
         if (c.zipOnSite) SiteZip();
         SiteInfo("0.9.0.0", "0.1.2.5", c.name, c.sha);
-        Answer([](TForm2 &f) {
+        Answer([&c](TForm2 &f) {
+            if (c.cancel) {
+                f.BitBtn2->click();
+                return;
+            }
             f.BitBtn1->click();
             ProcessEventsUntil([&f] { return !f.HTTPGet->Running() && (f.Result || f.HTTPGet->LastStatusCode()); },
                                10000);
@@ -285,10 +302,15 @@ TEST_F(UpdateChecksTest, AFailedProgramDownloadLeavesNoHandOver) {
         EXPECT_FALSE(Form->CheckProgramUpdate());
         EXPECT_EQ(int(Windows.size()), c.windows);
         EXPECT_EQ(Log.Events(), "75 black, 89 blue, 90 black, 78 red");
+        EXPECT_TRUE(EndsText(": " + c.why, LogLine(78))) << LogLine(78);
+        EXPECT_EQ(Form->UpdateFailure, c.why);
+        EXPECT_TRUE(Form->UpdateInfoError.empty());
         EXPECT_FALSE(Exists("fenlow.dat"));
         EXPECT_FALSE(Exists("temp/tarnwick.zip"));
         EXPECT_TRUE(Form->State.CleanupAllowed);
         EXPECT_EQ(Form->Exit1->Tag, 0);
+        Form->ShowUpdateOutcome(100, 100);
+        EXPECT_EQ(Messages, std::vector<std::string>{"Warning: #78:\r\n" + c.why});
     }
     EXPECT_EQ(FenlowAfterAWhile(), "");
 }
@@ -308,6 +330,10 @@ TEST_F(UpdateChecksTest, ANewerUpdaterAloneIsReplaced) {
     EXPECT_FALSE(Exists("fenlow.dat"));
     EXPECT_TRUE(Form->State.CleanupAllowed);
     EXPECT_EQ(FenlowAfterAWhile(), "");
+    // The user who asked is told so.
+    EXPECT_TRUE(Form->UpdaterReplaced);
+    Form->ShowUpdateOutcome(100, 100);
+    EXPECT_EQ(Messages, std::vector<std::string>{"Info: #80"});
 
     // Without a marker in the executable the settings file tells its version.
     Log.Lines.clear();
@@ -322,7 +348,12 @@ TEST_F(UpdateChecksTest, AnUpdaterThatIsNotTheAnnouncedOneIsRefused) {
     WriteTestFile(Site("zip/fenlow"), "<html><body>Welcome to the hotel network</body></html>");
     Answer();
     EXPECT_FALSE(Form->CheckProgramUpdate());
-    EXPECT_EQ(Log.Events(), "75 black, 93 blue, 81 black, 78 red, 76 black");
+    // A newer updater was found: not "No updates found", but why it is not in place.
+    EXPECT_EQ(Log.Events(), "75 black, 93 blue, 81 black, 78 red");
+    EXPECT_TRUE(EndsText(": #96", LogLine(78))) << LogLine(78);
+    EXPECT_FALSE(Form->UpdaterReplaced);
+    Form->ShowUpdateOutcome(100, 100);
+    EXPECT_EQ(Messages, std::vector<std::string>{"Warning: #78:\r\n#96"});
     EXPECT_EQ(GetFileVersionText(P(FenlowExeName)), "0.1.2.5");
     EXPECT_FALSE(Exists("temp/fenlow.tmp"));
     EXPECT_EQ(Ini("Tarnwick.ini", "FENLOW", "Version"), "(none)");
