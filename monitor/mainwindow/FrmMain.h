@@ -251,7 +251,15 @@ public:
     // handed over to the updater (the program is then on its way out).
     void ShowUpdateOutcome(int Right, int Bottom);
     bool UpdateUpdater();
+    // True only when the new skin is in place: Fenlow has installed it.
     bool CheckForSkinUpdate(const std::string &SkinName, bool Report);
+    // Runs Fenlow with Switch from the program folder and waits for its end
+    // while the window goes on with its events. True when Fenlow said its
+    // job was done; false when it could not be started, said it failed, or
+    // the user asked to exit before it ended (it goes on by itself then).
+    bool RunFenlowJob(const std::string &Switch);
+    // A Fenlow job of RunFenlowJob is under way: no other starts meanwhile.
+    bool FenlowJobRunning() const { return FFenlowJobRunning; }
     void CountUse();
     // The pauses the checks make before reading what they fetched
     // (milliseconds; tests shorten them).
@@ -294,6 +302,7 @@ private:
     // Logs what kept an update that was found from being installed.
     void ReportUpdateFailure(const std::string &What);
     bool FDestroyed = false;
+    bool FFenlowJobRunning = false;
     bool FSaverAfterCycle = false;      // the own saver waits for the cycle's end
     int64_t FNextCheckSteady = 0;       // the next check on the steady clock
     TDateTime FScheduledCheck = -1;     // State.Options.NextCheck as the scheduler set it

@@ -5,10 +5,15 @@
 #include <QProcess>
 #include <QThread>
 
+#include <cerrno>
+#include <csignal>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include "FrmMain.h"
 #include "HTTPGet.h"
+#include "IniFile.h"
 #include "updates/Kel_Files.h"
 #include "settings/Kel_Reg.h"
 #include "settings/ProgramPaths.h"
@@ -19,6 +24,8 @@
 #include "dialogs/unitDown.h"
 #include "settings/unLanguage.h"
 #include "dialogs/unitMessages.h"
+
+extern char **environ;
 
 namespace {
 
@@ -108,6 +115,23 @@ bool FetchUpdateInfo(const std::string &url, const std::string &file, const std:
         DeleteFile(file);
     }
     return named;
+}
+
+// Skin information names at least one skin with a version; anything else
+// (a captive portal's page, a "moved" page) is no answer about skins.
+bool IsSkinInformation(const std::string &file) {
+    try {
+        TIniFile ini(file);
+        TStringList sections;
+        ini.ReadSections(sections);
+        for (const std::string &section : sections) {
+            int64_t n = 0;
+            if (VersionNumber(ini.ReadString(section, "Version", ""), n)) return true;
+        }
+    } catch (const Exception &) {
+        // Not readable as information at all.
+    }
+    return false;
 }
 
 // The texts of what became of an update, from the language file.
@@ -272,18 +296,27 @@ bool TFrmMain::UpdateUpdater() {
 }
 
 bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
+    // One Fenlow job at a time: they share the skin information file.
+    if (FFenlowJobRunning) return false;
     TUpdatingIcons icons(*this);
     Pause(UpdatePauseMs);
     std::string folder = ProgramFolder();
     DeleteFile(ProgramFile("skins.dat"));
-    std::string why;
-    if (!UrlDownloadToFile(UpdateZipUrl() + "skins/skins.dat", folder + "skins.dat", InfoDownloadLimitMs, why)) {
+    std::string url = UpdateZipUrl() + "skins/skins.dat", why;
+    bool fetched = UrlDownloadToFile(url, folder + "skins.dat", InfoDownloadLimitMs, why);
+    std::string dat = ProgramFile("skins.dat");
+    // A page served in its place has not said that nothing is newer.
+    if (fetched && !IsSkinInformation(dat)) {
+        DeleteFile(dat);
+        fetched = false;
+        why = url + ": no skin information in it";
+    }
+    if (!fetched) {
         if (ExitRequested()) return false;
         ReportEvent(why, 77, 4, TEventReporter::clRed);
         if (Report) ShowUpdateInfoError(why, ScreenWidth(), WorkAreaBottomNow());
         return false;
     }
-    std::string dat = ProgramFile("skins.dat");
     if (ExitRequested()) {
         DeleteFile(dat);
         return false;
@@ -304,30 +337,93 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
     ForceDirectories(temp);
     std::string zip = temp + "/" + file;
     std::string text = "\"" + SkinName + "\"  " + UpdateText(82, local, remote);
-    bool ok = IsPlainFileName(file) &&
-              DownloadFile("Download...", text, UpdateZipUrl() + "skins/" + file, zip, DownloadWindowLeft(),
-                           DownloadWindowTop(), !Report) &&
-              Sha256Matches(zip, IniReadString(dat, SkinName, "SHA256", ""));
-    // The installed skin is moved aside, not deleted: Fenlow puts it back
-    // when the new one does not install.
-    bool movedAside = ok && MoveSkinAside(folder, SkinName);
-    if (movedAside) {
+    std::string failure;
+    if (!IsPlainFileName(file)) {
+        failure = NoFileName(file);
+    } else if (!DownloadFile("Download...", text, UpdateZipUrl() + "skins/" + file, zip, DownloadWindowLeft(),
+                             DownloadWindowTop(), !Report, &why)) {
+        failure = DownloadFailure(UpdateZipUrl() + "skins/" + file, why);
+    } else if (!Sha256Matches(zip, IniReadString(dat, SkinName, "SHA256", ""))) {
+        failure = NotTheAnnouncedFile();
+    } else if (!MoveSkinAside(folder, SkinName)) {
+        // The installed skin is moved aside, not deleted: Fenlow puts it
+        // back when the new one does not install.
+        failure = Said(99, "The skin was not updated.");
+    } else {
         IniWriteString(dat, "FENLOW_File", "Path", zip);
         IniWriteString(dat, "FENLOW_File", "Skin", SkinName);
-        ok = StartProgram(folder + FenlowExeName, "-skn");
-        if (!ok) RenameFile(SkinBackupFolder(folder, SkinName), folder + "skins/" + SkinName);
-    } else {
-        ok = false;
+        bool done = RunFenlowJob("-skn");
+        // Fenlow goes on by itself; what it comes to is not known here.
+        if (ExitRequested()) return false;
+        std::string backup = SkinBackupFolder(folder, SkinName);
+        if (!done || !SkinExists(SkinName) || DirectoryExists(backup)) {
+            // Fenlow gives the old skin back itself; one that could not
+            // start, or ended before it could, leaves that to us. Whatever
+            // such a Fenlow left in its place stays, and so does the backup.
+            std::string installed = ResolvePathCI(folder + "skins/" + SkinName);
+            struct stat st;
+            if (DirectoryExists(backup) && ::lstat(installed.c_str(), &st) != 0)
+                RenameFile(backup, folder + "skins/" + SkinName);
+            failure = Said(99, "The skin was not updated.");
+        }
     }
-    if (!ok) {
-        ReportEvent("", 78, 3, TEventReporter::clRed);
-        DeleteFile(dat);
-        if (IsPlainFileName(file)) DeleteFile(zip);
+    DeleteFile(dat);
+    if (IsPlainFileName(file)) DeleteFile(zip);
+    if (!failure.empty()) {
+        ReportUpdateFailure(failure);
+        if (Report)
+            ShowMessageWindow(Said(50, "Warning"), Said(78, "Update failed") + ":\r\n" + failure, "", ScreenWidth(),
+                              WorkAreaBottomNow(), 1);
         return false;
     }
     ReportEvent("", 83, 3, TEventReporter::clBlue);
     if (Report) ShowMessageWindow("Info", LangMessage(83), "", ScreenWidth(), WorkAreaBottomNow(), 2);
     return true;
+}
+
+bool TFrmMain::RunFenlowJob(const std::string &Switch) {
+    if (FFenlowJobRunning) return false;
+    const std::string folder = ProgramFolder();
+    const std::string exe = folder + FenlowExeName;
+    // Started as a program of its own (a session of its own, default
+    // signals) that outlives this one when the user exits meanwhile; the
+    // process is this program's child only so that its end can be read.
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawnattr_init(&attr);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGCHLD);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    std::string arg0 = exe, arg1 = Switch;
+    char *argv[] = {arg0.data(), arg1.data(), nullptr};
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, exe.c_str(), &actions, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return false;
+
+    FFenlowJobRunning = true;
+    int status = 0;
+    bool ended = false;
+    while (!ExitRequested()) {
+        pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid) {
+            ended = true;
+            break;
+        }
+        if (r < 0 && errno != EINTR) break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    FFenlowJobRunning = false;
+    return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 void TFrmMain::ReportUpdateFailure(const std::string &What) {

@@ -4,6 +4,7 @@
 #include "FenlowTestCommon.h"
 
 #include <QDialog>
+#include <QPushButton>
 
 #include <algorithm>
 #include <csignal>
@@ -18,6 +19,7 @@
 #include "OpenSSLServer.h"
 #include "settings/ProgramPaths.h"
 #include "TrayBackend.h"
+#include "dialogs/unitMessages.h"
 
 namespace {
 
@@ -308,4 +310,52 @@ TEST_F(UpdateEndToEndTest, AnErrorPageServedAsTheArchiveRestoresTheOldTarnwick) 
     EXPECT_TRUE(Exists("fenlow.dat"));
     EXPECT_TRUE(Exists("temp/tarnwick.zip"));
     EXPECT_EQ(StartedAfterAWhile(), "");
+}
+
+// The skin check as the Skins page runs it, with the real Fenlow: the skin is
+// said to be updated only once Fenlow has put it in place; when Fenlow gives
+// the old one back, the check says it failed.
+TEST_F(UpdateEndToEndTest, ASkinUpdateCountsOnlyOnceFenlowInstalledIt) {
+    WriteTestFile(Skins.File("Blue/back.bmp"), "blue back");
+    ASSERT_EQ(Publish(), 0);
+    HttpTestServer server(Www.Path(), TestPKI::Get().ServerCert, TestPKI::Get().Key);
+    InstallProgram();
+    StartTarnwick(server);
+    std::vector<std::string> told;
+    SetModalHook([&told](QDialog &d) {
+        if (auto *m = dynamic_cast<TForm1 *>(&d)) {
+            told.push_back(m->Label1->text().toStdString());
+            return;
+        }
+        d.findChild<QPushButton *>("BitBtn1")->click();
+        ProcessEventsUntil([&d] { return !d.isVisible(); }, 20000);
+    });
+    auto installOld = [this] {
+        RunTool("rm -rf " + ShellQuote(P("skins")));
+        Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+        Put("skins/Blue/back.bmp", "old back");
+    };
+    // An old site without digests whose archive is a page of the server's.
+    const std::string archive = ReadFileToString(Www.File("tarnwick/zip/skins/Blue.zip"));
+    WriteTestFile(Www.File("tarnwick/zip/skins/Blue.zip"), "<html><body>Maintenance</body></html>\n");
+    IniDeleteKey(Www.File("tarnwick/zip/skins/skins.dat"), "Blue", "SHA256");
+    installOld();
+    EXPECT_FALSE(Tarnwick->CheckForSkinUpdate("Blue", true));
+    EXPECT_EQ(told, std::vector<std::string>{"Warning"});
+    EXPECT_EQ(Read("skins/Blue/Blue.skn"), "[About]\r\nVersion=1\r\n");
+    EXPECT_EQ(Read("skins/Blue/back.bmp"), "old back");
+    EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
+    EXPECT_FALSE(Exists("skins.dat"));
+    EXPECT_FALSE(Exists("temp/Blue.zip"));
+
+    // The archive itself.
+    WriteTestFile(Www.File("tarnwick/zip/skins/Blue.zip"), archive);
+    installOld();
+    told.clear();
+    EXPECT_TRUE(Tarnwick->CheckForSkinUpdate("Blue", true));
+    EXPECT_EQ(told, std::vector<std::string>{"Info"});
+    EXPECT_EQ(Read("skins/Blue/Blue.skn"), "[About]\r\nVersion=4\r\n");
+    EXPECT_EQ(Read("skins/Blue/back.bmp"), "blue back");
+    EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
+    SetModalHook({});
 }

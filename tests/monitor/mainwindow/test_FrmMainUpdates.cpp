@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include <cstdlib>
 #include <memory>
@@ -63,6 +64,27 @@ public:
 std::string FenlowStandIn(const std::string &version) {
     return "#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/fenlow.txt\"\nexit 0\nTW-FILEVERSION:" + version +
            std::string(1, '\0');
+}
+
+// A script standing in for Fenlow's skin job as it ends: it records its
+// argument, takes a moment, removes the hand-over and then either puts the
+// new skin (version 2) in place of the one moved aside, or gives the old one
+// back and says it failed, as Fenlow does after a bad archive.
+std::string SkinFenlowStandIn(bool installs) {
+    std::string script = "#!/bin/sh\n"
+                         "cd \"$(dirname \"$0\")\" || exit 2\n"
+                         "echo \"$1\" >> fenlow.txt\n"
+                         "sleep 0.3\n"
+                         "skin=$(sed -n 's/^Skin=//p' skins.dat | tr -d '\\r')\n"
+                         "zip=$(sed -n 's/^Path=//p' skins.dat | tr -d '\\r')\n"
+                         "rm -f skins.dat \"$zip\"\n";
+    if (installs)
+        return script + "mkdir -p \"skins/$skin\"\n"
+                        "printf '[About]\\r\\nVersion=2\\r\\n' > \"skins/$skin/$skin.skn\"\n"
+                        "echo new > \"skins/$skin/back.bmp\"\n"
+                        "rm -rf \"temp/oldskins/$skin\"\n"
+                        "exit 0\n";
+    return script + "rm -rf \"skins/$skin\"\nmv \"temp/oldskins/$skin\" \"skins/$skin\"\nexit 1\n";
 }
 
 class UpdateChecksTest : public ::testing::Test {
@@ -128,6 +150,17 @@ protected:
         WaitUntil([this] { return !ReadTestFile(P("fenlow.txt")).empty(); }, 10000);
         return ReadTestFile(P("fenlow.txt"));
     }
+    // Runs Look once the stand-in Fenlow has started (it notes that first).
+    void WhenFenlowStarts(std::function<void()> Look) {
+        auto *t = new QTimer(Form.get());
+        QObject::connect(t, &QTimer::timeout, Form.get(), [this, t, Look] {
+            if (ReadTestFile(P("fenlow.txt")).empty()) return;
+            t->stop();
+            t->deleteLater();
+            Look();
+        });
+        t->start(5);
+    }
     std::string FenlowAfterAWhile() {
         ProcessEventsFor(300);
         return ReadTestFile(P("fenlow.txt"));
@@ -135,6 +168,33 @@ protected:
     std::string Ini(const std::string &rel, const std::string &section, const std::string &key) {
         IniFileCacheClear();
         return IniReadString(P(rel), section, key, "(none)");
+    }
+    // An installed skin "Blue" of version 1 and a site that offers version 2.
+    void BlueOnSiteAndInstalled() {
+        Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+        Put("skins/Blue/back.bmp", "old");
+        WriteTestFile(Site("zip/skins/Blue.zip"), "PK-skin");
+        WriteTestFile(Site("zip/skins/skins.dat"), "[Blue]\r\nVersion=2\r\nFile=Blue.zip\r\nSHA256=" +
+                                                       FileSha256(Site("zip/skins/Blue.zip")) + "\r\n");
+    }
+    // What the user could see once Fenlow had started, before it ended.
+    struct TWhileFenlowWorks {
+        bool Seen = false, SkinParked = false;
+        std::string Events;
+        std::vector<std::string> Messages;
+    };
+    void WatchFenlow(TWhileFenlowWorks &w) {
+        auto *t = new QTimer(Form.get());
+        QObject::connect(t, &QTimer::timeout, Form.get(), [this, t, &w] {
+            if (ReadTestFile(P("fenlow.txt")).empty()) return;
+            t->stop();
+            t->deleteLater();
+            w.Seen = true;
+            w.Events = Log.Events();
+            w.Messages = Messages;
+            w.SkinParked = !Exists("skins/Blue") && Exists("temp/oldskins/Blue/Blue.skn");
+        });
+        t->start(10);
     }
     // The line of the log that reports message Number.
     std::string LogLine(int Number) const {
@@ -360,23 +420,73 @@ TEST_F(UpdateChecksTest, AnUpdaterThatIsNotTheAnnouncedOneIsRefused) {
 }
 
 TEST_F(UpdateChecksTest, ASkinUpdateMovesTheOldSkinAsideAndHandsOver) {
-    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
-    WriteTestFile(Site("zip/skins/Blue.zip"), "PK-skin");
-    WriteTestFile(Site("zip/skins/skins.dat"), "[Blue]\r\nVersion=2\r\nFile=Blue.zip\r\nSHA256=" +
-                                                   FileSha256(Site("zip/skins/Blue.zip")) + "\r\n");
+    BlueOnSiteAndInstalled();
+    Put(FenlowExeName, SkinFenlowStandIn(true), 0755);
+    // Fenlow finds what it needs when it starts.
+    std::string handOver;
+    WhenFenlowStarts([&] {
+        handOver = Ini("skins.dat", "FENLOW_File", "Path") + " " + Ini("skins.dat", "FENLOW_File", "Skin") + " " +
+                   ReadTestFile(P("temp/Blue.zip"));
+    });
     Answer();
     EXPECT_TRUE(Form->CheckForSkinUpdate("Blue", false));
+    EXPECT_EQ(handOver, P("temp/Blue.zip") + " Blue PK-skin");
     EXPECT_EQ(Log.Events(), "84 black, 83 blue");
     ASSERT_EQ(Windows.size(), 1u);
     EXPECT_EQ(Windows[0], "\"Blue\"  #82 1 #74\r\n#71 2 #72\r\n\r\n#70\r\n");
     EXPECT_TRUE(CyclingDuring);
-    EXPECT_EQ(ReadTestFile(P("temp/Blue.zip")), "PK-skin");
-    EXPECT_EQ(Ini("skins.dat", "FENLOW_File", "Path"), P("temp/Blue.zip"));
-    EXPECT_EQ(Ini("skins.dat", "FENLOW_File", "Skin"), "Blue");
-    EXPECT_FALSE(Exists("skins/Blue"));
-    EXPECT_TRUE(FileExists(SkinBackupFolder(Dir.Path(), "Blue") + "/Blue.skn"));
-    EXPECT_EQ(Fenlow(), "-skn\n");
+    EXPECT_EQ(ReadTestFile(P("fenlow.txt")), "-skn\n");
+    EXPECT_EQ(Ini("skins/Blue/Blue.skn", "About", "Version"), "2");
+    EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
+    EXPECT_FALSE(Exists("skins.dat"));
     EXPECT_TRUE(Messages.empty());
+}
+
+// "Skin updated" is said once Fenlow has put the new skin in place, not when
+// it starts; a Fenlow that gives the old skin back (a bad archive), or none
+// at all, leaves the old skin in its place and the user told so.
+TEST_F(UpdateChecksTest, ASkinIsUpdatedOnlyWhenFenlowPutItInPlace) {
+    struct Case {
+        std::string what;
+        int fenlow;  // 1 installs, 0 fails, -1 missing
+    };
+    for (const Case &c : {Case{"Fenlow installs it", 1}, Case{"Fenlow fails", 0}, Case{"no Fenlow", -1}}) {
+        SCOPED_TRACE(c.what);
+        Log.Lines.clear();
+        Messages.clear();
+        DeleteFile(P("fenlow.txt"));
+        RunTool("rm -rf " + ShellQuote(P("skins")) + " " + ShellQuote(P("temp")));
+        BlueOnSiteAndInstalled();
+        DeleteFile(P(FenlowExeName));
+        if (c.fenlow >= 0) Put(FenlowExeName, SkinFenlowStandIn(c.fenlow == 1), 0755);
+        TWhileFenlowWorks during;
+        WatchFenlow(during);
+        Answer();
+        const bool updated = Form->CheckForSkinUpdate("Blue", true);
+        if (c.fenlow >= 0) {
+            // The window went on while Fenlow worked, and nothing was said yet.
+            EXPECT_TRUE(during.Seen);
+            EXPECT_EQ(during.Events, "84 black");
+            EXPECT_TRUE(during.Messages.empty());
+            EXPECT_TRUE(during.SkinParked);
+        }
+        EXPECT_FALSE(Exists("skins.dat"));
+        EXPECT_FALSE(Exists("temp/Blue.zip"));
+        EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
+        if (c.fenlow == 1) {
+            EXPECT_TRUE(updated);
+            EXPECT_EQ(Log.Events(), "84 black, 83 blue");
+            EXPECT_EQ(Messages, std::vector<std::string>{"Info: #83"});
+            EXPECT_EQ(Ini("skins/Blue/Blue.skn", "About", "Version"), "2");
+            continue;
+        }
+        EXPECT_FALSE(updated);
+        EXPECT_EQ(Log.Events(), "84 black, 78 red");
+        EXPECT_TRUE(EndsText(": #99", LogLine(78))) << LogLine(78);
+        EXPECT_EQ(Messages, std::vector<std::string>{"Warning: #78:\r\n#99"});
+        EXPECT_EQ(Ini("skins/Blue/Blue.skn", "About", "Version"), "1");
+        EXPECT_EQ(ReadTestFile(P("skins/Blue/back.bmp")), "old");
+    }
 }
 
 TEST_F(UpdateChecksTest, ASkinCheckAskedForByTheUserTellsTheOutcome) {
@@ -388,13 +498,42 @@ TEST_F(UpdateChecksTest, ASkinCheckAskedForByTheUserTellsTheOutcome) {
     EXPECT_FALSE(Exists("skins.dat"));
     EXPECT_TRUE(Exists("skins/Blue/Blue.skn"));
 
+    // Information that names other skins only: nothing newer for this one.
+    WriteTestFile(Site("zip/skins/skins.dat"), "[Red]\r\nVersion=7\r\n");
+    Messages.clear();
+    EXPECT_FALSE(Form->CheckForSkinUpdate("Blue", true));
+    EXPECT_EQ(Messages, std::vector<std::string>{"Info: #85"});
+
     // A newer one the user fetches: asked first, then told.
     WriteTestFile(Site("zip/skins/skins.dat"), "[Blue]\r\nVersion=3\r\n");
     WriteTestFile(Site("zip/skins/Blue.zip"), "PK-skin");
+    Put("skins/Blue/back.bmp", "old");
+    Put(FenlowExeName, SkinFenlowStandIn(true), 0755);
     Messages.clear();
     EXPECT_TRUE(Form->CheckForSkinUpdate("Blue", true));
     EXPECT_EQ(Messages, std::vector<std::string>{"Info: #83"});
     EXPECT_EQ(Fenlow(), "-skn\n");
+}
+
+// A page served in place of the skin information (a captive portal, a
+// "moved" page) has not said that no skin is newer.
+TEST_F(UpdateChecksTest, SkinInformationThatIsNoneCouldNotBeFetched) {
+    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+    Answer();
+    for (const char *page : {"<html><body>Sign in to the hotel network</body></html>\n",
+                             "<html>\n[Moved]\n<a href=\"/elsewhere\">here</a>\n</html>\n", ""}) {
+        SCOPED_TRACE(page);
+        Log.Lines.clear();
+        Messages.clear();
+        WriteTestFile(Site("zip/skins/skins.dat"), page);
+        EXPECT_FALSE(Form->CheckForSkinUpdate("Blue", true));
+        const std::string why = Server->Url("/tarnwick/zip/skins/skins.dat") + ": no skin information in it";
+        EXPECT_EQ(Log.Events(), "77 red");
+        EXPECT_TRUE(EndsText("#77 " + why, LogLine(77))) << LogLine(77);
+        EXPECT_EQ(Messages, std::vector<std::string>{"Warning: #77\r\n" + why});
+        EXPECT_FALSE(Exists("skins.dat"));
+        EXPECT_TRUE(Windows.empty());
+    }
 }
 
 TEST_F(UpdateChecksTest, AFailedSkinDownloadKeepsTheInstalledSkin) {

@@ -883,6 +883,15 @@ TEST_F(OptionsTest, DownloadingAllSkinsAndTheEditorHandsTheArchivesToTheUpdater)
     SetProductWebLocation(server.Url("/"));
     Start(Accounts(1));
     Show();
+    // Fenlow, standing in: it notes how it was started and what it was
+    // handed, and says whether the skins went in.
+    auto fenlow = [this](int status) {
+        WriteTestFile(Dir.File("fenlow"), "#!/bin/sh\ncd \"$(dirname \"$0\")\" || exit 2\n"
+                                          "echo \"$1 $(grep -c '^Path=' skins.dat)\" >> fenlow.txt\n"
+                                          "sleep 0.2\nexit " + std::to_string(status) + "\n");
+        ::chmod(Dir.File("fenlow").c_str(), 0755);
+    };
+    fenlow(0);
     Answers.push_back(Download(false));
     Answers.push_back([](QDialog &d) { d.accept(); });  // the "installed" note
     Options->BitBtn4->click();
@@ -893,20 +902,29 @@ TEST_F(OptionsTest, DownloadingAllSkinsAndTheEditorHandsTheArchivesToTheUpdater)
     EXPECT_EQ(ReadTestFile(zip), HttpPatternBytes(5000));
     IniFileCacheClear();
     EXPECT_EQ(IniReadString(Dir.File("skins.dat"), "FENLOW_File", "Path", ""), zip);
-    ASSERT_EQ(Desk.Calls.size(), 1u);
-    EXPECT_EQ(SplitCommandLine(Desk.Calls[0].substr(std::string("StartProgram ").size())),
-              (std::vector<std::string>{Dir.File("fenlow"), "-all"}));
+    EXPECT_EQ(ReadTestFile(Dir.File("fenlow.txt")), "-all 1\n");
+    EXPECT_TRUE(Desk.Calls.empty());
+    // A Fenlow that could not install them: the user is told, not "installed".
+    fenlow(1);
+    Asked.clear();
+    Answers.push_back(Download(false));
+    Options->BitBtn4->click();
+    ASSERT_EQ(Asked.size(), 2u);
+    EXPECT_EQ(Asked[1], "Tarnwick / Warning | The skins could not be installed.");
+    EXPECT_TRUE(Contains(Options->RichEdit1->toPlainText().toStdString(), "The skins could not be installed."));
+    EXPECT_EQ(ReadTestFile(Dir.File("fenlow.txt")), "-all 1\n-all 1\n");
+    Asked.clear();
 
     // No editor yet: a cancelled download starts nothing; a finished one
     // hands the editor's archive to the updater.
     Answers.push_back(Dismiss());
     Options->BitBtn6->click();
-    EXPECT_EQ(Desk.Calls.size(), 1u);
+    EXPECT_EQ(Desk.Calls.size(), 0u);
     Answers.push_back(Download(true));
     Options->BitBtn6->click();
     EXPECT_EQ(ReadTestFile(Dir.File("temp/Brisvel.zip")), HttpPatternBytes(3000, 7));
-    ASSERT_EQ(Desk.Calls.size(), 2u);
-    EXPECT_EQ(SplitCommandLine(Desk.Calls[1].substr(std::string("StartProgram ").size())),
+    ASSERT_EQ(Desk.Calls.size(), 1u);
+    EXPECT_EQ(SplitCommandLine(Desk.Calls[0].substr(std::string("StartProgram ").size())),
               (std::vector<std::string>{Dir.File("fenlow"), "-ske"}));
     // With the editor in the folder it starts on the ticked skin.
     WriteTestFile(Dir.File("Brisvel"), "#!/bin/sh\n");
@@ -914,8 +932,8 @@ TEST_F(OptionsTest, DownloadingAllSkinsAndTheEditorHandsTheArchivesToTheUpdater)
     Main->State.Options.Skin = "my skin";
     Options->ListSkinFolders();
     Options->BitBtn6->click();
-    ASSERT_EQ(Desk.Calls.size(), 3u);
-    EXPECT_EQ(SplitCommandLine(Desk.Calls[2].substr(std::string("StartProgram ").size())),
+    ASSERT_EQ(Desk.Calls.size(), 2u);
+    EXPECT_EQ(SplitCommandLine(Desk.Calls[1].substr(std::string("StartProgram ").size())),
               (std::vector<std::string>{Dir.File("Brisvel"), "my skin"}));
     // The authors' addresses open as mail links.
     Options->ShowSkinInfo("Default");
