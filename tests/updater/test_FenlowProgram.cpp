@@ -128,7 +128,7 @@ TEST_F(FenlowProgramTest, FenlowFetchesReplacesAndRestartsTarnwick) {
     EXPECT_EQ(Read("Lang/english.lng"), "[About]\r\nVersion=published\r\n");
     EXPECT_FALSE(Exists("fenlow.dat"));
     EXPECT_FALSE(Exists("temp/tarnwick.zip"));
-    EXPECT_EQ(GetFileVersionText(P("temp/tarnwick.old")), "0.8.2.5");
+    EXPECT_EQ(GetFileVersionText(P("temp/tarnwick.old")), TarnwickVersion);
 }
 
 TEST_F(FenlowProgramTest, FenlowWaitsForTarnwickToLetGoOfTheFolder) {
@@ -152,7 +152,7 @@ TEST_F(FenlowProgramTest, FenlowWaitsForTarnwickToLetGoOfTheFolder) {
     ASSERT_EQ(RunFenlow("-fenlow", server), 0);
     StopPeerProcess(tarnwick);
     EXPECT_EQ(WaitStarted(), "published Version=0.1.2.5\n");
-    EXPECT_EQ(GetFileVersionText(P("temp/tarnwick.old")), "0.8.2.5");
+    EXPECT_EQ(GetFileVersionText(P("temp/tarnwick.old")), TarnwickVersion);
 }
 
 TEST_F(FenlowProgramTest, ASkinFromThePublishedSiteInstalls) {
@@ -281,7 +281,7 @@ TEST_F(UpdateEndToEndTest, TarnwickHandsOverAndFenlowRestartsTheNewTarnwick) {
     EXPECT_TRUE(Exists("temp/tarnwick.zip"));
     // Fenlow runs, but must not touch the running Tarnwick.
     ProcessEventsFor(1500);
-    EXPECT_EQ(GetFileVersionText(P(TarnwickExeName)), "0.8.2.5");
+    EXPECT_EQ(GetFileVersionText(P(TarnwickExeName)), TarnwickVersion);
     EXPECT_EQ(Read("started.txt"), "");
     TarnwickExits();
     EXPECT_EQ(WaitStarted(), "published Version=0.1.2.5\n");

@@ -22,6 +22,7 @@
 #include "settings/ProgramPaths.h"
 #include "QtTestApp.h"
 #include "SysUtils.h"
+#include "settings/TarnwickVersion.h"
 #include "TestSupport.h"
 #include "TrayBackend.h"
 #include "TrickleProxy.h"
@@ -236,7 +237,7 @@ protected:
 
 TEST_F(UpdateChecksTest, EqualOlderAndMalformedVersionsDownloadNothing) {
     SiteZip();
-    for (const char *version : {"0.8.2.5", "0.8.2.4", "0.9.0.0-beta", "", "99999999999999999999"}) {
+    for (const char *version : {TarnwickVersion, "0.8.2.4", "0.9.0.0-beta", "", "99999999999999999999"}) {
         SCOPED_TRACE(version);
         Log.Lines.clear();
         SiteInfo(version);
@@ -300,7 +301,9 @@ TEST_F(UpdateChecksTest, ANewerProgramIsFetchedAndHandedToFenlow) {
     EXPECT_TRUE(Form->CheckProgramUpdate());
     EXPECT_EQ(Log.Events(), "75 black, 89 blue, 90 black, 91 blue, 92 black");
     ASSERT_EQ(Windows.size(), 1u);
-    EXPECT_EQ(Windows[0], "#73 0.8.2.5 #74\r\n#71 0.9.0.0 #72\r\n\r\n#70\r\n");
+    // The version the user has is the one this program carries.
+    const std::string own = GetFileVersionText(ApplicationExeName());
+    EXPECT_EQ(Windows[0], "#73 " + own + " #74\r\n#71 0.9.0.0 #72\r\n\r\n#70\r\n");
     EXPECT_TRUE(CyclingDuring);
     EXPECT_EQ(ReadTestFile(P("temp/tarnwick.zip")), "PK-program-archive");
     EXPECT_EQ(Ini("fenlow.dat", "File", "Path"), P("temp/tarnwick.zip"));
@@ -376,7 +379,7 @@ TEST_F(UpdateChecksTest, AFailedProgramDownloadLeavesNoHandOverAndSaysWhy) {
 }
 
 TEST_F(UpdateChecksTest, ANewerUpdaterAloneIsReplaced) {
-    SiteInfo("0.8.2.5", "0.1.2.6");
+    SiteInfo(TarnwickVersion, "0.1.2.6");
     WriteTestFile(Site("zip/fenlow"), FenlowStandIn("0.1.2.6"));
     Answer();
     EXPECT_TRUE(Form->CheckProgramUpdate());
@@ -404,7 +407,7 @@ TEST_F(UpdateChecksTest, ANewerUpdaterAloneIsReplaced) {
 }
 
 TEST_F(UpdateChecksTest, AnUpdaterThatIsNotTheAnnouncedOneIsRefused) {
-    SiteInfo("0.8.2.5", "0.1.2.6");
+    SiteInfo(TarnwickVersion, "0.1.2.6");
     WriteTestFile(Site("zip/fenlow"), "<html><body>Welcome to the hotel network</body></html>");
     Answer();
     EXPECT_FALSE(Form->CheckProgramUpdate());

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTreeWidget>
@@ -239,19 +240,40 @@ TEST_F(OptionsTest, OkWithoutAChosenSoundKeepsTheSoundTheAlertPlays) {
     EXPECT_EQ(Read("Options", "SoundFile"), "");
 }
 
+// Every version the program shows or writes is the one its executable
+// carries, and that is the version the build was made as. Versions are
+// compared with the marker read from the executable, never with the value
+// the sources hold, and the About page shows that one version once.
 TEST_F(OptionsTest, AboutPageAndSettingsCarryTheVersionOfTheRunningExecutable) {
     // The version marker of this very program, as Fenlow and the update site read it.
     const std::string marker = GetFileVersionText(ApplicationExeName());
     ASSERT_FALSE(marker.empty());
+    EXPECT_EQ(marker, TW_BUILD_VERSION);
+    // The program built beside this test carries the same marker.
+    EXPECT_EQ(GetFileVersionText(std::string(TW_BINARY_DIR) + "/monitor/tarnwick"), marker);
+    // Every dotted version any label of the About page shows (its links
+    // are addresses).
+    auto shown = [this] {
+        static const QRegularExpression version("[0-9]+(\\.[0-9]+)+");
+        std::vector<std::string> found;
+        for (QLabel *label : Options->TabSheet4->findChildren<QLabel *>())
+            if (!qobject_cast<TClickLabel *>(label))
+                for (auto it = version.globalMatch(label->text()); it.hasNext();)
+                    found.push_back(it.next().captured().toStdString());
+        return found;
+    };
     Start(Accounts(1));
+    EXPECT_EQ(shown(), std::vector<std::string>{marker});
     Show(TFormAsetukset::mpAbout);
     EXPECT_EQ(Page(), TFormAsetukset::pgAbout);
     EXPECT_EQ(Options->lbVersion->text().toStdString(), "v. " + marker);
+    EXPECT_EQ(shown(), std::vector<std::string>{marker});
     Options->btOk->click();
     EXPECT_EQ(Read("Options", "TWVerini"), marker);
-    // The program built beside this test carries the same marker.
-    const std::string tarnwick = std::string(TW_BINARY_DIR) + "/monitor/tarnwick";
-    if (FileExists(tarnwick)) EXPECT_EQ(GetFileVersionText(tarnwick), marker);
+    // And on the way out.
+    IniWriteString(Dir.File("Tarnwick.ini"), "Options", "TWVerini", "0");
+    Main->FormDestroy();
+    EXPECT_EQ(Read("Options", "TWVerini"), marker);
 }
 
 TEST_F(OptionsTest, CancelAndTheCloseBoxLeaveTheSettingsFileByteIdentical) {
