@@ -18,5 +18,6 @@ int main(int argc, char **argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     TfrmFenlow form(args, ApplicationFolder());
     form.show();
-    return app.exec();
+    int rc = app.exec();
+    return rc != 0 ? rc : form.ExitCode();
 }

@@ -372,7 +372,13 @@ void TfrmFenlow::SkinJob(const char *defaultArchive) {
     }
     DeleteOwnFile(dat);
     DeleteOwnFile(ZipPath);
+    FSkinsInstalled = ok;
     RequestClose();
+}
+
+int TfrmFenlow::ExitCode() const {
+    if (FFirstArg != "-skn" && FFirstArg != "-all") return 0;
+    return FSkinsInstalled ? 0 : 1;
 }
 
 void TfrmFenlow::ArchiveJob(const char *archive) {

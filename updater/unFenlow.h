@@ -77,6 +77,10 @@ public:
     void RequestClose();
     bool CloseRequested() const { return FCloseRequested; }
     bool Finished() const { return FFinished; }
+    // The program's exit status, read by the Tarnwick that waits for a skin
+    // job: "-skn" and "-all" answer 0 only when their skins were installed,
+    // 1 otherwise; every other job answers 0.
+    int ExitCode() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -122,4 +126,5 @@ private:
     bool FCloseRequested = false;
     bool FFinished = false;
     bool FVersionWritten = false;
+    bool FSkinsInstalled = false;
 };

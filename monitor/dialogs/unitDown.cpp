@@ -113,6 +113,7 @@ void TForm2::BitBtn2Click() {
     // Stop retrying first, so no tick starts a new download while the
     // aborted one winds down.
     Timer1->stop();
+    FCancelled = true;
     HTTPGet->FileName.clear();
     HTTPGet->AbortDownload();
     // Give the worker up to a second to end; it is usually gone at once.
@@ -140,10 +141,14 @@ void TForm2::HTTPGetDoneFile(THTTPGet *, const std::string &, int64_t) {
     close();
 }
 
-void TForm2::HTTPGetError(THTTPGet *) { Result = false; }
+void TForm2::HTTPGetError(THTTPGet *Sender) {
+    Result = false;
+    // The abort that Cancel asked for is not what went wrong.
+    if (!FCancelled) LastError = Sender->LastErrorText();
+}
 
 bool DownloadFile(const std::string &Caption, const std::string &Text, const std::string &Url,
-                  const std::string &TargetFile, int Left, int Top, bool AutoStart) {
+                  const std::string &TargetFile, int Left, int Top, bool AutoStart, std::string *Why) {
     auto form = std::make_unique<TForm2>();
     form->setWindowTitle(Q("Tarnwick - " + Caption));
     form->Label1->setText(Q(Text));
@@ -163,6 +168,7 @@ bool DownloadFile(const std::string &Caption, const std::string &Text, const std
     form->Result = false;
     ShowModal(*form);
     bool result = form->Result;
+    if (Why) *Why = result ? std::string() : form->LastError;
     form.reset();
     return result;
 }

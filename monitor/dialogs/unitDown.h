@@ -41,9 +41,13 @@ public:
     std::string Url;
     std::string TargetFile;
     bool Result = false;
+    // The error of the last attempt that failed; empty while none did. A
+    // download the user cancels is no failure and leaves it as it was.
+    std::string LastError;
 
 private:
     void StartDownload();
+    bool FCancelled = false;
 };
 
 // Shows the download window modally at (Left, Top) with the caption
@@ -53,8 +57,10 @@ private:
 // only when the whole file arrived; Cancel and closing answer false. The
 // button captions come from the language file's [Options] "Yes" and "Cancel".
 // Shown through ShowModal, so tests drive it with the modal-dialog hook.
+// When the answer is false and Why is given, it holds the error of the last
+// attempt that failed, or is empty when none failed (the user cancelled).
 bool DownloadFile(const std::string &Caption, const std::string &Text, const std::string &Url,
-                  const std::string &TargetFile, int Left, int Top, bool AutoStart);
+                  const std::string &TargetFile, int Left, int Top, bool AutoStart, std::string *Why = nullptr);
 
 // Where the callers put the download window: left = screen width - 372 and
 // top = work-area bottom - 216, so that it stands above the taskbar at the

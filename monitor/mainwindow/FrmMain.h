@@ -240,10 +240,28 @@ public:
     // Why the last program update check could not read the update
     // information; empty when it was read.
     std::string UpdateInfoError;
+    // What kept the last check from installing a newer program or updater
+    // it found, one line each in the user's language (the download was
+    // cancelled, failed and why, or brought another file than announced);
+    // empty when nothing did.
+    std::string UpdateFailure;
+    // Whether the last check replaced the updater.
+    bool UpdaterReplaced = false;
     // Tells the user that the update information could not be fetched, and why.
     static void ShowUpdateInfoError(const std::string &Why, int Right, int Bottom);
+    // Tells the user what the last program update check came to, unless it
+    // handed over to the updater (the program is then on its way out).
+    void ShowUpdateOutcome(int Right, int Bottom);
     bool UpdateUpdater();
+    // True only when the new skin is in place: Fenlow has installed it.
     bool CheckForSkinUpdate(const std::string &SkinName, bool Report);
+    // Runs Fenlow with Switch from the program folder and waits for its end
+    // while the window goes on with its events. True when Fenlow said its
+    // job was done; false when it could not be started, said it failed, or
+    // the user asked to exit before it ended (it goes on by itself then).
+    bool RunFenlowJob(const std::string &Switch);
+    // A Fenlow job of RunFenlowJob is under way: no other starts meanwhile.
+    bool FenlowJobRunning() const { return FFenlowJobRunning; }
     void CountUse();
     // The pauses the checks make before reading what they fetched
     // (milliseconds; tests shorten them).
@@ -283,7 +301,10 @@ private:
     void CreateMenus();
     void CreateDisplay();
     void CreateImages();
+    // Logs what kept an update that was found from being installed.
+    void ReportUpdateFailure(const std::string &What);
     bool FDestroyed = false;
+    bool FFenlowJobRunning = false;
     bool FSaverAfterCycle = false;      // the own saver waits for the cycle's end
     int64_t FNextCheckSteady = 0;       // the next check on the steady clock
     TDateTime FScheduledCheck = -1;     // State.Options.NextCheck as the scheduler set it

@@ -5,10 +5,15 @@
 #include <QProcess>
 #include <QThread>
 
+#include <cerrno>
+#include <csignal>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include "FrmMain.h"
 #include "HTTPGet.h"
+#include "IniFile.h"
 #include "updates/Kel_Files.h"
 #include "settings/Kel_Reg.h"
 #include "settings/ProgramPaths.h"
@@ -17,7 +22,10 @@
 #include "updates/UpdateFiles.h"
 #include "settings/VeskRutins.h"
 #include "dialogs/unitDown.h"
+#include "settings/unLanguage.h"
 #include "dialogs/unitMessages.h"
+
+extern char **environ;
 
 namespace {
 
@@ -109,6 +117,44 @@ bool FetchUpdateInfo(const std::string &url, const std::string &file, const std:
     return named;
 }
 
+// Skin information names at least one skin with a version; anything else
+// (a captive portal's page, a "moved" page) is no answer about skins.
+bool IsSkinInformation(const std::string &file) {
+    try {
+        TIniFile ini(file);
+        TStringList sections;
+        ini.ReadSections(sections);
+        for (const std::string &section : sections) {
+            int64_t n = 0;
+            if (VersionNumber(ini.ReadString(section, "Version", ""), n)) return true;
+        }
+    } catch (const Exception &) {
+        // Not readable as information at all.
+    }
+    return false;
+}
+
+// The texts of what became of an update, from the language file.
+std::string Said(int number, const char *english) {
+    return LangText("Messages", std::to_string(number), english);
+}
+
+// Why a download of url that the user was shown did not arrive: why is the
+// last failure's error, empty when the user cancelled before any.
+std::string DownloadFailure(const std::string &url, const std::string &why) {
+    if (why.empty()) return Said(94, "The download was cancelled.");
+    return Said(95, "The download failed:") + " " + url + ": " + why;
+}
+
+// What the site named in place of a file name.
+std::string NoFileName(const std::string &name) {
+    return Said(95, "The download failed:") + " \"" + name + "\" is not a file name";
+}
+
+std::string NotTheAnnouncedFile() {
+    return Said(96, "The downloaded file is not the one the update information announced.");
+}
+
 // One request whose answer nobody reads.
 void UrlRequest(const std::string &url, int limitMs) {
     THTTPGet get;
@@ -142,6 +188,8 @@ bool SameVersion(const std::string &a, const std::string &b) {
 
 bool TFrmMain::CheckProgramUpdate() {
     TUpdatingIcons icons(*this);
+    UpdateFailure.clear();
+    UpdaterReplaced = false;
     ReportEvent("", 75, 3, TEventReporter::clBlack);
     std::string folder = ProgramFolder();
     // A copy from an earlier check must not stand in for the site's.
@@ -161,7 +209,7 @@ bool TFrmMain::CheckProgramUpdate() {
         DeleteFile(dat);
         return false;
     }
-    bool updaterReplaced = UpdateUpdater();
+    bool updaterReplaced = UpdaterReplaced = UpdateUpdater();
     Pause(UpdatePauseMs);
     std::string version = IniReadString(dat, "File", "Version", "0");
     if (ExitRequested()) {
@@ -169,7 +217,8 @@ bool TFrmMain::CheckProgramUpdate() {
         return updaterReplaced;
     }
     if (!VersionIsNewer(version, TarnwickVersion)) {
-        if (!updaterReplaced) ReportEvent("", 76, 3, TEventReporter::clBlack);
+        // A newer updater that did not arrive was found all the same.
+        if (!updaterReplaced && UpdateFailure.empty()) ReportEvent("", 76, 3, TEventReporter::clBlack);
         DeleteFile(dat);
         return updaterReplaced;
     }
@@ -180,22 +229,26 @@ bool TFrmMain::CheckProgramUpdate() {
     ReportEvent("", 89, 3, TEventReporter::clBlue);
     ReportEvent("", 90, 3, TEventReporter::clBlack);
     std::string zip = temp + "/" + name;
+    std::string why, failure;
     // The site names a file, never a path: nothing of it lands outside "temp/".
-    bool ok = IsPlainFileName(name) &&
-              DownloadFile("Download...", UpdateText(73, TarnwickVersion, version), UpdateZipUrl() + name, zip,
-                           DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate());
-    if (ok && !Sha256Matches(zip, IniReadString(dat, "File", "SHA256", ""))) {
+    if (!IsPlainFileName(name)) {
+        failure = NoFileName(name);
+    } else if (!DownloadFile("Download...", UpdateText(73, TarnwickVersion, version), UpdateZipUrl() + name, zip,
+                             DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate(), &why)) {
+        failure = DownloadFailure(UpdateZipUrl() + name, why);
+    } else if (!Sha256Matches(zip, IniReadString(dat, "File", "SHA256", ""))) {
         DeleteFile(zip);
-        ok = false;
+        failure = NotTheAnnouncedFile();
     }
-    if (ok) {
+    if (failure.empty()) {
         ReportEvent("", 91, 3, TEventReporter::clBlue);
         ReportEvent("", 92, 3, TEventReporter::clBlack);
         IniWriteString(dat, "File", "Path", zip);
-        ok = StartProgram(folder + FenlowExeName, "-fenlow");
+        if (!StartProgram(folder + FenlowExeName, "-fenlow")) failure = Said(97, "The updater could not be started.");
     }
-    if (!ok) {
-        ReportEvent("", 78, 3, TEventReporter::clRed);
+    if (!failure.empty()) {
+        ReportUpdateFailure(failure);
+        UpdateFailure += (UpdateFailure.empty() ? "" : "\r\n") + failure;
         DeleteFile(dat);
         return updaterReplaced;
     }
@@ -220,15 +273,21 @@ bool TFrmMain::UpdateUpdater() {
     std::string temp = ProgramFolder() + "temp";
     ForceDirectories(temp);
     std::string tmp = temp + "/fenlow.tmp";
-    bool ok = DownloadFile("Download...", UpdateText(79, current, newer), UpdateZipUrl() + FenlowExeName, tmp,
-                           DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate());
+    std::string why, failure;
     // What arrived must be the announced updater, not a page that stood in
     // for it; it replaces the old one in one step.
-    if (ok) ok = SameVersion(GetFileVersionText(tmp), newer) && ::chmod(tmp.c_str(), 0755) == 0 &&
-                 RenameFile(tmp, ProgramFolder() + FenlowExeName);
-    if (!ok) {
+    if (!DownloadFile("Download...", UpdateText(79, current, newer), UpdateZipUrl() + FenlowExeName, tmp,
+                      DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate(), &why)) {
+        failure = DownloadFailure(UpdateZipUrl() + FenlowExeName, why);
+    } else if (!SameVersion(GetFileVersionText(tmp), newer)) {
+        failure = NotTheAnnouncedFile();
+    } else if (::chmod(tmp.c_str(), 0755) != 0 || !RenameFile(tmp, ProgramFolder() + FenlowExeName)) {
+        failure = Said(98, "The new updater could not be put in place.");
+    }
+    if (!failure.empty()) {
         DeleteFile(tmp);
-        ReportEvent("", 78, 3, TEventReporter::clRed);
+        ReportUpdateFailure(failure);
+        UpdateFailure += (UpdateFailure.empty() ? "" : "\r\n") + failure;
         return false;
     }
     IniWriteString(SettingsFilePath(), "FENLOW", "Version", newer);
@@ -237,18 +296,27 @@ bool TFrmMain::UpdateUpdater() {
 }
 
 bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
+    // One Fenlow job at a time: they share the skin information file.
+    if (FFenlowJobRunning) return false;
     TUpdatingIcons icons(*this);
     Pause(UpdatePauseMs);
     std::string folder = ProgramFolder();
     DeleteFile(ProgramFile("skins.dat"));
-    std::string why;
-    if (!UrlDownloadToFile(UpdateZipUrl() + "skins/skins.dat", folder + "skins.dat", InfoDownloadLimitMs, why)) {
+    std::string url = UpdateZipUrl() + "skins/skins.dat", why;
+    bool fetched = UrlDownloadToFile(url, folder + "skins.dat", InfoDownloadLimitMs, why);
+    std::string dat = ProgramFile("skins.dat");
+    // A page served in its place has not said that nothing is newer.
+    if (fetched && !IsSkinInformation(dat)) {
+        DeleteFile(dat);
+        fetched = false;
+        why = url + ": no skin information in it";
+    }
+    if (!fetched) {
         if (ExitRequested()) return false;
         ReportEvent(why, 77, 4, TEventReporter::clRed);
         if (Report) ShowUpdateInfoError(why, ScreenWidth(), WorkAreaBottomNow());
         return false;
     }
-    std::string dat = ProgramFile("skins.dat");
     if (ExitRequested()) {
         DeleteFile(dat);
         return false;
@@ -269,30 +337,114 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
     ForceDirectories(temp);
     std::string zip = temp + "/" + file;
     std::string text = "\"" + SkinName + "\"  " + UpdateText(82, local, remote);
-    bool ok = IsPlainFileName(file) &&
-              DownloadFile("Download...", text, UpdateZipUrl() + "skins/" + file, zip, DownloadWindowLeft(),
-                           DownloadWindowTop(), !Report) &&
-              Sha256Matches(zip, IniReadString(dat, SkinName, "SHA256", ""));
-    // The installed skin is moved aside, not deleted: Fenlow puts it back
-    // when the new one does not install.
-    bool movedAside = ok && MoveSkinAside(folder, SkinName);
-    if (movedAside) {
+    std::string failure;
+    if (!IsPlainFileName(file)) {
+        failure = NoFileName(file);
+    } else if (!DownloadFile("Download...", text, UpdateZipUrl() + "skins/" + file, zip, DownloadWindowLeft(),
+                             DownloadWindowTop(), !Report, &why)) {
+        failure = DownloadFailure(UpdateZipUrl() + "skins/" + file, why);
+    } else if (!Sha256Matches(zip, IniReadString(dat, SkinName, "SHA256", ""))) {
+        failure = NotTheAnnouncedFile();
+    } else if (!MoveSkinAside(folder, SkinName)) {
+        // The installed skin is moved aside, not deleted: Fenlow puts it
+        // back when the new one does not install.
+        failure = Said(99, "The skin was not updated.");
+    } else {
         IniWriteString(dat, "FENLOW_File", "Path", zip);
         IniWriteString(dat, "FENLOW_File", "Skin", SkinName);
-        ok = StartProgram(folder + FenlowExeName, "-skn");
-        if (!ok) RenameFile(SkinBackupFolder(folder, SkinName), folder + "skins/" + SkinName);
-    } else {
-        ok = false;
+        bool done = RunFenlowJob("-skn");
+        // Fenlow goes on by itself; what it comes to is not known here.
+        if (ExitRequested()) return false;
+        std::string backup = SkinBackupFolder(folder, SkinName);
+        if (!done || !SkinExists(SkinName) || DirectoryExists(backup)) {
+            // Fenlow gives the old skin back itself; one that could not
+            // start, or ended before it could, leaves that to us. Whatever
+            // such a Fenlow left in its place stays, and so does the backup.
+            std::string installed = ResolvePathCI(folder + "skins/" + SkinName);
+            struct stat st;
+            if (DirectoryExists(backup) && ::lstat(installed.c_str(), &st) != 0)
+                RenameFile(backup, folder + "skins/" + SkinName);
+            failure = Said(99, "The skin was not updated.");
+        }
     }
-    if (!ok) {
-        ReportEvent("", 78, 3, TEventReporter::clRed);
-        DeleteFile(dat);
-        if (IsPlainFileName(file)) DeleteFile(zip);
+    DeleteFile(dat);
+    if (IsPlainFileName(file)) DeleteFile(zip);
+    if (!failure.empty()) {
+        ReportUpdateFailure(failure);
+        if (Report)
+            ShowMessageWindow(Said(50, "Warning"), Said(78, "Update failed") + ":\r\n" + failure, "", ScreenWidth(),
+                              WorkAreaBottomNow(), 1);
         return false;
     }
     ReportEvent("", 83, 3, TEventReporter::clBlue);
     if (Report) ShowMessageWindow("Info", LangMessage(83), "", ScreenWidth(), WorkAreaBottomNow(), 2);
     return true;
+}
+
+bool TFrmMain::RunFenlowJob(const std::string &Switch) {
+    if (FFenlowJobRunning) return false;
+    const std::string folder = ProgramFolder();
+    const std::string exe = folder + FenlowExeName;
+    // Started as a program of its own (a session of its own, default
+    // signals) that outlives this one when the user exits meanwhile; the
+    // process is this program's child only so that its end can be read.
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawnattr_init(&attr);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGCHLD);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    std::string arg0 = exe, arg1 = Switch;
+    char *argv[] = {arg0.data(), arg1.data(), nullptr};
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, exe.c_str(), &actions, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return false;
+
+    FFenlowJobRunning = true;
+    int status = 0;
+    bool ended = false;
+    while (!ExitRequested()) {
+        pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid) {
+            ended = true;
+            break;
+        }
+        if (r < 0 && errno != EINTR) break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    FFenlowJobRunning = false;
+    return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void TFrmMain::ReportUpdateFailure(const std::string &What) {
+    ReportEvent(Said(78, "Update failed") + ": " + What, 0, 5, TEventReporter::clRed);
+}
+
+void TFrmMain::ShowUpdateOutcome(int Right, int Bottom) {
+    // Handed over to the updater, or the user asked to exit meanwhile.
+    if (ExitRequested()) return;
+    if (!UpdateInfoError.empty()) {
+        ShowUpdateInfoError(UpdateInfoError, Right, Bottom);
+        return;
+    }
+    std::string replaced = UpdaterReplaced ? Said(80, "Updater updated") : std::string();
+    if (!UpdateFailure.empty()) {
+        std::string text = Said(78, "Update failed") + ":\r\n" + UpdateFailure;
+        if (!replaced.empty()) text = replaced + "\r\n\r\n" + text;
+        ShowMessageWindow(Said(50, "Warning"), text, "", Right, Bottom, 1);
+        return;
+    }
+    ShowMessageWindow("Info", replaced.empty() ? Said(76, "No updates found") : replaced, "", Right, Bottom, 2);
 }
 
 void TFrmMain::CountUse() {

@@ -293,13 +293,8 @@ void TFormAsetukset::Label48Click() {
 }
 
 void TFormAsetukset::BitBtn1Click() {
-    if (FrmMain && FrmMain->CheckProgramUpdate()) return;
+    if (!FrmMain) return;
+    FrmMain->CheckProgramUpdate();
     QPoint corner = MessageCorner();
-    // "No updates found" only when the site said so.
-    if (FrmMain && !FrmMain->UpdateInfoError.empty()) {
-        TFrmMain::ShowUpdateInfoError(FrmMain->UpdateInfoError, corner.x(), corner.y());
-        return;
-    }
-    std::string text = LangMessage(76);
-    ShowMessageWindow("Info", text.empty() ? "No updates found" : text, "", corner.x(), corner.y(), 2);
+    FrmMain->ShowUpdateOutcome(corner.x(), corner.y());
 }

@@ -237,6 +237,8 @@ void TFormAsetukset::BitBtn2Click(QObject *Sender) {
 }
 
 void TFormAsetukset::BitBtn4Click() {
+    // One Fenlow job at a time: they share the skin information file.
+    if (!FrmMain || FrmMain->FenlowJobRunning()) return;
     const std::string temp = ProgramFile("temp");
     ForceDirectories(temp);
     const std::string target = IncludeTrailingPathDelimiter(temp) + "allskins.zip";
@@ -244,9 +246,17 @@ void TFormAsetukset::BitBtn4Click() {
                       DownloadWindowLeft(), DownloadWindowTop(), true))
         return;
     IniWriteString(ProgramFile("skins.dat"), "FENLOW_File", "Path", target);
-    Desktop().StartProgram(QuoteArg(ProgramFolder() + "fenlow") + " -all");
+    // Installed is what Fenlow says it installed, not that it started.
+    const bool installed = FrmMain->RunFenlowJob("-all");
+    if (FrmMain->ExitRequested()) return;
     QRect r = frameGeometry();
-    ShowMessageWindow("Info", LangMessage(88), "", r.right(), r.bottom(), 2);
+    if (installed) {
+        ShowMessageWindow("Info", LangMessage(88), "", r.right(), r.bottom(), 2);
+    } else {
+        const std::string failed = LangText("Messages", "100", "The skins could not be installed.");
+        FrmMain->ReportEvent(failed, 0, 5, TEventReporter::clRed);
+        ShowMessageWindow(LangText("Messages", "50", "Warning"), failed, "", r.right(), r.bottom(), 1);
+    }
     ListSkinFolders();
 }
 

@@ -18,6 +18,7 @@
 #include "updates/ProgramLock.h"
 #include "QtTestApp.h"
 #include "SysUtils.h"
+#include "settings/TarnwickVersion.h"
 #include "TestSupport.h"
 #include "updates/UpdateFiles.h"
 #include "ZipTools.h"
@@ -26,8 +27,8 @@
 // A shell script standing in for Tarnwick: when started, it appends its tag
 // and the [FENLOW] Version it finds in the settings file to "started.txt"
 // beside it. Behind its end it carries a version marker as an executable
-// does (the shell never reads that far).
-inline std::string TarnwickStandIn(const std::string &tag, const std::string &version = "0.8.2.5") {
+// does (the shell never reads that far): by default this build's version.
+inline std::string TarnwickStandIn(const std::string &tag, const std::string &version = TarnwickVersion) {
     return "#!/bin/sh\n"
            "cd \"$(dirname \"$0\")\" || exit 1\n"
            "v=$(grep -as '^Version=' Tarnwick.ini | tr -d '\\r\\n')\n"

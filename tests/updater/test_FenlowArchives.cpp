@@ -38,6 +38,7 @@ TEST_F(FenlowSkinTest, ASkinUpdateInstallsTheNewSkinAndCleansUp) {
     WriteSkinsDat(P("temp/Blue.zip"), "Blue", FileSha256(P("temp/Blue.zip")));
     Run({"-skn"});
     EXPECT_EQ(Form->TickCount, 1);
+    EXPECT_EQ(Form->ExitCode(), 0);
     EXPECT_EQ(Read("skins/Blue/Blue.skn"), "[About]\r\nVersion=2\r\n");
     EXPECT_EQ(Read("skins/Blue/main.bmp"), "new picture");
     EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
@@ -71,6 +72,8 @@ TEST_F(FenlowSkinTest, ASkinThatDoesNotInstallGivesTheOldOneBack) {
         c.make();
         WriteSkinsDat(P("temp/Blue.zip"), "Blue", c.sha);
         Run({"-skn"});
+        // The Tarnwick that waits is told the skin did not install.
+        EXPECT_EQ(Form->ExitCode(), 1);
         Finish();
         ExpectOldBlue();
         EXPECT_FALSE(Exists("skins.dat"));
@@ -82,6 +85,7 @@ TEST_F(FenlowSkinTest, AllSkinsFromTheDefaultArchive) {
     MakeZip(P("allskins.zip"), {{"Blue/Blue.skn", "[About]\r\nVersion=2\r\n"}, {"Red/Red.skn", "[About]\r\n"}});
     Put("skins.dat", "[Blue]\r\nVersion=2\r\n");
     Run({"-all"});
+    EXPECT_EQ(Form->ExitCode(), 0);
     EXPECT_TRUE(Exists("skins/Blue/Blue.skn"));
     EXPECT_TRUE(Exists("skins/Red/Red.skn"));
     EXPECT_FALSE(Exists("allskins.zip"));
@@ -92,6 +96,7 @@ TEST_F(FenlowSkinTest, WithoutSkinInformationTheJobWaitsOutItsTenTicks) {
     MakeBlueZip();
     Run({"-skn"});
     EXPECT_EQ(Form->TickCount, 10);
+    EXPECT_EQ(Form->ExitCode(), 1);
     EXPECT_TRUE(Exists("temp/Blue.zip"));
     EXPECT_FALSE(Exists("skins"));
 }

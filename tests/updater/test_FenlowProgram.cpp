@@ -4,6 +4,7 @@
 #include "FenlowTestCommon.h"
 
 #include <QDialog>
+#include <QPushButton>
 
 #include <algorithm>
 #include <csignal>
@@ -18,6 +19,7 @@
 #include "OpenSSLServer.h"
 #include "settings/ProgramPaths.h"
 #include "TrayBackend.h"
+#include "dialogs/unitMessages.h"
 
 namespace {
 
@@ -126,7 +128,7 @@ TEST_F(FenlowProgramTest, FenlowFetchesReplacesAndRestartsTarnwick) {
     EXPECT_EQ(Read("Lang/english.lng"), "[About]\r\nVersion=published\r\n");
     EXPECT_FALSE(Exists("fenlow.dat"));
     EXPECT_FALSE(Exists("temp/tarnwick.zip"));
-    EXPECT_EQ(GetFileVersionText(P("temp/tarnwick.old")), "0.8.2.5");
+    EXPECT_EQ(GetFileVersionText(P("temp/tarnwick.old")), TarnwickVersion);
 }
 
 TEST_F(FenlowProgramTest, FenlowWaitsForTarnwickToLetGoOfTheFolder) {
@@ -150,7 +152,7 @@ TEST_F(FenlowProgramTest, FenlowWaitsForTarnwickToLetGoOfTheFolder) {
     ASSERT_EQ(RunFenlow("-fenlow", server), 0);
     StopPeerProcess(tarnwick);
     EXPECT_EQ(WaitStarted(), "published Version=0.1.2.5\n");
-    EXPECT_EQ(GetFileVersionText(P("temp/tarnwick.old")), "0.8.2.5");
+    EXPECT_EQ(GetFileVersionText(P("temp/tarnwick.old")), TarnwickVersion);
 }
 
 TEST_F(FenlowProgramTest, ASkinFromThePublishedSiteInstalls) {
@@ -169,6 +171,26 @@ TEST_F(FenlowProgramTest, ASkinFromThePublishedSiteInstalls) {
     EXPECT_EQ(Read("skins/Blue/Blue.skn"), "[About]\r\nVersion=4\r\n");
     EXPECT_FALSE(Exists("skins.dat"));
     EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
+}
+
+// The Tarnwick that waits for a skin job learns from Fenlow's exit status
+// whether the skin went in.
+TEST_F(FenlowProgramTest, ASkinThatDoesNotInstallEndsFenlowWithFailure) {
+    HttpTestServer server(Www.Path(), TestPKI::Get().ServerCert, TestPKI::Get().Key);
+    InstallProgram();
+    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+    ASSERT_TRUE(MoveSkinAside(Dir.Path(), "Blue"));
+    Put("temp/Blue.zip", "<html><body>Service Unavailable</body></html>\n");
+    Put("skins.dat", "[Blue]\r\nVersion=4\r\n[FENLOW_File]\r\nPath=" + P("temp/Blue.zip") + "\r\nSkin=Blue\r\n");
+    EXPECT_EQ(RunFenlow("-skn", server), 1);
+    EXPECT_EQ(Read("skins/Blue/Blue.skn"), "[About]\r\nVersion=1\r\n");
+    EXPECT_FALSE(Exists("skins.dat"));
+    // All skins from an archive that is none.
+    Put("temp/allskins.zip", "<html><body>Service Unavailable</body></html>\n");
+    Put("skins.dat", "[FENLOW_File]\r\nPath=" + P("temp/allskins.zip") + "\r\n");
+    EXPECT_EQ(RunFenlow("-all", server), 1);
+    // Jobs that are not skin jobs answer as before.
+    EXPECT_EQ(RunFenlow("-none", server), 0);
 }
 
 TEST_F(FenlowProgramTest, AFenlowKilledInTheMiddleLeavesARunnableTarnwick) {
@@ -259,7 +281,7 @@ TEST_F(UpdateEndToEndTest, TarnwickHandsOverAndFenlowRestartsTheNewTarnwick) {
     EXPECT_TRUE(Exists("temp/tarnwick.zip"));
     // Fenlow runs, but must not touch the running Tarnwick.
     ProcessEventsFor(1500);
-    EXPECT_EQ(GetFileVersionText(P(TarnwickExeName)), "0.8.2.5");
+    EXPECT_EQ(GetFileVersionText(P(TarnwickExeName)), TarnwickVersion);
     EXPECT_EQ(Read("started.txt"), "");
     TarnwickExits();
     EXPECT_EQ(WaitStarted(), "published Version=0.1.2.5\n");
@@ -288,4 +310,52 @@ TEST_F(UpdateEndToEndTest, AnErrorPageServedAsTheArchiveRestoresTheOldTarnwick) 
     EXPECT_TRUE(Exists("fenlow.dat"));
     EXPECT_TRUE(Exists("temp/tarnwick.zip"));
     EXPECT_EQ(StartedAfterAWhile(), "");
+}
+
+// The skin check as the Skins page runs it, with the real Fenlow: the skin is
+// said to be updated only once Fenlow has put it in place; when Fenlow gives
+// the old one back, the check says it failed.
+TEST_F(UpdateEndToEndTest, ASkinUpdateCountsOnlyOnceFenlowInstalledIt) {
+    WriteTestFile(Skins.File("Blue/back.bmp"), "blue back");
+    ASSERT_EQ(Publish(), 0);
+    HttpTestServer server(Www.Path(), TestPKI::Get().ServerCert, TestPKI::Get().Key);
+    InstallProgram();
+    StartTarnwick(server);
+    std::vector<std::string> told;
+    SetModalHook([&told](QDialog &d) {
+        if (auto *m = dynamic_cast<TForm1 *>(&d)) {
+            told.push_back(m->Label1->text().toStdString());
+            return;
+        }
+        d.findChild<QPushButton *>("BitBtn1")->click();
+        ProcessEventsUntil([&d] { return !d.isVisible(); }, 20000);
+    });
+    auto installOld = [this] {
+        RunTool("rm -rf " + ShellQuote(P("skins")));
+        Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+        Put("skins/Blue/back.bmp", "old back");
+    };
+    // An old site without digests whose archive is a page of the server's.
+    const std::string archive = ReadFileToString(Www.File("tarnwick/zip/skins/Blue.zip"));
+    WriteTestFile(Www.File("tarnwick/zip/skins/Blue.zip"), "<html><body>Maintenance</body></html>\n");
+    IniDeleteKey(Www.File("tarnwick/zip/skins/skins.dat"), "Blue", "SHA256");
+    installOld();
+    EXPECT_FALSE(Tarnwick->CheckForSkinUpdate("Blue", true));
+    EXPECT_EQ(told, std::vector<std::string>{"Warning"});
+    EXPECT_EQ(Read("skins/Blue/Blue.skn"), "[About]\r\nVersion=1\r\n");
+    EXPECT_EQ(Read("skins/Blue/back.bmp"), "old back");
+    EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
+    EXPECT_FALSE(Exists("skins.dat"));
+    EXPECT_FALSE(Exists("temp/Blue.zip"));
+
+    // The archive itself.
+    WriteTestFile(Www.File("tarnwick/zip/skins/Blue.zip"), archive);
+    installOld();
+    told.clear();
+    EXPECT_TRUE(Tarnwick->CheckForSkinUpdate("Blue", true));
+    EXPECT_EQ(told, std::vector<std::string>{"Info"});
+    EXPECT_EQ(Read("skins/Blue/Blue.skn"), "[About]\r\nVersion=4\r\n");
+    EXPECT_EQ(Read("skins/Blue/back.bmp"), "blue back");
+    EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
+    SetModalHook({});
 }

@@ -65,7 +65,7 @@ protected:
     // user while the window's events run; after 20 s the window is closed so
     // a broken window cannot hang the test program.
     bool Run(const std::string &url, bool autoStart, std::function<void(TForm2 &)> steer, int left = 120,
-             int top = 340) {
+             int top = 340, std::string *why = nullptr) {
         SetModalHook([&, steer](QDialog &d) {
             auto *form = dynamic_cast<TForm2 *>(&d);
             ASSERT_NE(form, nullptr);
@@ -77,7 +77,7 @@ protected:
             steer(f);
             WatchdogFired = !ProcessEventsUntil([&f] { return !f.isVisible(); }, 20000);
         });
-        bool r = DownloadFile("Download...", "A new version is ready.", url, Target(), left, top, autoStart);
+        bool r = DownloadFile("Download...", "A new version is ready.", url, Target(), left, top, autoStart, why);
         EXPECT_FALSE(WatchdogFired);
         return r;
     }
@@ -171,6 +171,34 @@ TEST_F(DownloadWindowTest, CancelDuringAStalledBodyReturnsWithinASecond) {
     EXPECT_LT(sinceCancel.elapsed(), 1000);
     EXPECT_FALSE(r);
     EXPECT_TRUE(ListDirectory(Out.Path()).empty());
+}
+
+// A download that did not arrive says why: the error of the attempt that
+// failed, or nothing when the user cancelled (also in the middle of one).
+TEST_F(DownloadWindowTest, AFalseAnswerTellsAFailureFromACancel) {
+    std::string why = "(not set)";
+    EXPECT_FALSE(Run(Server->Url("/skins.zip"), false, [](TForm2 &f) { f.BitBtn2->click(); }, 120, 340, &why));
+    EXPECT_EQ(why, "");
+    why = "(not set)";
+    EXPECT_FALSE(Run(
+        Server->Url("/_stall?announce=200000&send=5000&hold=30"), false,
+        [](TForm2 &f) {
+            f.BitBtn1->click();
+            WhenTrue(&f, [&f] { return f.ProgressBar1->value() > 0; }, [&f] { f.BitBtn2->click(); });
+        },
+        120, 340, &why));
+    EXPECT_EQ(why, "");
+    EXPECT_FALSE(Run(
+        Server->Url("/missing.zip"), false,
+        [](TForm2 &f) {
+            f.BitBtn1->click();
+            WhenTrue(&f, [&f] { return !f.HTTPGet->Running() && f.HTTPGet->LastStatusCode() != 0; },
+                     [&f] { f.BitBtn2->click(); });
+        },
+        120, 340, &why));
+    EXPECT_EQ(why, "HTTP status 404");
+    EXPECT_TRUE(Run(Server->Url("/skins.zip"), true, [](TForm2 &) {}, 120, 340, &why));
+    EXPECT_EQ(why, "");
 }
 
 TEST_F(DownloadWindowTest, ClosingTheWindowAnswersFalseAndStopsTheDownload) {

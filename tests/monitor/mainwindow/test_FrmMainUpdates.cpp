@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include <cstdlib>
 #include <memory>
@@ -21,6 +22,7 @@
 #include "settings/ProgramPaths.h"
 #include "QtTestApp.h"
 #include "SysUtils.h"
+#include "settings/TarnwickVersion.h"
 #include "TestSupport.h"
 #include "TrayBackend.h"
 #include "TrickleProxy.h"
@@ -65,6 +67,27 @@ std::string FenlowStandIn(const std::string &version) {
            std::string(1, '\0');
 }
 
+// A script standing in for Fenlow's skin job as it ends: it records its
+// argument, takes a moment, removes the hand-over and then either puts the
+// new skin (version 2) in place of the one moved aside, or gives the old one
+// back and says it failed, as Fenlow does after a bad archive.
+std::string SkinFenlowStandIn(bool installs) {
+    std::string script = "#!/bin/sh\n"
+                         "cd \"$(dirname \"$0\")\" || exit 2\n"
+                         "echo \"$1\" >> fenlow.txt\n"
+                         "sleep 0.3\n"
+                         "skin=$(sed -n 's/^Skin=//p' skins.dat | tr -d '\\r')\n"
+                         "zip=$(sed -n 's/^Path=//p' skins.dat | tr -d '\\r')\n"
+                         "rm -f skins.dat \"$zip\"\n";
+    if (installs)
+        return script + "mkdir -p \"skins/$skin\"\n"
+                        "printf '[About]\\r\\nVersion=2\\r\\n' > \"skins/$skin/$skin.skn\"\n"
+                        "echo new > \"skins/$skin/back.bmp\"\n"
+                        "rm -rf \"temp/oldskins/$skin\"\n"
+                        "exit 0\n";
+    return script + "rm -rf \"skins/$skin\"\nmv \"temp/oldskins/$skin\" \"skins/$skin\"\nexit 1\n";
+}
+
 class UpdateChecksTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -81,7 +104,7 @@ protected:
         Put(FenlowExeName, FenlowStandIn("0.1.2.5"), 0755);
         // Messages that show their own numbers.
         std::string lang = "[Messages]\r\n";
-        for (int n = 60; n < 100; ++n) lang += std::to_string(n) + "=#" + std::to_string(n) + "\r\n";
+        for (int n = 60; n <= 110; ++n) lang += std::to_string(n) + "=#" + std::to_string(n) + "\r\n";
         Put("Lang/numbers.lng", lang);
         Put("Tarnwick.ini", "[Options]\r\nLanguage=numbers.lng\r\n");
         // Start-up loads the language of the settings.
@@ -128,6 +151,17 @@ protected:
         WaitUntil([this] { return !ReadTestFile(P("fenlow.txt")).empty(); }, 10000);
         return ReadTestFile(P("fenlow.txt"));
     }
+    // Runs Look once the stand-in Fenlow has started (it notes that first).
+    void WhenFenlowStarts(std::function<void()> Look) {
+        auto *t = new QTimer(Form.get());
+        QObject::connect(t, &QTimer::timeout, Form.get(), [this, t, Look] {
+            if (ReadTestFile(P("fenlow.txt")).empty()) return;
+            t->stop();
+            t->deleteLater();
+            Look();
+        });
+        t->start(5);
+    }
     std::string FenlowAfterAWhile() {
         ProcessEventsFor(300);
         return ReadTestFile(P("fenlow.txt"));
@@ -136,6 +170,40 @@ protected:
         IniFileCacheClear();
         return IniReadString(P(rel), section, key, "(none)");
     }
+    // An installed skin "Blue" of version 1 and a site that offers version 2.
+    void BlueOnSiteAndInstalled() {
+        Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+        Put("skins/Blue/back.bmp", "old");
+        WriteTestFile(Site("zip/skins/Blue.zip"), "PK-skin");
+        WriteTestFile(Site("zip/skins/skins.dat"), "[Blue]\r\nVersion=2\r\nFile=Blue.zip\r\nSHA256=" +
+                                                       FileSha256(Site("zip/skins/Blue.zip")) + "\r\n");
+    }
+    // What the user could see once Fenlow had started, before it ended.
+    struct TWhileFenlowWorks {
+        bool Seen = false, SkinParked = false;
+        std::string Events;
+        std::vector<std::string> Messages;
+    };
+    void WatchFenlow(TWhileFenlowWorks &w) {
+        auto *t = new QTimer(Form.get());
+        QObject::connect(t, &QTimer::timeout, Form.get(), [this, t, &w] {
+            if (ReadTestFile(P("fenlow.txt")).empty()) return;
+            t->stop();
+            t->deleteLater();
+            w.Seen = true;
+            w.Events = Log.Events();
+            w.Messages = Messages;
+            w.SkinParked = !Exists("skins/Blue") && Exists("temp/oldskins/Blue/Blue.skn");
+        });
+        t->start(10);
+    }
+    // The line of the log that reports message Number.
+    std::string LogLine(int Number) const {
+        for (const auto &[text, colour] : Log.Lines)
+            if (Contains(text, "#" + std::to_string(Number))) return text;
+        return {};
+    }
+
     // The user in front of the download windows: each is noted and steered
     // (by default: Yes when it waits for it), then its events run until it
     // closes (20 s at most).
@@ -169,7 +237,7 @@ protected:
 
 TEST_F(UpdateChecksTest, EqualOlderAndMalformedVersionsDownloadNothing) {
     SiteZip();
-    for (const char *version : {"0.8.2.5", "0.8.2.4", "0.9.0.0-beta", "", "99999999999999999999"}) {
+    for (const char *version : {TarnwickVersion, "0.8.2.4", "0.9.0.0-beta", "", "99999999999999999999"}) {
         SCOPED_TRACE(version);
         Log.Lines.clear();
         SiteInfo(version);
@@ -233,7 +301,9 @@ TEST_F(UpdateChecksTest, ANewerProgramIsFetchedAndHandedToFenlow) {
     EXPECT_TRUE(Form->CheckProgramUpdate());
     EXPECT_EQ(Log.Events(), "75 black, 89 blue, 90 black, 91 blue, 92 black");
     ASSERT_EQ(Windows.size(), 1u);
-    EXPECT_EQ(Windows[0], "#73 0.8.2.5 #74\r\n#71 0.9.0.0 #72\r\n\r\n#70\r\n");
+    // The version the user has is the one this program carries.
+    const std::string own = GetFileVersionText(ApplicationExeName());
+    EXPECT_EQ(Windows[0], "#73 " + own + " #74\r\n#71 0.9.0.0 #72\r\n\r\n#70\r\n");
     EXPECT_TRUE(CyclingDuring);
     EXPECT_EQ(ReadTestFile(P("temp/tarnwick.zip")), "PK-program-archive");
     EXPECT_EQ(Ini("fenlow.dat", "File", "Path"), P("temp/tarnwick.zip"));
@@ -258,25 +328,35 @@ TEST_F(UpdateChecksTest, AutoUpdateFetchesWithoutAsking) {
     EXPECT_EQ(Fenlow(), "-fenlow\n");
 }
 
-TEST_F(UpdateChecksTest, AFailedProgramDownloadLeavesNoHandOver) {
+// A newer program that does not arrive is no "No updates found": the log
+// and the window say what became of it.
+TEST_F(UpdateChecksTest, AFailedProgramDownloadLeavesNoHandOverAndSaysWhy) {
+    const std::string url = Server->Url("/tarnwick/zip/tarnwick.zip");
     struct Case {
         std::string what, name, sha;
-        bool zipOnSite;
+        bool zipOnSite, cancel;
         int windows;
+        std::string why;
     };
     const Case cases[] = {
-        {"the archive is missing", "tarnwick.zip", "", false, 1},
-        {"the digest does not match", "tarnwick.zip", std::string(64, 'f'), true, 1},
-        {"the name is a path", "../../tarnwick.zip", "", true, 0},
+        {"the user cancels", "tarnwick.zip", "", true, true, 1, "#94"},
+        {"the archive is missing", "tarnwick.zip", "", false, false, 1, "#95 " + url + ": HTTP status 404"},
+        {"the digest does not match", "tarnwick.zip", std::string(64, 'f'), true, false, 1, "#96"},
+        {"the name is a path", "../../tarnwick.zip", "", true, false, 0, "#95 \"../../tarnwick.zip\" is not a file name"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         Log.Lines.clear();
         Windows.clear();
+        Messages.clear();
         DeleteFile(Site("zip/tarnwick.zip"));
         if (c.zipOnSite) SiteZip();
         SiteInfo("0.9.0.0", "0.1.2.5", c.name, c.sha);
-        Answer([](TForm2 &f) {
+        Answer([&c](TForm2 &f) {
+            if (c.cancel) {
+                f.BitBtn2->click();
+                return;
+            }
             f.BitBtn1->click();
             ProcessEventsUntil([&f] { return !f.HTTPGet->Running() && (f.Result || f.HTTPGet->LastStatusCode()); },
                                10000);
@@ -285,16 +365,21 @@ TEST_F(UpdateChecksTest, AFailedProgramDownloadLeavesNoHandOver) {
         EXPECT_FALSE(Form->CheckProgramUpdate());
         EXPECT_EQ(int(Windows.size()), c.windows);
         EXPECT_EQ(Log.Events(), "75 black, 89 blue, 90 black, 78 red");
+        EXPECT_TRUE(EndsText(": " + c.why, LogLine(78))) << LogLine(78);
+        EXPECT_EQ(Form->UpdateFailure, c.why);
+        EXPECT_TRUE(Form->UpdateInfoError.empty());
         EXPECT_FALSE(Exists("fenlow.dat"));
         EXPECT_FALSE(Exists("temp/tarnwick.zip"));
         EXPECT_TRUE(Form->State.CleanupAllowed);
         EXPECT_EQ(Form->Exit1->Tag, 0);
+        Form->ShowUpdateOutcome(100, 100);
+        EXPECT_EQ(Messages, std::vector<std::string>{"Warning: #78:\r\n" + c.why});
     }
     EXPECT_EQ(FenlowAfterAWhile(), "");
 }
 
 TEST_F(UpdateChecksTest, ANewerUpdaterAloneIsReplaced) {
-    SiteInfo("0.8.2.5", "0.1.2.6");
+    SiteInfo(TarnwickVersion, "0.1.2.6");
     WriteTestFile(Site("zip/fenlow"), FenlowStandIn("0.1.2.6"));
     Answer();
     EXPECT_TRUE(Form->CheckProgramUpdate());
@@ -308,6 +393,10 @@ TEST_F(UpdateChecksTest, ANewerUpdaterAloneIsReplaced) {
     EXPECT_FALSE(Exists("fenlow.dat"));
     EXPECT_TRUE(Form->State.CleanupAllowed);
     EXPECT_EQ(FenlowAfterAWhile(), "");
+    // The user who asked is told so.
+    EXPECT_TRUE(Form->UpdaterReplaced);
+    Form->ShowUpdateOutcome(100, 100);
+    EXPECT_EQ(Messages, std::vector<std::string>{"Info: #80"});
 
     // Without a marker in the executable the settings file tells its version.
     Log.Lines.clear();
@@ -318,34 +407,89 @@ TEST_F(UpdateChecksTest, ANewerUpdaterAloneIsReplaced) {
 }
 
 TEST_F(UpdateChecksTest, AnUpdaterThatIsNotTheAnnouncedOneIsRefused) {
-    SiteInfo("0.8.2.5", "0.1.2.6");
+    SiteInfo(TarnwickVersion, "0.1.2.6");
     WriteTestFile(Site("zip/fenlow"), "<html><body>Welcome to the hotel network</body></html>");
     Answer();
     EXPECT_FALSE(Form->CheckProgramUpdate());
-    EXPECT_EQ(Log.Events(), "75 black, 93 blue, 81 black, 78 red, 76 black");
+    // A newer updater was found: not "No updates found", but why it is not in place.
+    EXPECT_EQ(Log.Events(), "75 black, 93 blue, 81 black, 78 red");
+    EXPECT_TRUE(EndsText(": #96", LogLine(78))) << LogLine(78);
+    EXPECT_FALSE(Form->UpdaterReplaced);
+    Form->ShowUpdateOutcome(100, 100);
+    EXPECT_EQ(Messages, std::vector<std::string>{"Warning: #78:\r\n#96"});
     EXPECT_EQ(GetFileVersionText(P(FenlowExeName)), "0.1.2.5");
     EXPECT_FALSE(Exists("temp/fenlow.tmp"));
     EXPECT_EQ(Ini("Tarnwick.ini", "FENLOW", "Version"), "(none)");
 }
 
 TEST_F(UpdateChecksTest, ASkinUpdateMovesTheOldSkinAsideAndHandsOver) {
-    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
-    WriteTestFile(Site("zip/skins/Blue.zip"), "PK-skin");
-    WriteTestFile(Site("zip/skins/skins.dat"), "[Blue]\r\nVersion=2\r\nFile=Blue.zip\r\nSHA256=" +
-                                                   FileSha256(Site("zip/skins/Blue.zip")) + "\r\n");
+    BlueOnSiteAndInstalled();
+    Put(FenlowExeName, SkinFenlowStandIn(true), 0755);
+    // Fenlow finds what it needs when it starts.
+    std::string handOver;
+    WhenFenlowStarts([&] {
+        handOver = Ini("skins.dat", "FENLOW_File", "Path") + " " + Ini("skins.dat", "FENLOW_File", "Skin") + " " +
+                   ReadTestFile(P("temp/Blue.zip"));
+    });
     Answer();
     EXPECT_TRUE(Form->CheckForSkinUpdate("Blue", false));
+    EXPECT_EQ(handOver, P("temp/Blue.zip") + " Blue PK-skin");
     EXPECT_EQ(Log.Events(), "84 black, 83 blue");
     ASSERT_EQ(Windows.size(), 1u);
     EXPECT_EQ(Windows[0], "\"Blue\"  #82 1 #74\r\n#71 2 #72\r\n\r\n#70\r\n");
     EXPECT_TRUE(CyclingDuring);
-    EXPECT_EQ(ReadTestFile(P("temp/Blue.zip")), "PK-skin");
-    EXPECT_EQ(Ini("skins.dat", "FENLOW_File", "Path"), P("temp/Blue.zip"));
-    EXPECT_EQ(Ini("skins.dat", "FENLOW_File", "Skin"), "Blue");
-    EXPECT_FALSE(Exists("skins/Blue"));
-    EXPECT_TRUE(FileExists(SkinBackupFolder(Dir.Path(), "Blue") + "/Blue.skn"));
-    EXPECT_EQ(Fenlow(), "-skn\n");
+    EXPECT_EQ(ReadTestFile(P("fenlow.txt")), "-skn\n");
+    EXPECT_EQ(Ini("skins/Blue/Blue.skn", "About", "Version"), "2");
+    EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
+    EXPECT_FALSE(Exists("skins.dat"));
     EXPECT_TRUE(Messages.empty());
+}
+
+// "Skin updated" is said once Fenlow has put the new skin in place, not when
+// it starts; a Fenlow that gives the old skin back (a bad archive), or none
+// at all, leaves the old skin in its place and the user told so.
+TEST_F(UpdateChecksTest, ASkinIsUpdatedOnlyWhenFenlowPutItInPlace) {
+    struct Case {
+        std::string what;
+        int fenlow;  // 1 installs, 0 fails, -1 missing
+    };
+    for (const Case &c : {Case{"Fenlow installs it", 1}, Case{"Fenlow fails", 0}, Case{"no Fenlow", -1}}) {
+        SCOPED_TRACE(c.what);
+        Log.Lines.clear();
+        Messages.clear();
+        DeleteFile(P("fenlow.txt"));
+        RunTool("rm -rf " + ShellQuote(P("skins")) + " " + ShellQuote(P("temp")));
+        BlueOnSiteAndInstalled();
+        DeleteFile(P(FenlowExeName));
+        if (c.fenlow >= 0) Put(FenlowExeName, SkinFenlowStandIn(c.fenlow == 1), 0755);
+        TWhileFenlowWorks during;
+        WatchFenlow(during);
+        Answer();
+        const bool updated = Form->CheckForSkinUpdate("Blue", true);
+        if (c.fenlow >= 0) {
+            // The window went on while Fenlow worked, and nothing was said yet.
+            EXPECT_TRUE(during.Seen);
+            EXPECT_EQ(during.Events, "84 black");
+            EXPECT_TRUE(during.Messages.empty());
+            EXPECT_TRUE(during.SkinParked);
+        }
+        EXPECT_FALSE(Exists("skins.dat"));
+        EXPECT_FALSE(Exists("temp/Blue.zip"));
+        EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "Blue")));
+        if (c.fenlow == 1) {
+            EXPECT_TRUE(updated);
+            EXPECT_EQ(Log.Events(), "84 black, 83 blue");
+            EXPECT_EQ(Messages, std::vector<std::string>{"Info: #83"});
+            EXPECT_EQ(Ini("skins/Blue/Blue.skn", "About", "Version"), "2");
+            continue;
+        }
+        EXPECT_FALSE(updated);
+        EXPECT_EQ(Log.Events(), "84 black, 78 red");
+        EXPECT_TRUE(EndsText(": #99", LogLine(78))) << LogLine(78);
+        EXPECT_EQ(Messages, std::vector<std::string>{"Warning: #78:\r\n#99"});
+        EXPECT_EQ(Ini("skins/Blue/Blue.skn", "About", "Version"), "1");
+        EXPECT_EQ(ReadTestFile(P("skins/Blue/back.bmp")), "old");
+    }
 }
 
 TEST_F(UpdateChecksTest, ASkinCheckAskedForByTheUserTellsTheOutcome) {
@@ -357,13 +501,42 @@ TEST_F(UpdateChecksTest, ASkinCheckAskedForByTheUserTellsTheOutcome) {
     EXPECT_FALSE(Exists("skins.dat"));
     EXPECT_TRUE(Exists("skins/Blue/Blue.skn"));
 
+    // Information that names other skins only: nothing newer for this one.
+    WriteTestFile(Site("zip/skins/skins.dat"), "[Red]\r\nVersion=7\r\n");
+    Messages.clear();
+    EXPECT_FALSE(Form->CheckForSkinUpdate("Blue", true));
+    EXPECT_EQ(Messages, std::vector<std::string>{"Info: #85"});
+
     // A newer one the user fetches: asked first, then told.
     WriteTestFile(Site("zip/skins/skins.dat"), "[Blue]\r\nVersion=3\r\n");
     WriteTestFile(Site("zip/skins/Blue.zip"), "PK-skin");
+    Put("skins/Blue/back.bmp", "old");
+    Put(FenlowExeName, SkinFenlowStandIn(true), 0755);
     Messages.clear();
     EXPECT_TRUE(Form->CheckForSkinUpdate("Blue", true));
     EXPECT_EQ(Messages, std::vector<std::string>{"Info: #83"});
     EXPECT_EQ(Fenlow(), "-skn\n");
+}
+
+// A page served in place of the skin information (a captive portal, a
+// "moved" page) has not said that no skin is newer.
+TEST_F(UpdateChecksTest, SkinInformationThatIsNoneCouldNotBeFetched) {
+    Put("skins/Blue/Blue.skn", "[About]\r\nVersion=1\r\n");
+    Answer();
+    for (const char *page : {"<html><body>Sign in to the hotel network</body></html>\n",
+                             "<html>\n[Moved]\n<a href=\"/elsewhere\">here</a>\n</html>\n", ""}) {
+        SCOPED_TRACE(page);
+        Log.Lines.clear();
+        Messages.clear();
+        WriteTestFile(Site("zip/skins/skins.dat"), page);
+        EXPECT_FALSE(Form->CheckForSkinUpdate("Blue", true));
+        const std::string why = Server->Url("/tarnwick/zip/skins/skins.dat") + ": no skin information in it";
+        EXPECT_EQ(Log.Events(), "77 red");
+        EXPECT_TRUE(EndsText("#77 " + why, LogLine(77))) << LogLine(77);
+        EXPECT_EQ(Messages, std::vector<std::string>{"Warning: #77\r\n" + why});
+        EXPECT_FALSE(Exists("skins.dat"));
+        EXPECT_TRUE(Windows.empty());
+    }
 }
 
 TEST_F(UpdateChecksTest, AFailedSkinDownloadKeepsTheInstalledSkin) {

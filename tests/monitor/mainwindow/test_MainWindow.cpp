@@ -24,6 +24,7 @@
 #include "MainWindowFixture.h"
 #include "OpenSSLServer.h"
 #include "SimpleTimer.h"
+#include "settings/TarnwickVersion.h"
 #include "updates/UpdateFiles.h"
 #include "dialogs/unFrmGetText.h"
 #include "dialogs/unMessYesNo.h"
@@ -419,7 +420,7 @@ TEST_F(MainWindow, DestroyingSavesOnceAndEmptiesTemp) {
     m.State.Accounts[0].Name = "renamed";
     m.FormDestroy();
     EXPECT_EQ(IniReadString(Settings(), "0", "Name", ""), "renamed");
-    EXPECT_EQ(IniReadString(Settings(), "Options", "TWVerini", ""), "0.8.2.5");
+    EXPECT_EQ(IniReadString(Settings(), "Options", "TWVerini", ""), TarnwickVersion);
     EXPECT_TRUE(ListDirectory(H.Dir.File("temp")).empty());
     // Reached again (the window going after it): no second save.
     IniWriteString(Settings(), "0", "Name", "edited since");
@@ -660,7 +661,7 @@ TEST_F(MainWindow, TermSignalSavesTheSettingsAndEmptiesTemp) {
         FAIL() << "tarnwick did not end on SIGTERM";
     }
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(IniReadString(Settings(), "Options", "TWVerini", ""), "0.8.2.5");
+    EXPECT_EQ(IniReadString(Settings(), "Options", "TWVerini", ""), TarnwickVersion);
     EXPECT_EQ(IniReadString(Settings(), "0", "Name", ""), "kept");
     EXPECT_TRUE(ListDirectory(H.Dir.File("temp")).empty());
 }

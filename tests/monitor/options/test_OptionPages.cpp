@@ -24,6 +24,7 @@
 #include "HTTPGet.h"
 #include "HttpTestServer.h"
 #include "IniFile.h"
+#include "updates/Kel_Files.h"
 #include "settings/Kel_Reg.h"
 #include "OpenSSLServer.h"
 #include "OptionsFixture.h"
@@ -385,6 +386,49 @@ TEST_F(OptionPagesTest, CheckForUpdatesSaysNoneOnlyWhenTheSiteSaidSo) {
     ASSERT_EQ(Asked.size(), 1u);
     EXPECT_EQ(Asked[0], "Tarnwick / Info | No updates found");
     EXPECT_TRUE(Main->UpdateInfoError.empty());
+}
+
+// A newer program or updater that was found is never "No updates found":
+// the window says what became of it.
+TEST_F(OptionPagesTest, CheckForUpdatesSaysWhatBecameOfAnUpdateItFound) {
+    const TestPKI &pki = TestPKI::Get();
+    SetHTTPGetCAFile(pki.CAFile);
+    struct TCAReset {
+        ~TCAReset() { SetHTTPGetCAFile(""); }
+    } caReset;
+    TempDir www;
+    HttpTestServer site(www.Path(), pki.ServerCert, pki.Key);
+    TEnvVar siteUrl(UpdateUrlVariable, site.Url("/tarnwick/"));
+    WriteTestFile(www.File("tarnwick/fenlow.dat"), "[File]\r\nVersion=99.0.0.0\r\nName=tarnwick.zip\r\n");
+    WriteTestFile(www.File("tarnwick/zip/tarnwick.zip"), "PK-program-archive");
+    Start();
+    Main->UpdatePauseMs = 0;
+    // The user cancels the download of the newer program.
+    Answers.push_back([](QDialog &d) { d.findChild<QPushButton *>("BitBtn2")->click(); });
+    Options->BitBtn1->click();
+    ASSERT_EQ(Asked.size(), 2u);
+    EXPECT_EQ(Asked[0], "Tarnwick - Download...");
+    EXPECT_EQ(Asked[1], "Tarnwick / Warning | Update failed:\r\nThe download was cancelled.");
+    const std::string log = Options->RichEdit1->toPlainText().toStdString();
+    EXPECT_TRUE(Contains(log, "Update failed: The download was cancelled.")) << log;
+    EXPECT_FALSE(Contains(log, "No updates found")) << log;
+    EXPECT_FALSE(FileExists(Dir.File("fenlow.dat")));
+    EXPECT_FALSE(FileExists(Dir.File("temp/tarnwick.zip")));
+    EXPECT_FALSE(Main->ExitRequested());
+
+    // Only the updater is newer, and it arrives.
+    WriteTestFile(www.File("tarnwick/fenlow.dat"), "[File]\r\nVersion=" + std::string(TarnwickVersion) +
+                                                       "\r\n[FENLOW]\r\nVersion=9.9.9.9\r\n");
+    WriteTestFile(www.File("tarnwick/zip/fenlow"), "#!/bin/sh\nexit 0\nTW-FILEVERSION:9.9.9.9" + std::string(1, '\0'));
+    Asked.clear();
+    Answers.push_back([](QDialog &d) {
+        d.findChild<QPushButton *>("BitBtn1")->click();
+        EXPECT_TRUE(ProcessEventsUntil([&d] { return !d.isVisible(); }, 20000));
+    });
+    Options->BitBtn1->click();
+    ASSERT_EQ(Asked.size(), 2u);
+    EXPECT_EQ(Asked[1], "Tarnwick / Info | Updater updated");
+    EXPECT_EQ(GetFileVersionText(Dir.File("fenlow")), "9.9.9.9");
 }
 
 TEST_F(OptionPagesTest, RulesPageAddsEditsRenamesAndRemovesRuleFiles) {

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTreeWidget>
@@ -257,19 +258,40 @@ TEST_F(OptionsTest, OkWithoutAChosenSoundKeepsTheSoundTheAlertPlays) {
     EXPECT_EQ(Read("Options", "SoundFile"), "");
 }
 
+// Every version the program shows or writes is the one its executable
+// carries, and that is the version the build was made as. Versions are
+// compared with the marker read from the executable, never with the value
+// the sources hold, and the About page shows that one version once.
 TEST_F(OptionsTest, AboutPageAndSettingsCarryTheVersionOfTheRunningExecutable) {
     // The version marker of this very program, as Fenlow and the update site read it.
     const std::string marker = GetFileVersionText(ApplicationExeName());
     ASSERT_FALSE(marker.empty());
+    EXPECT_EQ(marker, TW_BUILD_VERSION);
+    // The program built beside this test carries the same marker.
+    EXPECT_EQ(GetFileVersionText(std::string(TW_BINARY_DIR) + "/monitor/tarnwick"), marker);
+    // Every dotted version any label of the About page shows (its links
+    // are addresses).
+    auto shown = [this] {
+        static const QRegularExpression version("[0-9]+(\\.[0-9]+)+");
+        std::vector<std::string> found;
+        for (QLabel *label : Options->TabSheet4->findChildren<QLabel *>())
+            if (!qobject_cast<TClickLabel *>(label))
+                for (auto it = version.globalMatch(label->text()); it.hasNext();)
+                    found.push_back(it.next().captured().toStdString());
+        return found;
+    };
     Start(Accounts(1));
+    EXPECT_EQ(shown(), std::vector<std::string>{marker});
     Show(TFormAsetukset::mpAbout);
     EXPECT_EQ(Page(), TFormAsetukset::pgAbout);
     EXPECT_EQ(Options->lbVersion->text().toStdString(), "v. " + marker);
+    EXPECT_EQ(shown(), std::vector<std::string>{marker});
     Options->btOk->click();
     EXPECT_EQ(Read("Options", "TWVerini"), marker);
-    // The program built beside this test carries the same marker.
-    const std::string tarnwick = std::string(TW_BINARY_DIR) + "/monitor/tarnwick";
-    if (FileExists(tarnwick)) EXPECT_EQ(GetFileVersionText(tarnwick), marker);
+    // And on the way out.
+    IniWriteString(Dir.File("Tarnwick.ini"), "Options", "TWVerini", "0");
+    Main->FormDestroy();
+    EXPECT_EQ(Read("Options", "TWVerini"), marker);
 }
 
 TEST_F(OptionsTest, CancelAndTheCloseBoxLeaveTheSettingsFileByteIdentical) {
@@ -901,6 +923,15 @@ TEST_F(OptionsTest, DownloadingAllSkinsAndTheEditorHandsTheArchivesToTheUpdater)
     SetProductWebLocation(server.Url("/"));
     Start(Accounts(1));
     Show();
+    // Fenlow, standing in: it notes how it was started and what it was
+    // handed, and says whether the skins went in.
+    auto fenlow = [this](int status) {
+        WriteTestFile(Dir.File("fenlow"), "#!/bin/sh\ncd \"$(dirname \"$0\")\" || exit 2\n"
+                                          "echo \"$1 $(grep -c '^Path=' skins.dat)\" >> fenlow.txt\n"
+                                          "sleep 0.2\nexit " + std::to_string(status) + "\n");
+        ::chmod(Dir.File("fenlow").c_str(), 0755);
+    };
+    fenlow(0);
     Answers.push_back(Download(false));
     Answers.push_back([](QDialog &d) { d.accept(); });  // the "installed" note
     Options->BitBtn4->click();
@@ -911,20 +942,29 @@ TEST_F(OptionsTest, DownloadingAllSkinsAndTheEditorHandsTheArchivesToTheUpdater)
     EXPECT_EQ(ReadTestFile(zip), HttpPatternBytes(5000));
     IniFileCacheClear();
     EXPECT_EQ(IniReadString(Dir.File("skins.dat"), "FENLOW_File", "Path", ""), zip);
-    ASSERT_EQ(Desk.Calls.size(), 1u);
-    EXPECT_EQ(SplitCommandLine(Desk.Calls[0].substr(std::string("StartProgram ").size())),
-              (std::vector<std::string>{Dir.File("fenlow"), "-all"}));
+    EXPECT_EQ(ReadTestFile(Dir.File("fenlow.txt")), "-all 1\n");
+    EXPECT_TRUE(Desk.Calls.empty());
+    // A Fenlow that could not install them: the user is told, not "installed".
+    fenlow(1);
+    Asked.clear();
+    Answers.push_back(Download(false));
+    Options->BitBtn4->click();
+    ASSERT_EQ(Asked.size(), 2u);
+    EXPECT_EQ(Asked[1], "Tarnwick / Warning | The skins could not be installed.");
+    EXPECT_TRUE(Contains(Options->RichEdit1->toPlainText().toStdString(), "The skins could not be installed."));
+    EXPECT_EQ(ReadTestFile(Dir.File("fenlow.txt")), "-all 1\n-all 1\n");
+    Asked.clear();
 
     // No editor yet: a cancelled download starts nothing; a finished one
     // hands the editor's archive to the updater.
     Answers.push_back(Dismiss());
     Options->BitBtn6->click();
-    EXPECT_EQ(Desk.Calls.size(), 1u);
+    EXPECT_EQ(Desk.Calls.size(), 0u);
     Answers.push_back(Download(true));
     Options->BitBtn6->click();
     EXPECT_EQ(ReadTestFile(Dir.File("temp/Brisvel.zip")), HttpPatternBytes(3000, 7));
-    ASSERT_EQ(Desk.Calls.size(), 2u);
-    EXPECT_EQ(SplitCommandLine(Desk.Calls[1].substr(std::string("StartProgram ").size())),
+    ASSERT_EQ(Desk.Calls.size(), 1u);
+    EXPECT_EQ(SplitCommandLine(Desk.Calls[0].substr(std::string("StartProgram ").size())),
               (std::vector<std::string>{Dir.File("fenlow"), "-ske"}));
     // With the editor in the folder it starts on the ticked skin.
     WriteTestFile(Dir.File("Brisvel"), "#!/bin/sh\n");
@@ -932,8 +972,8 @@ TEST_F(OptionsTest, DownloadingAllSkinsAndTheEditorHandsTheArchivesToTheUpdater)
     Main->State.Options.Skin = "my skin";
     Options->ListSkinFolders();
     Options->BitBtn6->click();
-    ASSERT_EQ(Desk.Calls.size(), 3u);
-    EXPECT_EQ(SplitCommandLine(Desk.Calls[2].substr(std::string("StartProgram ").size())),
+    ASSERT_EQ(Desk.Calls.size(), 2u);
+    EXPECT_EQ(SplitCommandLine(Desk.Calls[1].substr(std::string("StartProgram ").size())),
               (std::vector<std::string>{Dir.File("Brisvel"), "my skin"}));
     // The authors' addresses open as mail links.
     Options->ShowSkinInfo("Default");

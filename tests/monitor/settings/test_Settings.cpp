@@ -12,6 +12,7 @@
 #include "settings/ProgramPaths.h"
 #include "QtTestApp.h"
 #include "SysUtils.h"
+#include "settings/TarnwickVersion.h"
 #include "TestSupport.h"
 #include "settings/Tiedot.h"
 #include "settings/unLanguage.h"
@@ -242,7 +243,7 @@ TEST_F(SettingsTest, SaveAndLoadRoundTripKeepsUnknownKeys) {
     EXPECT_EQ(IniReadString(Settings, "0", "Custom", ""), "keep");
     EXPECT_EQ(IniReadString(Settings, "Options", "FooBar", ""), "1");
     EXPECT_EQ(IniReadString(Settings, "MessReader", "Width", ""), "640");
-    EXPECT_EQ(IniReadString(Settings, "Options", "TWVerini", ""), "0.8.2.5");
+    EXPECT_EQ(IniReadString(Settings, "Options", "TWVerini", ""), TarnwickVersion);
     EXPECT_EQ(IniReadString(Settings, "1", "Connection", ""), "IMAP4");
     EXPECT_FALSE(Contains(text, "bob\r\nPW=p"));
     EXPECT_TRUE(StartsText("0_", IniReadString(Settings, "0", "PW", "")));
