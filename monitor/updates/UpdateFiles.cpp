@@ -74,7 +74,7 @@ std::string ApplyUpdateCAFile() {
 bool IsPlainFileName(const std::string &name) {
     if (name.empty() || name == "." || name == ".." || Contains(name, "..")) return false;
     for (unsigned char c : name)
-        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
+        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == '*' || c == '?') return false;
     return true;
 }
 

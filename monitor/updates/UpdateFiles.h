@@ -27,7 +27,8 @@ std::string UpdateZipUrl();
 std::string ApplyUpdateCAFile();
 
 // A bare file name as the information files may give one: not empty, no
-// "/", "\", NUL or control characters, not "." or "..", no ".." inside.
+// "/", "\", NUL or control characters, not "." or "..", no ".." inside,
+// and no "*" or "?": the routines that delete files take those as a mask.
 bool IsPlainFileName(const std::string &name);
 // The path, taken relative to folder when it is not absolute, with "." and
 // ".." folded away; "" when the result does not lie strictly inside folder.

@@ -162,7 +162,7 @@ TEST(UpdateFilesTest, WebLocationComesFromTheBuildOrAnHttpsOverride) {
 TEST(UpdateFilesTest, NamesAndPathsFromTheSiteStayInTheirFolder) {
     for (const char *ok : {"tarnwick.zip", "Blue Skin.zip", "a.b.c", "skin-2"})
         EXPECT_TRUE(IsPlainFileName(ok)) << ok;
-    for (const char *bad : {"", ".", "..", "../x.zip", "a/b.zip", "a\\b.zip", "x..zip", "/etc/passwd", "a\nb"})
+    for (const char *bad : {"", ".", "..", "../x.zip", "a/b.zip", "a\\b.zip", "x..zip", "/etc/passwd", "a\nb", "*", "*.*", "Blue?"})
         EXPECT_FALSE(IsPlainFileName(bad)) << bad;
     EXPECT_FALSE(IsPlainFileName(std::string("a\0b", 3)));
 
