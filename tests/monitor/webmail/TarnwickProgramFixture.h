@@ -1,10 +1,10 @@
 // The real Tarnwick of the build in a program folder of its own, laid out
 // as a delivered one: the executable, the web-mail module beside it (or
-// not, or a damaged one), the English language file, the host data and the
-// settings the caller writes. It runs as a child process on the platform of
-// QT_QPA_PLATFORM (offscreen unless set), with a home folder in the program
-// folder; its first check comes a second after start. What it holds is read
-// from /proc.
+// not, a damaged one, or one of another build), the English language file,
+// the host data and the settings the caller writes. It runs as a child
+// process on the platform of QT_QPA_PLATFORM (offscreen unless set), with a
+// home folder in the program folder; its first check comes a second after
+// start. What it holds is read from /proc.
 #pragma once
 
 #include <dirent.h>
@@ -28,13 +28,17 @@
 
 class TarnwickProgram {
 public:
-    enum TModule { mdInstalled, mdMissing, mdDamaged };
+    // mdOtherBuild: the build's module with another build's token, as a
+    // module of another commit would carry (and otherwise sound).
+    enum TModule { mdInstalled, mdMissing, mdDamaged, mdOtherBuild };
 
     explicit TarnwickProgram(TModule module = mdInstalled) {
         const std::string build = std::string(TW_BINARY_DIR) + "/monitor/";
         Place(build + "tarnwick", Dir.File("tarnwick"));
         if (module == mdInstalled) Place(build + WebMailModuleFileName, Dir.File(WebMailModuleFileName));
         if (module == mdDamaged) WriteTestFile(Dir.File(WebMailModuleFileName), "not a shared library\n");
+        if (module == mdOtherBuild)
+            WriteTestFile(Dir.File(WebMailModuleFileName), OtherBuild(ReadTestFile(build + WebMailModuleFileName)));
         WriteTestFile(Dir.File("Lang/english.lng"), ReadTestFile(std::string(TW_SOURCE_DIR) + "/Lang/english.lng"));
         WriteTestFile(Dir.File("home/.keep"), "");
     }
@@ -52,6 +56,16 @@ public:
         WriteTestFile(Dir.File("Tarnwick.ini"), TestSettingsText(accounts, options));
     }
     void WriteHostData(const std::string &text) { WriteTestFile(Dir.File("host_data.dat"), text); }
+
+    // The same bytes with the build's token changed (its first digit).
+    static std::string OtherBuild(std::string module) {
+        const size_t at = module.find("TW-BUILD:");
+        if (at == std::string::npos || at + 9 >= module.size())
+            throw std::runtime_error("the module carries no build marker");
+        char &digit = module[at + 9];
+        digit = digit == '0' ? '1' : '0';
+        return module;
+    }
 
     void Start() {
         const std::string exe = Dir.File("tarnwick"), home = Dir.File("home");
