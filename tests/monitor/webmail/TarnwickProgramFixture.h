@@ -20,6 +20,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "mainwindow/MainWindowFixture.h"
@@ -56,6 +57,8 @@ public:
         WriteTestFile(Dir.File("Tarnwick.ini"), TestSettingsText(accounts, options));
     }
     void WriteHostData(const std::string &text) { WriteTestFile(Dir.File("host_data.dat"), text); }
+    // A variable of the program's environment, beside the test's own.
+    void SetEnvironment(const std::string &name, const std::string &value) { Environment.emplace_back(name, value); }
 
     // The same bytes with the build's token changed (its first digit).
     static std::string OtherBuild(std::string module) {
@@ -80,6 +83,7 @@ public:
             if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
             // The engine will not start its sandbox for root.
             if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+            for (const auto &[name, value] : Environment) setenv(name.c_str(), value.c_str(), 1);
             const std::string log = Dir.File("stderr.txt");
             freopen(log.c_str(), "w", stderr);
             freopen("/dev/null", "w", stdout);
@@ -88,7 +92,8 @@ public:
         }
     }
     // Waits until the first check is done (its list of new mail is
-    // written); false after timeoutMs or when the program ended.
+    // written), or the next one after ForgetCheck; false after timeoutMs
+    // or when the program ended.
     bool WaitFirstCheck(int timeoutMs = 60000) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (std::chrono::steady_clock::now() < end) {
@@ -101,6 +106,7 @@ public:
         }
         return false;
     }
+    void ForgetCheck() { ::unlink(Dir.File("temp/mails.dat").c_str()); }
     pid_t Pid() const { return FPid; }
     double SecondsToFirstCheck() const { return std::chrono::duration<double>(CheckDone - Started).count(); }
     bool Running() {
@@ -160,5 +166,6 @@ private:
         WriteTestFile(to, ReadTestFile(from));
         chmod(to.c_str(), 0755);
     }
+    std::vector<std::pair<std::string, std::string>> Environment;
     pid_t FPid = -1;
 };

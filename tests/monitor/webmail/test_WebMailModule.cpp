@@ -1,8 +1,8 @@
 // The web-mail module as the program loads it: the build's token it must
 // carry, the real Tarnwick of the build in a program folder laid out as a
 // delivered one, with the module beside it, without it, with a damaged one
-// or one of another build; and the settings test that decides whether it
-// comes before the application object.
+// or one of another build, a web-mail account added while it runs; and the
+// settings test that decides whether it comes before the application object.
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -11,6 +11,7 @@
 
 #include "ChildProcess.h"
 #include "DovecotServer.h"
+#include "settings/Kel_Reg.h"
 #include "settings/ProgramPaths.h"
 #include "TarnwickProgramFixture.h"
 #include "settings/Tiedot.h"
@@ -240,4 +241,50 @@ TEST(WebMailModuleProgram, ModuleOfAnotherBuildIsRefusedBeforeItIsLoaded) {
     EXPECT_TRUE(Contains(p.Stderr(), p.Dir.File(WebMailModuleFileName) + " belongs to another build of Tarnwick"))
         << p.Stderr();
     EXPECT_EQ(Logins(site), 0);
+}
+
+// Tarnwick starts without web mail; the user adds a web-mail account in the
+// Options dialog (tests/plugins/tarnwickdriver.cpp acts for the user), and
+// the next check loads the module, long after the application was made, and
+// counts the account's mail.
+TEST(WebMailModuleProgram, WebMailAccountAddedWhileRunningLoadsTheModuleAtTheNextCheck) {
+    const std::string why = DovecotServer::Unavailable();
+    if (!why.empty()) GTEST_SKIP() << why;
+    PrepareBrowserTests();
+    DovecotServer dovecot;
+    dovecot.FillMailbox(dovecot.UserName(), 2);
+    WebMailSite site;
+    TarnwickProgram p;
+    // A preset puts its own host into the account.
+    p.WriteHostData(
+        StringReplaceAll(HostSection("testmail", site.Url("/login")), "\nHost=webmail.demo\n", "\nHost=testmail\n"));
+    TTestAccount pop;
+    pop.Name = "Mail";
+    pop.Port = dovecot.Pop3Port();
+    pop.User = dovecot.UserName();
+    pop.Password = dovecot.Password();
+    p.WriteSettings({pop}, TarnwickProgram::QuickCheck());
+    p.SetEnvironment("QT_PLUGIN_PATH", std::string(TW_BINARY_DIR) + "/tests/plugins");
+    p.SetEnvironment("QT_QPA_GENERIC_PLUGINS", "tarnwickdriver:" + p.Dir.Path());
+    p.Start();
+    ASSERT_TRUE(p.WaitFirstCheck()) << p.Stderr();
+    EXPECT_FALSE(p.Maps(WebMailModuleFileName));
+    EXPECT_FALSE(p.Maps("libQt6WebEngine"));
+
+    p.ForgetCheck();
+    WriteTestFile(p.Dir.File("driver-request"),
+                  "AddAccount=Web account\nPreset=testmail\nUser=bob\nPassword=s3cret\nThen=Show mail\n");
+    ASSERT_TRUE(p.WaitFirstCheck()) << p.Stderr() << ReadTestFile(p.Dir.File("driver-failed"));
+    EXPECT_TRUE(FileExists(p.Dir.File("driver-done"))) << ReadTestFile(p.Dir.File("driver-failed"));
+    EXPECT_TRUE(p.Maps(WebMailModuleFileName));
+    p.Stop();
+    EXPECT_EQ(IniReadString(p.Dir.File("Tarnwick.ini"), "1", "Connection", ""), "HTTP");
+    ASSERT_EQ(Logins(site), 1) << p.Log();
+    EXPECT_TRUE(site.State()["logins"].toArray()[0].toObject()["ok"].toBool());
+    const std::string log = p.Log();
+    EXPECT_FALSE(Contains(log, "not available")) << log;
+    // The site lists three new messages.
+    const int web = Pos("Checking testmail", log);
+    ASSERT_GT(web, 0) << log;
+    EXPECT_GT(Pos("Done: You got 3 new mails", log, web), 0) << log;
 }
