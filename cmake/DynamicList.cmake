@@ -6,12 +6,13 @@
 # The list names every symbol in the MODULEs' dynamic tables: the names they
 # take from the program, and the vague-linkage names (inline functions'
 # statics, template members, type information) they carry a copy of, which
-# must bind to the program's one copy where it has one. The program exports
-# only those of them it defines. OUT is written only when the list changes.
+# must bind to the program's one copy where it has one; and the settings a
+# sanitizer's runtime library asks the program for. The program exports only
+# those of them it defines. OUT is written only when the list changes.
 if(NOT OUT OR NOT NM)
   message(FATAL_ERROR "DynamicList.cmake needs -DOUT= and -DNM=")
 endif()
-set(_names "")
+set(_names __asan_default_options __lsan_default_options __lsan_default_suppressions __ubsan_default_options)
 set(_seen_script OFF)
 foreach(_i RANGE 1 ${CMAKE_ARGC})
   if(_i EQUAL CMAKE_ARGC)
