@@ -33,6 +33,13 @@ extern "C" __attribute__((weak)) const char TwBuildMarker[];
 Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext *context);
 
 #if defined(__SANITIZE_ADDRESS__)
+#define TW_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)  // clang's way of saying it
+#define TW_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(TW_ADDRESS_SANITIZER)
 // The engine's own library (built without the sanitizer) frees some of its
 // objects through a base-class pointer of another size, which the sized
 // delete check reports inside it on every page torn down. Every program that
