@@ -4,8 +4,8 @@
 //
 //   QT_PLUGIN_PATH=<build>/tests/plugins  QT_QPA_GENERIC_PLUGINS=tarnwickdriver:<folder>
 //
-// It watches <folder> for "driver-request" (lines "Key=Value") and does what
-// a user does, through the program's windows only:
+// It watches <folder> for "driver-request" (lines "Key=Value", renamed into
+// place whole) and does what a user does, through the program's windows only:
 //
 //   AddAccount=<name> with Preset=, User=, Password=:
 //     the tray menu's "Options", "Add account..." with the name typed into
@@ -42,6 +42,12 @@ private:
     QString File(const char *name) const { return FFolder + "/" + name; }
 
     void Poll() {
+        // The engine's helper processes inherit the environment that loads
+        // this plugin; only the program with windows acts.
+        if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
+            FPoll.stop();
+            return;
+        }
         QFile request(File("driver-request"));
         if (!request.exists() || !request.open(QIODevice::ReadOnly)) return;
         QMap<QString, QString> values;

@@ -272,8 +272,10 @@ TEST(WebMailModuleProgram, WebMailAccountAddedWhileRunningLoadsTheModuleAtTheNex
     EXPECT_FALSE(p.Maps("libQt6WebEngine"));
 
     p.ForgetCheck();
-    WriteTestFile(p.Dir.File("driver-request"),
+    // Renamed into place: the driver never reads half a request.
+    WriteTestFile(p.Dir.File("request.tmp"),
                   "AddAccount=Web account\nPreset=testmail\nUser=bob\nPassword=s3cret\nThen=Show mail\n");
+    ASSERT_EQ(::rename(p.Dir.File("request.tmp").c_str(), p.Dir.File("driver-request").c_str()), 0);
     ASSERT_TRUE(p.WaitFirstCheck()) << p.Stderr() << ReadTestFile(p.Dir.File("driver-failed"));
     EXPECT_TRUE(FileExists(p.Dir.File("driver-done"))) << ReadTestFile(p.Dir.File("driver-failed"));
     EXPECT_TRUE(p.Maps(WebMailModuleFileName));
