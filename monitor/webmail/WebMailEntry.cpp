@@ -1,11 +1,10 @@
 // The entry points of the web-mail module (WebMailModule.h): the program
-// finds them by name once it has loaded the module.
+// finds them by name once it has loaded the module. Which build the module
+// belongs to is not asked here: the program reads the build's marker from
+// the file before it loads it (its code must not run in another build).
 #include "untwo.h"
 
 extern "C" {
-
-// The version the module was built for; the program refuses another.
-__attribute__((visibility("default"))) const char *TarnwickWebMailVersion() { return TARNWICK_VERSION_TEXT; }
 
 __attribute__((visibility("default"))) void TarnwickWebMailInstall() { InstallWebMailCalls(); }
 

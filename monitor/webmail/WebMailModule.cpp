@@ -1,26 +1,65 @@
 #include "WebMailModule.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QOpenGLContext>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "settings/ProgramPaths.h"
 #include "SysUtils.h"
-#include "settings/TarnwickVersion.h"
 #include "settings/Tiedot.h"
 #include "WebMailCalls.h"
 
 const char *const WebMailModuleFileName = "tarnwick-webmail.so";
 
+// The build's marker (TarnwickBuild.cpp, made by the build): linked into the
+// programs that export their routines for the module, and into the module.
+// Other programs that link the monitor's code have none. (A weak reference
+// of default visibility: it goes through the GOT, so a missing one reads as
+// null in a position-independent program too.)
+extern "C" __attribute__((weak)) const char TwBuildMarker[];
+
+// Qt's own setter of the context every OpenGL context of the process shares
+// with (exported by QtGui for its engines, not in its public headers).
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext *context);
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TW_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)  // clang's way of saying it
+#define TW_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(TW_ADDRESS_SANITIZER)
+// The engine's own library (built without the sanitizer) frees some of its
+// objects through a base-class pointer of another size, which the sized
+// delete check reports inside it on every page torn down. Every program that
+// may load the engine links this loader and leaves that one check out; an
+// ASAN_OPTIONS of the environment still comes on top.
+extern "C" const char *__asan_default_options() { return "new_delete_type_mismatch=0"; }
+#endif
+
 namespace {
 
+constexpr char kMarker[] = "TW-BUILD:";
+constexpr size_t kMarkerLength = sizeof kMarker - 1;
+constexpr size_t kTokenLength = 64;  // a SHA-256 digest in lower-case hex
+
 // The module's entry points (WebMailEntry.cpp), found by name.
-using TVersionEntry = const char *(*)();
 using TVoidEntry = void (*)();
 
 struct TModule {
     std::string Path;  // set by a test; else beside the executable
+    std::string (*ExeName)() = nullptr;
     bool Tried = false;
     void *Handle = nullptr;
     TVoidEntry Install = nullptr;
@@ -38,31 +77,45 @@ std::string DlError() {
     return e ? e : "unknown error";
 }
 
+bool IsTokenAt(const char *p, const char *end) {
+    if (size_t(end - p) < kTokenLength + 1) return false;
+    for (size_t i = 0; i < kTokenLength; ++i)
+        if (!((p[i] >= '0' && p[i] <= '9') || (p[i] >= 'a' && p[i] <= 'f'))) return false;
+    return p[kTokenLength] == '\0';
+}
+
+// The engine draws through OpenGL contexts shared with one the application
+// holds, which Qt makes as the application starts only when told before
+// (PrepareWebMailModule). Met later, after the application was made, the
+// engine finds none, says it was "initialized from a plugin", and its first
+// page ends the program: the context is made here instead, as Qt makes it.
+// Like Qt's, it stands even where it could not be created (no display with
+// OpenGL): the engine then draws without it.
+void ShareOpenGLContextLate() {
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()) || QOpenGLContext::globalShareContext())
+        return;
+    // Kept to the end, as the module is.
+    auto *context = new QOpenGLContext;
+    context->create();
+    qt_gl_set_global_share_context(context);
+}
+
 // Loads and checks the module; Error says why not.
 void Open(TModule &m) {
     const std::string path = WebMailModulePath();
-    if (!FileExists(path)) {
-        m.Error = path + " is missing";
-        return;
-    }
+    m.Error = WebMailModuleRefusal(path);
+    if (!m.Error.empty()) return;
+    ShareOpenGLContextLate();
     // Never unloaded: the engine leaves routines with the application.
     void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle) {
         m.Error = DlError();
         return;
     }
-    auto version = reinterpret_cast<TVersionEntry>(dlsym(handle, "TarnwickWebMailVersion"));
     auto install = reinterpret_cast<TVoidEntry>(dlsym(handle, "TarnwickWebMailInstall"));
     auto freeForm = reinterpret_cast<TVoidEntry>(dlsym(handle, "TarnwickWebMailFree"));
-    if (!version || !install || !freeForm) {
+    if (!install || !freeForm) {
         m.Error = path + " is not Tarnwick's web-mail module";
-        return;
-    }
-    // The module works on the program's own data: one of another build
-    // must not run a line of it.
-    const std::string theirs = version();
-    if (theirs != TarnwickVersion) {
-        m.Error = path + " belongs to Tarnwick " + theirs + ", not " + std::string(TarnwickVersion);
         return;
     }
     m.Handle = handle;
@@ -76,10 +129,80 @@ bool LoadOnFirstUse() { return LoadWebMailModule(); }
 
 std::string WebMailModulePath() {
     const TModule &m = Module();
-    return m.Path.empty() ? ApplicationFolder() + WebMailModuleFileName : m.Path;
+    if (!m.Path.empty()) return m.Path;
+    const std::string exe = m.ExeName ? m.ExeName() : ApplicationExeName();
+    // Without the program's own folder a bare name would be left, and
+    // dlopen would search the library path for it.
+    if (exe.empty() || exe[0] != '/') return {};
+    return ExtractFilePath(exe) + WebMailModuleFileName;
 }
 
 void SetWebMailModulePath(const std::string &Path) { Module().Path = Path; }
+
+void SetWebMailExeNameSource(std::string (*Source)()) { Module().ExeName = Source; }
+
+std::string ProgramBuildToken() {
+    if (!TwBuildMarker) return {};
+    const char *p = TwBuildMarker;
+    const char *end = p + std::strlen(p) + 1;
+    if (std::strncmp(p, kMarker, kMarkerLength) != 0 || !IsTokenAt(p + kMarkerLength, end)) return {};
+    return std::string(p + kMarkerLength, kTokenLength);
+}
+
+std::string BuildTokenOfFile(const std::string &Path) {
+    // The module is some megabytes (some tens with the sanitizers); a file
+    // far beyond that is not searched to its end.
+    constexpr int64_t kMaxScan = 512LL * 1024 * 1024;
+    int fd = ::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return {};
+    }
+    // Chunks overlap by a whole marker, so one that straddles two is seen.
+    const size_t kChunk = 1 << 20, kKeep = kMarkerLength + kTokenLength;
+    std::vector<char> buf(kChunk + kKeep);
+    size_t have = 0;
+    int64_t scanned = 0;
+    std::string token;
+    while (token.empty() && scanned < kMaxScan) {
+        ssize_t n = ::read(fd, buf.data() + have, kChunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        have += size_t(n);
+        scanned += n;
+        const bool last = scanned >= st.st_size;
+        const char *b = buf.data(), *e = b + have;
+        for (const char *p = b; (p = static_cast<const char *>(memmem(p, size_t(e - p), kMarker, kMarkerLength)));
+             p += kMarkerLength) {
+            // One too near the end waits for the next chunk.
+            if (size_t(e - p) <= kKeep && !last) break;
+            if (IsTokenAt(p + kMarkerLength, e)) {
+                token.assign(p + kMarkerLength, kTokenLength);
+                break;
+            }
+        }
+        const size_t keep = std::min(have, kKeep);
+        std::memmove(buf.data(), buf.data() + have - keep, keep);
+        have = keep;
+    }
+    ::close(fd);
+    return token;
+}
+
+std::string WebMailModuleRefusal(const std::string &Path) {
+    if (Path.empty())
+        return std::string(WebMailModuleFileName) + " is not looked for: the program's own path cannot be read";
+    if (Path[0] != '/') return Path + " is not looked for: the path is not a full one";
+    if (!FileExists(Path)) return Path + " is missing";
+    const std::string ours = ProgramBuildToken();
+    if (ours.empty()) return Path + " is not loaded: this program carries no build marker";
+    const std::string theirs = BuildTokenOfFile(Path);
+    if (theirs.empty()) return Path + " is not Tarnwick's web-mail module (it carries no build marker)";
+    if (theirs != ours) return Path + " belongs to another build of Tarnwick";
+    return {};
+}
 
 bool LoadWebMailModule() {
     TModule &m = Module();

@@ -10,7 +10,10 @@
 //
 // The module carries none of the program's own routines: it uses the
 // executable's (which exports them), so every global of the program exists
-// once. It is never unloaded.
+// once. It is never unloaded. A module works on the program's data as its
+// own build laid it out, so the program loads only the module of its own
+// build: each build gives both the same token (its marker), and the loader
+// reads the module file's before a line of the module runs.
 #pragma once
 
 #include <string>
@@ -19,13 +22,27 @@
 extern const char *const WebMailModuleFileName;  // "tarnwick-webmail.so"
 
 // Where the module is looked for: beside the executable, unless set ("" to
-// go back to that).
+// go back to that). Empty when the executable's own path cannot be read:
+// the module is then not looked for at all.
 std::string WebMailModulePath();
 void SetWebMailModulePath(const std::string &Path);
+// Where the executable's own path comes from: ApplicationExeName, unless
+// set (nullptr to go back to that).
+void SetWebMailExeNameSource(std::string (*Source)());
+
+// The token of the build the running program belongs to; empty in a
+// program that carries no build marker, which loads no module.
+std::string ProgramBuildToken();
+// The build token a file carries; empty when it has none, or is missing,
+// unreadable or not a regular file.
+std::string BuildTokenOfFile(const std::string &Path);
+// Why the module at Path must not be loaded, read from the file alone; empty
+// when it may be.
+std::string WebMailModuleRefusal(const std::string &Path);
 
 // Loads the module (once) and has it install the route (SetWebMailCalls).
 // True when the route is there. A module that is missing, cannot be loaded
-// or was built for another version of the program leaves the route out:
+// or belongs to another build of the program leaves the route out:
 // web-mail accounts then say WebMailUnavailableText, and the reason is kept
 // (and said once on the standard error).
 bool LoadWebMailModule();

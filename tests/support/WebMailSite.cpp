@@ -95,15 +95,6 @@ QJsonObject WebMailSite::State() const {
     return QJsonDocument::fromJson(QByteArray::fromStdString(ReadTestFile(FDir.File("state.json")))).object();
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-// The engine's own library (built without the sanitizer) frees some of its
-// objects through a base-class pointer of another size, which the sized
-// delete check reports inside it on every page torn down. Programs that run
-// the engine (only they link this file) leave that one check out; an
-// ASAN_OPTIONS of the environment still comes on top.
-extern "C" const char *__asan_default_options() { return "new_delete_type_mismatch=0"; }
-#endif
-
 std::string HostSection(const std::string &name, const std::string &loginUrl) {
     std::string file = ReadTestFile(std::string(TW_SOURCE_DIR) + "/host_data.dat");
     size_t start = file.find("[webmail.demo]");

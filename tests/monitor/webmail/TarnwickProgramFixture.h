@@ -1,10 +1,10 @@
 // The real Tarnwick of the build in a program folder of its own, laid out
 // as a delivered one: the executable, the web-mail module beside it (or
-// not, or a damaged one), the English language file, the host data and the
-// settings the caller writes. It runs as a child process on the platform of
-// QT_QPA_PLATFORM (offscreen unless set), with a home folder in the program
-// folder; its first check comes a second after start. What it holds is read
-// from /proc.
+// not, a damaged one, or one of another build), the English language file,
+// the host data and the settings the caller writes. It runs as a child
+// process on the platform of QT_QPA_PLATFORM (offscreen unless set), with a
+// home folder in the program folder; its first check comes a second after
+// start. What it holds is read from /proc.
 #pragma once
 
 #include <dirent.h>
@@ -20,6 +20,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "mainwindow/MainWindowFixture.h"
@@ -28,13 +29,17 @@
 
 class TarnwickProgram {
 public:
-    enum TModule { mdInstalled, mdMissing, mdDamaged };
+    // mdOtherBuild: the build's module with another build's token, as a
+    // module of another commit would carry (and otherwise sound).
+    enum TModule { mdInstalled, mdMissing, mdDamaged, mdOtherBuild };
 
     explicit TarnwickProgram(TModule module = mdInstalled) {
         const std::string build = std::string(TW_BINARY_DIR) + "/monitor/";
         Place(build + "tarnwick", Dir.File("tarnwick"));
         if (module == mdInstalled) Place(build + WebMailModuleFileName, Dir.File(WebMailModuleFileName));
         if (module == mdDamaged) WriteTestFile(Dir.File(WebMailModuleFileName), "not a shared library\n");
+        if (module == mdOtherBuild)
+            WriteTestFile(Dir.File(WebMailModuleFileName), OtherBuild(ReadTestFile(build + WebMailModuleFileName)));
         WriteTestFile(Dir.File("Lang/english.lng"), ReadTestFile(std::string(TW_SOURCE_DIR) + "/Lang/english.lng"));
         WriteTestFile(Dir.File("home/.keep"), "");
     }
@@ -52,6 +57,18 @@ public:
         WriteTestFile(Dir.File("Tarnwick.ini"), TestSettingsText(accounts, options));
     }
     void WriteHostData(const std::string &text) { WriteTestFile(Dir.File("host_data.dat"), text); }
+    // A variable of the program's environment, beside the test's own.
+    void SetEnvironment(const std::string &name, const std::string &value) { Environment.emplace_back(name, value); }
+
+    // The same bytes with the build's token changed (its first digit).
+    static std::string OtherBuild(std::string module) {
+        const size_t at = module.find("TW-BUILD:");
+        if (at == std::string::npos || at + 9 >= module.size())
+            throw std::runtime_error("the module carries no build marker");
+        char &digit = module[at + 9];
+        digit = digit == '0' ? '1' : '0';
+        return module;
+    }
 
     void Start() {
         const std::string exe = Dir.File("tarnwick"), home = Dir.File("home");
@@ -66,6 +83,7 @@ public:
             if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
             // The engine will not start its sandbox for root.
             if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+            for (const auto &[name, value] : Environment) setenv(name.c_str(), value.c_str(), 1);
             const std::string log = Dir.File("stderr.txt");
             freopen(log.c_str(), "w", stderr);
             freopen("/dev/null", "w", stdout);
@@ -74,7 +92,8 @@ public:
         }
     }
     // Waits until the first check is done (its list of new mail is
-    // written); false after timeoutMs or when the program ended.
+    // written), or the next one after ForgetCheck; false after timeoutMs
+    // or when the program ended.
     bool WaitFirstCheck(int timeoutMs = 60000) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (std::chrono::steady_clock::now() < end) {
@@ -87,6 +106,7 @@ public:
         }
         return false;
     }
+    void ForgetCheck() { ::unlink(Dir.File("temp/mails.dat").c_str()); }
     pid_t Pid() const { return FPid; }
     double SecondsToFirstCheck() const { return std::chrono::duration<double>(CheckDone - Started).count(); }
     bool Running() {
@@ -146,5 +166,6 @@ private:
         WriteTestFile(to, ReadTestFile(from));
         chmod(to.c_str(), 0755);
     }
+    std::vector<std::pair<std::string, std::string>> Environment;
     pid_t FPid = -1;
 };

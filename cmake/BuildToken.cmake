@@ -1,0 +1,52 @@
+# Writes the source of this build's marker (cmake -P, see monitor/CMakeLists.txt):
+#
+#   cmake -DOUT=file.cpp -P BuildToken.cmake INPUT...
+#
+# The token is a digest of the INPUT files (the layers' libraries and the
+# web-mail module's own objects), so a change to any of them gives the
+# program and its module another token. OUT is written only when the token
+# changes: an unchanged one links nothing again.
+if(NOT OUT)
+  message(FATAL_ERROR "BuildToken.cmake needs -DOUT=")
+endif()
+set(_digests "")
+set(_seen_script OFF)
+foreach(_i RANGE 1 ${CMAKE_ARGC})
+  if(_i EQUAL CMAKE_ARGC)
+    break()
+  endif()
+  set(_arg "${CMAKE_ARGV${_i}}")
+  if(NOT _seen_script)
+    if(_arg STREQUAL "-P")
+      math(EXPR _next "${_i} + 1")
+      set(_skip ${_next})
+      set(_seen_script ON)
+    endif()
+    continue()
+  endif()
+  if(_i EQUAL _skip)
+    continue()
+  endif()
+  if(NOT EXISTS "${_arg}")
+    message(FATAL_ERROR "BuildToken.cmake: ${_arg} is missing")
+  endif()
+  file(SHA256 "${_arg}" _d)
+  string(APPEND _digests "${_d}\n")
+endforeach()
+if(_digests STREQUAL "")
+  message(FATAL_ERROR "BuildToken.cmake: no input files")
+endif()
+string(SHA256 _token "${_digests}")
+set(_text "// Made by the build (cmake/BuildToken.cmake); not to be edited.
+// The token of this build: the program and its web-mail module each carry
+// it, and the program loads no module with another one (webmail/WebMailModule.h).
+extern \"C\" __attribute__((used, visibility(\"hidden\"))) const char TwBuildMarker[] =
+    \"TW-BUILD:${_token}\";
+")
+set(_old "")
+if(EXISTS "${OUT}")
+  file(READ "${OUT}" _old)
+endif()
+if(NOT _old STREQUAL _text)
+  file(WRITE "${OUT}" "${_text}")
+endif()
