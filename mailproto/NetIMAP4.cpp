@@ -326,6 +326,16 @@ std::string TNetIMAP4::ReadResponseLine() {
     return line;
 }
 
+void TNetIMAP4::DiscardLiteral(int64_t size) {
+    if (size > MaxMessageSize)
+        Desynchronised("Unexpected: literal of " + std::to_string(size) + " bytes is larger than " +
+                       std::to_string(MaxMessageSize));
+    // A piece at a time: what is read past is never held whole.
+    constexpr int64_t piece = 65536;
+    TNetBytes discard;
+    for (; size > 0; size -= piece) FIOHandler->ReadBytes(discard, int(std::min(size, piece)), false);
+}
+
 void TNetIMAP4::SkipLiteral(int64_t size) {
     // Whatever the setting, a literal read into memory stays within what
     // one read of the handler can count.
@@ -721,15 +731,17 @@ std::string TNetIMAP4::ReadHeadersRange(const THeaderSink &sink) {
     static const std::string item = "BODY.PEEK[HEADER]";
     auto msg = NetCreateNoOwner<TNetMessage>();
     TNetIMAPLineStruct rec;
-    bool isFetch = false, gotHeader = false, handling = true;
+    bool isFetch = false, gotHeader = false, tooLarge = false, handling = true;
     std::string header;
     int lastDelivered = first - 1;
     auto deliver = [&](const TRangeItem &it, std::string &&text) {
         lastDelivered = it.Number;
         if (!handling) return;
         msg->Clear();
-        TNetStringMessageSource source(std::move(text), false);
-        msg->ReceiveHeader(source, true);
+        if (it.Failure.empty()) {
+            TNetStringMessageSource source(std::move(text), false);
+            msg->ReceiveHeader(source, true);
+        }
         handling = sink(it, *msg);
         msg->Clear();
     };
@@ -742,7 +754,7 @@ std::string TNetIMAP4::ReadHeadersRange(const THeaderSink &sink) {
     const int laterLast = FPendingRanges.back().Last;
     auto onUntagged = [&](const std::string &piece, bool start, int64_t literal) {
         if (start) {
-            gotHeader = false;
+            gotHeader = tooLarge = false;
             header.clear();
             isFetch = rec.ParseFetchLine(piece.size() > 2 ? std::string_view(piece).substr(2) : "", item);
         } else if (isFetch) {
@@ -760,21 +772,26 @@ std::string TNetIMAP4::ReadHeadersRange(const THeaderSink &sink) {
                            (FEarlyHeaders.empty() || rec.MessageNumber > FEarlyHeaders.back().Item.Number);
         if (literal >= 0) {
             if (!(mine || later) || rec.LiteralItem != rec.IMAPFunction) return false;
-            if (literal > maxLiteral)
-                Desynchronised("Unexpected: literal of " + std::to_string(literal) + " bytes is larger than " +
-                               std::to_string(maxLiteral));
+            if (literal > maxLiteral) {
+                // One header too large to take: read past it, and only its
+                // message goes without.
+                DiscardLiteral(literal);
+                tooLarge = true;
+                return true;
+            }
             TNetBytes bytes;
             if (literal > 0) FIOHandler->ReadBytes(bytes, int(literal), false);
             header.assign(bytes.begin(), bytes.end());
             gotHeader = true;
             return true;
         }
-        if (!(mine || later) || !gotHeader) return false;
+        if (!(mine || later) || !(gotHeader || tooLarge)) return false;
         TRangeItem it;
         it.Number = rec.MessageNumber;
         if (rec.FlagsSeen) it.Flags = rec.Flags;
         it.UID = rec.UID;
         it.Size = rec.Size;
+        if (tooLarge) it.Failure = "Message header larger than " + std::to_string(maxLiteral) + " bytes.";
         if (later)
             FEarlyHeaders.push_back(TEarlyHeader{it, std::move(header)});
         else

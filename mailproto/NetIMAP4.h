@@ -139,20 +139,25 @@ public:
     bool RetrieveMessage(int number, TNetMessage &msg, bool peek = false);
     // One message of a range fetch: its number, header, flags (empty when
     // the server sent none), UID (empty when none) and size (-1 when not
-    // asked for or not given). False stops the handling: the rest of the
-    // answer is read past.
+    // asked for or not given). Failure says why its header was not taken
+    // (one larger than MaxHeaderSize); the message is empty then. False
+    // stops the handling: the rest of the answer is read past.
     struct TRangeItem {
         int Number = 0;
         TNetMessageFlags Flags;
         std::string UID;
         int64_t Size = -1;
+        std::string Failure;
     };
     using THeaderSink = std::function<bool(const TRangeItem &item, TNetMessage &msg)>;
     // The flags, UID (and with withSize the size) and header of messages
     // first..last in one FETCH (BODY.PEEK[HEADER]: nothing is marked read).
     // Each message goes to
     // sink as soon as its response is whole, so one header at a time is
-    // held. Numbers the server gave no header for never reach the sink.
+    // held. Numbers the server gave no header for never reach the sink; a
+    // header larger than MaxHeaderSize is read past unkept (up to
+    // MaxMessageSize) and its message reaches the sink with Failure set, so
+    // one such message never ends the range or the session.
     // The tagged answer's code ("OK", "NO", "BAD"); its text is in
     // LastTaggedText. A broken exchange ends the session and raises.
     std::string RetrieveHeadersRange(int first, int last, const THeaderSink &sink, bool withSize = false);
@@ -264,6 +269,9 @@ private:
     bool HasCapability(const std::string &word) const;
     bool StoreFlagsWithUIDs(const std::vector<int> &numbers, const std::vector<std::string> &uids,
                             TNetStoreFlagsMethod method, const TNetMessageFlags &flags);
+    // Reads past a literal without keeping it; one larger than
+    // MaxMessageSize ends the session.
+    void DiscardLiteral(int64_t size);
     bool RetrieveAll(TNetMessageCollection &collection, bool whole);
 
     int FConnectionState = csNonAuthenticated;

@@ -514,9 +514,15 @@ private:
                 w.Item.Uid = it.UID;
                 w.Item.Size = it.Size;
                 w.Item.Seen = it.Flags.Has(mfSeen);
+                delivered[static_cast<size_t>(k)] = true;
+                if (!it.Failure.empty()) {
+                    // Its header was read past: only this message goes without.
+                    w.Item.Failure = "The header of message " + std::to_string(it.Number) +
+                                     " could not be fetched: " + it.Failure;
+                    return true;
+                }
                 w.Item.MessageId = m.MessageId();
                 w.Verdict = W.Arrived(w.Item, m);
-                delivered[static_cast<size_t>(k)] = true;
                 return true;
             });
         } catch (const std::exception &) {
