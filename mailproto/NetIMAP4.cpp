@@ -106,10 +106,21 @@ void AddWords(const std::string &text, TStringList &list) {
     }
 }
 
+// A UID as a server gives it: digits that fit 32 bits, never a set such as
+// "1:*" that would name other messages too.
+bool IsUIDText(const std::string &uid) {
+    if (uid.empty() || uid.size() > 10) return false;
+    for (char ch : uid)
+        if (ch < '0' || ch > '9') return false;
+    return true;
+}
+
 std::string FirstWord(const std::string &line) {
     size_t sp = line.find(' ');
     return sp == std::string::npos ? line : line.substr(0, sp);
 }
+
+const char *const StoreItemNames[] = {"FLAGS.SILENT", "+FLAGS.SILENT", "-FLAGS.SILENT"};
 
 // Swaps the handler's work events for the client's per-part events while a
 // literal is copied.
@@ -865,34 +876,83 @@ bool TNetIMAP4::StoreFlags(const std::vector<int> &numbers, TNetStoreFlagsMethod
     // Remember which messages this session flags \Deleted, by UID, so that
     // an expunge can be limited to them.
     std::vector<std::string> uids;
-    const bool tracked = flags.Has(mfDeleted) && HasCapability("UIDPLUS");
-    if (tracked)
-        for (int n : numbers) uids.push_back(GetUID(n));
-    return StoreFlagsWithUIDs(numbers, uids, method, flags);
-}
-
-bool TNetIMAP4::StoreFlagsWithUIDs(const std::vector<int> &numbers, const std::vector<std::string> &given,
-                                   TNetStoreFlagsMethod method, const TNetMessageFlags &flags) {
-    if (numbers.empty()) return false;
-    for (int n : numbers) CheckNumber(n);
-    CheckConnectionState({csSelected});
-    std::vector<std::string> uids;
-    const bool tracked = flags.Has(mfDeleted) && HasCapability("UIDPLUS");
-    if (tracked)
-        for (const std::string &uid : given) {
-            bool valid = !uid.empty() && uid.size() <= 10;
-            for (char ch : uid) valid = valid && ch >= '0' && ch <= '9';
-            if (valid)
-                uids.push_back(uid);
+    if (flags.Has(mfDeleted) && HasCapability("UIDPLUS"))
+        for (int n : numbers) {
+            std::string uid = GetUID(n);
+            if (IsUIDText(uid))
+                uids.push_back(std::move(uid));
             else if (method != sfRemove)
                 // A message our expunge cannot name would stay flagged for
-                // good; a set such as "1:*" would name others' too.
+                // good.
                 return false;
         }
-    static const char *const items[] = {"FLAGS.SILENT", "+FLAGS.SILENT", "-FLAGS.SILENT"};
-    std::string cmd = "STORE " + MessageNumbersToStr(numbers) + " " + items[method] + " (" +
+    std::string cmd = "STORE " + MessageNumbersToStr(numbers) + " " + StoreItemNames[method] + " (" +
                       Trim(MessageFlagsToStr(flags)) + ")";
     if (Command({Segment{cmd, false}}, {}) != "OK") return false;
+    NoteOwnDeletions(uids, method, flags);
+    return true;
+}
+
+bool TNetIMAP4::StoreFlagsByUID(const std::vector<std::string> &uids, TNetStoreFlagsMethod method,
+                                const TNetMessageFlags &flags) {
+    if (uids.empty()) return false;
+    CheckConnectionState({csSelected});
+    std::string set;
+    for (const std::string &uid : uids) {
+        if (!IsUIDText(uid)) return false;
+        if (!set.empty()) set += ',';
+        set += uid;
+    }
+    std::string cmd = "UID STORE " + set + " " + StoreItemNames[method] + " (" + Trim(MessageFlagsToStr(flags)) + ")";
+    // The answer to a UID command may tell of messages another client
+    // expunged: the numbers after them move up.
+    const std::string code = Command({Segment{cmd, false}}, {"EXPUNGE", "EXISTS"});
+    ParseExpungeResponse(*FMailBox, LastReply()->Text);
+    if (code != "OK") return false;
+    NoteOwnDeletions(uids, method, flags);
+    return true;
+}
+
+bool TNetIMAP4::DeleteMessagesByUID(const std::vector<std::string> &uids) {
+    return StoreFlagsByUID(uids, sfAdd, {mfDeleted});
+}
+
+int TNetIMAP4::NumberOfUID(const std::string &uid) {
+    CheckConnectionState({csSelected});
+    if (!IsUIDText(uid)) return 0;
+    const std::string code = Command({Segment{"UID FETCH " + uid + " (UID)", false}}, {"FETCH", "EXPUNGE", "EXISTS"});
+    ParseExpungeResponse(*FMailBox, LastReply()->Text);
+    if (code != "OK") return 0;
+    // The lines in the order they came: an expunge told after the message's
+    // own line moves it.
+    int number = 0;
+    for (const std::string &line : LastReply()->Text) {
+        TNetIMAPLineStruct rec;
+        try {
+            if (rec.ParseFetchLine(line, "UID")) {
+                if (rec.UID == uid) number = rec.MessageNumber;
+                continue;
+            }
+        } catch (const ENetReplyIMAP4Error &) {
+            continue;  // another message's line we need not understand
+        }
+        // "n EXPUNGE"
+        const size_t blank = line.find(' ');
+        int gone = 0;
+        if (number < 1 || blank == std::string::npos || !SameText(Trim(line.substr(blank + 1)), "EXPUNGE") ||
+            !TryStrToInt(line.substr(0, blank), gone))
+            continue;
+        if (gone == number)
+            number = 0;
+        else if (gone > 0 && gone < number)
+            --number;
+    }
+    return number;
+}
+
+void TNetIMAP4::NoteOwnDeletions(const std::vector<std::string> &uids, TNetStoreFlagsMethod method,
+                                 const TNetMessageFlags &flags) {
+    if (!flags.Has(mfDeleted) || !HasCapability("UIDPLUS")) return;
     for (const std::string &uid : uids) {
         auto it = std::find(FOwnDeletedUIDs.begin(), FOwnDeletedUIDs.end(), uid);
         if (method == sfRemove) {
@@ -901,17 +961,6 @@ bool TNetIMAP4::StoreFlagsWithUIDs(const std::vector<int> &numbers, const std::v
             FOwnDeletedUIDs.push_back(uid);
         }
     }
-    return true;
-}
-
-bool TNetIMAP4::DeleteMessagesWithUIDs(const std::vector<std::pair<int, std::string>> &messages) {
-    std::vector<int> numbers;
-    std::vector<std::string> uids;
-    for (const auto &m : messages) {
-        numbers.push_back(m.first);
-        uids.push_back(m.second);
-    }
-    return StoreFlagsWithUIDs(numbers, uids, sfAdd, {mfDeleted});
 }
 
 bool TNetIMAP4::DeleteMessage(const std::vector<int> &numbers) { return StoreFlags(numbers, sfAdd, {mfDeleted}); }

@@ -1,7 +1,7 @@
 // The blocking IMAP4 client: log in, select a mailbox, count, fetch headers,
 // flags, sizes and whole messages into TNetMessage, flag messages deleted,
 // expunge and log out. Messages are addressed by their sequence number in
-// the selected mailbox.
+// the selected mailbox, or by their UID where the routine's name says so.
 //
 //     TNetIMAP4 *imap = NetCreate<TNetIMAP4>(owner);
 //     imap->SetHost("mail.example.org");           // Port 143
@@ -170,11 +170,17 @@ public:
     int PendingRanges() const { return int(FPendingRanges.size()); }
     // The text of the last tagged answer after its code.
     const std::string &LastTaggedText() const { return FLastTaggedText; }
-    // Flags the messages \Deleted in one STORE, their UIDs already known
-    // (from a range fetch), so no UID is asked for again. False when the
-    // server refused, or when an expunge limited to this session's own
-    // messages could not name one of them.
-    bool DeleteMessagesWithUIDs(const std::vector<std::pair<int, std::string>> &messages);
+    // Flags the messages of these UIDs in one UID STORE: each is the
+    // message it was when its UID was learnt, wherever it stands now. False,
+    // with nothing sent, when one is no UID; false when the server refused.
+    // Messages another client expunged meanwhile, which the server may tell
+    // of in the answer, leave MailBox() as ExpungeMailBox does.
+    bool StoreFlagsByUID(const std::vector<std::string> &uids, TNetStoreFlagsMethod method,
+                         const TNetMessageFlags &flags);
+    bool DeleteMessagesByUID(const std::vector<std::string> &uids);
+    // Where the message of this UID stands now; 0 when it is gone (or uid
+    // is no UID). Expunges told in the same answer are followed.
+    int NumberOfUID(const std::string &uid);
     int64_t GetMessageSize(int number);
     // True when the message carries \Seen.
     bool GetMessageFlags(int number);
@@ -267,8 +273,10 @@ private:
     [[noreturn]] void UnexpectedBye(const std::string &line);
     void ClosePlain();
     bool HasCapability(const std::string &word) const;
-    bool StoreFlagsWithUIDs(const std::vector<int> &numbers, const std::vector<std::string> &uids,
-                            TNetStoreFlagsMethod method, const TNetMessageFlags &flags);
+    // Remembers (or forgets, for sfRemove) the UIDs this session flagged
+    // \Deleted, for an expunge limited to them.
+    void NoteOwnDeletions(const std::vector<std::string> &uids, TNetStoreFlagsMethod method,
+                          const TNetMessageFlags &flags);
     // Reads past a literal without keeping it; one larger than
     // MaxMessageSize ends the session.
     void DiscardLiteral(int64_t size);

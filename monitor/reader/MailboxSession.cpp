@@ -436,6 +436,7 @@ public:
     // FETCH, so what is on its way is read first and nothing more is sent
     // until it is handled.
     void Walk(int Count, TMailboxWalk &W) override {
+        FExpungesSeen = C.MailBox()->DeletedMsgs.size();
         const int rangeSize = std::max(1, C.HeaderRangeSize);
         std::deque<std::pair<int, int>> inFlight;  // first and size of each range sent
         std::deque<std::vector<TWaiting>> read;    // ranges read and weighed, not yet handled
@@ -466,7 +467,9 @@ public:
             for (const TWaiting &w : read.back()) blocked = blocked || w.Verdict != mvKeep;
             if (!blocked || inFlight.empty() || failure || FEnded) {
                 blocked = false;
-                if (!HandleRanges(read, W, failure) || nothing) break;
+                const bool handled = HandleRanges(read, W, failure);
+                FollowExpunges(next, Count);
+                if (!handled || nothing) break;
             }
         }
         if (!read.empty()) HandleRanges(read, W, failure);
@@ -474,16 +477,17 @@ public:
     }
 
     bool ReadMessage(const TMailboxItem &Item, TNetMessage &Message) override {
-        if (!StillThere(Item)) return false;
+        const int n = Where(Item);
         // Reading must not mark the message read on the server.
-        return C.RetrieveMessage(Item.Number, Message, true) && Message.MessageId() == Item.MessageId;
+        return n >= 1 && C.RetrieveMessage(n, Message, true) && Message.MessageId() == Item.MessageId;
     }
 
     bool DeleteMessage(const TMailboxItem &Item) override {
-        if (!StillThere(Item)) return false;
+        const int n = Where(Item);
+        if (n < 1) return false;
         auto header = NetCreateNoOwner<TNetMessage>();
-        if (!C.RetrieveHeaders(Item.Number, *header) || header->MessageId() != Item.MessageId) return false;
-        return C.DeleteMessage({Item.Number}) && C.ExpungeMailBox();
+        if (!C.RetrieveHeaders(n, *header) || header->MessageId() != Item.MessageId) return false;
+        return C.DeleteMessagesByUID({Item.Uid}) && C.ExpungeMailBox();
     }
 
     void Finish() override {
@@ -549,12 +553,14 @@ private:
     bool HandleRanges(std::deque<std::vector<TWaiting>> &Ranges, TMailboxWalk &W, std::exception_ptr &Failure) {
         for (std::vector<TWaiting> &window : Ranges) {
             size_t usable = window.size();
-            std::vector<std::pair<int, std::string>> marked;
+            std::vector<std::string> marked;
             for (const TWaiting &w : window)
-                if (w.Verdict == mvDelete) marked.emplace_back(w.Item.Number, w.Item.Uid);
+                if (w.Verdict == mvDelete) marked.push_back(w.Item.Uid);
             if (!marked.empty()) {
                 try {
-                    const bool ok = C.DeleteMessagesWithUIDs(marked);
+                    // By UID: a number may have moved since the range was
+                    // read, the UID never does.
+                    const bool ok = C.DeleteMessagesByUID(marked);
                     for (TWaiting &w : window)
                         if (w.Verdict == mvDelete) w.Item.Deleted = ok;
                     FDeleted = FDeleted || ok;
@@ -577,14 +583,27 @@ private:
         return true;
     }
 
-    // The number still holds the message listed there (by its UID).
-    bool StillThere(const TMailboxItem &Item) {
-        if (Item.Number < 1 || Item.Number > FCount) return false;
-        return Item.Uid.empty() || C.GetUID(Item.Number) == Item.Uid;
+    // Where the message listed stands now, found by its UID: another
+    // client's expunge moves it, and whatever took its old number is
+    // another message. 0 when it is gone.
+    int Where(const TMailboxItem &Item) { return Item.Uid.empty() ? 0 : C.NumberOfUID(Item.Uid); }
+
+    // The answer to a UID command (a deletion, a message found by its UID)
+    // may tell of messages another client expunged: the messages after
+    // each moved up one place, so the walk's next range starts one lower
+    // and the mailbox holds one less.
+    void FollowExpunges(int &Next, int &Count) {
+        const std::vector<int> &gone = C.MailBox()->DeletedMsgs;
+        for (; FExpungesSeen < gone.size(); ++FExpungesSeen) {
+            const int n = gone[FExpungesSeen];
+            if (n < Next) --Next;
+            if (n <= Count) --Count;
+        }
     }
 
     TNetIMAP4 &C;
-    bool FDeleted = false;  // the walk flagged a message \Deleted
+    bool FDeleted = false;       // the walk flagged a message \Deleted
+    size_t FExpungesSeen = 0;    // of the expunges the server told of
 };
 
 // ---- web mail ----------------------------------------------------------------------

@@ -442,6 +442,28 @@ TEST(IMAPWire, UidPlusExpungesOnlyOwnMessages) {
     EXPECT_EQ(odd.Received().find("EXPUNGE"), std::string::npos);
 }
 
+TEST(IMAPWire, DeletesByUIDFollowTheExpungesTheServerTellsOf) {
+    // The UIDs go out as they are, and only UIDs: "1:*" would name every
+    // message. An expunge told in an answer moves the numbers after it.
+    ScriptedPeer peer(Selected(5, "IMAP4rev1 UIDPLUS") +
+                      Steps{S("* 1 EXPUNGE\r\nC4 OK\r\n"), "readline",
+                            S("* 1 FETCH (UID 14)\r\n* 2 FETCH (UID 13)\r\n* 1 EXPUNGE\r\nC5 OK\r\n"), "readline",
+                            S("* 1 EXPUNGE\r\n* 2 EXPUNGE\r\nC6 OK\r\n"), "wait_close"});
+    auto c = InInbox(peer);
+    EXPECT_FALSE(c->DeleteMessagesByUID({"12", "1:*"}));
+    EXPECT_TRUE(c->DeleteMessagesByUID({"12", "15"}));
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 4);
+    // Message 13 stood at 2 and moved up when message 1 went.
+    EXPECT_EQ(c->NumberOfUID("13"), 1);
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 3);
+    EXPECT_TRUE(c->ExpungeMailBox());
+    c->Disconnect(false);
+    EXPECT_NE(peer.Received().find("C4 UID STORE 12,15 +FLAGS.SILENT (\\Deleted)\r\nC5 UID FETCH 13 (UID)\r\n"
+                                   "C6 UID EXPUNGE 12,15\r\n"),
+              std::string::npos)
+        << peer.Received();
+}
+
 TEST(IMAPWire, ARangeReadsPastAHeaderTooLargeAndGoesOn) {
     auto answer = [](int n, const std::string &header) {
         return "* " + std::to_string(n) + " FETCH (UID " + std::to_string(10 + n) + " FLAGS () BODY[HEADER] {" +
@@ -479,7 +501,6 @@ TEST(IMAPWire, ARangeReadsPastAHeaderTooLargeAndGoesOn) {
                  ENetReplyIMAP4Error);
     EXPECT_FALSE(c->Connected());
 }
-
 
 TEST(IMAPWire, WholeMessageThroughAPrivateFileThatNeverOutlivesTheFetch) {
     // A folder of this test's own: the shared one sees the files of every

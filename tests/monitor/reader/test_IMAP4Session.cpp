@@ -1,7 +1,8 @@
 // The IMAP4 mailbox session against a private Dovecot, through the
-// checking cycle and the message reader: a header too large to take in the
-// middle of the mailbox. What is left on the server is read with Python's
-// imaplib.
+// checking cycle, the message reader and a walk of its own: a header too
+// large to take in the middle of the mailbox, and messages that move while
+// a session holds their numbers because another client expunged one
+// before them. What is left on the server is read with Python's imaplib.
 #include <gtest/gtest.h>
 
 #include <QTextEdit>
@@ -37,9 +38,11 @@ class IMAP4Session : public DovecotSuite<IMAP4Session> {
 protected:
     static void SetUpTestSuite() {
         DovecotServer::Options o;
-        for (const char *u : {"big"}) o.Users.push_back({u, std::string("pw-") + u});
+        for (const char *u : {"big", "moved", "walk"}) o.Users.push_back({u, std::string("pw-") + u});
         if (!StartDovecot(o)) return;
         for (int n = 1; n <= 5; ++n) Server->AddMessage("big", TestMessage(n, 3));
+        for (int n = 1; n <= 4; ++n) Server->AddMessage("moved", TestMessage(n));
+        for (int n = 1; n <= 8; ++n) Server->AddMessage("walk", TestMessage(n));
     }
     void SetUp() override {
         DovecotSuite::SetUp();
@@ -67,6 +70,16 @@ protected:
         return m;
     }
 
+    // Another client expunges message n of the user's INBOX.
+    static void ExpungeElsewhere(const std::string &user, int n) {
+        PythonRun(R"PY(
+import imaplib, sys
+m = imaplib.IMAP4(sys.argv[1], int(sys.argv[2]), timeout=20)
+m.login(sys.argv[3], sys.argv[4]); m.select("INBOX")
+m.store(sys.argv[5], "+FLAGS", "\\Deleted"); m.expunge(); m.logout()
+)PY",
+                  {Server->Host(), std::to_string(Server->ImapPort()), user, "pw-" + user, std::to_string(n)});
+    }
     // The Message-IDs left in the user's INBOX, in order, blank-separated.
     static std::string IdsOnServer(const std::string &user) {
         return Trim(PythonRun(R"PY(
@@ -115,4 +128,60 @@ TEST_F(IMAP4Session, AHeaderTooLargeIsPassedOverAloneByTheCycleAndTheReader) {
         EXPECT_EQ(Subjects(f), (std::vector<std::string>{"Message 5", "Message 2", "Message 1"})) << f.Status();
     }));
     EXPECT_EQ(IdsOnServer("big"), Id(1) + " " + Id(2) + " " + Id(3) + " " + Id(5));
+}
+
+TEST_F(IMAP4Session, TheReaderReadsAndDeletesAMovedMessageAsItselfAlone) {
+    Start("moved");
+    EXPECT_TRUE(RunLoadedReader([&](TfrmMessBody &f) {
+        ASSERT_EQ(Subjects(f), (std::vector<std::string>{"Message 4", "Message 3", "Message 2", "Message 1"}));
+        // Message 1 goes elsewhere: message 3 stands at 2 now, and its old
+        // number 3 holds message 4.
+        ExpungeElsewhere("moved", 1);
+        f.SelectRow(2);  // message 2, at 1 now
+        f.ToolButton6Click();
+        EXPECT_TRUE(Contains(f.RichEdit1->toPlainText().toStdString(), "Body of message 2.")) << f.Status();
+        f.SelectRow(1);  // message 3
+        f.ToolButton1Click(f.ToolButton4);
+        EXPECT_NE(f.Status(), "Cannot delete this message.");
+        EXPECT_EQ(Subjects(f), (std::vector<std::string>{"Message 4", "Message 2", "Message 1"}));
+    }));
+    EXPECT_EQ(IdsOnServer("moved"), Id(2) + " " + Id(4));
+}
+
+TEST_F(IMAP4Session, AWalkFollowsMessagesThatMoveWhileItRuns) {
+    TFrmMain &m = Start("walk");
+    // Ranges of two, so that ranges are fetched after the server told of
+    // the expunge.
+    m.NetIMAP41->HeaderRangeSize = 2;
+    auto session = TMailboxSession::Create(m, MailboxAccountOf(m.State.Accounts[0]));
+    ASSERT_TRUE(session);
+    std::vector<std::string> arrived, handled;
+    TMailboxWalk walk;
+    walk.Arrived = [&](TMailboxItem &, TNetMessage &header) {
+        const std::string id = header.MessageId();
+        arrived.push_back(id);
+        // Another client expunges message 1 while messages 3 and on wait.
+        if (id == Id(3)) ExpungeElsewhere("walk", 1);
+        return id == Id(4) || id == Id(8) ? mvDelete : id == Id(7) ? mvRead : mvKeep;
+    };
+    walk.Handle = [&](TMailboxItem &item) {
+        std::string line = item.MessageId + item.Failure;
+        if (item.Deleted) line += " deleted";
+        if (item.MessageId == Id(7)) {
+            auto whole = NetCreateNoOwner<TNetMessage>();
+            if (session->ReadMessage(item, *whole)) line += " read: " + Trim(whole->Body.Text());
+        }
+        handled.push_back(line);
+    };
+    const int count = session->Open();
+    ASSERT_EQ(count, 8);
+    session->Walk(count, walk);
+    session->Finish();
+    session->Close();
+    std::vector<std::string> ids;
+    for (int n = 1; n <= 8; ++n) ids.push_back(Id(n));
+    EXPECT_EQ(arrived, ids);
+    EXPECT_EQ(handled, (std::vector<std::string>{Id(1), Id(2), Id(3), Id(4) + " deleted", Id(5), Id(6),
+                                                 Id(7) + " read: Body of message 7.", Id(8) + " deleted"}));
+    EXPECT_EQ(IdsOnServer("walk"), Id(2) + " " + Id(3) + " " + Id(5) + " " + Id(6) + " " + Id(7));
 }
