@@ -809,13 +809,16 @@ void TfrmMessBody::LoadList() {
     int index = accounts.ShownIndex;
     if (index < 0 || index >= accounts.Count()) return;
     SetBusy(true);
+    // However the load ends, even before the server is reached (an
+    // unreadable file), the window is usable again afterwards.
+    struct TBusyEnd {
+        TfrmMessBody *F;
+        ~TBusyEnd() { F->SetBusy(false); }
+    } busyEnd{this};
     const Tiedot &t = accounts[index];
     Account = TReaderAccount{MailboxAccountOf(t), index};
     Label5->setText(Q(Account.Name));
-    if (Account.Host.empty()) {
-        SetBusy(false);
-        return;
-    }
+    if (Account.Host.empty()) return;
     Timer3->SetEnabled(false);
     Timer3->Tag = -1;
 
