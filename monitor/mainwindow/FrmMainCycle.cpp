@@ -15,7 +15,7 @@
 #include "Desktop.h"
 #include "FrmMain.h"
 #include "settings/Kel_Reg.h"
-#include "reader/MailboxSession.h"
+#include "mailbox/MailboxSession.h"
 #include "NetIMAP4.h"
 #include "NetMessage.h"
 #include "NetPOP3.h"

@@ -29,7 +29,7 @@
 #include "mainwindow/FrmMain.h"
 #include "IniFile.h"
 #include "settings/Kel_Reg.h"
-#include "MailboxSession.h"
+#include "mailbox/MailboxSession.h"
 #include "NetCharsets.h"
 #include "NetExplicitTLSClient.h"
 #include "NetIMAP4.h"

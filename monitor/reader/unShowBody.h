@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "Classes.h"
-#include "MailboxSession.h"
+#include "mailbox/MailboxSession.h"
 #include "SysUtils.h"
 #include "settings/VeskRutins.h"
 

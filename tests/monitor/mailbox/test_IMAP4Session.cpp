@@ -14,9 +14,9 @@
 #include "NetMessage.h"
 #include "PythonPeer.h"
 #include "SimpleTimer.h"  // before the reader fixture, which waits on a timer
-#include "ReaderFixture.h"
+#include "reader/ReaderFixture.h"
 #include "mainwindow/MainWindowFixture.h"
-#include "reader/MailboxSession.h"
+#include "mailbox/MailboxSession.h"
 #include "reader/unShowBody.h"
 
 namespace {
