@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "mainwindow/FrmMain.h"
 #include "NetIMAP4.h"
 #include "NetMailExceptions.h"
 #include "NetMessage.h"
@@ -28,15 +27,15 @@ struct TWaiting {
 
 bool Stop(const TMailboxWalk &W) { return W.Stopping && W.Stopping(); }
 
-// The main window's client set up for the account: host, port, the user's
-// name and password, and the TLS handler from the start with the SSL flag
-// (neither client speaks TLS after a plain greeting for these accounts).
-void Configure(TFrmMain &Main, TNetExplicitTLSClient &Client, const TMailboxAccount &Account) {
+// The shared client set up for the account: host, port, the user's name and
+// password, and the TLS handler from the start with the SSL flag (neither
+// client speaks TLS after a plain greeting for these accounts).
+void Configure(TNetSSLIOHandlerSocketOpenSSL *TLS, TNetExplicitTLSClient &Client, const TMailboxAccount &Account) {
     Client.SetHost(Account.Host);
     Client.Username = Account.UserName;
     Client.Password = Account.Password;
     if (Account.SSL) {
-        Client.SetIOHandler(Main.NetSSLIOHandlerSocket1);
+        Client.SetIOHandler(TLS);
         Client.SetUseTLS(utUseImplicitTLS);
     } else {
         Client.SetIOHandler(nullptr);
@@ -47,13 +46,13 @@ void Configure(TFrmMain &Main, TNetExplicitTLSClient &Client, const TMailboxAcco
 
 // Closed for good and off the shared TLS handler, so the other client (or
 // the other session) may take it.
-void Release(TFrmMain &Main, TNetExplicitTLSClient &Client) {
+void Release(TNetSSLIOHandlerSocketOpenSSL *TLS, TNetExplicitTLSClient &Client) {
     try {
         if (Client.Connected()) Client.Disconnect(false);
     } catch (const std::exception &) {
     }
     try {
-        if (Client.IOHandler() == Main.NetSSLIOHandlerSocket1) {
+        if (TLS && Client.IOHandler() == TLS) {
             Client.SetIOHandler(nullptr);
             Client.SetUseTLS(utNoTLSSupport);
         }
@@ -61,10 +60,18 @@ void Release(TFrmMain &Main, TNetExplicitTLSClient &Client) {
     }
 }
 
-// ---- the main window's clients ------------------------------------------------------
+// A refusal while logging in is a bad log-in whatever words the server
+// chose for it.
+bool IsLoginRefusal(const std::exception &e) {
+    return dynamic_cast<const ENetReplyPOP3Error *>(&e) || dynamic_cast<const ENetPOP3SASLFailed *>(&e) ||
+           dynamic_cast<const ENetPOP3UnsafeCredentials *>(&e) || dynamic_cast<const ENetIMAP4LoginRefused *>(&e) ||
+           dynamic_cast<const ENetIMAP4InvalidText *>(&e) || dynamic_cast<const EMailboxLoginFailed *>(&e);
+}
 
-// A session on one of the main window's clients: what it opened it closes,
-// however it ends, and leaves the client off the shared TLS handler.
+// ---- the shared clients ------------------------------------------------------------
+
+// A session on one of the shared clients: what it opened it closes, however
+// it ends, and leaves the client off the shared TLS handler.
 class TClientSession : public TMailboxSession {
 public:
     ~TClientSession() override {
@@ -86,18 +93,18 @@ public:
         } catch (const std::exception &) {
             failure = std::current_exception();
         }
-        Release(FMain, FClient);
+        Release(FClients.TLS, FClient);
         if (failure) std::rethrow_exception(failure);
     }
 
 protected:
-    TClientSession(TFrmMain &Main, const TMailboxAccount &Account, TNetExplicitTLSClient &Client)
-        : TMailboxSession(Main, Account), FClient(Client) {}
+    TClientSession(const TMailboxClients &Clients, const TMailboxAccount &Account, TNetExplicitTLSClient &Client)
+        : TMailboxSession(Clients, Account), FClient(Client) {}
     // Before the goodbye of a session that must leave the mailbox as it was.
     virtual void UndoChanges() {}
     // Host, port, user, password and TLS from the account; Close will close.
     void Prepare() {
-        Configure(FMain, FClient, FAccount);
+        Configure(FClients.TLS, FClient, FAccount);
         FOpened = true;
     }
     TNetExplicitTLSClient &FClient;
@@ -330,8 +337,8 @@ private:
 
 class TPOP3Session : public TClientSession {
 public:
-    TPOP3Session(TFrmMain &Main, const TMailboxAccount &Account)
-        : TClientSession(Main, Account, *Main.NetPOP31), C(*Main.NetPOP31) {}
+    TPOP3Session(const TMailboxClients &Clients, const TMailboxAccount &Account)
+        : TClientSession(Clients, Account, *Clients.POP3), C(*Clients.POP3) {}
 
     int Open() override {
         Prepare();
@@ -414,8 +421,8 @@ private:
 
 class TIMAP4Session : public TClientSession {
 public:
-    TIMAP4Session(TFrmMain &Main, const TMailboxAccount &Account)
-        : TClientSession(Main, Account, *Main.NetIMAP41), C(*Main.NetIMAP41) {}
+    TIMAP4Session(const TMailboxClients &Clients, const TMailboxAccount &Account)
+        : TClientSession(Clients, Account, *Clients.IMAP4), C(*Clients.IMAP4) {}
 
     int Open() override {
         // The IMAP4 client speaks TLS from the start only: the SSL flag of
@@ -615,7 +622,8 @@ private:
 // over or met twice.
 class TWebMailSession : public TMailboxSession {
 public:
-    TWebMailSession(TFrmMain &Main, const TMailboxAccount &Account) : TMailboxSession(Main, Account) {}
+    TWebMailSession(const TMailboxClients &Clients, const TMailboxAccount &Account)
+        : TMailboxSession(Clients, Account) {}
     ~TWebMailSession() override {
         try {
             Close(false);
@@ -628,7 +636,7 @@ public:
         FLoggingIn = true;
         if (!Calls.WebHostLogin(FAccount.Host, FAccount.UserName, FAccount.Password)) {
             // The program is ending: the wait was abandoned, nothing refused.
-            if (FMain.ExitRequested()) return 0;
+            if (Exiting()) return 0;
             throw EMailboxLoginFailed("The web-mail site of " + FAccount.Host + " did not accept the log-in of " +
                                       FAccount.UserName);
         }
@@ -705,7 +713,7 @@ public:
         // A fresh look before anything is ticked: the page lists this very one.
         auto look = NetCreateNoOwner<TNetMessage>();
         if (Item.MessageId.empty() || Locate(Item, *look, true) < 1) return false;
-        if (FMain.ExitRequested()) return false;
+        if (Exiting()) return false;
         return DeleteListed(Item.MessageId);
     }
 
@@ -744,7 +752,7 @@ private:
             Message.MessageId() == Item.MessageId)
             return Item.Number;
         const int count = Calls.WebHostNewMailCount(All);
-        for (int p = 1; p <= count && !FMain.ExitRequested(); ++p) {
+        for (int p = 1; p <= count && !Exiting(); ++p) {
             Message.Clear();
             if (p != Item.Number && Calls.WebHostReadList(p, Message, All) && Message.MessageId() == Item.MessageId)
                 return p;
@@ -766,7 +774,7 @@ private:
     // so what follows reads the list and not a page without mail.
     bool BackOnList() {
         if (Calls.WebHostNewMailCount(true) >= 1) return true;
-        if (FMain.ExitRequested()) return false;
+        if (Exiting()) return false;
         return Calls.WebHostLogin(FAccount.Host, FAccount.UserName, FAccount.Password);
     }
     // The current message is still where it stood, or it left the list and
@@ -802,15 +810,23 @@ TMailboxAccount MailboxAccountOf(const Tiedot &t) {
     return a;
 }
 
-std::unique_ptr<TMailboxSession> TMailboxSession::Create(TFrmMain &Main, const TMailboxAccount &Account) {
+std::unique_ptr<TMailboxSession> TMailboxSession::Create(const TMailboxClients &Clients,
+                                                         const TMailboxAccount &Account) {
     switch (Account.Kind) {
     case ckPOP3:
-        return std::make_unique<TPOP3Session>(Main, Account);
+        return std::make_unique<TPOP3Session>(Clients, Account);
     case ckIMAP4:
-        return std::make_unique<TIMAP4Session>(Main, Account);
+        return std::make_unique<TIMAP4Session>(Clients, Account);
     case ckHTTP:
-        return std::make_unique<TWebMailSession>(Main, Account);
+        return std::make_unique<TWebMailSession>(Clients, Account);
     default:
         return nullptr;
     }
 }
+
+bool TMailboxSession::AnyInUse(const TMailboxClients &Clients) {
+    return (Clients.POP3 && Clients.POP3->Connected()) || (Clients.IMAP4 && Clients.IMAP4->Connected()) ||
+           WebRouteInUse();
+}
+
+bool TMailboxSession::RefusedLogIn(const std::exception &e) const { return FLoggingIn && IsLoginRefusal(e); }

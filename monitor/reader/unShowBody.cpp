@@ -31,11 +31,7 @@
 #include "settings/Kel_Reg.h"
 #include "mailbox/MailboxSession.h"
 #include "NetCharsets.h"
-#include "NetExplicitTLSClient.h"
-#include "NetIMAP4.h"
 #include "NetMessage.h"
-#include "NetPOP3.h"
-#include "NetSSLOpenSSL.h"
 #include "settings/ProgramPaths.h"
 #include "ReaderImages.h"
 #include "SimpleTimer.h"
@@ -110,8 +106,6 @@ void SplitLines(const std::string &text, TStringList &out) {
 }  // namespace
 
 // ---- files and bodies ------------------------------------------------------------
-
-std::string HiddenMessagesFile() { return ProgramFile("hiddedmessages.txt"); }
 
 std::unordered_set<std::string> ReadHiddenMessages() {
     std::unordered_set<std::string> ids;
@@ -720,7 +714,7 @@ TMailboxAccount TfrmMessBody::SessionAccount() const {
 }
 
 std::unique_ptr<TMailboxSession> TfrmMessBody::CreateSession() const {
-    auto session = TMailboxSession::Create(*FrmMain, SessionAccount());
+    auto session = TMailboxSession::Create(FrmMain->MailboxClients(), SessionAccount());
     if (!session) throw Exception(WebMailUnavailableText);
     return session;
 }

@@ -149,11 +149,21 @@ TEST_F(IMAP4Session, TheReaderReadsAndDeletesAMovedMessageAsItselfAlone) {
 }
 
 TEST_F(IMAP4Session, AWalkFollowsMessagesThatMoveWhileItRuns) {
-    TFrmMain &m = Start("walk");
+    // A client of its own, no main window: the session takes what it is given.
+    auto imap = NetCreateNoOwner<TNetIMAP4>();
+    imap->SetReadTimeout(20000);
+    imap->SetConnectTimeout(10000);
     // Ranges of two, so that ranges are fetched after the server told of
     // the expunge.
-    m.NetIMAP41->HeaderRangeSize = 2;
-    auto session = TMailboxSession::Create(m, MailboxAccountOf(m.State.Accounts[0]));
+    imap->HeaderRangeSize = 2;
+    const TMailboxClients clients{nullptr, imap.get(), nullptr, {}};
+    TMailboxAccount account;
+    account.Host = Server->Host();
+    account.Port = Server->ImapPort();
+    account.UserName = "walk";
+    account.Password = "pw-walk";
+    account.Kind = ckIMAP4;
+    auto session = TMailboxSession::Create(clients, account);
     ASSERT_TRUE(session);
     std::vector<std::string> arrived, handled;
     TMailboxWalk walk;
@@ -165,6 +175,7 @@ TEST_F(IMAP4Session, AWalkFollowsMessagesThatMoveWhileItRuns) {
         return id == Id(4) || id == Id(8) ? mvDelete : id == Id(7) ? mvRead : mvKeep;
     };
     walk.Handle = [&](TMailboxItem &item) {
+        EXPECT_TRUE(TMailboxSession::AnyInUse(clients)) << "no other session may start meanwhile";
         std::string line = item.MessageId + item.Failure;
         if (item.Deleted) line += " deleted";
         if (item.MessageId == Id(7)) {
@@ -178,6 +189,7 @@ TEST_F(IMAP4Session, AWalkFollowsMessagesThatMoveWhileItRuns) {
     session->Walk(count, walk);
     session->Finish();
     session->Close();
+    EXPECT_FALSE(TMailboxSession::AnyInUse(clients));
     std::vector<std::string> ids;
     for (int n = 1; n <= 8; ++n) ids.push_back(Id(n));
     EXPECT_EQ(arrived, ids);
