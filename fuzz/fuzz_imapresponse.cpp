@@ -153,7 +153,8 @@ void Session(const std::string &input) {
             },
             true);
     });
-    attempt([&] { client->DeleteMessagesWithUIDs({{1, "7"}, {2, "x"}}); });
+    attempt([&] { client->DeleteMessagesByUID({"7", "9"}); });
+    attempt([&] { client->NumberOfUID("7"); });
     attempt([&] { client->RetrieveHeaders(1, *msg); });
     attempt([&] { client->GetMessageFlags(1); });
     attempt([&] { client->GetMessageSize(2); });

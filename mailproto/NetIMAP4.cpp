@@ -106,10 +106,21 @@ void AddWords(const std::string &text, TStringList &list) {
     }
 }
 
+// A UID as a server gives it: digits that fit 32 bits, never a set such as
+// "1:*" that would name other messages too.
+bool IsUIDText(const std::string &uid) {
+    if (uid.empty() || uid.size() > 10) return false;
+    for (char ch : uid)
+        if (ch < '0' || ch > '9') return false;
+    return true;
+}
+
 std::string FirstWord(const std::string &line) {
     size_t sp = line.find(' ');
     return sp == std::string::npos ? line : line.substr(0, sp);
 }
+
+const char *const StoreItemNames[] = {"FLAGS.SILENT", "+FLAGS.SILENT", "-FLAGS.SILENT"};
 
 // Swaps the handler's work events for the client's per-part events while a
 // literal is copied.
@@ -324,6 +335,16 @@ std::string TNetIMAP4::ReadResponseLine() {
     if ((FResponseBytes += int64_t(line.size())) > MaxResponseSize)
         Desynchronised("Unexpected: response larger than " + std::to_string(MaxResponseSize) + " bytes");
     return line;
+}
+
+void TNetIMAP4::DiscardLiteral(int64_t size) {
+    if (size > MaxMessageSize)
+        Desynchronised("Unexpected: literal of " + std::to_string(size) + " bytes is larger than " +
+                       std::to_string(MaxMessageSize));
+    // A piece at a time: what is read past is never held whole.
+    constexpr int64_t piece = 65536;
+    TNetBytes discard;
+    for (; size > 0; size -= piece) FIOHandler->ReadBytes(discard, int(std::min(size, piece)), false);
 }
 
 void TNetIMAP4::SkipLiteral(int64_t size) {
@@ -721,15 +742,17 @@ std::string TNetIMAP4::ReadHeadersRange(const THeaderSink &sink) {
     static const std::string item = "BODY.PEEK[HEADER]";
     auto msg = NetCreateNoOwner<TNetMessage>();
     TNetIMAPLineStruct rec;
-    bool isFetch = false, gotHeader = false, handling = true;
+    bool isFetch = false, gotHeader = false, tooLarge = false, handling = true;
     std::string header;
     int lastDelivered = first - 1;
     auto deliver = [&](const TRangeItem &it, std::string &&text) {
         lastDelivered = it.Number;
         if (!handling) return;
         msg->Clear();
-        TNetStringMessageSource source(std::move(text), false);
-        msg->ReceiveHeader(source, true);
+        if (it.Failure.empty()) {
+            TNetStringMessageSource source(std::move(text), false);
+            msg->ReceiveHeader(source, true);
+        }
         handling = sink(it, *msg);
         msg->Clear();
     };
@@ -742,7 +765,7 @@ std::string TNetIMAP4::ReadHeadersRange(const THeaderSink &sink) {
     const int laterLast = FPendingRanges.back().Last;
     auto onUntagged = [&](const std::string &piece, bool start, int64_t literal) {
         if (start) {
-            gotHeader = false;
+            gotHeader = tooLarge = false;
             header.clear();
             isFetch = rec.ParseFetchLine(piece.size() > 2 ? std::string_view(piece).substr(2) : "", item);
         } else if (isFetch) {
@@ -760,21 +783,26 @@ std::string TNetIMAP4::ReadHeadersRange(const THeaderSink &sink) {
                            (FEarlyHeaders.empty() || rec.MessageNumber > FEarlyHeaders.back().Item.Number);
         if (literal >= 0) {
             if (!(mine || later) || rec.LiteralItem != rec.IMAPFunction) return false;
-            if (literal > maxLiteral)
-                Desynchronised("Unexpected: literal of " + std::to_string(literal) + " bytes is larger than " +
-                               std::to_string(maxLiteral));
+            if (literal > maxLiteral) {
+                // One header too large to take: read past it, and only its
+                // message goes without.
+                DiscardLiteral(literal);
+                tooLarge = true;
+                return true;
+            }
             TNetBytes bytes;
             if (literal > 0) FIOHandler->ReadBytes(bytes, int(literal), false);
             header.assign(bytes.begin(), bytes.end());
             gotHeader = true;
             return true;
         }
-        if (!(mine || later) || !gotHeader) return false;
+        if (!(mine || later) || !(gotHeader || tooLarge)) return false;
         TRangeItem it;
         it.Number = rec.MessageNumber;
         if (rec.FlagsSeen) it.Flags = rec.Flags;
         it.UID = rec.UID;
         it.Size = rec.Size;
+        if (tooLarge) it.Failure = "Message header larger than " + std::to_string(maxLiteral) + " bytes.";
         if (later)
             FEarlyHeaders.push_back(TEarlyHeader{it, std::move(header)});
         else
@@ -848,34 +876,83 @@ bool TNetIMAP4::StoreFlags(const std::vector<int> &numbers, TNetStoreFlagsMethod
     // Remember which messages this session flags \Deleted, by UID, so that
     // an expunge can be limited to them.
     std::vector<std::string> uids;
-    const bool tracked = flags.Has(mfDeleted) && HasCapability("UIDPLUS");
-    if (tracked)
-        for (int n : numbers) uids.push_back(GetUID(n));
-    return StoreFlagsWithUIDs(numbers, uids, method, flags);
-}
-
-bool TNetIMAP4::StoreFlagsWithUIDs(const std::vector<int> &numbers, const std::vector<std::string> &given,
-                                   TNetStoreFlagsMethod method, const TNetMessageFlags &flags) {
-    if (numbers.empty()) return false;
-    for (int n : numbers) CheckNumber(n);
-    CheckConnectionState({csSelected});
-    std::vector<std::string> uids;
-    const bool tracked = flags.Has(mfDeleted) && HasCapability("UIDPLUS");
-    if (tracked)
-        for (const std::string &uid : given) {
-            bool valid = !uid.empty() && uid.size() <= 10;
-            for (char ch : uid) valid = valid && ch >= '0' && ch <= '9';
-            if (valid)
-                uids.push_back(uid);
+    if (flags.Has(mfDeleted) && HasCapability("UIDPLUS"))
+        for (int n : numbers) {
+            std::string uid = GetUID(n);
+            if (IsUIDText(uid))
+                uids.push_back(std::move(uid));
             else if (method != sfRemove)
                 // A message our expunge cannot name would stay flagged for
-                // good; a set such as "1:*" would name others' too.
+                // good.
                 return false;
         }
-    static const char *const items[] = {"FLAGS.SILENT", "+FLAGS.SILENT", "-FLAGS.SILENT"};
-    std::string cmd = "STORE " + MessageNumbersToStr(numbers) + " " + items[method] + " (" +
+    std::string cmd = "STORE " + MessageNumbersToStr(numbers) + " " + StoreItemNames[method] + " (" +
                       Trim(MessageFlagsToStr(flags)) + ")";
     if (Command({Segment{cmd, false}}, {}) != "OK") return false;
+    NoteOwnDeletions(uids, method, flags);
+    return true;
+}
+
+bool TNetIMAP4::StoreFlagsByUID(const std::vector<std::string> &uids, TNetStoreFlagsMethod method,
+                                const TNetMessageFlags &flags) {
+    if (uids.empty()) return false;
+    CheckConnectionState({csSelected});
+    std::string set;
+    for (const std::string &uid : uids) {
+        if (!IsUIDText(uid)) return false;
+        if (!set.empty()) set += ',';
+        set += uid;
+    }
+    std::string cmd = "UID STORE " + set + " " + StoreItemNames[method] + " (" + Trim(MessageFlagsToStr(flags)) + ")";
+    // The answer to a UID command may tell of messages another client
+    // expunged: the numbers after them move up.
+    const std::string code = Command({Segment{cmd, false}}, {"EXPUNGE", "EXISTS"});
+    ParseExpungeResponse(*FMailBox, LastReply()->Text);
+    if (code != "OK") return false;
+    NoteOwnDeletions(uids, method, flags);
+    return true;
+}
+
+bool TNetIMAP4::DeleteMessagesByUID(const std::vector<std::string> &uids) {
+    return StoreFlagsByUID(uids, sfAdd, {mfDeleted});
+}
+
+int TNetIMAP4::NumberOfUID(const std::string &uid) {
+    CheckConnectionState({csSelected});
+    if (!IsUIDText(uid)) return 0;
+    const std::string code = Command({Segment{"UID FETCH " + uid + " (UID)", false}}, {"FETCH", "EXPUNGE", "EXISTS"});
+    ParseExpungeResponse(*FMailBox, LastReply()->Text);
+    if (code != "OK") return 0;
+    // The lines in the order they came: an expunge told after the message's
+    // own line moves it.
+    int number = 0;
+    for (const std::string &line : LastReply()->Text) {
+        TNetIMAPLineStruct rec;
+        try {
+            if (rec.ParseFetchLine(line, "UID")) {
+                if (rec.UID == uid) number = rec.MessageNumber;
+                continue;
+            }
+        } catch (const ENetReplyIMAP4Error &) {
+            continue;  // another message's line we need not understand
+        }
+        // "n EXPUNGE"
+        const size_t blank = line.find(' ');
+        int gone = 0;
+        if (number < 1 || blank == std::string::npos || !SameText(Trim(line.substr(blank + 1)), "EXPUNGE") ||
+            !TryStrToInt(line.substr(0, blank), gone))
+            continue;
+        if (gone == number)
+            number = 0;
+        else if (gone > 0 && gone < number)
+            --number;
+    }
+    return number;
+}
+
+void TNetIMAP4::NoteOwnDeletions(const std::vector<std::string> &uids, TNetStoreFlagsMethod method,
+                                 const TNetMessageFlags &flags) {
+    if (!flags.Has(mfDeleted) || !HasCapability("UIDPLUS")) return;
     for (const std::string &uid : uids) {
         auto it = std::find(FOwnDeletedUIDs.begin(), FOwnDeletedUIDs.end(), uid);
         if (method == sfRemove) {
@@ -884,17 +961,6 @@ bool TNetIMAP4::StoreFlagsWithUIDs(const std::vector<int> &numbers, const std::v
             FOwnDeletedUIDs.push_back(uid);
         }
     }
-    return true;
-}
-
-bool TNetIMAP4::DeleteMessagesWithUIDs(const std::vector<std::pair<int, std::string>> &messages) {
-    std::vector<int> numbers;
-    std::vector<std::string> uids;
-    for (const auto &m : messages) {
-        numbers.push_back(m.first);
-        uids.push_back(m.second);
-    }
-    return StoreFlagsWithUIDs(numbers, uids, sfAdd, {mfDeleted});
 }
 
 bool TNetIMAP4::DeleteMessage(const std::vector<int> &numbers) { return StoreFlags(numbers, sfAdd, {mfDeleted}); }

@@ -1,7 +1,7 @@
 // The blocking IMAP4 client: log in, select a mailbox, count, fetch headers,
 // flags, sizes and whole messages into TNetMessage, flag messages deleted,
 // expunge and log out. Messages are addressed by their sequence number in
-// the selected mailbox.
+// the selected mailbox, or by their UID where the routine's name says so.
 //
 //     TNetIMAP4 *imap = NetCreate<TNetIMAP4>(owner);
 //     imap->SetHost("mail.example.org");           // Port 143
@@ -139,20 +139,25 @@ public:
     bool RetrieveMessage(int number, TNetMessage &msg, bool peek = false);
     // One message of a range fetch: its number, header, flags (empty when
     // the server sent none), UID (empty when none) and size (-1 when not
-    // asked for or not given). False stops the handling: the rest of the
-    // answer is read past.
+    // asked for or not given). Failure says why its header was not taken
+    // (one larger than MaxHeaderSize); the message is empty then. False
+    // stops the handling: the rest of the answer is read past.
     struct TRangeItem {
         int Number = 0;
         TNetMessageFlags Flags;
         std::string UID;
         int64_t Size = -1;
+        std::string Failure;
     };
     using THeaderSink = std::function<bool(const TRangeItem &item, TNetMessage &msg)>;
     // The flags, UID (and with withSize the size) and header of messages
     // first..last in one FETCH (BODY.PEEK[HEADER]: nothing is marked read).
     // Each message goes to
     // sink as soon as its response is whole, so one header at a time is
-    // held. Numbers the server gave no header for never reach the sink.
+    // held. Numbers the server gave no header for never reach the sink; a
+    // header larger than MaxHeaderSize is read past unkept (up to
+    // MaxMessageSize) and its message reaches the sink with Failure set, so
+    // one such message never ends the range or the session.
     // The tagged answer's code ("OK", "NO", "BAD"); its text is in
     // LastTaggedText. A broken exchange ends the session and raises.
     std::string RetrieveHeadersRange(int first, int last, const THeaderSink &sink, bool withSize = false);
@@ -165,11 +170,17 @@ public:
     int PendingRanges() const { return int(FPendingRanges.size()); }
     // The text of the last tagged answer after its code.
     const std::string &LastTaggedText() const { return FLastTaggedText; }
-    // Flags the messages \Deleted in one STORE, their UIDs already known
-    // (from a range fetch), so no UID is asked for again. False when the
-    // server refused, or when an expunge limited to this session's own
-    // messages could not name one of them.
-    bool DeleteMessagesWithUIDs(const std::vector<std::pair<int, std::string>> &messages);
+    // Flags the messages of these UIDs in one UID STORE: each is the
+    // message it was when its UID was learnt, wherever it stands now. False,
+    // with nothing sent, when one is no UID; false when the server refused.
+    // Messages another client expunged meanwhile, which the server may tell
+    // of in the answer, leave MailBox() as ExpungeMailBox does.
+    bool StoreFlagsByUID(const std::vector<std::string> &uids, TNetStoreFlagsMethod method,
+                         const TNetMessageFlags &flags);
+    bool DeleteMessagesByUID(const std::vector<std::string> &uids);
+    // Where the message of this UID stands now; 0 when it is gone (or uid
+    // is no UID). Expunges told in the same answer are followed.
+    int NumberOfUID(const std::string &uid);
     int64_t GetMessageSize(int number);
     // True when the message carries \Seen.
     bool GetMessageFlags(int number);
@@ -262,8 +273,13 @@ private:
     [[noreturn]] void UnexpectedBye(const std::string &line);
     void ClosePlain();
     bool HasCapability(const std::string &word) const;
-    bool StoreFlagsWithUIDs(const std::vector<int> &numbers, const std::vector<std::string> &uids,
-                            TNetStoreFlagsMethod method, const TNetMessageFlags &flags);
+    // Remembers (or forgets, for sfRemove) the UIDs this session flagged
+    // \Deleted, for an expunge limited to them.
+    void NoteOwnDeletions(const std::vector<std::string> &uids, TNetStoreFlagsMethod method,
+                          const TNetMessageFlags &flags);
+    // Reads past a literal without keeping it; one larger than
+    // MaxMessageSize ends the session.
+    void DiscardLiteral(int64_t size);
     bool RetrieveAll(TNetMessageCollection &collection, bool whole);
 
     int FConnectionState = csNonAuthenticated;

@@ -37,6 +37,7 @@
 class TNetPOP3;
 class TNetIMAP4;
 class TNetSSLIOHandlerSocketOpenSSL;
+struct TMailboxClients;
 class TNetAntiFreeze;
 class TNetMessage;
 class QPainter;
@@ -178,6 +179,9 @@ public:
     // The next check Days from now.
     void ScheduleNextCheck(double Days);
     bool CheckAccount(Tiedot &Account, bool &Changed);
+    // The clients and TLS handler every mailbox session (the cycle's and the
+    // reader's) goes through, and the exit request.
+    TMailboxClients MailboxClients();
     std::string StripAngleAddress(const std::string &Text) const;
     bool IsHiddenMessage(const std::string &MessageId);
     void SaveDeletedMessage(const std::string &AccountName, const std::string &Sender,

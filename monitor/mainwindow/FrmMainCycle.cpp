@@ -15,19 +15,14 @@
 #include "Desktop.h"
 #include "FrmMain.h"
 #include "settings/Kel_Reg.h"
-#include "reader/MailboxSession.h"
-#include "NetIMAP4.h"
+#include "mailbox/MailboxSession.h"
 #include "NetMessage.h"
-#include "NetPOP3.h"
-#include "NetSSLOpenSSL.h"
 #include "settings/ProgramPaths.h"
 #include "settings/VeskRutins.h"
-#include "webmail/WebMailCalls.h"
 #include "options/asetukset.h"
 #include "settings/unDecodes.h"
 #include "settings/unRules.h"
 #include "unScr.h"
-#include "reader/unShowBody.h"
 
 namespace {
 
@@ -74,15 +69,6 @@ constexpr int PumpEveryMs = 5;
 // How often a check looks again at the hidden-messages file and the rules
 // folder: a change made meanwhile counts from the next message after that.
 constexpr long long HiddenLookEveryMs = 5;
-
-// A refusal while logging in is a bad log-in whatever words the server
-// chose for it.
-bool IsLoginRefusal(const std::exception &e) {
-    return dynamic_cast<const ENetReplyPOP3Error *>(&e) || dynamic_cast<const ENetPOP3SASLFailed *>(&e) ||
-           dynamic_cast<const ENetPOP3UnsafeCredentials *>(&e) ||
-           dynamic_cast<const ENetIMAP4LoginRefused *>(&e) || dynamic_cast<const ENetIMAP4InvalidText *>(&e) ||
-           dynamic_cast<const EMailboxLoginFailed *>(&e);
-}
 
 // The accounts a cycle may write its results back to: a record the Options
 // dialog replaced during the cycle is another account now.
@@ -354,7 +340,7 @@ void TFrmMain::Timer1Timer() {
         return;
     // A connection of the message reader is still open, or the reader works
     // on the web-mail page.
-    if (NetPOP31->Connected() || NetIMAP41->Connected() || WebRouteInUse())
+    if (TMailboxSession::AnyInUse(MailboxClients()))
         return;
     if (StrToBoolean(Option("CheckConnect", "False")) && !IsInternetConnected()) {
         ReportEvent("", 12, 3, TEventReporter::clRed);
@@ -430,6 +416,10 @@ void TFrmMain::Timer1Timer() {
 
 // ---- one account -------------------------------------------------------------------
 
+TMailboxClients TFrmMain::MailboxClients() {
+    return TMailboxClients{NetPOP31, NetIMAP41, NetSSLIOHandlerSocket1, [this] { return ExitRequested(); }};
+}
+
 bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
     Account.NewCount = 0;
     Changed = false;
@@ -442,7 +432,7 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
     ReportEvent(Account.Host, 10, 4, TEventReporter::clBlack);
     FCheckHiddenFile = HiddenMessagesFile();
     FHidden.Looked.clear();
-    auto session = TMailboxSession::Create(*this, MailboxAccountOf(Account));
+    auto session = TMailboxSession::Create(MailboxClients(), MailboxAccountOf(Account));
     auto check = std::make_unique<TAccountCheck>(*this, Account, Changed, session.get());
     bool result = true;
     bool ended = false;  // the check ended early: no count is recorded
@@ -459,7 +449,7 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
         }
     } catch (const std::exception &e) {
         std::string text = e.what();
-        if (session && session->LoggingIn() && IsLoginRefusal(e))
+        if (session && session->RefusedLogIn(e))
             text = " Bad login: " + OneLine(text);
         ReportEvent(text, 0, 1, TEventReporter::clRed);
         result = false;

@@ -29,13 +29,9 @@
 #include "mainwindow/FrmMain.h"
 #include "IniFile.h"
 #include "settings/Kel_Reg.h"
-#include "MailboxSession.h"
+#include "mailbox/MailboxSession.h"
 #include "NetCharsets.h"
-#include "NetExplicitTLSClient.h"
-#include "NetIMAP4.h"
 #include "NetMessage.h"
-#include "NetPOP3.h"
-#include "NetSSLOpenSSL.h"
 #include "settings/ProgramPaths.h"
 #include "ReaderImages.h"
 #include "SimpleTimer.h"
@@ -110,8 +106,6 @@ void SplitLines(const std::string &text, TStringList &out) {
 }  // namespace
 
 // ---- files and bodies ------------------------------------------------------------
-
-std::string HiddenMessagesFile() { return ProgramFile("hiddedmessages.txt"); }
 
 std::unordered_set<std::string> ReadHiddenMessages() {
     std::unordered_set<std::string> ids;
@@ -720,7 +714,7 @@ TMailboxAccount TfrmMessBody::SessionAccount() const {
 }
 
 std::unique_ptr<TMailboxSession> TfrmMessBody::CreateSession() const {
-    auto session = TMailboxSession::Create(*FrmMain, SessionAccount());
+    auto session = TMailboxSession::Create(FrmMain->MailboxClients(), SessionAccount());
     if (!session) throw Exception(WebMailUnavailableText);
     return session;
 }
@@ -809,13 +803,16 @@ void TfrmMessBody::LoadList() {
     int index = accounts.ShownIndex;
     if (index < 0 || index >= accounts.Count()) return;
     SetBusy(true);
+    // However the load ends, even before the server is reached (an
+    // unreadable file), the window is usable again afterwards.
+    struct TBusyEnd {
+        TfrmMessBody *F;
+        ~TBusyEnd() { F->SetBusy(false); }
+    } busyEnd{this};
     const Tiedot &t = accounts[index];
     Account = TReaderAccount{MailboxAccountOf(t), index};
     Label5->setText(Q(Account.Name));
-    if (Account.Host.empty()) {
-        SetBusy(false);
-        return;
-    }
+    if (Account.Host.empty()) return;
     Timer3->SetEnabled(false);
     Timer3->Tag = -1;
 

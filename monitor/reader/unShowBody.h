@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "Classes.h"
-#include "MailboxSession.h"
+#include "mailbox/MailboxSession.h"
 #include "SysUtils.h"
 #include "settings/VeskRutins.h"
 
@@ -55,11 +55,8 @@ struct TReaderAccount : TMailboxAccount {
     int Index = -1;
 };
 
-// The hidden-messages file: one Message-ID a line. It stands in the
-// program folder, beside the settings, so the user's list outlives the
-// "temp" folder that is emptied at every exit.
-std::string HiddenMessagesFile();
-// The identifiers the file lists now (empty when there is no file).
+// The identifiers the hidden-messages file (HiddenMessagesFile) lists now;
+// empty when there is no file.
 std::unordered_set<std::string> ReadHiddenMessages();
 
 // The text the reader shows for a received message: the first plain-text

@@ -52,6 +52,7 @@ std::string SettingsFilePath() { return ProgramFile(SettingsFileName()); }
 std::string BackupFilePath() { return SettingsFilePath() + ".bak"; }
 std::string HostDataFilePath() { return ProgramFile("host_data.dat"); }
 std::string RulesFolder() { return IncludeTrailingPathDelimiter(ProgramFile("rules")); }
+std::string HiddenMessagesFile() { return ProgramFile("hiddedmessages.txt"); }
 std::string DefaultSoundFile() { return ProgramFile("newmail.wav"); }
 
 std::string SoundFileSetting(const std::string &stored) {

@@ -26,6 +26,11 @@ std::string ReadOption(const std::string &Key, const std::string &Default);
 std::string BackupFilePath();  // the settings file + ".bak"
 std::string HostDataFilePath();  // "host_data.dat"
 std::string RulesFolder();       // "rules/", with the trailing "/"
+// The hidden-messages file, written by the message reader and read by the
+// checking cycle: one Message-ID a line. It stands in the program folder,
+// beside the settings, so the user's list outlives the "temp" folder that
+// is emptied at every exit.
+std::string HiddenMessagesFile();
 // The new-mail sound shipped beside the program (the SoundFile default).
 std::string DefaultSoundFile();
 // The sound file a stored SoundFile means. Earlier releases wrote the

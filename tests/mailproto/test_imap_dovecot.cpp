@@ -28,6 +28,9 @@ else:
         print(count)
     elif action == "store":        # store N FLAGSCOMMAND FLAGS
         assert m.store(*args)[0] == "OK"
+    elif action == "expunge":      # expunge N: that message alone
+        assert m.store(args[0], "+FLAGS", "(\\Deleted)")[0] == "OK"
+        assert m.expunge()[0] == "OK"
     elif action == "size":
         print(m.fetch(args[0], "(RFC822.SIZE)")[1][0].decode())
     for n in range(1, count + 1):
@@ -64,7 +67,7 @@ protected:
     static void SetUpTestSuite() {
         DovecotServer::Options o;
         o.Users = {{"plain", "pw-plain"}, {"tls", "pw-tls"}, {"cross", "pw-cross"},
-                   {"expunge", "pw-expunge"}, {"names", "pw-names"}, {"latin", "pw-p\xC3\xA4ss \"w\" \\ \xC3\xB6"}};
+                   {"expunge", "pw-expunge"}, {"names", "pw-names"}, {"moved", "pw-moved"}, {"latin", "pw-p\xC3\xA4ss \"w\" \\ \xC3\xB6"}};
         StartDovecot(o);
     }
 
@@ -318,6 +321,34 @@ TEST_F(IMAPDovecot, ExpungeLeavesWhatOthersOnlyFlagged) {
     EXPECT_EQ(ids.find(ExpectedId(4)), std::string::npos);
 }
 
+TEST_F(IMAPDovecot, DeletesByUIDHitTheMessageWhereverItMoved) {
+    Server->FillMailbox("moved", 5);
+    auto c = Client("moved", false);
+    c->Connect(true);
+    ASSERT_TRUE(c->SelectMailBox("INBOX"));
+    std::vector<std::string> uids;
+    ASSERT_EQ(c->RetrieveHeadersRange(1, 5,
+                                      [&](const TNetIMAP4::TRangeItem &it, TNetMessage &) {
+                                          uids.push_back(it.UID);
+                                          return true;
+                                      }),
+              "OK");
+    ASSERT_EQ(uids.size(), 5u);
+    // Another client expunges message 1, and a command that may tell of it
+    // does: what was listed at 3 stands at 2 now, and 3 holds message 4.
+    ImapLib("moved", {"expunge", "1"});
+    EXPECT_EQ(c->SendCommand("NOOP", {"EXPUNGE"}), "OK");
+    EXPECT_EQ(c->NumberOfUID(uids[2]), 2);
+    EXPECT_EQ(c->NumberOfUID(uids[0]), 0);
+    ASSERT_TRUE(c->DeleteMessagesByUID({uids[2]}));
+    ASSERT_TRUE(c->ExpungeMailBox());
+    c->Disconnect();
+    std::string ids = ImapLib("moved", {"ids"});
+    EXPECT_EQ(Lines(ids).size(), 3u) << ids;
+    EXPECT_EQ(ids.find(ExpectedId(3)), std::string::npos) << ids;
+    EXPECT_NE(ids.find(ExpectedId(4)), std::string::npos) << ids;
+}
+
 TEST(IMAPDovecotIPv6, ImplicitTLSOverIPv6Loopback) {
     std::string why = DovecotServer::Unavailable();
     if (!why.empty()) GTEST_SKIP() << why;
@@ -380,7 +411,7 @@ TEST_F(IMAPDovecot, RangeFetchBringsFlagsUIDsAndHeadersWithoutMarkingThemRead) {
     EXPECT_EQ(c->GetUID(30).empty(), false);
 
     // Deletions by known UIDs in one STORE; the expunge removes only them.
-    ASSERT_TRUE(c->DeleteMessagesWithUIDs({{3, uids[1]}, {10, uids[8]}}));
+    ASSERT_TRUE(c->DeleteMessagesByUID({uids[1], uids[8]}));
     ASSERT_TRUE(c->ExpungeMailBox());
     EXPECT_EQ(c->MailBox()->TotalMsgs, 28);
     // A number beyond the mailbox: the server's refusal, no exception.

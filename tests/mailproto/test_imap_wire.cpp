@@ -442,6 +442,66 @@ TEST(IMAPWire, UidPlusExpungesOnlyOwnMessages) {
     EXPECT_EQ(odd.Received().find("EXPUNGE"), std::string::npos);
 }
 
+TEST(IMAPWire, DeletesByUIDFollowTheExpungesTheServerTellsOf) {
+    // The UIDs go out as they are, and only UIDs: "1:*" would name every
+    // message. An expunge told in an answer moves the numbers after it.
+    ScriptedPeer peer(Selected(5, "IMAP4rev1 UIDPLUS") +
+                      Steps{S("* 1 EXPUNGE\r\nC4 OK\r\n"), "readline",
+                            S("* 1 FETCH (UID 14)\r\n* 2 FETCH (UID 13)\r\n* 1 EXPUNGE\r\nC5 OK\r\n"), "readline",
+                            S("* 1 EXPUNGE\r\n* 2 EXPUNGE\r\nC6 OK\r\n"), "wait_close"});
+    auto c = InInbox(peer);
+    EXPECT_FALSE(c->DeleteMessagesByUID({"12", "1:*"}));
+    EXPECT_TRUE(c->DeleteMessagesByUID({"12", "15"}));
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 4);
+    // Message 13 stood at 2 and moved up when message 1 went.
+    EXPECT_EQ(c->NumberOfUID("13"), 1);
+    EXPECT_EQ(c->MailBox()->TotalMsgs, 3);
+    EXPECT_TRUE(c->ExpungeMailBox());
+    c->Disconnect(false);
+    EXPECT_NE(peer.Received().find("C4 UID STORE 12,15 +FLAGS.SILENT (\\Deleted)\r\nC5 UID FETCH 13 (UID)\r\n"
+                                   "C6 UID EXPUNGE 12,15\r\n"),
+              std::string::npos)
+        << peer.Received();
+}
+
+TEST(IMAPWire, ARangeReadsPastAHeaderTooLargeAndGoesOn) {
+    auto answer = [](int n, const std::string &header) {
+        return "* " + std::to_string(n) + " FETCH (UID " + std::to_string(10 + n) + " FLAGS () BODY[HEADER] {" +
+               std::to_string(header.size()) + "}\r\n" + header + ")\r\n";
+    };
+    const std::string big = "Subject: big\r\nX-Filler: " + std::string(300, 'f') + "\r\n\r\n";
+    const std::string two = answer(2, big);
+    ScriptedPeer peer(Selected(3) + Steps{S(answer(1, "Subject: one\r\n\r\n") + two.substr(0, 100)), "sleep:100",
+                                          S(two.substr(100) + answer(3, "Subject: three\r\n\r\n") + "C4 OK\r\n"),
+                                          "readline", S("* 3 FETCH (UID 13)\r\nC5 OK\r\n"), "wait_close"});
+    auto c = InInbox(peer);
+    c->MaxHeaderSize = 200;
+    std::vector<std::string> seen;
+    EXPECT_EQ(c->RetrieveHeadersRange(1, 3,
+                                      [&](const TNetIMAP4::TRangeItem &it, TNetMessage &m) {
+                                          seen.push_back(std::to_string(it.Number) + " " + it.UID + " " +
+                                                         (it.Failure.empty() ? m.Subject : it.Failure));
+                                          return true;
+                                      }),
+              "OK");
+    EXPECT_EQ(seen, (std::vector<std::string>{"1 11 one", "2 12 Message header larger than 200 bytes.",
+                                              "3 13 three"}));
+    // Still in step: the next command gets its own answer.
+    EXPECT_EQ(c->GetUID(3), "13");
+    EXPECT_EQ(c->ConnectionState(), csSelected);
+    c->Disconnect(false);
+
+    // What is read past is bounded too: a literal larger than any message
+    // ends the session at once.
+    ScriptedPeer huge(Selected(3) + Steps{S("* 1 FETCH (UID 11 BODY[HEADER] {5000000}\r\n"), "wait_close"});
+    c = InInbox(huge);
+    c->MaxHeaderSize = 200;
+    c->MaxMessageSize = 100000;
+    EXPECT_THROW(c->RetrieveHeadersRange(1, 3, [](const TNetIMAP4::TRangeItem &, TNetMessage &) { return true; }),
+                 ENetReplyIMAP4Error);
+    EXPECT_FALSE(c->Connected());
+}
+
 TEST(IMAPWire, WholeMessageThroughAPrivateFileThatNeverOutlivesTheFetch) {
     // A folder of this test's own: the shared one sees the files of every
     // other test program that runs beside it.

@@ -18,6 +18,8 @@
 #include <QPushButton>
 #include <memory>
 
+#include <unistd.h>
+
 #include "Desktop.h"
 #include "dialogs/DialogSeam.h"
 #include "DovecotServer.h"
@@ -429,6 +431,25 @@ TEST_F(MessageReaderTest, HiddenListSurvivesARestart) {
         EXPECT_EQ(f.ToolButton2Tag, 0);
     });
     EXPECT_EQ(ReadTestFile(HiddenMessagesFile()), "<msg3@tarnwick.test>\n");
+}
+
+TEST_F(MessageReaderTest, AnUnreadableHiddenListEndsTheLoadButNotTheWindow) {
+    Dc->FillMailbox(Dc->UserName(), 2);
+    UseAccount(ckPOP3);
+    // A file that is there but cannot be read (as a failing disk gives it).
+    ASSERT_EQ(symlink("/proc/self/mem", HiddenMessagesFile().c_str()), 0);
+    RunReader([&](TfrmMessBody &f) {
+        EXPECT_FALSE(f.Busy);
+        EXPECT_FALSE(f.ProgressBar1->isVisible());
+        EXPECT_TRUE(Contains(f.Status(), "hiddedmessages.txt")) << f.Status();
+        // Readable again: a reload in the same window lists the mail.
+        DeleteFile(HiddenMessagesFile());
+        WriteTestFile(HiddenMessagesFile(), "<msg1@tarnwick.test>\n");
+        f.ToolButton1Click(f.ToolButton1);
+        EXPECT_EQ(f.MailList->topLevelItemCount(), 2);
+        EXPECT_TRUE(f.Hidden.count("<msg1@tarnwick.test>"));
+        EXPECT_EQ(f.Status(), "");
+    });
 }
 
 namespace {

@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "mainwindow/FrmMain.h"
 #include "NetIMAP4.h"
 #include "NetMailExceptions.h"
 #include "NetMessage.h"
@@ -28,15 +27,15 @@ struct TWaiting {
 
 bool Stop(const TMailboxWalk &W) { return W.Stopping && W.Stopping(); }
 
-// The main window's client set up for the account: host, port, the user's
-// name and password, and the TLS handler from the start with the SSL flag
-// (neither client speaks TLS after a plain greeting for these accounts).
-void Configure(TFrmMain &Main, TNetExplicitTLSClient &Client, const TMailboxAccount &Account) {
+// The shared client set up for the account: host, port, the user's name and
+// password, and the TLS handler from the start with the SSL flag (neither
+// client speaks TLS after a plain greeting for these accounts).
+void Configure(TNetSSLIOHandlerSocketOpenSSL *TLS, TNetExplicitTLSClient &Client, const TMailboxAccount &Account) {
     Client.SetHost(Account.Host);
     Client.Username = Account.UserName;
     Client.Password = Account.Password;
     if (Account.SSL) {
-        Client.SetIOHandler(Main.NetSSLIOHandlerSocket1);
+        Client.SetIOHandler(TLS);
         Client.SetUseTLS(utUseImplicitTLS);
     } else {
         Client.SetIOHandler(nullptr);
@@ -47,13 +46,13 @@ void Configure(TFrmMain &Main, TNetExplicitTLSClient &Client, const TMailboxAcco
 
 // Closed for good and off the shared TLS handler, so the other client (or
 // the other session) may take it.
-void Release(TFrmMain &Main, TNetExplicitTLSClient &Client) {
+void Release(TNetSSLIOHandlerSocketOpenSSL *TLS, TNetExplicitTLSClient &Client) {
     try {
         if (Client.Connected()) Client.Disconnect(false);
     } catch (const std::exception &) {
     }
     try {
-        if (Client.IOHandler() == Main.NetSSLIOHandlerSocket1) {
+        if (TLS && Client.IOHandler() == TLS) {
             Client.SetIOHandler(nullptr);
             Client.SetUseTLS(utNoTLSSupport);
         }
@@ -61,10 +60,18 @@ void Release(TFrmMain &Main, TNetExplicitTLSClient &Client) {
     }
 }
 
-// ---- the main window's clients ------------------------------------------------------
+// A refusal while logging in is a bad log-in whatever words the server
+// chose for it.
+bool IsLoginRefusal(const std::exception &e) {
+    return dynamic_cast<const ENetReplyPOP3Error *>(&e) || dynamic_cast<const ENetPOP3SASLFailed *>(&e) ||
+           dynamic_cast<const ENetPOP3UnsafeCredentials *>(&e) || dynamic_cast<const ENetIMAP4LoginRefused *>(&e) ||
+           dynamic_cast<const ENetIMAP4InvalidText *>(&e) || dynamic_cast<const EMailboxLoginFailed *>(&e);
+}
 
-// A session on one of the main window's clients: what it opened it closes,
-// however it ends, and leaves the client off the shared TLS handler.
+// ---- the shared clients ------------------------------------------------------------
+
+// A session on one of the shared clients: what it opened it closes, however
+// it ends, and leaves the client off the shared TLS handler.
 class TClientSession : public TMailboxSession {
 public:
     ~TClientSession() override {
@@ -86,18 +93,18 @@ public:
         } catch (const std::exception &) {
             failure = std::current_exception();
         }
-        Release(FMain, FClient);
+        Release(FClients.TLS, FClient);
         if (failure) std::rethrow_exception(failure);
     }
 
 protected:
-    TClientSession(TFrmMain &Main, const TMailboxAccount &Account, TNetExplicitTLSClient &Client)
-        : TMailboxSession(Main, Account), FClient(Client) {}
+    TClientSession(const TMailboxClients &Clients, const TMailboxAccount &Account, TNetExplicitTLSClient &Client)
+        : TMailboxSession(Clients, Account), FClient(Client) {}
     // Before the goodbye of a session that must leave the mailbox as it was.
     virtual void UndoChanges() {}
     // Host, port, user, password and TLS from the account; Close will close.
     void Prepare() {
-        Configure(FMain, FClient, FAccount);
+        Configure(FClients.TLS, FClient, FAccount);
         FOpened = true;
     }
     TNetExplicitTLSClient &FClient;
@@ -330,8 +337,8 @@ private:
 
 class TPOP3Session : public TClientSession {
 public:
-    TPOP3Session(TFrmMain &Main, const TMailboxAccount &Account)
-        : TClientSession(Main, Account, *Main.NetPOP31), C(*Main.NetPOP31) {}
+    TPOP3Session(const TMailboxClients &Clients, const TMailboxAccount &Account)
+        : TClientSession(Clients, Account, *Clients.POP3), C(*Clients.POP3) {}
 
     int Open() override {
         Prepare();
@@ -414,8 +421,8 @@ private:
 
 class TIMAP4Session : public TClientSession {
 public:
-    TIMAP4Session(TFrmMain &Main, const TMailboxAccount &Account)
-        : TClientSession(Main, Account, *Main.NetIMAP41), C(*Main.NetIMAP41) {}
+    TIMAP4Session(const TMailboxClients &Clients, const TMailboxAccount &Account)
+        : TClientSession(Clients, Account, *Clients.IMAP4), C(*Clients.IMAP4) {}
 
     int Open() override {
         // The IMAP4 client speaks TLS from the start only: the SSL flag of
@@ -436,6 +443,7 @@ public:
     // FETCH, so what is on its way is read first and nothing more is sent
     // until it is handled.
     void Walk(int Count, TMailboxWalk &W) override {
+        FExpungesSeen = C.MailBox()->DeletedMsgs.size();
         const int rangeSize = std::max(1, C.HeaderRangeSize);
         std::deque<std::pair<int, int>> inFlight;  // first and size of each range sent
         std::deque<std::vector<TWaiting>> read;    // ranges read and weighed, not yet handled
@@ -466,7 +474,9 @@ public:
             for (const TWaiting &w : read.back()) blocked = blocked || w.Verdict != mvKeep;
             if (!blocked || inFlight.empty() || failure || FEnded) {
                 blocked = false;
-                if (!HandleRanges(read, W, failure) || nothing) break;
+                const bool handled = HandleRanges(read, W, failure);
+                FollowExpunges(next, Count);
+                if (!handled || nothing) break;
             }
         }
         if (!read.empty()) HandleRanges(read, W, failure);
@@ -474,16 +484,17 @@ public:
     }
 
     bool ReadMessage(const TMailboxItem &Item, TNetMessage &Message) override {
-        if (!StillThere(Item)) return false;
+        const int n = Where(Item);
         // Reading must not mark the message read on the server.
-        return C.RetrieveMessage(Item.Number, Message, true) && Message.MessageId() == Item.MessageId;
+        return n >= 1 && C.RetrieveMessage(n, Message, true) && Message.MessageId() == Item.MessageId;
     }
 
     bool DeleteMessage(const TMailboxItem &Item) override {
-        if (!StillThere(Item)) return false;
+        const int n = Where(Item);
+        if (n < 1) return false;
         auto header = NetCreateNoOwner<TNetMessage>();
-        if (!C.RetrieveHeaders(Item.Number, *header) || header->MessageId() != Item.MessageId) return false;
-        return C.DeleteMessage({Item.Number}) && C.ExpungeMailBox();
+        if (!C.RetrieveHeaders(n, *header) || header->MessageId() != Item.MessageId) return false;
+        return C.DeleteMessagesByUID({Item.Uid}) && C.ExpungeMailBox();
     }
 
     void Finish() override {
@@ -514,9 +525,15 @@ private:
                 w.Item.Uid = it.UID;
                 w.Item.Size = it.Size;
                 w.Item.Seen = it.Flags.Has(mfSeen);
+                delivered[static_cast<size_t>(k)] = true;
+                if (!it.Failure.empty()) {
+                    // Its header was read past: only this message goes without.
+                    w.Item.Failure = "The header of message " + std::to_string(it.Number) +
+                                     " could not be fetched: " + it.Failure;
+                    return true;
+                }
                 w.Item.MessageId = m.MessageId();
                 w.Verdict = W.Arrived(w.Item, m);
-                delivered[static_cast<size_t>(k)] = true;
                 return true;
             });
         } catch (const std::exception &) {
@@ -543,12 +560,14 @@ private:
     bool HandleRanges(std::deque<std::vector<TWaiting>> &Ranges, TMailboxWalk &W, std::exception_ptr &Failure) {
         for (std::vector<TWaiting> &window : Ranges) {
             size_t usable = window.size();
-            std::vector<std::pair<int, std::string>> marked;
+            std::vector<std::string> marked;
             for (const TWaiting &w : window)
-                if (w.Verdict == mvDelete) marked.emplace_back(w.Item.Number, w.Item.Uid);
+                if (w.Verdict == mvDelete) marked.push_back(w.Item.Uid);
             if (!marked.empty()) {
                 try {
-                    const bool ok = C.DeleteMessagesWithUIDs(marked);
+                    // By UID: a number may have moved since the range was
+                    // read, the UID never does.
+                    const bool ok = C.DeleteMessagesByUID(marked);
                     for (TWaiting &w : window)
                         if (w.Verdict == mvDelete) w.Item.Deleted = ok;
                     FDeleted = FDeleted || ok;
@@ -571,14 +590,27 @@ private:
         return true;
     }
 
-    // The number still holds the message listed there (by its UID).
-    bool StillThere(const TMailboxItem &Item) {
-        if (Item.Number < 1 || Item.Number > FCount) return false;
-        return Item.Uid.empty() || C.GetUID(Item.Number) == Item.Uid;
+    // Where the message listed stands now, found by its UID: another
+    // client's expunge moves it, and whatever took its old number is
+    // another message. 0 when it is gone.
+    int Where(const TMailboxItem &Item) { return Item.Uid.empty() ? 0 : C.NumberOfUID(Item.Uid); }
+
+    // The answer to a UID command (a deletion, a message found by its UID)
+    // may tell of messages another client expunged: the messages after
+    // each moved up one place, so the walk's next range starts one lower
+    // and the mailbox holds one less.
+    void FollowExpunges(int &Next, int &Count) {
+        const std::vector<int> &gone = C.MailBox()->DeletedMsgs;
+        for (; FExpungesSeen < gone.size(); ++FExpungesSeen) {
+            const int n = gone[FExpungesSeen];
+            if (n < Next) --Next;
+            if (n <= Count) --Count;
+        }
     }
 
     TNetIMAP4 &C;
-    bool FDeleted = false;  // the walk flagged a message \Deleted
+    bool FDeleted = false;       // the walk flagged a message \Deleted
+    size_t FExpungesSeen = 0;    // of the expunges the server told of
 };
 
 // ---- web mail ----------------------------------------------------------------------
@@ -590,7 +622,8 @@ private:
 // over or met twice.
 class TWebMailSession : public TMailboxSession {
 public:
-    TWebMailSession(TFrmMain &Main, const TMailboxAccount &Account) : TMailboxSession(Main, Account) {}
+    TWebMailSession(const TMailboxClients &Clients, const TMailboxAccount &Account)
+        : TMailboxSession(Clients, Account) {}
     ~TWebMailSession() override {
         try {
             Close(false);
@@ -603,7 +636,7 @@ public:
         FLoggingIn = true;
         if (!Calls.WebHostLogin(FAccount.Host, FAccount.UserName, FAccount.Password)) {
             // The program is ending: the wait was abandoned, nothing refused.
-            if (FMain.ExitRequested()) return 0;
+            if (Exiting()) return 0;
             throw EMailboxLoginFailed("The web-mail site of " + FAccount.Host + " did not accept the log-in of " +
                                       FAccount.UserName);
         }
@@ -680,7 +713,7 @@ public:
         // A fresh look before anything is ticked: the page lists this very one.
         auto look = NetCreateNoOwner<TNetMessage>();
         if (Item.MessageId.empty() || Locate(Item, *look, true) < 1) return false;
-        if (FMain.ExitRequested()) return false;
+        if (Exiting()) return false;
         return DeleteListed(Item.MessageId);
     }
 
@@ -719,7 +752,7 @@ private:
             Message.MessageId() == Item.MessageId)
             return Item.Number;
         const int count = Calls.WebHostNewMailCount(All);
-        for (int p = 1; p <= count && !FMain.ExitRequested(); ++p) {
+        for (int p = 1; p <= count && !Exiting(); ++p) {
             Message.Clear();
             if (p != Item.Number && Calls.WebHostReadList(p, Message, All) && Message.MessageId() == Item.MessageId)
                 return p;
@@ -741,7 +774,7 @@ private:
     // so what follows reads the list and not a page without mail.
     bool BackOnList() {
         if (Calls.WebHostNewMailCount(true) >= 1) return true;
-        if (FMain.ExitRequested()) return false;
+        if (Exiting()) return false;
         return Calls.WebHostLogin(FAccount.Host, FAccount.UserName, FAccount.Password);
     }
     // The current message is still where it stood, or it left the list and
@@ -777,15 +810,23 @@ TMailboxAccount MailboxAccountOf(const Tiedot &t) {
     return a;
 }
 
-std::unique_ptr<TMailboxSession> TMailboxSession::Create(TFrmMain &Main, const TMailboxAccount &Account) {
+std::unique_ptr<TMailboxSession> TMailboxSession::Create(const TMailboxClients &Clients,
+                                                         const TMailboxAccount &Account) {
     switch (Account.Kind) {
     case ckPOP3:
-        return std::make_unique<TPOP3Session>(Main, Account);
+        return std::make_unique<TPOP3Session>(Clients, Account);
     case ckIMAP4:
-        return std::make_unique<TIMAP4Session>(Main, Account);
+        return std::make_unique<TIMAP4Session>(Clients, Account);
     case ckHTTP:
-        return std::make_unique<TWebMailSession>(Main, Account);
+        return std::make_unique<TWebMailSession>(Clients, Account);
     default:
         return nullptr;
     }
 }
+
+bool TMailboxSession::AnyInUse(const TMailboxClients &Clients) {
+    return (Clients.POP3 && Clients.POP3->Connected()) || (Clients.IMAP4 && Clients.IMAP4->Connected()) ||
+           WebRouteInUse();
+}
+
+bool TMailboxSession::RefusedLogIn(const std::exception &e) const { return FLoggingIn && IsLoginRefusal(e); }

@@ -2,29 +2,43 @@
 // list, read and delete through the same session, one implementation per
 // account kind (POP3, IMAP4, web mail).
 //
-//     auto s = TMailboxSession::Create(*FrmMain, Account);
+//     auto s = TMailboxSession::Create(FrmMain->MailboxClients(), Account);
 //     int count = s->Open();               // connected, logged in, selected
 //     s->Walk(count, walk);                // every header, in order
 //     s->ReadMessage(item, message);       // whole, not marked read
 //     s->DeleteMessage(item);              // only when it is still that one
 //     s->Close();                          // what this session opened
 //
-// POP3 and IMAP4 go through the main window's own clients and TLS handler,
-// so only one session of those kinds is open at a time; web mail goes
-// through the route the program installed (WebMailCalls.h), and while a
-// web-mail session is open no checking cycle starts.
+// POP3 and IMAP4 go through the clients and TLS handler it is given (the
+// main window's own), so only one session of those kinds is open at a
+// time; web mail goes through the route the program installed
+// (WebMailCalls.h), and while a web-mail session is open no checking cycle
+// starts.
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "SysUtils.h"
 
-class TFrmMain;
+class TNetIMAP4;
 class TNetMessage;
+class TNetPOP3;
+class TNetSSLIOHandlerSocketOpenSSL;
 struct Tiedot;
+
+// What a session works with: one client per protocol, shared by every
+// session, the TLS handler they take turns on, and whether the program is
+// ending (a web-mail wait is then abandoned, nothing refused).
+struct TMailboxClients {
+    TNetPOP3 *POP3 = nullptr;
+    TNetIMAP4 *IMAP4 = nullptr;
+    TNetSSLIOHandlerSocketOpenSSL *TLS = nullptr;
+    std::function<bool()> Exiting;
+};
 
 // What a session needs of an account.
 struct TMailboxAccount {
@@ -92,7 +106,11 @@ public:
 
 class TMailboxSession {
 public:
-    static std::unique_ptr<TMailboxSession> Create(TFrmMain &Main, const TMailboxAccount &Account);
+    // Null for an account of no known kind.
+    static std::unique_ptr<TMailboxSession> Create(const TMailboxClients &Clients, const TMailboxAccount &Account);
+    // A session (the cycle's or the reader's) holds one of the clients, or
+    // the reader works on the web-mail route: no other may start.
+    static bool AnyInUse(const TMailboxClients &Clients);
     virtual ~TMailboxSession() = default;
     TMailboxSession(const TMailboxSession &) = delete;
     TMailboxSession &operator=(const TMailboxSession &) = delete;
@@ -107,6 +125,9 @@ public:
     virtual int Resume() { return Open(); }
     // True while Open logs in: a refusal then is a bad log-in.
     bool LoggingIn() const { return FLoggingIn; }
+    // What Open raised is the server's (or the site's) refusal of the
+    // log-in, whatever words it chose for it.
+    bool RefusedLogIn(const std::exception &e) const;
     // The messages 1..Count. A broken exchange raises once what was
     // complete before it is handled.
     virtual void Walk(int Count, TMailboxWalk &Walk) = 0;
@@ -116,8 +137,9 @@ public:
     // server gives no message there or another one.
     virtual bool ReadMessage(const TMailboxItem &Item, TNetMessage &Message) = 0;
     // Deletes the message only when the server still has that very one
-    // there (its number and UID, or without a UID its Message-ID and
-    // size); true when it is gone.
+    // (POP3: at its number, with its UIDL, or without one its Message-ID
+    // and size; IMAP4: the message of its UID, wherever it stands now, with
+    // its Message-ID); true when it is gone.
     virtual bool DeleteMessage(const TMailboxItem &Item) = 0;
     // What the walk deleted becomes final (IMAP4 expunge).
     virtual void Finish() {}
@@ -127,8 +149,10 @@ public:
     virtual void Close(bool Undo = false) = 0;
 
 protected:
-    TMailboxSession(TFrmMain &Main, const TMailboxAccount &Account) : FMain(Main), FAccount(Account) {}
-    TFrmMain &FMain;
+    TMailboxSession(const TMailboxClients &Clients, const TMailboxAccount &Account)
+        : FClients(Clients), FAccount(Account) {}
+    bool Exiting() const { return FClients.Exiting && FClients.Exiting(); }
+    TMailboxClients FClients;
     TMailboxAccount FAccount;
     bool FLoggingIn = false;
     bool FEnded = false;

@@ -10,7 +10,7 @@
 #include "SimpleTimer.h"
 
 #include "ChildProcess.h"
-#include "MainWindowFixture.h"
+#include "mainwindow/MainWindowFixture.h"
 #include "NetPOP3.h"
 #include "PythonPeer.h"
 

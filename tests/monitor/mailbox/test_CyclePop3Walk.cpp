@@ -7,7 +7,7 @@
 
 #include <set>
 
-#include "MainWindowFixture.h"
+#include "mainwindow/MainWindowFixture.h"
 #include "NetPOP3.h"
 #include "PythonPeer.h"
 #include "ScriptedPop3Server.h"
