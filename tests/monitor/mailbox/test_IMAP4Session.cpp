@@ -13,7 +13,6 @@
 #include "NetIMAP4.h"
 #include "NetMessage.h"
 #include "PythonPeer.h"
-#include "SimpleTimer.h"  // before the reader fixture, which waits on a timer
 #include "reader/ReaderFixture.h"
 #include "mainwindow/MainWindowFixture.h"
 #include "mailbox/MailboxSession.h"

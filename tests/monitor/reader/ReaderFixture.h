@@ -7,6 +7,7 @@
 #include "dialogs/DialogSeam.h"
 #include "EventLoopWait.h"
 #include "reader/unShowBody.h"
+#include "SimpleTimer.h"
 
 // Opens the reader, waits until its list is loaded, hands it to Act and
 // closes it. False when the list never finished loading (the reader stayed
