@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QOpenGLContext>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -27,10 +25,6 @@ const char *const WebMailModuleFileName = "tarnwick-webmail.so";
 // of default visibility: it goes through the GOT, so a missing one reads as
 // null in a position-independent program too.)
 extern "C" __attribute__((weak)) const char TwBuildMarker[];
-
-// Qt's own setter of the context every OpenGL context of the process shares
-// with (exported by QtGui for its engines, not in its public headers).
-Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext *context);
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TW_ADDRESS_SANITIZER 1
@@ -84,28 +78,11 @@ bool IsTokenAt(const char *p, const char *end) {
     return p[kTokenLength] == '\0';
 }
 
-// The engine draws through OpenGL contexts shared with one the application
-// holds, which Qt makes as the application starts only when told before
-// (PrepareWebMailModule). Met later, after the application was made, the
-// engine finds none, says it was "initialized from a plugin", and its first
-// page ends the program: the context is made here instead, as Qt makes it.
-// Like Qt's, it stands even where it could not be created (no display with
-// OpenGL): the engine then draws without it.
-void ShareOpenGLContextLate() {
-    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()) || QOpenGLContext::globalShareContext())
-        return;
-    // Kept to the end, as the module is.
-    auto *context = new QOpenGLContext;
-    context->create();
-    qt_gl_set_global_share_context(context);
-}
-
 // Loads and checks the module; Error says why not.
 void Open(TModule &m) {
     const std::string path = WebMailModulePath();
     m.Error = WebMailModuleRefusal(path);
     if (!m.Error.empty()) return;
-    ShareOpenGLContextLate();
     // Never unloaded: the engine leaves routines with the application.
     void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle) {

@@ -34,5 +34,11 @@ int main(int argc, char **argv) {
         return 1;
     }
     testing::InitGoogleMock(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int rc = RUN_ALL_TESTS();
+    // Ends as Tarnwick ends: the engine stops its threads when the
+    // application object goes. Left running, they would go on working while
+    // exit() frees the engine's globals under them.
+    FreeWebMailForm();
+    delete QCoreApplication::instance();
+    return rc;
 }
