@@ -141,9 +141,9 @@ class TDriverPlugin : public QGenericPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "tarnwickdriver.json")
 public:
-    QObject *create(const QString &key, const QString &specification) override {
-        if (key.compare("tarnwickdriver", Qt::CaseInsensitive) != 0 || specification.isEmpty()) return nullptr;
-        return new TDriver(specification);
+    QObject *create(const QString &key, const QString &arguments) override {
+        if (key.compare("tarnwickdriver", Qt::CaseInsensitive) != 0 || arguments.isEmpty()) return nullptr;
+        return new TDriver(arguments);
     }
 };
 
