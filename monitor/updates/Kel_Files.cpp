@@ -1,11 +1,9 @@
 #include "Kel_Files.h"
 
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
+#include "FileMarker.h"
 #include "SysUtils.h"
 
 namespace {
@@ -80,47 +78,10 @@ bool ParseVersionAt(const char *p, const char *end, std::string &out) {
 }  // namespace
 
 std::string GetFileVersionText(const std::string &fileName) {
-    static const char kMarker[] = "TW-FILEVERSION:";
-    const size_t mlen = sizeof kMarker - 1;
-    constexpr int64_t kMaxScan = 512LL * 1024 * 1024;
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {};
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return {};
-    }
-    // Chunks overlap by enough to hold a marker with its longest version.
-    const size_t kChunk = 1 << 20, kKeep = mlen + 24;
-    std::vector<char> buf(kChunk + kKeep);
-    size_t have = 0;
-    int64_t scanned = 0;
-    std::string result;
-    for (;;) {
-        ssize_t n = ::read(fd, buf.data() + have, kChunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        have += size_t(n);
-        scanned += n;
-        const char *b = buf.data(), *e = b + have;
-        const char *p = b;
-        bool found = false;
-        while ((p = static_cast<const char *>(memmem(p, size_t(e - p), kMarker, mlen))) != nullptr) {
-            // A marker too near the end waits for the next chunk.
-            if (size_t(e - p) < kKeep && scanned < st.st_size) break;
-            if (ParseVersionAt(p + mlen, e, result)) {
-                found = true;
-                break;
-            }
-            p += mlen;
-        }
-        if (found || scanned >= kMaxScan) break;
-        size_t keep = std::min(have, kKeep);
-        std::memmove(buf.data(), buf.data() + have - keep, keep);
-        have = keep;
-    }
-    ::close(fd);
-    return result;
+    // The longest version, "65535.65535.65535.65535", and the NUL after it.
+    return FindMarkedText(fileName, "TW-FILEVERSION:", 24, [](std::string_view text, std::string &out) {
+        return ParseVersionAt(text.data(), text.data() + text.size(), out);
+    });
 }
 
 bool IsSubFolder(const TSearchRec &rec) {

@@ -1,17 +1,13 @@
 #include "WebMailModule.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "FileMarker.h"
 #include "settings/ProgramPaths.h"
 #include "SysUtils.h"
 #include "settings/Tiedot.h"
@@ -127,45 +123,12 @@ std::string ProgramBuildToken() {
 }
 
 std::string BuildTokenOfFile(const std::string &Path) {
-    // The module is some megabytes (some tens with the sanitizers); a file
-    // far beyond that is not searched to its end.
-    constexpr int64_t kMaxScan = 512LL * 1024 * 1024;
-    int fd = ::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {};
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return {};
-    }
-    // Chunks overlap by a whole marker, so one that straddles two is seen.
-    const size_t kChunk = 1 << 20, kKeep = kMarkerLength + kTokenLength;
-    std::vector<char> buf(kChunk + kKeep);
-    size_t have = 0;
-    int64_t scanned = 0;
-    std::string token;
-    while (token.empty() && scanned < kMaxScan) {
-        ssize_t n = ::read(fd, buf.data() + have, kChunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        have += size_t(n);
-        scanned += n;
-        const bool last = scanned >= st.st_size;
-        const char *b = buf.data(), *e = b + have;
-        for (const char *p = b; (p = static_cast<const char *>(memmem(p, size_t(e - p), kMarker, kMarkerLength)));
-             p += kMarkerLength) {
-            // One too near the end waits for the next chunk.
-            if (size_t(e - p) <= kKeep && !last) break;
-            if (IsTokenAt(p + kMarkerLength, e)) {
-                token.assign(p + kMarkerLength, kTokenLength);
-                break;
-            }
-        }
-        const size_t keep = std::min(have, kKeep);
-        std::memmove(buf.data(), buf.data() + have - keep, keep);
-        have = keep;
-    }
-    ::close(fd);
-    return token;
+    // The token and the NUL after it.
+    return FindMarkedText(Path, kMarker, kTokenLength + 1, [](std::string_view text, std::string &out) {
+        if (!IsTokenAt(text.data(), text.data() + text.size())) return false;
+        out.assign(text.data(), kTokenLength);
+        return true;
+    });
 }
 
 std::string WebMailModuleRefusal(const std::string &Path) {
