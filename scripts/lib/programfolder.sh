@@ -71,10 +71,24 @@ programfolder_install() {
   programfolder_host_data "$dir"
 }
 
+# Whether the folder's host_data.dat is one this project shipped at some
+# time: a folder installed before the digest was recorded has none, and its
+# file is the user's only where no release brought it.
+programfolder_host_data_shipped() {
+  local mine h
+  git rev-parse --git-dir >/dev/null 2>&1 || return 1
+  mine=$(sha256sum <"$1/host_data.dat") || return 1
+  for h in $(git log --format=%H -- host_data.dat 2>/dev/null); do
+    [ "$(git show "$h:host_data.dat" 2>/dev/null | sha256sum)" = "$mine" ] && return 0
+  done
+  return 1
+}
+
 programfolder_host_data() {
   local dir=$1 sums=$1/host_data.dat.sha256
   if [ -f "$dir/host_data.dat" ] && ! cmp -s host_data.dat "$dir/host_data.dat" &&
-    ! (cd "$dir" && sha256sum --status -c host_data.dat.sha256 2>/dev/null); then
+    ! (cd "$dir" && sha256sum --status -c host_data.dat.sha256 2>/dev/null) &&
+    { [ -f "$sums" ] || ! programfolder_host_data_shipped "$dir"; }; then
     programfolder_put host_data.dat "$dir/host_data.dat.new"
     echo "run: $dir/host_data.dat differs from the one this build brings: it was kept;" \
       "the new one is $dir/host_data.dat.new" >&2

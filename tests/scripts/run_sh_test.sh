@@ -139,6 +139,23 @@ cmp -s "$user/host_data.dat" "$t/mine.dat" || fail "the user's host_data.dat was
 cmp -s "$user/host_data.dat.new" "$tree/host_data.dat" || fail "the build's host_data.dat is not beside it"
 grep -q "host_data.dat.new" "$t/out.txt" || fail "the user was not told where the new host_data.dat is"
 
+# A folder installed before the digest was recorded: a host_data.dat that a
+# release of the project brought is replaced, one of the user's own stays.
+git -C "$tree" init -q
+git -C "$tree" -c user.name=t -c user.email=t@t add host_data.dat
+git -C "$tree" -c user.name=t -c user.email=t@t commit -qm first
+cp "$tree/host_data.dat" "$user/host_data.dat"
+printf '[webmail.demo]\n[fourth]\n' >"$tree/host_data.dat"
+git -C "$tree" -c user.name=t -c user.email=t@t commit -qam second
+rm -f "$user/host_data.dat.sha256" "$user/host_data.dat.new"
+run --own --seconds 1 || fail "--own did not run on an older folder"
+cmp -s "$user/host_data.dat" "$tree/host_data.dat" || fail "a host_data.dat an older release brought was kept"
+[ -f "$user/host_data.dat.sha256" ] || fail "the digest of the installed host_data.dat was not recorded"
+cp "$t/mine.dat" "$user/host_data.dat"
+rm -f "$user/host_data.dat.sha256"
+run --own --seconds 1 || fail "--own did not run on an older folder again"
+cmp -s "$user/host_data.dat" "$t/mine.dat" || fail "the user's host_data.dat in an older folder was replaced"
+
 # While a Tarnwick of the folder runs (holds the lock), nothing is installed.
 before=$(snapshot "$user")
 ( exec 7<>"$user/tarnwick.lock"; flock -s 7; exec sleep 60 ) &
