@@ -761,13 +761,17 @@ private:
     }
     int Locate(const TMailboxItem &Item, TNetMessage &Message) { return Locate(Item, Message, FAccount.AllWebMessages); }
     // True only when the site carried the deletion out and the message is
-    // gone from its list afterwards. Either alone is no deletion: a list the
-    // site shows after a new log-in may be paged or sorted anew and lack a
-    // message it still holds, and a click whose page never came may have
-    // been lost. The list is read again either way, so the walk goes on.
+    // gone from the list the delete itself came back to (the route answers
+    // true only there). A list reached through a new log-in says nothing of
+    // it: it may be paged or sorted anew and lack a message the site still
+    // holds. Such a delete does not count and the message stays mail; one
+    // the site did delete is simply gone at the next check. Back on the list
+    // either way, so the walk goes on.
     bool DeleteListed(const std::string &MessageId) {
-        const bool done = Calls.WebHostDeleteMessage(MessageId);
-        return BackOnList() && done && Calls.WebHostLocateMessage(MessageId) == -1;
+        const bool gone = Calls.WebHostDeleteMessage(MessageId) && Calls.WebHostLocateMessage(MessageId) == -1;
+        // The list the delete left, emptied by it or not, needs no new log-in.
+        if (!gone) BackOnList();
+        return gone;
     }
     // The page lists the mail again. A site that left the browser elsewhere
     // (an error page, a confirmation that never came) is logged into anew,

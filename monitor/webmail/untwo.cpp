@@ -218,6 +218,10 @@ const char *const DeleteActScript =
     "if(btn.form!==tb.form){tb.click();return [2,'the delete button belongs to another form than the check box'];}"
     "btn.click();return [1,true];}";
 
+// Whether the page has an INPUT named bn (the delete button) and one named pn
+// (the log-in's password field): [1, button, password].
+const char *const ListShapeScript = "function(bn,pn){return [1,twNamed(bn).length>0,twNamed(pn).length>0];}";
+
 // Clicks the n-th link whose text holds (or, exact, is) t: [1, clicked], or
 // [2] when the links' texts and addresses together pass cap characters.
 // Matching and clicking are one call, so the link clicked is the one matched.
@@ -369,6 +373,21 @@ bool ReadBodySteps(int Position, TNetMessage &Message, const std::string &Subjec
     return true;
 }
 
+// Whether the page a delete brought is the list again: only there does the
+// site show whether it carried the delete out. A page that lists messages
+// is. One that lists none may be the log-in page of a session that expired,
+// an error, or a page that asks to confirm, none of which deleted anything;
+// it is the list only as the delete of its last message leaves it: the page
+// the delete started from listed that message alone, the delete button
+// stands on it still, and the password field of the log-in does not (a
+// log-in page may name its button as the list does).
+bool ListAfterDelete(const THostScript &s, int MessagesBefore) {
+    if (CountWebMessages(PageLines(), s.DelRealN) >= 1) return true;
+    if (MessagesBefore != 1) return false;
+    const QVariantList r = RouteCall(ListShapeScript, {Q(s.DelBtnName), Q(s.PassName)});
+    return r.size() >= 3 && r[0].toInt() == 1 && r[1].toBool() && !r[2].toBool();
+}
+
 bool DeleteSteps(const std::string &MessageId) {
     const THostScript s = Script();
     const auto refuse = [](const std::string &why) {
@@ -423,7 +442,8 @@ bool DeleteSteps(const std::string &MessageId) {
     WaitPage(pwIdle);
     if (GTimedOut) return false;
     if (!buttonClicked && !linkClicked) return false;
-    return (buttonClicked || s.DelBtnName.empty()) && (linkClicked || s.DelLink.empty());
+    if (!((buttonClicked || s.DelBtnName.empty()) && (linkClicked || s.DelLink.empty()))) return false;
+    return ListAfterDelete(s, messages);
 }
 
 }  // namespace

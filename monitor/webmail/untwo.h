@@ -28,6 +28,9 @@
 //    meant. It is refused (and logged) when the page's check boxes do not
 //    pair off one to one with its messages, or when the message's identifier
 //    is empty, stands on more than one message of the page or on none;
+//  - a deletion is done only when the page the clicks bring is the list
+//    again (ListAfterDelete in untwo.cpp): a log-in page after an expired
+//    session, an error or a page that asks to confirm deleted nothing;
 //  - each log-in starts in a browser profile and page of its own, so that no
 //    cookie, local storage, IndexedDB or cached page of an earlier log-in
 //    (another account of the provider) reaches it; the host's cookie entries
@@ -113,7 +116,10 @@ bool WebHostReadBody(int Position, TNetMessage &Message, const std::string &Subj
 // The message's 1-based place on the page (the last, should two messages
 // share its identifier), or -1.
 int WebHostLocateMessage(const std::string &MessageId);
-// True when the message's delete button (and confirming link) was clicked.
+// True when the message's delete button (and confirming link) was clicked
+// and what they brought is the list: a page that lists messages, or an
+// empty one with the delete button and no password field, after the
+// delete of the only message listed.
 bool WebHostDeleteMessage(const std::string &MessageId);
 
 // Click the N-th link (counted from 1 among matches) whose text contains,

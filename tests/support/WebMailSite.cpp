@@ -82,6 +82,10 @@ WebMailSite::WebMailSite(const TOptions &options) : FTls(options.Tls) {
     if (options.Rerender) args.push_back("--rerender");
     if (options.DeleteExpires) args.push_back("--delete-expires");
     if (!options.KeepSession.empty()) args.insert(args.end(), {"--keep-session", options.KeepSession});
+    if (options.NoConfirm) args.push_back("--no-confirm");
+    if (options.Messages > 0) args.insert(args.end(), {"--messages", std::to_string(options.Messages)});
+    if (!options.DeleteButton.empty()) args.insert(args.end(), {"--delete-button", options.DeleteButton});
+    if (options.ConfirmButton) args.push_back("--confirm-button");
     FPid = StartPeerProcess(args, "PORT ", FPort, 15000);
 }
 

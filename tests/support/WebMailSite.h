@@ -39,6 +39,10 @@ public:
         bool Rerender = false;       // boxes by place; pollMail() rewrites the rows, keeping them
         bool DeleteExpires = false;  // a delete finds its session expired and deletes nothing
         std::string KeepSession;     // "local", "idb" or "cache": the session is kept there too
+        bool NoConfirm = false;      // a delete is carried out at once, back to the list
+        int Messages = 0;            // the mailbox holds its first N messages (0 all five)
+        std::string DeleteButton;    // the name of the list's delete buttons ("" "del")
+        bool ConfirmButton = false;  // the page that asks to confirm has a button of that name
     };
     WebMailSite();
     explicit WebMailSite(const TOptions &options);

@@ -52,6 +52,12 @@ script, as a real site's would be):
                         its rows after their check boxes, which stay
   --delete-expires      a delete POST finds its session expired: nothing is
                         deleted and the browser is sent to /login ("expired")
+  --no-confirm          /delete deletes at once and sends the browser back to
+                        /inbox, with no page to confirm on
+  --messages N          the mailbox holds its first N messages only
+  --delete-button NAME  the list's delete buttons are named NAME, not "del"
+  --confirm-button      the page that asks to confirm has, besides its link, a
+                        button named as the list's delete buttons
   --keep-session KIND   where the site keeps a signed-in session besides its
                         cookie: "local" (localStorage) or "idb" (IndexedDB),
                         where /home and /inbox put it and the log-in form,
@@ -409,14 +415,14 @@ class Handler(BaseHTTPRequestHandler):
             return self.send(200, page("Inbox", [
                 "<h1>Inbox</h1>",
                 '<form method="post" action="/delete">',
-                '<p><input type="submit" name="del" value="Delete"></p>',
+                '<p><input type="submit" name="%s" value="Delete"></p>' % ARGS.delete_button,
             ] + extra + [
                 '<table class="list">',
                 "<tbody>",
             ] + rows + [
                 "</tbody>",
                 "</table>",
-                '<p><input type="submit" name="del" value="Delete"></p>',
+                '<p><input type="submit" name="%s" value="Delete"></p>' % ARGS.delete_button,
                 "</form>",
                 '<p><a href="/logout">Sign out</a></p>',
                 '<p><a href="/logout"><img src="/signout.png" alt="sign out"></a></p>',
@@ -485,16 +491,28 @@ class Handler(BaseHTTPRequestHandler):
                 now = listed()
                 selected = [now[int(v) - 1][0] if v.isdigit() and 1 <= int(v) <= len(now) else v
                             for v in selected]
-            STATE["delete_posts"].append({"selected": selected, "buttons": len(form.get("del", []))})
+            STATE["delete_posts"].append({"selected": selected,
+                                          "buttons": len(form.get(ARGS.delete_button, []))})
             if ARGS.delete_expires:
                 SESSIONS.pop(self.cookies().get("sid"), None)
                 STATE["expired"] += 1
                 return self.redirect("/login")
+            if ARGS.no_confirm:
+                for mid in [s for s in selected if s != "all"]:
+                    MAILBOX[:] = [m for m in MAILBOX if m[0] != mid]
+                    STATE["deleted"].append(mid)
+                return self.redirect("/inbox")
             t = secrets.token_hex(8)
             PENDING[t] = [s for s in selected if s != "all"]
             return self.send(200, page("Confirm", [
                 "<p>Delete %d message(s)?</p>" % len(PENDING[t]),
                 '<p><a href="/confirm?t=%s">Yes, delete</a></p>' % t,
+            ] + ([
+                '<form method="get" action="/confirm">',
+                '<input type="hidden" name="t" value="%s">' % t,
+                '<input type="submit" name="%s" value="Yes">' % ARGS.delete_button,
+                "</form>",
+            ] if ARGS.confirm_button else []) + [
                 '<p><a href="/inbox">No, keep them</a></p>',
             ]))
         if path == "/poll":
@@ -525,7 +543,13 @@ def main():
     p.add_argument("--rerender", action="store_true")
     p.add_argument("--delete-expires", action="store_true")
     p.add_argument("--keep-session", choices=["local", "idb", "cache"])
+    p.add_argument("--no-confirm", action="store_true")
+    p.add_argument("--messages", type=int, default=0)
+    p.add_argument("--delete-button", default="del")
+    p.add_argument("--confirm-button", action="store_true")
     ARGS = p.parse_args()
+    if ARGS.messages:
+        del MAILBOX[ARGS.messages:]
     save_state()
     server = ThreadingHTTPServer(("127.0.0.1", ARGS.port), Handler)
     server.daemon_threads = True

@@ -44,6 +44,65 @@ protected:
         WriteTestFile(H->Dir.File("host_data.dat"), HostSection("testmail", (site ? *site : Site).Url("/login")));
         return TestSiteWebAccount("Web account", password);
     }
+    // The account on a script that knows no link to confirm a delete with.
+    TTestAccount WebWithoutDelLink(const WebMailSite &site) {
+        WriteTestFile(H->Dir.File("host_data.dat"),
+                      StringReplaceAll(HostSection("testmail", site.Url("/login")), "DelLink=Yes, delete\n",
+                                       "DelLink=\n"));
+        return TestSiteWebAccount();
+    }
+    void DeleteRule(const std::string &address) {
+        WriteRule("delete", "[Rule]\nRule1=1\nAllAccounts=True\nEMailRule=0\nAllEMails=False\nWordsRule=6\n"
+                            "[EMails]\n0=" + address + "\n");
+    }
+    // The delete finds the session expired: nothing is deleted and the
+    // browser is on the log-in page. Back on the list through a new log-in,
+    // a new message has pushed a1003 onto the next page of three.
+    void DeleteOnAnExpiredSessionStaysMail(bool confirming) {
+        WebMailSite::TOptions o;
+        o.PageSize = 3;
+        o.DeleteExpires = true;
+        o.NewMailAtLogIn = 2;
+        WebMailSite paged(o);
+        DeleteRule("carol@example.net");
+        H->WriteSettings({confirming ? Web("s3cret", &paged) : WebWithoutDelLink(paged)}, {H->LongLog()});
+        TFrmMain &m = H->Start();
+        m.Timer1Timer();
+
+        QJsonObject state = paged.State();
+        ASSERT_EQ(state["expired"].toInt(), 1) << H->Log();
+        EXPECT_EQ(state["logins"].toArray().size(), 2) << "back on the list through a new log-in";
+        EXPECT_TRUE(state["deleted"].toArray().isEmpty());
+        EXPECT_EQ(H->LogLinesWith("Deleted by a rule"), 0) << H->Log();
+        EXPECT_FALSE(FileExists(H->Dir.File("deleted.txt")));
+        const Tiedot &t = m.State.Accounts[0];
+        EXPECT_EQ(t.NewCount, 2) << H->Log();
+        ASSERT_EQ(t.MessageIds.Count(), 2) << H->Log();
+        EXPECT_EQ(t.MessageIds[0], "<a1001>");
+        EXPECT_EQ(t.MessageIds[1], "<a1003>");
+    }
+    // The list holds a1001 alone; the delete leaves it empty.
+    void DeletingTheOnlyMessageCounts(bool confirming) {
+        WebMailSite::TOptions o;
+        o.Messages = 1;
+        o.NoConfirm = !confirming;
+        WebMailSite one(o);
+        DeleteRule("alice@example.org");
+        H->WriteSettings({confirming ? Web("s3cret", &one) : WebWithoutDelLink(one)}, {H->LongLog()});
+        TFrmMain &m = H->Start();
+        m.Timer1Timer();
+
+        QJsonObject state = one.State();
+        EXPECT_EQ(Strings(state["deleted"]), std::vector<std::string>{"a1001"}) << H->Log();
+        EXPECT_EQ(H->LogLinesWith("Deleted by a rule: Alice Example - Lunch on Friday"), 1) << H->Log();
+        TStringList deleted;
+        deleted.LoadFromFile(H->Dir.File("deleted.txt"));
+        EXPECT_EQ(deleted.Count(), 1);
+        EXPECT_EQ(m.State.Accounts[0].NewCount, 0) << H->Log();
+        EXPECT_EQ(H->LogLinesWith("Done: You got 0 new mails"), 1) << H->Log();
+        // The empty list is the list: no new log-in to find it.
+        EXPECT_EQ(state["logins"].toArray().size(), 1);
+    }
     std::string SavedFolder() const { return H->Dir.File("saved"); }
     void WriteRule(const std::string &name, const std::string &text) {
         WriteTestFile(H->Dir.File("rules/" + name + ".rul"), text);
@@ -158,31 +217,19 @@ TEST_F(WebMailWired, ARefusedDeletionLeavesTheMessageAsNewMail) {
 }
 
 TEST_F(WebMailWired, ADeleteTheSiteDidNotCarryOutStaysMailThoughTheListAfterANewLogInLacksIt) {
-    // The delete finds the session expired: nothing is deleted and the
-    // browser is on the log-in page. Back on the list through a new log-in,
-    // a new message has pushed a1003 onto the next page of three.
-    WebMailSite::TOptions o;
-    o.PageSize = 3;
-    o.DeleteExpires = true;
-    o.NewMailAtLogIn = 2;
-    WebMailSite paged(o);
-    WriteRule("delete", "[Rule]\nRule1=1\nAllAccounts=True\nEMailRule=0\nAllEMails=False\nWordsRule=6\n"
-                        "[EMails]\n0=carol@example.net\n");
-    H->WriteSettings({Web("s3cret", &paged)}, {H->LongLog()});
-    TFrmMain &m = H->Start();
-    m.Timer1Timer();
+    DeleteOnAnExpiredSessionStaysMail(true);
+}
 
-    QJsonObject state = paged.State();
-    ASSERT_EQ(state["expired"].toInt(), 1) << H->Log();
-    EXPECT_EQ(state["logins"].toArray().size(), 2) << "back on the list through a new log-in";
-    EXPECT_TRUE(state["deleted"].toArray().isEmpty());
-    EXPECT_EQ(H->LogLinesWith("Deleted by a rule"), 0) << H->Log();
-    EXPECT_FALSE(FileExists(H->Dir.File("deleted.txt")));
-    const Tiedot &t = m.State.Accounts[0];
-    EXPECT_EQ(t.NewCount, 2) << H->Log();
-    ASSERT_EQ(t.MessageIds.Count(), 2) << H->Log();
-    EXPECT_EQ(t.MessageIds[0], "<a1001>");
-    EXPECT_EQ(t.MessageIds[1], "<a1003>");
+TEST_F(WebMailWired, ADeleteTheSiteDidNotCarryOutStaysMailWithoutALinkToConfirmWithToo) {
+    // The page the button brings is the log-in page, and no link is looked
+    // for on it.
+    DeleteOnAnExpiredSessionStaysMail(false);
+}
+
+TEST_F(WebMailWired, DeletingTheOnlyMessageOfTheListCounts) { DeletingTheOnlyMessageCounts(true); }
+
+TEST_F(WebMailWired, DeletingTheOnlyMessageOfTheListCountsWithoutALinkToConfirmWith) {
+    DeletingTheOnlyMessageCounts(false);
 }
 
 TEST_F(WebMailWired, RefusedLogInIsABadLogInAndCountsNothing) {

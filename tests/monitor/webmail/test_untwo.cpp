@@ -55,6 +55,13 @@ protected:
     void UseSite(const WebMailSite &site, const std::string &loginPath = "/login") {
         WriteHostData(HostSection("testmail", site.Url(loginPath)));
     }
+    // A script that knows no link to confirm a delete with: the delete
+    // button does it all. Its delete button is named button.
+    void UseSiteWithoutDelLink(const WebMailSite &site, const std::string &button = "del") {
+        WriteHostData(StringReplaceAll(StringReplaceAll(HostSection("testmail", site.Url("/login")),
+                                                        "DelLink=Yes, delete\n", "DelLink=\n"),
+                                       "DelBtnName=del\n", "DelBtnName=" + button + "\n"));
+    }
     bool Reported(const std::string &part) const {
         for (const TReport &r : Reports)
             if (Contains(r.Text, part)) return true;
@@ -283,6 +290,90 @@ TEST_F(WebRoute, DeleteTicksNothingWhenThePageNoLongerListsTheMessageItRead) {
     EXPECT_EQ(site.State()["arrivals"].toInt(), 1);
     EXPECT_TRUE(site.State()["delete_posts"].toArray().isEmpty());
     EXPECT_TRUE(Reported("no message deleted on testmail: the message <a1005> no longer stands on the page"));
+}
+
+TEST_F(WebRoute, ADeleteThatEndsOnTheLogInPageIsNotDone) {
+    // The session has expired: the site deletes nothing and shows its log-in
+    // page, whether or not the script has a link to confirm with.
+    WebMailSite::TOptions o;
+    o.DeleteExpires = true;
+    WebMailSite site(o);
+    for (bool confirming : {true, false}) {
+        SCOPED_TRACE(confirming ? "with DelLink" : "without DelLink");
+        if (confirming)
+            UseSite(site);
+        else
+            UseSiteWithoutDelLink(site);
+        ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
+        EXPECT_FALSE(WebHostDeleteMessage("<a1003>"));
+        EXPECT_TRUE(EndsText("/login", frmWeb->WebBrowser1->LocationURL()));
+    }
+    EXPECT_EQ(site.State()["expired"].toInt(), 2);
+    EXPECT_TRUE(site.State()["deleted"].toArray().isEmpty());
+}
+
+TEST_F(WebRoute, DeletingTheOnlyMessageIsDoneOnTheEmptyListItLeaves) {
+    for (bool confirming : {true, false}) {
+        SCOPED_TRACE(confirming ? "confirmed through DelLink" : "deleted at once");
+        WebMailSite::TOptions o;
+        o.Messages = 1;
+        o.NoConfirm = !confirming;
+        WebMailSite site(o);
+        if (confirming)
+            UseSite(site);
+        else
+            UseSiteWithoutDelLink(site);
+        ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
+        ASSERT_EQ(WebHostNewMailCount(true), 1);
+        EXPECT_TRUE(WebHostDeleteMessage("<a1001>"));
+        EXPECT_EQ(Strings(site.State()["deleted"]), std::vector<std::string>{"a1001"});
+        EXPECT_TRUE(EndsText("/inbox", frmWeb->WebBrowser1->LocationURL()));
+        EXPECT_EQ(WebHostNewMailCount(true), 0);
+    }
+}
+
+TEST_F(WebRoute, APageWithoutMessagesAfterADeleteIsTheListOnlyInTheShapeTheLastDeleteLeaves) {
+    // The script knows no link to confirm with, but the site asks for one:
+    // the delete ends on the page that asks, which lists no message.
+    {
+        SCOPED_TRACE("the page that asks, after the only message");
+        WebMailSite::TOptions o;
+        o.Messages = 1;
+        WebMailSite site(o);
+        UseSiteWithoutDelLink(site);
+        ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
+        EXPECT_FALSE(WebHostDeleteMessage("<a1001>"));
+        EXPECT_EQ(site.State()["delete_posts"].toArray().size(), 1);
+        EXPECT_TRUE(site.State()["deleted"].toArray().isEmpty());
+    }
+    {
+        // The page that asks carries a button named as the delete button; the
+        // list held more than the message deleted, so an empty page is not
+        // what the delete leaves.
+        SCOPED_TRACE("the page that asks with a delete button, after one of five");
+        WebMailSite::TOptions o;
+        o.ConfirmButton = true;
+        WebMailSite site(o);
+        UseSiteWithoutDelLink(site);
+        ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
+        EXPECT_FALSE(WebHostDeleteMessage("<a1003>"));
+        EXPECT_EQ(site.State()["delete_posts"].toArray().size(), 1);
+        EXPECT_TRUE(site.State()["deleted"].toArray().isEmpty());
+    }
+    {
+        // The log-in page's buttons share the delete button's name.
+        SCOPED_TRACE("the log-in page, after the only message");
+        WebMailSite::TOptions o;
+        o.Messages = 1;
+        o.DeleteExpires = true;
+        o.DeleteButton = "go";
+        WebMailSite site(o);
+        UseSiteWithoutDelLink(site, "go");
+        ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
+        EXPECT_FALSE(WebHostDeleteMessage("<a1001>"));
+        EXPECT_EQ(site.State()["expired"].toInt(), 1);
+        EXPECT_TRUE(site.State()["deleted"].toArray().isEmpty());
+    }
 }
 
 TEST_F(WebRoute, LogInFindsItsFieldsByNameWhenThePageAddsOneAsItIsTyped) {
