@@ -89,6 +89,7 @@ public:
             if (FClient.Connected()) {
                 if (Undo) UndoChanges();
                 FClient.Disconnect();
+                if (!Undo) GoodbyeAnswered();
             }
         } catch (const std::exception &) {
             failure = std::current_exception();
@@ -102,6 +103,8 @@ protected:
         : TMailboxSession(Clients, Account), FClient(Client) {}
     // Before the goodbye of a session that must leave the mailbox as it was.
     virtual void UndoChanges() {}
+    // The server answered the goodbye as it should.
+    virtual void GoodbyeAnswered() {}
     // Host, port, user, password and TLS from the account; Close will close.
     void Prepare() {
         Configure(FClients.TLS, FClient, FAccount);
@@ -131,9 +134,11 @@ private:
 // its message is handled), or the connection ends without QUIT.
 class TPOP3Walk {
 public:
-    // Stopped is set when the walk stops because Stopping says so.
-    TPOP3Walk(TNetPOP3 &Client, int Count, TMailboxWalk &Walk, std::map<int, std::string> Uids, bool &Stopped)
-        : C(Client), FCount(Count), W(Walk), FUids(std::move(Uids)), FStopped(Stopped),
+    // Stopped is set when the walk stops because Stopping says so, Accepted
+    // when the server accepts a deletion (it carries it out at QUIT).
+    TPOP3Walk(TNetPOP3 &Client, int Count, TMailboxWalk &Walk, std::map<int, std::string> Uids, bool &Stopped,
+              bool &Accepted)
+        : C(Client), FCount(Count), W(Walk), FUids(std::move(Uids)), FStopped(Stopped), FAccepted(Accepted),
           FLockStep(!Client.SupportsPipelining() || Client.PipelineDepth <= 1) {}
 
     void Run() {
@@ -268,7 +273,10 @@ private:
     }
     void ReadDeletion(int Number) {
         const bool ok = C.ReadStatusReply() == "+OK";
-        if (!ok) --FDeletesOpen;  // refused: nothing to carry out at QUIT
+        if (ok)
+            FAccepted = true;
+        else
+            --FDeletesOpen;  // refused: nothing to carry out at QUIT
         for (TWaiting &w : FWaiting)
             if (w.Item.Number == Number) {
                 w.Item.Deleted = ok;
@@ -321,6 +329,7 @@ private:
     TMailboxWalk &W;
     const std::map<int, std::string> FUids;
     bool &FStopped;
+    bool &FAccepted;
     const bool FLockStep;
     TStage FStage = TStage::Asking;
     std::deque<TDue> FDue;          // sent, answer not yet read, in order
@@ -362,7 +371,7 @@ public:
     void Walk(int Count, TMailboxWalk &W) override {
         std::map<int, std::string> uids;
         if (W.WithUids && Count > 0 && C.SupportsUIDL()) C.GetUIDs(uids);
-        TPOP3Walk(C, Count, W, std::move(uids), FEnded).Run();
+        TPOP3Walk(C, Count, W, std::move(uids), FEnded, FDeletionsOpen).Run();
     }
 
     bool ReadMessage(const TMailboxItem &Item, TNetMessage &Message) override {
@@ -377,7 +386,9 @@ public:
             if (!Granted([&] { C.RetrieveHeaders(Item.Number, *header); }) || header->MessageId() != Item.MessageId)
                 return false;
         }
-        return C.DeleteMessage(Item.Number);
+        if (!C.DeleteMessage(Item.Number)) return false;
+        FDeletionsOpen = true;
+        return true;
     }
 
 protected:
@@ -388,6 +399,8 @@ protected:
         } catch (const std::exception &) {
         }
     }
+    // QUIT answered +OK: the server carried out every deletion it accepted.
+    void GoodbyeAnswered() override { FDeletionsOpen = false; }
 
 private:
     // The message was listed with the identifier the server still offers.
@@ -494,12 +507,15 @@ public:
         if (n < 1) return false;
         auto header = NetCreateNoOwner<TNetMessage>();
         if (!C.RetrieveHeaders(n, *header) || header->MessageId() != Item.MessageId) return false;
-        return C.DeleteMessagesByUID({Item.Uid}) && C.ExpungeMailBox();
+        if (!C.DeleteMessagesByUID({Item.Uid})) return false;
+        FDeletionsOpen = true;
+        if (!C.ExpungeMailBox()) return false;
+        FDeletionsOpen = false;
+        return true;
     }
 
     void Finish() override {
-        if (FDeleted) C.ExpungeMailBox();
-        FDeleted = false;
+        if (FDeletionsOpen && C.ExpungeMailBox()) FDeletionsOpen = false;
     }
 
 private:
@@ -570,7 +586,7 @@ private:
                     const bool ok = C.DeleteMessagesByUID(marked);
                     for (TWaiting &w : window)
                         if (w.Verdict == mvDelete) w.Item.Deleted = ok;
-                    FDeleted = FDeleted || ok;
+                    FDeletionsOpen = FDeletionsOpen || ok;
                 } catch (const std::exception &) {
                     if (!Failure) Failure = std::current_exception();
                     for (size_t k = 0; k < window.size(); ++k)
@@ -609,7 +625,6 @@ private:
     }
 
     TNetIMAP4 &C;
-    bool FDeleted = false;       // the walk flagged a message \Deleted
     size_t FExpungesSeen = 0;    // of the expunges the server told of
 };
 

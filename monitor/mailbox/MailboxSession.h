@@ -8,6 +8,7 @@
 //     s->ReadMessage(item, message);       // whole, not marked read
 //     s->DeleteMessage(item);              // only when it is still that one
 //     s->Close();                          // what this session opened
+//     s->DeletionsFinal();                 // the server carried them out
 //
 // POP3 and IMAP4 go through the clients and TLS handler it is given (the
 // main window's own), so only one session of those kinds is open at a
@@ -147,6 +148,10 @@ public:
     // POP3 deletion is then not done); closed either way. Undo: POP3 RSET
     // first.
     virtual void Close(bool Undo = false) = 0;
+    // Every deletion the server accepted in this session is carried out:
+    // POP3 once QUIT is answered +OK, IMAP4 once the expunge succeeded, web
+    // mail at once. Until then a message said Deleted may still be there.
+    bool DeletionsFinal() const { return !FDeletionsOpen; }
 
 protected:
     TMailboxSession(const TMailboxClients &Clients, const TMailboxAccount &Account)
@@ -156,4 +161,5 @@ protected:
     TMailboxAccount FAccount;
     bool FLoggingIn = false;
     bool FEnded = false;
+    bool FDeletionsOpen = false;  // a deletion the server accepted is not final yet
 };

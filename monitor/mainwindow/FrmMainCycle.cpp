@@ -10,6 +10,7 @@
 #include <deque>
 #include <exception>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "Desktop.h"
@@ -21,6 +22,7 @@
 #include "settings/VeskRutins.h"
 #include "options/asetukset.h"
 #include "settings/unDecodes.h"
+#include "settings/unLanguage.h"
 #include "settings/unRules.h"
 #include "unScr.h"
 
@@ -64,6 +66,9 @@ std::string OneLine(const std::string &s) {
     return out;
 }
 
+// The record of the messages rules deleted, in the program folder.
+std::string DeletedMessagesFile() { return ProgramFile("deleted.txt"); }
+
 // How often the window gets its events while messages are handled.
 constexpr int PumpEveryMs = 5;
 // How often a check looks again at the hidden-messages file and the rules
@@ -99,6 +104,32 @@ public:
     }
     // The messages recorded as new mail.
     int Counter() const { return FInMessage ? FCounter - 1 : FCounter; }
+
+    // Once the session is closed: what the check deleted stands only where
+    // the server carried it out (Final). Otherwise the lines it wrote leave
+    // "deleted.txt" again, the log says so once, and the messages, still on
+    // the server, are mail like any other, after those recorded in their
+    // turn; the next check deletes them anew.
+    void Settle(bool Final) {
+        const std::vector<TWeighed> deleted = std::exchange(FDeleted, {});
+        if (deleted.empty())
+            return;
+        if (Final) {
+            for (const TWeighed &r : deleted)
+                M.ReportEvent(r.SenderName + " - " + r.Subject, 35, 4, TEventReporter::clBlue);
+            return;
+        }
+        TakeBackDeletedRecord();
+        M.ReportEvent(LangText("Messages", "37", "Deletions not confirmed by the server, kept as new mail:") + " " +
+                          IntToStr(int(deleted.size())) + " (" + A.Name + ")",
+                      0, 5, TEventReporter::clRed);
+        if (FInMessage)
+            Skip(false);
+        for (const TWeighed &r : deleted) {
+            ++FCounter;
+            Record(r);
+        }
+    }
 
 private:
     // What one message's header told, kept until its turn.
@@ -170,8 +201,14 @@ private:
                 M.ReportEvent(p, 0, 5, TEventReporter::clRed);
         if (r.Rule.Action == raDelete) {
             if (Item.Deleted) {
+                // Its line is written before the server makes the deletion
+                // final, so that none is made unrecorded (a line that cannot
+                // be written ends the walk before); Settle takes it back when
+                // the deletions are not made.
+                FDeleted.push_back(r);
+                KeepDeletedRecord();
                 M.SaveDeletedMessage(A.Name, r.SenderText, r.Subject);
-                M.ReportEvent(shown, 35, 4, TEventReporter::clBlue);
+                FRecordWritten = true;
                 Skip(true);
                 return;
             }
@@ -258,6 +295,30 @@ private:
         }
     }
 
+    // "deleted.txt" as it was before the check's first deletion.
+    void KeepDeletedRecord() {
+        if (FRecordKept)
+            return;
+        const std::string path = DeletedMessagesFile();
+        FHadRecord = FileExists(path);
+        FRecordBefore = FHadRecord ? ReadFileToString(path) : std::string();
+        FRecordKept = true;
+    }
+    void TakeBackDeletedRecord() {
+        if (!FRecordWritten)
+            return;
+        const std::string path = DeletedMessagesFile();
+        try {
+            if (!FHadRecord)
+                DeleteFile(path);
+            else if (!FileExists(path) || ReadFileToString(path) != FRecordBefore)
+                WriteFileAtomic(path, FRecordBefore);
+        } catch (const std::exception &e) {
+            M.ReportEvent("\"" + path + "\" could not be put back as it was: " + e.what(), 0, 5,
+                          TEventReporter::clRed);
+        }
+    }
+
     // The window gets its events every few milliseconds between messages;
     // the sockets' own waits pump it while the server answers.
     void Breathe() {
@@ -274,6 +335,9 @@ private:
     const std::string FShowingTime, FRulesFolder;
     const bool FViewSendFrom;
     std::deque<TWeighed> FWeighed;  // arrived, not yet handled, in order
+    std::vector<TWeighed> FDeleted;  // deleted by a rule, not yet settled
+    std::string FRecordBefore;       // "deleted.txt" before the check wrote to it
+    bool FRecordKept = false, FHadRecord = false, FRecordWritten = false;
     std::vector<std::string> FRuleFiles;
     QElapsedTimer FRuleFilesAge, FPaced;
     bool FRuleFilesFresh = false;
@@ -455,13 +519,11 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
         result = false;
     }
     ended = ended || (session && session->Ended());
-    const int counter = check->Counter();
 
     // Clean-up: only what this check opened is closed.
     State.CycleRunning = false;
     FCheckHiddenFile.clear();
     FHidden.Looked.clear();
-    check.reset();
     if (session) {
         try {
             session->Close();
@@ -470,6 +532,16 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
                         TEventReporter::clRed);
         }
     }
+    // The goodbye (POP3) or the expunge (IMAP4) made the deletions final,
+    // or they were not made.
+    try {
+        check->Settle(!session || session->DeletionsFinal());
+    } catch (const std::exception &e) {
+        ReportEvent(e.what(), 0, 5, TEventReporter::clRed);
+        result = false;
+    }
+    const int counter = check->Counter();
+    check.reset();
     if (ScreenSaverShown())
         DrawSaverStatus(Account.Name, false);
 
@@ -560,7 +632,7 @@ void TFrmMain::SaveDeletedMessage(const std::string &AccountName, const std::str
         keep = 30;
     if (keep < 0)
         keep = 0;
-    std::string path = ProgramFile("deleted.txt");
+    std::string path = DeletedMessagesFile();
     TStringList lines;
     if (FileExists(path))
         lines.LoadFromFile(path);

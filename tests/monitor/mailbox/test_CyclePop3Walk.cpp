@@ -1,12 +1,13 @@
 // The cycle's POP3 walk when one message cannot be taken in or one deletion
-// cannot be recorded, against the scripted POP3 mailbox, with the commands
-// sent ahead and in lock-step: the server deletes exactly what
+// cannot be recorded or made, against the scripted POP3 mailbox, with the
+// commands sent ahead and in lock-step: the server deletes exactly what
 // "deleted.txt" says, a saved message is the one whose header was weighed,
 // and one bad message never ends the check.
 #include <gtest/gtest.h>
 
 #include <set>
 
+#include "CommandRelay.h"
 #include "mainwindow/MainWindowFixture.h"
 #include "NetPOP3.h"
 #include "PythonPeer.h"
@@ -70,6 +71,14 @@ protected:
                 out.insert("Message " + std::to_string(n));
         return out;
     }
+};
+
+// How a session that deleted ends without the server making the deletions.
+struct TUnmade {
+    const char *Name;
+    int Bad;             // a header too large to read past: the client drops the connection
+    const char *Answer;  // the answer to QUIT in the server's place ("" ends the connection), or none
+    std::set<int> Delete;
 };
 
 struct TPlacement {
@@ -157,4 +166,62 @@ TEST_P(CyclePop3Walk, ADeletionThatCannotBeRecordedIsNotMade) {
     EXPECT_EQ(server->Count("QUIT"), 0) << h.Log();
     EXPECT_FALSE(m.NetPOP31->Connected());
     EXPECT_EQ(h.LogLinesWith("deleted.txt"), 1) << h.Log();
+}
+
+TEST_P(CyclePop3Walk, ADeletionIsRecordedOnlyOnceTheServerMadeIt) {
+    const int count = 7;
+    const std::string notMade = "Deletions not confirmed by the server";
+    for (const TUnmade &u : {TUnmade{"a header too large to read past", 5, nullptr, {2}},
+                             TUnmade{"QUIT refused", 0, "-ERR some deleted messages not removed", {2, 6}},
+                             TUnmade{"no answer to QUIT", 0, "", {2, 6}}}) {
+        SCOPED_TRACE(u.Name);
+        auto server = Serve(count, u.Bad);
+        std::unique_ptr<CommandRelay> relay;
+        if (u.Answer) relay = std::make_unique<CommandRelay>(server->Port(), "^QUIT", u.Answer);
+        MainWindowHarness h;
+        WriteTestFile(h.Dir.File("rules/delete.rul"),
+                      "[Rule]\nRule1=1\nAllAccounts=True\nAllEMails=True\nWordsRule=0\n[Words]\n" + Words(u.Delete));
+        TFrmMain &m = Start(h, relay ? relay->Port() : server->Port());
+        // The rest of the large header is more than a message may be: the
+        // client cannot read past it. A window of four commands, so that the
+        // answer to DELE 2 comes before that header.
+        if (u.Bad) m.NetPOP31->MaxMessageSize = 100000;
+        m.NetPOP31->PipelineDepth = 4;
+        m.Timer1Timer();
+
+        // Nothing deleted, nothing recorded; said once. The messages stay
+        // mail, after those recorded in their turn.
+        EXPECT_EQ(Gone(*server, count), std::set<std::string>{});
+        EXPECT_EQ(Recorded(h), Gone(*server, count)) << h.Log();
+        EXPECT_EQ(server->Count("QUIT"), 0);
+        EXPECT_EQ(h.LogLinesWith("Deleted by a rule"), 0) << h.Log();
+        EXPECT_EQ(h.LogLinesWith(notMade), 1) << h.Log();
+        const Tiedot &t = m.State.Accounts[0];
+        const int recorded = u.Bad ? u.Bad - 1 - int(u.Delete.size()) : count - int(u.Delete.size());
+        EXPECT_EQ(t.NewCount, recorded + int(u.Delete.size())) << h.Log();
+        int k = recorded;
+        for (int n : u.Delete) EXPECT_EQ(t.Subjects.IndexOf("Message " + std::to_string(n)), k++) << h.Log();
+
+        // The next check, straight to the server, deletes them and records
+        // each once.
+        m.NetPOP31->MaxMessageSize = TNetPOP3::DefaultMaxMessageSize;
+        m.State.Accounts[0].Port = server->Port();
+        m.Timer1Timer();
+        std::set<std::string> meant;
+        for (int n : u.Delete) meant.insert("Message " + std::to_string(n));
+        EXPECT_EQ(Gone(*server, count), meant);
+        EXPECT_EQ(Recorded(h), meant) << h.Log();
+        TStringList lines;
+        lines.LoadFromFile(h.Dir.File("deleted.txt"));
+        EXPECT_EQ(lines.Count(), int(u.Delete.size())) << lines.Text();
+        EXPECT_EQ(h.LogLinesWith("Deleted by a rule"), int(u.Delete.size())) << h.Log();
+        EXPECT_EQ(h.LogLinesWith(notMade), 1) << h.Log();
+        // Counted no more (the lists keep what lies beyond the count).
+        const int left = count - (u.Bad ? 1 : 0) - int(u.Delete.size());
+        EXPECT_EQ(m.State.Accounts[0].NewCount, left) << h.Log();
+        for (int n : u.Delete) {
+            const int at = m.State.Accounts[0].Subjects.IndexOf("Message " + std::to_string(n));
+            EXPECT_TRUE(at == -1 || at >= left) << n;
+        }
+    }
 }

@@ -1,0 +1,28 @@
+// A relay between a mail client and its server on loopback that stands in
+// for the server at one command (command_relay.py, run as a Python process
+// the test starts and stops): it refuses that command with an answer of its
+// own, or ends the connection there, and the server never sees it.
+//
+//     CommandRelay quit(pop.Port(), "^QUIT", "-ERR some deleted messages not removed");
+//     CommandRelay expunge(imapPort, "^\\S+ (UID )?EXPUNGE");   // cut there
+//     connect to 127.0.0.1:quit.Port()
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+class CommandRelay {
+public:
+    // Pattern: a regular expression (Python's) for the command line, CR LF
+    // left out. Answer: the line sent in the server's place ("{tag}" is the
+    // command's first word); empty ends both connections instead.
+    CommandRelay(int upstreamPort, const std::string &pattern, const std::string &answer = "");
+    ~CommandRelay();
+    CommandRelay(const CommandRelay &) = delete;
+    CommandRelay &operator=(const CommandRelay &) = delete;
+    int Port() const { return FPort; }
+
+private:
+    pid_t FPid = -1;
+    int FPort = 0;
+};
