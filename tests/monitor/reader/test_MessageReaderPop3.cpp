@@ -141,13 +141,6 @@ protected:
         m.State.Accounts.ShownIndex = 0;
         EXPECT_TRUE(RunLoadedReader(act, 30000)) << "the reader stays busy";
     }
-    static std::vector<std::string> Subjects(TfrmMessBody &f) {
-        std::vector<std::string> out;
-        for (int r = 0; r < f.MailList->topLevelItemCount(); ++r)
-            out.push_back(f.MailList->topLevelItem(r)->text(1).toStdString());
-        return out;
-    }
-
     MainWindowHarness H;
 };
 
