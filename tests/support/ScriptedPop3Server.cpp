@@ -22,6 +22,21 @@ std::vector<std::string> LinesOf(const std::string &path) {
 }
 }  // namespace
 
+std::vector<ScriptedPop3Message> NumberedPop3Messages(int count, int bigAt) {
+    std::vector<ScriptedPop3Message> out;
+    for (int n = 1; n <= count; ++n) {
+        const std::string k = std::to_string(n);
+        std::string filler;
+        if (n == bigAt)
+            for (int i = 0; i < 1300; ++i) filler += "X-Filler: " + std::string(900, 'f') + "\r\n";
+        out.push_back({"m" + k, "From: Sender " + k + " <sender" + k + "@example.org>\r\nSubject: Message " + k +
+                                    "\r\n" + filler + "Message-ID: <m" + k +
+                                    "@scripted.test>\r\nDate: Fri, 01 Mar 2024 08:00:00 +0000\r\n\r\nBody of message " +
+                                    k + ".\r\n"});
+    }
+    return out;
+}
+
 ScriptedPop3Server::ScriptedPop3Server(const std::vector<ScriptedPop3Message> &messages)
     : ScriptedPop3Server(messages, Options{}) {}
 
@@ -33,7 +48,8 @@ ScriptedPop3Server::ScriptedPop3Server(const std::vector<ScriptedPop3Message> &m
     }
     WriteTestFile(FDir.File("order"), order);
     FPid = StartPeerProcess({PythonProgram(), std::string(TW_SOURCE_DIR) + "/tests/support/pop3_mailbox.py",
-                             FDir.Path(), options.Pipelining ? "1" : "0", options.Uidl ? "1" : "0"},
+                             FDir.Path(), options.Pipelining ? "1" : "0", options.Uidl ? "1" : "0", options.Refused,
+                             options.Cut, options.Late},
                             "", FPort);
 }
 

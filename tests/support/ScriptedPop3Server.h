@@ -8,6 +8,9 @@
 //     connect to 127.0.0.1:pop.Port() as any user
 //     pop.Uids()                  // {"u2"} after a session deleted message 1
 //     pop.Remove("u2")            // another client deletes it
+//
+// A command may be answered otherwise, every time it comes: refused, cut
+// off or late (Options).
 #pragma once
 
 #include <string>
@@ -21,11 +24,22 @@ struct ScriptedPop3Message {
     std::string Text;  // header, empty line, body; CR LF line ends
 };
 
+// Messages 1 to count, uid "mN": from "Sender N", "Subject: Message N",
+// Message-ID <mN@scripted.test>, body "Body of message N.". The one at
+// bigAt has a header larger than the client takes (1300 more lines of 900
+// bytes, above its 1 MB).
+std::vector<ScriptedPop3Message> NumberedPop3Messages(int count, int bigAt = 0);
+
 class ScriptedPop3Server {
 public:
     struct Options {
         bool Pipelining = true;
         bool Uidl = true;
+        // A command named by its first words ("TOP 90" for "TOP 90 0"),
+        // answered otherwise every time it comes; "" for none.
+        std::string Refused{};  // "-ERR no such message"
+        std::string Cut{};      // no answer: the server closes the connection
+        std::string Late{};     // answered after 1.5 s
     };
     explicit ScriptedPop3Server(const std::vector<ScriptedPop3Message> &messages);
     ScriptedPop3Server(const std::vector<ScriptedPop3Message> &messages, Options options);

@@ -1,7 +1,7 @@
 """A small POP3 server over a mailbox folder, for the tests of the checking
 cycle and the message reader.
 
-    pop3_mailbox.py FOLDER PIPELINING UIDL
+    pop3_mailbox.py FOLDER PIPELINING UIDL [REFUSED CUT LATE]
 
 FOLDER holds one file per message, named by its unique identifier, and the
 file "order" with those identifiers one a line, in server order. Each
@@ -12,12 +12,23 @@ or "0") say what CAPA offers. Every command goes to FOLDER/commands.log as it
 came, with " ahead" when more bytes had already arrived before it was
 answered (a command sent ahead); a connection that ends without QUIT leaves
 the line "(closed)".
+
+REFUSED, CUT and LATE each name a command by its first words ("TOP 90"
+stands for "TOP 90 0"; "" for none) that is answered otherwise every time it
+comes: REFUSED with "-ERR no such message", CUT not at all (the server
+closes the connection), LATE only after 1.5 seconds.
 """
 import os
 import socket
 import sys
+import time
 
 folder, pipelining, uidl = sys.argv[1], sys.argv[2] == "1", sys.argv[3] == "1"
+refused, cut, late = (sys.argv[4:] + ["", "", ""])[:3]
+
+
+def named(cmd, words):
+    return bool(words) and (cmd.upper() + " ").startswith(words.upper() + " ")
 
 
 def read_order():
@@ -69,6 +80,19 @@ def commands(conn):
         yield line.decode("latin-1").strip(), bool(pending)
 
 
+def hang_up(conn):
+    """Ends the connection with a FIN however much was sent ahead: bytes left
+    unread at close would reset it instead, and the client would lose the
+    answers it had not read yet."""
+    conn.settimeout(5.0)
+    try:
+        conn.shutdown(socket.SHUT_WR)
+        while conn.recv(65536):
+            pass
+    except OSError:
+        pass
+
+
 def answer(verb, arg, uids, marked):
     n = int(arg.split(" ")[0]) if arg.split(" ")[0].isdigit() else 0
     uid = uids[n - 1] if 1 <= n <= len(uids) and n not in marked else None
@@ -109,6 +133,14 @@ def serve(conn, log):
     conn.sendall(b"+OK ready\r\n")
     for cmd, ahead in commands(conn):
         log.write(cmd + (" ahead" if ahead else "") + "\n")
+        if named(cmd, late):
+            time.sleep(1.5)
+        if named(cmd, cut):
+            hang_up(conn)
+            break
+        if named(cmd, refused):
+            conn.sendall(b"-ERR no such message\r\n")
+            continue
         verb, _, arg = cmd.partition(" ")
         verb = verb.upper()
         if verb == "QUIT":

@@ -1,123 +1,20 @@
-// The cycle's POP3 pipeline against a small scripted POP3 server in Python
-// that can announce PIPELINING or not, refuse one TOP or cut the connection
-// at one, and writes down every command with whether more had already
-// arrived before its answer went out (a command sent ahead).
+// The cycle's POP3 pipeline against the scripted POP3 mailbox
+// (ScriptedPop3Server), which offers PIPELINING or not, can refuse one TOP,
+// cut the connection at one or think long over one, and writes down every
+// command with whether more had already arrived before its answer went out
+// (a command sent ahead).
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 
 #include "SimpleTimer.h"
 
-#include "ChildProcess.h"
 #include "mainwindow/MainWindowFixture.h"
 #include "NetPOP3.h"
 #include "PythonPeer.h"
+#include "ScriptedPop3Server.h"
 
 namespace {
-
-const char *const kServer = R"PY(
-import socket, sys, time
-log_path, count, pipelining, err_at, cut_at, slow_at = sys.argv[1], int(sys.argv[2]), sys.argv[3] == "1", int(sys.argv[4]), int(sys.argv[5]), int(sys.argv[6])
-srv = socket.socket()
-srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-srv.bind(("127.0.0.1", 0))
-srv.listen(4)
-print(srv.getsockname()[1], flush=True)
-log = open(log_path, "a", buffering=1)
-def header(n):
-    return ("From: Sender %d <sender%d@example.org>\r\nSubject: Message %d\r\n"
-            "Message-ID: <m%d@scripted.test>\r\nDate: Fri, 01 Mar 2024 08:00:00 +0000\r\n\r\n" % (n, n, n, n))
-while True:
-    conn, _ = srv.accept()
-    buf = b""
-    conn.sendall(b"+OK ready\r\n")
-    done = False
-    while not done:
-        while b"\n" not in buf:
-            data = conn.recv(65536)
-            if not data:
-                done = True
-                break
-            buf += data
-        if done:
-            break
-        line, buf = buf.split(b"\n", 1)
-        cmd = line.strip().decode()
-        # More bytes already here before this command was answered.
-        conn.setblocking(False)
-        try:
-            more = conn.recv(65536)
-            buf += more
-        except BlockingIOError:
-            pass
-        conn.setblocking(True)
-        log.write("%s%s\n" % (cmd, " ahead" if buf else ""))
-        word = cmd.split(" ")[0].upper()
-        if word == "CAPA":
-            conn.sendall(b"+OK\r\nUSER\r\nTOP\r\n" + (b"PIPELINING\r\n" if pipelining else b"") + b".\r\n")
-        elif word in ("USER", "PASS", "NOOP", "RSET"):
-            conn.sendall(b"+OK\r\n")
-        elif word == "STAT":
-            conn.sendall(b"+OK %d %d\r\n" % (count, count * 100))
-        elif word == "TOP":
-            n = int(cmd.split(" ")[1])
-            if n == slow_at:
-                time.sleep(1.5)
-            if n == cut_at:
-                conn.close()
-                done = True
-            elif n == err_at:
-                conn.sendall(b"-ERR no such message\r\n")
-            else:
-                conn.sendall(b"+OK\r\n" + header(n).encode() + b".\r\n")
-        elif word == "DELE":
-            conn.sendall(b"+OK\r\n")
-        elif word == "QUIT":
-            conn.sendall(b"+OK bye\r\n")
-            conn.close()
-            done = True
-        else:
-            conn.sendall(b"-ERR what\r\n")
-)PY";
-
-// The server above, for one test.
-class TPop3Script {
-public:
-    TPop3Script(int count, bool pipelining, int errAt = 0, int cutAt = 0, int slowAt = 0) {
-        FLog = FDir.File("commands.log");
-        WriteTestFile(FDir.File("server.py"), kServer);
-        FPid = StartPeerProcess({PythonProgram(), FDir.File("server.py"), FLog, std::to_string(count),
-                                 pipelining ? "1" : "0", std::to_string(errAt), std::to_string(cutAt),
-                                 std::to_string(slowAt)},
-                                "", FPort);
-    }
-    ~TPop3Script() { StopPeerProcess(FPid, SIGKILL); }
-    int Port() const { return FPort; }
-    std::vector<std::string> Commands() const {
-        std::vector<std::string> out;
-        std::string text = FileExists(FLog) ? ReadTestFile(FLog) : std::string();
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            out.push_back(text.substr(start, end - start));
-            start = end + 1;
-        }
-        return out;
-    }
-    int Count(const std::string &text) const {
-        int n = 0;
-        for (const std::string &c : Commands()) n += Contains(c, text);
-        return n;
-    }
-
-private:
-    TempDir FDir;
-    std::string FLog;
-    pid_t FPid = -1;
-    int FPort = 0;
-};
 
 class CyclePipeline : public ::testing::Test {
 protected:
@@ -143,7 +40,7 @@ protected:
 }  // namespace
 
 TEST_F(CyclePipeline, WithoutPipeliningNoCommandIsSentAhead) {
-    TPop3Script server(40, false);
+    ScriptedPop3Server server(NumberedPop3Messages(40), {.Pipelining = false});
     MainWindowHarness h;
     WriteTestFile(h.Dir.File("rules/delete.rul"),
                   "[Rule]\nRule1=1\nAllAccounts=True\nAllEMails=True\nWordsRule=0\n[Words]\n0=message 7\n");
@@ -163,7 +60,7 @@ TEST_F(CyclePipeline, WithoutPipeliningNoCommandIsSentAhead) {
 }
 
 TEST_F(CyclePipeline, WithPipeliningTheTopsGoAheadInOrder) {
-    TPop3Script server(300, true);
+    ScriptedPop3Server server(NumberedPop3Messages(300));
     MainWindowHarness h;
     WriteTestFile(h.Dir.File("rules/delete.rul"),
                   "[Rule]\nRule1=1\nAllAccounts=True\nAllEMails=True\nWordsRule=0\n[Words]\n0=message 7\n");
@@ -189,7 +86,8 @@ TEST_F(CyclePipeline, WithPipeliningTheTopsGoAheadInOrder) {
 }
 
 TEST_F(CyclePipeline, ARefusedTopEndsTheAccountInStep) {
-    TPop3Script refusing(200, true, 90), next(5, true);
+    ScriptedPop3Server refusing(NumberedPop3Messages(200), {.Refused = "TOP 90"});
+    ScriptedPop3Server next(NumberedPop3Messages(5));
     MainWindowHarness h;
     h.WriteSettings({Account("refusing", refusing.Port()), Account("next", next.Port())},
                     {MainWindowHarness::LongLog()});
@@ -209,7 +107,7 @@ TEST_F(CyclePipeline, ARefusedTopEndsTheAccountInStep) {
 TEST_F(CyclePipeline, DeletionsOnTheirWayWhenATopIsRefusedAreEachRecorded) {
     // 8 and 80 to 89 are deleted; the DELEs of the last of them are still on
     // their way behind the TOPs when TOP 90 is refused.
-    TPop3Script refusing(200, true, 90);
+    ScriptedPop3Server refusing(NumberedPop3Messages(200), {.Refused = "TOP 90"});
     MainWindowHarness h;
     WriteTestFile(h.Dir.File("rules/delete.rul"),
                   "[Rule]\nRule1=1\nAllAccounts=True\nAllEMails=True\nWordsRule=0\n[Words]\n0=message 8\n");
@@ -233,7 +131,8 @@ TEST_F(CyclePipeline, DeletionsOnTheirWayWhenATopIsRefusedAreEachRecorded) {
 }
 
 TEST_F(CyclePipeline, ACutMidWindowEndsTheAccountAndTheNextIsChecked) {
-    TPop3Script cutting(200, true, 0, 90), next(5, true);
+    ScriptedPop3Server cutting(NumberedPop3Messages(200), {.Cut = "TOP 90"});
+    ScriptedPop3Server next(NumberedPop3Messages(5));
     MainWindowHarness h;
     h.WriteSettings({Account("cutting", cutting.Port()), Account("next", next.Port())},
                     {MainWindowHarness::LongLog()});
@@ -248,7 +147,7 @@ TEST_F(CyclePipeline, ACutMidWindowEndsTheAccountAndTheNextIsChecked) {
 
 TEST_F(CyclePipeline, ExitMidWindowDropsWhatWasFetchedAhead) {
     // The server thinks long over message 50; the program is closed meanwhile.
-    TPop3Script server(200, true, 0, 0, 50);
+    ScriptedPop3Server server(NumberedPop3Messages(200), {.Late = "TOP 50"});
     MainWindowHarness h;
     h.WriteSettings({Account("closing", server.Port())}, {MainWindowHarness::LongLog()});
     TFrmMain &m = Start(h);

@@ -7,7 +7,6 @@
 
 #include <QTextEdit>
 #include <QToolButton>
-#include <QTreeWidget>
 
 #include "../../mailproto/dovecot_suite.h"
 #include "NetIMAP4.h"
@@ -93,13 +92,6 @@ print(" ".join(ids))
 )PY",
                               {Server->Host(), std::to_string(Server->ImapPort()), user, "pw-" + user}));
     }
-    static std::vector<std::string> Subjects(TfrmMessBody &f) {
-        std::vector<std::string> out;
-        for (int r = 0; r < f.MailList->topLevelItemCount(); ++r)
-            out.push_back(f.MailList->topLevelItem(r)->text(1).toStdString());
-        return out;
-    }
-
     MainWindowHarness H;
 };
 

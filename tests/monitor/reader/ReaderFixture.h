@@ -3,6 +3,10 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
+
+#include <QTreeWidget>
 
 #include "dialogs/DialogSeam.h"
 #include "EventLoopWait.h"
@@ -23,4 +27,12 @@ inline bool RunLoadedReader(const std::function<void(TfrmMessBody &)> &Act, int 
     ShowMessageReader(1200, 900);
     SetModalHook({});
     return loaded;
+}
+
+// The subjects of the reader's list, top row first.
+inline std::vector<std::string> Subjects(TfrmMessBody &f) {
+    std::vector<std::string> out;
+    for (int r = 0; r < f.MailList->topLevelItemCount(); ++r)
+        out.push_back(f.MailList->topLevelItem(r)->text(1).toStdString());
+    return out;
 }
