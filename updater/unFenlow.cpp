@@ -219,6 +219,22 @@ void TfrmFenlow::DeleteOwnFile(const std::string &path) {
 
 void TfrmFenlow::ProgramUpdate() {
     TProgramLock lock;
+    // An update that never finished goes back before anything else: before
+    // Tarnwick is started from a folder that is part old, part new, and
+    // before a new attempt, so that it does not keep half-installed files as
+    // the old ones. What cannot come back stays as it is, and nothing is
+    // started: the Tarnwick started would only hand the folder back.
+    TProgramBackup undo(ProgramDir);
+    bool putBack = false;
+    if (EntryExists(ProgramRestoreList(ProgramDir))) {
+        lock = AcquireProgramLock(ProgramDir, 0);
+        if (!lock.Held()) return;
+        if (!undo.RecoverInterrupted()) {
+            RequestClose();
+            return;
+        }
+        putBack = true;
+    }
     bool installed = false;
     std::string dat = Resolve("fenlow.dat");
     if (FileExists(dat)) {
@@ -227,10 +243,11 @@ void TfrmFenlow::ProgramUpdate() {
             // An archive outside the program folder is none of Fenlow's
             // business: neither fetched into place nor deleted afterwards.
             RequestClose();
-            StartTarnwick();
+            StartTarnwick(&lock);
             return;
         }
         if (!FileExists(ZipPath)) {
+            lock.Release();
             Timer1->stop();
             std::string name = ExtractFileName(ZipPath);
             bool ok = IsPlainFileName(name) && ForceDirectories(ExtractFileDir(ZipPath)) &&
@@ -246,13 +263,8 @@ void TfrmFenlow::ProgramUpdate() {
         }
         // While Tarnwick runs it holds the lock, and its executable must
         // stay; the next tick tries again.
-        lock = AcquireProgramLock(ProgramDir, 0);
+        if (!lock.Held()) lock = AcquireProgramLock(ProgramDir, 0);
         if (!lock.Held()) return;
-
-        // An update that never finished goes back first, so that this one
-        // does not keep its half-installed files as the old ones.
-        TProgramBackup undo(ProgramDir);
-        undo.RecoverInterrupted();
 
         std::string exe = ProgramDir + TarnwickExeName;
         struct stat before;
@@ -285,7 +297,9 @@ void TfrmFenlow::ProgramUpdate() {
         if (!lock.Held()) lock = AcquireProgramLock(ProgramDir, 0);
         if (lock.Held()) BlackListToRules();
     }
-    if (installed) {
+    // A Tarnwick that found the folder half updated handed it over and
+    // ended: it comes back once its files are.
+    if (installed || putBack) {
         StartTarnwick(&lock);
         RequestClose();
     }
@@ -396,8 +410,9 @@ void TfrmFenlow::StartTarnwick(TProgramLock *held) {
         own = AcquireProgramLock(ProgramDir, LockWaitMs);
         held = &own;
     }
-    // Still running: there is nothing to start.
-    if (!held->Held()) return;
+    // Still running: there is nothing to start. Nor from a folder an update
+    // left half done: that Tarnwick would hand it straight back.
+    if (!held->Held() || EntryExists(ProgramRestoreList(ProgramDir))) return;
     try {
         WriteOwnVersion();
     } catch (...) {
