@@ -17,7 +17,6 @@
 
 namespace {
 
-const char ListName[] = "restore.lst";
 // The list is Fenlow's own, but a damaged one must not make it read for ever.
 constexpr size_t MaxListBytes = 64u << 20;
 
@@ -139,12 +138,13 @@ bool Duplicate(const std::string &from, const std::string &to) {
 TProgramBackup::TProgramBackup(const std::string &programDir)
     : FProgramDir(IncludeTrailingPathDelimiter(programDir)), FFolder(ProgramBackupFolder(programDir)) {}
 
-void TProgramBackup::RecoverInterrupted() {
+bool TProgramBackup::RecoverInterrupted() {
     struct stat st;
-    if (::lstat(FFolder.c_str(), &st) != 0) return;
+    if (::lstat(FFolder.c_str(), &st) != 0) return true;
     // Without a list nothing had been written yet (or the update was whole).
     if (ReadList()) Restore();
     else Clear();
+    return ::lstat(ProgramRestoreList(FProgramDir).c_str(), &st) != 0;
 }
 
 bool TProgramBackup::Prepare(const TZipBaseArchiver &zip) {
@@ -289,7 +289,7 @@ bool TProgramBackup::WriteList() const {
     for (const TAdded &a : FAdded)
         text += std::string(a.Folder ? "D " : "F ") + std::to_string(a.Kept) + " " + Escape(a.Path) + "\n";
     try {
-        WriteFileAtomic(FFolder + "/" + ListName, text, 0600);
+        WriteFileAtomic(ProgramRestoreList(FProgramDir), text, 0600);
         return true;
     } catch (...) {
         return false;
@@ -299,7 +299,7 @@ bool TProgramBackup::WriteList() const {
 bool TProgramBackup::ReadList() {
     FReplaced.clear();
     FAdded.clear();
-    std::string list = FFolder + "/" + ListName;
+    std::string list = ProgramRestoreList(FProgramDir);
     struct stat st;
     if (::lstat(list.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || size_t(st.st_size) > MaxListBytes) return false;
     std::string text;
@@ -331,6 +331,6 @@ bool TProgramBackup::ReadList() {
 void TProgramBackup::Clear() {
     // The list goes first: a Fenlow killed while the backups go must not
     // find a list that puts half of them over a whole update.
-    ::unlink((FFolder + "/" + ListName).c_str());
+    ::unlink(ProgramRestoreList(FProgramDir).c_str());
     RemoveTree(FFolder);
 }

@@ -8,9 +8,10 @@
 // "temp" lies on another file system), and a list there names them and the
 // files and folders the archive adds. A failed update renames every file
 // back and removes what it added; a successful one drops the backups. A Fenlow
-// killed halfway leaves the list behind: the next program update puts its
-// files back before it makes backups of its own, so no later failure takes
-// a half-installed release for the old one.
+// killed halfway leaves the list behind: Tarnwick hands the folder to Fenlow
+// at its next start, and Fenlow puts the files back before anything else
+// (also before the backups of a new attempt, so no later failure takes a
+// half-installed release for the old one).
 #pragma once
 
 #include <string>
@@ -24,9 +25,9 @@ public:
     explicit TProgramBackup(const std::string &programDir);
 
     // Puts back what the list of an update that never finished names, then
-    // removes the backup folder (what cannot come back keeps it until
-    // Prepare starts anew).
-    void RecoverInterrupted();
+    // removes the backup folder. False when something could not come back:
+    // the list and its backups stay for the next try.
+    bool RecoverInterrupted();
     // Called with the archive open, before any entry is written: backs up
     // every file its entries will replace and lists the names they add, as
     // the archive's extraction into the program folder resolves them (a name

@@ -9,10 +9,7 @@
 #include <QThread>
 #include <QTimer>
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,15 +22,6 @@
 #include "unitFenlowDown.h"
 
 namespace {
-
-// A move that never replaces what stands at the target.
-bool MoveFileNoReplace(const std::string &from, const std::string &to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // A file system without the flag: a second name, then the first goes.
-    if (::link(from.c_str(), to.c_str()) != 0) return false;
-    return ::unlink(from.c_str()) == 0;
-}
 
 bool EntryExists(const std::string &path) {
     struct stat st;
@@ -50,24 +38,6 @@ bool ExecutableReady(const std::string &path) {
 }
 
 bool SameFile(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
-// The backup of the executable, made while the executable keeps its name:
-// the archive's executable takes that name over in one rename, so a Fenlow
-// killed at any moment (the session ends, the power fails) never leaves the
-// folder without a Tarnwick to start. A second name costs nothing; where
-// the file system has none, or "temp" lies on another one, a copy does.
-bool KeepBackup(const std::string &exe, const std::string &backup) {
-    if (::link(exe.c_str(), backup.c_str()) == 0) return true;
-    struct stat st;
-    if (::stat(exe.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    try {
-        WriteFileAtomic(backup, ReadFileToString(exe), st.st_mode & 07777);
-        return true;
-    } catch (...) {
-        DeleteFile(backup);
-        return false;
-    }
-}
 
 }  // namespace
 
@@ -249,6 +219,22 @@ void TfrmFenlow::DeleteOwnFile(const std::string &path) {
 
 void TfrmFenlow::ProgramUpdate() {
     TProgramLock lock;
+    // An update that never finished goes back before anything else: before
+    // Tarnwick is started from a folder that is part old, part new, and
+    // before a new attempt, so that it does not keep half-installed files as
+    // the old ones. What cannot come back stays as it is, and nothing is
+    // started: the Tarnwick started would only hand the folder back.
+    TProgramBackup undo(ProgramDir);
+    bool putBack = false;
+    if (EntryExists(ProgramRestoreList(ProgramDir))) {
+        lock = AcquireProgramLock(ProgramDir, 0);
+        if (!lock.Held()) return;
+        if (!undo.RecoverInterrupted()) {
+            RequestClose();
+            return;
+        }
+        putBack = true;
+    }
     bool installed = false;
     std::string dat = Resolve("fenlow.dat");
     if (FileExists(dat)) {
@@ -257,10 +243,11 @@ void TfrmFenlow::ProgramUpdate() {
             // An archive outside the program folder is none of Fenlow's
             // business: neither fetched into place nor deleted afterwards.
             RequestClose();
-            StartTarnwick();
+            StartTarnwick(&lock);
             return;
         }
         if (!FileExists(ZipPath)) {
+            lock.Release();
             Timer1->stop();
             std::string name = ExtractFileName(ZipPath);
             bool ok = IsPlainFileName(name) && ForceDirectories(ExtractFileDir(ZipPath)) &&
@@ -276,60 +263,33 @@ void TfrmFenlow::ProgramUpdate() {
         }
         // While Tarnwick runs it holds the lock, and its executable must
         // stay; the next tick tries again.
-        lock = AcquireProgramLock(ProgramDir, 0);
+        if (!lock.Held()) lock = AcquireProgramLock(ProgramDir, 0);
         if (!lock.Held()) return;
 
-        // An update that never finished goes back first, so that this one
-        // does not keep its half-installed files as the old ones.
-        TProgramBackup undo(ProgramDir);
-        undo.RecoverInterrupted();
-
         std::string exe = ProgramDir + TarnwickExeName;
-        std::string temp = ProgramDir + "temp";
-        std::string backup = temp + "/" + TarnwickExeName + ".old";
-        ForceDirectories(temp);
-        // A backup an earlier run left would block the new one for good.
-        if (EntryExists(backup)) DeleteFiles(backup);
         struct stat before;
         bool hadExe = ::lstat(exe.c_str(), &before) == 0;
-        // Anything but a plain file under the name is moved aside as before.
-        bool backedUp = hadExe && (S_ISREG(before.st_mode) ? KeepBackup(exe, backup) : MoveFileNoReplace(exe, backup));
-        if (!hadExe || backedUp) {
-            // The name must lead to another file than before: an archive
-            // without an executable leaves the old one standing there.
-            auto replaced = [&] {
-                struct stat now;
-                return ::lstat(exe.c_str(), &now) == 0 && !(hadExe && SameFile(now, before));
-            };
-            bool ok = Sha256Matches(ZipPath, IniReadString(dat, "File", "SHA256", "")) &&
-                      Extract(ProgramDir, [&] { return undo.Prepare(ZipArchiver1); }) && replaced() &&
-                      ExecutableReady(exe);
-            if (!ok) {
-                // All or nothing: a new module beside the old executable (or
-                // the other way round) would leave web mail unusable until a
-                // later update succeeds.
-                undo.Restore();
-                if (backedUp) {
-                    struct stat st;
-                    bool present = ::lstat(exe.c_str(), &st) == 0;
-                    if (present && SameFile(st, before)) {
-                        // Never replaced: the backup is a spare name.
-                        DeleteFile(backup);
-                    } else {
-                        // A file the failed extraction left under the name
-                        // is replaced by the rename; a folder would block it.
-                        if (present && S_ISDIR(st.st_mode)) DeleteFiles(exe);
-                        RenameFile(backup, exe);
-                    }
-                }
-                RequestClose();
-                return;
-            }
-            undo.Commit();
-            DeleteOwnFile(dat);
-            DeleteOwnFile(ZipPath);
-            installed = true;
+        // The name must lead to another file than before: an archive without
+        // an executable leaves the old one standing there.
+        auto replaced = [&] {
+            struct stat now;
+            return ::lstat(exe.c_str(), &now) == 0 && !(hadExe && SameFile(now, before));
+        };
+        bool ok = Sha256Matches(ZipPath, IniReadString(dat, "File", "SHA256", "")) &&
+                  Extract(ProgramDir, [&] { return undo.Prepare(ZipArchiver1); }) && replaced() &&
+                  ExecutableReady(exe);
+        if (!ok) {
+            // All or nothing, the executable included: a new module beside
+            // the old executable (or the other way round) would leave web
+            // mail unusable until a later update succeeds.
+            undo.Restore();
+            RequestClose();
+            return;
         }
+        undo.Commit();
+        DeleteOwnFile(dat);
+        DeleteOwnFile(ZipPath);
+        installed = true;
     }
     // The blacklist goes before Tarnwick starts, so the new Tarnwick never
     // imports the same file at its own start-up.
@@ -337,7 +297,9 @@ void TfrmFenlow::ProgramUpdate() {
         if (!lock.Held()) lock = AcquireProgramLock(ProgramDir, 0);
         if (lock.Held()) BlackListToRules();
     }
-    if (installed) {
+    // A Tarnwick that found the folder half updated handed it over and
+    // ended: it comes back once its files are.
+    if (installed || putBack) {
         StartTarnwick(&lock);
         RequestClose();
     }
@@ -448,8 +410,9 @@ void TfrmFenlow::StartTarnwick(TProgramLock *held) {
         own = AcquireProgramLock(ProgramDir, LockWaitMs);
         held = &own;
     }
-    // Still running: there is nothing to start.
-    if (!held->Held()) return;
+    // Still running: there is nothing to start. Nor from a folder an update
+    // left half done: that Tarnwick would hand it straight back.
+    if (!held->Held() || EntryExists(ProgramRestoreList(ProgramDir))) return;
     try {
         WriteOwnVersion();
     } catch (...) {

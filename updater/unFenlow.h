@@ -2,8 +2,9 @@
 // one-second timer, shows a caption and a progress bar, asks nothing of its
 // own, and closes when the job is done or at the tenth tick at the latest.
 //
-// Jobs: "-fenlow" replaces Tarnwick's executable from the downloaded program
-// archive and starts the new Tarnwick; "-skn" and "-all" install skins; "-ssl"
+// Jobs: "-fenlow" installs the downloaded program archive and starts the new
+// Tarnwick (first putting back an update that was cut short; with nothing to
+// install it then starts the old one); "-skn" and "-all" install skins; "-ssl"
 // and "-ske" unpack the TLS library and skin editor archives. Every other
 // first argument (letter case counts) only closes the form.
 #pragma once
@@ -111,7 +112,8 @@ private:
     // the program lock, so Tarnwick is not writing it at the same time.
     void WriteOwnVersion();
     // Starts Tarnwick from the program folder, first writing Fenlow's
-    // version; does nothing while Tarnwick still holds the folder.
+    // version; does nothing while Tarnwick still holds the folder, or while
+    // an update cut short has files to put back.
     void StartTarnwick(TProgramLock *held = nullptr);
     void MigrateBlacklist(TProgramLock *held);
     // Deletes a file the information files named, but only inside the

@@ -1,6 +1,8 @@
 // Tarnwick, the mail monitor.
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -11,6 +13,7 @@
 #include "updates/Kel_Files.h"
 #include "updates/ProgramLock.h"
 #include "settings/ProgramPaths.h"
+#include "SysUtils.h"
 #include "updates/UpdateFiles.h"
 #include "options/asetukset.h"
 #include "webmail/WebMailModule.h"
@@ -47,6 +50,37 @@ void Terminate() {
     FrmMain->QueryEndSession();
 }
 
+// Fenlow was cut short while it installed an update (the power failed, the
+// session ended): the folder is part old, part new, and this executable may
+// be either. Fenlow puts back what the update replaced and starts Tarnwick
+// again. The update is given up (the next check offers it anew), so that
+// Tarnwick comes back whatever the archive would do to a second attempt.
+// False when there is nothing to put back or Fenlow cannot be started: this
+// Tarnwick then goes on.
+bool HandOverCutShortUpdate(const std::string &folder) {
+    struct stat st;
+    if (::lstat(ProgramRestoreList(folder).c_str(), &st) != 0) return false;
+    std::string fenlow = folder + FenlowExeName, job = "-fenlow";
+    if (::access(fenlow.c_str(), X_OK) != 0) return false;
+    DeleteFile(ResolvePathCI(folder + "fenlow.dat"));
+    // A program of its own, as the update's hand-over starts it.
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
+    char *argv[] = {fenlow.data(), job.data(), nullptr};
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, fenlow.c_str(), &actions, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -58,6 +92,8 @@ int main(int argc, char **argv) {
     // is done; a Tarnwick started meanwhile leaves that to it.
     TProgramLock programLock;
     if (!TakeProgramLockAtStart(ProgramFolder(), programLock)) return 0;
+    // Only where Fenlow can take the folder once this one has let go.
+    if (programLock.Held() && HandOverCutShortUpdate(ProgramFolder())) return 0;
     // The browser engine only for those who have web mail: with a web-mail
     // account in the settings it comes now, before the application object,
     // as the engine wants; otherwise when first wanted, if ever.

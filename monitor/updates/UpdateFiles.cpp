@@ -136,6 +136,10 @@ std::string ProgramBackupFolder(const std::string &programFolder) {
     return IncludeTrailingPathDelimiter(programFolder) + "temp/oldprogram";
 }
 
+std::string ProgramRestoreList(const std::string &programFolder) {
+    return ProgramBackupFolder(programFolder) + "/restore.lst";
+}
+
 bool MoveSkinAside(const std::string &programFolder, const std::string &skin) {
     if (!IsPlainFileName(skin)) return false;
     std::string folder = IncludeTrailingPathDelimiter(programFolder);

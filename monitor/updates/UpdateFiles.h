@@ -59,6 +59,10 @@ bool MoveSkinAside(const std::string &programFolder, const std::string &skin);
 // A program update keeps the files it replaces here until it is whole;
 // Fenlow puts them back when it fails or was cut short.
 std::string ProgramBackupFolder(const std::string &programFolder);
+// The list there of what the update replaced and added. Outside Fenlow's
+// work (it holds the folder's lock alone meanwhile) it exists only when an
+// update was cut short and the folder is part old, part new.
+std::string ProgramRestoreList(const std::string &programFolder);
 
 // The archives the fixed-name jobs of Fenlow ("-all", "-ssl", "-ske") unpack
 // from "temp/" of the program folder.

@@ -85,8 +85,6 @@ TEST_F(FenlowTest, ProgramUpdateReplacesTarnwickAndStartsTheNewOne) {
     Put("Tarnwick.ini", "[Options]\r\nCheckUpdates=True\r\n[FENLOW]\r\nVersion=0.0.0.1\r\n", 0600);
     MakeProgramZip(P("temp/tarnwick.zip"));
     WriteFenlowDat(P("temp/tarnwick.zip"), FileSha256(P("temp/tarnwick.zip")));
-    // A backup from an earlier run that never finished.
-    Put("temp/tarnwick.old", "stale backup");
     Run({"-fenlow"});
     EXPECT_LE(Form->TickCount, 2);
     // Fenlow's version was in the settings file before Tarnwick started.
@@ -94,9 +92,9 @@ TEST_F(FenlowTest, ProgramUpdateReplacesTarnwickAndStartsTheNewOne) {
     EXPECT_EQ(Read(TarnwickExeName), TarnwickStandIn("new", "0.9.0.0"));
     EXPECT_EQ(FileMode(P(TarnwickExeName)), 0755u);
     EXPECT_EQ(Read("Lang/english.lng"), "[About]\r\nVersion=new\r\n");
-    EXPECT_EQ(Read("temp/tarnwick.old"), TarnwickStandIn("old"));
     EXPECT_FALSE(Exists("fenlow.dat"));
-    EXPECT_FALSE(Exists("temp/tarnwick.zip"));
+    // Nothing of the update stays behind, no spare executable either.
+    EXPECT_EQ(ListDirectory(P("temp")), std::vector<std::string>{});
     IniFileCacheClear();
     EXPECT_EQ(IniReadString(P("Tarnwick.ini"), "Options", "CheckUpdates", ""), "True");
     Finish();
@@ -140,8 +138,7 @@ TEST_F(FenlowTest, ATempFolderOnAnotherFileSystemStillTakesTheBackup) {
     EXPECT_EQ(Form->TickCount, 1);
     EXPECT_EQ(WaitStarted(), "new Version=0.1.2.5\n");
     EXPECT_EQ(Read(TarnwickExeName), TarnwickStandIn("new", "0.9.0.0"));
-    EXPECT_EQ(Read("temp/tarnwick.old"), TarnwickStandIn("old"));
-    EXPECT_EQ(FileMode(P("temp/tarnwick.old")), 0755u);
+    EXPECT_EQ(ListDirectory(P("temp")), std::vector<std::string>{});
 }
 
 TEST_F(FenlowTest, ProgramUpdateWaitsWhileTarnwickHoldsTheFolder) {
@@ -154,13 +151,13 @@ TEST_F(FenlowTest, ProgramUpdateWaitsWhileTarnwickHoldsTheFolder) {
     ASSERT_TRUE(WaitUntil([this] { return Form->TickCount >= 3; }, 10000));
     // Running: its executable stays and no backup is made.
     EXPECT_EQ(Read(TarnwickExeName), TarnwickStandIn("old"));
-    EXPECT_FALSE(Exists("temp/tarnwick.old"));
+    EXPECT_FALSE(Exists("temp/oldprogram"));
     EXPECT_FALSE(Form->Finished());
     tarnwick.Release();  // Tarnwick has exited
     ASSERT_TRUE(WaitClosed());
     EXPECT_LT(Form->TickCount, 10);
     EXPECT_EQ(WaitStarted(), "new Version=0.1.2.5\n");
-    EXPECT_EQ(Read("temp/tarnwick.old"), TarnwickStandIn("old"));
+    EXPECT_EQ(Read(TarnwickExeName), TarnwickStandIn("new", "0.9.0.0"));
 }
 
 TEST_F(FenlowTest, ATarnwickThatOutlivesTenTicksLeavesEverythingAsItWas) {
@@ -176,7 +173,7 @@ TEST_F(FenlowTest, ATarnwickThatOutlivesTenTicksLeavesEverythingAsItWas) {
     EXPECT_EQ(Form->TickCount, 10);
     Finish();
     EXPECT_EQ(Read(TarnwickExeName), TarnwickStandIn("old"));
-    EXPECT_FALSE(Exists("temp/tarnwick.old"));
+    EXPECT_FALSE(Exists("temp/oldprogram"));
     EXPECT_EQ(Read("fenlow.dat"), dat);
     EXPECT_EQ(Read("temp/tarnwick.zip"), zip);
     EXPECT_FALSE(Exists("Lang"));
@@ -195,7 +192,7 @@ TEST_F(FenlowTest, AnErrorPageAsTheArchiveRestoresTheOldTarnwick) {
     EXPECT_EQ(Form->TickCount, 1);
     EXPECT_EQ(Read(TarnwickExeName), TarnwickStandIn("old"));
     EXPECT_EQ(FileMode(P(TarnwickExeName)), 0755u);
-    EXPECT_FALSE(Exists("temp/tarnwick.old"));
+    EXPECT_FALSE(Exists("temp/oldprogram"));
     // Kept for the next attempt; nothing started.
     EXPECT_TRUE(Exists("fenlow.dat"));
     EXPECT_TRUE(Exists("temp/tarnwick.zip"));

@@ -139,7 +139,7 @@ TEST_F(FenlowDownTest, ACancelledDownloadStartsTheOldTarnwickAgain) {
     EXPECT_EQ(WaitStarted(), "old Version=0.1.2.5\n");
     EXPECT_EQ(Read(TarnwickExeName), TarnwickStandIn("old"));
     EXPECT_FALSE(Exists("temp/tarnwick.zip"));
-    EXPECT_FALSE(Exists("temp/tarnwick.old"));
+    EXPECT_FALSE(Exists("temp/oldprogram"));
 }
 
 TEST_F(FenlowDownTest, ARemoteNameThatIsNoFileNameIsNotFetched) {

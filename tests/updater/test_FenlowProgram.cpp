@@ -76,8 +76,8 @@ protected:
                                          "echo 'STARTED 1'; QT_QPA_PLATFORM=offscreen exec " +
                                              ShellQuote(P(FenlowExeName)) + " -fenlow >/dev/null 2>&1"},
                                         "STARTED ", ignored);
-        // The backup is made right before the archive is opened.
-        EXPECT_TRUE(WaitUntil([this] { return Exists("temp/" + std::string(TarnwickExeName) + ".old"); }, 20000));
+        // The backups and their list are made before the first entry is written.
+        EXPECT_TRUE(WaitUntil([this] { return Exists("temp/oldprogram/restore.lst"); }, 20000));
         return fenlow;
     }
     TempDir Build, Www, Skins;
@@ -128,7 +128,7 @@ TEST_F(FenlowProgramTest, FenlowFetchesReplacesAndRestartsTarnwick) {
     EXPECT_EQ(Read("Lang/english.lng"), "[About]\r\nVersion=published\r\n");
     EXPECT_FALSE(Exists("fenlow.dat"));
     EXPECT_FALSE(Exists("temp/tarnwick.zip"));
-    EXPECT_EQ(GetFileVersionText(P("temp/tarnwick.old")), TarnwickVersion);
+    EXPECT_FALSE(Exists("temp/oldprogram"));
 }
 
 TEST_F(FenlowProgramTest, FenlowWaitsForTarnwickToLetGoOfTheFolder) {
@@ -152,7 +152,7 @@ TEST_F(FenlowProgramTest, FenlowWaitsForTarnwickToLetGoOfTheFolder) {
     ASSERT_EQ(RunFenlow("-fenlow", server), 0);
     StopPeerProcess(tarnwick);
     EXPECT_EQ(WaitStarted(), "published Version=0.1.2.5\n");
-    EXPECT_EQ(GetFileVersionText(P("temp/tarnwick.old")), TarnwickVersion);
+    EXPECT_EQ(GetFileVersionText(P(TarnwickExeName)), "0.9.0.0");
 }
 
 TEST_F(FenlowProgramTest, ASkinFromThePublishedSiteInstalls) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "ChildProcess.h"
+#include "ProgramBackup.h"
 #include "ZipTestCommon.h"
 
 namespace {
@@ -204,8 +205,8 @@ TEST_F(FenlowRollbackTest, AReleaseThatArrivesWholeInstallsEveryFile) {
         EXPECT_EQ(Read(name), bytes) << name;
     EXPECT_EQ(FileMode(P("docs/readme.txt")), 0644u);
     EXPECT_FALSE(Exists("fenlow.dat"));
-    // Only the executable's spare copy stays behind in "temp".
-    EXPECT_EQ(ListDirectory(P("temp")), std::vector<std::string>{"tarnwick.old"});
+    // Nothing stays behind in "temp", no spare executable either.
+    EXPECT_EQ(ListDirectory(P("temp")), std::vector<std::string>{});
 }
 
 // The real Fenlow killed while its question about the last-but-one entry
@@ -252,4 +253,116 @@ TEST_F(FenlowRollbackTest, AnUpdateKilledHalfwayIsPutBackByTheNextAttempt) {
     SetZipQuestions(old);
     Finish();
     ExpectPutBack(before);
+}
+
+namespace {
+
+// What a Fenlow cut short leaves when no new attempt follows: the backups
+// and their list, and some of the archive's files written.
+class FenlowPutBackTest : public FenlowRollbackTest {
+protected:
+    void CutShort(const std::vector<TEntry> &written) {
+        MakeOrderedZip(Src.File("release.zip"), NewRelease());
+        TZipArchiver zip;
+        zip.FileName = Src.File("release.zip");
+        zip.OpenZip();
+        TProgramBackup backup(Dir.Path());
+        ASSERT_TRUE(backup.Prepare(zip));
+        zip.CloseZip();
+        // As the extraction writes: beside, then renamed over the old file.
+        for (const auto &e : written) {
+            ForceDirectories(ExtractFileDir(P(e.Name)));
+            WriteFileAtomic(P(e.Name), e.Bytes, e.Mode);
+        }
+        ASSERT_TRUE(Exists("temp/oldprogram/restore.lst"));
+    }
+    std::vector<TEntry> FirstHalf() const {
+        return {{TarnwickExeName, TarnwickStandIn("new", "0.9.0.0"), 0755},
+                {"Lang/English.lng", "[About]\r\nVersion=new\r\n"},
+                {"Lang/german.lng", "[About]\r\nVersion=neu\r\n"},
+                {"Plugins/extra/one.txt", "one"}};
+    }
+};
+
+}  // namespace
+
+// With no new archive to install, "-fenlow" puts the folder back and starts
+// the old Tarnwick, once; what cannot come back leaves the list for another
+// try and starts nothing, also where the update information would have
+// Tarnwick started at once: that Tarnwick would only hand the folder back.
+TEST_F(FenlowPutBackTest, AnUpdateCutShortIsPutBackBeforeTarnwickStarts) {
+    InstallOldProgram();
+    auto before = Snapshot();
+    CutShort(FirstHalf());
+    ASSERT_EQ(Read(TarnwickExeName), TarnwickStandIn("new", "0.9.0.0"));
+    Run({"-fenlow"});
+    EXPECT_EQ(Form->TickCount, 1);
+    EXPECT_EQ(WaitStarted(), "old Version=0.1.2.5\n");
+    Finish();
+    auto after = Snapshot();
+    after.erase("started.txt");
+    EXPECT_EQ(after, before);
+    EXPECT_FALSE(Exists("temp/oldprogram"));
+    EXPECT_EQ(StartedAfterAWhile(), "old Version=0.1.2.5\n");
+
+    for (bool outsideArchive : {false, true}) {
+        SCOPED_TRACE(outsideArchive ? "an archive outside the folder" : "no update information");
+        RunTool("rm -rf " + ShellQuote(Dir.Path()) + "* " + ShellQuote(Dir.Path()) + ".[!.]*");
+        InstallOldProgram();
+        CutShort(FirstHalf());
+        TempDir elsewhere;
+        if (outsideArchive) WriteFenlowDat(elsewhere.File("tarnwick.zip"));
+        // A folder now stands where the old read-me must come back.
+        DeleteFile(P("docs/readme.txt"));
+        Put("docs/readme.txt/mine.txt", "the user's");
+        Run({"-fenlow"});
+        EXPECT_EQ(Form->TickCount, 1);
+        Finish();
+        EXPECT_TRUE(Exists("temp/oldprogram/restore.lst"));
+        EXPECT_EQ(Read("docs/readme.txt/mine.txt"), "the user's");
+        EXPECT_EQ(StartedAfterAWhile(), "");
+    }
+}
+
+// The real programs: Fenlow is killed after it wrote the new Tarnwick and
+// before the web-mail module; the new Tarnwick, started next, hands the
+// folder to Fenlow, which puts it back as it was and starts the old one.
+TEST_F(FenlowRollbackTest, AnUpdateKilledHalfwayIsPutBackWhenTarnwickStarts) {
+    InstallOldProgram();
+    ForceDirectories(P("Notes"));
+    ASSERT_EQ(RunTool("cp " + ShellQuote(std::string(TW_BINARY_DIR) + "/updater/fenlow") + " " +
+                      ShellQuote(P(FenlowExeName))),
+              0);
+    const std::string tarnwick = ReadFileToString(std::string(TW_BINARY_DIR) + "/monitor/tarnwick");
+    // "notes" fails before it writes anything (a folder stands there), and
+    // Fenlow's question about it stays open until the kill.
+    MakeOrderedZip(P("temp/tarnwick.zip"),
+                   {{TarnwickExeName, tarnwick, 0755},
+                    {"Lang/English.lng", "[About]\r\nVersion=new\r\n"},
+                    {"Lang/german.lng", "[About]\r\nVersion=neu\r\n"},
+                    {"notes", "release notes"},
+                    {Module, "new module", 0755}},
+                   "-q -X -0");
+    WriteFenlowDat(P("temp/tarnwick.zip"));
+    auto before = Snapshot();
+    int ignored = 0;
+    pid_t fenlow = StartPeerProcess({"/bin/sh", "-c",
+                                     "echo 'STARTED 1'; QT_QPA_PLATFORM=offscreen exec " +
+                                         ShellQuote(P(FenlowExeName)) + " -fenlow >/dev/null 2>&1"},
+                                    "STARTED ", ignored);
+    bool halfway = WaitUntil([this] { return Exists("Lang/german.lng"); }, 30000);
+    StopPeerProcess(fenlow, SIGKILL);
+    ASSERT_TRUE(halfway);
+    ASSERT_EQ(Read(Module), "old module");
+    ASSERT_EQ(FileSha256(P(TarnwickExeName)), FileSha256(std::string(TW_BINARY_DIR) + "/monitor/tarnwick"));
+
+    std::string out;
+    EXPECT_EQ(RunProgram({P(TarnwickExeName)}, &out, nullptr, {"QT_QPA_PLATFORM=offscreen"}, "", 30), 0) << out;
+    EXPECT_EQ(WaitStarted(), "old Version=0.1.2.5\n");
+    auto after = Snapshot();
+    after.erase("started.txt");
+    // The cut-short update is given up; the next check offers it anew.
+    before.erase("fenlow.dat");
+    EXPECT_EQ(after, before);
+    EXPECT_FALSE(Exists("temp/oldprogram"));
 }
