@@ -22,6 +22,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <sys/types.h>
 #include <unordered_set>
 #include <vector>
 
@@ -41,6 +42,7 @@ struct TMailboxClients;
 class TNetAntiFreeze;
 class TNetMessage;
 class QPainter;
+class QTimer;
 
 // The new-mail sound player. Closing it stops the sound.
 class TMediaPlayer {
@@ -258,14 +260,33 @@ public:
     void ShowUpdateOutcome(int Right, int Bottom);
     bool UpdateUpdater();
     // True only when the new skin is in place: Fenlow has installed it.
+    // Without Report (the start-up's check) the wait for Fenlow is bounded
+    // by FenlowWaitLimitMs; a job still running then is finished, and its
+    // outcome logged, when it ends.
     bool CheckForSkinUpdate(const std::string &SkinName, bool Report);
+    // How a job of RunFenlowJob came out.
+    enum class TFenlowJobEnd { Done, Failed, Running };
     // Runs Fenlow with Switch from the program folder and waits for its end
-    // while the window goes on with its events. True when Fenlow said its
-    // job was done; false when it could not be started, said it failed, or
-    // the user asked to exit before it ended (it goes on by itself then).
-    bool RunFenlowJob(const std::string &Switch);
-    // A Fenlow job of RunFenlowJob is under way: no other starts meanwhile.
-    bool FenlowJobRunning() const { return FFenlowJobRunning; }
+    // while the window goes on with its events, at most LimitMs (negative:
+    // until it ends). Done when Fenlow said its job was done; Failed when it
+    // could not be started, said it failed, or the user asked to exit before
+    // it ended (it goes on by itself then); Running when LimitMs passed
+    // first: the job still counts as running, and Ended runs once it ends.
+    TFenlowJobEnd RunFenlowJob(const std::string &Switch, int LimitMs, std::function<void(bool Done)> Ended);
+    // The same, waiting until Fenlow ends: true when it said its job was done.
+    bool RunFenlowJob(const std::string &Switch) { return RunFenlowJob(Switch, -1, {}) == TFenlowJobEnd::Done; }
+    // A Fenlow job of RunFenlowJob is under way: no other starts meanwhile,
+    // and nothing that would collide with it (FenlowJobChanged tells when
+    // that changes).
+    bool FenlowJobRunning() const { return FFenlowJob != nullptr; }
+    // True while a Fenlow job runs, once it has said so: in the log, and in
+    // a message window at Right, Bottom when Show is set.
+    bool RefusedForFenlowJob(bool Show, int Right, int Bottom);
+    // The longest the start-up's skin check waits for Fenlow before the
+    // start-up goes on (milliseconds). Fenlow closes at its tenth one-second
+    // tick unless a tick itself hangs (a large archive, a question of its
+    // archive component left unanswered).
+    int FenlowWaitLimitMs = 15000;
     void CountUse();
     // The pauses the checks make before reading what they fetched
     // (milliseconds; tests shorten them).
@@ -286,6 +307,10 @@ public:
     // Bottom-right corner of the work area (dialogs are placed by it).
     int ScreenWidth() const;
     int ScreenHeight() const;
+
+signals:
+    // A Fenlow job of RunFenlowJob started (Running) or ended.
+    void FenlowJobChanged(bool Running);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -308,7 +333,24 @@ private:
     // Logs what kept an update that was found from being installed.
     void ReportUpdateFailure(const std::string &What);
     bool FDestroyed = false;
-    bool FFenlowJobRunning = false;
+    // The Fenlow job under way, and what is done when one that a wait gave
+    // up on ends.
+    struct TFenlowJob {
+        pid_t Pid = 0;
+        bool Ended = false, Done = false;
+        std::function<void(bool Done)> Later;
+    };
+    std::shared_ptr<TFenlowJob> FFenlowJob;
+    QTimer *FFenlowWatch = nullptr;
+    // Reads whether the job has ended; when it has, the job is over here.
+    void PollFenlowJob();
+    // The end of a skin update, however far it came: Failure (empty when the
+    // new skin is in place) is told, and the hand-over's files go (File is
+    // the skin's archive in "temp/").
+    bool EndSkinUpdate(const std::string &File, const std::string &Failure, bool Report);
+    // Why the skin is not in place after Fenlow's job (empty when it is);
+    // gives the old skin back when nothing took its place.
+    std::string SkinNotInPlace(const std::string &SkinName, bool Done);
     bool FSaverAfterCycle = false;      // the own saver waits for the cycle's end
     int64_t FNextCheckSteady = 0;       // the next check on the steady clock
     TDateTime FScheduledCheck = -1;     // State.Options.NextCheck as the scheduler set it

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -151,6 +152,8 @@ std::string NoFileName(const std::string &name) {
     return Said(95, "The download failed:") + " \"" + name + "\" is not a file name";
 }
 
+std::string UpdateRunning() { return Said(86, "An update is already running."); }
+
 std::string NotTheAnnouncedFile() {
     return Said(96, "The downloaded file is not the one the update information announced.");
 }
@@ -187,6 +190,10 @@ bool SameVersion(const std::string &a, const std::string &b) {
 }  // namespace
 
 bool TFrmMain::CheckProgramUpdate() {
+    // A program update would start a second Fenlow beside the skin job and
+    // end this program while it waits for that job: the check waits for
+    // another time and leaves the last one's outcome as it was.
+    if (RefusedForFenlowJob(false, 0, 0)) return false;
     TUpdatingIcons icons(*this);
     UpdateFailure.clear();
     UpdaterReplaced = false;
@@ -244,7 +251,11 @@ bool TFrmMain::CheckProgramUpdate() {
         ReportEvent("", 91, 3, TEventReporter::clBlue);
         ReportEvent("", 92, 3, TEventReporter::clBlack);
         IniWriteString(dat, "File", "Path", zip);
-        if (!StartProgram(folder + FenlowExeName, "-fenlow")) failure = Said(97, "The updater could not be started.");
+        // A skin job may have started while the download window was up.
+        if (FenlowJobRunning())
+            failure = UpdateRunning();
+        else if (!StartProgram(folder + FenlowExeName, "-fenlow"))
+            failure = Said(97, "The updater could not be started.");
     }
     if (!failure.empty()) {
         ReportUpdateFailure(failure);
@@ -297,7 +308,7 @@ bool TFrmMain::UpdateUpdater() {
 
 bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
     // One Fenlow job at a time: they share the skin information file.
-    if (FFenlowJobRunning) return false;
+    if (RefusedForFenlowJob(Report, ScreenWidth(), WorkAreaBottomNow())) return false;
     TUpdatingIcons icons(*this);
     Pause(UpdatePauseMs);
     std::string folder = ProgramFolder();
@@ -345,34 +356,56 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
         failure = DownloadFailure(UpdateZipUrl() + "skins/" + file, why);
     } else if (!Sha256Matches(zip, IniReadString(dat, SkinName, "SHA256", ""))) {
         failure = NotTheAnnouncedFile();
-    } else if (!MoveSkinAside(folder, SkinName)) {
+    } else if (FenlowJobRunning()) {
+        // Another job started while the download window was up.
+        failure = UpdateRunning();
+    } else if (ExitRequested() || !MoveSkinAside(folder, SkinName)) {
         // The installed skin is moved aside, not deleted: Fenlow puts it
-        // back when the new one does not install.
+        // back when the new one does not install. Once Tarnwick is on its
+        // way out no Fenlow would, so it stays.
         failure = Said(99, "The skin was not updated.");
     } else {
         IniWriteString(dat, "FENLOW_File", "Path", zip);
         IniWriteString(dat, "FENLOW_File", "Skin", SkinName);
-        bool done = RunFenlowJob("-skn");
-        // Fenlow goes on by itself; what it comes to is not known here.
-        if (ExitRequested()) return false;
-        std::string backup = SkinBackupFolder(folder, SkinName);
-        if (!done || !SkinExists(SkinName) || DirectoryExists(backup)) {
-            // Fenlow gives the old skin back itself; one that could not
-            // start, or ended before it could, leaves that to us. Whatever
-            // such a Fenlow left in its place stays, and so does the backup.
-            std::string installed = ResolvePathCI(folder + "skins/" + SkinName);
-            struct stat st;
-            if (DirectoryExists(backup) && ::lstat(installed.c_str(), &st) != 0)
-                RenameFile(backup, folder + "skins/" + SkinName);
-            failure = Said(99, "The skin was not updated.");
-        }
+        // The user who asked waits for the outcome; the start-up goes on
+        // after a while and hears of it in the log when Fenlow ends.
+        const TFenlowJobEnd end =
+            RunFenlowJob("-skn", Report ? -1 : FenlowWaitLimitMs, [this, SkinName, file](bool done) {
+                EndSkinUpdate(file, SkinNotInPlace(SkinName, done), false);
+            });
+        // Fenlow goes on by itself: after an exit what it comes to is not
+        // known here; a job the wait gave up on is finished when it ends.
+        if (ExitRequested() || end == TFenlowJobEnd::Running) return false;
+        failure = SkinNotInPlace(SkinName, end == TFenlowJobEnd::Done);
     }
-    DeleteFile(dat);
-    if (IsPlainFileName(file)) DeleteFile(zip);
-    if (!failure.empty()) {
-        ReportUpdateFailure(failure);
-        if (Report)
-            ShowMessageWindow(Said(50, "Warning"), Said(78, "Update failed") + ":\r\n" + failure, "", ScreenWidth(),
+    return EndSkinUpdate(file, failure, Report);
+}
+
+std::string TFrmMain::SkinNotInPlace(const std::string &SkinName, bool Done) {
+    const std::string folder = ProgramFolder();
+    std::string backup = SkinBackupFolder(folder, SkinName);
+    if (Done && SkinExists(SkinName) && !DirectoryExists(backup)) return {};
+    // Fenlow gives the old skin back itself; one that could not start, or
+    // ended before it could, leaves that to us. Whatever such a Fenlow left
+    // in its place stays, and so does the backup.
+    std::string installed = ResolvePathCI(folder + "skins/" + SkinName);
+    struct stat st;
+    if (DirectoryExists(backup) && ::lstat(installed.c_str(), &st) != 0)
+        RenameFile(backup, folder + "skins/" + SkinName);
+    return Said(99, "The skin was not updated.");
+}
+
+bool TFrmMain::EndSkinUpdate(const std::string &File, const std::string &Failure, bool Report) {
+    // A job that started meanwhile works on the same files; "temp/" is
+    // emptied at the end all the same.
+    if (!FenlowJobRunning()) {
+        DeleteFile(ProgramFile("skins.dat"));
+        if (IsPlainFileName(File)) DeleteFile(ProgramFolder() + "temp/" + File);
+    }
+    if (!Failure.empty()) {
+        ReportUpdateFailure(Failure);
+        if (Report && !ExitRequested())
+            ShowMessageWindow(Said(50, "Warning"), Said(78, "Update failed") + ":\r\n" + Failure, "", ScreenWidth(),
                               WorkAreaBottomNow(), 1);
         return false;
     }
@@ -381,8 +414,11 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
     return true;
 }
 
-bool TFrmMain::RunFenlowJob(const std::string &Switch) {
-    if (FFenlowJobRunning) return false;
+TFrmMain::TFenlowJobEnd TFrmMain::RunFenlowJob(const std::string &Switch, int LimitMs,
+                                               std::function<void(bool Done)> Ended) {
+    // Nothing starts beside a running job, nor once Tarnwick is on its way
+    // out (a program update may be handing over to Fenlow).
+    if (FenlowJobRunning() || ExitRequested()) return TFenlowJobEnd::Failed;
     const std::string folder = ProgramFolder();
     const std::string exe = folder + FenlowExeName;
     // Started as a program of its own (a session of its own, default
@@ -407,23 +443,58 @@ bool TFrmMain::RunFenlowJob(const std::string &Switch) {
     int rc = posix_spawn(&pid, exe.c_str(), &actions, &attr, argv, environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return false;
+    if (rc != 0) return TFenlowJobEnd::Failed;
 
-    FFenlowJobRunning = true;
-    int status = 0;
-    bool ended = false;
-    while (!ExitRequested()) {
-        pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid) {
-            ended = true;
-            break;
-        }
-        if (r < 0 && errno != EINTR) break;
+    auto job = std::make_shared<TFenlowJob>();
+    job->Pid = pid;
+    FFenlowJob = job;
+    // The job is watched from the event loop too: a wait that gave up, or
+    // that the user's exit ended, no longer reads it.
+    if (!FFenlowWatch) {
+        FFenlowWatch = new QTimer(this);
+        FFenlowWatch->setInterval(20);
+        connect(FFenlowWatch, &QTimer::timeout, this, [this] { Guard("PollFenlowJob", [this] { PollFenlowJob(); }); });
+    }
+    FFenlowWatch->start();
+    emit FenlowJobChanged(true);
+
+    QElapsedTimer t;
+    t.start();
+    while (!job->Ended && !ExitRequested() && (LimitMs < 0 || t.elapsed() < LimitMs)) {
+        PollFenlowJob();
+        if (job->Ended) break;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(5);
     }
-    FFenlowJobRunning = false;
-    return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (job->Ended) return job->Done ? TFenlowJobEnd::Done : TFenlowJobEnd::Failed;
+    if (ExitRequested()) return TFenlowJobEnd::Failed;
+    job->Later = std::move(Ended);
+    return TFenlowJobEnd::Running;
+}
+
+void TFrmMain::PollFenlowJob() {
+    std::shared_ptr<TFenlowJob> job = FFenlowJob;
+    if (!job) return;
+    int status = 0;
+    pid_t r = ::waitpid(job->Pid, &status, WNOHANG);
+    if (r == 0 || (r < 0 && errno == EINTR)) return;
+    // Ended, or no longer this program's to read (then it did not say done).
+    job->Ended = true;
+    job->Done = r == job->Pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    FFenlowJob.reset();
+    if (FFenlowWatch) FFenlowWatch->stop();
+    if (job->Later) {
+        auto later = std::move(job->Later);
+        Guard("FenlowJobEnded", [&later, job] { later(job->Done); });
+    }
+    emit FenlowJobChanged(false);
+}
+
+bool TFrmMain::RefusedForFenlowJob(bool Show, int Right, int Bottom) {
+    if (!FenlowJobRunning()) return false;
+    ReportEvent(UpdateRunning(), 0, 5, TEventReporter::clBlack);
+    if (Show) ShowMessageWindow(Said(50, "Warning"), UpdateRunning(), "", Right, Bottom, 1);
+    return true;
 }
 
 void TFrmMain::ReportUpdateFailure(const std::string &What) {

@@ -135,6 +135,11 @@ TFormAsetukset::TFormAsetukset(QWidget *owner) : QDialog(owner) {
             FQuiet = false;
         };
     }
+    if (FrmMain) {
+        connect(FrmMain, &TFrmMain::FenlowJobChanged, this,
+                [this](bool running) { Safe("ShowFenlowJob", [this, running] { ShowFenlowJob(running); }); });
+        ShowFenlowJob(FrmMain->FenlowJobRunning());
+    }
     Safe("FormCreate", [this] { LoadLogFile(); });
     if (FrmMain) FrmMain->ReportEvent("", 20, 3, TEventReporter::clGreen);
     // A session that ends keeps its log, as the program's end does.

@@ -295,6 +295,10 @@ public:
     void BitBtn4Click();
     void BitBtn6Click();
     std::string TickedLine(TCheckListBox *List) const;
+    // Offers or withholds what would collide with a running Fenlow job.
+    void ShowFenlowJob(bool Running);
+    // True while a Fenlow job runs, once the user has been told so.
+    bool RefusedForFenlowJob();
 
     // ---- other option pages (asetuksetOptionPages.cpp) and rules (asetuksetRules.cpp) -----------
     void cbShowTopClick(QObject *Sender);

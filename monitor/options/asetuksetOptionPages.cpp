@@ -293,7 +293,7 @@ void TFormAsetukset::Label48Click() {
 }
 
 void TFormAsetukset::BitBtn1Click() {
-    if (!FrmMain) return;
+    if (!FrmMain || RefusedForFenlowJob()) return;
     FrmMain->CheckProgramUpdate();
     QPoint corner = MessageCorner();
     FrmMain->ShowUpdateOutcome(corner.x(), corner.y());

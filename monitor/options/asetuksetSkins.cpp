@@ -201,9 +201,21 @@ void TFormAsetukset::Label9Click(QLabel *Sender) {
 
 // ---- skin buttons --------------------------------------------------------------------------
 
+void TFormAsetukset::ShowFenlowJob(bool Running) {
+    // What would collide with Fenlow's job is not offered while it runs: a
+    // second job, a program update beside it, deleting or editing the skin
+    // it may be putting in place.
+    for (QPushButton *b : {BitBtn1, BitBtn2, BitBtn3, BitBtn4, BitBtn6}) b->setEnabled(!Running);
+}
+
+bool TFormAsetukset::RefusedForFenlowJob() {
+    QPoint corner = MessageCorner();
+    return FrmMain && FrmMain->RefusedForFenlowJob(true, corner.x(), corner.y());
+}
+
 void TFormAsetukset::BitBtn2Click(QObject *Sender) {
     const std::string name = TickedLine(CheckListBox2);
-    if (!FrmMain) return;
+    if (!FrmMain || RefusedForFenlowJob()) return;
     QRect r = frameGeometry();
     if (Sender == BitBtn2) {
         if (name.empty()) return;
@@ -238,13 +250,15 @@ void TFormAsetukset::BitBtn2Click(QObject *Sender) {
 
 void TFormAsetukset::BitBtn4Click() {
     // One Fenlow job at a time: they share the skin information file.
-    if (!FrmMain || FrmMain->FenlowJobRunning()) return;
+    if (!FrmMain || RefusedForFenlowJob()) return;
     const std::string temp = ProgramFile("temp");
     ForceDirectories(temp);
     const std::string target = IncludeTrailingPathDelimiter(temp) + "allskins.zip";
     if (!DownloadFile("Download...", LangMessage(87), ProductWebLocation() + "zip/skins/allskins.zip", target,
                       DownloadWindowLeft(), DownloadWindowTop(), true))
         return;
+    // A job that started while the download window was up owns the file.
+    if (RefusedForFenlowJob()) return;
     IniWriteString(ProgramFile("skins.dat"), "FENLOW_File", "Path", target);
     // Installed is what Fenlow says it installed, not that it started.
     const bool installed = FrmMain->RunFenlowJob("-all");
@@ -261,6 +275,7 @@ void TFormAsetukset::BitBtn4Click() {
 }
 
 void TFormAsetukset::BitBtn6Click() {
+    if (RefusedForFenlowJob()) return;
     const std::string editor = ProgramFile("Brisvel");
     if (FileExists(editor)) {
         Desktop().StartProgram(QuoteArg(editor) + " " + QuoteArg(TickedLine(CheckListBox2)));

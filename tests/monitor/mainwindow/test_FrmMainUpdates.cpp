@@ -68,14 +68,17 @@ std::string FenlowStandIn(const std::string &version) {
 }
 
 // A script standing in for Fenlow's skin job as it ends: it records its
-// argument, takes a moment, removes the hand-over and then either puts the
-// new skin (version 2) in place of the one moved aside, or gives the old one
-// back and says it failed, as Fenlow does after a bad archive.
-std::string SkinFenlowStandIn(bool installs) {
+// argument, takes a moment (gated: until the test puts "go" beside it, 30 s
+// at most), removes the hand-over and then either puts the new skin
+// (version 2) in place of the one moved aside, or gives the old one back and
+// says it failed, as Fenlow does after a bad archive.
+std::string SkinFenlowStandIn(bool installs, bool gated = false) {
     std::string script = "#!/bin/sh\n"
                          "cd \"$(dirname \"$0\")\" || exit 2\n"
-                         "echo \"$1\" >> fenlow.txt\n"
-                         "sleep 0.3\n"
+                         "echo \"$1\" >> fenlow.txt\n" +
+                         std::string(gated ? "i=0\n"
+                                             "while [ ! -e go ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done\n"
+                                           : "sleep 0.3\n") +
                          "skin=$(sed -n 's/^Skin=//p' skins.dat | tr -d '\\r')\n"
                          "zip=$(sed -n 's/^Path=//p' skins.dat | tr -d '\\r')\n"
                          "rm -f skins.dat \"$zip\"\n";
@@ -489,6 +492,95 @@ TEST_F(UpdateChecksTest, ASkinIsUpdatedOnlyWhenFenlowPutItInPlace) {
         EXPECT_EQ(Messages, std::vector<std::string>{"Warning: #78:\r\n#99"});
         EXPECT_EQ(Ini("skins/Blue/Blue.skn", "About", "Version"), "1");
         EXPECT_EQ(ReadTestFile(P("skins/Blue/back.bmp")), "old");
+    }
+}
+
+// While Fenlow installs a skin, neither a program update (the user's "Check
+// for updates...", the start-up's own) nor a second skin update starts
+// beside it: each says that an update is running, and no second Fenlow runs.
+TEST_F(UpdateChecksTest, NothingElseStartsWhileASkinJobRuns) {
+    SiteZip();
+    SiteInfo("0.9.0.0", "0.1.2.5", "tarnwick.zip", FileSha256(Site("zip/tarnwick.zip")));
+    BlueOnSiteAndInstalled();
+    Put(FenlowExeName, SkinFenlowStandIn(true, true) + "TW-FILEVERSION:0.1.2.5" + std::string(1, '\0'), 0755);
+    bool running = false, programUpdated = true, skinUpdated = true;
+    std::string events;
+    std::vector<std::string> said;
+    size_t windows = 0;
+    WhenFenlowStarts([&] {
+        running = Form->FenlowJobRunning();
+        Log.Lines.clear();
+        Messages.clear();
+        windows = Windows.size();
+        programUpdated = Form->CheckProgramUpdate();
+        skinUpdated = Form->CheckForSkinUpdate("Blue", true);
+        events = Log.Events();
+        said = Messages;
+        windows = Windows.size() - windows;
+        Put("go", "");
+    });
+    Answer();
+    EXPECT_TRUE(Form->CheckForSkinUpdate("Blue", true));
+    EXPECT_TRUE(running);
+    EXPECT_FALSE(programUpdated);
+    EXPECT_FALSE(skinUpdated);
+    EXPECT_EQ(events, "86 black, 86 black");
+    EXPECT_EQ(said, std::vector<std::string>{"Warning: #86"});
+    EXPECT_EQ(windows, 0u);
+    // The first job ends as it would have alone.
+    EXPECT_EQ(Messages, (std::vector<std::string>{"Warning: #86", "Info: #83"}));
+    EXPECT_EQ(Ini("skins/Blue/Blue.skn", "About", "Version"), "2");
+    EXPECT_FALSE(Form->FenlowJobRunning());
+    EXPECT_EQ(Form->Exit1->Tag, 0);
+    EXPECT_TRUE(Form->State.CleanupAllowed);
+    EXPECT_FALSE(Exists("temp/tarnwick.zip"));
+    EXPECT_EQ(FenlowAfterAWhile(), "-skn\n");
+}
+
+// The start-up's skin check waits for Fenlow a while, not for good: the
+// steps after it go on, the job counts as running until Fenlow ends, and
+// what it came to is logged then, the old skin given back when it failed.
+TEST_F(UpdateChecksTest, TheStartUpGoesOnWhileFenlowIsStillAtWork) {
+    SiteInfo(TarnwickVersion);
+    Form->FenlowWaitLimitMs = 200;
+    for (bool installs : {true, false}) {
+        SCOPED_TRACE(installs ? "Fenlow installs it" : "Fenlow fails");
+        RunTool("rm -rf " + ShellQuote(P("skins")) + " " + ShellQuote(P("temp")));
+        DeleteFile(P("fenlow.txt"));
+        DeleteFile(P("go"));
+        Put("skins/blue/blue.skn", "[About]\r\nVersion=1\r\n");
+        Put("skins/blue/back.bmp", "old");
+        WriteTestFile(Site("zip/skins/blue.zip"), "PK-skin");
+        WriteTestFile(Site("zip/skins/skins.dat"), "[blue]\r\nVersion=2\r\nFile=blue.zip\r\nSHA256=" +
+                                                       FileSha256(Site("zip/skins/blue.zip")) + "\r\n");
+        Put(FenlowExeName, SkinFenlowStandIn(installs, true) + "TW-FILEVERSION:0.1.2.5" + std::string(1, '\0'),
+            0755);
+        Put("Tarnwick.ini",
+            "[Options]\r\nLanguage=numbers.lng\r\nCheckUpdates=True\r\nCheckSkinFenlow=True\r\nFenlowSkin=blue\r\n",
+            0600);
+        IniFileCacheClear();
+        Log.Lines.clear();
+        Windows.clear();
+        Messages.clear();
+        Answer();
+        Form->Timer5Timer();
+        // The usage counter came after the skin check, while Fenlow works on.
+        EXPECT_TRUE(Form->FenlowJobRunning());
+        EXPECT_EQ(Ini("Tarnwick.ini", "Options", "Calculated"), "True");
+        EXPECT_EQ(Log.Events(), "75 black, 76 black, 84 black");
+        EXPECT_TRUE(Exists("skins.dat"));
+        EXPECT_EQ(ReadTestFile(P("fenlow.txt")), "-skn\n");
+        Put("go", "");
+        EXPECT_TRUE(WaitUntil([this] { return !Form->FenlowJobRunning(); }, 30000));
+        EXPECT_FALSE(Exists("skins.dat"));
+        EXPECT_FALSE(Exists("temp/blue.zip"));
+        EXPECT_FALSE(DirectoryExists(SkinBackupFolder(Dir.Path(), "blue")));
+        EXPECT_EQ(Log.Events(), installs ? "75 black, 76 black, 84 black, 83 blue"
+                                         : "75 black, 76 black, 84 black, 78 red");
+        EXPECT_EQ(Ini("skins/blue/blue.skn", "About", "Version"), installs ? "2" : "1");
+        EXPECT_EQ(ReadTestFile(P("skins/blue/back.bmp")), installs ? "new\n" : "old");
+        EXPECT_EQ(Windows.size(), 1u);  // the skin's download, started at once
+        EXPECT_TRUE(Messages.empty());
     }
 }
 
