@@ -105,9 +105,6 @@ private:
     // the archive opened and every entry was written. ready runs once the
     // archive is open, before anything is written; false stops there.
     bool Extract(const std::string &folder, const std::function<bool()> &ready = {});
-    // The program update's installation once Tarnwick has let go of the
-    // folder (the caller holds its lock).
-    void ReplaceTarnwick(TProgramLock &lock);
     // Writes [FENLOW] Version into Tarnwick's settings file; the caller holds
     // the program lock, so Tarnwick is not writing it at the same time.
     void WriteOwnVersion();
@@ -115,7 +112,6 @@ private:
     // version; does nothing while Tarnwick still holds the folder, or while
     // an update cut short has files to put back.
     void StartTarnwick(TProgramLock *held = nullptr);
-    void MigrateBlacklist(TProgramLock *held);
     // Deletes a file the information files named, but only inside the
     // program folder.
     void DeleteOwnFile(const std::string &path);
