@@ -77,8 +77,11 @@ TEST_F(CyclePipeline, WithPipeliningTheTopsGoAheadInOrder) {
     EXPECT_GT(server.Count("ahead"), 0);
     // Every TOP once and in order; every deletion asked for once.
     int expect = 1;
-    for (const std::string &c : server.Commands())
-        if (StartsText("TOP ", c)) EXPECT_TRUE(StartsText("TOP " + std::to_string(expect++) + " 0", c)) << c;
+    for (const std::string &c : server.Commands()) {
+        if (StartsText("TOP ", c)) {
+            EXPECT_TRUE(StartsText("TOP " + std::to_string(expect++) + " 0", c)) << c;
+        }
+    }
     EXPECT_EQ(expect, 301);
     EXPECT_EQ(server.Count("DELE "), 11);
     // Never more TOPs in flight than the window.

@@ -154,8 +154,11 @@ TEST(WebMailModuleProgram, ProgramExportsWhatItsModuleUsesAndLittleElse) {
     const auto moduleTakes = names({"nm", "-D", "-P", "--undefined-only", TW_WEBMAIL_MODULE});
     ASSERT_FALSE(exported.empty());
     ASSERT_FALSE(moduleTakes.empty());
-    for (const std::string &name : moduleTakes)
-        if (defined.count(name)) EXPECT_TRUE(exported.count(name)) << name;
+    for (const std::string &name : moduleTakes) {
+        if (defined.count(name)) {
+            EXPECT_TRUE(exported.count(name)) << name;
+        }
+    }
     EXPECT_TRUE(exported.count("_Z15SetWebMailCallsRK13TWebMailCalls"));
     // Names only the program itself calls.
     for (const char *own : {"_ZN8TFrmMain11Timer1TimerEv", "_Z17LoadWebMailModulev",
