@@ -28,10 +28,4 @@ set(_text "// Made by the build (cmake/BuildToken.cmake); not to be edited.
 extern \"C\" __attribute__((used, visibility(\"hidden\"))) const char TwBuildMarker[] =
     \"TW-BUILD:${_token}\";
 ")
-set(_old "")
-if(EXISTS "${OUT}")
-  file(READ "${OUT}" _old)
-endif()
-if(NOT _old STREQUAL _text)
-  file(WRITE "${OUT}" "${_text}")
-endif()
+tw_write_if_changed("${OUT}" "${_text}")

@@ -3,7 +3,10 @@
 #
 #   cmake [-DNAME=VALUE...] -P script.cmake ARG...
 #
-# CMAKE_ARGV holds the whole command line, cmake and its own options first.
+# (CMAKE_ARGV holds the whole command line, cmake and its own options
+# first), and gives them tw_write_if_changed(FILE TEXT), which leaves a file
+# that already holds TEXT untouched, so that nothing made from it is made
+# again.
 set(SCRIPT_ARGS "")
 set(_script_args_from 0)
 math(EXPR _script_args_last "${CMAKE_ARGC} - 1")
@@ -17,3 +20,13 @@ foreach(_script_args_i RANGE 1 ${_script_args_last})
     list(APPEND SCRIPT_ARGS "${_script_args_arg}")
   endif()
 endforeach()
+
+function(tw_write_if_changed file text)
+  set(_old "")
+  if(EXISTS "${file}")
+    file(READ "${file}" _old)
+  endif()
+  if(NOT _old STREQUAL text)
+    file(WRITE "${file}" "${text}")
+  endif()
+endfunction()

@@ -93,6 +93,18 @@ protected:
         }
         ::closedir(d);
     }
+    // The real Fenlow's program update, killed once it has written
+    // Lang/german.lng (the archives put it half-way); false when it never did.
+    bool KillFenlowHalfway() {
+        int ignored = 0;
+        pid_t fenlow = StartPeerProcess({"/bin/sh", "-c",
+                                         "echo 'STARTED 1'; QT_QPA_PLATFORM=offscreen exec " +
+                                             ShellQuote(P(FenlowExeName)) + " -fenlow >/dev/null 2>&1"},
+                                        "STARTED ", ignored);
+        const bool halfway = WaitUntil([this] { return Exists("Lang/german.lng"); }, 30000);
+        StopPeerProcess(fenlow, SIGKILL);
+        return halfway;
+    }
     void ExpectPutBack(const std::map<std::string, std::string> &before) {
         EXPECT_EQ(Snapshot(), before);
         EXPECT_EQ(ListDirectory(P("temp")), std::vector<std::string>{"tarnwick.zip"});
@@ -231,14 +243,7 @@ TEST_F(FenlowRollbackTest, AnUpdateKilledHalfwayIsPutBackByTheNextAttempt) {
                                             {TarnwickExeName, TarnwickStandIn("new", "0.9.0.0"), 0755}});
     WriteFenlowDat(P("temp/tarnwick.zip"));
     auto before = Snapshot();
-    int ignored = 0;
-    pid_t fenlow = StartPeerProcess({"/bin/sh", "-c",
-                                     "echo 'STARTED 1'; QT_QPA_PLATFORM=offscreen exec " +
-                                         ShellQuote(P(FenlowExeName)) + " -fenlow >/dev/null 2>&1"},
-                                    "STARTED ", ignored);
-    bool halfway = WaitUntil([this] { return Exists("Lang/german.lng"); }, 20000);
-    StopPeerProcess(fenlow, SIGKILL);
-    ASSERT_TRUE(halfway);
+    ASSERT_TRUE(KillFenlowHalfway());
     ASSERT_EQ(Read(Module), "new module");
     ASSERT_EQ(Read(TarnwickExeName), TarnwickStandIn("old"));
     Put("rules/mine.rul", "[Rule]\r\nName=mine\r\n");
@@ -345,14 +350,7 @@ TEST_F(FenlowRollbackTest, AnUpdateKilledHalfwayIsPutBackWhenTarnwickStarts) {
                    "-q -X -0");
     WriteFenlowDat(P("temp/tarnwick.zip"));
     auto before = Snapshot();
-    int ignored = 0;
-    pid_t fenlow = StartPeerProcess({"/bin/sh", "-c",
-                                     "echo 'STARTED 1'; QT_QPA_PLATFORM=offscreen exec " +
-                                         ShellQuote(P(FenlowExeName)) + " -fenlow >/dev/null 2>&1"},
-                                    "STARTED ", ignored);
-    bool halfway = WaitUntil([this] { return Exists("Lang/german.lng"); }, 30000);
-    StopPeerProcess(fenlow, SIGKILL);
-    ASSERT_TRUE(halfway);
+    ASSERT_TRUE(KillFenlowHalfway());
     ASSERT_EQ(Read(Module), "old module");
     ASSERT_EQ(FileSha256(P(TarnwickExeName)), FileSha256(std::string(TW_BINARY_DIR) + "/monitor/tarnwick"));
 
