@@ -1,6 +1,7 @@
 #include "DovecotServer.h"
 
 #include "OpenSSLServer.h"
+#include "PythonPeer.h"
 #include "TestSupport.h"
 
 #include <algorithm>
@@ -360,6 +361,24 @@ void DovecotServer::DeliverMessage(const std::string &user, const std::string &b
     int rc = RunProgram({"/usr/lib/dovecot/dovecot-lda", "-c", ConfigFile(), "-d", user, "-f", sender}, &out, &err,
                         {}, bytes, 60);
     if (rc != 0) throw std::runtime_error("dovecot-lda failed (" + std::to_string(rc) + "): " + out + err);
+}
+
+std::string DovecotServer::InboxMessageIds(const std::string &user) const {
+    auto u = std::find_if(FUsers.begin(), FUsers.end(), [&](const auto &x) { return x.Name == user; });
+    if (u == FUsers.end()) throw std::runtime_error("no such user: " + user);
+    std::string ids = PythonRun(R"PY(
+import imaplib, sys, email
+m = imaplib.IMAP4(sys.argv[1], int(sys.argv[2]), timeout=20)
+m.login(sys.argv[3], sys.argv[4])
+n = int(m.select("INBOX", readonly=True)[1][0])
+ids = [email.message_from_bytes(m.fetch(str(k), "(BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])")[1][0][1])["Message-ID"]
+       for k in range(1, n + 1)]
+m.logout()
+print(" ".join(ids))
+)PY",
+                                {Host(), std::to_string(ImapPort()), u->Name, u->Password});
+    while (!ids.empty() && (ids.back() == '\n' || ids.back() == ' ')) ids.pop_back();
+    return ids;
 }
 
 int DovecotServer::StoredMessageCount(const std::string &user, const std::string &mailbox) {

@@ -83,6 +83,9 @@ public:
     std::string MailboxPath(const std::string &user, const std::string &mailbox = "INBOX");
     // Number of message files in a mailbox as stored on disk.
     int StoredMessageCount(const std::string &user, const std::string &mailbox = "INBOX");
+    // The Message-IDs in the user's INBOX as an IMAP4 client sees them, in
+    // order, blank-separated (Python's imaplib, read-only).
+    std::string InboxMessageIds(const std::string &user) const;
 
     // Dovecot's log so far, for failure messages.
     std::string LogText() const;

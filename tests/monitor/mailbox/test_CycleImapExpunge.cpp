@@ -51,19 +51,7 @@ protected:
         return m;
     }
     // The Message-IDs left in the user's INBOX, in order, blank-separated.
-    static std::string IdsOnServer(const std::string &user) {
-        return Trim(PythonRun(R"PY(
-import imaplib, sys, email
-m = imaplib.IMAP4(sys.argv[1], int(sys.argv[2]), timeout=20)
-m.login(sys.argv[3], sys.argv[4])
-n = int(m.select("INBOX", readonly=True)[1][0])
-ids = [email.message_from_bytes(m.fetch(str(k), "(BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])")[1][0][1])["Message-ID"]
-       for k in range(1, n + 1)]
-m.logout()
-print(" ".join(ids))
-)PY",
-                              {Server->Host(), std::to_string(Server->ImapPort()), user, "pw-" + user}));
-    }
+    static std::string IdsOnServer(const std::string &user) { return Server->InboxMessageIds(user); }
     static int RecordedLines(MainWindowHarness &h) {
         if (!FileExists(h.Dir.File("deleted.txt"))) return 0;
         TStringList lines;

@@ -79,19 +79,7 @@ m.store(sys.argv[5], "+FLAGS", "\\Deleted"); m.expunge(); m.logout()
                   {Server->Host(), std::to_string(Server->ImapPort()), user, "pw-" + user, std::to_string(n)});
     }
     // The Message-IDs left in the user's INBOX, in order, blank-separated.
-    static std::string IdsOnServer(const std::string &user) {
-        return Trim(PythonRun(R"PY(
-import imaplib, sys, email
-m = imaplib.IMAP4(sys.argv[1], int(sys.argv[2]), timeout=20)
-m.login(sys.argv[3], sys.argv[4])
-n = int(m.select("INBOX", readonly=True)[1][0])
-ids = [email.message_from_bytes(m.fetch(str(k), "(BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])")[1][0][1])["Message-ID"]
-       for k in range(1, n + 1)]
-m.logout()
-print(" ".join(ids))
-)PY",
-                              {Server->Host(), std::to_string(Server->ImapPort()), user, "pw-" + user}));
-    }
+    static std::string IdsOnServer(const std::string &user) { return Server->InboxMessageIds(user); }
     MainWindowHarness H;
 };
 
