@@ -118,6 +118,17 @@ protected:
         ProcessEventsFor(300);
         return Read("started.txt");
     }
+    // The program folder's temp/ made a link to a folder on another file
+    // system (/dev/shm), which goes with the test; false where there is none.
+    bool TempOnAnotherFileSystem() {
+        struct stat here, shm;
+        if (::stat(Dir.Path().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev)
+            return false;
+        char folder[] = "/dev/shm/tw-fenlow-XXXXXX";
+        if (!::mkdtemp(folder)) return false;
+        FOtherTemp.Path = folder;
+        return ::symlink(folder, P("temp").c_str()) == 0;
+    }
     std::string FenlowVersionInSettings() {
         IniFileCacheClear();
         return IniReadString(P("Tarnwick.ini"), "FENLOW", "Version", "");
@@ -127,5 +138,12 @@ protected:
     std::unique_ptr<TfrmFenlow> Form;
 
 private:
+    struct TOtherTemp {
+        std::string Path;
+        ~TOtherTemp() {
+            if (!Path.empty()) RunTool("rm -rf " + ShellQuote(Path));
+        }
+    };
     int FZipCount = 0;
+    TOtherTemp FOtherTemp;
 };

@@ -121,17 +121,8 @@ TEST_F(FenlowTest, AnArchiveFromWindowsStillGivesARunnableTarnwick) {
 }
 
 TEST_F(FenlowTest, ATempFolderOnAnotherFileSystemStillTakesTheBackup) {
-    struct stat here, shm;
-    if (::stat(Dir.Path().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev)
-        GTEST_SKIP() << "no second file system at /dev/shm";
-    char folder[] = "/dev/shm/tw-fenlow-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    struct TRemove {
-        std::string Path;
-        ~TRemove() { RunTool("rm -rf " + ShellQuote(Path)); }
-    } remove{folder};
+    if (!TempOnAnotherFileSystem()) GTEST_SKIP() << "no second file system at /dev/shm";
     InstallOldTarnwick();
-    ASSERT_EQ(::symlink(folder, P("temp").c_str()), 0);
     MakeProgramZip(P("temp/tarnwick.zip"));
     WriteFenlowDat(P("temp/tarnwick.zip"));
     Run({"-fenlow"});

@@ -4,6 +4,7 @@
 #include "FenlowTestCommon.h"
 
 #include <csignal>
+#include <deque>
 #include <dirent.h>
 #include <map>
 #include <unistd.h>
@@ -105,6 +106,17 @@ protected:
         StopPeerProcess(fenlow, SIGKILL);
         return halfway;
     }
+    // Fenlow's program update with the zip component's failure questions
+    // answered in turn (the component's default past them): how many it asked.
+    size_t UpdateAnswering(std::deque<TZipFailureAction> Failures = {}) {
+        ScriptedQuestions questions;
+        questions.Failures = std::move(Failures);
+        TZipQuestions *old = SetZipQuestions(&questions);
+        Run({"-fenlow"});
+        SetZipQuestions(old);
+        Finish();
+        return questions.Asked.size();
+    }
     void ExpectPutBack(const std::map<std::string, std::string> &before) {
         EXPECT_EQ(Snapshot(), before);
         EXPECT_EQ(ListDirectory(P("temp")), std::vector<std::string>{"tarnwick.zip"});
@@ -131,13 +143,7 @@ TEST_F(FenlowRollbackTest, AnEntryThatCannotBeWrittenPutsBackEveryFile) {
         MakeOrderedZip(P("temp/tarnwick.zip"), NewRelease());
         WriteFenlowDat(P("temp/tarnwick.zip"));
         auto before = Snapshot();
-        ScriptedQuestions questions;
-        questions.Failures = {answer};
-        TZipQuestions *old = SetZipQuestions(&questions);
-        Run({"-fenlow"});
-        SetZipQuestions(old);
-        Finish();
-        EXPECT_EQ(questions.Asked.size(), 1u);
+        EXPECT_EQ(UpdateAnswering({answer}), 1u);
         ExpectPutBack(before);
         EXPECT_EQ(Read(Module), "old module");
     }
@@ -155,40 +161,20 @@ TEST_F(FenlowRollbackTest, AnEntryIgnoredInTheMiddlePutsBackWhatCameAfterIt) {
     PatchFile(P("temp/tarnwick.zip"), int64_t(bytes.find("mail ")), "MAIL");
     WriteFenlowDat(P("temp/tarnwick.zip"));
     auto before = Snapshot();
-    ScriptedQuestions questions;
-    questions.Failures = {fxaIgnore};
-    TZipQuestions *old = SetZipQuestions(&questions);
-    Run({"-fenlow"});
-    SetZipQuestions(old);
-    Finish();
-    EXPECT_EQ(questions.Asked.size(), 1u);
+    EXPECT_EQ(UpdateAnswering({fxaIgnore}), 1u);
     ExpectPutBack(before);
 }
 
 // The backups are copies there, and come back as copies: the same bytes,
 // modes and times, the link as a link.
 TEST_F(FenlowRollbackTest, ATempFolderOnAnotherFileSystemStillPutsEveryFileBack) {
-    struct stat here, shm;
-    if (::stat(Dir.Path().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev)
-        GTEST_SKIP() << "no second file system at /dev/shm";
-    char folder[] = "/dev/shm/tw-fenlow-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    struct TRemove {
-        std::string Path;
-        ~TRemove() { RunTool("rm -rf " + ShellQuote(Path)); }
-    } remove{folder};
+    if (!TempOnAnotherFileSystem()) GTEST_SKIP() << "no second file system at /dev/shm";
     InstallOldProgram();
     ForceDirectories(P("Notes"));
-    ASSERT_EQ(::symlink(folder, P("temp").c_str()), 0);
     MakeOrderedZip(P("temp/tarnwick.zip"), NewRelease());
     WriteFenlowDat(P("temp/tarnwick.zip"));
     auto before = Snapshot();
-    ScriptedQuestions questions;
-    TZipQuestions *old = SetZipQuestions(&questions);
-    Run({"-fenlow"});
-    SetZipQuestions(old);
-    Finish();
-    EXPECT_EQ(questions.Asked.size(), 1u);
+    EXPECT_EQ(UpdateAnswering(), 1u);
     EXPECT_EQ(Snapshot(), before);
     EXPECT_FALSE(Exists("temp/oldprogram"));
     EXPECT_TRUE(Exists("temp/tarnwick.zip"));
@@ -251,12 +237,7 @@ TEST_F(FenlowRollbackTest, AnUpdateKilledHalfwayIsPutBackByTheNextAttempt) {
     for (const char *kept : {"rules/", "rules/mine.rul"}) before[kept] = now[kept];
     EXPECT_TRUE(EmptyTempFolder(Dir.Path()));
 
-    ScriptedQuestions questions;
-    questions.Failures = {fxaIgnore};
-    TZipQuestions *old = SetZipQuestions(&questions);
-    Run({"-fenlow"});
-    SetZipQuestions(old);
-    Finish();
+    UpdateAnswering({fxaIgnore});
     ExpectPutBack(before);
 }
 
