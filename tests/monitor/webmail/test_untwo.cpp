@@ -95,6 +95,18 @@ protected:
     std::vector<TReport> Reports;
     bool Exit = false;
     std::function<void()> Between;
+    // A page of five rows that it rewrites beside boxes that stay when new
+    // mail is polled in.
+    static WebMailSite::TOptions RewritingFivePerPage() {
+        WebMailSite::TOptions o;
+        o.PageSize = 5;
+        o.Rerender = true;
+        return o;
+    }
+    // New mail arrives once the delete has read the page, before it ticks.
+    void PollMailBetweenReadAndTick() {
+        Between = [] { frmWeb->WebBrowser1->Page()->runJavaScript("pollMail()"); };
+    }
 };
 
 TEST_F(WebRoute, LogsInThroughTheSecondButtonAndTheSecondMatchingLink) {
@@ -259,13 +271,10 @@ TEST_F(WebRoute, DeleteTicksTheMessageMeantWhenThePageRewritesItsRowsAfterReadin
     // page, a new message is polled in: each row is written one place down
     // beside the box that stays, so the box that stood beside a1003 now
     // stands beside a1002.
-    WebMailSite::TOptions o;
-    o.PageSize = 5;
-    o.Rerender = true;
-    WebMailSite site(o);
+    WebMailSite site(RewritingFivePerPage());
     UseSite(site);
     ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
-    Between = [] { frmWeb->WebBrowser1->Page()->runJavaScript("pollMail()"); };
+    PollMailBetweenReadAndTick();
     ASSERT_TRUE(WebHostDeleteMessage("<a1003>"));
     QJsonObject state = site.State();
     ASSERT_EQ(state["arrivals"].toInt(), 1) << "the rows were rewritten";
@@ -279,13 +288,10 @@ TEST_F(WebRoute, DeleteTicksTheMessageMeantWhenThePageRewritesItsRowsAfterReadin
 
 TEST_F(WebRoute, DeleteTicksNothingWhenThePageNoLongerListsTheMessageItRead) {
     // The new message pushes a1005 off the page between the read and the tick.
-    WebMailSite::TOptions o;
-    o.PageSize = 5;
-    o.Rerender = true;
-    WebMailSite site(o);
+    WebMailSite site(RewritingFivePerPage());
     UseSite(site);
     ASSERT_TRUE(WebHostLogin("testmail", "bob", "s3cret"));
-    Between = [] { frmWeb->WebBrowser1->Page()->runJavaScript("pollMail()"); };
+    PollMailBetweenReadAndTick();
     EXPECT_FALSE(WebHostDeleteMessage("<a1005>"));
     EXPECT_EQ(site.State()["arrivals"].toInt(), 1);
     EXPECT_TRUE(site.State()["delete_posts"].toArray().isEmpty());
