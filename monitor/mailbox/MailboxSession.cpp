@@ -257,11 +257,13 @@ private:
             C.ReadHeadersReply(*FHeader);
         } catch (const std::exception &e) {
             FHeader->Clear();
-            // A header the server refused or that is too large: the session
-            // is still in step, the message is passed over. Too large is the
-            // message's own and stays so, so it never ends a walk.
-            if (!C.Connected() || !(W.SkipFailedHeaders || dynamic_cast<const ENetMessageTooLarge *>(&e))) throw;
-            w.Item.Failure = "The header of message " + IntToStr(Number) + " could not be fetched: " + e.what();
+            // A header the server refused (a message file it cannot read) or
+            // that is too large is the message's own and stays so: with the
+            // session still in step, that message alone is passed over, so
+            // it never ends a walk. The client drops a session it lost step
+            // with.
+            if (!C.Connected() || C.PendingReplies() != int(FDue.size())) throw;
+            w.Item.Failure = "The header of message " + IntToStr(Number) + " could not be fetched: " + Trim(e.what());
             FWaiting.push_back(std::move(w));
             return;
         }

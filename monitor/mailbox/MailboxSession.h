@@ -83,17 +83,14 @@ enum TMailboxVerdict {
 // A walk over the messages: each header as it arrives to Arrived, then each
 // message in order to Handle once what the server was asked for it is
 // answered. Arrived and Handle are called once per message, in the same
-// order; a message without a header (Failure or Missing) goes to Handle
-// without passing Arrived.
+// order; a message without a header (Failure or Missing: the server
+// refused it, it is too large, the answer left it out) goes to Handle
+// without passing Arrived, and the walk goes on.
 struct TMailboxWalk {
     bool WithSizes = false;
     // Each message's lasting identifier where the server has one (POP3
     // UIDL), for a read or a delete in a later session.
     bool WithUids = false;
-    // A failed header fetch skips the message; without, it ends the walk
-    // (the failure is raised once what came before it is handled). A header
-    // larger than the client takes skips its message either way.
-    bool SkipFailedHeaders = false;
     std::function<bool()> Stopping;
     std::function<TMailboxVerdict(TMailboxItem &Item, TNetMessage &Header)> Arrived;
     std::function<void(TMailboxItem &Item)> Handle;

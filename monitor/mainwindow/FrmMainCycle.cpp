@@ -173,8 +173,9 @@ private:
     void Handle(const TMailboxItem &Item) {
         ++FCounter;
         FInMessage = true;
-        // A message passed over (its header too large) is said in the log
-        // at each check, whatever the error setting: it is mail never shown.
+        // A message passed over (its header refused or too large) is said in
+        // the log at each check, whatever the error setting: it is mail
+        // never shown.
         if (!Item.Failure.empty())
             M.ReportEvent(Item.Failure, 0, 5, TEventReporter::clRed);
         if (Item.Missing || !Item.Failure.empty()) {

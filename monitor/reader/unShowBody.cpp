@@ -841,7 +841,6 @@ void TfrmMessBody::LoadList() {
             TMailboxWalk walk;
             walk.WithSizes = true;
             walk.WithUids = true;
-            walk.SkipFailedHeaders = true;
             walk.Stopping = [this] { return Stopping(); };
             walk.Arrived = [&](TMailboxItem &item, TNetMessage &m) {
                 AddEntry(item, m, before);

@@ -39,11 +39,13 @@ protected:
     void SetUp() override {
         if (!PythonAvailable()) GTEST_SKIP() << "python3 is needed";
     }
-    std::unique_ptr<ScriptedPop3Server> Serve(int count, int bigAt = 0) {
+    // The server refuses the command refused names ("TOP 3") every time.
+    std::unique_ptr<ScriptedPop3Server> Serve(int count, int bigAt = 0, const std::string &refused = "") {
         std::vector<ScriptedPop3Message> box;
         // 1300 lines of 900 bytes: above the client's 1 MB for a header.
         for (int n = 1; n <= count; ++n) box.push_back({"u" + std::to_string(n), MessageText(n, n == bigAt ? 1300 : 0)});
-        return std::make_unique<ScriptedPop3Server>(box, ScriptedPop3Server::Options{.Pipelining = GetParam()});
+        return std::make_unique<ScriptedPop3Server>(
+            box, ScriptedPop3Server::Options{.Pipelining = GetParam(), .Refused = refused});
     }
     TFrmMain &Start(MainWindowHarness &h, int port) {
         h.WriteSettings({TTestAccount{.Name = "scripted", .Port = port, .User = "user", .Password = "secret"}},
@@ -145,6 +147,27 @@ TEST_P(CyclePop3Walk, AnOversizedHeaderPassesOverThatMessageAlone) {
         m.Timer1Timer();
         EXPECT_EQ(m.State.Accounts[0].NewCount, count - 1 - int(p.Delete.size())) << h.Log();
         EXPECT_EQ(h.LogLinesWith("could not be fetched: Message header larger than"), 2) << h.Log();
+    }
+}
+
+TEST_P(CyclePop3Walk, ARefusedHeaderPassesOverThatMessageAlone) {
+    // The server will not show message 3 (its file cannot be read), check
+    // after check; the mail after it is still reported.
+    const int count = 5;
+    auto server = Serve(count, 0, "TOP 3");
+    MainWindowHarness h;
+    TFrmMain &m = Start(h, server->Port());
+    for (int check = 1; check <= 2; ++check) {
+        SCOPED_TRACE("check " + std::to_string(check));
+        m.Timer1Timer();
+        const Tiedot &t = m.State.Accounts[0];
+        EXPECT_EQ(t.NewCount, count - 1) << h.Log();
+        EXPECT_EQ(t.Subjects.IndexOf("Message 3"), -1);
+        EXPECT_EQ(t.Subjects.IndexOf("Message 5"), 3);
+        // One line a check, with the number and the server's words.
+        EXPECT_EQ(h.LogLinesWith("The header of message 3 could not be fetched: no such message"), check) << h.Log();
+        EXPECT_EQ(h.LogLinesWith("no such message"), check) << h.Log();
+        EXPECT_EQ(server->Commands().back(), "QUIT");
     }
 }
 
