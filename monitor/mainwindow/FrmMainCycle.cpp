@@ -152,7 +152,9 @@ private:
         r.Subject = OneLine(m.Subject);
         r.RawId = m.MessageId();
         r.Id = OneLine(r.RawId);
-        r.Date = OneLine(FormatDateTime(FShowingTime, m.Date));
+        // A message without a date (none, or none that reads) has none
+        // shown or stored, not the zero date.
+        r.Date = m.Date == 0 ? std::string() : OneLine(FormatDateTime(FShowingTime, m.Date));
         r.Hidden = M.IsHiddenMessage(r.Id);
         if (!r.Hidden && !(A.Kind == ckIMAP4 && r.Seen)) {
             TRuleMessage rm{A.Name, Utf8LowerCase(r.SenderName), Utf8LowerCase(r.Address), Utf8LowerCase(r.Subject)};

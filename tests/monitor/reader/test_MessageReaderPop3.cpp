@@ -8,6 +8,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "IniFile.h"
 #include "mainwindow/MainWindowFixture.h"
 #include "NetPOP3.h"
 #include "PythonPeer.h"
@@ -30,17 +31,26 @@ protected:
     void SetUp() override {
         if (!PythonAvailable()) GTEST_SKIP() << "python3 is needed";
     }
-    // The reader on the one account of the scripted server; act works on
-    // the loaded list.
-    void RunReader(int port, const std::function<void(TfrmMessBody &)> &act) {
+    // The main window on the one account of the scripted server, with more
+    // options of its own.
+    TFrmMain &Start(int port, std::vector<std::string> options = {}) {
+        options.insert(options.begin(), H.LongLog());
         H.WriteSettings({TTestAccount{.Name = "Scripted", .Port = port, .User = "user", .Password = "secret"}},
-                        {H.LongLog()});
+                        options);
         TFrmMain &m = H.Start();
         m.Timer1->SetEnabled(false);
         m.NetPOP31->SetReadTimeout(10000);
         m.NetPOP31->SetConnectTimeout(10000);
-        m.State.Accounts.ShownIndex = 0;
+        return m;
+    }
+    // The reader on that account; act works on the loaded list.
+    void RunReader(const std::function<void(TfrmMessBody &)> &act) {
+        H.Main->State.Accounts.ShownIndex = 0;
         EXPECT_TRUE(RunLoadedReader(act, 30000)) << "the reader stays busy";
+    }
+    void RunReader(int port, const std::function<void(TfrmMessBody &)> &act) {
+        Start(port);
+        RunReader(act);
     }
 
     MainWindowHarness H;
@@ -121,4 +131,37 @@ TEST_F(MessageReaderPop3, AReadOrDeleteGoesOnlyToTheMessageListed) {
         EXPECT_EQ(server.Count("DELE"), 0);
         H.Stop();
     }
+}
+
+// A message without a Date header has no date: none in the main window, in
+// the status file for skin programs and in the reader's list, rather than
+// the zero date.
+TEST_F(MessageReaderPop3, AMessageWithoutADateShowsNone) {
+    ScriptedPop3Server server(std::vector<ScriptedPop3Message>{
+        {"undated", "From: Ann <ann@example.org>\r\nSubject: Undated\r\nMessage-ID: <undated@example.org>\r\n"
+                    "\r\nNo date.\r\n"},
+        {"dated", "From: Bo <bo@example.org>\r\nSubject: Dated\r\nMessage-ID: <dated@example.org>\r\n"
+                  "Date: Fri, 01 Mar 2024 12:00:00 +0000\r\n\r\nDated.\r\n"}});
+    TFrmMain &m = Start(server.Port(), {"UseExeSkins=True", "UsedSkin=outside"});
+    m.Timer1Timer();
+    const Tiedot &t = m.State.Accounts[0];
+    ASSERT_EQ(t.NewCount, 2) << H.Log();
+    EXPECT_EQ(t.Dates[0], "");
+    EXPECT_TRUE(Contains(t.Dates[1], "01.03.2024")) << t.Dates[1];
+
+    m.State.Accounts.ShownIndex = 0;
+    m.State.Accounts[0].Shown = 1;
+    m.ShowMessageStep(2);
+    EXPECT_EQ(m.LabelSubject->text().toStdString(), "Undated");
+    EXPECT_EQ(m.LabelDate->text().toStdString(), "");
+
+    TMemIniFile mails(H.Dir.File("temp/mails.dat"));
+    EXPECT_EQ(mails.ReadString("0_1", "Date", "(none)"), "");
+    EXPECT_EQ(mails.ReadString("0_2", "Date", "(none)"), t.Dates[1]);
+
+    RunReader([&](TfrmMessBody &f) {
+        ASSERT_EQ(Subjects(f), (std::vector<std::string>{"Dated", "Undated"})) << f.Status();
+        EXPECT_EQ(f.MailList->topLevelItem(1)->text(2).toStdString(), "");
+        EXPECT_TRUE(Contains(f.MailList->topLevelItem(0)->text(2).toStdString(), "01.03.2024"));
+    });
 }
