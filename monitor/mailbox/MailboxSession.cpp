@@ -651,9 +651,13 @@ public:
     int Open() override {
         Begin();
         FLoggingIn = true;
-        if (!Calls.WebHostLogin(FAccount.Host, FAccount.UserName, FAccount.Password)) {
+        std::string trouble;
+        if (!Calls.WebHostLogin(FAccount.Host, FAccount.UserName, FAccount.Password, &trouble)) {
             // The program is ending: the wait was abandoned, nothing refused.
             if (Exiting()) return 0;
+            // The script could not be carried out on the site's pages: the
+            // site refused nothing, and the password is not to blame.
+            if (!trouble.empty()) throw Exception(trouble);
             throw EMailboxLoginFailed("The web-mail site of " + FAccount.Host + " did not accept the log-in of " +
                                       FAccount.UserName);
         }
@@ -796,7 +800,7 @@ private:
     bool BackOnList() {
         if (Calls.WebHostNewMailCount(true) >= 1) return true;
         if (Exiting()) return false;
-        return Calls.WebHostLogin(FAccount.Host, FAccount.UserName, FAccount.Password);
+        return Calls.WebHostLogin(FAccount.Host, FAccount.UserName, FAccount.Password, nullptr);
     }
     // The current message is still where it stood, or it left the list and
     // the later ones moved up.

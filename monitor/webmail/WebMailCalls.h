@@ -11,7 +11,9 @@ class TNetMessage;
 
 struct TWebMailCalls {
     void (*CreateWebForm)() = nullptr;
-    bool (*WebHostLogin)(const std::string &Host, const std::string &UserName, const std::string &Password) = nullptr;
+    // Trouble may be null (untwo.h).
+    bool (*WebHostLogin)(const std::string &Host, const std::string &UserName, const std::string &Password,
+                         std::string *Trouble) = nullptr;
     void (*WebHostLogout)() = nullptr;
     int (*WebHostNewMailCount)(bool All) = nullptr;
     bool (*WebHostReadList)(int Position, TNetMessage &Message, bool All) = nullptr;

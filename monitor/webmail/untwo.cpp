@@ -12,6 +12,7 @@
 #include "settings/HostData.h"
 #include "NetMessage.h"
 #include "settings/ProgramPaths.h"
+#include "settings/unLanguage.h"
 #include "SysUtils.h"
 #include "UrlCache.h"
 #include "WebPageText.h"
@@ -139,27 +140,36 @@ const char *const RoutePrelude =
     "e.dispatchEvent(new Event('change',{bubbles:true}));}";
 
 // Fills the log-in form and clicks its button: [0] no document, [1, clicked],
-// or [2, page, address] when the password could go to an address that is
-// neither https nor this computer. The destinations are checked before
-// anything is typed, again after the user name (a page may rebuild its form
-// as it is typed into) and after the password, and at the submission
-// itself; a password already typed is taken out again.
+// [2, page, address] when the password could go to an address that is
+// neither https nor this computer, or [3, page, keys] when the script's
+// NameName, PassName or ButtName (the keys listed) names no element of the
+// page: nothing is typed, or what was is taken out again, and nothing is
+// sent. The destinations are checked before anything is typed, again after
+// the user name (a page may rebuild its form as it is typed into) and after
+// the password, and at the submission itself; a password already typed is
+// taken out again.
 const char *const LoginScript =
     "function(nn,pn,bn,br,u,p){if(!document.body)return [0];"
-    "if(document.getElementsByTagName('INPUT').length===0)return [1,false];"
     "var typed=[];"
     "function button(){var b=twNamed(bn);return br>=1&&br<=b.length?b[br-1]:null;}"
+    "function untype(){for(var i=0;i<typed.length;i++)typed[i].value='';}"
+    "function absent(k){untype();return [3,location.href,k];}"
     "function unsafe(){var ps=twNamed(pn).concat(typed);if(ps.length===0)return '';"
     "var d=[location.href];for(var i=0;i<ps.length;i++)d.push(twAction(ps[i]));"
     "var b=button();if(b)d.push(twAction(b));"
     "for(var j=0;j<d.length;j++)if(d[j]!==''&&!twSafe(d[j]))return d[j];return '';}"
-    "function refuse(d){for(var i=0;i<typed.length;i++)typed[i].value='';return [2,location.href,d];}"
+    "function refuse(d){untype();return [2,location.href,d];}"
     "var bad=unsafe();if(bad)return refuse(bad);"
+    // An empty key names nothing and is not looked for.
+    "var gone=[];if(nn&&twNamed(nn).length===0)gone.push('NameName');"
+    "if(pn&&twNamed(pn).length===0)gone.push('PassName');if(bn&&!button())gone.push('ButtName');"
+    "if(gone.length)return absent(gone);"
     "var ns=twNamed(nn);for(var i=0;i<ns.length;i++)twType(ns[i],u);"
     "bad=unsafe();if(bad)return refuse(bad);"
     "if(pn&&pn!==nn){var ps=twNamed(pn);for(var k=0;k<ps.length;k++){typed.push(ps[k]);twType(ps[k],p);}}"
     "bad=unsafe();if(bad)return refuse(bad);"
-    "var b=button();if(!b)return [1,false];"
+    "if(!bn)return [1,false];"
+    "var b=button();if(!b)return absent(['ButtName']);"
     // The page's own submit handlers run inside the click and may still
     // point the form elsewhere: the submission itself is checked last.
     "var blocked='';"
@@ -218,9 +228,9 @@ const char *const DeleteActScript =
     "if(btn.form!==tb.form){tb.click();return [2,'the delete button belongs to another form than the check box'];}"
     "btn.click();return [1,true];}";
 
-// Whether the page has an INPUT named bn (the delete button) and one named pn
-// (the log-in's password field): [1, button, password].
-const char *const ListShapeScript = "function(bn,pn){return [1,twNamed(bn).length>0,twNamed(pn).length>0];}";
+// Whether the page has an INPUT named bn and one named pn: [1, bn, pn]. Asked
+// of the delete button and of the log-in's password field.
+const char *const NamedInputsScript = "function(bn,pn){return [1,twNamed(bn).length>0,twNamed(pn).length>0];}";
 
 // Clicks the n-th link whose text holds (or, exact, is) t: [1, clicked], or
 // [2] when the links' texts and addresses together pass cap characters.
@@ -283,7 +293,25 @@ void ClickImages(const std::string &Text) {
     if (!r.isEmpty() && r[0].toInt() == 2) ReportLongElements();
 }
 
-bool LoginSteps(const std::string &Host, const std::string &UserName, const std::string &Password) {
+// A script key and the name it gives, as the user is told of it.
+std::string ScriptKey(const std::string &Key, const std::string &Value) { return Key + " \"" + Value + "\""; }
+
+// The keys of the script that name no element of the log-in page.
+std::string AbsentNames(const THostScript &s, const QVariantList &Keys) {
+    std::string named;
+    for (const QVariant &k : Keys) {
+        const std::string key = k.toString().toStdString();
+        std::string one = ScriptKey(key, key == "NameName" ? s.NameName : key == "PassName" ? s.PassName : s.ButtName);
+        if (key == "ButtName" && s.ButtRND != 1) one += " (ButtRND " + IntToStr(s.ButtRND) + ")";
+        named += (named.empty() ? "" : ", ") + one;
+    }
+    return named;
+}
+
+// Trouble is what the user is told when the log-in could not be made as the
+// script says (nothing the site refused); it stays empty otherwise.
+bool LoginSteps(const std::string &Host, const std::string &UserName, const std::string &Password,
+                std::string &Trouble) {
     CurrentWebHost = Host;
     const THostScript s = Script();
     if (!HostHasScript(s)) return false;
@@ -302,8 +330,22 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
                0, 5, 255);
         return false;
     }
+    // A page that never came is no log-in, and says nothing of the
+    // password: the steps after it would act on a page half there.
+    const auto ranOut = [&](const std::string &Text) {
+        if (GTimedOut) Trouble = Text;
+        return GTimedOut;
+    };
+    const auto ranOutOnLogInPage = [&] {
+        return ranOut(LangText("Messages", "102", "The web-mail log-in page did not finish loading:") + " " + s.AHost);
+    };
+    const auto ranOutAfterClick = [&](const std::string &What) {
+        return ranOut(LangText("Messages", "103", "The web-mail page did not finish loading after the click on") +
+                      " " + What);
+    };
     WaitPage(pwReady);
     WaitPage(pwIdle);
+    if (ranOutOnLogInPage()) return false;
 
     // The button (when there is one) is clicked inside the call.
     ClearPageComplete();
@@ -318,26 +360,40 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
                0, 5, 255);
         return false;
     }
+    if (status == 3 && r.size() >= 3) {
+        PageComplete = 1;
+        Trouble = LangText("Messages", "101", "The web-mail log-in page has no element the host script names:") +
+                  " " + AbsentNames(s, r[2].toList()) + " - " + r[1].toString().toStdString();
+        return false;
+    }
+    const bool clicked = status == 1 && r.size() >= 2 && r[1].toBool();
     // Nothing was clicked: no page is on its way.
-    if (!(status == 1 && r.size() >= 2 && r[1].toBool())) PageComplete = 1;
+    if (!clicked) PageComplete = 1;
     WaitPage(pwDocumentComplete);
     WaitPage(pwIdle);
+    if (clicked ? ranOutAfterClick(ScriptKey("ButtName", s.ButtName)) : ranOutOnLogInPage()) return false;
+    // The site answered with a log-in form again, wherever it put it: it
+    // refused the log-in.
+    if (clicked) {
+        const QVariantList again = RouteCall(NamedInputsScript, {Q(""), Q(s.PassName)});
+        if (again.size() >= 3 && again[2].toBool()) return false;
+    }
     if (s.ClickIn1) {
         ClickLink(s.ClickLink1, s.R1, false);
         WaitPage(pwDocumentComplete);
         WaitPage(pwReady);
         WaitPage(pwIdle);
+        if (ranOutAfterClick(ScriptKey("ClickLink1", s.ClickLink1))) return false;
     }
     if (s.ClickIn2) {
         ClickLink(s.ClickLink2, s.R2, false);
         WaitPage(pwDocumentComplete);
         WaitPage(pwReady);
         WaitPage(pwIdle);
+        if (ranOutAfterClick(ScriptKey("ClickLink2", s.ClickLink2))) return false;
     }
     const std::string url = Browser().LocationURL();
-    // A page that never came is no log-in, whatever address the browser
-    // still shows.
-    return !GTimedOut && !url.empty() && url != s.AHost;
+    return !url.empty() && url != s.AHost;
 }
 
 bool ReadBodySteps(int Position, TNetMessage &Message, const std::string &Subject, const std::string &MessageId,
@@ -384,7 +440,7 @@ bool ReadBodySteps(int Position, TNetMessage &Message, const std::string &Subjec
 bool ListAfterDelete(const THostScript &s, int MessagesBefore) {
     if (CountWebMessages(PageLines(), s.DelRealN) >= 1) return true;
     if (MessagesBefore != 1) return false;
-    const QVariantList r = RouteCall(ListShapeScript, {Q(s.DelBtnName), Q(s.PassName)});
+    const QVariantList r = RouteCall(NamedInputsScript, {Q(s.DelBtnName), Q(s.PassName)});
     return r.size() >= 3 && r[0].toInt() == 1 && r[1].toBool() && !r[2].toBool();
 }
 
@@ -546,12 +602,17 @@ void FreeWebForm() {
 
 // --- the routines ------------------------------------------------------------------
 
-bool WebHostLogin(const std::string &Host, const std::string &UserName, const std::string &Password) {
+bool WebHostLogin(const std::string &Host, const std::string &UserName, const std::string &Password,
+                  std::string *Trouble) {
+    std::string trouble;
+    bool done = false;
     try {
-        return LoginSteps(Host, UserName, Password);
+        done = LoginSteps(Host, UserName, Password, trouble);
     } catch (const EWebAbandoned &) {
-        return false;
+        trouble.clear();
     }
+    if (Trouble) *Trouble = done ? std::string() : trouble;
+    return done;
 }
 
 void WebHostLogout() {

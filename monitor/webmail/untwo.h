@@ -97,8 +97,14 @@ void CreateWebForm();
 void FreeWebForm();
 
 // True when, after the script, the browser shows an address that is
-// neither empty nor the log-in page (AHost), and no wait ran out.
-bool WebHostLogin(const std::string &Host, const std::string &UserName, const std::string &Password);
+// neither empty nor the log-in page (AHost), the page the log-in button
+// brought holds no password field named PassName (the site's answer to a
+// refused log-in, wherever it puts it), and no wait ran out. When the
+// script could not be carried out on the pages (a name of it that finds no
+// element, a page that did not finish loading), *Trouble says so for the
+// user; it is empty when the site refused the log-in or it is not known.
+bool WebHostLogin(const std::string &Host, const std::string &UserName, const std::string &Password,
+                  std::string *Trouble = nullptr);
 // Clicks the log-out link or image, leaves the site for an empty page and
 // deletes the host's cookies; failures are reported as "Error: #2016".
 void WebHostLogout();

@@ -86,6 +86,9 @@ WebMailSite::WebMailSite(const TOptions &options) : FTls(options.Tls) {
     if (options.Messages > 0) args.insert(args.end(), {"--messages", std::to_string(options.Messages)});
     if (!options.DeleteButton.empty()) args.insert(args.end(), {"--delete-button", options.DeleteButton});
     if (options.ConfirmButton) args.push_back("--confirm-button");
+    if (!options.RefusedAt.empty()) args.insert(args.end(), {"--refused-at", options.RefusedAt});
+    if (options.UnnamedButtons) args.push_back("--unnamed-buttons");
+    if (options.ScriptLink) args.push_back("--script-link");
     FPid = StartPeerProcess(args, "PORT ", FPort, 15000);
 }
 

@@ -43,6 +43,9 @@ public:
         int Messages = 0;            // the mailbox holds its first N messages (0 all five)
         std::string DeleteButton;    // the name of the list's delete buttons ("" "del")
         bool ConfirmButton = false;  // the page that asks to confirm has a button of that name
+        std::string RefusedAt;       // where a refused log-in is sent, to the log-in form again ("" none)
+        bool UnnamedButtons = false; // the log-in form's buttons have no name
+        bool ScriptLink = false;     // /home's "Mailbox" link changes the page by script, loading nothing
     };
     WebMailSite();
     explicit WebMailSite(const TOptions &options);

@@ -65,6 +65,11 @@ script, as a real site's would be):
                         through /resume ("resumed") instead of signing in; or
                         "cache", where /home and /inbox may be kept by the
                         browser for ten minutes
+  --refused-at URL      a refused log-in is sent to URL (as "/?_task=login"),
+                        which shows the log-in form again
+  --unnamed-buttons     the log-in form's submit buttons have no name
+  --script-link         /home's "Mailbox" link (to /inbox) changes the page by
+                        its script alone: nothing is loaded
 A second user "ann" (password "pw-ann") shares the mailbox; /inbox records
 whose session viewed it ("inbox_users").
 """
@@ -367,18 +372,19 @@ class Handler(BaseHTTPRequestHandler):
             return self.redirect("/home", [("Set-Cookie", "sid=%s; Path=/; HttpOnly" % sid)])
         if path == "/login" and ARGS.session_host and self.session():
             return self.redirect("/home")
-        if path == "/login":
+        if path == "/login" or (ARGS.refused_at and path == urlsplit(ARGS.refused_at).path):
             token = secrets.token_hex(8)
             LOGIN_TOKENS.add(token)
             action = ARGS.login_action or "/login"
+            button_name = "" if ARGS.unnamed_buttons else ' name="go"'
             return self.send(200, page("Sign in", [
                 "<h1>TestMail</h1>",
                 '<form method="post" action="%s">' % html.escape(action),
                 '<input type="hidden" name="token" value="%s">' % token,
                 '<p>User <input type="text" name="user"></p>',
                 '<p>Password <input type="password" name="pass"></p>',
-                '<input type="submit" name="go" value="Classic">',
-                '<input type="submit" name="go" value="Standard">',
+                '<input type="submit"%s value="Classic">' % button_name,
+                '<input type="submit"%s value="Standard">' % button_name,
                 "</form>",
             ] + login_trick() + resume_script()), [("Set-Cookie", "pre=1; Path=/")])
         if path == "/logout":
@@ -395,7 +401,9 @@ class Handler(BaseHTTPRequestHandler):
             return self.send(200, page("Home", [
                 "<p>Welcome, %s.</p>" % SESSIONS[sid],
                 '<p><a href="/archive">Mailbox (archive)</a></p>',
-                '<p><a href="/inbox">Mailbox</a></p>',
+                '<p><a href="/inbox"%s>Mailbox</a></p>' % (
+                    " onclick=\"event.preventDefault(); document.body.innerHTML = '<p>Loading...</p>';\""
+                    if ARGS.script_link else ""),
             ] + keep_session_script(sid)), kept=kept)
         if path == "/manylinks":
             # Each link is short in the HTML and long in a list of links,
@@ -473,6 +481,8 @@ class Handler(BaseHTTPRequestHandler):
                   and self.cookies().get("pre") == "1")
             STATE["logins"].append({"user": one("user"), "button": form.get("go", []), "token_ok": token_ok,
                                     "pre_cookie": self.cookies().get("pre", ""), "ok": ok})
+            if not ok and ARGS.refused_at:
+                return self.redirect(ARGS.refused_at)
             if not ok:
                 return self.send(200, page("Sign in failed", ["<p>Wrong user name or password.</p>",
                                                               '<p><a href="/login">Try again</a></p>']))
@@ -547,6 +557,9 @@ def main():
     p.add_argument("--messages", type=int, default=0)
     p.add_argument("--delete-button", default="del")
     p.add_argument("--confirm-button", action="store_true")
+    p.add_argument("--refused-at", default="")
+    p.add_argument("--unnamed-buttons", action="store_true")
+    p.add_argument("--script-link", action="store_true")
     ARGS = p.parse_args()
     if ARGS.messages:
         del MAILBOX[ARGS.messages:]

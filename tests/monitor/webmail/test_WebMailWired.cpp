@@ -6,6 +6,7 @@
 
 #include <QJsonArray>
 #include <QLabel>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -240,6 +241,73 @@ TEST_F(WebMailWired, RefusedLogInIsABadLogInAndCountsNothing) {
     EXPECT_TRUE(m.Reporter.ErrorFlag) << H->Log();
     EXPECT_EQ(H->LogLinesWith("Done: You got 0 new mails"), 1) << H->Log();
     EXPECT_FALSE(Site.State()["logins"].toArray()[0].toObject()["ok"].toBool());
+}
+
+TEST_F(WebMailWired, TheLogSaysWhatALogInCameTo) {
+    // A site that answers a wrong password with its log-in form at another
+    // address; one whose log-in buttons have no name; a script whose field
+    // names the page does not have; a link that changes the page by its
+    // script alone, loading nothing.
+    WebMailSite::TOptions refusedAt, unnamed, scripted;
+    refusedAt.RefusedAt = "/?_task=login";
+    unnamed.UnnamedButtons = true;
+    scripted.ScriptLink = true;
+    WebMailSite refusing(refusedAt), buttonless(unnamed), scripting(scripted);
+    WriteTestFile(H->Dir.File("host_data.dat"),
+                  HostSection("refused", refusing.Url("/login")) + HostSection("unnamed", buttonless.Url("/login")) +
+                      StringReplaceAll(StringReplaceAll(HostSection("misnamed", Site.Url("/login")),
+                                                        "NameName=user\n", "NameName=login\n"),
+                                       "PassName=pass\n", "PassName=pwd\n") +
+                      HostSection("scripted", scripting.Url("/login")));
+    auto account = [](const std::string &host, const std::string &password) {
+        return TTestAccount{
+            .Name = host, .Kind = "HTTP", .Host = host, .Port = 80, .User = "bob", .Password = password};
+    };
+    H->WriteSettings({account("refused", "wrong"), account("unnamed", "s3cret"), account("misnamed", "s3cret"),
+                      account("scripted", "s3cret")},
+                     {H->LongLog()});
+    TFrmMain &m = H->Start();
+    ASSERT_TRUE(WebMailAvailable());
+    WebMailCalls().CreateWebForm();
+    frmWeb->Timer1->setInterval(5000);
+    m.Timer1Timer();
+
+    // What the log says of one account between its "Checking" line and its
+    // count, without the times.
+    auto told = [&](const std::string &host) {
+        std::vector<std::string> out;
+        bool in = false;
+        for (const std::string &l : H->LogLines()) {
+            if (Contains(l, "Checking " + host))
+                in = true;
+            else if (in && Contains(l, "Done: "))
+                break;
+            else if (in)
+                out.push_back(l.substr(l.find("  ") + 2));
+        }
+        return out;
+    };
+    using Lines = std::vector<std::string>;
+    // Refused, though at another address: a bad log-in, as a mail server's.
+    EXPECT_EQ(told("refused"), Lines{"Login failed: wrong user name or password"}) << H->Log();
+    EXPECT_TRUE(m.Reporter.ErrorFlag);
+    ASSERT_EQ(refusing.State()["logins"].toArray().size(), 1);
+    EXPECT_FALSE(refusing.State()["logins"].toArray()[0].toObject()["ok"].toBool());
+    // Nothing was sent where the script names what the page lacks.
+    EXPECT_EQ(told("unnamed"), Lines{"The web-mail log-in page has no element the host script names: ButtName "
+                                     "\"go\" (ButtRND 2) - " + buttonless.Url("/login")})
+        << H->Log();
+    EXPECT_TRUE(buttonless.State()["logins"].toArray().isEmpty());
+    EXPECT_EQ(told("misnamed"), Lines{"The web-mail log-in page has no element the host script names: NameName "
+                                      "\"login\", PassName \"pwd\" - " + Site.Url("/login")})
+        << H->Log();
+    EXPECT_TRUE(Site.State()["logins"].toArray().isEmpty());
+    // Logged in, then the page the link was to bring never came.
+    EXPECT_EQ(told("scripted"),
+              Lines{"The web-mail page did not finish loading after the click on ClickLink1 \"Mailbox\""})
+        << H->Log();
+    EXPECT_TRUE(scripting.State()["logins"].toArray()[0].toObject()["ok"].toBool());
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(m.State.Accounts[i].NewCount, 0);
 }
 
 TEST_F(WebMailWired, WithoutTheRouteAnHttpAccountSaysSo) {
