@@ -8,7 +8,8 @@
 # - --own installs there the programs without debug information, each file
 #   renamed into place (a process holding the old file keeps it);
 # - a host_data.dat the user changed is kept, the new one put beside it;
-# - nothing is installed while a Tarnwick of the folder holds its lock.
+# - nothing is installed while a Tarnwick of the folder holds its lock, nor
+#   by an install that fails or is ended half-way.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 t=$(mktemp -d)
@@ -96,7 +97,7 @@ user=$HOME/.local/share/tarnwick
 demo=$tree/build-demo/program
 run() { timeout 60 bash ${TRACE:-} "$tree/scripts/run.sh" "$@" >"$t/out.txt" 2>&1; }
 ran_from() { tail -n1 "$FAKE_LOG" | cut -d' ' -f1; }
-snapshot() { (cd "$1" && find . -type f ! -name tarnwick.lock -print0 | sort -z | xargs -0 sha256sum); }
+snapshot() { (cd "$1" && find . ! -name tarnwick.lock | sort && find . -type f ! -name tarnwick.lock -print0 | sort -z | xargs -0 sha256sum); }
 has_section() { readelf -S "$1" 2>/dev/null | grep -qF "$2"; }
 
 # The demo, with no program folder of the user's yet.
@@ -128,7 +129,7 @@ cmp -s "$t/old.so" "$t/old-copy.so" || fail "the module was written over in plac
 cmp -s "$user/tarnwick-webmail.so" "$t/old-copy.so" && fail "the new module was not installed"
 cmp -s "$user/host_data.dat" "$tree/host_data.dat" || fail "a host_data.dat the user left alone was not updated"
 [ ! -e "$user/host_data.dat.new" ] || fail "host_data.dat.new beside an unchanged host_data.dat"
-[ -z "$(find "$user" -name '.*.new')" ] || fail "a copy on its way was left behind"
+[ -z "$(find "$user" -name '.*.new' -o -name '.*.old')" ] || fail "a copy on its way or an old file was left behind"
 
 # A host_data.dat of the user's own stays; the build's comes beside it.
 printf '[webmail.mine]\nAHost=https://mail.example/\n' >"$user/host_data.dat"
@@ -170,6 +171,33 @@ grep -q "is running from $user" "$t/out.txt" || fail "the user was not told why 
 kill "$holder"
 wait "$holder" 2>/dev/null || true
 holder=""
+
+# An install that fails or is ended half-way leaves the folder as it was: a
+# strip that fails on Fenlow, a rename that fails on a language file after
+# the programs were renamed, a TERM while Fenlow is renamed. Stand-ins for strip
+# and mv on PATH fail (or send the signal) when their arguments name the file.
+stand=$t/stand-ins
+mkdir -p "$stand" "$tree/skins/Fresh"
+printf '[Skin]\n' >"$tree/skins/Fresh/Fresh.skn"
+for tool in strip mv; do
+  cat >"$stand/$tool" <<SH
+#!/bin/sh
+case "\$*" in *"\${FAIL_$tool:-//}"*)
+  if [ -n "\${FAIL_SIGNAL:-}" ]; then kill -"\$FAIL_SIGNAL" "\$PPID"; else echo "$tool: failed" >&2; exit 1; fi ;;
+esac
+exec $(command -v "$tool") "\$@"
+SH
+  chmod +x "$stand/$tool"
+done
+before=$(snapshot "$user")
+runs=$(wc -l <"$FAKE_LOG")
+for how in FAIL_strip=fenlow FAIL_mv=.english.lng.new "FAIL_mv=/.fenlow.new FAIL_SIGNAL=TERM"; do
+  PATH=$stand:$PATH env $how timeout 60 bash "$tree/scripts/run.sh" --own --seconds 1 >"$t/out.txt" 2>&1 &&
+    fail "--own went on after $how"
+  [ "$(snapshot "$user")" = "$before" ] || fail "$how changed the folder: $(diff <(echo "$before") <(snapshot "$user"))"
+  grep -q "did not finish" "$t/out.txt" || fail "the user was not told that nothing was installed after $how"
+done
+[ "$(wc -l <"$FAKE_LOG")" = "$runs" ] || fail "Tarnwick was started after an install that did not finish"
 
 # The demo again, now that the user has a folder: it stays as it was.
 before=$(snapshot "$user")
