@@ -19,8 +19,8 @@
 #                               (without debug information) and the other
 #                               files are installed there first, whole or
 #                               not at all, and only while no Tarnwick of
-#                               that folder runs; a host_data.dat you
-#                               changed is kept
+#                               that folder runs; a host_data.dat, language
+#                               file or sound you changed is kept
 #   scripts/run.sh ARGS...      the same, with Tarnwick's own arguments
 #                               (as "-user _work" for the profile "work")
 #   scripts/run.sh --seconds N  ends Tarnwick (and the demo) after N seconds

@@ -96,15 +96,16 @@ programfolder_mkdir() {
   fi
 }
 
-# programfolder_keep SRC REL: a file the user may change (host_data.dat). It
-# is replaced only while it is as the last install left it (its digest is
-# kept in REL.sha256); one the user changed stays, and this tree's version
-# is put beside it as REL.new.
+# programfolder_keep SRC REL: a file the user may change (host_data.dat, the
+# sound, the language files). It is replaced only while it is as the last
+# install left it (its digest is kept in REL.sha256) or as a release of this
+# project brought it; one the user changed stays, and this tree's version is
+# put beside it as REL.new.
 programfolder_keep() {
   local src=$1 rel=$2 dir=$programfolder_dir sum
   if [ -f "$dir/$rel" ] && ! cmp -s "$src" "$dir/$rel" &&
     ! (cd "$(dirname "$dir/$rel")" && sha256sum --status -c "${rel##*/}.sha256" 2>/dev/null) &&
-    { [ -f "$dir/$rel.sha256" ] || ! programfolder_shipped "$src" "$dir/$rel"; }; then
+    ! programfolder_shipped "$src" "$dir/$rel"; then
     programfolder_stage "$src" "$rel.new"
     programfolder_notes+=("$dir/$rel differs from the one this build brings: it was kept; the new one is $dir/$rel.new")
     return 0
@@ -117,8 +118,8 @@ programfolder_keep() {
 }
 
 # programfolder_shipped SRC FILE: whether FILE is SRC as a commit of this
-# tree brought it: a folder installed before the digest was recorded has
-# none, and its file is the user's only where no release brought it.
+# tree brought it. A folder installed before the digests were recorded has
+# none, and a program update of Fenlow's brings language files of its own.
 programfolder_shipped() {
   local mine h
   git rev-parse --git-dir >/dev/null 2>&1 || return 1
@@ -176,8 +177,8 @@ programfolder_settle() {
 
 # programfolder_install DIR [strip]: the programs, the sound, the language
 # files and the skins of this tree into DIR (taken). Skin files already there
-# stay as they are, and so does a host_data.dat the user changed (see
-# programfolder_keep).
+# stay as they are, and so do the sound, a language file or host_data.dat
+# the user changed (see programfolder_keep).
 programfolder_install() {
   local dir=$1 how=${2:-} f rel e dst
   programfolder_dir=$dir
@@ -188,11 +189,11 @@ programfolder_install() {
   programfolder_stage build/monitor/tarnwick tarnwick "$how"
   programfolder_stage build/monitor/tarnwick-webmail.so tarnwick-webmail.so "$how"
   programfolder_stage build/updater/fenlow fenlow "$how"
-  programfolder_stage sounds/newmail.wav newmail.wav
+  programfolder_keep sounds/newmail.wav newmail.wav
   programfolder_keep host_data.dat host_data.dat
   programfolder_mkdir Lang
   for f in Lang/*; do
-    if [ -f "$f" ]; then programfolder_stage "$f" "$f"; fi
+    if [ -f "$f" ]; then programfolder_keep "$f" "$f"; fi
   done
   while IFS= read -r -d '' f; do
     rel=${f#./}

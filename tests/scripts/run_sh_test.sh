@@ -7,7 +7,8 @@
 #   user's program folder;
 # - --own installs there the programs without debug information, each file
 #   renamed into place (a process holding the old file keeps it);
-# - a host_data.dat the user changed is kept, the new one put beside it;
+# - a host_data.dat, language file or sound the user changed is kept, the
+#   new one put beside it;
 # - nothing is installed while a Tarnwick of the folder holds its lock, nor
 #   by an install that fails or is ended half-way.
 set -euo pipefail
@@ -55,6 +56,7 @@ PY
 printf '[webmail.demo]\nAHost=http://127.0.0.1:8931/login\n' >"$tree/host_data.dat"
 printf 'RIFF' >"$tree/sounds/newmail.wav"
 printf '[About]\n' >"$tree/Lang/english.lng"
+printf '[About]\n' >"$tree/Lang/finnish.lng"
 printf '[Skin]\n' >"$tree/skins/Default/Default.skn"
 
 # "tarnwick" and "fenlow": a program with debug information that runs the
@@ -139,6 +141,21 @@ run --own --seconds 1 || fail "--own did not run a third time"
 cmp -s "$user/host_data.dat" "$t/mine.dat" || fail "the user's host_data.dat was replaced"
 cmp -s "$user/host_data.dat.new" "$tree/host_data.dat" || fail "the build's host_data.dat is not beside it"
 grep -q "host_data.dat.new" "$t/out.txt" || fail "the user was not told where the new host_data.dat is"
+
+# So does a language file or the sound the user changed; a language file
+# left alone is updated.
+printf '[About]\nmine\n' >"$user/Lang/english.lng"
+printf 'RIFFmine' >"$user/newmail.wav"
+cp "$user/Lang/english.lng" "$t/mine.lng"
+cp "$user/newmail.wav" "$t/mine.wav"
+printf '[About]\nthird\n' | tee "$tree/Lang/english.lng" >"$tree/Lang/finnish.lng"
+printf 'RIFF3' >"$tree/sounds/newmail.wav"
+run --own --seconds 1 || fail "--own did not run beside the user's language file"
+cmp -s "$user/Lang/english.lng" "$t/mine.lng" || fail "the user's language file was replaced"
+cmp -s "$user/newmail.wav" "$t/mine.wav" || fail "the user's sound was replaced"
+cmp -s "$user/Lang/english.lng.new" "$tree/Lang/english.lng" && cmp -s "$user/newmail.wav.new" "$tree/sounds/newmail.wav" ||
+  fail "the build's language file or sound is not beside the user's"
+cmp -s "$user/Lang/finnish.lng" "$tree/Lang/finnish.lng" || fail "a language file the user left alone was not updated"
 
 # A folder installed before the digest was recorded: a host_data.dat that a
 # release of the project brought is replaced, one of the user's own stays.
