@@ -186,6 +186,13 @@ programfolder_install() {
   trap 'trap "" INT TERM HUP; exit 130' INT
   trap 'trap "" INT TERM HUP; exit 143' TERM
   trap 'trap "" INT TERM HUP; exit 129' HUP
+  # An update Fenlow did not finish left what it replaced there, and a list
+  # that the next start would play back over this install: both are the
+  # first to go aside, and are deleted once every new file stands.
+  if [ -e "$dir/temp/oldprogram/restore.lst" ]; then
+    programfolder_notes+=("$dir/temp/oldprogram held what an unfinished update was to put back; this install took its place")
+  fi
+  programfolder_drop temp/oldprogram
   programfolder_stage build/monitor/tarnwick tarnwick "$how"
   programfolder_stage build/monitor/tarnwick-webmail.so tarnwick-webmail.so "$how"
   programfolder_stage build/updater/fenlow fenlow "$how"

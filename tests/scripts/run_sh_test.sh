@@ -10,7 +10,8 @@
 # - a host_data.dat, language file or sound the user changed is kept, the
 #   new one put beside it;
 # - nothing is installed while a Tarnwick of the folder holds its lock, nor
-#   by an install that fails or is ended half-way.
+#   by an install that fails or is ended half-way;
+# - a whole install takes the place of an unfinished update's restore list.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 t=$(mktemp -d)
@@ -189,13 +190,16 @@ kill "$holder"
 wait "$holder" 2>/dev/null || true
 holder=""
 
-# An install that fails or is ended half-way leaves the folder as it was: a
-# strip that fails on Fenlow, a rename that fails on a language file after
-# the programs were renamed, a TERM while Fenlow is renamed. Stand-ins for strip
+# An install that fails or is ended half-way leaves the folder as it was,
+# an unfinished update's restore list too: a strip that fails on Fenlow, a
+# rename that fails on a language file after the list went aside and the
+# programs were renamed, a TERM while Fenlow is renamed. Stand-ins for strip
 # and mv on PATH fail (or send the signal) when their arguments name the file.
 stand=$t/stand-ins
-mkdir -p "$stand" "$tree/skins/Fresh"
+mkdir -p "$stand" "$tree/skins/Fresh" "$user/temp/oldprogram"
 printf '[Skin]\n' >"$tree/skins/Fresh/Fresh.skn"
+printf 'R 1 tarnwick\n' >"$user/temp/oldprogram/restore.lst"
+cp "$user/tarnwick" "$user/temp/oldprogram/1"
 for tool in strip mv; do
   cat >"$stand/$tool" <<SH
 #!/bin/sh
@@ -215,6 +219,13 @@ for how in FAIL_strip=fenlow FAIL_mv=.english.lng.new "FAIL_mv=/.fenlow.new FAIL
   grep -q "did not finish" "$t/out.txt" || fail "the user was not told that nothing was installed after $how"
 done
 [ "$(wc -l <"$FAKE_LOG")" = "$runs" ] || fail "Tarnwick was started after an install that did not finish"
+
+# The whole install then takes the place of the restore list, which the next
+# start of Tarnwick would play back over it.
+run --own --seconds 1 || fail "--own did not run over a restore list"
+[ ! -e "$user/temp/oldprogram" ] || fail "the restore list or its backups outlived a whole install"
+[ -f "$user/skins/Fresh/Fresh.skn" ] || fail "--own over a restore list left files out"
+grep -q "oldprogram held what an unfinished update" "$t/out.txt" || fail "the user was not told the restore list went"
 
 # The demo again, now that the user has a folder: it stays as it was.
 before=$(snapshot "$user")
