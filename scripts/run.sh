@@ -17,9 +17,11 @@
 #                               your program folder: TW_PROGRAM_DIR, by
 #                               default ~/.local/share/tarnwick. The programs
 #                               (without debug information) and the other
-#                               files are installed there first, but only
-#                               while no Tarnwick of that folder runs; a
-#                               host_data.dat you changed is kept
+#                               files are installed there first, whole or
+#                               not at all, and only while no Tarnwick of
+#                               that folder runs; a host_data.dat, language
+#                               file or sound you changed is kept, and an
+#                               unfinished update's restore list goes
 #   scripts/run.sh ARGS...      the same, with Tarnwick's own arguments
 #                               (as "-user _work" for the profile "work")
 #   scripts/run.sh --seconds N  ends Tarnwick (and the demo) after N seconds
@@ -46,7 +48,7 @@ while [ $# -gt 0 ]; do
     --own) own=1 ;;
     --seconds) seconds=${2:?--seconds needs a number}; shift ;;
     --seconds=*) seconds=${1#--seconds=} ;;
-    -h|--help) sed -n '2,33p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,35p' "$0"; exit 0 ;;
     *) own=1; args+=("$1") ;;
   esac
   shift

@@ -7,8 +7,11 @@
 #   user's program folder;
 # - --own installs there the programs without debug information, each file
 #   renamed into place (a process holding the old file keeps it);
-# - a host_data.dat the user changed is kept, the new one put beside it;
-# - nothing is installed while a Tarnwick of the folder holds its lock.
+# - a host_data.dat, language file or sound the user changed is kept, the
+#   new one put beside it;
+# - nothing is installed while a Tarnwick of the folder holds its lock, nor
+#   by an install that fails or is ended half-way;
+# - a whole install takes the place of an unfinished update's restore list.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 t=$(mktemp -d)
@@ -54,6 +57,7 @@ PY
 printf '[webmail.demo]\nAHost=http://127.0.0.1:8931/login\n' >"$tree/host_data.dat"
 printf 'RIFF' >"$tree/sounds/newmail.wav"
 printf '[About]\n' >"$tree/Lang/english.lng"
+printf '[About]\n' >"$tree/Lang/finnish.lng"
 printf '[Skin]\n' >"$tree/skins/Default/Default.skn"
 
 # "tarnwick" and "fenlow": a program with debug information that runs the
@@ -96,7 +100,7 @@ user=$HOME/.local/share/tarnwick
 demo=$tree/build-demo/program
 run() { timeout 60 bash ${TRACE:-} "$tree/scripts/run.sh" "$@" >"$t/out.txt" 2>&1; }
 ran_from() { tail -n1 "$FAKE_LOG" | cut -d' ' -f1; }
-snapshot() { (cd "$1" && find . -type f ! -name tarnwick.lock -print0 | sort -z | xargs -0 sha256sum); }
+snapshot() { (cd "$1" && find . ! -name tarnwick.lock | sort && find . -type f ! -name tarnwick.lock -print0 | sort -z | xargs -0 sha256sum); }
 has_section() { readelf -S "$1" 2>/dev/null | grep -qF "$2"; }
 
 # The demo, with no program folder of the user's yet.
@@ -128,7 +132,7 @@ cmp -s "$t/old.so" "$t/old-copy.so" || fail "the module was written over in plac
 cmp -s "$user/tarnwick-webmail.so" "$t/old-copy.so" && fail "the new module was not installed"
 cmp -s "$user/host_data.dat" "$tree/host_data.dat" || fail "a host_data.dat the user left alone was not updated"
 [ ! -e "$user/host_data.dat.new" ] || fail "host_data.dat.new beside an unchanged host_data.dat"
-[ -z "$(find "$user" -name '.*.new')" ] || fail "a copy on its way was left behind"
+[ -z "$(find "$user" -name '.*.new' -o -name '.*.old')" ] || fail "a copy on its way or an old file was left behind"
 
 # A host_data.dat of the user's own stays; the build's comes beside it.
 printf '[webmail.mine]\nAHost=https://mail.example/\n' >"$user/host_data.dat"
@@ -138,6 +142,21 @@ run --own --seconds 1 || fail "--own did not run a third time"
 cmp -s "$user/host_data.dat" "$t/mine.dat" || fail "the user's host_data.dat was replaced"
 cmp -s "$user/host_data.dat.new" "$tree/host_data.dat" || fail "the build's host_data.dat is not beside it"
 grep -q "host_data.dat.new" "$t/out.txt" || fail "the user was not told where the new host_data.dat is"
+
+# So does a language file or the sound the user changed; a language file
+# left alone is updated.
+printf '[About]\nmine\n' >"$user/Lang/english.lng"
+printf 'RIFFmine' >"$user/newmail.wav"
+cp "$user/Lang/english.lng" "$t/mine.lng"
+cp "$user/newmail.wav" "$t/mine.wav"
+printf '[About]\nthird\n' | tee "$tree/Lang/english.lng" >"$tree/Lang/finnish.lng"
+printf 'RIFF3' >"$tree/sounds/newmail.wav"
+run --own --seconds 1 || fail "--own did not run beside the user's language file"
+cmp -s "$user/Lang/english.lng" "$t/mine.lng" || fail "the user's language file was replaced"
+cmp -s "$user/newmail.wav" "$t/mine.wav" || fail "the user's sound was replaced"
+cmp -s "$user/Lang/english.lng.new" "$tree/Lang/english.lng" && cmp -s "$user/newmail.wav.new" "$tree/sounds/newmail.wav" ||
+  fail "the build's language file or sound is not beside the user's"
+cmp -s "$user/Lang/finnish.lng" "$tree/Lang/finnish.lng" || fail "a language file the user left alone was not updated"
 
 # A folder installed before the digest was recorded: a host_data.dat that a
 # release of the project brought is replaced, one of the user's own stays.
@@ -170,6 +189,43 @@ grep -q "is running from $user" "$t/out.txt" || fail "the user was not told why 
 kill "$holder"
 wait "$holder" 2>/dev/null || true
 holder=""
+
+# An install that fails or is ended half-way leaves the folder as it was,
+# an unfinished update's restore list too: a strip that fails on Fenlow, a
+# rename that fails on a language file after the list went aside and the
+# programs were renamed, a TERM while Fenlow is renamed. Stand-ins for strip
+# and mv on PATH fail (or send the signal) when their arguments name the file.
+stand=$t/stand-ins
+mkdir -p "$stand" "$tree/skins/Fresh" "$user/temp/oldprogram"
+printf '[Skin]\n' >"$tree/skins/Fresh/Fresh.skn"
+printf 'R 1 tarnwick\n' >"$user/temp/oldprogram/restore.lst"
+cp "$user/tarnwick" "$user/temp/oldprogram/1"
+for tool in strip mv; do
+  cat >"$stand/$tool" <<SH
+#!/bin/sh
+case "\$*" in *"\${FAIL_$tool:-//}"*)
+  if [ -n "\${FAIL_SIGNAL:-}" ]; then kill -"\$FAIL_SIGNAL" "\$PPID"; else echo "$tool: failed" >&2; exit 1; fi ;;
+esac
+exec $(command -v "$tool") "\$@"
+SH
+  chmod +x "$stand/$tool"
+done
+before=$(snapshot "$user")
+runs=$(wc -l <"$FAKE_LOG")
+for how in FAIL_strip=fenlow FAIL_mv=.english.lng.new "FAIL_mv=/.fenlow.new FAIL_SIGNAL=TERM"; do
+  PATH=$stand:$PATH env $how timeout 60 bash "$tree/scripts/run.sh" --own --seconds 1 >"$t/out.txt" 2>&1 &&
+    fail "--own went on after $how"
+  [ "$(snapshot "$user")" = "$before" ] || fail "$how changed the folder: $(diff <(echo "$before") <(snapshot "$user"))"
+  grep -q "did not finish" "$t/out.txt" || fail "the user was not told that nothing was installed after $how"
+done
+[ "$(wc -l <"$FAKE_LOG")" = "$runs" ] || fail "Tarnwick was started after an install that did not finish"
+
+# The whole install then takes the place of the restore list, which the next
+# start of Tarnwick would play back over it.
+run --own --seconds 1 || fail "--own did not run over a restore list"
+[ ! -e "$user/temp/oldprogram" ] || fail "the restore list or its backups outlived a whole install"
+[ -f "$user/skins/Fresh/Fresh.skn" ] || fail "--own over a restore list left files out"
+grep -q "oldprogram held what an unfinished update" "$t/out.txt" || fail "the user was not told the restore list went"
 
 # The demo again, now that the user has a folder: it stays as it was.
 before=$(snapshot "$user")
