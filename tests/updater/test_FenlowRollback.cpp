@@ -7,6 +7,7 @@
 #include <deque>
 #include <dirent.h>
 #include <map>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "ChildProcess.h"
@@ -414,4 +415,39 @@ TEST_F(FenlowPutBackTest, PuttingBackFollowsNoLinkOutOfTheProgramFolder) {
     EXPECT_EQ(Read(TarnwickExeName), TarnwickStandIn("old"));
     EXPECT_TRUE(Exists("temp/oldprogram/restore.lst"));
     EXPECT_EQ(StartedAfterAWhile(), "");
+}
+
+// The real Tarnwick, on a profile, with a Fenlow that ends at once (as one
+// missing a library does) and so never puts the folder back: the first start
+// hands the folder over, the next one runs and says what became of it.
+TEST_F(FenlowPutBackTest, TarnwickHandsAListOverOnceAndThenRunsAndSaysSo) {
+    InstallOldProgram();
+    CutShort(FirstHalf());
+    ASSERT_EQ(RunTool("cp " + ShellQuote(std::string(TW_BINARY_DIR) + "/monitor/tarnwick") + " " +
+                      ShellQuote(P(TarnwickExeName))),
+              0);
+    Put(FenlowExeName, "#!/bin/sh\necho \"$*\" >> fenlow.txt\nexit 127\n", 0755);
+    Put("work.ini", "[Options]\r\nDelayTime=1\r\n", 0600);
+    ForceDirectories(P("home"));
+    const std::string run = "HOME=" + ShellQuote(P("home")) + " XDG_CONFIG_HOME=" + ShellQuote(P("home/.config")) +
+                            " QT_QPA_PLATFORM=offscreen exec " + ShellQuote(P(TarnwickExeName)) + " -user _work";
+    EXPECT_EQ(RunShell(run, 30), 0);
+    EXPECT_TRUE(WaitUntil([this] { return Exists("fenlow.txt"); }, 10000));
+
+    int ignored = 0;
+    pid_t tarnwick = StartPeerProcess({"/bin/sh", "-c", "echo 'STARTED 1'; " + run + " >/dev/null 2>&1"}, "STARTED ",
+                                      ignored);
+    ProcessEventsFor(4000);
+    auto ended = [tarnwick] { return ::waitpid(tarnwick, nullptr, WNOHANG) == tarnwick; };
+    ASSERT_FALSE(ended()) << "the second start ended";
+    // Ended as the system ends it, with its message still up: the log is saved.
+    ::kill(tarnwick, SIGTERM);
+    if (!WaitUntil(ended, 20000)) {
+        ADD_FAILURE() << "Tarnwick did not end on SIGTERM";
+        StopPeerProcess(tarnwick);
+    }
+    EXPECT_TRUE(Contains(Read("work_log.rtf"), "An interrupted update could not be undone")) << Read("work_log.rtf");
+    // Handed over once, on the profile.
+    EXPECT_EQ(Read("fenlow.txt"), "-fenlow -user _work\n");
+    EXPECT_TRUE(Exists("temp/oldprogram/restore.lst"));
 }
