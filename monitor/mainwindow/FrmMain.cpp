@@ -339,11 +339,11 @@ void TFrmMain::Timer5Timer() {
     if (::lstat(ProgramRestoreList(ProgramFolder()).c_str(), &list) == 0) {
         const std::string what = LangText("Messages", "101",
                                           "An interrupted update could not be undone: the program folder holds "
-                                          "files of two versions of Tarnwick.");
+                                          "parts of two versions.");
         const std::string means =
             LangText("Messages", "102", "Web mail may be refused until the next update is installed.");
         ReportEvent(what + " " + means, 0, 5, TEventReporter::clRed);
-        ShowMessageWindow(LangText("Messages", "50", "Warning"), what + "\r\n\r\n" + means, "", ScreenWidth(),
+        ShowMessageWindow(LangText("Messages", "50", "Warning"), what + "\r\n" + means, "", ScreenWidth(),
                           State.WorkAreaBottom, 1);
     }
 
