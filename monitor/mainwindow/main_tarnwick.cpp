@@ -60,7 +60,7 @@ bool MarkHandedOver(const std::string &list) {
     if (fd < 0) return false;
     struct stat st;
     bool marked = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) != 0 &&
-                  ::fchmod(fd, st.st_mode & 0555) == 0 && ::fstat(fd, &st) == 0 && (st.st_mode & 0222) == 0;
+                  ::fchmod(fd, st.st_mode & 07555) == 0 && ::fstat(fd, &st) == 0 && (st.st_mode & 0222) == 0;
     ::close(fd);
     return marked;
 }
