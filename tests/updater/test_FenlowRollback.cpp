@@ -365,6 +365,7 @@ TEST_F(FenlowPutBackTest, WhatTheListCannotSayKeepsItsBackups) {
             DeleteFile(list);
             ASSERT_EQ(::symlink(Src.File("restore.lst").c_str(), list.c_str()), 0);
         } else if (!line) {
+            // A byte past the 64 MB a list may take (sparse: nothing is written).
             ASSERT_EQ(::truncate(list.c_str(), 64 << 20 | 1), 0);
         } else {
             // The language file's line names its backup by no number.
