@@ -77,6 +77,17 @@ bool IsFolder(const std::string &path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A link to a folder that lies inside the program folder (whose real path is
+// baseReal, found on first use).
+bool LinkStaysInside(const std::string &link, const std::string &programDir, std::string &baseReal) {
+    struct stat target;
+    if (::stat(link.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) return false;
+    if (baseReal.empty()) baseReal = RealPath(programDir);
+    std::string real = RealPath(link);
+    return !baseReal.empty() && !real.empty() &&
+           (real == baseReal || baseReal == "/" || real.compare(0, baseReal.size() + 1, baseReal + "/") == 0);
+}
+
 // Removes a file, a link (never what it points at) or a folder with all
 // that is in it. Names are taken as they are: no wildcards.
 void RemoveTree(const std::string &path) {
@@ -141,19 +152,26 @@ TProgramBackup::TProgramBackup(const std::string &programDir)
 bool TProgramBackup::RecoverInterrupted() {
     struct stat st;
     if (::lstat(FFolder.c_str(), &st) != 0) return true;
-    // Without a list nothing had been written yet (or the update was whole).
+    const std::string list = ProgramRestoreList(FProgramDir);
+    if (::lstat(list.c_str(), &st) != 0) {
+        // Without a list nothing had been written yet (or the update was
+        // whole): the backups are spare.
+        if (errno != ENOENT) return false;
+        Clear();
+        return true;
+    }
+    // A list that cannot be read names backups all the same: they stay with
+    // it, and so does the folder as it is, for Tarnwick to tell.
     if (ReadList()) Restore();
-    else Clear();
-    return ::lstat(ProgramRestoreList(FProgramDir).c_str(), &st) != 0;
+    return ::lstat(list.c_str(), &st) != 0;
 }
 
 bool TProgramBackup::Prepare(const TZipBaseArchiver &zip) {
     FReplaced.clear();
     FAdded.clear();
+    FUnread = 0;
     Clear();
     if (!ForceDirectories(FFolder)) return false;
-    const std::string own = LowerCase(FFolder + "/");
-    auto inOwnFolder = [&](const std::string &path) { return LowerCase(path + "/").compare(0, own.size(), own) == 0; };
     std::string baseReal;  // only needed when a link turns up
 
     // Each folder's names by lower case, as the extraction matches them
@@ -193,7 +211,7 @@ bool TProgramBackup::Prepare(const TZipBaseArchiver &zip) {
                 FAdded.push_back({(cur + comps[k]).substr(FProgramDir.size()), kept, !leaf});
             }
             std::string path = cur + hit->second.Spelling;
-            if (inOwnFolder(path)) return false;
+            if (InOwnFolder(path)) return false;
             if (hit->second.Added) {
                 cur = path + "/";
                 continue;
@@ -212,17 +230,7 @@ bool TProgramBackup::Prepare(const TZipBaseArchiver &zip) {
                 FReplaced.push_back({name, path.substr(FProgramDir.size())});
                 break;
             }
-            // The extraction goes on only into a folder, through a link only
-            // while it stays inside the program folder.
-            struct stat target;
-            if (::stat(path.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) break;
-            if (S_ISLNK(st.st_mode)) {
-                if (baseReal.empty()) baseReal = RealPath(FProgramDir);
-                std::string real = RealPath(path);
-                if (baseReal.empty() || real.empty() ||
-                    !(real == baseReal || baseReal == "/" || real.compare(0, baseReal.size() + 1, baseReal + "/") == 0))
-                    break;
-            }
+            if (!OnTheWay(path, baseReal)) break;
             cur = path + "/";
             ++kept;
         }
@@ -235,7 +243,9 @@ void TProgramBackup::Commit() { Clear(); }
 void TProgramBackup::Restore() {
     // Only files the archive named go, and folders it made only when empty:
     // a list left by a killed Fenlow may be played back after Tarnwick ran
-    // and kept files of its own there.
+    // and kept files of its own there. Every name is reached again as the
+    // extraction reached it: the folders on its way may have become links
+    // since.
     for (const TAdded &a : FAdded)
         if (!a.Folder)
             for (const std::string &path : Matches(a))
@@ -249,33 +259,70 @@ void TProgramBackup::Restore() {
         std::string from = FFolder + "/" + r.Backup, to = FProgramDir + r.Target;
         struct stat st;
         if (::lstat(from.c_str(), &st) != 0) continue;  // put back before
-        if (::rename(from.c_str(), to.c_str()) == 0) continue;
+        if (!Reachable(r.Target, Components(r.Target).size() - 1) || InOwnFolder(to)) {
+            whole = false;
+            continue;
+        }
+        bool back = ::rename(from.c_str(), to.c_str()) == 0;
         // A copy from another file system comes in beside and then in one
         // rename, so the name never holds half a file.
         std::string beside = ExtractFilePath(to) + "." + ExtractFileName(to).substr(0, 64) + ".restore";
-        if (errno == EXDEV && Duplicate(from, beside) && ::rename(beside.c_str(), to.c_str()) == 0) continue;
+        if (!back && errno == EXDEV) back = Duplicate(from, beside) && ::rename(beside.c_str(), to.c_str()) == 0;
+        if (back) {
+            // Its file is back: what is left of the backup (the copy, or a
+            // second name of a file the update never replaced) goes.
+            ::unlink(from.c_str());
+            continue;
+        }
         ::unlink(beside.c_str());
         whole = false;
     }
-    // What could not come back keeps its backup and the list: the next
-    // update tries again before it starts.
-    if (whole) Clear();
+    // What could not come back keeps its backup and the list, and so do the
+    // lines that could not be read: the next update tries again before it
+    // starts.
+    if (whole && FUnread == 0) Clear();
+}
+
+bool TProgramBackup::InOwnFolder(const std::string &path) const {
+    const std::string own = LowerCase(FFolder + "/");
+    return LowerCase(path + "/").compare(0, own.size(), own) == 0;
+}
+
+bool TProgramBackup::OnTheWay(const std::string &path, std::string &baseReal) const {
+    struct stat st;
+    if (InOwnFolder(path) || ::lstat(path.c_str(), &st) != 0) return false;
+    return S_ISDIR(st.st_mode) || (S_ISLNK(st.st_mode) && LinkStaysInside(path, FProgramDir, baseReal));
+}
+
+bool TProgramBackup::Reachable(const std::string &relative, size_t folders) const {
+    std::vector<std::string> comps = Components(relative);
+    std::string baseReal, path = FProgramDir;
+    for (size_t k = 0; k < folders && k < comps.size(); ++k) {
+        path += comps[k];
+        if (!OnTheWay(path, baseReal)) return false;
+        path += "/";
+    }
+    return true;
 }
 
 std::vector<std::string> TProgramBackup::Matches(const TAdded &added) const {
     std::vector<std::string> comps = Components(added.Path);
     std::string folder = FProgramDir;
     for (size_t k = 0; k < added.Kept && k < comps.size(); ++k) folder += comps[k] + "/";
+    if (!Reachable(added.Path, added.Kept)) return {};
     // The new part in any letter case: nothing there matched it before the
     // update, and where an entry failed before its file was made, the next
     // entry of that name may have made it in its own spelling.
     std::vector<std::string> found;
     std::vector<std::string> level{folder};
+    std::string baseReal;
     for (size_t k = added.Kept; k < comps.size(); ++k) {
+        const bool leaf = k + 1 == comps.size();
         std::vector<std::string> next;
         for (const std::string &f : level)
             for (const std::string &n : ListDirectory(f))
-                if (LowerCase(n) == LowerCase(comps[k])) next.push_back(f + n + (k + 1 < comps.size() ? "/" : ""));
+                if (LowerCase(n) == LowerCase(comps[k]) && (leaf || OnTheWay(f + n, baseReal)))
+                    next.push_back(f + n + (leaf ? "" : "/"));
         level = std::move(next);
     }
     for (const std::string &path : level)
@@ -299,6 +346,7 @@ bool TProgramBackup::WriteList() const {
 bool TProgramBackup::ReadList() {
     FReplaced.clear();
     FAdded.clear();
+    FUnread = 0;
     std::string list = ProgramRestoreList(FProgramDir);
     struct stat st;
     if (::lstat(list.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || size_t(st.st_size) > MaxListBytes) return false;
@@ -316,14 +364,20 @@ bool TProgramBackup::ReadList() {
         // "R backup name", "F kept name" (a file) or "D kept name" (a folder).
         char kind = line.size() > 2 && line[1] == ' ' ? line[0] : 0;
         size_t space = line.find(' ', 2);
-        if (!kind || space == std::string::npos) continue;
+        if (!kind || space == std::string::npos) {
+            ++FUnread;
+            continue;
+        }
         std::string number = line.substr(2, space - 2);
         std::string path = Unescape(line.substr(space + 1));
         bool digits = !number.empty() && number.size() <= 9 &&
                       number.find_first_not_of("0123456789") == std::string::npos;
-        if (!digits || !SafeRelative(path)) continue;
+        if (!digits || !SafeRelative(path) || (kind != 'R' && kind != 'F' && kind != 'D')) {
+            ++FUnread;
+            continue;
+        }
         if (kind == 'R') FReplaced.push_back({number, path});
-        else if (kind == 'F' || kind == 'D') FAdded.push_back({path, size_t(std::stoul(number)), kind == 'D'});
+        else FAdded.push_back({path, size_t(std::stoul(number)), kind == 'D'});
     }
     return true;
 }

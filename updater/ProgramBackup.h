@@ -25,8 +25,10 @@ public:
     explicit TProgramBackup(const std::string &programDir);
 
     // Puts back what the list of an update that never finished names, then
-    // removes the backup folder. False when something could not come back:
-    // the list and its backups stay for the next try.
+    // removes the backup folder. False when something could not come back,
+    // or the list (or a line of it) could not be read: the list and the
+    // backups not put back stay for the next try, and Tarnwick tells the
+    // user while they do.
     bool RecoverInterrupted();
     // Called with the archive open, before any entry is written: backs up
     // every file its entries will replace and lists the names they add, as
@@ -38,6 +40,8 @@ public:
     void Commit();
     // The update failed: every replaced file comes back, every file it
     // added goes, and every folder it made once empty; then the backups.
+    // Names are reached as Prepare reached them: through a link only while
+    // it stays inside the program folder.
     void Restore();
 
 private:
@@ -57,9 +61,17 @@ private:
     void Clear();
     // What stands under an added name now.
     std::vector<std::string> Matches(const TAdded &added) const;
+    bool InOwnFolder(const std::string &path) const;
+    // A folder the extraction goes on into: a folder, or a link to one that
+    // lies inside the program folder (baseReal: its real path, found on
+    // first use); never the backup folder.
+    bool OnTheWay(const std::string &path, std::string &baseReal) const;
+    // Whether the first `folders` components of relative are all on the way.
+    bool Reachable(const std::string &relative, size_t folders) const;
 
     std::string FProgramDir;  // with a trailing "/"
     std::string FFolder;      // the backup folder, no trailing "/"
     std::vector<TReplaced> FReplaced;
     std::vector<TAdded> FAdded;  // every folder before what lies in it
+    size_t FUnread = 0;          // lines of the list that did not parse
 };

@@ -86,7 +86,10 @@ TfrmFenlow::TfrmFenlow(const std::vector<std::string> &args, const std::string &
     };
 
     ProgramDir = IncludeTrailingPathDelimiter(programDir);
-    if (!args.empty()) FFirstArg = args[0];
+    if (!args.empty()) {
+        FFirstArg = args[0];
+        FTarnwickArgs = ProfileArguments({args.begin() + 1, args.end()});
+    }
     FormCreate();
 }
 
@@ -418,6 +421,8 @@ void TfrmFenlow::StartTarnwick(TProgramLock *held) {
     } catch (...) {
     }
     held->Release();
-    QProcess::startDetached(QString::fromStdString(ProgramDir + TarnwickExeName), {},
+    QStringList args;
+    for (const std::string &a : FTarnwickArgs) args << QString::fromStdString(a);
+    QProcess::startDetached(QString::fromStdString(ProgramDir + TarnwickExeName), args,
                             QString::fromStdString(ProgramDir));
 }

@@ -4,9 +4,10 @@
 //
 // Jobs: "-fenlow" installs the downloaded program archive and starts the new
 // Tarnwick (first putting back an update that was cut short; with nothing to
-// install it then starts the old one); "-skn" and "-all" install skins; "-ssl"
-// and "-ske" unpack the TLS library and skin editor archives. Every other
-// first argument (letter case counts) only closes the form.
+// install it then starts the old one), on the profile that "-user" names
+// after the switch; "-skn" and "-all" install skins; "-ssl" and "-ske" unpack
+// the TLS library and skin editor archives. Every other first argument
+// (letter case counts) only closes the form.
 #pragma once
 
 #include <QWidget>
@@ -108,9 +109,9 @@ private:
     // Writes [FENLOW] Version into Tarnwick's settings file; the caller holds
     // the program lock, so Tarnwick is not writing it at the same time.
     void WriteOwnVersion();
-    // Starts Tarnwick from the program folder, first writing Fenlow's
-    // version; does nothing while Tarnwick still holds the folder, or while
-    // an update cut short has files to put back.
+    // Starts Tarnwick from the program folder on its profile, first writing
+    // Fenlow's version; does nothing while Tarnwick still holds the folder,
+    // or while an update cut short has files to put back.
     void StartTarnwick(TProgramLock *held = nullptr);
     // Deletes a file the information files named, but only inside the
     // program folder.
@@ -119,6 +120,8 @@ private:
     std::string InfoPath(const std::string &path) const;
 
     std::string FFirstArg;
+    // What Tarnwick is started with: its profile, when a plain one came.
+    std::vector<std::string> FTarnwickArgs;
     bool FBusy[jbCount] = {};
     int FDepth = 0;
     bool FCloseRequested = false;

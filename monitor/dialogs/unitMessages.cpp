@@ -96,7 +96,10 @@ void ShowMessageWindow(const std::string &Title, const std::string &Text, const 
                        int Right, int Bottom, int PictureKind) {
     TForm1 form(QApplication::activeWindow());
     form.setWindowTitle(QString::fromStdString("Tarnwick / " + Title));
-    form.move(Right - form.width(), Bottom - form.height());
+    // The corner is the frame's: the window stands above the panel, not
+    // under it by the height of its title.
+    const QSize outer = ExpectedFrameSize(form);
+    form.move(Right - outer.width(), Bottom - outer.height());
     form.Label1->setText(QString::fromStdString(Title));
     form.Label2->setText(QString::fromStdString(Text));
     form.btOk->setText(QString::fromStdString(LangText("Options", "Ok", form.btOk->text().toStdString())));

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <sys/stat.h>
 
 #include "Desktop.h"
 #include "updates/Kel_Files.h"
@@ -331,6 +332,20 @@ void TFrmMain::Timer5Timer() {
     for (const std::string &p : FPendingProblems)
         ReportEvent(p, 0, 5, TEventReporter::clRed);
     FPendingProblems.clear();
+    // This program runs beside the list of an update cut short only when
+    // Fenlow could not put its files back (or could not be started): the
+    // folder holds parts of two versions until an update installs whole.
+    struct stat list;
+    if (::lstat(ProgramRestoreList(ProgramFolder()).c_str(), &list) == 0) {
+        const std::string what = LangText("Messages", "101",
+                                          "An interrupted update could not be undone: the program folder holds "
+                                          "parts of two versions.");
+        const std::string means =
+            LangText("Messages", "102", "Web mail may be refused until the next update is installed.");
+        ReportEvent(what + " " + means, 0, 5, TEventReporter::clRed);
+        ShowMessageWindow(LangText("Messages", "50", "Warning"), what + "\r\n" + means, "", ScreenWidth(),
+                          State.WorkAreaBottom, 1);
+    }
 
     // Each step waits in its own message loop, where the user may ask to
     // exit: from then on nothing more starts.

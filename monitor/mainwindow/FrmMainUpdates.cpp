@@ -167,9 +167,10 @@ void UrlRequest(const std::string &url, int limitMs) {
     WaitForDownload(get, limitMs);
 }
 
-bool StartProgram(const std::string &exe, const std::string &argument) {
-    return QProcess::startDetached(QString::fromStdString(exe), {QString::fromStdString(argument)},
-                                   QString::fromStdString(ProgramFolder()));
+bool StartProgram(const std::string &exe, const std::vector<std::string> &arguments) {
+    QStringList args;
+    for (const std::string &a : arguments) args << QString::fromStdString(a);
+    return QProcess::startDetached(QString::fromStdString(exe), args, QString::fromStdString(ProgramFolder()));
 }
 
 // "A newer version is ready" as the messages of the language file word it.
@@ -251,10 +252,13 @@ bool TFrmMain::CheckProgramUpdate() {
         ReportEvent("", 91, 3, TEventReporter::clBlue);
         ReportEvent("", 92, 3, TEventReporter::clBlack);
         IniWriteString(dat, "File", "Path", zip);
+        // Fenlow starts this program again on its profile.
+        std::vector<std::string> fenlowArgs{"-fenlow"};
+        for (const std::string &a : ProfileArguments(FArgs)) fenlowArgs.push_back(a);
         // A skin job may have started while the download window was up.
         if (FenlowJobRunning())
             failure = UpdateRunning();
-        else if (!StartProgram(folder + FenlowExeName, "-fenlow"))
+        else if (!StartProgram(folder + FenlowExeName, fenlowArgs))
             failure = Said(97, "The updater could not be started.");
     }
     if (!failure.empty()) {

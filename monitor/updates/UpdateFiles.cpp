@@ -12,6 +12,7 @@
 #include "HTTPGet.h"
 #include "Kel_Files.h"
 #include "settings/Kel_Reg.h"
+#include "settings/ProgramPaths.h"
 #include "SysUtils.h"
 
 #ifndef TW_UPDATE_BASE_URL
@@ -138,6 +139,12 @@ std::string ProgramBackupFolder(const std::string &programFolder) {
 
 std::string ProgramRestoreList(const std::string &programFolder) {
     return ProgramBackupFolder(programFolder) + "/restore.lst";
+}
+
+std::vector<std::string> ProfileArguments(const std::vector<std::string> &args) {
+    const std::string profile = ProfileOfArgs(args);
+    if (profile.empty() || profile.size() > MaxProfileBytes || !IsPlainFileName(profile + ".ini")) return {};
+    return {"-user", "_" + profile};
 }
 
 bool MoveSkinAside(const std::string &programFolder, const std::string &skin) {

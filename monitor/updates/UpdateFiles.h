@@ -64,6 +64,16 @@ std::string ProgramBackupFolder(const std::string &programFolder);
 // update was cut short and the folder is part old, part new.
 std::string ProgramRestoreList(const std::string &programFolder);
 
+// Fenlow starts Tarnwick again on the profile of the Tarnwick that handed
+// the folder over: Tarnwick gives its profile on Fenlow's command line after
+// the switch, and Fenlow passes the same on. These are those arguments for
+// the profile that args name (Tarnwick's own arguments, or Fenlow's after its
+// switch): "-user" and "_" + the profile; none for the default profile, nor
+// for one that is not a plain name of at most MaxProfileBytes (a path, a
+// control character), whose settings would lie outside the program folder.
+inline constexpr size_t MaxProfileBytes = 64;
+std::vector<std::string> ProfileArguments(const std::vector<std::string> &args);
+
 // The archives the fixed-name jobs of Fenlow ("-all", "-ssl", "-ske") unpack
 // from "temp/" of the program folder.
 inline constexpr char AllSkinsArchiveName[] = "allskins.zip";

@@ -24,15 +24,16 @@
 #include "ZipTools.h"
 #include "unFenlow.h"
 
-// A shell script standing in for Tarnwick: when started, it appends its tag
-// and the [FENLOW] Version it finds in the settings file to "started.txt"
-// beside it. Behind its end it carries a version marker as an executable
-// does (the shell never reads that far): by default this build's version.
+// A shell script standing in for Tarnwick: when started, it appends its tag,
+// the [FENLOW] Version it finds in the settings file and the arguments it
+// was given (if any) to "started.txt" beside it. Behind its end it carries a
+// version marker as an executable does (the shell never reads that far): by
+// default this build's version.
 inline std::string TarnwickStandIn(const std::string &tag, const std::string &version = TarnwickVersion) {
     return "#!/bin/sh\n"
            "cd \"$(dirname \"$0\")\" || exit 1\n"
            "v=$(grep -as '^Version=' Tarnwick.ini | tr -d '\\r\\n')\n"
-           "echo \"" + tag + " $v\" >> started.txt\n"
+           "echo \"" + tag + " $v${1:+ $*}\" >> started.txt\n"
            "exit 0\n"
            "TW-FILEVERSION:" + version + std::string(1, '\0');
 }

@@ -102,6 +102,26 @@ TEST_F(FenlowTest, ProgramUpdateReplacesTarnwickAndStartsTheNewOne) {
     EXPECT_EQ(Read("started.txt"), "new Version=0.1.2.5\n");  // started once
 }
 
+// The Tarnwick that handed the update over comes back on its profile; what
+// comes as one is passed on only when it is a plain name.
+TEST_F(FenlowTest, TarnwickComesBackOnItsProfile) {
+    struct Case {
+        std::string Profile, Started;
+    };
+    for (const Case &c : {Case{"_work", " -user _work"}, Case{"-work", " -user _work"}, Case{"_", ""},
+                          Case{"_../work", ""}, Case{"_/etc/work", ""}, Case{"_work\n-user", ""},
+                          Case{"_" + std::string(MaxProfileBytes + 1, 'w'), ""}}) {
+        SCOPED_TRACE(c.Profile);
+        RunTool("rm -rf " + ShellQuote(Dir.Path()) + "*");
+        InstallOldTarnwick();
+        MakeProgramZip(P("temp/tarnwick.zip"));
+        WriteFenlowDat(P("temp/tarnwick.zip"));
+        Run({"-fenlow", "-user", c.Profile});
+        EXPECT_EQ(WaitStarted(), "new Version=0.1.2.5" + c.Started + "\n");
+        Finish();
+    }
+}
+
 TEST_F(FenlowTest, AnArchiveFromWindowsStillGivesARunnableTarnwick) {
     InstallOldTarnwick();
     // Made on the original platform: no Unix modes in the archive.

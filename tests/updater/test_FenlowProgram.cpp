@@ -235,6 +235,7 @@ protected:
     void TearDown() override {
         Tarnwick.reset();
         Lock.Release();
+        SetSettingsFileName("");
         ::unsetenv(UpdateUrlVariable);
         ::unsetenv(UpdateCAVariable);
         SetHTTPGetCAFile("");
@@ -242,12 +243,14 @@ protected:
         SetTrayBackend(PreviousTray);
         FenlowTest::TearDown();
     }
-    void StartTarnwick(const HttpTestServer &server) {
+    // args: Tarnwick's command line; a profile's settings are the same.
+    void StartTarnwick(const HttpTestServer &server, const std::vector<std::string> &args = {}) {
         ::setenv(UpdateUrlVariable, server.Url("/tarnwick/").c_str(), 1);
         Put("Tarnwick.ini", "[Options]\r\nCheckUpdates=True\r\nAutoUpdate=True\r\n", 0600);
+        Put(SettingsFileNameOfArgs(args), Read("Tarnwick.ini"), 0600);
         Lock = AcquireProgramLock(Dir.Path(), 0, true);
         ASSERT_TRUE(Lock.Held());
-        Tarnwick = std::make_unique<TFrmMain>();
+        Tarnwick = std::make_unique<TFrmMain>(args);
         Tarnwick->UpdatePauseMs = 0;
         // The test asks for the update itself: the delayed start-up (which
         // checks for updates too) and the other timers stay out of it.
@@ -270,11 +273,12 @@ protected:
 
 }  // namespace
 
+// On the profile it ran on.
 TEST_F(UpdateEndToEndTest, TarnwickHandsOverAndFenlowRestartsTheNewTarnwick) {
     ASSERT_EQ(Publish(), 0);
     HttpTestServer server(Www.Path(), TestPKI::Get().ServerCert, TestPKI::Get().Key);
     InstallProgram();
-    StartTarnwick(server);
+    StartTarnwick(server, {"-user", "_work"});
     SetModalHook([](QDialog &d) { ProcessEventsUntil([&d] { return !d.isVisible(); }, 20000); });
     EXPECT_TRUE(Tarnwick->CheckProgramUpdate());
     SetModalHook({});
@@ -284,7 +288,7 @@ TEST_F(UpdateEndToEndTest, TarnwickHandsOverAndFenlowRestartsTheNewTarnwick) {
     EXPECT_EQ(GetFileVersionText(P(TarnwickExeName)), TarnwickVersion);
     EXPECT_EQ(Read("started.txt"), "");
     TarnwickExits();
-    EXPECT_EQ(WaitStarted(), "published Version=0.1.2.5\n");
+    EXPECT_EQ(WaitStarted(), "published Version=0.1.2.5 -user _work\n");
     EXPECT_EQ(GetFileVersionText(P(TarnwickExeName)), "0.9.0.0");
     EXPECT_TRUE(WaitForFenlowToEnd());
     EXPECT_FALSE(Exists("fenlow.dat"));

@@ -7,6 +7,7 @@
 #include <deque>
 #include <dirent.h>
 #include <map>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "ChildProcess.h"
@@ -344,4 +345,110 @@ TEST_F(FenlowRollbackTest, AnUpdateKilledHalfwayIsPutBackWhenTarnwickStarts) {
     before.erase("fenlow.dat");
     EXPECT_EQ(after, before);
     EXPECT_FALSE(Exists("temp/oldprogram"));
+}
+
+// A list Fenlow cannot read, whole or in part, still names backups: none of
+// them goes, nothing that list would have put back is touched, and nothing
+// is started; what can be read is put back all the same.
+TEST_F(FenlowPutBackTest, WhatTheListCannotSayKeepsItsBackups) {
+    for (const char *damage : {"a link in its place", "over its size limit", "a line that does not parse"}) {
+        SCOPED_TRACE(damage);
+        RunTool("rm -rf " + ShellQuote(Dir.Path()) + "* " + ShellQuote(Dir.Path()) + ".[!.]*");
+        InstallOldProgram();
+        auto before = Snapshot();
+        CutShort(FirstHalf());
+        const std::string list = P("temp/oldprogram/restore.lst");
+        std::string text = Read("temp/oldprogram/restore.lst");
+        const bool line = damage == std::string("a line that does not parse");
+        if (damage == std::string("a link in its place")) {
+            WriteTestFile(Src.File("restore.lst"), text);
+            DeleteFile(list);
+            ASSERT_EQ(::symlink(Src.File("restore.lst").c_str(), list.c_str()), 0);
+        } else if (!line) {
+            // A byte past the 64 MB a list may take (sparse: nothing is written).
+            ASSERT_EQ(::truncate(list.c_str(), 64 << 20 | 1), 0);
+        } else {
+            // The language file's line names its backup by no number.
+            size_t at = text.find(" Lang/English.lng\n");
+            ASSERT_NE(at, std::string::npos);
+            size_t start = text.rfind('\n', at) + 1;
+            ASSERT_EQ(text.substr(start, 2), "R ");
+            text.replace(start + 2, at - start - 2, "x");
+            WriteTestFile(list, text);
+        }
+        auto cut = Snapshot();
+        auto backups = ListDirectory(P("temp/oldprogram"));
+        Run({"-fenlow"});
+        Finish();
+        if (line) backups = {"2", "restore.lst"};
+        EXPECT_EQ(ListDirectory(P("temp/oldprogram")), backups);
+        auto after = Snapshot();
+        if (line) {
+            EXPECT_EQ(Read("Lang/English.lng"), "[About]\r\nVersion=new\r\n");
+            after["Lang/English.lng"] = before["Lang/English.lng"];
+            EXPECT_EQ(after, before);
+        } else {
+            EXPECT_EQ(after, cut);
+        }
+        EXPECT_EQ(StartedAfterAWhile(), "");
+    }
+}
+
+// A folder on the way back that became a link out of the program folder
+// since the update was cut short is not followed: what lies there stays,
+// and the backup that would have gone there with it.
+TEST_F(FenlowPutBackTest, PuttingBackFollowsNoLinkOutOfTheProgramFolder) {
+    InstallOldProgram();
+    CutShort(FirstHalf());
+    TempDir outside;
+    WriteTestFile(outside.File("lang/English.lng"), "someone else's");
+    WriteTestFile(outside.File("lang/german.lng"), "someone else's too");
+    WriteTestFile(outside.File("plugins/extra/one.txt"), "not Tarnwick's");
+    RunTool("rm -rf " + ShellQuote(P("Lang")) + " " + ShellQuote(P("Plugins")));
+    ASSERT_EQ(::symlink(outside.File("lang").c_str(), P("Lang").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.File("plugins").c_str(), P("Plugins").c_str()), 0);
+    Run({"-fenlow"});
+    Finish();
+    EXPECT_EQ(ReadTestFile(outside.File("lang/English.lng")), "someone else's");
+    EXPECT_EQ(ReadTestFile(outside.File("lang/german.lng")), "someone else's too");
+    EXPECT_EQ(ReadTestFile(outside.File("plugins/extra/one.txt")), "not Tarnwick's");
+    // The rest came back; the language file's backup waits with the list.
+    EXPECT_EQ(Read(TarnwickExeName), TarnwickStandIn("old"));
+    EXPECT_TRUE(Exists("temp/oldprogram/restore.lst"));
+    EXPECT_EQ(StartedAfterAWhile(), "");
+}
+
+// The real Tarnwick, on a profile, with a Fenlow that ends at once (as one
+// missing a library does) and so never puts the folder back: the first start
+// hands the folder over, the next one runs and says what became of it.
+TEST_F(FenlowPutBackTest, TarnwickHandsAListOverOnceAndThenRunsAndSaysSo) {
+    InstallOldProgram();
+    CutShort(FirstHalf());
+    ASSERT_EQ(RunTool("cp " + ShellQuote(std::string(TW_BINARY_DIR) + "/monitor/tarnwick") + " " +
+                      ShellQuote(P(TarnwickExeName))),
+              0);
+    Put(FenlowExeName, "#!/bin/sh\necho \"$*\" >> fenlow.txt\nexit 127\n", 0755);
+    Put("work.ini", "[Options]\r\nDelayTime=1\r\n", 0600);
+    ForceDirectories(P("home"));
+    const std::string run = "HOME=" + ShellQuote(P("home")) + " XDG_CONFIG_HOME=" + ShellQuote(P("home/.config")) +
+                            " QT_QPA_PLATFORM=offscreen exec " + ShellQuote(P(TarnwickExeName)) + " -user _work";
+    EXPECT_EQ(RunShell(run, 30), 0);
+    EXPECT_TRUE(WaitUntil([this] { return Exists("fenlow.txt"); }, 10000));
+
+    int ignored = 0;
+    pid_t tarnwick = StartPeerProcess({"/bin/sh", "-c", "echo 'STARTED 1'; " + run + " >/dev/null 2>&1"}, "STARTED ",
+                                      ignored);
+    ProcessEventsFor(4000);
+    auto ended = [tarnwick] { return ::waitpid(tarnwick, nullptr, WNOHANG) == tarnwick; };
+    ASSERT_FALSE(ended()) << "the second start ended";
+    // Ended as the system ends it, with its message still up: the log is saved.
+    ::kill(tarnwick, SIGTERM);
+    if (!WaitUntil(ended, 20000)) {
+        ADD_FAILURE() << "Tarnwick did not end on SIGTERM";
+        StopPeerProcess(tarnwick);
+    }
+    EXPECT_TRUE(Contains(Read("work_log.rtf"), "An interrupted update could not be undone")) << Read("work_log.rtf");
+    // Handed over once, on the profile.
+    EXPECT_EQ(Read("fenlow.txt"), "-fenlow -user _work\n");
+    EXPECT_TRUE(Exists("temp/oldprogram/restore.lst"));
 }

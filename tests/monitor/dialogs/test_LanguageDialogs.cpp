@@ -149,7 +149,9 @@ TEST_F(LanguageTest, MessageWindowPlacementCaptionsAndLink) {
         auto &f = dynamic_cast<TForm1 &>(d);
         ++seen;
         EXPECT_EQ(f.windowTitle().toStdString(), "Tarnwick / Info");
-        EXPECT_EQ(f.pos(), QPoint(1000 - f.width(), 700 - f.height()));
+        // By the corner of its frame (with the title bar reckoned in until
+        // the desktop has framed it).
+        EXPECT_EQ(f.pos(), QPoint(1000 - f.width(), 700 - f.height() - kTitleBarAllowance));
         EXPECT_EQ(f.Label1->text().toStdString(), "Info");
         EXPECT_EQ(f.Label2->text().toStdString(), "<b>not markup</b>");
         EXPECT_EQ(f.Label2->textFormat(), Qt::PlainText);
