@@ -225,14 +225,16 @@ void TfrmFenlow::ProgramUpdate() {
     // An update that never finished goes back before anything else: before
     // Tarnwick is started from a folder that is part old, part new, and
     // before a new attempt, so that it does not keep half-installed files as
-    // the old ones. What cannot come back stays as it is, and nothing is
-    // started: the Tarnwick started would only hand the folder back.
+    // the old ones. What cannot come back stays as it is, and Tarnwick comes
+    // back beside it: it hands a list over only once, and then runs and
+    // tells the user.
     TProgramBackup undo(ProgramDir);
     bool putBack = false;
     if (EntryExists(ProgramRestoreList(ProgramDir))) {
         lock = AcquireProgramLock(ProgramDir, 0);
         if (!lock.Held()) return;
         if (!undo.RecoverInterrupted()) {
+            StartTarnwick(&lock, true);
             RequestClose();
             return;
         }
@@ -407,15 +409,16 @@ void TfrmFenlow::WriteOwnVersion() {
     FVersionWritten = true;
 }
 
-void TfrmFenlow::StartTarnwick(TProgramLock *held) {
+void TfrmFenlow::StartTarnwick(TProgramLock *held, bool besideList) {
     TProgramLock own;
     if (!held || !held->Held()) {
         own = AcquireProgramLock(ProgramDir, LockWaitMs);
         held = &own;
     }
     // Still running: there is nothing to start. Nor from a folder an update
-    // left half done: that Tarnwick would hand it straight back.
-    if (!held->Held() || EntryExists(ProgramRestoreList(ProgramDir))) return;
+    // left half done, unless putting it back was tried: that Tarnwick would
+    // hand it straight back.
+    if (!held->Held() || (!besideList && EntryExists(ProgramRestoreList(ProgramDir)))) return;
     try {
         WriteOwnVersion();
     } catch (...) {

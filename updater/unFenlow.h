@@ -111,8 +111,9 @@ private:
     void WriteOwnVersion();
     // Starts Tarnwick from the program folder on its profile, first writing
     // Fenlow's version; does nothing while Tarnwick still holds the folder,
-    // or while an update cut short has files to put back.
-    void StartTarnwick(TProgramLock *held = nullptr);
+    // or, unless besideList (they could not be put back), while an update
+    // cut short has files to put back.
+    void StartTarnwick(TProgramLock *held = nullptr, bool besideList = false);
     // Deletes a file the information files named, but only inside the
     // program folder.
     void DeleteOwnFile(const std::string &path);

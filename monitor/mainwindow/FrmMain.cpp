@@ -336,12 +336,13 @@ void TFrmMain::Timer5Timer() {
     // Fenlow could not put its files back (or could not be started): the
     // folder holds parts of two versions until an update installs whole.
     struct stat list;
-    if (::lstat(ProgramRestoreList(ProgramFolder()).c_str(), &list) == 0) {
-        const std::string what = LangText("Messages", "101",
+    const bool cutShort = ::lstat(ProgramRestoreList(ProgramFolder()).c_str(), &list) == 0;
+    if (cutShort) {
+        const std::string what = LangText("Messages", "105",
                                           "An interrupted update could not be undone: the program folder holds "
                                           "parts of two versions.");
         const std::string means =
-            LangText("Messages", "102", "Web mail may be refused until the next update is installed.");
+            LangText("Messages", "106", "Web mail may be refused until the next update is installed.");
         ReportEvent(what + " " + means, 0, 5, TEventReporter::clRed);
         ShowMessageWindow(LangText("Messages", "50", "Warning"), what + "\r\n" + means, "", ScreenWidth(),
                           State.WorkAreaBottom, 1);
@@ -349,8 +350,11 @@ void TFrmMain::Timer5Timer() {
 
     // Each step waits in its own message loop, where the user may ask to
     // exit: from then on nothing more starts.
+    // Not beside such a list, though: Fenlow would try to put the folder
+    // back first, fail again and start this program again, whose start would
+    // hand it the update again, for ever. "Check for updates..." still tries.
     const bool updates = StrToBoolean(ReadOption("CheckUpdates", "False"));
-    if (updates && !ExitRequested())
+    if (updates && !cutShort && !ExitRequested())
         Guard("CheckProgramUpdate", [this] { CheckProgramUpdate(); });
     // A program update hands over to the updater: nothing more starts.
     if (!State.CleanupAllowed || ExitRequested())

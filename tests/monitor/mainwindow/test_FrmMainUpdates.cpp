@@ -331,6 +331,25 @@ TEST_F(UpdateChecksTest, AutoUpdateFetchesWithoutAsking) {
     EXPECT_EQ(Fenlow(), "-fenlow\n");
 }
 
+// Beside the list of an update that could not be undone the start-up says
+// so and hands Fenlow no update: Fenlow would fail to put the folder back
+// again and start this program again, round and round. Asked for by the
+// user, the update is still tried.
+TEST_F(UpdateChecksTest, BesideAnUpdateNotUndoneTheStartUpSaysSoAndUpdatesNothing) {
+    SiteZip();
+    SiteInfo("0.9.0.0");
+    Put("Tarnwick.ini", "[Options]\r\nLanguage=numbers.lng\r\nCheckUpdates=True\r\nAutoUpdate=True\r\n", 0600);
+    Put("temp/oldprogram/restore.lst", "R 1 tarnwick\n", 0444);
+    Answer();
+    Form->Timer5Timer();
+    EXPECT_EQ(Messages, std::vector<std::string>{"Warning: #105\r\n#106"});
+    EXPECT_EQ(Log.Events(), "105 red") << "no update check";
+    EXPECT_EQ(FenlowAfterAWhile(), "");
+    EXPECT_TRUE(Form->State.CleanupAllowed);
+    EXPECT_TRUE(Form->CheckProgramUpdate());
+    EXPECT_EQ(Fenlow(), "-fenlow\n");
+}
+
 // A newer program that does not arrive is no "No updates found": the log
 // and the window say what became of it.
 TEST_F(UpdateChecksTest, AFailedProgramDownloadLeavesNoHandOverAndSaysWhy) {
