@@ -31,6 +31,9 @@ namespace {
 int GLoadMark = 0;
 // The watchdog ended a wait of the running routine.
 bool GTimedOut = false;
+// While a log-in runs, the certificate errors it meets: told by what the
+// log-in comes to rather than each on its own (null when none runs).
+std::vector<std::string> *GLogInCertificates = nullptr;
 
 // The user exits: the running routine ends at once.
 struct EWebAbandoned {};
@@ -296,6 +299,12 @@ void ClickImages(const std::string &Text) {
 // A script key and the name it gives, as the user is told of it.
 std::string ScriptKey(const std::string &Key, const std::string &Value) { return Key + " \"" + Value + "\""; }
 
+// What the user is told of a log-in that could not be made: a text of the
+// language file, then what it concerns.
+std::string TroubleText(const char *Number, const char *Default, const std::string &What) {
+    return LangText("Messages", Number, Default) + " " + What;
+}
+
 // The keys of the script that name no element of the log-in page.
 std::string AbsentNames(const THostScript &s, const QVariantList &Keys) {
     std::string named;
@@ -314,7 +323,10 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
                 std::string &Trouble) {
     CurrentWebHost = Host;
     const THostScript s = Script();
-    if (!HostHasScript(s)) return false;
+    if (!HostHasScript(s)) {
+        Trouble = TroubleText("108", "There is no web-mail script in host_data.dat for the host", Host);
+        return false;
+    }
     CreateWebForm();
     GTimedOut = false;
     SetNavigationSound(true);
@@ -326,8 +338,7 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
     frmWeb->NewBrowser();
     ClearPageComplete();
     if (!Browser().Navigate(s.AHost, 2)) {
-        Report("Web mail: the log-in address of " + Host + " (" + s.AHost + ") is not an http or https address",
-               0, 5, 255);
+        Trouble = "Web mail: the log-in address of " + Host + " (" + s.AHost + ") is not an http or https address";
         return false;
     }
     // A page that never came is no log-in, and says nothing of the
@@ -337,11 +348,26 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
         return GTimedOut;
     };
     const auto ranOutOnLogInPage = [&] {
-        return ranOut(LangText("Messages", "102", "The web-mail log-in page did not finish loading:") + " " + s.AHost);
+        return ranOut(TroubleText("102", "The web-mail log-in page did not finish loading:", s.AHost));
     };
     const auto ranOutAfterClick = [&](const std::string &What) {
-        return ranOut(LangText("Messages", "103", "The web-mail page did not finish loading after the click on") +
-                      " " + What);
+        return ranOut(TroubleText("103", "The web-mail page did not finish loading after the click on", What));
+    };
+    // The browser has left the log-in page, as a log-in that is made does.
+    const auto leftLogInPage = [&] {
+        const std::string url = Browser().LocationURL();
+        return !url.empty() && url != s.AHost;
+    };
+    // A link the script clicks after the log-in that the page lacks: the
+    // page before it is not the mailbox. Still on the log-in page, the site
+    // refused the log-in there and has no such link to show.
+    const auto followed = [&](const std::string &Key, const std::string &Text, const std::string &RKey, int R) {
+        if (ClickLink(Text, R, false)) return true;
+        if (leftLogInPage())
+            Trouble = TroubleText("107", "The web-mail page has no link the host script names:",
+                                  ScriptKey(Key, Text) + (R != 1 ? " (" + RKey + " " + IntToStr(R) + ")" : "") +
+                                      " - " + Browser().LocationURL());
+        return false;
     };
     WaitPage(pwReady);
     WaitPage(pwIdle);
@@ -354,16 +380,15 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
     const int status = r.isEmpty() ? 0 : r[0].toInt();
     if (status == 2 && r.size() >= 3) {
         PageComplete = 1;
-        Report("Web mail: the password of " + Host + " is sent only over https or to this computer; "
-               "the log-in page " + r[1].toString().toStdString() + " would send it to " +
-                   r[2].toString().toStdString(),
-               0, 5, 255);
+        Trouble = "Web mail: the password of " + Host + " is sent only over https or to this computer; "
+                  "the log-in page " + r[1].toString().toStdString() + " would send it to " +
+                  r[2].toString().toStdString();
         return false;
     }
     if (status == 3 && r.size() >= 3) {
         PageComplete = 1;
-        Trouble = LangText("Messages", "101", "The web-mail log-in page has no element the host script names:") +
-                  " " + AbsentNames(s, r[2].toList()) + " - " + r[1].toString().toStdString();
+        Trouble = TroubleText("101", "The web-mail log-in page has no element the host script names:",
+                              AbsentNames(s, r[2].toList()) + " - " + r[1].toString().toStdString());
         return false;
     }
     const bool clicked = status == 1 && r.size() >= 2 && r[1].toBool();
@@ -379,21 +404,20 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
         if (again.size() >= 3 && again[2].toBool()) return false;
     }
     if (s.ClickIn1) {
-        ClickLink(s.ClickLink1, s.R1, false);
+        if (!followed("ClickLink1", s.ClickLink1, "R1", s.R1)) return false;
         WaitPage(pwDocumentComplete);
         WaitPage(pwReady);
         WaitPage(pwIdle);
         if (ranOutAfterClick(ScriptKey("ClickLink1", s.ClickLink1))) return false;
     }
     if (s.ClickIn2) {
-        ClickLink(s.ClickLink2, s.R2, false);
+        if (!followed("ClickLink2", s.ClickLink2, "R2", s.R2)) return false;
         WaitPage(pwDocumentComplete);
         WaitPage(pwReady);
         WaitPage(pwIdle);
         if (ranOutAfterClick(ScriptKey("ClickLink2", s.ClickLink2))) return false;
     }
-    const std::string url = Browser().LocationURL();
-    return !url.empty() && url != s.AHost;
+    return leftLogInPage();
 }
 
 bool ReadBodySteps(int Position, TNetMessage &Message, const std::string &Subject, const std::string &MessageId,
@@ -580,7 +604,11 @@ long TfrmWeb::WebBrowser1ShowMessage(QObject *, const std::string &, const std::
 
 void TfrmWeb::WebBrowser1ShowDialog(QObject *, const std::string &Dialog) {
     // The one refusal a user must hear of: the site's certificate.
-    if (StartsText("certificate error", Dialog)) Report("Web mail: " + Dialog, 0, 5, 255);
+    if (!StartsText("certificate error", Dialog)) return;
+    if (GLogInCertificates)
+        GLogInCertificates->push_back("Web mail: " + Dialog);
+    else
+        Report("Web mail: " + Dialog, 0, 5, 255);
 }
 
 void CreateWebForm() {
@@ -605,13 +633,30 @@ void FreeWebForm() {
 bool WebHostLogin(const std::string &Host, const std::string &UserName, const std::string &Password,
                   std::string *Trouble) {
     std::string trouble;
+    std::vector<std::string> certificates;
     bool done = false;
+    GLogInCertificates = &certificates;
     try {
         done = LoginSteps(Host, UserName, Password, trouble);
     } catch (const EWebAbandoned &) {
         trouble.clear();
+    } catch (...) {
+        GLogInCertificates = nullptr;
+        throw;
     }
-    if (Trouble) *Trouble = done ? std::string() : trouble;
+    GLogInCertificates = nullptr;
+    if (done) trouble.clear();
+    // A page whose certificate was refused is the error page the script
+    // found nothing on. A certificate refused for a part of a page (a
+    // picture, a script) takes nothing from the log-in: it is told as it
+    // is outside one.
+    if (!trouble.empty() && !certificates.empty())
+        trouble = certificates.front();
+    else
+        for (const std::string &c : certificates) Report(c, 0, 5, 255);
+    // Nobody asked for it: it is told here.
+    if (!Trouble && !trouble.empty()) Report(trouble, 0, 5, 255);
+    if (Trouble) *Trouble = trouble;
     return done;
 }
 

@@ -247,7 +247,8 @@ TEST_F(WebMailWired, TheLogSaysWhatALogInCameTo) {
     // A site that answers a wrong password with its log-in form at another
     // address; one whose log-in buttons have no name; a script whose field
     // names the page does not have; a link that changes the page by its
-    // script alone, loading nothing.
+    // script alone, loading nothing; a host without a script; a log-in
+    // address that is no web address; a link text no link of the page has.
     WebMailSite::TOptions refusedAt, unnamed, scripted;
     refusedAt.RefusedAt = "/?_task=login";
     unnamed.UnnamedButtons = true;
@@ -258,13 +259,17 @@ TEST_F(WebMailWired, TheLogSaysWhatALogInCameTo) {
                       StringReplaceAll(StringReplaceAll(HostSection("misnamed", Site.Url("/login")),
                                                         "NameName=user\n", "NameName=login\n"),
                                        "PassName=pass\n", "PassName=pwd\n") +
-                      HostSection("scripted", scripting.Url("/login")));
+                      HostSection("scripted", scripting.Url("/login")) +
+                      HostSection("ftp", "ftp://127.0.0.1/login") +
+                      StringReplaceAll(HostSection("nolink", scripting.Url("/login")), "ClickLink1=Mailbox\n",
+                                       "ClickLink1=Inbox\n"));
     auto account = [](const std::string &host, const std::string &password) {
         return TTestAccount{
             .Name = host, .Kind = "HTTP", .Host = host, .Port = 80, .User = "bob", .Password = password};
     };
     H->WriteSettings({account("refused", "wrong"), account("unnamed", "s3cret"), account("misnamed", "s3cret"),
-                      account("scripted", "s3cret")},
+                      account("scripted", "s3cret"), account("noscript", "s3cret"), account("ftp", "s3cret"),
+                      account("nolink", "s3cret")},
                      {H->LongLog()});
     TFrmMain &m = H->Start();
     ASSERT_TRUE(WebMailAvailable());
@@ -307,7 +312,18 @@ TEST_F(WebMailWired, TheLogSaysWhatALogInCameTo) {
               Lines{"The web-mail page did not finish loading after the click on ClickLink1 \"Mailbox\""})
         << H->Log();
     EXPECT_TRUE(scripting.State()["logins"].toArray()[0].toObject()["ok"].toBool());
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(m.State.Accounts[i].NewCount, 0);
+    // Nothing the site refused, and each said once.
+    EXPECT_EQ(told("noscript"), Lines{"There is no web-mail script in host_data.dat for the host noscript"})
+        << H->Log();
+    EXPECT_EQ(told("ftp"),
+              Lines{"Web mail: the log-in address of ftp (ftp://127.0.0.1/login) is not an http or https address"})
+        << H->Log();
+    // Logged in, and the page after it is not the mailbox.
+    EXPECT_EQ(told("nolink"), Lines{"The web-mail page has no link the host script names: ClickLink1 \"Inbox\" "
+                                    "(R1 2) - " + scripting.Url("/home")})
+        << H->Log();
+    EXPECT_TRUE(scripting.State()["logins"].toArray()[1].toObject()["ok"].toBool());
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(m.State.Accounts[i].NewCount, 0);
 }
 
 TEST_F(WebMailWired, WithoutTheRouteAnHttpAccountSaysSo) {
