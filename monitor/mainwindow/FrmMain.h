@@ -282,6 +282,9 @@ public:
     // True while a Fenlow job runs, once it has said so: in the log, and in
     // a message window at Right, Bottom when Show is set.
     bool RefusedForFenlowJob(bool Show, int Right, int Bottom);
+    // Logs what kept an update from being installed and, with Show (and
+    // unless the program is ending), tells the user at Right, Bottom.
+    void TellUpdateFailure(const std::string &What, bool Show, int Right, int Bottom);
     // The longest the start-up's skin check waits for Fenlow before the
     // start-up goes on (milliseconds). Fenlow closes at its tenth one-second
     // tick unless a tick itself hangs (a large archive, a question of its

@@ -140,13 +140,6 @@ std::string Said(int number, const char *english) {
     return LangText("Messages", std::to_string(number), english);
 }
 
-// Why a download of url that the user was shown did not arrive: why is the
-// last failure's error, empty when the user cancelled before any.
-std::string DownloadFailure(const std::string &url, const std::string &why) {
-    if (why.empty()) return Said(94, "The download was cancelled.");
-    return Said(95, "The download failed:") + " " + url + ": " + why;
-}
-
 // What the site named in place of a file name.
 std::string NoFileName(const std::string &name) {
     return Said(95, "The download failed:") + " \"" + name + "\" is not a file name";
@@ -243,7 +236,7 @@ bool TFrmMain::CheckProgramUpdate() {
         failure = NoFileName(name);
     } else if (!DownloadFile("Download...", UpdateText(73, TarnwickVersion, version), UpdateZipUrl() + name, zip,
                              DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate(), &why)) {
-        failure = DownloadFailure(UpdateZipUrl() + name, why);
+        failure = DownloadFailureText(UpdateZipUrl() + name, why);
     } else if (!Sha256Matches(zip, IniReadString(dat, "File", "SHA256", ""))) {
         DeleteFile(zip);
         failure = NotTheAnnouncedFile();
@@ -293,7 +286,7 @@ bool TFrmMain::UpdateUpdater() {
     // for it; it replaces the old one in one step.
     if (!DownloadFile("Download...", UpdateText(79, current, newer), UpdateZipUrl() + FenlowExeName, tmp,
                       DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate(), &why)) {
-        failure = DownloadFailure(UpdateZipUrl() + FenlowExeName, why);
+        failure = DownloadFailureText(UpdateZipUrl() + FenlowExeName, why);
     } else if (!SameVersion(GetFileVersionText(tmp), newer)) {
         failure = NotTheAnnouncedFile();
     } else if (::chmod(tmp.c_str(), 0755) != 0 || !RenameFile(tmp, ProgramFolder() + FenlowExeName)) {
@@ -357,7 +350,7 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
         failure = NoFileName(file);
     } else if (!DownloadFile("Download...", text, UpdateZipUrl() + "skins/" + file, zip, DownloadWindowLeft(),
                              DownloadWindowTop(), !Report, &why)) {
-        failure = DownloadFailure(UpdateZipUrl() + "skins/" + file, why);
+        failure = DownloadFailureText(UpdateZipUrl() + "skins/" + file, why);
     } else if (!Sha256Matches(zip, IniReadString(dat, SkinName, "SHA256", ""))) {
         failure = NotTheAnnouncedFile();
     } else if (FenlowJobRunning()) {
@@ -407,10 +400,7 @@ bool TFrmMain::EndSkinUpdate(const std::string &File, const std::string &Failure
         if (IsPlainFileName(File)) DeleteFile(ProgramFolder() + "temp/" + File);
     }
     if (!Failure.empty()) {
-        ReportUpdateFailure(Failure);
-        if (Report && !ExitRequested())
-            ShowMessageWindow(Said(50, "Warning"), Said(78, "Update failed") + ":\r\n" + Failure, "", ScreenWidth(),
-                              WorkAreaBottomNow(), 1);
+        TellUpdateFailure(Failure, Report, ScreenWidth(), WorkAreaBottomNow());
         return false;
     }
     ReportEvent("", 83, 3, TEventReporter::clBlue);
@@ -503,6 +493,12 @@ bool TFrmMain::RefusedForFenlowJob(bool Show, int Right, int Bottom) {
 
 void TFrmMain::ReportUpdateFailure(const std::string &What) {
     ReportEvent(Said(78, "Update failed") + ": " + What, 0, 5, TEventReporter::clRed);
+}
+
+void TFrmMain::TellUpdateFailure(const std::string &What, bool Show, int Right, int Bottom) {
+    ReportUpdateFailure(What);
+    if (Show && !ExitRequested())
+        ShowMessageWindow(Said(50, "Warning"), Said(78, "Update failed") + ":\r\n" + What, "", Right, Bottom, 1);
 }
 
 void TFrmMain::ShowUpdateOutcome(int Right, int Bottom) {

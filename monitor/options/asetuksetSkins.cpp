@@ -251,12 +251,17 @@ void TFormAsetukset::BitBtn2Click(QObject *Sender) {
 void TFormAsetukset::BitBtn4Click() {
     // One Fenlow job at a time: they share the skin information file.
     if (!FrmMain || RefusedForFenlowJob()) return;
+    const QPoint corner = MessageCorner();
     const std::string temp = ProgramFile("temp");
     ForceDirectories(temp);
     const std::string target = IncludeTrailingPathDelimiter(temp) + "allskins.zip";
-    if (!DownloadFile("Download...", LangMessage(87), ProductWebLocation() + "zip/skins/allskins.zip", target,
-                      DownloadWindowLeft(), DownloadWindowTop(), true))
+    const std::string url = ProductWebLocation() + "zip/skins/allskins.zip";
+    std::string why;
+    if (!DownloadFile("Download...", LangMessage(87), url, target, DownloadWindowLeft(), DownloadWindowTop(), true,
+                      &why)) {
+        FrmMain->TellUpdateFailure(DownloadFailureText(url, why), true, corner.x(), corner.y());
         return;
+    }
     // A job that started while the download window was up owns the file.
     if (RefusedForFenlowJob()) return;
     IniWriteString(ProgramFile("skins.dat"), "FENLOW_File", "Path", target);
