@@ -282,6 +282,9 @@ public:
     // True while a Fenlow job runs, once it has said so: in the log, and in
     // a message window at Right, Bottom when Show is set.
     bool RefusedForFenlowJob(bool Show, int Right, int Bottom);
+    // The same while a checking cycle runs: a skin job started from inside
+    // its message pumping would hold the check until Fenlow ends.
+    bool RefusedForCheck(bool Show, int Right, int Bottom);
     // Logs what kept an update from being installed and, with Show (and
     // unless the program is ending), tells the user at Right, Bottom.
     void TellUpdateFailure(const std::string &What, bool Show, int Right, int Bottom);
@@ -335,6 +338,8 @@ private:
     void CreateImages();
     // Logs what kept an update that was found from being installed.
     void ReportUpdateFailure(const std::string &What);
+    // Logs Text and, with Show, puts it in a warning window at Right, Bottom.
+    void SayNote(const std::string &Text, bool Show, int Right, int Bottom);
     bool FDestroyed = false;
     // The Fenlow job under way, and what is done when one that a wait gave
     // up on ends.

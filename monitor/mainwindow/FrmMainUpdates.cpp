@@ -304,8 +304,11 @@ bool TFrmMain::UpdateUpdater() {
 }
 
 bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
-    // One Fenlow job at a time: they share the skin information file.
-    if (RefusedForFenlowJob(Report, ScreenWidth(), WorkAreaBottomNow())) return false;
+    // One Fenlow job at a time: they share the skin information file. Nor
+    // one beside a check, whose pumping the wait would hold until Fenlow ends.
+    if (RefusedForFenlowJob(Report, ScreenWidth(), WorkAreaBottomNow()) ||
+        RefusedForCheck(Report, ScreenWidth(), WorkAreaBottomNow()))
+        return false;
     TUpdatingIcons icons(*this);
     Pause(UpdatePauseMs);
     std::string folder = ProgramFolder();
@@ -484,10 +487,20 @@ void TFrmMain::PollFenlowJob() {
     emit FenlowJobChanged(false);
 }
 
+void TFrmMain::SayNote(const std::string &Text, bool Show, int Right, int Bottom) {
+    ReportEvent(Text, 0, 5, TEventReporter::clBlack);
+    if (Show) ShowMessageWindow(Said(50, "Warning"), Text, "", Right, Bottom, 1);
+}
+
 bool TFrmMain::RefusedForFenlowJob(bool Show, int Right, int Bottom) {
     if (!FenlowJobRunning()) return false;
-    ReportEvent(UpdateRunning(), 0, 5, TEventReporter::clBlack);
-    if (Show) ShowMessageWindow(Said(50, "Warning"), UpdateRunning(), "", Right, Bottom, 1);
+    SayNote(UpdateRunning(), Show, Right, Bottom);
+    return true;
+}
+
+bool TFrmMain::RefusedForCheck(bool Show, int Right, int Bottom) {
+    if (!State.CycleActive) return false;
+    SayNote(Said(109, "Mail is being checked. Try again when the check has ended."), Show, Right, Bottom);
     return true;
 }
 

@@ -249,9 +249,11 @@ void TFormAsetukset::BitBtn2Click(QObject *Sender) {
 }
 
 void TFormAsetukset::BitBtn4Click() {
-    // One Fenlow job at a time: they share the skin information file.
+    // One Fenlow job at a time: they share the skin information file. Nor
+    // one beside a check, whose pumping the wait would hold until it ends.
     if (!FrmMain || RefusedForFenlowJob()) return;
     const QPoint corner = MessageCorner();
+    if (FrmMain->RefusedForCheck(true, corner.x(), corner.y())) return;
     const std::string temp = ProgramFile("temp");
     ForceDirectories(temp);
     const std::string target = IncludeTrailingPathDelimiter(temp) + "allskins.zip";
