@@ -260,21 +260,22 @@ public:
     void ShowUpdateOutcome(int Right, int Bottom);
     bool UpdateUpdater();
     // True only when the new skin is in place: Fenlow has installed it.
-    // Without Report (the start-up's check) the wait for Fenlow is bounded
-    // by FenlowWaitLimitMs; a job still running then is finished, and its
-    // outcome logged, when it ends.
+    // The wait for Fenlow is bounded by FenlowJobLimitMs with Report (the
+    // user is then told that it has not finished), by FenlowWaitLimitMs
+    // without (the start-up's check); a job still running then is
+    // finished, and its outcome logged, when it ends.
     bool CheckForSkinUpdate(const std::string &SkinName, bool Report);
     // How a job of RunFenlowJob came out.
     enum class TFenlowJobEnd { Done, Failed, Running };
     // Runs Fenlow with Switch from the program folder and waits for its end
-    // while the window goes on with its events, at most LimitMs (negative:
-    // until it ends). Done when Fenlow said its job was done; Failed when it
-    // could not be started, said it failed, or the user asked to exit before
-    // it ended (it goes on by itself then); Running when LimitMs passed
-    // first: the job still counts as running, and Ended runs once it ends.
+    // while the window goes on with its events, at most LimitMs. Done when
+    // Fenlow said its job was done; Failed when it could not be started,
+    // said it failed, or the program was asked to end before it ended (it
+    // goes on by itself then, and ExitRequested() holds from there on, also
+    // when the application was told to quit without Exit); Running when
+    // LimitMs passed first: the job still counts as running, and Ended runs
+    // once it ends.
     TFenlowJobEnd RunFenlowJob(const std::string &Switch, int LimitMs, std::function<void(bool Done)> Ended);
-    // The same, waiting until Fenlow ends: true when it said its job was done.
-    bool RunFenlowJob(const std::string &Switch) { return RunFenlowJob(Switch, -1, {}) == TFenlowJobEnd::Done; }
     // A Fenlow job of RunFenlowJob is under way: no other starts meanwhile,
     // and nothing that would collide with it (FenlowJobChanged tells when
     // that changes).
@@ -285,6 +286,9 @@ public:
     // The same while a checking cycle runs: a skin job started from inside
     // its message pumping would hold the check until Fenlow ends.
     bool RefusedForCheck(bool Show, int Right, int Bottom);
+    // Says that a job the user waited for has not finished in time (and
+    // that the log will tell what it came to).
+    void ReportFenlowNotFinished(bool Show, int Right, int Bottom);
     // Logs what kept an update from being installed and, with Show (and
     // unless the program is ending), tells the user at Right, Bottom.
     void TellUpdateFailure(const std::string &What, bool Show, int Right, int Bottom);
@@ -293,6 +297,9 @@ public:
     // tick unless a tick itself hangs (a large archive, a question of its
     // archive component left unanswered).
     int FenlowWaitLimitMs = 15000;
+    // The longest a job the user asked for is waited for: far past Fenlow's
+    // own ten ticks, so only a job stuck on such a question takes it.
+    int FenlowJobLimitMs = 60000;
     void CountUse();
     // The pauses the checks make before reading what they fetched
     // (milliseconds; tests shorten them).

@@ -2,6 +2,7 @@
 // newer skin on the update site, fetched into "temp/" and handed to Fenlow.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QThread>
 #include <QTimer>
@@ -367,15 +368,19 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
     } else {
         IniWriteString(dat, "FENLOW_File", "Path", zip);
         IniWriteString(dat, "FENLOW_File", "Skin", SkinName);
-        // The user who asked waits for the outcome; the start-up goes on
-        // after a while and hears of it in the log when Fenlow ends.
+        // The user who asked waits for the outcome, the start-up for a
+        // while; either hears of it in the log when Fenlow ends later.
         const TFenlowJobEnd end =
-            RunFenlowJob("-skn", Report ? -1 : FenlowWaitLimitMs, [this, SkinName, file](bool done) {
+            RunFenlowJob("-skn", Report ? FenlowJobLimitMs : FenlowWaitLimitMs, [this, SkinName, file](bool done) {
                 EndSkinUpdate(file, SkinNotInPlace(SkinName, done), false);
             });
         // Fenlow goes on by itself: after an exit what it comes to is not
         // known here; a job the wait gave up on is finished when it ends.
-        if (ExitRequested() || end == TFenlowJobEnd::Running) return false;
+        if (ExitRequested()) return false;
+        if (end == TFenlowJobEnd::Running) {
+            if (Report) ReportFenlowNotFinished(true, ScreenWidth(), WorkAreaBottomNow());
+            return false;
+        }
         failure = SkinNotInPlace(SkinName, end == TFenlowJobEnd::Done);
     }
     return EndSkinUpdate(file, failure, Report);
@@ -455,15 +460,28 @@ TFrmMain::TFenlowJobEnd TFrmMain::RunFenlowJob(const std::string &Switch, int Li
     FFenlowWatch->start();
     emit FenlowJobChanged(true);
 
+    // The wait is an event loop of its own: whatever ends the program (Exit,
+    // SIGTERM, the end of the desktop session) tells the application to
+    // quit, which ends every event loop under way, this one too.
+    QEventLoop wait;
+    bool ownEnd = false;
     QElapsedTimer t;
     t.start();
-    while (!job->Ended && !ExitRequested() && (LimitMs < 0 || t.elapsed() < LimitMs)) {
-        PollFenlowJob();
-        if (job->Ended) break;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
+    QTimer poll;
+    poll.setInterval(20);
+    connect(&poll, &QTimer::timeout, &wait, [&] {
+        Guard("PollFenlowJob", [this] { PollFenlowJob(); });
+        if (job->Ended || ExitRequested() || t.elapsed() >= LimitMs) {
+            ownEnd = true;
+            wait.quit();
+        }
+    });
+    poll.start();
+    wait.exec();
+    poll.stop();
     if (job->Ended) return job->Done ? TFenlowJobEnd::Done : TFenlowJobEnd::Failed;
+    // The application is on its way out: so is every step after this wait.
+    if (!ownEnd) Exit1->Tag = 1;
     if (ExitRequested()) return TFenlowJobEnd::Failed;
     job->Later = std::move(Ended);
     return TFenlowJobEnd::Running;
@@ -502,6 +520,11 @@ bool TFrmMain::RefusedForCheck(bool Show, int Right, int Bottom) {
     if (!State.CycleActive) return false;
     SayNote(Said(109, "Mail is being checked. Try again when the check has ended."), Show, Right, Bottom);
     return true;
+}
+
+void TFrmMain::ReportFenlowNotFinished(bool Show, int Right, int Bottom) {
+    SayNote(Said(110, "The updater has not finished its work yet. The log will say what it came to."), Show, Right,
+            Bottom);
 }
 
 void TFrmMain::ReportUpdateFailure(const std::string &What) {

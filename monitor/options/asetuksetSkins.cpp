@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -267,16 +268,30 @@ void TFormAsetukset::BitBtn4Click() {
     // A job that started while the download window was up owns the file.
     if (RefusedForFenlowJob()) return;
     IniWriteString(ProgramFile("skins.dat"), "FENLOW_File", "Path", target);
-    // Installed is what Fenlow says it installed, not that it started.
-    const bool installed = FrmMain->RunFenlowJob("-all");
+    // Installed is what Fenlow says it installed, not that it started. One
+    // that runs on far past its time is told of in the log when it ends.
+    QPointer<TFormAsetukset> self(this);
+    const TFrmMain::TFenlowJobEnd end = FrmMain->RunFenlowJob("-all", FrmMain->FenlowJobLimitMs, [self](bool done) {
+        if (self) self->AllSkinsJobEnded(done, false);
+    });
     if (FrmMain->ExitRequested()) return;
-    QRect r = frameGeometry();
-    if (installed) {
-        ShowMessageWindow("Info", LangMessage(88), "", r.right(), r.bottom(), 2);
+    if (end == TFrmMain::TFenlowJobEnd::Running) {
+        const QRect r = frameGeometry();
+        FrmMain->ReportFenlowNotFinished(true, r.right(), r.bottom());
+        return;
+    }
+    AllSkinsJobEnded(end == TFrmMain::TFenlowJobEnd::Done, true);
+}
+
+void TFormAsetukset::AllSkinsJobEnded(bool Done, bool Show) {
+    const QRect r = frameGeometry();
+    if (Done) {
+        FrmMain->ReportEvent("", 88, 3, TEventReporter::clBlue);
+        if (Show) ShowMessageWindow("Info", LangMessage(88), "", r.right(), r.bottom(), 2);
     } else {
         const std::string failed = LangText("Messages", "100", "The skins could not be installed.");
         FrmMain->ReportEvent(failed, 0, 5, TEventReporter::clRed);
-        ShowMessageWindow(LangText("Messages", "50", "Warning"), failed, "", r.right(), r.bottom(), 1);
+        if (Show) ShowMessageWindow(LangText("Messages", "50", "Warning"), failed, "", r.right(), r.bottom(), 1);
     }
     ListSkinFolders();
 }
