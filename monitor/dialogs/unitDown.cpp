@@ -173,6 +173,11 @@ bool DownloadFile(const std::string &Caption, const std::string &Text, const std
     return result;
 }
 
+std::string DownloadFailureText(const std::string &Url, const std::string &Why) {
+    if (Why.empty()) return LangText("Messages", "94", "The download was cancelled.");
+    return LangText("Messages", "95", "The download failed:") + " " + Url + ": " + Why;
+}
+
 int DownloadWindowLeft() {
     QScreen *screen = QGuiApplication::primaryScreen();
     return (screen ? screen->geometry().width() : 0) - 372;

@@ -62,6 +62,11 @@ private:
 bool DownloadFile(const std::string &Caption, const std::string &Text, const std::string &Url,
                   const std::string &TargetFile, int Left, int Top, bool AutoStart, std::string *Why = nullptr);
 
+// What the user is told of a download of Url that DownloadFile answered
+// false for, Why being what it gave: the download was cancelled, or it
+// failed and why ([Messages] 94 and 95).
+std::string DownloadFailureText(const std::string &Url, const std::string &Why);
+
 // Where the callers put the download window: left = screen width - 372 and
 // top = work-area bottom - 216, so that it stands above the taskbar at the
 // right whatever the screen. The bottom is the first row below the work area.

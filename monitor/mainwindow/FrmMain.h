@@ -260,21 +260,22 @@ public:
     void ShowUpdateOutcome(int Right, int Bottom);
     bool UpdateUpdater();
     // True only when the new skin is in place: Fenlow has installed it.
-    // Without Report (the start-up's check) the wait for Fenlow is bounded
-    // by FenlowWaitLimitMs; a job still running then is finished, and its
-    // outcome logged, when it ends.
+    // The wait for Fenlow is bounded by FenlowJobLimitMs with Report (the
+    // user is then told that it has not finished), by FenlowWaitLimitMs
+    // without (the start-up's check); a job still running then is
+    // finished, and its outcome logged, when it ends.
     bool CheckForSkinUpdate(const std::string &SkinName, bool Report);
     // How a job of RunFenlowJob came out.
     enum class TFenlowJobEnd { Done, Failed, Running };
     // Runs Fenlow with Switch from the program folder and waits for its end
-    // while the window goes on with its events, at most LimitMs (negative:
-    // until it ends). Done when Fenlow said its job was done; Failed when it
-    // could not be started, said it failed, or the user asked to exit before
-    // it ended (it goes on by itself then); Running when LimitMs passed
-    // first: the job still counts as running, and Ended runs once it ends.
+    // while the window goes on with its events, at most LimitMs. Done when
+    // Fenlow said its job was done; Failed when it could not be started,
+    // said it failed, or the program was asked to end before it ended (it
+    // goes on by itself then, and ExitRequested() holds from there on, also
+    // when the application was told to quit without Exit); Running when
+    // LimitMs passed first: the job still counts as running, and Ended runs
+    // once it ends.
     TFenlowJobEnd RunFenlowJob(const std::string &Switch, int LimitMs, std::function<void(bool Done)> Ended);
-    // The same, waiting until Fenlow ends: true when it said its job was done.
-    bool RunFenlowJob(const std::string &Switch) { return RunFenlowJob(Switch, -1, {}) == TFenlowJobEnd::Done; }
     // A Fenlow job of RunFenlowJob is under way: no other starts meanwhile,
     // and nothing that would collide with it (FenlowJobChanged tells when
     // that changes).
@@ -282,11 +283,23 @@ public:
     // True while a Fenlow job runs, once it has said so: in the log, and in
     // a message window at Right, Bottom when Show is set.
     bool RefusedForFenlowJob(bool Show, int Right, int Bottom);
+    // The same while a checking cycle runs: a skin job started from inside
+    // its message pumping would hold the check until Fenlow ends.
+    bool RefusedForCheck(bool Show, int Right, int Bottom);
+    // Says that a job the user waited for has not finished in time (and
+    // that the log will tell what it came to).
+    void ReportFenlowNotFinished(bool Show, int Right, int Bottom);
+    // Logs what kept an update from being installed and, with Show (and
+    // unless the program is ending), tells the user at Right, Bottom.
+    void TellUpdateFailure(const std::string &What, bool Show, int Right, int Bottom);
     // The longest the start-up's skin check waits for Fenlow before the
     // start-up goes on (milliseconds). Fenlow closes at its tenth one-second
     // tick unless a tick itself hangs (a large archive, a question of its
     // archive component left unanswered).
     int FenlowWaitLimitMs = 15000;
+    // The longest a job the user asked for is waited for: far past Fenlow's
+    // own ten ticks, so only a job stuck on such a question takes it.
+    int FenlowJobLimitMs = 60000;
     void CountUse();
     // The pauses the checks make before reading what they fetched
     // (milliseconds; tests shorten them).
@@ -332,6 +345,8 @@ private:
     void CreateImages();
     // Logs what kept an update that was found from being installed.
     void ReportUpdateFailure(const std::string &What);
+    // Logs Text and, with Show, puts it in a warning window at Right, Bottom.
+    void SayNote(const std::string &Text, bool Show, int Right, int Bottom);
     bool FDestroyed = false;
     // The Fenlow job under way, and what is done when one that a wait gave
     // up on ends.

@@ -97,6 +97,11 @@ bool TFrmMain::SkinExists(const std::string &Name) {
 }
 
 void TFrmMain::LoadSkin(const std::string &Name, bool Report) {
+    // While Fenlow installs skins the window keeps the one it has: the
+    // folder it would read may be half written, or moved aside, just then.
+    // A choice made meanwhile is in the settings, and the next show loads it.
+    if (FenlowJobRunning())
+        return;
     std::vector<TSkinButton *> buttons = SkinButtons();
     for (TSkinButton *b : buttons)
         b->ShowPicture(1);

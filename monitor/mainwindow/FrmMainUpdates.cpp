@@ -2,6 +2,7 @@
 // newer skin on the update site, fetched into "temp/" and handed to Fenlow.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QThread>
 #include <QTimer>
@@ -140,13 +141,6 @@ std::string Said(int number, const char *english) {
     return LangText("Messages", std::to_string(number), english);
 }
 
-// Why a download of url that the user was shown did not arrive: why is the
-// last failure's error, empty when the user cancelled before any.
-std::string DownloadFailure(const std::string &url, const std::string &why) {
-    if (why.empty()) return Said(94, "The download was cancelled.");
-    return Said(95, "The download failed:") + " " + url + ": " + why;
-}
-
 // What the site named in place of a file name.
 std::string NoFileName(const std::string &name) {
     return Said(95, "The download failed:") + " \"" + name + "\" is not a file name";
@@ -243,7 +237,7 @@ bool TFrmMain::CheckProgramUpdate() {
         failure = NoFileName(name);
     } else if (!DownloadFile("Download...", UpdateText(73, TarnwickVersion, version), UpdateZipUrl() + name, zip,
                              DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate(), &why)) {
-        failure = DownloadFailure(UpdateZipUrl() + name, why);
+        failure = DownloadFailureText(UpdateZipUrl() + name, why);
     } else if (!Sha256Matches(zip, IniReadString(dat, "File", "SHA256", ""))) {
         DeleteFile(zip);
         failure = NotTheAnnouncedFile();
@@ -293,7 +287,7 @@ bool TFrmMain::UpdateUpdater() {
     // for it; it replaces the old one in one step.
     if (!DownloadFile("Download...", UpdateText(79, current, newer), UpdateZipUrl() + FenlowExeName, tmp,
                       DownloadWindowLeft(), DownloadWindowTop(), AutoUpdate(), &why)) {
-        failure = DownloadFailure(UpdateZipUrl() + FenlowExeName, why);
+        failure = DownloadFailureText(UpdateZipUrl() + FenlowExeName, why);
     } else if (!SameVersion(GetFileVersionText(tmp), newer)) {
         failure = NotTheAnnouncedFile();
     } else if (::chmod(tmp.c_str(), 0755) != 0 || !RenameFile(tmp, ProgramFolder() + FenlowExeName)) {
@@ -311,8 +305,11 @@ bool TFrmMain::UpdateUpdater() {
 }
 
 bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
-    // One Fenlow job at a time: they share the skin information file.
-    if (RefusedForFenlowJob(Report, ScreenWidth(), WorkAreaBottomNow())) return false;
+    // One Fenlow job at a time: they share the skin information file. Nor
+    // one beside a check, whose pumping the wait would hold until Fenlow ends.
+    if (RefusedForFenlowJob(Report, ScreenWidth(), WorkAreaBottomNow()) ||
+        RefusedForCheck(Report, ScreenWidth(), WorkAreaBottomNow()))
+        return false;
     TUpdatingIcons icons(*this);
     Pause(UpdatePauseMs);
     std::string folder = ProgramFolder();
@@ -357,7 +354,7 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
         failure = NoFileName(file);
     } else if (!DownloadFile("Download...", text, UpdateZipUrl() + "skins/" + file, zip, DownloadWindowLeft(),
                              DownloadWindowTop(), !Report, &why)) {
-        failure = DownloadFailure(UpdateZipUrl() + "skins/" + file, why);
+        failure = DownloadFailureText(UpdateZipUrl() + "skins/" + file, why);
     } else if (!Sha256Matches(zip, IniReadString(dat, SkinName, "SHA256", ""))) {
         failure = NotTheAnnouncedFile();
     } else if (FenlowJobRunning()) {
@@ -371,15 +368,19 @@ bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
     } else {
         IniWriteString(dat, "FENLOW_File", "Path", zip);
         IniWriteString(dat, "FENLOW_File", "Skin", SkinName);
-        // The user who asked waits for the outcome; the start-up goes on
-        // after a while and hears of it in the log when Fenlow ends.
+        // The user who asked waits for the outcome, the start-up for a
+        // while; either hears of it in the log when Fenlow ends later.
         const TFenlowJobEnd end =
-            RunFenlowJob("-skn", Report ? -1 : FenlowWaitLimitMs, [this, SkinName, file](bool done) {
+            RunFenlowJob("-skn", Report ? FenlowJobLimitMs : FenlowWaitLimitMs, [this, SkinName, file](bool done) {
                 EndSkinUpdate(file, SkinNotInPlace(SkinName, done), false);
             });
         // Fenlow goes on by itself: after an exit what it comes to is not
         // known here; a job the wait gave up on is finished when it ends.
-        if (ExitRequested() || end == TFenlowJobEnd::Running) return false;
+        if (ExitRequested()) return false;
+        if (end == TFenlowJobEnd::Running) {
+            if (Report) ReportFenlowNotFinished(true, ScreenWidth(), WorkAreaBottomNow());
+            return false;
+        }
         failure = SkinNotInPlace(SkinName, end == TFenlowJobEnd::Done);
     }
     return EndSkinUpdate(file, failure, Report);
@@ -407,10 +408,7 @@ bool TFrmMain::EndSkinUpdate(const std::string &File, const std::string &Failure
         if (IsPlainFileName(File)) DeleteFile(ProgramFolder() + "temp/" + File);
     }
     if (!Failure.empty()) {
-        ReportUpdateFailure(Failure);
-        if (Report && !ExitRequested())
-            ShowMessageWindow(Said(50, "Warning"), Said(78, "Update failed") + ":\r\n" + Failure, "", ScreenWidth(),
-                              WorkAreaBottomNow(), 1);
+        TellUpdateFailure(Failure, Report, ScreenWidth(), WorkAreaBottomNow());
         return false;
     }
     ReportEvent("", 83, 3, TEventReporter::clBlue);
@@ -462,15 +460,28 @@ TFrmMain::TFenlowJobEnd TFrmMain::RunFenlowJob(const std::string &Switch, int Li
     FFenlowWatch->start();
     emit FenlowJobChanged(true);
 
+    // The wait is an event loop of its own: whatever ends the program (Exit,
+    // SIGTERM, the end of the desktop session) tells the application to
+    // quit, which ends every event loop under way, this one too.
+    QEventLoop wait;
+    bool ownEnd = false;
     QElapsedTimer t;
     t.start();
-    while (!job->Ended && !ExitRequested() && (LimitMs < 0 || t.elapsed() < LimitMs)) {
-        PollFenlowJob();
-        if (job->Ended) break;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
+    QTimer poll;
+    poll.setInterval(20);
+    connect(&poll, &QTimer::timeout, &wait, [&] {
+        Guard("PollFenlowJob", [this] { PollFenlowJob(); });
+        if (job->Ended || ExitRequested() || t.elapsed() >= LimitMs) {
+            ownEnd = true;
+            wait.quit();
+        }
+    });
+    poll.start();
+    wait.exec();
+    poll.stop();
     if (job->Ended) return job->Done ? TFenlowJobEnd::Done : TFenlowJobEnd::Failed;
+    // The application is on its way out: so is every step after this wait.
+    if (!ownEnd) Exit1->Tag = 1;
     if (ExitRequested()) return TFenlowJobEnd::Failed;
     job->Later = std::move(Ended);
     return TFenlowJobEnd::Running;
@@ -494,15 +505,36 @@ void TFrmMain::PollFenlowJob() {
     emit FenlowJobChanged(false);
 }
 
+void TFrmMain::SayNote(const std::string &Text, bool Show, int Right, int Bottom) {
+    ReportEvent(Text, 0, 5, TEventReporter::clBlack);
+    if (Show) ShowMessageWindow(Said(50, "Warning"), Text, "", Right, Bottom, 1);
+}
+
 bool TFrmMain::RefusedForFenlowJob(bool Show, int Right, int Bottom) {
     if (!FenlowJobRunning()) return false;
-    ReportEvent(UpdateRunning(), 0, 5, TEventReporter::clBlack);
-    if (Show) ShowMessageWindow(Said(50, "Warning"), UpdateRunning(), "", Right, Bottom, 1);
+    SayNote(UpdateRunning(), Show, Right, Bottom);
     return true;
+}
+
+bool TFrmMain::RefusedForCheck(bool Show, int Right, int Bottom) {
+    if (!State.CycleActive) return false;
+    SayNote(Said(109, "Mail is being checked. Try again when the check has ended."), Show, Right, Bottom);
+    return true;
+}
+
+void TFrmMain::ReportFenlowNotFinished(bool Show, int Right, int Bottom) {
+    SayNote(Said(110, "The updater has not finished its work yet. The log will say what it came to."), Show, Right,
+            Bottom);
 }
 
 void TFrmMain::ReportUpdateFailure(const std::string &What) {
     ReportEvent(Said(78, "Update failed") + ": " + What, 0, 5, TEventReporter::clRed);
+}
+
+void TFrmMain::TellUpdateFailure(const std::string &What, bool Show, int Right, int Bottom) {
+    ReportUpdateFailure(What);
+    if (Show && !ExitRequested())
+        ShowMessageWindow(Said(50, "Warning"), Said(78, "Update failed") + ":\r\n" + What, "", Right, Bottom, 1);
 }
 
 void TFrmMain::ShowUpdateOutcome(int Right, int Bottom) {

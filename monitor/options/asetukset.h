@@ -293,6 +293,8 @@ public:
     void Label9Click(QLabel *Sender);
     void BitBtn2Click(QObject *Sender);  // update (BitBtn2) or delete (BitBtn3) this skin
     void BitBtn4Click();
+    // What the all-skins job came to: logged, and with Show told the user.
+    void AllSkinsJobEnded(bool Done, bool Show);
     void BitBtn6Click();
     std::string TickedLine(TCheckListBox *List) const;
     // Offers or withholds what would collide with a running Fenlow job.

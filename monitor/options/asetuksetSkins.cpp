@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -249,27 +250,48 @@ void TFormAsetukset::BitBtn2Click(QObject *Sender) {
 }
 
 void TFormAsetukset::BitBtn4Click() {
-    // One Fenlow job at a time: they share the skin information file.
+    // One Fenlow job at a time: they share the skin information file. Nor
+    // one beside a check, whose pumping the wait would hold until it ends.
     if (!FrmMain || RefusedForFenlowJob()) return;
+    const QPoint corner = MessageCorner();
+    if (FrmMain->RefusedForCheck(true, corner.x(), corner.y())) return;
     const std::string temp = ProgramFile("temp");
     ForceDirectories(temp);
     const std::string target = IncludeTrailingPathDelimiter(temp) + "allskins.zip";
-    if (!DownloadFile("Download...", LangMessage(87), ProductWebLocation() + "zip/skins/allskins.zip", target,
-                      DownloadWindowLeft(), DownloadWindowTop(), true))
+    const std::string url = ProductWebLocation() + "zip/skins/allskins.zip";
+    std::string why;
+    if (!DownloadFile("Download...", LangMessage(87), url, target, DownloadWindowLeft(), DownloadWindowTop(), true,
+                      &why)) {
+        FrmMain->TellUpdateFailure(DownloadFailureText(url, why), true, corner.x(), corner.y());
         return;
+    }
     // A job that started while the download window was up owns the file.
     if (RefusedForFenlowJob()) return;
     IniWriteString(ProgramFile("skins.dat"), "FENLOW_File", "Path", target);
-    // Installed is what Fenlow says it installed, not that it started.
-    const bool installed = FrmMain->RunFenlowJob("-all");
+    // Installed is what Fenlow says it installed, not that it started. One
+    // that runs on far past its time is told of in the log when it ends.
+    QPointer<TFormAsetukset> self(this);
+    const TFrmMain::TFenlowJobEnd end = FrmMain->RunFenlowJob("-all", FrmMain->FenlowJobLimitMs, [self](bool done) {
+        if (self) self->AllSkinsJobEnded(done, false);
+    });
     if (FrmMain->ExitRequested()) return;
-    QRect r = frameGeometry();
-    if (installed) {
-        ShowMessageWindow("Info", LangMessage(88), "", r.right(), r.bottom(), 2);
+    if (end == TFrmMain::TFenlowJobEnd::Running) {
+        const QRect r = frameGeometry();
+        FrmMain->ReportFenlowNotFinished(true, r.right(), r.bottom());
+        return;
+    }
+    AllSkinsJobEnded(end == TFrmMain::TFenlowJobEnd::Done, true);
+}
+
+void TFormAsetukset::AllSkinsJobEnded(bool Done, bool Show) {
+    const QRect r = frameGeometry();
+    if (Done) {
+        FrmMain->ReportEvent("", 88, 3, TEventReporter::clBlue);
+        if (Show) ShowMessageWindow("Info", LangMessage(88), "", r.right(), r.bottom(), 2);
     } else {
         const std::string failed = LangText("Messages", "100", "The skins could not be installed.");
         FrmMain->ReportEvent(failed, 0, 5, TEventReporter::clRed);
-        ShowMessageWindow(LangText("Messages", "50", "Warning"), failed, "", r.right(), r.bottom(), 1);
+        if (Show) ShowMessageWindow(LangText("Messages", "50", "Warning"), failed, "", r.right(), r.bottom(), 1);
     }
     ListSkinFolders();
 }

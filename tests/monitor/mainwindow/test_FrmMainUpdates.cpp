@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -688,4 +689,73 @@ TEST_F(UpdateChecksTest, InformationThatArrivesTooSlowlyIsGivenUp) {
     EXPECT_FALSE(Exists("skins.dat"));
     EXPECT_TRUE(Windows.empty());
     EXPECT_EQ(FenlowAfterAWhile(), "");
+}
+
+// Whatever ends the program ends the wait for Fenlow, which then finishes
+// its job by itself; and the user is not kept waiting for a Fenlow that runs
+// far past its time (one sitting on its archive's question): told that it
+// has not finished, and the log says what it came to when it ends.
+TEST_F(UpdateChecksTest, TheWaitForFenlowEndsWithTheProgramAndInTime) {
+    auto fresh = [this] {
+        RunTool("rm -rf " + ShellQuote(P("skins")) + " " + ShellQuote(P("temp")));
+        DeleteFile(P("fenlow.txt"));
+        DeleteFile(P("go"));
+        BlueOnSiteAndInstalled();
+        Put(FenlowExeName, SkinFenlowStandIn(true, true), 0755);
+        Log.Lines.clear();
+        Messages.clear();
+        Form->Exit1->Tag = 0;
+        Answer();
+    };
+    auto fenlowEnds = [this] {
+        Put("go", "");
+        EXPECT_TRUE(WaitUntil([this] { return !Form->FenlowJobRunning(); }, 30000));
+    };
+    struct Case {
+        const char *what;
+        std::function<void()> end;
+    };
+    const Case ends[] = {
+        // As the desktop's session manager ends the program.
+        {"the session ends", [] {
+             QEvent quit(QEvent::Quit);
+             QCoreApplication::sendEvent(qApp, &quit);
+         }},
+        {"the application quits", [] { QCoreApplication::quit(); }},
+    };
+    for (const Case &c : ends) {
+        SCOPED_TRACE(c.what);
+        fresh();
+        WhenFenlowStarts(c.end);
+        bool updated = true;
+        QElapsedTimer took;
+        // Asked for from inside the program's own event loop, as a button is.
+        QTimer::singleShot(0, Form.get(), [&] {
+            took.start();
+            updated = Form->CheckForSkinUpdate("Blue", true);
+            QCoreApplication::quit();
+        });
+        QApplication::exec();
+        EXPECT_LT(took.elapsed(), 10000);
+        EXPECT_FALSE(updated);
+        EXPECT_TRUE(Form->ExitRequested());
+        EXPECT_EQ(Log.Events(), "84 black");
+        EXPECT_TRUE(Messages.empty());
+        fenlowEnds();
+        EXPECT_EQ(Ini("skins/Blue/Blue.skn", "About", "Version"), "2");
+    }
+
+    SCOPED_TRACE("Fenlow does not end in time");
+    fresh();
+    Form->FenlowJobLimitMs = 300;
+    EXPECT_FALSE(Form->CheckForSkinUpdate("Blue", true));
+    EXPECT_TRUE(Form->FenlowJobRunning());
+    EXPECT_EQ(Log.Events(), "84 black, 110 black");
+    EXPECT_EQ(Messages, std::vector<std::string>{"Warning: #110"});
+    fenlowEnds();
+    EXPECT_EQ(Log.Events(), "84 black, 110 black, 83 blue");
+    EXPECT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Ini("skins/Blue/Blue.skn", "About", "Version"), "2");
+    EXPECT_FALSE(Exists("skins.dat"));
+    EXPECT_FALSE(Exists("temp/Blue.zip"));
 }

@@ -45,6 +45,7 @@
 #include "options/asetukset.h"
 #include "dialogs/unFrmGetText.h"
 #include "settings/unLanguage.h"
+#include "dialogs/unitDown.h"
 #include "dialogs/unitMessages.h"
 
 namespace {
@@ -952,6 +953,26 @@ TEST_F(OptionsTest, DownloadingAllSkinsAndTheEditorHandsTheArchivesToTheUpdater)
     ASSERT_EQ(Asked.size(), 2u);
     EXPECT_EQ(Asked[1], "Tarnwick / Warning | The skins could not be installed.");
     EXPECT_TRUE(Contains(Options->RichEdit1->toPlainText().toStdString(), "The skins could not be installed."));
+    EXPECT_EQ(ReadTestFile(Dir.File("fenlow.txt")), "-all 1\n-all 1\n");
+    // A download that does not arrive, cancelled or failed, is said with
+    // why, and hands nothing over.
+    Asked.clear();
+    Answers.push_back(Dismiss());
+    Options->BitBtn4->click();
+    DeleteFile(www.File("zip/skins/allskins.zip"));
+    Answers.push_back([](QDialog &d) {
+        auto &download = dynamic_cast<TForm2 &>(d);
+        EXPECT_TRUE(ProcessEventsUntil([&download] { return !download.LastError.empty(); }, 20000));
+        download.BitBtn2->click();
+    });
+    Options->BitBtn4->click();
+    const std::string failed = "The download failed: " + server.Url("/zip/skins/allskins.zip") + ": HTTP status 404";
+    EXPECT_EQ(Asked, (std::vector<std::string>{
+                         "Tarnwick - Download...", "Tarnwick / Warning | Update failed:\r\nThe download was cancelled.",
+                         "Tarnwick - Download...", "Tarnwick / Warning | Update failed:\r\n" + failed}));
+    const std::string log = Options->RichEdit1->toPlainText().toStdString();
+    EXPECT_TRUE(Contains(log, "Update failed: The download was cancelled.")) << log;
+    EXPECT_TRUE(Contains(log, "Update failed: " + failed)) << log;
     EXPECT_EQ(ReadTestFile(Dir.File("fenlow.txt")), "-all 1\n-all 1\n");
     Asked.clear();
 

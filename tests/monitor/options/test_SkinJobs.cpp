@@ -3,6 +3,7 @@
 // running instead of doing nothing or doing harm.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTimer>
@@ -14,9 +15,13 @@
 #include "HttpTestServer.h"
 #include "OpenSSLServer.h"
 #include "OptionsFixture.h"
+#include "NetPOP3.h"
+#include "ScriptedPeer.h"
+#include "SimpleTimer.h"
 #include "updates/Kel_Files.h"
 #include "updates/ProductWeb.h"
 #include "updates/UpdateFiles.h"
+#include "dialogs/unitDown.h"
 
 namespace {
 
@@ -131,4 +136,63 @@ TEST_F(SkinJobTest, WhileFenlowInstallsSkinsNothingCollidesWithIt) {
         EXPECT_EQ(Asked.back(), status == 0 ? "Tarnwick / Info | All skins were installed."
                                             : "Tarnwick / Warning | The skins could not be installed.");
     }
+}
+
+// A skin job started from inside a check's pumping would hold the check
+// until Fenlow ends: none starts then, the user is told, and the check goes
+// on. While a job runs, OK keeps the window's skin rather than reading the
+// folders Fenlow writes; the next show brings the skin chosen.
+TEST_F(SkinJobTest, NoSkinJobStartsDuringACheckAndOkLoadsNoSkinDuringAJob) {
+    WriteTestFile(Www.File("zip/skins/blue.zip"), "PK-skin");
+    WriteTestFile(Www.File("zip/skins/skins.dat"), "[blue]\r\nVersion=2\r\nFile=blue.zip\r\n");
+    Fenlow(0);
+    // A server that takes the connection and says nothing for a while.
+    ScriptedPeer silent({"sleep:3000"});
+    Main->AddAccount();
+    Tiedot &slow = Main->State.Accounts[0];
+    slow.Name = "slow";
+    slow.Host = "127.0.0.1";
+    slow.Port = silent.Port();
+    Main->NetPOP31->SetReadTimeout(1000);
+    // Were a skin update's download offered, the user would take it.
+    Answers.push_back([](QDialog &d) {
+        auto *download = qobject_cast<TForm2 *>(&d);
+        if (!download) return;
+        download->BitBtn1->click();
+        WaitForDownload(d);
+    });
+    TSimpleTimer user(20, [&](QObject *) {
+        if (!Main->State.CycleActive) return;
+        user.SetEnabled(false);
+        Options->CheckListBox2->SetChecked(0, true);  // "blue"
+        Options->BitBtn2->click();
+        Options->BitBtn4->click();
+    });
+    user.SetEnabled(true);
+    QElapsedTimer took;
+    took.start();
+    Main->Timer1Timer();
+    EXPECT_LT(took.elapsed(), 10000);
+    const std::string checking = "Tarnwick / Warning | Mail is being checked. Try again when the check has ended.";
+    EXPECT_EQ(Asked, std::vector<std::string>(2, checking));
+    EXPECT_EQ(ReadTestFile(Dir.File("fenlow.txt")), "");
+    EXPECT_EQ(ReadTestFile(Dir.File("skins/blue/back.bmp")), "old");
+    Answers.clear();
+    Asked.clear();
+
+    ASSERT_EQ(Main->LoadedSkin, "Default");
+    std::string loaded;
+    WhileFenlowWorks([&] {
+        Options->CheckListBox2->SetChecked(0, true);
+        Options->CheckListBox2->SetChecked(1, false);
+        Options->btOk->click();
+        loaded = Main->LoadedSkin;
+    });
+    Answers.push_back(WaitForDownload);
+    Options->BitBtn4->click();
+    EXPECT_EQ(loaded, "Default");
+    EXPECT_EQ(Main->State.Options.Skin, "blue");
+    EXPECT_EQ(Read("Options", "Skin"), "blue");
+    Main->FormShow();
+    EXPECT_EQ(Main->LoadedSkin, "blue");
 }
