@@ -131,7 +131,9 @@ private:
 // message to be read whole waits at the head of the line until the stream
 // is drained. A failure never leaves the server with a deletion the walk
 // has no record of: the answers due are read (each deletion recorded as
-// its message is handled), or the connection ends without QUIT.
+// its message is handled), or the connection ends without QUIT. A round
+// of the three steps that sends, reads and handles nothing would come to
+// the same again: the walk ends there as broken, without QUIT.
 class TPOP3Walk {
 public:
     // Stopped is set when the walk stops because Stopping says so, Accepted
@@ -144,10 +146,15 @@ public:
     void Run() {
         try {
             for (;;) {
+                const int64_t steps = FSteps;
                 SendDue();
                 HandleComplete();
                 if (Finished()) break;
                 if (!FDue.empty()) ReadNext();
+                if (FSteps == steps) {
+                    Stuck();
+                    break;
+                }
             }
         } catch (...) {
             // A handler failed: nothing more is handled.
@@ -188,6 +195,7 @@ private:
         }
         if (FStage == TStage::Asking && FOutbox.empty() && !ReadWaits()) AskHeaders(send);
         if (send.empty()) return;
+        ++FSteps;
         try {
             C.SendAhead(send);
         } catch (const std::exception &) {
@@ -220,6 +228,7 @@ private:
     void ReadNext() {
         const TDue d = FDue.front();
         FDue.pop_front();
+        ++FSteps;
         try {
             switch (d.Kind) {
             case akList: ReadSize(); break;
@@ -310,6 +319,7 @@ private:
             if (w.Verdict == mvRead && !FDue.empty()) return;
             TWaiting done = std::move(w);
             FWaiting.pop_front();
+            ++FSteps;
             W.Handle(done.Item);
             if (done.Item.Deleted) --FDeletesOpen;
         }
@@ -318,6 +328,15 @@ private:
     // recorded: the connection ends without QUIT, so none is.
     void SettleDeletions() {
         if (FDeletesOpen > 0) Drop();
+    }
+    // Nothing left to send or read, and a message waits for what never
+    // comes: what the server was asked cannot be told any more.
+    void Stuck() {
+        if (!FFailure)
+            FFailure = std::make_exception_ptr(
+                ENetPOP3Exception("The check of the mailbox stalled; the connection was closed without QUIT."));
+        Drop();
+        FStage = TStage::Broken;
     }
     void Drop() {
         try {
@@ -342,6 +361,7 @@ private:
     int FTopsInFlight = 0;
     int64_t FSize = -1;             // the size of the message whose TOP answer comes next
     int FDeletesOpen = 0;           // DELEs sent whose outcome no handler has taken yet
+    int64_t FSteps = 0;             // commands sent, answers read, messages handled
     std::exception_ptr FFailure;
     std::unique_ptr<TNetMessage> FHeader = NetCreateNoOwner<TNetMessage>();
 };
