@@ -952,7 +952,7 @@ int TNetIMAP4::NumberOfUID(const std::string &uid) {
 
 void TNetIMAP4::NoteOwnDeletions(const std::vector<std::string> &uids, TNetStoreFlagsMethod method,
                                  const TNetMessageFlags &flags) {
-    if (!flags.Has(mfDeleted) || !HasCapability("UIDPLUS")) return;
+    if (!flags.Has(mfDeleted)) return;
     for (const std::string &uid : uids) {
         auto it = std::find(FOwnDeletedUIDs.begin(), FOwnDeletedUIDs.end(), uid);
         if (method == sfRemove) {
@@ -968,18 +968,21 @@ bool TNetIMAP4::DeleteMessage(const std::vector<int> &numbers) { return StoreFla
 bool TNetIMAP4::ExpungeMailBox() {
     CheckConnectionState({csSelected});
     if (HasCapability("UIDPLUS")) {
-        // Nothing of ours to remove; what others flagged stays.
+        // Nothing of ours to remove; what others flagged stays. A chunk the
+        // server carried out is done with at once, whatever becomes of the
+        // next.
         const size_t chunk = 500;
-        for (size_t i = 0; i < FOwnDeletedUIDs.size(); i += chunk) {
+        while (!FOwnDeletedUIDs.empty()) {
+            const size_t n = std::min(FOwnDeletedUIDs.size(), chunk);
             std::string set;
-            for (size_t k = i; k < std::min(FOwnDeletedUIDs.size(), i + chunk); ++k) {
+            for (size_t k = 0; k < n; ++k) {
                 if (!set.empty()) set += ',';
                 set += FOwnDeletedUIDs[k];
             }
             if (Command({Segment{"UID EXPUNGE " + set, false}}, {"EXPUNGE"}) != "OK") return false;
+            FOwnDeletedUIDs.erase(FOwnDeletedUIDs.begin(), FOwnDeletedUIDs.begin() + std::ptrdiff_t(n));
             ParseExpungeResponse(*FMailBox, LastReply()->Text);
         }
-        FOwnDeletedUIDs.clear();
         return true;
     }
     if (Command({Segment{"EXPUNGE", false}}, {"EXPUNGE"}) != "OK") return false;

@@ -191,9 +191,14 @@ public:
     bool StoreFlags(const std::vector<int> &numbers, TNetStoreFlagsMethod method, const TNetMessageFlags &flags);
     bool DeleteMessage(const std::vector<int> &numbers);
     // Removes the messages flagged \Deleted. Where the server offers UIDPLUS
-    // only the messages this session flagged go ("UID EXPUNGE"), never
-    // those another client merely flagged.
+    // only the messages this session flagged go ("UID EXPUNGE", 500 UIDs a
+    // command), never those another client merely flagged.
     bool ExpungeMailBox();
+    // The UIDs this session flagged \Deleted (by UID, or by number where the
+    // server offers UIDPLUS) that no expunge has removed yet: a chunk of
+    // ExpungeMailBox leaves it once the server answered it OK, and taking
+    // the flag off again does too.
+    const std::vector<std::string> &OwnDeletedUIDs() const { return FOwnDeletedUIDs; }
     bool RetrieveAllHeaders(TNetMessageCollection &collection);
     bool RetrieveAllMessages(TNetMessageCollection &collection);
     // Sends LOGOUT and closes. Not connected: ENetClosedSocket when raise.

@@ -250,6 +250,7 @@ void TNetPOP3::CloseAfterFailedLogin(std::exception_ptr failure) {
 
 void TNetPOP3::Connect() {
     FPending.clear();
+    FQuitSent = false;
     FLargestHeader = 0;
     FAPOPTimestamp.clear();
     FHasCapabilities = false;
@@ -402,7 +403,11 @@ void TNetPOP3::DisconnectNotifyPeer() {
         DiscardPendingReplies();
         CheckConnected();
     }
-    SendCmdExpectText("QUIT", "+OK");
+    // A write that fails has not handed the whole command over: the server
+    // never saw a QUIT.
+    FIOHandler->WriteLn("QUIT");
+    FQuitSent = true;
+    GetResponse("+OK");
 }
 
 // ---------------------------------------------------------------------------

@@ -153,6 +153,9 @@ public:
     // answer nobody read has no record with the caller: then no QUIT goes
     // out (ENetPOP3Exception), so the server deletes nothing.
     void DisconnectNotifyPeer() override;
+    // QUIT went out on this connection: from then on the server may have
+    // carried out the deletions, whether or not its answer arrives.
+    bool QuitSent() const { return FQuitSent; }
 
     // --- lasting identifiers (UIDL, RFC 1939) ------------------------------
     // The capabilities hold "UIDL".
@@ -231,4 +234,5 @@ private:
     int64_t FLargestHeader = 0;
     std::string FAPOPTimestamp;
     bool FHasCapabilities = false;
+    bool FQuitSent = false;
 };

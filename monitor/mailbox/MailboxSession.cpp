@@ -4,6 +4,7 @@
 #include <deque>
 #include <exception>
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -85,26 +86,30 @@ public:
         if (!FOpened) return;
         FOpened = false;
         std::exception_ptr failure;
+        bool answered = false;
         try {
             if (FClient.Connected()) {
-                if (Undo) UndoChanges();
+                BeforeGoodbye(Undo);
                 FClient.Disconnect();
-                if (!Undo) GoodbyeAnswered();
+                answered = !Undo;
             }
         } catch (const std::exception &) {
             failure = std::current_exception();
         }
         Release(FClients.TLS, FClient);
+        Closed(answered);
         if (failure) std::rethrow_exception(failure);
     }
 
 protected:
     TClientSession(const TMailboxClients &Clients, const TMailboxAccount &Account, TNetExplicitTLSClient &Client)
         : TMailboxSession(Clients, Account), FClient(Client) {}
-    // Before the goodbye of a session that must leave the mailbox as it was.
-    virtual void UndoChanges() {}
-    // The server answered the goodbye as it should.
-    virtual void GoodbyeAnswered() {}
+    // Before the goodbye, on a connection still there; with Undo the
+    // session must leave the mailbox as it was.
+    virtual void BeforeGoodbye(bool /*Undo*/) {}
+    // Closed for good; Answered when the server answered the goodbye as it
+    // should.
+    virtual void Closed(bool /*Answered*/) {}
     // Host, port, user, password and TLS from the account; Close will close.
     void Prepare() {
         Configure(FClients.TLS, FClient, FAccount);
@@ -131,23 +136,28 @@ private:
 // message to be read whole waits at the head of the line until the stream
 // is drained. A failure never leaves the server with a deletion the walk
 // has no record of: the answers due are read (each deletion recorded as
-// its message is handled), or the connection ends without QUIT.
+// its message is handled), or the connection ends without QUIT. A round
+// of the three steps that sends, reads and handles nothing would come to
+// the same again: the walk ends there as broken, without QUIT.
 class TPOP3Walk {
 public:
-    // Stopped is set when the walk stops because Stopping says so, Accepted
-    // when the server accepts a deletion (it carries it out at QUIT).
-    TPOP3Walk(TNetPOP3 &Client, int Count, TMailboxWalk &Walk, std::map<int, std::string> Uids, bool &Stopped,
-              bool &Accepted)
-        : C(Client), FCount(Count), W(Walk), FUids(std::move(Uids)), FStopped(Stopped), FAccepted(Accepted),
+    // Stopped is set when the walk stops because Stopping says so.
+    TPOP3Walk(TNetPOP3 &Client, int Count, TMailboxWalk &Walk, std::map<int, std::string> Uids, bool &Stopped)
+        : C(Client), FCount(Count), W(Walk), FUids(std::move(Uids)), FStopped(Stopped),
           FLockStep(!Client.SupportsPipelining() || Client.PipelineDepth <= 1) {}
 
     void Run() {
         try {
             for (;;) {
+                const int64_t steps = FSteps;
                 SendDue();
                 HandleComplete();
                 if (Finished()) break;
                 if (!FDue.empty()) ReadNext();
+                if (FSteps == steps) {
+                    Stuck();
+                    break;
+                }
             }
         } catch (...) {
             // A handler failed: nothing more is handled.
@@ -188,6 +198,7 @@ private:
         }
         if (FStage == TStage::Asking && FOutbox.empty() && !ReadWaits()) AskHeaders(send);
         if (send.empty()) return;
+        ++FSteps;
         try {
             C.SendAhead(send);
         } catch (const std::exception &) {
@@ -220,6 +231,7 @@ private:
     void ReadNext() {
         const TDue d = FDue.front();
         FDue.pop_front();
+        ++FSteps;
         try {
             switch (d.Kind) {
             case akList: ReadSize(); break;
@@ -275,10 +287,7 @@ private:
     }
     void ReadDeletion(int Number) {
         const bool ok = C.ReadStatusReply() == "+OK";
-        if (ok)
-            FAccepted = true;
-        else
-            --FDeletesOpen;  // refused: nothing to carry out at QUIT
+        if (!ok) --FDeletesOpen;  // refused: nothing to carry out at QUIT
         for (TWaiting &w : FWaiting)
             if (w.Item.Number == Number) {
                 w.Item.Deleted = ok;
@@ -310,6 +319,7 @@ private:
             if (w.Verdict == mvRead && !FDue.empty()) return;
             TWaiting done = std::move(w);
             FWaiting.pop_front();
+            ++FSteps;
             W.Handle(done.Item);
             if (done.Item.Deleted) --FDeletesOpen;
         }
@@ -318,6 +328,15 @@ private:
     // recorded: the connection ends without QUIT, so none is.
     void SettleDeletions() {
         if (FDeletesOpen > 0) Drop();
+    }
+    // Nothing left to send or read, and a message waits for what never
+    // comes: what the server was asked cannot be told any more.
+    void Stuck() {
+        if (!FFailure)
+            FFailure = std::make_exception_ptr(
+                ENetPOP3Exception("The check of the mailbox stalled; the connection was closed without QUIT."));
+        Drop();
+        FStage = TStage::Broken;
     }
     void Drop() {
         try {
@@ -331,7 +350,6 @@ private:
     TMailboxWalk &W;
     const std::map<int, std::string> FUids;
     bool &FStopped;
-    bool &FAccepted;
     const bool FLockStep;
     TStage FStage = TStage::Asking;
     std::deque<TDue> FDue;          // sent, answer not yet read, in order
@@ -342,6 +360,7 @@ private:
     int FTopsInFlight = 0;
     int64_t FSize = -1;             // the size of the message whose TOP answer comes next
     int FDeletesOpen = 0;           // DELEs sent whose outcome no handler has taken yet
+    int64_t FSteps = 0;             // commands sent, answers read, messages handled
     std::exception_ptr FFailure;
     std::unique_ptr<TNetMessage> FHeader = NetCreateNoOwner<TNetMessage>();
 };
@@ -373,7 +392,7 @@ public:
     void Walk(int Count, TMailboxWalk &W) override {
         std::map<int, std::string> uids;
         if (W.WithUids && Count > 0 && C.SupportsUIDL()) C.GetUIDs(uids);
-        TPOP3Walk(C, Count, W, std::move(uids), FEnded, FDeletionsOpen).Run();
+        TPOP3Walk(C, Count, W, std::move(uids), FEnded).Run();
     }
 
     bool ReadMessage(const TMailboxItem &Item, TNetMessage &Message) override {
@@ -388,21 +407,28 @@ public:
             if (!Granted([&] { C.RetrieveHeaders(Item.Number, *header); }) || header->MessageId() != Item.MessageId)
                 return false;
         }
-        if (!C.DeleteMessage(Item.Number)) return false;
-        FDeletionsOpen = true;
-        return true;
+        return C.DeleteMessage(Item.Number);
     }
+
+    // The server carries out the deletions it accepted at QUIT, and not
+    // before: all of them share one outcome.
+    TDeletionOutcome DeletionOutcome(const TMailboxItem &) const override { return FOutcome; }
 
 protected:
     // A reader's list leaves nothing marked for deletion.
-    void UndoChanges() override {
+    void BeforeGoodbye(bool Undo) override {
+        if (!Undo) return;
         try {
             C.ResetDeletions();
         } catch (const std::exception &) {
         }
     }
-    // QUIT answered +OK: the server carried out every deletion it accepted.
-    void GoodbyeAnswered() override { FDeletionsOpen = false; }
+    // QUIT answered +OK: every deletion is carried out. Never sent: none
+    // is. Sent, and answered -ERR ("some deleted messages not removed"),
+    // late or not at all: the server may have carried out any of them.
+    void Closed(bool Answered) override {
+        FOutcome = !C.QuitSent() ? doUndone : Answered ? doFinal : doUnknown;
+    }
 
 private:
     // The message was listed with the identifier the server still offers.
@@ -430,6 +456,7 @@ private:
     }
 
     TNetPOP3 &C;
+    TDeletionOutcome FOutcome = doUnknown;  // until the session is closed
 };
 
 // ---- IMAP4 ------------------------------------------------------------------------
@@ -438,6 +465,13 @@ class TIMAP4Session : public TClientSession {
 public:
     TIMAP4Session(const TMailboxClients &Clients, const TMailboxAccount &Account)
         : TClientSession(Clients, Account, *Clients.IMAP4), C(*Clients.IMAP4) {}
+    // Closed here, so that what was flagged and not expunged is given up.
+    ~TIMAP4Session() override {
+        try {
+            Close(false);
+        } catch (...) {
+        }
+    }
 
     int Open() override {
         // The IMAP4 client speaks TLS from the start only: the SSL flag of
@@ -510,14 +544,56 @@ public:
         auto header = NetCreateNoOwner<TNetMessage>();
         if (!C.RetrieveHeaders(n, *header) || header->MessageId() != Item.MessageId) return false;
         if (!C.DeleteMessagesByUID({Item.Uid})) return false;
-        FDeletionsOpen = true;
-        if (!C.ExpungeMailBox()) return false;
-        FDeletionsOpen = false;
-        return true;
+        FOpen.push_back(Item.Uid);
+        // A refused expunge leaves the flag to Close, which takes it off.
+        Finish();
+        return FFinal.count(Item.Uid) != 0;
     }
 
+    // Each chunk of the expunge the server carried out is final, whatever
+    // becomes of the next.
     void Finish() override {
-        if (FDeletionsOpen && C.ExpungeMailBox()) FDeletionsOpen = false;
+        if (FOpen.empty()) return;
+        const std::set<std::string> flagged(C.OwnDeletedUIDs().begin(), C.OwnDeletedUIDs().end());
+        std::exception_ptr failure;
+        try {
+            C.ExpungeMailBox();
+        } catch (const std::exception &) {
+            failure = std::current_exception();
+        }
+        const std::set<std::string> left(C.OwnDeletedUIDs().begin(), C.OwnDeletedUIDs().end());
+        std::vector<std::string> open;
+        for (std::string &uid : FOpen)
+            if (flagged.count(uid) && !left.count(uid))
+                FFinal.insert(std::move(uid));
+            else
+                open.push_back(std::move(uid));
+        FOpen = std::move(open);
+        if (failure) std::rethrow_exception(failure);
+    }
+
+    TDeletionOutcome DeletionOutcome(const TMailboxItem &Item) const override {
+        return FFinal.count(Item.Uid) ? doFinal : FUndone.count(Item.Uid) ? doUndone : doUnknown;
+    }
+
+protected:
+    // Deletions given up (the walk failed or was stopped, the expunge was
+    // refused) with the connection still there: our own flags come off
+    // again, so no later expunge, ours or another client's, removes those
+    // messages with no record. A flag that cannot be taken off leaves its
+    // deletion not known.
+    void BeforeGoodbye(bool) override {
+        const size_t chunk = 500;
+        for (size_t i = 0; i < FOpen.size() && C.Connected(); i += chunk) {
+            const std::vector<std::string> uids(FOpen.begin() + std::ptrdiff_t(i),
+                                                FOpen.begin() + std::ptrdiff_t(std::min(FOpen.size(), i + chunk)));
+            try {
+                if (C.StoreFlagsByUID(uids, sfRemove, {mfDeleted})) FUndone.insert(uids.begin(), uids.end());
+            } catch (const std::exception &) {
+                break;
+            }
+        }
+        FOpen.clear();
     }
 
 private:
@@ -573,33 +649,32 @@ private:
         return window;
     }
     // The ranges in order: each one's deletions in one STORE, then its
-    // messages. False when a STORE broke off (Failure is set): the walk
-    // ends before the first deletion whose answer never came.
+    // messages. False when a STORE broke off (Failure is set): its range
+    // is the walk's last, and its deletions count as accepted, their
+    // outcome not known: the server may have set the flags that any
+    // client's expunge acts on.
     bool HandleRanges(std::deque<std::vector<TWaiting>> &Ranges, TMailboxWalk &W, std::exception_ptr &Failure) {
         for (std::vector<TWaiting> &window : Ranges) {
-            size_t usable = window.size();
+            bool broken = false;
             std::vector<std::string> marked;
             for (const TWaiting &w : window)
                 if (w.Verdict == mvDelete) marked.push_back(w.Item.Uid);
             if (!marked.empty()) {
+                bool ok = true;
                 try {
                     // By UID: a number may have moved since the range was
                     // read, the UID never does.
-                    const bool ok = C.DeleteMessagesByUID(marked);
-                    for (TWaiting &w : window)
-                        if (w.Verdict == mvDelete) w.Item.Deleted = ok;
-                    FDeletionsOpen = FDeletionsOpen || ok;
+                    ok = C.DeleteMessagesByUID(marked);
                 } catch (const std::exception &) {
                     if (!Failure) Failure = std::current_exception();
-                    for (size_t k = 0; k < window.size(); ++k)
-                        if (window[k].Verdict == mvDelete) {
-                            usable = k;
-                            break;
-                        }
+                    broken = true;
                 }
+                for (TWaiting &w : window)
+                    if (w.Verdict == mvDelete) w.Item.Deleted = ok;
+                if (ok) FOpen.insert(FOpen.end(), marked.begin(), marked.end());
             }
-            for (size_t k = 0; k < usable; ++k) W.Handle(window[k].Item);
-            if (usable < window.size()) {
+            for (TWaiting &w : window) W.Handle(w.Item);
+            if (broken) {
                 Ranges.clear();
                 return false;
             }
@@ -628,6 +703,11 @@ private:
 
     TNetIMAP4 &C;
     size_t FExpungesSeen = 0;    // of the expunges the server told of
+    // UIDs this session flagged \Deleted: open until an expunge removed them
+    // (final) or their flag came off again (undone); whatever is open when
+    // the session ends is not known.
+    std::vector<std::string> FOpen;
+    std::set<std::string> FFinal, FUndone;
 };
 
 // ---- web mail ----------------------------------------------------------------------

@@ -8,7 +8,7 @@
 //     s->ReadMessage(item, message);       // whole, not marked read
 //     s->DeleteMessage(item);              // only when it is still that one
 //     s->Close();                          // what this session opened
-//     s->DeletionsFinal();                 // the server carried them out
+//     s->DeletionOutcome(item);            // whether the server carried it out
 //
 // POP3 and IMAP4 go through the clients and TLS handler it is given (the
 // main window's own), so only one session of those kinds is open at a
@@ -70,7 +70,14 @@ struct TMailboxItem {
     std::string MessageId;  // as the header gave it
     std::string Failure;    // its header could not be fetched: why
     bool Missing = false;   // the list has no message there
-    bool Deleted = false;   // the server confirmed its deletion
+    bool Deleted = false;   // the server accepted its deletion (or may have: see DeletionOutcome)
+};
+
+// What became of a deletion the server accepted (a message said Deleted).
+enum TDeletionOutcome {
+    doFinal,    // carried out
+    doUndone,   // certainly not: the message is still there, unmarked
+    doUnknown,  // the server may have carried it out or not
 };
 
 // What the walk's caller wants done with a message whose header arrived.
@@ -141,14 +148,18 @@ public:
     virtual bool DeleteMessage(const TMailboxItem &Item) = 0;
     // What the walk deleted becomes final (IMAP4 expunge).
     virtual void Finish() {}
-    // Closes what this session opened. Raises when the goodbye failed (a
-    // POP3 deletion is then not done); closed either way. Undo: POP3 RSET
-    // first.
+    // Closes what this session opened. Raises when the goodbye failed;
+    // closed either way. IMAP4 deletions not carried out by then are given
+    // up first (their flags taken off). Undo: POP3 RSET first.
     virtual void Close(bool Undo = false) = 0;
-    // Every deletion the server accepted in this session is carried out:
-    // POP3 once QUIT is answered +OK, IMAP4 once the expunge succeeded, web
-    // mail at once. Until then a message said Deleted may still be there.
-    bool DeletionsFinal() const { return !FDeletionsOpen; }
+    // Once the session is closed, what became of the deletion of a message
+    // said Deleted. POP3: carried out when QUIT was answered +OK, undone
+    // when the session ended before QUIT went out, not known otherwise (a
+    // QUIT answered -ERR, late or cut). IMAP4: carried out once the expunge
+    // that named it succeeded, undone once its \Deleted flag came off again
+    // (a deletion given up while the connection lasts), not known otherwise.
+    // Web mail: at once.
+    virtual TDeletionOutcome DeletionOutcome(const TMailboxItem &) const { return doFinal; }
 
 protected:
     TMailboxSession(const TMailboxClients &Clients, const TMailboxAccount &Account)
@@ -158,5 +169,4 @@ protected:
     TMailboxAccount FAccount;
     bool FLoggingIn = false;
     bool FEnded = false;
-    bool FDeletionsOpen = false;  // a deletion the server accepted is not final yet
 };

@@ -19,6 +19,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -186,8 +187,10 @@ public:
     TMailboxClients MailboxClients();
     std::string StripAngleAddress(const std::string &Text) const;
     bool IsHiddenMessage(const std::string &MessageId);
-    void SaveDeletedMessage(const std::string &AccountName, const std::string &Sender,
-                            const std::string &Subject);
+    // Appends the deletion's line to "deleted.txt": the line, or nothing
+    // when SaveDeletedM is off.
+    std::string SaveDeletedMessage(const std::string &AccountName, const std::string &Sender,
+                                   const std::string &Subject);
 
     // ---- alerts (FrmMainAlerts.cpp) -----------------------------------------------------
     void ShowBalloon();
@@ -373,6 +376,11 @@ private:
     std::vector<std::string> FPendingProblems;
     // Damaged rule files already named in this cycle's log.
     std::set<std::string> FCycleProblems;
+    // Deletions of earlier checks that the server never confirmed, whose
+    // lines stay in "deleted.txt", by account name: each message's
+    // Message-ID with its sender and subject. A later check that deletes
+    // such a message again writes no second line.
+    std::map<std::string, std::set<std::string>> FUnconfirmedDeletions;
     // The hidden-messages file as last read, and when it was written. While
     // an account is checked its path (and the rules folder) is found once:
     // finding a file without regard to case reads folders.

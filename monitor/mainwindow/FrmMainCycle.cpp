@@ -69,6 +69,31 @@ std::string OneLine(const std::string &s) {
 // The record of the messages rules deleted, in the program folder.
 std::string DeletedMessagesFile() { return ProgramFile("deleted.txt"); }
 
+// The record with these lines, of which it keeps the last DelMessVal.
+void WriteDeletedRecord(TStringList &Lines) {
+    int keep = 30;
+    if (!TryStrToInt(Trim(Option("DelMessVal", "30")), keep))
+        keep = 30;
+    if (keep < 0)
+        keep = 0;
+    const int extra = Lines.Count() - keep;
+    if (extra > 0)
+        Lines.Items().erase(Lines.Items().begin(), Lines.Items().begin() + extra);
+    WriteFileAtomic(DeletedMessagesFile(), Lines.Text());
+}
+
+// Names of deletions in one line of the log: the first few, and how many
+// more.
+std::string DeletionNames(const std::vector<std::string> &Names) {
+    constexpr size_t Shown = 10;
+    std::string out;
+    for (size_t i = 0; i < Names.size() && i < Shown; ++i)
+        out += (i ? "; " : "") + Names[i];
+    if (Names.size() > Shown)
+        out += "; ... (" + IntToStr(int(Names.size() - Shown)) + " more)";
+    return out;
+}
+
 // How often the window gets its events while messages are handled.
 constexpr int PumpEveryMs = 5;
 // How often a check looks again at the hidden-messages file and the rules
@@ -94,6 +119,8 @@ public:
           FShowingTime(Option("ShowingTime", "tt    dd.mm.yyyy")), FRulesFolder(RulesFolder()),
           FViewSendFrom(Main.State.Options.ViewSendFrom) {
         FPaced.start();
+        if (auto it = M.FUnconfirmedDeletions.find(A.Name); it != M.FUnconfirmedDeletions.end())
+            FOnRecord = it->second;
     }
     TMailboxWalk Walk() {
         TMailboxWalk w;
@@ -105,29 +132,55 @@ public:
     // The messages recorded as new mail.
     int Counter() const { return FInMessage ? FCounter - 1 : FCounter; }
 
-    // Once the session is closed: what the check deleted stands only where
-    // the server carried it out (Final). Otherwise the lines it wrote leave
-    // "deleted.txt" again, the log says so once, and the messages, still on
-    // the server, are mail like any other, after those recorded in their
-    // turn; the next check deletes them anew.
-    void Settle(bool Final) {
-        const std::vector<TWeighed> deleted = std::exchange(FDeleted, {});
-        if (deleted.empty())
-            return;
-        if (Final) {
-            for (const TWeighed &r : deleted)
-                M.ReportEvent(r.SenderName + " - " + r.Subject, 35, 4, TEventReporter::clBlue);
-            return;
+    // Once the session is closed, what became of each deletion. Carried out,
+    // or perhaps (the server never said): its line stays and it is no mail;
+    // those the server did not confirm are named once in the log. Certainly
+    // not carried out: its line leaves "deleted.txt" again, the log says so
+    // once, and the message, still on the server, is mail like any other,
+    // after those recorded in their turn; the next check deletes it anew.
+    // Walked: the walk met every message on the server.
+    void Settle(const TMailboxSession *Session, bool Walked) {
+        const std::vector<TDeletion> deleted = std::exchange(FDeleted, {});
+        // An earlier deletion left unconfirmed that a whole walk no longer
+        // meets was carried out after all.
+        std::set<std::string> onRecord = Walked ? FMet : FOnRecord;
+        std::vector<std::string> kept, unconfirmed;
+        std::vector<const TWeighed *> undone;
+        for (const TDeletion &d : deleted) {
+            const TDeletionOutcome outcome = Session ? Session->DeletionOutcome(d.Item) : doFinal;
+            if (outcome == doUndone) {
+                undone.push_back(&d.R);
+                continue;
+            }
+            if (!d.Line.empty())
+                kept.push_back(d.Line);
+            if (outcome == doFinal) {
+                M.ReportEvent(d.R.SenderName + " - " + d.R.Subject, 35, 4, TEventReporter::clBlue);
+                onRecord.erase(d.R.RecordKey());
+            } else {
+                unconfirmed.push_back(d.R.SenderName + " - " + d.R.Subject);
+                onRecord.insert(d.R.RecordKey());
+            }
         }
-        TakeBackDeletedRecord();
-        M.ReportEvent(LangText("Messages", "37", "Deletions not confirmed by the server, kept as new mail:") + " " +
-                          IntToStr(int(deleted.size())) + " (" + A.Name + ")",
+        if (onRecord.empty())
+            M.FUnconfirmedDeletions.erase(A.Name);
+        else
+            M.FUnconfirmedDeletions[A.Name] = std::move(onRecord);
+        if (!unconfirmed.empty())
+            M.ReportEvent(LangText("Messages", "38", "Deletions the server did not confirm, kept on record:") + " " +
+                              IntToStr(int(unconfirmed.size())) + " (" + A.Name + "): " + DeletionNames(unconfirmed),
+                          0, 5, TEventReporter::clRed);
+        if (undone.empty())
+            return;
+        TakeBackDeletedRecord(kept);
+        M.ReportEvent(LangText("Messages", "37", "Deletions the server did not make, kept as new mail:") + " " +
+                          IntToStr(int(undone.size())) + " (" + A.Name + ")",
                       0, 5, TEventReporter::clRed);
         if (FInMessage)
             Skip(false);
-        for (const TWeighed &r : deleted) {
+        for (const TWeighed *r : undone) {
             ++FCounter;
-            Record(r);
+            Record(*r);
         }
     }
 
@@ -138,6 +191,15 @@ private:
         bool Seen = false;
         TRuleResult Rule;
         std::string SenderName, SenderText, Address, Subject, RawId, Id, Date;
+        // What tells the message from others across checks: its Message-ID,
+        // and without one what its line in "deleted.txt" shows.
+        std::string RecordKey() const { return Id + '\n' + SenderText + '\n' + Subject; }
+    };
+    // A message the server accepted to delete, until its outcome is known.
+    struct TDeletion {
+        TWeighed R;
+        TMailboxItem Item;
+        std::string Line;  // what this check wrote to "deleted.txt" for it, if anything
     };
 
     TMailboxVerdict Weigh(const TMailboxItem &Item, TNetMessage &m) {
@@ -156,6 +218,8 @@ private:
         // shown or stored, not the zero date.
         r.Date = m.Date == 0 ? std::string() : OneLine(FormatDateTime(FShowingTime, m.Date));
         r.Hidden = M.IsHiddenMessage(r.Id);
+        if (!FOnRecord.empty() && FOnRecord.count(r.RecordKey()))
+            FMet.insert(r.RecordKey());
         if (!r.Hidden && !(A.Kind == ckIMAP4 && r.Seen)) {
             TRuleMessage rm{A.Name, Utf8LowerCase(r.SenderName), Utf8LowerCase(r.Address), Utf8LowerCase(r.Subject)};
             if (!FRuleFilesFresh || FRuleFilesAge.elapsed() >= HiddenLookEveryMs) {
@@ -207,11 +271,15 @@ private:
                 // Its line is written before the server makes the deletion
                 // final, so that none is made unrecorded (a line that cannot
                 // be written ends the walk before); Settle takes it back when
-                // the deletions are not made.
-                FDeleted.push_back(r);
-                KeepDeletedRecord();
-                M.SaveDeletedMessage(A.Name, r.SenderText, r.Subject);
-                FRecordWritten = true;
+                // the server certainly did not make it. An earlier check's
+                // deletion the server never confirmed has its line already.
+                TDeletion d{r, Item, {}};
+                if (FOnRecord.empty() || !FOnRecord.count(r.RecordKey())) {
+                    KeepDeletedRecord();
+                    d.Line = M.SaveDeletedMessage(A.Name, r.SenderText, r.Subject);
+                    FRecordWritten = FRecordWritten || !d.Line.empty();
+                }
+                FDeleted.push_back(std::move(d));
                 Skip(true);
                 return;
             }
@@ -307,15 +375,23 @@ private:
         FRecordBefore = FHadRecord ? ReadFileToString(path) : std::string();
         FRecordKept = true;
     }
-    void TakeBackDeletedRecord() {
+    // "deleted.txt" as if the check had written only the lines Kept.
+    void TakeBackDeletedRecord(const std::vector<std::string> &Kept) {
         if (!FRecordWritten)
             return;
         const std::string path = DeletedMessagesFile();
         try {
-            if (!FHadRecord)
+            if (!Kept.empty()) {
+                TStringList lines;
+                lines.SetText(FRecordBefore);
+                for (const std::string &l : Kept)
+                    lines.Add(l);
+                WriteDeletedRecord(lines);
+            } else if (!FHadRecord) {
                 DeleteFile(path);
-            else if (!FileExists(path) || ReadFileToString(path) != FRecordBefore)
+            } else if (!FileExists(path) || ReadFileToString(path) != FRecordBefore) {
                 WriteFileAtomic(path, FRecordBefore);
+            }
         } catch (const std::exception &e) {
             M.ReportEvent("\"" + path + "\" could not be put back as it was: " + e.what(), 0, 5,
                           TEventReporter::clRed);
@@ -338,7 +414,10 @@ private:
     const std::string FShowingTime, FRulesFolder;
     const bool FViewSendFrom;
     std::deque<TWeighed> FWeighed;  // arrived, not yet handled, in order
-    std::vector<TWeighed> FDeleted;  // deleted by a rule, not yet settled
+    std::vector<TDeletion> FDeleted;  // deleted by a rule, not yet settled
+    // This account's deletions of earlier checks that the server never
+    // confirmed (by RecordKey), and those of them this check meets.
+    std::set<std::string> FOnRecord, FMet;
     std::string FRecordBefore;       // "deleted.txt" before the check wrote to it
     bool FRecordKept = false, FHadRecord = false, FRecordWritten = false;
     std::vector<std::string> FRuleFiles;
@@ -502,7 +581,8 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
     auto session = TMailboxSession::Create(MailboxClients(), MailboxAccountOf(Account));
     auto check = std::make_unique<TAccountCheck>(*this, Account, Changed, session.get());
     bool result = true;
-    bool ended = false;  // the check ended early: no count is recorded
+    bool ended = false;   // the check ended early: no count is recorded
+    bool walked = false;  // every message was met
 
     try {
         if (session && session->InUse()) {
@@ -511,7 +591,8 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
             const int count = session->Open();
             TMailboxWalk walk = check->Walk();
             session->Walk(count, walk);
-            if (!session->Ended())
+            walked = !session->Ended();
+            if (walked)
                 session->Finish();
         }
     } catch (const std::exception &e) {
@@ -536,9 +617,9 @@ bool TFrmMain::CheckAccount(Tiedot &Account, bool &Changed) {
         }
     }
     // The goodbye (POP3) or the expunge (IMAP4) made the deletions final,
-    // or they were not made.
+    // or they were not made, or the server never said.
     try {
-        check->Settle(!session || session->DeletionsFinal());
+        check->Settle(session.get(), walked);
     } catch (const std::exception &e) {
         ReportEvent(e.what(), 0, 5, TEventReporter::clRed);
         result = false;
@@ -625,24 +706,17 @@ bool TFrmMain::IsHiddenMessage(const std::string &MessageId) {
     return FHidden.Ids.count(MessageId) != 0;
 }
 
-void TFrmMain::SaveDeletedMessage(const std::string &AccountName, const std::string &Sender,
-                                  const std::string &Subject) {
+std::string TFrmMain::SaveDeletedMessage(const std::string &AccountName, const std::string &Sender,
+                                         const std::string &Subject) {
     if (!StrToBoolean(Option("SaveDeletedM", "True")))
-        return;
-    int keep = 30;
-    std::string value = Trim(Option("DelMessVal", "30"));
-    if (!TryStrToInt(value, keep))
-        keep = 30;
-    if (keep < 0)
-        keep = 0;
-    std::string path = DeletedMessagesFile();
+        return std::string();
+    const std::string path = DeletedMessagesFile();
     TStringList lines;
     if (FileExists(path))
         lines.LoadFromFile(path);
-    lines.Add(OneLine(Subject) + "   " + OneLine(Sender) + "   " + OneLine(AccountName) + "   " +
-              OneLine(FormatDateTime(Option("ShowingTime", "tt    dd.mm.yyyy"), Now())));
-    int extra = lines.Count() - keep;
-    if (extra > 0)
-        lines.Items().erase(lines.Items().begin(), lines.Items().begin() + extra);
-    WriteFileAtomic(path, lines.Text());
+    const std::string line = OneLine(Subject) + "   " + OneLine(Sender) + "   " + OneLine(AccountName) + "   " +
+                             OneLine(FormatDateTime(Option("ShowingTime", "tt    dd.mm.yyyy"), Now()));
+    lines.Add(line);
+    WriteDeletedRecord(lines);
+    return line;
 }

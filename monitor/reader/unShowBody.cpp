@@ -897,10 +897,11 @@ bool TfrmMessBody::DeleteOnServer(int EntryIndex) {
     bool result = false;
     std::exception_ptr failure;
     auto session = CreateSession();
+    const TMailboxItem item = ListedItem(e);
     try {
         session->Resume();
         if (!Stopping()) {
-            result = session->DeleteMessage(ListedItem(e));
+            result = session->DeleteMessage(item);
             if (!result && !Stopping()) SetStatus(kCannotDelete);
         }
     } catch (const EMailboxLoginFailed &) {
@@ -908,8 +909,9 @@ bool TfrmMessBody::DeleteOnServer(int EntryIndex) {
     } catch (...) {
         failure = std::current_exception();
     }
-    // A POP3 deletion happens at QUIT: a goodbye that fails deleted nothing.
-    if (!CloseSession(*session, false, 6054) && Account.Kind == ckPOP3) {
+    CloseSession(*session, false, 6054);
+    // A POP3 deletion happens at QUIT: only a QUIT answered +OK made it.
+    if (result && session->DeletionOutcome(item) != doFinal) {
         result = false;
         if (!failure) SetStatus(kCannotDelete);
     }

@@ -381,6 +381,20 @@ print(" ".join(ids))
     return ids;
 }
 
+void DovecotServer::ExpungeInbox(const std::string &user) const {
+    auto u = std::find_if(FUsers.begin(), FUsers.end(), [&](const auto &x) { return x.Name == user; });
+    if (u == FUsers.end()) throw std::runtime_error("no such user: " + user);
+    PythonRun(R"PY(
+import imaplib, sys
+m = imaplib.IMAP4(sys.argv[1], int(sys.argv[2]), timeout=20)
+m.login(sys.argv[3], sys.argv[4])
+m.select("INBOX")
+m.expunge()
+m.logout()
+)PY",
+              {Host(), std::to_string(ImapPort()), u->Name, u->Password});
+}
+
 int DovecotServer::StoredMessageCount(const std::string &user, const std::string &mailbox) {
     std::string dir = MailboxPath(user, mailbox);
     int n = 0;

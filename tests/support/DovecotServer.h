@@ -86,6 +86,9 @@ public:
     // The Message-IDs in the user's INBOX as an IMAP4 client sees them, in
     // order, blank-separated (Python's imaplib, read-only).
     std::string InboxMessageIds(const std::string &user) const;
+    // Another client (Python's imaplib) expunges the user's INBOX: every
+    // message flagged \Deleted goes, whoever flagged it.
+    void ExpungeInbox(const std::string &user) const;
 
     // Dovecot's log so far, for failure messages.
     std::string LogText() const;

@@ -49,7 +49,7 @@ ScriptedPop3Server::ScriptedPop3Server(const std::vector<ScriptedPop3Message> &m
     WriteTestFile(FDir.File("order"), order);
     FPid = StartPeerProcess({PythonProgram(), std::string(TW_SOURCE_DIR) + "/tests/support/pop3_mailbox.py",
                              FDir.Path(), options.Pipelining ? "1" : "0", options.Uidl ? "1" : "0", options.Refused,
-                             options.Cut, options.Late},
+                             options.Cut, options.Late, options.Quit},
                             "", FPort);
 }
 

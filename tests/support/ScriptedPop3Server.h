@@ -10,7 +10,8 @@
 //     pop.Remove("u2")            // another client deletes it
 //
 // A command may be answered otherwise, every time it comes: refused, cut
-// off or late (Options).
+// off or late; and the first QUIT may carry out the deletions and answer
+// otherwise (Options).
 #pragma once
 
 #include <string>
@@ -40,6 +41,11 @@ public:
         std::string Refused{};  // "-ERR no such message"
         std::string Cut{};      // no answer: the server closes the connection
         std::string Late{};     // answered after 1.5 s
+        // How the first QUIT ends the deletions (later ones as ""): ""
+        // carried out, "+OK"; "cut" carried out, no answer; any other text
+        // is the answer, after carrying out only the first of them ("-ERR
+        // some deleted messages not removed").
+        std::string Quit{};
     };
     explicit ScriptedPop3Server(const std::vector<ScriptedPop3Message> &messages);
     ScriptedPop3Server(const std::vector<ScriptedPop3Message> &messages, Options options);

@@ -8,8 +8,11 @@ What the server sends reaches the client unchanged, and so does every line
 the client sends, except a line matching the regular expression PATTERN: that
 one never reaches the server. With ANSWER empty the relay ends both
 connections there; otherwise it answers ANSWER itself ("{tag}" stands for
-the line's first word, an IMAP4 tag) and goes on. One connection at a time,
-each to a new connection to 127.0.0.1:UPSTREAM_PORT.
+the line's first word, an IMAP4 tag) and goes on. ANSWER "{lost}" passes the
+line on instead, waits for the server's tagged answer to it and ends both
+connections before any of that answer reaches the client: the command was
+carried out, the client never hears so. One connection at a time, each to a
+new connection to 127.0.0.1:UPSTREAM_PORT.
 """
 import re
 import select
@@ -17,6 +20,18 @@ import socket
 import sys
 
 upstream, pattern, answer = int(sys.argv[1]), re.compile(sys.argv[2].encode()), sys.argv[3]
+
+
+def swallow_answer(server, tag):
+    """Reads what the server sends, through its line tagged tag."""
+    rest = b""
+    while True:
+        data = server.recv(65536)
+        if not data:
+            return
+        *lines, rest = (rest + data).split(b"\n")
+        if any(l.startswith(tag + b" ") for l in lines):
+            return
 
 
 def relay(client):
@@ -41,6 +56,10 @@ def relay(client):
                         server.sendall(line + b"\n")
                         continue
                     if not answer:
+                        return
+                    if answer == "{lost}":
+                        server.sendall(line + b"\n")
+                        swallow_answer(server, line.split(b" ", 1)[0])
                         return
                     tag = line.split(b" ", 1)[0].decode("latin-1")
                     client.sendall(answer.replace("{tag}", tag).encode("latin-1") + b"\r\n")

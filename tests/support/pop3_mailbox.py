@@ -1,7 +1,7 @@
 """A small POP3 server over a mailbox folder, for the tests of the checking
 cycle and the message reader.
 
-    pop3_mailbox.py FOLDER PIPELINING UIDL [REFUSED CUT LATE]
+    pop3_mailbox.py FOLDER PIPELINING UIDL [REFUSED CUT LATE [QUIT]]
 
 FOLDER holds one file per message, named by its unique identifier, and the
 file "order" with those identifiers one a line, in server order. Each
@@ -17,6 +17,11 @@ REFUSED, CUT and LATE each name a command by its first words ("TOP 90"
 stands for "TOP 90 0"; "" for none) that is answered otherwise every time it
 comes: REFUSED with "-ERR no such message", CUT not at all (the server
 closes the connection), LATE only after 1.5 seconds.
+
+QUIT says how the first session's deletions end (later ones carry them out
+and answer "+OK"): "" (or none) as later; "cut" carries them out and closes
+the connection with no answer; any other text carries out the first of them
+alone and is the answer (as "-ERR some deleted messages not removed").
 """
 import os
 import socket
@@ -24,7 +29,7 @@ import sys
 import time
 
 folder, pipelining, uidl = sys.argv[1], sys.argv[2] == "1", sys.argv[3] == "1"
-refused, cut, late = (sys.argv[4:] + ["", "", ""])[:3]
+refused, cut, late, first_quit = (sys.argv[4:] + ["", "", "", ""])[:4]
 
 
 def named(cmd, words):
@@ -128,6 +133,7 @@ def answer(verb, arg, uids, marked):
 
 
 def serve(conn, log):
+    global first_quit
     uids = read_order()
     marked = set()
     conn.sendall(b"+OK ready\r\n")
@@ -144,8 +150,13 @@ def serve(conn, log):
         verb, _, arg = cmd.partition(" ")
         verb = verb.upper()
         if verb == "QUIT":
-            write_order([u for i, u in enumerate(uids, 1) if i not in marked])
-            conn.sendall(b"+OK bye\r\n")
+            how, first_quit = first_quit, ""
+            removed = marked if how in ("", "cut") else set(sorted(marked)[:1])
+            write_order([u for i, u in enumerate(uids, 1) if i not in removed])
+            if how == "cut":
+                hang_up(conn)
+                break
+            conn.sendall((how or "+OK bye").encode("latin-1") + b"\r\n")
             return
         conn.sendall(answer(verb, arg, uids, marked))
     log.write("(closed)\n")
