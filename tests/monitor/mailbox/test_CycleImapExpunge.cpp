@@ -135,7 +135,9 @@ TEST_F(CycleImapExpunge, ALineGoesOnlyForAMessageTheServerCertainlyKept) {
         // (with nothing else on record, the record is as it was).
         EXPECT_EQ(Gone(c), c.Final);
         EXPECT_EQ(Recorded(h), Without(c.Delete, c.Kept)) << h.Log();
-        if (c.Final.empty() && unknown.empty()) EXPECT_EQ(ReadTestFile(h.Dir.File("deleted.txt")), earlier);
+        if (c.Final.empty() && unknown.empty()) {
+            EXPECT_EQ(ReadTestFile(h.Dir.File("deleted.txt")), earlier);
+        }
         EXPECT_EQ(h.LogLinesWith("Deleted by a rule"), int(c.Final.size())) << h.Log();
         EXPECT_EQ(h.LogLinesWith("Deletions the server did not make, kept as new mail: " +
                                  std::to_string(c.Kept.size())),
@@ -147,8 +149,9 @@ TEST_F(CycleImapExpunge, ALineGoesOnlyForAMessageTheServerCertainlyKept) {
             << h.Log();
         const Tiedot &t = m.State.Accounts[0];
         EXPECT_EQ(t.NewCount, c.Messages - int(c.Delete.size()) + int(c.Kept.size())) << h.Log();
-        if (c.Messages == 4 && !c.Kept.empty())
+        if (c.Messages == 4 && !c.Kept.empty()) {
             EXPECT_EQ(t.MessageIds.Text(), TStringList({Id(1), Id(3), Id(2), Id(4)}).Text()) << h.Log();
+        }
 
         // Another client's expunge removes only what is on record.
         Server->ExpungeInbox(c.User);
