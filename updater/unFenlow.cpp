@@ -232,7 +232,13 @@ void TfrmFenlow::ProgramUpdate() {
     bool putBack = false;
     if (EntryExists(ProgramRestoreList(ProgramDir))) {
         lock = AcquireProgramLock(ProgramDir, 0);
-        if (!lock.Held()) return;
+        if (!lock.Held()) {
+            // A Tarnwick holds the folder to the last tick (one started
+            // just after the one that handed it over): the list was never
+            // tried, and goes back to the next start of Tarnwick.
+            if (FCloseRequested) ClearHandedOverMark(ProgramRestoreList(ProgramDir));
+            return;
+        }
         if (!undo.RecoverInterrupted()) {
             StartTarnwick(&lock, true);
             RequestClose();

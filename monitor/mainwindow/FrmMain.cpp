@@ -342,7 +342,7 @@ void TFrmMain::Timer5Timer() {
                                           "An interrupted update could not be undone: the program folder holds "
                                           "parts of two versions.");
         const std::string means =
-            LangText("Messages", "106", "Web mail may be refused until the next update is installed.");
+            LangText("Messages", "106", "Web mail may be refused until Tarnwick is installed anew.");
         ReportEvent(what + " " + means, 0, 5, TEventReporter::clRed);
         ShowMessageWindow(LangText("Messages", "50", "Warning"), what + "\r\n" + means, "", ScreenWidth(),
                           State.WorkAreaBottom, 1);

@@ -50,21 +50,6 @@ void Terminate() {
     FrmMain->QueryEndSession();
 }
 
-// Marks the list of an update cut short as handed to Fenlow, once: it is
-// made read-only (Fenlow writes every list anew, writable), so the mark goes
-// with the list and a new list starts without it. False when it was marked
-// before, or cannot be: a list that is no plain file, or one on a file system
-// that keeps no mode.
-bool MarkHandedOver(const std::string &list) {
-    int fd = ::open(list.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    bool marked = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) != 0 &&
-                  ::fchmod(fd, st.st_mode & 07555) == 0 && ::fstat(fd, &st) == 0 && (st.st_mode & 0222) == 0;
-    ::close(fd);
-    return marked;
-}
-
 // Fenlow was cut short while it installed an update (the power failed, the
 // session ended): the folder is part old, part new, and this executable may
 // be either. Fenlow puts back what the update replaced and starts Tarnwick
@@ -72,15 +57,21 @@ bool MarkHandedOver(const std::string &list) {
 // anew), so that Tarnwick comes back whatever the archive would do to a
 // second attempt. Once per list: a list still there at the next start could
 // not be put back (or Fenlow never ran), and handing it over again would end
-// every start of Tarnwick for good. False when there is nothing to hand
-// over, it was handed over before, or Fenlow cannot be started: this
-// Tarnwick then goes on, and tells the user.
+// every start of Tarnwick for good. Only by a Tarnwick alone with the
+// folder: beside another one Fenlow could never take it, and the list would
+// be spent for nothing. False when there is nothing to hand over, another
+// Tarnwick holds the folder, the list was handed over before, or Fenlow
+// cannot be started: this Tarnwick then goes on, and tells the user.
 bool HandOverCutShortUpdate(const std::string &folder, const std::vector<std::string> &args) {
     struct stat st;
     const std::string list = ProgramRestoreList(folder);
     if (::lstat(list.c_str(), &st) != 0) return false;
     std::string fenlow = folder + FenlowExeName;
-    if (::access(fenlow.c_str(), X_OK) != 0 || !MarkHandedOver(list)) return false;
+    if (::access(fenlow.c_str(), X_OK) != 0) return false;
+    // Held until this program ends, right after Fenlow is started. A folder
+    // that admits no lock file is none Fenlow could take either.
+    TProgramLock alone = AcquireProgramLock(folder, 0);
+    if (!alone.Held() || !MarkHandedOver(list)) return false;
     DeleteFile(ResolvePathCI(folder + "fenlow.dat"));
     std::vector<std::string> fenlowArgs{fenlow, "-fenlow"};
     for (const std::string &a : ProfileArguments(args)) fenlowArgs.push_back(a);
@@ -113,10 +104,9 @@ int main(int argc, char **argv) {
     // web-mail module) only once every Tarnwick of this folder has let go.
     // Fenlow holds it while it installs and starts Tarnwick itself when it
     // is done; a Tarnwick started meanwhile leaves that to it.
+    if (HandOverCutShortUpdate(ProgramFolder(), args)) return 0;
     TProgramLock programLock;
     if (!TakeProgramLockAtStart(ProgramFolder(), programLock)) return 0;
-    // Only where Fenlow can take the folder once this one has let go.
-    if (programLock.Held() && HandOverCutShortUpdate(ProgramFolder(), args)) return 0;
     // The browser engine only for those who have web mail: with a web-mail
     // account in the settings it comes now, before the application object,
     // as the engine wants; otherwise when first wanted, if ever.

@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -139,6 +140,25 @@ std::string ProgramBackupFolder(const std::string &programFolder) {
 
 std::string ProgramRestoreList(const std::string &programFolder) {
     return ProgramBackupFolder(programFolder) + "/restore.lst";
+}
+
+bool MarkHandedOver(const std::string &list) {
+    int fd = ::open(list.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool marked = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) != 0 &&
+                  ::fchmod(fd, st.st_mode & 07555) == 0 && ::fstat(fd, &st) == 0 && (st.st_mode & 0222) == 0;
+    ::close(fd);
+    return marked;
+}
+
+void ClearHandedOverMark(const std::string &list) {
+    int fd = ::open(list.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0)
+        (void)::fchmod(fd, (st.st_mode & 07777) | 0200);
+    ::close(fd);
 }
 
 std::vector<std::string> ProfileArguments(const std::vector<std::string> &args) {

@@ -64,6 +64,17 @@ std::string ProgramBackupFolder(const std::string &programFolder);
 // update was cut short and the folder is part old, part new.
 std::string ProgramRestoreList(const std::string &programFolder);
 
+// A list handed to Fenlow by Tarnwick at its start is marked so, once: it is
+// made read-only (Fenlow writes every list anew, writable), so the mark goes
+// with the list and a new list starts without it. False when it was marked
+// before, or cannot be: a list that is no plain file, or one on a file system
+// that keeps no mode.
+bool MarkHandedOver(const std::string &list);
+// The mark taken off again by a Fenlow that never had the folder to put the
+// list back (another Tarnwick held it meanwhile): the next start hands it
+// over anew.
+void ClearHandedOverMark(const std::string &list);
+
 // Fenlow starts Tarnwick again on the profile of the Tarnwick that handed
 // the folder over: Tarnwick gives its profile on Fenlow's command line after
 // the switch, and Fenlow passes the same on. These are those arguments for

@@ -275,8 +275,8 @@ protected:
 
 // With no new archive to install, "-fenlow" puts the folder back and starts
 // the old Tarnwick, once; what cannot come back leaves the list for another
-// try and starts nothing, also where the update information would have
-// Tarnwick started at once: that Tarnwick would only hand the folder back.
+// try, and Tarnwick is started beside it (it hands a list over only once),
+// also where the update information would have Tarnwick started at once.
 TEST_F(FenlowPutBackTest, AnUpdateCutShortIsPutBackBeforeTarnwickStarts) {
     InstallOldProgram();
     auto before = Snapshot();
@@ -420,9 +420,33 @@ TEST_F(FenlowPutBackTest, PuttingBackFollowsNoLinkOutOfTheProgramFolder) {
     EXPECT_EQ(StartedAfterAWhile(), "old Version=0.1.2.5\n");
 }
 
+// A Tarnwick that started just after the one that handed the folder over
+// holds it to Fenlow's last tick: nothing was tried, so the list goes back
+// to the next start of Tarnwick without the mark, and stays as it was.
+TEST_F(FenlowPutBackTest, AListFenlowNeverHadTheFolderForGoesBackToTheNextStart) {
+    InstallOldProgram();
+    CutShort(FirstHalf());
+    const std::string list = P("temp/oldprogram/restore.lst");
+    ASSERT_TRUE(MarkHandedOver(list));
+    auto cut = Snapshot();
+    auto backups = ListDirectory(P("temp/oldprogram"));
+    {
+        TProgramLock other = AcquireProgramLock(Dir.Path(), 0, true);
+        ASSERT_TRUE(other.Held());
+        Run({"-fenlow", "-user", "_work"});
+        EXPECT_EQ(Form->TickCount, 10);
+        Finish();
+    }
+    EXPECT_EQ(Snapshot(), cut);
+    EXPECT_EQ(ListDirectory(P("temp/oldprogram")), backups);
+    EXPECT_EQ(StartedAfterAWhile(), "");
+    EXPECT_TRUE(MarkHandedOver(list)) << "the list is still marked as handed over";
+}
+
 // The real Tarnwick, on a profile, with a Fenlow that ends at once (as one
 // missing a library does) and so never puts the folder back: the first start
-// hands the folder over, the next one runs and says what became of it.
+// alone with the folder hands it over, the next one runs and says what
+// became of it.
 TEST_F(FenlowPutBackTest, TarnwickHandsAListOverOnceAndThenRunsAndSaysSo) {
     InstallOldProgram();
     CutShort(FirstHalf());
@@ -434,21 +458,34 @@ TEST_F(FenlowPutBackTest, TarnwickHandsAListOverOnceAndThenRunsAndSaysSo) {
     ForceDirectories(P("home"));
     const std::string run = "HOME=" + ShellQuote(P("home")) + " XDG_CONFIG_HOME=" + ShellQuote(P("home/.config")) +
                             " QT_QPA_PLATFORM=offscreen exec " + ShellQuote(P(TarnwickExeName)) + " -user _work";
+    // A start that stays up, ended as the system ends it (with its message
+    // still up: the log is saved); false when it ended by itself.
+    auto staysUp = [&] {
+        int ignored = 0;
+        pid_t tarnwick = StartPeerProcess({"/bin/sh", "-c", "echo 'STARTED 1'; " + run + " >/dev/null 2>&1"},
+                                          "STARTED ", ignored);
+        ProcessEventsFor(4000);
+        auto ended = [tarnwick] { return ::waitpid(tarnwick, nullptr, WNOHANG) == tarnwick; };
+        if (ended()) return false;
+        ::kill(tarnwick, SIGTERM);
+        if (!WaitUntil(ended, 20000)) {
+            ADD_FAILURE() << "Tarnwick did not end on SIGTERM";
+            StopPeerProcess(tarnwick);
+        }
+        return true;
+    };
+    // Beside another Tarnwick of the folder the list is not handed over:
+    // Fenlow could never take the folder, and the list would be spent.
+    {
+        TProgramLock other = AcquireProgramLock(Dir.Path(), 0, true);
+        ASSERT_TRUE(other.Held());
+        EXPECT_TRUE(staysUp()) << "the start beside another Tarnwick ended";
+        EXPECT_FALSE(Exists("fenlow.txt"));
+    }
+    // Alone, it hands the folder over and ends; the next start runs.
     EXPECT_EQ(RunShell(run, 30), 0);
     EXPECT_TRUE(WaitUntil([this] { return Exists("fenlow.txt"); }, 10000));
-
-    int ignored = 0;
-    pid_t tarnwick = StartPeerProcess({"/bin/sh", "-c", "echo 'STARTED 1'; " + run + " >/dev/null 2>&1"}, "STARTED ",
-                                      ignored);
-    ProcessEventsFor(4000);
-    auto ended = [tarnwick] { return ::waitpid(tarnwick, nullptr, WNOHANG) == tarnwick; };
-    ASSERT_FALSE(ended()) << "the second start ended";
-    // Ended as the system ends it, with its message still up: the log is saved.
-    ::kill(tarnwick, SIGTERM);
-    if (!WaitUntil(ended, 20000)) {
-        ADD_FAILURE() << "Tarnwick did not end on SIGTERM";
-        StopPeerProcess(tarnwick);
-    }
+    EXPECT_TRUE(staysUp()) << "the second start ended";
     EXPECT_TRUE(Contains(Read("work_log.rtf"), "An interrupted update could not be undone")) << Read("work_log.rtf");
     // Handed over once, on the profile.
     EXPECT_EQ(Read("fenlow.txt"), "-fenlow -user _work\n");
