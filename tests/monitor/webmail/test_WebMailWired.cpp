@@ -248,12 +248,12 @@ TEST_F(WebMailWired, TheLogSaysWhatALogInCameTo) {
     // address; one whose log-in buttons have no name; a script whose field
     // names the page does not have; a link that changes the page by its
     // script alone, loading nothing; a host without a script; a log-in
-    // address that is no web address; a link text no link of the page has.
+    // address that is no web address; a link text no link of the mailbox has.
     WebMailSite::TOptions refusedAt, unnamed, scripted;
     refusedAt.RefusedAt = "/?_task=login";
     unnamed.UnnamedButtons = true;
     scripted.ScriptLink = true;
-    WebMailSite refusing(refusedAt), buttonless(unnamed), scripting(scripted);
+    WebMailSite refusing(refusedAt), buttonless(unnamed), scripting(scripted), plain;
     WriteTestFile(H->Dir.File("host_data.dat"),
                   HostSection("refused", refusing.Url("/login")) + HostSection("unnamed", buttonless.Url("/login")) +
                       StringReplaceAll(StringReplaceAll(HostSection("misnamed", Site.Url("/login")),
@@ -261,15 +261,16 @@ TEST_F(WebMailWired, TheLogSaysWhatALogInCameTo) {
                                        "PassName=pass\n", "PassName=pwd\n") +
                       HostSection("scripted", scripting.Url("/login")) +
                       HostSection("ftp", "ftp://127.0.0.1/login") +
-                      StringReplaceAll(HostSection("nolink", scripting.Url("/login")), "ClickLink1=Mailbox\n",
-                                       "ClickLink1=Inbox\n"));
+                      StringReplaceAll(HostSection("nolink", plain.Url("/login")), "R1=2\n",
+                                       "R1=2\nClickIn2=True\nClickLink2=Continue\n"));
     auto account = [](const std::string &host, const std::string &password) {
         return TTestAccount{
             .Name = host, .Kind = "HTTP", .Host = host, .Port = 80, .User = "bob", .Password = password};
     };
-    H->WriteSettings({account("refused", "wrong"), account("unnamed", "s3cret"), account("misnamed", "s3cret"),
-                      account("scripted", "s3cret"), account("noscript", "s3cret"), account("ftp", "s3cret"),
-                      account("nolink", "s3cret")},
+    // The refused one last: the error flag tells of the cycle's last error.
+    H->WriteSettings({account("unnamed", "s3cret"), account("misnamed", "s3cret"), account("scripted", "s3cret"),
+                      account("noscript", "s3cret"), account("ftp", "s3cret"), account("nolink", "s3cret"),
+                      account("refused", "wrong")},
                      {H->LongLog()});
     TFrmMain &m = H->Start();
     ASSERT_TRUE(WebMailAvailable());
@@ -318,12 +319,19 @@ TEST_F(WebMailWired, TheLogSaysWhatALogInCameTo) {
     EXPECT_EQ(told("ftp"),
               Lines{"Web mail: the log-in address of ftp (ftp://127.0.0.1/login) is not an http or https address"})
         << H->Log();
-    // Logged in, and the page after it is not the mailbox.
-    EXPECT_EQ(told("nolink"), Lines{"The web-mail page has no link the host script names: ClickLink1 \"Inbox\" "
-                                    "(R1 2) - " + scripting.Url("/home")})
+    // Logged in, and the mailbox lacks the link the script clicks next:
+    // said, and the check goes on there (a site may show the page such a
+    // link leads past only at times).
+    EXPECT_EQ(told("nolink"), Lines{"The web-mail page has no link the host script names: ClickLink2 "
+                                    "\"Continue\" - " + plain.Url("/inbox")})
         << H->Log();
-    EXPECT_TRUE(scripting.State()["logins"].toArray()[1].toObject()["ok"].toBool());
-    for (int i = 0; i < 7; ++i) EXPECT_EQ(m.State.Accounts[i].NewCount, 0);
+    for (int i = 0; i < 7; ++i) {
+        if (i == 5) {
+            EXPECT_GT(m.State.Accounts[i].NewCount, 0) << H->Log();
+        } else {
+            EXPECT_EQ(m.State.Accounts[i].NewCount, 0) << m.State.Accounts[i].Name;
+        }
+    }
 }
 
 TEST_F(WebMailWired, WithoutTheRouteAnHttpAccountSaysSo) {
