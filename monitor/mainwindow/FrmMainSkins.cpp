@@ -99,9 +99,13 @@ bool TFrmMain::SkinExists(const std::string &Name) {
 void TFrmMain::LoadSkin(const std::string &Name, bool Report) {
     // While Fenlow installs skins the window keeps the one it has: the
     // folder it would read may be half written, or moved aside, just then.
-    // A choice made meanwhile is in the settings, and the next show loads it.
-    if (FenlowJobRunning())
+    // A choice made meanwhile is in the settings, and the next show loads it;
+    // one the user asked for hears why in the log.
+    if (FenlowJobRunning()) {
+        if (Report)
+            RefusedForFenlowJob(false, 0, 0);
         return;
+    }
     std::vector<TSkinButton *> buttons = SkinButtons();
     for (TSkinButton *b : buttons)
         b->ShowPicture(1);

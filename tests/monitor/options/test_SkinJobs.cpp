@@ -181,16 +181,19 @@ TEST_F(SkinJobTest, NoSkinJobStartsDuringACheckAndOkLoadsNoSkinDuringAJob) {
     Asked.clear();
 
     ASSERT_EQ(Main->LoadedSkin, "Default");
-    std::string loaded;
+    std::string loaded, log;
     WhileFenlowWorks([&] {
         Options->CheckListBox2->SetChecked(0, true);
         Options->CheckListBox2->SetChecked(1, false);
         Options->btOk->click();
         loaded = Main->LoadedSkin;
+        log = Options->RichEdit1->toPlainText().toStdString();
     });
     Answers.push_back(WaitForDownload);
     Options->BitBtn4->click();
     EXPECT_EQ(loaded, "Default");
+    // Not in silence: the log says why.
+    EXPECT_TRUE(Contains(log, "An update is already running.")) << log;
     EXPECT_EQ(Main->State.Options.Skin, "blue");
     EXPECT_EQ(Read("Options", "Skin"), "blue");
     Main->FormShow();
