@@ -306,7 +306,10 @@ bool TFrmMain::UpdateUpdater() {
 
 bool TFrmMain::CheckForSkinUpdate(const std::string &SkinName, bool Report) {
     // One Fenlow job at a time: they share the skin information file. Nor
-    // one beside a check, whose pumping the wait would hold until Fenlow ends.
+    // one beside a check, whose pumping the wait would hold until Fenlow ends:
+    // the user who asked hears so, the start-up's check waits for its next
+    // turn.
+    if (!Report && State.CycleActive) return false;
     if (RefusedForFenlowJob(Report, ScreenWidth(), WorkAreaBottomNow()) ||
         RefusedForCheck(Report, ScreenWidth(), WorkAreaBottomNow()))
         return false;

@@ -167,6 +167,8 @@ TEST_F(SkinJobTest, NoSkinJobStartsDuringACheckAndOkLoadsNoSkinDuringAJob) {
         Options->CheckListBox2->SetChecked(0, true);  // "blue"
         Options->BitBtn2->click();
         Options->BitBtn4->click();
+        // The start-up's own check waits for its next turn, saying nothing.
+        EXPECT_FALSE(Main->CheckForSkinUpdate("blue", false));
     });
     user.SetEnabled(true);
     QElapsedTimer took;
@@ -175,6 +177,9 @@ TEST_F(SkinJobTest, NoSkinJobStartsDuringACheckAndOkLoadsNoSkinDuringAJob) {
     EXPECT_LT(took.elapsed(), 10000);
     const std::string checking = "Tarnwick / Warning | Mail is being checked. Try again when the check has ended.";
     EXPECT_EQ(Asked, std::vector<std::string>(2, checking));
+    // Told twice, once for each button.
+    const QString told = Options->RichEdit1->toPlainText();
+    EXPECT_EQ(told.count("Mail is being checked."), 2) << told.toStdString();
     EXPECT_EQ(ReadTestFile(Dir.File("fenlow.txt")), "");
     EXPECT_EQ(ReadTestFile(Dir.File("skins/blue/back.bmp")), "old");
     Answers.clear();
