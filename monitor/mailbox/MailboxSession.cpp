@@ -275,10 +275,15 @@ private:
             // it never ends a walk. The client drops a session it lost step
             // with.
             if (!C.Connected() || C.PendingReplies() != int(FDue.size())) throw;
+            // A server that refuses the first headers of all, none given, is
+            // one that gives none (TOP is optional): one error for the
+            // account, not a line for every message.
+            if (FHeadersRead == 0 && !dynamic_cast<const ENetMessageTooLarge *>(&e) && ++FRefusedFirst >= 3) throw;
             w.Item.Failure = "The header of message " + IntToStr(Number) + " could not be fetched: " + Trim(e.what());
             FWaiting.push_back(std::move(w));
             return;
         }
+        ++FHeadersRead;
         w.Item.MessageId = FHeader->MessageId();
         w.Verdict = W.Arrived(w.Item, *FHeader);
         FHeader->Clear();
@@ -361,6 +366,8 @@ private:
     int64_t FSize = -1;             // the size of the message whose TOP answer comes next
     int FDeletesOpen = 0;           // DELEs sent whose outcome no handler has taken yet
     int64_t FSteps = 0;             // commands sent, answers read, messages handled
+    int FHeadersRead = 0;           // headers the server gave
+    int FRefusedFirst = 0;          // headers it refused before it gave any
     std::exception_ptr FFailure;
     std::unique_ptr<TNetMessage> FHeader = NetCreateNoOwner<TNetMessage>();
 };

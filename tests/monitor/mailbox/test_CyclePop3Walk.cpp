@@ -170,6 +170,16 @@ TEST_P(CyclePop3Walk, ARefusedHeaderPassesOverThatMessageAlone) {
         EXPECT_EQ(h.LogLinesWith("no such message"), check) << h.Log();
         EXPECT_EQ(server->Commands().back(), "QUIT");
     }
+    // A server that gives no header at all (TOP is optional) ends the
+    // account with its error by the third message, not with a line for
+    // every message and "0 new mails".
+    auto none = Serve(count, 0, "TOP");
+    m.State.Accounts[0].Port = none->Port();
+    m.Timer1Timer();
+    EXPECT_EQ(m.State.Accounts[0].NewCount, 0) << h.Log();
+    EXPECT_EQ(h.LogLinesWith("could not be fetched"), 2 + 2) << h.Log();
+    EXPECT_EQ(h.LogLinesWith("no such message"), 2 + 3) << h.Log();
+    EXPECT_EQ(none->Commands().back(), "QUIT");
 }
 
 TEST_P(CyclePop3Walk, ADeletionThatCannotBeRecordedIsNotMade) {
