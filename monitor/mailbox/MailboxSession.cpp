@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "NetIMAP4.h"
+#include "NetIOHandler.h"
 #include "NetMailExceptions.h"
 #include "NetMessage.h"
 #include "NetPOP3.h"
@@ -590,6 +591,12 @@ protected:
     // messages with no record. A flag that cannot be taken off leaves its
     // deletion not known.
     void BeforeGoodbye(bool) override {
+        // Part of the goodbye: a server gone silent (with the answers of a
+        // stopped walk still due) holds the program no longer than its
+        // LOGOUT would.
+        TNetIOHandler *io = C.IOHandler();
+        const int oldTimeout = io ? io->ReadTimeout : -1;
+        if (io && (oldTimeout <= 0 || oldTimeout > C.LogoutTimeout)) io->ReadTimeout = C.LogoutTimeout;
         const size_t chunk = 500;
         for (size_t i = 0; i < FOpen.size() && C.Connected(); i += chunk) {
             const std::vector<std::string> uids(FOpen.begin() + std::ptrdiff_t(i),
@@ -601,6 +608,7 @@ protected:
             }
         }
         FOpen.clear();
+        if (C.IOHandler() == io && io) io->ReadTimeout = oldTimeout;
     }
 
 private:
