@@ -389,8 +389,8 @@ void TNetMessage::SnapshotParsed() {
                {"Cc", CCList.EMailAddresses()},
                {"Organization", Organization},
                {"Reply-To", ReplyTo.EMailAddresses()},
-               {"Sender", Sender.Text()},
-               {"Date", Format("%.9f", Date)}};
+               {"Sender", Sender.Text()}};
+    FParsedDate = Date;
 }
 
 bool TNetMessage::KeepOriginal(const char *name, const std::string &current) const {
@@ -506,7 +506,10 @@ void TNetMessage::BuildHeaders() {
                ReceiptRecipient.Address.empty() ? std::string()
                                                 : FormatAddressForHeader(ReceiptRecipient, enc, transfer, charset, false));
     h.SetValue("References", References);
-    if (!KeepOriginal("Date", Format("%.9f", Date)))
+    // The date as the number parsed: its text would cost a printf for every
+    // header read.
+    const bool dateAsParsed = !FParsed.empty() && Headers.IndexOfName("Date") >= 0 && Date == FParsedDate;
+    if (!dateAsParsed)
         h.SetValue("Date", TNetSys::DateTimeToInternetText(UseNowForDate() ? Now() : Date));
     if (Priority != mpNormal)
         h.SetValue("X-Priority", IntToStr(int(Priority) + 1));
