@@ -1,5 +1,7 @@
 #include "NetEMailAddress.h"
 
+#include <algorithm>
+
 #include "NetMailExceptions.h"
 #include "SysUtils.h"
 
@@ -26,7 +28,13 @@ std::string TrimAllOf(std::string_view set, std::string_view text) {
 }
 
 namespace {
-std::string StripBlanks(std::string_view s) { return TrimAllOf(" \t", Trim(s)); }
+// Upper is Text upper-cased (ASCII letters only), as UpperCase would give,
+// without making that copy for every address shown.
+bool IsUpperCaseOf(std::string_view Upper, std::string_view Text) {
+    return Upper.size() == Text.size() && std::equal(Upper.begin(), Upper.end(), Text.begin(), [](char u, char t) {
+               return u == ((t >= 'a' && t <= 'z') ? char(t - 32) : t);
+           });
+}
 
 std::string Escaped(std::string_view s) {
     std::string r;
@@ -52,7 +60,7 @@ std::string TNetEMailAddressItem::AddressPart() const {
 
 std::string TNetEMailAddressItem::Text() const {
     if (Name.empty()) return AddressPart();
-    if (Name == UpperCase(Address)) return AddressPart();
+    if (IsUpperCaseOf(Name, Address)) return AddressPart();
     if (FindFirstNotOf(NetNameChars, Name) == 0) return Name + " " + AddressPart();
     return "\"" + Escaped(Name) + "\" " + AddressPart();
 }
@@ -107,7 +115,7 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
         size_t p = s.find_first_of(set, pos);
         if (p == std::string::npos) {
             // An address whose ">" is missing still keeps its last part.
-            if (inAddress) Address += StripBlanks(std::string_view(s).substr(pos));
+            if (inAddress) Address += Trim(std::string_view(s).substr(pos));
             break;
         }
         std::string_view before = std::string_view(s).substr(pos, p - pos);
@@ -159,7 +167,7 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
                 Address += Trim(before);
                 pos = p + 1;
             } else {
-                Name += std::string(before) + c;
+                Name.append(before) += c;
                 pos = p + 1;
             }
             break;
@@ -171,22 +179,22 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
                 atSeen = false;
             }
             Name += before;
-            Name = StripBlanks(Name);
+            Name = Trim(Name);
             brackets = inAddress = true;
             pos = p + 1;
             break;
         case '>':
             inAddress = atSeen = false;
-            Address += StripBlanks(before);
+            Address += Trim(before);
             pos = p + 1;
             break;
         case '@':
             atSeen = true;
             if (inAddress) {
-                Address += std::string(before) + "@";
+                Address.append(before) += '@';
             } else if (!brackets) {
                 inAddress = true;
-                Address += std::string(before) + "@";
+                Address.append(before) += '@';
             } else {
                 throw ENetEmailParseError("@ Outside address");
             }
@@ -194,10 +202,10 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
             break;
         case '.':
             if (!brackets) {
-                Address += std::string(before) + ".";
+                Address.append(before) += '.';
                 pos = p + 1;
             } else {
-                Address += StripBlanks(before) + ".";
+                Address += Trim(before) + ".";
                 pos = p + 1;
                 while (pos < s.size() && uint8_t(s[pos]) <= ' ') ++pos;
             }
@@ -206,9 +214,9 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
             std::string escaped = p + 1 < s.size() ? std::string(1, s[p + 1]) : std::string();
             if (quoted) {
                 if (inAddress)
-                    Address += std::string(before) + escaped;
+                    Address.append(before) += escaped;
                 else
-                    Name += std::string(before) + escaped;
+                    Name.append(before) += escaped;
             }
             pos = std::min(s.size(), p + 2);
             break;
@@ -216,7 +224,7 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
         }
     }
     // A name before a bare address keeps no blank at its end.
-    Name = StripBlanks(Name);
+    Name = Trim(Name);
 }
 
 // ---------------------------------------------------------------------------
@@ -247,9 +255,10 @@ void TNetEMailAddressList::SetEMailAddresses(std::string_view value) {
     if (s.empty()) return;
     auto addItem = [&](const std::string &text) {
         TNetEMailAddressItem &item = Add();
-        item.SetText(TrimLeft(text));
-        std::string shown = Trim(item.Text());
-        if (shown.empty() || shown == "<>") FItems.pop_back();
+        item.SetText(text);  // which trims it
+        // Its text would be empty (never "<>": a name or an address shows):
+        // no entry.
+        if (item.Name.empty() && item.Address.empty()) FItems.pop_back();
     };
     if (s.find_first_of(":;(\",\t ") == std::string::npos) {
         addItem(s);
@@ -293,16 +302,16 @@ void TNetEMailAddressList::SetEMailAddresses(std::string_view value) {
         case '(':
         case ')':
             depth += c == '(' ? 1 : (depth > 0 ? -1 : 0);
-            acc += std::string(before) + c;
+            acc.append(before) += c;
             pos = p + 1;
             break;
         case '"':
-            acc += std::string(before) + c;
+            acc.append(before) += c;
             quoted = !quoted;
             pos = p + 1;
             break;
         default:  // blank
-            acc += std::string(before) + c;
+            acc.append(before) += c;
             pos = p + 1;
             break;
         }

@@ -77,7 +77,13 @@ std::string TrimRight(std::string_view s) {
     return std::string(s.substr(0, n));
 }
 
-std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+std::string Trim(std::string_view s) {
+    // One copy, not two: headers and addresses are trimmed piece by piece.
+    size_t i = 0, n = s.size();
+    while (i < n && static_cast<unsigned char>(s[i]) <= ' ') ++i;
+    while (n > i && static_cast<unsigned char>(s[n - 1]) <= ' ') --n;
+    return std::string(s.substr(i, n - i));
+}
 
 std::string UpperCase(std::string_view s) {
     std::string r(s);
