@@ -383,13 +383,17 @@ void TNetMessage::ParseHeaders() {
 }
 
 void TNetMessage::SnapshotParsed() {
-    FParsed = {{"Subject", Subject},
-               {"From", FromList.EMailAddresses()},
-               {"To", Recipients.EMailAddresses()},
-               {"Cc", CCList.EMailAddresses()},
-               {"Organization", Organization},
-               {"Reply-To", ReplyTo.EMailAddresses()},
-               {"Sender", Sender.Text()}};
+    // Each text made once and moved in: a list built from braces copies
+    // every one of them again.
+    FParsed.clear();
+    FParsed.reserve(7);
+    FParsed.emplace_back("Subject", Subject);
+    FParsed.emplace_back("From", FromList.EMailAddresses());
+    FParsed.emplace_back("To", Recipients.EMailAddresses());
+    FParsed.emplace_back("Cc", CCList.EMailAddresses());
+    FParsed.emplace_back("Organization", Organization);
+    FParsed.emplace_back("Reply-To", ReplyTo.EMailAddresses());
+    FParsed.emplace_back("Sender", Sender.Text());
     FParsedDate = Date;
 }
 
