@@ -31,7 +31,9 @@ std::string TNetHeaderList::ValueAt(int index) const {
     // The value starts right after the colon, whatever stands before it
     // ("Name : x" too).
     std::string_view value = std::string_view(line).substr(colon + 1);
-    if (!UnfoldOnRead) return std::string(TrimView(value));
+    // A value on one line is copied once.
+    const bool folded = index + 1 < Count() && IsContinuation(Strings(index + 1));
+    if (!UnfoldOnRead || !folded) return std::string(TrimView(value));
     // Only the line breaks go: the blank that starts a continuation line is
     // part of the value (a tab stays a tab), as are blanks before the break.
     std::string result(value);
