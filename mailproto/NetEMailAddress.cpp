@@ -260,7 +260,9 @@ void TNetEMailAddressList::SetEMailAddresses(std::string_view value) {
         // no entry.
         if (item.Name.empty() && item.Address.empty()) FItems.pop_back();
     };
-    if (s.find_first_of(":;(\",\t ") == std::string::npos) {
+    // Blanks part nothing at this level (they go with the address they
+    // stand in), so an address without the marks below is one entry.
+    if (s.find_first_of(":;(\",") == std::string::npos) {
         addItem(s);
         return;
     }
@@ -269,7 +271,7 @@ void TNetEMailAddressList::SetEMailAddresses(std::string_view value) {
     bool quoted = false;
     size_t pos = 0;
     for (;;) {
-        const char *set = depth > 0 ? "(\\)" : quoted ? "\"\\" : ":;(\", \t";
+        const char *set = depth > 0 ? "(\\)" : quoted ? "\"\\" : ":;(\",";
         size_t p = s.find_first_of(set, pos);
         if (p == std::string::npos) break;
         std::string_view before = std::string_view(s).substr(pos, p - pos);
@@ -308,10 +310,6 @@ void TNetEMailAddressList::SetEMailAddresses(std::string_view value) {
         case '"':
             acc.append(before) += c;
             quoted = !quoted;
-            pos = p + 1;
-            break;
-        default:  // blank
-            acc.append(before) += c;
             pos = p + 1;
             break;
         }
