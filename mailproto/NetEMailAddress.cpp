@@ -48,21 +48,47 @@ std::string Escaped(std::string_view s) {
 
 // ---------------------------------------------------------------------------
 
-std::string TNetEMailAddressItem::AddressPart() const {
-    if (Address.empty()) return Name.empty() ? std::string() : "<>";
-    size_t at = Address.rfind('@');
-    std::string local = at == std::string::npos ? Address : Address.substr(0, at);
-    std::string domain = at == std::string::npos ? std::string() : Address.substr(at);
-    int bad = FindFirstNotOf(NetAtomChars, local);
-    if (bad != 0 && local[size_t(bad - 1)] != '.') return "<\"" + Escaped(local) + "\"" + domain + ">";
-    return Name.empty() ? Address : "<" + Address + ">";
+void TNetEMailAddressItem::AppendAddressPart(std::string &out) const {
+    if (Address.empty()) {
+        if (!Name.empty()) out += "<>";
+        return;
+    }
+    const size_t at = Address.rfind('@');
+    const std::string_view local = std::string_view(Address).substr(0, at);
+    const std::string_view domain = at == std::string::npos ? std::string_view() : std::string_view(Address).substr(at);
+    const int bad = FindFirstNotOf(NetAtomChars, local);
+    if (bad != 0 && local[size_t(bad - 1)] != '.') {
+        out += "<\"";
+        out += Escaped(local);
+        out += '"';
+        out += domain;
+        out += '>';
+    } else if (Name.empty()) {
+        out += Address;
+    } else {
+        out += '<';
+        out += Address;
+        out += '>';
+    }
 }
 
 std::string TNetEMailAddressItem::Text() const {
-    if (Name.empty()) return AddressPart();
-    if (IsUpperCaseOf(Name, Address)) return AddressPart();
-    if (FindFirstNotOf(NetNameChars, Name) == 0) return Name + " " + AddressPart();
-    return "\"" + Escaped(Name) + "\" " + AddressPart();
+    // Made in one string: the text of an address is made several times for
+    // every header read.
+    std::string out;
+    out.reserve(Name.size() + Address.size() + 8);
+    if (!Name.empty() && !IsUpperCaseOf(Name, Address)) {
+        if (FindFirstNotOf(NetNameChars, Name) == 0) {
+            out += Name;
+        } else {
+            out += '"';
+            out += Escaped(Name);
+            out += '"';
+        }
+        out += ' ';
+    }
+    AppendAddressPart(out);
+    return out;
 }
 
 std::string TNetEMailAddressItem::User() const {
