@@ -28,6 +28,41 @@ std::string TrimAllOf(std::string_view set, std::string_view text) {
 }
 
 namespace {
+// A set of characters, each looked up in one step: find_first_of and
+// find_first_not_of call memchr on their set for every character of the
+// text, and the addresses of every header read are parsed and shown.
+class TCharSet {
+public:
+    constexpr explicit TCharSet(std::string_view chars) {
+        for (char c : chars) FIn[uint8_t(c)] = true;
+    }
+    // Where the first character of the set stands in s from pos; npos
+    // when none does.
+    size_t FindIn(std::string_view s, size_t pos = 0) const {
+        for (; pos < s.size(); ++pos)
+            if (FIn[uint8_t(s[pos])]) return pos;
+        return std::string_view::npos;
+    }
+    // As FindFirstNotOf: 1-based, 0 when every character is in the set.
+    int FirstNotIn(std::string_view s) const {
+        for (size_t p = 0; p < s.size(); ++p)
+            if (!FIn[uint8_t(s[p])]) return int(p) + 1;
+        return 0;
+    }
+
+private:
+    bool FIn[256] = {};
+};
+
+const TCharSet &AtomChars() {
+    static const TCharSet set(NetAtomChars);
+    return set;
+}
+const TCharSet &NameChars() {
+    static const TCharSet set(NetNameChars);
+    return set;
+}
+
 // Upper is Text upper-cased (ASCII letters only), as UpperCase would give,
 // without making that copy for every address shown.
 bool IsUpperCaseOf(std::string_view Upper, std::string_view Text) {
@@ -56,7 +91,7 @@ void TNetEMailAddressItem::AppendAddressPart(std::string &out) const {
     const size_t at = Address.rfind('@');
     const std::string_view local = std::string_view(Address).substr(0, at);
     const std::string_view domain = at == std::string::npos ? std::string_view() : std::string_view(Address).substr(at);
-    const int bad = FindFirstNotOf(NetAtomChars, local);
+    const int bad = AtomChars().FirstNotIn(local);
     if (bad != 0 && local[size_t(bad - 1)] != '.') {
         out += "<\"";
         out += Escaped(local);
@@ -78,7 +113,7 @@ std::string TNetEMailAddressItem::Text() const {
     std::string out;
     out.reserve(Name.size() + Address.size() + 8);
     if (!Name.empty() && !IsUpperCaseOf(Name, Address)) {
-        if (FindFirstNotOf(NetNameChars, Name) == 0) {
+        if (NameChars().FirstNotIn(Name) == 0) {
             out += Name;
         } else {
             out += '"';
@@ -118,7 +153,10 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
     Name.clear();
     std::string s = Trim(text);
     if (s.empty()) return;
-    if (s.find_first_of("(\"< @\t") == std::string::npos) {
+    // What ends a run of the text, by where the run stands.
+    static constexpr TCharSet commentStops("()\\"), quotedStops("\"\\"), bracketStops(".>("), afterAtStops(".( <"),
+        addressStops("\"(@>"), nameStops("(\"< @\t");
+    if (nameStops.FindIn(s) == std::string::npos) {
         Address = s;
         return;
     }
@@ -127,18 +165,12 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
     size_t quoteMark = 0;  // length of the target when the quoted run began
     size_t pos = 0;  // the handled front of s is cut by moving pos
     for (;;) {
-        const char *set;
-        if (depth >= 1)
-            set = "()\\";
-        else if (quoted)
-            set = "\"\\";
-        else if (atSeen)
-            set = brackets ? ".>(" : ".( <";
-        else if (inAddress)
-            set = "\"(@>";
-        else
-            set = "(\"< @\t";
-        size_t p = s.find_first_of(set, pos);
+        const TCharSet &stops = depth >= 1  ? commentStops
+                              : quoted     ? quotedStops
+                              : atSeen     ? (brackets ? bracketStops : afterAtStops)
+                              : inAddress  ? addressStops
+                                           : nameStops;
+        size_t p = stops.FindIn(s, pos);
         if (p == std::string::npos) {
             // An address whose ">" is missing still keeps its last part.
             if (inAddress) Address += Trim(std::string_view(s).substr(pos));
@@ -286,9 +318,11 @@ void TNetEMailAddressList::SetEMailAddresses(std::string_view value) {
         // no entry.
         if (item.Name.empty() && item.Address.empty()) FItems.pop_back();
     };
+    // What ends a run of the list, by where the run stands.
+    static constexpr TCharSet commentStops("(\\)"), quotedStops("\"\\"), entryStops(":;(\",");
     // Blanks part nothing at this level (they go with the address they
-    // stand in), so an address without the marks below is one entry.
-    if (s.find_first_of(":;(\",") == std::string::npos) {
+    // stand in), so an address without these marks is one entry.
+    if (entryStops.FindIn(s) == std::string::npos) {
         addItem(s);
         return;
     }
@@ -297,8 +331,8 @@ void TNetEMailAddressList::SetEMailAddresses(std::string_view value) {
     bool quoted = false;
     size_t pos = 0;
     for (;;) {
-        const char *set = depth > 0 ? "(\\)" : quoted ? "\"\\" : ":;(\",";
-        size_t p = s.find_first_of(set, pos);
+        const TCharSet &stops = depth > 0 ? commentStops : quoted ? quotedStops : entryStops;
+        size_t p = stops.FindIn(s, pos);
         if (p == std::string::npos) break;
         std::string_view before = std::string_view(s).substr(pos, p - pos);
         char c = s[p];
