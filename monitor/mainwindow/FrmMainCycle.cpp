@@ -250,11 +250,11 @@ private:
             Skip(false);
             return;
         }
-        const TWeighed r = std::move(FWeighed.front());
+        TWeighed r = std::move(FWeighed.front());
         FWeighed.pop_front();
-        const std::string shown = r.SenderName + " - " + r.Subject;
+        const auto shown = [&r] { return r.SenderName + " - " + r.Subject; };
         if (r.Hidden) {
-            M.ReportEvent(shown, 36, 4, TEventReporter::clBlue);
+            M.ReportEvent(shown(), 36, 4, TEventReporter::clBlue);
             Skip(true);
             return;
         }
@@ -285,13 +285,13 @@ private:
             }
             // A refused deletion leaves the message: it is mail as any other.
         } else if (r.Rule.Action == raHide) {
-            M.ReportEvent(shown, 36, 4, TEventReporter::clBlue);
+            M.ReportEvent(shown(), 36, 4, TEventReporter::clBlue);
             Skip(true);
             return;
         } else if (r.Rule.Action == raSave) {
             SaveWholeMessage(Item, r);
         }
-        Record(r);
+        Record(std::move(r));
         FInMessage = false;
         Breathe();
     }
@@ -303,16 +303,17 @@ private:
             Breathe();
     }
 
-    // The message at its position among this check's mail.
-    void Record(const TWeighed &r) {
+    // The message at its position among this check's mail; its texts move
+    // into the lists.
+    void Record(TWeighed r) {
         const int k = FCounter - 1;
-        std::string sender = FViewSendFrom ? r.SenderText : M.StripAngleAddress(r.SenderText);
+        std::string sender = FViewSendFrom ? std::move(r.SenderText) : M.StripAngleAddress(r.SenderText);
         if (A.Senders.Count() < FCounter) {
-            A.Senders.Add(sender);
-            A.Addresses.Add(r.Address);
-            A.Subjects.Add(r.Subject);
-            A.Dates.Add(r.Date);
-            A.MessageIds.Add(r.Id);
+            A.Senders.Add(std::move(sender));
+            A.Addresses.Add(std::move(r.Address));
+            A.Subjects.Add(std::move(r.Subject));
+            A.Dates.Add(std::move(r.Date));
+            A.MessageIds.Add(std::move(r.Id));
             FChanged = true;
             return;
         }
@@ -321,12 +322,12 @@ private:
         for (TStringList *l : {&A.Addresses, &A.Subjects, &A.Dates, &A.MessageIds})
             while (l->Count() < FCounter)
                 l->Add("");
-        A.Senders[k] = sender;
-        A.Addresses[k] = r.Address;
-        A.Subjects[k] = r.Subject;
-        A.Dates[k] = r.Date;
+        A.Senders[k] = std::move(sender);
+        A.Addresses[k] = std::move(r.Address);
+        A.Subjects[k] = std::move(r.Subject);
+        A.Dates[k] = std::move(r.Date);
         FChanged = A.MessageIds[k] != r.Id;
-        A.MessageIds[k] = r.Id;
+        A.MessageIds[k] = std::move(r.Id);
     }
 
     // The save rule: the whole message into a file of the rule's folder,
