@@ -58,8 +58,7 @@ std::string CutUtf8(const std::string &s, size_t maxBytes) {
 
 // Text that goes into one line of a list, "mails.dat" or "deleted.txt": a
 // header may decode to line breaks or NUL, which would split or cut the line.
-std::string OneLine(const std::string &s) {
-    std::string out = s;
+std::string OneLine(std::string out) {
     for (char &c : out)
         if (c == '\r' || c == '\n' || c == '\0' || c == '\t')
             c = ' ';
