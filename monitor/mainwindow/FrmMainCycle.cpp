@@ -220,13 +220,17 @@ private:
         if (!FOnRecord.empty() && FOnRecord.count(r.RecordKey()))
             FMet.insert(r.RecordKey());
         if (!r.Hidden && !(A.Kind == ckIMAP4 && r.Seen)) {
-            TRuleMessage rm{A.Name, Utf8LowerCase(r.SenderName), Utf8LowerCase(r.Address), Utf8LowerCase(r.Subject)};
             if (!FRuleFilesFresh || FRuleFilesAge.elapsed() >= HiddenLookEveryMs) {
                 FRuleFiles = ListDirectory(IncludeTrailingPathDelimiter(FRulesFolder), true, false);
                 FRuleFilesAge.start();
                 FRuleFilesFresh = true;
             }
-            r.Rule = ApplyRules(FRulesFolder, FRuleFiles, rm);
+            // The texts the rules compare are made only when there are rules.
+            if (!FRuleFiles.empty()) {
+                TRuleMessage rm{A.Name, Utf8LowerCase(r.SenderName), Utf8LowerCase(r.Address),
+                                Utf8LowerCase(r.Subject)};
+                r.Rule = ApplyRules(FRulesFolder, FRuleFiles, rm);
+            }
         }
         const uint8_t action = r.Rule.Action;
         FWeighed.push_back(std::move(r));
