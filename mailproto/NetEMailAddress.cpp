@@ -1,5 +1,7 @@
 #include "NetEMailAddress.h"
 
+#include <algorithm>
+
 #include "NetMailExceptions.h"
 #include "SysUtils.h"
 
@@ -26,7 +28,48 @@ std::string TrimAllOf(std::string_view set, std::string_view text) {
 }
 
 namespace {
-std::string StripBlanks(std::string_view s) { return TrimAllOf(" \t", Trim(s)); }
+// A set of characters, each looked up in one step: find_first_of and
+// find_first_not_of call memchr on their set for every character of the
+// text, and the addresses of every header read are parsed and shown.
+class TCharSet {
+public:
+    constexpr explicit TCharSet(std::string_view chars) {
+        for (char c : chars) FIn[uint8_t(c)] = true;
+    }
+    // Where the first character of the set stands in s from pos; npos
+    // when none does.
+    size_t FindIn(std::string_view s, size_t pos = 0) const {
+        for (; pos < s.size(); ++pos)
+            if (FIn[uint8_t(s[pos])]) return pos;
+        return std::string_view::npos;
+    }
+    // As FindFirstNotOf: 1-based, 0 when every character is in the set.
+    int FirstNotIn(std::string_view s) const {
+        for (size_t p = 0; p < s.size(); ++p)
+            if (!FIn[uint8_t(s[p])]) return int(p) + 1;
+        return 0;
+    }
+
+private:
+    bool FIn[256] = {};
+};
+
+const TCharSet &AtomChars() {
+    static const TCharSet set(NetAtomChars);
+    return set;
+}
+const TCharSet &NameChars() {
+    static const TCharSet set(NetNameChars);
+    return set;
+}
+
+// Upper is Text upper-cased (ASCII letters only), as UpperCase would give,
+// without making that copy for every address shown.
+bool IsUpperCaseOf(std::string_view Upper, std::string_view Text) {
+    return Upper.size() == Text.size() && std::equal(Upper.begin(), Upper.end(), Text.begin(), [](char u, char t) {
+               return u == ((t >= 'a' && t <= 'z') ? char(t - 32) : t);
+           });
+}
 
 std::string Escaped(std::string_view s) {
     std::string r;
@@ -40,21 +83,47 @@ std::string Escaped(std::string_view s) {
 
 // ---------------------------------------------------------------------------
 
-std::string TNetEMailAddressItem::AddressPart() const {
-    if (Address.empty()) return Name.empty() ? std::string() : "<>";
-    size_t at = Address.rfind('@');
-    std::string local = at == std::string::npos ? Address : Address.substr(0, at);
-    std::string domain = at == std::string::npos ? std::string() : Address.substr(at);
-    int bad = FindFirstNotOf(NetAtomChars, local);
-    if (bad != 0 && local[size_t(bad - 1)] != '.') return "<\"" + Escaped(local) + "\"" + domain + ">";
-    return Name.empty() ? Address : "<" + Address + ">";
+void TNetEMailAddressItem::AppendAddressPart(std::string &out) const {
+    if (Address.empty()) {
+        if (!Name.empty()) out += "<>";
+        return;
+    }
+    const size_t at = Address.rfind('@');
+    const std::string_view local = std::string_view(Address).substr(0, at);
+    const std::string_view domain = at == std::string::npos ? std::string_view() : std::string_view(Address).substr(at);
+    const int bad = AtomChars().FirstNotIn(local);
+    if (bad != 0 && local[size_t(bad - 1)] != '.') {
+        out += "<\"";
+        out += Escaped(local);
+        out += '"';
+        out += domain;
+        out += '>';
+    } else if (Name.empty()) {
+        out += Address;
+    } else {
+        out += '<';
+        out += Address;
+        out += '>';
+    }
 }
 
 std::string TNetEMailAddressItem::Text() const {
-    if (Name.empty()) return AddressPart();
-    if (Name == UpperCase(Address)) return AddressPart();
-    if (FindFirstNotOf(NetNameChars, Name) == 0) return Name + " " + AddressPart();
-    return "\"" + Escaped(Name) + "\" " + AddressPart();
+    // Made in one string: the text of an address is made several times for
+    // every header read.
+    std::string out;
+    out.reserve(Name.size() + Address.size() + 8);
+    if (!Name.empty() && !IsUpperCaseOf(Name, Address)) {
+        if (NameChars().FirstNotIn(Name) == 0) {
+            out += Name;
+        } else {
+            out += '"';
+            out += Escaped(Name);
+            out += '"';
+        }
+        out += ' ';
+    }
+    AppendAddressPart(out);
+    return out;
 }
 
 std::string TNetEMailAddressItem::User() const {
@@ -84,7 +153,10 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
     Name.clear();
     std::string s = Trim(text);
     if (s.empty()) return;
-    if (s.find_first_of("(\"< @\t") == std::string::npos) {
+    // What ends a run of the text, by where the run stands.
+    static constexpr TCharSet commentStops("()\\"), quotedStops("\"\\"), bracketStops(".>("), afterAtStops(".( <"),
+        addressStops("\"(@>"), nameStops("(\"< @\t");
+    if (nameStops.FindIn(s) == std::string::npos) {
         Address = s;
         return;
     }
@@ -93,21 +165,15 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
     size_t quoteMark = 0;  // length of the target when the quoted run began
     size_t pos = 0;  // the handled front of s is cut by moving pos
     for (;;) {
-        const char *set;
-        if (depth >= 1)
-            set = "()\\";
-        else if (quoted)
-            set = "\"\\";
-        else if (atSeen)
-            set = brackets ? ".>(" : ".( <";
-        else if (inAddress)
-            set = "\"(@>";
-        else
-            set = "(\"< @\t";
-        size_t p = s.find_first_of(set, pos);
+        const TCharSet &stops = depth >= 1  ? commentStops
+                              : quoted     ? quotedStops
+                              : atSeen     ? (brackets ? bracketStops : afterAtStops)
+                              : inAddress  ? addressStops
+                                           : nameStops;
+        size_t p = stops.FindIn(s, pos);
         if (p == std::string::npos) {
             // An address whose ">" is missing still keeps its last part.
-            if (inAddress) Address += StripBlanks(std::string_view(s).substr(pos));
+            if (inAddress) Address += Trim(std::string_view(s).substr(pos));
             break;
         }
         std::string_view before = std::string_view(s).substr(pos, p - pos);
@@ -159,7 +225,7 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
                 Address += Trim(before);
                 pos = p + 1;
             } else {
-                Name += std::string(before) + c;
+                Name.append(before) += c;
                 pos = p + 1;
             }
             break;
@@ -171,22 +237,22 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
                 atSeen = false;
             }
             Name += before;
-            Name = StripBlanks(Name);
+            Name = Trim(Name);
             brackets = inAddress = true;
             pos = p + 1;
             break;
         case '>':
             inAddress = atSeen = false;
-            Address += StripBlanks(before);
+            Address += Trim(before);
             pos = p + 1;
             break;
         case '@':
             atSeen = true;
             if (inAddress) {
-                Address += std::string(before) + "@";
+                Address.append(before) += '@';
             } else if (!brackets) {
                 inAddress = true;
-                Address += std::string(before) + "@";
+                Address.append(before) += '@';
             } else {
                 throw ENetEmailParseError("@ Outside address");
             }
@@ -194,10 +260,10 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
             break;
         case '.':
             if (!brackets) {
-                Address += std::string(before) + ".";
+                Address.append(before) += '.';
                 pos = p + 1;
             } else {
-                Address += StripBlanks(before) + ".";
+                Address += Trim(before) + ".";
                 pos = p + 1;
                 while (pos < s.size() && uint8_t(s[pos]) <= ' ') ++pos;
             }
@@ -206,9 +272,9 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
             std::string escaped = p + 1 < s.size() ? std::string(1, s[p + 1]) : std::string();
             if (quoted) {
                 if (inAddress)
-                    Address += std::string(before) + escaped;
+                    Address.append(before) += escaped;
                 else
-                    Name += std::string(before) + escaped;
+                    Name.append(before) += escaped;
             }
             pos = std::min(s.size(), p + 2);
             break;
@@ -216,7 +282,7 @@ void TNetEMailAddressItem::SetText(std::string_view text) {
         }
     }
     // A name before a bare address keeps no blank at its end.
-    Name = StripBlanks(Name);
+    Name = Trim(Name);
 }
 
 // ---------------------------------------------------------------------------
@@ -247,11 +313,16 @@ void TNetEMailAddressList::SetEMailAddresses(std::string_view value) {
     if (s.empty()) return;
     auto addItem = [&](const std::string &text) {
         TNetEMailAddressItem &item = Add();
-        item.SetText(TrimLeft(text));
-        std::string shown = Trim(item.Text());
-        if (shown.empty() || shown == "<>") FItems.pop_back();
+        item.SetText(text);  // which trims it
+        // Its text would be empty (never "<>": a name or an address shows):
+        // no entry.
+        if (item.Name.empty() && item.Address.empty()) FItems.pop_back();
     };
-    if (s.find_first_of(":;(\",\t ") == std::string::npos) {
+    // What ends a run of the list, by where the run stands.
+    static constexpr TCharSet commentStops("(\\)"), quotedStops("\"\\"), entryStops(":;(\",");
+    // Blanks part nothing at this level (they go with the address they
+    // stand in), so an address without these marks is one entry.
+    if (entryStops.FindIn(s) == std::string::npos) {
         addItem(s);
         return;
     }
@@ -260,8 +331,8 @@ void TNetEMailAddressList::SetEMailAddresses(std::string_view value) {
     bool quoted = false;
     size_t pos = 0;
     for (;;) {
-        const char *set = depth > 0 ? "(\\)" : quoted ? "\"\\" : ":;(\", \t";
-        size_t p = s.find_first_of(set, pos);
+        const TCharSet &stops = depth > 0 ? commentStops : quoted ? quotedStops : entryStops;
+        size_t p = stops.FindIn(s, pos);
         if (p == std::string::npos) break;
         std::string_view before = std::string_view(s).substr(pos, p - pos);
         char c = s[p];
@@ -293,16 +364,12 @@ void TNetEMailAddressList::SetEMailAddresses(std::string_view value) {
         case '(':
         case ')':
             depth += c == '(' ? 1 : (depth > 0 ? -1 : 0);
-            acc += std::string(before) + c;
+            acc.append(before) += c;
             pos = p + 1;
             break;
         case '"':
-            acc += std::string(before) + c;
+            acc.append(before) += c;
             quoted = !quoted;
-            pos = p + 1;
-            break;
-        default:  // blank
-            acc += std::string(before) + c;
             pos = p + 1;
             break;
         }

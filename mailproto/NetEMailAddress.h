@@ -37,7 +37,8 @@ public:
     void SetDomain(std::string_view value);
 
 private:
-    std::string AddressPart() const;
+    // The address as Text shows it, appended to out.
+    void AppendAddressPart(std::string &out) const;
 };
 
 class TNetEMailAddressList {

@@ -16,9 +16,11 @@
 
 namespace {
 
-const char *const DayNames[7] = {"SUN", "MON", "TUE", "WED", "THU", "FRI", "SAT"};
-const char *const MonthNames[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                    "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+// Views, not C strings: every date read is compared with them, and each
+// comparison would measure the name first.
+constexpr std::string_view DayNames[7] = {"SUN", "MON", "TUE", "WED", "THU", "FRI", "SAT"};
+constexpr std::string_view MonthNames[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                             "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }

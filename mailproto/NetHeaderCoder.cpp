@@ -88,6 +88,17 @@ std::string ConvertOutside(std::string_view seg, std::string_view defaultCharset
 }  // namespace
 
 std::string DecodeHeaderWords(std::string_view text, std::string_view defaultCharset) {
+    const auto noControls = [](std::string &t) {
+        for (char &c : t)
+            if (uint8_t(c) < 32) c = ' ';
+    };
+    // Most texts hold no encoded word: they are converted as they stand, in
+    // one copy.
+    if (text.find("=?") == std::string_view::npos) {
+        std::string plain = ConvertOutside(text, defaultCharset);
+        noControls(plain);
+        return plain;
+    }
     std::string out;
     out.reserve(text.size());
     // Bytes of adjacent words in one set are joined before conversion, so a
@@ -131,8 +142,7 @@ std::string DecodeHeaderWords(std::string_view text, std::string_view defaultCha
     }
     flush();
     out += ConvertOutside(text.substr(std::min(pos, text.size())), defaultCharset);
-    for (char &c : out)
-        if (uint8_t(c) < 32) c = ' ';
+    noControls(out);
     return out;
 }
 

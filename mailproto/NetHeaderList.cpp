@@ -31,7 +31,9 @@ std::string TNetHeaderList::ValueAt(int index) const {
     // The value starts right after the colon, whatever stands before it
     // ("Name : x" too).
     std::string_view value = std::string_view(line).substr(colon + 1);
-    if (!UnfoldOnRead) return std::string(TrimView(value));
+    // A value on one line is copied once.
+    const bool folded = index + 1 < Count() && IsContinuation(Strings(index + 1));
+    if (!UnfoldOnRead || !folded) return std::string(TrimView(value));
     // Only the line breaks go: the blank that starts a continuation line is
     // part of the value (a tab stays a tab), as are blanks before the break.
     std::string result(value);
@@ -51,15 +53,22 @@ size_t TNetHeaderList::FieldNameEnd(std::string_view line) {
 
 int TNetHeaderList::IndexOfName(std::string_view name, int from) const {
     std::string_view want = TrimView(name);
-    if (want.empty()) return -1;
+    // A name stands before the line's first colon, so it holds none.
+    if (want.empty() || want.find(':') != std::string_view::npos) return -1;
+    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; };
+    const char first = CaseSensitive ? want[0] : upper(want[0]);
+    const std::vector<std::string> &lines = Items();
     for (int i = std::max(from, 0); i < Count(); ++i) {
-        const std::string &line = Strings(i);
+        const std::string &line = lines[size_t(i)];
         if (line.size() <= want.size() || IsContinuation(line)) continue;
-        size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        std::string_view n = std::string_view(line).substr(0, colon);
-        while (!n.empty() && (n.back() == ' ' || n.back() == '\t')) n.remove_suffix(1);
-        if (CaseSensitive ? n == want : SameText(n, want)) return i;
+        // The line starts with the name, and only blanks stand between it
+        // and the colon: most lines are passed over at their first letter.
+        if ((CaseSensitive ? line[0] : upper(line[0])) != first) continue;
+        std::string_view head = std::string_view(line).substr(0, want.size());
+        if (CaseSensitive ? head != want : !SameText(head, want)) continue;
+        size_t k = want.size();
+        while (k < line.size() && (line[k] == ' ' || line[k] == '\t')) ++k;
+        if (k < line.size() && line[k] == ':') return i;
     }
     return -1;
 }

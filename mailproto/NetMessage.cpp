@@ -383,14 +383,18 @@ void TNetMessage::ParseHeaders() {
 }
 
 void TNetMessage::SnapshotParsed() {
-    FParsed = {{"Subject", Subject},
-               {"From", FromList.EMailAddresses()},
-               {"To", Recipients.EMailAddresses()},
-               {"Cc", CCList.EMailAddresses()},
-               {"Organization", Organization},
-               {"Reply-To", ReplyTo.EMailAddresses()},
-               {"Sender", Sender.Text()},
-               {"Date", Format("%.9f", Date)}};
+    // Each text made once and moved in: a list built from braces copies
+    // every one of them again.
+    FParsed.clear();
+    FParsed.reserve(7);
+    FParsed.emplace_back("Subject", Subject);
+    FParsed.emplace_back("From", FromList.EMailAddresses());
+    FParsed.emplace_back("To", Recipients.EMailAddresses());
+    FParsed.emplace_back("Cc", CCList.EMailAddresses());
+    FParsed.emplace_back("Organization", Organization);
+    FParsed.emplace_back("Reply-To", ReplyTo.EMailAddresses());
+    FParsed.emplace_back("Sender", Sender.Text());
+    FParsedDate = Date;
 }
 
 bool TNetMessage::KeepOriginal(const char *name, const std::string &current) const {
@@ -506,7 +510,10 @@ void TNetMessage::BuildHeaders() {
                ReceiptRecipient.Address.empty() ? std::string()
                                                 : FormatAddressForHeader(ReceiptRecipient, enc, transfer, charset, false));
     h.SetValue("References", References);
-    if (!KeepOriginal("Date", Format("%.9f", Date)))
+    // The date as the number parsed: its text would cost a printf for every
+    // header read.
+    const bool dateAsParsed = !FParsed.empty() && Headers.IndexOfName("Date") >= 0 && Date == FParsedDate;
+    if (!dateAsParsed)
         h.SetValue("Date", TNetSys::DateTimeToInternetText(UseNowForDate() ? Now() : Date));
     if (Priority != mpNormal)
         h.SetValue("X-Priority", IntToStr(int(Priority) + 1));

@@ -251,4 +251,5 @@ private:
     TNetHeaderList FLastGeneratedHeaders;
     std::string FAttachmentTempDirectory;
     std::vector<std::pair<std::string, std::string>> FParsed;  // header name, property text as parsed
+    TDateTime FParsedDate = 0;                                 // Date as parsed
 };

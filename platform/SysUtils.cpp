@@ -77,7 +77,13 @@ std::string TrimRight(std::string_view s) {
     return std::string(s.substr(0, n));
 }
 
-std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
+std::string Trim(std::string_view s) {
+    // One copy, not two: headers and addresses are trimmed piece by piece.
+    size_t i = 0, n = s.size();
+    while (i < n && static_cast<unsigned char>(s[i]) <= ' ') ++i;
+    while (n > i && static_cast<unsigned char>(s[n - 1]) <= ' ') --n;
+    return std::string(s.substr(i, n - i));
+}
 
 std::string UpperCase(std::string_view s) {
     std::string r(s);
@@ -610,6 +616,23 @@ bool TwelveHourClockAhead(std::string_view fmt, size_t i) {
     return false;
 }
 
+// A number of the date or time with at least Width digits, as "%0*d" would
+// write it: a printf for every field made a list of dates slow.
+void AppendDigits(std::string &out, int value, int width) {
+    if (value < 0) {
+        out += Format("%0*d", width, value);
+        return;
+    }
+    char digits[12];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    for (int k = n; k < width; ++k) out += '0';
+    while (n > 0) out += digits[--n];
+}
+
 void FormatDateTimeInto(std::string &out, std::string_view fmt, TDateTime d, int depth) {
     static const char *shortMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -666,18 +689,16 @@ void FormatDateTimeInto(std::string &out, std::string_view fmt, TDateTime d, int
         size_t n;
         if (lc == 'y') {
             n = run('y');
-            out += n <= 2 ? Format("%02d", y % 100) : Format("%04d", y);
+            AppendDigits(out, n <= 2 ? y % 100 : y, n <= 2 ? 2 : 4);
         } else if (lc == 'm') {
             n = run('m');
-            if (lastWasHour) out += n == 1 ? Format("%d", mi) : Format("%02d", mi);
-            else if (n == 1) out += Format("%d", mo);
-            else if (n == 2) out += Format("%02d", mo);
+            if (lastWasHour) AppendDigits(out, mi, n == 1 ? 1 : 2);
+            else if (n <= 2) AppendDigits(out, mo, int(n));
             else if (n == 3) out += shortMonths[mo - 1];
             else out += longMonths[mo - 1];
         } else if (lc == 'd') {
             n = run('d');
-            if (n == 1) out += Format("%d", da);
-            else if (n == 2) out += Format("%02d", da);
+            if (n <= 2) AppendDigits(out, da, int(n));
             else if (n == 3) out += shortDays[dow];
             else if (n == 4) out += longDays[dow];
             else if (n == 5) nested(kShortDateFormat);
@@ -689,19 +710,19 @@ void FormatDateTimeInto(std::string &out, std::string_view fmt, TDateTime d, int
                 hour = h % 12;
                 if (hour == 0) hour = 12;
             }
-            out += n == 1 ? Format("%d", hour) : Format("%02d", hour);
+            AppendDigits(out, hour, n == 1 ? 1 : 2);
             lastWasHour = true;
             i += n;
             continue;
         } else if (lc == 'n') {
             n = run('n');
-            out += n == 1 ? Format("%d", mi) : Format("%02d", mi);
+            AppendDigits(out, mi, n == 1 ? 1 : 2);
         } else if (lc == 's') {
             n = run('s');
-            out += n == 1 ? Format("%d", s) : Format("%02d", s);
+            AppendDigits(out, s, n == 1 ? 1 : 2);
         } else if (lc == 'z') {
             n = run('z');
-            out += n >= 2 ? Format("%03d", ms) : Format("%d", ms);
+            AppendDigits(out, ms, n >= 2 ? 3 : 1);
         } else if (lc == 't') {
             n = run('t');
             nested(n == 1 ? kShortTimeFormat : kLongTimeFormat);

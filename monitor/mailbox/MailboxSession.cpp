@@ -494,12 +494,14 @@ public:
         return FCount;
     }
 
-    // One FETCH per range, and two ranges on their way: while one answer is
-    // read and handled the server works on the next. A range with
+    // One FETCH per range, and up to four ranges on their way: while one
+    // answer is read and handled the server works on the next ones, and a
+    // moment in which either side is slow does not hold the other. A range with
     // deletions or reads needs the connection to itself for its STORE or
     // FETCH, so what is on its way is read first and nothing more is sent
     // until it is handled.
     void Walk(int Count, TMailboxWalk &W) override {
+        constexpr size_t RangesAhead = 4;
         FExpungesSeen = C.MailBox()->DeletedMsgs.size();
         const int rangeSize = std::max(1, C.HeaderRangeSize);
         std::deque<std::pair<int, int>> inFlight;  // first and size of each range sent
@@ -512,7 +514,7 @@ public:
                 FEnded = true;
                 break;
             }
-            while (!blocked && inFlight.size() < 2 && next <= Count) {
+            while (!blocked && inFlight.size() < RangesAhead && next <= Count) {
                 const int n = std::min(rangeSize, Count - next + 1);
                 try {
                     C.SendHeadersRange(next, next + n - 1, W.WithSizes);

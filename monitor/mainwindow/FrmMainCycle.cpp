@@ -58,8 +58,7 @@ std::string CutUtf8(const std::string &s, size_t maxBytes) {
 
 // Text that goes into one line of a list, "mails.dat" or "deleted.txt": a
 // header may decode to line breaks or NUL, which would split or cut the line.
-std::string OneLine(const std::string &s) {
-    std::string out = s;
+std::string OneLine(std::string out) {
     for (char &c : out)
         if (c == '\r' || c == '\n' || c == '\0' || c == '\t')
             c = ' ';
@@ -221,13 +220,17 @@ private:
         if (!FOnRecord.empty() && FOnRecord.count(r.RecordKey()))
             FMet.insert(r.RecordKey());
         if (!r.Hidden && !(A.Kind == ckIMAP4 && r.Seen)) {
-            TRuleMessage rm{A.Name, Utf8LowerCase(r.SenderName), Utf8LowerCase(r.Address), Utf8LowerCase(r.Subject)};
             if (!FRuleFilesFresh || FRuleFilesAge.elapsed() >= HiddenLookEveryMs) {
                 FRuleFiles = ListDirectory(IncludeTrailingPathDelimiter(FRulesFolder), true, false);
                 FRuleFilesAge.start();
                 FRuleFilesFresh = true;
             }
-            r.Rule = ApplyRules(FRulesFolder, FRuleFiles, rm);
+            // The texts the rules compare are made only when there are rules.
+            if (!FRuleFiles.empty()) {
+                TRuleMessage rm{A.Name, Utf8LowerCase(r.SenderName), Utf8LowerCase(r.Address),
+                                Utf8LowerCase(r.Subject)};
+                r.Rule = ApplyRules(FRulesFolder, FRuleFiles, rm);
+            }
         }
         const uint8_t action = r.Rule.Action;
         FWeighed.push_back(std::move(r));
@@ -250,11 +253,11 @@ private:
             Skip(false);
             return;
         }
-        const TWeighed r = std::move(FWeighed.front());
+        TWeighed r = std::move(FWeighed.front());
         FWeighed.pop_front();
-        const std::string shown = r.SenderName + " - " + r.Subject;
+        const auto shown = [&r] { return r.SenderName + " - " + r.Subject; };
         if (r.Hidden) {
-            M.ReportEvent(shown, 36, 4, TEventReporter::clBlue);
+            M.ReportEvent(shown(), 36, 4, TEventReporter::clBlue);
             Skip(true);
             return;
         }
@@ -285,13 +288,13 @@ private:
             }
             // A refused deletion leaves the message: it is mail as any other.
         } else if (r.Rule.Action == raHide) {
-            M.ReportEvent(shown, 36, 4, TEventReporter::clBlue);
+            M.ReportEvent(shown(), 36, 4, TEventReporter::clBlue);
             Skip(true);
             return;
         } else if (r.Rule.Action == raSave) {
             SaveWholeMessage(Item, r);
         }
-        Record(r);
+        Record(std::move(r));
         FInMessage = false;
         Breathe();
     }
@@ -303,16 +306,17 @@ private:
             Breathe();
     }
 
-    // The message at its position among this check's mail.
-    void Record(const TWeighed &r) {
+    // The message at its position among this check's mail; its texts move
+    // into the lists.
+    void Record(TWeighed r) {
         const int k = FCounter - 1;
-        std::string sender = FViewSendFrom ? r.SenderText : M.StripAngleAddress(r.SenderText);
+        std::string sender = FViewSendFrom ? std::move(r.SenderText) : M.StripAngleAddress(r.SenderText);
         if (A.Senders.Count() < FCounter) {
-            A.Senders.Add(sender);
-            A.Addresses.Add(r.Address);
-            A.Subjects.Add(r.Subject);
-            A.Dates.Add(r.Date);
-            A.MessageIds.Add(r.Id);
+            A.Senders.Add(std::move(sender));
+            A.Addresses.Add(std::move(r.Address));
+            A.Subjects.Add(std::move(r.Subject));
+            A.Dates.Add(std::move(r.Date));
+            A.MessageIds.Add(std::move(r.Id));
             FChanged = true;
             return;
         }
@@ -321,12 +325,12 @@ private:
         for (TStringList *l : {&A.Addresses, &A.Subjects, &A.Dates, &A.MessageIds})
             while (l->Count() < FCounter)
                 l->Add("");
-        A.Senders[k] = sender;
-        A.Addresses[k] = r.Address;
-        A.Subjects[k] = r.Subject;
-        A.Dates[k] = r.Date;
+        A.Senders[k] = std::move(sender);
+        A.Addresses[k] = std::move(r.Address);
+        A.Subjects[k] = std::move(r.Subject);
+        A.Dates[k] = std::move(r.Date);
         FChanged = A.MessageIds[k] != r.Id;
-        A.MessageIds[k] = r.Id;
+        A.MessageIds[k] = std::move(r.Id);
     }
 
     // The save rule: the whole message into a file of the rule's folder,

@@ -139,6 +139,9 @@ TRuleResult ApplyRules(const std::string &rulesFolder, const TRuleMessage &m) {
 TRuleResult ApplyRules(const std::string &rulesFolder, const std::vector<std::string> &ruleFiles,
                        const TRuleMessage &m) {
     TRuleResult r;
+    // No rules (the common case, asked for every message): not even the
+    // folder's name is made.
+    if (ruleFiles.empty()) return r;
     std::string folder = IncludeTrailingPathDelimiter(rulesFolder);
     for (const auto &name : ruleFiles) {
         if (!MatchesMask(name, "*.rul")) continue;
