@@ -308,7 +308,7 @@ TEST_F(FenlowPutBackTest, AnUpdateCutShortIsPutBackBeforeTarnwickStarts) {
         EXPECT_TRUE(Exists("temp/oldprogram/restore.lst"));
         EXPECT_EQ(Read("docs/readme.txt/mine.txt"), "the user's");
         // What could not come back stays; Tarnwick comes back beside it.
-        EXPECT_EQ(StartedAfterAWhile(), "old Version=0.1.2.5\n");
+        EXPECT_EQ(WaitStarted(), "old Version=0.1.2.5\n");
     }
 }
 
@@ -392,7 +392,7 @@ TEST_F(FenlowPutBackTest, WhatTheListCannotSayKeepsItsBackups) {
             EXPECT_EQ(after, cut);
         }
         // Tarnwick comes back on what the folder holds, to say so.
-        EXPECT_EQ(StartedAfterAWhile(), std::string(line ? "old" : "new") + " Version=0.1.2.5\n");
+        EXPECT_EQ(WaitStarted(), std::string(line ? "old" : "new") + " Version=0.1.2.5\n");
     }
 }
 
@@ -417,7 +417,7 @@ TEST_F(FenlowPutBackTest, PuttingBackFollowsNoLinkOutOfTheProgramFolder) {
     // The rest came back; the language file's backup waits with the list.
     EXPECT_EQ(Read(TarnwickExeName), TarnwickStandIn("old"));
     EXPECT_TRUE(Exists("temp/oldprogram/restore.lst"));
-    EXPECT_EQ(StartedAfterAWhile(), "old Version=0.1.2.5\n");
+    EXPECT_EQ(WaitStarted(), "old Version=0.1.2.5\n");
 }
 
 // A Tarnwick that started just after the one that handed the folder over
