@@ -145,7 +145,8 @@ public:
     // Stopped is set when the walk stops because Stopping says so.
     TPOP3Walk(TNetPOP3 &Client, int Count, TMailboxWalk &Walk, std::map<int, std::string> Uids, bool &Stopped)
         : C(Client), FCount(Count), W(Walk), FUids(std::move(Uids)), FStopped(Stopped),
-          FLockStep(!Client.SupportsPipelining() || Client.PipelineDepth <= 1) {}
+          FLockStep(!Client.SupportsPipelining() || Client.PipelineDepth <= 1),
+          FOffersTop(Client.Capabilities()->IndexOfText("TOP") >= 0) {}
 
     void Run() {
         try {
@@ -276,10 +277,13 @@ private:
             // it never ends a walk. The client drops a session it lost step
             // with.
             if (!C.Connected() || C.PendingReplies() != int(FDue.size())) throw;
-            // A server that refuses the first headers of all, none given, is
-            // one that gives none (TOP is optional): one error for the
-            // account, not a line for every message.
-            if (FHeadersRead == 0 && !dynamic_cast<const ENetMessageTooLarge *>(&e) && ++FRefusedFirst >= 3) throw;
+            // A server that does not say it offers TOP (it is optional) and
+            // refuses the first headers of all, none given, is one that
+            // gives none: one error for the account, not a line for every
+            // message. One that offers it refuses a message at a time.
+            if (!FOffersTop && FHeadersRead == 0 && !dynamic_cast<const ENetMessageTooLarge *>(&e) &&
+                ++FRefusedFirst >= 3)
+                throw;
             w.Item.Failure = "The header of message " + IntToStr(Number) + " could not be fetched: " + Trim(e.what());
             FWaiting.push_back(std::move(w));
             return;
@@ -357,6 +361,7 @@ private:
     const std::map<int, std::string> FUids;
     bool &FStopped;
     const bool FLockStep;
+    const bool FOffersTop;          // its CAPA lists TOP
     TStage FStage = TStage::Asking;
     std::deque<TDue> FDue;          // sent, answer not yet read, in order
     std::deque<TWaiting> FWaiting;  // weighed (or failed), not yet handled, in order

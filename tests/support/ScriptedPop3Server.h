@@ -36,8 +36,10 @@ public:
     struct Options {
         bool Pipelining = true;
         bool Uidl = true;
-        // A command named by its first words ("TOP 90" for "TOP 90 0"),
-        // answered otherwise every time it comes; "" for none.
+        // Commands named by their first words ("TOP 90" for "TOP 90 0";
+        // several split by commas, "TOP 1,TOP 2"), answered otherwise every
+        // time they come; "" for none. Refused "TOP" is a server that gives
+        // no header and does not list TOP in its capabilities.
         std::string Refused{};  // "-ERR no such message"
         std::string Cut{};      // no answer: the server closes the connection
         std::string Late{};     // answered after 1.5 s

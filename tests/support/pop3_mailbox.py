@@ -13,10 +13,12 @@ came, with " ahead" when more bytes had already arrived before it was
 answered (a command sent ahead); a connection that ends without QUIT leaves
 the line "(closed)".
 
-REFUSED, CUT and LATE each name a command by its first words ("TOP 90"
-stands for "TOP 90 0"; "" for none) that is answered otherwise every time it
-comes: REFUSED with "-ERR no such message", CUT not at all (the server
-closes the connection), LATE only after 1.5 seconds.
+REFUSED, CUT and LATE each name commands by their first words ("TOP 90"
+stands for "TOP 90 0"; several split by commas, as "TOP 1,TOP 2"; "" for
+none) that are answered otherwise every time they come: REFUSED with "-ERR
+no such message", CUT not at all (the server closes the connection), LATE
+only after 1.5 seconds. A server whose REFUSED is "TOP" gives no header at
+all, and its CAPA does not list TOP.
 
 QUIT says how the first session's deletions end (later ones carry them out
 and answer "+OK"): "" (or none) as later; "cut" carries them out and closes
@@ -33,7 +35,7 @@ refused, cut, late, first_quit = (sys.argv[4:] + ["", "", "", ""])[:4]
 
 
 def named(cmd, words):
-    return bool(words) and (cmd.upper() + " ").startswith(words.upper() + " ")
+    return any(w and (cmd.upper() + " ").startswith(w.upper() + " ") for w in words.split(","))
 
 
 def read_order():
@@ -103,7 +105,7 @@ def answer(verb, arg, uids, marked):
     uid = uids[n - 1] if 1 <= n <= len(uids) and n not in marked else None
     live = [(i, u) for i, u in enumerate(uids, 1) if i not in marked]
     if verb == "CAPA":
-        caps = ["USER", "TOP"] + (["PIPELINING"] if pipelining else []) + (["UIDL"] if uidl else [])
+        caps = ["USER"] + ([] if refused.upper() == "TOP" else ["TOP"]) + (["PIPELINING"] if pipelining else []) + (["UIDL"] if uidl else [])
         return ("+OK\r\n" + "".join(c + "\r\n" for c in caps) + ".\r\n").encode()
     if verb in ("USER", "PASS", "NOOP"):
         return b"+OK\r\n"

@@ -170,9 +170,9 @@ TEST_P(CyclePop3Walk, ARefusedHeaderPassesOverThatMessageAlone) {
         EXPECT_EQ(h.LogLinesWith("no such message"), check) << h.Log();
         EXPECT_EQ(server->Commands().back(), "QUIT");
     }
-    // A server that gives no header at all (TOP is optional) ends the
-    // account with its error by the third message, not with a line for
-    // every message and "0 new mails".
+    // A server that does not offer TOP (it is optional) and gives no header
+    // ends the account with its error by the third message, not with a
+    // line for every message and "0 new mails".
     auto none = Serve(count, 0, "TOP");
     m.State.Accounts[0].Port = none->Port();
     m.Timer1Timer();
@@ -180,6 +180,14 @@ TEST_P(CyclePop3Walk, ARefusedHeaderPassesOverThatMessageAlone) {
     EXPECT_EQ(h.LogLinesWith("could not be fetched"), 2 + 2) << h.Log();
     EXPECT_EQ(h.LogLinesWith("no such message"), 2 + 3) << h.Log();
     EXPECT_EQ(none->Commands().back(), "QUIT");
+    // One that offers it passes over unreadable messages one at a time,
+    // however many stand at the head of the mailbox.
+    auto head = Serve(count, 0, "TOP 1,TOP 2,TOP 3");
+    m.State.Accounts[0].Port = head->Port();
+    for (int check = 1; check <= 2; ++check) {
+        m.Timer1Timer();
+        EXPECT_EQ(m.State.Accounts[0].NewCount, 2) << h.Log();
+    }
 }
 
 TEST_P(CyclePop3Walk, ADeletionThatCannotBeRecordedIsNotMade) {
