@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <set>
 
 #include "NetGlobalProtocols.h"
 #include "NetMessage.h"
@@ -112,6 +113,16 @@ bool IsUIDText(const std::string &uid) {
     if (uid.empty() || uid.size() > 10) return false;
     for (char ch : uid)
         if (ch < '0' || ch > '9') return false;
+    return true;
+}
+
+// The UIDs as one set ("4,9,12"); false when one is no UID.
+bool UIDSetText(const std::vector<std::string> &uids, std::string &set) {
+    for (const std::string &uid : uids) {
+        if (!IsUIDText(uid)) return false;
+        if (!set.empty()) set += ',';
+        set += uid;
+    }
     return true;
 }
 
@@ -898,11 +909,7 @@ bool TNetIMAP4::StoreFlagsByUID(const std::vector<std::string> &uids, TNetStoreF
     if (uids.empty()) return false;
     CheckConnectionState({csSelected});
     std::string set;
-    for (const std::string &uid : uids) {
-        if (!IsUIDText(uid)) return false;
-        if (!set.empty()) set += ',';
-        set += uid;
-    }
+    if (!UIDSetText(uids, set)) return false;
     std::string cmd = "UID STORE " + set + " " + StoreItemNames[method] + " (" + Trim(MessageFlagsToStr(flags)) + ")";
     // The answer to a UID command may tell of messages another client
     // expunged: the numbers after them move up.
@@ -948,6 +955,28 @@ int TNetIMAP4::NumberOfUID(const std::string &uid) {
             --number;
     }
     return number;
+}
+
+std::vector<std::string> TNetIMAP4::ExistingUIDs(const std::vector<std::string> &uids) {
+    if (uids.empty()) return {};
+    CheckConnectionState({csSelected});
+    std::string set;
+    if (!UIDSetText(uids, set)) return {};
+    const std::string code = Command({Segment{"UID SEARCH UID " + set, false}}, {"SEARCH", "EXPUNGE", "EXISTS"});
+    ParseExpungeResponse(*FMailBox, LastReply()->Text);
+    if (code != "OK") return {};
+    std::set<std::string> listed;
+    for (const std::string &line : LastReply()->Text) {
+        TStringList words;
+        AddWords(line, words);
+        if (words.Count() > 0 && SameText(words[0], "SEARCH"))
+            listed.insert(words.Items().begin() + 1, words.Items().end());
+    }
+    // Only what was asked: a server's answer names nothing else.
+    std::vector<std::string> found;
+    for (const std::string &uid : uids)
+        if (listed.count(uid)) found.push_back(uid);
+    return found;
 }
 
 void TNetIMAP4::NoteOwnDeletions(const std::vector<std::string> &uids, TNetStoreFlagsMethod method,

@@ -181,6 +181,11 @@ public:
     // Where the message of this UID stands now; 0 when it is gone (or uid
     // is no UID). Expunges told in the same answer are followed.
     int NumberOfUID(const std::string &uid);
+    // Those of these UIDs whose messages the mailbox still holds, in the
+    // order given, by one UID SEARCH; none, with nothing sent, when one is
+    // no UID, and none when the server refused. Expunges told in the same
+    // answer are followed.
+    std::vector<std::string> ExistingUIDs(const std::vector<std::string> &uids);
     int64_t GetMessageSize(int number);
     // True when the message carries \Seen.
     bool GetMessageFlags(int number);

@@ -596,7 +596,10 @@ protected:
     // refused) with the connection still there: our own flags come off
     // again, so no later expunge, ours or another client's, removes those
     // messages with no record. A flag that cannot be taken off leaves its
-    // deletion not known.
+    // deletion not known, and so does a message the server no longer shows
+    // once it is off: another client's expunge may have removed it while
+    // our flag was on, and a STORE on a message gone is answered OK all the
+    // same. One still there without our flag no plain expunge removes.
     void BeforeGoodbye(bool) override {
         // Part of the goodbye: a server gone silent (with the answers of a
         // stopped walk still due) holds the program no longer than its
@@ -609,7 +612,8 @@ protected:
             const std::vector<std::string> uids(FOpen.begin() + std::ptrdiff_t(i),
                                                 FOpen.begin() + std::ptrdiff_t(std::min(FOpen.size(), i + chunk)));
             try {
-                if (C.StoreFlagsByUID(uids, sfRemove, {mfDeleted})) FUndone.insert(uids.begin(), uids.end());
+                if (C.StoreFlagsByUID(uids, sfRemove, {mfDeleted}))
+                    for (std::string &uid : C.ExistingUIDs(uids)) FUndone.insert(std::move(uid));
             } catch (const std::exception &) {
                 break;
             }

@@ -4,9 +4,10 @@
 
 #include "ChildProcess.h"
 
-CommandRelay::CommandRelay(int upstreamPort, const std::string &pattern, const std::string &answer) {
+CommandRelay::CommandRelay(int upstreamPort, const std::string &pattern, const std::string &answer,
+                           const std::string &expungeAs) {
     FPid = StartPeerProcess({PythonProgram(), std::string(TW_SOURCE_DIR) + "/tests/support/command_relay.py",
-                             std::to_string(upstreamPort), pattern, answer},
+                             std::to_string(upstreamPort), pattern, answer, expungeAs},
                             "", FPort);
 }
 

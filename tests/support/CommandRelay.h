@@ -20,8 +20,11 @@ public:
     // left out. Answer: the line sent in the server's place ("{tag}" is the
     // command's first word); empty ends both connections instead; "{lost}"
     // ends them once the server has answered the command (IMAP4, by its
-    // tag), its answer kept from the client.
-    CommandRelay(int upstreamPort, const std::string &pattern, const std::string &answer = "");
+    // tag), its answer kept from the client. ExpungeAs ("user:password"):
+    // another IMAP4 client expunges that user's INBOX at the command, before
+    // the relay acts on it.
+    CommandRelay(int upstreamPort, const std::string &pattern, const std::string &answer = "",
+                 const std::string &expungeAs = "");
     ~CommandRelay();
     CommandRelay(const CommandRelay &) = delete;
     CommandRelay &operator=(const CommandRelay &) = delete;

@@ -2,7 +2,7 @@
 for the server at one command, for the tests of what a client does when that
 command fails.
 
-    command_relay.py UPSTREAM_PORT PATTERN ANSWER
+    command_relay.py UPSTREAM_PORT PATTERN ANSWER [EXPUNGER]
 
 What the server sends reaches the client unchanged, and so does every line
 the client sends, except a line matching the regular expression PATTERN: that
@@ -11,15 +11,28 @@ connections there; otherwise it answers ANSWER itself ("{tag}" stands for
 the line's first word, an IMAP4 tag) and goes on. ANSWER "{lost}" passes the
 line on instead, waits for the server's tagged answer to it and ends both
 connections before any of that answer reaches the client: the command was
-carried out, the client never hears so. One connection at a time, each to a
-new connection to 127.0.0.1:UPSTREAM_PORT.
+carried out, the client never hears so. With EXPUNGER ("USER:PASSWORD")
+another IMAP4 client logs in as USER and expunges the INBOX at that line,
+before the relay acts on it. One connection at a time, each to a new
+connection to 127.0.0.1:UPSTREAM_PORT.
 """
+import imaplib
 import re
 import select
 import socket
 import sys
 
 upstream, pattern, answer = int(sys.argv[1]), re.compile(sys.argv[2].encode()), sys.argv[3]
+expunger = sys.argv[4] if len(sys.argv) > 4 else ""
+
+
+def expunge_as_another_client():
+    user, password = expunger.split(":", 1)
+    other = imaplib.IMAP4("127.0.0.1", upstream, timeout=20)
+    other.login(user, password)
+    other.select("INBOX")
+    other.expunge()
+    other.logout()
 
 
 def swallow_answer(server, tag):
@@ -55,6 +68,8 @@ def relay(client):
                     if not pattern.search(line.rstrip(b"\r")):
                         server.sendall(line + b"\n")
                         continue
+                    if expunger:
+                        expunge_as_another_client()
                     if not answer:
                         return
                     if answer == "{lost}":
