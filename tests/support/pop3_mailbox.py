@@ -105,7 +105,8 @@ def answer(verb, arg, uids, marked):
     uid = uids[n - 1] if 1 <= n <= len(uids) and n not in marked else None
     live = [(i, u) for i, u in enumerate(uids, 1) if i not in marked]
     if verb == "CAPA":
-        caps = ["USER"] + ([] if refused.upper() == "TOP" else ["TOP"]) + (["PIPELINING"] if pipelining else []) + (["UIDL"] if uidl else [])
+        caps = ["USER"] + ([] if refused.upper() == "TOP" else ["TOP"])
+        caps += (["PIPELINING"] if pipelining else []) + (["UIDL"] if uidl else [])
         return ("+OK\r\n" + "".join(c + "\r\n" for c in caps) + ".\r\n").encode()
     if verb in ("USER", "PASS", "NOOP"):
         return b"+OK\r\n"
