@@ -121,7 +121,9 @@ void TfrmFenlow::FormCreate() {
 }
 
 void TfrmFenlow::FormDestroy() {
-    if (FVersionWritten) return;
+    // Once Tarnwick is started the folder is its own: a Tarnwick at its
+    // start that finds the lock held alone ends at once.
+    if (FVersionWritten || FTarnwickStarted) return;
     try {
         // Only while Tarnwick is not running: it may write its settings file
         // at any moment, and one of the two writes would be lost.
@@ -430,8 +432,13 @@ void TfrmFenlow::StartTarnwick(TProgramLock *held, bool besideList) {
     } catch (...) {
     }
     held->Release();
+    LaunchTarnwick();
+}
+
+void TfrmFenlow::LaunchTarnwick() {
     QStringList args;
     for (const std::string &a : FTarnwickArgs) args << QString::fromStdString(a);
-    QProcess::startDetached(QString::fromStdString(ProgramDir + TarnwickExeName), args,
-                            QString::fromStdString(ProgramDir));
+    if (QProcess::startDetached(QString::fromStdString(ProgramDir + TarnwickExeName), args,
+                                QString::fromStdString(ProgramDir)))
+        FTarnwickStarted = true;
 }
