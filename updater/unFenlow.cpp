@@ -237,8 +237,15 @@ void TfrmFenlow::ProgramUpdate() {
         if (!lock.Held()) {
             // A Tarnwick holds the folder to the last tick (one started
             // just after the one that handed it over): the list was never
-            // tried, and goes back to the next start of Tarnwick.
-            if (FCloseRequested) ClearHandedOverMark(ProgramRestoreList(ProgramDir));
+            // tried, and goes back to the next start of Tarnwick. The one
+            // that handed it over comes back all the same, on its profile:
+            // beside the other one it cannot hand the folder over again, and
+            // runs beside the list; one that finds the folder free by then
+            // hands it to a Fenlow that can take it.
+            if (FCloseRequested) {
+                ClearHandedOverMark(ProgramRestoreList(ProgramDir));
+                LaunchTarnwick();
+            }
             return;
         }
         if (!undo.RecoverInterrupted()) {
