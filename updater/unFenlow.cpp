@@ -121,7 +121,9 @@ void TfrmFenlow::FormCreate() {
 }
 
 void TfrmFenlow::FormDestroy() {
-    if (FVersionWritten) return;
+    // Once Tarnwick is started the folder is its own: a Tarnwick at its
+    // start that finds the lock held alone ends at once.
+    if (FVersionWritten || FTarnwickStarted) return;
     try {
         // Only while Tarnwick is not running: it may write its settings file
         // at any moment, and one of the two writes would be lost.
@@ -235,8 +237,15 @@ void TfrmFenlow::ProgramUpdate() {
         if (!lock.Held()) {
             // A Tarnwick holds the folder to the last tick (one started
             // just after the one that handed it over): the list was never
-            // tried, and goes back to the next start of Tarnwick.
-            if (FCloseRequested) ClearHandedOverMark(ProgramRestoreList(ProgramDir));
+            // tried, and goes back to the next start of Tarnwick. The one
+            // that handed it over comes back all the same, on its profile:
+            // beside the other one it cannot hand the folder over again, and
+            // runs beside the list; one that finds the folder free by then
+            // hands it to a Fenlow that can take it.
+            if (FCloseRequested) {
+                ClearHandedOverMark(ProgramRestoreList(ProgramDir));
+                LaunchTarnwick();
+            }
             return;
         }
         if (!undo.RecoverInterrupted()) {
@@ -430,8 +439,13 @@ void TfrmFenlow::StartTarnwick(TProgramLock *held, bool besideList) {
     } catch (...) {
     }
     held->Release();
+    LaunchTarnwick();
+}
+
+void TfrmFenlow::LaunchTarnwick() {
     QStringList args;
     for (const std::string &a : FTarnwickArgs) args << QString::fromStdString(a);
-    QProcess::startDetached(QString::fromStdString(ProgramDir + TarnwickExeName), args,
-                            QString::fromStdString(ProgramDir));
+    if (QProcess::startDetached(QString::fromStdString(ProgramDir + TarnwickExeName), args,
+                                QString::fromStdString(ProgramDir)))
+        FTarnwickStarted = true;
 }

@@ -114,6 +114,8 @@ private:
     // or, unless besideList (they could not be put back), while an update
     // cut short has files to put back.
     void StartTarnwick(TProgramLock *held = nullptr, bool besideList = false);
+    // Starts Tarnwick from the program folder on its profile, as it is.
+    void LaunchTarnwick();
     // Deletes a file the information files named, but only inside the
     // program folder.
     void DeleteOwnFile(const std::string &path);
@@ -128,5 +130,6 @@ private:
     bool FCloseRequested = false;
     bool FFinished = false;
     bool FVersionWritten = false;
+    bool FTarnwickStarted = false;
     bool FSkinsInstalled = false;
 };

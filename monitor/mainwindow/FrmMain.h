@@ -269,13 +269,14 @@ public:
     // finished, and its outcome logged, when it ends.
     bool CheckForSkinUpdate(const std::string &SkinName, bool Report);
     // How a job of RunFenlowJob came out.
-    enum class TFenlowJobEnd { Done, Failed, Running };
+    enum class TFenlowJobEnd { Done, Failed, Running, NotStarted };
     // Runs Fenlow with Switch from the program folder and waits for its end
     // while the window goes on with its events, at most LimitMs. Done when
-    // Fenlow said its job was done; Failed when it could not be started,
-    // said it failed, or the program was asked to end before it ended (it
-    // goes on by itself then, and ExitRequested() holds from there on, also
-    // when the application was told to quit without Exit); Running when
+    // Fenlow said its job was done; NotStarted when it could not be started;
+    // Failed when it said it failed, another job runs, or the program was
+    // asked to end before it ended (it goes on by itself then, and
+    // ExitRequested() holds from there on, also when the application was
+    // told to quit without Exit); Running when
     // LimitMs passed first: the job still counts as running, and Ended runs
     // once it ends.
     TFenlowJobEnd RunFenlowJob(const std::string &Switch, int LimitMs, std::function<void(bool Done)> Ended);
@@ -295,6 +296,8 @@ public:
     // Logs what kept an update from being installed and, with Show (and
     // unless the program is ending), tells the user at Right, Bottom.
     void TellUpdateFailure(const std::string &What, bool Show, int Right, int Bottom);
+    // What an update says when Fenlow could not be started at all.
+    static std::string UpdaterNotStarted();
     // The longest the start-up's skin check waits for Fenlow before the
     // start-up goes on (milliseconds). Fenlow closes at its tenth one-second
     // tick unless a tick itself hangs (a large archive, a question of its

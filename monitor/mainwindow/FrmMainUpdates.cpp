@@ -253,7 +253,7 @@ bool TFrmMain::CheckProgramUpdate() {
         if (FenlowJobRunning())
             failure = UpdateRunning();
         else if (!StartProgram(folder + FenlowExeName, fenlowArgs))
-            failure = Said(97, "The updater could not be started.");
+            failure = UpdaterNotStarted();
     }
     if (!failure.empty()) {
         ReportUpdateFailure(failure);
@@ -448,7 +448,7 @@ TFrmMain::TFenlowJobEnd TFrmMain::RunFenlowJob(const std::string &Switch, int Li
     int rc = posix_spawn(&pid, exe.c_str(), &actions, &attr, argv, environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return TFenlowJobEnd::Failed;
+    if (rc != 0) return TFenlowJobEnd::NotStarted;
 
     auto job = std::make_shared<TFenlowJob>();
     job->Pid = pid;
@@ -533,6 +533,8 @@ void TFrmMain::ReportFenlowNotFinished(bool Show, int Right, int Bottom) {
 void TFrmMain::ReportUpdateFailure(const std::string &What) {
     ReportEvent(Said(78, "Update failed") + ": " + What, 0, 5, TEventReporter::clRed);
 }
+
+std::string TFrmMain::UpdaterNotStarted() { return Said(97, "The updater could not be started."); }
 
 void TFrmMain::TellUpdateFailure(const std::string &What, bool Show, int Right, int Bottom) {
     ReportUpdateFailure(What);

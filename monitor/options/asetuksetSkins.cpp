@@ -275,6 +275,10 @@ void TFormAsetukset::BitBtn4Click() {
         if (self) self->AllSkinsJobEnded(done, false);
     });
     if (FrmMain->ExitRequested()) return;
+    if (end == TFrmMain::TFenlowJobEnd::NotStarted) {
+        FrmMain->TellUpdateFailure(TFrmMain::UpdaterNotStarted(), true, corner.x(), corner.y());
+        return;
+    }
     if (end == TFrmMain::TFenlowJobEnd::Running) {
         const QRect r = frameGeometry();
         FrmMain->ReportFenlowNotFinished(true, r.right(), r.bottom());

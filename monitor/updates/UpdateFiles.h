@@ -71,8 +71,8 @@ std::string ProgramRestoreList(const std::string &programFolder);
 // that keeps no mode.
 bool MarkHandedOver(const std::string &list);
 // The mark taken off again by a Fenlow that never had the folder to put the
-// list back (another Tarnwick held it meanwhile): the next start hands it
-// over anew.
+// list back (another Tarnwick held it meanwhile): the next start alone with
+// the folder hands it over anew.
 void ClearHandedOverMark(const std::string &list);
 
 // Fenlow starts Tarnwick again on the profile of the Tarnwick that handed

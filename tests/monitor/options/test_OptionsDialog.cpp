@@ -954,6 +954,16 @@ TEST_F(OptionsTest, DownloadingAllSkinsAndTheEditorHandsTheArchivesToTheUpdater)
     EXPECT_EQ(Asked[1], "Tarnwick / Warning | The skins could not be installed.");
     EXPECT_TRUE(Contains(Options->RichEdit1->toPlainText().toStdString(), "The skins could not be installed."));
     EXPECT_EQ(ReadTestFile(Dir.File("fenlow.txt")), "-all 1\n-all 1\n");
+    // One that cannot be started at all is said so.
+    ::chmod(Dir.File("fenlow").c_str(), 0644);
+    Asked.clear();
+    Answers.push_back(Download(false));
+    Options->BitBtn4->click();
+    ASSERT_EQ(Asked.size(), 2u);
+    EXPECT_EQ(Asked[1], "Tarnwick / Warning | Update failed:\r\nThe updater could not be started.");
+    EXPECT_TRUE(Contains(Options->RichEdit1->toPlainText().toStdString(),
+                         "Update failed: The updater could not be started."));
+    ::chmod(Dir.File("fenlow").c_str(), 0755);
     // A download that does not arrive, cancelled or failed, is said with
     // why, and hands nothing over.
     Asked.clear();
