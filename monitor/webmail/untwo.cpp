@@ -235,6 +235,13 @@ const char *const DeleteActScript =
 // of the delete button and of the log-in's password field.
 const char *const NamedInputsScript = "function(bn,pn){return [1,twNamed(bn).length>0,twNamed(pn).length>0];}";
 
+// Whether the page shows an INPUT named pn that a user could type into: [1,
+// shown]. A page may keep a form to sign in again out of sight (hidden, or
+// in a part it does not show) beside the mailbox.
+const char *const ShownInputScript =
+    "function(pn){return [1,twNamed(pn).some(function(e){"
+    "return e.type!=='hidden'&&e.getClientRects().length>0;})];}";
+
 // Clicks the n-th link whose text holds (or, exact, is) t: [1, clicked], or
 // [2] when the links' texts and addresses together pass cap characters.
 // Matching and clicking are one call, so the link clicked is the one matched.
@@ -402,8 +409,8 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
     // The site answered with a log-in form again, wherever it put it: it
     // refused the log-in.
     if (clicked) {
-        const QVariantList again = RouteCall(NamedInputsScript, {Q(""), Q(s.PassName)});
-        if (again.size() >= 3 && again[2].toBool()) return false;
+        const QVariantList again = RouteCall(ShownInputScript, {Q(s.PassName)});
+        if (again.size() >= 2 && again[1].toBool()) return false;
     }
     if (s.ClickIn1) {
         if (followed("ClickLink1", s.ClickLink1, "R1", s.R1)) {

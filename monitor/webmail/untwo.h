@@ -98,7 +98,7 @@ void FreeWebForm();
 
 // True when, after the script, the browser shows an address that is
 // neither empty nor the log-in page (AHost), the page the log-in button
-// brought holds no password field named PassName (the site's answer to a
+// brought shows no password field named PassName (the site's answer to a
 // refused log-in, wherever it puts it), and no wait ran out. When the
 // log-in could not be made as the script says (no script for the host, a
 // log-in address that is not http or https, a password it withheld, a

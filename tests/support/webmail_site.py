@@ -70,6 +70,9 @@ script, as a real site's would be):
   --unnamed-buttons     the log-in form's submit buttons have no name
   --script-link         /home's "Mailbox" link (to /inbox) changes the page by
                         its script alone: nothing is loaded
+  --hidden-relogin      /home holds a log-in form it does not show: a hidden
+                        input named "pass", and a form hidden by its style
+                        with a password field "pass"
 A second user "ann" (password "pw-ann") shares the mailbox; /inbox records
 whose session viewed it ("inbox_users").
 """
@@ -265,6 +268,15 @@ SHIFTY_LIST = [
 ]
 
 
+# A form to sign in again that the mailbox page keeps out of sight.
+HIDDEN_RELOGIN = [
+    '<input type="hidden" name="pass" value="">',
+    '<form method="post" action="/login" style="display:none">',
+    '<input type="password" name="pass">',
+    "</form>",
+]
+
+
 def login_trick():
     if not ARGS.login_trick:
         return []
@@ -400,6 +412,7 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/home":
             return self.send(200, page("Home", [
                 "<p>Welcome, %s.</p>" % SESSIONS[sid],
+            ] + (HIDDEN_RELOGIN if ARGS.hidden_relogin else []) + [
                 '<p><a href="/archive">Mailbox (archive)</a></p>',
                 '<p><a href="/inbox"%s>Mailbox</a></p>' % (
                     " onclick=\"event.preventDefault(); document.body.innerHTML = '<p>Loading...</p>';\""
@@ -560,6 +573,7 @@ def main():
     p.add_argument("--refused-at", default="")
     p.add_argument("--unnamed-buttons", action="store_true")
     p.add_argument("--script-link", action="store_true")
+    p.add_argument("--hidden-relogin", action="store_true")
     ARGS = p.parse_args()
     if ARGS.messages:
         del MAILBOX[ARGS.messages:]
