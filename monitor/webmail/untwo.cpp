@@ -360,6 +360,15 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
     const auto ranOutAfterClick = [&](const std::string &What) {
         return ranOut(TroubleText("103", "The web-mail page did not finish loading after the click on", What));
     };
+    // The engine's error page stands at the address of a page that could
+    // not be loaded: it is neither a log-in nor a refusal.
+    const auto notLoaded = [&] {
+        const std::string why = Browser().LoadError();
+        if (!why.empty())
+            Trouble = TroubleText("111", "The web-mail page could not be loaded:",
+                                  Browser().LocationURL() + " (" + why + ")");
+        return !why.empty();
+    };
     // The browser has left the log-in page, as a log-in that is made does.
     const auto leftLogInPage = [&] {
         const std::string url = Browser().LocationURL();
@@ -380,7 +389,7 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
     };
     WaitPage(pwReady);
     WaitPage(pwIdle);
-    if (ranOutOnLogInPage()) return false;
+    if (ranOutOnLogInPage() || notLoaded()) return false;
 
     // The button (when there is one) is clicked inside the call.
     ClearPageComplete();
@@ -406,6 +415,7 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
     WaitPage(pwDocumentComplete);
     WaitPage(pwIdle);
     if (clicked ? ranOutAfterClick(ScriptKey("ButtName", s.ButtName)) : ranOutOnLogInPage()) return false;
+    if (notLoaded()) return false;
     // The site answered with a log-in form again, wherever it put it: it
     // refused the log-in.
     if (clicked) {
@@ -417,7 +427,7 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
             WaitPage(pwDocumentComplete);
             WaitPage(pwReady);
             WaitPage(pwIdle);
-            if (ranOutAfterClick(ScriptKey("ClickLink1", s.ClickLink1))) return false;
+            if (ranOutAfterClick(ScriptKey("ClickLink1", s.ClickLink1)) || notLoaded()) return false;
         }
     }
     if (s.ClickIn2) {
@@ -425,7 +435,7 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
             WaitPage(pwDocumentComplete);
             WaitPage(pwReady);
             WaitPage(pwIdle);
-            if (ranOutAfterClick(ScriptKey("ClickLink2", s.ClickLink2))) return false;
+            if (ranOutAfterClick(ScriptKey("ClickLink2", s.ClickLink2)) || notLoaded()) return false;
         }
     }
     return leftLogInPage();

@@ -102,11 +102,12 @@ void FreeWebForm();
 // refused log-in, wherever it puts it), and no wait ran out. When the
 // log-in could not be made as the script says (no script for the host, a
 // log-in address that is not http or https, a password it withheld, a
-// name of it that finds nothing, a page whose certificate was refused or
-// that did not finish loading), *Trouble says so for the user,
-// or, when Trouble is null, the route reports it itself; it is empty when
-// the site refused the log-in or it is not known. A link text of the script
-// that finds no link is reported, and the log-in goes on.
+// name of it that finds nothing, a page whose certificate was refused,
+// that could not be loaded or that did not finish loading), *Trouble says
+// so for the user, or, when Trouble is null, the route reports it itself;
+// it is empty when the site refused the log-in or it is not known. A link
+// text of the script that finds no link is reported, and the log-in goes
+// on.
 bool WebHostLogin(const std::string &Host, const std::string &UserName, const std::string &Password,
                   std::string *Trouble = nullptr);
 // Clicks the log-out link or image, leaves the site for an empty page and

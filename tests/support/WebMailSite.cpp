@@ -90,6 +90,7 @@ WebMailSite::WebMailSite(const TOptions &options) : FTls(options.Tls) {
     if (options.UnnamedButtons) args.push_back("--unnamed-buttons");
     if (options.ScriptLink) args.push_back("--script-link");
     if (options.HiddenRelogin) args.push_back("--hidden-relogin");
+    if (options.CutLogIn) args.push_back("--cut-log-in");
     FPid = StartPeerProcess(args, "PORT ", FPort, 15000);
 }
 

@@ -47,6 +47,7 @@ public:
         bool UnnamedButtons = false; // the log-in form's buttons have no name
         bool ScriptLink = false;     // /home's "Mailbox" link changes the page by script, loading nothing
         bool HiddenRelogin = false;  // /home holds a log-in form with a password field it does not show
+        bool CutLogIn = false;       // a log-in is answered by closing the connection
     };
     WebMailSite();
     explicit WebMailSite(const TOptions &options);

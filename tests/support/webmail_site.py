@@ -73,6 +73,8 @@ script, as a real site's would be):
   --hidden-relogin      /home holds a log-in form it does not show: a hidden
                         input named "pass", and a form hidden by its style
                         with a password field "pass"
+  --cut-log-in          a log-in (the form's POST) is recorded and answered by
+                        closing the connection
 A second user "ann" (password "pw-ann") shares the mailbox; /inbox records
 whose session viewed it ("inbox_users").
 """
@@ -83,6 +85,7 @@ import json
 import os
 import secrets
 import signal
+import socket
 import ssl
 import sys
 import threading
@@ -494,6 +497,15 @@ class Handler(BaseHTTPRequestHandler):
                   and self.cookies().get("pre") == "1")
             STATE["logins"].append({"user": one("user"), "button": form.get("go", []), "token_ok": token_ok,
                                     "pre_cookie": self.cookies().get("pre", ""), "ok": ok})
+            if ARGS.cut_log_in:
+                # The browser sends the form again on a new connection; that
+                # one is cut too.
+                self.close_connection = True
+                try:
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+                return None
             if not ok and ARGS.refused_at:
                 return self.redirect(ARGS.refused_at)
             if not ok:
@@ -574,6 +586,7 @@ def main():
     p.add_argument("--unnamed-buttons", action="store_true")
     p.add_argument("--script-link", action="store_true")
     p.add_argument("--hidden-relogin", action="store_true")
+    p.add_argument("--cut-log-in", action="store_true")
     ARGS = p.parse_args()
     if ARGS.messages:
         del MAILBOX[ARGS.messages:]
