@@ -260,7 +260,7 @@ public:
     std::function<void(QObject *, bool &CanClose)> OnCloseQuery;
     // A dialog the page asked for, refused: its kind ("new window",
     // "authentication", "file", "permission", "client certificate",
-    // "certificate error: ...").
+    // "certificate error: HOST: why", HOST the refused address's host).
     std::function<void(QObject *, const std::string &Dialog)> OnShowDialog;
 
     long DoShowContextMenu(int X, int Y);

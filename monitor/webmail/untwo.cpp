@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 #include <QWebEngineProfile>
 #include <vector>
 
@@ -667,14 +668,21 @@ bool WebHostLogin(const std::string &Host, const std::string &UserName, const st
     }
     GLogInCertificates = nullptr;
     if (done) trouble.clear();
-    // A page whose certificate was refused is the error page the script
-    // found nothing on. A certificate refused for a part of a page (a
-    // picture, a script) takes nothing from the log-in: it is told as it
-    // is outside one.
-    if (!trouble.empty() && !certificates.empty())
-        trouble = certificates.front();
-    else
-        for (const std::string &c : certificates) Report(c, 0, 5, 255);
+    // A page whose certificate was refused is the error page the log-in
+    // stopped on: its trouble is the certificate. One refused for a part of
+    // a page (a picture, a script) from another host takes nothing from the
+    // log-in: it is told as it is outside one.
+    const std::string page =
+        trouble.empty() || !frmWeb ? "" : QUrl(Q(frmWeb->WebBrowser1->LocationURL())).host().toStdString();
+    bool told = false;
+    for (const std::string &c : certificates) {
+        if (!told && !page.empty() && StartsText("Web mail: certificate error: " + page + ": ", c)) {
+            trouble = c;
+            told = true;
+        } else {
+            Report(c, 0, 5, 255);
+        }
+    }
     // Nobody asked for it: it is told here.
     if (!Trouble && !trouble.empty()) Report(trouble, 0, 5, 255);
     if (Trouble) *Trouble = trouble;

@@ -91,6 +91,7 @@ WebMailSite::WebMailSite(const TOptions &options) : FTls(options.Tls) {
     if (options.ScriptLink) args.push_back("--script-link");
     if (options.HiddenRelogin) args.push_back("--hidden-relogin");
     if (options.CutLogIn) args.push_back("--cut-log-in");
+    if (!options.Picture.empty()) args.insert(args.end(), {"--picture", options.Picture});
     FPid = StartPeerProcess(args, "PORT ", FPort, 15000);
 }
 

@@ -48,6 +48,7 @@ public:
         bool ScriptLink = false;     // /home's "Mailbox" link changes the page by script, loading nothing
         bool HiddenRelogin = false;  // /home holds a log-in form with a password field it does not show
         bool CutLogIn = false;       // a log-in is answered by closing the connection
+        std::string Picture;         // the log-in page shows a picture from this address ("" none)
     };
     WebMailSite();
     explicit WebMailSite(const TOptions &options);

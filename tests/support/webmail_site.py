@@ -75,6 +75,7 @@ script, as a real site's would be):
                         with a password field "pass"
   --cut-log-in          a log-in (the form's POST) is recorded and answered by
                         closing the connection
+  --picture URL         the log-in page shows a picture from URL
 A second user "ann" (password "pw-ann") shares the mailbox; /inbox records
 whose session viewed it ("inbox_users").
 """
@@ -280,6 +281,10 @@ HIDDEN_RELOGIN = [
 ]
 
 
+def picture():
+    return ['<p><img src="%s" alt="logo"></p>' % html.escape(ARGS.picture)] if ARGS.picture else []
+
+
 def login_trick():
     if not ARGS.login_trick:
         return []
@@ -401,7 +406,7 @@ class Handler(BaseHTTPRequestHandler):
                 '<input type="submit"%s value="Classic">' % button_name,
                 '<input type="submit"%s value="Standard">' % button_name,
                 "</form>",
-            ] + login_trick() + resume_script()), [("Set-Cookie", "pre=1; Path=/")])
+            ] + picture() + login_trick() + resume_script()), [("Set-Cookie", "pre=1; Path=/")])
         if path == "/logout":
             sid = self.cookies().get("sid")
             SESSIONS.pop(sid, None)
@@ -587,6 +592,7 @@ def main():
     p.add_argument("--script-link", action="store_true")
     p.add_argument("--hidden-relogin", action="store_true")
     p.add_argument("--cut-log-in", action="store_true")
+    p.add_argument("--picture", default="")
     ARGS = p.parse_args()
     if ARGS.messages:
         del MAILBOX[ARGS.messages:]
