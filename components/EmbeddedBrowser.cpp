@@ -120,6 +120,16 @@ const char *const BodyScript =
     "function(cap){var b=document.body;if(!b)return [0,''];var h=b.outerHTML;"
     "if(h.length>cap)return [2,''];return [1,h];}";
 
+// Why a load failed, in the engine's words ("net::ERR_CONNECTION_REFUSED"),
+// or the HTTP status of an answer that brought nothing to show: the
+// engine's text for that is a piece of its error page.
+std::string LoadFailure(const QWebEngineLoadingInfo &Info) {
+    const int code = Info.errorCode();
+    if (Info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) return "HTTP " + std::to_string(code);
+    const std::string why = Utf8(Info.errorString());
+    return why.empty() ? "error " + std::to_string(code) : why;
+}
+
 // The engine's agent with the token added inside its first parentheses,
 // where platform tokens stand.
 QString AgentWithToken(const QString &agent, const QString &token) {
@@ -356,6 +366,7 @@ void TEmbeddedBrowser::LoadingChanged(const QWebEngineLoadingInfo &Info) {
             FLoading = true;
             FNavigatePending = false;
             FAnyLoad = true;
+            FLoadError.clear();
             return;
         case QWebEngineLoadingInfo::LoadStoppedStatus:
             // A load cut short completes no document. It may be an old one
@@ -369,6 +380,12 @@ void TEmbeddedBrowser::LoadingChanged(const QWebEngineLoadingInfo &Info) {
             FLoading = false;
             FNavigatePending = false;
             FCompletedLoad = FNavigations;
+            // A site's own page of an HTTP error fails in the engine's eyes
+            // too, but it is the site's answer: only the engine's error page
+            // stands where nothing of the site came.
+            FLoadError = Info.status() == QWebEngineLoadingInfo::LoadFailedStatus && Info.isErrorPage()
+                             ? LoadFailure(Info)
+                             : std::string();
             if (TCookieRecord *record = TCookieRecord::ForProfile(FProfile))
                 record->AddVisited(Utf8(Info.url().toString()));
             if (OnDocumentComplete) OnDocumentComplete(this, Utf8(Info.url().toString()));

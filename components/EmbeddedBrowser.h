@@ -189,6 +189,11 @@ public:
     // NavigationsBegun() when the last document completed (a stopped load
     // completes nothing).
     int CompletedLoad() const { return FCompletedLoad; }
+    // Why the last load of the page could not be made (the engine's error
+    // text, as "net::ERR_CONNECTION_REFUSED"): nothing of the site came, and
+    // the engine shows its own error page at the address. Empty when it was
+    // made, and while a load runs.
+    const std::string &LoadError() const { return FLoadError; }
     QWebEnginePage *Page() const;
     QWebEngineProfile *Profile() const { return FProfile; }
     // The window that shows the page, made when the control is first shown.
@@ -255,7 +260,7 @@ public:
     std::function<void(QObject *, bool &CanClose)> OnCloseQuery;
     // A dialog the page asked for, refused: its kind ("new window",
     // "authentication", "file", "permission", "client certificate",
-    // "certificate error: ...").
+    // "certificate error: HOST: why", HOST the refused address's host).
     std::function<void(QObject *, const std::string &Dialog)> OnShowDialog;
 
     long DoShowContextMenu(int X, int Y);
@@ -318,5 +323,6 @@ private:
     bool FNavigatePending = false;
     int FNavigations = 0;
     int FCompletedLoad = 0;
+    std::string FLoadError;
     bool FAnyLoad = false;
 };

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 #include <QWebEngineProfile>
 #include <vector>
 
@@ -235,6 +236,13 @@ const char *const DeleteActScript =
 // of the delete button and of the log-in's password field.
 const char *const NamedInputsScript = "function(bn,pn){return [1,twNamed(bn).length>0,twNamed(pn).length>0];}";
 
+// Whether the page shows an INPUT named pn that a user could type into: [1,
+// shown]. A page may keep a form to sign in again out of sight (hidden, or
+// in a part it does not show) beside the mailbox.
+const char *const ShownInputScript =
+    "function(pn){return [1,twNamed(pn).some(function(e){"
+    "return e.type!=='hidden'&&e.getClientRects().length>0;})];}";
+
 // Clicks the n-th link whose text holds (or, exact, is) t: [1, clicked], or
 // [2] when the links' texts and addresses together pass cap characters.
 // Matching and clicking are one call, so the link clicked is the one matched.
@@ -353,6 +361,15 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
     const auto ranOutAfterClick = [&](const std::string &What) {
         return ranOut(TroubleText("103", "The web-mail page did not finish loading after the click on", What));
     };
+    // The engine's error page stands at the address of a page that could
+    // not be loaded: it is neither a log-in nor a refusal.
+    const auto notLoaded = [&] {
+        const std::string why = Browser().LoadError();
+        if (!why.empty())
+            Trouble = TroubleText("111", "The web-mail page could not be loaded:",
+                                  Browser().LocationURL() + " (" + why + ")");
+        return !why.empty();
+    };
     // The browser has left the log-in page, as a log-in that is made does.
     const auto leftLogInPage = [&] {
         const std::string url = Browser().LocationURL();
@@ -373,7 +390,7 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
     };
     WaitPage(pwReady);
     WaitPage(pwIdle);
-    if (ranOutOnLogInPage()) return false;
+    if (ranOutOnLogInPage() || notLoaded()) return false;
 
     // The button (when there is one) is clicked inside the call.
     ClearPageComplete();
@@ -399,18 +416,19 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
     WaitPage(pwDocumentComplete);
     WaitPage(pwIdle);
     if (clicked ? ranOutAfterClick(ScriptKey("ButtName", s.ButtName)) : ranOutOnLogInPage()) return false;
+    if (notLoaded()) return false;
     // The site answered with a log-in form again, wherever it put it: it
     // refused the log-in.
     if (clicked) {
-        const QVariantList again = RouteCall(NamedInputsScript, {Q(""), Q(s.PassName)});
-        if (again.size() >= 3 && again[2].toBool()) return false;
+        const QVariantList again = RouteCall(ShownInputScript, {Q(s.PassName)});
+        if (again.size() >= 2 && again[1].toBool()) return false;
     }
     if (s.ClickIn1) {
         if (followed("ClickLink1", s.ClickLink1, "R1", s.R1)) {
             WaitPage(pwDocumentComplete);
             WaitPage(pwReady);
             WaitPage(pwIdle);
-            if (ranOutAfterClick(ScriptKey("ClickLink1", s.ClickLink1))) return false;
+            if (ranOutAfterClick(ScriptKey("ClickLink1", s.ClickLink1)) || notLoaded()) return false;
         }
     }
     if (s.ClickIn2) {
@@ -418,7 +436,7 @@ bool LoginSteps(const std::string &Host, const std::string &UserName, const std:
             WaitPage(pwDocumentComplete);
             WaitPage(pwReady);
             WaitPage(pwIdle);
-            if (ranOutAfterClick(ScriptKey("ClickLink2", s.ClickLink2))) return false;
+            if (ranOutAfterClick(ScriptKey("ClickLink2", s.ClickLink2)) || notLoaded()) return false;
         }
     }
     return leftLogInPage();
@@ -650,14 +668,21 @@ bool WebHostLogin(const std::string &Host, const std::string &UserName, const st
     }
     GLogInCertificates = nullptr;
     if (done) trouble.clear();
-    // A page whose certificate was refused is the error page the script
-    // found nothing on. A certificate refused for a part of a page (a
-    // picture, a script) takes nothing from the log-in: it is told as it
-    // is outside one.
-    if (!trouble.empty() && !certificates.empty())
-        trouble = certificates.front();
-    else
-        for (const std::string &c : certificates) Report(c, 0, 5, 255);
+    // A page whose certificate was refused is the error page the log-in
+    // stopped on: its trouble is the certificate. One refused for a part of
+    // a page (a picture, a script) from another host takes nothing from the
+    // log-in: it is told as it is outside one.
+    const std::string page =
+        trouble.empty() || !frmWeb ? "" : QUrl(Q(frmWeb->WebBrowser1->LocationURL())).host().toStdString();
+    bool told = false;
+    for (const std::string &c : certificates) {
+        if (!told && !page.empty() && StartsText("Web mail: certificate error: " + page + ": ", c)) {
+            trouble = c;
+            told = true;
+        } else {
+            Report(c, 0, 5, 255);
+        }
+    }
     // Nobody asked for it: it is told here.
     if (!Trouble && !trouble.empty()) Report(trouble, 0, 5, 255);
     if (Trouble) *Trouble = trouble;

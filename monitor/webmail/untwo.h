@@ -98,15 +98,16 @@ void FreeWebForm();
 
 // True when, after the script, the browser shows an address that is
 // neither empty nor the log-in page (AHost), the page the log-in button
-// brought holds no password field named PassName (the site's answer to a
+// brought shows no password field named PassName (the site's answer to a
 // refused log-in, wherever it puts it), and no wait ran out. When the
 // log-in could not be made as the script says (no script for the host, a
 // log-in address that is not http or https, a password it withheld, a
-// name of it that finds nothing, a page whose certificate was refused or
-// that did not finish loading), *Trouble says so for the user,
-// or, when Trouble is null, the route reports it itself; it is empty when
-// the site refused the log-in or it is not known. A link text of the script
-// that finds no link is reported, and the log-in goes on.
+// name of it that finds nothing, a page whose certificate was refused,
+// that could not be loaded or that did not finish loading), *Trouble says
+// so for the user, or, when Trouble is null, the route reports it itself;
+// it is empty when the site refused the log-in or it is not known. A link
+// text of the script that finds no link is reported, and the log-in goes
+// on.
 bool WebHostLogin(const std::string &Host, const std::string &UserName, const std::string &Password,
                   std::string *Trouble = nullptr);
 // Clicks the log-out link or image, leaves the site for an empty page and

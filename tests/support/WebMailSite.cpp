@@ -89,6 +89,9 @@ WebMailSite::WebMailSite(const TOptions &options) : FTls(options.Tls) {
     if (!options.RefusedAt.empty()) args.insert(args.end(), {"--refused-at", options.RefusedAt});
     if (options.UnnamedButtons) args.push_back("--unnamed-buttons");
     if (options.ScriptLink) args.push_back("--script-link");
+    if (options.HiddenRelogin) args.push_back("--hidden-relogin");
+    if (options.CutLogIn) args.push_back("--cut-log-in");
+    if (!options.Picture.empty()) args.insert(args.end(), {"--picture", options.Picture});
     FPid = StartPeerProcess(args, "PORT ", FPort, 15000);
 }
 

@@ -70,6 +70,12 @@ script, as a real site's would be):
   --unnamed-buttons     the log-in form's submit buttons have no name
   --script-link         /home's "Mailbox" link (to /inbox) changes the page by
                         its script alone: nothing is loaded
+  --hidden-relogin      /home holds a log-in form it does not show: a hidden
+                        input named "pass", and a form hidden by its style
+                        with a password field "pass"
+  --cut-log-in          a log-in (the form's POST) is recorded and answered by
+                        closing the connection
+  --picture URL         the log-in page shows a picture from URL
 A second user "ann" (password "pw-ann") shares the mailbox; /inbox records
 whose session viewed it ("inbox_users").
 """
@@ -80,6 +86,7 @@ import json
 import os
 import secrets
 import signal
+import socket
 import ssl
 import sys
 import threading
@@ -265,6 +272,19 @@ SHIFTY_LIST = [
 ]
 
 
+# A form to sign in again that the mailbox page keeps out of sight.
+HIDDEN_RELOGIN = [
+    '<input type="hidden" name="pass" value="">',
+    '<form method="post" action="/login" style="display:none">',
+    '<input type="password" name="pass">',
+    "</form>",
+]
+
+
+def picture():
+    return ['<p><img src="%s" alt="logo"></p>' % html.escape(ARGS.picture)] if ARGS.picture else []
+
+
 def login_trick():
     if not ARGS.login_trick:
         return []
@@ -386,7 +406,7 @@ class Handler(BaseHTTPRequestHandler):
                 '<input type="submit"%s value="Classic">' % button_name,
                 '<input type="submit"%s value="Standard">' % button_name,
                 "</form>",
-            ] + login_trick() + resume_script()), [("Set-Cookie", "pre=1; Path=/")])
+            ] + picture() + login_trick() + resume_script()), [("Set-Cookie", "pre=1; Path=/")])
         if path == "/logout":
             sid = self.cookies().get("sid")
             SESSIONS.pop(sid, None)
@@ -400,6 +420,7 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/home":
             return self.send(200, page("Home", [
                 "<p>Welcome, %s.</p>" % SESSIONS[sid],
+            ] + (HIDDEN_RELOGIN if ARGS.hidden_relogin else []) + [
                 '<p><a href="/archive">Mailbox (archive)</a></p>',
                 '<p><a href="/inbox"%s>Mailbox</a></p>' % (
                     " onclick=\"event.preventDefault(); document.body.innerHTML = '<p>Loading...</p>';\""
@@ -481,6 +502,15 @@ class Handler(BaseHTTPRequestHandler):
                   and self.cookies().get("pre") == "1")
             STATE["logins"].append({"user": one("user"), "button": form.get("go", []), "token_ok": token_ok,
                                     "pre_cookie": self.cookies().get("pre", ""), "ok": ok})
+            if ARGS.cut_log_in:
+                # The browser sends the form again on a new connection; that
+                # one is cut too.
+                self.close_connection = True
+                try:
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+                return None
             if not ok and ARGS.refused_at:
                 return self.redirect(ARGS.refused_at)
             if not ok:
@@ -560,6 +590,9 @@ def main():
     p.add_argument("--refused-at", default="")
     p.add_argument("--unnamed-buttons", action="store_true")
     p.add_argument("--script-link", action="store_true")
+    p.add_argument("--hidden-relogin", action="store_true")
+    p.add_argument("--cut-log-in", action="store_true")
+    p.add_argument("--picture", default="")
     ARGS = p.parse_args()
     if ARGS.messages:
         del MAILBOX[ARGS.messages:]

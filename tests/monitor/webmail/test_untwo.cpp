@@ -552,6 +552,18 @@ TEST_F(WebRoute, ACertificateForAnotherHostIsRefusedAndReported) {
     EXPECT_FALSE(WebHostLogin("testmail", "bob", "s3cret", &trouble));
     EXPECT_TRUE(StartsText("Web mail: certificate error: 127.0.0.1", trouble)) << trouble;
     EXPECT_TRUE(Reports.empty());
+    // A picture of the log-in page from another host whose certificate is
+    // refused takes nothing from what the log-in came to: it is said on its
+    // own.
+    WebMailSite::TOptions p;
+    p.Picture = "https://localhost:" + std::to_string(site.Port()) + "/signout.png";
+    WebMailSite pictured(p);
+    WriteHostData(
+        StringReplaceAll(HostSection("testmail", pictured.Url("/login")), "ButtName=go\n", "ButtName=submit\n"));
+    EXPECT_FALSE(WebHostLogin("testmail", "bob", "s3cret", &trouble));
+    EXPECT_TRUE(StartsText("The web-mail log-in page has no element the host script names: ButtName", trouble))
+        << trouble;
+    EXPECT_TRUE(Reported("Web mail: certificate error: localhost: "));
 }
 
 TEST_F(WebRoute, APageOverTheSizeCapIsNotRead) {
