@@ -124,6 +124,11 @@ void ReportLongElements() {
 const char *const RoutePrelude =
     "function twNamed(n){var r=[];if(!n)return r;var c=document.getElementsByTagName('INPUT');"
     "for(var i=0;i<c.length;i++)if(c[i].getAttribute('name')===n)r.push(c[i]);return r;}"
+    // Whether the page shows an INPUT named n that a user could type into. A
+    // page may keep a form to sign in again out of sight (hidden, or in a
+    // part it does not show) beside the mailbox.
+    "function twShown(n){return twNamed(n).some(function(e){"
+    "return e.type!=='hidden'&&e.getClientRects().length>0;});}"
     // Where a submission through the element goes: a submit button's own
     // formaction, else its form's action ('' outside a form). The getters
     // come from the prototypes, so a field named "action" hides nothing.
@@ -232,16 +237,12 @@ const char *const DeleteActScript =
     "if(btn.form!==tb.form){tb.click();return [2,'the delete button belongs to another form than the check box'];}"
     "btn.click();return [1,true];}";
 
-// Whether the page has an INPUT named bn and one named pn: [1, bn, pn]. Asked
-// of the delete button and of the log-in's password field.
-const char *const NamedInputsScript = "function(bn,pn){return [1,twNamed(bn).length>0,twNamed(pn).length>0];}";
+// Whether the page shows an INPUT named pn: [1, shown].
+const char *const ShownInputScript = "function(pn){return [1,twShown(pn)];}";
 
-// Whether the page shows an INPUT named pn that a user could type into: [1,
-// shown]. A page may keep a form to sign in again out of sight (hidden, or
-// in a part it does not show) beside the mailbox.
-const char *const ShownInputScript =
-    "function(pn){return [1,twNamed(pn).some(function(e){"
-    "return e.type!=='hidden'&&e.getClientRects().length>0;})];}";
+// Whether the page has an INPUT named bn, and shows one named pn: [1, bn,
+// pn]. Asked of the delete button and of the log-in's password field.
+const char *const NamedInputsScript = "function(bn,pn){return [1,twNamed(bn).length>0,twShown(pn)];}";
 
 // Clicks the n-th link whose text holds (or, exact, is) t: [1, clicked], or
 // [2] when the links' texts and addresses together pass cap characters.

@@ -46,7 +46,7 @@ public:
         std::string RefusedAt;       // where a refused log-in is sent, to the log-in form again ("" none)
         bool UnnamedButtons = false; // the log-in form's buttons have no name
         bool ScriptLink = false;     // /home's "Mailbox" link changes the page by script, loading nothing
-        bool HiddenRelogin = false;  // /home holds a log-in form with a password field it does not show
+        bool HiddenRelogin = false;  // /home and /inbox hold a log-in form with a password field they do not show
         bool CutLogIn = false;       // a log-in is answered by closing the connection
         std::string Picture;         // the log-in page shows a picture from this address ("" none)
     };

@@ -70,9 +70,9 @@ script, as a real site's would be):
   --unnamed-buttons     the log-in form's submit buttons have no name
   --script-link         /home's "Mailbox" link (to /inbox) changes the page by
                         its script alone: nothing is loaded
-  --hidden-relogin      /home holds a log-in form it does not show: a hidden
-                        input named "pass", and a form hidden by its style
-                        with a password field "pass"
+  --hidden-relogin      /home and /inbox hold a log-in form they do not show:
+                        a hidden input named "pass", and a form hidden by its
+                        style with a password field "pass"
   --cut-log-in          a log-in (the form's POST) is recorded and answered by
                         closing the connection
   --picture URL         the log-in page shows a picture from URL
@@ -455,7 +455,8 @@ class Handler(BaseHTTPRequestHandler):
                 "</form>",
                 '<p><a href="/logout">Sign out</a></p>',
                 '<p><a href="/logout"><img src="/signout.png" alt="sign out"></a></p>',
-            ] + (SHIFTY_LIST if ARGS.shifty_list else []) + (RERENDER if ARGS.rerender else [])
+            ] + (HIDDEN_RELOGIN if ARGS.hidden_relogin and path == "/inbox" else [])
+                + (SHIFTY_LIST if ARGS.shifty_list else []) + (RERENDER if ARGS.rerender else [])
                 + keep_session_script(sid)), kept=kept and path == "/inbox")
         if path == "/msg":
             mid = q.get("id", "")

@@ -319,11 +319,13 @@ TEST_F(WebRoute, ADeleteThatEndsOnTheLogInPageIsNotDone) {
 }
 
 TEST_F(WebRoute, DeletingTheOnlyMessageIsDoneOnTheEmptyListItLeaves) {
-    for (bool confirming : {true, false}) {
-        SCOPED_TRACE(confirming ? "confirmed through DelLink" : "deleted at once");
+    for (int way = 0; way < 3; ++way) {
+        const bool confirming = way == 0;
+        SCOPED_TRACE(way == 0 ? "confirmed through DelLink" : way == 1 ? "deleted at once" : "beside a log-in form not shown");
         WebMailSite::TOptions o;
         o.Messages = 1;
         o.NoConfirm = !confirming;
+        o.HiddenRelogin = way == 2;
         WebMailSite site(o);
         if (confirming)
             UseSite(site);
